@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/log_backend.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace testsupport {
+
+// Records every log line while alive (installed as the shared backend).
+class LogCapture final : public platform::LogBackend {
+public:
+    struct Line {
+        platform::LogLevel level;
+        QString text;
+    };
+
+    LogCapture();
+    ~LogCapture() override;
+
+    bool isEnabled(platform::LogLevel) const override { return true; }
+    void write(platform::LogLevel level, const QString& message) override;
+
+    const std::vector<Line>& lines() const { return lines_; }
+    QStringList texts() const;
+    bool contains(const QString& exact) const;
+    bool contains(platform::LogLevel level, const QString& exact) const;
+    // Lines that start with `prefix`.
+    QStringList matching(const QString& prefix) const;
+    int count(const QString& exact) const;
+    void clear() { lines_.clear(); }
+
+private:
+    std::vector<Line> lines_;
+    platform::LogBackend* previous_;
+};
+
+}  // namespace testsupport
