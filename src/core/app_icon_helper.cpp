@@ -1,0 +1,223 @@
+#include "core/app_icon_helper.h"
+
+#include "core/log.h"
+#include "platform/symbols.h"
+#include "platform/workspace.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace {
+
+std::mutex rootMutex;
+QString rootFolder = QStringLiteral("/");
+
+// Tested in this order, each followed by the bundle's file name.
+const char* const fixedLocations[] = {"/Applications/", "/System/Applications/", "/Applications/Utilities/",
+                                      "/System/Library/CoreServices/"};
+// Listed at their top level only.
+const char* const scannedFolders[] = {"/Applications", "/System/Applications"};
+
+// `absolute` under the injected root, spelled exactly as given when the root is "/".
+QString underRoot(const QString& absolute) {
+    QString base = AppIconHelper::root();
+    while (base.endsWith(QLatin1Char('/'))) base.chop(1);
+    return base + absolute;
+}
+
+// The largest rendition of an icon, one pixel per point.
+std::optional<QImage> imageOf(const std::optional<QIcon>& icon) {
+    if (!icon || icon->isNull()) return std::nullopt;
+    const QList<QSize> sizes = icon->availableSizes();
+    QSize size(256, 256);
+    if (!sizes.isEmpty()) {
+        size = *std::max_element(sizes.begin(), sizes.end(), [](const QSize& a, const QSize& b) {
+            return qint64(a.width()) * a.height() < qint64(b.width()) * b.height();
+        });
+    }
+    QImage image = icon->pixmap(size, 1.0).toImage();
+    if (image.isNull()) return std::nullopt;
+    image.setDevicePixelRatio(1.0);
+    return image;
+}
+
+std::optional<QImage> iconOfFile(const QString& path) { return imageOf(platform::Workspace::shared().iconForFile(path)); }
+
+}  // namespace
+
+QString AppIconHelper::setRoot(const QString& root) {
+    std::lock_guard lock(rootMutex);
+    return std::exchange(rootFolder, root);
+}
+
+QString AppIconHelper::root() {
+    std::lock_guard lock(rootMutex);
+    return rootFolder;
+}
+
+std::optional<QImage> AppIconHelper::getIconForBundleId(const QString& bundleId) {
+    if (bundleId.isEmpty()) return std::nullopt;
+    Log& log = Log::shared();
+    log.debug(QStringLiteral("AppIconHelper: Searching icon for bundle ID '") + bundleId + QLatin1Char('\''));
+
+    const platform::Workspace& workspace = platform::Workspace::shared();
+    const std::vector<platform::RunningApplication> running = workspace.runningApplicationsWithBundleIdentifier(bundleId);
+    if (!running.empty()) {
+        const platform::RunningApplication& app = running.front();
+        log.debug(QStringLiteral("AppIconHelper: Found running app '") +
+                  app.localizedName.value_or(QStringLiteral("unknown")) + QStringLiteral("' for bundle '") + bundleId +
+                  QLatin1Char('\''));
+        return imageOf(app.icon);
+    }
+
+    if (const std::optional<QString> path = workspace.urlForApplicationWithBundleIdentifier(bundleId)) {
+        log.debug(QStringLiteral("AppIconHelper: Found app at '") + *path + QStringLiteral("' for bundle '") + bundleId +
+                  QLatin1Char('\''));
+        return iconOfFile(*path);
+    }
+
+    log.warning(QStringLiteral("AppIconHelper: Could not find app for bundle ID '") + bundleId + QLatin1Char('\''));
+    return std::nullopt;
+}
+
+std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appName,
+                                             const std::optional<QString>& bundleId) {
+    Log& log = Log::shared();
+    log.debug(QStringLiteral("AppIconHelper: Searching icon for app '") + appName.value_or(QStringLiteral("nil")) +
+              QStringLiteral("' bundleId '") + bundleId.value_or(QStringLiteral("nil")) + QLatin1Char('\''));
+
+    if (bundleId && !bundleId->isEmpty()) {
+        if (std::optional<QImage> icon = getIconForBundleId(*bundleId)) {
+            log.debug(QStringLiteral("AppIconHelper: Found icon via bundle ID '") + *bundleId + QLatin1Char('\''));
+            return icon;
+        }
+    }
+
+    if (!appName || appName->isEmpty()) {
+        log.debug(QStringLiteral("AppIconHelper: No app name provided"));
+        return std::nullopt;
+    }
+    const QString& name = *appName;
+    const QString lower = name.toLower();
+
+    // One snapshot for every name test, so they all see the same list in the same order.
+    const std::vector<platform::RunningApplication> running = platform::Workspace::shared().runningApplications();
+    for (const platform::RunningApplication& app : running) {
+        if (app.localizedName && *app.localizedName == name) {
+            log.debug(QStringLiteral("AppIconHelper: Found via exact name match"));
+            return imageOf(app.icon);
+        }
+    }
+    for (const platform::RunningApplication& app : running) {
+        if (app.localizedName && app.localizedName->toLower() == lower) {
+            log.debug(QStringLiteral("AppIconHelper: Found via case-insensitive match"));
+            return imageOf(app.icon);
+        }
+    }
+    for (const platform::RunningApplication& app : running) {
+        if (app.localizedName && app.localizedName->toLower().contains(lower)) {
+            log.debug(QStringLiteral("AppIconHelper: Found via partial match (") + *app.localizedName + QLatin1Char(')'));
+            return imageOf(app.icon);
+        }
+    }
+    for (const platform::RunningApplication& app : running) {
+        if (!app.bundleIdentifier) continue;
+        const QStringList pieces = app.bundleIdentifier->split(QLatin1Char('.'), Qt::SkipEmptyParts);
+        const bool matches = std::any_of(pieces.begin(), pieces.end(),
+                                         [&](const QString& piece) { return piece.toLower() == lower; });
+        if (matches) {
+            log.debug(QStringLiteral("AppIconHelper: Found via bundle ID component match (") + *app.bundleIdentifier +
+                      QLatin1Char(')'));
+            return imageOf(app.icon);
+        }
+    }
+
+    const QString bundleName = name.endsWith(QLatin1String(".app")) ? name : name + QStringLiteral(".app");
+    for (const char* location : fixedLocations) {
+        const QString path = underRoot(QLatin1String(location) + bundleName);
+        if (QFileInfo::exists(path)) {
+            log.debug(QStringLiteral("AppIconHelper: Found app at path ") + path);
+            return iconOfFile(path);
+        }
+    }
+
+    for (const char* folder : scannedFolders) {
+        const QDir dir(underRoot(QLatin1String(folder)));
+        // An unreadable folder lists nothing. Sorted, since the file system lists in no set order.
+        const QStringList entries =
+            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString& entry : entries) {
+            const QFileInfo info(entry);
+            // A bare ".app" is a hidden name without an extension, not a bundle.
+            if (info.suffix() != QLatin1String("app") || info.completeBaseName().isEmpty()) continue;
+            const QString entryName = info.completeBaseName().toLower();
+            if (entryName.contains(lower) || lower.contains(entryName)) {
+                const QString path = dir.filePath(entry);
+                log.debug(QStringLiteral("AppIconHelper: Found via directory search at ") + path);
+                return iconOfFile(path);
+            }
+        }
+    }
+
+    log.warning(QStringLiteral("AppIconHelper: Could not find icon for '") + name + QLatin1Char('\''));
+    return std::nullopt;
+}
+
+QImage AppIconHelper::getDefaultNotificationIcon() {
+    QImage bell = platform::Symbols::image(QStringLiteral("bell.fill"), QSize(64, 64), Qt::black);
+    if (!bell.isNull()) return bell;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (std::optional<QImage> appIcon = imageOf(QGuiApplication::windowIcon())) return *appIcon;
+    }
+    return QImage();
+}
+
+std::optional<QColor> AppIconHelper::dominantColor(const QImage& image) {
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0) return std::nullopt;
+
+    // 16 x 16, 8 bits per component, RGBA with alpha last and premultiplied: the colour bytes
+    // read below are the stored, premultiplied values.
+    constexpr int side = 16;
+    QImage sample(side, side, QImage::Format_RGBA8888_Premultiplied);
+    if (sample.isNull()) return std::nullopt;
+    sample.fill(Qt::transparent);
+    QImage source = image;
+    source.setDevicePixelRatio(1.0);
+    {
+        QPainter painter(&sample);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRect(0, 0, side, side), source);
+    }
+
+    double red = 0, green = 0, blue = 0;
+    int count = 0;
+    for (int y = 0; y < side; ++y) {
+        const uchar* row = sample.constScanLine(y);
+        for (int x = 0; x < side; ++x) {
+            const uchar* pixel = row + 4 * x;
+            const double r = pixel[0] / 255.0, g = pixel[1] / 255.0, b = pixel[2] / 255.0, a = pixel[3] / 255.0;
+            if (!(a > 0.5)) continue;
+            const double maxValue = std::max({r, g, b});
+            const double minValue = std::min({r, g, b});
+            if (!(maxValue > 0)) continue;
+            if (!(maxValue < 0.95)) continue;   // near white and very bright
+            if (!(maxValue > 0.15)) continue;   // near black
+            if (!((maxValue - minValue) / maxValue > 0.15)) continue;  // greys and weak colours
+            red += r;
+            green += g;
+            blue += b;
+            ++count;
+        }
+    }
+    if (count == 0) return std::nullopt;
+    return QColor::fromRgbF(float(red / count), float(green / count), float(blue / count), 1.0f);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+// Finds the icon of the application behind a notification, from its bundle identifier, its
+// display name or both, and the accent colour of an image. Nothing is cached: every call runs
+// the whole lookup.
+class AppIconHelper {
+public:
+    // The icon of the application with this bundle identifier: a running instance first, then
+    // the installed application.
+    static std::optional<QImage> getIconForBundleId(const QString& bundleId);
+    // The full lookup: bundle identifier, then ever looser matches of the name against the
+    // running applications, then the application folders. Absent and empty count alike.
+    static std::optional<QImage> getIcon(const std::optional<QString>& appName, const std::optional<QString>& bundleId);
+    // The bell shown when no icon is found.
+    static QImage getDefaultNotificationIcon();
+    // The average colour of the image's vivid pixels, sampled at 16 by 16; absent when none is vivid.
+    static std::optional<QColor> dominantColor(const QImage& image);
+
+    // The folder the application folders ("/Applications", ...) are looked up under; "/" unless
+    // a test points it elsewhere. Returns the previous one.
+    static QString setRoot(const QString& root);
+    static QString root();
+};

@@ -1,0 +1,95 @@
+#include "core/image_helper.h"
+
+#include "core/app_icon_helper.h"
+#include "core/format.h"
+#include "core/log.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+ImageHelper::Resized ImageHelper::resizeImage(const QImage& image, double maxSize) {
+    const QSizeF size = image.deviceIndependentSize();
+    const double w = size.width(), h = size.height();
+    // Within bounds: the very same image, never enlarged or redrawn.
+    if (w <= maxSize && h <= maxSize) return {image, size};
+
+    const double scale = std::min(maxSize / w, maxSize / h);
+    const QSizeF reduced(w * scale, h * scale);
+    QImage result(int(std::ceil(reduced.width())), int(std::ceil(reduced.height())),
+                  QImage::Format_ARGB32_Premultiplied);
+    if (result.isNull()) return {QImage(), reduced};
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(QPointF(0, 0), reduced), image);
+    painter.end();
+    return {result, reduced};
+}
+
+std::optional<QByteArray> ImageHelper::pngData(const QImage& image, double maxSize) {
+    Log& log = Log::shared();
+    const Resized resized = resizeImage(image, maxSize);
+    const double w = resized.size.width(), h = resized.size.height();
+
+    // One pixel per point, the fraction dropped. Nothing to draw into counts as a failed bitmap.
+    const bool drawable = !resized.image.isNull() && w >= 1 && h >= 1 && w <= INT_MAX && h <= INT_MAX;
+    QImage bitmap;
+    if (drawable) bitmap = QImage(int(w), int(h), QImage::Format_ARGB32_Premultiplied);
+    if (bitmap.isNull()) {
+        log.warning(QStringLiteral("ImageHelper: Failed to create bitmap representation"));
+        return std::nullopt;
+    }
+    bitmap.fill(Qt::transparent);
+    {
+        QPainter painter(&bitmap);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(0, 0, w, h), resized.image);
+    }
+
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(bitmap) || bytes.isEmpty()) {
+        log.warning(QStringLiteral("ImageHelper: Failed to convert to PNG"));
+        return std::nullopt;
+    }
+
+    const QSizeF input = image.deviceIndependentSize();
+    log.debug(QStringLiteral("ImageHelper: Optimized image ") + format::size(input.width(), input.height()) +
+              QStringLiteral(" → ") + format::size(w, h) + QStringLiteral(", data: ") + QString::number(bytes.size()) +
+              QStringLiteral(" bytes"));
+    return bytes;
+}
+
+std::optional<QByteArray> ImageHelper::appIconPNGData(const std::optional<QString>& appName,
+                                                      const std::optional<QString>& bundleId, double maxSize) {
+    const std::optional<QImage> icon = AppIconHelper::getIcon(appName, bundleId);
+    if (!icon) {
+        Log::shared().debug(QStringLiteral("ImageHelper: Could not get icon for app '") +
+                            appName.value_or(QStringLiteral("unknown")) + QStringLiteral("' bundleId '") +
+                            bundleId.value_or(QStringLiteral("unknown")) + QLatin1Char('\''));
+        return std::nullopt;
+    }
+    return pngData(*icon, maxSize);
+}
+
+std::optional<QImage> ImageHelper::image(const QByteArray& data) {
+    QImage decoded = QImage::fromData(data);
+    if (decoded.isNull()) {
+        Log::shared().warning(QStringLiteral("ImageHelper: Failed to create NSImage from data"));
+        return std::nullopt;
+    }
+    const QSizeF size = decoded.deviceIndependentSize();
+    if (size.width() > 0 && size.height() > 0) return decoded;
+    Log::shared().warning(QStringLiteral("ImageHelper: Image has invalid size: ") +
+                          format::size(size.width(), size.height()));
+    return std::nullopt;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+
+#include <optional>
+
+// Icons as the compact PNG bytes that travel in notification records, and back. Sizes are in
+// points: an image's pixel size divided by its device pixel ratio.
+class ImageHelper {
+public:
+    // The image, reduced to at most `maxSize` points on its longer edge, as PNG bytes of one
+    // pixel per point (fractions dropped).
+    static std::optional<QByteArray> pngData(const QImage& image, double maxSize = maxIconSize);
+    // The icon the full application lookup finds, as PNG bytes.
+    static std::optional<QByteArray> appIconPNGData(const std::optional<QString>& appName,
+                                                    const std::optional<QString>& bundleId,
+                                                    double maxSize = maxIconSize);
+    // Decodes image bytes; absent when they are no image or the image is empty.
+    static std::optional<QImage> image(const QByteArray& data);
+
+private:
+    static constexpr double maxIconSize = 512.0;
+
+    struct Resized {
+        QImage image;
+        QSizeF size;  // points; may have fractions, which the pixels cannot
+    };
+    static Resized resizeImage(const QImage& image, double maxSize);
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/accessibility.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace platform {
+class Scheduler;
+class Workspace;
+}  // namespace platform
+
+// One reading of what the notification-showing process displays, taken through the
+// accessibility interface by a bounded breadth-first walk of its tree.
+struct AXTreeSnapshot {
+    int64_t notificationCount = 0;
+    QDateTime timestamp;
+    std::optional<QString> message;  // the first kept text, as read
+    std::optional<QString> appName;
+    std::optional<QByteArray> appIconData;  // PNG
+    std::optional<QString> bundleId;
+    int64_t signature = 0;  // compares only within one run
+
+    // Where a reading comes from; the shared platform ports unless a test passes others.
+    struct Sources {
+        platform::Accessibility& accessibility;
+        platform::Workspace& workspace;
+        platform::Scheduler& scheduler;
+        static Sources shared();
+    };
+
+    // A reading now, or none without accessibility trust or without a notification process.
+    static std::optional<AXTreeSnapshot> take();
+    static std::optional<AXTreeSnapshot> take(const Sources& sources);
+
+    // The walk's bounds: entries taken from the queue, depth below a root, texts kept per list.
+    static constexpr int maxEntries = 2000;
+    static constexpr int maxDepth = 12;
+    static constexpr int maxTextsPerList = 40;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/event_bus.h"
+#include "core/notification_records.h"
+#include "detection/ax_tree_snapshot.h"
+#include "platform/dispatch.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The timer-driven detector of the "ui" road: compares accessibility-tree snapshots and grades
+// what changed into signals of weak, normal or strong confidence.
+class PollingDetector {
+public:
+    using SnapshotSource = std::function<std::optional<AXTreeSnapshot>()>;
+
+    // `takeSnapshot` defaults to AXTreeSnapshot::take().
+    explicit PollingDetector(EventBus& bus = EventBus::shared(),
+                             platform::Scheduler& scheduler = platform::Scheduler::shared(),
+                             SnapshotSource takeSnapshot = {});
+    PollingDetector(const PollingDetector&) = delete;
+    PollingDetector& operator=(const PollingDetector&) = delete;
+
+    // Begins polling and takes the baseline; does nothing when already running.
+    void start();
+    // Ends polling and forgets the baseline and the cooldown.
+    void stop();
+
+    bool isRunning() const { return timer_.isValid(); }
+    double pollingInterval() const { return pollingInterval_; }
+    double bulkIncreaseCooldown() const { return bulkIncreaseCooldown_; }
+
+private:
+    void poll();
+    void emitSignal(SignalConfidence confidence, const std::optional<QString>& appName,
+                    const std::optional<QString>& message, std::optional<QByteArray> appIconData,
+                    const std::optional<QString>& bundleId);
+
+    platform::RepeatingTimer timer_;  // owning: destroying the detector stops it
+    std::optional<AXTreeSnapshot> lastSnapshot_;
+    EventBus& bus_;
+    const double pollingInterval_ = 0.8;
+    std::optional<double> bulkIncreaseDetectedAt_;  // monotonic seconds
+    const double bulkIncreaseCooldown_ = 2.0;
+    platform::Scheduler& scheduler_;
+    SnapshotSource takeSnapshot_;
+    platform::Lifetime lifetime_;
+};

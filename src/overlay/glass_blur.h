@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QPainterPath>
+#include <QPen>
+#include <QPointF>
+
+class QPainter;
+
+// Soft shapes for shadows, glows and blurred strokes: the shape is rendered once into an image,
+// blurred with an approximate Gaussian (standard deviation radius / 2) and drawn through the
+// painter's transform. Results are cached, so a view that repaints every frame blurs only when
+// its geometry changes.
+namespace glass {
+
+void paintBlurredFill(QPainter& painter, const QPainterPath& path, const QColor& color, double radius,
+                      QPointF offset = {});
+void paintBlurredStroke(QPainter& painter, const QPainterPath& path, const QPen& pen, double radius,
+                        QPointF offset = {});
+
+// A drop shadow of `path`: the blurred fill, moved by `offset`.
+inline void paintShadow(QPainter& painter, const QPainterPath& path, const QColor& color, double radius,
+                        QPointF offset) {
+    paintBlurredFill(painter, path, color, radius, offset);
+}
+
+}  // namespace glass

@@ -1,0 +1,147 @@
+#include "platform/app_window.h"
+
+#include "platform/app_window_registry.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace platform {
+
+class Window::Host final : public QWidget {
+public:
+    explicit Host(Window* owner) : owner_(owner) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+    }
+
+    Window* owner_;
+    bool handlingClose_ = false;
+    QPointer<QWidget> content_;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        // The owner may drop the window from inside its will-close; it then waits for this
+        // handler to return before the toolkit window goes.
+        handlingClose_ = true;
+        if (owner_) owner_->hostWillClose();
+        handlingClose_ = false;
+        event->accept();
+    }
+
+    bool event(QEvent* event) override {
+        if (owner_ && event->type() == QEvent::WindowActivate) owner_->hostActivated();
+        if (owner_ && event->type() == QEvent::Hide && owner_->registry_) owner_->registry_->resignKey(owner_);
+        return QWidget::event(event);
+    }
+};
+
+namespace {
+
+Qt::WindowFlags flagsFor(WindowStyleMask style) {
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
+    if (style & WindowStyle::Titled) flags |= Qt::WindowTitleHint;
+    if (style & WindowStyle::Closable) flags |= Qt::WindowCloseButtonHint;
+    if (style & WindowStyle::Miniaturizable) flags |= Qt::WindowMinimizeButtonHint;
+    if (style & WindowStyle::Resizable) flags |= Qt::WindowMaximizeButtonHint;
+    return flags;
+}
+
+}  // namespace
+
+Window::Window(WindowRegistry& registry, QSize contentSize, WindowStyleMask style)
+    : registry_(&registry), style_(style), host_(new Host(this)) {
+    host_->setWindowFlags(flagsFor(style));
+    host_->setAttribute(Qt::WA_DeleteOnClose, false);
+    setContentSize(contentSize);
+    registry_->add(this);
+}
+
+Window::~Window() {
+    registry_->remove(this);
+    if (!host_) return;
+    host_->owner_ = nullptr;
+    if (host_->handlingClose_) {
+        host_->deleteLater();
+    } else {
+        delete host_.data();
+    }
+}
+
+QString Window::title() const { return host_->windowTitle(); }
+void Window::setTitle(const QString& title) { host_->setWindowTitle(title); }
+
+QSize Window::contentSize() const { return host_->size(); }
+
+void Window::setContentSize(QSize size) {
+    if (style_ & WindowStyle::Resizable) {
+        host_->resize(size);
+    } else {
+        // A fixed window still grows to what its content needs at least.
+        const QSize needed = host_->layout() ? host_->layout()->minimumSize() : QSize();
+        host_->setFixedSize(size.expandedTo(needed));
+    }
+}
+
+QSize Window::minSize() const { return host_->minimumSize(); }
+void Window::setMinSize(QSize size) { host_->setMinimumSize(size); }
+
+void Window::center() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect frame = host_->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    host_->move(frame.topLeft());
+}
+
+void Window::setContentView(QWidget* view) {
+    const QSize size = host_->size();
+    if (host_->content_) delete host_->content_.data();
+    host_->content_ = view;
+    if (view) host_->layout()->addWidget(view);
+    setContentSize(size);
+}
+
+QWidget* Window::contentView() const { return host_->content_.data(); }
+
+bool Window::isVisible() const { return host_->isVisible(); }
+bool Window::canBecomeKey() const { return (style_ & WindowStyle::Titled) || (style_ & WindowStyle::Resizable); }
+bool Window::isKey() const { return registry_->keyWindow() == this; }
+
+void Window::makeKeyAndOrderFront() {
+    host_->show();
+    host_->raise();
+    host_->activateWindow();
+    registry_->orderFront(this);
+    if (canBecomeKey()) registry_->makeKey(this);
+}
+
+void Window::orderFrontRegardless() {
+    host_->show();
+    host_->raise();
+    registry_->orderFront(this);
+}
+
+void Window::orderOut() {
+    host_->hide();
+    registry_->resignKey(this);
+}
+
+void Window::close() { host_->close(); }
+
+QWidget* Window::widget() const { return host_.data(); }
+
+void Window::hostWillClose() {
+    if (delegate_) delegate_->windowWillClose(*this);
+}
+
+void Window::hostActivated() {
+    registry_->orderFront(this);
+    if (canBecomeKey()) registry_->makeKey(this);
+}
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace platform {
+
+// A handle on an application that is running now, as the workspace reports it.
+struct RunningApplication {
+    qint64 processIdentifier = 0;
+    std::optional<QString> bundleIdentifier;
+    std::optional<QString> localizedName;
+    std::optional<QIcon> icon;
+};
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace platform {
+
+// What running a script gave: its result as text (absent when it returned nothing) or, on
+// failure, the error's text form.
+struct ScriptOutcome {
+    std::optional<QString> result;
+    std::optional<QString> error;
+
+    bool succeeded() const { return !error.has_value(); }
+    static ScriptOutcome success(std::optional<QString> text = std::nullopt) { return {std::move(text), std::nullopt}; }
+    static ScriptOutcome failure(const QString& text) { return {std::nullopt, text}; }
+};
+
+// Runs AppleScript source in process. A run blocks the calling thread until the script ends.
+class ScriptRunner {
+public:
+    virtual ~ScriptRunner() = default;
+
+    // The process-wide runner (the Linux one unless a test installed another).
+    static ScriptRunner& shared();
+    // Installs `runner` (nullptr restores the default); returns the previous one.
+    static ScriptRunner* setShared(ScriptRunner* runner);
+
+    virtual ScriptOutcome run(const QString& source) = 0;
+};
+
+// Linux has no script host: every run fails with the same error text.
+class UnavailableScriptRunner final : public ScriptRunner {
+public:
+    static QString errorText();
+    ScriptOutcome run(const QString& source) override;
+};
+
+}  // namespace platform

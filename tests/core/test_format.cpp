@@ -1,0 +1,56 @@
+#include "core/format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+TEST(Format, NumbersPrintTheirShortestRoundTripForm) {
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {3.0, "3.0"},
+        {2.5, "2.5"},
+        {-0.5, "-0.5"},
+        {0.0, "0.0"},
+        {-0.0, "-0.0"},
+        {1536.0 / 7.0, "219.42857142857142"},
+        {0.1, "0.1"},
+        {0.0001, "0.0001"},
+        {0.00001, "1e-05"},
+        {0.00015, "0.00015"},
+        {1.5e-7, "1.5e-07"},
+        {1e15, "1000000000000000.0"},
+        {9007199254740991.0, "9007199254740991.0"},
+        {9007199254740992.0, "9.007199254740992e+15"},
+        {1e16, "1e+16"},
+        {-1e16, "-1e+16"},
+        {9223372036854775807.0, "9.223372036854776e+18"},
+        {1e300, "1e+300"},
+        {5e-324, "5e-324"},
+        {std::numeric_limits<double>::infinity(), "inf"},
+        {-std::numeric_limits<double>::infinity(), "-inf"},
+        {std::nan(""), "nan"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(format::number(c.value), QString::fromLatin1(c.text)) << c.text;
+}
+
+TEST(Format, CompositeForms) {
+    EXPECT_EQ(format::size(700, 300), "(700.0, 300.0)");
+    EXPECT_EQ(format::point(512, 1536.0 / 7.0), "(512.0, 219.42857142857142)");
+    EXPECT_EQ(format::optional(1.0), "Optional(1.0)");
+    EXPECT_EQ(format::optional(std::nullopt), "nil");
+    EXPECT_EQ(format::boolean(true), "true");
+    EXPECT_EQ(format::boolean(false), "false");
+    EXPECT_EQ(format::quotedList({"a", "b"}), "[\"a\", \"b\"]");
+    EXPECT_EQ(format::quotedList({}), "[]");
+    EXPECT_EQ(format::quotedList({"say \"hi\"\n", "C:\\"}), "[\"say \\\"hi\\\"\\n\", \"C:\\\\\"]");
+    EXPECT_EQ(format::intList({80, 75}), "[80, 75]");
+    EXPECT_EQ(format::intList({}), "[]");
+    EXPECT_EQ(format::intList({-1, INT64_MAX}), "[-1, 9223372036854775807]");
+}
+
+}  // namespace

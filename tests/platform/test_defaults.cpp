@@ -1,0 +1,230 @@
+#include "platform/defaults.h"
+#include "platform/json_defaults_storage.h"
+#include "support/fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using platform::Defaults;
+using platform::DefaultsValue;
+using platform::JsonDefaultsStorage;
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+std::unique_ptr<Defaults> openFile(const QString& path) {
+    return std::make_unique<Defaults>(std::make_unique<JsonDefaultsStorage>(path));
+}
+
+TEST(Defaults, ReadsWithThePlatformCoercions) {
+    const std::optional<bool> no = std::nullopt;
+    const struct {
+        const char* name;
+        DefaultsValue value;
+        std::optional<bool> asBool;
+        std::optional<int64_t> asInteger;
+        std::optional<double> asDouble;
+        std::optional<QString> asText;
+    } cases[] = {
+        {"true", true, true, 1, 1.0, "1"},
+        {"false", false, false, 0, 0.0, "0"},
+        {"zero", int64_t(0), false, 0, 0.0, "0"},
+        {"integer", int64_t(-42), true, -42, -42.0, "-42"},
+        {"big integer", INT64_MAX, true, INT64_MAX, 9223372036854775807.0, "9223372036854775807"},
+        {"double", 2.75, true, 2, 2.75, "2.75"},
+        {"whole double", 3.0, true, 3, 3.0, "3"},
+        {"negative double", -2.75, true, -2, -2.75, "-2.75"},
+        {"small double", 0.4, true, 0, 0.4, "0.4"},
+        {"zero double", 0.0, false, 0, 0.0, "0"},
+        {"huge double", 1e300, true, std::nullopt, 1e300, "1e+300"},
+        {"nan", std::nan(""), false, std::nullopt, std::nan(""), "nan"},
+        {"text TRUE", QString("TRUE"), true, std::nullopt, std::nullopt, "TRUE"},
+        {"text Yes", QString("Yes"), true, std::nullopt, std::nullopt, "Yes"},
+        {"text no", QString("no"), false, std::nullopt, std::nullopt, "no"},
+        {"text 1", QString("1"), true, 1, 1.0, "1"},
+        {"text 0", QString("0"), false, 0, 0.0, "0"},
+        {"text -7", QString(" -7 "), true, -7, -7.0, " -7 "},
+        {"text 3.9", QString("3.9"), true, 3, 3.9, "3.9"},
+        {"text 0.5", QString("0.5"), false, 0, 0.5, "0.5"},
+        {"text word", QString("maybe"), false, std::nullopt, std::nullopt, "maybe"},
+        {"text empty", QString(), false, std::nullopt, std::nullopt, ""},
+        {"date", QDateTime::fromMSecsSinceEpoch(0, QTimeZone::utc()), false, std::nullopt, std::nullopt, std::nullopt},
+        {"bytes", QByteArray("1"), false, std::nullopt, std::nullopt, std::nullopt},
+        {"list", QStringList{"1"}, false, std::nullopt, std::nullopt, std::nullopt},
+    };
+    Defaults defaults;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.set("k", c.value);
+        EXPECT_EQ(defaults.boolValue("k"), c.asBool);
+        EXPECT_EQ(defaults.integerValue("k"), c.asInteger);
+        const auto asDouble = defaults.doubleValue("k");
+        if (c.asDouble && std::isnan(*c.asDouble)) {
+            EXPECT_TRUE(asDouble && std::isnan(*asDouble));
+        } else {
+            EXPECT_EQ(asDouble, c.asDouble);
+        }
+        EXPECT_EQ(defaults.stringValue("k"), c.asText);
+    }
+    // Dates, bytes and lists read only as themselves.
+    defaults.set("k", QString("2024-01-01T00:00:00Z"));
+    EXPECT_EQ(defaults.dateValue("k"), std::nullopt);
+    EXPECT_EQ(defaults.stringListValue("k"), std::nullopt);
+    EXPECT_EQ(defaults.dataValue("k"), std::nullopt);
+    defaults.set("k", QStringList{"a", "b"});
+    EXPECT_EQ(defaults.stringListValue("k"), (QStringList{"a", "b"}));
+
+    defaults.remove("k");
+    EXPECT_FALSE(defaults.contains("k"));
+    EXPECT_EQ(defaults.boolValue("k"), no);
+    EXPECT_EQ(defaults.stringValue("k"), std::nullopt);
+}
+
+TEST(Defaults, SendsOneChangePerWriteAfterStoringIncludingNestedWrites) {
+    Defaults defaults;
+    QStringList seen;
+    std::vector<std::optional<int64_t>> valuesSeen;
+    auto sub = defaults.didChange().subscribe([&](const QString& key) {
+        seen << key;
+        valuesSeen.push_back(defaults.integerValue(key));
+        if (key == "a") defaults.set("b", int64_t(2));  // nested write from a handler
+    });
+    defaults.set("a", int64_t(1));
+    EXPECT_EQ(seen, (QStringList{"a", "b"}));
+    EXPECT_EQ(valuesSeen, (std::vector<std::optional<int64_t>>{1, 2}));
+
+    seen.clear();
+    defaults.set("b", int64_t(2));  // same value: still a write
+    defaults.remove("b");
+    defaults.remove("never-set");
+    EXPECT_EQ(seen, (QStringList{"b", "b", "never-set"}));
+    EXPECT_FALSE(defaults.contains("b"));
+}
+
+TEST(Defaults, ASecondStartReadsEveryKindTheFirstWrote) {
+    testsupport::ScopedTempHome home;
+    const QString path = Defaults::domainFilePath(Defaults::standardDomainName());
+    EXPECT_EQ(path, home.configPath() + "/Quillvex/com.varnock.Quillvex.json");
+
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(1'700'000'000'123, QTimeZone::utc());
+    const QByteArray bytes("\x00\xff\x10png", 6);
+    {
+        auto first = openFile(path);
+        first->set("flag", false);
+        first->set("count", INT64_MIN);
+        first->set("ratio", 3.0);
+        first->set("tiny", 1e-300);
+        first->set("infinite", -std::numeric_limits<double>::infinity());
+        first->set("name", QString("Ünïcødé \"quoted\" 日本語"));
+        first->set("empty", QString());
+        first->set("when", when);
+        first->set("icon", bytes);
+        first->set("apps", QStringList{"com.a", "", "b c"});
+        first->set("none", QStringList{});
+        first->set("gone", true);
+        first->remove("gone");
+    }
+    testsupport::LogCapture log;
+    auto second = openFile(path);
+    EXPECT_TRUE(log.lines().empty());
+    auto kept = [&](const char* key) { return *second->value(key); };
+    EXPECT_EQ(kept("flag"), DefaultsValue(false));
+    EXPECT_EQ(kept("count"), DefaultsValue(INT64_MIN));
+    EXPECT_EQ(kept("ratio"), DefaultsValue(3.0));  // stays a double
+    EXPECT_EQ(kept("tiny"), DefaultsValue(1e-300));
+    EXPECT_EQ(kept("infinite"), DefaultsValue(-std::numeric_limits<double>::infinity()));
+    EXPECT_EQ(kept("name"), DefaultsValue(QString("Ünïcødé \"quoted\" 日本語")));
+    EXPECT_EQ(kept("empty"), DefaultsValue(QString()));
+    EXPECT_EQ(kept("when"), DefaultsValue(when));
+    EXPECT_EQ(kept("icon"), DefaultsValue(bytes));
+    EXPECT_EQ(kept("apps"), DefaultsValue(QStringList{"com.a", "", "b c"}));
+    EXPECT_EQ(kept("none"), DefaultsValue(QStringList{}));
+    EXPECT_FALSE(second->contains("gone"));
+}
+
+TEST(Defaults, ACorruptFileIsMovedAsideLoggedOnceAndNeverOverwritten) {
+    testsupport::ScopedTempHome home;
+    testsupport::ScopedVirtualScheduler clock;  // a fixed wall clock gives a known timestamp
+    const QString path = home.configPath() + "/Quillvex/com.varnock.Quillvex.json";
+    const QString stem = path + ".corrupt-" +
+                         QDateTime::fromSecsSinceEpoch(1'800'000'000).toString("yyyyMMdd-HHmmss");
+    for (const QByteArray& content : {QByteArray("{"), QByteArray("[1, 2]")}) {
+        SCOPED_TRACE(content.toStdString());
+        writeFile(path, content);
+        testsupport::LogCapture log;
+        auto defaults = openFile(path);
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_EQ(log.lines()[0].level, platform::LogLevel::Error);
+        EXPECT_TRUE(log.lines()[0].text.startsWith("Defaults: Could not read " + path)) << log.lines()[0].text.toStdString();
+        EXPECT_FALSE(defaults->contains("flag"));
+        EXPECT_FALSE(QFile::exists(path));  // nothing written until the next write
+        defaults->set("flag", true);
+        EXPECT_TRUE(openFile(path)->boolValue("flag").value_or(false));
+    }
+    // Both copies are kept: the second got a unique name.
+    EXPECT_EQ(readFile(stem), "{");
+    EXPECT_EQ(readFile(stem + "-1"), "[1, 2]");
+}
+
+TEST(Defaults, IllTypedEntriesAreSkippedAndTheRestKept) {
+    testsupport::ScopedTempHome home;
+    const QString path = home.configPath() + "/Quillvex/test.json";
+    writeFile(path, R"({"a": null, "b": 5, "c": {"$date": "soon"}, "d": [1], "e": 18446744073709551615,
+                        "f": {"$data": "@@"}, "g": {"x": 1}, "h": 2.0, "i": {"$date": "2024-05-06T07:08:09.010Z"}})");
+    testsupport::LogCapture log;
+    auto defaults = openFile(path);
+    EXPECT_EQ(log.matching("Defaults: Skipped ").size(), 6);
+    EXPECT_TRUE(log.contains("Defaults: Skipped \"a\" in " + path + ": unsupported value"));
+    EXPECT_EQ(defaults->value("b"), DefaultsValue(int64_t(5)));
+    EXPECT_EQ(defaults->value("h"), DefaultsValue(2.0));
+    EXPECT_EQ(defaults->dateValue("i"), QDateTime::fromString("2024-05-06T07:08:09.010Z", Qt::ISODateWithMs));
+    EXPECT_FALSE(defaults->contains("a") || defaults->contains("c") || defaults->contains("e"));
+}
+
+TEST(Defaults, AFailedSaveIsLoggedAndTheValueKeptInMemory) {
+    testsupport::ScopedTempHome home;
+    writeFile(home.path() + "/blocker", "not a folder");
+    testsupport::LogCapture log;
+    auto defaults = openFile(home.path() + "/blocker/Quillvex/x.json");
+    defaults->set("k", int64_t(1));
+    EXPECT_EQ(defaults->integerValue("k"), 1);
+    EXPECT_EQ(log.matching("Defaults: Could not save ").size(), 1);
+}
+
+TEST(Defaults, DomainsAreSeparateFilesUnderTheConfigFolder) {
+    testsupport::ScopedTempHome home;
+    qputenv("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(Defaults::domainFilePath("x"), home.path() + "/.config/Quillvex/x.json");
+    EXPECT_EQ(Defaults::domainFilePath("../x"), home.path() + "/.config/Quillvex/.._x.json");
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/xdg").toUtf8());
+
+    Defaults& one = Defaults::domain("test.domains.one");
+    Defaults& two = Defaults::domain("test.domains.two");
+    EXPECT_EQ(&one, &Defaults::domain("test.domains.one"));
+    one.set("k", QString("one"));
+    two.set("k", QString("two"));
+    EXPECT_EQ(one.stringValue("k"), "one");
+    EXPECT_EQ(openFile(home.path() + "/xdg/Quillvex/test.domains.two.json")->stringValue("k"), "two");
+
+    testsupport::ScopedMemoryDefaults memory;
+    EXPECT_EQ(&Defaults::standard(), &memory.defaults);
+}
+
+}  // namespace

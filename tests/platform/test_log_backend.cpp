@@ -1,0 +1,99 @@
+#include "platform/system_log_backend.h"
+
+#include <QByteArray>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using platform::LogLevel;
+using platform::SystemLogBackend;
+
+// Reads what a backend mirrors, through a pipe standing in for standard error.
+class Mirror {
+public:
+    Mirror() {
+        EXPECT_EQ(::pipe(fds_), 0);
+        ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+    }
+    ~Mirror() {
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    int fd() const { return fds_[1]; }
+    QByteArray take() {
+        QByteArray out;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fds_[0], buffer, sizeof buffer)) > 0) out.append(buffer, n);
+        return out;
+    }
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
+TEST(SystemLogBackend, MirrorsOneLinePerMessageWithItsLevelWord) {
+    Mirror mirror;
+    SystemLogBackend backend({.debugEnabled = false, .toSyslog = false, .mirrorFd = mirror.fd()});
+    backend.write(LogLevel::Info, "VolumeService: Started");
+    backend.write(LogLevel::Warning, "AppDelegate: Calendar access missing");
+    backend.write(LogLevel::Error, "Détecteur: 100% %s %n");
+    backend.write(LogLevel::Info, "first\nsecond");
+    EXPECT_EQ(mirror.take(),
+              "info VolumeService: Started\n"
+              "warning AppDelegate: Calendar access missing\n"
+              "error Détecteur: 100% %s %n\n"
+              "info first\\nsecond\n");
+}
+
+TEST(SystemLogBackend, DebugIsKeptOnlyWhenEnabled) {
+    Mirror mirror;
+    SystemLogBackend quiet({.debugEnabled = false, .toSyslog = false, .mirrorFd = mirror.fd()});
+    EXPECT_FALSE(quiet.isEnabled(LogLevel::Debug));
+    EXPECT_TRUE(quiet.isEnabled(LogLevel::Info));
+    EXPECT_TRUE(quiet.isEnabled(LogLevel::Error));
+    quiet.write(LogLevel::Debug, "Releasing previous IslandQueue instance");
+    EXPECT_EQ(mirror.take(), "");
+
+    SystemLogBackend verbose({.debugEnabled = true, .toSyslog = false, .mirrorFd = mirror.fd()});
+    EXPECT_TRUE(verbose.isEnabled(LogLevel::Debug));
+    verbose.write(LogLevel::Debug, "Releasing previous IslandQueue instance");
+    EXPECT_EQ(mirror.take(), "debug Releasing previous IslandQueue instance\n");
+}
+
+TEST(SystemLogBackend, ReadsItsSwitchesFromTheEnvironment) {
+    const QByteArray oldStderr = qgetenv("QUILLVEX_LOG_STDERR"), oldLevel = qgetenv("QUILLVEX_LOG_LEVEL");
+    qputenv("QUILLVEX_LOG_STDERR", "1");
+    qputenv("QUILLVEX_LOG_LEVEL", "debug");
+    auto on = SystemLogBackend::optionsFromEnvironment();
+    EXPECT_EQ(on.mirrorFd, STDERR_FILENO);
+    EXPECT_TRUE(on.debugEnabled);
+    qputenv("QUILLVEX_LOG_STDERR", "yes");
+    qputenv("QUILLVEX_LOG_LEVEL", "info");
+    auto off = SystemLogBackend::optionsFromEnvironment();
+    EXPECT_EQ(off.mirrorFd, -1);
+    EXPECT_FALSE(off.debugEnabled);
+    qputenv("QUILLVEX_LOG_STDERR", oldStderr);
+    qputenv("QUILLVEX_LOG_LEVEL", oldLevel);
+}
+
+TEST(SystemLogBackend, SyslogTakesTheMessageAsDataNotAsAFormat) {
+    SystemLogBackend backend({.debugEnabled = true, .toSyslog = true, .mirrorFd = -1});
+    backend.write(LogLevel::Error, "Test: %s%s%s%n");  // would crash if used as the format
+    SUCCEED();
+}
+
+TEST(LogBackend, SharedCanBeReplacedAndRestored) {
+    SystemLogBackend replacement({.debugEnabled = false, .toSyslog = false, .mirrorFd = -1});
+    platform::LogBackend* previous = platform::LogBackend::setShared(&replacement);
+    EXPECT_EQ(&platform::LogBackend::shared(), &replacement);
+    EXPECT_EQ(platform::LogBackend::setShared(previous), &replacement);
+    EXPECT_NE(&platform::LogBackend::shared(), &replacement);
+    EXPECT_STREQ(platform::logLevelName(LogLevel::Warning), "warning");
+}
+
+}  // namespace

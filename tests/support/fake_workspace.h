@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/workspace.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+// A solid square icon of `size` pixels, told apart from others by its colour.
+QIcon solidIcon(const QColor& color, int size = 64);
+
+// Scripted running applications, application folders and file icons; records every open,
+// launch and activation. Installs itself as the shared workspace while alive.
+class FakeWorkspace final : public platform::Workspace {
+public:
+    FakeWorkspace();
+    ~FakeWorkspace() override;
+    FakeWorkspace(const FakeWorkspace&) = delete;
+    FakeWorkspace& operator=(const FakeWorkspace&) = delete;
+
+    // Appends a running application; returns it for further edits.
+    platform::RunningApplication& addApplication(qint64 pid, std::optional<QString> bundleIdentifier,
+                                                 std::optional<QString> localizedName,
+                                                 std::optional<QIcon> icon = std::nullopt);
+
+    std::vector<platform::RunningApplication> applications;
+    // Bundle identifier -> application folder.
+    std::map<QString, QString> applicationPaths;
+    // Path -> icon; other paths get `defaultFileIcon`.
+    std::map<QString, QIcon> fileIcons;
+    QIcon defaultFileIcon;
+    // What launches and activations report.
+    std::set<QString> launchableBundleIdentifiers;
+    std::set<QString> launchableNames;
+    bool activationResult = true;
+    bool openUrlResult = true;
+
+    // Recorded calls, in order.
+    mutable std::vector<QString> iconRequests;
+    std::vector<QUrl> openedUrls;
+    std::vector<QString> launchedBundleIdentifiers;
+    std::vector<QString> launchedNames;
+    std::vector<std::pair<qint64, bool>> activations;
+    mutable int runningApplicationsReads = 0;
+
+    std::vector<platform::RunningApplication> runningApplications() const override;
+    std::optional<QString> urlForApplicationWithBundleIdentifier(const QString& bundleIdentifier) const override;
+    QIcon iconForFile(const QString& path) const override;
+    bool openUrl(const QUrl& url) override;
+    bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) override;
+    bool launchApplicationNamed(const QString& name) override;
+    bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) override;
+
+private:
+    platform::Workspace* previous_;
+};
+
+}  // namespace testsupport
