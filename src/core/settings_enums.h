@@ -74,6 +74,7 @@ struct EnumCases<MusicNotchColorMode> {
     }};
 };
 
-// Display titles in the language in force at the call.
+// Display titles in the language in force at the call. (Inside a class that has a member named
+// `title`, call these as ::title.)
 QString title(OverlayStyle style);
 QString title(OverlayTint tint);

@@ -41,6 +41,10 @@ bool SqliteConnection::execute(const char* sql) {
 
 long long SqliteConnection::lastInsertRowId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
 
+void SqliteConnection::setBusyTimeout(int milliseconds) {
+    if (db_) sqlite3_busy_timeout(db_, milliseconds);
+}
+
 void SqliteConnection::close() {
     // close_v2 defers the release while a statement is still alive, so the order in which
     // wrappers go never leaks a handle.

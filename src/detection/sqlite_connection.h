@@ -29,6 +29,8 @@ public:
     // Runs one or more statements without results. False on the first error.
     bool execute(const char* sql);
     long long lastInsertRowId() const;
+    // How long a statement waits for another connection's lock before it reports busy.
+    void setBusyTimeout(int milliseconds);
 
     sqlite3* handle() const { return db_; }
 

@@ -73,6 +73,8 @@ public:
     int readCount(const platform::AXElement& element) const;
     int readCount(const platform::AXElement& element, const QString& name) const;
     int totalReads() const { return totalReads_; }
+    // Distinct elements with at least one attribute read.
+    size_t elementsRead() const { return reads_.size(); }
     size_t elementCount() const { return nodes_.size(); }
 
     // Observers.

@@ -1,0 +1,33 @@
+#include "overlay/island_layout.h"
+
+#include <QStringList>
+
+QColor overlayTintColor(OverlayTint tint) {
+    switch (tint) {
+    case OverlayTint::black: return QColor::fromRgbF(0, 0, 0);
+    case OverlayTint::midnight: return QColor::fromRgbF(0.05f, 0.06f, 0.08f);
+    case OverlayTint::graphite: return QColor::fromRgbF(0.12f, 0.12f, 0.14f);
+    case OverlayTint::smoke: return QColor::fromRgbF(0.2f, 0.2f, 0.22f);
+    }
+    return QColor::fromRgbF(0, 0, 0);
+}
+
+QFont overlayFont(double size, QFont::Weight weight) {
+    // Sizes are points of the overlay's own coordinates, so they are pixel sizes to Qt.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(static_cast<int>(size));
+    font.setWeight(weight);
+    return font;
+}
+
+const IslandTextLine* IslandLayout::line(const QString& key) const {
+    for (const IslandTextLine& l : lines)
+        if (l.key == key) return &l;
+    return nullptr;
+}
+
+QStringList IslandLayout::texts() const {
+    QStringList result;
+    for (const IslandTextLine& l : lines) result << l.text;
+    return result;
+}

@@ -1,0 +1,238 @@
+#include "core/app_icon_helper.h"
+#include "support/fake_workspace.h"
+#include "support/fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using platform::LogLevel;
+using testsupport::solidIcon;
+
+namespace {
+
+const QColor red(200, 30, 30), green(30, 160, 60), blue(30, 60, 200), yellow(210, 180, 20);
+
+QColor centreOf(const std::optional<QImage>& icon) {
+    return icon ? icon->pixelColor(icon->width() / 2, icon->height() / 2) : QColor();
+}
+
+class AppIconHelperTest : public testsupport::QuillvexTest {
+protected:
+    AppIconHelperTest() : previousRoot_(AppIconHelper::setRoot(root_.path())) {}
+    ~AppIconHelperTest() override { AppIconHelper::setRoot(previousRoot_); }
+
+    // Creates an application folder under the fixture root and gives it an icon of `color`.
+    QString install(const QString& relative, const QColor& color) {
+        const QString path = root_.path() + relative;
+        QDir().mkpath(path);
+        workspace.fileIcons[path] = solidIcon(color);
+        return path;
+    }
+
+    QString rootPath() const { return root_.path(); }
+
+    testsupport::FakeWorkspace workspace;
+
+private:
+    QTemporaryDir root_;
+    QString previousRoot_;
+};
+
+TEST_F(AppIconHelperTest, RunningBundleWinsOverName) {
+    workspace.addApplication(1, QStringLiteral("com.example.Notes"), QStringLiteral("Notes"), solidIcon(green));
+    workspace.addApplication(2, QStringLiteral("com.example.Mail"), QStringLiteral("Mail"), solidIcon(red));
+
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Notes"), QStringLiteral("com.example.Mail"))), red);
+    EXPECT_EQ(log.texts(), (QStringList{
+                               "AppIconHelper: Searching icon for app 'Notes' bundleId 'com.example.Mail'",
+                               "AppIconHelper: Searching icon for bundle ID 'com.example.Mail'",
+                               "AppIconHelper: Found running app 'Mail' for bundle 'com.example.Mail'",
+                               "AppIconHelper: Found icon via bundle ID 'com.example.Mail'",
+                           }));
+}
+
+TEST_F(AppIconHelperTest, BundleLookupFallsFromRunningToInstalledToWarning) {
+    // A running instance without a name or icon ends the bundle lookup with nothing.
+    workspace.addApplication(3, QStringLiteral("com.example.Bare"), std::nullopt);
+    workspace.applicationPaths[QStringLiteral("com.example.Bare")] = QStringLiteral("/Applications/Bare.app");
+    EXPECT_FALSE(AppIconHelper::getIconForBundleId(QStringLiteral("com.example.Bare")).has_value());
+    EXPECT_TRUE(log.contains(QStringLiteral("AppIconHelper: Found running app 'unknown' for bundle 'com.example.Bare'")));
+    EXPECT_TRUE(workspace.iconRequests.empty());
+
+    workspace.applicationPaths[QStringLiteral("com.example.Maps")] = QStringLiteral("/Applications/Maps.app");
+    workspace.fileIcons[QStringLiteral("/Applications/Maps.app")] = solidIcon(blue);
+    EXPECT_EQ(centreOf(AppIconHelper::getIconForBundleId(QStringLiteral("com.example.Maps"))), blue);
+    EXPECT_TRUE(log.contains(LogLevel::Debug,
+                             "AppIconHelper: Found app at '/Applications/Maps.app' for bundle 'com.example.Maps'"));
+
+    EXPECT_FALSE(AppIconHelper::getIconForBundleId(QStringLiteral("com.example.Gone")).has_value());
+    EXPECT_TRUE(log.contains(LogLevel::Warning, "AppIconHelper: Could not find app for bundle ID 'com.example.Gone'"));
+
+    log.clear();
+    EXPECT_FALSE(AppIconHelper::getIconForBundleId(QString()).has_value());
+    EXPECT_TRUE(log.texts().isEmpty());
+}
+
+TEST_F(AppIconHelperTest, NoNameMeansNoIcon) {
+    EXPECT_FALSE(AppIconHelper::getIcon(std::nullopt, std::nullopt).has_value());
+    EXPECT_EQ(log.texts(), (QStringList{"AppIconHelper: Searching icon for app 'nil' bundleId 'nil'",
+                                        "AppIconHelper: No app name provided"}));
+
+    // An empty identifier is skipped like an absent one; an unknown one is tried first.
+    log.clear();
+    EXPECT_FALSE(AppIconHelper::getIcon(QString(), QString()).has_value());
+    EXPECT_EQ(log.texts(), (QStringList{"AppIconHelper: Searching icon for app '' bundleId ''",
+                                        "AppIconHelper: No app name provided"}));
+    log.clear();
+    EXPECT_FALSE(AppIconHelper::getIcon(std::nullopt, QStringLiteral("com.example.Gone")).has_value());
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: No app name provided"));
+    EXPECT_EQ(workspace.runningApplicationsReads, 1);  // the bundle lookup only
+}
+
+TEST_F(AppIconHelperTest, NameMatchesTightenBeforeTheyLoosen) {
+    workspace.addApplication(1, std::nullopt, QStringLiteral("Mail Helper"), solidIcon(yellow));
+    workspace.addApplication(2, std::nullopt, QStringLiteral("mail"), solidIcon(green));
+    workspace.addApplication(3, std::nullopt, QStringLiteral("Mail"), solidIcon(red));
+
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Mail"), std::nullopt)), red);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via exact name match"));
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("MAIL"), std::nullopt)), green);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via case-insensitive match"));
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("helper"), std::nullopt)), yellow);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via partial match (Mail Helper)"));
+
+    // Partial runs one way only: a longer name does not match a shorter running name.
+    EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("mail app"), std::nullopt).has_value());
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Could not find icon for 'mail app'"));
+}
+
+TEST_F(AppIconHelperTest, EarlierRunningApplicationWinsAndOneSnapshotServesAllSteps) {
+    workspace.addApplication(1, std::nullopt, QStringLiteral("Notes Sync"), solidIcon(blue));
+    workspace.addApplication(2, std::nullopt, QStringLiteral("Notes Backup"), solidIcon(red));
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("notes"), std::nullopt)), blue);
+    EXPECT_EQ(workspace.runningApplicationsReads, 1);
+}
+
+TEST_F(AppIconHelperTest, BundleIdentifierComponentMustMatchWhole) {
+    workspace.addApplication(1, QStringLiteral("com.example.notesapp"), std::nullopt, solidIcon(red));
+    workspace.addApplication(2, QStringLiteral("com..example.Notes."), std::nullopt, solidIcon(green));
+
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("notes"), std::nullopt)), green);
+    EXPECT_EQ(log.texts().last(),
+              QStringLiteral("AppIconHelper: Found via bundle ID component match (com..example.Notes.)"));
+}
+
+TEST_F(AppIconHelperTest, MatchedApplicationWithoutIconEndsTheLookup) {
+    workspace.addApplication(1, std::nullopt, QStringLiteral("Preview"));
+    install(QStringLiteral("/Applications/Preview.app"), red);
+
+    EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Preview"), std::nullopt).has_value());
+    EXPECT_TRUE(workspace.iconRequests.empty());
+    EXPECT_TRUE(log.matching(QStringLiteral("AppIconHelper: Could not find icon")).isEmpty());
+}
+
+TEST_F(AppIconHelperTest, FixedLocationsAreTestedInOrder) {
+    const QString utilities = install(QStringLiteral("/Applications/Utilities/Preview.app"), blue);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Preview"), std::nullopt)), blue);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found app at path ") + utilities);
+
+    install(QStringLiteral("/System/Applications/Preview.app"), green);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Preview.app"), std::nullopt)), green);
+    const QString first = install(QStringLiteral("/Applications/Preview.app"), red);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Preview"), std::nullopt)), red);
+    EXPECT_EQ(workspace.iconRequests.back(), first);
+
+    // The ".app" test is case-sensitive: "Preview.APP" is looked for as "Preview.APP.app" and
+    // then only found by the folder scan.
+    install(QStringLiteral("/System/Library/CoreServices/Finder.app"), yellow);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Finder"), std::nullopt)), yellow);
+    log.clear();
+    AppIconHelper::getIcon(QStringLiteral("Preview.APP"), std::nullopt);
+    EXPECT_TRUE(log.matching(QStringLiteral("AppIconHelper: Found app at path")).isEmpty());
+}
+
+TEST_F(AppIconHelperTest, FolderScanMatchesBothWaysInSortedOrder) {
+    const QString notes = install(QStringLiteral("/Applications/Notes.app"), green);
+    install(QStringLiteral("/Applications/Sticky.app"), red);
+    QDir().mkpath(rootPath() + QStringLiteral("/Applications/Utilities"));
+    QFile(rootPath() + QStringLiteral("/Applications/note.txt")).open(QIODevice::WriteOnly);
+    QDir().mkpath(rootPath() + QStringLiteral("/Applications/.app"));
+
+    // The name contains the entry's name ...
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Sticky Notes"), std::nullopt)), green);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via directory search at ") + notes);
+    // ... or the entry's name contains the name.
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("note"), std::nullopt)), green);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("STICK"), std::nullopt)), red);
+
+    // The second folder is scanned when the first has no match, or is missing altogether.
+    const QString music = install(QStringLiteral("/System/Applications/Music.app"), blue);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("music"), std::nullopt)), blue);
+    QDir(rootPath() + QStringLiteral("/Applications")).removeRecursively();
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("music"), std::nullopt)), blue);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via directory search at ") + music);
+
+    EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt).has_value());
+    EXPECT_TRUE(log.contains(LogLevel::Warning, QStringLiteral("AppIconHelper: Could not find icon for 'Weather'")));
+}
+
+TEST_F(AppIconHelperTest, DefaultIconIsNeverEmpty) {
+    const QImage icon = AppIconHelper::getDefaultNotificationIcon();
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_FALSE(AppIconHelper::dominantColor(icon).has_value());  // a black glyph has no accent
+}
+
+// Colour tests work on stored premultiplied bytes, as the sampler sees them.
+QImage uniform(int r, int g, int b, int a, int side = 16) {
+    QImage image(side, side, QImage::Format_RGBA8888_Premultiplied);
+    image.fill(QColor(0, 0, 0, 0));
+    for (int y = 0; y < side; ++y) {
+        uchar* row = image.scanLine(y);
+        for (int x = 0; x < side; ++x) {
+            row[4 * x] = uchar(r);
+            row[4 * x + 1] = uchar(g);
+            row[4 * x + 2] = uchar(b);
+            row[4 * x + 3] = uchar(a);
+        }
+    }
+    return image;
+}
+
+void expectColour(const std::optional<QColor>& colour, double r, double g, double b) {
+    ASSERT_TRUE(colour.has_value());
+    EXPECT_NEAR(colour->redF(), r, 1e-3);
+    EXPECT_NEAR(colour->greenF(), g, 1e-3);
+    EXPECT_NEAR(colour->blueF(), b, 1e-3);
+    EXPECT_EQ(colour->alphaF(), 1.0f);
+}
+
+TEST(AppIconDominantColorTest, ThresholdsOnStoredBytes) {
+    expectColour(AppIconHelper::dominantColor(uniform(242, 40, 40, 255)), 242 / 255.0, 40 / 255.0, 40 / 255.0);
+    EXPECT_FALSE(AppIconHelper::dominantColor(uniform(243, 40, 40, 255)).has_value());
+    EXPECT_FALSE(AppIconHelper::dominantColor(uniform(38, 0, 0, 255)).has_value());
+    EXPECT_TRUE(AppIconHelper::dominantColor(uniform(39, 0, 0, 255)).has_value());
+    EXPECT_FALSE(AppIconHelper::dominantColor(uniform(100, 20, 20, 127)).has_value());
+    // Premultiplied bytes are used as stored, not divided by alpha.
+    expectColour(AppIconHelper::dominantColor(uniform(100, 20, 20, 128)), 100 / 255.0, 20 / 255.0, 20 / 255.0);
+}
+
+TEST(AppIconDominantColorTest, DullImagesHaveNoColour) {
+    EXPECT_FALSE(AppIconHelper::dominantColor(QImage()).has_value());
+    EXPECT_FALSE(AppIconHelper::dominantColor(uniform(0, 0, 0, 0)).has_value());
+    EXPECT_FALSE(AppIconHelper::dominantColor(uniform(120, 120, 120, 255)).has_value());
+    EXPECT_FALSE(AppIconHelper::dominantColor(uniform(120, 110, 105, 255)).has_value());  // saturation 0.125
+}
+
+TEST(AppIconDominantColorTest, AveragesOnlyVividPixels) {
+    QImage image = uniform(250, 250, 250, 255);
+    image.setPixelColor(3, 4, QColor(200, 50, 50));
+    expectColour(AppIconHelper::dominantColor(image), 200 / 255.0, 50 / 255.0, 50 / 255.0);
+
+    QImage halves = uniform(200, 0, 0, 255, 64);
+    for (int y = 32; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) halves.setPixelColor(x, y, QColor(0, 0, 200));
+    expectColour(AppIconHelper::dominantColor(halves), 100 / 255.0, 0, 100 / 255.0);
+}
+
+}  // namespace
