@@ -78,7 +78,12 @@ Writer::Writer(const QString& path) {
             return;
         }
     }
-    if (!db_.execute("CREATE TABLE IF NOT EXISTS app (app_id INTEGER PRIMARY KEY, identifier TEXT UNIQUE);"
+    // Keep the write-ahead log when the last connection closes (emptied, not deleted), as a
+    // store that the system holds open would: a reader watching the log keeps its events.
+    int persist = 1;
+    sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    if (!db_.execute("PRAGMA journal_size_limit=0;"
+                     "CREATE TABLE IF NOT EXISTS app (app_id INTEGER PRIMARY KEY, identifier TEXT UNIQUE);"
                      "CREATE TABLE IF NOT EXISTS record (rec_id INTEGER PRIMARY KEY, app_id INTEGER, data BLOB);"))
         fail(QStringLiteral("cannot create the tables"));
 }

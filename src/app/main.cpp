@@ -1,4 +1,7 @@
+#include "app/quillvex_app.h"
 #include "app/signal_quit.h"
+#include "platform/app_desktop_application.h"
+#include "platform/app_reopen_channel.h"
 
 #include <QApplication>
 
@@ -7,6 +10,21 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillvex"));
     QApplication::setOrganizationDomain(QStringLiteral("varnock.com"));
     QApplication::setQuitOnLastWindowClosed(false);
-    SignalQuit signalQuit;
-    return QApplication::exec();
+
+    platform::DesktopApplication application;
+    platform::Application::setShared(&application);
+
+    // A second start only asks the running instance to reopen, then ends.
+    platform::ReopenChannel reopen(platform::ReopenChannel::defaultSocketPath(QStringLiteral("Quillvex")));
+    if (reopen.start([&application] { application.handleReopen(); }) ==
+        platform::ReopenChannel::Outcome::DeliveredToRunningInstance) {
+        return 0;
+    }
+
+    QuillvexApp quillvex(application);
+    // A signal ends the application like its Quit command: the delegate's shutdown runs first.
+    SignalQuit signalQuit([&application] { application.terminate(); });
+    const int status = application.run();
+    platform::Application::setShared(nullptr);
+    return status;
 }

@@ -17,13 +17,17 @@ void onSignal(int) {
 }
 }  // namespace
 
-SignalQuit::SignalQuit(QObject* parent) : QObject(parent) {
+SignalQuit::SignalQuit(std::function<void()> handler, QObject* parent) : QObject(parent), onSignal_(std::move(handler)) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
     notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [] {
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
         char byte;
         [[maybe_unused]] auto n = ::read(signalPipe[0], &byte, 1);
-        QCoreApplication::quit();
+        if (onSignal_) {
+            onSignal_();
+        } else {
+            QCoreApplication::quit();
+        }
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

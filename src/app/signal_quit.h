@@ -2,15 +2,19 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into an orderly QCoreApplication::quit() on the main thread.
+// Turns SIGINT and SIGTERM into `handler` on the main thread (by default QCoreApplication::quit()),
+// so a signal ends the application as orderly as its Quit command.
 class SignalQuit : public QObject {
     Q_OBJECT
 public:
-    explicit SignalQuit(QObject* parent = nullptr);
+    explicit SignalQuit(std::function<void()> handler = {}, QObject* parent = nullptr);
     ~SignalQuit() override;
 
 private:
     QSocketNotifier* notifier_ = nullptr;
+    std::function<void()> onSignal_;
 };

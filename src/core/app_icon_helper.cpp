@@ -49,7 +49,9 @@ std::optional<QImage> imageOf(const std::optional<QIcon>& icon) {
     return image;
 }
 
-std::optional<QImage> iconOfFile(const QString& path) { return imageOf(platform::Workspace::shared().iconForFile(path)); }
+std::optional<QImage> iconOfFile(const QString& path) {
+    return imageOf(platform::Workspace::shared().iconForFile(path));
+}
 
 }  // namespace
 
@@ -69,7 +71,8 @@ std::optional<QImage> AppIconHelper::getIconForBundleId(const QString& bundleId)
     log.debug(QStringLiteral("AppIconHelper: Searching icon for bundle ID '") + bundleId + QLatin1Char('\''));
 
     const platform::Workspace& workspace = platform::Workspace::shared();
-    const std::vector<platform::RunningApplication> running = workspace.runningApplicationsWithBundleIdentifier(bundleId);
+    const std::vector<platform::RunningApplication> running =
+        workspace.runningApplicationsWithBundleIdentifier(bundleId);
     if (!running.empty()) {
         const platform::RunningApplication& app = running.front();
         log.debug(QStringLiteral("AppIconHelper: Found running app '") +
@@ -79,8 +82,8 @@ std::optional<QImage> AppIconHelper::getIconForBundleId(const QString& bundleId)
     }
 
     if (const std::optional<QString> path = workspace.urlForApplicationWithBundleIdentifier(bundleId)) {
-        log.debug(QStringLiteral("AppIconHelper: Found app at '") + *path + QStringLiteral("' for bundle '") + bundleId +
-                  QLatin1Char('\''));
+        log.debug(QStringLiteral("AppIconHelper: Found app at '") + *path + QStringLiteral("' for bundle '") +
+                  bundleId + QLatin1Char('\''));
         return iconOfFile(*path);
     }
 
@@ -124,15 +127,16 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
     }
     for (const platform::RunningApplication& app : running) {
         if (app.localizedName && app.localizedName->toLower().contains(lower)) {
-            log.debug(QStringLiteral("AppIconHelper: Found via partial match (") + *app.localizedName + QLatin1Char(')'));
+            log.debug(QStringLiteral("AppIconHelper: Found via partial match (") + *app.localizedName +
+                      QLatin1Char(')'));
             return imageOf(app.icon);
         }
     }
     for (const platform::RunningApplication& app : running) {
         if (!app.bundleIdentifier) continue;
         const QStringList pieces = app.bundleIdentifier->split(QLatin1Char('.'), Qt::SkipEmptyParts);
-        const bool matches = std::any_of(pieces.begin(), pieces.end(),
-                                         [&](const QString& piece) { return piece.toLower() == lower; });
+        const bool matches =
+            std::any_of(pieces.begin(), pieces.end(), [&](const QString& piece) { return piece.toLower() == lower; });
         if (matches) {
             log.debug(QStringLiteral("AppIconHelper: Found via bundle ID component match (") + *app.bundleIdentifier +
                       QLatin1Char(')'));
@@ -209,8 +213,8 @@ std::optional<QColor> AppIconHelper::dominantColor(const QImage& image) {
             const double maxValue = std::max({r, g, b});
             const double minValue = std::min({r, g, b});
             if (!(maxValue > 0)) continue;
-            if (!(maxValue < 0.95)) continue;   // near white and very bright
-            if (!(maxValue > 0.15)) continue;   // near black
+            if (!(maxValue < 0.95)) continue;                          // near white and very bright
+            if (!(maxValue > 0.15)) continue;                          // near black
             if (!((maxValue - minValue) / maxValue > 0.15)) continue;  // greys and weak colours
             red += r;
             green += g;

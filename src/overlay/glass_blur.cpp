@@ -137,6 +137,35 @@ void paintBlurredFill(QPainter& painter, const QPainterPath& path, const QColor&
     paintBlurred(painter, path, QBrush(color), Qt::NoPen, radius, offset);
 }
 
+void paintShadowOf(QPainter& painter, const QRectF& area, const std::function<void(QPainter&)>& draw,
+                   const QColor& color, double radius, QPointF offset) {
+    if (area.isEmpty()) return;
+    const double scale = deviceScale(painter);
+    const double sigma = std::max(0.0, radius / 2.0);
+    const double margin = std::ceil(3.0 * sigma + 1.0);
+    const QRectF bounds = area.adjusted(-margin, -margin, margin, margin);
+    QImage layer(QSize(std::max(1, static_cast<int>(std::ceil(bounds.width() * scale))),
+                       std::max(1, static_cast<int>(std::ceil(bounds.height() * scale)))),
+                 QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    {
+        QPainter p(&layer);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+        p.scale(scale, scale);
+        p.translate(-bounds.topLeft());
+        draw(p);
+        // Keep only the silhouette, in the shadow's colour.
+        p.resetTransform();
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(layer.rect(), color);
+    }
+    for (int r : boxRadii(sigma * scale)) boxBlur(layer, r);
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(bounds.translated(offset), layer);
+    painter.restore();
+}
+
 void paintBlurredStroke(QPainter& painter, const QPainterPath& path, const QPen& pen, double radius, QPointF offset) {
     paintBlurred(painter, path, Qt::NoBrush, pen, radius, offset);
 }

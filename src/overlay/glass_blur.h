@@ -4,6 +4,9 @@
 #include <QPainterPath>
 #include <QPen>
 #include <QPointF>
+#include <QRectF>
+
+#include <functional>
 
 class QPainter;
 
@@ -17,6 +20,11 @@ void paintBlurredFill(QPainter& painter, const QPainterPath& path, const QColor&
                       QPointF offset = {});
 void paintBlurredStroke(QPainter& painter, const QPainterPath& path, const QPen& pen, double radius,
                         QPointF offset = {});
+
+// A shadow of whatever `draw` paints inside `area` (in the painter's coordinates): its silhouette
+// in `color`, blurred and moved by `offset`. Not cached; meant for small, changing content.
+void paintShadowOf(QPainter& painter, const QRectF& area, const std::function<void(QPainter&)>& draw,
+                   const QColor& color, double radius, QPointF offset);
 
 // A drop shadow of `path`: the blurred fill, moved by `offset`.
 inline void paintShadow(QPainter& painter, const QPainterPath& path, const QColor& color, double radius,

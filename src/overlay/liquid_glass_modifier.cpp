@@ -38,7 +38,7 @@ std::array<LiquidGlassModifier::Shadow, 2> LiquidGlassModifier::shadows() const 
 }
 
 void LiquidGlassModifier::paintBackground(QPainter& painter, const QRectF& rect, double phase,
-                                          HoverEdgeGlowView& glow) const {
+                                          const HoverEdgeGlowView& pointer) const {
     const QPainterPath shape = glassShape(rect);
     const QColor c = glassColor();
 
@@ -67,6 +67,7 @@ void LiquidGlassModifier::paintBackground(QPainter& painter, const QRectF& rect,
     tint.setColorAt(1.0, withAlpha(c, 0.15));
     painter.fillPath(shape, tint);
 
+    HoverEdgeGlowView glow = pointer;
     glow.glowColor = glowColor();
     glow.glowIntensity = 0.4;
     glow.paint(painter, rect);

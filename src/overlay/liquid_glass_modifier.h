@@ -36,7 +36,7 @@ public:
     std::array<Shadow, 2> shadows() const;
 
     // Draws shadows and background stack into `rect` (the content's frame). `phase` is the
-    // highlight's point in its cycle; `glow` supplies the pointer state (its colour and intensity
-    // are set from this modifier).
-    void paintBackground(QPainter& painter, const QRectF& rect, double phase, HoverEdgeGlowView& glow) const;
+    // highlight's point in its cycle; `pointer` supplies the hover state of the glow, whose colour
+    // and intensity come from this modifier.
+    void paintBackground(QPainter& painter, const QRectF& rect, double phase, const HoverEdgeGlowView& pointer) const;
 };

@@ -16,6 +16,19 @@ namespace platform {
 class Application;
 }
 
+// What the permission setup talks to; each nullptr means the shared one, looked up at each use.
+struct PermissionSetupEnvironment {
+    PermissionManager* permissions = nullptr;
+    FullDiskAccessManager* fullDiskAccess = nullptr;
+    platform::Workspace* workspace = nullptr;
+    platform::Application* application = nullptr;
+    platform::Scheduler* scheduler = nullptr;
+    // The running application's bundle path; empty function: the main bundle's.
+    std::function<QString()> bundlePath;
+    // Puts text on the clipboard; empty function: the system clipboard.
+    std::function<void(const QString&)> copyText;
+};
+
 // The state and logic of the guided permission setup: which permission is missing, what the
 // current screen says and which buttons it offers. It grants nothing: it re-reads both
 // permissions every 0.8 s while on screen and runs the actions its creator gave it.
@@ -30,18 +43,7 @@ public:
         std::function<void()> quit;
     };
 
-    // The collaborators; each nullptr means the shared one, looked up at each use.
-    struct Environment {
-        PermissionManager* permissions = nullptr;
-        FullDiskAccessManager* fullDiskAccess = nullptr;
-        platform::Workspace* workspace = nullptr;
-        platform::Application* application = nullptr;
-        platform::Scheduler* scheduler = nullptr;
-        // The running application's bundle path; empty function: the main bundle's.
-        std::function<QString()> bundlePath;
-        // Puts text on the clipboard; empty function: the system clipboard.
-        std::function<void(const QString&)> copyText;
-    };
+    using Environment = PermissionSetupEnvironment;
 
     struct Chip {
         QString title;

@@ -2,6 +2,7 @@
 
 #include "platform/app_window.h"
 #include "platform/app_window_registry.h"
+#include "platform/reactive.h"
 
 #include <QIcon>
 #include <QSize>
@@ -65,6 +66,10 @@ public:
     // Delivers a reopen request (a second start of the application).
     void handleReopen();
 
+    // The user's login session became inactive (another user took the screen). No Linux source
+    // reports it yet, so it never fires there.
+    const PassthroughSubject<>& sessionDidResignActive() const { return sessionDidResignActive_; }
+
     // Windows of this application; they register with its window list.
     std::shared_ptr<Window> makeWindow(QSize contentSize, WindowStyleMask style);
     const WindowRegistry& windows() const { return windows_; }
@@ -78,6 +83,7 @@ private:
     ApplicationDelegate* delegate_ = nullptr;
     std::function<void()> reopenHandler_;
     WindowRegistry windows_;
+    PassthroughSubject<> sessionDidResignActive_;
     bool terminated_ = false;
 };
 

@@ -30,9 +30,7 @@ QRectF fromQtRect(const QRectF& rect, const QRectF& primary) {
 }
 
 QPointF toQtPoint(const QPointF& point, double primaryHeight) { return toQtPoint(point, atOrigin(primaryHeight)); }
-QPointF fromQtPoint(const QPointF& point, double primaryHeight) {
-    return fromQtPoint(point, atOrigin(primaryHeight));
-}
+QPointF fromQtPoint(const QPointF& point, double primaryHeight) { return fromQtPoint(point, atOrigin(primaryHeight)); }
 QRectF toQtRect(const QRectF& rect, double primaryHeight) { return toQtRect(rect, atOrigin(primaryHeight)); }
 QRectF fromQtRect(const QRectF& rect, double primaryHeight) { return fromQtRect(rect, atOrigin(primaryHeight)); }
 

@@ -35,7 +35,8 @@ QRectF Screens::toQt(const QRectF& rect) const { return toQtRect(rect, primaryQt
 QRectF Screens::fromQt(const QRectF& rect) const { return fromQtRect(rect, primaryQtGeometry()); }
 
 std::optional<QSizeF> parseSimulatedNotch(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d+(?:\\.\\d+)?)\\s*[xX]\\s*(\\d+(?:\\.\\d+)?)\\s*$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\s*(\\d+(?:\\.\\d+)?)\\s*[xX]\\s*(\\d+(?:\\.\\d+)?)\\s*$"));
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch()) return std::nullopt;
     const double width = match.captured(1).toDouble();

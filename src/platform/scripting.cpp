@@ -16,9 +16,7 @@ ScriptRunner& ScriptRunner::shared() {
 
 ScriptRunner* ScriptRunner::setShared(ScriptRunner* runner) { return installed.exchange(runner); }
 
-QString UnavailableScriptRunner::errorText() {
-    return QStringLiteral("AppleScript is not available on this system");
-}
+QString UnavailableScriptRunner::errorText() { return QStringLiteral("AppleScript is not available on this system"); }
 
 ScriptOutcome UnavailableScriptRunner::run(const QString&) { return ScriptOutcome::failure(errorText()); }
 

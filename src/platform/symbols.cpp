@@ -43,7 +43,8 @@ void reportUnknown(const QString& name) {
         if (!reported.insert(name).second) return;
     }
     auto& log = LogBackend::shared();
-    if (log.isEnabled(LogLevel::Warning)) log.write(LogLevel::Warning, QStringLiteral("Symbols: Unknown symbol name '%1'").arg(name));
+    if (log.isEnabled(LogLevel::Warning))
+        log.write(LogLevel::Warning, QStringLiteral("Symbols: Unknown symbol name '%1'").arg(name));
 }
 
 }  // namespace

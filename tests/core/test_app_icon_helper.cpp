@@ -57,7 +57,8 @@ TEST_F(AppIconHelperTest, BundleLookupFallsFromRunningToInstalledToWarning) {
     workspace.addApplication(3, QStringLiteral("com.example.Bare"), std::nullopt);
     workspace.applicationPaths[QStringLiteral("com.example.Bare")] = QStringLiteral("/Applications/Bare.app");
     EXPECT_FALSE(AppIconHelper::getIconForBundleId(QStringLiteral("com.example.Bare")).has_value());
-    EXPECT_TRUE(log.contains(QStringLiteral("AppIconHelper: Found running app 'unknown' for bundle 'com.example.Bare'")));
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("AppIconHelper: Found running app 'unknown' for bundle 'com.example.Bare'")));
     EXPECT_TRUE(workspace.iconRequests.empty());
 
     workspace.applicationPaths[QStringLiteral("com.example.Maps")] = QStringLiteral("/Applications/Maps.app");

@@ -28,10 +28,10 @@ TEST_F(ImageHelperTest, LargeImageIsBoundedAndLogsUnroundedSize) {
     const std::optional<QByteArray> png = ImageHelper::pngData(solid(700, 300));
     const QImage decoded = decode(png);
     EXPECT_EQ(decoded.size(), QSize(512, 219));
-    EXPECT_TRUE(log.contains(LogLevel::Debug,
-                             QStringLiteral("ImageHelper: Optimized image (700.0, 300.0) → (512.0, 219.42857142857142), "
-                                            "data: %1 bytes")
-                                 .arg(png->size())));
+    EXPECT_TRUE(log.contains(
+        LogLevel::Debug, QStringLiteral("ImageHelper: Optimized image (700.0, 300.0) → (512.0, 219.42857142857142), "
+                                        "data: %1 bytes")
+                             .arg(png->size())));
 
     EXPECT_EQ(decode(ImageHelper::pngData(solid(1024, 512))).size(), QSize(512, 256));
     EXPECT_EQ(decode(ImageHelper::pngData(solid(300, 2000))).size(), QSize(76, 512));
@@ -46,7 +46,8 @@ TEST_F(ImageHelperTest, SmallImageKeepsItsSizeAndPixels) {
     ASSERT_EQ(decoded.size(), QSize(100, 50));
     // Not scaled, so not resampled: every pixel survives, semi-transparent ones included.
     EXPECT_EQ(decoded.convertToFormat(QImage::Format_ARGB32), pattern);
-    EXPECT_EQ(log.matching(QStringLiteral("ImageHelper: Optimized image (100.0, 50.0) → (100.0, 50.0), data: ")).size(), 1);
+    EXPECT_EQ(log.matching(QStringLiteral("ImageHelper: Optimized image (100.0, 50.0) → (100.0, 50.0), data: ")).size(),
+              1);
 
     EXPECT_EQ(decode(ImageHelper::pngData(solid(512, 512))).size(), QSize(512, 512));
 }
@@ -91,7 +92,8 @@ TEST_F(ImageHelperTest, AppIconBecomesPngOrExplainsWhyNot) {
     log.clear();
     EXPECT_FALSE(ImageHelper::appIconPNGData(std::nullopt, std::nullopt).has_value());
     EXPECT_TRUE(log.contains(QStringLiteral("AppIconHelper: No app name provided")));
-    EXPECT_EQ(log.texts().last(), QStringLiteral("ImageHelper: Could not get icon for app 'unknown' bundleId 'unknown'"));
+    EXPECT_EQ(log.texts().last(),
+              QStringLiteral("ImageHelper: Could not get icon for app 'unknown' bundleId 'unknown'"));
 }
 
 }  // namespace

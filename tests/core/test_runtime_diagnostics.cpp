@@ -20,8 +20,9 @@ protected:
 TEST_F(RuntimeDiagnosticsTest, UnsignedBundleStillLogsItsIdentityAndPath) {
     AppRuntimeDiagnostics::logSigningState(QStringLiteral("launch"));
     EXPECT_EQ(log.lines().size(), 1u);
-    EXPECT_TRUE(log.contains(LogLevel::Info, "RuntimeSigning[launch]: bundleID=com.varnock.Quillvex codeID=unknown "
-                                             "teamID=none path=/Applications/Quillvex.app"));
+    EXPECT_TRUE(log.contains(LogLevel::Info,
+                             "RuntimeSigning[launch]: bundleID=com.varnock.Quillvex codeID=unknown "
+                             "teamID=none path=/Applications/Quillvex.app"));
 }
 
 TEST_F(RuntimeDiagnosticsTest, SignatureIsReadAfreshEachTime) {

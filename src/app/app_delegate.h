@@ -1,0 +1,145 @@
+#pragma once
+
+#include "app/app_updater_port.h"
+#include "app/notch_features.h"
+#include "core/app_settings.h"
+#include "core/event_bus.h"
+#include "detection/notification_detector.h"
+#include "overlay/island_queue.h"
+#include "overlay/island_window_controller.h"
+#include "permissions/full_disk_access_manager.h"
+#include "permissions/permission_manager.h"
+#include "permissions/permission_setup_model.h"
+#include "platform/app_application.h"
+#include "platform/app_window.h"
+#include "platform/defaults.h"
+#include "platform/dispatch.h"
+#include "platform/reactive.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+// Everything the delegate talks to. Each nullptr or empty member means the shared instance (or
+// the application's own implementation), looked up when the delegate is made.
+struct AppDelegateEnvironment {
+    platform::Application* application = nullptr;
+    EventBus* bus = nullptr;
+    platform::Scheduler* scheduler = nullptr;
+    platform::Defaults* defaults = nullptr;
+    NotificationDetector* detector = nullptr;
+    PermissionManager* permissions = nullptr;
+    FullDiskAccessManager* fullDiskAccess = nullptr;
+    NotchFeatures* notchFeatures = nullptr;
+    AppUpdaterPort* updater = nullptr;
+    std::function<QWidget*()> makeSettingsView;
+    std::function<std::unique_ptr<IslandWindowController>()> makeIslandWindowController;
+    // Handed on to the permission setup (bundle path, clipboard, workspace in tests).
+    PermissionSetupEnvironment setup;
+};
+
+// The owner of the running system: brings the application up, decides whether notification
+// monitoring may start, builds the notification pipeline (overlay queue, overlay window
+// controller, detector), starts and stops the notch features, keeps the activation policy, the
+// settings and permission setup windows and the permission poll, and tears it all down at
+// termination. Main thread only.
+class AppDelegate final : public platform::ApplicationDelegate, public platform::WindowDelegate {
+public:
+    explicit AppDelegate(AppDelegateEnvironment environment = {});
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The live delegate, if any (the settings window asks it to focus a window and to resume
+    // deferred monitoring).
+    static AppDelegate* shared();
+
+    // Start-up, runtime start, monitoring and shutdown.
+    void applicationDidFinishLaunching() override;
+    void startRuntime();
+    void startMonitoring(bool allowDatabaseDetection);
+    void applicationWillTerminate() override;
+    void applicationDidBecomeActive() override {}
+
+    // Notch features and settings changes.
+    void startNotchFeatures();
+    void stopNotchFeatures();
+    void onSettingsChanged();
+
+    // Activation policy, windows and permission monitoring.
+    bool requiresAccessibility() const;
+    bool requiresFullDiskAccess() const;
+    void refreshActivationPolicyForCurrentState(const QString& reason);
+    void openSettings();
+    void windowWillClose(platform::Window& window) override;
+    bool focusWindowForSystemPrompt();
+    void showPermissionSetupFlow();
+    void startPermissionMonitoring();
+    void stopPermissionMonitoring();
+    void refreshDockIcon();
+    void handleReopenEvent();
+    bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
+    void handleSessionDidResignActive();
+    void resumeMonitoringAfterCalendarPermissionFlow();
+    void checkForUpdates();
+
+    // State, for the menu and for tests.
+    bool monitoringStarted() const { return monitoringStarted_; }
+    bool deferredMonitoringAllowDatabaseDetection() const { return deferredMonitoringAllowDatabaseDetection_; }
+    bool isNotchRuntimeActive() const { return isNotchRuntimeActive_; }
+    const std::optional<QString>& detectionSourceRaw() const { return detectionSourceRaw_; }
+    const std::optional<bool>& notchFeaturesEnabledRaw() const { return notchFeaturesEnabledRaw_; }
+    IslandQueue* islandQueue() const { return islandQueue_.get(); }
+    IslandWindowController* islandWindowController() const { return islandWindowController_.get(); }
+    platform::Window* settingsWindow() const { return settingsWindow_.get(); }
+    platform::Window* permissionWindow() const { return permissionWindow_.get(); }
+    bool isPermissionMonitoring() const { return permissionCheckTimer_.isValid(); }
+
+    static inline const QString settingsTitleEnglish = QStringLiteral("Settings");
+    static inline const QString settingsTitleJapanese = QStringLiteral("設定");
+    static inline const QString setupWindowTitle = QStringLiteral("Quillvex Setup");
+
+private:
+    // "ui" when exactly that text is stored under the detection-source key, else "database".
+    QString storedDetectionSource() const;
+    void permissionPollTick(uint64_t generation);
+    void continueWithoutFullDiskAccess();
+
+    // The application's own implementations, when the environment brings none (made first).
+    std::unique_ptr<NotchFeatures> ownNotchFeatures_;
+    std::unique_ptr<AppUpdaterPort> ownUpdater_;
+
+    platform::Application& application_;
+    EventBus& bus_;
+    platform::Scheduler& scheduler_;
+    platform::Defaults& defaults_;
+    NotificationDetector& detector_;
+    PermissionManager& permissions_;
+    FullDiskAccessManager& fullDiskAccess_;
+    NotchFeatures& notchFeatures_;
+    AppUpdaterPort& updater_;
+    std::function<QWidget*()> makeSettingsView_;
+    std::function<std::unique_ptr<IslandWindowController>()> makeIslandWindowController_;
+    PermissionSetupEnvironment setupEnvironment_;
+    AppSettings settings_;
+
+    std::unique_ptr<IslandWindowController> islandWindowController_;
+    std::unique_ptr<IslandQueue> islandQueue_;
+    std::shared_ptr<platform::Window> permissionWindow_;
+    platform::RepeatingTimer permissionCheckTimer_;
+    uint64_t permissionPollGeneration_ = 0;
+    std::optional<QString> detectionSourceRaw_;
+    std::optional<bool> notchFeaturesEnabledRaw_;
+    bool isNotchRuntimeActive_ = false;
+    std::shared_ptr<platform::Window> settingsWindow_;
+    bool monitoringStarted_ = false;
+    bool deferredMonitoringAllowDatabaseDetection_ = true;
+
+    platform::CancellableSet observers_;
+    platform::Lifetime lifetime_;
+};

@@ -1,0 +1,76 @@
+#pragma once
+
+// The window of the overlay: a transparent, shadowless, frameless top-level widget that never
+// takes focus, floats above ordinary windows and may stand anywhere, also beyond a screen's top
+// edge. The overlay window controller uses one per target screen; the notch window uses the same
+// class one level lower.
+//
+// Its frame and alpha are model values in global screen coordinates (bottom-left origin, y up),
+// animated with the animation kit; the widget's geometry and opacity follow them. Reads of
+// frame() and alphaValue() give the value on show, also in the middle of an animation.
+
+#include "platform/animation.h"
+#include "platform/reactive.h"
+#include "platform/screens.h"
+
+#include <QPointer>
+#include <QRectF>
+#include <QWidget>
+
+#include <optional>
+
+class IslandPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    // Window levels do not exist in Qt: panels keep theirs as a property and are stacked by it.
+    static constexpr int screenSaverLevel = 1000;
+
+    // `screens` nullptr uses the shared provider at each use.
+    explicit IslandPanel(const QRectF& contentRect = QRectF(0, 0, 320, 36), platform::Screens* screens = nullptr,
+                         platform::Scheduler& scheduler = platform::Scheduler::shared());
+    ~IslandPanel() override;
+
+    // Never key, never main: clicking the overlay leaves the keyboard focus where it was.
+    bool canBecomeKey() const { return false; }
+    bool canBecomeMain() const { return false; }
+
+    QRectF frame() const { return frame_.value(); }
+    // Taken as given, never constrained to a screen. Animates inside platform::withAnimation.
+    void setFrame(const QRectF& frame) { frame_.set(frame); }
+    double alphaValue() const { return alpha_.value(); }
+    void setAlphaValue(double alpha) { alpha_.set(alpha); }
+    // What the frame and alpha were last animated with (tests).
+    const platform::Animated<QRectF>& frameAnimator() const { return frame_; }
+    const platform::Animated<double>& alphaAnimator() const { return alpha_; }
+
+    int level() const { return level_; }
+    void setLevel(int level);
+
+    // Shows the panel above every panel of its level or lower, without activating anything.
+    void orderFront();
+    void orderOut();
+    // Ordered in (shown), whatever its alpha.
+    bool isOrderedIn() const { return isVisible(); }
+
+    // The screen holding the largest part of the frame; none when it lies on no screen.
+    std::optional<platform::ScreenInfo> currentScreen() const;
+
+    // Replaces the content (the panel takes ownership); it fills the panel.
+    void setContentView(QWidget* view);
+    QWidget* contentView() const { return content_; }
+
+private:
+    platform::Screens& screens() const;
+    void applyFrame();
+    void applyAlpha();
+    void restackByLevel();
+
+    platform::Screens* screensOverride_;
+    platform::Animated<QRectF> frame_;
+    platform::Animated<double> alpha_;
+    int level_ = screenSaverLevel;
+    QPointer<QWidget> content_;
+    platform::AnyCancellable frameWatch_;
+    platform::AnyCancellable alphaWatch_;
+};

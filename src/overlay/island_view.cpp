@@ -1,0 +1,460 @@
+#include "overlay/island_view.h"
+
+#include "core/app_icon_helper.h"
+#include "core/app_settings.h"
+#include "core/format.h"
+#include "core/image_helper.h"
+#include "core/l10n.h"
+#include "core/log.h"
+#include "core/runtime_diagnostics.h"
+#include "overlay/glass_blur.h"
+#include "overlay/glass_shape.h"
+#include "overlay/glass_specular_highlight.h"
+#include "overlay/scroll_dismiss_view.h"
+
+#include <QEnterEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <set>
+
+namespace {
+
+constexpr double kMarqueeSpacing = 30;
+
+QString sizeText(const QImage& image) {
+    const double ratio = image.devicePixelRatio() > 0 ? image.devicePixelRatio() : 1.0;
+    return format::size(image.width() / ratio, image.height() / ratio);
+}
+
+bool isPresent(const std::optional<QString>& text) { return text && !text->isEmpty(); }
+
+QString styleName(OverlayStyle style) {
+    switch (style) {
+    case OverlayStyle::singlePill: return QStringLiteral("singlePill");
+    case OverlayStyle::splitPill: return QStringLiteral("splitPill");
+    case OverlayStyle::notchSheet: return QStringLiteral("notchSheet");
+    case OverlayStyle::liquidGlass: return QStringLiteral("liquidGlass");
+    }
+    return {};
+}
+
+// The image fitted into `frame` with its aspect ratio kept, centred.
+QRectF fitted(const QImage& image, const QRectF& frame) {
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0) return frame;
+    QSizeF size(image.width(), image.height());
+    size.scale(frame.size(), Qt::KeepAspectRatio);
+    return QRectF(frame.center().x() - size.width() / 2, frame.center().y() - size.height() / 2, size.width(),
+                  size.height());
+}
+
+void paintIconImage(QPainter& painter, const IslandIcon& icon) {
+    painter.save();
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    painter.setClipPath(glass::roundedRect(icon.frame, icon.cornerRadius), Qt::IntersectClip);
+    painter.drawImage(fitted(icon.image, icon.frame), icon.image);
+    painter.restore();
+}
+
+}  // namespace
+
+IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& scheduler, platform::Defaults& defaults,
+                       platform::Workspace& workspace)
+    : QWidget(parent),
+      bus_(bus),
+      scheduler_(scheduler),
+      defaults_(defaults),
+      workspace_(workspace),
+      state_(bus.overlayStateSubject.value()),
+      contentScaleY_(1.0, scheduler),
+      contentScaleX_(1.0, scheduler) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+
+    rebuild();
+    subscriptions_.insert(contentScaleX_.onChange([this] { update(); }));
+    subscriptions_.insert(contentScaleY_.onChange([this] { update(); }));
+    // A stored setting change redraws every instance at once.
+    subscriptions_.insert(defaults_.didChange().sink([this](const QString&) { rebuild(); }));
+    subscriptions_.insert(bus_.overlayDismissSubject.sink([this] { shrink(); }));
+    // Delivers the current state first, as every later one.
+    subscriptions_.insert(bus_.overlayStateSubject.sink([this](const OverlayState& s) { receiveState(s); }));
+}
+
+IslandView::~IslandView() {
+    subscriptions_.cancelAll();
+    pendingHiddenStateWorkItem_.cancel();
+}
+
+OverlayStyle IslandView::style() const { return AppSettings(&defaults_).overlayStyle(); }
+OverlayTint IslandView::tint() const { return AppSettings(&defaults_).overlayTint(); }
+bool IslandView::showAppName() const { return AppSettings(&defaults_).showAppNameInNotification(); }
+
+QString IslandView::displayText() const {
+    if (isPresent(state_.message)) return *state_.message;
+    return L10n::pick(QStringLiteral("Notification"), QStringLiteral("通知"));
+}
+
+QString IslandView::appNameLine() const { return state_.sourceHint.value_or(QStringLiteral("Notification")); }
+
+QImage IslandView::iconImage() const {
+    if (cachedIcon_) return *cachedIcon_;
+    return AppIconHelper::getDefaultNotificationIcon();
+}
+
+bool IslandView::drawsDefaultIcon() const { return !cachedIcon_ || cachedIconIsDefault_; }
+
+// MARK: state
+
+void IslandView::receiveState(const OverlayState& s) {
+    if (!s.isVisible) {
+        platform::withAnimation(platform::Animation::spring(0.3, 0.85, 0), [this] {
+            contentScaleX_.set(shrunkScale);
+            contentScaleY_.set(shrunkScale);
+        }, {}, scheduler_);
+        pendingHiddenStateWorkItem_.cancel();
+        // The previous content stays on show while it shrinks.
+        pendingHiddenStateWorkItem_ = scheduler_.after(hiddenStateDelay, lifetime_.wrap([this, s] {
+            platform::withoutAnimation([this, &s] {
+                state_ = s;
+                updateCachedIcon();
+            });
+            rebuild();
+        }));
+        return;
+    }
+
+    const bool wasVisible = state_.isVisible;
+    pendingHiddenStateWorkItem_.cancel();
+    pendingHiddenStateWorkItem_ = platform::WorkItem();
+    if (!wasVisible) {
+        // Grow from the shrunk size.
+        platform::withoutAnimation([this] {
+            contentScaleX_.set(shrunkScale);
+            contentScaleY_.set(shrunkScale);
+        });
+    }
+    platform::withAnimation(platform::Animation::spring(0.4, 0.75, 0), [this, &s] {
+        state_ = s;
+        updateCachedIcon();
+        contentScaleY_.set(1.0);
+        contentScaleX_.set(1.0);
+    }, {}, scheduler_);
+    rebuild();
+}
+
+void IslandView::shrink() {
+    platform::withAnimation(platform::Animation::spring(0.3, 0.85, 0), [this] {
+        contentScaleX_.set(shrunkScale);
+        contentScaleY_.set(shrunkScale);
+    }, {}, scheduler_);
+}
+
+// MARK: icon
+
+void IslandView::updateCachedIcon() {
+    Log& log = Log::shared();
+    if (cachedIcon_ && cachedIconSourceHint_ == state_.sourceHint) return;
+
+    auto adopt = [this](const QImage& image, std::optional<QString> key) {
+        cachedIcon_ = image;
+        cachedIconSourceHint_ = std::move(key);
+        cachedIconIsDefault_ = false;
+        updateAccentColor(image);
+    };
+
+    if (state_.appIconData) {
+        const std::optional<QImage> image = ImageHelper::image(*state_.appIconData);
+        if (image) {
+            const double ratio = image->devicePixelRatio() > 0 ? image->devicePixelRatio() : 1.0;
+            if (image->width() / ratio >= 128 && image->height() / ratio >= 128) {
+                log.debug(QStringLiteral("IslandView: Using high-res icon from notification data (size: ") +
+                          sizeText(*image) + QStringLiteral(")"));
+                adopt(*image, state_.sourceHint);
+                return;
+            }
+            log.debug(QStringLiteral("IslandView: Notification icon too small (size: ") + sizeText(*image) +
+                      QStringLiteral("), trying to get higher resolution"));
+        } else {
+            log.warning(QStringLiteral("IslandView: Failed to create image from notification data (") +
+                        QString::number(state_.appIconData->size()) + QStringLiteral(" bytes)"));
+        }
+    } else {
+        log.debug(QStringLiteral("IslandView: No icon data in notification"));
+    }
+
+    if (isPresent(state_.bundleId)) {
+        if (std::optional<QImage> icon = AppIconHelper::getIcon(std::nullopt, state_.bundleId)) {
+            log.debug(QStringLiteral("IslandView: Using high-res icon from AppIconHelper for bundle ID '") +
+                      *state_.bundleId + QStringLiteral("' (size: ") + sizeText(*icon) + QStringLiteral(")"));
+            adopt(*icon, state_.sourceHint);
+            return;
+        }
+    }
+
+    if (state_.sourceHint) {
+        const QString& hint = *state_.sourceHint;
+        if (std::optional<QImage> icon = AppIconHelper::getIcon(hint, std::nullopt)) {
+            log.debug(QStringLiteral("IslandView: Using high-res icon from AppIconHelper for '") + hint +
+                      QStringLiteral("' (size: ") + sizeText(*icon) + QStringLiteral(")"));
+            adopt(*icon, hint);
+            return;
+        }
+        log.warning(QStringLiteral("IslandView: Failed to get icon for app '") + hint + QStringLiteral("'"));
+    }
+
+    log.debug(QStringLiteral("IslandView: Using default notification icon"));
+    cachedIcon_ = AppIconHelper::getDefaultNotificationIcon();
+    cachedIconSourceHint_ = std::nullopt;
+    cachedIconIsDefault_ = true;
+    accentColor_ = std::nullopt;
+}
+
+void IslandView::updateAccentColor(const QImage& image) { accentColor_ = AppIconHelper::dominantColor(image); }
+
+// MARK: click
+
+void IslandView::openSourceApp() {
+    Log& log = Log::shared();
+    if (isPresent(state_.bundleId)) {
+        const QString& bundleId = *state_.bundleId;
+        if (workspace_.launchApplicationWithBundleIdentifier(bundleId)) {
+            log.info(QStringLiteral("IslandView: Opened app with bundle ID: ") + bundleId);
+            return;
+        }
+    }
+    if (isPresent(state_.sourceHint)) {
+        const QString name = *state_.sourceHint;
+        const QString lowered = name.toLower();
+        for (const platform::RunningApplication& app : workspace_.runningApplications()) {
+            if (app.localizedName && app.localizedName->toLower() == lowered) {
+                workspace_.activateApplication(app.processIdentifier, true);
+                log.info(QStringLiteral("IslandView: Activated running app: ") + name);
+                return;
+            }
+        }
+        if (workspace_.launchApplicationNamed(name)) {
+            log.info(QStringLiteral("IslandView: Launched app by name: ") + name);
+            return;
+        }
+    }
+    log.debug(QStringLiteral("IslandView: Could not open source app, opening Notification Center"));
+    Actions::openNotificationCenter();
+}
+
+// MARK: layout
+
+void IslandView::rebuild() {
+    const OverlayStyle s = style();
+    const OverlayTint t = tint();
+    const IslandMetrics m = metrics(state_, s, showAppName());
+    switch (s) {
+    case OverlayStyle::singlePill: layout_ = singlePillBody(m, t); break;
+    case OverlayStyle::splitPill: layout_ = splitPillBody(m, t); break;
+    case OverlayStyle::notchSheet: layout_ = notchSheetBody(m, t); break;
+    case OverlayStyle::liquidGlass: layout_ = liquidGlassBody(m, t); break;
+    }
+    glassGlow_.updateTrackingAreas(QRectF(QPointF(0, 0), layout_.contentRect.size()));
+    syncMarquees();
+    updateFrameDriver();
+    updateGeometry();
+    update();
+}
+
+QString IslandView::marqueeKey(const QString& line) const {
+    QString key = styleName(layout_.style) + QLatin1Char('/');
+    // The card styles lay out a different set of lines with and without the application name.
+    if (layout_.style == OverlayStyle::notchSheet || layout_.style == OverlayStyle::liquidGlass)
+        key += showAppName() ? QStringLiteral("3/") : QStringLiteral("2/");
+    return key + line;
+}
+
+void IslandView::syncMarquees() {
+    std::set<QString> live;
+    for (const IslandTextLine& line : layout_.lines) {
+        const QString key = marqueeKey(line.key);
+        live.insert(key);
+        std::unique_ptr<MarqueeText>& marquee = marquees_[key];
+        if (!marquee) {
+            marquee = std::make_unique<MarqueeText>(line.text, line.font, line.color, kMarqueeSpacing, scheduler_);
+            marquee->setOnChange([this] { update(); });
+        } else {
+            marquee->setText(line.text);
+        }
+        marquee->setFont(line.font);
+        marquee->setColor(line.color);
+        marquee->setAvailableWidth(line.frame.width());
+        if (isVisible()) marquee->appear();
+    }
+    for (auto it = marquees_.begin(); it != marquees_.end();) {
+        if (live.count(it->first)) {
+            ++it;
+        } else {
+            it = marquees_.erase(it);
+        }
+    }
+}
+
+const MarqueeText* IslandView::marquee(const QString& key) const {
+    if (!layout_.line(key)) return nullptr;
+    auto it = marquees_.find(marqueeKey(key));
+    return it == marquees_.end() ? nullptr : it->second.get();
+}
+
+void IslandView::updateFrameDriver() {
+    // The glass highlight moves with the clock, so the card redraws while it is on screen.
+    const bool wantsFrames = isVisible() && layout_.glass.has_value();
+    if (wantsFrames && !highlightTimer_.isValid()) {
+        highlightTimer_ = scheduler_.every(SpecularHighlightView::kFrameInterval, lifetime_.wrap([this] { update(); }));
+    } else if (!wantsFrames) {
+        highlightTimer_.invalidate();
+    }
+}
+
+QRectF IslandView::frameRect() const {
+    const QSizeF size = layout_.frameSize;
+    return QRectF((width() - size.width()) / 2, (height() - size.height()) / 2, size.width(), size.height());
+}
+
+QSize IslandView::sizeHint() const {
+    return QSize(static_cast<int>(std::ceil(layout_.frameSize.width())),
+                 static_cast<int>(std::ceil(layout_.frameSize.height())));
+}
+
+QTransform IslandView::contentTransform() const {
+    // Scaled about the frame's top centre.
+    const QRectF frame = frameRect();
+    QTransform transform;
+    transform.translate(frame.left() + frame.width() / 2, frame.top());
+    transform.scale(contentScaleX_.value(), contentScaleY_.value());
+    transform.translate(-frame.width() / 2, 0);
+    return transform;
+}
+
+// MARK: painting
+
+void IslandView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    painter.setTransform(contentTransform());
+    painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize));
+    paintLayout(painter);
+}
+
+void IslandView::paintLayout(QPainter& painter) const {
+    const IslandLayout& l = layout_;
+    if (l.glass) {
+        const double phase = SpecularHighlightView::phase(scheduler_.wallNow());
+        painter.save();
+        painter.translate(l.contentRect.topLeft());
+        l.glass->paintBackground(painter, QRectF(QPointF(0, 0), l.contentRect.size()), phase, glassGlow_);
+        painter.restore();
+    }
+    painter.save();
+    painter.setClipPath(l.clip, Qt::IntersectClip);
+    for (const IslandShape& shape : l.shapes) painter.fillPath(glass::roundedRect(shape.rect, shape.cornerRadius), shape.fill);
+
+    if (l.iconGlow) {
+        QPainterPath disc;
+        disc.addEllipse(l.iconGlow->frame);
+        glass::paintBlurredFill(painter, disc, l.iconGlow->color, l.iconGlow->blurRadius);
+    }
+    if (l.icon.shadow) {
+        const IslandShadow& s = *l.icon.shadow;
+        glass::paintShadowOf(painter, l.icon.frame, [&l](QPainter& p) { paintIconImage(p, l.icon); }, s.color, s.radius,
+                             s.offset);
+    }
+    paintIconImage(painter, l.icon);
+    for (const IslandTextLine& line : l.lines) paintLine(painter, line);
+    painter.restore();
+}
+
+void IslandView::paintLine(QPainter& painter, const IslandTextLine& line) const {
+    auto it = marquees_.find(marqueeKey(line.key));
+    if (it == marquees_.end()) return;
+    const MarqueeText& marquee = *it->second;
+    if (line.shadow) {
+        const IslandShadow& s = *line.shadow;
+        const QRectF area(line.frame.left(), line.frame.top(), line.frame.width(), line.frame.height() * 1.6);
+        glass::paintShadowOf(painter, area, [&marquee, &line](QPainter& p) { marquee.paint(p, line.frame); }, s.color,
+                             s.radius, s.offset);
+    }
+    marquee.paint(painter, line.frame);
+}
+
+// MARK: events
+
+void IslandView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!appeared_) {
+        appeared_ = true;
+        updateCachedIcon();
+        rebuild();
+    }
+    for (auto& [key, marquee] : marquees_) marquee->appear();
+    updateFrameDriver();
+}
+
+void IslandView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // Pending marquee steps of a hidden view must not act.
+    for (auto& [key, marquee] : marquees_) marquee->disappear();
+    updateFrameDriver();
+}
+
+void IslandView::setHovering(bool hovering) {
+    if (isHovering_ == hovering) return;
+    isHovering_ = hovering;
+}
+
+void IslandView::trackGlow(std::optional<QPointF> widgetPoint) {
+    if (!layout_.glass) return;
+    std::optional<QPointF> local;
+    if (widgetPoint) {
+        bool invertible = false;
+        const QTransform inverse = contentTransform().inverted(&invertible);
+        if (invertible) local = inverse.map(*widgetPoint) - layout_.contentRect.topLeft();
+    }
+    if (glassGlow_.trackPointer(local)) update();
+}
+
+void IslandView::enterEvent(QEnterEvent* event) {
+    QWidget::enterEvent(event);
+    setHovering(frameRect().contains(event->position()));
+    trackGlow(event->position());
+}
+
+void IslandView::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    setHovering(false);
+    trackGlow(std::nullopt);
+}
+
+void IslandView::mouseMoveEvent(QMouseEvent* event) {
+    setHovering(frameRect().contains(event->position()));
+    trackGlow(event->position());
+    QWidget::mouseMoveEvent(event);
+}
+
+void IslandView::mousePressEvent(QMouseEvent* event) {
+    pressed_ = event->button() == Qt::LeftButton && frameRect().contains(event->position());
+    event->accept();
+}
+
+void IslandView::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && event->button() == Qt::LeftButton && frameRect().contains(event->position());
+    pressed_ = false;
+    event->accept();
+    if (click) openSourceApp();
+}
+
+void IslandView::wheelEvent(QWheelEvent* event) {
+    const ScrollDismissView layer{isHovering_, [this] { bus_.overlayDismissSubject.send(); }};
+    if (layer.scrollWheel(*event)) {
+        event->accept();
+    } else {
+        event->ignore();  // on to whatever lies under the overlay
+    }
+}

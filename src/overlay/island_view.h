@@ -1,0 +1,147 @@
+#pragma once
+
+#include "core/event_bus.h"
+#include "core/notification_records.h"
+#include "core/settings_enums.h"
+#include "overlay/glass_hover_glow.h"
+#include "overlay/island_layout.h"
+#include "overlay/island_metrics.h"
+#include "overlay/marquee_text.h"
+#include "platform/animation.h"
+#include "platform/defaults.h"
+#include "platform/dispatch.h"
+#include "platform/reactive.h"
+#include "platform/workspace.h"
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <QTransform>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+// The drawing inside every overlay panel. Each instance follows the bus on its own: it keeps its
+// copy of the overlay state (adopting a hidden one only after the shrink has played), draws it in
+// the style and tint of the settings, resolves and caches the posting application's icon and its
+// accent colour, scales itself in and out from its top centre, opens the posting application on a
+// click and turns an upward scroll into a dismiss.
+class IslandView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr double renderPadding = IslandMetrics::renderPadding;
+    static constexpr double shrunkScale = 0.35;
+    static constexpr double hiddenStateDelay = 0.55;
+
+    explicit IslandView(QWidget* parent = nullptr, EventBus& bus = EventBus::shared(),
+                        platform::Scheduler& scheduler = platform::Scheduler::shared(),
+                        platform::Defaults& defaults = platform::Defaults::standard(),
+                        platform::Workspace& workspace = platform::Workspace::shared());
+    ~IslandView() override;
+
+    static IslandMetrics metrics(const OverlayState& state, OverlayStyle style, bool showAppName) {
+        return IslandMetrics::metrics(state, style, showAppName);
+    }
+
+    // The message, or the fallback word when there is none.
+    QString displayText() const;
+
+    // The card styles' split of a message at its first " \u2022 ": the title before it, the body
+    // after it (none without a separator); the fallback word alone when there is no message.
+    struct TitleAndBody {
+        QString title;
+        std::optional<QString> body;
+    };
+    static TitleAndBody titleAndBody(const std::optional<QString>& message);
+
+    // The style bodies: what each style draws for the current state, icon and settings.
+    IslandLayout singlePillBody(const IslandMetrics& metrics, OverlayTint tint) const;
+    IslandLayout splitPillBody(const IslandMetrics& metrics, OverlayTint tint) const;
+    IslandLayout notchSheetBody(const IslandMetrics& metrics, OverlayTint tint) const;
+    IslandLayout liquidGlassBody(const IslandMetrics& metrics, OverlayTint tint) const;
+
+    // What is drawn now (the style chosen by the settings), and where the frame stands in the widget.
+    const IslandLayout& layout() const { return layout_; }
+    QRectF frameRect() const;
+
+    // View state, for inspection.
+    const OverlayState& state() const { return state_; }
+    const std::optional<QImage>& cachedIcon() const { return cachedIcon_; }
+    const std::optional<QString>& cachedIconSourceHint() const { return cachedIconSourceHint_; }
+    const std::optional<QColor>& accentColor() const { return accentColor_; }
+    bool isHovering() const { return isHovering_; }
+    const platform::Animated<double>& contentScaleX() const { return contentScaleX_; }
+    const platform::Animated<double>& contentScaleY() const { return contentScaleY_; }
+    bool hasPendingHiddenState() const { return pendingHiddenStateWorkItem_.isPending(); }
+    // The marquee drawing the layout's line `key` (nullptr when the style has no such line).
+    const MarqueeText* marquee(const QString& key) const;
+
+    OverlayStyle style() const;
+    OverlayTint tint() const;
+    bool showAppName() const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void receiveState(const OverlayState& state);
+    void shrink();
+    void updateCachedIcon();
+    void updateAccentColor(const QImage& image);
+    void openSourceApp();
+    void setHovering(bool hovering);
+    void trackGlow(std::optional<QPointF> widgetPoint);
+
+    // Re-evaluates the layout for the current state and settings and brings the marquees in line.
+    void rebuild();
+    void syncMarquees();
+    QString marqueeKey(const QString& line) const;
+    void updateFrameDriver();
+    QTransform contentTransform() const;
+    void paintLayout(QPainter& painter) const;
+    void paintLine(QPainter& painter, const IslandTextLine& line) const;
+
+    // Shared by the style bodies.
+    QImage iconImage() const;
+    bool drawsDefaultIcon() const;
+    IslandIcon pillIcon(const QRectF& frame) const;
+    QString appNameLine() const;
+
+    EventBus& bus_;
+    platform::Scheduler& scheduler_;
+    platform::Defaults& defaults_;
+    platform::Workspace& workspace_;
+
+    OverlayState state_;
+    platform::WorkItem pendingHiddenStateWorkItem_;
+    std::optional<QImage> cachedIcon_;
+    std::optional<QString> cachedIconSourceHint_;
+    std::optional<QColor> accentColor_;
+    bool cachedIconIsDefault_ = false;
+    bool isHovering_ = false;
+    platform::Animated<double> contentScaleY_;
+    platform::Animated<double> contentScaleX_;
+
+    IslandLayout layout_;
+    std::map<QString, std::unique_ptr<MarqueeText>> marquees_;
+    HoverEdgeGlowView glassGlow_;
+    bool appeared_ = false;
+    bool pressed_ = false;
+    platform::RepeatingTimer highlightTimer_;
+
+    platform::CancellableSet subscriptions_;
+    platform::Lifetime lifetime_;
+};

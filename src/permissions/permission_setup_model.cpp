@@ -1,0 +1,205 @@
+#include "permissions/permission_setup_model.h"
+
+#include "platform/app_application.h"
+#include "platform/main_bundle.h"
+
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QUrl>
+
+namespace {
+
+constexpr double kStatusInterval = 0.8;
+
+QString yesNo(bool value) { return value ? QStringLiteral("Yes") : QStringLiteral("No"); }
+
+}  // namespace
+
+PermissionSetupModel::PermissionSetupModel(bool requiresAccessibility, bool requiresFullDiskAccess, Actions actions,
+                                           Environment environment)
+    : requiresAccessibility_(requiresAccessibility),
+      requiresFullDiskAccess_(requiresFullDiskAccess),
+      actions_(std::move(actions)),
+      environment_(std::move(environment)),
+      isAXTrusted_(permissions().isAccessibilityTrusted()),
+      fullDiskDiagnostic_(fullDiskAccess().diagnosticSnapshot()) {}
+
+PermissionSetupModel::~PermissionSetupModel() = default;
+
+PermissionManager& PermissionSetupModel::permissions() const {
+    return environment_.permissions ? *environment_.permissions : PermissionManager::shared();
+}
+
+FullDiskAccessManager& PermissionSetupModel::fullDiskAccess() const {
+    return environment_.fullDiskAccess ? *environment_.fullDiskAccess : FullDiskAccessManager::shared();
+}
+
+PermissionSetupModel::Step PermissionSetupModel::currentStep() const {
+    if (requiresAccessibility_ && !isAXTrusted_) return Step::accessibility;
+    if (!requiresFullDiskAccess_) return Step::done;
+    // Only an open that worked counts; a readable file alone does not finish the step.
+    if (fullDiskDiagnostic_.canOpen) return Step::done;
+    return Step::fullDisk;
+}
+
+void PermissionSetupModel::refreshStatus() {
+    const QString before = shownState();
+    isAXTrusted_ = permissions().isAccessibilityTrusted();
+    fullDiskDiagnostic_ = fullDiskAccess().diagnosticSnapshot();
+    if (shownState() != before) changed_.send();
+}
+
+QString PermissionSetupModel::shownState() const {
+    const auto& d = fullDiskDiagnostic_;
+    return QStringList{QString::number(isAXTrusted_), d.dbPath, QString::number(d.isReadable),
+                       QString::number(d.canOpen), d.errorDescription.value_or(QStringLiteral("\x01none"))}
+        .join(QChar(0));
+}
+
+QString PermissionSetupModel::bundlePath() const {
+    if (environment_.bundlePath) return environment_.bundlePath();
+    return platform::MainBundle::shared().bundlePath();
+}
+
+bool PermissionSetupModel::isRunningFromDerivedData() const {
+    return bundlePath().contains(developmentBuildMarker, Qt::CaseSensitive);
+}
+
+void PermissionSetupModel::appear() {
+    refreshStatus();
+    auto& application = environment_.application ? *environment_.application : platform::Application::shared();
+    application.activate(true);
+    auto& scheduler = environment_.scheduler ? *environment_.scheduler : platform::Scheduler::shared();
+    // The handle is a member: the timer dies with the model.
+    statusTimer_ = scheduler.every(kStatusInterval, [this] { refreshStatus(); });
+}
+
+void PermissionSetupModel::disappear() { statusTimer_.invalidate(); }
+
+std::vector<PermissionSetupModel::Chip> PermissionSetupModel::chips() const {
+    std::vector<Chip> chips;
+    const Step step = currentStep();
+    if (requiresAccessibility_) {
+        chips.push_back({QStringLiteral("Accessibility"), isAXTrusted_, step == Step::accessibility});
+    }
+    if (requiresFullDiskAccess_) {
+        chips.push_back({QStringLiteral("Full Disk Access"), fullDiskDiagnostic_.canOpen, step == Step::fullDisk});
+    }
+    return chips;
+}
+
+QString PermissionSetupModel::heading() const {
+    switch (currentStep()) {
+    case Step::accessibility:
+        return QStringLiteral("Step 1. Allow Accessibility");
+    case Step::fullDisk:
+        return QStringLiteral("Step ") + (requiresAccessibility_ ? QStringLiteral("2") : QStringLiteral("1")) +
+               QStringLiteral(". Allow Full Disk Access");
+    case Step::done:
+        break;
+    }
+    return QStringLiteral("Permissions look good");
+}
+
+QString PermissionSetupModel::explanation() const {
+    switch (currentStep()) {
+    case Step::accessibility:
+        return QStringLiteral("Quillvex uses the Accessibility API to detect visible notification banners in real time.");
+    case Step::fullDisk:
+        return QStringLiteral(
+            "Database-based notification detection reads the Notification Center database. macOS requires Full Disk "
+            "Access for that file.");
+    case Step::done:
+        break;
+    }
+    return QStringLiteral("You can close this window. Quillvex will continue automatically.");
+}
+
+QStringList PermissionSetupModel::instructions() const {
+    switch (currentStep()) {
+    case Step::accessibility:
+        return {QStringLiteral("1. Open System Settings"), QStringLiteral("2. Go to Privacy & Security > Accessibility"),
+                QStringLiteral("3. Add Quillvex.app with '+' if it is missing"), QStringLiteral("4. Turn the switch ON")};
+    case Step::fullDisk:
+        return {QStringLiteral("1. Open System Settings"), QStringLiteral("2. Go to Privacy & Security > Full Disk Access"),
+                QStringLiteral("3. Press '+' and choose Quillvex.app"), QStringLiteral("4. Turn the switch ON")};
+    case Step::done:
+        break;
+    }
+    return {};
+}
+
+std::optional<QString> PermissionSetupModel::warning() const {
+    if (currentStep() != Step::fullDisk || !isRunningFromDerivedData()) return std::nullopt;
+    return QStringLiteral(
+        "This build is running from Xcode DerivedData. Full Disk Access can be unstable there because the app path "
+        "changes between builds.");
+}
+
+std::vector<PermissionSetupModel::StatusLine> PermissionSetupModel::statusLines() const {
+    switch (currentStep()) {
+    case Step::accessibility:
+        return {{QStringLiteral("Current status"), isAXTrusted_ ? QStringLiteral("Allowed") : QStringLiteral("Waiting"),
+                 false}};
+    case Step::fullDisk: {
+        const auto& d = fullDiskDiagnostic_;
+        std::vector<StatusLine> lines{{QStringLiteral("Current app path"), bundlePath(), true},
+                                      {QStringLiteral("Detected DB path"), d.dbPath, true},
+                                      {QStringLiteral("Readable"), yesNo(d.isReadable), false},
+                                      {QStringLiteral("Openable"), yesNo(d.canOpen), false}};
+        if (d.errorDescription && !d.canOpen) lines.push_back({QStringLiteral("Last error"), *d.errorDescription, true});
+        return lines;
+    }
+    case Step::done:
+        break;
+    }
+    return {};
+}
+
+std::vector<PermissionSetupModel::Button> PermissionSetupModel::buttons() const {
+    switch (currentStep()) {
+    case Step::accessibility:
+        return {{QStringLiteral("Open Accessibility Settings"), true, actions_.openAccessibilitySettings}};
+    case Step::fullDisk:
+        return {{QStringLiteral("Open Full Disk Access"), true, actions_.openFullDiskAccessSettings},
+                {QStringLiteral("Reveal Quillvex.app"), false, [this] { revealApp(); }},
+                {QStringLiteral("Copy App Path"), false, [this] { copyAppPath(); }},
+                {QStringLiteral("Continue With Limited Detection"), false, actions_.continueWithoutFullDiskAccess}};
+    case Step::done:
+        break;
+    }
+    return {};
+}
+
+PermissionSetupModel::Button PermissionSetupModel::quitButton() const {
+    return {QStringLiteral("Quit"), false, actions_.quit};
+}
+
+bool PermissionSetupModel::performDefaultAction() const {
+    for (const Button& button : buttons()) {
+        if (!button.isDefault) continue;
+        if (button.action) button.action();
+        return true;
+    }
+    return false;
+}
+
+void PermissionSetupModel::revealApp() const {
+    // The desktop's file viewer cannot be asked to select an item, so it opens the folder that
+    // holds the application.
+    auto& workspace = environment_.workspace ? *environment_.workspace : platform::Workspace::shared();
+    workspace.openUrl(QUrl::fromLocalFile(QFileInfo(bundlePath()).absolutePath()));
+}
+
+void PermissionSetupModel::copyAppPath() const {
+    const QString path = bundlePath();
+    if (environment_.copyText) {
+        environment_.copyText(path);
+        return;
+    }
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        clipboard->clear();
+        clipboard->setText(path);
+    }
+}

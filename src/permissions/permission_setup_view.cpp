@@ -1,0 +1,277 @@
+#include "permissions/permission_setup_view.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QColor kGreen(52, 199, 89);
+const QColor kOrange(255, 149, 0);
+
+QFont systemFont(int size, QFont::Weight weight = QFont::Normal) {
+    QFont font = QApplication::font();
+    font.setPixelSize(size);
+    font.setWeight(weight);
+    return font;
+}
+
+QColor secondaryColor(const QWidget* widget, double opacity = 0.55) {
+    QColor color = widget->palette().color(QPalette::WindowText);
+    color.setAlphaF(static_cast<float>(opacity));
+    return color;
+}
+
+QColor accentColor(const QWidget* widget, double opacity = 1.0) {
+    QColor color = widget->palette().color(QPalette::Highlight);
+    color.setAlphaF(static_cast<float>(opacity));
+    return color;
+}
+
+QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setWordWrap(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+QVBoxLayout* column(QWidget* widget, int spacing, int padding = 0) {
+    auto* layout = new QVBoxLayout(widget);
+    layout->setSpacing(spacing);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return layout;
+}
+
+// A capsule with a status dot and a title.
+class StepChip final : public QWidget {
+public:
+    StepChip(const PermissionSetupModel::Chip& chip, QWidget* parent) : QWidget(parent), chip_(chip) {
+        setFont(systemFont(12, QFont::Medium));
+        const QFontMetrics metrics(font());
+        setFixedSize(10 + 8 + 8 + metrics.horizontalAdvance(chip_.title) + 10, std::max(8, metrics.height()) + 14);
+        setAccessibleName(chip_.title);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF bounds = rect();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(chip_.isCurrent ? accentColor(this, 0.12) : secondaryColor(this, 0.08));
+        painter.drawRoundedRect(bounds, bounds.height() / 2, bounds.height() / 2);
+        // Complete wins over current.
+        painter.setBrush(chip_.isComplete  ? kGreen
+                         : chip_.isCurrent ? accentColor(this)
+                                           : secondaryColor(this, 0.3));
+        painter.drawEllipse(QRectF(10, bounds.center().y() - 4, 8, 8));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(QRectF(26, 0, bounds.width() - 36, bounds.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                         chip_.title);
+    }
+
+private:
+    PermissionSetupModel::Chip chip_;
+};
+
+// The card behind the step's content: control background, radius 16, a faint outline.
+class Card final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setBrush(palette().color(QPalette::Base));
+        painter.setPen(QPen(QColor(0, 0, 0, static_cast<int>(0.06 * 255)), 1));
+        painter.drawRoundedRect(bounds, 16, 16);
+    }
+};
+
+// A status value: selectable, wraps anywhere, at most three lines.
+class StatusValue final : public QPlainTextEdit {
+public:
+    StatusValue(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+        : QPlainTextEdit(text, parent) {
+        setReadOnly(true);
+        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        setFrameShape(QFrame::NoFrame);
+        setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFont(font);
+        document()->setDocumentMargin(0);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Base, Qt::transparent);
+        palette.setColor(QPalette::Text, color);
+        setPalette(palette);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        QSizePolicy policy = sizePolicy();
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        const QFontMetrics metrics(font());
+        const QRect bounds =
+            metrics.boundingRect(QRect(0, 0, std::max(1, width), 1 << 20), Qt::TextWrapAnywhere, toPlainText());
+        const int lines = std::clamp(bounds.height() / std::max(1, metrics.lineSpacing()), 1, 3);
+        return lines * metrics.lineSpacing() + 2;
+    }
+    QSize sizeHint() const override { return {200, heightForWidth(PermissionSetupView::width - 80)}; }
+};
+
+}  // namespace
+
+PermissionSetupView::PermissionSetupView(bool requiresAccessibility, bool requiresFullDiskAccess,
+                                         PermissionSetupModel::Actions actions,
+                                         PermissionSetupModel::Environment environment, QWidget* parent)
+    : QWidget(parent),
+      model_(std::make_unique<PermissionSetupModel>(requiresAccessibility, requiresFullDiskAccess, std::move(actions),
+                                                    std::move(environment))) {
+    setFixedWidth(width);
+    body_ = column(this, 18, 22);
+    body_->setAlignment(Qt::AlignTop);
+    changedSubscription_ = model_->changed().sink([this] { rebuild(); });
+    rebuild();
+}
+
+PermissionSetupView::~PermissionSetupView() = default;
+
+void PermissionSetupView::rebuild() {
+    // The old content may hold the button whose click led here: it goes once the event is done.
+    while (QLayoutItem* item = body_->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->setParent(nullptr);
+            widget->deleteLater();
+        }
+        delete item;
+    }
+    body_->addWidget(makeHeader());
+    body_->addWidget(makeProgress());
+    body_->addWidget(makeCard());
+    footer_ = makeFooter();
+    body_->addWidget(footer_);
+}
+
+QWidget* PermissionSetupView::makeHeader() {
+    auto* header = new QWidget(this);
+    auto* layout = column(header, 6);
+    layout->addWidget(makeLabel(QStringLiteral("Finish Setup"), systemFont(20, QFont::DemiBold),
+                                palette().color(QPalette::WindowText), header));
+    layout->addWidget(makeLabel(
+        QStringLiteral("Quillvex needs a few macOS permissions before the notification overlay works reliably."),
+        systemFont(13), secondaryColor(this), header));
+    return header;
+}
+
+QWidget* PermissionSetupView::makeProgress() {
+    auto* progress = new QWidget(this);
+    auto* layout = new QHBoxLayout(progress);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    for (const auto& chip : model_->chips()) layout->addWidget(new StepChip(chip, progress), 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    return progress;
+}
+
+QWidget* PermissionSetupView::makeCard() {
+    auto* card = new Card(this);
+    auto* cardLayout = column(card, 14, 18);
+    auto* content = new QWidget(card);
+    auto* layout = column(content, 12);
+    cardLayout->addWidget(content);
+
+    layout->addWidget(makeLabel(model_->heading(), systemFont(16, QFont::DemiBold),
+                                palette().color(QPalette::WindowText), content));
+    layout->addWidget(makeLabel(model_->explanation(), systemFont(13), secondaryColor(this), content));
+
+    const QStringList instructions = model_->instructions();
+    if (!instructions.isEmpty()) {
+        auto* list = new QWidget(content);
+        auto* listLayout = column(list, 4);
+        for (const QString& line : instructions) {
+            listLayout->addWidget(makeLabel(line, systemFont(12), secondaryColor(this), list));
+        }
+        layout->addWidget(list);
+    }
+    if (const auto warning = model_->warning()) layout->addWidget(makeLabel(*warning, systemFont(12), kOrange, content));
+
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(11);
+    for (const auto& line : model_->statusLines()) {
+        auto* status = new QWidget(content);
+        auto* statusLayout = column(status, 3);
+        statusLayout->addWidget(makeLabel(line.title, systemFont(11, QFont::DemiBold), secondaryColor(this), status));
+        auto* value = new StatusValue(line.value, line.monospace ? mono : systemFont(12), secondaryColor(this), status);
+        value->setAccessibleName(line.title);
+        statusLayout->addWidget(value);
+        layout->addWidget(status);
+    }
+    return card;
+}
+
+QWidget* PermissionSetupView::makeFooter() {
+    auto* footer = new QWidget(this);
+    auto* layout = new QHBoxLayout(footer);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    auto addButton = [&](const PermissionSetupModel::Button& button) {
+        auto* widget = new QPushButton(button.title, footer);
+        widget->setDefault(button.isDefault);
+        connect(widget, &QPushButton::clicked, widget, [action = button.action] {
+            if (action) action();
+        });
+        layout->addWidget(widget);
+    };
+    for (const auto& button : model_->buttons()) addButton(button);
+    layout->addStretch(1);
+    addButton(model_->quitButton());
+    return footer;
+}
+
+QList<QPushButton*> PermissionSetupView::footerButtons() const {
+    QList<QPushButton*> buttons = footer_->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
+    std::sort(buttons.begin(), buttons.end(), [this](QPushButton* a, QPushButton* b) {
+        return footer_->layout()->indexOf(a) < footer_->layout()->indexOf(b);
+    });
+    return buttons;
+}
+
+void PermissionSetupView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) model_->appear();
+}
+
+void PermissionSetupView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) model_->disappear();
+}
+
+void PermissionSetupView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && model_->performDefaultAction()) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,273 @@
+#include "core/app_settings.h"
+#include "core/event_bus.h"
+#include "overlay/island_panel.h"
+#include "overlay/island_placement.h"
+#include "overlay/island_window_controller.h"
+#include "platform/animation.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+
+#include <QLabel>
+
+#include <memory>
+#include <vector>
+
+using platform::Animation;
+using platform::AnimationRecorder;
+using platform::TimingCurve;
+using testsupport::notchedScreen;
+using testsupport::plainScreen;
+
+namespace {
+
+const TimingCurve kShowCurve{0.2, 0.8, 0.25, 1.0};
+
+bool near(const QRectF& a, const QRectF& b) {
+    return std::abs(a.x() - b.x()) < 0.5 && std::abs(a.y() - b.y()) < 0.5 && std::abs(a.width() - b.width()) < 0.5 &&
+           std::abs(a.height() - b.height()) < 0.5;
+}
+
+OverlayState overlay(bool visible, IslandMode mode, int count, std::optional<QString> message = QStringLiteral("hi")) {
+    return OverlayState{visible,        mode, count, QDateTime(), std::move(message), QStringLiteral("Mail"),
+                        QByteArray("i"), QStringLiteral("com.example.mail")};
+}
+
+class IslandWindowControllerTest : public testsupport::QuillvexTest {
+protected:
+    testsupport::FakeScreens screens;
+    EventBus bus{scheduler()};
+    std::vector<OverlayState> published;
+    platform::AnyCancellable recording =
+        bus.overlayStateSubject.sink([this](const OverlayState& s) { published.push_back(s); });
+    std::unique_ptr<IslandWindowController> controller;
+
+    IslandWindowControllerTest() {
+        screens.screenList = {notchedScreen(0, 0, 1512, 982, 32, 662, 662, 1)};
+    }
+
+    void start(IslandWindowController::ContentViewFactory factory = {}) {
+        controller = std::make_unique<IslandWindowController>(std::move(factory), bus, &screens, scheduler());
+        scheduler().drain();
+        published.clear();
+    }
+    void publish(const OverlayState& state) {
+        bus.overlayStateSubject.send(state);
+        scheduler().drain();
+    }
+    IslandPanel& main() { return *controller->window(); }
+    // Frames of an expanded split pill (376 × 42) on the notched screen.
+    static QRectF expandedEnd() { return {568, 908, 376, 42}; }
+    static QRectF expandedStrip() { return {568, 962.6, 376, 10.5}; }
+};
+
+}  // namespace
+
+TEST_F(IslandWindowControllerTest, StartsPlacedForTheCurrentStateWithoutShowingAnything) {
+    defaults().set(AppSettings::styleKey, QStringLiteral("pill"));  // no such style: split pill
+    start();
+    EXPECT_EQ(main().frame(), QRectF(628, 908, 256, 42));  // hidden measures as peek
+    EXPECT_FALSE(main().isOrderedIn());
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
+    EXPECT_TRUE(published.empty());  // the initial hidden state has no content to clear
+    EXPECT_NE(dynamic_cast<QWidget*>(main().contentView()), nullptr);
+}
+
+TEST_F(IslandWindowControllerTest, FirstVisibleStateGrowsOutOfTheNotchInOneAnimation) {
+    start();
+    AnimationRecorder recorder;
+    publish(overlay(true, IslandMode::expanded, 1));
+
+    ASSERT_EQ(recorder.entries().size(), 1u);
+    EXPECT_EQ(recorder.entries()[0].animation, Animation::timingCurve(kShowCurve, 0.42));
+    const auto frameAnim = main().frameAnimator().lastAnimation();
+    ASSERT_TRUE(frameAnim);
+    EXPECT_TRUE(near(frameAnim->from, expandedStrip()));
+    EXPECT_NEAR(frameAnim->from.y(), 962.6, 1e-9);
+    EXPECT_EQ(frameAnim->to, expandedEnd());
+    EXPECT_TRUE(main().isOrderedIn());
+    EXPECT_EQ(main().alphaValue(), 1.0);
+    EXPECT_TRUE(controller->isShowAnimating());
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::overlay);
+
+    scheduler().advance(0.21);
+    EXPECT_GT(main().frame().height(), 10.5);
+    EXPECT_LT(main().frame().height(), 42);
+    scheduler().advance(0.21);
+    EXPECT_FALSE(controller->isShowAnimating());
+    EXPECT_EQ(main().frame(), expandedEnd());
+    // The widget follows in Qt coordinates: 982 − 908 − 42 = 32 from the top.
+    EXPECT_EQ(main().geometry(), QRect(568, 32, 376, 42));
+
+    // The same state again, or a settings change that alters nothing, costs no animation.
+    recorder.clear();
+    publish(overlay(true, IslandMode::expanded, 2));
+    defaults().set(QStringLiteral("unrelated"), true);
+    scheduler().drain();
+    EXPECT_TRUE(recorder.entries().empty());
+
+    publish(overlay(true, IslandMode::stacked, 3));
+    ASSERT_EQ(recorder.entries().size(), 1u);
+    EXPECT_EQ(recorder.entries()[0].animation, Animation::timingCurve(0.16, 1.0, 0.3, 1.0, 0.25));
+    scheduler().advance(0.25);
+    EXPECT_EQ(main().frame(), QRectF(588, 908, 336, 42));
+}
+
+TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnce) {
+    start();
+    publish(overlay(true, IslandMode::expanded, 1));
+    scheduler().advance(1.0);
+    AnimationRecorder recorder;
+    published.clear();
+    publish(overlay(false, IslandMode::stacked, 3));
+
+    ASSERT_EQ(recorder.entries().size(), 1u);
+    EXPECT_EQ(recorder.entries()[0].animation, Animation::timingCurve(0.25, 0.12, 0.25, 1.0, 0.28));
+    EXPECT_TRUE(controller->isHideAnimating());
+    EXPECT_TRUE(near(main().frameAnimator().lastAnimation()->to, expandedStrip()));
+    scheduler().advance(0.28);
+    ASSERT_EQ(recorder.entries().size(), 2u);
+    EXPECT_EQ(recorder.entries()[1].animation, Animation::timingCurve(kShowCurve, 0.17));
+    EXPECT_EQ(main().alphaValue(), 1.0);
+    EXPECT_TRUE(main().isOrderedIn());
+    scheduler().advance(0.17);
+    EXPECT_EQ(main().alphaValue(), 0.0);
+    EXPECT_FALSE(main().isOrderedIn());
+    EXPECT_FALSE(controller->isHideAnimating());
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
+
+    EXPECT_EQ(published.size(), 1u);  // only the queue's hidden state so far
+    scheduler().advance(0.099);
+    EXPECT_EQ(published.size(), 1u);
+    scheduler().advance(0.001);
+    ASSERT_EQ(published.size(), 2u);
+    const OverlayState& cleared = published[1];
+    EXPECT_FALSE(cleared.isVisible);
+    EXPECT_EQ(cleared.count, 0);
+    EXPECT_EQ(cleared.mode, IslandMode::peek);
+    EXPECT_FALSE(cleared.message);
+    EXPECT_FALSE(cleared.sourceHint);
+    EXPECT_FALSE(cleared.appIconData);
+    EXPECT_EQ(cleared.bundleId, QStringLiteral("com.example.mail"));
+    scheduler().advance(5.0);
+    EXPECT_EQ(published.size(), 2u);  // the controller's own cleared state starts nothing new
+}
+
+TEST_F(IslandWindowControllerTest, VisibleStatesDuringAHideAreReplayedInOrderAndHiddenOnesDropped) {
+    start();
+    publish(overlay(true, IslandMode::expanded, 1));
+    scheduler().advance(1.0);
+    publish(overlay(false, IslandMode::expanded, 1));
+    scheduler().advance(0.1);
+
+    AnimationRecorder recorder;
+    publish(overlay(true, IslandMode::peek, 1));
+    publish(overlay(false, IslandMode::peek, 1));
+    publish(overlay(true, IslandMode::expanded, 2));
+    publish(overlay(true, IslandMode::stacked, 3));
+    EXPECT_TRUE(recorder.entries().empty());
+
+    scheduler().advance(0.35);  // the hide ends
+    ASSERT_EQ(recorder.entries().size(), 4u);  // fade, then one show and two resizes
+    EXPECT_EQ(recorder.entries()[1].animation.duration(), 0.42);
+    EXPECT_EQ(recorder.entries()[2].animation.duration(), 0.25);
+    EXPECT_EQ(recorder.entries()[3].animation.duration(), 0.25);
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, QRectF(588, 908, 336, 42));
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::overlay);
+    EXPECT_TRUE(main().isOrderedIn());
+    scheduler().advance(1.0);
+    EXPECT_EQ(main().frame(), QRectF(588, 908, 336, 42));
+    // The bus still holds the visible state: nothing gets cleared.
+    for (const auto& s : published) EXPECT_TRUE(s.isVisible || s.count != 0 || s.message);
+}
+
+TEST_F(IslandWindowControllerTest, HiddenStateWithNothingShownOnlyClearsContent) {
+    start();
+    publish(overlay(false, IslandMode::stacked, 4));
+    EXPECT_FALSE(controller->isHideAnimating());
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published[1].count, 0);
+    EXPECT_FALSE(published[1].message);
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
+}
+
+TEST_F(IslandWindowControllerTest, ShortVisibleWindowSlidesUpAndFades) {
+    start();
+    platform::withoutAnimation([&] { main().setFrame(QRectF(600, 970, 100, 8)); });
+    main().orderFront();
+    AnimationRecorder recorder;
+    publish(overlay(false, IslandMode::peek, 1));
+    ASSERT_EQ(recorder.entries().size(), 1u);
+    EXPECT_EQ(recorder.entries()[0].animation, Animation::timingCurve(0.25, 0.1, 0.25, 1.0, 0.45));
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, QRectF(600, 950 + 50, 100, 8));
+    scheduler().advance(0.45);
+    EXPECT_FALSE(main().isOrderedIn());
+    EXPECT_EQ(main().alphaValue(), 0.0);
+}
+
+TEST_F(IslandWindowControllerTest, AllScreensGetSupplementalPanelsThatFollowTheScreenList) {
+    screens.screenList = {plainScreen(0, 0, 1920, 1080, 25, 7), notchedScreen(1920, 0, 1512, 982, 32, 662, 662, 1),
+                          plainScreen(-1280, 0, 1280, 1024, 25, 9)};
+    defaults().set(AppSettings::notificationDisplayScreenKey, QStringLiteral("all"));
+    int made = 0;
+    start([&made] {
+        ++made;
+        return new QLabel;
+    });
+    ASSERT_EQ(controller->supplementalPanels().size(), 2u);
+    EXPECT_EQ(made, 3);
+    EXPECT_EQ(controller->allManagedWindows().size(), 3u);
+
+    publish(overlay(true, IslandMode::expanded, 1));
+    scheduler().advance(0.5);
+    EXPECT_EQ(main().frame(), QRectF(772, 1013, 376, 42));
+    EXPECT_EQ(controller->supplementalPanels().at(1)->frame(), QRectF(2488, 908, 376, 42));
+    EXPECT_EQ(controller->supplementalPanels().at(9)->frame(), QRectF(-828, 957, 376, 42));
+    EXPECT_TRUE(controller->supplementalPanels().at(9)->isOrderedIn());
+
+    // Unplugging a screen closes its panel at the next resolve (here a settings change).
+    screens.screenList.pop_back();
+    defaults().set(AppSettings::styleKey, QStringLiteral("singlePill"));
+    scheduler().drain();
+    EXPECT_EQ(controller->supplementalPanels().size(), 1u);
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, QRectF(797, 1013, 326, 42));
+
+    // Back to the main screen: the remaining panel closes; the main window moves to the built-in one.
+    defaults().set(AppSettings::notificationDisplayScreenKey, QStringLiteral("main"));
+    scheduler().drain();
+    EXPECT_TRUE(controller->supplementalPanels().empty());
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, QRectF(2513, 908, 326, 42));
+}
+
+TEST_F(IslandWindowControllerTest, NoScreensMeansNoShowButThePresentationStillCounts) {
+    screens.screenList.clear();
+    start();
+    AnimationRecorder recorder;
+    publish(overlay(true, IslandMode::expanded, 1));
+    EXPECT_TRUE(recorder.entries().empty());
+    EXPECT_FALSE(main().isOrderedIn());
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::overlay);
+}
+
+TEST_F(IslandWindowControllerTest, PanelIsAFocuslessFramelessToolKeptWhereverItIsPut) {
+    start();
+    IslandPanel& panel = main();
+    EXPECT_FALSE(panel.canBecomeKey());
+    EXPECT_FALSE(panel.canBecomeMain());
+    const Qt::WindowFlags flags = panel.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(flags.testFlag(Qt::NoDropShadowWindowHint));
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_TRUE(panel.testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_TRUE(panel.testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(panel.level(), IslandPanel::screenSaverLevel);
+
+    // 50 points above the top of the screen, exactly as set.
+    const QRectF above(500, 1032, 300, 40);
+    platform::withoutAnimation([&] { panel.setFrame(above); });
+    panel.orderFront();
+    EXPECT_EQ(panel.frame(), above);
+    EXPECT_EQ(panel.geometry(), QRect(500, -90, 300, 40));
+    EXPECT_FALSE(panel.currentScreen());
+}

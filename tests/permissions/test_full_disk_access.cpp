@@ -1,0 +1,159 @@
+#include "permissions/full_disk_access_manager.h"
+#include "support/fake_file_access.h"
+#include "support/fake_user_directories.h"
+#include "support/fake_workspace.h"
+#include "support/fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+using platform::LogLevel;
+
+namespace {
+
+void touch(const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+}  // namespace
+
+class FullDiskAccessTest : public testsupport::QuillvexTest {
+protected:
+    FullDiskAccessTest() : bundle(std::nullopt, QStringLiteral("/Applications/Quillvex.app")) {
+        directories.home = homeDir.path();
+        previousBundle = platform::MainBundle::setShared(&bundle);
+    }
+    ~FullDiskAccessTest() override { platform::MainBundle::setShared(previousBundle); }
+
+    QTemporaryDir homeDir;
+    QString candidate(const QString& relative) const { return homeDir.path() + "/Library/" + relative; }
+    const QString first = candidate("Group Containers/group.com.apple.usernoted/db2/db");
+    const QString second = candidate("Group Containers/group.com.apple.usernoted/db/db");
+    const QString third = candidate("Application Support/NotificationCenter/db2/db");
+
+    testsupport::FakeUserDirectories directories;
+    testsupport::FakeFileAccessProbe fileAccess;
+    testsupport::FakeWorkspace workspace;
+    FullDiskAccessManager manager{directories, fileAccess, workspace};
+    platform::MainBundle bundle;
+    const platform::MainBundle* previousBundle;
+};
+
+TEST_F(FullDiskAccessTest, FirstCandidateThatOpensEndsTheWalk) {
+    touch(second);
+    touch(third);
+    auto snapshot = manager.diagnosticSnapshot();
+    EXPECT_TRUE(snapshot.canOpen);
+    EXPECT_TRUE(snapshot.isReadable);
+    EXPECT_EQ(snapshot.dbPath, second);
+    EXPECT_FALSE(snapshot.errorDescription);
+    ASSERT_EQ(snapshot.attempts.size(), 2u);
+    EXPECT_EQ(snapshot.attempts[0], (FullDiskAccessManager::Attempt{first, false, false, false, "not found"}));
+    EXPECT_EQ(snapshot.attempts[1], (FullDiskAccessManager::Attempt{second, true, true, true, std::nullopt}));
+}
+
+TEST_F(FullDiskAccessTest, UnreadableAndAbsentCandidates) {
+    auto nothing = manager.diagnosticSnapshot();
+    EXPECT_EQ(nothing.attempts.size(), 12u);
+    EXPECT_EQ(nothing.dbPath, first);  // nothing exists: the first candidate
+    EXPECT_EQ(nothing.errorDescription, "not readable");
+    EXPECT_FALSE(nothing.isReadable);
+    EXPECT_FALSE(nothing.canOpen);
+
+    fileAccess.setExists(third, true);
+    fileAccess.setReadable(third, false);
+    auto unreadable = manager.diagnosticSnapshot();
+    EXPECT_EQ(unreadable.dbPath, third);  // the first existing one
+    EXPECT_EQ(unreadable.attempts[2], (FullDiskAccessManager::Attempt{third, true, false, false, "not readable"}));
+    EXPECT_EQ(unreadable.errorDescription, "not readable");
+}
+
+TEST_F(FullDiskAccessTest, ReadableButUnopenableCandidatesCarryTheOpenError) {
+    fileAccess.setExists(second, true);
+    fileAccess.setReadable(second, true);
+    fileAccess.setOpenError(second, "Operation not permitted");
+    auto one = manager.diagnosticSnapshot();
+    EXPECT_TRUE(one.isReadable);
+    EXPECT_FALSE(one.canOpen);
+    EXPECT_EQ(one.dbPath, second);
+    EXPECT_EQ(one.errorDescription, "Operation not permitted");
+
+    fileAccess.setReadable(third, true);
+    fileAccess.setOpenError(third, "Input/output error");
+    auto two = manager.diagnosticSnapshot();
+    EXPECT_EQ(two.dbPath, second);
+    EXPECT_EQ(two.errorDescription, "Input/output error");
+    EXPECT_EQ(two.attempts[2], (FullDiskAccessManager::Attempt{third, false, true, false, "Input/output error"}));
+}
+
+TEST_F(FullDiskAccessTest, PerUserCandidateComesFirstWhetherOrNotItExists) {
+    directories.perUser = std::string("\t ") + homeDir.path().toStdString() + "/T/\n";
+    auto snapshot = manager.diagnosticSnapshot();
+    ASSERT_EQ(snapshot.attempts.size(), 13u);
+    // Control characters are trimmed, the space is not.
+    EXPECT_EQ(snapshot.attempts[0].path, " " + homeDir.path() + "/T/com.apple.notificationcenter/db2/db");
+    EXPECT_EQ(snapshot.attempts[1].path, first);
+    EXPECT_EQ(snapshot.attempts[12].path, "/private/var/db/NotificationCenter/db");
+}
+
+TEST_F(FullDiskAccessTest, SandboxedProcessProbesUnderTheRealHome) {
+    directories.home = "/Users/ada/Library/Containers/com.varnock.Quillvex/Data";
+    directories.passwordHome = homeDir.path();
+    auto snapshot = manager.diagnosticSnapshot();
+    EXPECT_TRUE(snapshot.isSandboxed);
+    EXPECT_EQ(snapshot.containerHome, directories.home);
+    EXPECT_EQ(snapshot.realHome, homeDir.path());
+    EXPECT_EQ(snapshot.attempts[0].path, first);
+}
+
+TEST_F(FullDiskAccessTest, SignatureCoversWhatTheUserSeesOnly) {
+    FullDiskAccessManager::DiagnosticSnapshot snapshot;
+    snapshot.dbPath = "/a";
+    snapshot.isReadable = true;
+    snapshot.attempts = {{"/a", true, true, false, "boom"}, {"/b", false, false, false, "not found"}};
+    snapshot.errorDescription = "boom";
+    EXPECT_EQ(FullDiskAccessManager::diagnosticSignature(snapshot),
+              "/a::true::false::boom::/a|true|true|false|boom||/b|false|false|false|not found");
+    snapshot.attempts.clear();
+    snapshot.errorDescription.reset();
+    EXPECT_EQ(FullDiskAccessManager::diagnosticSignature(snapshot), "/a::true::false::none::");
+}
+
+TEST_F(FullDiskAccessTest, SnapshotIsLoggedOncePerSignatureAcrossContexts) {
+    touch(first);
+    manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "check");
+    const QStringList lines = log.texts();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "FullDiskAccessManager[check]: appPath=/Applications/Quillvex.app sandboxed=false containerHome=" +
+                            homeDir.path() + " realHome= dbPath=" + first +
+                            " readable=true openable=true error=none");
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "FullDiskAccessManager[check]: candidate path=" + first +
+                                                  " exists=true readable=true openable=true error=none"));
+
+    // Same signature under another context, or differing only in the homes and sandbox flag.
+    manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "setup-flow");
+    auto moved = manager.diagnosticSnapshot();
+    moved.containerHome = "/elsewhere";
+    moved.realHome = "/real";
+    moved.isSandboxed = true;
+    manager.logDiagnosticSnapshotIfNeeded(moved, "check");
+    EXPECT_EQ(log.lines().size(), 2u);
+
+    // A changed error text logs again.
+    fileAccess.setOpenError(first, "Operation not permitted");
+    manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "setup-flow");
+    fileAccess.setOpenError(first, "Permission denied");
+    manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "setup-flow");
+    EXPECT_EQ(log.matching("FullDiskAccessManager[setup-flow]: appPath=").size(), 2);
+}
+
+TEST_F(FullDiskAccessTest, OpensTheFullDiskAccessPane) {
+    manager.openFullDiskAccessSettings();
+    ASSERT_EQ(workspace.openedUrls.size(), 1u);
+    EXPECT_EQ(workspace.openedUrls[0].toString(),
+              "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
+}
