@@ -24,8 +24,7 @@ AXObserverDetector::AXObserverDetector(EventBus& bus, platform::Accessibility& a
 AXObserverDetector::~AXObserverDetector() { removeRegistrations(); }
 
 const QStringList& AXObserverDetector::observedNotifications() {
-    static const QStringList names{QStringLiteral("AXCreated"), QStringLiteral("AXUIElementDestroyed"),
-                                   kWindowCreated};
+    static const QStringList names{QStringLiteral("AXCreated"), QStringLiteral("AXUIElementDestroyed"), kWindowCreated};
     return names;
 }
 

@@ -21,6 +21,4 @@ AXSignatureHasher::AXSignatureHasher() : state_(processSeed()) {}
 
 void AXSignatureHasher::feed(const QString& text) { state_ = qHashMulti(state_, textTag, text.size(), text); }
 
-void AXSignatureHasher::feed(int64_t number) {
-    state_ = qHashMulti(state_, numberTag, static_cast<qint64>(number));
-}
+void AXSignatureHasher::feed(int64_t number) { state_ = qHashMulti(state_, numberTag, static_cast<qint64>(number)); }

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <map>
+#include <variant>
 #include <vector>
 
 using platform::AXAttributeValue;
@@ -144,8 +146,7 @@ std::optional<QString> pickAppName(std::vector<AppNameCandidate> candidates,
         }
         for (const auto& name : runningNames) {
             if (name.contains(l) || l.contains(name)) {
-                Log::shared().debug(selected(candidate.text) +
-                                    QStringLiteral(" (partial match with '%1')").arg(name));
+                Log::shared().debug(selected(candidate.text) + QStringLiteral(" (partial match with '%1')").arg(name));
                 return candidate.text;
             }
         }
@@ -155,7 +156,8 @@ std::optional<QString> pickAppName(std::vector<AppNameCandidate> candidates,
     return chosen;
 }
 
-std::optional<platform::RunningApplication> firstRunning(const platform::Workspace& workspace, const QString& bundleId) {
+std::optional<platform::RunningApplication> firstRunning(const platform::Workspace& workspace,
+                                                         const QString& bundleId) {
     auto apps = workspace.runningApplicationsWithBundleIdentifier(bundleId);
     if (apps.empty()) return std::nullopt;
     return apps.front();
@@ -257,8 +259,9 @@ WalkResult countAndExtract(platform::Accessibility& ax, const platform::Workspac
                 QStringLiteral("AXTreeSnapshot: Got app name '%1' from bundle ID '%2'").arg(*runningName, bundleId));
         }
         if (result.appName && runningName && result.appName->toLower() != runningName->toLower()) {
-            Log::shared().debug(QStringLiteral("AXTreeSnapshot: App name mismatch - replacing '%1' with '%2' from bundle ID")
-                                    .arg(*result.appName, *runningName));
+            Log::shared().debug(
+                QStringLiteral("AXTreeSnapshot: App name mismatch - replacing '%1' with '%2' from bundle ID")
+                    .arg(*result.appName, *runningName));
             result.appName = runningName;
         }
     }

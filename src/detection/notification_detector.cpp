@@ -43,8 +43,8 @@ void NotificationDetector::start(bool allowDatabaseDetection) {
             auto detector = factories_.databaseDetector();
             if (detector->start()) {
                 databaseDetector_ = std::move(detector);
-                Log::shared().info(
-                    QStringLiteral("NotificationDetector: ✓ Database detector started (detects banner-off notifications)"));
+                Log::shared().info(QStringLiteral(
+                    "NotificationDetector: ✓ Database detector started (detects banner-off notifications)"));
                 isRunning_ = true;
                 Log::shared().info(QStringLiteral("NotificationDetector: ===== DETECTION STARTED ====="));
                 return;

@@ -33,8 +33,8 @@ public:
     static NotificationDetector& shared();
 
     // `defaults` nullptr reads the standard defaults, looked up at each start.
-    explicit NotificationDetector(DetectionMode mode = DetectionMode::auto_, Factories factories = Factories::standard(),
-                                  platform::Defaults* defaults = nullptr);
+    explicit NotificationDetector(DetectionMode mode = DetectionMode::auto_,
+                                  Factories factories = Factories::standard(), platform::Defaults* defaults = nullptr);
     ~NotificationDetector();
     NotificationDetector(const NotificationDetector&) = delete;
     NotificationDetector& operator=(const NotificationDetector&) = delete;

@@ -15,8 +15,8 @@ PollingDetector::PollingDetector(EventBus& bus, platform::Scheduler& scheduler, 
 
 void PollingDetector::start() {
     if (timer_.isValid()) return;
-    Log::shared().info(QStringLiteral("PollingDetector: Starting polling (interval: %1s)")
-                           .arg(format::number(pollingInterval_)));
+    Log::shared().info(
+        QStringLiteral("PollingDetector: Starting polling (interval: %1s)").arg(format::number(pollingInterval_)));
     timer_ = scheduler_.every(pollingInterval_, lifetime_.wrap([this] { poll(); }));
     lastSnapshot_ = takeSnapshot_();
 }
@@ -92,8 +92,9 @@ void PollingDetector::emitSignal(SignalConfidence confidence, const std::optiona
         appIconData = ImageHelper::appIconPNGData(appName, bundleId);
     }
 
-    Log::shared().debug(QStringLiteral("PollingDetector: Emitting signal for '%1' with icon: %2")
-                            .arg(appName.value_or(QStringLiteral("unknown")), format::boolean(appIconData.has_value())));
+    Log::shared().debug(
+        QStringLiteral("PollingDetector: Emitting signal for '%1' with icon: %2")
+            .arg(appName.value_or(QStringLiteral("unknown")), format::boolean(appIconData.has_value())));
     bus_.signalSubject.send(NotificationSignal{QUuid::createUuid(), wallClockNow(scheduler_), confidence, appName,
                                                message, appIconData, bundleId, false});
 }

@@ -55,7 +55,10 @@ void IslandPanel::applyFrame() {
     if (geometry() != rounded) setGeometry(rounded);
 }
 
-void IslandPanel::applyAlpha() { setWindowOpacity(std::clamp(alpha_.value(), 0.0, 1.0)); }
+void IslandPanel::applyAlpha() {
+    const double opacity = std::clamp(alpha_.value(), 0.0, 1.0);
+    if (windowOpacity() != opacity) setWindowOpacity(opacity);
+}
 
 void IslandPanel::setLevel(int level) {
     level_ = level;
@@ -72,6 +75,9 @@ void IslandPanel::orderFront() {
 void IslandPanel::orderOut() { hide(); }
 
 void IslandPanel::restackByLevel() {
+    // The offscreen platform has no stacking order (and warns at every raise).
+    static const bool hasStacking = QGuiApplication::platformName() != QLatin1String("offscreen");
+    if (!hasStacking) return;
     raise();
     // Panels of a higher level go back above this one, lowest first.
     std::vector<IslandPanel*> higher;

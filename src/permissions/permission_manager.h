@@ -16,7 +16,8 @@ public:
     static PermissionManager& shared();
 
     // nullptr uses the shared port, looked up at each use (so a test's swap is honoured).
-    explicit PermissionManager(platform::Accessibility* accessibility = nullptr, platform::Workspace* workspace = nullptr);
+    explicit PermissionManager(platform::Accessibility* accessibility = nullptr,
+                               platform::Workspace* workspace = nullptr);
     PermissionManager(const PermissionManager&) = delete;
     PermissionManager& operator=(const PermissionManager&) = delete;
 

@@ -33,8 +33,8 @@ TEST(AXTextFiltersTest, AppNameLengthIsTwoToFiftyCharactersAfterTrimming) {
 
 TEST(AXTextFiltersTest, AppNameRejectsControlsTimesCreditsAndPunctuation) {
     for (const char* text : {"Mail\tApp", "Show More", "閉じる", "Clear All", "5 minutes ago", "たった今", "3時間前",
-                             "12 時", "Elvis vs Tree", "Song feat. Someone", "Rock &amp; Roll", "Mail (2)",
-                             "Mail（2）", "Up – Down", "Up - Down", "TODAY", "昨日", "New", "Notification Center"}) {
+                             "12 時", "Elvis vs Tree", "Song feat. Someone", "Rock &amp; Roll", "Mail (2)", "Mail（2）",
+                             "Up – Down", "Up - Down", "TODAY", "昨日", "New", "Notification Center"}) {
         EXPECT_FALSE(shouldKeepAsAppName(QString::fromUtf8(text))) << text;
     }
     for (const char* text : {"Mail", "Today's Paper", "Up-Down", "Canvas", "メッセージ", "Newsstand"})

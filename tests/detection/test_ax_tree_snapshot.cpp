@@ -143,8 +143,9 @@ TEST_F(AXTreeSnapshotTest, ARelativeTimeCanBeTheMessageButNeverTheAppName) {
 TEST_F(AXTreeSnapshotTest, AppNameCandidatesSortByDepthThenLengthThenOrderFound) {
     window(banner().child(group().child(text(QStringLiteral("Zed")))).child(text(QStringLiteral("Longer Name"))));
     EXPECT_EQ(take().appName, QStringLiteral("Longer Name"));
-    EXPECT_TRUE(logged(QStringLiteral("AXTreeSnapshot: Selected app name 'Longer Name' from 2 candidates (no running "
-                                      "app match)")));
+    EXPECT_TRUE(
+        logged(QStringLiteral("AXTreeSnapshot: Selected app name 'Longer Name' from 2 candidates (no running "
+                              "app match)")));
 }
 
 TEST_F(AXTreeSnapshotTest, AppNameAtEqualDepthTakesTheShorterThenTheFirst) {

@@ -19,8 +19,8 @@ protected:
         subscription = bus.signalSubject.sink([this](const NotificationSignal& s) { received.push_back(s); });
     }
 
-    static AXTreeSnapshot snapshot(int64_t count, std::optional<QString> message = std::nullopt,
-                                   int64_t signature = 0, std::optional<QString> appName = QStringLiteral("Mail")) {
+    static AXTreeSnapshot snapshot(int64_t count, std::optional<QString> message = std::nullopt, int64_t signature = 0,
+                                   std::optional<QString> appName = QStringLiteral("Mail")) {
         AXTreeSnapshot s;
         s.notificationCount = count;
         s.message = std::move(message);
@@ -105,16 +105,19 @@ TEST_F(PollingDetectorTest, ABulkIncreaseDuringTheCooldownStartsItAgain) {
 TEST_F(PollingDetectorTest, ADecreaseIsIgnoredButBecomesTheBaseline) {
     run(snapshot(3), {snapshot(1), snapshot(2)});
     EXPECT_EQ(confidences(), (std::vector<C>{C::normal}));
-    EXPECT_TRUE(log.contains(LogLevel::Debug, QStringLiteral("PollingDetector: Notification count decreased - ignoring")));
+    EXPECT_TRUE(
+        log.contains(LogLevel::Debug, QStringLiteral("PollingDetector: Notification count decreased - ignoring")));
 }
 
 TEST_F(PollingDetectorTest, AnUnchangedCountSignalsWeaklyForNewContentOnly) {
-    run(snapshot(1, std::nullopt, 1),
-        {snapshot(1, QStringLiteral("Hi"), 1),     // message appears: weak
-         snapshot(1, QStringLiteral("Hello"), 1),  // message changes: weak
-         snapshot(1, QStringLiteral("Hello"), 2),  // same message, new signature: weak
-         snapshot(1, QStringLiteral("Hello"), 2),  // nothing new
-         snapshot(1, std::nullopt, 2)});           // message gone, same signature: nothing
+    std::vector<std::optional<AXTreeSnapshot>> ticks{
+        snapshot(1, QStringLiteral("Hi"), 1),     // message appears: weak
+        snapshot(1, QStringLiteral("Hello"), 1),  // message changes: weak
+        snapshot(1, QStringLiteral("Hello"), 2),  // same message, new signature: weak
+        snapshot(1, QStringLiteral("Hello"), 2),  // nothing new
+        snapshot(1, std::nullopt, 2),             // message gone, same signature: nothing
+    };
+    run(snapshot(1, std::nullopt, 1), std::move(ticks));
     EXPECT_EQ(confidences(), (std::vector<C>{C::weak, C::weak, C::weak}));
 }
 
@@ -148,9 +151,10 @@ TEST_F(PollingDetectorTest, SignalsCarryTheSnapshotsContent) {
     EXPECT_EQ(s.appIconData, QByteArray("not an image"));  // undecodable bytes pass unchanged
     EXPECT_FALSE(s.isCallAlert);
     EXPECT_EQ(s.timestamp, firstTick);
-    EXPECT_TRUE(log.contains(LogLevel::Debug, QStringLiteral("PollingDetector: Emitting signal for 'Chat' with icon: true")));
-    EXPECT_TRUE(log.contains(LogLevel::Debug,
-                             QStringLiteral("PollingDetector: snapshot count=2 message=Lunch? appName=Chat")));
+    EXPECT_TRUE(
+        log.contains(LogLevel::Debug, QStringLiteral("PollingDetector: Emitting signal for 'Chat' with icon: true")));
+    EXPECT_TRUE(
+        log.contains(LogLevel::Debug, QStringLiteral("PollingDetector: snapshot count=2 message=Lunch? appName=Chat")));
 }
 
 TEST_F(PollingDetectorTest, ALargeIconIsReencodedWithinFiveHundredTwelvePoints) {

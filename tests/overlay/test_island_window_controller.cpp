@@ -45,9 +45,10 @@ protected:
         screens.screenList = {notchedScreen(0, 0, 1512, 982, 32, 662, 662, 1)};
     }
 
+    // Also waits out the hide that the bus's current (hidden) state starts on subscription.
     void start(IslandWindowController::ContentViewFactory factory = {}) {
         controller = std::make_unique<IslandWindowController>(std::move(factory), bus, &screens, scheduler());
-        scheduler().drain();
+        scheduler().advance(1.0);
         published.clear();
     }
     void publish(const OverlayState& state) {
@@ -64,11 +65,19 @@ protected:
 
 TEST_F(IslandWindowControllerTest, StartsPlacedForTheCurrentStateWithoutShowingAnything) {
     defaults().set(AppSettings::styleKey, QStringLiteral("pill"));  // no such style: split pill
-    start();
+    controller = std::make_unique<IslandWindowController>(IslandWindowController::ContentViewFactory{}, bus,
+                                                          &screens, scheduler());
     EXPECT_EQ(main().frame(), QRectF(628, 908, 256, 42));  // hidden measures as peek
+    // The bus's current hidden state arrives on the next turn and slides the never-shown panel
+    // (alpha 1, ordered out, like any new window) up out of sight.
+    scheduler().drain();
+    EXPECT_TRUE(controller->isHideAnimating());
+    scheduler().advance(0.45);
+    EXPECT_EQ(main().alphaValue(), 0.0);
     EXPECT_FALSE(main().isOrderedIn());
     EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
-    EXPECT_TRUE(published.empty());  // the initial hidden state has no content to clear
+    scheduler().advance(1.0);
+    EXPECT_EQ(published.size(), 1u);  // the initial hidden state has no content to clear
     EXPECT_NE(dynamic_cast<QWidget*>(main().contentView()), nullptr);
 }
 

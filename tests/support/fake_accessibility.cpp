@@ -17,7 +17,7 @@ struct FakeAccessibility::ObserverState {
     platform::AXObserver* owner = nullptr;
     bool sourceAdded = false;
     std::vector<Registration> registrations;
-    std::shared_ptr<std::map<QString, AXError>> notificationErrors;
+    std::shared_ptr<FakeAccessibility::Shared> shared;
 };
 
 namespace {
@@ -34,8 +34,8 @@ public:
     }
 
     AXError addNotification(const AXElement& element, const QString& notification, void* context) override {
-        auto it = state_->notificationErrors->find(notification);
-        if (it != state_->notificationErrors->end()) return it->second;
+        const auto& errors = state_->shared->notificationErrors;
+        if (auto it = errors.find(notification); it != errors.end()) return it->second;
         for (const auto& r : state_->registrations)
             if (r.element == element && r.notification == notification) return AXError::NotificationAlreadyRegistered;
         state_->registrations.push_back({state_->pid, element, notification, context});
@@ -49,11 +49,15 @@ public:
         });
         if (it == regs.end()) return AXError::NotificationNotRegistered;
         regs.erase(it);
+        ++state_->shared->notificationsRemoved;
         return AXError::Success;
     }
 
     void addRunLoopSource() override { state_->sourceAdded = true; }
-    void removeRunLoopSource() override { state_->sourceAdded = false; }
+    void removeRunLoopSource() override {
+        if (state_->sourceAdded) ++state_->shared->sourcesRemoved;
+        state_->sourceAdded = false;
+    }
 
 private:
     std::shared_ptr<FakeAccessibility::ObserverState> state_;
@@ -62,8 +66,7 @@ private:
 }  // namespace
 
 FakeAccessibility::FakeAccessibility()
-    : notificationErrors_(std::make_shared<std::map<QString, AXError>>()),
-      previous_(platform::Accessibility::setShared(this)) {}
+    : shared_(std::make_shared<Shared>()), previous_(platform::Accessibility::setShared(this)) {}
 
 FakeAccessibility::~FakeAccessibility() { platform::Accessibility::setShared(previous_); }
 
@@ -166,7 +169,7 @@ AXError FakeAccessibility::createObserver(int32_t pid, platform::AXObserverCallb
     auto state = std::make_shared<ObserverState>();
     state->pid = pid;
     state->callback = callback;
-    state->notificationErrors = notificationErrors_;
+    state->shared = shared_;
     observer = std::make_unique<FakeObserver>(state);
     observers_.push_back(state);
     ++observersCreated_;

@@ -80,12 +80,15 @@ public:
     // Observers.
     void failObserverCreation(platform::AXError error) { observerCreationError_ = error; }
     void failNotification(const QString& notification, platform::AXError error) {
-        (*notificationErrors_)[notification] = error;
+        shared_->notificationErrors[notification] = error;
     }
     std::vector<Registration> registrations() const;
     int observersCreated() const { return observersCreated_; }
     int liveObservers() const;
     int observersWithSourceAdded() const;
+    // Successful removals of registrations and of run-loop sources, by any observer.
+    int notificationsRemoved() const { return shared_->notificationsRemoved; }
+    int sourcesRemoved() const { return shared_->sourcesRemoved; }
     // Sends `notification` about `element` (the application element when null) from process
     // `pid`. Every observer of that process registered for it on the element or on the
     // application element is called through the shared scheduler's main queue, if its run-loop
@@ -100,6 +103,12 @@ public:
                                      std::unique_ptr<platform::AXObserver>& observer) override;
 
     struct ObserverState;
+    // What the fake shares with its observers, which may outlive it.
+    struct Shared {
+        std::map<QString, platform::AXError> notificationErrors;
+        int notificationsRemoved = 0;
+        int sourcesRemoved = 0;
+    };
 
 private:
     struct Node {
@@ -124,8 +133,7 @@ private:
     int totalReads_ = 0;
 
     std::optional<platform::AXError> observerCreationError_;
-    // Shared with the observers, which may outlive this fake.
-    std::shared_ptr<std::map<QString, platform::AXError>> notificationErrors_;
+    std::shared_ptr<Shared> shared_;
     int observersCreated_ = 0;
     std::vector<std::weak_ptr<ObserverState>> observers_;
     platform::Accessibility* previous_;
