@@ -7,6 +7,7 @@
 #include "platform/workspace.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>

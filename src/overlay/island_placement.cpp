@@ -13,7 +13,7 @@ std::vector<ScreenInfo> IslandPlacement::targetScreens(NotificationDisplayScreen
     if (screens.empty()) return {};
     switch (setting) {
         case NotificationDisplayScreen::current:
-            return {screenContainingMouse(screens, mouse).value_or(screens.front())};
+            return {platform::screenContaining(screens, mouse).value_or(screens.front())};
         case NotificationDisplayScreen::all:
             return screens;
         case NotificationDisplayScreen::main:
@@ -25,14 +25,6 @@ std::vector<ScreenInfo> IslandPlacement::targetScreens(NotificationDisplayScreen
 std::optional<ScreenInfo> IslandPlacement::builtInScreen(const std::vector<ScreenInfo>& screens) {
     for (const ScreenInfo& screen : screens) {
         if (screen.displayNumber && screen.isBuiltIn) return screen;
-    }
-    return std::nullopt;
-}
-
-std::optional<ScreenInfo> IslandPlacement::screenContainingMouse(const std::vector<ScreenInfo>& screens,
-                                                                 QPointF mouse) {
-    for (const ScreenInfo& screen : screens) {
-        if (screen.frame.contains(mouse)) return screen;
     }
     return std::nullopt;
 }

@@ -30,8 +30,6 @@ struct IslandPlacement {
                                                            QPointF mouse);
     // The first built-in screen with a display number.
     static std::optional<platform::ScreenInfo> builtInScreen(const std::vector<platform::ScreenInfo>& screens);
-    static std::optional<platform::ScreenInfo> screenContainingMouse(const std::vector<platform::ScreenInfo>& screens,
-                                                                     QPointF mouse);
 
     static DisplayFrames framesForDisplay(const platform::ScreenInfo& screen, double width, double height,
                                           WindowAnchor anchor, const NotchMode& notchMode);

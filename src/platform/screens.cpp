@@ -23,10 +23,11 @@ Screens& Screens::shared() {
 
 Screens* Screens::setShared(Screens* provider) { return installed.exchange(provider); }
 
-std::optional<ScreenInfo> Screens::screenContainingMouse() const {
-    const QPointF mouse = mouseLocation();
-    for (const ScreenInfo& screen : screens()) {
-        if (screen.frame.contains(mouse)) return screen;
+std::optional<ScreenInfo> Screens::screenContainingMouse() const { return screenContaining(screens(), mouseLocation()); }
+
+std::optional<ScreenInfo> screenContaining(const std::vector<ScreenInfo>& screens, QPointF point) {
+    for (const ScreenInfo& screen : screens) {
+        if (screen.frame.contains(point)) return screen;
     }
     return std::nullopt;
 }

@@ -54,6 +54,9 @@ public:
     QRectF fromQt(const QRectF& rect) const;
 };
 
+// The first of `screens` whose frame contains `point` (edges as QRectF::contains has them).
+std::optional<ScreenInfo> screenContaining(const std::vector<ScreenInfo>& screens, QPointF point);
+
 // "<width>x<height>" with both positive, as in QUILLVEX_SIMULATED_NOTCH=200x32; else absent.
 std::optional<QSizeF> parseSimulatedNotch(const QString& text);
 

@@ -12,154 +12,108 @@ namespace {
 // Ten points per character, whatever the font.
 double tenPerCharacter(const QString& text, const QFont&) { return text.size() * 10.0; }
 
+const QString k27 = QString(27, QLatin1Char('x'));  // 270 points wide
+
 class MarqueeTextTest : public testsupport::QuillvexTest {
 protected:
-    std::unique_ptr<MarqueeText> make(const QString& text, double container) {
+    // On screen in a container of `width`.
+    std::unique_ptr<MarqueeText> shown(const QString& text, double width) {
         auto marquee = std::make_unique<MarqueeText>(text, QFont(), Qt::white, 30.0, scheduler(), &tenPerCharacter);
-        marquee->setAvailableWidth(container);
+        marquee->setAvailableWidth(width);
+        marquee->appear();
         return marquee;
     }
-    // Advances to the absolute virtual time `t`.
     void at(double t) { scheduler().advance(t - scheduler().elapsed()); }
 };
 
-const QString k27 = QString(27, QLatin1Char('x'));  // 270 points wide
-
 TEST_F(MarqueeTextTest, WideTextRunsTheFullCycle) {
-    auto marquee = make(k27, 200);
-    marquee->appear();
-    EXPECT_EQ(marquee->textWidth(), 270);
-    EXPECT_EQ(marquee->containerWidth(), 200);
-    EXPECT_TRUE(marquee->isScrolling());
+    auto m = shown(k27, 200);
+    EXPECT_EQ(m->textWidth(), 270);
+    EXPECT_TRUE(m->isScrolling());
 
-    at(1.49);
-    EXPECT_EQ(marquee->offset(), 0);
-    at(1.5);
-    EXPECT_EQ(marquee->offset(), 0);
-    EXPECT_TRUE(marquee->isAnimating());
-    at(6.5);
-    EXPECT_NEAR(marquee->offset(), -150, 1e-6);
-    at(11.5);
-    EXPECT_NEAR(marquee->offset(), -300, 1e-6);
-    at(12.49);  // hold at the end of the pass
-    EXPECT_NEAR(marquee->offset(), -300, 1e-6);
-    at(12.5);
-    EXPECT_EQ(marquee->offset(), 0);
-    at(12.59);
-    EXPECT_EQ(marquee->offset(), 0);
-    EXPECT_FALSE(marquee->isAnimating());
-    at(12.6);
-    EXPECT_TRUE(marquee->isAnimating());
-    at(17.6);  // the second pass, 11.1 s after the first
-    EXPECT_NEAR(marquee->offset(), -150, 1e-6);
-    ASSERT_TRUE(marquee->animatedOffset().lastAnimation());
-    EXPECT_EQ(marquee->animatedOffset().lastAnimation()->animation, platform::Animation::linear(10.0));
+    const std::pair<double, double> timeline[] = {
+        {1.49, 0}, {1.5, 0}, {6.5, -150}, {11.5, -300}, {12.49, -300},  // wait, pass, hold
+        {12.5, 0}, {12.59, 0}, {17.6, -150},                            // reset, next pass from 12.6
+    };
+    for (auto [t, offset] : timeline) {
+        at(t);
+        EXPECT_NEAR(m->offset(), offset, 1e-6) << t;
+    }
+    EXPECT_EQ(m->animatedOffset().lastAnimation()->animation, platform::Animation::linear(10.0));
 }
 
 TEST_F(MarqueeTextTest, TextThatFitsNeverScrolls) {
     for (const QString& text : {QString(20, QLatin1Char('x')), QString()}) {
-        auto marquee = make(text, 200);
-        marquee->appear();
+        auto m = shown(text, 200);
         scheduler().advance(30);
-        EXPECT_FALSE(marquee->isScrolling()) << text.size();
-        EXPECT_EQ(marquee->offset(), 0);
-        EXPECT_EQ(marquee->textWidth(), text.size() * 10.0);
+        EXPECT_FALSE(m->isScrolling()) << text.size();
+        EXPECT_EQ(m->offset(), 0);
     }
 }
 
 TEST_F(MarqueeTextTest, NewTextThatFitsEndsThePassAndItsPendingSteps) {
-    auto marquee = make(k27, 200);
-    marquee->appear();
+    auto m = shown(k27, 200);
     at(5.0);
-    ASSERT_LT(marquee->offset(), 0);
-
-    marquee->setText(QStringLiteral("short"));
-    EXPECT_EQ(marquee->offset(), 0);
-    EXPECT_FALSE(marquee->isScrolling());
-    at(5.1);  // re-measured
-    EXPECT_EQ(marquee->textWidth(), 50);
+    m->setText(QStringLiteral("short"));
+    EXPECT_EQ(m->offset(), 0);
+    EXPECT_FALSE(m->isScrolling());
     at(40);
-    EXPECT_FALSE(marquee->isScrolling());
-    EXPECT_EQ(marquee->offset(), 0);
-    EXPECT_FALSE(marquee->isAnimating());
+    EXPECT_EQ(m->textWidth(), 50);
+    EXPECT_FALSE(m->isScrolling());
+    EXPECT_EQ(m->offset(), 0);
 }
 
 TEST_F(MarqueeTextTest, NewWideTextDuringAPassRunsOnlyTheNewLoop) {
-    auto marquee = make(k27, 200);
-    marquee->appear();
+    auto m = shown(k27, 200);
     at(5.0);
-    marquee->setText(QString(37, QLatin1Char('y')));  // 370 wide: distance 400, 13.33 s per pass
-    at(5.1);
-    EXPECT_TRUE(marquee->isScrolling());
-    at(6.6);
-    EXPECT_TRUE(marquee->isAnimating());
-    // The old loop's hold step (due at 12.5) and restart (12.6) must not touch the new pass.
+    m->setText(QString(37, QLatin1Char('y')));  // distance 400: 13.33 s per pass, from 6.6
+    // The old loop's hold (due at 12.5) and restart (12.6) must not touch the new pass.
     at(12.6);
-    EXPECT_NEAR(marquee->offset(), -6.0 * 30.0, 1e-6);
-    at(6.6 + 400.0 / 30.0);
-    EXPECT_NEAR(marquee->offset(), -400, 1e-6);
+    EXPECT_NEAR(m->offset(), -6.0 * 30.0, 1e-6);
     at(6.6 + 400.0 / 30.0 + 1.0);
-    EXPECT_EQ(marquee->offset(), 0);
+    EXPECT_EQ(m->offset(), 0);
 }
 
 TEST_F(MarqueeTextTest, LeavingTheScreenEndsTheLoopAndComingBackMeasuresAgain) {
-    auto marquee = make(k27, 200);
-    marquee->appear();
+    auto m = shown(k27, 200);
+    m->setAvailableWidth(400);  // not noticed until the next measurement
     at(3.0);
-    marquee->disappear();
-    EXPECT_EQ(marquee->offset(), 0);
-    EXPECT_FALSE(marquee->isScrolling());
+    EXPECT_LT(m->offset(), 0);
+    m->disappear();
+    EXPECT_EQ(m->offset(), 0);
     at(30);
-    EXPECT_EQ(marquee->offset(), 0);
-    EXPECT_FALSE(marquee->isAnimating());
+    EXPECT_EQ(m->offset(), 0);
+    EXPECT_FALSE(m->isAnimating());
 
-    marquee->setAvailableWidth(300);
-    marquee->appear();
-    EXPECT_EQ(marquee->containerWidth(), 300);
-    EXPECT_FALSE(marquee->isScrolling());
+    m->appear();
+    EXPECT_EQ(m->containerWidth(), 400);
+    EXPECT_FALSE(m->isScrolling());
 }
 
-TEST_F(MarqueeTextTest, ContainerGrowingAfterTheMeasurementKeepsScrollingUntilTheTextChanges) {
-    auto marquee = make(k27, 200);
-    marquee->appear();
-    marquee->setAvailableWidth(400);
-    at(20);
-    EXPECT_TRUE(marquee->isScrolling());
-    marquee->setText(k27 + QStringLiteral("z"));
-    at(20.1);
-    EXPECT_FALSE(marquee->isScrolling());
-    EXPECT_EQ(marquee->containerWidth(), 400);
-}
-
-TEST_F(MarqueeTextTest, SecondCopyIsDrawnOnlyWhileScrolling) {
-    // Real font measurement here: the drawing follows whatever width the font gives.
+TEST_F(MarqueeTextTest, SecondCopyIsDrawnOnlyWhileScrollingAndClippedToTheContainer) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(13);
-    auto drawnColumns = [&](MarqueeText& marquee, double width) {
+    auto lastInkColumn = [&](const MarqueeText& m, double width) {
         QImage image(400, 20, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
-        marquee.paint(painter, QRectF(0, 0, width, 13));
+        m.paint(painter, QRectF(0, 0, width, 13));
         painter.end();
         int last = -1;
         for (int x = 0; x < image.width(); ++x)
             for (int y = 0; y < image.height(); ++y)
-                if (qAlpha(image.pixel(x, y)) > 0) last = x;
+                if (qAlpha(image.pixel(x, y))) last = x;
         return last;
     };
-    MarqueeText marquee(QStringLiteral("Hello there"), font, Qt::white, 30.0, scheduler());
-    marquee.setAvailableWidth(400);
-    marquee.appear();
-    EXPECT_FALSE(marquee.isScrolling());
-    EXPECT_LT(drawnColumns(marquee, 400), marquee.textWidth() + 1);
+    MarqueeText m(QStringLiteral("Hello there"), font, Qt::white, 30.0, scheduler());
+    m.setAvailableWidth(20);
+    m.appear();
+    ASSERT_TRUE(m.isScrolling());
+    EXPECT_LT(lastInkColumn(m, 20), 20);
+    EXPECT_GT(lastInkColumn(m, 400), m.textWidth() + 30);
 
-    marquee.disappear();
-    marquee.setAvailableWidth(20);
-    marquee.appear();
-    ASSERT_TRUE(marquee.isScrolling());
-    // Clipped to the 20-point container, and nothing beyond it.
-    EXPECT_LT(drawnColumns(marquee, 20), 20);
-    EXPECT_GT(drawnColumns(marquee, 400), marquee.textWidth() + 30);
+    m.setText(QStringLiteral("Hi"));
+    EXPECT_LT(lastInkColumn(m, 400), m.textWidth() + 30);
 }
 
 }  // namespace

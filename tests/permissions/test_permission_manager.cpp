@@ -46,13 +46,4 @@ TEST_F(PermissionManagerTest, StopObservingOnAFreshInstanceIsHarmless) {
     EXPECT_TRUE(log.lines().empty());
 }
 
-TEST(PermissionManagerOnLinuxTest, NothingIsTrustedAndThePaneRequestGoesToTheDesktop) {
-    testsupport::FakeWorkspace workspace;
-    PermissionManager manager(nullptr, &workspace);
-    EXPECT_FALSE(manager.isAccessibilityTrusted());
-    manager.requestAccessibility();
-    EXPECT_FALSE(manager.isAccessibilityTrusted());
-    EXPECT_EQ(workspace.openedUrls.size(), 1u);
-}
-
 }  // namespace
