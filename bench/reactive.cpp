@@ -7,8 +7,9 @@
 
 namespace {
 
-void BM_PassthroughSend(benchmark::State& state) {
-    platform::PassthroughSubject<int> subject;
+// One send delivered to state.range(0) subscribers.
+template <class Subject>
+void BM_Send(benchmark::State& state, Subject& subject) {
     std::vector<platform::AnyCancellable> subscriptions;
     int64_t sum = 0;
     for (int i = 0; i < state.range(0); ++i) subscriptions.push_back(subject.sink([&](const int& v) { sum += v; }));
@@ -16,16 +17,16 @@ void BM_PassthroughSend(benchmark::State& state) {
     benchmark::DoNotOptimize(sum);
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
+
+void BM_PassthroughSend(benchmark::State& state) {
+    platform::PassthroughSubject<int> subject;
+    BM_Send(state, subject);
+}
 BENCHMARK(BM_PassthroughSend)->Arg(1)->Arg(10)->Arg(100);
 
 void BM_CurrentValueSend(benchmark::State& state) {
     platform::CurrentValueSubject<int> subject(0);
-    std::vector<platform::AnyCancellable> subscriptions;
-    int64_t sum = 0;
-    for (int i = 0; i < state.range(0); ++i) subscriptions.push_back(subject.sink([&](const int& v) { sum += v; }));
-    for (auto _ : state) subject.send(1);
-    benchmark::DoNotOptimize(sum);
-    state.SetItemsProcessed(state.iterations() * state.range(0));
+    BM_Send(state, subject);
 }
 BENCHMARK(BM_CurrentValueSend)->Arg(1)->Arg(10)->Arg(100);
 

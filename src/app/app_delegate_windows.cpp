@@ -129,9 +129,10 @@ void AppDelegate::showPermissionSetupFlow() {
     if (!permissionWindow_) {
         permissionWindow_ = application_.makeWindow(QSize(560, 420), WindowStyle::Titled | WindowStyle::Closable);
     }
-    permissionWindow_->center();
     permissionWindow_->setTitle(setupWindowTitle);
+    // Centred once the content has given the window its height.
     permissionWindow_->setContentView(view);
+    permissionWindow_->center();
     permissionWindow_->makeKeyAndOrderFront();
 
     startPermissionMonitoring();

@@ -404,11 +404,6 @@ void IslandView::hideEvent(QHideEvent* event) {
     updateFrameDriver();
 }
 
-void IslandView::setHovering(bool hovering) {
-    if (isHovering_ == hovering) return;
-    isHovering_ = hovering;
-}
-
 void IslandView::trackGlow(std::optional<QPointF> widgetPoint) {
     if (!layout_.glass) return;
     std::optional<QPointF> local;
@@ -422,18 +417,18 @@ void IslandView::trackGlow(std::optional<QPointF> widgetPoint) {
 
 void IslandView::enterEvent(QEnterEvent* event) {
     QWidget::enterEvent(event);
-    setHovering(frameRect().contains(event->position()));
+    isHovering_ = frameRect().contains(event->position());
     trackGlow(event->position());
 }
 
 void IslandView::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
-    setHovering(false);
+    isHovering_ = false;
     trackGlow(std::nullopt);
 }
 
 void IslandView::mouseMoveEvent(QMouseEvent* event) {
-    setHovering(frameRect().contains(event->position()));
+    isHovering_ = frameRect().contains(event->position());
     trackGlow(event->position());
     QWidget::mouseMoveEvent(event);
 }

@@ -102,7 +102,6 @@ private:
     void updateCachedIcon();
     void updateAccentColor(const QImage& image);
     void openSourceApp();
-    void setHovering(bool hovering);
     void trackGlow(std::optional<QPointF> widgetPoint);
 
     // Re-evaluates the layout for the current state and settings and brings the marquees in line.

@@ -18,7 +18,7 @@ QColor white(double opacity) {
     return color;
 }
 
-struct LineSpec {
+struct LineStyle {
     QString key;
     QString text;
     double size;
@@ -28,7 +28,7 @@ struct LineSpec {
 };
 
 // The measurements that differ between the two cards.
-struct CardSpec {
+struct CardMeasures {
     double horizontalPadding;
     double verticalPadding;
     double iconGroupSize;  // the icon column's square frame
@@ -49,33 +49,33 @@ IslandLayout cardFrame(const IslandMetrics& metrics, OverlayStyle style, Overlay
 }
 
 // Lays out [icon column, text column, spacer] the way a stack shares its room: after the fixed
-// icon column, the text column and the spacer are equally flexible and split what is left; the
-// text lines are stacked from the top, or centred when no spacer stands in for a missing body.
-// Returns the icon column's frame and fills `lines`.
-QRectF layoutCard(const QRectF& content, const CardSpec& spec, const std::vector<LineSpec>& specs,
+// icon column, the text column and the spacer are equally flexible and split what is left. The
+// lines are centred beside the icon, or start at the top when a spacer stands in for a missing
+// body. Returns the icon column's frame and fills `lines`.
+QRectF layoutCard(const QRectF& content, const CardMeasures& card, const std::vector<LineStyle>& lineStyles,
                   bool fillsHeight, std::vector<IslandTextLine>& lines) {
-    const QRectF inner = content.adjusted(spec.horizontalPadding, spec.verticalPadding, -spec.horizontalPadding,
-                                          -spec.verticalPadding);
-    const double shared = std::max(0.0, inner.width() - spec.iconGroupSize - 2 * spec.spacing);
+    const QRectF inner = content.adjusted(card.horizontalPadding, card.verticalPadding, -card.horizontalPadding,
+                                          -card.verticalPadding);
+    const double shared = std::max(0.0, inner.width() - card.iconGroupSize - 2 * card.spacing);
     const double textWidth = std::max(0.0, std::min(shared / 2, shared - kTrailingSpacerMinimum));
 
     double columnHeight = 0;
-    for (size_t i = 0; i < specs.size(); ++i) columnHeight += specs[i].size + (i ? spec.lineSpacing : 0);
+    for (size_t i = 0; i < lineStyles.size(); ++i) columnHeight += lineStyles[i].size + (i ? card.lineSpacing : 0);
     // A spacer standing in for the body takes whatever height the row offers.
-    if (fillsHeight) columnHeight = std::max(columnHeight + spec.lineSpacing, inner.height());
+    if (fillsHeight) columnHeight = std::max(columnHeight + card.lineSpacing, inner.height());
 
     // The row is centred in the card, and the icon and the column each in the row.
     const double centreY = inner.center().y();
-    const QRectF iconColumn(inner.left(), centreY - spec.iconGroupSize / 2, spec.iconGroupSize, spec.iconGroupSize);
+    const QRectF iconColumn(inner.left(), centreY - card.iconGroupSize / 2, card.iconGroupSize, card.iconGroupSize);
 
-    const double textLeft = inner.left() + spec.iconGroupSize + spec.spacing;
+    const double textLeft = inner.left() + card.iconGroupSize + card.spacing;
     double y = centreY - columnHeight / 2;
-    for (const LineSpec& s : specs) {
+    for (const LineStyle& s : lineStyles) {
         IslandTextLine line{s.key, s.text, QRectF(textLeft, y, textWidth, s.size), overlayFont(s.size, s.weight),
                             white(s.opacity), std::nullopt};
         if (s.shadow) line.shadow = IslandShadow{QColor::fromRgbF(0, 0, 0, 0.3f), 2, QPointF(0, 1)};
         lines.push_back(line);
-        y += s.size + spec.lineSpacing;
+        y += s.size + card.lineSpacing;
     }
     return iconColumn;
 }
@@ -104,18 +104,18 @@ IslandLayout IslandView::notchSheetBody(const IslandMetrics& metrics, OverlayTin
     layout.clip = glass::roundedRect(content, 18);
 
     const TitleAndBody text = titleAndBody(state_.message);
-    std::vector<LineSpec> specs;
+    std::vector<LineStyle> lineStyles;
     bool fillsHeight = false;
     if (showAppName()) {
-        specs.push_back({QStringLiteral("appName"), appNameLine(), 12, QFont::DemiBold, 0.9, false});
-        specs.push_back({QStringLiteral("title"), text.title, 13, QFont::DemiBold, 1.0, false});
-        if (text.body) specs.push_back({QStringLiteral("body"), *text.body, 11, QFont::Normal, 0.7, false});
+        lineStyles.push_back({QStringLiteral("appName"), appNameLine(), 12, QFont::DemiBold, 0.9, false});
+        lineStyles.push_back({QStringLiteral("title"), text.title, 13, QFont::DemiBold, 1.0, false});
+        if (text.body) lineStyles.push_back({QStringLiteral("body"), *text.body, 11, QFont::Normal, 0.7, false});
     } else {
-        specs.push_back({QStringLiteral("title"), text.title, 14, QFont::DemiBold, 1.0, false});
-        if (text.body) specs.push_back({QStringLiteral("body"), *text.body, 12, QFont::Normal, 0.7, false});
+        lineStyles.push_back({QStringLiteral("title"), text.title, 14, QFont::DemiBold, 1.0, false});
+        if (text.body) lineStyles.push_back({QStringLiteral("body"), *text.body, 12, QFont::Normal, 0.7, false});
         fillsHeight = !text.body;
     }
-    const QRectF iconColumn = layoutCard(content, {14, 12, 34, 10, 2}, specs, fillsHeight, layout.lines);
+    const QRectF iconColumn = layoutCard(content, {14, 12, 34, 10, 2}, lineStyles, fillsHeight, layout.lines);
     layout.icon.frame = iconColumn;
     layout.icon.cornerRadius = 8;
     layout.icon.image = iconImage();
@@ -132,18 +132,18 @@ IslandLayout IslandView::liquidGlassBody(const IslandMetrics& metrics, OverlayTi
     layout.clip.addRect(QRectF(QPointF(0, 0), layout.frameSize));
 
     const TitleAndBody text = titleAndBody(state_.message);
-    std::vector<LineSpec> specs;
+    std::vector<LineStyle> lineStyles;
     bool fillsHeight = false;
     if (showAppName()) {
-        specs.push_back({QStringLiteral("appName"), appNameLine(), 12, QFont::DemiBold, 0.85, false});
-        specs.push_back({QStringLiteral("title"), text.title, 14, QFont::Bold, 1.0, true});
-        if (text.body) specs.push_back({QStringLiteral("body"), *text.body, 12, QFont::Medium, 0.75, false});
+        lineStyles.push_back({QStringLiteral("appName"), appNameLine(), 12, QFont::DemiBold, 0.85, false});
+        lineStyles.push_back({QStringLiteral("title"), text.title, 14, QFont::Bold, 1.0, true});
+        if (text.body) lineStyles.push_back({QStringLiteral("body"), *text.body, 12, QFont::Medium, 0.75, false});
     } else {
-        specs.push_back({QStringLiteral("title"), text.title, 15, QFont::Bold, 1.0, true});
-        if (text.body) specs.push_back({QStringLiteral("body"), *text.body, 13, QFont::Medium, 0.75, false});
+        lineStyles.push_back({QStringLiteral("title"), text.title, 15, QFont::Bold, 1.0, true});
+        if (text.body) lineStyles.push_back({QStringLiteral("body"), *text.body, 13, QFont::Medium, 0.75, false});
         fillsHeight = !text.body;
     }
-    const QRectF iconColumn = layoutCard(content, {16, 14, 48, 12, 3}, specs, fillsHeight, layout.lines);
+    const QRectF iconColumn = layoutCard(content, {16, 14, 48, 12, 3}, lineStyles, fillsHeight, layout.lines);
 
     QColor glow = accentColor_.value_or(QColor(Qt::white));
     glow.setAlphaF(0.15f);

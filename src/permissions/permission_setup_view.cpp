@@ -10,10 +10,13 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShowEvent>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -49,13 +52,45 @@ QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, Q
     return label;
 }
 
+// Children take the column's full width, so wrapped texts use all of it.
 QVBoxLayout* column(QWidget* widget, int spacing, int padding = 0) {
     auto* layout = new QVBoxLayout(widget);
     layout->setSpacing(spacing);
     layout->setContentsMargins(padding, padding, padding, padding);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return layout;
 }
+
+// A button of the platform's look whose title is cut short, with the full title as its tip,
+// when the row is narrower than all titles together.
+class FooterButton final : public QPushButton {
+public:
+    FooterButton(const QString& title, bool keepsFullTitle, QWidget* parent)
+        : QPushButton(title, parent), title_(title), keepsFullTitle_(keepsFullTitle), fullHint_(QPushButton::sizeHint()) {
+        setSizePolicy(keepsFullTitle ? QSizePolicy::Fixed : QSizePolicy::Preferred, QSizePolicy::Fixed);
+        setAccessibleName(title);
+    }
+
+    // Measured with the whole title, whatever is shown now.
+    QSize sizeHint() const override { return fullHint_; }
+    QSize minimumSizeHint() const override {
+        if (keepsFullTitle_) return fullHint_;
+        return {fontMetrics().horizontalAdvance(QStringLiteral("Mm\u2026")) + 16, fullHint_.height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QPushButton::resizeEvent(event);
+        const int room = width() - 16;
+        const QString shown = fontMetrics().elidedText(title_, Qt::ElideRight, room);
+        setText(shown);
+        setToolTip(shown == title_ ? QString() : title_);
+    }
+
+private:
+    QString title_;
+    bool keepsFullTitle_;
+    QSize fullHint_;
+};
 
 // A capsule with a status dot and a title.
 class StepChip final : public QWidget {
@@ -111,7 +146,9 @@ public:
     StatusValue(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
         : QPlainTextEdit(text, parent) {
         setReadOnly(true);
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        // Selectable and copyable, but it never takes the focus from the default button.
+        setTextInteractionFlags(Qt::TextSelectableByMouse);
+        setFocusPolicy(Qt::ClickFocus);
         setFrameShape(QFrame::NoFrame);
         setLineWrapMode(QPlainTextEdit::WidgetWidth);
         setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -131,13 +168,20 @@ public:
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override {
-        const QFontMetrics metrics(font());
-        const QRect bounds =
-            metrics.boundingRect(QRect(0, 0, std::max(1, width), 1 << 20), Qt::TextWrapAnywhere, toPlainText());
-        const int lines = std::clamp(bounds.height() / std::max(1, metrics.lineSpacing()), 1, 3);
-        return lines * metrics.lineSpacing() + 2;
+        // Laid out as the editor lays it out, then cut to three lines.
+        QTextDocument document;
+        document.setDefaultFont(font());
+        document.setDocumentMargin(0);
+        QTextOption option = document.defaultTextOption();
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        document.setDefaultTextOption(option);
+        document.setPlainText(toPlainText());
+        document.setTextWidth(std::max(1, width - 4));
+        const int lineHeight = std::max(1, QFontMetrics(font()).lineSpacing());
+        const int lines = std::clamp(static_cast<int>(std::ceil(document.size().height() / lineHeight)), 1, 3);
+        return lines * lineHeight + 2;
     }
-    QSize sizeHint() const override { return {200, heightForWidth(PermissionSetupView::width - 80)}; }
+    QSize sizeHint() const override { return {200, heightForWidth(PermissionSetupView::columnWidth - 80)}; }
 };
 
 }  // namespace
@@ -148,9 +192,8 @@ PermissionSetupView::PermissionSetupView(bool requiresAccessibility, bool requir
     : QWidget(parent),
       model_(std::make_unique<PermissionSetupModel>(requiresAccessibility, requiresFullDiskAccess, std::move(actions),
                                                     std::move(environment))) {
-    setFixedWidth(width);
+    setFixedWidth(columnWidth);
     body_ = column(this, 18, 22);
-    body_->setAlignment(Qt::AlignTop);
     changedSubscription_ = model_->changed().sink([this] { rebuild(); });
     rebuild();
 }
@@ -236,17 +279,22 @@ QWidget* PermissionSetupView::makeFooter() {
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
-    auto addButton = [&](const PermissionSetupModel::Button& button) {
-        auto* widget = new QPushButton(button.title, footer);
+    // The step's first button and "Quit" always show their whole titles.
+    auto addButton = [&](const PermissionSetupModel::Button& button, bool keepsFullTitle) {
+        auto* widget = new FooterButton(button.title, keepsFullTitle, footer);
         widget->setDefault(button.isDefault);
         connect(widget, &QPushButton::clicked, widget, [action = button.action] {
             if (action) action();
         });
         layout->addWidget(widget);
     };
-    for (const auto& button : model_->buttons()) addButton(button);
+    bool first = true;
+    for (const auto& button : model_->buttons()) {
+        addButton(button, first);
+        first = false;
+    }
     layout->addStretch(1);
-    addButton(model_->quitButton());
+    addButton(model_->quitButton(), true);
     return footer;
 }
 

@@ -25,7 +25,7 @@ public:
     // The buttons now on screen, left to right ("Quit" last).
     QList<QPushButton*> footerButtons() const;
 
-    static constexpr int width = 560;
+    static constexpr int columnWidth = 560;
 
 protected:
     void showEvent(QShowEvent* event) override;

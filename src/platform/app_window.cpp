@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace platform {
 
 class Window::Host final : public QWidget {
@@ -34,6 +36,8 @@ protected:
     }
 
     bool event(QEvent* event) override {
+        // A fixed window follows its content when the content's size changes.
+        if (owner_ && event->type() == QEvent::LayoutRequest) owner_->fitToContent();
         if (owner_ && event->type() == QEvent::WindowActivate) owner_->hostActivated();
         if (owner_ && event->type() == QEvent::Hide && owner_->registry_) owner_->registry_->resignKey(owner_);
         return QWidget::event(event);
@@ -78,13 +82,27 @@ void Window::setTitle(const QString& title) { host_->setWindowTitle(title); }
 QSize Window::contentSize() const { return host_->size(); }
 
 void Window::setContentSize(QSize size) {
+    requestedSize_ = size;
     if (style_ & WindowStyle::Resizable) {
         host_->resize(size);
     } else {
-        // A fixed window still grows to what its content needs at least.
-        const QSize needed = host_->layout() ? host_->layout()->minimumSize() : QSize();
-        host_->setFixedSize(size.expandedTo(needed));
+        fitToContent();
     }
+}
+
+void Window::fitToContent() {
+    if (style_ & WindowStyle::Resizable) return;
+    QWidget* content = host_->content_.data();
+    if (!content) {
+        host_->setFixedSize(requestedSize_);
+        return;
+    }
+    // The content decides the height for the window's width, as a hosted view does.
+    const int width = std::max(requestedSize_.width(), content->minimumSizeHint().width());
+    int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+    height = std::max(height, content->minimumSizeHint().height());
+    if (height <= 0) height = requestedSize_.height();
+    if (host_->size() != QSize(width, height)) host_->setFixedSize(width, height);
 }
 
 QSize Window::minSize() const { return host_->minimumSize(); }
@@ -99,11 +117,10 @@ void Window::center() {
 }
 
 void Window::setContentView(QWidget* view) {
-    const QSize size = host_->size();
     if (host_->content_) delete host_->content_.data();
     host_->content_ = view;
     if (view) host_->layout()->addWidget(view);
-    setContentSize(size);
+    fitToContent();
 }
 
 QWidget* Window::contentView() const { return host_->content_.data(); }

@@ -44,6 +44,8 @@ public:
     WindowStyleMask styleMask() const { return style_; }
 
     QSize contentSize() const;
+    // A resizable window takes the size; a fixed one keeps its width and otherwise follows its
+    // content's height.
     void setContentSize(QSize size);
     QSize minSize() const;
     void setMinSize(QSize size);
@@ -79,9 +81,11 @@ private:
     friend class Host;
     void hostWillClose();
     void hostActivated();
+    void fitToContent();
 
     WindowRegistry* registry_;
     WindowStyleMask style_;
+    QSize requestedSize_;
     QPointer<Host> host_;
     WindowDelegate* delegate_ = nullptr;
 };

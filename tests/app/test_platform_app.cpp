@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -101,14 +102,27 @@ TEST(PlatformWindows, OwnerMayDropTheWindowWhileItCloses) {
     EXPECT_TRUE(application.windows().orderedWindows().empty());
 }
 
-TEST(PlatformWindows, FixedWindowsKeepTheirSizeAndContentIsReplaced) {
+TEST(PlatformWindows, FixedWindowsFollowTheirContentAndContentIsReplaced) {
     testsupport::FakeApplication application;
     auto window = application.makeWindow(QSize(560, 420), WindowStyle::Titled | WindowStyle::Closable);
     QPointer<QWidget> first = new QWidget;
     window->setContentView(first);
-    window->setContentView(new QWidget);
+    EXPECT_EQ(window->contentSize(), QSize(560, 420));  // content without a size of its own
+
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    auto* child = new QWidget;
+    child->setFixedHeight(600);
+    layout->addWidget(child);
+    window->setContentView(content);
     EXPECT_TRUE(first.isNull());
-    EXPECT_EQ(window->contentSize(), QSize(560, 420));
+    EXPECT_EQ(window->contentSize().width(), 560);
+    EXPECT_EQ(window->contentSize().height(), layout->minimumSize().height());
+
+    child->setFixedHeight(300);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(window->contentSize().height(), layout->minimumSize().height());
+    EXPECT_LT(window->contentSize().height(), 420);
     EXPECT_EQ(window->widget()->minimumSize(), window->widget()->maximumSize());
 }
 

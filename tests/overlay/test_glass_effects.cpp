@@ -1,6 +1,5 @@
 #include "overlay/glass_hover_glow.h"
 #include "overlay/glass_specular_highlight.h"
-#include "overlay/liquid_glass_modifier.h"
 
 #include <QImage>
 #include <QPainter>
@@ -62,30 +61,6 @@ TEST(HoverGlowTest, DrawsOnlyBetweenEnterAndExitAroundThePointer) {
     glow.trackPointer(QPointF(20, 20));
     glow.trackPointer(std::nullopt);
     EXPECT_FALSE(glow.isHovering);
-}
-
-TEST(LiquidGlassTest, RoundedTopCornersOnlyWhenAsked) {
-    const QRectF rect(0, 0, 400, 80);
-    LiquidGlassModifier glass{20, Qt::black, std::nullopt, true};
-    for (QPointF corner : {QPointF(1, 1), QPointF(399, 1), QPointF(1, 79), QPointF(399, 79)})
-        EXPECT_FALSE(glass.glassShape(rect).contains(corner));
-    glass.topCornersRounded = false;
-    EXPECT_TRUE(glass.glassShape(rect).contains(QPointF(0.5, 0.5)));
-    EXPECT_FALSE(glass.glassShape(rect).contains(QPointF(1, 79)));
-}
-
-TEST(LiquidGlassTest, HoverGlowTakesTheGlassColourAtThePointerOnly) {
-    const LiquidGlassModifier glass{20, Qt::black, QColor(255, 0, 0), false};
-    auto draw = [&](const HoverEdgeGlowView& pointer) {
-        return render(QSize(440, 140), [&](QPainter& p) { glass.paintBackground(p, QRectF(20, 20, 400, 80), 0.0, pointer); });
-    };
-    HoverEdgeGlowView hovering;
-    hovering.mouseEntered();
-    hovering.mouseMoved(QPointF(300, 40));
-    const QImage without = draw(HoverEdgeGlowView());
-    const QImage with = draw(hovering);
-    EXPECT_GT(qRed(with.pixel(320, 60)), qRed(without.pixel(320, 60)) + 30);
-    EXPECT_EQ(with.pixel(60, 60), without.pixel(60, 60));
 }
 
 }  // namespace
