@@ -176,7 +176,8 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
 }
 
 QImage AppIconHelper::getDefaultNotificationIcon() {
-    QImage bell = platform::Symbols::image(QStringLiteral("bell.fill"), QSize(64, 64), Qt::black);
+    // A symbol takes the label colour of where it is drawn; every overlay background is dark.
+    QImage bell = platform::Symbols::image(QStringLiteral("bell.fill"), QSize(64, 64), Qt::white);
     if (!bell.isNull()) return bell;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         if (std::optional<QImage> appIcon = imageOf(QGuiApplication::windowIcon())) return *appIcon;

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -45,6 +44,7 @@ QColor accentColor(const QWidget* widget, double opacity = 1.0) {
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -80,7 +80,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override {
         QPushButton::resizeEvent(event);
-        const int room = width() - 16;
+        if (keepsFullTitle_) return;
+        // The room for the title is the width less the style's padding around it.
+        const int room = width() - (fullHint_.width() - fontMetrics().horizontalAdvance(title_));
         const QString shown = fontMetrics().elidedText(title_, Qt::ElideRight, room);
         setText(shown);
         setToolTip(shown == title_ ? QString() : title_);

@@ -78,6 +78,7 @@ public:
 protected:
     // Runs the delegate's will-terminate the first time only; true when it ran now.
     bool runWillTerminateOnce();
+    bool hasTerminated() const { return terminated_; }
 
 private:
     ApplicationDelegate* delegate_ = nullptr;

@@ -61,7 +61,8 @@ int DesktopApplication::run() {
     QMetaObject::invokeMethod(
         context_.get(),
         [this] {
-            if (delegate()) delegate()->applicationDidFinishLaunching();
+            // A signal that ended the application before the loop ran leaves nothing to launch.
+            if (delegate() && !hasTerminated()) delegate()->applicationDidFinishLaunching();
         },
         Qt::QueuedConnection);
     return QApplication::exec();

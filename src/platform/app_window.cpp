@@ -99,8 +99,10 @@ void Window::fitToContent() {
     }
     // The content decides the height for the window's width, as a hosted view does.
     const int width = std::max(requestedSize_.width(), content->minimumSizeHint().width());
-    int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
-    height = std::max(height, content->minimumSizeHint().height());
+    // (A wrapping text's minimum height is measured at its narrowest, so only the height for the
+    // actual width counts.)
+    int height = content->hasHeightForWidth() ? content->heightForWidth(width)
+                                              : std::max(content->sizeHint().height(), content->minimumSizeHint().height());
     if (height <= 0) height = requestedSize_.height();
     if (host_->size() != QSize(width, height)) host_->setFixedSize(width, height);
 }

@@ -52,7 +52,8 @@ public:
     // Centres the window on the primary screen's available area.
     void center();
 
-    // Takes ownership of `view`; the previous content is deleted.
+    // Takes ownership of `view`; the previous content is deleted at once (so not from inside one of
+    // its own handlers).
     void setContentView(QWidget* view);
     QWidget* contentView() const;
 

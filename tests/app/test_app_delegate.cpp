@@ -47,20 +47,20 @@ TEST_F(AppDelegateTest, FirstLaunchWithoutStoreShowsSetupAndStillMonitors) {
     EXPECT_EQ(log.matching("AppDelegate: Activation policy").last(),
               "AppDelegate: Activation policy unchanged (regular) [reason=runtime-started]");
     EXPECT_EQ(updater.starts, 1);
+    EXPECT_EQ(application.iconChanges(), 1);
     EXPECT_EQ(application.activationPolicy(), ActivationPolicy::Regular);
 }
 
-TEST_F(AppDelegateTest, AppIconIsSetFromTheBundleOrWarned) {
-    makeDelegate().refreshDockIcon();
-    EXPECT_EQ(application.iconChanges(), 1);
-
-    testsupport::FakeApplication bare;
+TEST_F(AppDelegateTest, MissingAppIconIsWarnedAndStoredSourceIsCaseSensitive) {
+    testsupport::FakeApplication bare;  // no icon resource
     auto env = environment();
     env.application = &bare;
+    useSource("UI");
     AppDelegate other(env);
-    other.refreshDockIcon();
+    other.applicationDidFinishLaunching();
     EXPECT_EQ(bare.iconChanges(), 0);
     EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "AppDelegate: Failed to load AppIcon.icns from app bundle"));
+    EXPECT_EQ(other.detectionSourceRaw(), "database");
 }
 
 TEST_F(AppDelegateTest, UiSourceWithoutTrustWaitsForAccessibilityThenStarts) {
@@ -327,14 +327,6 @@ TEST_F(AppDelegateTest, SwitchingToUiWithoutTrustStopsDetectionAndShowsSetup) {
     EXPECT_EQ(log.texts().last(), "AppDelegate: Monitoring already running when calendar permission flow resolved");
 }
 
-TEST_F(AppDelegateTest, StoredSourceIsCaseSensitive) {
-    useSource("UI");
-    launch();
-    EXPECT_EQ(delegate->detectionSourceRaw(), "database");
-    EXPECT_TRUE(delegate->requiresFullDiskAccess());
-    EXPECT_FALSE(delegate->requiresAccessibility());
-}
-
 TEST_F(AppDelegateTest, PollTickAfterTheDelegateIsGoneDoesNothing) {
     useSource("ui");
     launch();
@@ -345,11 +337,4 @@ TEST_F(AppDelegateTest, PollTickAfterTheDelegateIsGoneDoesNothing) {
     scheduler().advance(2);
     EXPECT_TRUE(log.matching("Starting notification monitoring").isEmpty());
     EXPECT_FALSE(detector.isRunning());
-}
-
-TEST_F(AppDelegateTest, CheckForUpdatesReturnsAtOnce) {
-    makeDelegate().checkForUpdates();
-    EXPECT_EQ(updater.interactiveChecks, 0);
-    scheduler().drain();
-    EXPECT_EQ(updater.interactiveChecks, 1);
 }

@@ -181,7 +181,7 @@ TEST_F(AppIconHelperTest, FolderScanMatchesBothWaysInSortedOrder) {
 TEST_F(AppIconHelperTest, DefaultIconIsNeverEmpty) {
     const QImage icon = AppIconHelper::getDefaultNotificationIcon();
     EXPECT_FALSE(icon.isNull());
-    EXPECT_FALSE(AppIconHelper::dominantColor(icon).has_value());  // a black glyph has no accent
+    EXPECT_FALSE(AppIconHelper::dominantColor(icon).has_value());  // a white glyph is too bright for an accent
 }
 
 // Colour tests work on stored premultiplied bytes, as the sampler sees them.
