@@ -82,7 +82,7 @@ Writer::Writer(const QString& path) {
     // store that the system holds open would: a reader watching the log keeps its events.
     int persist = 1;
     sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    if (!db_.execute("PRAGMA journal_size_limit=0;"
+    if (!db_.execute("PRAGMA journal_size_limit=0; PRAGMA synchronous=NORMAL;"
                      "CREATE TABLE IF NOT EXISTS app (app_id INTEGER PRIMARY KEY, identifier TEXT UNIQUE);"
                      "CREATE TABLE IF NOT EXISTS record (rec_id INTEGER PRIMARY KEY, app_id INTEGER, data BLOB);"))
         fail(QStringLiteral("cannot create the tables"));

@@ -306,9 +306,10 @@ void NotificationDatabaseDetector::processSequoiaNotification(const std::optiona
     std::optional<QString> bundleId = bundleIdColumn;
     std::optional<QString> message;
     if (data && !data->isEmpty()) {
-        auto root = PropertyList::parse(*data);
+        QString error;
+        auto root = PropertyList::parse(*data, &error);
         if (!root) {
-            debug(QStringLiteral("Failed to parse plist data: ") + PropertyList::parseErrorDescription());
+            debug(QStringLiteral("Failed to parse plist data: ") + error);
         } else if (root->isDictionary()) {
             if (!bundleId) bundleId = NotificationRecordDecoder::extractBundleId(*root);
             message = NotificationRecordDecoder::chooseMessage(*root, bundleId);
@@ -333,8 +334,8 @@ void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleI
         if (!running.empty()) {
             appName = running.front().localizedName;
         } else {
-            const QStringList pieces = bundleId->split(u'.', Qt::SkipEmptyParts);
-            if (!pieces.isEmpty()) appName = pieces.last();
+            const QStringList components = bundleId->split(u'.', Qt::SkipEmptyParts);
+            if (!components.isEmpty()) appName = components.last();
         }
     }
     // Notification Center's own entries are not notifications of an application.

@@ -1,5 +1,7 @@
 #include "detection/property_list.h"
 
+#include "detection/property_list_nesting.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -55,17 +57,20 @@ PropertyList convert(plist_t node, int depth) {
 
 }  // namespace
 
-std::optional<PropertyList> PropertyList::parse(const QByteArray& data) {
-    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+std::optional<PropertyList> PropertyList::parse(const QByteArray& data, QString* error) {
+    auto fail = [error](const char* why) -> std::optional<PropertyList> {
+        if (error) *error = QString::fromLatin1(why);
+        return std::nullopt;
+    };
+    if (data.isEmpty() || static_cast<uint64_t>(data.size()) > std::numeric_limits<uint32_t>::max())
+        return fail("the data is not a binary or XML property list");
+    if (!propertyListNestingWithin(data, maxNesting))
+        return fail("the data is malformed or nested more than 512 levels deep");
     plist_t raw = nullptr;
     plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &raw);
-    if (!raw) return std::nullopt;
+    if (!raw) return fail("the data is not a binary or XML property list");
     PlistPtr root(raw);
     return convert(root.get(), 0);
-}
-
-QString PropertyList::parseErrorDescription() {
-    return QStringLiteral("the data is not a binary or XML property list");
 }
 
 std::optional<QString> PropertyList::text() const {

@@ -13,10 +13,12 @@ class PropertyList {
 public:
     enum class Kind { text, dictionary, other };
 
-    // Binary or XML. None when the bytes are not a property list.
-    static std::optional<PropertyList> parse(const QByteArray& data);
-    // Why parse() gives none; the library reports no detail of its own.
-    static QString parseErrorDescription();
+    // Containers nested deeper than this are refused before the library sees them.
+    static constexpr int maxNesting = 512;
+
+    // Binary or XML. None when the bytes are not a property list; `error` then says why, in
+    // words of our own (the library reports no detail).
+    static std::optional<PropertyList> parse(const QByteArray& data, QString* error = nullptr);
 
     Kind kind() const { return kind_; }
     bool isDictionary() const { return kind_ == Kind::dictionary; }

@@ -24,6 +24,30 @@ PropertyList request(std::optional<const char*> title, std::optional<const char*
     return dict({{"req", dict(std::move(entries))}});
 }
 
+// A binary list of `depth` nested one-element arrays around an empty dictionary; `cycle` makes the
+// innermost array hold the outermost instead.
+QByteArray nestedBinaryList(int depth, bool cycle = false) {
+    auto be32 = [](QByteArray& out, uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.append(static_cast<char>((v >> shift) & 0xFF));
+    };
+    QByteArray data = "bplist00";
+    std::vector<uint32_t> offsets;
+    for (int i = 0; i < depth; ++i) {
+        offsets.push_back(static_cast<uint32_t>(data.size()));
+        data.append(static_cast<char>(0xA1));
+        be32(data, cycle && i == depth - 1 ? 0 : static_cast<uint32_t>(i + 1));
+    }
+    offsets.push_back(static_cast<uint32_t>(data.size()));
+    data.append(static_cast<char>(0xD0));
+    const uint32_t table = static_cast<uint32_t>(data.size());
+    for (uint32_t offset : offsets) be32(data, offset);
+    data.append(QByteArray(6, '\0'));
+    data.append(char(4)).append(char(4));
+    for (uint64_t v : {uint64_t(offsets.size()), uint64_t(0), uint64_t(table)})
+        for (int shift = 56; shift >= 0; shift -= 8) data.append(static_cast<char>((v >> shift) & 0xFF));
+    return data;
+}
+
 }  // namespace
 
 TEST(NotificationRecordDecoderTest, MessageChoiceFollowsTheMusicRule) {
@@ -125,6 +149,17 @@ TEST(PropertyListTest, ReadsBinaryAndXmlAndSurvivesGarbage) {
             PropertyList::parse(bytes);
         }
     }
+    // The library recurses: lists nested too deep, or with cycles, are refused before it runs.
+    EXPECT_TRUE(PropertyList::parse(nestedBinaryList(100)));
+    QString error;
+    EXPECT_FALSE(PropertyList::parse(nestedBinaryList(300000), &error));
+    EXPECT_EQ(error, "the data is malformed or nested more than 512 levels deep");
+    EXPECT_FALSE(PropertyList::parse(nestedBinaryList(3, true)));
+    EXPECT_FALSE(PropertyList::parse("<plist>" + QByteArray("<array>").repeated(300000) + "</plist>"));
+    EXPECT_TRUE(PropertyList::parse("<?xml version=\"1.0\"?><!-- <dict> --><plist version=\"1.0\">" +
+                                    QByteArray("<array>").repeated(100) + "<dict/>" +
+                                    QByteArray("</array>").repeated(100) + "</plist>"));
+
     for (int round = 0; round < 500; ++round) {
         QByteArray bytes = "bplist00";
         for (int i = 0; i < 64; ++i) bytes.append(static_cast<char>(random()));
