@@ -1,15 +1,22 @@
 #pragma once
 
-// Shared set-up of the notification-store benchmarks: a home folder with a store in the record
-// layout, quiet logging, and fixed answers for the user's directories.
+// What the notification-store benchmarks share: a quiet log, a home folder with a store in the
+// record layout, a detector reading it through the real file probe, and the program's main.
 
+#include "core/event_bus.h"
+#include "detection/notification_database_detector.h"
 #include "permissions/notification_database_locations.h"
 #include "platform/log_backend.h"
 #include "platform/user_directories.h"
 #include "tools/notification_store.h"
 
+#include <QGuiApplication>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
 
 namespace benchsupport {
 
@@ -37,10 +44,6 @@ private:
     QString home_;
 };
 
-inline QString storePathUnder(const QString& home) {
-    return NotificationDatabaseLocations::fixedCandidates(home).first();
-}
-
 inline QByteArray sampleRecord(int i) {
     return notificationstore::encodePropertyList(notificationstore::notificationRecord(
         QStringLiteral("com.example.App%1").arg(i % 40), QStringLiteral("Message number %1").arg(i),
@@ -53,6 +56,32 @@ inline void appendRecords(notificationstore::Writer& writer, int from, int count
     for (int i = from; i < from + count; ++i)
         writer.appendRecord(QStringLiteral("com.example.App%1").arg(i % 40), sampleRecord(i));
     writer.connection().execute("COMMIT");
+}
+
+// A temporary home folder, with the log kept quiet while it lives, and the store's place under it.
+struct StoreHome {
+    QuietLog quiet;
+    QTemporaryDir folder;
+    HomeDirectories directories{folder.path()};
+    QString storePath = NotificationDatabaseLocations::fixedCandidates(folder.path()).first();
+
+    // A detector of the store under this home, with the given bus, clock and file watch.
+    std::unique_ptr<NotificationDatabaseDetector> detector(EventBus& bus, platform::Scheduler& scheduler,
+                                                           platform::FileWatcher& watcher) {
+        return std::make_unique<NotificationDatabaseDetector>(bus, scheduler, platform::Workspace::shared(),
+                                                              directories, platform::FileAccessProbe::system(), watcher);
+    }
+};
+
+// The benchmarks' main: Google Benchmark inside an offscreen GUI application.
+inline int runBenchmarks(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace benchsupport

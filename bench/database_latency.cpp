@@ -5,15 +5,10 @@
 
 #include "database_bench_support.h"
 
-#include "core/event_bus.h"
-#include "detection/notification_database_detector.h"
 #include "platform/dispatch.h"
 #include "platform/file_watcher.h"
 
 #include <QEventLoop>
-#include <QGuiApplication>
-
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
@@ -85,23 +80,19 @@ double percentile(std::vector<double> values, double p) {
 }
 
 void BM_InsertToSignalLatency(benchmark::State& state) {
-    benchsupport::QuietLog quiet;
-    QTemporaryDir home;
-    benchsupport::HomeDirectories directories(home.path());
-    const QString path = benchsupport::storePathUnder(home.path());
+    benchsupport::StoreHome home;
     {
-        notificationstore::Writer seed(path);
+        notificationstore::Writer seed(home.storePath);
         benchsupport::appendRecords(seed, 1, 1000);
     }
-    WriterThread writer(path);  // holds the store open, as the system does
+    WriterThread writer(home.storePath);  // holds the store open, as the system does
     writer.requestInsert();
     writer.waitForCommit();
 
     platform::InotifyFileWatcher inotify;
     EventBus& bus = EventBus::shared();
-    NotificationDatabaseDetector detector(bus, platform::Scheduler::shared(), platform::Workspace::shared(),
-                                          directories, platform::FileAccessProbe::system(), inotify);
-    if (!detector.start() || !detector.isFileMonitored()) {
+    auto detector = home.detector(bus, platform::Scheduler::shared(), inotify);
+    if (!detector->start() || !detector->isFileMonitored()) {
         state.SkipWithError("the detector did not start with a file watch");
         return;
     }
@@ -143,12 +134,4 @@ BENCHMARK(BM_InsertToSignalLatency)->Iterations(1000)->UseManualTime()->Unit(ben
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return benchsupport::runBenchmarks(argc, argv); }

@@ -3,13 +3,7 @@
 
 #include "database_bench_support.h"
 
-#include "core/event_bus.h"
-#include "detection/notification_database_detector.h"
 #include "platform/virtual_scheduler.h"
-
-#include <QGuiApplication>
-
-#include <benchmark/benchmark.h>
 
 #include <functional>
 
@@ -37,17 +31,13 @@ public:
 };
 
 struct Setup {
-    Setup() : directories(home.path()), writer(benchsupport::storePathUnder(home.path())) {
+    Setup() : writer(home.storePath) {
         benchsupport::appendRecords(writer, 1, kStoreSize);
-        detector = std::make_unique<NotificationDatabaseDetector>(bus, scheduler, platform::Workspace::shared(),
-                                                                  directories, platform::FileAccessProbe::system(),
-                                                                  watcher);
+        detector = home.detector(bus, scheduler, watcher);
         if (!detector->start()) std::abort();
         subscription = bus.signalSubject.sink([this](const NotificationSignal&) { ++published; });
     }
-    benchsupport::QuietLog quiet;
-    QTemporaryDir home;
-    benchsupport::HomeDirectories directories;
+    benchsupport::StoreHome home;
     notificationstore::Writer writer;
     platform::VirtualScheduler scheduler;  // the detector's timer never fires on its own
     EventBus bus{scheduler};
@@ -87,12 +77,4 @@ BENCHMARK(BM_PollTwentyNewRows)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return benchsupport::runBenchmarks(argc, argv); }

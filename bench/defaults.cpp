@@ -4,27 +4,16 @@
 
 namespace {
 
-// About as many keys as the application keeps.
-void fill(platform::Defaults& defaults) {
+// A Boolean read among about as many keys as the application keeps, of a key that is stored or not.
+void BM_DefaultsBoolRead(benchmark::State& state, const char* key) {
+    platform::Defaults defaults;
     for (int i = 0; i < 30; ++i) defaults.set(QStringLiteral("liveActivity_key%1").arg(i), i % 2 == 0);
     defaults.set(QStringLiteral("enableNotchFeatures"), true);
+    const QString name = QString::fromLatin1(key);
+    for (auto _ : state) benchmark::DoNotOptimize(defaults.boolValue(name));
 }
-
-void BM_DefaultsBoolPresent(benchmark::State& state) {
-    platform::Defaults defaults;
-    fill(defaults);
-    const QString key = QStringLiteral("enableNotchFeatures");
-    for (auto _ : state) benchmark::DoNotOptimize(defaults.boolValue(key));
-}
-BENCHMARK(BM_DefaultsBoolPresent);
-
-void BM_DefaultsBoolAbsent(benchmark::State& state) {
-    platform::Defaults defaults;
-    fill(defaults);
-    const QString key = QStringLiteral("enableMusicHotkeys");
-    for (auto _ : state) benchmark::DoNotOptimize(defaults.boolValue(key));
-}
-BENCHMARK(BM_DefaultsBoolAbsent);
+BENCHMARK_CAPTURE(BM_DefaultsBoolRead, present, "enableNotchFeatures");
+BENCHMARK_CAPTURE(BM_DefaultsBoolRead, absent, "enableMusicHotkeys");
 
 }  // namespace
 

@@ -42,7 +42,7 @@ function(quillvex_test folder)
   add_executable(test_${folder} ${sources})
   target_link_libraries(test_${folder} PRIVATE quillvex_test_support ${ARG_DEPS})
   gtest_discover_tests(test_${folder}
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -1,9 +1,7 @@
 #include "app/app_delegate.h"
 
-#include "app/settings_view.h"
 #include "core/log.h"
 #include "core/runtime_diagnostics.h"
-#include "overlay/island_view.h"
 
 namespace {
 
@@ -23,20 +21,8 @@ AppDelegate::AppDelegate(AppDelegateEnvironment environment)
       fullDiskAccess_(environment.fullDiskAccess ? *environment.fullDiskAccess : FullDiskAccessManager::shared()),
       notchFeatures_(environment.notchFeatures ? *environment.notchFeatures : *ownNotchFeatures_),
       updater_(environment.updater ? *environment.updater : *ownUpdater_),
-      makeSettingsView_(environment.makeSettingsView ? std::move(environment.makeSettingsView) : makeSettingsView),
-      makeIslandWindowController_(std::move(environment.makeIslandWindowController)),
       setupEnvironment_(std::move(environment.setup)),
       settings_(&defaults_) {
-    if (!makeIslandWindowController_) {
-        makeIslandWindowController_ = [this] {
-            EventBus* bus = &bus_;
-            platform::Scheduler* scheduler = &scheduler_;
-            platform::Defaults* defaults = &defaults_;
-            return std::make_unique<IslandWindowController>(
-                [bus, scheduler, defaults] { return new IslandView(nullptr, *bus, *scheduler, *defaults); }, bus_,
-                nullptr, scheduler_, &defaults_);
-        };
-    }
     if (!setupEnvironment_.permissions) setupEnvironment_.permissions = &permissions_;
     if (!setupEnvironment_.fullDiskAccess) setupEnvironment_.fullDiskAccess = &fullDiskAccess_;
     if (!setupEnvironment_.application) setupEnvironment_.application = &application_;
@@ -124,7 +110,9 @@ void AppDelegate::startMonitoring(bool allowDatabaseDetection) {
     stopNotchFeatures();
 
     islandQueue_ = std::make_unique<IslandQueue>(bus_, scheduler_, &defaults_);
-    islandWindowController_ = makeIslandWindowController_();
+    islandWindowController_ =
+        std::make_unique<IslandWindowController>(IslandWindowController::ContentViewFactory(), bus_, nullptr, scheduler_,
+                                                 &defaults_);
     islandWindowController_->windowDidLoad();
 
     detector_.start(allowDatabaseDetection);

@@ -18,15 +18,11 @@
 
 #include <QString>
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 
-class QWidget;
-
-// Everything the delegate talks to. Each nullptr or empty member means the shared instance (or
-// the application's own implementation), looked up when the delegate is made.
+// Everything the delegate talks to. Each nullptr means the shared instance (or the application's
+// own implementation), looked up when the delegate is made.
 struct AppDelegateEnvironment {
     platform::Application* application = nullptr;
     EventBus* bus = nullptr;
@@ -37,8 +33,6 @@ struct AppDelegateEnvironment {
     FullDiskAccessManager* fullDiskAccess = nullptr;
     NotchFeatures* notchFeatures = nullptr;
     AppUpdaterPort* updater = nullptr;
-    std::function<QWidget*()> makeSettingsView;
-    std::function<std::unique_ptr<IslandWindowController>()> makeIslandWindowController;
     // Handed on to the permission setup (bundle path, clipboard, workspace in tests).
     PermissionSetupEnvironment setup;
 };
@@ -93,21 +87,16 @@ public:
     bool deferredMonitoringAllowDatabaseDetection() const { return deferredMonitoringAllowDatabaseDetection_; }
     bool isNotchRuntimeActive() const { return isNotchRuntimeActive_; }
     const std::optional<QString>& detectionSourceRaw() const { return detectionSourceRaw_; }
-    const std::optional<bool>& notchFeaturesEnabledRaw() const { return notchFeaturesEnabledRaw_; }
     IslandQueue* islandQueue() const { return islandQueue_.get(); }
     IslandWindowController* islandWindowController() const { return islandWindowController_.get(); }
     platform::Window* settingsWindow() const { return settingsWindow_.get(); }
     platform::Window* permissionWindow() const { return permissionWindow_.get(); }
     bool isPermissionMonitoring() const { return permissionCheckTimer_.isValid(); }
 
-    static inline const QString settingsTitleEnglish = QStringLiteral("Settings");
-    static inline const QString settingsTitleJapanese = QStringLiteral("設定");
-    static inline const QString setupWindowTitle = QStringLiteral("Quillvex Setup");
-
 private:
     // "ui" when exactly that text is stored under the detection-source key, else "database".
     QString storedDetectionSource() const;
-    void permissionPollTick(uint64_t generation);
+    void permissionPollTick();
     void continueWithoutFullDiskAccess();
 
     // The application's own implementations, when the environment brings none (made first).
@@ -123,8 +112,6 @@ private:
     FullDiskAccessManager& fullDiskAccess_;
     NotchFeatures& notchFeatures_;
     AppUpdaterPort& updater_;
-    std::function<QWidget*()> makeSettingsView_;
-    std::function<std::unique_ptr<IslandWindowController>()> makeIslandWindowController_;
     PermissionSetupEnvironment setupEnvironment_;
     AppSettings settings_;
 
@@ -132,7 +119,6 @@ private:
     std::unique_ptr<IslandQueue> islandQueue_;
     std::shared_ptr<platform::Window> permissionWindow_;
     platform::RepeatingTimer permissionCheckTimer_;
-    uint64_t permissionPollGeneration_ = 0;
     std::optional<QString> detectionSourceRaw_;
     std::optional<bool> notchFeaturesEnabledRaw_;
     bool isNotchRuntimeActive_ = false;

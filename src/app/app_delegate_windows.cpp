@@ -3,6 +3,7 @@
 
 #include "app/app_delegate.h"
 
+#include "app/settings_view.h"
 #include "core/l10n.h"
 #include "core/log.h"
 #include "permissions/permission_setup_view.h"
@@ -56,8 +57,8 @@ void AppDelegate::openSettings() {
 
     auto window = application_.makeWindow(
         QSize(760, 620), WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable | WindowStyle::Resizable);
-    window->setContentView(makeSettingsView_());
-    window->setTitle(L10n::isJapanese() ? settingsTitleJapanese : settingsTitleEnglish);
+    window->setContentView(makeSettingsView());
+    window->setTitle(L10n::pick(QStringLiteral("Settings"), QStringLiteral("設定")));
     window->setMinSize(QSize(700, 560));
     window->center();
     window->setDelegate(this);
@@ -129,7 +130,7 @@ void AppDelegate::showPermissionSetupFlow() {
     if (!permissionWindow_) {
         permissionWindow_ = application_.makeWindow(QSize(560, 420), WindowStyle::Titled | WindowStyle::Closable);
     }
-    permissionWindow_->setTitle(setupWindowTitle);
+    permissionWindow_->setTitle(QStringLiteral("Quillvex Setup"));
     // Centred once the content has given the window its height.
     permissionWindow_->setContentView(view);
     permissionWindow_->center();
@@ -148,16 +149,16 @@ void AppDelegate::continueWithoutFullDiskAccess() {
 
 void AppDelegate::startPermissionMonitoring() {
     stopPermissionMonitoring();
-    const uint64_t generation = ++permissionPollGeneration_;
     // Each tick queues its work, so it never runs inside another delegate method.
-    permissionCheckTimer_ = scheduler_.every(kPermissionPollInterval, lifetime_.wrap([this, generation] {
-        scheduler_.post(lifetime_.wrap([this, generation] { permissionPollTick(generation); }));
+    permissionCheckTimer_ = scheduler_.every(kPermissionPollInterval, lifetime_.wrap([this] {
+        scheduler_.post(lifetime_.wrap([this] { permissionPollTick(); }));
     }));
 }
 
-void AppDelegate::permissionPollTick(uint64_t generation) {
-    // A tick queued before its poll stopped or was replaced does nothing.
-    if (generation != permissionPollGeneration_ || !permissionCheckTimer_.isValid()) return;
+void AppDelegate::permissionPollTick() {
+    // A tick queued before the poll stopped (the user went on, or the application is quitting)
+    // must not restart monitoring.
+    if (!permissionCheckTimer_.isValid()) return;
 
     const bool accessibilitySatisfied = !requiresAccessibility() || permissions_.isAccessibilityTrusted();
     if (!accessibilitySatisfied) return;

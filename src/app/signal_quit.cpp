@@ -1,6 +1,5 @@
 #include "app/signal_quit.h"
 
-#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -19,15 +18,11 @@ void onSignal(int) {
 
 SignalQuit::SignalQuit(std::function<void()> handler, QObject* parent) : QObject(parent), onSignal_(std::move(handler)) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
-    notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         char byte;
         [[maybe_unused]] auto n = ::read(signalPipe[0], &byte, 1);
-        if (onSignal_) {
-            onSignal_();
-        } else {
-            QCoreApplication::quit();
-        }
+        onSignal_();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

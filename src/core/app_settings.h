@@ -2,7 +2,8 @@
 
 // The one place that names every user-defaults key, with typed accessors. Nothing is cached: each
 // getter reads the defaults afresh, so a change is seen by the next read. The store sends no change
-// notice of its own; watch Defaults::didChange() for that.
+// notice of its own; watch Defaults::didChange() for that. Writers (the settings window, the
+// updater) write the defaults under these keys directly; only the last check time has a setter.
 
 #include "core/settings_enums.h"
 #include "core/system_event_records.h"
@@ -63,68 +64,41 @@ public:
     // Booleans: the stored value's Boolean reading, or the default (true; false for
     // enableMusicHotkeys) when nothing is stored.
     bool enableNotchFeatures() const;
-    void setEnableNotchFeatures(bool on) const;
     bool enableGlance() const;
-    void setEnableGlance(bool on) const;
     bool showCalendar() const;
-    void setShowCalendar(bool on) const;
     bool showWeather() const;
-    void setShowWeather(bool on) const;
     bool enableSwitcher() const;
-    void setEnableSwitcher(bool on) const;
     bool showMiniPlayerWhenPlaying() const;
-    void setShowMiniPlayerWhenPlaying(bool on) const;
     bool enableMusicHotkeys() const;
-    void setEnableMusicHotkeys(bool on) const;
     bool enableDrop() const;
-    void setEnableDrop(bool on) const;
     bool automaticUpdateChecks() const;
-    void setAutomaticUpdateChecks(bool on) const;
     bool showAppNameInNotification() const;
-    void setShowAppNameInNotification(bool on) const;
 
     // Text-valued choices: exact raw text, anything else gives the fallback.
     OverlayStyle overlayStyle() const;  // splitPill
-    void setOverlayStyle(OverlayStyle style) const;
     OverlayTint overlayTint() const;  // black
-    void setOverlayTint(OverlayTint tint) const;
     NotificationDetectionSource notificationDetectionSource() const;  // database
-    void setNotificationDetectionSource(NotificationDetectionSource source) const;
     NotificationDisplayScreen notificationDisplayScreen() const;  // main
-    void setNotificationDisplayScreen(NotificationDisplayScreen screen) const;
     // appleScript; the older stored "mediaRemoteExperimental" reads as controlCenter.
     MusicNowPlayingSource musicNowPlayingSource() const;
-    void setMusicNowPlayingSource(MusicNowPlayingSource source) const;
     MusicNotchColorMode musicNotchColorMode() const;  // black
-    void setMusicNotchColorMode(MusicNotchColorMode mode) const;
 
     // Seconds: a stored value above 0, else 2.0, clamped to 0.1 ... 60.
     double overlayDisplayTimeout() const;
-    void setOverlayDisplayTimeout(double seconds) const;
     // Points: a stored value above 0, else 16, clamped to 8 ... 24.
     double dynamicIslandCornerRadius() const;
-    void setDynamicIslandCornerRadius(double points) const;
-
-    // Path of a chosen music application bundle; none removes it.
-    std::optional<QString> musicAppPath() const;
-    void setMusicAppPath(const std::optional<QString>& path) const;
 
     // Trimmed of white space and line breaks; the built-in address when nothing is left.
     QString updateFeedURL() const;
-    void setUpdateFeedURL(const QString& url) const;
     // Hours: a stored value above 0, else 12.
     int64_t updateCheckIntervalHours() const;
-    void setUpdateCheckIntervalHours(int64_t hours) const;
     // A stored date, else nothing (a value of another kind reads as absent); none removes it.
     std::optional<QDateTime> lastUpdateCheckAt() const;
     void setLastUpdateCheckAt(const std::optional<QDateTime>& date) const;
-    std::optional<QString> lastPromptedUpdateVersion() const;
-    void setLastPromptedUpdateVersion(const std::optional<QString>& version) const;
 
     // The case name of the type ("screenUnlock"); the full key is laPrefix + this.
     static QString liveActivityKey(LiveActivityType type);
     bool isLiveActivityEnabled(LiveActivityType type) const;  // true when never written
-    void setLiveActivityEnabled(LiveActivityType type, bool on) const;
 
 private:
     platform::Defaults& defaults() const;

@@ -10,35 +10,22 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 
-ImageHelper::Resized ImageHelper::resizeImage(const QImage& image, double maxSize) {
-    const QSizeF size = image.deviceIndependentSize();
+QSizeF ImageHelper::reducedSize(const QSizeF& size, double maxSize) {
     const double w = size.width(), h = size.height();
-    // Within bounds: the very same image, never enlarged or redrawn.
-    if (w <= maxSize && h <= maxSize) return {image, size};
-
+    if (w <= maxSize && h <= maxSize) return size;
     const double scale = std::min(maxSize / w, maxSize / h);
-    const QSizeF reduced(w * scale, h * scale);
-    QImage result(int(std::ceil(reduced.width())), int(std::ceil(reduced.height())),
-                  QImage::Format_ARGB32_Premultiplied);
-    if (result.isNull()) return {QImage(), reduced};
-    result.fill(Qt::transparent);
-    QPainter painter(&result);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(QPointF(0, 0), reduced), image);
-    painter.end();
-    return {result, reduced};
+    return QSizeF(w * scale, h * scale);
 }
 
 std::optional<QByteArray> ImageHelper::pngData(const QImage& image, double maxSize) {
     Log& log = Log::shared();
-    const Resized resized = resizeImage(image, maxSize);
-    const double w = resized.size.width(), h = resized.size.height();
+    const QSizeF input = image.deviceIndependentSize();
+    const QSizeF reduced = reducedSize(input, maxSize);
+    const double w = reduced.width(), h = reduced.height();
 
     // One pixel per point, the fraction dropped. Nothing to draw into counts as a failed bitmap.
-    const bool drawable = !resized.image.isNull() && w >= 1 && h >= 1 && w <= INT_MAX && h <= INT_MAX;
+    const bool drawable = !image.isNull() && w >= 1 && h >= 1 && w <= INT_MAX && h <= INT_MAX;
     QImage bitmap;
     if (drawable) bitmap = QImage(int(w), int(h), QImage::Format_ARGB32_Premultiplied);
     if (bitmap.isNull()) {
@@ -47,10 +34,12 @@ std::optional<QByteArray> ImageHelper::pngData(const QImage& image, double maxSi
     }
     bitmap.fill(Qt::transparent);
     {
+        // One draw does the reduction too: the whole source into the unrounded size, so the
+        // pixel grid cuts off the fraction rather than squeezing it in.
         QPainter painter(&bitmap);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(QRectF(0, 0, w, h), resized.image);
+        painter.drawImage(QRectF(0, 0, w, h), image);
     }
 
     QByteArray bytes;
@@ -62,7 +51,6 @@ std::optional<QByteArray> ImageHelper::pngData(const QImage& image, double maxSi
         return std::nullopt;
     }
 
-    const QSizeF input = image.deviceIndependentSize();
     log.debug(QStringLiteral("ImageHelper: Optimized image ") + format::size(input.width(), input.height()) +
               QStringLiteral(" → ") + format::size(w, h) + QStringLiteral(", data: ") + QString::number(bytes.size()) +
               QStringLiteral(" bytes"));

@@ -24,9 +24,7 @@ public:
 private:
     static constexpr double maxIconSize = 512.0;
 
-    struct Resized {
-        QImage image;
-        QSizeF size;  // points; may have fractions, which the pixels cannot
-    };
-    static Resized resizeImage(const QImage& image, double maxSize);
+    // The size within `maxSize` points: unchanged when it fits (never enlarged), else scaled
+    // down with its aspect kept and fractions left in place.
+    static QSizeF reducedSize(const QSizeF& size, double maxSize);
 };

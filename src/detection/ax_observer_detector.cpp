@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "core/wall_clock.h"
+#include "detection/notification_center_name.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -9,11 +10,6 @@
 namespace {
 
 const QString kWindowCreated = QStringLiteral("AXWindowCreated");
-
-bool namesNotificationCenter(const QString& name) {
-    const QString l = name.toLower();
-    return l.contains(QLatin1String("notification center")) || l.contains(QStringLiteral("通知センター"));
-}
 
 }  // namespace
 

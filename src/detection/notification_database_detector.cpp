@@ -3,6 +3,7 @@
 #include "core/image_helper.h"
 #include "core/log.h"
 #include "core/wall_clock.h"
+#include "detection/notification_center_name.h"
 #include "detection/notification_database_schema.h"
 #include "detection/notification_record_decoder.h"
 #include "detection/property_list.h"
@@ -41,11 +42,6 @@ NotificationDatabaseDetector::NotificationDatabaseDetector(EventBus& bus, platfo
       userDirectories_(userDirectories),
       fileAccess_(fileAccess),
       fileWatcher_(fileWatcher) {}
-
-NotificationDatabaseDetector::~NotificationDatabaseDetector() {
-    timer_.invalidate();
-    fileMonitor_.reset();
-}
 
 // MARK: Location and schema
 
@@ -338,10 +334,7 @@ void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleI
             if (!components.isEmpty()) appName = components.last();
         }
     }
-    // Notification Center's own entries are not notifications of an application.
-    if (appName && (appName->toLower().contains(QStringLiteral("notification center")) ||
-                    appName->contains(QStringLiteral("通知センター"))))
-        return;
+    if (appName && namesNotificationCenter(*appName)) return;  // silently
 
     auto icon = ImageHelper::appIconPNGData(appName, bundleId);
     bus_.signalSubject.send(NotificationSignal{

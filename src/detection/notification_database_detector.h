@@ -30,9 +30,6 @@ public:
                                           platform::UserDirectories& userDirectories = platform::UserDirectories::system(),
                                           platform::FileAccessProbe& fileAccess = platform::FileAccessProbe::system(),
                                           platform::FileWatcher& fileWatcher = platform::FileWatcher::system());
-    // Releases the timer and the file watch so neither can reach a dead detector; logs nothing
-    // (the "Stopped" line belongs to stop()).
-    ~NotificationDatabaseDetector();
     NotificationDatabaseDetector(const NotificationDatabaseDetector&) = delete;
     NotificationDatabaseDetector& operator=(const NotificationDatabaseDetector&) = delete;
 
@@ -45,8 +42,6 @@ public:
     // The store in use while running.
     const std::optional<QString>& databasePath() const { return dbPath_; }
     bool isFileMonitored() const { return static_cast<bool>(fileMonitor_); }
-    bool hasTimer() const { return timer_.isValid(); }
-    double pollingInterval() const { return pollingInterval_; }
 
 private:
     // A row read by a poll, handed to the decoding oldest first.
@@ -80,8 +75,9 @@ private:
     platform::FileAccessProbe& fileAccess_;
     platform::FileWatcher& fileWatcher_;
 
+    // Both go with the detector, so neither can reach a dead one; destruction logs nothing (the
+    // "Stopped" line belongs to stop()). The watch owns the event-only descriptor.
     platform::RepeatingTimer timer_;
-    // Owns the event-only descriptor; releasing the watch closes it.
     std::unique_ptr<platform::FileEventSource> fileMonitor_;
     std::optional<QString> dbPath_;
     std::vector<QueryCandidate> queryCandidatesCache_;

@@ -20,9 +20,6 @@ NotificationDetector& NotificationDetector::shared() {
 NotificationDetector::NotificationDetector(DetectionMode mode, Factories factories, platform::Defaults* defaults)
     : currentMode_(mode), factories_(std::move(factories)), defaults_(defaults) {}
 
-// The detectors' own destructors release their timers, watches and registrations.
-NotificationDetector::~NotificationDetector() = default;
-
 void NotificationDetector::start(bool allowDatabaseDetection) {
     if (isRunning_) {
         Log::shared().warning(QStringLiteral("NotificationDetector: Already running"));

@@ -35,7 +35,6 @@ public:
     // `defaults` nullptr reads the standard defaults, looked up at each start.
     explicit NotificationDetector(DetectionMode mode = DetectionMode::auto_,
                                   Factories factories = Factories::standard(), platform::Defaults* defaults = nullptr);
-    ~NotificationDetector();
     NotificationDetector(const NotificationDetector&) = delete;
     NotificationDetector& operator=(const NotificationDetector&) = delete;
 
@@ -46,7 +45,6 @@ public:
     void stop();
 
     bool isRunning() const { return isRunning_; }
-    DetectionMode currentMode() const { return currentMode_; }
     const AXObserverDetector* observerDetector() const { return observerDetector_.get(); }
     const PollingDetector* pollingDetector() const { return pollingDetector_.get(); }
     const NotificationDatabaseDetector* databaseDetector() const { return databaseDetector_.get(); }

@@ -4,6 +4,7 @@
 #include "core/image_helper.h"
 #include "core/log.h"
 #include "core/wall_clock.h"
+#include "detection/notification_center_name.h"
 
 #include <QImage>
 #include <QUuid>
@@ -76,12 +77,9 @@ void PollingDetector::poll() {
 void PollingDetector::emitSignal(SignalConfidence confidence, const std::optional<QString>& appName,
                                  const std::optional<QString>& message, std::optional<QByteArray> appIconData,
                                  const std::optional<QString>& bundleId) {
-    if (appName) {
-        const QString l = appName->toLower();
-        if (l.contains(QLatin1String("notification center")) || l.contains(QStringLiteral("通知センター"))) {
-            Log::shared().debug(QStringLiteral("PollingDetector: Ignoring notification from Notification Center"));
-            return;
-        }
+    if (appName && namesNotificationCenter(*appName)) {
+        Log::shared().debug(QStringLiteral("PollingDetector: Ignoring notification from Notification Center"));
+        return;
     }
 
     if (appIconData) {

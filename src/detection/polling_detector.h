@@ -6,7 +6,6 @@
 #include "platform/dispatch.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 
 #include <functional>
@@ -31,8 +30,6 @@ public:
     void stop();
 
     bool isRunning() const { return timer_.isValid(); }
-    double pollingInterval() const { return pollingInterval_; }
-    double bulkIncreaseCooldown() const { return bulkIncreaseCooldown_; }
 
 private:
     void poll();

@@ -21,7 +21,6 @@ public:
     static SqliteConnection openReadWriteCreate(const QString& path);
 
     bool isOpen() const { return openResult_ == 0 && db_ != nullptr; }
-    int openResult() const { return openResult_; }
     // The connection's latest error message; "unknown sqlite error" when the open returned no
     // connection at all.
     QString errorMessage() const;

@@ -46,8 +46,6 @@ bool SqliteStatement::run() {
     return rc == SQLITE_DONE;
 }
 
-bool SqliteStatement::reset() { return stmt_ && sqlite3_reset(stmt_) == SQLITE_OK; }
-
 int64_t SqliteStatement::columnInt64(int index) const {
     return stmt_ ? static_cast<int64_t>(sqlite3_column_int64(stmt_, index)) : 0;
 }

@@ -31,7 +31,6 @@ public:
     int step();
     // Steps while rows come; true when the statement ran to its end.
     bool run();
-    bool reset();
 
     int64_t columnInt64(int index) const;
     bool columnIsNull(int index) const;

@@ -20,6 +20,16 @@ QFont overlayFont(double size, QFont::Weight weight) {
     return font;
 }
 
+IslandLayout IslandLayout::framed(const IslandMetrics& metrics, OverlayStyle style, OverlayTint tint) {
+    IslandLayout layout;
+    layout.style = style;
+    layout.tint = tint;
+    const double pad = IslandMetrics::renderPadding;
+    layout.frameSize = QSizeF(metrics.totalWidth + 2 * pad, metrics.height + 2 * pad);
+    layout.contentRect = QRectF(pad, pad, metrics.totalWidth, metrics.height);
+    return layout;
+}
+
 const IslandTextLine* IslandLayout::line(const QString& key) const {
     for (const IslandTextLine& l : lines)
         if (l.key == key) return &l;

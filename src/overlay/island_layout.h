@@ -5,6 +5,7 @@
 // top-left).
 
 #include "core/settings_enums.h"
+#include "overlay/island_metrics.h"
 #include "overlay/liquid_glass_modifier.h"
 
 #include <QColor>
@@ -73,6 +74,9 @@ struct IslandLayout {
     std::optional<IslandGlow> iconGlow;
     IslandIcon icon;
     std::vector<IslandTextLine> lines;
+
+    // A layout of `style` with its frame and content rectangle set from `metrics`; nothing drawn yet.
+    static IslandLayout framed(const IslandMetrics& metrics, OverlayStyle style, OverlayTint tint);
 
     const IslandTextLine* line(const QString& key) const;
     QStringList texts() const;

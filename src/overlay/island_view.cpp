@@ -92,19 +92,20 @@ OverlayStyle IslandView::style() const { return AppSettings(&defaults_).overlayS
 OverlayTint IslandView::tint() const { return AppSettings(&defaults_).overlayTint(); }
 bool IslandView::showAppName() const { return AppSettings(&defaults_).showAppNameInNotification(); }
 
-QString IslandView::displayText() const {
-    if (isPresent(state_.message)) return *state_.message;
-    return L10n::pick(QStringLiteral("Notification"), QStringLiteral("通知"));
-}
+QString IslandView::fallbackWord() { return L10n::pick(QStringLiteral("Notification"), QStringLiteral("通知")); }
+
+QString IslandView::displayText() const { return isPresent(state_.message) ? *state_.message : fallbackWord(); }
 
 QString IslandView::appNameLine() const { return state_.sourceHint.value_or(QStringLiteral("Notification")); }
 
-QImage IslandView::iconImage() const {
-    if (cachedIcon_) return *cachedIcon_;
-    return AppIconHelper::getDefaultNotificationIcon();
+IslandIcon IslandView::iconIn(const QRectF& frame, double cornerRadius) const {
+    IslandIcon icon;
+    icon.frame = frame;
+    icon.cornerRadius = cornerRadius;
+    icon.image = cachedIcon_ ? *cachedIcon_ : AppIconHelper::getDefaultNotificationIcon();
+    icon.isDefault = !cachedIcon_ || cachedIconIsDefault_;
+    return icon;
 }
-
-bool IslandView::drawsDefaultIcon() const { return !cachedIcon_ || cachedIconIsDefault_; }
 
 // MARK: state
 

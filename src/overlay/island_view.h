@@ -114,9 +114,10 @@ private:
     void paintLine(QPainter& painter, const IslandTextLine& line) const;
 
     // Shared by the style bodies.
-    QImage iconImage() const;
-    bool drawsDefaultIcon() const;
-    IslandIcon pillIcon(const QRectF& frame) const;
+    // What stands for a notification without text, in the user's language.
+    static QString fallbackWord();
+    // The cached icon (or the default one) in `frame`, its corners rounded by `cornerRadius`.
+    IslandIcon iconIn(const QRectF& frame, double cornerRadius) const;
     QString appNameLine() const;
 
     EventBus& bus_;

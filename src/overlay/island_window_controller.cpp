@@ -2,7 +2,7 @@
 
 #include "core/app_settings.h"
 #include "overlay/island_metrics.h"
-#include "overlay/island_placeholder_view.h"
+#include "overlay/island_view.h"
 #include "platform/animation.h"
 #include "platform/screen_geometry.h"
 
@@ -40,7 +40,9 @@ IslandWindowController::IslandWindowController(ContentViewFactory makeContentVie
       screensOverride_(screens),
       scheduler_(scheduler),
       defaults_(defaults) {
-    if (!makeContentView_) makeContentView_ = [] { return new IslandPlaceholderView; };
+    if (!makeContentView_) {
+        makeContentView_ = [this] { return new IslandView(nullptr, this->bus, scheduler_, this->defaults()); };
+    }
     window_ = makePanel();
     placeWindows();
     observeState();
@@ -62,6 +64,10 @@ platform::Defaults& IslandWindowController::defaults() const {
 std::unique_ptr<IslandPanel> IslandWindowController::makePanel() const {
     auto panel = std::make_unique<IslandPanel>(QRectF(0, 0, 320, 36), screensOverride_, scheduler_);
     panel->setContentView(makeContentView_());
+    // A panel that was never ordered front shows nothing: without this a new window's full alpha
+    // would count it as shown and the first hidden state would play an invisible slide-up, holding
+    // back a notification that arrives meanwhile. The show sets alpha 1 itself.
+    platform::withoutAnimation([&] { panel->setAlphaValue(0); });
     return panel;
 }
 
@@ -215,8 +221,11 @@ void IslandWindowController::hideWindowAnimated(HideStyle style, bool skipStateC
     // Panels may be closed while the hide runs (a supplemental screen going away); track them weakly.
     std::vector<QPointer<IslandPanel>> shownPanels(shown.begin(), shown.end());
     isHideAnimating_ = true;
+    auto finish = lifetime_.wrap([this, shownPanels, skipStateClearing, completion] {
+        finishHide(shownPanels, skipStateClearing, completion);
+    });
     if (style == HideStyle::collapseIntoNotch) {
-        auto fade = lifetime_.wrap([this, shownPanels, skipStateClearing, completion] {
+        auto fade = lifetime_.wrap([this, shownPanels, finish] {
             platform::withAnimation(
                 kFade,
                 [&] {
@@ -224,10 +233,7 @@ void IslandWindowController::hideWindowAnimated(HideStyle style, bool skipStateC
                         if (w) w->setAlphaValue(0);
                     }
                 },
-                lifetime_.wrap([this, shownPanels, skipStateClearing, completion] {
-                    finishHide(shownPanels, skipStateClearing, completion);
-                }),
-                scheduler_);
+                finish, scheduler_);
         });
         platform::withAnimation(
             kCollapse,
@@ -247,10 +253,7 @@ void IslandWindowController::hideWindowAnimated(HideStyle style, bool skipStateC
                     w->setAlphaValue(0);
                 }
             },
-            lifetime_.wrap([this, shownPanels, skipStateClearing, completion] {
-                finishHide(shownPanels, skipStateClearing, completion);
-            }),
-            scheduler_);
+            finish, scheduler_);
     }
 }
 

@@ -32,8 +32,8 @@ public:
 
     enum class Presentation { hidden, overlay };
 
-    // An empty factory hosts a plain placeholder view. `screens` and `defaults` nullptr use the
-    // shared ones at each use.
+    // An empty factory hosts a fresh IslandView on this bus, scheduler and defaults. `screens` and
+    // `defaults` nullptr use the shared ones at each use.
     explicit IslandWindowController(ContentViewFactory makeContentView = {}, EventBus& bus = EventBus::shared(),
                                     platform::Screens* screens = nullptr,
                                     platform::Scheduler& scheduler = platform::Scheduler::shared(),

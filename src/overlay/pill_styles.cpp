@@ -19,12 +19,7 @@ QColor pillFill(OverlayTint tint) {
 }
 
 IslandLayout pillFrame(const IslandMetrics& metrics, OverlayStyle style, OverlayTint tint) {
-    IslandLayout layout;
-    layout.style = style;
-    layout.tint = tint;
-    const double pad = IslandView::renderPadding;
-    layout.frameSize = QSizeF(metrics.totalWidth + 2 * pad, metrics.height + 2 * pad);
-    layout.contentRect = QRectF(pad, pad, metrics.totalWidth, metrics.height);
+    IslandLayout layout = IslandLayout::framed(metrics, style, tint);
     layout.clip = glass::roundedRect(layout.contentRect, metrics.height / 2);
     return layout;
 }
@@ -46,7 +41,7 @@ IslandLayout IslandView::singlePillBody(const IslandMetrics& metrics, OverlayTin
     const double left = content.left() + 14;
     const double right = content.right() - 14;
     const double centreY = content.center().y();
-    layout.icon = pillIcon(QRectF(left, centreY - kIconSize / 2, kIconSize, kIconSize));
+    layout.icon = iconIn(QRectF(left, centreY - kIconSize / 2, kIconSize, kIconSize), kIconCornerRadius);
     layout.lines.push_back(pillText(displayText(), left + kIconSize + 10, right, centreY));
     return layout;
 }
@@ -61,16 +56,8 @@ IslandLayout IslandView::splitPillBody(const IslandMetrics& metrics, OverlayTint
 
     const double centreY = content.center().y();
     // The icon keeps to the leading edge of the left pill; the right pill holds only the text.
-    layout.icon = pillIcon(QRectF(leftPill.left() + 12, centreY - kIconSize / 2, kIconSize, kIconSize));
+    layout.icon = iconIn(QRectF(leftPill.left() + 12, centreY - kIconSize / 2, kIconSize, kIconSize),
+                         kIconCornerRadius);
     layout.lines.push_back(pillText(displayText(), rightPill.left() + 12, rightPill.right() - 12, centreY));
     return layout;
-}
-
-IslandIcon IslandView::pillIcon(const QRectF& frame) const {
-    IslandIcon icon;
-    icon.frame = frame;
-    icon.cornerRadius = kIconCornerRadius;
-    icon.image = iconImage();
-    icon.isDefault = drawsDefaultIcon();
-    return icon;
 }

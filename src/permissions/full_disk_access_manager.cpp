@@ -1,5 +1,6 @@
 #include "permissions/full_disk_access_manager.h"
 
+#include "core/format.h"
 #include "core/log.h"
 #include "permissions/notification_database_locations.h"
 
@@ -7,7 +8,7 @@
 
 namespace {
 
-QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+QString orNone(const std::optional<QString>& text) { return text.value_or(QStringLiteral("none")); }
 
 bool isControl(QChar c) {
     const auto category = c.category();
@@ -98,14 +99,13 @@ FullDiskAccessManager::DiagnosticSnapshot FullDiskAccessManager::diagnosticSnaps
 }
 
 QString FullDiskAccessManager::diagnosticSignature(const DiagnosticSnapshot& snapshot) {
+    using format::boolean;
     QStringList attempts;
-    for (const Attempt& attempt : snapshot.attempts) {
-        attempts << QStringList{attempt.path, boolText(attempt.exists), boolText(attempt.readable),
-                                boolText(attempt.canOpen), attempt.errorDescription.value_or(QStringLiteral("none"))}
+    for (const Attempt& a : snapshot.attempts)
+        attempts << QStringList{a.path, boolean(a.exists), boolean(a.readable), boolean(a.canOpen), orNone(a.errorDescription)}
                         .join(u'|');
-    }
-    return QStringList{snapshot.dbPath, boolText(snapshot.isReadable), boolText(snapshot.canOpen),
-                       snapshot.errorDescription.value_or(QStringLiteral("none")), attempts.join(QStringLiteral("||"))}
+    return QStringList{snapshot.dbPath, boolean(snapshot.isReadable), boolean(snapshot.canOpen),
+                       orNone(snapshot.errorDescription), attempts.join(QStringLiteral("||"))}
         .join(QStringLiteral("::"));
 }
 
@@ -116,18 +116,19 @@ void FullDiskAccessManager::logDiagnosticSnapshotIfNeeded(const std::optional<Di
     if (lastLoggedDiagnosticSignature_ == signature) return;
     lastLoggedDiagnosticSignature_ = signature;
 
+    using format::boolean;
     const QString prefix = QStringLiteral("FullDiskAccessManager[") + context + QStringLiteral("]: ");
     Log::shared().info(prefix + QStringLiteral("appPath=") + platform::MainBundle::shared().bundlePath() +
-                       QStringLiteral(" sandboxed=") + boolText(snapshot.isSandboxed) + QStringLiteral(" containerHome=") +
-                       snapshot.containerHome + QStringLiteral(" realHome=") + snapshot.realHome +
-                       QStringLiteral(" dbPath=") + snapshot.dbPath + QStringLiteral(" readable=") +
-                       boolText(snapshot.isReadable) + QStringLiteral(" openable=") + boolText(snapshot.canOpen) +
-                       QStringLiteral(" error=") + snapshot.errorDescription.value_or(QStringLiteral("none")));
-    for (const Attempt& attempt : snapshot.attempts) {
-        Log::shared().debug(prefix + QStringLiteral("candidate path=") + attempt.path + QStringLiteral(" exists=") +
-                            boolText(attempt.exists) + QStringLiteral(" readable=") + boolText(attempt.readable) +
-                            QStringLiteral(" openable=") + boolText(attempt.canOpen) + QStringLiteral(" error=") +
-                            attempt.errorDescription.value_or(QStringLiteral("none")));
+                       QStringLiteral(" sandboxed=") + boolean(snapshot.isSandboxed) +
+                       QStringLiteral(" containerHome=") + snapshot.containerHome + QStringLiteral(" realHome=") +
+                       snapshot.realHome + QStringLiteral(" dbPath=") + snapshot.dbPath + QStringLiteral(" readable=") +
+                       boolean(snapshot.isReadable) + QStringLiteral(" openable=") + boolean(snapshot.canOpen) +
+                       QStringLiteral(" error=") + orNone(snapshot.errorDescription));
+    for (const Attempt& a : snapshot.attempts) {
+        Log::shared().debug(prefix + QStringLiteral("candidate path=") + a.path + QStringLiteral(" exists=") +
+                            boolean(a.exists) + QStringLiteral(" readable=") + boolean(a.readable) +
+                            QStringLiteral(" openable=") + boolean(a.canOpen) + QStringLiteral(" error=") +
+                            orNone(a.errorDescription));
     }
 }
 

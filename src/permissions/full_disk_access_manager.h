@@ -53,10 +53,9 @@ public:
     void logDiagnosticSnapshotIfNeeded(const std::optional<DiagnosticSnapshot>& snapshot, const QString& context);
     void openFullDiskAccessSettings();
 
+private:
     // Everything the user is shown, but neither the home directories nor the sandbox flag.
     static QString diagnosticSignature(const DiagnosticSnapshot& snapshot);
-
-private:
     std::optional<QString> getDarwinUserDirNotificationDB() const;
     QStringList notificationDatabaseCandidates() const;
 

@@ -8,11 +8,18 @@
 #include <QGuiApplication>
 #include <QUrl>
 
+#include <tuple>
+
 namespace {
 
 constexpr double kStatusInterval = 0.8;
 
 QString yesNo(bool value) { return value ? QStringLiteral("Yes") : QStringLiteral("No"); }
+
+// What the screen shows of the two permissions.
+auto shownState(bool isAXTrusted, const FullDiskAccessManager::DiagnosticSnapshot& d) {
+    return std::make_tuple(isAXTrusted, d.dbPath, d.isReadable, d.canOpen, d.errorDescription);
+}
 
 }  // namespace
 
@@ -44,17 +51,11 @@ PermissionSetupModel::Step PermissionSetupModel::currentStep() const {
 }
 
 void PermissionSetupModel::refreshStatus() {
-    const QString before = shownState();
+    const auto before = shownState(isAXTrusted_, fullDiskDiagnostic_);
     isAXTrusted_ = permissions().isAccessibilityTrusted();
     fullDiskDiagnostic_ = fullDiskAccess().diagnosticSnapshot();
-    if (shownState() != before) changed_.send();
-}
-
-QString PermissionSetupModel::shownState() const {
-    const auto& d = fullDiskDiagnostic_;
-    return QStringList{QString::number(isAXTrusted_), d.dbPath, QString::number(d.isReadable),
-                       QString::number(d.canOpen), d.errorDescription.value_or(QStringLiteral("\x01none"))}
-        .join(QChar(0));
+    // A redraw on every tick would drop the user's text selection.
+    if (shownState(isAXTrusted_, fullDiskDiagnostic_) != before) changed_.send();
 }
 
 QString PermissionSetupModel::bundlePath() const {

@@ -109,7 +109,6 @@ public:
 private:
     PermissionManager& permissions() const;
     FullDiskAccessManager& fullDiskAccess() const;
-    QString shownState() const;
 
     const bool requiresAccessibility_;
     const bool requiresFullDiskAccess_;

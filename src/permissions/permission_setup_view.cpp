@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QShowEvent>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -52,6 +51,9 @@ QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, Q
     return label;
 }
 
+constexpr int kBodyPadding = 22;
+constexpr int kRowSpacing = 10;
+
 // Children take the column's full width, so wrapped texts use all of it.
 QVBoxLayout* column(QWidget* widget, int spacing, int padding = 0) {
     auto* layout = new QVBoxLayout(widget);
@@ -60,39 +62,12 @@ QVBoxLayout* column(QWidget* widget, int spacing, int padding = 0) {
     return layout;
 }
 
-// A button of the platform's look whose title is cut short, with the full title as its tip,
-// when the row is narrower than all titles together.
-class FooterButton final : public QPushButton {
-public:
-    FooterButton(const QString& title, bool keepsFullTitle, QWidget* parent)
-        : QPushButton(title, parent), title_(title), keepsFullTitle_(keepsFullTitle), fullHint_(QPushButton::sizeHint()) {
-        setSizePolicy(keepsFullTitle ? QSizePolicy::Fixed : QSizePolicy::Preferred, QSizePolicy::Fixed);
-        setAccessibleName(title);
-    }
-
-    // Measured with the whole title, whatever is shown now.
-    QSize sizeHint() const override { return fullHint_; }
-    QSize minimumSizeHint() const override {
-        if (keepsFullTitle_) return fullHint_;
-        return {fontMetrics().horizontalAdvance(QStringLiteral("Mm\u2026")) + 16, fullHint_.height()};
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QPushButton::resizeEvent(event);
-        if (keepsFullTitle_) return;
-        // The room for the title is the width less the style's padding around it.
-        const int room = width() - (fullHint_.width() - fontMetrics().horizontalAdvance(title_));
-        const QString shown = fontMetrics().elidedText(title_, Qt::ElideRight, room);
-        setText(shown);
-        setToolTip(shown == title_ ? QString() : title_);
-    }
-
-private:
-    QString title_;
-    bool keepsFullTitle_;
-    QSize fullHint_;
-};
+QHBoxLayout* row(QWidget* widget = nullptr) {
+    auto* layout = new QHBoxLayout(widget);
+    layout->setSpacing(kRowSpacing);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return layout;
+}
 
 // A capsule with a status dot and a title.
 class StepChip final : public QWidget {
@@ -195,7 +170,7 @@ PermissionSetupView::PermissionSetupView(bool requiresAccessibility, bool requir
       model_(std::make_unique<PermissionSetupModel>(requiresAccessibility, requiresFullDiskAccess, std::move(actions),
                                                     std::move(environment))) {
     setFixedWidth(columnWidth);
-    body_ = column(this, 18, 22);
+    body_ = column(this, 18, kBodyPadding);
     changedSubscription_ = model_->changed().sink([this] { rebuild(); });
     rebuild();
 }
@@ -215,8 +190,7 @@ void PermissionSetupView::rebuild() {
     body_->addWidget(makeHeader());
     body_->addWidget(makeProgress());
     body_->addWidget(makeCard());
-    footer_ = makeFooter();
-    body_->addWidget(footer_);
+    body_->addWidget(makeFooter());
 }
 
 QWidget* PermissionSetupView::makeHeader() {
@@ -232,9 +206,7 @@ QWidget* PermissionSetupView::makeHeader() {
 
 QWidget* PermissionSetupView::makeProgress() {
     auto* progress = new QWidget(this);
-    auto* layout = new QHBoxLayout(progress);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    auto* layout = row(progress);
     for (const auto& chip : model_->chips()) layout->addWidget(new StepChip(chip, progress), 0, Qt::AlignVCenter);
     layout->addStretch(1);
     return progress;
@@ -278,34 +250,36 @@ QWidget* PermissionSetupView::makeCard() {
 
 QWidget* PermissionSetupView::makeFooter() {
     auto* footer = new QWidget(this);
-    auto* layout = new QHBoxLayout(footer);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
-    // The step's first button and "Quit" always show their whole titles.
-    auto addButton = [&](const PermissionSetupModel::Button& button, bool keepsFullTitle) {
-        auto* widget = new FooterButton(button.title, keepsFullTitle, footer);
-        widget->setDefault(button.isDefault);
-        connect(widget, &QPushButton::clicked, widget, [action = button.action] {
+    auto* rows = column(footer, kRowSpacing);
+    auto buttons = model_->buttons();
+    buttons.push_back(model_->quitButton());
+    // Every title shows in full: a button that does not fit beside the ones before it starts a
+    // new row, and "Quit" keeps the right end of the last row.
+    const int room = columnWidth - 2 * kBodyPadding;
+    QHBoxLayout* current = nullptr;
+    int used = 0;
+    footerButtons_.clear();
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        auto* widget = new QPushButton(buttons[i].title, footer);
+        widget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        widget->setDefault(buttons[i].isDefault);
+        connect(widget, &QPushButton::clicked, widget, [action = buttons[i].action] {
             if (action) action();
         });
-        layout->addWidget(widget);
-    };
-    bool first = true;
-    for (const auto& button : model_->buttons()) {
-        addButton(button, first);
-        first = false;
+        const int width = widget->sizeHint().width();
+        if (!current || used + kRowSpacing + width > room) {
+            if (current) current->addStretch(1);  // a full row stays packed to the left
+            current = row();
+            rows->addLayout(current);
+            used = width;
+        } else {
+            used += kRowSpacing + width;
+        }
+        if (i + 1 == buttons.size()) current->addStretch(1);
+        current->addWidget(widget);
+        footerButtons_.append(widget);
     }
-    layout->addStretch(1);
-    addButton(model_->quitButton(), true);
     return footer;
-}
-
-QList<QPushButton*> PermissionSetupView::footerButtons() const {
-    QList<QPushButton*> buttons = footer_->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
-    std::sort(buttons.begin(), buttons.end(), [this](QPushButton* a, QPushButton* b) {
-        return footer_->layout()->indexOf(a) < footer_->layout()->indexOf(b);
-    });
-    return buttons;
 }
 
 void PermissionSetupView::showEvent(QShowEvent* event) {

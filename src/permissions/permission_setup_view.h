@@ -22,8 +22,8 @@ public:
     PermissionSetupModel& model() { return *model_; }
     const PermissionSetupModel& model() const { return *model_; }
 
-    // The buttons now on screen, left to right ("Quit" last).
-    QList<QPushButton*> footerButtons() const;
+    // The buttons now on screen in reading order ("Quit" last).
+    const QList<QPushButton*>& footerButtons() const { return footerButtons_; }
 
     static constexpr int columnWidth = 560;
 
@@ -42,5 +42,5 @@ private:
     std::unique_ptr<PermissionSetupModel> model_;
     platform::AnyCancellable changedSubscription_;
     QVBoxLayout* body_ = nullptr;
-    QWidget* footer_ = nullptr;
+    QList<QPushButton*> footerButtons_;
 };

@@ -84,47 +84,48 @@ double Spring::stiffness() const {
 double Spring::damping() const { return 4.0 * std::numbers::pi * dampingFraction / response; }
 
 SpringMotion::SpringMotion(const Spring& spring, double x0, double v0)
-    : omega0_(2.0 * std::numbers::pi / spring.response), zeta_(spring.dampingFraction), x0_(x0), v0_(v0) {}
+    : omega0_(2.0 * std::numbers::pi / spring.response) {
+    const double zeta = spring.dampingFraction;
+    const double w = omega0_;
+    if (zeta < 1.0 - 1e-9) {
+        regime_ = Regime::underdamped;
+        decay_ = zeta * w;
+        wd_ = w * std::sqrt(1.0 - zeta * zeta);
+        p_ = x0;
+        q_ = (v0 + decay_ * x0) / wd_;
+    } else if (zeta <= 1.0 + 1e-9) {
+        regime_ = Regime::critical;
+        decay_ = w;
+        p_ = x0;
+        q_ = v0 + w * x0;
+    } else {
+        regime_ = Regime::overdamped;
+        const double root = std::sqrt(zeta * zeta - 1.0);
+        r1_ = -w * (zeta - root);
+        r2_ = -w * (zeta + root);
+        q_ = (v0 - r1_ * x0) / (r2_ - r1_);
+        p_ = x0 - q_;
+    }
+}
 
 double SpringMotion::position(double t) const {
-    const double w = omega0_;
-    if (zeta_ < 1.0 - 1e-9) {
-        const double decay = zeta_ * w;
-        const double wd = w * std::sqrt(1.0 - zeta_ * zeta_);
-        const double b = (v0_ + decay * x0_) / wd;
-        return std::exp(-decay * t) * (x0_ * std::cos(wd * t) + b * std::sin(wd * t));
+    switch (regime_) {
+        case Regime::underdamped: return std::exp(-decay_ * t) * (p_ * std::cos(wd_ * t) + q_ * std::sin(wd_ * t));
+        case Regime::critical: return std::exp(-decay_ * t) * (p_ + q_ * t);
+        case Regime::overdamped: return p_ * std::exp(r1_ * t) + q_ * std::exp(r2_ * t);
     }
-    if (zeta_ <= 1.0 + 1e-9) {
-        return std::exp(-w * t) * (x0_ + (v0_ + w * x0_) * t);
-    }
-    const double root = std::sqrt(zeta_ * zeta_ - 1.0);
-    const double r1 = -w * (zeta_ - root);
-    const double r2 = -w * (zeta_ + root);
-    const double c2 = (v0_ - r1 * x0_) / (r2 - r1);
-    const double c1 = x0_ - c2;
-    return c1 * std::exp(r1 * t) + c2 * std::exp(r2 * t);
+    return 0.0;
 }
 
 double SpringMotion::velocity(double t) const {
-    const double w = omega0_;
-    if (zeta_ < 1.0 - 1e-9) {
-        const double decay = zeta_ * w;
-        const double wd = w * std::sqrt(1.0 - zeta_ * zeta_);
-        const double b = (v0_ + decay * x0_) / wd;
-        const double c = std::cos(wd * t);
-        const double s = std::sin(wd * t);
-        return std::exp(-decay * t) * ((b * wd - decay * x0_) * c - (x0_ * wd + decay * b) * s);
+    switch (regime_) {
+        case Regime::underdamped:
+            return std::exp(-decay_ * t) * ((q_ * wd_ - decay_ * p_) * std::cos(wd_ * t) -
+                                            (p_ * wd_ + decay_ * q_) * std::sin(wd_ * t));
+        case Regime::critical: return std::exp(-decay_ * t) * (q_ - decay_ * (p_ + q_ * t));
+        case Regime::overdamped: return r1_ * p_ * std::exp(r1_ * t) + r2_ * q_ * std::exp(r2_ * t);
     }
-    if (zeta_ <= 1.0 + 1e-9) {
-        const double slope = v0_ + w * x0_;
-        return std::exp(-w * t) * (slope - w * (x0_ + slope * t));
-    }
-    const double root = std::sqrt(zeta_ * zeta_ - 1.0);
-    const double r1 = -w * (zeta_ - root);
-    const double r2 = -w * (zeta_ + root);
-    const double c2 = (v0_ - r1 * x0_) / (r2 - r1);
-    const double c1 = x0_ - c2;
-    return r1 * c1 * std::exp(r1 * t) + r2 * c2 * std::exp(r2 * t);
+    return 0.0;
 }
 
 double SpringMotion::amplitude(double t) const {

@@ -52,10 +52,19 @@ public:
     double amplitude(double t) const;
 
 private:
+    enum class Regime { underdamped, critical, overdamped };
+
     double omega0_;
-    double zeta_;
-    double x0_;
-    double v0_;
+    Regime regime_;
+    // x(t) = e^(-decay·t)·(p·cos(wd·t) + q·sin(wd·t))   underdamped
+    //        e^(-decay·t)·(p + q·t)                     critical (decay = ω0)
+    //        p·e^(r1·t) + q·e^(r2·t)                    overdamped
+    double decay_ = 0.0;
+    double wd_ = 0.0;
+    double r1_ = 0.0;
+    double r2_ = 0.0;
+    double p_ = 0.0;
+    double q_ = 0.0;
 };
 
 // Seconds until every component's amplitude has dropped below `threshold`; `components` motions

@@ -62,7 +62,6 @@ public:
 
     // A reopen request replaces the delegate's own reopen handling while a handler is installed.
     void setReopenHandler(std::function<void()> handler) { reopenHandler_ = std::move(handler); }
-    bool hasReopenHandler() const { return static_cast<bool>(reopenHandler_); }
     // Delivers a reopen request (a second start of the application).
     void handleReopen();
 

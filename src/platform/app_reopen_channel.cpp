@@ -25,9 +25,10 @@ QString ReopenChannel::defaultSocketPath(const QString& name) {
 }
 
 ReopenChannel::Outcome ReopenChannel::start(std::function<void()> onReopen) {
-    // Two starts at the same moment must not both decide they are first.
+    // Two starts at the same moment must not both decide they are first. The lock is held until
+    // this returns; one that cannot be had in time is done without.
     QLockFile lock(socketPath_ + QStringLiteral(".lock"));
-    const bool locked = lock.tryLock(3000);
+    lock.tryLock(3000);
 
     if (deliver()) return Outcome::DeliveredToRunningInstance;
 
@@ -41,7 +42,6 @@ ReopenChannel::Outcome ReopenChannel::start(std::function<void()> onReopen) {
         return Outcome::Unavailable;
     }
     QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] { acceptPending(); });
-    if (locked) lock.unlock();
     return Outcome::Listening;
 }
 

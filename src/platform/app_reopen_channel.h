@@ -32,8 +32,6 @@ public:
     // an instance that died is replaced.
     Outcome start(std::function<void()> onReopen);
 
-    const QString& socketPath() const { return socketPath_; }
-
 private:
     bool deliver();
     void acceptPending();

@@ -38,8 +38,8 @@ protected:
     bool event(QEvent* event) override {
         // A fixed window follows its content when the content's size changes.
         if (owner_ && event->type() == QEvent::LayoutRequest) owner_->fitToContent();
-        if (owner_ && event->type() == QEvent::WindowActivate) owner_->hostActivated();
-        if (owner_ && event->type() == QEvent::Hide && owner_->registry_) owner_->registry_->resignKey(owner_);
+        // The user bringing a window forward changes the order too.
+        if (owner_ && event->type() == QEvent::WindowActivate) owner_->registry_->orderFront(owner_);
         return QWidget::event(event);
     }
 };
@@ -129,14 +129,12 @@ QWidget* Window::contentView() const { return host_->content_.data(); }
 
 bool Window::isVisible() const { return host_->isVisible(); }
 bool Window::canBecomeKey() const { return (style_ & WindowStyle::Titled) || (style_ & WindowStyle::Resizable); }
-bool Window::isKey() const { return registry_->keyWindow() == this; }
 
 void Window::makeKeyAndOrderFront() {
     host_->show();
     host_->raise();
     host_->activateWindow();
     registry_->orderFront(this);
-    if (canBecomeKey()) registry_->makeKey(this);
 }
 
 void Window::orderFrontRegardless() {
@@ -145,10 +143,7 @@ void Window::orderFrontRegardless() {
     registry_->orderFront(this);
 }
 
-void Window::orderOut() {
-    host_->hide();
-    registry_->resignKey(this);
-}
+void Window::orderOut() { host_->hide(); }
 
 void Window::close() { host_->close(); }
 
@@ -156,11 +151,6 @@ QWidget* Window::widget() const { return host_.data(); }
 
 void Window::hostWillClose() {
     if (delegate_) delegate_->windowWillClose(*this);
-}
-
-void Window::hostActivated() {
-    registry_->orderFront(this);
-    if (canBecomeKey()) registry_->makeKey(this);
 }
 
 }  // namespace platform

@@ -63,7 +63,6 @@ public:
     bool isVisible() const;
     // Titled or resizable windows can take the keyboard focus.
     bool canBecomeKey() const;
-    bool isKey() const;
 
     // Shows the window in front of the others and gives it the keyboard focus.
     void makeKeyAndOrderFront();
@@ -81,7 +80,6 @@ private:
     class Host;
     friend class Host;
     void hostWillClose();
-    void hostActivated();
     void fitToContent();
 
     WindowRegistry* registry_;

@@ -6,7 +6,7 @@ namespace platform {
 
 class Window;
 
-// The application's windows in front-to-back order and which one is key. Windows register
+// The application's windows in front-to-back order, which Qt does not expose. Windows register
 // themselves for their lifetime; ordering a window in front moves it to the head.
 class WindowRegistry {
 public:
@@ -16,18 +16,13 @@ public:
 
     // Every live window, front first; windows never shown keep their creation order at the back.
     std::vector<Window*> orderedWindows() const { return windows_; }
-    Window* keyWindow() const { return key_; }
 
     void add(Window* window);
     void remove(Window* window);
     void orderFront(Window* window);
-    void makeKey(Window* window);
-    // A hidden window cannot stay key.
-    void resignKey(Window* window);
 
 private:
     std::vector<Window*> windows_;
-    Window* key_ = nullptr;
 };
 
 }  // namespace platform

@@ -106,15 +106,24 @@ std::optional<DefaultsValue> Defaults::value(const QString& key) const {
     return it->second;
 }
 
+namespace {
+
+// A value of this very kind, or nothing.
+template <class T>
+std::optional<T> only(const std::optional<DefaultsValue>& v) {
+    if (const T* t = v ? std::get_if<T>(&*v) : nullptr) return *t;
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<bool> Defaults::boolValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    const DefaultsValue& v = it->second;
-    if (auto* b = std::get_if<bool>(&v)) return *b;
-    if (auto* i = std::get_if<int64_t>(&v)) return *i != 0;
-    if (auto* d = std::get_if<double>(&v)) return *d != 0.0 && !std::isnan(*d);
-    if (auto* s = std::get_if<QString>(&v)) {
+    const auto v = value(key);
+    if (!v) return std::nullopt;
+    if (auto* b = std::get_if<bool>(&*v)) return *b;
+    if (auto* i = std::get_if<int64_t>(&*v)) return *i != 0;
+    if (auto* d = std::get_if<double>(&*v)) return *d != 0.0 && !std::isnan(*d);
+    if (auto* s = std::get_if<QString>(&*v)) {
         const QString t = s->trimmed();
         if (t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
             t.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0)
@@ -125,26 +134,22 @@ std::optional<bool> Defaults::boolValue(const QString& key) const {
 }
 
 std::optional<int64_t> Defaults::integerValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    const DefaultsValue& v = it->second;
-    if (auto* i = std::get_if<int64_t>(&v)) return *i;
-    if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
-    if (auto* d = std::get_if<double>(&v)) return truncated(*d);
-    if (auto* s = std::get_if<QString>(&v)) return integerFromText(*s);
+    const auto v = value(key);
+    if (!v) return std::nullopt;
+    if (auto* i = std::get_if<int64_t>(&*v)) return *i;
+    if (auto* b = std::get_if<bool>(&*v)) return *b ? 1 : 0;
+    if (auto* d = std::get_if<double>(&*v)) return truncated(*d);
+    if (auto* s = std::get_if<QString>(&*v)) return integerFromText(*s);
     return std::nullopt;
 }
 
 std::optional<double> Defaults::doubleValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    const DefaultsValue& v = it->second;
-    if (auto* d = std::get_if<double>(&v)) return *d;
-    if (auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);
-    if (auto* b = std::get_if<bool>(&v)) return *b ? 1.0 : 0.0;
-    if (auto* s = std::get_if<QString>(&v)) {
+    const auto v = value(key);
+    if (!v) return std::nullopt;
+    if (auto* d = std::get_if<double>(&*v)) return *d;
+    if (auto* i = std::get_if<int64_t>(&*v)) return static_cast<double>(*i);
+    if (auto* b = std::get_if<bool>(&*v)) return *b ? 1.0 : 0.0;
+    if (auto* s = std::get_if<QString>(&*v)) {
         auto number = numericText(*s);
         if (!number) return std::nullopt;
         if (auto* i = std::get_if<int64_t>(&*number)) return static_cast<double>(*i);
@@ -154,39 +159,19 @@ std::optional<double> Defaults::doubleValue(const QString& key) const {
 }
 
 std::optional<QString> Defaults::stringValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    const DefaultsValue& v = it->second;
-    if (auto* s = std::get_if<QString>(&v)) return *s;
-    if (auto* i = std::get_if<int64_t>(&v)) return QString::number(*i);
-    if (auto* d = std::get_if<double>(&v)) return QString::number(*d, 'g', QLocale::FloatingPointShortest);
-    if (auto* b = std::get_if<bool>(&v)) return *b ? QStringLiteral("1") : QStringLiteral("0");
+    const auto v = value(key);
+    if (!v) return std::nullopt;
+    if (auto* s = std::get_if<QString>(&*v)) return *s;
+    if (auto* i = std::get_if<int64_t>(&*v)) return QString::number(*i);
+    if (auto* d = std::get_if<double>(&*v)) return QString::number(*d, 'g', QLocale::FloatingPointShortest);
+    if (auto* b = std::get_if<bool>(&*v)) return *b ? QStringLiteral("1") : QStringLiteral("0");
     return std::nullopt;
 }
 
-std::optional<QDateTime> Defaults::dateValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    if (auto* t = std::get_if<QDateTime>(&it->second)) return *t;
-    return std::nullopt;
-}
-
-std::optional<QByteArray> Defaults::dataValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    if (auto* b = std::get_if<QByteArray>(&it->second)) return *b;
-    return std::nullopt;
-}
-
+std::optional<QDateTime> Defaults::dateValue(const QString& key) const { return only<QDateTime>(value(key)); }
+std::optional<QByteArray> Defaults::dataValue(const QString& key) const { return only<QByteArray>(value(key)); }
 std::optional<QStringList> Defaults::stringListValue(const QString& key) const {
-    std::lock_guard lock(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    if (auto* l = std::get_if<QStringList>(&it->second)) return *l;
-    return std::nullopt;
+    return only<QStringList>(value(key));
 }
 
 void Defaults::set(const QString& key, DefaultsValue value) {

@@ -38,7 +38,8 @@ public:
 //   text     a text, or a number printed (integers without a decimal point, doubles in their
 //            shortest form, a bool as "1"/"0").
 //   date, bytes, list of texts: only a value of that very kind.
-// Otherwise the typed read gives nullopt. Values may be read and written from any thread.
+// Otherwise the typed read gives nullopt. Values may be read from any thread; write on the main
+// thread, since `didChange` reaches its subscribers synchronously on the writer's thread.
 class Defaults {
 public:
     // In memory, nothing persisted.

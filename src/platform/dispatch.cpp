@@ -11,8 +11,6 @@ void WorkItem::cancel() {
     if (state_) state_->cancelled = true;
 }
 
-bool WorkItem::isCancelled() const { return state_ && state_->cancelled; }
-
 bool WorkItem::isPending() const { return state_ && !state_->cancelled && !state_->done; }
 
 RepeatingTimer::RepeatingTimer(RepeatingTimer&& other) noexcept : invalidate_(std::move(other.invalidate_)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,12 +14,13 @@ class WorkItem {
 public:
     WorkItem() = default;
     void cancel();
-    bool isCancelled() const;
     bool isPending() const;  // scheduled, not yet run, not cancelled
 
+    // Atomic: a step posted from a worker thread may be cancelled there while the main thread
+    // is about to run it.
     struct State {
-        bool cancelled = false;
-        bool done = false;
+        std::atomic<bool> cancelled{false};
+        std::atomic<bool> done{false};
     };
     explicit WorkItem(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
@@ -62,11 +64,13 @@ public:
     virtual int64_t monotonicMicros() const = 0;
     double monotonicSeconds() const { return static_cast<double>(monotonicMicros()) / 1e6; }
 
-    // Runs `fn` on the main thread after the current work; safe to call from any thread.
+    // Runs `fn` on the main thread after the current work. The one call that is safe from any
+    // thread: blocking work hands its result back through it.
     virtual WorkItem post(std::function<void()> fn) = 0;
-    // Runs `fn` on the main thread after `seconds` (negative counts as zero).
+    // Runs `fn` on the main thread after `seconds` (negative counts as zero). Main thread only.
     virtual WorkItem after(double seconds, std::function<void()> fn) = 0;
     // Runs `fn` every `interval` seconds on the main thread until the handle is invalidated.
+    // Main thread only.
     virtual RepeatingTimer every(double interval, std::function<void()> fn) = 0;
     // Runs blocking `fn` off the main thread; hand results back with post().
     virtual void global(std::function<void()> fn) = 0;

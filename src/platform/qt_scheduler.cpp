@@ -17,16 +17,33 @@ int toMilliseconds(double seconds) {
 }  // namespace
 
 QtScheduler::QtScheduler() = default;
-QtScheduler::~QtScheduler() = default;
+QtScheduler::~QtScheduler() {
+    // Steps and timers still pending die with their scheduler rather than run after it.
+    if (!context_) return;
+    if (context_->thread() == QThread::currentThread()) {
+        delete context_.data();
+    } else {
+        context_->deleteLater();
+    }
+}
 
 QObject* QtScheduler::context() {
     // Created lazily so the scheduler can exist before the application object; it lives on the
     // application's (main) thread, which makes queued calls from worker threads land there.
+    std::lock_guard lock(contextMutex_);
     if (!context_) {
-        context_ = new QObject;
+        auto* context = new QObject;
+        context_ = context;
         if (auto* app = QCoreApplication::instance()) {
-            context_->moveToThread(app->thread());
-            context_->setParent(app);
+            context->moveToThread(app->thread());
+            // Parenting touches the application's child list, which only its thread may do.
+            if (QThread::currentThread() == app->thread()) {
+                context->setParent(app);
+            } else {
+                const QPointer<QObject> weak(context);
+                QMetaObject::invokeMethod(
+                    app, [app, weak] { if (weak) weak->setParent(app); }, Qt::QueuedConnection);
+            }
         }
     }
     return context_;

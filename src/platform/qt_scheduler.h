@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <mutex>
+
 namespace platform {
 
 // The real main queue: Qt's event loop on the thread that created the QApplication.
@@ -22,6 +24,7 @@ public:
 
 private:
     QObject* context();
+    std::mutex contextMutex_;  // post() may come from any thread, the first one included
     QPointer<QObject> context_;
 };
 

@@ -74,27 +74,31 @@ struct SubjectCore {
     };
     std::vector<std::shared_ptr<Entry>> entries;
 
-    AnyCancellable add(std::function<void(const T&)> handler, std::shared_ptr<SubjectCore>& self) {
+    // The entry is handed back too, so a current-value subject can greet the new subscriber
+    // through the very handler it stored (a stateful handler must not be split in two copies).
+    std::pair<AnyCancellable, std::shared_ptr<Entry>> add(std::function<void(const T&)> handler,
+                                                          std::shared_ptr<SubjectCore>& self) {
         auto entry = std::make_shared<Entry>(Entry{std::move(handler), true});
         entries.push_back(entry);
         std::weak_ptr<SubjectCore> weakCore = self;
         std::weak_ptr<Entry> weakEntry = entry;
-        return AnyCancellable([weakCore, weakEntry] {
-            auto e = weakEntry.lock();
-            if (!e) return;
-            e->active = false;
-            if (auto core = weakCore.lock()) std::erase(core->entries, e);
-        });
+        return {AnyCancellable([weakCore, weakEntry] {
+                    auto e = weakEntry.lock();
+                    if (!e) return;
+                    e->active = false;
+                    if (auto core = weakCore.lock()) std::erase(core->entries, e);
+                }),
+                entry};
     }
 
     void send(const T& value) {
         // Deliver to the subscribers present now; each is re-checked so one cancelled by an
-        // earlier handler is not called, and a handler may subscribe or send again safely.
+        // earlier handler is not called, and a handler may subscribe or send again safely. The
+        // snapshot keeps every entry, and so its handler, alive while it runs, even when the
+        // handler cancels itself.
         auto snapshot = entries;
         for (auto& entry : snapshot) {
-            if (!entry->active) continue;
-            auto handler = entry->handler;  // survives the handler cancelling itself
-            handler(value);
+            if (entry->active) entry->handler(value);
         }
     }
 };
@@ -119,11 +123,6 @@ public:
         requires std::is_same_v<T, Unit>
     {
         return self().subscribe([h = std::move(handler)](const Unit&) { h(); });
-    }
-
-    Publisher<T> eraseToPublisher() const {
-        Derived copy = self();
-        return Publisher<T>([copy](Handler h) { return copy.subscribe(std::move(h)); });
     }
 
     template <class F>
@@ -287,7 +286,7 @@ public:
     {
         send(Unit{});
     }
-    AnyCancellable subscribe(Handler handler) const { return core_->add(std::move(handler), core_); }
+    AnyCancellable subscribe(Handler handler) const { return core_->add(std::move(handler), core_).first; }
     size_t subscriberCount() const { return core_->entries.size(); }
 
 private:
@@ -312,10 +311,9 @@ public:
     AnyCancellable subscribe(Handler handler) const {
         auto state = state_;
         T current = state->value;
-        auto h = handler;
-        AnyCancellable c = state->core->add(std::move(handler), state->core);
-        h(current);
-        return c;
+        auto [cancellable, entry] = state->core->add(std::move(handler), state->core);
+        entry->handler(current);
+        return std::move(cancellable);
     }
     size_t subscriberCount() const { return state_->core->entries.size(); }
 

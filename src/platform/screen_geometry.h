@@ -12,19 +12,12 @@
 // Qt coordinates: origin at the top-left of the virtual desktop, y grows downwards. Only windows
 // and the cursor speak these; convert at that boundary, nowhere else.
 //
-// `primaryQtGeometry` is the primary screen's geometry in Qt coordinates; the overloads taking a
-// height assume the primary screen sits at the Qt origin.
+// `primaryQtGeometry` is the primary screen's geometry in Qt coordinates.
 namespace platform {
 
-QPointF toQtPoint(const QPointF& point, const QRectF& primaryQtGeometry);
 QPointF fromQtPoint(const QPointF& point, const QRectF& primaryQtGeometry);
 QRectF toQtRect(const QRectF& rect, const QRectF& primaryQtGeometry);
 QRectF fromQtRect(const QRectF& rect, const QRectF& primaryQtGeometry);
-
-QPointF toQtPoint(const QPointF& point, double primaryHeight);
-QPointF fromQtPoint(const QPointF& point, double primaryHeight);
-QRectF toQtRect(const QRectF& rect, double primaryHeight);
-QRectF fromQtRect(const QRectF& rect, double primaryHeight);
 
 // The top edge (maximum y) of a frame in global screen coordinates.
 inline double frameTop(const QRectF& frame) { return frame.y() + frame.height(); }

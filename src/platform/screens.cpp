@@ -33,7 +33,6 @@ std::optional<ScreenInfo> screenContaining(const std::vector<ScreenInfo>& screen
 }
 
 QRectF Screens::toQt(const QRectF& rect) const { return toQtRect(rect, primaryQtGeometry()); }
-QRectF Screens::fromQt(const QRectF& rect) const { return fromQtRect(rect, primaryQtGeometry()); }
 
 std::optional<QSizeF> parseSimulatedNotch(const QString& text) {
     static const QRegularExpression pattern(

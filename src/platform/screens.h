@@ -50,8 +50,8 @@ public:
 
     // The first screen whose frame contains the pointer (edges as QRectF::contains has them).
     std::optional<ScreenInfo> screenContainingMouse() const;
+    // A frame in global screen coordinates as a window's Qt geometry.
     QRectF toQt(const QRectF& rect) const;
-    QRectF fromQt(const QRectF& rect) const;
 };
 
 // The first of `screens` whose frame contains `point` (edges as QRectF::contains has them).

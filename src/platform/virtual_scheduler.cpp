@@ -19,6 +19,7 @@ Scheduler::Clock::time_point VirtualScheduler::wallNow() const {
 
 WorkItem VirtualScheduler::schedule(int64_t dueMicros, std::function<void()> fn) {
     auto state = std::make_shared<WorkItem::State>();
+    std::lock_guard lock(mutex_);
     queue_.emplace(Key{dueMicros, sequence_++}, Entry{state, std::move(fn)});
     return WorkItem(state);
 }
@@ -42,8 +43,7 @@ RepeatingTimer VirtualScheduler::every(double interval, std::function<void()> fn
                 auto tick = weak.lock();
                 if (!tick || !tick->valid) return;
                 tick->arm(tick);  // re-arm first so the callback may invalidate
-                auto callback = tick->fn;
-                callback();
+                tick->fn();       // `tick` keeps fn alive even if the handle dies meanwhile
             });
         }
     };
@@ -58,27 +58,33 @@ RepeatingTimer VirtualScheduler::every(double interval, std::function<void()> fn
 void VirtualScheduler::global(std::function<void()> fn) { post(std::move(fn)); }
 
 void VirtualScheduler::runUntil(int64_t limitMicros) {
-    while (!queue_.empty()) {
-        auto it = queue_.begin();
-        if (it->first.first > limitMicros) break;
-        nowMicros_ = std::max(nowMicros_, it->first.first);
-        Entry entry = std::move(it->second);
-        queue_.erase(it);
+    for (;;) {
+        Entry entry;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = queue_.begin();
+            if (it == queue_.end() || it->first.first > limitMicros) return;
+            if (it->first.first > nowMicros_) nowMicros_ = it->first.first;
+            entry = std::move(it->second);
+            queue_.erase(it);
+        }
         if (entry.state->cancelled) continue;
         entry.state->done = true;
-        entry.fn();
+        entry.fn();  // unlocked: a step may schedule more
     }
 }
 
 void VirtualScheduler::advance(double seconds) {
     const int64_t target = nowMicros_ + toMicros(seconds);
     runUntil(target);
-    nowMicros_ = target;
+    // A step may itself have advanced further; time never runs backwards.
+    if (nowMicros_ < target) nowMicros_ = target;
 }
 
 void VirtualScheduler::drain() { runUntil(nowMicros_); }
 
 size_t VirtualScheduler::pendingCount() const {
+    std::lock_guard lock(mutex_);
     size_t count = 0;
     for (const auto& [key, entry] : queue_) count += entry.state->cancelled ? 0 : 1;
     return count;

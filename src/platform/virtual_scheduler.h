@@ -2,12 +2,14 @@
 
 #include "platform/dispatch.h"
 
-#include <deque>
+#include <atomic>
 #include <map>
+#include <mutex>
 
 namespace platform {
 
-// Virtual time for tests: nothing runs until advance() or drain() says so.
+// Virtual time for tests: nothing runs until advance() or drain() says so. As on the real
+// scheduler, post() may come from any thread; the steps run on the thread that advances.
 class VirtualScheduler final : public Scheduler {
 public:
     explicit VirtualScheduler(Clock::time_point wallStart = Clock::time_point(std::chrono::seconds(1'800'000'000)));
@@ -26,7 +28,7 @@ public:
     // Runs every step due now, including those they post, without moving time.
     void drain();
     // Seconds since this scheduler was created.
-    double elapsed() const { return static_cast<double>(nowMicros_) / 1e6; }
+    double elapsed() const { return static_cast<double>(nowMicros_.load()) / 1e6; }
     // Steps scheduled and neither run nor cancelled.
     size_t pendingCount() const;
 
@@ -41,7 +43,8 @@ private:
     void runUntil(int64_t limitMicros);
 
     Clock::time_point wallStart_;
-    int64_t nowMicros_ = 0;
+    std::atomic<int64_t> nowMicros_{0};
+    mutable std::mutex mutex_;  // guards sequence_ and queue_
     uint64_t sequence_ = 0;
     std::map<Key, Entry> queue_;
 };

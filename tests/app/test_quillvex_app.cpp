@@ -19,60 +19,37 @@ QStringList titles(const std::vector<platform::MenuItem>& items) {
 
 }  // namespace
 
-class QuillvexAppTest : public AppDelegateTest {
-protected:
-    QuillvexAppTest() { grantFullDiskAccess(); }
-    std::unique_ptr<QuillvexApp> makeApp() {
-        return std::make_unique<QuillvexApp>(application, platform::StatusItem::Presentation::ModelOnly, environment());
-    }
-};
-
-TEST_F(QuillvexAppTest, InstallsItsDelegateAndABellWithThreeCommands) {
-    auto app = makeApp();
-    EXPECT_EQ(application.delegate(), &app->appDelegate());
-    EXPECT_EQ(AppDelegate::shared(), &app->appDelegate());
-    EXPECT_EQ(app->menuBarExtra().title(), "Quillvex");
-    EXPECT_EQ(app->menuBarExtra().symbolName(), "bell.fill");
-    EXPECT_FALSE(app->menuBarExtra().isInSystemTray());
+TEST_F(AppDelegateTest, AppInstallsItsDelegateAndABellWhoseCommandsReachIt) {
+    ASSERT_TRUE(grantFullDiskAccess());
+    QuillvexApp app(application, platform::StatusItem::Presentation::ModelOnly, environment());
+    EXPECT_EQ(application.delegate(), &app.appDelegate());
+    EXPECT_EQ(AppDelegate::shared(), &app.appDelegate());
+    EXPECT_EQ(app.menuBarExtra().title(), "Quillvex");
+    EXPECT_EQ(app.menuBarExtra().symbolName(), "bell.fill");
 
     // The titles follow the language at the moment the menu is built.
-    defaults().set(L10n::languageKey, QStringLiteral("en"));
-    EXPECT_EQ(titles(app->menuBarExtra().menuItems()),
-              (QStringList{"Check for Updates", "---", "Settings...", "---", "Quit"}));
     defaults().set(L10n::languageKey, QStringLiteral("ja"));
-    EXPECT_EQ(titles(app->menuBarExtra().menuItems()),
-              (QStringList{"アップデートの確認", "---", "設定...", "---", "終了"}));
-    EXPECT_EQ(app->menuBarExtra().menuItems().back().shortcut, QKeySequence(Qt::CTRL | Qt::Key_Q));
-}
-
-TEST_F(QuillvexAppTest, CommandsReachTheDelegate) {
+    EXPECT_EQ(titles(app.menuBarExtra().menuItems()), (QStringList{"アップデートの確認", "---", "設定...", "---", "終了"}));
     defaults().set(L10n::languageKey, QStringLiteral("en"));
-    auto app = makeApp();
+    EXPECT_EQ(titles(app.menuBarExtra().menuItems()), (QStringList{"Check for Updates", "---", "Settings...", "---", "Quit"}));
     application.delegate()->applicationDidFinishLaunching();
 
-    EXPECT_TRUE(app->menuBarExtra().trigger("Check for Updates"));
+    EXPECT_TRUE(app.menuBarExtra().trigger("Check for Updates"));
     EXPECT_EQ(updater.interactiveChecks, 0);  // returns at once; the check runs afterwards
     scheduler().drain();
     EXPECT_EQ(updater.interactiveChecks, 1);
+    EXPECT_TRUE(app.menuBarExtra().trigger("Settings..."));
+    ASSERT_NE(app.appDelegate().settingsWindow(), nullptr);
 
-    EXPECT_TRUE(app->menuBarExtra().trigger("Settings..."));
-    EXPECT_NE(app->appDelegate().settingsWindow(), nullptr);
-
-    EXPECT_TRUE(app->menuBarExtra().trigger("Quit"));
-    EXPECT_EQ(application.terminateCount(), 1);
-    EXPECT_EQ(log.texts().last(), "Application terminating");
-}
-
-TEST_F(QuillvexAppTest, ControlQInAnyWindowQuits) {
-    auto app = makeApp();
-    app->appDelegate().openSettings();
-    QWidget* target = app->appDelegate().settingsWindow()->widget();
-
+    // "Quit" answers Ctrl+Q in any of the application's windows, and runs the shutdown.
+    QWidget* target = app.appDelegate().settingsWindow()->widget();
     QKeyEvent plainQ(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, QStringLiteral("q"));
     QCoreApplication::sendEvent(target, &plainQ);
     EXPECT_EQ(application.terminateCount(), 0);
-
     QKeyEvent controlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
     QCoreApplication::sendEvent(target, &controlQ);
     EXPECT_EQ(application.terminateCount(), 1);
+    EXPECT_EQ(log.texts().last(), "Application terminating");
+    EXPECT_TRUE(app.menuBarExtra().trigger("Quit"));
+    EXPECT_EQ(application.terminateCount(), 2);
 }

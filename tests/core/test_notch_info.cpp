@@ -41,9 +41,3 @@ TEST(NotchInfoTest, InsetWithoutAnAuxiliaryAreaFallsBackToTypicalNotch) {
     screen.auxiliaryTopLeftArea.reset();
     expectNotch(NotchInfo::detect(screen), 200, 32, true);
 }
-
-TEST(NotchInfoTest, SimulatedNotchMeasuresAsItsOwnSize) {
-    platform::ScreenInfo screen = plainScreen(0, 0, 1512, 982);
-    platform::applySimulatedNotch(screen, QSizeF(210, 34));
-    expectNotch(NotchInfo::detect(screen), 210, 34, true);
-}

@@ -17,32 +17,29 @@ protected:
     testsupport::FakeWorkspace workspace;
 };
 
-TEST_F(RuntimeDiagnosticsTest, UnsignedBundleStillLogsItsIdentityAndPath) {
+TEST_F(RuntimeDiagnosticsTest, SigningLineIsReadAfreshEachTime) {
     AppRuntimeDiagnostics::logSigningState(QStringLiteral("launch"));
-    EXPECT_EQ(log.lines().size(), 1u);
-    EXPECT_TRUE(log.contains(LogLevel::Info,
-                             "RuntimeSigning[launch]: bundleID=com.varnock.Quillvex codeID=unknown "
-                             "teamID=none path=/Applications/Quillvex.app"));
-}
-
-TEST_F(RuntimeDiagnosticsTest, SignatureIsReadAfreshEachTime) {
     signing.code = QStringLiteral("com.varnock.Quillvex");
     signing.team = QStringLiteral("T3AM1D");
-    AppRuntimeDiagnostics::logSigningState(QStringLiteral("calendar-request"));
-    signing.team.reset();
     signing.bundle = platform::MainBundle(std::nullopt, QStringLiteral("/tmp/build/Quillvex.app"));
-    AppRuntimeDiagnostics::logSigningState(QStringLiteral("launch"));
+    AppRuntimeDiagnostics::logSigningState(QStringLiteral("calendar-request"));
 
     EXPECT_EQ(log.texts(), (QStringList{
-                               "RuntimeSigning[calendar-request]: bundleID=com.varnock.Quillvex "
-                               "codeID=com.varnock.Quillvex teamID=T3AM1D path=/Applications/Quillvex.app",
-                               "RuntimeSigning[launch]: bundleID=unknown codeID=com.varnock.Quillvex teamID=none "
-                               "path=/tmp/build/Quillvex.app",
+                               "RuntimeSigning[launch]: bundleID=com.varnock.Quillvex codeID=unknown teamID=none "
+                               "path=/Applications/Quillvex.app",
+                               "RuntimeSigning[calendar-request]: bundleID=unknown codeID=com.varnock.Quillvex "
+                               "teamID=T3AM1D path=/tmp/build/Quillvex.app",
                            }));
+    EXPECT_EQ(log.lines()[0].level, LogLevel::Info);
 }
 
-TEST_F(RuntimeDiagnosticsTest, NotificationCenterOpenerActivatesAndRunsTheScript) {
+TEST_F(RuntimeDiagnosticsTest, NotificationCenterOpenerRunsTheScriptAndLogsOnlyAFailure) {
     Actions::openNotificationCenter();
+    EXPECT_TRUE(log.lines().empty());
+    scripts.enqueue(platform::ScriptOutcome::failure(QStringLiteral("Not authorized to send Apple events (-1743)")));
+    Actions::openNotificationCenter();
+    EXPECT_EQ(log.texts(), QStringList{"Failed to open Notification Center: Not authorized to send Apple events (-1743)"});
+    EXPECT_EQ(log.lines()[0].level, LogLevel::Warning);
 
     const QString expected = QStringLiteral(
         "tell application \"System Events\"\n"
@@ -56,26 +53,9 @@ TEST_F(RuntimeDiagnosticsTest, NotificationCenterOpenerActivatesAndRunsTheScript
         "    end try\n"
         "  end tell\n"
         "end tell");
-    EXPECT_EQ(scripts.scripts(), QStringList{expected});
-    ASSERT_EQ(workspace.activations.size(), 1u);
-    EXPECT_EQ(workspace.activations[0], std::make_pair(QCoreApplication::applicationPid(), true));
-    EXPECT_TRUE(log.lines().empty());
-}
-
-TEST_F(RuntimeDiagnosticsTest, NotificationCenterFailureIsLoggedOnce) {
-    scripts.enqueue(platform::ScriptOutcome::failure(QStringLiteral("Not authorized to send Apple events (-1743)")));
-    Actions::openNotificationCenter();
-    EXPECT_EQ(log.lines().size(), 1u);
-    EXPECT_TRUE(log.contains(LogLevel::Warning,
-                             "Failed to open Notification Center: Not authorized to send Apple events (-1743)"));
-}
-
-TEST(RuntimeDiagnosticsLinuxTest, WithoutScriptHostTheOpenerOnlyWarns) {
-    testsupport::LogCapture log;
-    testsupport::FakeWorkspace workspace;
-    Actions::openNotificationCenter();
-    EXPECT_EQ(log.texts(), QStringList{QStringLiteral("Failed to open Notification Center: ") +
-                                       platform::UnavailableScriptRunner::errorText()});
+    EXPECT_EQ(scripts.scripts(), (QStringList{expected, expected}));
+    const auto activation = std::make_pair(QCoreApplication::applicationPid(), true);
+    EXPECT_EQ(workspace.activations, (std::vector{activation, activation}));
 }
 
 }  // namespace

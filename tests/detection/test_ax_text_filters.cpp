@@ -5,71 +5,41 @@
 using namespace AXTextFilters;
 
 namespace {
-QString repeated(const QString& unit, int n) {
-    QString out;
-    for (int i = 0; i < n; ++i) out += unit;
-    return out;
+
+void expectAll(bool (*filter)(const QString&), std::initializer_list<const char*> texts, bool expected) {
+    for (const char* text : texts) EXPECT_EQ(filter(QString::fromUtf8(text)), expected) << text;
 }
+
 }  // namespace
 
-TEST(AXTextFiltersTest, CountsGraphemeClustersNotCodeUnits) {
-    const QString decomposedE = QStringLiteral("e\u0301");  // e + combining acute: one character
-    EXPECT_EQ(characterCount(decomposedE), 1);
+TEST(AXTextFiltersTest, LengthsCountGraphemeClusters) {
+    EXPECT_EQ(characterCount(QStringLiteral("e\u0301")), 1);  // e + combining acute
     EXPECT_EQ(characterCount(QStringLiteral("👨‍👩‍👧")), 1);
     EXPECT_EQ(characterCount(QStringLiteral("メール")), 3);
-    EXPECT_EQ(characterCount(QString()), 0);
-}
-
-TEST(AXTextFiltersTest, AppNameLengthIsTwoToFiftyCharactersAfterTrimming) {
-    EXPECT_TRUE(shouldKeepAsAppName(QStringLiteral("Slack")));
-    EXPECT_TRUE(shouldKeepAsAppName(QStringLiteral("  Mail \n")));
-    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral(" M ")));
     // Fifty accented letters are 100 UTF-16 units but fifty characters.
-    EXPECT_TRUE(shouldKeepAsAppName(repeated(QStringLiteral("e\u0301"), 50)));
-    EXPECT_FALSE(shouldKeepAsAppName(repeated(QStringLiteral("e\u0301"), 51)));
-    // A single emoji of several code points is one character.
-    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral("👨‍👩‍👧")));
+    EXPECT_TRUE(shouldKeepAsAppName(QStringLiteral("e\u0301").repeated(50)));
+    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral("e\u0301").repeated(51)));
 }
 
-TEST(AXTextFiltersTest, AppNameRejectsControlsTimesCreditsAndPunctuation) {
-    for (const char* text : {"Mail\tApp", "Show More", "閉じる", "Clear All", "5 minutes ago", "たった今", "3時間前",
-                             "12 時", "Elvis vs Tree", "Song feat. Someone", "Rock &amp; Roll", "Mail (2)", "Mail（2）",
-                             "Up – Down", "Up - Down", "TODAY", "昨日", "New", "Notification Center"}) {
-        EXPECT_FALSE(shouldKeepAsAppName(QString::fromUtf8(text))) << text;
-    }
-    for (const char* text : {"Mail", "Today's Paper", "Up-Down", "Canvas", "メッセージ", "Newsstand"})
-        EXPECT_TRUE(shouldKeepAsAppName(QString::fromUtf8(text))) << text;
+TEST(AXTextFiltersTest, AppNames) {
+    expectAll(shouldKeepAsAppName,
+              {"Mail", "  Mail \n", "Today's Paper", "Up-Down", "メッセージ", "Newsstand", "Project 1234",
+               "Project Alpha" /* 13 characters, no digit */, "日10"},
+              true);
+    expectAll(shouldKeepAsAppName,
+              {" M ", "👨‍👩‍👧", "Mail\tApp", "Show More", "閉じる", "Clear All", "Notification Center", "5 minutes ago",
+               "たった今", "3時間前", "12 時", "３日" /* full-width digit */, "Elvis vs Tree", "Song feat. Someone",
+               "Rock &amp; Roll", "Mail (2)", "Mail（2）", "Up – Down", "Up - Down", "TODAY", "昨日", "New",
+               "Project 12345", "Project ١٢٣٤٥" /* Arabic-Indic digits */},
+              false);
 }
 
-TEST(AXTextFiltersTest, AppNameDigitsAreUnicodeDecimalDigits) {
-    // A name with digits is allowed up to twelve characters.
-    EXPECT_TRUE(shouldKeepAsAppName(QStringLiteral("Project 1234")));
-    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral("Project 12345")));
-    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral("Project ١٢٣٤٥")));  // Arabic-Indic digits
-    EXPECT_TRUE(shouldKeepAsAppName(QStringLiteral("Project Alpha")));   // 13 characters, no digit
-    // Full-width digits before a Japanese unit of time read as a relative time.
-    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral("３日")));
-    EXPECT_FALSE(shouldKeepAsAppName(QStringLiteral("10 秒")));
-    EXPECT_TRUE(shouldKeepAsAppName(QStringLiteral("日10")));
-}
-
-TEST(AXTextFiltersTest, KeptTextsNeedTwoCharactersAndNoNotificationCenterWording) {
-    EXPECT_TRUE(shouldKeep(QStringLiteral("Hi")));
-    EXPECT_TRUE(shouldKeep(QStringLiteral("5 minutes ago")));  // times may still become a message
-    EXPECT_TRUE(shouldKeep(QStringLiteral("Notifications")));
-    EXPECT_FALSE(shouldKeep(QStringLiteral(" x \n")));
-    EXPECT_FALSE(shouldKeep(QStringLiteral(" Notification ")));
-    EXPECT_FALSE(shouldKeep(QStringLiteral("Open NOTIFICATION CENTER")));
-}
-
-TEST(AXTextFiltersTest, BundleIdentifiersAreReverseDomainsWithKnownPrefixes) {
-    EXPECT_TRUE(isValidBundleId(QStringLiteral("com.example.Mail-2")));
-    EXPECT_TRUE(isValidBundleId(QStringLiteral("COM.Example.App")));
-    EXPECT_TRUE(isValidBundleId(QStringLiteral("io..example")));  // empty parts are dropped
-    EXPECT_FALSE(isValidBundleId(QStringLiteral("com.apple.notificationcenterui")));
-    EXPECT_FALSE(isValidBundleId(QStringLiteral("com.example.BannerKit")));
-    EXPECT_FALSE(isValidBundleId(QStringLiteral("uk.example.app")));
-    EXPECT_FALSE(isValidBundleId(QStringLiteral("com.example.my_app")));
-    EXPECT_FALSE(isValidBundleId(QStringLiteral("com.-example")));
-    EXPECT_FALSE(isValidBundleId(QStringLiteral("com.")));
+TEST(AXTextFiltersTest, KeptTextsAndBundleIdentifiers) {
+    expectAll(shouldKeep, {"Hi", "5 minutes ago", "Notifications"}, true);
+    expectAll(shouldKeep, {" x \n", " Notification ", "Open NOTIFICATION CENTER"}, false);
+    expectAll(isValidBundleId, {"com.example.Mail-2", "COM.Example.App", "io..example"}, true);
+    expectAll(isValidBundleId,
+              {"com.apple.notificationcenterui", "com.example.BannerKit", "uk.example.app", "com.example.my_app",
+               "com.-example", "com."},
+              false);
 }

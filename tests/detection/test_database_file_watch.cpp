@@ -25,13 +25,10 @@ TEST(InotifyFileWatcherTest, OneCallPerBatchOfWritesAndSafeSelfRelease) {
     EXPECT_FALSE(watcher.watchWrites(dir.filePath("missing"), [] {}));
 
     int calls = 0;
-    std::unique_ptr<platform::FileEventSource> source;
-    source = watcher.watchWrites(path, [&] { ++calls; });
+    std::unique_ptr<platform::FileEventSource> source = watcher.watchWrites(path, [&] { ++calls; });
     ASSERT_TRUE(source);
-    EXPECT_GE(source->descriptor(), 0);
     QCoreApplication::processEvents();
     EXPECT_EQ(calls, 0);
-
     append(path, "b");
     append(path, "c");
     QCoreApplication::processEvents();
@@ -60,7 +57,6 @@ TEST_F(DatabaseFileWatchTest, CommittedInsertReachesTheBusWithinOneFileEvent) {
     NotificationDatabaseDetector detector(bus, scheduler(), workspace, directories, fileAccess, inotify);
     ASSERT_TRUE(detector.start());
     ASSERT_TRUE(detector.isFileMonitored());
-
     for (int i = 1; i <= 3; ++i) {
         post("com.example.Mail", QStringLiteral("Live %1").arg(i));
         QCoreApplication::processEvents();

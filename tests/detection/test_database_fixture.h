@@ -2,7 +2,6 @@
 
 #include "core/event_bus.h"
 #include "detection/notification_database_detector.h"
-#include "detection/property_list.h"
 #include "detection/sqlite_connection.h"
 #include "permissions/notification_database_locations.h"
 #include "support/fake_file_access.h"
@@ -20,6 +19,8 @@
 #include <memory>
 #include <vector>
 
+using platform::LogLevel;
+
 // A home folder in a temporary directory, the fakes a database detector needs, a private bus
 // and the signals it carried.
 class DatabaseDetectorTest : public testsupport::QuillvexTest {
@@ -32,10 +33,16 @@ protected:
     QString storePath(int index = 0) const {
         return NotificationDatabaseLocations::fixedCandidates(homeDir.path()).at(index);
     }
+    QString walPath() const { return storePath() + "-wal"; }
 
     std::unique_ptr<NotificationDatabaseDetector> makeDetector() {
         return std::make_unique<NotificationDatabaseDetector>(bus, scheduler(), workspace, directories, fileAccess,
                                                               watcher);
+    }
+    std::unique_ptr<NotificationDatabaseDetector> startedDetector() {
+        auto detector = makeDetector();
+        EXPECT_TRUE(detector->start());
+        return detector;
     }
 
     // A store in the tool's layout at the first candidate, kept open (so its write-ahead log
@@ -59,6 +66,12 @@ protected:
         SqliteConnection db = SqliteConnection::openReadWriteCreate(path);
         ASSERT_TRUE(db.execute(sql)) << db.errorMessage().toStdString();
     }
+
+    // The detector's own log line `text` (without its prefix) at `level`.
+    bool logged(LogLevel level, const QString& text) const {
+        return log.contains(level, QStringLiteral("NotificationDatabaseDetector: ") + text);
+    }
+    int loggedCount(const QString& text) const { return log.count(QStringLiteral("NotificationDatabaseDetector: ") + text); }
 
     QStringList messages() const {
         QStringList out;

@@ -2,6 +2,7 @@
 #include "core/event_bus.h"
 #include "core/wall_clock.h"
 #include "overlay/island_queue.h"
+#include "overlay_state_log.h"
 #include "support/fixtures.h"
 
 #include <memory>
@@ -20,12 +21,8 @@ class IslandQueueTest : public testsupport::QuillvexTest {
 protected:
     EventBus bus{scheduler()};
     std::unique_ptr<IslandQueue> queue = std::make_unique<IslandQueue>(bus, scheduler());
-    std::vector<OverlayState> states;
-    platform::AnyCancellable recording = bus.overlayStateSubject.sink([this](const OverlayState& s) {
-        states.push_back(s);
-    });
-
-    void SetUp() override { states.clear(); }  // drop the value current at subscription
+    overlaytest::OverlayStateLog published{bus};
+    std::vector<OverlayState>& states = published.states;
 
     void signalAt(double time, NotificationSignal signal) {
         scheduler().advance(time - scheduler().elapsed());
@@ -34,13 +31,6 @@ protected:
     const QDateTime origin = wallClockNow(scheduler());
     // Seconds from the scheduler's start to a state's lastUpdated.
     double at(const OverlayState& s) const { return origin.msecsTo(s.lastUpdated) / 1000.0; }
-    // The time of the first hidden state published, or -1.
-    double hiddenAt() const {
-        for (const auto& s : states) {
-            if (!s.isVisible) return at(s);
-        }
-        return -1;
-    }
 };
 
 }  // namespace
@@ -62,11 +52,9 @@ TEST_F(IslandQueueTest, BurstExpandsStacksCountsHidesAndStartsCleanAfterwards) {
     EXPECT_EQ(states[2].sourceHint, QStringLiteral("Slack"));
     EXPECT_EQ(states[2].appIconData, QByteArray("icon"));
 
-    scheduler().advance(2.2 - scheduler().elapsed() - 0.001);
-    EXPECT_EQ(states.size(), 3u);
-    scheduler().advance(0.001);
-    ASSERT_EQ(states.size(), 4u);
-    const OverlayState& hidden = states[3];
+    const OverlayState* hiddenState = published.nextAfter(scheduler(), 2.2 - scheduler().elapsed());
+    ASSERT_TRUE(hiddenState);
+    const OverlayState hidden = *hiddenState;
     EXPECT_FALSE(hidden.isVisible);
     EXPECT_EQ(hidden.count, 3);
     EXPECT_EQ(hidden.mode, IslandMode::stacked);
@@ -128,13 +116,10 @@ TEST_F(IslandQueueTest, DisplayTimeoutIsReadAndClampedAtEachArm) {
             defaults().remove(AppSettings::displayTimeoutKey);
         }
         scheduler().advance(100);  // well past any earlier burst
-        states.clear();
-        const double start = scheduler().elapsed();
+        SCOPED_TRACE(c.stored.value_or(-99));
         bus.signalSubject.send(makeSignal(std::nullopt, QStringLiteral("x")));
-        scheduler().advance(c.hidesAfter - 0.001);
-        EXPECT_EQ(hiddenAt(), -1) << "stored " << c.stored.value_or(-99);
-        scheduler().advance(0.001);
-        EXPECT_NEAR(hiddenAt() - start, c.hidesAfter, 1e-9) << "stored " << c.stored.value_or(-99);
+        const OverlayState* hidden = published.nextAfter(scheduler(), c.hidesAfter);
+        EXPECT_TRUE(hidden && !hidden->isVisible);
     }
 }
 
@@ -143,11 +128,11 @@ TEST_F(IslandQueueTest, RaisingTheTimeoutWhileArmedHidesAfterTheNewTime) {
     signalAt(0.0, makeSignal(std::nullopt, QStringLiteral("a")));
     signalAt(0.5, makeSignal(std::nullopt, QStringLiteral("b")));  // last update at 0.5
     defaults().set(AppSettings::displayTimeoutKey, 10.0);
-    scheduler().advance(9.0);
-    EXPECT_EQ(hiddenAt(), -1);
+    const OverlayState* hidden = published.nextAfter(scheduler(), 10.0);
+    EXPECT_TRUE(hidden && !hidden->isVisible);
+    const size_t count = states.size();
     scheduler().advance(20.0);
-    EXPECT_DOUBLE_EQ(hiddenAt(), 10.5);
-    EXPECT_EQ(std::count_if(states.begin(), states.end(), [](const auto& s) { return !s.isVisible; }), 1);
+    EXPECT_EQ(states.size(), count);
 }
 
 TEST_F(IslandQueueTest, DismissHidesAtOnceAndResetsTheCount) {

@@ -2,7 +2,9 @@
 #include "core/event_bus.h"
 #include "overlay/island_panel.h"
 #include "overlay/island_placement.h"
+#include "overlay/island_view.h"
 #include "overlay/island_window_controller.h"
+#include "overlay_state_log.h"
 #include "platform/animation.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
@@ -36,20 +38,18 @@ class IslandWindowControllerTest : public testsupport::QuillvexTest {
 protected:
     testsupport::FakeScreens screens;
     EventBus bus{scheduler()};
-    std::vector<OverlayState> published;
-    platform::AnyCancellable recording =
-        bus.overlayStateSubject.sink([this](const OverlayState& s) { published.push_back(s); });
+    overlaytest::OverlayStateLog stateLog{bus};
+    std::vector<OverlayState>& published = stateLog.states;
     std::unique_ptr<IslandWindowController> controller;
 
     IslandWindowControllerTest() {
         screens.screenList = {notchedScreen(0, 0, 1512, 982, 32, 662, 662, 1)};
     }
 
-    // Also waits out the hide that the bus's current (hidden) state starts on subscription.
-    void start(IslandWindowController::ContentViewFactory factory = {}) {
+    // Also lets the bus's current (hidden) state arrive.
+    void start(IslandWindowController::ContentViewFactory factory = [] { return new QWidget; }) {
         controller = std::make_unique<IslandWindowController>(std::move(factory), bus, &screens, scheduler());
-        scheduler().advance(1.0);
-        published.clear();
+        scheduler().drain();
     }
     void publish(const OverlayState& state) {
         bus.overlayStateSubject.send(state);
@@ -63,22 +63,31 @@ protected:
 
 }  // namespace
 
-TEST_F(IslandWindowControllerTest, StartsPlacedForTheCurrentStateWithoutShowingAnything) {
+TEST_F(IslandWindowControllerTest, StartsPlacedAndHiddenSoTheFirstNotificationShowsAtOnce) {
+    {
+        const IslandWindowController withViews({}, bus, &screens, scheduler());
+        EXPECT_NE(dynamic_cast<IslandView*>(withViews.window()->contentView()), nullptr);
+    }
     defaults().set(AppSettings::styleKey, QStringLiteral("pill"));  // no such style: split pill
-    controller = std::make_unique<IslandWindowController>(IslandWindowController::ContentViewFactory{}, bus,
-                                                          &screens, scheduler());
+    start();
     EXPECT_EQ(main().frame(), QRectF(628, 908, 256, 42));  // hidden measures as peek
-    // The bus's current hidden state arrives on the next turn and slides the never-shown panel
-    // (alpha 1, ordered out, like any new window) up out of sight.
-    scheduler().drain();
-    EXPECT_TRUE(controller->isHideAnimating());
-    scheduler().advance(0.45);
-    EXPECT_EQ(main().alphaValue(), 0.0);
+    // The bus's initial hidden state finds nothing shown: no slide, nothing to clear.
+    EXPECT_FALSE(controller->isHideAnimating());
     EXPECT_FALSE(main().isOrderedIn());
     EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
-    scheduler().advance(1.0);
-    EXPECT_EQ(published.size(), 1u);  // the initial hidden state has no content to clear
-    EXPECT_NE(dynamic_cast<QWidget*>(main().contentView()), nullptr);
+    EXPECT_TRUE(published.empty());
+
+    // A hidden state with content while nothing was ever shown: its content is cleared at once.
+    publish(overlay(false, IslandMode::stacked, 4));
+    EXPECT_FALSE(controller->isHideAnimating());
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published[1].count, 0);
+    EXPECT_FALSE(published[1].message);
+    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
+
+    publish(overlay(true, IslandMode::expanded, 1));
+    EXPECT_TRUE(controller->isShowAnimating());
+    EXPECT_TRUE(main().isOrderedIn());
 }
 
 TEST_F(IslandWindowControllerTest, FirstVisibleStateGrowsOutOfTheNotchInOneAnimation) {
@@ -145,11 +154,9 @@ TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnc
     EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
 
     EXPECT_EQ(published.size(), 1u);  // only the queue's hidden state so far
-    scheduler().advance(0.099);
-    EXPECT_EQ(published.size(), 1u);
-    scheduler().advance(0.001);
-    ASSERT_EQ(published.size(), 2u);
-    const OverlayState& cleared = published[1];
+    const OverlayState* clearedState = stateLog.nextAfter(scheduler(), 0.1);
+    ASSERT_TRUE(clearedState);
+    const OverlayState cleared = *clearedState;
     EXPECT_FALSE(cleared.isVisible);
     EXPECT_EQ(cleared.count, 0);
     EXPECT_EQ(cleared.mode, IslandMode::peek);
@@ -187,16 +194,6 @@ TEST_F(IslandWindowControllerTest, VisibleStatesDuringAHideAreReplayedInOrderAnd
     EXPECT_EQ(main().frame(), QRectF(588, 908, 336, 42));
     // The bus still holds the visible state: nothing gets cleared.
     for (const auto& s : published) EXPECT_TRUE(s.isVisible || s.count != 0 || s.message);
-}
-
-TEST_F(IslandWindowControllerTest, HiddenStateWithNothingShownOnlyClearsContent) {
-    start();
-    publish(overlay(false, IslandMode::stacked, 4));
-    EXPECT_FALSE(controller->isHideAnimating());
-    ASSERT_EQ(published.size(), 2u);
-    EXPECT_EQ(published[1].count, 0);
-    EXPECT_FALSE(published[1].message);
-    EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
 }
 
 TEST_F(IslandWindowControllerTest, ShortVisibleWindowSlidesUpAndFades) {
@@ -262,12 +259,10 @@ TEST_F(IslandWindowControllerTest, PanelIsAFocuslessFramelessToolKeptWhereverItI
     IslandPanel& panel = main();
     EXPECT_FALSE(panel.canBecomeKey());
     EXPECT_FALSE(panel.canBecomeMain());
-    const Qt::WindowFlags flags = panel.windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_TRUE(flags.testFlag(Qt::NoDropShadowWindowHint));
-    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    const Qt::WindowFlags wanted =
+        Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint;
+    EXPECT_EQ(panel.windowFlags() & wanted, wanted);
+    EXPECT_EQ(panel.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     EXPECT_TRUE(panel.testAttribute(Qt::WA_TranslucentBackground));
     EXPECT_TRUE(panel.testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_EQ(panel.level(), IslandPanel::screenSaverLevel);

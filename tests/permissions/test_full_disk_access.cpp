@@ -10,16 +10,7 @@
 #include <QTemporaryDir>
 
 using platform::LogLevel;
-
-namespace {
-
-void touch(const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
-}  // namespace
+using Attempt = FullDiskAccessManager::Attempt;
 
 class FullDiskAccessTest : public testsupport::QuillvexTest {
 protected:
@@ -29,11 +20,20 @@ protected:
     }
     ~FullDiskAccessTest() override { platform::MainBundle::setShared(previousBundle); }
 
+    void touch(const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    void readableButUnopenable(const QString& path, const QString& error) {
+        fileAccess.setReadable(path, true);
+        fileAccess.setOpenError(path, error);
+    }
+
     QTemporaryDir homeDir;
-    QString candidate(const QString& relative) const { return homeDir.path() + "/Library/" + relative; }
-    const QString first = candidate("Group Containers/group.com.apple.usernoted/db2/db");
-    const QString second = candidate("Group Containers/group.com.apple.usernoted/db/db");
-    const QString third = candidate("Application Support/NotificationCenter/db2/db");
+    const QString first = homeDir.path() + "/Library/Group Containers/group.com.apple.usernoted/db2/db";
+    const QString second = homeDir.path() + "/Library/Group Containers/group.com.apple.usernoted/db/db";
+    const QString third = homeDir.path() + "/Library/Application Support/NotificationCenter/db2/db";
 
     testsupport::FakeUserDirectories directories;
     testsupport::FakeFileAccessProbe fileAccess;
@@ -47,90 +47,77 @@ TEST_F(FullDiskAccessTest, FirstCandidateThatOpensEndsTheWalk) {
     touch(second);
     touch(third);
     auto snapshot = manager.diagnosticSnapshot();
-    EXPECT_TRUE(snapshot.canOpen);
-    EXPECT_TRUE(snapshot.isReadable);
+    EXPECT_TRUE(snapshot.canOpen && snapshot.isReadable);
     EXPECT_EQ(snapshot.dbPath, second);
     EXPECT_FALSE(snapshot.errorDescription);
-    ASSERT_EQ(snapshot.attempts.size(), 2u);
-    EXPECT_EQ(snapshot.attempts[0], (FullDiskAccessManager::Attempt{first, false, false, false, "not found"}));
-    EXPECT_EQ(snapshot.attempts[1], (FullDiskAccessManager::Attempt{second, true, true, true, std::nullopt}));
+    EXPECT_EQ(snapshot.attempts,
+              (std::vector<Attempt>{{first, false, false, false, "not found"}, {second, true, true, true, std::nullopt}}));
 }
 
-TEST_F(FullDiskAccessTest, UnreadableAndAbsentCandidates) {
+TEST_F(FullDiskAccessTest, WithoutAnOpenableCandidateTheBestOtherOneIsNamed) {
     auto nothing = manager.diagnosticSnapshot();
     EXPECT_EQ(nothing.attempts.size(), 12u);
+    EXPECT_EQ(nothing.attempts.back().path, "/private/var/db/NotificationCenter/db");
     EXPECT_EQ(nothing.dbPath, first);  // nothing exists: the first candidate
     EXPECT_EQ(nothing.errorDescription, "not readable");
-    EXPECT_FALSE(nothing.isReadable);
-    EXPECT_FALSE(nothing.canOpen);
+    EXPECT_FALSE(nothing.isReadable || nothing.canOpen);
 
     fileAccess.setExists(third, true);
     fileAccess.setReadable(third, false);
     auto unreadable = manager.diagnosticSnapshot();
     EXPECT_EQ(unreadable.dbPath, third);  // the first existing one
-    EXPECT_EQ(unreadable.attempts[2], (FullDiskAccessManager::Attempt{third, true, false, false, "not readable"}));
+    EXPECT_EQ(unreadable.attempts[2], (Attempt{third, true, false, false, "not readable"}));
     EXPECT_EQ(unreadable.errorDescription, "not readable");
-}
 
-TEST_F(FullDiskAccessTest, ReadableButUnopenableCandidatesCarryTheOpenError) {
-    fileAccess.setExists(second, true);
-    fileAccess.setReadable(second, true);
-    fileAccess.setOpenError(second, "Operation not permitted");
+    // Readable candidates that fail to open: the first of them, with the last open error.
+    readableButUnopenable(second, "Operation not permitted");
     auto one = manager.diagnosticSnapshot();
     EXPECT_TRUE(one.isReadable);
     EXPECT_FALSE(one.canOpen);
     EXPECT_EQ(one.dbPath, second);
     EXPECT_EQ(one.errorDescription, "Operation not permitted");
-
-    fileAccess.setReadable(third, true);
-    fileAccess.setOpenError(third, "Input/output error");
+    readableButUnopenable(third, "Input/output error");
     auto two = manager.diagnosticSnapshot();
     EXPECT_EQ(two.dbPath, second);
     EXPECT_EQ(two.errorDescription, "Input/output error");
-    EXPECT_EQ(two.attempts[2], (FullDiskAccessManager::Attempt{third, false, true, false, "Input/output error"}));
+    EXPECT_EQ(two.attempts[2], (Attempt{third, true, true, false, "Input/output error"}));
 }
 
-TEST_F(FullDiskAccessTest, PerUserCandidateComesFirstWhetherOrNotItExists) {
+TEST_F(FullDiskAccessTest, PerUserCandidateComesFirstAndSandboxedProcessesProbeUnderTheRealHome) {
     directories.perUser = std::string("\t ") + homeDir.path().toStdString() + "/T/\n";
     auto snapshot = manager.diagnosticSnapshot();
-    ASSERT_EQ(snapshot.attempts.size(), 13u);
+    ASSERT_EQ(snapshot.attempts.size(), 13u);  // whether or not that file exists
     // Control characters are trimmed, the space is not.
     EXPECT_EQ(snapshot.attempts[0].path, " " + homeDir.path() + "/T/com.apple.notificationcenter/db2/db");
     EXPECT_EQ(snapshot.attempts[1].path, first);
-    EXPECT_EQ(snapshot.attempts[12].path, "/private/var/db/NotificationCenter/db");
-}
+    EXPECT_FALSE(snapshot.isSandboxed);
 
-TEST_F(FullDiskAccessTest, SandboxedProcessProbesUnderTheRealHome) {
+    directories.perUser.reset();
     directories.home = "/Users/ada/Library/Containers/com.varnock.Quillvex/Data";
     directories.passwordHome = homeDir.path();
-    auto snapshot = manager.diagnosticSnapshot();
+    snapshot = manager.diagnosticSnapshot();
     EXPECT_TRUE(snapshot.isSandboxed);
     EXPECT_EQ(snapshot.containerHome, directories.home);
     EXPECT_EQ(snapshot.realHome, homeDir.path());
     EXPECT_EQ(snapshot.attempts[0].path, first);
-}
 
-TEST_F(FullDiskAccessTest, SignatureCoversWhatTheUserSeesOnly) {
-    FullDiskAccessManager::DiagnosticSnapshot snapshot;
-    snapshot.dbPath = "/a";
-    snapshot.isReadable = true;
-    snapshot.attempts = {{"/a", true, true, false, "boom"}, {"/b", false, false, false, "not found"}};
-    snapshot.errorDescription = "boom";
-    EXPECT_EQ(FullDiskAccessManager::diagnosticSignature(snapshot),
-              "/a::true::false::boom::/a|true|true|false|boom||/b|false|false|false|not found");
-    snapshot.attempts.clear();
-    snapshot.errorDescription.reset();
-    EXPECT_EQ(FullDiskAccessManager::diagnosticSignature(snapshot), "/a::true::false::none::");
+    // Without a password entry the container is all there is; the environment also marks a sandbox.
+    directories.passwordHome.clear();
+    EXPECT_EQ(manager.diagnosticSnapshot().attempts[0].path,
+              directories.home + "/Library/Group Containers/group.com.apple.usernoted/db2/db");
+    directories.home = "/home/ada";
+    directories.passwordHome = homeDir.path();
+    directories.sandboxContainerId = true;
+    EXPECT_EQ(manager.diagnosticSnapshot().attempts[0].path, first);
 }
 
 TEST_F(FullDiskAccessTest, SnapshotIsLoggedOncePerSignatureAcrossContexts) {
     touch(first);
     manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "check");
-    const QStringList lines = log.texts();
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], "FullDiskAccessManager[check]: appPath=/Applications/Quillvex.app sandboxed=false containerHome=" +
-                            homeDir.path() + " realHome= dbPath=" + first +
-                            " readable=true openable=true error=none");
+    ASSERT_EQ(log.texts().size(), 2);
+    EXPECT_TRUE(log.contains(LogLevel::Info, "FullDiskAccessManager[check]: appPath=/Applications/Quillvex.app "
+                                             "sandboxed=false containerHome=" + homeDir.path() + " realHome= dbPath=" +
+                                                 first + " readable=true openable=true error=none"));
     EXPECT_TRUE(log.contains(LogLevel::Debug, "FullDiskAccessManager[check]: candidate path=" + first +
                                                   " exists=true readable=true openable=true error=none"));
 
@@ -143,8 +130,9 @@ TEST_F(FullDiskAccessTest, SnapshotIsLoggedOncePerSignatureAcrossContexts) {
     manager.logDiagnosticSnapshotIfNeeded(moved, "check");
     EXPECT_EQ(log.lines().size(), 2u);
 
-    // A changed error text logs again.
-    fileAccess.setOpenError(first, "Operation not permitted");
+    // A changed error text of any attempt logs again, also when the snapshot's own error stays.
+    readableButUnopenable(first, "Operation not permitted");
+    readableButUnopenable(second, "Input/output error");
     manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "setup-flow");
     fileAccess.setOpenError(first, "Permission denied");
     manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "setup-flow");

@@ -1,42 +1,29 @@
 #include "permissions/permission_setup_view.h"
-#include "support/fake_accessibility.h"
 #include "support/fake_app.h"
-#include "support/fake_file_access.h"
-#include "support/fake_user_directories.h"
-#include "support/fake_workspace.h"
+#include "support/fake_app_permissions.h"
 #include "support/fixtures.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 using Step = PermissionSetupModel::Step;
 
 namespace {
 
-QStringList buttonTitles(const PermissionSetupModel& model) {
-    QStringList titles;
-    for (const auto& button : model.buttons()) titles << button.title;
-    return titles;
-}
-
-QStringList statusTitles(const PermissionSetupModel& model) {
-    QStringList titles;
-    for (const auto& line : model.statusLines()) titles << line.title;
-    return titles;
+template <class Item>
+QStringList titles(const std::vector<Item>& items) {
+    QStringList result;
+    for (const auto& item : items) result << item.title;
+    return result;
 }
 
 }  // namespace
 
-class PermissionSetupTest : public testsupport::QuillvexTest {
+class PermissionSetupTest : public testsupport::QuillvexTest, public testsupport::FakeAppPermissions {
 protected:
     PermissionSetupTest() {
-        directories.home = home.path();
-        directories.passwordHome = home.path();
         environment.permissions = &permissions;
         environment.fullDiskAccess = &fullDiskAccess;
         environment.workspace = &workspace;
@@ -54,23 +41,7 @@ protected:
         return std::make_unique<PermissionSetupModel>(accessibility, fullDisk, actions, environment);
     }
 
-    QString storePath() const {
-        return home.path() + QStringLiteral("/Library/Group Containers/group.com.apple.usernoted/db2/db");
-    }
-    void createStore() {
-        QDir().mkpath(QFileInfo(storePath()).absolutePath());
-        QFile file(storePath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-
-    QTemporaryDir home;
-    testsupport::FakeAccessibility accessibility;
-    testsupport::FakeWorkspace workspace;
     testsupport::FakeApplication application;
-    testsupport::FakeUserDirectories directories;
-    testsupport::FakeFileAccessProbe files;
-    FullDiskAccessManager fullDiskAccess{directories, files, workspace};
-    PermissionManager permissions{&accessibility, &workspace};
     PermissionSetupEnvironment environment;
     PermissionSetupModel::Actions actions;
     QString bundlePath = QStringLiteral("/Applications/Quillvex.app");
@@ -90,13 +61,13 @@ TEST_F(PermissionSetupTest, StepsFollowFlagsAndPermissions) {
     EXPECT_EQ(fullDiskOnly->heading(), "Step 1. Allow Full Disk Access");
     ASSERT_EQ(fullDiskOnly->chips().size(), 1u);
     EXPECT_EQ(fullDiskOnly->chips()[0].title, "Full Disk Access");
-    EXPECT_EQ(buttonTitles(*fullDiskOnly), (QStringList{"Open Full Disk Access", "Reveal Quillvex.app", "Copy App Path",
+    EXPECT_EQ(titles(fullDiskOnly->buttons()), (QStringList{"Open Full Disk Access", "Reveal Quillvex.app", "Copy App Path",
                                                         "Continue With Limited Detection"}));
 
     auto both = model(true, true);
     EXPECT_EQ(both->currentStep(), Step::accessibility);
     EXPECT_EQ(both->heading(), "Step 1. Allow Accessibility");
-    EXPECT_EQ(buttonTitles(*both), QStringList{"Open Accessibility Settings"});
+    EXPECT_EQ(titles(both->buttons()), QStringList{"Open Accessibility Settings"});
     EXPECT_EQ(both->statusLines()[0].value, "Waiting");
 
     // Trusted at creation: straight to Full Disk Access, numbered 2, the first chip complete.
@@ -113,11 +84,11 @@ TEST_F(PermissionSetupTest, StepsFollowFlagsAndPermissions) {
 }
 
 TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheError) {
-    createStore();
+    ASSERT_TRUE(grantFullDiskAccess());
     files.setOpenError(storePath(), QStringLiteral("Operation not permitted"));
     auto m = model(false, true);
     EXPECT_EQ(m->currentStep(), Step::fullDisk);
-    EXPECT_EQ(statusTitles(*m),
+    EXPECT_EQ(titles(m->statusLines()),
               (QStringList{"Current app path", "Detected DB path", "Readable", "Openable", "Last error"}));
     const auto lines = m->statusLines();
     EXPECT_EQ(lines[0].value, "/Applications/Quillvex.app");
@@ -130,7 +101,7 @@ TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheEr
     EXPECT_FALSE(m->warning().has_value());
 
     // Nothing readable: no open was tried, so the error is the snapshot's "not readable".
-    QFile::remove(storePath());
+    withdrawFullDiskAccess();
     m->refreshStatus();
     EXPECT_EQ(m->statusLines()[2].value, "No");
     EXPECT_EQ(m->statusLines()[4].value, "not readable");
@@ -145,7 +116,7 @@ TEST_F(PermissionSetupTest, PollsEveryEightTenthsWhileOnScreen) {
     EXPECT_EQ(application.activationCount(), 1);
     EXPECT_TRUE(m->isPolling());
 
-    createStore();
+    ASSERT_TRUE(grantFullDiskAccess());
     scheduler().advance(0.79);
     EXPECT_EQ(m->currentStep(), Step::fullDisk);
     scheduler().advance(0.01);
@@ -155,13 +126,13 @@ TEST_F(PermissionSetupTest, PollsEveryEightTenthsWhileOnScreen) {
     EXPECT_EQ(changes, 1);
 
     // Withdrawn while done: back within one tick.
-    QFile::remove(storePath());
+    withdrawFullDiskAccess();
     scheduler().advance(0.8);
     EXPECT_EQ(m->currentStep(), Step::fullDisk);
 
     m->disappear();
     EXPECT_FALSE(m->isPolling());
-    createStore();
+    ASSERT_TRUE(grantFullDiskAccess());
     scheduler().advance(5);
     EXPECT_EQ(m->currentStep(), Step::fullDisk);
 }
@@ -189,32 +160,49 @@ TEST_F(PermissionSetupTest, LocalActionsRevealAndCopyTheBundle) {
     EXPECT_EQ(workspace.openedUrls[0], QUrl::fromLocalFile("/Applications"));
 }
 
-TEST_F(PermissionSetupTest, ViewShowsTheStepsButtonsAndAnswersReturn) {
-    PermissionSetupView view(true, false, actions, environment);
-    EXPECT_EQ(view.width(), 560);
-    auto titles = [&] {
+TEST_F(PermissionSetupTest, ViewShowsEveryButtonTitleInFullAndAnswersReturn) {
+    PermissionSetupView view(true, true, actions, environment);
+    auto footer = [&] {
         QStringList result;
-        for (QPushButton* button : view.footerButtons()) result << button->accessibleName();
+        for (QPushButton* button : view.footerButtons()) result << button->text();
         return result;
     };
-    EXPECT_EQ(titles(), (QStringList{"Open Accessibility Settings", "Quit"}));
+    EXPECT_EQ(footer(), (QStringList{"Open Accessibility Settings", "Quit"}));
     EXPECT_TRUE(view.footerButtons().first()->isDefault());
 
     view.show();
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QCoreApplication::sendEvent(&view, &enter);
     EXPECT_EQ(ran, QStringList{"accessibility"});
-
     view.footerButtons().last()->click();
     EXPECT_EQ(ran.last(), "quit");
 
-    // Granted: the next tick moves to done, where only Quit is left and Return does nothing.
+    // The widest footer: no title is cut short, reading order is kept and "Quit" ends the last
+    // row at the column's right padding.
     accessibility.setTrusted(true);
     scheduler().advance(0.8);
-    EXPECT_EQ(titles(), QStringList{"Quit"});
+    QCoreApplication::sendPostedEvents();
+    view.layout()->activate();
+    EXPECT_EQ(view.width(), 560);
+    EXPECT_EQ(footer(), (QStringList{"Open Full Disk Access", "Reveal Quillvex.app", "Copy App Path",
+                                     "Continue With Limited Detection", "Quit"}));
+    QRect previous;
+    for (QPushButton* button : view.footerButtons()) {
+        const QRect frame(button->mapTo(&view, QPoint(0, 0)), button->size());
+        EXPECT_GE(frame.width(), button->sizeHint().width()) << button->text().toStdString();
+        EXPECT_GE(frame.left(), 22);
+        EXPECT_LE(frame.right() + 1, 560 - 22);
+        EXPECT_TRUE(frame.top() > previous.top() || (frame.top() == previous.top() && frame.left() > previous.right()));
+        previous = frame;
+    }
+    EXPECT_EQ(previous.right() + 1, 560 - 22);
+
+    // Done: only Quit is left and Return does nothing.
+    ASSERT_TRUE(grantFullDiskAccess());
+    scheduler().advance(0.8);
+    EXPECT_EQ(footer(), QStringList{"Quit"});
     ran.clear();
-    QKeyEvent again(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QCoreApplication::sendEvent(&view, &again);
+    QCoreApplication::sendEvent(&view, &enter);
     EXPECT_TRUE(ran.isEmpty());
 
     view.hide();

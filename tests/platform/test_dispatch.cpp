@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 using platform::VirtualScheduler;
 
@@ -53,6 +54,17 @@ TEST(VirtualScheduler, PostRunsOnlyOnDrainAndNestedPostsToo) {
     s.drain();
     EXPECT_EQ(runs, 2);
     EXPECT_DOUBLE_EQ(s.elapsed(), 0.0);
+
+    // Posting is allowed from worker threads; the steps still run on the draining thread.
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w) {
+        workers.emplace_back([&] {
+            for (int i = 0; i < 250; ++i) s.post([&] { ++runs; });
+        });
+    }
+    for (auto& worker : workers) worker.join();
+    s.drain();
+    EXPECT_EQ(runs, 1002);
 }
 
 TEST(VirtualScheduler, RepeatingTimerTicksUntilHandleGoes) {

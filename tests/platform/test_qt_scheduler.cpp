@@ -18,26 +18,38 @@ void spinUntil(const std::function<bool()>& done) {
 }  // namespace
 
 TEST(QtScheduler, PostAndGlobalHopBackToMainThread) {
+    // A fresh scheduler whose first post comes from several workers at once.
     platform::QtScheduler s;
-    std::atomic<bool> done{false};
+    constexpr int workers = 4, postsEach = 50;
+    std::atomic<int> delivered{0};
     QThread* mainThread = QThread::currentThread();
-    QThread* workerThread = nullptr;
-    QThread* resultThread = nullptr;
-    s.global([&] {
-        workerThread = QThread::currentThread();
-        s.post([&] {
-            resultThread = QThread::currentThread();
-            done = true;
+    std::atomic<bool> offMain{true}, onMain{true};
+    for (int w = 0; w < workers; ++w) {
+        s.global([&] {
+            if (QThread::currentThread() == mainThread) offMain = false;
+            for (int i = 0; i < postsEach; ++i) {
+                s.post([&] {
+                    if (QThread::currentThread() != mainThread) onMain = false;
+                    ++delivered;
+                });
+            }
         });
-    });
-    spinUntil([&] { return done.load(); });
-    EXPECT_NE(workerThread, mainThread);
-    EXPECT_EQ(resultThread, mainThread);
+    }
+    spinUntil([&] { return delivered.load() == workers * postsEach; });
+    EXPECT_EQ(delivered.load(), workers * postsEach);
+    EXPECT_TRUE(offMain);
+    EXPECT_TRUE(onMain);
 }
 
-TEST(QtScheduler, CancelledStepAndInvalidatedTimerNeverRun) {
-    platform::QtScheduler s;
+TEST(QtScheduler, CancelledStepsInvalidatedTimersAndADeadSchedulersStepsNeverRun) {
     bool cancelledRan = false;
+    platform::RepeatingTimer orphan;  // outlives its scheduler, harmlessly
+    {
+        platform::QtScheduler gone;
+        gone.post([&] { cancelledRan = true; });
+        orphan = gone.every(0.001, [&] { cancelledRan = true; });
+    }
+    platform::QtScheduler s;
     bool later = false;
     int ticks = 0;
     auto item = s.after(0.0, [&] { cancelledRan = true; });

@@ -19,6 +19,13 @@ TEST(Subjects, CurrentValueDeliversHeldValueSynchronouslyOnSubscribe) {
     subject.send(3);  // equal values are still delivered
     EXPECT_EQ(got, (std::vector<int>{3, 3}));
     EXPECT_EQ(subject.value(), 3);
+
+    // Every delivery, the held value's included, reaches the one handler kept, not a copy.
+    std::vector<int> counts;
+    auto counting = subject.sink([&counts, n = 0](const int&) mutable { counts.push_back(++n); });
+    subject.send(4);
+    subject.send(5);
+    EXPECT_EQ(counts, (std::vector<int>{1, 2, 3}));
 }
 
 TEST(Subjects, PassthroughKeepsNothingAndCancelStopsDelivery) {

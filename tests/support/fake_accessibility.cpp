@@ -127,13 +127,6 @@ int FakeAccessibility::readCount(const AXElement& element) const {
     return total;
 }
 
-int FakeAccessibility::readCount(const AXElement& element, const QString& name) const {
-    auto it = reads_.find(key(element));
-    if (it == reads_.end()) return 0;
-    auto n = it->second.find(name);
-    return n == it->second.end() ? 0 : n->second;
-}
-
 FakeAccessibility::Node* FakeAccessibility::node(const AXElement& element) {
     auto it = nodes_.find(key(element));
     return it == nodes_.end() ? nullptr : &it->second;
@@ -164,7 +157,6 @@ AXError FakeAccessibility::copyAttributeValue(const AXElement& element, const QS
 AXError FakeAccessibility::createObserver(int32_t pid, platform::AXObserverCallback callback,
                                           std::unique_ptr<platform::AXObserver>& observer) {
     observer.reset();
-    if (observerCreationError_) return *observerCreationError_;
     if (!callback) return AXError::IllegalArgument;
     auto state = std::make_shared<ObserverState>();
     state->pid = pid;

@@ -71,14 +71,12 @@ public:
     void failAttribute(const platform::AXElement& element, const QString& name, platform::AXError error);
 
     int readCount(const platform::AXElement& element) const;
-    int readCount(const platform::AXElement& element, const QString& name) const;
     int totalReads() const { return totalReads_; }
     // Distinct elements with at least one attribute read.
     size_t elementsRead() const { return reads_.size(); }
     size_t elementCount() const { return nodes_.size(); }
 
     // Observers.
-    void failObserverCreation(platform::AXError error) { observerCreationError_ = error; }
     void failNotification(const QString& notification, platform::AXError error) {
         shared_->notificationErrors[notification] = error;
     }
@@ -132,7 +130,6 @@ private:
     std::map<Key, std::map<QString, int>> reads_;
     int totalReads_ = 0;
 
-    std::optional<platform::AXError> observerCreationError_;
     std::shared_ptr<Shared> shared_;
     int observersCreated_ = 0;
     std::vector<std::weak_ptr<ObserverState>> observers_;

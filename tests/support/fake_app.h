@@ -30,7 +30,6 @@ public:
     std::optional<QIcon> imageResource(const QString& name, const QString& extension) const override;
 
     // Scripting.
-    void setInitialPolicy(platform::ActivationPolicy policy) { policy_ = policy; }
     void addImageResource(const QString& fileName) { resources_.push_back(fileName); }
 
     // Observations.

@@ -20,7 +20,7 @@ public:
     LogCapture();
     ~LogCapture() override;
 
-    bool isEnabled(platform::LogLevel) const override { return true; }
+    bool isEnabled(platform::LogLevel level) const override { return debugEnabled || level != platform::LogLevel::Debug; }
     void write(platform::LogLevel level, const QString& message) override;
 
     const std::vector<Line>& lines() const { return lines_; }
@@ -31,6 +31,9 @@ public:
     QStringList matching(const QString& prefix) const;
     int count(const QString& exact) const;
     void clear() { lines_.clear(); }
+
+    // Whether debug lines are kept, as the system log may decide.
+    bool debugEnabled = true;
 
 private:
     std::vector<Line> lines_;
