@@ -50,7 +50,13 @@ QIcon LinuxWorkspace::iconForFile(const QString& path) const {
     return genericIcon();
 }
 
-bool LinuxWorkspace::openUrl(const QUrl& url) { return url.isValid() && QDesktopServices::openUrl(url); }
+bool LinuxWorkspace::openUrl(const QUrl& url) {
+    // Only schemes a Linux desktop can hand on; the system-settings deep links have no handler here,
+    // and passing them on would only make the desktop complain.
+    static const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"),
+                                     QStringLiteral("mailto")};
+    return url.isValid() && schemes.contains(url.scheme().toLower()) && QDesktopServices::openUrl(url);
+}
 
 bool LinuxWorkspace::launchApplicationWithBundleIdentifier(const QString&) { return false; }
 

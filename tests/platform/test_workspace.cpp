@@ -3,6 +3,7 @@
 #include "support/fake_workspace.h"
 
 #include <QCoreApplication>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,9 @@ TEST(LinuxWorkspaceTest, KnowsOnlyThisProcessAndLaunchesNothing) {
     EXPECT_FALSE(workspace.activateApplication(QCoreApplication::applicationPid() + 1, true));
     EXPECT_TRUE(workspace.activateApplication(QCoreApplication::applicationPid(), true));
     EXPECT_FALSE(workspace.iconForFile(QStringLiteral("/nonexistent/Thing.app")).isNull());
+    // System-settings deep links have no handler on Linux: refused, not passed to the desktop.
+    EXPECT_FALSE(workspace.openUrl(
+        QUrl(QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"))));
 }
 
 TEST(ScriptRunnerTest, LinuxHasNoScriptHost) {
