@@ -96,7 +96,7 @@ QString IslandView::fallbackWord() { return L10n::pick(QStringLiteral("Notificat
 
 QString IslandView::displayText() const { return isPresent(state_.message) ? *state_.message : fallbackWord(); }
 
-QString IslandView::appNameLine() const { return state_.sourceHint.value_or(QStringLiteral("Notification")); }
+QString IslandView::appNameLine() const { return state_.sourceHint.value_or(fallbackWord()); }
 
 IslandIcon IslandView::iconIn(const QRectF& frame, double cornerRadius) const {
     IslandIcon icon;

@@ -158,6 +158,9 @@ TEST_F(StylesTest, NotchSheetLinesWithAndWithoutTheAppName) {
     const IslandLayout& noSource = show(QStringLiteral("notchSheet"), QStringLiteral("Hi"), std::nullopt);
     EXPECT_EQ(keys(), (QStringList{"appName", "title"}));
     EXPECT_EQ(noSource.line(QStringLiteral("appName"))->text, QStringLiteral("Notification"));
+    defaults().set(L10n::languageKey, L10n::languageJapanese);  // the fallback follows the language
+    EXPECT_EQ(show(QStringLiteral("notchSheet"), QStringLiteral("Hi"), std::nullopt).line(QStringLiteral("appName"))->text,
+              QStringLiteral("通知"));
 }
 
 TEST_F(StylesTest, LiquidGlassCardUsesTheGlassWithSquareTopCorners) {
