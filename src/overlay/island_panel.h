@@ -40,9 +40,8 @@ public:
     void setFrame(const QRectF& frame) { frame_.set(frame); }
     double alphaValue() const { return alpha_.value(); }
     void setAlphaValue(double alpha) { alpha_.set(alpha); }
-    // What the frame and alpha were last animated with (tests).
+    // What the frame was last animated with (tests).
     const platform::Animated<QRectF>& frameAnimator() const { return frame_; }
-    const platform::Animated<double>& alphaAnimator() const { return alpha_; }
 
     int level() const { return level_; }
     void setLevel(int level);

@@ -23,22 +23,13 @@ namespace {
 
 constexpr double kMarqueeSpacing = 30;
 
+// The size in points, as the log lines print it.
 QString sizeText(const QImage& image) {
-    const double ratio = image.devicePixelRatio() > 0 ? image.devicePixelRatio() : 1.0;
-    return format::size(image.width() / ratio, image.height() / ratio);
+    const QSizeF points = image.deviceIndependentSize();
+    return format::size(points.width(), points.height());
 }
 
 bool isPresent(const std::optional<QString>& text) { return text && !text->isEmpty(); }
-
-QString styleName(OverlayStyle style) {
-    switch (style) {
-    case OverlayStyle::singlePill: return QStringLiteral("singlePill");
-    case OverlayStyle::splitPill: return QStringLiteral("splitPill");
-    case OverlayStyle::notchSheet: return QStringLiteral("notchSheet");
-    case OverlayStyle::liquidGlass: return QStringLiteral("liquidGlass");
-    }
-    return {};
-}
 
 // The image fitted into `frame` with its aspect ratio kept, centred.
 QRectF fitted(const QImage& image, const QRectF& frame) {
@@ -111,10 +102,7 @@ IslandIcon IslandView::iconIn(const QRectF& frame, double cornerRadius) const {
 
 void IslandView::receiveState(const OverlayState& s) {
     if (!s.isVisible) {
-        platform::withAnimation(platform::Animation::spring(0.3, 0.85, 0), [this] {
-            contentScaleX_.set(shrunkScale);
-            contentScaleY_.set(shrunkScale);
-        }, {}, scheduler_);
+        shrink();
         pendingHiddenStateWorkItem_.cancel();
         // The previous content stays on show while it shrinks.
         pendingHiddenStateWorkItem_ = scheduler_.after(hiddenStateDelay, lifetime_.wrap([this, s] {
@@ -169,8 +157,8 @@ void IslandView::updateCachedIcon() {
     if (state_.appIconData) {
         const std::optional<QImage> image = ImageHelper::image(*state_.appIconData);
         if (image) {
-            const double ratio = image->devicePixelRatio() > 0 ? image->devicePixelRatio() : 1.0;
-            if (image->width() / ratio >= 128 && image->height() / ratio >= 128) {
+            const QSizeF points = image->deviceIndependentSize();
+            if (points.width() >= 128 && points.height() >= 128) {
                 log.debug(QStringLiteral("IslandView: Using high-res icon from notification data (size: ") +
                           sizeText(*image) + QStringLiteral(")"));
                 adopt(*image, state_.sourceHint);
@@ -265,7 +253,7 @@ void IslandView::rebuild() {
 }
 
 QString IslandView::marqueeKey(const QString& line) const {
-    QString key = styleName(layout_.style) + QLatin1Char('/');
+    QString key = caseName(layout_.style) + QLatin1Char('/');
     // The card styles lay out a different set of lines with and without the application name.
     if (layout_.style == OverlayStyle::notchSheet || layout_.style == OverlayStyle::liquidGlass)
         key += showAppName() ? QStringLiteral("3/") : QStringLiteral("2/");
@@ -289,13 +277,7 @@ void IslandView::syncMarquees() {
         marquee->setAvailableWidth(line.frame.width());
         if (isVisible()) marquee->appear();
     }
-    for (auto it = marquees_.begin(); it != marquees_.end();) {
-        if (live.count(it->first)) {
-            ++it;
-        } else {
-            it = marquees_.erase(it);
-        }
-    }
+    std::erase_if(marquees_, [&live](const auto& entry) { return !live.count(entry.first); });
 }
 
 const MarqueeText* IslandView::marquee(const QString& key) const {

@@ -24,7 +24,8 @@ const Animation kFade = Animation::timingCurve(0.2, 0.8, 0.25, 1.0, 0.17);
 const Animation kSlideUp = Animation::timingCurve(0.25, 0.1, 0.25, 1.0, 0.45);
 
 // A frame "stands at" another when all four values are less than half a point apart.
-bool within(const QRectF& a, const QRectF& b, double tolerance) {
+bool standsAt(const QRectF& a, const QRectF& b) {
+    constexpr double tolerance = 0.5;
     return std::abs(a.x() - b.x()) < tolerance && std::abs(a.y() - b.y()) < tolerance &&
            std::abs(a.width() - b.width()) < tolerance && std::abs(a.height() - b.height()) < tolerance;
 }
@@ -126,7 +127,7 @@ void IslandWindowController::updateWindowSize(const OverlayState& state) {
     for (const auto& [window, screen] : targets) {
         const QRectF end = endFrame(screen, size, WindowAnchor::belowNotch);
         remembered.emplace_back(window, end);
-        changed = changed || !within(window->frame(), end, 0.5);
+        changed = changed || !standsAt(window->frame(), end);
     }
     if (!changed) return;
     // Windows that are not on screen move but stay hidden.
@@ -158,7 +159,7 @@ void IslandWindowController::showWindowAnimated(const OverlayState& state, Windo
             });
             window->orderFront();
             needsAnimation = true;
-        } else if (within(window->frame(), end, 0.5) && std::abs(window->alphaValue() - 1) <= 0.01) {
+        } else if (standsAt(window->frame(), end) && std::abs(window->alphaValue() - 1) <= 0.01) {
             // Already in place.
         } else {
             window->orderFront();

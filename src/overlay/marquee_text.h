@@ -49,7 +49,6 @@ public:
     // Coming on screen measures at once; leaving it ends the loop and rests the row.
     void appear();
     void disappear();
-    bool isOnScreen() const { return onScreen_; }
 
     const QString& text() const { return text_; }
     const QFont& font() const { return font_; }

@@ -69,17 +69,16 @@ void AlertPresenter::showNext() {
     Request request = std::move(waiting_.front());
     waiting_.pop_front();
     showing_ = true;
-    std::weak_ptr<char> alive = alive_;
     auto answered = std::make_shared<bool>(false);
-    surface_->show(request.alert, [this, alive, answered, completion = std::move(request.completion)](int button) {
-        // One answer per alert, and none after the presenter is gone.
-        if (*answered || !alive.lock()) return;
+    surface_->show(request.alert, lifetime_.wrap([this, answered, completion = std::move(request.completion)](int button) {
+        // One answer per alert (the wrap drops answers after the presenter is gone).
+        if (*answered) return;
         *answered = true;
         showing_ = false;
         if (completion) completion(button);
         // A completion that presented again has already started the next one.
         if (!showing_) showNext();
-    });
+    }));
 }
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatch.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -44,7 +46,6 @@ public:
     void present(Alert alert, std::function<void(int button)> completion = {});
 
     bool isShowing() const { return showing_; }
-    size_t waitingCount() const { return waiting_.size(); }
 
 private:
     struct Request {
@@ -56,7 +57,7 @@ private:
     std::unique_ptr<AlertSurface> surface_;
     std::deque<Request> waiting_;
     bool showing_ = false;
-    std::shared_ptr<char> alive_ = std::make_shared<char>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace platform

@@ -52,7 +52,6 @@ public:
     bool trigger(const QString& title) const;
     // Runs the command whose shortcut this is; false when there is none.
     bool triggerShortcut(const QKeySequence& shortcut) const;
-    bool isInSystemTray() const { return tray_ != nullptr; }
 
 private:
     void rebuildTrayMenu();

@@ -11,9 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -22,17 +19,6 @@
 
 using platform::Window;
 using platform::WindowStyle;
-
-namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-}  // namespace
 
 TEST(PlatformWindows, RegistryKeepsFrontToBackOrder) {
     testsupport::FakeApplication application;
@@ -75,7 +61,7 @@ TEST(PlatformWindows, FixedWindowsFollowTheirContentAndContentIsReplaced) {
 TEST(PlatformReopen, SecondStartDeliversToTheRunningInstance) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/app.reopen");
-    writeFile(path, {});  // left by an instance that died: it does not block the next one
+    ASSERT_TRUE(testsupport::writeFile(path));  // left by an instance that died: it does not block the next one
 
     int reopened = 0;
     platform::ReopenChannel running(path);
@@ -116,10 +102,10 @@ TEST(PlatformApplication, IconResourceComesFromTheBundleInAReadableFormat) {
     EXPECT_FALSE(application.imageResource("AppIcon", "icns").has_value());
 
     // A container this desktop cannot read does not count; the same icon as SVG stands in.
-    writeFile(resources + "AppIcon.icns", QByteArray("icns\0\0\0\x08", 8));
+    ASSERT_TRUE(testsupport::writeFile(resources + "AppIcon.icns", QByteArray("icns\0\0\0\x08", 8)));
     EXPECT_FALSE(application.imageResource("AppIcon", "icns").has_value());
-    writeFile(resources + "AppIcon.svg",
-              R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"><rect width="16" height="16"/></svg>)");
+    ASSERT_TRUE(testsupport::writeFile(resources + "AppIcon.svg",
+              R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"><rect width="16" height="16"/></svg>)"));
     EXPECT_TRUE(application.imageResource("AppIcon", "icns").has_value());
     EXPECT_FALSE(application.imageResource("AppIcon", "png").has_value());
     platform::MainBundle::setShared(previous);

@@ -160,12 +160,6 @@ TEST_F(AppIconHelperTest, FolderScanMatchesBothWaysInSortedOrder) {
     EXPECT_TRUE(log.contains(LogLevel::Warning, QStringLiteral("AppIconHelper: Could not find icon for 'Weather'")));
 }
 
-TEST_F(AppIconHelperTest, DefaultIconIsNeverEmpty) {
-    const QImage icon = AppIconHelper::getDefaultNotificationIcon();
-    EXPECT_FALSE(icon.isNull());
-    EXPECT_FALSE(AppIconHelper::dominantColor(icon).has_value());  // a white glyph is too bright for an accent
-}
-
 // Colour tests work on stored premultiplied bytes, as the sampler sees them.
 QImage uniform(int r, int g, int b, int a, int side = 16) {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);

@@ -30,14 +30,6 @@ TEST_F(EventBusTest, CurrentValueChannelsStartAtTheirInitialValues) {
     EXPECT_FALSE(overlay.message || overlay.sourceHint || overlay.appIconData || overlay.bundleId);
 
     EXPECT_EQ(bus.notchModeSubject.value(), NotchMode::idle);
-    EXPECT_EQ(bus.notchDisplayStateSubject.value(), NotchDisplayState{});
-    EXPECT_FALSE(bus.hoverStateSubject.value() || bus.screenLockedSubject.value());
-    EXPECT_FALSE(bus.nowPlayingSubject.value() || bus.batteryInfoSubject.value() ||
-                 bus.bluetoothDeviceSubject.value() || bus.volumeInfoSubject.value() ||
-                 bus.displayBrightnessSubject.value() || bus.keyboardBrightnessSubject.value() ||
-                 bus.inputSourceSubject.value() || bus.lyricsSubject.value() || bus.weatherInfoSubject.value());
-    EXPECT_TRUE(bus.calendarEventsSubject.value().isEmpty() && bus.recentAppsSubject.value().isEmpty() &&
-                bus.bluetoothDevicesSubject.value().isEmpty());
 }
 
 TEST_F(EventBusTest, PassThroughValuesReachOnlyThosePresent) {

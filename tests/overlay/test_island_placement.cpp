@@ -22,9 +22,6 @@ const ScreenInfo kExternal = plainScreen(1512, 0, 1920, 1080, 25, 2);
 TEST(IslandMetrics, TableAndPanelSizes) {
     using M = IslandMetrics;
     EXPECT_EQ(M::metrics(IslandMode::peek, OverlayStyle::splitPill, true), (M{90, 70, 36, 250}));
-    EXPECT_EQ(M::metrics(IslandMode::stacked, OverlayStyle::singlePill, false), (M{260, 0, 36, 260}));
-    EXPECT_EQ(M::metrics(IslandMode::expanded, OverlayStyle::notchSheet, false), (M{380, 0, 58, 380}));
-    EXPECT_EQ(M::metrics(IslandMode::peek, OverlayStyle::liquidGlass, true), (M{340, 0, 80, 340}));
 
     struct Row {
         OverlayStyle style;

@@ -1,7 +1,5 @@
 #include "test_island_view_fixture.h"
 
-#include "core/l10n.h"
-
 #include <QApplication>
 #include <QEnterEvent>
 #include <QMouseEvent>
@@ -202,11 +200,6 @@ TEST_F(IslandViewInputTest, UpwardScrollOverTheOverlayDismissesAndTheRestPassesO
 TEST_F(IslandViewTest, SettingsAreReadAtEachChange) {
     IslandView& v = view();
     send(visible(std::nullopt));
-    defaults().set(L10n::languageKey, L10n::languageEnglish);
-    EXPECT_EQ(v.layout().texts(), QStringList{QStringLiteral("Notification")});
-    defaults().set(L10n::languageKey, L10n::languageJapanese);
-    EXPECT_EQ(v.layout().texts(), QStringList{QStringLiteral("通知")});
-
     setStyle(QStringLiteral("pill"));
     setTint(QString());
     EXPECT_EQ(v.layout().style, OverlayStyle::splitPill);

@@ -254,16 +254,11 @@ TEST_F(IslandWindowControllerTest, NoScreensMeansNoShowButThePresentationStillCo
     EXPECT_EQ(controller->activePresentation(), IslandWindowController::Presentation::overlay);
 }
 
-TEST_F(IslandWindowControllerTest, PanelIsAFocuslessFramelessToolKeptWhereverItIsPut) {
+TEST_F(IslandWindowControllerTest, PanelIsAFocuslessToolKeptWhereverItIsPut) {
     start();
     IslandPanel& panel = main();
-    EXPECT_FALSE(panel.canBecomeKey());
-    EXPECT_FALSE(panel.canBecomeMain());
-    const Qt::WindowFlags wanted =
-        Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint;
-    EXPECT_EQ(panel.windowFlags() & wanted, wanted);
-    EXPECT_EQ(panel.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
-    EXPECT_TRUE(panel.testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_FALSE(panel.canBecomeKey() || panel.canBecomeMain());
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
     EXPECT_TRUE(panel.testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_EQ(panel.level(), IslandPanel::screenSaverLevel);
 

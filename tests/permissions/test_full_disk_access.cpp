@@ -4,9 +4,6 @@
 #include "support/fake_workspace.h"
 #include "support/fixtures.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 using platform::LogLevel;
@@ -20,11 +17,7 @@ protected:
     }
     ~FullDiskAccessTest() override { platform::MainBundle::setShared(previousBundle); }
 
-    void touch(const QString& path) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    void touch(const QString& path) { ASSERT_TRUE(testsupport::writeFile(path)); }
     void readableButUnopenable(const QString& path, const QString& error) {
         fileAccess.setReadable(path, true);
         fileAccess.setOpenError(path, error);

@@ -53,14 +53,10 @@ TEST(SystemLogBackend, MirrorsOneLinePerMessageWithItsLevelWord) {
 TEST(SystemLogBackend, DebugIsKeptOnlyWhenEnabled) {
     Mirror mirror;
     SystemLogBackend quiet({.debugEnabled = false, .toSyslog = false, .mirrorFd = mirror.fd()});
-    EXPECT_FALSE(quiet.isEnabled(LogLevel::Debug));
-    EXPECT_TRUE(quiet.isEnabled(LogLevel::Info));
-    EXPECT_TRUE(quiet.isEnabled(LogLevel::Error));
     quiet.write(LogLevel::Debug, "Releasing previous IslandQueue instance");
     EXPECT_EQ(mirror.take(), "");
 
     SystemLogBackend verbose({.debugEnabled = true, .toSyslog = false, .mirrorFd = mirror.fd()});
-    EXPECT_TRUE(verbose.isEnabled(LogLevel::Debug));
     verbose.write(LogLevel::Debug, "Releasing previous IslandQueue instance");
     EXPECT_EQ(mirror.take(), "debug Releasing previous IslandQueue instance\n");
 }

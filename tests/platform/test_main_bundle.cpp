@@ -1,6 +1,6 @@
 #include "platform/main_bundle.h"
+#include "support/fixtures.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -44,18 +44,15 @@ TEST(MainBundleTest, ReadsTheIdentifierOnlyFromTheTopDictionary) {
 TEST(MainBundleTest, BundleIsTheAppFolderAroundTheExecutable) {
     QTemporaryDir dir;
     const QString app = dir.path() + QStringLiteral("/Quillvex.app");
-    QDir().mkpath(app + QStringLiteral("/Contents/MacOS"));
-    QFile info(app + QStringLiteral("/Contents/Info.plist"));
-    ASSERT_TRUE(info.open(QIODevice::WriteOnly));
-    info.write(plist("<key>CFBundleIdentifier</key><string>com.varnock.Quillvex</string>"));
-    info.close();
+    const QString info = app + QStringLiteral("/Contents/Info.plist");
+    ASSERT_TRUE(testsupport::writeFile(info, plist("<key>CFBundleIdentifier</key><string>com.varnock.Quillvex</string>")));
 
     const MainBundle bundle = MainBundle::fromExecutable(app + QStringLiteral("/Contents/MacOS/Quillvex"));
     EXPECT_EQ(bundle.bundlePath(), app);
     EXPECT_EQ(bundle.bundleIdentifier(), QStringLiteral("com.varnock.Quillvex"));
 
     // Without the list the bundle has no identifier; outside a bundle the folder is the bundle.
-    QFile::remove(info.fileName());
+    QFile::remove(info);
     EXPECT_FALSE(MainBundle::fromExecutable(app + QStringLiteral("/Contents/MacOS/Quillvex")).bundleIdentifier());
     const MainBundle loose = MainBundle::fromExecutable(dir.path() + QStringLiteral("/bin/quillvex"));
     EXPECT_EQ(loose.bundlePath(), dir.path() + QStringLiteral("/bin"));

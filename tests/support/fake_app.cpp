@@ -10,7 +10,6 @@ FakeApplication::~FakeApplication() { platform::Application::setShared(previous_
 
 bool FakeApplication::setActivationPolicy(platform::ActivationPolicy policy) {
     policy_ = policy;
-    policyChanges_.push_back(policy);
     return true;
 }
 

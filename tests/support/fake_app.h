@@ -12,7 +12,7 @@
 
 namespace testsupport {
 
-// A scripted application: records policy changes, activations, icon changes and terminations
+// A scripted application: keeps its policy, counts activations, icon changes and terminations
 // (which run the delegate's will-terminate but quit nothing). Installs itself as the shared
 // application while alive.
 class FakeApplication final : public platform::Application {
@@ -33,14 +33,12 @@ public:
     void addImageResource(const QString& fileName) { resources_.push_back(fileName); }
 
     // Observations.
-    const std::vector<platform::ActivationPolicy>& policyChanges() const { return policyChanges_; }
     int activationCount() const { return activations_; }
     int terminateCount() const { return terminates_; }
     int iconChanges() const { return iconChanges_; }
 
 private:
     platform::ActivationPolicy policy_ = platform::ActivationPolicy::Accessory;
-    std::vector<platform::ActivationPolicy> policyChanges_;
     std::vector<QString> resources_;
     int activations_ = 0;
     int terminates_ = 0;

@@ -6,10 +6,9 @@
 #include "support/fake_file_access.h"
 #include "support/fake_user_directories.h"
 #include "support/fake_workspace.h"
+#include "support/fixtures.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace testsupport {
@@ -26,11 +25,7 @@ struct FakeAppPermissions {
     QString storePath() const {
         return home.path() + QStringLiteral("/Library/Group Containers/group.com.apple.usernoted/db2/db");
     }
-    bool grantFullDiskAccess() const {
-        QDir().mkpath(QFileInfo(storePath()).absolutePath());
-        QFile file(storePath());
-        return file.open(QIODevice::WriteOnly);
-    }
+    bool grantFullDiskAccess() const { return writeFile(storePath()); }
     void withdrawFullDiskAccess() const { QFile::remove(storePath()); }
 
     QTemporaryDir home;

@@ -11,11 +11,6 @@ void FakeScriptRunner::enqueue(platform::ScriptOutcome outcome) {
     queued_.push_back(std::move(outcome));
 }
 
-void FakeScriptRunner::setDefaultOutcome(platform::ScriptOutcome outcome) {
-    std::lock_guard lock(mutex_);
-    defaultOutcome_ = std::move(outcome);
-}
-
 QStringList FakeScriptRunner::scripts() const {
     std::lock_guard lock(mutex_);
     return scripts_;
@@ -24,7 +19,7 @@ QStringList FakeScriptRunner::scripts() const {
 platform::ScriptOutcome FakeScriptRunner::run(const QString& source) {
     std::lock_guard lock(mutex_);
     scripts_ << source;
-    if (queued_.empty()) return defaultOutcome_;
+    if (queued_.empty()) return platform::ScriptOutcome::success();
     platform::ScriptOutcome outcome = std::move(queued_.front());
     queued_.pop_front();
     return outcome;

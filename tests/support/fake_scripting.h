@@ -9,7 +9,7 @@
 
 namespace testsupport {
 
-// Records every script text exactly and answers with queued outcomes (then `defaultOutcome`).
+// Records every script text exactly and answers with queued outcomes, then success.
 // Installs itself as the shared runner while alive. Safe to call from any thread.
 class FakeScriptRunner final : public platform::ScriptRunner {
 public:
@@ -19,7 +19,6 @@ public:
     FakeScriptRunner& operator=(const FakeScriptRunner&) = delete;
 
     void enqueue(platform::ScriptOutcome outcome);
-    void setDefaultOutcome(platform::ScriptOutcome outcome);
     QStringList scripts() const;
 
     platform::ScriptOutcome run(const QString& source) override;
@@ -27,7 +26,6 @@ public:
 private:
     mutable std::mutex mutex_;
     std::deque<platform::ScriptOutcome> queued_;
-    platform::ScriptOutcome defaultOutcome_ = platform::ScriptOutcome::success();
     QStringList scripts_;
     platform::ScriptRunner* previous_;
 };

@@ -41,11 +41,10 @@ QIcon FakeWorkspace::iconForFile(const QString& path) const {
 
 bool FakeWorkspace::openUrl(const QUrl& url) {
     openedUrls.push_back(url);
-    return openUrlResult;
+    return true;
 }
 
 bool FakeWorkspace::launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) {
-    launchedBundleIdentifiers.push_back(bundleIdentifier);
     return launchableBundleIdentifiers.count(bundleIdentifier) > 0;
 }
 
@@ -56,7 +55,7 @@ bool FakeWorkspace::launchApplicationNamed(const QString& name) {
 
 bool FakeWorkspace::activateApplication(qint64 processIdentifier, bool ignoringOtherApps) {
     activations.emplace_back(processIdentifier, ignoringOtherApps);
-    return activationResult;
+    return true;
 }
 
 }  // namespace testsupport

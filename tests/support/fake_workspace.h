@@ -35,16 +35,13 @@ public:
     // Path -> icon; other paths get `defaultFileIcon`.
     std::map<QString, QIcon> fileIcons;
     QIcon defaultFileIcon;
-    // What launches and activations report.
+    // What launches report.
     std::set<QString> launchableBundleIdentifiers;
     std::set<QString> launchableNames;
-    bool activationResult = true;
-    bool openUrlResult = true;
 
     // Recorded calls, in order.
     mutable std::vector<QString> iconRequests;
     std::vector<QUrl> openedUrls;
-    std::vector<QString> launchedBundleIdentifiers;
     std::vector<QString> launchedNames;
     std::vector<std::pair<qint64, bool>> activations;
     mutable int runningApplicationsReads = 0;

@@ -5,6 +5,9 @@
 #include "support/log_capture.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -48,6 +51,13 @@ private:
     QByteArray oldXdg_;
     bool hadXdg_;
 };
+
+// Writes `bytes` to `path`, creating its folder first; false when the file cannot be written.
+inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 // The usual test base: virtual time, in-memory defaults and a log capture.
 class QuillvexTest : public ::testing::Test {
