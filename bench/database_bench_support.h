@@ -6,8 +6,8 @@
 #include "core/event_bus.h"
 #include "detection/notification_database_detector.h"
 #include "permissions/notification_database_locations.h"
-#include "platform/log_backend.h"
-#include "platform/user_directories.h"
+#include "platform/logging/log_backend.h"
+#include "platform/files/user_directories.h"
 #include "tools/notification_store.h"
 
 #include <QGuiApplication>

@@ -5,8 +5,8 @@
 
 #include "database_bench_support.h"
 
-#include "platform/dispatch.h"
-#include "platform/file_watcher.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/files/file_watcher.h"
 
 #include <QEventLoop>
 

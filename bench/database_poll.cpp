@@ -3,7 +3,7 @@
 
 #include "database_bench_support.h"
 
-#include "platform/virtual_scheduler.h"
+#include "support/virtual_scheduler.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "platform/defaults.h"
+#include "platform/storage/defaults.h"
 
 #include <benchmark/benchmark.h>
 

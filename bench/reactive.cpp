@@ -1,5 +1,5 @@
-#include "platform/reactive.h"
-#include "platform/virtual_scheduler.h"
+#include "platform/runtime/reactive.h"
+#include "support/virtual_scheduler.h"
 
 #include <benchmark/benchmark.h>
 

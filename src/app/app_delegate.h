@@ -10,11 +10,11 @@
 #include "permissions/full_disk_access_manager.h"
 #include "permissions/permission_manager.h"
 #include "permissions/permission_setup_model.h"
-#include "platform/app_application.h"
-#include "platform/app_window.h"
-#include "platform/defaults.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
+#include "platform/shell/application.h"
+#include "platform/shell/window.h"
+#include "platform/storage/defaults.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
 
 #include <QString>
 

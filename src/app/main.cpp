@@ -1,7 +1,7 @@
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
-#include "platform/app_desktop_application.h"
-#include "platform/app_reopen_channel.h"
+#include "platform/shell/desktop_application.h"
+#include "platform/shell/reopen_channel.h"
 
 #include <QApplication>
 

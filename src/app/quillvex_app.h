@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/app_delegate.h"
-#include "platform/app_application.h"
-#include "platform/app_status_item.h"
+#include "platform/shell/application.h"
+#include "platform/shell/status_item.h"
 
 #include <memory>
 #include <vector>

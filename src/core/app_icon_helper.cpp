@@ -1,8 +1,8 @@
 #include "core/app_icon_helper.h"
 
 #include "core/log.h"
-#include "platform/symbols.h"
-#include "platform/workspace.h"
+#include "platform/symbols/symbols.h"
+#include "platform/workspace/workspace.h"
 
 #include <QDir>
 #include <QFileInfo>

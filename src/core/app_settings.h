@@ -7,7 +7,7 @@
 
 #include "core/settings_enums.h"
 #include "core/system_event_records.h"
-#include "platform/defaults.h"
+#include "platform/storage/defaults.h"
 
 #include <QDateTime>
 #include <QString>

@@ -8,9 +8,9 @@
 #include "core/notch_records.h"
 #include "core/notification_records.h"
 #include "core/system_event_records.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
-#include "platform/running_application.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
+#include "platform/workspace/running_application.h"
 
 #include <QList>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #include "core/l10n.h"
 
-#include "platform/defaults.h"
+#include "platform/storage/defaults.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "core/log.h"
 
-#include "platform/log_backend.h"
+#include "platform/logging/log_backend.h"
 
 namespace {
 void write(platform::LogLevel level, const QString& message) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/screens.h"
+#include "platform/screens/screens.h"
 
 // The camera notch of one screen: its width and height in points, and whether there is one.
 struct NotchInfo {

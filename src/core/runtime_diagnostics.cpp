@@ -1,10 +1,10 @@
 #include "core/runtime_diagnostics.h"
 
 #include "core/log.h"
-#include "platform/codesign.h"
-#include "platform/main_bundle.h"
-#include "platform/scripting.h"
-#include "platform/workspace.h"
+#include "platform/shell/codesign.h"
+#include "platform/shell/main_bundle.h"
+#include "platform/scripting/scripting.h"
+#include "platform/workspace/workspace.h"
 
 #include <QCoreApplication>
 #include <QStringList>

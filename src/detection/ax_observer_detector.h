@@ -2,9 +2,9 @@
 
 #include "core/event_bus.h"
 #include "core/notification_records.h"
-#include "platform/accessibility.h"
-#include "platform/dispatch.h"
-#include "platform/workspace.h"
+#include "platform/accessibility/accessibility.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/workspace/workspace.h"
 
 #include <QString>
 #include <QStringList>

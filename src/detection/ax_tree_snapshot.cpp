@@ -5,8 +5,8 @@
 #include "core/wall_clock.h"
 #include "detection/ax_signature_hasher.h"
 #include "detection/ax_text_filters.h"
-#include "platform/dispatch.h"
-#include "platform/workspace.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/workspace/workspace.h"
 
 #include <QStringList>
 

@@ -2,11 +2,11 @@
 
 #include "core/event_bus.h"
 #include "detection/query_candidate.h"
-#include "platform/dispatch.h"
-#include "platform/file_access_probe.h"
-#include "platform/file_watcher.h"
-#include "platform/user_directories.h"
-#include "platform/workspace.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/files/file_access_probe.h"
+#include "platform/files/file_watcher.h"
+#include "platform/files/user_directories.h"
+#include "platform/workspace/workspace.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,7 @@
 #include "detection/ax_observer_detector.h"
 #include "detection/notification_database_detector.h"
 #include "detection/polling_detector.h"
-#include "platform/defaults.h"
+#include "platform/storage/defaults.h"
 
 #include <functional>
 #include <memory>

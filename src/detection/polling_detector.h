@@ -3,7 +3,7 @@
 #include "core/event_bus.h"
 #include "core/notification_records.h"
 #include "detection/ax_tree_snapshot.h"
-#include "platform/dispatch.h"
+#include "platform/runtime/dispatch.h"
 
 #include <QByteArray>
 #include <QString>

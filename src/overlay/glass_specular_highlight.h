@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dispatch.h"
+#include "platform/runtime/dispatch.h"
 
 #include <QColor>
 #include <QPointF>

@@ -9,9 +9,9 @@
 // animated with the animation kit; the widget's geometry and opacity follow them. Reads of
 // frame() and alphaValue() give the value on show, also in the middle of an animation.
 
-#include "platform/animation.h"
-#include "platform/reactive.h"
-#include "platform/screens.h"
+#include "platform/animation/animation.h"
+#include "platform/runtime/reactive.h"
+#include "platform/screens/screens.h"
 
 #include <QPointer>
 #include <QRectF>

@@ -1,6 +1,6 @@
 #include "overlay/island_placement.h"
 
-#include "platform/screen_geometry.h"
+#include "platform/screens/screen_geometry.h"
 
 #include <algorithm>
 #include <cmath>

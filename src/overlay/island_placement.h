@@ -7,7 +7,7 @@
 
 #include "core/notch_records.h"
 #include "core/settings_enums.h"
-#include "platform/screens.h"
+#include "platform/screens/screens.h"
 
 #include <QPointF>
 #include <QRectF>

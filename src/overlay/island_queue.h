@@ -6,9 +6,9 @@
 // the overlay view and the notch follow the state it publishes.
 
 #include "core/event_bus.h"
-#include "platform/defaults.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
+#include "platform/storage/defaults.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -7,11 +7,11 @@
 #include "overlay/island_layout.h"
 #include "overlay/island_metrics.h"
 #include "overlay/marquee_text.h"
-#include "platform/animation.h"
-#include "platform/defaults.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
-#include "platform/workspace.h"
+#include "platform/animation/animation.h"
+#include "platform/storage/defaults.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
+#include "platform/workspace/workspace.h"
 
 #include <QColor>
 #include <QImage>

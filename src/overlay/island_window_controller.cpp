@@ -3,8 +3,8 @@
 #include "core/app_settings.h"
 #include "overlay/island_metrics.h"
 #include "overlay/island_view.h"
-#include "platform/animation.h"
-#include "platform/screen_geometry.h"
+#include "platform/animation/animation.h"
+#include "platform/screens/screen_geometry.h"
 
 #include <QPointer>
 

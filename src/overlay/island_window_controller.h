@@ -9,10 +9,10 @@
 #include "core/event_bus.h"
 #include "overlay/island_panel.h"
 #include "overlay/island_placement.h"
-#include "platform/defaults.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
-#include "platform/screens.h"
+#include "platform/storage/defaults.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
+#include "platform/screens/screens.h"
 
 #include <QPointer>
 #include <QSizeF>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/animation.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
+#include "platform/animation/animation.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
 
 #include <QColor>
 #include <QFont>

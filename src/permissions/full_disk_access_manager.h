@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/file_access_probe.h"
-#include "platform/main_bundle.h"
-#include "platform/user_directories.h"
-#include "platform/workspace.h"
+#include "platform/files/file_access_probe.h"
+#include "platform/shell/main_bundle.h"
+#include "platform/files/user_directories.h"
+#include "platform/workspace/workspace.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/user_directories.h"
+#include "platform/files/user_directories.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/accessibility.h"
-#include "platform/dispatch.h"
-#include "platform/workspace.h"
+#include "platform/accessibility/accessibility.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/workspace/workspace.h"
 
 #include <QString>
 

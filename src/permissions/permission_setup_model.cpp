@@ -1,7 +1,7 @@
 #include "permissions/permission_setup_model.h"
 
-#include "platform/app_application.h"
-#include "platform/main_bundle.h"
+#include "platform/shell/application.h"
+#include "platform/shell/main_bundle.h"
 
 #include <QClipboard>
 #include <QFileInfo>

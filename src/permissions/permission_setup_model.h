@@ -2,8 +2,8 @@
 
 #include "permissions/full_disk_access_manager.h"
 #include "permissions/permission_manager.h"
-#include "platform/dispatch.h"
-#include "platform/reactive.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
 
 #include <QString>
 #include <QStringList>

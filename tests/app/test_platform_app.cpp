@@ -2,10 +2,10 @@
 // queued alerts and bundle resources. (Closing versus hiding a window is covered through the
 // delegate's settings window.)
 
-#include "platform/app_alert_presenter.h"
-#include "platform/app_desktop_application.h"
-#include "platform/app_reopen_channel.h"
-#include "platform/main_bundle.h"
+#include "platform/shell/alert_presenter.h"
+#include "platform/shell/desktop_application.h"
+#include "platform/shell/reopen_channel.h"
+#include "platform/shell/main_bundle.h"
 #include "support/fake_app.h"
 #include "support/fixtures.h"
 

@@ -1,7 +1,7 @@
 // The inotify watcher and the detector on real files, driven by Qt's event loop without waiting:
 // a write queues its event in the kernel at once, so one pass of processEvents() delivers it.
 
-#include "platform/file_watcher.h"
+#include "platform/files/file_watcher.h"
 #include "test_database_fixture.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/event_bus.h"
-#include "platform/virtual_scheduler.h"
+#include "support/virtual_scheduler.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "overlay/island_view.h"
 #include "overlay/island_window_controller.h"
 #include "overlay_state_log.h"
-#include "platform/animation.h"
+#include "platform/animation/animation.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 

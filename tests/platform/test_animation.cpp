@@ -1,5 +1,5 @@
-#include "platform/animation.h"
-#include "platform/virtual_scheduler.h"
+#include "platform/animation/animation.h"
+#include "support/virtual_scheduler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/defaults.h"
-#include "platform/json_defaults_storage.h"
+#include "platform/storage/defaults.h"
+#include "platform/storage/json_defaults_storage.h"
 #include "support/fixtures.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/virtual_scheduler.h"
+#include "support/virtual_scheduler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/system_log_backend.h"
+#include "platform/logging/system_log_backend.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "platform/main_bundle.h"
+#include "platform/shell/main_bundle.h"
 #include "support/fixtures.h"
 
 #include <QFile>

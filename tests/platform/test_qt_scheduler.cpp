@@ -1,4 +1,4 @@
-#include "platform/qt_scheduler.h"
+#include "platform/runtime/qt_scheduler.h"
 
 #include <gtest/gtest.h>
 

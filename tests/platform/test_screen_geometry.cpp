@@ -1,4 +1,4 @@
-#include "platform/screen_geometry.h"
+#include "platform/screens/screen_geometry.h"
 
 #include <gtest/gtest.h>
 

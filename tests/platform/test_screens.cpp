@@ -1,5 +1,5 @@
-#include "platform/qt_screens.h"
-#include "platform/screen_geometry.h"
+#include "platform/screens/qt_screens.h"
+#include "platform/screens/screen_geometry.h"
 #include "support/fake_screens.h"
 
 #include <QGuiApplication>

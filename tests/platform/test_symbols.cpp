@@ -1,4 +1,4 @@
-#include "platform/symbols.h"
+#include "platform/symbols/symbols.h"
 #include "support/log_capture.h"
 
 #include <QPainter>

@@ -1,5 +1,5 @@
-#include "platform/linux_workspace.h"
-#include "platform/scripting.h"
+#include "platform/workspace/linux_workspace.h"
+#include "platform/scripting/scripting.h"
 #include "support/fake_workspace.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "support/fake_accessibility.h"
 
-#include "platform/dispatch.h"
+#include "platform/runtime/dispatch.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/accessibility.h"
+#include "platform/accessibility/accessibility.h"
 
 #include <QString>
 

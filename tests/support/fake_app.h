@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/app_alert_presenter.h"
-#include "platform/app_application.h"
+#include "platform/shell/alert_presenter.h"
+#include "platform/shell/application.h"
 
 #include <QIcon>
 #include <QString>

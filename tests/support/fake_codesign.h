@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/codesign.h"
-#include "platform/main_bundle.h"
+#include "platform/shell/codesign.h"
+#include "platform/shell/main_bundle.h"
 
 namespace testsupport {
 

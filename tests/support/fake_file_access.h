@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/file_access_probe.h"
+#include "platform/files/file_access_probe.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/file_watcher.h"
+#include "platform/files/file_watcher.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/screens.h"
+#include "platform/screens/screens.h"
 
 namespace testsupport {
 

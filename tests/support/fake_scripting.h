@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/scripting.h"
+#include "platform/scripting/scripting.h"
 
 #include <QStringList>
 

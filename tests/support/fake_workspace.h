@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/workspace.h"
+#include "platform/workspace/workspace.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/defaults.h"
-#include "platform/virtual_scheduler.h"
+#include "platform/storage/defaults.h"
+#include "support/virtual_scheduler.h"
 #include "support/log_capture.h"
 
 #include <QByteArray>

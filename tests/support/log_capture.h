@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/log_backend.h"
+#include "platform/logging/log_backend.h"
 
 #include <QString>
 #include <QStringList>

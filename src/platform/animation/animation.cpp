@@ -1,0 +1,420 @@
+#include "platform/animation/animation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace platform {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Scheduler times are whole microseconds; a motion counts as over within half of one.
+constexpr double kTimeEpsilon = 5e-7;
+constexpr double kTickInterval = 1.0 / 60.0;
+constexpr double kBlendStep = 1e-3;
+
+struct Transaction {
+    std::optional<Animation> animation;  // none: values jump
+    Scheduler* scheduler = nullptr;
+    double latestEnd = -kInfinity;
+    int valueCount = 0;
+};
+
+Transaction* currentTransaction = nullptr;
+std::vector<AnimationRecorder*> recorders;
+
+class TransactionScope {
+public:
+    explicit TransactionScope(Transaction* transaction) : previous_(currentTransaction) {
+        currentTransaction = transaction;
+    }
+    ~TransactionScope() { currentTransaction = previous_; }
+    TransactionScope(const TransactionScope&) = delete;
+    TransactionScope& operator=(const TransactionScope&) = delete;
+
+private:
+    Transaction* previous_;
+};
+
+}  // namespace
+
+struct AnimationRecorderAccess {
+    static void add(const AnimationRecorder::Entry& entry) {
+        for (auto* recorder : recorders) recorder->entries_.push_back(entry);
+    }
+};
+
+// ---- Animation ---------------------------------------------------------------------------
+
+Animation Animation::timingCurve(const TimingCurve& curve, double duration) {
+    Animation a;
+    a.curve_ = curve;
+    a.duration_ = std::max(0.0, duration);
+    return a;
+}
+
+Animation Animation::timingCurve(double x1, double y1, double x2, double y2, double duration) {
+    return timingCurve(TimingCurve{x1, y1, x2, y2}, duration);
+}
+
+Animation Animation::spring(double response, double dampingFraction, double blendDuration) {
+    return spring(Spring{response, dampingFraction, blendDuration});
+}
+
+Animation Animation::spring(const Spring& spring) {
+    Animation a;
+    a.spring_ = spring;
+    return a;
+}
+
+Animation Animation::delay(double seconds) const {
+    Animation a = *this;
+    a.delay_ = std::max(0.0, seconds);
+    return a;
+}
+
+Animation Animation::repeatCount(int count, bool autoreverses) const {
+    Animation a = *this;
+    a.repeatCount_ = count == kForever ? kForever : std::max(1, count);
+    a.autoreverses_ = autoreverses;
+    return a;
+}
+
+std::optional<double> Animation::totalTime() const {
+    if (isSpring()) return std::nullopt;
+    if (repeatCount_ == kForever) return duration_ > 0.0 ? kInfinity : delay_;
+    return delay_ + duration_ * repeatCount_;
+}
+
+// ---- Transactions ------------------------------------------------------------------------
+
+void withAnimation(const Animation& animation, const std::function<void()>& changes,
+                   std::function<void()> completion, Scheduler& scheduler) {
+    Transaction transaction;
+    transaction.animation = animation;
+    transaction.scheduler = &scheduler;
+    const double start = scheduler.monotonicSeconds();
+    {
+        TransactionScope scope(&transaction);
+        if (changes) changes();
+    }
+    AnimationRecorderAccess::add({animation, start, transaction.valueCount});
+    if (!completion) return;
+
+    double end;
+    if (auto total = animation.totalTime()) {
+        end = start + *total;
+    } else {
+        end = std::max(start, transaction.latestEnd);
+    }
+    if (!std::isfinite(end)) return;  // runs forever
+    scheduler.after(end - scheduler.monotonicSeconds(), std::move(completion));
+}
+
+void withoutAnimation(const std::function<void()>& changes) {
+    Transaction transaction;
+    TransactionScope scope(&transaction);
+    if (changes) changes();
+}
+
+AnimationRecorder::AnimationRecorder() { recorders.push_back(this); }
+
+AnimationRecorder::~AnimationRecorder() { std::erase(recorders, this); }
+
+// ---- Colours -----------------------------------------------------------------------------
+
+AnimationVector Animatable<QColor>::toVector(const QColor& c) {
+    const QColor rgb = c.toRgb();
+    return {rgb.redF(), rgb.greenF(), rgb.blueF(), rgb.alphaF()};
+}
+
+QColor Animatable<QColor>::fromVector(const AnimationVector& v) {
+    // Springs overshoot; a colour cannot.
+    auto unit = [](double x) { return static_cast<float>(std::clamp(x, 0.0, 1.0)); };
+    return QColor::fromRgbF(unit(v[0]), unit(v[1]), unit(v[2]), unit(v[3]));
+}
+
+// ---- Motions -----------------------------------------------------------------------------
+
+namespace {
+
+// One started animation of one channel.
+struct Motion {
+    explicit Motion(const Animation& a) : animation(a) {}
+
+    Animation animation;
+    int dims = 1;
+    double start = 0.0;  // when it was started
+    double begin = 0.0;  // start + delay
+    double end = 0.0;    // when it reaches `to` for good (infinity: never)
+    AnimationVector from{};
+    AnimationVector to{};
+    // What plays while the delay runs; without it, `from` holds.
+    std::shared_ptr<const Motion> previous;
+
+    // Springs: the velocity at `begin`, the response blend and the state after the blend.
+    AnimationVector startVelocity{};
+    double blendEnd = 0.0;
+    double blendFromResponse = 0.0;
+    AnimationVector restX{};
+    AnimationVector restV{};
+
+    AnimationVector valueAt(double t) const;
+    AnimationVector velocityAt(double t) const;
+
+    // Displacement and velocity `tau` seconds into the blend (response moving linearly from the
+    // previous spring's to this one's), integrated with fourth-order Runge-Kutta.
+    void integrateBlend(double tau, AnimationVector& x, AnimationVector& v) const;
+};
+
+void Motion::integrateBlend(double tau, AnimationVector& x, AnimationVector& v) const {
+    const Spring& spring = *animation.springParameters();
+    const double blend = blendEnd - begin;
+    for (int i = 0; i < dims; ++i) {
+        x[i] = from[i] - to[i];
+        v[i] = startVelocity[i];
+    }
+    if (!(tau > 0.0)) return;
+    auto accel = [&](double s, double xi, double vi) {
+        const double fraction = blend > 0.0 ? std::clamp(s / blend, 0.0, 1.0) : 1.0;
+        const double response = blendFromResponse + (spring.response - blendFromResponse) * fraction;
+        const Spring now{response, spring.dampingFraction, 0.0};
+        return -now.stiffness() * xi - now.damping() * vi;
+    };
+    const int steps = std::max(1, static_cast<int>(std::ceil(tau / kBlendStep)));
+    const double h = tau / steps;
+    for (int i = 0; i < dims; ++i) {
+        double xi = x[i];
+        double vi = v[i];
+        for (int n = 0; n < steps; ++n) {
+            const double s = n * h;
+            const double k1x = vi, k1v = accel(s, xi, vi);
+            const double k2x = vi + h / 2 * k1v, k2v = accel(s + h / 2, xi + h / 2 * k1x, vi + h / 2 * k1v);
+            const double k3x = vi + h / 2 * k2v, k3v = accel(s + h / 2, xi + h / 2 * k2x, vi + h / 2 * k2v);
+            const double k4x = vi + h * k3v, k4v = accel(s + h, xi + h * k3x, vi + h * k3v);
+            xi += h / 6 * (k1x + 2 * k2x + 2 * k3x + k4x);
+            vi += h / 6 * (k1v + 2 * k2v + 2 * k3v + k4v);
+        }
+        x[i] = xi;
+        v[i] = vi;
+    }
+}
+
+AnimationVector Motion::valueAt(double t) const {
+    if (t >= end - kTimeEpsilon) return to;
+    if (t < begin) return previous ? previous->valueAt(t) : from;
+    AnimationVector out = to;
+    if (const auto& curve = animation.curve()) {
+        const double duration = animation.duration();
+        const double passes = (t - begin) / duration;
+        const double pass = std::floor(passes);
+        double fraction = passes - pass;
+        if (animation.autoreverses() && static_cast<int64_t>(pass) % 2 == 1) fraction = 1.0 - fraction;
+        const double p = curve->valueAt(fraction);
+        for (int i = 0; i < dims; ++i) out[i] = from[i] + (to[i] - from[i]) * p;
+        return out;
+    }
+    const Spring& spring = *animation.springParameters();
+    if (t < blendEnd) {
+        AnimationVector x{}, v{};
+        integrateBlend(t - begin, x, v);
+        for (int i = 0; i < dims; ++i) out[i] = to[i] + x[i];
+        return out;
+    }
+    for (int i = 0; i < dims; ++i) out[i] = to[i] + SpringMotion(spring, restX[i], restV[i]).position(t - blendEnd);
+    return out;
+}
+
+AnimationVector Motion::velocityAt(double t) const {
+    AnimationVector out{};
+    if (t >= end - kTimeEpsilon) return out;
+    if (t < begin) return previous ? previous->velocityAt(t) : out;
+    if (const auto& curve = animation.curve()) {
+        const double duration = animation.duration();
+        const double passes = (t - begin) / duration;
+        const double pass = std::floor(passes);
+        double fraction = passes - pass;
+        double direction = 1.0;
+        if (animation.autoreverses() && static_cast<int64_t>(pass) % 2 == 1) {
+            fraction = 1.0 - fraction;
+            direction = -1.0;
+        }
+        const double slope = curve->slopeAt(fraction) * direction / duration;
+        for (int i = 0; i < dims; ++i) out[i] = (to[i] - from[i]) * slope;
+        return out;
+    }
+    const Spring& spring = *animation.springParameters();
+    if (t < blendEnd) {
+        AnimationVector x{};
+        integrateBlend(t - begin, x, out);
+        return out;
+    }
+    for (int i = 0; i < dims; ++i) out[i] = SpringMotion(spring, restX[i], restV[i]).velocity(t - blendEnd);
+    return out;
+}
+
+}  // namespace
+
+// ---- Channel -----------------------------------------------------------------------------
+
+struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::Impl> {
+    struct Listener {
+        std::function<void()> fn;
+        bool active = true;
+    };
+
+    int dims = 1;
+    double threshold = 1e-3;
+    Scheduler* scheduler = nullptr;
+    AnimationVector target{};
+    std::shared_ptr<const Motion> motion;
+    std::optional<Record> last;
+    std::vector<std::shared_ptr<Listener>> listeners;
+    RepeatingTimer ticker;
+    WorkItem endNotice;
+
+    double now() const { return scheduler->monotonicSeconds(); }
+    bool moving(double t) const { return motion && t < motion->end - kTimeEpsilon; }
+
+    AnimationVector valueAt(double t) const { return motion ? motion->valueAt(t) : target; }
+    AnimationVector velocityAt(double t) const { return motion ? motion->velocityAt(t) : AnimationVector{}; }
+
+    void notify() {
+        auto snapshot = listeners;
+        for (auto& listener : snapshot) {
+            if (!listener->active) continue;
+            auto fn = listener->fn;
+            fn();
+        }
+    }
+
+    void finishIfOver() {
+        if (motion && !moving(now())) {
+            motion.reset();
+            ticker.invalidate();
+        }
+    }
+
+    void startTicking() {
+        if (listeners.empty() || !moving(now()) || ticker.isValid()) return;
+        std::weak_ptr<Impl> weak = weak_from_this();
+        ticker = scheduler->every(kTickInterval, [weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->finishIfOver();
+            self->notify();
+        });
+    }
+
+    void jump(const AnimationVector& value) {
+        target = value;
+        motion.reset();
+        endNotice.cancel();
+        ticker.invalidate();
+        notify();
+    }
+
+    void animate(const AnimationVector& value, const Animation& animation, Transaction& transaction) {
+        const double t = now();
+        auto next = std::make_shared<Motion>(animation);
+        next->dims = dims;
+        next->start = t;
+        next->begin = t + animation.delay();
+        next->to = value;
+        if (next->begin > t && moving(t)) next->previous = motion;
+        next->from = valueAt(next->begin);
+
+        if (animation.curve()) {
+            const auto total = animation.totalTime();
+            next->end = t + *total;
+        } else {
+            const Spring& spring = *animation.springParameters();
+            next->startVelocity = velocityAt(next->begin);
+            next->blendEnd = next->begin;
+            const Motion* before = motion.get();
+            if (spring.blendDuration > 0.0 && before && before->animation.isSpring() && moving(next->begin)) {
+                next->blendFromResponse = before->animation.springParameters()->response;
+                next->blendEnd = next->begin + spring.blendDuration;
+            }
+            next->integrateBlend(next->blendEnd - next->begin, next->restX, next->restV);
+            const double settle = springSettleTime(spring, next->restX.data(), next->restV.data(), dims, threshold);
+            next->end = next->blendEnd + settle;
+        }
+
+        target = value;
+        motion = next;
+        last = Record{animation, next->from, value, t};
+        transaction.valueCount += 1;
+        transaction.latestEnd = std::max(transaction.latestEnd, next->end);
+
+        endNotice.cancel();
+        if (std::isfinite(next->end)) {
+            std::weak_ptr<Impl> weak = weak_from_this();
+            endNotice = scheduler->after(next->end - t, [weak] {
+                auto self = weak.lock();
+                if (!self) return;
+                self->finishIfOver();
+                self->notify();
+            });
+        }
+        startTicking();
+        notify();
+    }
+};
+
+AnimationChannel::AnimationChannel(int dimensions, double settleThreshold, const AnimationVector& initial,
+                                   Scheduler& scheduler)
+    : impl_(std::make_shared<Impl>()) {
+    impl_->dims = std::clamp(dimensions, 1, 4);
+    impl_->threshold = settleThreshold;
+    impl_->scheduler = &scheduler;
+    impl_->target = initial;
+}
+
+AnimationChannel::~AnimationChannel() {
+    impl_->endNotice.cancel();
+    impl_->ticker.invalidate();
+}
+
+AnimationVector AnimationChannel::value() const { return impl_->valueAt(impl_->now()); }
+
+AnimationVector AnimationChannel::velocity() const { return impl_->velocityAt(impl_->now()); }
+
+const AnimationVector& AnimationChannel::target() const { return impl_->target; }
+
+bool AnimationChannel::isAnimating() const { return impl_->moving(impl_->now()); }
+
+void AnimationChannel::set(const AnimationVector& value) {
+    if (value == impl_->target) return;
+    Transaction* transaction = currentTransaction;
+    if (transaction && transaction->animation) {
+        impl_->animate(value, *transaction->animation, *transaction);
+    } else {
+        impl_->jump(value);
+    }
+}
+
+const std::optional<AnimationChannel::Record>& AnimationChannel::lastAnimation() const { return impl_->last; }
+
+AnyCancellable AnimationChannel::onChange(std::function<void()> listener) const {
+    auto entry = std::make_shared<Impl::Listener>(Impl::Listener{std::move(listener), true});
+    impl_->listeners.push_back(entry);
+    impl_->startTicking();
+    std::weak_ptr<Impl> weak = impl_;
+    std::weak_ptr<Impl::Listener> weakEntry = entry;
+    return AnyCancellable([weak, weakEntry] {
+        auto e = weakEntry.lock();
+        if (!e) return;
+        e->active = false;
+        if (auto self = weak.lock()) {
+            std::erase(self->listeners, e);
+            if (self->listeners.empty()) self->ticker.invalidate();
+        }
+    });
+}
+
+Scheduler& AnimationChannel::scheduler() const { return *impl_->scheduler; }
+
+}  // namespace platform

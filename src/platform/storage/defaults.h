@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/runtime/reactive.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <variant>
+
+namespace platform {
+
+using DefaultsValue = std::variant<bool, int64_t, double, QString, QDateTime, QByteArray, QStringList>;
+
+// Where a domain's values live between runs.
+class DefaultsStorage {
+public:
+    virtual ~DefaultsStorage() = default;
+    virtual std::map<QString, DefaultsValue> load() = 0;
+    virtual void save(const std::map<QString, DefaultsValue>& values) = 0;
+};
+
+// A key-value store of typed settings, read with the platform's coercions. Every write (set or
+// remove) sends exactly one synchronous `didChange` with the key, after the value is stored.
+//
+// Reads return nullopt when the key is absent. A present value reads as:
+//   bool     a bool; a number is true when non-zero; a text is true when it is "true" or "yes"
+//            in any letter case or a non-zero numeric text; anything else present is false.
+//   integer  an integer; a bool as 0/1; a double truncated toward zero (nullopt when out of
+//            range or not finite); a numeric text the same way.
+//   double   a number (a bool as 0/1) or a numeric text.
+//   text     a text, or a number printed (integers without a decimal point, doubles in their
+//            shortest form, a bool as "1"/"0").
+//   date, bytes, list of texts: only a value of that very kind.
+// Otherwise the typed read gives nullopt. Values may be read from any thread; write on the main
+// thread, since `didChange` reaches its subscribers synchronously on the writer's thread.
+class Defaults {
+public:
+    // In memory, nothing persisted.
+    Defaults();
+    explicit Defaults(std::unique_ptr<DefaultsStorage> storage);
+    ~Defaults();
+
+    // The application's own domain, persisted under the user's configuration folder.
+    static Defaults& standard();
+    // Another named domain (a separate file beside the standard one).
+    static Defaults& domain(const QString& name);
+    // Tests swap the standard domain for an in-memory one; nullptr restores it. Returns the previous.
+    static Defaults* setStandard(Defaults* defaults);
+    // The standard domain's name.
+    static QString standardDomainName();
+    // The file a domain is kept in, resolved from the environment now:
+    // $XDG_CONFIG_HOME/Quillvex/<name>.json, or ~/.config/Quillvex/<name>.json.
+    static QString domainFilePath(const QString& name);
+
+    bool contains(const QString& key) const;
+    std::optional<DefaultsValue> value(const QString& key) const;
+
+    std::optional<bool> boolValue(const QString& key) const;
+    std::optional<int64_t> integerValue(const QString& key) const;
+    std::optional<double> doubleValue(const QString& key) const;
+    std::optional<QString> stringValue(const QString& key) const;
+    std::optional<QDateTime> dateValue(const QString& key) const;
+    std::optional<QByteArray> dataValue(const QString& key) const;
+    std::optional<QStringList> stringListValue(const QString& key) const;
+
+    void set(const QString& key, DefaultsValue value);
+    void remove(const QString& key);
+
+    const PassthroughSubject<QString>& didChange() const { return didChange_; }
+
+private:
+    mutable std::mutex mutex_;  // guards values_ and the storage
+    std::unique_ptr<DefaultsStorage> storage_;
+    std::map<QString, DefaultsValue> values_;
+    PassthroughSubject<QString> didChange_;
+};
+
+}  // namespace platform

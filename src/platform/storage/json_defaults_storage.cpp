@@ -1,0 +1,204 @@
+#include "platform/storage/json_defaults_storage.h"
+
+#include "platform/runtime/dispatch.h"
+#include "platform/logging/log_backend.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace platform {
+
+namespace {
+
+using Json = nlohmann::json;
+
+const char* const kDateTag = "$date";
+const char* const kDataTag = "$data";
+const char* const kDoubleTag = "$double";
+
+void logError(const QString& message) {
+    auto& backend = LogBackend::shared();
+    if (backend.isEnabled(LogLevel::Error)) backend.write(LogLevel::Error, message);
+}
+
+std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
+QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+Json encodeDouble(double d) {
+    if (std::isfinite(d)) return Json(d);
+    // JSON has no NaN or infinity; nlohmann would write null and the value would be lost.
+    return Json{{kDoubleTag, std::isnan(d) ? "nan" : (d > 0 ? "inf" : "-inf")}};
+}
+
+Json encode(const DefaultsValue& value) {
+    struct Visitor {
+        Json operator()(bool b) const { return Json(b); }
+        Json operator()(int64_t i) const { return Json(i); }
+        Json operator()(double d) const { return encodeDouble(d); }
+        Json operator()(const QString& s) const { return Json(utf8(s)); }
+        Json operator()(const QDateTime& t) const {
+            return Json{{kDateTag, t.isValid() ? utf8(t.toUTC().toString(Qt::ISODateWithMs)) : std::string()}};
+        }
+        Json operator()(const QByteArray& b) const { return Json{{kDataTag, b.toBase64().toStdString()}}; }
+        Json operator()(const QStringList& list) const {
+            Json array = Json::array();
+            for (const auto& s : list) array.push_back(utf8(s));
+            return array;
+        }
+    };
+    return std::visit(Visitor{}, value);
+}
+
+// The value an entry holds, or the reason it cannot be read.
+std::variant<DefaultsValue, QString> decode(const Json& json) {
+    switch (json.type()) {
+    case Json::value_t::boolean:
+        return DefaultsValue(json.get<bool>());
+    case Json::value_t::number_integer:
+        return DefaultsValue(json.get<int64_t>());
+    case Json::value_t::number_unsigned: {
+        auto u = json.get<uint64_t>();
+        if (u > uint64_t(std::numeric_limits<int64_t>::max())) return QStringLiteral("integer out of range");
+        return DefaultsValue(int64_t(u));
+    }
+    case Json::value_t::number_float:
+        return DefaultsValue(json.get<double>());
+    case Json::value_t::string:
+        return DefaultsValue(fromUtf8(json.get_ref<const std::string&>()));
+    case Json::value_t::array: {
+        QStringList list;
+        for (const auto& item : json) {
+            if (!item.is_string()) return QStringLiteral("list holds a non-text item");
+            list << fromUtf8(item.get_ref<const std::string&>());
+        }
+        return DefaultsValue(list);
+    }
+    case Json::value_t::object: {
+        if (json.size() != 1 || !json.begin()->is_string()) break;
+        const std::string& tag = json.begin().key();
+        const std::string& text = json.begin()->get_ref<const std::string&>();
+        if (tag == kDateTag) {
+            if (text.empty()) return DefaultsValue(QDateTime());
+            QDateTime t = QDateTime::fromString(fromUtf8(text), Qt::ISODateWithMs);
+            if (!t.isValid()) return QStringLiteral("invalid date");
+            return DefaultsValue(t);
+        }
+        if (tag == kDataTag) {
+            auto result = QByteArray::fromBase64Encoding(QByteArray::fromStdString(text),
+                                                         QByteArray::AbortOnBase64DecodingErrors);
+            if (!result) return QStringLiteral("invalid base64");
+            return DefaultsValue(*result);
+        }
+        if (tag == kDoubleTag) {
+            if (text == "nan") return DefaultsValue(std::numeric_limits<double>::quiet_NaN());
+            if (text == "inf") return DefaultsValue(std::numeric_limits<double>::infinity());
+            if (text == "-inf") return DefaultsValue(-std::numeric_limits<double>::infinity());
+            return QStringLiteral("invalid double");
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QStringLiteral("unsupported value");
+}
+
+QString corruptTimestamp() {
+    auto now = Scheduler::shared().wallNow();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+}  // namespace
+
+JsonDefaultsStorage::JsonDefaultsStorage(QString filePath) : filePath_(std::move(filePath)) {}
+
+std::map<QString, DefaultsValue> JsonDefaultsStorage::load() {
+    std::map<QString, DefaultsValue> values;
+    QFile file(filePath_);
+    if (!file.exists()) return values;
+    if (!file.open(QIODevice::ReadOnly)) {
+        setAside(file.errorString());
+        return values;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        QString reason = file.errorString();
+        file.close();
+        setAside(reason);
+        return values;
+    }
+    file.close();
+
+    Json root;
+    try {
+        root = Json::parse(bytes.constBegin(), bytes.constEnd());
+    } catch (const Json::exception& e) {
+        setAside(QString::fromUtf8(e.what()));
+        return values;
+    }
+    if (!root.is_object()) {
+        setAside(QStringLiteral("the top level is not an object"));
+        return values;
+    }
+
+    for (const auto& [key, json] : root.items()) {
+        QString name = fromUtf8(key);
+        auto decoded = decode(json);
+        if (auto* reason = std::get_if<QString>(&decoded)) {
+            logError(QStringLiteral("Defaults: Skipped \"%1\" in %2: %3").arg(name, filePath_, *reason));
+            continue;
+        }
+        values.emplace(name, std::get<DefaultsValue>(std::move(decoded)));
+    }
+    return values;
+}
+
+void JsonDefaultsStorage::setAside(const QString& reason) {
+    const QString stem = filePath_ + QStringLiteral(".corrupt-") + corruptTimestamp();
+    QString target = stem;
+    for (int n = 1; QFileInfo::exists(target); ++n) target = stem + QLatin1Char('-') + QString::number(n);
+
+    if (QFile::rename(filePath_, target)) {
+        logError(QStringLiteral("Defaults: Could not read %1 (%2); moved it aside as %3 and using the defaults")
+                     .arg(filePath_, reason, QFileInfo(target).fileName()));
+        return;
+    }
+    // Keep the user's file intact rather than replace it with our defaults.
+    writable_ = false;
+    logError(QStringLiteral("Defaults: Could not read %1 (%2) nor move it aside; using the defaults and "
+                            "not saving changes to it")
+                 .arg(filePath_, reason));
+}
+
+void JsonDefaultsStorage::save(const std::map<QString, DefaultsValue>& values) {
+    if (!writable_) return;
+    Json root = Json::object();
+    for (const auto& [key, value] : values) root[utf8(key)] = encode(value);
+    const std::string text = root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+
+    const QFileInfo info(filePath_);
+    if (!QDir().mkpath(info.absolutePath())) {
+        logError(QStringLiteral("Defaults: Could not save %1: cannot create its folder").arg(filePath_));
+        return;
+    }
+    QSaveFile file(filePath_);
+    if (!file.open(QIODevice::WriteOnly)) {
+        logError(QStringLiteral("Defaults: Could not save %1: %2").arg(filePath_, file.errorString()));
+        return;
+    }
+    file.write(text.data(), qint64(text.size()));
+    if (!file.commit())
+        logError(QStringLiteral("Defaults: Could not save %1: %2").arg(filePath_, file.errorString()));
+}
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/runtime/dispatch.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+// Virtual time for tests: nothing runs until advance() or drain() says so. As on the real
+// scheduler, post() may come from any thread; the steps run on the thread that advances.
+class VirtualScheduler final : public Scheduler {
+public:
+    explicit VirtualScheduler(Clock::time_point wallStart = Clock::time_point(std::chrono::seconds(1'800'000'000)));
+
+    Clock::time_point wallNow() const override;
+    int64_t monotonicMicros() const override { return nowMicros_; }
+    WorkItem post(std::function<void()> fn) override;
+    WorkItem after(double seconds, std::function<void()> fn) override;
+    RepeatingTimer every(double interval, std::function<void()> fn) override;
+    // Runs `fn` as a posted step, so background work stays deterministic.
+    void global(std::function<void()> fn) override;
+
+    // Moves time forward by `seconds`, running every step that falls due on the way in time
+    // order (first in, first out for equal times), including steps scheduled meanwhile.
+    void advance(double seconds);
+    // Runs every step due now, including those they post, without moving time.
+    void drain();
+    // Seconds since this scheduler was created.
+    double elapsed() const { return static_cast<double>(nowMicros_.load()) / 1e6; }
+    // Steps scheduled and neither run nor cancelled.
+    size_t pendingCount() const;
+
+private:
+    struct Entry {
+        std::shared_ptr<WorkItem::State> state;
+        std::function<void()> fn;
+    };
+    using Key = std::pair<int64_t, uint64_t>;  // (due time, sequence)
+
+    WorkItem schedule(int64_t dueMicros, std::function<void()> fn);
+    void runUntil(int64_t limitMicros);
+
+    Clock::time_point wallStart_;
+    std::atomic<int64_t> nowMicros_{0};
+    mutable std::mutex mutex_;  // guards sequence_ and queue_
+    uint64_t sequence_ = 0;
+    std::map<Key, Entry> queue_;
+};
+
+}  // namespace platform
