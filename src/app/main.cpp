@@ -1,3 +1,4 @@
+#include "app/desktop_notch_features.h"
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
 #include "platform/shell/desktop_application.h"
@@ -21,7 +22,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    QuillvexApp quillvex(application);
+    DesktopNotchFeatures notchFeatures;
+    AppDelegateEnvironment environment;
+    environment.notchFeatures = &notchFeatures;
+    QuillvexApp quillvex(application, platform::StatusItem::Presentation::SystemTray, std::move(environment));
     // A signal ends the application like its Quit command: the delegate's shutdown runs first.
     SignalQuit signalQuit([&application] { application.terminate(); });
     const int status = application.run();
