@@ -46,6 +46,8 @@ struct LineRead {
 // Destroying the object closes the pipes and, if the child still runs, kills and reaps it.
 class ChildProcess {
 public:
+    static constexpr double kWriteTimeoutSeconds = 5.0;
+
     virtual ~ChildProcess() = default;
 
     virtual long long pid() const = 0;
@@ -53,7 +55,8 @@ public:
     virtual bool isRunning() = 0;
 
     // Writes all of `bytes` to the child's standard input. False when the child no longer reads
-    // it (exited, closed its input) or the input was closed here; never raises SIGPIPE.
+    // it (exited, closed its input), the input was closed here, or the child left its full input
+    // unread for kWriteTimeoutSeconds; never raises SIGPIPE.
     virtual bool write(const QByteArray& bytes) = 0;
     // `line` followed by a line feed.
     bool writeLine(const QByteArray& line) { return write(line + '\n'); }
@@ -63,6 +66,7 @@ public:
     // The next line of the child's standard output, waiting at most `timeoutSeconds`.
     // Bytes after that line stay buffered for the next call, and so does a started line at the
     // deadline (a later call finishes it). Bytes already readable at the deadline are still taken.
+    // A line longer than ProcessLauncher::kDefaultOutputLimit comes cut at that length.
     // Once the child has exited this returns Ended without waiting out the deadline, even when a
     // grandchild still holds the output open.
     virtual LineRead readLine(double timeoutSeconds) = 0;

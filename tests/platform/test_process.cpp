@@ -1,0 +1,276 @@
+#include "platform/process/posix_process_launcher.h"
+#include "support/fake_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+using platform::LineRead;
+using platform::PosixProcessLauncher;
+using platform::ProcessResult;
+using platform::ProcessSpec;
+
+namespace {
+
+ProcessSpec shell(const QString& script, ProcessSpec::Stderr err = ProcessSpec::Stderr::Discard) {
+    return ProcessSpec{QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, err, {}};
+}
+
+// True once `pid` is neither running nor a zombie: it was reaped.
+bool isGone(long long pid) { return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class ProcessTest : public ::testing::Test {
+protected:
+    PosixProcessLauncher launcher;
+};
+
+TEST_F(ProcessTest, LineProtocolRoundTripsAndKeepsLeftoverBytes) {
+    auto child = launcher.start(shell("echo READY; read l; echo \"got:$l\"; read l; printf 'a\\nb\\n'; read l || exit 4"));
+    ASSERT_TRUE(child);
+    EXPECT_GT(child->pid(), 0);
+    auto ready = child->readLine(5);
+    EXPECT_TRUE(ready.isLine());
+    EXPECT_EQ(ready.text, "READY");
+    ASSERT_TRUE(child->writeLine("query"));
+    EXPECT_EQ(child->readLine(5).text, "got:query");
+
+    // Two lines written at once: the second is kept for the next call, which needs no waiting.
+    ASSERT_TRUE(child->writeLine("pair"));
+    EXPECT_EQ(child->readLine(5).text, "a");
+    auto second = child->readLine(0);
+    EXPECT_TRUE(second.isLine());
+    EXPECT_EQ(second.text, "b");
+
+    child->closeInput();  // its last read sees end of file
+    EXPECT_EQ(child->wait(5), 4);
+    EXPECT_EQ(child->readLine(5).status, LineRead::Status::Ended);
+    EXPECT_TRUE(isGone(child->pid()));
+}
+
+TEST_F(ProcessTest, StartedLineAtTheDeadlineIsFinishedByTheNextRead) {
+    // The child writes half a line and waits for us: the read must time out with the half.
+    auto child = launcher.start(shell("printf hel; read x; printf 'lo\\nwor'; read y; echo ld"));
+    ASSERT_TRUE(child);
+    auto partial = child->readLine(0.2);
+    EXPECT_EQ(partial.status, LineRead::Status::TimedOut);
+    EXPECT_EQ(partial.text, "hel");
+    ASSERT_TRUE(child->writeLine("go"));
+    EXPECT_EQ(child->readLine(5).text, "hello");
+    ASSERT_TRUE(child->writeLine("go"));
+    EXPECT_EQ(child->readLine(5).text, "world");
+}
+
+TEST_F(ProcessTest, SilentChildTimesOutAtTheDeadline) {
+    auto child = launcher.start(shell("exec sleep 30"));
+    ASSERT_TRUE(child);
+    const auto start = std::chrono::steady_clock::now();
+    auto read = child->readLine(0.2);
+    const double took = secondsSince(start);
+    EXPECT_EQ(read.status, LineRead::Status::TimedOut);
+    EXPECT_TRUE(read.text.isEmpty());
+    EXPECT_GE(took, 0.19);
+    EXPECT_LT(took, 3.0);
+    EXPECT_TRUE(child->isRunning());
+    const long long pid = child->pid();
+    child.reset();  // dropping a running child kills and reaps it
+    EXPECT_TRUE(isGone(pid));
+}
+
+TEST_F(ProcessTest, ChildDyingMidProtocolEndsTheReadAtOnce) {
+    // It exits with half a line; a grandchild it leaves behind still holds the pipe open.
+    auto child = launcher.start(shell("read x; sleep 30 & echo $!; printf half; exit 3"));
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(child->writeLine("go"));
+    auto grandchild = child->readLine(5);
+    ASSERT_TRUE(grandchild.isLine());
+    const auto start = std::chrono::steady_clock::now();
+    auto ended = child->readLine(20);
+    EXPECT_LT(secondsSince(start), 3.0);
+    EXPECT_EQ(ended.status, LineRead::Status::Ended);
+    EXPECT_EQ(ended.text, "half");
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_EQ(child->wait(0), 3);
+    ::kill(static_cast<pid_t>(grandchild.text.toLongLong()), SIGKILL);
+}
+
+TEST_F(ProcessTest, StaleOutputIsDiscardedOnRequest) {
+    auto child = launcher.start(shell("printf 'first\\nstale\\nsta'; read x; echo fresh"));
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->readLine(5).text, "first");
+    EXPECT_EQ(child->discardPendingOutput(), 9u);
+    ASSERT_TRUE(child->writeLine("go"));
+    EXPECT_EQ(child->readLine(5).text, "fresh");
+}
+
+TEST_F(ProcessTest, WritingToAChildThatStoppedReadingFailsWithoutSigpipe) {
+    auto closedInput = launcher.start(shell("exec 0<&-; echo ready; exec sleep 30"));
+    ASSERT_TRUE(closedInput);
+    ASSERT_EQ(closedInput->readLine(5).text, "ready");
+    EXPECT_FALSE(closedInput->writeLine("hello"));
+    EXPECT_FALSE(closedInput->writeLine("again"));
+
+    auto dead = launcher.start(shell("exit 0"));
+    ASSERT_TRUE(dead);
+    EXPECT_EQ(dead->wait(5), 0);
+    EXPECT_FALSE(dead->write(QByteArray(100000, 'x')));
+
+    // Still here, and no SIGPIPE left pending to kill us later.
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
+
+TEST_F(ProcessTest, TerminateKillAndWaitReportHowItEnded) {
+    auto child = launcher.start(shell("exec sleep 30"));
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->wait(0.05), std::nullopt);
+    child->terminate();
+    EXPECT_EQ(child->wait(5), 128 + SIGTERM);
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_TRUE(isGone(child->pid()));
+
+    auto stubborn = launcher.start(shell("trap '' TERM; echo armed; while :; do sleep 1; done"));
+    ASSERT_TRUE(stubborn);
+    ASSERT_EQ(stubborn->readLine(5).text, "armed");
+    stubborn->terminate();
+    EXPECT_EQ(stubborn->wait(0.1), std::nullopt);
+    stubborn->kill();
+    EXPECT_EQ(stubborn->wait(5), 128 + SIGKILL);
+}
+
+TEST_F(ProcessTest, LongLivedChildCapturesStandardErrorApart) {
+    auto child = launcher.start(shell("echo oops >&2; echo out; exit 0", ProcessSpec::Stderr::Capture));
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->readLine(5).text, "out");
+    EXPECT_EQ(child->wait(5), 0);
+    EXPECT_EQ(child->standardError(), "oops\n");
+}
+
+TEST_F(ProcessTest, WorksFromAWorkerThread) {
+    QByteArray reply;
+    std::thread worker([&] {
+        auto child = launcher.start(shell("read l; echo \"re:$l\""));
+        if (!child || !child->writeLine("ping")) return;
+        reply = child->readLine(5).text;
+    });
+    worker.join();
+    EXPECT_EQ(reply, "re:ping");
+}
+
+TEST_F(ProcessTest, StartFailuresAreReportedNotThrown) {
+    QString error;
+    EXPECT_FALSE(launcher.start({QStringLiteral("/nonexistent/tool"), {}, {}, {}}, &error));
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_FALSE(launcher.start({QStringLiteral("sh"), {}, {}, {}}, &error));  // never searched in PATH
+    EXPECT_TRUE(error.contains("absolute"));
+    auto result = launcher.run({QStringLiteral("/nonexistent/tool"), {}, {}, {}}, 5);
+    EXPECT_EQ(result.status, ProcessResult::Status::FailedToStart);
+    EXPECT_FALSE(result.errorText.isEmpty());
+    EXPECT_FALSE(launcher.startDetached({QStringLiteral("/nonexistent/tool"), {}, {}, {}}, &error));
+}
+
+TEST_F(ProcessTest, RunReportsExitStatusSignalAndOutput) {
+    auto ok = launcher.run(shell("echo out; echo err >&2; exit 7", ProcessSpec::Stderr::Capture), 5);
+    EXPECT_EQ(ok.status, ProcessResult::Status::Exited);
+    EXPECT_EQ(ok.exitCode, 7);
+    EXPECT_FALSE(ok.succeeded());
+    EXPECT_EQ(ok.standardOutput, "out\n");
+    EXPECT_EQ(ok.standardError, "err\n");
+
+    auto merged = launcher.run(shell("echo out; echo err >&2", ProcessSpec::Stderr::MergeWithStdout), 5);
+    EXPECT_TRUE(merged.succeeded());
+    EXPECT_EQ(merged.standardOutput, "out\nerr\n");
+
+    auto signalled = launcher.run(shell("kill -TERM $$"), 5);
+    EXPECT_EQ(signalled.status, ProcessResult::Status::Signalled);
+    EXPECT_EQ(signalled.exitCode, SIGTERM);
+
+    QTemporaryDir dir;
+    ProcessSpec pwd{QStringLiteral("/bin/pwd"), {}, {}, dir.path()};
+    EXPECT_EQ(launcher.run(pwd, 5).standardOutput.trimmed(), QFile::encodeName(QDir(dir.path()).canonicalPath()));
+}
+
+TEST_F(ProcessTest, RunTimeoutKillsAndReapsTheChild) {
+    const auto start = std::chrono::steady_clock::now();
+    auto result = launcher.run(shell("echo $$; exec sleep 30"), 0.3);
+    EXPECT_LT(secondsSince(start), 3.0);
+    EXPECT_EQ(result.status, ProcessResult::Status::TimedOut);
+    const long long pid = result.standardOutput.trimmed().toLongLong();
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(isGone(pid));  // killed and reaped: no zombie left
+}
+
+TEST_F(ProcessTest, FloodingOutputIsCappedWithoutBlocking) {
+    auto run = launcher.run(shell("head -c 4000000 /dev/zero; echo done >&2", ProcessSpec::Stderr::Capture), 10, 1000);
+    EXPECT_TRUE(run.succeeded());  // the child was never blocked on a full pipe
+    EXPECT_EQ(run.standardOutput.size(), 1000);
+    EXPECT_TRUE(run.outputTruncated);
+    EXPECT_EQ(run.standardError, "done\n");
+
+    // A line-protocol child that never ends its line gets it cut at the limit.
+    auto child = launcher.start(shell("head -c 3000000 /dev/zero | tr '\\0' a; echo; echo next"));
+    ASSERT_TRUE(child);
+    auto cut = child->readLine(10);
+    EXPECT_TRUE(cut.isLine());
+    EXPECT_EQ(static_cast<size_t>(cut.text.size()), platform::ProcessLauncher::kDefaultOutputLimit);
+    while (child->readLine(10).isLine() && child->isRunning()) {
+    }
+}
+
+TEST_F(ProcessTest, DetachedChildRunsInItsOwnSession) {
+    QTemporaryDir dir;
+    const QString marker = dir.filePath("sid");
+    auto pid = launcher.startDetached(
+        shell(QStringLiteral("cut -d' ' -f6 /proc/$$/stat > '%1.tmp' && mv '%1.tmp' '%1'").arg(marker)));
+    ASSERT_TRUE(pid);
+    // The waiting is the child's own: it polls for the marker.
+    auto seen = launcher.run(shell(QStringLiteral("for i in $(seq 300); do [ -s '%1' ] && exit 0; sleep 0.01; done; exit 1").arg(marker)), 10);
+    ASSERT_TRUE(seen.succeeded());
+    QFile file(marker);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().trimmed().toLongLong(), *pid);  // a session leader: sid == pid
+}
+
+TEST(FakeProcessTest, ScriptsRepliesAndRecordsWhatItWasSent) {
+    testsupport::FakeProcessLauncher launcher;
+    launcher.onStart = [](testsupport::FakeChild& child) {
+        child.emitLine("READY");
+        child.onLine = [](testsupport::FakeChild& c, const QByteArray& line) {
+            if (line == "quit") c.exit(0);
+            else c.emitLine("{\"echo\":\"" + line + "\"}");
+        };
+    };
+    auto child = launcher.start(shell("ignored"));
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->readLine(5).text, "READY");
+    EXPECT_EQ(child->readLine(0.5).status, LineRead::Status::TimedOut);
+    child->writeLine("query");
+    EXPECT_EQ(child->readLine(1.5).text, "{\"echo\":\"query\"}");
+    child->writeLine("quit");
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_EQ(child->readLine(1).status, LineRead::Status::Ended);
+    EXPECT_FALSE(child->writeLine("late"));
+
+    auto record = launcher.lastChild();
+    EXPECT_EQ(record->inputLines(), (QList<QByteArray>{"query", "quit"}));
+    EXPECT_EQ(record->readTimeouts(), (std::vector<double>{5, 0.5, 1.5, 1}));
+    child.reset();
+    EXPECT_TRUE(record->released());
+
+    launcher.failStart("/usr/bin/swift", "No such file or directory");
+    QString error;
+    EXPECT_FALSE(launcher.start({QStringLiteral("/usr/bin/swift"), {}, {}, {}}, &error));
+    EXPECT_EQ(error, "No such file or directory");
+}
+
+}  // namespace
