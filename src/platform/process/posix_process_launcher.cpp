@@ -332,17 +332,12 @@ private:
         if (ready < 0) return;  // EINTR: the caller loops against its deadline
         if (outIndex >= 0 && fds[outIndex].revents) drainOutput();
         if (errIndex >= 0 && fds[errIndex].revents) drainError();
-        if ((pidIndex >= 0 && fds[pidIndex].revents) || (!haveExitEvent && !status_)) {
-            if (reap(false)) {
-                // Everything it wrote before exiting is in the pipe now; a grandchild that
-                // keeps the pipe open must not keep us waiting.
-                drainOutput();
-                if (err_ >= 0) drainError();
-                outputEnded_ = true;
-            }
-        }
+        if ((pidIndex >= 0 && fds[pidIndex].revents) || (!haveExitEvent && !status_)) reap(false);
         if (status_ && !outputEnded_) {
+            // Everything it wrote before exiting is in the pipe now; a grandchild that keeps
+            // the pipe open must not keep us waiting.
             drainOutput();
+            if (err_ >= 0) drainError();
             outputEnded_ = true;
         }
     }
