@@ -11,6 +11,13 @@ if(QUILLVEX_SANITIZE)
   target_link_options(quillvex_options INTERFACE -fsanitize=address,undefined)
 endif()
 target_compile_definitions(quillvex_options INTERFACE QT_NO_KEYWORDS)
+if(QUILLVEX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "QUILLVEX_FUZZ needs clang (libFuzzer)")
+  endif()
+  # Coverage for every library; the fuzz targets themselves link the fuzzer's main.
+  target_compile_options(quillvex_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 
 # quillvex_library(<folder> [DEPS lib...]): one static library per src/ folder, from every
 # source file in it.

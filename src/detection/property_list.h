@@ -9,15 +9,25 @@
 
 // A property list as far as the record reader looks into it: texts, dictionaries with their keys
 // in the list's own order, and everything else as an opaque "other" value.
+//
+// Records come from a store other programs write, so the reader is our own and treats every byte
+// as hostile: it never recurses on the input, never expands a shared value more than once, and
+// refuses lists beyond the limits below before building anything.
 class PropertyList {
 public:
     enum class Kind { text, dictionary, other };
 
-    // Containers nested deeper than this are refused before the library sees them.
+    // Containers nested deeper than this are refused.
     static constexpr int maxNesting = 512;
+    // Values (keys included) the list would hold written out as a tree, shared values counted
+    // once per place they appear.
+    static constexpr int maxValues = 65536;
+    static constexpr qsizetype maxBytes = 4 * 1024 * 1024;
+    // Dictionaries deeper than this are kept without entries: the record reader never looks further.
+    static constexpr int keptDictionaryDepth = 4;
 
-    // Binary or XML. None when the bytes are not a property list; `error` then says why, in
-    // words of our own (the library reports no detail).
+    // Binary ("bplist00") or XML. None when the bytes are not a property list or are beyond the
+    // limits; `error` then says why.
     static std::optional<PropertyList> parse(const QByteArray& data, QString* error = nullptr);
 
     Kind kind() const { return kind_; }

@@ -1,6 +1,8 @@
 #include "detection/notification_record_decoder.h"
 #include "test_database_fixture.h"
 
+#include <QFile>
+
 #include <random>
 
 namespace {
@@ -17,6 +19,19 @@ PropertyList request(const char* title, const char* subtitle, const char* body) 
     for (auto [key, value] : {std::pair{"titl", title}, {"subt", subtitle}, {"body", body}})
         if (qstrcmp(value, "-") != 0) entries.emplace_back(key, text(value));
     return dict({{"req", dict(std::move(entries))}});
+}
+
+QByteArray corpusFile(const char* name) {
+    QFile file(QStringLiteral(QUILLVEX_RECORD_CORPUS "/") + QString::fromLatin1(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An XML record whose first array carries an attribute opened with a single quote and never
+// closed, followed by `depth` nested arrays.
+QByteArray quoteBypassRecord(int depth) {
+    return "<plist><dict><key>identifier</key><string>com.example.Mail</string><key>req</key><dict><key>titl</key>"
+           "<string>quote</string></dict><key>x</key><array a='>" +
+           QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth + 1) + "</dict></plist>";
 }
 
 // `depth` dictionaries, each the only value of the one around it.
@@ -131,8 +146,59 @@ TEST(PropertyListTest, ReadsBinaryAndXmlAndSurvivesGarbage) {
         EXPECT_TRUE(PropertyList::parse(notificationstore::encodePropertyList(nestedDictionaries(100), encoding)));
         QString error;
         EXPECT_FALSE(PropertyList::parse(notificationstore::encodePropertyList(nestedDictionaries(600), encoding), &error));
-        EXPECT_EQ(error, "the data is malformed or nested more than 512 levels deep");
+        EXPECT_EQ(error, "the data nests more than 512 levels deep");
     }
+}
+
+TEST(PropertyListTest, RefusesHostileListsWithAReasonAndKeepsRealOnes) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* error;
+    };
+    QByteArray oversized = corpusFile("record.xml");
+    oversized.append(QByteArray(PropertyList::maxBytes, ' '));
+    const Case hostile[] = {
+        // Keys that are no text for C consumers; the root of the second is the offending dictionary.
+        {"nul key", corpusFile("nulkey_record.bplist"), "a dictionary key holds a NUL character"},
+        {"nul key at root", corpusFile("nulkey_root.bplist"), "a dictionary key holds a NUL character"},
+        // 366 bytes that reference the next array twice per level: 2^25 values written out.
+        {"shared references", corpusFile("shared_refs_depth24.bplist"), "the data holds more than 65536 values"},
+        {"wide shared arrays", corpusFile("wide_dicts.bplist"), "the data holds more than 65536 values"},
+        {"deep XML", "<plist>" + QByteArray("<array>").repeated(200000), "the data nests more than 512 levels deep"},
+        {"oversized", oversized, "the data is larger than 4 MiB"},
+    };
+    for (const Case& c : hostile) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.bytes.isEmpty());
+        QString error;
+        EXPECT_FALSE(PropertyList::parse(c.bytes, &error));
+        EXPECT_EQ(error, QString::fromLatin1(c.error));
+    }
+    // A quote the XML grammar does not close makes the document malformed, however deep it goes.
+    QString error;
+    EXPECT_FALSE(PropertyList::parse(quoteBypassRecord(200000), &error));
+    EXPECT_TRUE(error.startsWith("the XML property list is malformed: ")) << error.toStdString();
+    EXPECT_FALSE(PropertyList::parse(quoteBypassRecord(1), &error));
+
+    // Sharing alone is fine: the same layout ten levels deep writes out to 2^11 values.
+    auto shared = PropertyList::parse(corpusFile("shared_refs_depth10.bplist"));
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->dictionaryValue("req")->textValue("titl"), "laughs");
+
+    auto music = PropertyList::parse(corpusFile("record_music_utf16.bplist"));
+    ASSERT_TRUE(music);
+    EXPECT_EQ(NotificationRecordDecoder::extractBundleId(*music), "com.example.Music");
+    EXPECT_EQ(NotificationRecordDecoder::chooseMessage(*music, QStringLiteral("com.example.Music")),
+              QStringLiteral("S\u00f3ng \u2713 \u2022 Artist"));
+
+    auto xml = PropertyList::parse(corpusFile("record.xml"));
+    ASSERT_TRUE(xml);
+    EXPECT_EQ(NotificationRecordDecoder::extractBundleId(*xml), "com.example.Chat");
+    EXPECT_EQ(xml->dictionaryValue("req")->textValue("titl"), "Lunch & more");
+    EXPECT_EQ(xml->dictionaryValue("req")->textValue("body"), "<b>soon</b>");
+    EXPECT_TRUE(xml->dictionaryValue("aps")->dictionaryValue("alert"));
+    EXPECT_EQ(xml->value("flags")->kind(), PropertyList::Kind::other);
 }
 
 // Records through the whole detector: stored, polled, decoded and published.
@@ -171,6 +237,20 @@ TEST_F(DatabaseRecordsTest, RowsBecomeSignalsWhateverTheirRecordHolds) {
     EXPECT_TRUE(logged(LogLevel::Debug, "aps.alert='From aps'"));
     EXPECT_EQ(log.matching(kPrefix + "Failed to parse plist data: ").size(), 1);
     EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: the data is not a binary or XML property list"));
+}
+
+TEST_F(DatabaseRecordsTest, HostileRecordsCostOnlyTheirText) {
+    poll([this] {
+        ASSERT_TRUE(store().appendRecord("com.example.Mail", corpusFile("nulkey_record.bplist")));
+        ASSERT_TRUE(store().appendRecord("com.example.Mail", quoteBypassRecord(200000)));
+        ASSERT_TRUE(store().appendRecord("com.example.Mail", corpusFile("shared_refs_depth24.bplist")));
+        postRecord("com.example.Mail", request("After", "-", "-"));
+    });
+    EXPECT_EQ(messages(), (QStringList{"<none>", "<none>", "<none>", "After"}));
+    EXPECT_EQ(received[0].bundleId, "com.example.Mail");
+    EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: a dictionary key holds a NUL character"));
+    EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: the data holds more than 65536 values"));
+    EXPECT_EQ(log.matching(kPrefix + "Failed to parse plist data: the XML property list is malformed: ").size(), 1);
 }
 
 TEST_F(DatabaseRecordsTest, ApplicationNameAndNotificationCenterFilter) {
