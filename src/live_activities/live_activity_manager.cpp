@@ -36,11 +36,15 @@ double LiveActivityManager::refreshTime(LiveActivityType type) {
 }
 
 void LiveActivityManager::start() {
+    // A second start would deliver every request twice.
+    if (isRunning) return;
+    isRunning = true;
     setupObservers();
     Log::shared().info(QStringLiteral("LiveActivityManager: Started"));
 }
 
 void LiveActivityManager::stop() {
+    isRunning = false;
     cancellables.cancelAll();
     if (dismissWorkItem) dismissWorkItem->cancel();
     dismissWorkItem.reset();
@@ -95,8 +99,11 @@ void LiveActivityManager::showActivity(LiveActivityType type) {
         if (!previousNotchModeBeforeLiveActivity) previousNotchModeBeforeLiveActivity = pendingReturnMode_;
         pendingReturnMode_.reset();
     }
-    // A chain of activities returns to the mode from before its first one.
-    if (!previousNotchModeBeforeLiveActivity) previousNotchModeBeforeLiveActivity = bus.notchModeSubject.value();
+    // A chain of activities returns to the mode from before its first one. An activity mode is never
+    // a return target: it would come back with no timer and stick.
+    if (!previousNotchModeBeforeLiveActivity && !bus.notchModeSubject.value().isLiveActivity()) {
+        previousNotchModeBeforeLiveActivity = bus.notchModeSubject.value();
+    }
     currentActivityType = type;
     bus.notchModeSubject.send(NotchMode::liveActivity(type));
 

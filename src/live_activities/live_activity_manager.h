@@ -43,6 +43,7 @@ private:
     NotchMode determineReturnMode() const;
 
     EventBus& bus;
+    bool isRunning = false;
     platform::CancellableSet cancellables;
     std::optional<platform::WorkItem> dismissWorkItem;
     std::optional<platform::WorkItem> modeChangeWorkItem;

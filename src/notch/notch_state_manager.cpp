@@ -124,7 +124,8 @@ void NotchStateManager::dismissMiniPlayerAnimated() {
     if (modeChangeWorkItem) modeChangeWorkItem->cancel();
     modeChangeWorkItem = scheduler_.after(windowModeChangeDelayAfterContent, lifetime_.wrap([this] {
         modeChangeWorkItem.reset();
-        if (isPlaying(bus.nowPlayingSubject.value())) return;
+        // Another writer may have taken the notch in the meantime (expanded, drop, an activity).
+        if (isPlaying(bus.nowPlayingSubject.value()) || mode() != NotchMode::miniPlayer) return;
         setMode(NotchMode::idle);
         Log::shared().info(QStringLiteral("NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)"));
     }));

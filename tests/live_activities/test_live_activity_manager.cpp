@@ -141,6 +141,16 @@ TEST_F(LiveActivityManagerTest, StopIgnoresRequestsAndLeavesTheModeUntilStartedA
     request(LiveActivityType::charging);
     EXPECT_EQ(mode(), la(LiveActivityType::volume));
     manager->start();
+    manager->start();  // a second start must not deliver requests twice
     request(LiveActivityType::charging);
     EXPECT_EQ(mode(), la(LiveActivityType::charging));
+    request(LiveActivityType::charging);
+    EXPECT_EQ(log.count(QStringLiteral("LiveActivityManager: Refreshing charging activity timer (4.0s)")), 1);
+}
+
+TEST_F(LiveActivityManagerTest, AnActivityModeIsNeverSavedAsTheReturnTarget) {
+    bus.notchModeSubject.send(la(LiveActivityType::volume));  // left by a stopped run
+    request(LiveActivityType::airdrop);
+    advanceTo(4.3);
+    EXPECT_EQ(mode(), NotchMode::idle);
 }

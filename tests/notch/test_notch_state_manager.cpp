@@ -131,6 +131,15 @@ TEST_F(NotchStateManagerTest, MusicResumingCancelsEitherPhaseOfTheDismiss) {
     EXPECT_EQ(mode(), NotchMode::miniPlayer);
 }
 
+TEST_F(NotchStateManagerTest, TheSecondPhaseLeavesAModeThatTookTheNotchMeanwhile) {
+    play(QStringLiteral("Song"));
+    pause(QStringLiteral("Song"));
+    advanceTo(1.6);  // content dismissed at 1.5
+    bus.notchModeSubject.send(NotchMode::expanded);
+    advanceTo(2.0);
+    EXPECT_EQ(mode(), NotchMode::expanded);
+}
+
 TEST_F(NotchStateManagerTest, DisabledMiniPlayerKeepsIdle) {
     play(QStringLiteral("Song"));
     defaults().set(AppSettings::showMiniPlayerWhenPlayingKey, false);
