@@ -1,0 +1,179 @@
+#include "platform/http/qt_http_client.h"
+
+#include <QMetaObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSslConfiguration>
+
+#include <cmath>
+#include <limits>
+
+namespace platform {
+
+namespace {
+
+struct Transfer {
+    QNetworkReply* reply = nullptr;
+    QUrl url;  // where the transfer stands, across redirects
+    int64_t maxBodyBytes = 0;
+    int64_t received = 0;
+    QByteArray body;
+    std::unique_ptr<QSaveFile> file;
+    // Set when the client itself ended the transfer; wins over what the reply reports.
+    std::optional<HttpError> ownError;
+    HttpClient::Completion completion;
+};
+
+int timeoutMilliseconds(double seconds) {
+    if (!(seconds > 0) || !std::isfinite(seconds)) seconds = 30.0;
+    const double ms = std::ceil(seconds * 1000.0);
+    return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(ms);
+}
+
+std::optional<int> statusOf(QNetworkReply* reply) {
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) return std::nullopt;
+    return status.toInt();
+}
+
+// Ends the transfer with an error of the client's own; the reply's finished signal follows.
+void fail(Transfer& transfer, HttpError::Kind kind, QString description) {
+    if (transfer.ownError) return;
+    transfer.ownError = HttpError{kind, std::move(description), statusOf(transfer.reply)};
+    transfer.reply->abort();
+}
+
+void take(Transfer& transfer) {
+    const QByteArray chunk = transfer.reply->readAll();
+    if (chunk.isEmpty() || transfer.ownError) return;
+    transfer.received += chunk.size();
+    if (transfer.received > transfer.maxBodyBytes) {
+        fail(transfer, HttpError::Kind::BodyTooLarge, QStringLiteral("The response is larger than allowed."));
+        return;
+    }
+    if (!transfer.file) {
+        transfer.body.append(chunk);
+    } else if (transfer.file->write(chunk) != chunk.size()) {
+        fail(transfer, HttpError::Kind::File, transfer.file->errorString());
+    }
+}
+
+HttpResult finish(Transfer& transfer) {
+    QNetworkReply* reply = transfer.reply;
+    if (!transfer.ownError) take(transfer);
+    if (transfer.ownError) return HttpResult::failure(*transfer.ownError);
+
+    const std::optional<int> status = statusOf(reply);
+    const bool statusOk = status && *status >= 200 && *status <= 299;
+    if (reply->error() == QNetworkReply::InsecureRedirectError) {
+        return HttpResult::failure(HttpError{HttpError::Kind::InsecureRedirect, reply->errorString(), status});
+    }
+    if (reply->error() != QNetworkReply::NoError || !statusOk) {
+        if (status && !statusOk) {
+            return HttpResult::failure(HttpError{HttpError::Kind::Status, reply->errorString(), status});
+        }
+        // The transfer timeout is the only cancellation the client does not make itself.
+        if (reply->error() == QNetworkReply::OperationCanceledError) {
+            return HttpResult::failure(HttpError{HttpError::Kind::Timeout, QStringLiteral("The request timed out."), status});
+        }
+        QString description = reply->errorString();
+        if (reply->error() == QNetworkReply::NoError) description = QStringLiteral("The reply is not an HTTP response.");
+        return HttpResult::failure(HttpError{HttpError::Kind::Transport, description, status});
+    }
+    if (transfer.file && !transfer.file->commit()) {
+        return HttpResult::failure(HttpError{HttpError::Kind::File, transfer.file->errorString(), status});
+    }
+    return HttpResult::success(HttpResponse{*status, std::move(transfer.body)});
+}
+
+}  // namespace
+
+QtHttpClient::QtHttpClient(HttpSecurity security)
+    : security_(std::move(security)),
+      manager_(std::make_unique<QNetworkAccessManager>()),
+      context_(std::make_unique<QObject>()) {
+    manager_->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
+    manager_->setCache(nullptr);
+}
+
+QtHttpClient::~QtHttpClient() {
+    context_.reset();  // drops every connection before the manager aborts its replies
+}
+
+void QtHttpClient::get(const HttpRequest& request, Completion completion) {
+    start(request, nullptr, std::move(completion));
+}
+
+void QtHttpClient::download(const HttpRequest& request, const QString& destinationPath, Completion completion) {
+    start(request, &destinationPath, std::move(completion));
+}
+
+void QtHttpClient::completeLater(Completion completion, HttpResult result) {
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [completion = std::move(completion), result = std::move(result)]() mutable {
+            if (completion) completion(std::move(result));
+        },
+        Qt::QueuedConnection);
+}
+
+void QtHttpClient::start(const HttpRequest& request, const QString* destinationPath, Completion completion) {
+    if (std::optional<HttpError> refused = refusal(request.url, security_)) {
+        completeLater(std::move(completion), HttpResult::failure(std::move(*refused)));
+        return;
+    }
+    auto transfer = std::make_shared<Transfer>();
+    transfer->maxBodyBytes = request.maxBodyBytes;
+    transfer->url = request.url;
+    transfer->completion = std::move(completion);
+    if (destinationPath) {
+        transfer->file = std::make_unique<QSaveFile>(*destinationPath);
+        if (!transfer->file->open(QIODevice::WriteOnly)) {
+            completeLater(std::move(transfer->completion),
+                          HttpResult::failure(HttpError{HttpError::Kind::File, transfer->file->errorString(), {}}));
+            return;
+        }
+    }
+
+    QNetworkRequest networkRequest(request.url);
+    networkRequest.setTransferTimeout(timeoutMilliseconds(request.timeoutSeconds));
+    networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    if (!security_.caCertificates.isEmpty()) {
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.setCaCertificates(security_.caCertificates);
+        networkRequest.setSslConfiguration(ssl);
+    }
+
+    QNetworkReply* reply = manager_->get(networkRequest);
+    transfer->reply = reply;
+    QObject* context = context_.get();
+    QObject::connect(reply, &QNetworkReply::readyRead, context, [transfer] { take(*transfer); });
+    QObject::connect(reply, &QNetworkReply::redirected, context, [this, transfer](const QUrl& target) {
+        // The reply already names the target here, so the address it leaves is kept by us.
+        const QUrl from = transfer->url;
+        const QUrl resolved = from.resolved(target);
+        const bool downgrade = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+                               resolved.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+        if (downgrade || refusal(resolved, security_)) {
+            fail(*transfer, HttpError::Kind::InsecureRedirect,
+                 QStringLiteral("A redirect to an insecure address was refused."));
+            return;
+        }
+        transfer->url = resolved;
+        Q_EMIT transfer->reply->redirectAllowed();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, context, [transfer] {
+        HttpResult result = finish(*transfer);
+        transfer->reply->deleteLater();
+        if (transfer->file && !result.ok()) transfer->file->cancelWriting();
+        transfer->file.reset();
+        Completion done = std::move(transfer->completion);
+        if (done) done(std::move(result));
+    });
+}
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/http/http_client.h"
+
+#include <memory>
+
+class QNetworkAccessManager;
+class QObject;
+
+namespace platform {
+
+// HttpClient over Qt's network access manager, on the thread that made it (the main thread).
+class QtHttpClient final : public HttpClient {
+public:
+    explicit QtHttpClient(HttpSecurity security = {});
+    ~QtHttpClient() override;
+    QtHttpClient(const QtHttpClient&) = delete;
+    QtHttpClient& operator=(const QtHttpClient&) = delete;
+
+    void get(const HttpRequest& request, Completion completion) override;
+    void download(const HttpRequest& request, const QString& destinationPath, Completion completion) override;
+
+private:
+    void start(const HttpRequest& request, const QString* destinationPath, Completion completion);
+    void completeLater(Completion completion, HttpResult result);
+
+    HttpSecurity security_;
+    std::unique_ptr<QNetworkAccessManager> manager_;
+    // Every connection and deferred completion hangs off this object; it goes first, so nothing
+    // reaches a caller once the client is gone.
+    std::unique_ptr<QObject> context_;
+};
+
+}  // namespace platform

@@ -1,0 +1,255 @@
+#include "updater/app_updater.h"
+
+#include "core/app_settings.h"
+#include "core/l10n.h"
+#include "core/wall_clock.h"
+
+#include <limits>
+
+QString updaterErrorDescription(UpdaterError error, const QString& detail) {
+    switch (error) {
+    case UpdaterError::invalidFeedURL:
+        return L10n::updateFeedInvalid();
+    case UpdaterError::unexpectedResponse:
+        return L10n::updateUnexpectedResponse();
+    case UpdaterError::downloadFailed:
+        return L10n::updateDownloadFailed();
+    case UpdaterError::hashMismatch:
+        return L10n::updateHashMismatch();
+    case UpdaterError::unsupportedPackageType:
+        return L10n::updateUnsupportedPackage();
+    case UpdaterError::extractedAppNotFound:
+        return L10n::updateExtractedAppMissing();
+    case UpdaterError::nonBundleInstall:
+        return L10n::updateRequiresAppBundle();
+    case UpdaterError::runningFromDiskImage:
+        return L10n::updateMoveToApplications();
+    case UpdaterError::processFailed:
+        return L10n::format(L10n::updateProcessFailedFormat(), detail);
+    }
+    return {};
+}
+
+AppUpdater& AppUpdater::shared() {
+    static auto* updater = new AppUpdater();
+    return *updater;
+}
+
+AppUpdater::AppUpdater(AppUpdaterEnvironment environment)
+    : defaults_(environment.defaults ? *environment.defaults : platform::Defaults::standard()),
+      scheduler_(environment.scheduler ? *environment.scheduler : platform::Scheduler::shared()),
+      http_(environment.http ? *environment.http : platform::HttpClient::shared()),
+      alerts_(environment.alerts ? *environment.alerts : platform::AlertPresenter::shared()),
+      application_(environment.application),
+      installedVersion_(std::move(environment.installedVersion)),
+      lastCheckedAt_(AppSettings(&defaults_).lastUpdateCheckAt()) {}
+
+AppUpdater::~AppUpdater() = default;
+
+void AppUpdater::start() {
+    if (hasStarted_) return;
+    hasStarted_ = true;
+    scheduleTimer();
+    const double delay = scheduler_.randomUniform(firstCheckMinDelay, firstCheckMaxDelay);
+    scheduler_.after(delay, lifetime_.wrap([this] { checkForUpdatesIfNeeded(); }));
+}
+
+void AppUpdater::scheduleTimer() {
+    timer_.invalidate();
+    timer_ = scheduler_.every(timerInterval, lifetime_.wrap([this] { checkForUpdatesIfNeeded(); }));
+}
+
+void AppUpdater::checkForUpdatesIfNeeded() {
+    if (!AppSettings(&defaults_).automaticUpdateChecks() || !shouldPerformScheduledCheck(now())) return;
+    scheduler_.post(lifetime_.wrap([this] { performCheck(true, false, false); }));
+}
+
+void AppUpdater::checkForUpdatesInteractively() {
+    scheduler_.post(lifetime_.wrap([this] { performCheck(true, true, true); }));
+}
+
+void AppUpdater::installAvailableUpdate() {}
+
+bool AppUpdater::shouldPerformScheduledCheck(const QDateTime& now) const {
+    const AppSettings settings(&defaults_);
+    // Hours so large that the seconds would not fit are held at the largest that do.
+    constexpr int64_t maxHours = std::numeric_limits<int64_t>::max() / 3600;
+    const int64_t hours = std::min(settings.updateCheckIntervalHours(), maxHours);
+    const double interval = static_cast<double>(hours * 3600);
+    const std::optional<QDateTime> last = settings.lastUpdateCheckAt();
+    if (!last) return true;
+    const double elapsed = static_cast<double>(last->msecsTo(now)) / 1000.0;
+    return elapsed >= interval;
+}
+
+void AppUpdater::performCheck(bool promptIfAvailable, bool showNoUpdatePrompt, bool ignorePromptedVersion) {
+    if (isChecking_) return;
+    isChecking_ = true;
+    state_ = State{State::Kind::checking, {}};
+    lastErrorMessage_.reset();
+    changed();
+    fetchFeed(lifetime_.wrap([this, promptIfAvailable, showNoUpdatePrompt, ignorePromptedVersion](FeedOutcome outcome) {
+        finishCheck(std::move(outcome), promptIfAvailable, showNoUpdatePrompt, ignorePromptedVersion);
+    }));
+}
+
+void AppUpdater::fetchFeed(std::function<void(FeedOutcome)> done) {
+    // The address as typed; the client refuses anything but a complete https address.
+    const QUrl url(AppSettings(&defaults_).updateFeedURL(), QUrl::StrictMode);
+    http_.get(platform::HttpRequest{url, feedTimeout, maxFeedBytes}, [done = std::move(done)](platform::HttpResult result) {
+        if (!result.ok()) {
+            const platform::HttpError& error = *result.error;
+            switch (error.kind) {
+            case platform::HttpError::Kind::InvalidURL:
+                done(FeedOutcome{std::nullopt, updaterErrorDescription(UpdaterError::invalidFeedURL)});
+                return;
+            case platform::HttpError::Kind::Status:
+            case platform::HttpError::Kind::InsecureRedirect:
+            case platform::HttpError::Kind::BodyTooLarge:
+                done(FeedOutcome{std::nullopt, updaterErrorDescription(UpdaterError::unexpectedResponse)});
+                return;
+            case platform::HttpError::Kind::Timeout:
+            case platform::HttpError::Kind::Transport:
+            case platform::HttpError::Kind::File:
+                done(FeedOutcome{std::nullopt, error.description});
+                return;
+            }
+        }
+        AppUpdateInfo::Decoded decoded = AppUpdateInfo::decode(result.response->body);
+        if (!decoded.info) {
+            done(FeedOutcome{std::nullopt, decoded.error->description});
+            return;
+        }
+        done(FeedOutcome{std::move(decoded.info), {}});
+    });
+}
+
+void AppUpdater::finishCheck(FeedOutcome outcome, bool promptIfAvailable, bool showNoUpdatePrompt,
+                             bool ignorePromptedVersion) {
+    auto end = lifetime_.wrap([this] { isChecking_ = false; });
+    if (!outcome.info) {
+        lastErrorMessage_ = outcome.errorMessage;
+        state_ = State::failed(outcome.errorMessage);
+        changed();
+        if (showNoUpdatePrompt) {
+            presentErrorAlert(outcome.errorMessage, end);
+        } else {
+            end();
+        }
+        return;
+    }
+
+    const AppUpdateInfo& feed = *outcome.info;
+    const InstalledAppVersion installed = installedVersion();
+    const QDateTime checkedAt = now();
+    lastCheckedAt_ = checkedAt;
+    AppSettings(&defaults_).setLastUpdateCheckAt(checkedAt);
+
+    if (installed < InstalledAppVersion{feed.version, feed.build}) {
+        availableUpdate_ = feed;
+        state_ = State{State::Kind::updateAvailable, {}};
+        changed();
+        if (!promptIfAvailable) {
+            end();
+            return;
+        }
+        const QString summary = feed.versionSummary();
+        if (!ignorePromptedVersion &&
+            defaults_.stringValue(AppSettings::lastPromptedUpdateVersionKey) == std::optional<QString>(summary)) {
+            end();
+            return;
+        }
+        defaults_.set(AppSettings::lastPromptedUpdateVersionKey, summary);
+        presentUpdateAlert(feed, end);
+        return;
+    }
+
+    availableUpdate_.reset();
+    state_ = State{State::Kind::upToDate, {}};
+    changed();
+    if (showNoUpdatePrompt) {
+        presentInfoAlert(L10n::noUpdateAvailable(), L10n::format(L10n::currentVersionIsLatestFormat(), currentVersionSummary()),
+                         end);
+    } else {
+        end();
+    }
+}
+
+QString AppUpdater::statusDescription() const {
+    switch (state_.kind) {
+    case State::Kind::idle:
+        return L10n::updateStatusIdle();
+    case State::Kind::checking:
+        return L10n::updateStatusChecking();
+    case State::Kind::upToDate:
+        return L10n::updateStatusUpToDate();
+    case State::Kind::updateAvailable:
+        if (availableUpdate_) return L10n::format(L10n::updateStatusAvailableFormat(), availableUpdate_->versionSummary());
+        return L10n::updateStatusAvailable();
+    case State::Kind::downloading:
+        return L10n::updateStatusDownloading();
+    case State::Kind::extracting:
+        return L10n::updateStatusExtracting();
+    case State::Kind::installing:
+        return L10n::updateStatusInstalling();
+    case State::Kind::failed:
+        return L10n::format(L10n::updateStatusFailedFormat(), state_.message);
+    }
+    return {};
+}
+
+QString AppUpdater::currentVersionSummary() const { return installedVersion().summary(); }
+
+void AppUpdater::presentUpdateAlert(const AppUpdateInfo& update, std::function<void()> done) {
+    platform::Alert alert;
+    alert.style = platform::Alert::Style::Informational;
+    alert.messageText = L10n::format(L10n::updateAvailableFormat(), update.versionSummary());
+    QString informative = L10n::updateReadyToInstall();
+    if (update.notes && !update.notes->isEmpty()) informative += QStringLiteral("\n\n") + *update.notes;
+    informative += QStringLiteral("\n\n") + L10n::updateMayRequestAdminPassword();
+    alert.informativeText = informative;
+    alert.buttons = {L10n::installUpdate(), L10n::later()};
+    runModal(std::move(alert), lifetime_.wrap([this, done = std::move(done)](int button) {
+        if (button == 0) installAvailableUpdate();
+        done();
+    }));
+}
+
+void AppUpdater::presentInfoAlert(const QString& title, const QString& message, std::function<void()> done) {
+    platform::Alert alert;
+    alert.style = platform::Alert::Style::Informational;
+    alert.messageText = title;
+    alert.informativeText = message;
+    alert.buttons = {L10n::ok()};
+    runModal(std::move(alert), [done = std::move(done)](int) { done(); });
+}
+
+void AppUpdater::presentErrorAlert(const QString& message, std::function<void()> done) {
+    platform::Alert alert;
+    alert.style = platform::Alert::Style::Warning;
+    alert.messageText = L10n::updateErrorTitle();
+    alert.informativeText = message;
+    alert.buttons = {L10n::ok()};
+    runModal(std::move(alert), [done = std::move(done)](int) { done(); });
+}
+
+void AppUpdater::runModal(platform::Alert alert, std::function<void(int)> done) {
+    platform::Application& application = application_ ? *application_ : platform::Application::shared();
+    const platform::ActivationPolicy previous = application.activationPolicy();
+    const bool switched = previous != platform::ActivationPolicy::Regular;
+    if (switched) application.setActivationPolicy(platform::ActivationPolicy::Regular);
+    application.activate(true);
+    alerts_.present(std::move(alert), lifetime_.wrap([this, &application, previous, switched, done = std::move(done)](int button) {
+        // Put back a moment later, so the closing alert is not cut short by the policy change.
+        if (switched) {
+            scheduler_.after(0.1, lifetime_.wrap([&application, previous] { application.setActivationPolicy(previous); }));
+        }
+        done(button);
+    }));
+}
+
+QDateTime AppUpdater::now() const { return wallClockNow(scheduler_); }
+
+InstalledAppVersion AppUpdater::installedVersion() const {
+    return installedVersion_ ? installedVersion_() : InstalledAppVersion::current();
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "updater/app_update_info.h"
+
+#include "platform/http/http_client.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
+#include "platform/shell/alert_presenter.h"
+#include "platform/shell/application.h"
+#include "platform/storage/defaults.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The updater's own failures; their texts follow the language at the moment they are read.
+enum class UpdaterError {
+    invalidFeedURL,
+    unexpectedResponse,
+    downloadFailed,
+    hashMismatch,
+    unsupportedPackageType,
+    extractedAppNotFound,
+    nonBundleInstall,
+    runningFromDiskImage,
+    processFailed,
+};
+
+// `detail` is the failed tool's output (processFailed only).
+QString updaterErrorDescription(UpdaterError error, const QString& detail = {});
+
+// Everything the updater talks to; each nullptr means the shared one, looked up when it is made.
+struct AppUpdaterEnvironment {
+    platform::Defaults* defaults = nullptr;
+    platform::Scheduler* scheduler = nullptr;
+    platform::HttpClient* http = nullptr;
+    platform::AlertPresenter* alerts = nullptr;
+    platform::Application* application = nullptr;
+    // The installed version, read at each check (InstalledAppVersion::current() when empty).
+    std::function<InstalledAppVersion()> installedVersion;
+};
+
+// The application's updater: an hourly schedule with a randomly delayed first check, scheduled
+// and interactive checks of the update feed, the update alert offered once per version, and the
+// state the Updates tab shows. Main thread only; it writes nothing to the log.
+class AppUpdater {
+public:
+    struct State {
+        enum class Kind { idle, checking, upToDate, updateAvailable, downloading, extracting, installing, failed };
+        Kind kind = Kind::idle;
+        QString message;  // failed only
+
+        static State failed(QString message) { return State{Kind::failed, std::move(message)}; }
+        friend bool operator==(const State& a, const State& b) {
+            return a.kind == b.kind && (a.kind != Kind::failed || a.message == b.message);
+        }
+    };
+
+    static constexpr double timerInterval = 3600.0;
+    static constexpr double firstCheckMinDelay = 15.0;
+    static constexpr double firstCheckMaxDelay = 180.0;
+    static constexpr double feedTimeout = 30.0;
+    static constexpr int64_t maxFeedBytes = 1 << 20;
+
+    static AppUpdater& shared();
+    explicit AppUpdater(AppUpdaterEnvironment environment = {});
+    ~AppUpdater();
+    AppUpdater(const AppUpdater&) = delete;
+    AppUpdater& operator=(const AppUpdater&) = delete;
+
+    // First call only: the hourly timer and the delayed first scheduled check.
+    void start();
+    void scheduleTimer();
+    void invalidateTimer() { timer_.invalidate(); }
+    bool hasTimer() const { return timer_.isValid(); }
+    bool hasStarted() const { return hasStarted_; }
+
+    // The scheduled check: runs only while automatic checks are on and a check is due.
+    void checkForUpdatesIfNeeded();
+    // The user's check: reports every outcome in an alert. Returns at once.
+    void checkForUpdatesInteractively();
+    // Downloads and installs availableUpdate(); the install steps are not part of the
+    // application yet, so this does nothing for now.
+    void installAvailableUpdate();
+
+    // One check; a check that starts while another runs does nothing.
+    void performCheck(bool promptIfAvailable, bool showNoUpdatePrompt, bool ignorePromptedVersion);
+    bool shouldPerformScheduledCheck(const QDateTime& now) const;
+
+    // What the Updates tab shows.
+    const State& state() const { return state_; }
+    const std::optional<AppUpdateInfo>& availableUpdate() const { return availableUpdate_; }
+    const std::optional<QDateTime>& lastCheckedAt() const { return lastCheckedAt_; }
+    const std::optional<QString>& lastErrorMessage() const { return lastErrorMessage_; }
+    QString statusDescription() const;
+    QString currentVersionSummary() const;
+    bool isChecking() const { return isChecking_; }
+    // Fires after any of state, availableUpdate, lastCheckedAt or lastErrorMessage changed.
+    const platform::PassthroughSubject<>& didChange() const { return didChange_; }
+
+private:
+    struct FeedOutcome {
+        std::optional<AppUpdateInfo> info;
+        QString errorMessage;
+    };
+    void fetchFeed(std::function<void(FeedOutcome)> done);
+    void finishCheck(FeedOutcome outcome, bool promptIfAvailable, bool showNoUpdatePrompt, bool ignorePromptedVersion);
+    void presentUpdateAlert(const AppUpdateInfo& update, std::function<void()> done);
+    void presentInfoAlert(const QString& title, const QString& message, std::function<void()> done);
+    void presentErrorAlert(const QString& message, std::function<void()> done);
+    void runModal(platform::Alert alert, std::function<void(int button)> done);
+    void changed() { didChange_.send(platform::Unit{}); }
+    QDateTime now() const;
+    InstalledAppVersion installedVersion() const;
+
+    platform::Defaults& defaults_;
+    platform::Scheduler& scheduler_;
+    platform::HttpClient& http_;
+    platform::AlertPresenter& alerts_;
+    platform::Application* application_;  // nullptr: the shared one at the moment of use
+    std::function<InstalledAppVersion()> installedVersion_;
+
+    State state_;
+    std::optional<AppUpdateInfo> availableUpdate_;
+    std::optional<QDateTime> lastCheckedAt_;
+    std::optional<QString> lastErrorMessage_;
+    platform::RepeatingTimer timer_;
+    bool hasStarted_ = false;
+    bool isChecking_ = false;
+    platform::PassthroughSubject<> didChange_;
+    platform::Lifetime lifetime_;
+};

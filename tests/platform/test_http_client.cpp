@@ -1,0 +1,197 @@
+#include "platform/http/qt_http_client.h"
+
+#include "support/fixtures.h"
+#include "support/loopback_http_server.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using platform::HttpError;
+using platform::HttpRequest;
+using platform::HttpResult;
+using platform::HttpSecurity;
+using testsupport::LoopbackHttpServer;
+using testsupport::spinUntil;
+
+namespace {
+
+LoopbackHttpServer::Reply route(const QString& path) {
+    if (path == "/feed") return LoopbackHttpServer::ok(R"({"version":"1"})");
+    if (path == "/missing") return LoopbackHttpServer::status(404, "not found");
+    if (path == "/error") return LoopbackHttpServer::status(500, R"({"version":"1"})");
+    if (path == "/big") return LoopbackHttpServer::ok(QByteArray(2000, 'x'));
+    if (path == "/hang") return LoopbackHttpServer::Reply{200, {}, {}, LoopbackHttpServer::Reply::Action::Hang};
+    if (path == "/drop") return LoopbackHttpServer::Reply{200, {}, {}, LoopbackHttpServer::Reply::Action::Drop};
+    if (path == "/to-feed") return LoopbackHttpServer::redirect("/feed");
+    if (path == "/to-plain") return LoopbackHttpServer::redirect("http://updates.example/feed");
+    if (path == "/to-loopback-plain") return LoopbackHttpServer::redirect("http://127.0.0.1:9/feed");
+    return LoopbackHttpServer::status(404);
+}
+
+// Runs one request to completion on the real event loop.
+HttpResult fetch(platform::HttpClient& client, HttpRequest request) {
+    std::optional<HttpResult> result;
+    client.get(request, [&](HttpResult r) { result = std::move(r); });
+    EXPECT_FALSE(result) << "completions never run inside the call";
+    EXPECT_TRUE(spinUntil([&] { return result.has_value(); }));
+    return result ? *result : HttpResult::failure(HttpError{});
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    LoopbackHttpServer server{route};
+    platform::QtHttpClient client{HttpSecurity{.allowLoopbackHttp = true, .caCertificates = {}}};
+
+    HttpResult get(const QString& path, double timeout = 30.0, int64_t cap = 1 << 20) {
+        return fetch(client, HttpRequest{QUrl(server.url(path)), timeout, cap});
+    }
+};
+
+}  // namespace
+
+TEST(HttpClientRefusal, OnlyCompleteHttpsAddressesUnlessLoopbackHttpIsAllowed) {
+    const HttpSecurity strict;
+    const HttpSecurity loopback{.allowLoopbackHttp = true, .caCertificates = {}};
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("https://updates.example/latest.json"), strict));
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("HTTPS://updates.example/latest.json"), strict));
+    for (const char* text : {"not a url", "/latest.json", "https://", "https:///path", "ftp://x.example/f", "file:///etc/passwd",
+                             "http://updates.example/latest.json", "http://127.0.0.1:8080/feed", ""}) {
+        const auto refused = platform::HttpClient::refusal(QUrl(text), strict);
+        ASSERT_TRUE(refused) << text;
+        EXPECT_EQ(refused->kind, HttpError::Kind::InvalidURL);
+    }
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("http://127.0.0.1:8080/feed"), loopback));
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("http://[::1]:8080/feed"), loopback));
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("http://localhost/feed"), loopback));
+    EXPECT_TRUE(platform::HttpClient::refusal(QUrl("http://updates.example/feed"), loopback));
+    EXPECT_TRUE(platform::HttpClient::refusal(QUrl("http://127.0.0.1.example/feed"), loopback));
+}
+
+TEST_F(HttpClientTest, SuccessCarriesStatusAndBody) {
+    ASSERT_TRUE(server.isListening());
+    const HttpResult result = get("/feed");
+    ASSERT_TRUE(result.ok()) << result.error->description.toStdString();
+    EXPECT_EQ(result.response->statusCode, 200);
+    EXPECT_EQ(result.response->body, R"({"version":"1"})");
+}
+
+TEST_F(HttpClientTest, StatusesOutsideTwoHundredsFailEvenWithABody) {
+    for (auto [path, code] : {std::pair{"/missing", 404}, std::pair{"/error", 500}}) {
+        const HttpResult result = get(path);
+        ASSERT_FALSE(result.ok()) << path;
+        EXPECT_EQ(result.error->kind, HttpError::Kind::Status);
+        EXPECT_EQ(result.error->statusCode, code);
+    }
+}
+
+TEST_F(HttpClientTest, TransportFailuresAndTimeouts) {
+    HttpResult dropped = get("/drop");
+    ASSERT_FALSE(dropped.ok());
+    EXPECT_EQ(dropped.error->kind, HttpError::Kind::Transport);
+    EXPECT_FALSE(dropped.error->description.isEmpty());
+
+    // The only real-time wait in this suite: a transfer timeout cannot be faked inside Qt.
+    HttpResult hung = get("/hang", 0.2);
+    ASSERT_FALSE(hung.ok());
+    EXPECT_EQ(hung.error->kind, HttpError::Kind::Timeout);
+
+    HttpResult refused = fetch(client, HttpRequest{QUrl("http://127.0.0.1:9/"), 5, 1024});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error->kind, HttpError::Kind::Transport);
+}
+
+TEST_F(HttpClientTest, BodiesBeyondTheCapFail) {
+    EXPECT_TRUE(get("/big", 30, 2000).ok());
+    const HttpResult result = get("/big", 30, 1999);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error->kind, HttpError::Kind::BodyTooLarge);
+}
+
+TEST_F(HttpClientTest, RedirectsOnlyToAddressesTheRequestCouldUse) {
+    const HttpResult followed = get("/to-feed");
+    ASSERT_TRUE(followed.ok());
+    EXPECT_EQ(followed.response->body, R"({"version":"1"})");
+    const HttpResult refused = get("/to-plain");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error->kind, HttpError::Kind::InsecureRedirect);
+    EXPECT_EQ(server.requests(), (QStringList{"/to-feed", "/feed", "/to-plain"}));
+}
+
+TEST_F(HttpClientTest, PlainHttpIsRefusedWithoutTheTestAllowance) {
+    platform::QtHttpClient strict;
+    const HttpResult result = fetch(strict, HttpRequest{QUrl(server.url("/feed")), 30, 1024});
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error->kind, HttpError::Kind::InvalidURL);
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(HttpClientTest, DownloadWritesTheFileOnlyWhenComplete) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("package.zip");
+    std::optional<HttpResult> result;
+    client.download(HttpRequest{QUrl(server.url("/big")), 30, 1 << 20}, target, [&](HttpResult r) { result = r; });
+    ASSERT_TRUE(spinUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(result->ok());
+    EXPECT_TRUE(result->response->body.isEmpty());
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray(2000, 'x'));
+
+    const QString missing = dir.filePath("missing.zip");
+    result.reset();
+    client.download(HttpRequest{QUrl(server.url("/missing")), 30, 1 << 20}, missing, [&](HttpResult r) { result = r; });
+    ASSERT_TRUE(spinUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(result->ok());
+    EXPECT_FALSE(QFile::exists(missing));
+}
+
+TEST_F(HttpClientTest, NoCompletionAfterTheClientIsGone) {
+    bool called = false;
+    {
+        platform::QtHttpClient shortLived{HttpSecurity{.allowLoopbackHttp = true, .caCertificates = {}}};
+        shortLived.get(HttpRequest{QUrl(server.url("/hang")), 30, 1024}, [&](HttpResult) { called = true; });
+        spinUntil([&] { return server.requests().contains("/hang"); });
+        shortLived.get(HttpRequest{QUrl("not a url"), 30, 1024}, [&](HttpResult) { called = true; });
+    }
+    spinUntil([] { return false; }, 0.05);
+    EXPECT_FALSE(called);
+}
+
+// https against a throw-away authority: trusted only when configured, and never downgraded.
+TEST(HttpClientTls, TrustsOnlyTheConfiguredAuthorityAndRefusesDowngrades) {
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir.path());
+    openssl.start("/bin/sh", {"-c",
+                              "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj '/CN=Test CA' && "
+                              "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj '/CN=127.0.0.1' && "
+                              "printf 'subjectAltName=IP:127.0.0.1\\n' > ext.cnf && "
+                              "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile ext.cnf"});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) GTEST_SKIP() << "openssl could not make a test authority";
+    auto read = [&](const char* name) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    LoopbackHttpServer tls(route, read("server.pem"), read("server.key"));
+    ASSERT_TRUE(tls.isListening());
+
+    platform::QtHttpClient trusting{HttpSecurity{.allowLoopbackHttp = true, .caCertificates = QSslCertificate::fromData(read("ca.pem"))}};
+    const HttpResult ok = fetch(trusting, HttpRequest{QUrl(tls.url("/feed")), 30, 1024});
+    ASSERT_TRUE(ok.ok()) << ok.error->description.toStdString();
+    const HttpResult downgrade = fetch(trusting, HttpRequest{QUrl(tls.url("/to-plain")), 30, 1024});
+    ASSERT_FALSE(downgrade.ok());
+    EXPECT_EQ(downgrade.error->kind, HttpError::Kind::InsecureRedirect);
+    // Even where loopback http is allowed, an https request never continues over http.
+    const HttpResult loopbackDowngrade = fetch(trusting, HttpRequest{QUrl(tls.url("/to-loopback-plain")), 30, 1024});
+    ASSERT_FALSE(loopbackDowngrade.ok());
+    EXPECT_EQ(loopbackDowngrade.error->kind, HttpError::Kind::InsecureRedirect);
+
+    // A fresh client with the system authorities only: the certificate is not trusted.
+    platform::QtHttpClient system;
+    const HttpResult untrusted = fetch(system, HttpRequest{QUrl(tls.url("/feed")), 30, 1024});
+    ASSERT_FALSE(untrusted.ok());
+    EXPECT_EQ(untrusted.error->kind, HttpError::Kind::Transport);
+}
