@@ -126,6 +126,13 @@ public:
     void dupTo(int fd, int target) { posix_spawn_file_actions_adddup2(&actions_, fd, target); }
     void nullTo(int target, int mode) { posix_spawn_file_actions_addopen(&actions_, target, "/dev/null", mode, 0); }
     void newSession() { flags_ |= POSIX_SPAWN_SETSID; }
+    void routeStandardError(ProcessSpec::Stderr mode, int outputWrite, int errorWrite) {
+        switch (mode) {
+        case ProcessSpec::Stderr::Discard: nullTo(STDERR_FILENO, O_WRONLY); break;
+        case ProcessSpec::Stderr::Capture: dupTo(errorWrite, STDERR_FILENO); break;
+        case ProcessSpec::Stderr::MergeWithStdout: dupTo(outputWrite, STDERR_FILENO); break;
+        }
+    }
 
     // The child's pid, or none with the reason.
     std::optional<pid_t> spawn(const ProcessSpec& spec, QString* errorText) {
@@ -345,32 +352,27 @@ private:
     bool outputFull() const { return mode_ == Mode::Lines && static_cast<size_t>(buffer_.size()) >= limit_; }
 
     void drainOutput() {
-        if (out_ < 0) return;
-        std::array<char, 65536> chunk;
-        while (!outputFull()) {
-            ssize_t n = ::read(out_, chunk.data(), chunk.size());
-            if (n > 0) {
-                appendCapped(buffer_, chunk.data(), static_cast<size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0) outputEnded_ = true;
-            break;  // EAGAIN: all read for now
-        }
+        if (out_ >= 0 && drain(out_, buffer_, [this] { return outputFull(); })) outputEnded_ = true;
     }
 
     void drainError() {
+        if (drain(err_, error_, [] { return false; })) closeFd(err_);
+    }
+
+    // Reads `fd` until it has nothing more for now or `full()`; true at end of file.
+    template <class Full>
+    bool drain(int fd, QByteArray& into, Full full) {
         std::array<char, 65536> chunk;
-        for (;;) {
-            ssize_t n = ::read(err_, chunk.data(), chunk.size());
+        while (!full()) {
+            const ssize_t n = ::read(fd, chunk.data(), chunk.size());
             if (n > 0) {
-                appendCapped(error_, chunk.data(), static_cast<size_t>(n));
+                appendCapped(into, chunk.data(), static_cast<size_t>(n));
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
-            if (n == 0) closeFd(err_);
-            break;
+            return n == 0;  // otherwise EAGAIN: all read for now
         }
+        return false;
     }
 
     // Lines mode never reads past the limit (see outputFull); Capture mode reads on and drops
@@ -415,11 +417,7 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::start(const ProcessSpec& spe
     Spawner spawner;
     spawner.dupTo(input.read, STDIN_FILENO);
     spawner.dupTo(output.write, STDOUT_FILENO);
-    switch (spec.standardError) {
-    case ProcessSpec::Stderr::Discard: spawner.nullTo(STDERR_FILENO, O_WRONLY); break;
-    case ProcessSpec::Stderr::Capture: spawner.dupTo(error.write, STDERR_FILENO); break;
-    case ProcessSpec::Stderr::MergeWithStdout: spawner.dupTo(output.write, STDERR_FILENO); break;
-    }
+    spawner.routeStandardError(spec.standardError, output.write, error.write);
     auto pid = spawner.spawn(spec, errorText);
     closeFd(input.read);
     closeFd(output.write);
@@ -450,11 +448,7 @@ ProcessResult PosixProcessLauncher::run(const ProcessSpec& spec, double timeoutS
     Spawner spawner;
     spawner.nullTo(STDIN_FILENO, O_RDONLY);
     spawner.dupTo(output.write, STDOUT_FILENO);
-    switch (spec.standardError) {
-    case ProcessSpec::Stderr::Discard: spawner.nullTo(STDERR_FILENO, O_WRONLY); break;
-    case ProcessSpec::Stderr::Capture: spawner.dupTo(error.write, STDERR_FILENO); break;
-    case ProcessSpec::Stderr::MergeWithStdout: spawner.dupTo(output.write, STDERR_FILENO); break;
-    }
+    spawner.routeStandardError(spec.standardError, output.write, error.write);
     auto pid = spawner.spawn(spec, &result.errorText);
     closeFd(output.write);
     closeFd(error.write);
