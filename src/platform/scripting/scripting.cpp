@@ -1,5 +1,7 @@
 #include "platform/scripting/scripting.h"
 
+#include "platform/scripting/linux_script_runner.h"
+
 #include <atomic>
 
 namespace platform {
@@ -10,8 +12,8 @@ std::atomic<ScriptRunner*> installed{nullptr};
 
 ScriptRunner& ScriptRunner::shared() {
     if (ScriptRunner* runner = installed.load()) return *runner;
-    static auto* unavailable = new UnavailableScriptRunner();
-    return *unavailable;
+    static auto* fallback = new LinuxScriptRunner();
+    return *fallback;
 }
 
 ScriptRunner* ScriptRunner::setShared(ScriptRunner* runner) { return installed.exchange(runner); }

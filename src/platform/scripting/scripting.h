@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -7,14 +8,16 @@
 namespace platform {
 
 // What running a script gave: its result as text (absent when it returned nothing) or, on
-// failure, the error's text form.
+// failure, the error's text form. `data` is the result's raw bytes when it has any (an image
+// a player hands out); absent otherwise.
 struct ScriptOutcome {
     std::optional<QString> result;
     std::optional<QString> error;
+    std::optional<QByteArray> data;
 
     bool succeeded() const { return !error.has_value(); }
-    static ScriptOutcome success(std::optional<QString> text = std::nullopt) { return {std::move(text), std::nullopt}; }
-    static ScriptOutcome failure(const QString& text) { return {std::nullopt, text}; }
+    static ScriptOutcome success(std::optional<QString> text = std::nullopt) { return {std::move(text), std::nullopt, std::nullopt}; }
+    static ScriptOutcome failure(const QString& text) { return {std::nullopt, text, std::nullopt}; }
 };
 
 // Runs AppleScript source in process. A run blocks the calling thread until the script ends.
@@ -22,7 +25,7 @@ class ScriptRunner {
 public:
     virtual ~ScriptRunner() = default;
 
-    // The process-wide runner (the Linux one unless a test installed another).
+    // The process-wide runner (LinuxScriptRunner unless a test installed another).
     static ScriptRunner& shared();
     // Installs `runner` (nullptr restores the default); returns the previous one.
     static ScriptRunner* setShared(ScriptRunner* runner);

@@ -1,0 +1,323 @@
+#include "music/media_remote_service.h"
+
+#include "core/app_icon_helper.h"
+#include "core/enum_cases.h"
+#include "core/format.h"
+#include "core/log.h"
+
+#include <set>
+
+namespace {
+
+const QString kNil = QStringLiteral("nil");
+
+// The bundles the player scripts can reach; anything else is sent through the helper.
+bool isNativeBundle(const QString& bundleId) {
+    static const std::set<QString> nativeMediaBundleIDs{QStringLiteral("com.apple.Music"), QStringLiteral("com.spotify.client")};
+    return nativeMediaBundleIDs.count(bundleId) > 0;
+}
+
+}  // namespace
+
+MediaRemoteService& MediaRemoteService::shared() {
+    static auto* instance = new MediaRemoteService();
+    return *instance;
+}
+
+MediaRemoteService::MediaRemoteService(EventBus& bus, platform::Scheduler& scheduler, platform::Defaults* defaults,
+                                       std::unique_ptr<MediaRemoteBridge> bridge, PlayerScripts scripts)
+    : bus_(bus),
+      scheduler_(scheduler),
+      defaults_(defaults),
+      settings_(defaults),
+      currentSource_(settings_.musicNowPlayingSource()),
+      mediaRemoteBridge_(bridge ? std::move(bridge) : std::make_unique<MediaRemoteBridge>(platform::ProcessLauncher::system(), scheduler)),
+      scripts_(std::move(scripts)) {
+    mediaRemoteBridge_->launchHelper();
+}
+
+MediaRemoteService::~MediaRemoteService() {
+    updateTimer_.invalidate();
+    settingsCancellable_.cancel();
+    std::unique_lock lock(pollGate_->mutex);
+    pollGate_->open = false;
+    pollGate_->idle.wait(lock, [this] { return pollGate_->running == 0; });
+}
+
+// MARK: - Published properties
+
+void MediaRemoteService::setNowPlaying(std::optional<NowPlayingInfo> value) {
+    objectWillChange.send();
+    nowPlaying_ = std::move(value);
+}
+
+void MediaRemoteService::setIsPlaying(bool value) {
+    objectWillChange.send();
+    isPlaying_ = value;
+}
+
+void MediaRemoteService::setLastArtwork(std::optional<QImage> value) {
+    objectWillChange.send();
+    lastArtwork_ = std::move(value);
+}
+
+void MediaRemoteService::setArtworkDominantColor(std::optional<QColor> value) {
+    objectWillChange.send();
+    artworkDominantColor_ = std::move(value);
+}
+
+// MARK: - Start and stop
+
+void MediaRemoteService::start() {
+    setupSettingsObserver();
+    restartPollingTimer();
+    fetchNowPlayingInfo();
+    Log::shared().info(QStringLiteral("MediaRemoteService: Started monitoring (") + rawValue(currentSource()) + QLatin1Char(')'));
+}
+
+void MediaRemoteService::stop() {
+    updateTimer_.invalidate();
+    settingsCancellable_.cancel();
+    ++generation_;
+    consecutiveMissCount_ = 0;
+    setNowPlaying(std::nullopt);
+    setIsPlaying(false);
+    setLastArtwork(std::nullopt);
+    bus_.nowPlayingSubject.send(std::nullopt);
+    Log::shared().info(QStringLiteral("MediaRemoteService: Stopped monitoring"));
+}
+
+void MediaRemoteService::setupSettingsObserver() {
+    platform::Defaults& defaults = defaults_ ? *defaults_ : platform::Defaults::standard();
+    settingsCancellable_ = defaults.didChange().receiveOnMain(&scheduler_).sink(
+        lifetime_.wrap([this](const QString&) { handleSettingsChange(); }));
+}
+
+void MediaRemoteService::handleSettingsChange() {
+    const MusicNowPlayingSource source = settings_.musicNowPlayingSource();
+    if (rawValue(source) == rawValue(currentSource())) return;
+    currentSource_ = source;
+    consecutiveMissCount_ = 0;
+    restartPollingTimer();
+    fetchNowPlayingInfo();
+    Log::shared().info(QStringLiteral("MediaRemoteService: Switched source to ") + rawValue(source));
+}
+
+void MediaRemoteService::restartPollingTimer() {
+    updateTimer_.invalidate();
+    const double period = currentSource() == MusicNowPlayingSource::controlCenter ? kControlCenterPeriod : kAppleScriptPeriod;
+    updateTimer_ = scheduler_.every(period, lifetime_.wrap([this] { fetchNowPlayingInfo(); }));
+}
+
+// MARK: - Polling
+
+void MediaRemoteService::fetchNowPlayingInfo() {
+    const uint64_t generation = generation_;
+    scheduler_.global([this, gate = pollGate_, generation] {
+        {
+            std::lock_guard lock(gate->mutex);
+            if (!gate->open) return;
+            ++gate->running;
+        }
+        if (currentSource() == MusicNowPlayingSource::controlCenter) {
+            fetchNowPlayingViaControlCenter(generation);
+        } else {
+            fetchNowPlayingViaAppleScript(generation);
+        }
+        std::lock_guard lock(gate->mutex);
+        --gate->running;
+        gate->idle.notify_all();
+    });
+}
+
+NowPlayingInfo MediaRemoteService::infoFrom(const MediaRemoteSnapshot& snapshot) {
+    NowPlayingInfo info;
+    info.title = snapshot.title;
+    info.artist = snapshot.artist;
+    info.album = snapshot.album;
+    info.artwork = snapshot.artwork;
+    info.duration = snapshot.duration;
+    info.elapsedTime = snapshot.elapsedTime;
+    info.playbackRate = snapshot.playbackRate.value_or(1.0);
+    info.bundleIdentifier = snapshot.bundleIdentifier;
+    return info;
+}
+
+void MediaRemoteService::fetchNowPlayingViaControlCenter(uint64_t generation) {
+    const std::optional<MediaRemoteSnapshot> snapshot = mediaRemoteBridge_->currentSnapshot(kSnapshotTimeout);
+    maybeLogMediaRemoteDebug(QStringLiteral("controlCenter"));
+    if (!snapshot) {
+        logControlCenterDecision(QStringLiteral("MediaRemote returned nil; fallback=AppleScript"));
+        fetchNowPlayingViaAppleScript(generation);
+        return;
+    }
+    if (!snapshot->isPlaying) {
+        logControlCenterDecision(QStringLiteral("MediaRemote: not playing; clearing"));
+        handleTransientMissOnMain(generation);
+        return;
+    }
+    logControlCenterDecision(QStringLiteral("MediaRemote hit: playing=true title=") + snapshot->title.value_or(kNil) +
+                             QStringLiteral(" artist=") + snapshot->artist.value_or(kNil) + QStringLiteral(" bundle=") +
+                             snapshot->bundleIdentifier.value_or(kNil) + QStringLiteral(" rate=") +
+                             format::optional(snapshot->playbackRate));
+    hit(generation, infoFrom(*snapshot));
+}
+
+void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
+    const PlaybackProbeResult probe = scripts_.probeActivePlayer();
+    logAppleScriptDecision(QStringLiteral("probe=") + caseName(probe));
+    std::optional<NowPlayingInfo> info;
+    switch (probe) {
+    case PlaybackProbeResult::musicPlaying:
+        info = scripts_.fetchAppleMusicInfo();
+        break;
+    case PlaybackProbeResult::spotifyPlaying:
+        info = scripts_.fetchSpotifyInfo();
+        break;
+    case PlaybackProbeResult::error:
+        info = scripts_.fetchAppleMusicInfo();
+        if (!info) info = scripts_.fetchSpotifyInfo();
+        break;
+    case PlaybackProbeResult::none: {
+        const std::optional<MediaRemoteSnapshot> snapshot = mediaRemoteBridge_->currentSnapshot(kSnapshotTimeout);
+        if (!snapshot || !snapshot->isPlaying) {
+            clearNowPlayingOnMain(generation);
+            return;
+        }
+        logAppleScriptDecision(QStringLiteral("probe=none; MediaRemote fallback hit: title=") + snapshot->title.value_or(kNil) +
+                               QStringLiteral(" bundle=") + snapshot->bundleIdentifier.value_or(kNil));
+        hit(generation, infoFrom(*snapshot));
+        return;
+    }
+    }
+    if (info) {
+        hit(generation, std::move(*info));
+    } else {
+        handleTransientMissOnMain(generation);
+    }
+}
+
+void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info) {
+    scheduler_.post(lifetime_.wrap([this, generation, info = std::move(info)] {
+        if (generation != generation_) return;
+        consecutiveMissCount_ = 0;
+        updateNowPlaying(info);
+    }));
+}
+
+void MediaRemoteService::updateNowPlaying(const NowPlayingInfo& info) {
+    const NowPlayingInfo resolved = withFallbackArtworkIfNeeded(info);
+    if (nowPlaying_ && *nowPlaying_ == resolved) return;
+    setNowPlaying(resolved);
+    setIsPlaying(resolved.playbackRate > 0);
+    // Identity, not content: the colour is worked out once per artwork that arrives.
+    if (resolved.artwork && !(lastArtwork_ && lastArtwork_->cacheKey() == resolved.artwork->cacheKey())) {
+        setLastArtwork(resolved.artwork);
+        setArtworkDominantColor(AppIconHelper::dominantColor(*resolved.artwork));
+    }
+    bus_.nowPlayingSubject.send(resolved);
+    Log::shared().debug(QStringLiteral("MediaRemoteService: Updated - ") + resolved.title.value_or(QStringLiteral("Unknown")) +
+                        QStringLiteral(" by ") + resolved.artist.value_or(QStringLiteral("Unknown")));
+}
+
+NowPlayingInfo MediaRemoteService::withFallbackArtworkIfNeeded(const NowPlayingInfo& info) const {
+    if (info.artwork) return info;
+    if (nowPlaying_ && nowPlaying_->title == info.title && nowPlaying_->artist == info.artist &&
+        nowPlaying_->album == info.album && nowPlaying_->bundleIdentifier == info.bundleIdentifier && nowPlaying_->artwork) {
+        NowPlayingInfo withArtwork = info;
+        withArtwork.artwork = nowPlaying_->artwork;
+        return withArtwork;
+    }
+    return info;
+}
+
+void MediaRemoteService::handleTransientMissOnMain(uint64_t generation) {
+    scheduler_.post(lifetime_.wrap([this, generation] {
+        if (generation != generation_ || !nowPlaying_) return;
+        ++consecutiveMissCount_;
+        if (consecutiveMissCount_ >= missToleranceCount) clearNowPlayingImmediately();
+    }));
+}
+
+void MediaRemoteService::clearNowPlayingOnMain(uint64_t generation) {
+    scheduler_.post(lifetime_.wrap([this, generation] {
+        if (generation != generation_) return;
+        clearNowPlayingImmediately();
+    }));
+}
+
+void MediaRemoteService::clearNowPlayingImmediately() {
+    if (!nowPlaying_) return;
+    consecutiveMissCount_ = 0;
+    setNowPlaying(std::nullopt);
+    setIsPlaying(false);
+    bus_.nowPlayingSubject.send(std::nullopt);
+}
+
+// MARK: - Decision logs
+
+bool MediaRemoteService::passesThrottle(Throttle& throttle, const QString& text, double interval) {
+    const double now = scheduler_.monotonicSeconds();
+    std::lock_guard lock(throttleMutex_);
+    if (throttle.at && text == throttle.signature && now - *throttle.at < interval) return false;
+    throttle.signature = text;
+    throttle.at = now;
+    return true;
+}
+
+void MediaRemoteService::logAppleScriptDecision(const QString& text) {
+    if (text == QLatin1String("probe=none")) return;
+    if (passesThrottle(appleScriptDecision_, text, 3.0)) {
+        Log::shared().info(QStringLiteral("MediaRemoteService[appleScript] ") + text);
+    }
+}
+
+void MediaRemoteService::logControlCenterDecision(const QString& text) {
+    if (passesThrottle(controlCenterDecision_, text, 3.0)) {
+        Log::shared().debug(QStringLiteral("MediaRemoteService[controlCenter] ") + text);
+    }
+}
+
+void MediaRemoteService::maybeLogMediaRemoteDebug(const QString& context) {
+    const QString summary = mediaRemoteBridge_->lastDebugSummary();
+    if (passesThrottle(mediaRemoteDebug_, summary, 5.0)) {
+        Log::shared().debug(QStringLiteral("MediaRemoteService[") + context + QStringLiteral("] ") + summary);
+    }
+}
+
+// MARK: - Transport
+
+bool MediaRemoteService::isBrowserMedia() const {
+    return nowPlaying_ && nowPlaying_->bundleIdentifier && !isNativeBundle(*nowPlaying_->bundleIdentifier);
+}
+
+void MediaRemoteService::refetchAfter(double seconds) {
+    scheduler_.after(seconds, lifetime_.wrap([this] { fetchNowPlayingInfo(); }));
+}
+
+void MediaRemoteService::togglePlayPause() {
+    if (isBrowserMedia()) {
+        mediaRemoteBridge_->sendCommand(2);
+    } else if (scripts_.runAppleScript(PlayerScripts::musicPlayPauseScript()) != QStringLiteral("OK")) {
+        scripts_.runAppleScript(PlayerScripts::spotifyPlayPauseScript());
+    }
+    refetchAfter(0.1);
+}
+
+void MediaRemoteService::nextTrack() {
+    if (isBrowserMedia()) {
+        mediaRemoteBridge_->sendCommand(4);
+    } else if (scripts_.runAppleScript(PlayerScripts::musicNextTrackScript()) != QStringLiteral("OK")) {
+        scripts_.runAppleScript(PlayerScripts::spotifyNextTrackScript());
+    }
+    refetchAfter(0.3);
+}
+
+void MediaRemoteService::previousTrack() {
+    if (isBrowserMedia()) {
+        mediaRemoteBridge_->sendCommand(5);
+    } else if (scripts_.runAppleScript(PlayerScripts::musicPreviousTrackScript()) != QStringLiteral("OK")) {
+        scripts_.runAppleScript(PlayerScripts::spotifyPreviousTrackScript());
+    }
+    refetchAfter(0.3);
+}

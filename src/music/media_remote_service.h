@@ -1,0 +1,136 @@
+#pragma once
+
+// The now-playing service: polls the players through their scripts or the now-playing helper,
+// publishes the track on the bus and to the player views, and sends play/pause and skip.
+
+#include "core/app_settings.h"
+#include "core/event_bus.h"
+#include "core/notch_records.h"
+#include "core/settings_enums.h"
+#include "music/media_remote_bridge.h"
+#include "music/player_scripts.h"
+#include "platform/runtime/dispatch.h"
+#include "platform/runtime/reactive.h"
+#include "platform/storage/defaults.h"
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class MediaRemoteService {
+public:
+    static constexpr double kControlCenterPeriod = 0.8;
+    static constexpr double kAppleScriptPeriod = 1.0;
+    static constexpr double kSnapshotTimeout = 0.5;
+    static constexpr int missToleranceCount = 3;
+
+    // The process-wide service; creating it launches the helper and waits for its READY.
+    static MediaRemoteService& shared();
+
+    // `defaults` nullptr: the standard defaults. `bridge` nullptr: a bridge to the helper beside
+    // the application. The bridge's helper is launched here, whatever the source.
+    explicit MediaRemoteService(EventBus& bus = EventBus::shared(),
+                                platform::Scheduler& scheduler = platform::Scheduler::shared(),
+                                platform::Defaults* defaults = nullptr, std::unique_ptr<MediaRemoteBridge> bridge = nullptr,
+                                PlayerScripts scripts = PlayerScripts());
+    ~MediaRemoteService();
+    MediaRemoteService(const MediaRemoteService&) = delete;
+    MediaRemoteService& operator=(const MediaRemoteService&) = delete;
+
+    // Observes the source setting, (re)starts the poll timer and polls once now. Main thread.
+    void start();
+    // Stops polling and clears what is shown; the helper keeps running. Main thread.
+    void stop();
+
+    // Transport: through the helper for a track of another application, else the players'
+    // scripts. They block the calling (main) thread while the command runs.
+    void togglePlayPause();
+    void nextTrack();
+    void previousTrack();
+
+    // A shown track of an application the player scripts cannot reach.
+    bool isBrowserMedia() const;
+
+    // Published for the player views; objectWillChange fires before each of them changes.
+    const std::optional<NowPlayingInfo>& nowPlaying() const { return nowPlaying_; }
+    bool isPlaying() const { return isPlaying_; }
+    const std::optional<QImage>& lastArtwork() const { return lastArtwork_; }
+    const std::optional<QColor>& artworkDominantColor() const { return artworkDominantColor_; }
+    const platform::PassthroughSubject<> objectWillChange;
+
+    MusicNowPlayingSource currentSource() const { return currentSource_.load(); }
+    int consecutiveMissCount() const { return consecutiveMissCount_; }
+    bool isPolling() const { return updateTimer_.isValid(); }
+    MediaRemoteBridge& bridge() { return *mediaRemoteBridge_; }
+
+private:
+    // A pair of a decision log's last text and when it went out, kept whole under one lock.
+    struct Throttle {
+        QString signature;
+        std::optional<double> at;  // monotonic seconds; none is the distant past
+    };
+    // Lets pool threads still in a poll finish before the service goes.
+    struct PollGate {
+        std::mutex mutex;
+        std::condition_variable idle;
+        bool open = true;
+        int running = 0;
+    };
+
+    void setupSettingsObserver();
+    void handleSettingsChange();
+    void restartPollingTimer();
+    void fetchNowPlayingInfo();
+    void fetchNowPlayingViaControlCenter(uint64_t generation);
+    void fetchNowPlayingViaAppleScript(uint64_t generation);
+    void hit(uint64_t generation, NowPlayingInfo info);
+    void updateNowPlaying(const NowPlayingInfo& info);
+    NowPlayingInfo withFallbackArtworkIfNeeded(const NowPlayingInfo& info) const;
+    void handleTransientMissOnMain(uint64_t generation);
+    void clearNowPlayingOnMain(uint64_t generation);
+    void clearNowPlayingImmediately();
+    void logAppleScriptDecision(const QString& text);
+    void logControlCenterDecision(const QString& text);
+    void maybeLogMediaRemoteDebug(const QString& context);
+    bool passesThrottle(Throttle& throttle, const QString& text, double interval);
+    void refetchAfter(double seconds);
+    static NowPlayingInfo infoFrom(const MediaRemoteSnapshot& snapshot);
+
+    void setNowPlaying(std::optional<NowPlayingInfo> value);
+    void setIsPlaying(bool value);
+    void setLastArtwork(std::optional<QImage> value);
+    void setArtworkDominantColor(std::optional<QColor> value);
+
+    std::optional<NowPlayingInfo> nowPlaying_;
+    bool isPlaying_ = false;
+    std::optional<QImage> lastArtwork_;
+    std::optional<QColor> artworkDominantColor_;
+    EventBus& bus_;
+    platform::Scheduler& scheduler_;
+    platform::Defaults* defaults_;
+    AppSettings settings_;
+    platform::RepeatingTimer updateTimer_;
+    platform::AnyCancellable settingsCancellable_;
+    std::atomic<MusicNowPlayingSource> currentSource_;
+    int consecutiveMissCount_ = 0;
+    std::unique_ptr<MediaRemoteBridge> mediaRemoteBridge_;
+    PlayerScripts scripts_;
+
+    std::mutex throttleMutex_;
+    Throttle mediaRemoteDebug_;
+    Throttle controlCenterDecision_;
+    Throttle appleScriptDecision_;
+
+    // Bumped by stop(): results of polls begun before it are dropped, so a track cannot come
+    // back with no timer left to clear it.
+    uint64_t generation_ = 0;
+    std::shared_ptr<PollGate> pollGate_ = std::make_shared<PollGate>();
+    platform::Lifetime lifetime_;
+};

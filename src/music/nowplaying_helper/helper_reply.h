@@ -1,0 +1,37 @@
+#pragma once
+
+// The lines the now-playing helper writes: one JSON object per line, members in a fixed order,
+// no spaces.
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+struct HelperQueryReply {
+    bool isPlaying = false;
+    std::optional<QString> title;
+    std::optional<QString> artist;
+    std::optional<QString> album;
+    std::optional<QString> bundleIdentifier;
+    std::optional<double> duration;     // seconds
+    std::optional<double> elapsedTime;  // seconds
+    std::optional<double> playbackRate;
+    std::optional<QByteArray> artworkData;
+
+    // The reply line without its line feed. Empty texts and non-finite numbers are left out.
+    QByteArray encode() const;
+};
+
+namespace helper_reply {
+
+// A JSON string: backslash, quotation mark, line feed, carriage return and tab as their short
+// escapes, every other control character as \u00XX, everything else as is (UTF-8).
+QByteArray jsonString(const QString& text);
+// A double in its shortest form that reads back the same ("215.0", "0.5", "1e-05").
+QByteArray jsonNumber(double value);
+
+QByteArray commandResult(bool result);  // {"commandResult":true}
+QByteArray timeout();                   // {"error":"timeout"}
+
+}  // namespace helper_reply

@@ -1,0 +1,186 @@
+#include "music/nowplaying_helper/mpris_now_playing.h"
+
+#include <QDBusArgument>
+#include <QDBusError>
+#include <QDBusMetaType>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QUrl>
+
+#include <array>
+
+namespace {
+
+const QString kPrefix = QStringLiteral("org.mpris.MediaPlayer2.");
+const QString kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kRootInterface = QStringLiteral("org.mpris.MediaPlayer2");
+
+// Nested dictionaries arrive still marshalled.
+QVariantMap toMap(const QVariant& value) {
+    if (value.canConvert<QDBusArgument>()) return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
+    return value.toMap();
+}
+
+std::optional<QString> nonEmptyText(const QVariant& value) {
+    if (value.typeId() != QMetaType::QString) return std::nullopt;
+    QString text = value.toString();
+    if (text.isEmpty()) return std::nullopt;
+    return text;
+}
+
+QStringList textList(const QVariant& value) {
+    if (value.typeId() == QMetaType::QStringList) return value.toStringList();
+    if (value.typeId() == QMetaType::QString) return {value.toString()};
+    if (value.canConvert<QDBusArgument>()) return qdbus_cast<QStringList>(value.value<QDBusArgument>());
+    return {};
+}
+
+std::optional<double> numberOf(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::UChar:
+        return value.toDouble();
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<double> microsToSeconds(const QVariant& value) {
+    const std::optional<double> micros = numberOf(value);
+    if (!micros) return std::nullopt;
+    return *micros / 1e6;
+}
+
+// The bytes of a local cover file; other schemes, and anything but a plain file, give none.
+std::optional<QByteArray> artworkAt(const QString& address) {
+    const QUrl url(address);
+    if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
+    const QString path = url.toLocalFile();
+    if (!QFileInfo(path).isFile()) return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (bytes.isEmpty()) return std::nullopt;
+    return bytes;
+}
+
+bool isTimeout(const QDBusMessage& reply) {
+    const QString name = reply.errorName();
+    return name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+           name == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
+           name == QLatin1String("org.freedesktop.DBus.Error.TimedOut");
+}
+
+}  // namespace
+
+MprisNowPlaying::MprisNowPlaying(QDBusConnection bus, int budgetMs) : bus_(std::move(bus)), budgetMs_(budgetMs) {}
+
+MprisNowPlaying::Outcome MprisNowPlaying::call(const QDBusMessage& message, const QDeadlineTimer& deadline,
+                                               QDBusMessage& reply) {
+    const qint64 remaining = deadline.remainingTime();
+    if (remaining <= 0) return Outcome::timedOut;
+    reply = bus_.call(message, QDBus::Block, static_cast<int>(remaining));
+    if (reply.type() == QDBusMessage::ReplyMessage) return Outcome::ok;
+    return isTimeout(reply) || deadline.hasExpired() ? Outcome::timedOut : Outcome::failed;
+}
+
+std::optional<QVariantMap> MprisNowPlaying::getAll(const QString& busName, const QString& interface,
+                                                   const QDeadlineTimer& deadline, Outcome& outcome) {
+    QDBusMessage message = QDBusMessage::createMethodCall(busName, kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("GetAll"));
+    message << interface;
+    QDBusMessage reply;
+    outcome = call(message, deadline, reply);
+    if (outcome != Outcome::ok || reply.arguments().isEmpty()) return std::nullopt;
+    return toMap(reply.arguments().constFirst());
+}
+
+std::optional<MprisNowPlaying::Player> MprisNowPlaying::choosePlayer(const QDeadlineTimer& deadline, Outcome& outcome) {
+    QDBusMessage reply;
+    outcome = call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                  QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")),
+                   deadline, reply);
+    if (outcome != Outcome::ok) return std::nullopt;
+    QStringList names;
+    if (!reply.arguments().isEmpty()) {
+        for (const QString& name : textList(reply.arguments().constFirst())) {
+            if (name.startsWith(kPrefix)) names << name;
+        }
+    }
+    names.sort();
+
+    std::optional<Player> firstPaused;
+    std::optional<Player> first;
+    for (const QString& name : names) {
+        Outcome each = Outcome::ok;
+        std::optional<QVariantMap> properties = getAll(name, kPlayerInterface, deadline, each);
+        if (each == Outcome::timedOut) {
+            outcome = each;
+            return std::nullopt;
+        }
+        if (!properties) continue;  // gone since the listing, or no player interface
+        Player player{name, std::move(*properties)};
+        const QString status = player.properties.value(QStringLiteral("PlaybackStatus")).toString();
+        if (status == QLatin1String("Playing")) return player;
+        if (status == QLatin1String("Paused") && !firstPaused) firstPaused = player;
+        if (!first) first = std::move(player);
+    }
+    outcome = Outcome::ok;
+    return firstPaused ? firstPaused : first;
+}
+
+std::optional<HelperQueryReply> MprisNowPlaying::query() {
+    const QDeadlineTimer deadline(budgetMs_);
+    Outcome outcome = Outcome::ok;
+    const std::optional<Player> player = choosePlayer(deadline, outcome);
+    if (outcome == Outcome::timedOut) return std::nullopt;
+    HelperQueryReply reply;
+    if (!player) return reply;
+
+    const QVariantMap& properties = player->properties;
+    const QVariantMap metadata = toMap(properties.value(QStringLiteral("Metadata")));
+    reply.isPlaying = properties.value(QStringLiteral("PlaybackStatus")).toString() == QLatin1String("Playing");
+    reply.title = nonEmptyText(metadata.value(QStringLiteral("xesam:title")));
+    const QString artists = textList(metadata.value(QStringLiteral("xesam:artist"))).join(QStringLiteral(", "));
+    if (!artists.isEmpty()) reply.artist = artists;
+    reply.album = nonEmptyText(metadata.value(QStringLiteral("xesam:album")));
+    reply.duration = microsToSeconds(metadata.value(QStringLiteral("mpris:length")));
+    reply.elapsedTime = microsToSeconds(properties.value(QStringLiteral("Position")));
+    // Players keep their rate while paused; what matters here is whether it advances.
+    if (reply.isPlaying) {
+        reply.playbackRate = numberOf(properties.value(QStringLiteral("Rate")));
+    } else {
+        reply.playbackRate = 0.0;
+    }
+    if (const std::optional<QString> art = nonEmptyText(metadata.value(QStringLiteral("mpris:artUrl")))) {
+        reply.artworkData = artworkAt(*art);
+    }
+
+    Outcome rootOutcome = Outcome::ok;
+    const std::optional<QVariantMap> root = getAll(player->busName, kRootInterface, deadline, rootOutcome);
+    if (rootOutcome == Outcome::timedOut) return std::nullopt;
+    if (root) reply.bundleIdentifier = nonEmptyText(root->value(QStringLiteral("DesktopEntry")));
+    if (!reply.bundleIdentifier) reply.bundleIdentifier = player->busName.mid(kPrefix.size());
+    return reply;
+}
+
+bool MprisNowPlaying::sendCommand(uint32_t command) {
+    static const std::array<const char*, 6> methods{"Play", "Pause", "PlayPause", "Stop", "Next", "Previous"};
+    if (command >= methods.size()) return false;
+    const QDeadlineTimer deadline(budgetMs_);
+    Outcome outcome = Outcome::ok;
+    const std::optional<Player> player = choosePlayer(deadline, outcome);
+    if (!player) return false;
+    QDBusMessage reply;
+    return call(QDBusMessage::createMethodCall(player->busName, kObjectPath, kPlayerInterface,
+                                               QString::fromLatin1(methods[command])),
+                deadline, reply) == Outcome::ok;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "music/nowplaying_helper/now_playing_helper.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+// The desktop's now-playing source: MPRIS players on the session bus. The player asked is the
+// first "org.mpris.MediaPlayer2.*" name in sorted order that is playing, else the first paused,
+// else the first. Every request is bounded as a whole, since a stuck player would otherwise hold
+// a call for the bus library's default 25 s.
+class MprisNowPlaying final : public NowPlayingHelperSource {
+public:
+    explicit MprisNowPlaying(QDBusConnection bus, int budgetMs = 2000);
+
+    std::optional<HelperQueryReply> query() override;
+    bool sendCommand(uint32_t command) override;
+
+private:
+    struct Player {
+        QString busName;
+        QVariantMap properties;  // of org.mpris.MediaPlayer2.Player
+    };
+    enum class Outcome { ok, failed, timedOut };
+
+    // The chosen player; `outcome` says whether looking ran out of time.
+    std::optional<Player> choosePlayer(const QDeadlineTimer& deadline, Outcome& outcome);
+    Outcome call(const QDBusMessage& message, const QDeadlineTimer& deadline, QDBusMessage& reply);
+    std::optional<QVariantMap> getAll(const QString& busName, const QString& interface, const QDeadlineTimer& deadline,
+                                      Outcome& outcome);
+
+    QDBusConnection bus_;
+    int budgetMs_;
+};

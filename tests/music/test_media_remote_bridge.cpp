@@ -1,0 +1,234 @@
+// The bridge against scripted helpers: the greeting, one request and its reply, the summaries,
+// stale replies, relaunching, and helpers that fail in the ways a child process can.
+
+#include "fake_helper.h"
+#include "music/media_remote_bridge.h"
+#include "support/fixtures.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using musictest::FakeHelper;
+using platform::LogLevel;
+
+namespace {
+
+class MediaRemoteBridgeTest : public testsupport::QuillvexTest {
+protected:
+    std::unique_ptr<MediaRemoteBridge> makeBridge() {
+        return std::make_unique<MediaRemoteBridge>(helper.launcher, scheduler(), QStringLiteral("/opt/quillvex/helper"));
+    }
+    FakeHelper helper;
+};
+
+}  // namespace
+
+TEST_F(MediaRemoteBridgeTest, LaunchesWithTheScriptPathAndWaitsForReady) {
+    auto bridge = makeBridge();
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: not started");
+    bridge->launchHelper();
+
+    const platform::ProcessSpec& spec = helper.child().spec;
+    EXPECT_EQ(spec.program, "/opt/quillvex/helper");
+    EXPECT_EQ(spec.arguments, QStringList{MediaRemoteBridge::helperScriptPath()});
+    EXPECT_EQ(spec.standardError, platform::ProcessSpec::Stderr::Discard);
+    EXPECT_TRUE(MediaRemoteBridge::helperScriptPath().endsWith("/quillvex_mediaremote_helper.swift"));
+    EXPECT_TRUE(QFile::exists(MediaRemoteBridge::helperScriptPath()));
+    EXPECT_EQ(helper.child().readTimeouts(), std::vector<double>{5.0});
+
+    EXPECT_TRUE(bridge->isReady());
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: ready (pid=40000)");
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteBridge: helper ready (pid=40000)"));
+}
+
+TEST_F(MediaRemoteBridgeTest, QueryReadsTheSnapshotAndSummarisesIt) {
+    helper.answerQueries("{\"isPlaying\":true,\"title\":\"Song\",\"artist\":\"Band\",\"bundleIdentifier\":\"mockplayer\","
+                         "\"playbackRate\":1.0}");
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    const std::optional<MediaRemoteSnapshot> snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_TRUE(snapshot->isPlaying);
+    EXPECT_EQ(snapshot->title, QStringLiteral("Song"));
+    EXPECT_EQ(snapshot->playbackRate, 1.0);
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: playing=true title=Song artist=Band bundle=mockplayer");
+    EXPECT_EQ(helper.requests, QList<QByteArray>{"query"});
+    EXPECT_NEAR(helper.child().readTimeouts().back(), 1.5, 0.05);  // the caller's wait plus one second
+}
+
+TEST_F(MediaRemoteBridgeTest, CommandsReportTheHelpersResult) {
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    EXPECT_TRUE(bridge->sendCommand(2));
+    helper.answer = [](const QByteArray&) -> QByteArray { return "{\"commandResult\":false}\n"; };
+    EXPECT_FALSE(bridge->sendCommand(4));
+    helper.answer = [](const QByteArray&) -> QByteArray { return "{\"commandResult\":\"yes\"}\n"; };
+    EXPECT_FALSE(bridge->sendCommand(5));
+    EXPECT_EQ(helper.requests, (QList<QByteArray>{"cmd:2", "cmd:4", "cmd:5"}));
+    EXPECT_NEAR(helper.child().readTimeouts().back(), 2.0, 0.05);
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(2) -> true"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(4) -> false"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(5) -> false"));
+}
+
+TEST_F(MediaRemoteBridgeTest, BadRepliesAndHelperErrorsGiveNothing) {
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+
+    helper.answerQueries("{\"error\":\"timeout\"}");
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: error=timeout");
+
+    for (const QByteArray& bad : {QByteArray("not json"), QByteArray("[1,2]"), QByteArray("{\"isPlaying\":tru")}) {
+        helper.answerQueries(bad);
+        EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt) << bad.toStdString();
+        EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: invalid JSON response");
+    }
+    // None of it restarts the helper.
+    EXPECT_EQ(helper.launcher.children().size(), 1u);
+    EXPECT_TRUE(bridge->isReady());
+}
+
+TEST_F(MediaRemoteBridgeTest, LaunchFailureIsSummarisedAndLogged) {
+    helper.launcher.failStart("/opt/quillvex/helper", "No such file or directory");
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    EXPECT_FALSE(bridge->isReady());
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: launch failed: No such file or directory");
+    EXPECT_TRUE(log.contains(LogLevel::Error, "MediaRemoteBridge: failed to launch helper: No such file or directory"));
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+}
+
+TEST_F(MediaRemoteBridgeTest, AHelperThatNeverGreetsIsKeptButNeverAsked) {
+    helper.greeting = FakeHelper::Greeting::other;
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: failed to receive READY signal");
+    EXPECT_TRUE(log.contains(LogLevel::Error, "MediaRemoteBridge: helper did not send READY (got: Compiling...)"));
+
+    scheduler().advance(60);
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+    EXPECT_FALSE(bridge->sendCommand(2));
+    EXPECT_TRUE(helper.requests.isEmpty());
+    EXPECT_EQ(helper.launcher.children().size(), 1u);  // alive, so never relaunched
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: failed to receive READY signal");
+
+    helper.greeting = FakeHelper::Greeting::silent;
+    auto silent = makeBridge();
+    silent->launchHelper();
+    EXPECT_TRUE(log.contains(LogLevel::Error, "MediaRemoteBridge: helper did not send READY (got: nil)"));
+}
+
+TEST_F(MediaRemoteBridgeTest, AHelperThatExitsBeforeReadyFailsAtOnceAndIsRelaunchedNoMoreThanEveryFiveSeconds) {
+    helper.greeting = FakeHelper::Greeting::exitAtOnce;
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: failed to receive READY signal");
+
+    // Polls right after cost nothing: no relaunch, no wait.
+    scheduler().advance(4.9);
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+    EXPECT_EQ(helper.launcher.children().size(), 1u);
+    EXPECT_EQ(log.count("MediaRemoteBridge: restarting helper process"), 0);
+
+    scheduler().advance(0.1);
+    helper.greeting = FakeHelper::Greeting::ready;
+    EXPECT_TRUE(bridge->currentSnapshot(0.5));
+    EXPECT_EQ(helper.launcher.children().size(), 2u);
+    EXPECT_EQ(log.count("MediaRemoteBridge: restarting helper process"), 1);
+    EXPECT_TRUE(helper.launcher.children().front()->released());
+}
+
+TEST_F(MediaRemoteBridgeTest, AKilledHelperIsRelaunchedAtTheNextRequest) {
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    ASSERT_TRUE(bridge->currentSnapshot(0.5));
+    helper.child().exit(128 + 9);
+    scheduler().advance(5);
+
+    EXPECT_TRUE(bridge->currentSnapshot(0.5));
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteBridge: restarting helper process"));
+    EXPECT_EQ(helper.launcher.children().size(), 2u);
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: playing=false title=nil artist=nil bundle=nil");
+}
+
+TEST_F(MediaRemoteBridgeTest, AHelperThatDiesAfterSomeRepliesEndsTheRequestAsATimeout) {
+    int replies = 0;
+    helper.answer = [&replies](const QByteArray&) -> QByteArray {
+        return ++replies <= 2 ? QByteArray("{\"isPlaying\":false}\n") : QByteArray();
+    };
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    EXPECT_TRUE(bridge->currentSnapshot(0.5));
+    EXPECT_TRUE(bridge->currentSnapshot(0.5));
+    helper.answer = [this](const QByteArray&) -> QByteArray {
+        helper.child().exit(1);
+        return {};
+    };
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: response timeout for 'query'");
+    EXPECT_FALSE(helper.child().isRunning());
+}
+
+TEST_F(MediaRemoteBridgeTest, ALateReplyNeverAnswersTheNextRequest) {
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+
+    // A silent helper: the request gives up waiting.
+    helper.answer = [](const QByteArray&) -> QByteArray { return {}; };
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: response timeout for 'query'");
+
+    // Its reply arrives late, split in two; the next request must get its own reply.
+    helper.child().emitOutput("{\"isPlaying\":true,\"title\":\"Old");
+    helper.answer = [this](const QByteArray& line) -> QByteArray {
+        if (line == "cmd:4") return "\"}\n{\"commandResult\":true}\n";  // rest of the stale line, then the reply
+        return {};
+    };
+    EXPECT_TRUE(bridge->sendCommand(4));
+
+    helper.answerQueries("{\"isPlaying\":true,\"title\":\"New\"}");
+    const auto snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->title, QStringLiteral("New"));
+}
+
+TEST_F(MediaRemoteBridgeTest, ASplitReplyIsFinishedByTheNextReadAndExtraLinesAreDropped) {
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+
+    // Two lines in one read: the first answers, the second is dropped before the next request.
+    helper.answerQueries("{\"isPlaying\":true,\"title\":\"One\"}\n{\"isPlaying\":true,\"title\":\"Extra\"}");
+    auto first = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->title, QStringLiteral("One"));
+    helper.answerQueries("{\"isPlaying\":true,\"title\":\"Two\"}");
+    auto second = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->title, QStringLiteral("Two"));
+
+    // Half a line by the deadline: kept, so the rest completes it instead of posing as a reply.
+    helper.answer = [](const QByteArray&) -> QByteArray { return "{\"isPlaying\":true,\"ti"; };
+    EXPECT_EQ(bridge->currentSnapshot(0.5), std::nullopt);
+    helper.child().emitOutput("tle\":\"Three\"}\n");
+    helper.answerQueries("{\"isPlaying\":true,\"title\":\"Four\"}");
+    auto fourth = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(fourth);
+    EXPECT_EQ(fourth->title, QStringLiteral("Four"));
+}
+
+TEST_F(MediaRemoteBridgeTest, ShutdownSaysQuitAndForgetsTheHelper) {
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    bridge->shutdown();
+    EXPECT_EQ(helper.requests, QList<QByteArray>{"quit"});
+    EXPECT_TRUE(helper.child().released());
+    EXPECT_FALSE(bridge->isReady());
+
+    // Destroying the bridge stops its helper too.
+    bridge->launchHelper();
+    bridge.reset();
+    EXPECT_EQ(helper.requests.size(), 2);
+    EXPECT_TRUE(helper.child().released());
+}
