@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/notch_info.h"
+
+#include <QPainterPath>
+#include <QRectF>
+
+#include <utility>
+
+// The outline of every surface that hangs from the notch: small concave flares at the two top
+// corners that blend into the menu bar, straight sides 6 points in, and bottom corners rounded
+// with `cornerRadius`. The radius is used as given (callers clamp it); the notch geometry is
+// carried along but does not shape the outline.
+struct NotchAwareShape {
+    static constexpr double topFlare = 6;
+
+    double cornerRadius = 0;
+    NotchInfo notchInfo;
+
+    QPainterPath path(const QRectF& rect) const;
+
+    // The animated pair is (flare, radius). Writing it is ignored, so a radius change is drawn at
+    // its final value rather than interpolated.
+    std::pair<double, double> animatableData() const { return {topFlare, cornerRadius}; }
+    void setAnimatableData(std::pair<double, double>) {}
+};

@@ -1,0 +1,256 @@
+#include "settings_controls.h"
+
+#include "platform/symbols/symbols.h"
+#include "settings_style.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kSegmentHeight = 22;
+constexpr int kSegmentPadding = 12;
+constexpr int kSwatchSize = 10;
+constexpr int kSwatchSpacing = 6;
+constexpr int kPickerLabelSpacing = 8;
+constexpr double kSegmentFontSize = 12;
+constexpr double kLabelFontSize = 13;
+constexpr int kSwitchSpacing = 12;
+
+}  // namespace
+
+SymbolView::SymbolView(const QString& name, double size, Tone tone, int frameWidth, QWidget* parent)
+    : QWidget(parent), name_(name), size_(size), tone_(tone), frameWidth_(frameWidth) {
+    setFixedWidth(frameWidth_);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    setAccessibleName(name_);
+}
+
+QSize SymbolView::sizeHint() const { return {frameWidth_, static_cast<int>(size_ + 4)}; }
+
+void SymbolView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor color = tone_ == Tone::accent ? SettingsStyle::accent(this) : SettingsStyle::secondary(this);
+    const QRectF glyph((width() - size_) / 2.0, (height() - size_) / 2.0, size_, size_);
+    platform::Symbols::draw(painter, name_, glyph, color);
+}
+
+SwitchToggle::SwitchToggle(const QString& label, Size size, QWidget* parent) : QAbstractButton(parent), size_(size) {
+    setText(label);
+    setCheckable(true);
+    setFont(SettingsStyle::systemFont(size_ == Size::small ? 12 : kLabelFontSize));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+QSizeF SwitchToggle::trackSize() const { return size_ == Size::small ? QSizeF(26, 15) : QSizeF(32, 18); }
+
+QSize SwitchToggle::sizeHint() const {
+    const QFontMetrics metrics(font());
+    const QSizeF track = trackSize();
+    return {metrics.horizontalAdvance(text()) + kSwitchSpacing + static_cast<int>(track.width()),
+            std::max(metrics.height(), static_cast<int>(track.height())) + 2};
+}
+
+QSize SwitchToggle::minimumSizeHint() const { return sizeHint(); }
+
+void SwitchToggle::showValue(bool on) {
+    // setChecked never emits clicked(), the one signal the tabs listen to.
+    setChecked(on);
+}
+
+void SwitchToggle::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QSizeF track = trackSize();
+    painter.setPen(SettingsStyle::primary(this));
+    painter.drawText(QRectF(0, 0, width() - track.width() - kSwitchSpacing, height()),
+                     Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text());
+
+    const QRectF trackRect(width() - track.width(), (height() - track.height()) / 2.0, track.width(),
+                           track.height());
+    const double radius = track.height() / 2.0;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(isChecked() ? SettingsStyle::accent(this) : SettingsStyle::primary(this, 0.15));
+    painter.drawRoundedRect(trackRect, radius, radius);
+    const double knob = track.height() - 2;
+    const double knobX = isChecked() ? trackRect.right() - 1 - knob : trackRect.left() + 1;
+    painter.setBrush(Qt::white);
+    painter.setPen(QPen(QColor(0, 0, 0, 40), 0.5));
+    painter.drawEllipse(QRectF(knobX, trackRect.top() + 1, knob, knob));
+}
+
+SegmentedPicker::SegmentedPicker(const QString& label, QWidget* parent) : QWidget(parent), label_(label) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleName(label_);
+}
+
+void SegmentedPicker::setLabel(const QString& label) {
+    if (label == label_) return;
+    label_ = label;
+    setAccessibleName(label_);
+    updateGeometry();
+    update();
+}
+
+void SegmentedPicker::setSegments(std::vector<Segment> segments) {
+    segments_ = std::move(segments);
+    if (selected_ && *selected_ >= static_cast<int>(segments_.size())) selected_.reset();
+    updateGeometry();
+    update();
+}
+
+void SegmentedPicker::setSelectedIndex(std::optional<int> index) {
+    if (index && (*index < 0 || *index >= static_cast<int>(segments_.size()))) index.reset();
+    if (index == selected_) return;
+    selected_ = index;
+    update();
+}
+
+int SegmentedPicker::labelWidth() const {
+    if (label_.isEmpty()) return 0;
+    return QFontMetrics(SettingsStyle::systemFont(kLabelFontSize)).horizontalAdvance(label_) + kPickerLabelSpacing;
+}
+
+int SegmentedPicker::segmentWidth() const {
+    const QFontMetrics metrics(SettingsStyle::systemFont(kSegmentFontSize));
+    int widest = 0;
+    for (const auto& segment : segments_) {
+        int width = metrics.horizontalAdvance(segment.title);
+        if (segment.swatch) width += kSwatchSize + kSwatchSpacing;
+        widest = std::max(widest, width);
+    }
+    return widest + 2 * kSegmentPadding;
+}
+
+QSize SegmentedPicker::sizeHint() const {
+    return {labelWidth() + segmentWidth() * static_cast<int>(segments_.size()), kSegmentHeight};
+}
+
+QRect SegmentedPicker::segmentRect(int index) const {
+    const int count = static_cast<int>(segments_.size());
+    if (index < 0 || index >= count) return {};
+    // The segments share the width left after the label, equally.
+    const int left = labelWidth();
+    const int available = std::max(width() - left, segmentWidth() * count);
+    const int each = available / count;
+    return {left + index * each, 0, each, kSegmentHeight};
+}
+
+void SegmentedPicker::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!label_.isEmpty()) {
+        painter.setFont(SettingsStyle::systemFont(kLabelFontSize));
+        painter.setPen(SettingsStyle::primary(this));
+        painter.drawText(QRect(0, 0, labelWidth(), kSegmentHeight), Qt::AlignVCenter | Qt::AlignLeft, label_);
+    }
+    if (segments_.empty()) return;
+    const QRectF track = QRectF(segmentRect(0).topLeft(), segmentRect(static_cast<int>(segments_.size()) - 1).bottomRight())
+                             .adjusted(0.5, 0.5, 0.5, 0.5);
+    painter.setPen(QPen(SettingsStyle::primary(this, 0.12), 1));
+    painter.setBrush(SettingsStyle::primary(this, 0.05));
+    painter.drawRoundedRect(track, 6, 6);
+
+    painter.setFont(SettingsStyle::systemFont(kSegmentFontSize));
+    for (int i = 0; i < static_cast<int>(segments_.size()); ++i) {
+        const QRectF cell = QRectF(segmentRect(i)).adjusted(1.5, 1.5, -1.5, -1.5);
+        if (selected_ == i) {
+            painter.setPen(QPen(SettingsStyle::primary(this, 0.15), 0.5));
+            painter.setBrush(SettingsStyle::controlBackground(this));
+            painter.drawRoundedRect(cell, 5, 5);
+        } else if (i > 0 && selected_ != i - 1) {
+            painter.setPen(QPen(SettingsStyle::primary(this, 0.12), 1));
+            painter.drawLine(QPointF(cell.left() - 1.5, cell.top() + 4), QPointF(cell.left() - 1.5, cell.bottom() - 4));
+        }
+        const auto& segment = segments_[i];
+        const QFontMetrics metrics(painter.font());
+        int contentWidth = metrics.horizontalAdvance(segment.title);
+        if (segment.swatch) contentWidth += kSwatchSize + kSwatchSpacing;
+        double x = cell.center().x() - contentWidth / 2.0;
+        if (segment.swatch) {
+            painter.setPen(QPen(SettingsStyle::primary(this, 0.2), 0.5));
+            painter.setBrush(*segment.swatch);
+            painter.drawEllipse(QRectF(x, cell.center().y() - kSwatchSize / 2.0, kSwatchSize, kSwatchSize));
+            x += kSwatchSize + kSwatchSpacing;
+        }
+        painter.setPen(SettingsStyle::primary(this));
+        painter.drawText(QRectF(x, cell.top(), cell.right() - x, cell.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                         segment.title);
+    }
+}
+
+void SegmentedPicker::mousePressEvent(QMouseEvent* event) {
+    for (int i = 0; i < static_cast<int>(segments_.size()); ++i) {
+        if (segmentRect(i).contains(event->position().toPoint())) {
+            if (onChosen) onChosen(i);
+            event->accept();
+            return;
+        }
+    }
+    QWidget::mousePressEvent(event);
+}
+
+SettingsPage::SettingsPage(QWidget* parent) : QScrollArea(parent) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(this);
+    content->setObjectName(QStringLiteral("SettingsPageContent"));
+    column_ = new QVBoxLayout(content);
+    column_->setSpacing(16);
+    column_->setContentsMargins(20, 20, 20, 20);
+    column_->addStretch(1);
+    setWidget(content);
+}
+
+void SettingsPage::addCard(QWidget* card) {
+    card->setParent(widget());
+    const bool stretches = card->layout() && (card->layout()->expandingDirections() & Qt::Horizontal);
+    // Before the trailing stretch, which keeps the cards at the top.
+    column_->insertWidget(column_->count() - 1, card, 0, stretches ? Qt::Alignment() : Qt::AlignLeft);
+}
+
+QLabel* makeSettingsText(const QString& text, double size, QFont::Weight weight, const QColor& color,
+                         QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(SettingsStyle::systemFont(size, weight));
+    label->setWordWrap(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* makeBlockHeader(const QString& text, QWidget* parent) {
+    return makeSettingsText(text, 13, QFont::DemiBold, SettingsStyle::primary(parent), parent);
+}
+
+QLabel* makeNote(const QString& text, QWidget* parent) {
+    return makeSettingsText(text, 11, QFont::Normal, SettingsStyle::secondary(parent), parent);
+}
+
+QWidget* makeDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText, SettingsStyle::primary(parent, 0.1));
+    line->setPalette(palette);
+    return line;
+}
+
+QVBoxLayout* makeBlock(QWidget* block) {
+    auto* layout = new QVBoxLayout(block);
+    layout->setSpacing(8);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return layout;
+}
