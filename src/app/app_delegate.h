@@ -15,6 +15,7 @@
 #include "platform/storage/defaults.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
+#include "settings_ui/settings_environment.h"
 
 #include <QString>
 
@@ -42,7 +43,9 @@ struct AppDelegateEnvironment {
 // controller, detector), starts and stops the notch features, keeps the activation policy, the
 // settings and permission setup windows and the permission poll, and tears it all down at
 // termination. Main thread only.
-class AppDelegate final : public platform::ApplicationDelegate, public platform::WindowDelegate {
+class AppDelegate final : public platform::ApplicationDelegate,
+                          public platform::WindowDelegate,
+                          public SettingsHost {
 public:
     explicit AppDelegate(AppDelegateEnvironment environment = {});
     ~AppDelegate() override;
@@ -71,7 +74,7 @@ public:
     void refreshActivationPolicyForCurrentState(const QString& reason);
     void openSettings();
     void windowWillClose(platform::Window& window) override;
-    bool focusWindowForSystemPrompt();
+    bool focusWindowForSystemPrompt() override;
     void showPermissionSetupFlow();
     void startPermissionMonitoring();
     void stopPermissionMonitoring();
@@ -79,7 +82,7 @@ public:
     void handleReopenEvent();
     bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
     void handleSessionDidResignActive();
-    void resumeMonitoringAfterCalendarPermissionFlow();
+    void resumeMonitoringAfterCalendarPermissionFlow() override;
     void checkForUpdates();
 
     // State, for the menu and for tests.
@@ -98,6 +101,8 @@ private:
     QString storedDetectionSource() const;
     void permissionPollTick();
     void continueWithoutFullDiskAccess();
+    // What the settings window is given: the delegate's own collaborators, and itself as host.
+    SettingsEnvironment settingsEnvironment();
 
     // The application's own implementations, when the environment brings none (made first).
     std::unique_ptr<NotchFeatures> ownNotchFeatures_;

@@ -3,10 +3,10 @@
 
 #include "app/app_delegate.h"
 
-#include "app/settings_view.h"
 #include "core/l10n.h"
 #include "core/log.h"
 #include "permissions/permission_setup_view.h"
+#include "settings_ui/settings_view.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ void AppDelegate::openSettings() {
 
     auto window = application_.makeWindow(
         QSize(760, 620), WindowStyle::Titled | WindowStyle::Closable | WindowStyle::Miniaturizable | WindowStyle::Resizable);
-    window->setContentView(makeSettingsView());
+    window->setContentView(new SettingsView(settingsEnvironment()));
     window->setTitle(L10n::pick(QStringLiteral("Settings"), QStringLiteral("設定")));
     window->setMinSize(QSize(700, 560));
     window->center();
@@ -68,6 +68,18 @@ void AppDelegate::openSettings() {
     if (settingsWindow_) settingsWindow_->setDelegate(nullptr);
     settingsWindow_ = std::move(window);
     Log::shared().info(QStringLiteral("AppDelegate: Settings window created"));
+}
+
+SettingsEnvironment AppDelegate::settingsEnvironment() {
+    SettingsEnvironment environment;
+    environment.defaults = &defaults_;
+    environment.bus = &bus_;
+    environment.scheduler = &scheduler_;
+    environment.workspace = setupEnvironment_.workspace;
+    environment.permissions = &permissions_;
+    environment.fullDiskAccess = &fullDiskAccess_;
+    environment.host = this;
+    return environment;
 }
 
 void AppDelegate::windowWillClose(platform::Window& window) {
