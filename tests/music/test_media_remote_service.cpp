@@ -1,0 +1,371 @@
+// The now-playing service on virtual time, with a scripted helper and scripted players: what it
+// publishes, when it clears, its decision logs, the source switch, stop and the transport.
+
+#include "fake_helper.h"
+#include "music/media_remote_service.h"
+#include "scripted_players.h"
+#include "support/fixtures.h"
+
+#include <QBuffer>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using musictest::FakeHelper;
+using musictest::ScriptedPlayers;
+using platform::LogLevel;
+using platform::ScriptOutcome;
+
+namespace {
+
+const QByteArray kSongByBand =
+    "{\"isPlaying\":true,\"title\":\"Song\",\"artist\":\"Band\",\"album\":\"Record\",\"bundleIdentifier\":\"mockplayer\","
+    "\"duration\":180.0,\"elapsedTime\":42.0,\"playbackRate\":1.0}";
+const QByteArray kPaused =
+    "{\"isPlaying\":false,\"title\":\"Song\",\"artist\":\"Band\",\"bundleIdentifier\":\"mockplayer\",\"playbackRate\":0.0}";
+
+QByteArray png(int width, int height, QColor colour = QColor(220, 20, 30)) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+class MediaRemoteServiceTest : public testsupport::QuillvexTest {
+protected:
+    MediaRemoteServiceTest() : bus(scheduler()) {
+        nowPlayingSubscription = bus.nowPlayingSubject.sink([this](const std::optional<NowPlayingInfo>& info) {
+            published.push_back(info);
+        });
+        published.clear();
+    }
+
+    MediaRemoteService& makeService(MusicNowPlayingSource source = MusicNowPlayingSource::appleScript) {
+        if (source == MusicNowPlayingSource::controlCenter) {
+            defaults().set(AppSettings::musicNowPlayingSourceKey, QStringLiteral("controlCenter"));
+        }
+        auto bridge = std::make_unique<MediaRemoteBridge>(helper.launcher, scheduler(), QStringLiteral("/fake/helper"));
+        service = std::make_unique<MediaRemoteService>(bus, scheduler(), &defaults(), std::move(bridge),
+                                                       PlayerScripts(&players, [](double) {},
+                                                                     [](const QUrl&) { return std::nullopt; }));
+        return *service;
+    }
+    int queries() const { return static_cast<int>(helper.requests.count("query")); }
+
+    EventBus bus;
+    FakeHelper helper;
+    ScriptedPlayers players;
+    std::unique_ptr<MediaRemoteService> service;
+    std::vector<std::optional<NowPlayingInfo>> published;
+    platform::AnyCancellable nowPlayingSubscription;
+};
+
+}  // namespace
+
+TEST_F(MediaRemoteServiceTest, CreationLaunchesTheHelperWhateverTheSource) {
+    makeService();
+    EXPECT_EQ(helper.launcher.children().size(), 1u);
+    EXPECT_TRUE(service->bridge().isReady());
+    EXPECT_EQ(service->currentSource(), MusicNowPlayingSource::appleScript);
+    EXPECT_FALSE(service->isPolling());
+}
+
+TEST_F(MediaRemoteServiceTest, ControlCenterPublishesATrackOnceAndClearsOnTheThirdMiss) {
+    helper.answerQueries(kSongByBand);
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    int changes = 0;
+    auto willChange = s.objectWillChange.sink([&changes] { ++changes; });
+    s.start();
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService: Started monitoring (controlCenter)"));
+    scheduler().drain();
+
+    ASSERT_TRUE(s.nowPlaying());
+    EXPECT_EQ(s.nowPlaying()->title, QStringLiteral("Song"));
+    EXPECT_EQ(s.nowPlaying()->album, QStringLiteral("Record"));
+    EXPECT_EQ(s.nowPlaying()->duration, 180.0);
+    EXPECT_EQ(s.nowPlaying()->elapsedTime, 42.0);
+    EXPECT_TRUE(s.isPlaying());
+    EXPECT_TRUE(s.isBrowserMedia());
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(published.back()->bundleIdentifier, QStringLiteral("mockplayer"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteService: Updated - Song by Band"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug,
+                             "MediaRemoteService[controlCenter] MediaRemote hit: playing=true title=Song artist=Band "
+                             "bundle=mockplayer rate=Optional(1.0)"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteService[controlCenter] MediaRemoteHelper: playing=true "
+                                              "title=Song artist=Band bundle=mockplayer"));
+    EXPECT_GT(changes, 0);
+
+    // The same track, only further along: nothing is published again.
+    helper.answerQueries(QByteArray(kSongByBand).replace("42.0", "43.0"));
+    scheduler().advance(1.6);
+    EXPECT_EQ(queries(), 3);
+    EXPECT_EQ(published.size(), 1u);
+    EXPECT_EQ(log.count("MediaRemoteService: Updated - Song by Band"), 1);
+
+    // Paused: two misses keep it, the third clears; the decision line is not repeated within 3 s.
+    helper.answerQueries(kPaused);
+    const QString clearing = "MediaRemoteService[controlCenter] MediaRemote: not playing; clearing";
+    scheduler().advance(0.8);
+    EXPECT_EQ(s.consecutiveMissCount(), 1);
+    scheduler().advance(0.8);
+    EXPECT_EQ(s.consecutiveMissCount(), 2);
+    EXPECT_TRUE(s.nowPlaying());
+    scheduler().advance(0.8);
+    EXPECT_FALSE(s.nowPlaying());
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_EQ(s.consecutiveMissCount(), 0);
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published.back(), std::nullopt);
+    EXPECT_EQ(log.count(clearing), 1);
+    scheduler().advance(0.8);  // 2.4 s after the first
+    EXPECT_EQ(log.count(clearing), 1);
+    scheduler().advance(0.8);  // 3.2 s after the first: said again
+    EXPECT_EQ(log.count(clearing), 2);
+    EXPECT_EQ(published.size(), 2u);  // with nothing shown, misses are not counted
+    EXPECT_EQ(s.consecutiveMissCount(), 0);
+}
+
+TEST_F(MediaRemoteServiceTest, AHitBetweenMissesStartsTheCountAgain) {
+    helper.answerQueries(kSongByBand);
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    helper.answerQueries(kPaused);
+    scheduler().advance(1.6);
+    EXPECT_EQ(s.consecutiveMissCount(), 2);
+    helper.answerQueries(kSongByBand);
+    scheduler().advance(0.8);
+    EXPECT_EQ(s.consecutiveMissCount(), 0);
+    helper.answerQueries(kPaused);
+    scheduler().advance(1.6);
+    EXPECT_TRUE(s.nowPlaying());
+}
+
+TEST_F(MediaRemoteServiceTest, TheHelpersRateIsKeptAndOnlyAMissingOneBecomesOne) {
+    helper.answerQueries("{\"isPlaying\":true,\"title\":\"Song\",\"playbackRate\":0.0}");
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+    EXPECT_EQ(s.nowPlaying()->playbackRate, 0.0);
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_TRUE(log.contains("MediaRemoteService[controlCenter] MediaRemote hit: playing=true title=Song artist=nil "
+                             "bundle=nil rate=Optional(0.0)"));
+    EXPECT_FALSE(s.isBrowserMedia());  // no bundle
+
+    helper.answerQueries("{\"isPlaying\":true,\"bundleIdentifier\":\"org.example.web\"}");
+    scheduler().advance(0.8);
+    EXPECT_EQ(s.nowPlaying()->title, QStringLiteral("org.example.web"));
+    EXPECT_EQ(s.nowPlaying()->playbackRate, 1.0);
+    EXPECT_TRUE(s.isPlaying());
+    EXPECT_TRUE(log.contains("MediaRemoteService: Updated - org.example.web by Unknown"));
+    EXPECT_TRUE(log.matching("MediaRemoteService[controlCenter] MediaRemote hit:").last().endsWith(" rate=nil"));
+}
+
+TEST_F(MediaRemoteServiceTest, ControlCenterWithoutAHelperFallsBackToThePlayerScripts) {
+    helper.greeting = FakeHelper::Greeting::other;  // alive, never ready
+    players.answerText(PlayerScripts::probeScript(), "MUSIC_PLAYING");
+    players.answerText(PlayerScripts::musicInfoScript(), "Track|||Artist|||Album");
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+    EXPECT_EQ(s.nowPlaying()->bundleIdentifier, QStringLiteral("com.apple.Music"));
+    EXPECT_FALSE(s.isBrowserMedia());
+
+    scheduler().advance(8.0);  // ten polls
+    const QString fallback = "MediaRemoteService[controlCenter] MediaRemote returned nil; fallback=AppleScript";
+    EXPECT_EQ(log.count(fallback), 3);  // 0, 3.2 and 6.4 s
+    EXPECT_EQ(log.count("MediaRemoteService[controlCenter] MediaRemoteHelper: failed to receive READY signal"), 2);  // 0, 5.6 s
+    EXPECT_EQ(log.count("MediaRemoteService[appleScript] probe=musicPlaying"), 3);
+    EXPECT_EQ(queries(), 0);
+}
+
+TEST_F(MediaRemoteServiceTest, AppleScriptSourceAsksTheHelperWhenNoPlayerPlaysAndClearsAtOnce) {
+    helper.answerQueries(kSongByBand);
+    MediaRemoteService& s = makeService();
+    s.start();
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService: Started monitoring (appleScript)"));
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+    EXPECT_EQ(s.nowPlaying()->title, QStringLiteral("Song"));
+    EXPECT_TRUE(log.contains(LogLevel::Info,
+                             "MediaRemoteService[appleScript] probe=none; MediaRemote fallback hit: title=Song bundle=mockplayer"));
+    EXPECT_FALSE(log.contains("MediaRemoteService[appleScript] probe=none"));
+    EXPECT_TRUE(log.matching("MediaRemoteService: AppleScript error").isEmpty());
+
+    helper.answerQueries(kPaused);
+    scheduler().advance(1.0);
+    EXPECT_FALSE(s.nowPlaying());
+    EXPECT_EQ(published.back(), std::nullopt);
+}
+
+TEST_F(MediaRemoteServiceTest, AMusicTrackIsPublishedOnceAndKeepsItsArtworkThroughAPollWithout) {
+    players.answerText(PlayerScripts::probeScript(), "MUSIC_PLAYING");
+    players.answerText(PlayerScripts::musicInfoScript(), "Song|||Band|||Album");
+    ScriptOutcome artwork = ScriptOutcome::success();
+    artwork.data = png(60, 60);
+    players.answerInTurn(PlayerScripts::musicArtworkScript(), {artwork, ScriptOutcome::failure("gone")});
+    MediaRemoteService& s = makeService();
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+    ASSERT_TRUE(s.nowPlaying()->artwork);
+    ASSERT_TRUE(s.lastArtwork());
+    ASSERT_TRUE(s.artworkDominantColor());
+    EXPECT_GT(s.artworkDominantColor()->red(), 150);
+    EXPECT_EQ(s.nowPlaying()->playbackRate, 1.0);
+    EXPECT_EQ(log.count("MediaRemoteService[appleScript] probe=musicPlaying"), 1);
+
+    scheduler().advance(2.0);  // two polls whose artwork fetch fails
+    EXPECT_EQ(published.size(), 1u);
+    EXPECT_TRUE(s.nowPlaying()->artwork);
+    EXPECT_EQ(log.count("MediaRemoteService[appleScript] probe=musicPlaying"), 1);  // within 3 s
+
+    // The next track has no artwork: shown without, the last artwork and its colour stay.
+    players.answerText(PlayerScripts::musicInfoScript(), "Next|||Band|||Album");
+    scheduler().advance(1.0);
+    EXPECT_EQ(published.size(), 2u);
+    EXPECT_FALSE(s.nowPlaying()->artwork);
+    EXPECT_TRUE(s.lastArtwork());
+    EXPECT_TRUE(s.artworkDominantColor());
+}
+
+TEST_F(MediaRemoteServiceTest, RefusedScriptsAreCountedMisses) {
+    players.answerText(PlayerScripts::probeScript(), "MUSIC_PLAYING");
+    players.answerText(PlayerScripts::musicInfoScript(), "Song|||Band|||Album");
+    MediaRemoteService& s = makeService();
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+
+    const ScriptOutcome refused = ScriptOutcome::failure("Not authorized to send Apple events to Music.");
+    players.answer(PlayerScripts::probeScript(), refused);
+    players.answer(PlayerScripts::musicInfoScript(), refused);
+    players.answer(PlayerScripts::spotifyInfoScript(), refused);
+    scheduler().advance(2.0);
+    EXPECT_TRUE(s.nowPlaying());
+    EXPECT_EQ(s.consecutiveMissCount(), 2);
+    scheduler().advance(1.0);
+    EXPECT_FALSE(s.nowPlaying());
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService[appleScript] probe=error"));
+}
+
+TEST_F(MediaRemoteServiceTest, WritingTheSourceSwitchesOnceAndChangesTheCadence) {
+    MediaRemoteService& s = makeService();
+    s.start();
+    scheduler().drain();
+    EXPECT_EQ(queries(), 1);
+    scheduler().advance(1.0);
+    EXPECT_EQ(queries(), 2);
+
+    defaults().set(AppSettings::musicNowPlayingSourceKey, QStringLiteral("controlCenter"));
+    scheduler().drain();
+    EXPECT_EQ(log.count("MediaRemoteService: Switched source to controlCenter"), 1);
+    EXPECT_EQ(s.currentSource(), MusicNowPlayingSource::controlCenter);
+    EXPECT_EQ(queries(), 3);  // a poll at once
+    scheduler().advance(0.8);
+    EXPECT_EQ(queries(), 4);
+    scheduler().advance(0.8);
+    EXPECT_EQ(queries(), 5);
+
+    // The same source again, its older spelling, or any other setting: nothing happens.
+    defaults().set(AppSettings::musicNowPlayingSourceKey, QStringLiteral("controlCenter"));
+    defaults().set(AppSettings::musicNowPlayingSourceKey, QStringLiteral("mediaRemoteExperimental"));
+    defaults().set(AppSettings::enableDropKey, false);
+    scheduler().drain();
+    EXPECT_EQ(log.matching("MediaRemoteService: Switched source").size(), 1);
+    EXPECT_EQ(queries(), 5);
+
+    defaults().remove(AppSettings::musicNowPlayingSourceKey);
+    scheduler().drain();
+    EXPECT_TRUE(log.contains("MediaRemoteService: Switched source to appleScript"));
+}
+
+TEST_F(MediaRemoteServiceTest, StopClearsEverythingButTheColourAndDropsPollsAlreadyUnderWay) {
+    players.answerText(PlayerScripts::probeScript(), "MUSIC_PLAYING");
+    players.answerText(PlayerScripts::musicInfoScript(), "Song|||Band|||Album");
+    ScriptOutcome artwork = ScriptOutcome::success();
+    artwork.data = png(20, 20);
+    players.answer(PlayerScripts::musicArtworkScript(), artwork);
+    MediaRemoteService& s = makeService();
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+
+    // A poll started before stop() must not bring the track back.
+    scheduler().advance(1.0 - 1e-6);
+    s.start();  // polls once more now
+    s.stop();
+    scheduler().drain();
+    EXPECT_FALSE(s.nowPlaying());
+    EXPECT_FALSE(s.isPlaying());
+    EXPECT_FALSE(s.lastArtwork());
+    EXPECT_TRUE(s.artworkDominantColor());
+    EXPECT_FALSE(s.isPolling());
+    EXPECT_EQ(published.back(), std::nullopt);
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService: Stopped monitoring"));
+    scheduler().advance(5.0);
+    EXPECT_FALSE(s.nowPlaying());
+
+    // Stopping with nothing shown still says so on the bus; the helper stays.
+    const size_t before = published.size();
+    s.stop();
+    EXPECT_EQ(published.size(), before + 1);
+    EXPECT_EQ(published.back(), std::nullopt);
+    EXPECT_TRUE(helper.child().isRunning());
+
+    s.start();
+    scheduler().drain();
+    EXPECT_TRUE(s.nowPlaying());
+}
+
+TEST_F(MediaRemoteServiceTest, TransportGoesThroughTheHelperForOtherApplications) {
+    helper.answerQueries(kSongByBand);
+    MediaRemoteService& s = makeService();
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.isBrowserMedia());
+    players.clear();
+
+    const int before = queries();
+    s.togglePlayPause();
+    EXPECT_EQ(helper.requests.last(), "cmd:2");
+    scheduler().advance(0.1);
+    EXPECT_EQ(queries(), before + 1);  // refetched 0.1 s later
+    s.nextTrack();
+    EXPECT_EQ(helper.requests.last(), "cmd:4");
+    scheduler().advance(0.2);
+    EXPECT_EQ(queries(), before + 1);
+    scheduler().advance(0.1);
+    EXPECT_EQ(queries(), before + 2);
+    s.previousTrack();
+    EXPECT_EQ(helper.requests.last(), "cmd:5");
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(5) -> true"));
+    EXPECT_EQ(players.ran().filter("System Events").size(), 0);
+}
+
+TEST_F(MediaRemoteServiceTest, TransportTriesMusicThenSpotify) {
+    MediaRemoteService& s = makeService();
+    // Nothing shown: Linux has neither player, so Music answers NO_APP and Spotify is tried.
+    s.nextTrack();
+    EXPECT_EQ(players.ran(), (QStringList{PlayerScripts::musicNextTrackScript(), PlayerScripts::spotifyNextTrackScript()}));
+    EXPECT_EQ(helper.requests, QList<QByteArray>{});
+    scheduler().advance(0.3);
+    EXPECT_EQ(players.ran().size(), 3);  // the refetch's probe
+    EXPECT_EQ(queries(), 1);
+
+    players.clear();
+    players.answerText(PlayerScripts::musicPlayPauseScript(), "OK");
+    s.togglePlayPause();
+    EXPECT_EQ(players.ran(), QStringList{PlayerScripts::musicPlayPauseScript()});
+    players.clear();
+    s.previousTrack();
+    EXPECT_EQ(players.ran(),
+              (QStringList{PlayerScripts::musicPreviousTrackScript(), PlayerScripts::spotifyPreviousTrackScript()}));
+}
