@@ -1,3 +1,4 @@
+#include "app/desktop_app_updater.h"
 #include "app/desktop_notch_features.h"
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     DesktopNotchFeatures notchFeatures;
     AppDelegateEnvironment environment;
     environment.notchFeatures = &notchFeatures;
+    DesktopAppUpdater updater;
+    environment.updater = &updater;
     QuillvexApp quillvex(application, platform::StatusItem::Presentation::SystemTray, std::move(environment));
     // A signal ends the application like its Quit command: the delegate's shutdown runs first.
     SignalQuit signalQuit([&application] { application.terminate(); });
