@@ -1,20 +1,27 @@
 #include "app/desktop_notch_features.h"
 
+#include "glance/calendar_service.h"
+#include "platform/calendar/calendar_store.h"
+
 void DesktopNotchFeatures::startCoreServices() {
     // Order: notch window and state manager, now playing, hover detector, the system-event services,
     // the live-activity manager, lyrics, media hotkeys.
 }
 
-void DesktopNotchFeatures::startCalendarService() {}
+void DesktopNotchFeatures::startCalendarService() { CalendarService::shared().start(); }
 
 void DesktopNotchFeatures::startWeatherService() {}
 
 void DesktopNotchFeatures::startAppSwitcherService() {}
 
-bool DesktopNotchFeatures::isCalendarAccessGranted() const { return false; }
+// Linux has no per-application calendar gate: a reachable desktop calendar store is full access.
+bool DesktopNotchFeatures::isCalendarAccessGranted() const {
+    return platform::CalendarStore::shared().authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess;
+}
 
 void DesktopNotchFeatures::stopAll() {
     // The glance services stop whether or not this start ran them: the settings may have started one.
+    CalendarService::shared().stop();
 }
 
 bool DesktopNotchFeatures::hasNotchWindowController() const { return false; }

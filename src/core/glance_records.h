@@ -26,10 +26,8 @@ struct CalendarEvent {
     CalendarColor calendarColor;
     std::optional<QString> location;
 
-    // Only identity, titles and start count: a moved end, the all-day flag, colour or location do not.
-    friend bool operator==(const CalendarEvent& a, const CalendarEvent& b) {
-        return a.id == b.id && a.title == b.title && a.calendarTitle == b.calendarTitle && a.startDate == b.startDate;
-    }
+    // Every field counts: a moved end or a new location is a change the panel must show.
+    friend bool operator==(const CalendarEvent&, const CalendarEvent&) = default;
 };
 
 struct WeatherInfo {

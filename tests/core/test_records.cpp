@@ -5,6 +5,8 @@
 #include <QImage>
 
 #include <concepts>
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -54,13 +56,25 @@ TEST_F(RecordsTest, NotchModeComparesCaseAndCarriedType) {
     EXPECT_EQ(NotchMode::liveActivity(LiveActivityType::volume).description(), QStringLiteral("liveActivity(volume)"));
 }
 
-TEST_F(RecordsTest, CalendarEventIgnoresEndAllDayColourAndLocation) {
+TEST_F(RecordsTest, CalendarEventComparesEveryField) {
     const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
     const CalendarEvent a{"e1", "Standup", "Work", start, start.addSecs(900), false, {1, 0, 0}, std::nullopt};
-    CalendarEvent b{"e1", "Standup", "Work", start, start.addSecs(3600), true, {0, 0, 1}, QStringLiteral("Room 4")};
-    EXPECT_EQ(a, b);
-    b.startDate = start.addSecs(60);
-    EXPECT_NE(a, b);
+    EXPECT_EQ(a, a);
+    const std::vector<std::function<void(CalendarEvent&)>> changes{
+        [](CalendarEvent& e) { e.id = "e2"; },
+        [](CalendarEvent& e) { e.title = "Retro"; },
+        [](CalendarEvent& e) { e.calendarTitle = "Home"; },
+        [&](CalendarEvent& e) { e.startDate = start.addSecs(60); },
+        [&](CalendarEvent& e) { e.endDate = start.addSecs(3600); },
+        [](CalendarEvent& e) { e.isAllDay = true; },
+        [](CalendarEvent& e) { e.calendarColor.blue = 1; },
+        [](CalendarEvent& e) { e.location = QStringLiteral("Room 4"); },
+    };
+    for (size_t i = 0; i < changes.size(); ++i) {
+        CalendarEvent b = a;
+        changes[i](b);
+        EXPECT_NE(a, b) << "change " << i;
+    }
 }
 
 TEST_F(RecordsTest, HourlyWeatherComparesHourAndTemperatureOnly) {

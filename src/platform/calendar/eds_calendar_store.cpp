@@ -1,0 +1,286 @@
+#include "platform/calendar/eds_calendar_store.h"
+
+#include "platform/runtime/dispatch.h"
+
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
+
+#include <QTimeZone>
+
+#include <algorithm>
+#include <map>
+
+namespace platform {
+
+namespace {
+
+QString fromUtf8(const char* text) { return text ? QString::fromUtf8(text) : QString(); }
+
+// All-day dates and floating times are wall-clock values of the user's zone; zoned times are instants.
+std::optional<QDateTime> toDateTime(ICalTime* time) {
+    if (!time || i_cal_time_is_null_time(time) || !i_cal_time_is_valid_time(time)) return std::nullopt;
+    const QDate date(i_cal_time_get_year(time), i_cal_time_get_month(time), i_cal_time_get_day(time));
+    if (!date.isValid()) return std::nullopt;
+    if (i_cal_time_is_date(time)) return date.startOfDay();
+    ICalTimezone* zone = i_cal_time_get_timezone(time);
+    if (!zone && !i_cal_time_is_utc(time)) {
+        return QDateTime(date, QTime(i_cal_time_get_hour(time), i_cal_time_get_minute(time), i_cal_time_get_second(time)));
+    }
+    const time_t seconds = i_cal_time_as_timet_with_zone(time, zone ? zone : i_cal_timezone_get_utc_timezone());
+    if (zone) g_object_unref(zone);
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(seconds), Qt::UTC);
+}
+
+bool hasProperty(ICalComponent* component, ICalPropertyKind kind) {
+    ICalProperty* property = i_cal_component_get_first_property(component, kind);
+    if (!property) return false;
+    g_object_unref(property);
+    return true;
+}
+
+struct Collector {
+    StoreCalendar calendar;
+    std::vector<StoreEvent>* out;
+};
+
+gboolean collectInstance(ICalComponent* component, ICalTime* instanceStart, ICalTime* instanceEnd, gpointer data,
+                         GCancellable*, GError**) {
+    auto* collector = static_cast<Collector*>(data);
+    StoreEvent event;
+    if (const char* uid = i_cal_component_get_uid(component); uid && *uid) {
+        event.identifier = QString::fromUtf8(uid);
+        // Every occurrence of a recurring event shares the uid: the occurrence's start tells them apart.
+        if (hasProperty(component, I_CAL_RRULE_PROPERTY) || hasProperty(component, I_CAL_RDATE_PROPERTY) ||
+            hasProperty(component, I_CAL_RECURRENCEID_PROPERTY)) {
+            gchar* occurrence = i_cal_time_as_ical_string(instanceStart);
+            *event.identifier += QLatin1Char('/') + fromUtf8(occurrence);
+            g_free(occurrence);
+        }
+    }
+    if (const char* summary = i_cal_component_get_summary(component)) event.title = QString::fromUtf8(summary);
+    if (const char* location = i_cal_component_get_location(component); location && *location) {
+        event.location = QString::fromUtf8(location);
+    }
+    event.calendar = collector->calendar;
+    event.startDate = toDateTime(instanceStart);
+    event.endDate = toDateTime(instanceEnd);
+    event.isAllDay = instanceStart && i_cal_time_is_date(instanceStart);
+    collector->out->push_back(std::move(event));
+    return TRUE;
+}
+
+StoreCalendar calendarOf(ESource* source) {
+    StoreCalendar calendar;
+    calendar.title = fromUtf8(e_source_get_display_name(source));
+    auto* selectable = static_cast<ESourceSelectable*>(e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
+    gchar* color = e_source_selectable_dup_color(selectable);
+    if (color && *color) calendar.color = QString::fromUtf8(color);
+    g_free(color);
+    return calendar;
+}
+
+}  // namespace
+
+struct EdsCalendarStore::Impl {
+    struct View {
+        ECalClientView* view = nullptr;
+        bool complete = false;  // the first objects-added carries the existing contents, not a change
+        Impl* owner = nullptr;
+    };
+
+    ESourceRegistry* registry = nullptr;
+    std::vector<gulong> registrySignals;
+    std::map<QString, ECalClient*> clients;  // by source uid
+    std::map<QString, std::unique_ptr<View>> views;  // by source uid, while observed
+    std::map<uint64_t, std::shared_ptr<std::function<void()>>> observers;
+    uint64_t nextObserver = 0;
+    QString lastError;
+
+    ~Impl() {
+        stopObserving();
+        for (auto& [uid, client] : clients) g_object_unref(client);
+        if (registry) g_object_unref(registry);
+    }
+
+    bool reach() {
+        if (registry) return true;
+        GError* error = nullptr;
+        registry = e_source_registry_new_sync(nullptr, &error);
+        if (!registry) {
+            lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("no source registry");
+            g_clear_error(&error);
+            return false;
+        }
+        return true;
+    }
+
+    // Enabled event calendars, ordered by name so the store's order is stable between fetches.
+    std::vector<ESource*> calendarSources() {
+        std::vector<ESource*> sources;
+        if (!reach()) return sources;
+        GList* list = e_source_registry_list_enabled(registry, E_SOURCE_EXTENSION_CALENDAR);
+        for (GList* item = list; item; item = item->next) sources.push_back(E_SOURCE(g_object_ref(item->data)));
+        g_list_free_full(list, g_object_unref);
+        std::sort(sources.begin(), sources.end(), [](ESource* a, ESource* b) {
+            const int byName = QString::compare(fromUtf8(e_source_get_display_name(a)), fromUtf8(e_source_get_display_name(b)));
+            return byName != 0 ? byName < 0 : qstrcmp(e_source_get_uid(a), e_source_get_uid(b)) < 0;
+        });
+        return sources;
+    }
+
+    static void release(std::vector<ESource*>& sources) {
+        for (ESource* source : sources) g_object_unref(source);
+        sources.clear();
+    }
+
+    ECalClient* client(ESource* source) {
+        const QString uid = fromUtf8(e_source_get_uid(source));
+        if (auto found = clients.find(uid); found != clients.end()) return found->second;
+        GError* error = nullptr;
+        // A wait of 0 never returns and a bounded one stalls for its whole length; all ones returns
+        // as soon as the backend is open.
+        EClient* connected = e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, static_cast<guint32>(-1),
+                                                       nullptr, &error);
+        if (!connected) {
+            lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("calendar did not open");
+            g_clear_error(&error);
+            return nullptr;
+        }
+        auto* calendar = E_CAL_CLIENT(connected);
+        const QByteArray zoneId = QTimeZone::systemTimeZoneId();
+        if (ICalTimezone* zone = i_cal_timezone_get_builtin_timezone(zoneId.constData())) {
+            e_cal_client_set_default_timezone(calendar, zone);
+        }
+        clients.emplace(uid, calendar);
+        return calendar;
+    }
+
+    void notify() {
+        syncViews();
+        auto current = observers;
+        for (auto& [id, handler] : current) {
+            if (observers.count(id)) (*handler)();
+        }
+    }
+
+    static void onObjects(ECalClientView*, gpointer, gpointer data) {
+        auto* view = static_cast<View*>(data);
+        if (view->complete) view->owner->notify();
+    }
+    static void onComplete(ECalClientView*, const GError*, gpointer data) { static_cast<View*>(data)->complete = true; }
+    static void onSource(ESourceRegistry*, ESource*, gpointer data) { static_cast<Impl*>(data)->notify(); }
+
+    void startObserving() {
+        if (!reach()) return;
+        for (const char* signal : {"source-added", "source-removed", "source-changed", "source-enabled", "source-disabled"}) {
+            registrySignals.push_back(g_signal_connect(registry, signal, G_CALLBACK(onSource), this));
+        }
+        syncViews();
+    }
+
+    // One live view per enabled calendar, added and dropped as calendars come and go.
+    void syncViews() {
+        if (observers.empty() || !registry) return;
+        auto sources = calendarSources();
+        std::map<QString, std::unique_ptr<View>> kept;
+        for (ESource* source : sources) {
+            const QString uid = fromUtf8(e_source_get_uid(source));
+            if (auto found = views.find(uid); found != views.end()) {
+                kept.emplace(uid, std::move(found->second));
+                views.erase(found);
+                continue;
+            }
+            ECalClient* calendar = client(source);
+            if (!calendar) continue;
+            ECalClientView* view = nullptr;
+            GError* error = nullptr;
+            if (!e_cal_client_get_view_sync(calendar, "#t", &view, nullptr, &error)) {
+                lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("no view");
+                g_clear_error(&error);
+                continue;
+            }
+            auto entry = std::make_unique<View>();
+            entry->view = view;
+            entry->owner = this;
+            g_signal_connect(view, "objects-added", G_CALLBACK(onObjects), entry.get());
+            g_signal_connect(view, "objects-modified", G_CALLBACK(onObjects), entry.get());
+            g_signal_connect(view, "objects-removed", G_CALLBACK(onObjects), entry.get());
+            g_signal_connect(view, "complete", G_CALLBACK(onComplete), entry.get());
+            e_cal_client_view_start(view, &error);
+            g_clear_error(&error);
+            kept.emplace(uid, std::move(entry));
+        }
+        release(sources);
+        for (auto& [uid, view] : views) drop(*view);
+        views = std::move(kept);
+    }
+
+    void drop(View& entry) {
+        g_signal_handlers_disconnect_by_data(entry.view, &entry);
+        e_cal_client_view_stop(entry.view, nullptr);
+        g_object_unref(entry.view);
+    }
+
+    void stopObserving() {
+        for (auto& [uid, view] : views) drop(*view);
+        views.clear();
+        if (registry) {
+            for (gulong id : registrySignals) g_signal_handler_disconnect(registry, id);
+        }
+        registrySignals.clear();
+    }
+};
+
+EdsCalendarStore::EdsCalendarStore() : impl_(std::make_shared<Impl>()) {}
+
+EdsCalendarStore::~EdsCalendarStore() = default;
+
+CalendarAuthorizationStatus EdsCalendarStore::authorizationStatus() {
+    return impl_->reach() ? CalendarAuthorizationStatus::fullAccess : CalendarAuthorizationStatus::notDetermined;
+}
+
+void EdsCalendarStore::requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) {
+    const bool granted = impl_->reach();
+    std::optional<QString> error;
+    if (!granted) error = impl_->lastError;
+    Scheduler::shared().post([completion = std::move(completion), granted, error] { completion(granted, error); });
+}
+
+int EdsCalendarStore::eventCalendarCount() {
+    auto sources = impl_->calendarSources();
+    const int count = static_cast<int>(sources.size());
+    Impl::release(sources);
+    return count;
+}
+
+std::vector<StoreEvent> EdsCalendarStore::events(const QDateTime& start, const QDateTime& end) {
+    std::vector<StoreEvent> events;
+    auto sources = impl_->calendarSources();
+    for (ESource* source : sources) {
+        ECalClient* calendar = impl_->client(source);
+        if (!calendar) continue;  // an unreachable calendar hides only its own events
+        Collector collector{calendarOf(source), &events};
+        e_cal_client_generate_instances_sync(calendar, static_cast<time_t>(start.toSecsSinceEpoch()),
+                                             static_cast<time_t>(end.toSecsSinceEpoch()), nullptr, collectInstance,
+                                             &collector);
+    }
+    Impl::release(sources);
+    return events;
+}
+
+AnyCancellable EdsCalendarStore::observeChanges(std::function<void()> handler) {
+    const uint64_t id = impl_->nextObserver++;
+    const bool first = impl_->observers.empty();
+    impl_->observers.emplace(id, std::make_shared<std::function<void()>>(std::move(handler)));
+    if (first) impl_->startObserving();
+    return AnyCancellable([weak = std::weak_ptr<Impl>(impl_), id] {
+        auto impl = weak.lock();
+        if (!impl) return;
+        impl->observers.erase(id);
+        if (impl->observers.empty()) impl->stopObserving();
+    });
+}
+
+QString EdsCalendarStore::lastError() const { return impl_->lastError; }
+
+}  // namespace platform

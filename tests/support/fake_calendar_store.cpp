@@ -1,0 +1,62 @@
+#include "support/fake_calendar_store.h"
+
+#include "platform/runtime/dispatch.h"
+
+#include <set>
+
+namespace testsupport {
+
+FakeCalendarStore::FakeCalendarStore() : previous_(platform::CalendarStore::setShared(this)) {}
+
+FakeCalendarStore::~FakeCalendarStore() { platform::CalendarStore::setShared(previous_); }
+
+void FakeCalendarStore::postChange() {
+    auto current = observers_;
+    for (auto& [id, handler] : current) handler();
+}
+
+platform::CalendarAuthorizationStatus FakeCalendarStore::authorizationStatus() {
+    ++statusReads;
+    return status;
+}
+
+void FakeCalendarStore::requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) {
+    if (grantOnRequest) status = platform::CalendarAuthorizationStatus::fullAccess;
+    const bool granted = status == platform::CalendarAuthorizationStatus::fullAccess;
+    platform::Scheduler::shared().post([completion = std::move(completion), granted] {
+        completion(granted, granted ? std::nullopt : std::optional<QString>(QStringLiteral("denied")));
+    });
+}
+
+int FakeCalendarStore::eventCalendarCount() {
+    std::set<QString> titles;
+    for (const auto& event : storedEvents) {
+        if (event.calendar) titles.insert(event.calendar->title);
+    }
+    return static_cast<int>(titles.size());
+}
+
+std::vector<platform::StoreEvent> FakeCalendarStore::events(const QDateTime& start, const QDateTime& end) {
+    queries.emplace_back(start, end);
+    return storedEvents;
+}
+
+platform::AnyCancellable FakeCalendarStore::observeChanges(std::function<void()> handler) {
+    const int id = nextObserver_++;
+    observers_.emplace_back(id, std::move(handler));
+    return platform::AnyCancellable([weak = std::weak_ptr(observersHolder_), id] {
+        if (auto observers = weak.lock()) std::erase_if(*observers, [id](const auto& entry) { return entry.first == id; });
+    });
+}
+
+platform::StoreEvent storeEvent(const QString& id, const QDateTime& start) {
+    platform::StoreEvent event;
+    event.identifier = id;
+    event.title = QStringLiteral("Event ") + id;
+    event.calendar = platform::StoreCalendar{QStringLiteral("Home"), QStringLiteral("#00ff00")};
+    event.startDate = start;
+    event.endDate = start.addSecs(3600);
+    return event;
+}
+
+}  // namespace testsupport

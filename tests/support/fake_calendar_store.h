@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/calendar/calendar_store.h"
+
+#include <QDateTime>
+
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+// A scriptable calendar store: the status and the events are set by the test, every query's window
+// is recorded, and postChange() plays the store's change notice. Installs itself as shared while alive.
+class FakeCalendarStore final : public platform::CalendarStore {
+public:
+    FakeCalendarStore();
+    ~FakeCalendarStore() override;
+    FakeCalendarStore(const FakeCalendarStore&) = delete;
+    FakeCalendarStore& operator=(const FakeCalendarStore&) = delete;
+
+    platform::CalendarAuthorizationStatus status = platform::CalendarAuthorizationStatus::fullAccess;
+    bool grantOnRequest = true;
+    std::vector<platform::StoreEvent> storedEvents;
+    std::vector<std::pair<QDateTime, QDateTime>> queries;  // each events() window
+    int statusReads = 0;
+
+    void postChange();
+    int observerCount() const { return static_cast<int>(observers_.size()); }
+
+    platform::CalendarAuthorizationStatus authorizationStatus() override;
+    void requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) override;
+    int eventCalendarCount() override;
+    std::vector<platform::StoreEvent> events(const QDateTime& start, const QDateTime& end) override;
+    platform::AnyCancellable observeChanges(std::function<void()> handler) override;
+
+private:
+    std::shared_ptr<std::vector<std::pair<int, std::function<void()>>>> observersHolder_ =
+        std::make_shared<std::vector<std::pair<int, std::function<void()>>>>();
+    std::vector<std::pair<int, std::function<void()>>>& observers_ = *observersHolder_;
+    int nextObserver_ = 0;
+    platform::CalendarStore* previous_;
+};
+
+// An event of calendar "Home" with the given start, lasting an hour.
+platform::StoreEvent storeEvent(const QString& id, const QDateTime& start);
+
+}  // namespace testsupport
