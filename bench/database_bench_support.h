@@ -52,10 +52,10 @@ inline QByteArray sampleRecord(int i) {
 
 // Appends `count` records in one transaction.
 inline void appendRecords(notificationstore::Writer& writer, int from, int count) {
-    writer.connection().execute("BEGIN");
+    writer.execute("BEGIN");
     for (int i = from; i < from + count; ++i)
         writer.appendRecord(QStringLiteral("com.example.App%1").arg(i % 40), sampleRecord(i));
-    writer.connection().execute("COMMIT");
+    writer.execute("COMMIT");
 }
 
 // A temporary home folder, with the log kept quiet while it lives, and the store's place under it.

@@ -2,6 +2,9 @@
 #include "app/desktop_notch_features.h"
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
+#include "core/log.h"
+#include "permissions/notification_database_locations.h"
+#include "platform/notification_store/desktop_notification_recorder.h"
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/reopen_channel.h"
 
@@ -22,6 +25,21 @@ int main(int argc, char** argv) {
         platform::ReopenChannel::Outcome::DeliveredToRunningInstance) {
         return 0;
     }
+
+    // Desktop notifications reach the detector through the store this records them in; it is
+    // created here, before detection looks for it.
+    platform::DesktopNotificationRecorder::Options recorderOptions;
+    recorderOptions.storePath = NotificationDatabaseLocations::fixedCandidates(
+        NotificationDatabaseLocations::resolveHome(platform::UserDirectories::system()).resolved).first();
+    platform::DesktopNotificationRecorder notificationRecorder(recorderOptions);
+    notificationRecorder.start([path = notificationRecorder.storePath()](const auto& status) {
+        if (status.recording)
+            Log::shared().info(QStringLiteral("DesktopNotificationRecorder: Recording desktop notifications into '") +
+                               path + u'\'');
+        else
+            Log::shared().warning(QStringLiteral("DesktopNotificationRecorder: Cannot record desktop notifications - ") +
+                                  status.reason);
+    });
 
     DesktopNotchFeatures notchFeatures;
     AppDelegateEnvironment environment;

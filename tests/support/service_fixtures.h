@@ -41,6 +41,9 @@ public:
 
     pid_t pid() const { return pid_; }
     bool isRunning();
+    // Waits for it to exit by itself: its exit status, or -1 when it was killed by a signal or
+    // is still running after `timeout` (it keeps running then).
+    int wait(std::chrono::milliseconds timeout);
     // Stops it now (idempotent).
     void stop();
 

@@ -1,0 +1,66 @@
+#pragma once
+
+// Records the desktop notifications that applications send on the session bus
+// (org.freedesktop.Notifications.Notify) into the notification store. It watches as a bus
+// monitor: it sees copies of the calls, never answers them, and leaves the user's notification
+// daemon serving them as before. Notifications sent another way (org.gtk.Notifications, the
+// desktop portal) are not seen.
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace platform {
+
+// The parts of one Notify call the store keeps.
+struct DesktopNotification {
+    QString appName;
+    QString summary;
+    QString body;
+    QString desktopEntry;  // the "desktop-entry" hint, empty when absent
+
+    // The store's application identifier: the desktop entry, else the application name.
+    QString bundleIdentifier() const;
+};
+
+class DesktopNotificationRecorder {
+public:
+    struct Options {
+        QString storePath;
+        // Empty: the session bus as libdbus finds it (never auto-launched).
+        QString busAddress;
+        int keepNewest = 1000;
+        int busyTimeoutMs = 250;
+        // Bound on connecting and on the monitoring request.
+        int busTimeoutMs = 2000;
+    };
+    struct Status {
+        bool recording = false;
+        QString reason;  // why not, when not recording
+    };
+
+    explicit DesktopNotificationRecorder(Options options);
+    // Stops monitoring and finishes the writes already received.
+    ~DesktopNotificationRecorder();
+    DesktopNotificationRecorder(const DesktopNotificationRecorder&) = delete;
+    DesktopNotificationRecorder& operator=(const DesktopNotificationRecorder&) = delete;
+
+    // Creates the store now (when missing) so that readers find it, then connects and starts
+    // monitoring on a thread of its own. `done` runs once on the calling thread's event loop with
+    // the outcome. Call once, on a thread with a Qt event loop.
+    void start(std::function<void(const Status&)> done);
+
+    // Called on the recorder's thread after each record is committed (row id) or fails
+    // (nullopt): benchmarks and tests.
+    void setRecordObserver(std::function<void(std::optional<int64_t> recordId)> observer);
+
+    const QString& storePath() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace platform

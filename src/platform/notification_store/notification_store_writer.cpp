@@ -1,0 +1,191 @@
+#include "platform/notification_store/notification_store_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <plist/plist.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// A prepared statement that finalizes itself.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    bool ok() const { return statement_ != nullptr; }
+    bool bindText(int index, const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        return sqlite3_bind_text(statement_, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT) ==
+               SQLITE_OK;
+    }
+    bool bindInt64(int index, int64_t value) { return sqlite3_bind_int64(statement_, index, value) == SQLITE_OK; }
+    bool bindBlob(int index, const QByteArray& data) {
+        return sqlite3_bind_blob(statement_, index, data.constData(), static_cast<int>(data.size()), SQLITE_TRANSIENT) ==
+               SQLITE_OK;
+    }
+    bool bindNull(int index) { return sqlite3_bind_null(statement_, index) == SQLITE_OK; }
+    int step() { return sqlite3_step(statement_); }
+    int64_t columnInt64(int column) { return sqlite3_column_int64(statement_, column); }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+// Creates the missing folders of `folder` one by one as 0700 (mkpath would follow the umask).
+bool makePrivateFolders(const QString& folder) {
+    QStringList missing;
+    QString current = QDir::cleanPath(folder);
+    while (!current.isEmpty() && !QFileInfo::exists(current)) {
+        missing.prepend(current);
+        const QString parent = QFileInfo(current).path();
+        if (parent == current) break;
+        current = parent;
+    }
+    for (const auto& path : missing) {
+        if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    return QFileInfo(folder).isDir();
+}
+
+}  // namespace
+
+QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional<QString>& title,
+                                    const std::optional<QString>& subtitle, const std::optional<QString>& body) {
+    plist_t root = plist_new_dict();
+    plist_dict_set_item(root, "identifier", plist_new_string(bundleId.toUtf8().constData()));
+    plist_t request = plist_new_dict();
+    if (title) plist_dict_set_item(request, "titl", plist_new_string(title->toUtf8().constData()));
+    if (subtitle) plist_dict_set_item(request, "subt", plist_new_string(subtitle->toUtf8().constData()));
+    if (body) plist_dict_set_item(request, "body", plist_new_string(body->toUtf8().constData()));
+    plist_dict_set_item(root, "req", request);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    QByteArray out(bytes, static_cast<qsizetype>(length));
+    std::free(bytes);
+    plist_free(root);
+    return out;
+}
+
+NotificationStoreWriter::NotificationStoreWriter(const QString& path, int busyTimeoutMs) : path_(path) {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!makePrivateFolders(folder)) {
+        error_ = QStringLiteral("cannot create folder ") + folder;
+        return;
+    }
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    // Made (or narrowed) before SQLite opens it: the journal files take the store's mode.
+    const QByteArray file = QFile::encodeName(path);
+    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error_ = QStringLiteral("cannot open ") + path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
+        return;
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    if (sqlite3_open_v2(file.constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        fail(QStringLiteral("cannot open ") + path);
+        return;
+    }
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
+    {
+        // journal_mode answers with a row, so it goes through a statement of its own.
+        Statement journal(db_, "PRAGMA journal_mode=WAL");
+        if (!journal.ok() || journal.step() != SQLITE_ROW) {
+            fail(QStringLiteral("cannot switch to the write-ahead journal"));
+            return;
+        }
+    }
+    // Keep the write-ahead log when the last connection closes (emptied, not deleted), as a
+    // store that is held open would: a reader watching the log keeps its events.
+    int persist = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    if (!execute("PRAGMA journal_size_limit=0; PRAGMA synchronous=NORMAL;"
+                 "CREATE TABLE IF NOT EXISTS app (app_id INTEGER PRIMARY KEY, identifier TEXT UNIQUE);"
+                 "CREATE TABLE IF NOT EXISTS record (rec_id INTEGER PRIMARY KEY AUTOINCREMENT, app_id INTEGER, "
+                 "data BLOB);"))
+        fail(QStringLiteral("cannot create the tables"));
+}
+
+NotificationStoreWriter::~NotificationStoreWriter() { sqlite3_close_v2(db_); }
+
+bool NotificationStoreWriter::fail(const QString& what) {
+    error_ = what + QStringLiteral(": ") + QString::fromUtf8(db_ ? sqlite3_errmsg(db_) : "out of memory");
+    return false;
+}
+
+bool NotificationStoreWriter::execute(const char* sql) {
+    if (!db_) return false;
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    sqlite3_free(message);
+    return rc == SQLITE_OK;
+}
+
+std::optional<int64_t> NotificationStoreWriter::appId(const QString& bundleId) {
+    {
+        Statement insert(db_, "INSERT OR IGNORE INTO app (identifier) VALUES (?)");
+        if (!insert.ok() || !insert.bindText(1, bundleId) || insert.step() != SQLITE_DONE) {
+            fail(QStringLiteral("cannot add the application"));
+            return std::nullopt;
+        }
+    }
+    Statement select(db_, "SELECT app_id FROM app WHERE identifier = ?");
+    if (!select.ok() || !select.bindText(1, bundleId) || select.step() != SQLITE_ROW) {
+        fail(QStringLiteral("cannot find the application"));
+        return std::nullopt;
+    }
+    return select.columnInt64(0);
+}
+
+std::optional<int64_t> NotificationStoreWriter::insertRecord(std::optional<int64_t> app,
+                                                             const std::optional<QByteArray>& data) {
+    Statement insert(db_, "INSERT INTO record (app_id, data) VALUES (?, ?)");
+    const bool bound = (app ? insert.bindInt64(1, *app) : insert.bindNull(1)) &&
+                       (data ? insert.bindBlob(2, *data) : insert.bindNull(2));
+    if (!insert.ok() || !bound || insert.step() != SQLITE_DONE) {
+        fail(QStringLiteral("cannot add the record"));
+        return std::nullopt;
+    }
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::optional<int64_t> NotificationStoreWriter::appendRecord(const QString& bundleId, const QByteArray& data) {
+    if (!isOpen()) return std::nullopt;
+    auto app = appId(bundleId);
+    if (!app) return std::nullopt;
+    return insertRecord(app, data);
+}
+
+std::optional<int64_t> NotificationStoreWriter::appendRecordWithoutApp(const std::optional<QByteArray>& data) {
+    if (!isOpen()) return std::nullopt;
+    return insertRecord(std::nullopt, data);
+}
+
+std::optional<int> NotificationStoreWriter::pruneKeepingNewest(int keep) {
+    if (!isOpen()) return std::nullopt;
+    // By id, not by count of rows: the newest row (and with it the id sequence) always stays.
+    Statement prune(db_, "DELETE FROM record WHERE rec_id <= (SELECT MAX(rec_id) FROM record) - ?");
+    if (!prune.ok() || !prune.bindInt64(1, std::max(keep, 1)) || prune.step() != SQLITE_DONE) {
+        fail(QStringLiteral("cannot prune the records"));
+        return std::nullopt;
+    }
+    return sqlite3_changes(db_);
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+
+// Writes the notification store in the layout the database detector reads: tables `app`
+// (app_id, identifier) and `record` (rec_id, app_id, data holding a binary property list),
+// write-ahead journal kept between commits, synchronous=NORMAL. Record ids only ever grow
+// (AUTOINCREMENT), also when old records are pruned: readers keep a watermark on them.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+struct sqlite3;
+
+namespace platform {
+
+// The record property list of one notification, binary encoded: the bundle identifier at the
+// top level and the request's title, subtitle and body (absent ones left out).
+QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional<QString>& title,
+                                    const std::optional<QString>& subtitle = std::nullopt,
+                                    const std::optional<QString>& body = std::nullopt);
+
+class NotificationStoreWriter {
+public:
+    // Opens the store at `path`, creating it, its missing folders (0700) and its tables when
+    // missing; the file is made readable by the user alone (0600). Not open on failure; error()
+    // says why. `busyTimeoutMs` bounds each wait for another writer's lock.
+    explicit NotificationStoreWriter(const QString& path, int busyTimeoutMs = 5000);
+    ~NotificationStoreWriter();
+    NotificationStoreWriter(const NotificationStoreWriter&) = delete;
+    NotificationStoreWriter& operator=(const NotificationStoreWriter&) = delete;
+
+    bool isOpen() const { return db_ && error_.isEmpty(); }
+    const QString& error() const { return error_; }
+    const QString& path() const { return path_; }
+
+    // Appends one record for `bundleId` (its `app` row made on first use); returns the new row id.
+    std::optional<int64_t> appendRecord(const QString& bundleId, const QByteArray& data);
+    // Appends one record with a NULL app_id.
+    std::optional<int64_t> appendRecordWithoutApp(const std::optional<QByteArray>& data);
+    // Deletes all but the newest `keep` records; returns how many went, nullopt on failure.
+    std::optional<int> pruneKeepingNewest(int keep);
+    // Runs SQL without results (transactions in bulk writers).
+    bool execute(const char* sql);
+
+private:
+    std::optional<int64_t> appId(const QString& bundleId);
+    std::optional<int64_t> insertRecord(std::optional<int64_t> app, const std::optional<QByteArray>& data);
+    bool fail(const QString& what);
+
+    QString path_;
+    sqlite3* db_ = nullptr;
+    QString error_;
+};
+
+}  // namespace platform
