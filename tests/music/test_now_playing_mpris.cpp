@@ -1,0 +1,228 @@
+// The real helper executable on a private session bus with fake MPRIS players, through the real
+// bridge and the service: the desktop's now-playing source end to end, minus the application.
+
+#include "mpris_session.h"
+#include "music/media_remote_service.h"
+#include "platform/process/posix_process_launcher.h"
+#include "support/fixtures.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using musictest::MprisSession;
+using platform::LogLevel;
+
+namespace {
+
+const QString kHelper = QStringLiteral(QUILLVEX_NOWPLAYING_HELPER);
+const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+
+class NowPlayingMprisTest : public testsupport::QuillvexTest {
+protected:
+    static void SetUpTestSuite() {
+        QString error;
+        session = MprisSession::start(&error).release();
+        if (!session) skipReason = new QString(error);
+    }
+    static void TearDownTestSuite() {
+        delete session;
+        session = nullptr;
+    }
+    void SetUp() override {
+        if (!session) GTEST_SKIP() << skipReason->toStdString();
+    }
+
+    std::unique_ptr<MediaRemoteBridge> makeBridge() {
+        return std::make_unique<MediaRemoteBridge>(launcher, scheduler(), kHelper);
+    }
+    MediaRemoteService& makeService(MusicNowPlayingSource source) {
+        defaults().set(AppSettings::musicNowPlayingSourceKey, rawValue(source));
+        service = std::make_unique<MediaRemoteService>(bus, scheduler(), &defaults(), makeBridge());
+        return *service;
+    }
+    // The helper's pid, from the bridge's summary after its launch.
+    static long long helperPid(const testsupport::LogCapture& log) {
+        const QStringList ready = log.matching("MediaRemoteBridge: helper ready (pid=");
+        if (ready.isEmpty()) return -1;
+        return QRegularExpression("pid=(\\d+)").match(ready.last()).captured(1).toLongLong();
+    }
+
+    static inline MprisSession* session = nullptr;
+    static inline QString* skipReason = nullptr;
+    platform::PosixProcessLauncher launcher;
+    EventBus bus{scheduler()};
+    std::unique_ptr<MediaRemoteService> service;
+};
+
+}  // namespace
+
+TEST_F(NowPlayingMprisTest, WithoutAPlayerTheHelperSaysNothingPlays) {
+    // The line protocol as the helper speaks it.
+    QString error;
+    auto child = launcher.start({kHelper, {QStringLiteral("/tmp/script")}, platform::ProcessSpec::Stderr::Discard, {}}, &error);
+    ASSERT_TRUE(child) << error.toStdString();
+    EXPECT_EQ(child->readLine(5.0).text, "READY");
+    child->writeLine("query");
+    EXPECT_EQ(child->readLine(5.0).text, "{\"isPlaying\":false}");
+    child->writeLine("cmd:2");
+    EXPECT_EQ(child->readLine(5.0).text, "{\"commandResult\":false}");
+    child->writeLine("quit");
+    EXPECT_EQ(child->wait(5.0), 0);
+
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    ASSERT_TRUE(bridge->isReady()) << bridge->lastDebugSummary().toStdString();
+    const auto snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_FALSE(snapshot->isPlaying);
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: playing=false title=nil artist=nil bundle=nil");
+}
+
+TEST_F(NowPlayingMprisTest, TheHelperReadsThePlayingPlayerFirstAndItsFields) {
+    QTemporaryDir dir;
+    const QString cover = dir.filePath("cover.png");
+    ASSERT_TRUE(testsupport::writeFile(cover, MprisSession::png(300, 300)));
+    auto paused = session->player("apaused", {{"PlaybackStatus", "Paused"},
+                                              {"Metadata", QVariantMap{{"xesam:title", "Other"}}}});
+    auto playing = session->player(
+        "bplaying", MprisSession::playing("Song \"One\"\nTwo", {"Band", "Guest"},
+                                          {{"xesam:album", "Record"},
+                                           {"mpris:length", QVariant::fromValue<qlonglong>(215'000'000)},
+                                           {"mpris:artUrl", QUrl::fromLocalFile(cover).toString()}}));
+    ASSERT_TRUE(paused && playing);
+    playing->setProperty(kPlayerInterface, "Position", QVariant::fromValue<qlonglong>(42'500'000));
+    playing->setProperty(kPlayerInterface, "Rate", 1.5);
+
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    auto snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_TRUE(snapshot->isPlaying);
+    EXPECT_EQ(snapshot->title, QStringLiteral("Song \"One\"\nTwo"));
+    EXPECT_EQ(snapshot->artist, QStringLiteral("Band, Guest"));
+    EXPECT_EQ(snapshot->album, QStringLiteral("Record"));
+    EXPECT_EQ(snapshot->bundleIdentifier, QStringLiteral("bplaying"));
+    EXPECT_EQ(snapshot->duration, 215.0);
+    EXPECT_EQ(snapshot->elapsedTime, 42.5);
+    EXPECT_EQ(snapshot->playbackRate, 1.5);
+    ASSERT_TRUE(snapshot->artwork);
+    EXPECT_EQ(snapshot->artwork->size(), QSize(300, 300));
+
+    // Nothing playing: the first paused one, with a rate of 0 although the player keeps 1.5.
+    playing->setProperty(kPlayerInterface, "PlaybackStatus", "Paused");
+    snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_FALSE(snapshot->isPlaying);
+    EXPECT_EQ(snapshot->title, QStringLiteral("Other"));
+    EXPECT_EQ(snapshot->playbackRate, 0.0);
+    EXPECT_EQ(snapshot->artwork, std::nullopt);
+}
+
+TEST_F(NowPlayingMprisTest, TheServicePublishesTheTrackAndClearsItAfterThreeMissesWhenPaused) {
+    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}));
+    ASSERT_TRUE(player);
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    std::vector<std::optional<NowPlayingInfo>> published;
+    auto subscription = bus.nowPlayingSubject.sink([&](const std::optional<NowPlayingInfo>& info) { published.push_back(info); });
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteService: Updated - Song by Band")) << log.texts().join('\n').toStdString();
+    ASSERT_TRUE(bus.nowPlayingSubject.value());
+    EXPECT_EQ(bus.nowPlayingSubject.value()->bundleIdentifier, QStringLiteral("mockplayer"));
+
+    player->setProperty(kPlayerInterface, "PlaybackStatus", "Paused");
+    const QString clearing = "MediaRemoteService[controlCenter] MediaRemote: not playing; clearing";
+    scheduler().advance(1.6);
+    EXPECT_TRUE(bus.nowPlayingSubject.value());
+    scheduler().advance(0.8);
+    EXPECT_FALSE(bus.nowPlayingSubject.value());
+    EXPECT_EQ(log.count(clearing), 1);
+    scheduler().advance(1.6);  // 3.2 s after the first
+    EXPECT_EQ(log.count(clearing), 2);
+}
+
+TEST_F(NowPlayingMprisTest, TransportReachesThePlayer) {
+    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}));
+    ASSERT_TRUE(player);
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::appleScript);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.isBrowserMedia());
+    player->clearCalls();
+    s.togglePlayPause();
+    s.nextTrack();
+    s.previousTrack();
+    EXPECT_EQ(player->calledMethods().filter(QRegularExpression("^(PlayPause|Next|Previous)$")),
+              (QStringList{"PlayPause", "Next", "Previous"}));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(2) -> true"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(4) -> true"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(5) -> true"));
+}
+
+TEST_F(NowPlayingMprisTest, AKilledHelperIsRestartedAndTheServiceRecovers) {
+    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}));
+    ASSERT_TRUE(player);
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+    const long long pid = helperPid(log);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+
+    // The next poll finds it gone: no snapshot, the scripts find no player, a counted miss.
+    player->setProperty(kPlayerInterface, "Metadata", QVariantMap{{"xesam:title", "After"}, {"xesam:artist", QStringList{"Band"}}});
+    scheduler().advance(6.0);  // the first poll 5 s after the launch relaunches it
+    EXPECT_EQ(log.count("MediaRemoteBridge: restarting helper process"), 1);
+    EXPECT_NE(helperPid(log), pid);
+    EXPECT_EQ(s.nowPlaying()->title, QStringLiteral("After"));
+}
+
+TEST_F(NowPlayingMprisTest, AHelperWithoutASessionBusFailsAtOnce) {
+    QTemporaryDir runtime;
+    testsupport::ScopedEnvironment env;
+    env.unset("DBUS_SESSION_BUS_ADDRESS");
+    env.set("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QElapsedTimer timer;
+    timer.start();
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: failed to receive READY signal");
+    EXPECT_TRUE(log.contains(LogLevel::Error, "MediaRemoteBridge: helper did not send READY (got: nil)"));
+    EXPECT_LT(timer.elapsed(), 4000);  // ended by the helper's exit, not by the 5 s wait
+
+    QString error;
+    auto child = launcher.start({kHelper, {}, platform::ProcessSpec::Stderr::Capture, {}}, &error);
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->wait(5.0), 1);
+    EXPECT_TRUE(child->standardError().startsWith("ERROR: no session bus")) << child->standardError().toStdString();
+}
+
+TEST_F(NowPlayingMprisTest, APlayerThatDoesNotAnswerGivesATimeoutWithinTwoSeconds) {
+    // A player whose owner never gets round to answering: this thread is busy waiting.
+    QDBusConnection stuck = QDBusConnection::connectToBus(session->bus->address(), QStringLiteral("stuck-player"));
+    ASSERT_TRUE(stuck.isConnected());
+    ASSERT_TRUE(stuck.registerService(QStringLiteral("org.mpris.MediaPlayer2.astuck")));
+    QObject object;
+    ASSERT_TRUE(stuck.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), &object, QDBusConnection::ExportAllProperties));
+
+    QString error;
+    auto child = launcher.start({kHelper, {}, platform::ProcessSpec::Stderr::Discard, {}}, &error);
+    ASSERT_TRUE(child);
+    ASSERT_EQ(child->readLine(5.0).text, "READY");
+    QElapsedTimer timer;
+    timer.start();
+    child->writeLine("query");
+    EXPECT_EQ(child->readLine(5.0).text, "{\"error\":\"timeout\"}");
+    EXPECT_GE(timer.elapsed(), 1900);
+    EXPECT_LT(timer.elapsed(), 3500);
+    stuck.unregisterService(QStringLiteral("org.mpris.MediaPlayer2.astuck"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("stuck-player"));
+}
