@@ -97,10 +97,10 @@ void SettingsCard::setTexts(const QString& title, const std::optional<QString>& 
 
 void SettingsCard::addContent(QWidget* widget) {
     widget->setParent(this);
-    // Items that keep their own width stay at the leading edge.
-    const bool stretches = (widget->sizePolicy().expandingDirections() & Qt::Horizontal) ||
-                           (widget->layout() && (widget->layout()->expandingDirections() & Qt::Horizontal));
-    body_->addWidget(widget, 0, stretches ? Qt::Alignment() : Qt::AlignLeft);
+    // Items of a fixed width stay at the leading edge; the others take the card's width (a wrapped
+    // note then wraps at the card's edge, not at its own preferred width).
+    const bool fixed = widget->sizePolicy().horizontalPolicy() == QSizePolicy::Fixed;
+    body_->addWidget(widget, 0, fixed ? Qt::AlignLeft : Qt::Alignment());
 }
 
 void SettingsCard::paintEvent(QPaintEvent*) {

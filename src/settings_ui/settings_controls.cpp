@@ -243,7 +243,7 @@ QWidget* makeDivider(QWidget* parent) {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, SettingsStyle::primary(parent, 0.1));
+    palette.setColor(QPalette::WindowText, SettingsStyle::primary(parent, 0.15));
     line->setPalette(palette);
     return line;
 }
