@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "support/service_fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -37,8 +39,12 @@ public:
         env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("debug"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        // Never the user's session bus: a private one, or none.
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
         return env;
     }
+
+    QString busAddress = QStringLiteral("unix:path=/nonexistent/bus");
 
 private:
     QTemporaryDir dir_;
@@ -170,4 +176,50 @@ TEST(EndToEnd, PostedNotificationIsShownAndSigtermShutsDownInOrder) {
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(app.lastLine(), "info Application terminating") << transcript(app).toStdString();
     EXPECT_EQ(app.lines().filter("Application terminating").size(), 1);
+}
+
+TEST(EndToEnd, ADesktopNotificationSentOnTheSessionBusIsReceivedWithinASecond) {
+    QString error;
+    auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(bus) << error.toStdString();
+    auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
+    if (!daemon) GTEST_SKIP() << error.toStdString();
+    Home home;
+    home.busAddress = bus->address();
+
+    RunningApp app(home);
+    ASSERT_TRUE(app.started());
+    const int recording = app.waitForLine(
+        [](const QString& line) {
+            return line.startsWith("info DesktopNotificationRecorder: Recording desktop notifications into '");
+        },
+        kStartTimeoutMs);
+    ASSERT_GE(recording, 0) << transcript(app).toStdString();
+    ASSERT_GE(app.waitForLine([](const QString& line) { return line == "info Monitoring started successfully"; },
+                              kStartTimeoutMs),
+              0)
+        << transcript(app).toStdString();
+
+    QElapsedTimer sinceSend;
+    sinceSend.start();
+    {
+        testsupport::ScopedEnvironment env;
+        env.set("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
+        QString output;
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"),
+                                       {QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Dinner at 7?"),
+                                        QStringLiteral("See you there")},
+                                       &output),
+                  0)
+            << output.toStdString();
+    }
+    const int received = app.waitForLine(
+        [](const QString& line) {
+            return line.startsWith("info IslandQueue: Received signal - app: 'Mail', message: 'Dinner at 7?'");
+        },
+        1000, recording);
+    EXPECT_GE(received, 0) << transcript(app).toStdString();
+    EXPECT_LE(sinceSend.elapsed(), 1000);
+    // The daemon served the call as usual.
+    EXPECT_TRUE(daemon->calledMethods(QStringLiteral("/org/freedesktop/Notifications")).contains("Notify"));
 }

@@ -1,0 +1,219 @@
+// The desktop notification recorder on a private session bus with python3-dbusmock's
+// notification daemon: what it writes, that it only watches, and how the store is kept.
+
+#include "platform/notification_store/desktop_notification_recorder.h"
+#include "platform/notification_store/notification_store_writer.h"
+
+#include "detection/notification_record_decoder.h"
+#include "detection/property_list.h"
+#include "support/service_fixtures.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+template <class F>
+bool spinUntil(F done, int timeoutMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+int mode(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? static_cast<int>(info.st_mode & 0777) : -1;
+}
+
+struct Row {
+    int64_t id;
+    QString identifier;
+    QByteArray data;
+};
+
+std::vector<Row> rows(const QString& path) {
+    std::vector<Row> out;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT r.rec_id, a.identifier, r.data FROM record r LEFT JOIN app a ON a.app_id = r.app_id "
+                       "ORDER BY r.rec_id",
+                       -1, &s, nullptr);
+    while (s && sqlite3_step(s) == SQLITE_ROW) {
+        out.push_back({sqlite3_column_int64(s, 0),
+                       QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 1))),
+                       QByteArray(static_cast<const char*>(sqlite3_column_blob(s, 2)), sqlite3_column_bytes(s, 2))});
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return out;
+}
+
+TEST(NotificationStoreWriter, IsPrivateAndItsIdsNeverGoDown) {
+    QTemporaryDir home;
+    const QString folder = home.path() + QStringLiteral("/a/b");
+    const QString path = folder + QStringLiteral("/db");
+    platform::NotificationStoreWriter writer(path, 100);
+    ASSERT_TRUE(writer.isOpen()) << writer.error().toStdString();
+    EXPECT_EQ(mode(home.path() + QStringLiteral("/a")), 0700);
+    EXPECT_EQ(mode(folder), 0700);
+    EXPECT_EQ(mode(path), 0600);
+    ASSERT_TRUE(writer.appendRecord(QStringLiteral("x"), "d"));
+    EXPECT_EQ(mode(path + QStringLiteral("-wal")), 0600);
+    EXPECT_EQ(mode(path + QStringLiteral("-shm")), 0600);
+
+    for (int i = 0; i < 9; ++i) ASSERT_TRUE(writer.appendRecord(QStringLiteral("x"), "d"));
+    EXPECT_EQ(writer.pruneKeepingNewest(3), 7);
+    auto kept = rows(path);
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept.front().id, 8);
+    EXPECT_EQ(kept.back().id, 10);
+    // Even a store emptied behind its back continues the sequence: readers keep a watermark.
+    ASSERT_TRUE(writer.execute("DELETE FROM record"));
+    EXPECT_EQ(writer.appendRecord(QStringLiteral("x"), "d"), 11);
+
+    // An existing store opened with a wider mode is narrowed.
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    platform::NotificationStoreWriter again(path, 100);
+    EXPECT_TRUE(again.isOpen());
+    EXPECT_EQ(mode(path), 0600);
+}
+
+TEST(DesktopNotification, BundleIdentifierIsTheDesktopEntryElseTheAppName) {
+    EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", "org.example.Mail"}.bundleIdentifier()), "org.example.Mail");
+    EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", ""}.bundleIdentifier()), "Mail");
+    EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", "  "}.bundleIdentifier()), "Mail");
+}
+
+TEST(DesktopNotificationRecorder, WithoutABusItSaysSoAndStillCreatesTheStore) {
+    QTemporaryDir home;
+    platform::DesktopNotificationRecorder::Options options;
+    options.storePath = home.path() + QStringLiteral("/s/db");
+    options.busAddress = QStringLiteral("unix:path=/nonexistent/bus");
+    platform::DesktopNotificationRecorder recorder(options);
+    std::optional<platform::DesktopNotificationRecorder::Status> status;
+    recorder.start([&](const auto& s) { status = s; });
+    EXPECT_TRUE(QFileInfo::exists(options.storePath)) << "readers find the store from the start";
+    EXPECT_FALSE(status) << "the outcome arrives through the event loop";
+    ASSERT_TRUE(spinUntil([&] { return status.has_value(); }));
+    EXPECT_FALSE(status->recording);
+    EXPECT_TRUE(status->reason.startsWith(QStringLiteral("no session bus"))) << status->reason.toStdString();
+}
+
+// One bus and one notification daemon for the suite; each test records into a fresh store.
+class RecorderOnBus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        QString error;
+        bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error).release();
+        if (bus) daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error).release();
+        startError = error;
+    }
+    static void TearDownTestSuite() {
+        delete daemon;
+        delete bus;
+        daemon = nullptr;
+        bus = nullptr;
+    }
+    void SetUp() override {
+        if (!bus || !daemon) GTEST_SKIP() << startError.toStdString();
+    }
+
+    // Starts a recorder on the private bus; records are counted as they are committed.
+    void startRecorder(int keepNewest = 1000) {
+        platform::DesktopNotificationRecorder::Options options;
+        options.storePath = home.path() + QStringLiteral("/Library/db2/db");
+        options.busAddress = bus->address();
+        options.keepNewest = keepNewest;
+        recorder = std::make_unique<platform::DesktopNotificationRecorder>(options);
+        recorder->setRecordObserver([this](std::optional<int64_t> id) {
+            std::lock_guard lock(mutex);
+            recorded.push_back(id);
+        });
+        std::optional<platform::DesktopNotificationRecorder::Status> status;
+        recorder->start([&](const auto& s) { status = s; });
+        ASSERT_TRUE(spinUntil([&] { return status.has_value(); }));
+        ASSERT_TRUE(status->recording) << status->reason.toStdString();
+    }
+    size_t recordedCount() {
+        std::lock_guard lock(mutex);
+        return recorded.size();
+    }
+    platform::DBusReply notify(const QString& app, const QString& summary, const QString& body,
+                               const QVariantMap& hints = {}) {
+        return bus->connection().call({QStringLiteral("org.freedesktop.Notifications"),
+                                       QStringLiteral("/org/freedesktop/Notifications"),
+                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"),
+                                       {app, 0u, QString(), summary, body, QStringList(), hints, -1}},
+                                      2s);
+    }
+    QString storePath() const { return recorder->storePath(); }
+
+    static inline testsupport::PrivateBus* bus = nullptr;
+    static inline testsupport::DBusMock* daemon = nullptr;
+    static inline QString startError;
+    QTemporaryDir home;
+    std::unique_ptr<platform::DesktopNotificationRecorder> recorder;
+    std::mutex mutex;
+    std::vector<std::optional<int64_t>> recorded;
+};
+
+TEST_F(RecorderOnBus, RecordsEachNotifyAsTheDecoderReadsItWhileTheDaemonKeepsAnswering) {
+    startRecorder();
+    const auto first = notify(QStringLiteral("Mail"), QStringLiteral("Dinner at 7?"), QStringLiteral("See you there"));
+    const auto second = notify(QStringLiteral("chat-client"), QStringLiteral("Ünïcode ✓"), QStringLiteral("line1\nline2"),
+                               {{QStringLiteral("desktop-entry"), QStringLiteral("org.example.Chat")}});
+    const auto third = notify(QStringLiteral("Mail"), QStringLiteral("Third"), QString());
+    // The daemon answers every call with its own id; the monitor's copies are never answered
+    // (a monitor that sent anything would be dropped by the bus and miss the later calls).
+    for (const auto* reply : {&first, &second, &third}) {
+        ASSERT_TRUE(reply->ok()) << reply->errorMessage.toStdString();
+        EXPECT_GT(reply->value().toUInt(), 0u);
+    }
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 3; }));
+
+    const auto stored = rows(storePath());
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0].identifier, "Mail");
+    EXPECT_EQ(stored[1].identifier, "org.example.Chat");
+    EXPECT_EQ(stored[2].identifier, "Mail");
+    const QString expected[][2] = {{"Dinner at 7?", "See you there"}, {"Ünïcode ✓", "line1\nline2"}, {"Third", ""}};
+    for (size_t i = 0; i < stored.size(); ++i) {
+        auto root = PropertyList::parse(stored[i].data);
+        ASSERT_TRUE(root);
+        EXPECT_EQ(NotificationRecordDecoder::extractBundleId(*root), stored[i].identifier);
+        const auto request = root->value(QStringLiteral("req"));
+        ASSERT_TRUE(request);
+        EXPECT_EQ(request->value(QStringLiteral("titl"))->text(), expected[i][0]);
+        EXPECT_EQ(request->value(QStringLiteral("body"))->text(), expected[i][1]);
+    }
+}
+
+TEST_F(RecorderOnBus, KeepsTheNewestRecordsWithIdsThatOnlyGrow) {
+    startRecorder(3);
+    for (int i = 1; i <= 6; ++i) {
+        ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("n%1").arg(i), QString()).ok());
+        ASSERT_TRUE(spinUntil([&] { return recordedCount() == static_cast<size_t>(i); }));
+    }
+    const auto stored = rows(storePath());
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored.front().id, 4);
+    EXPECT_EQ(stored.back().id, 6);
+    EXPECT_EQ(mode(storePath()), 0600);
+    EXPECT_EQ(mode(QFileInfo(storePath()).absolutePath()), 0700);
+}
+
+}  // namespace
