@@ -15,7 +15,7 @@ const std::vector<SettingsTabInfo>& settingsTabs() {
         {5, &L10n::tabGlance, "calendar.badge.clock", &makeEmptySettingsTab},
         {6, &L10n::tabDrop, "arrow.down.doc", &makeDropSettingsTab},
         {7, &L10n::tabSwitcher, "square.stack.3d.up", &makeSwitcherSettingsTab},
-        {8, &L10n::tabUpdates, "arrow.triangle.2.circlepath", &makeEmptySettingsTab},
+        {8, &L10n::tabUpdates, "arrow.triangle.2.circlepath", &makeUpdatesSettingsTab},
     };
     return tabs;
 }
