@@ -151,6 +151,7 @@ public:
     bool clearCalls(const QString& objectPath = {});
 
     const QString& logPath() const { return logPath_; }
+    pid_t pid() const { return process_->pid(); }
 
 private:
     DBusMock() = default;
@@ -170,6 +171,7 @@ public:
                                                     QString* error = nullptr);
     ~PrivatePulseAudio();
     const QString& server() const { return server_; }  // "unix:/…/native"
+    pid_t pid() const { return process_->pid(); }
     [[nodiscard]] std::unique_ptr<ScopedEnvironment> exportServer() const;
     // Runs pactl against this daemon; false when it fails (exit status) or takes over 5 s.
     bool pactl(const QStringList& arguments, QString* output = nullptr) const;
@@ -189,6 +191,7 @@ public:
                                                  QString* error = nullptr);
     ~PrivateXServer();
     const QString& display() const { return display_; }  // ":N"
+    pid_t pid() const { return process_->pid(); }
     [[nodiscard]] std::unique_ptr<ScopedEnvironment> exportDisplay() const;
 
 private:
