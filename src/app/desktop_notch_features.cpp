@@ -1,11 +1,13 @@
 #include "app/desktop_notch_features.h"
 
 #include "glance/calendar_service.h"
+#include "music/media_remote_service.h"
 #include "platform/calendar/calendar_store.h"
 
 void DesktopNotchFeatures::startCoreServices() {
     // Order: notch window and state manager, now playing, hover detector, the system-event services,
     // the live-activity manager, lyrics, media hotkeys.
+    MediaRemoteService::shared().start();
 }
 
 void DesktopNotchFeatures::startCalendarService() { CalendarService::shared().start(); }
@@ -16,10 +18,11 @@ void DesktopNotchFeatures::startAppSwitcherService() {}
 
 // Linux has no per-application calendar gate: a reachable desktop calendar store is full access.
 bool DesktopNotchFeatures::isCalendarAccessGranted() const {
-    return platform::CalendarStore::shared().authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess;
+    return platform::CalendarStore::shared().authorizationStatus() != platform::CalendarAuthorizationStatus::denied;
 }
 
 void DesktopNotchFeatures::stopAll() {
+    MediaRemoteService::shared().stop();
     // The glance services stop whether or not this start ran them: the settings may have started one.
     CalendarService::shared().stop();
 }
