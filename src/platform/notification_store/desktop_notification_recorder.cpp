@@ -133,12 +133,12 @@ struct DesktopNotificationRecorder::Shared {
             return {false, QStringLiteral("no session bus") + (error.isEmpty() ? QString() : QStringLiteral(": ") + error)};
         }
         swallower = std::make_unique<NotifySwallower>([this](DesktopNotification n) { enqueue(std::move(n)); });
+        if (!bus.registerVirtualObject(QStringLiteral("/"), swallower.get(), QDBusConnection::SubPath))
+            return {false, QStringLiteral("cannot receive the monitored calls")};
         receiver = std::make_unique<QThread>();
         receiver->setObjectName(QStringLiteral("notification-monitor"));
         swallower->moveToThread(receiver.get());
         receiver->start();
-        if (!bus.registerVirtualObject(QStringLiteral("/"), swallower.get(), QDBusConnection::SubPath))
-            return {false, QStringLiteral("cannot receive the monitored calls")};
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
             QStringLiteral("org.freedesktop.DBus.Monitoring"), QStringLiteral("BecomeMonitor"));
