@@ -132,6 +132,17 @@ TEST_F(CalendarServiceTest, SortsByStartKeepingTheStoresOrderForEqualStarts) {
     service.start();
     EXPECT_EQ(publishedIds(), (QStringList{"early", "b", "allday", "c", "late"}));
     EXPECT_TRUE(published()[2].isAllDay);
+
+    // Enough events that an unstable sort would reorder the ties.
+    store.storedEvents.clear();
+    QStringList expected[3];
+    for (int i = 0; i < 60; ++i) {
+        const int day = (i * 7) % 3;
+        store.storedEvents.push_back(storeEvent(QString::number(i), utc(2027, 2, 1 + day, 9)));
+        expected[day] << QString::number(i);
+    }
+    scheduler().advance(300);
+    EXPECT_EQ(publishedIds(), expected[0] + expected[1] + expected[2]);
 }
 
 TEST_F(CalendarServiceTest, MapsEachStoredEventToARecord) {
