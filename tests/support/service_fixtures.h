@@ -5,8 +5,9 @@
 // PulseAudio with null sinks, Xvfb. Each starter returns nullptr (and says why in `error`) when
 // its program is missing or does not come up; tests then GTEST_SKIP or fail as they see fit.
 //
-// Starting daemons costs tens of milliseconds each: start them once per suite
-// (SetUpTestSuite/TearDownTestSuite, or ServiceEnvironment below) and reset their state per test.
+// Starting a daemon costs tens of milliseconds (a dbusmock one a few hundred): start them once
+// per suite (static members set in SetUpTestSuite, deleted in TearDownTestSuite) and reset their
+// state per test.
 
 #include "platform/dbus/dbus_connection.h"
 

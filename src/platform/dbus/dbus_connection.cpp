@@ -124,8 +124,12 @@ QString nextConnectionName() {
     return QStringLiteral("platform-dbus-%1").arg(++counter);
 }
 
-// The session bus address as libdbus would find it, but never by auto-launching a bus.
-QString sessionAddress() {
+DBusConnection* sessionOverride = nullptr;
+DBusConnection* systemOverride = nullptr;
+
+}  // namespace
+
+QString sessionBusAddress() {
     const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     if (!address.isEmpty()) return QString::fromLocal8Bit(address);
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
@@ -135,11 +139,6 @@ QString sessionAddress() {
     }
     return {};
 }
-
-DBusConnection* sessionOverride = nullptr;
-DBusConnection* systemOverride = nullptr;
-
-}  // namespace
 
 // Receives the signals of one subscription; dropped (never called again) when cancelled.
 class DBusSignalReceiver : public QObject {
@@ -173,7 +172,7 @@ QtDBusConnection::QtDBusConnection(Bus bus) : state_(std::make_shared<State>()) 
     if (bus == Bus::system) {
         state_->connection = QDBusConnection::connectToBus(QDBusConnection::SystemBus, state_->name);
     } else {
-        const QString address = sessionAddress();
+        const QString address = sessionBusAddress();
         state_->connection = address.isEmpty() ? QDBusConnection(state_->name)
                                                : QDBusConnection::connectToBus(address, state_->name);
     }

@@ -114,6 +114,10 @@ public:
     [[nodiscard]] AnyCancellable listNamesAsync(Timeout timeout, std::function<void(const QStringList& names)> done);
 };
 
+// The session bus address as libdbus finds it (DBUS_SESSION_BUS_ADDRESS, else
+// $XDG_RUNTIME_DIR/bus), but never by launching a bus; empty when there is none.
+QString sessionBusAddress();
+
 // Qt DBus on a real bus.
 class QtDBusConnection final : public DBusConnection {
 public:

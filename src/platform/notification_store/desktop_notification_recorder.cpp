@@ -1,5 +1,6 @@
 #include "platform/notification_store/desktop_notification_recorder.h"
 
+#include "platform/dbus/dbus_connection.h"
 #include "platform/notification_store/notification_store_writer.h"
 
 #include <QCoreApplication>
@@ -43,15 +44,6 @@ std::optional<DesktopNotification> parseNotify(const QDBusMessage& message) {
     if (args.at(6).metaType() == QMetaType::fromType<QDBusArgument>()) args.at(6).value<QDBusArgument>() >> hints;
     n.desktopEntry = hintText(hints, QStringLiteral("desktop-entry"));
     return n;
-}
-
-QString sessionBusAddress() {
-    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    if (!address.isEmpty()) return QString::fromLocal8Bit(address);
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    const QString socket = QString::fromLocal8Bit(runtime) + QStringLiteral("/bus");
-    if (!runtime.isEmpty() && QFileInfo::exists(socket)) return QStringLiteral("unix:path=") + socket;
-    return {};
 }
 
 }  // namespace
