@@ -149,6 +149,17 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
             std::_Exit(notGranted && empty && store.eventCalendarCount() == 0 && !store.lastError().isEmpty() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+    // No bus configured at all: nothing is launched in its place.
+    EXPECT_EXIT(
+        {
+            qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+            qputenv("XDG_RUNTIME_DIR", "/nonexistent/quillvex-runtime");
+            qputenv("DISPLAY", ":99");
+            platform::EdsCalendarStore store;
+            const bool notGranted = store.authorizationStatus() == platform::CalendarAuthorizationStatus::notDetermined;
+            std::_Exit(notGranted && store.lastError() == QStringLiteral("no session bus") ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

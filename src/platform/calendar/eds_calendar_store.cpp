@@ -5,6 +5,7 @@
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 
+#include <QFileInfo>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -79,6 +80,14 @@ StoreCalendar calendarOf(ESource* source) {
     return calendar;
 }
 
+// Without an address or the session's bus socket GLib would autolaunch a bus of its own, which
+// outlives the application.
+bool sessionBusConfigured() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
 }  // namespace
 
 struct EdsCalendarStore::Impl {
@@ -104,6 +113,10 @@ struct EdsCalendarStore::Impl {
 
     bool reach() {
         if (registry) return true;
+        if (!sessionBusConfigured()) {
+            lastError = QStringLiteral("no session bus");
+            return false;
+        }
         GError* error = nullptr;
         registry = e_source_registry_new_sync(nullptr, &error);
         if (!registry) {
