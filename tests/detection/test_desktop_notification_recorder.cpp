@@ -92,6 +92,20 @@ TEST(NotificationStoreWriter, IsPrivateAndItsIdsNeverGoDown) {
     EXPECT_EQ(mode(path), 0600);
 }
 
+TEST(NotificationStoreWriter, AWriteThatMeetsALockDoesNotEndTheNextOnes) {
+    QTemporaryDir home;
+    const QString path = home.path() + QStringLiteral("/db");
+    platform::NotificationStoreWriter writer(path, 20);
+    ASSERT_TRUE(writer.isOpen());
+    platform::NotificationStoreWriter other(path, 20);
+    ASSERT_TRUE(other.execute("BEGIN IMMEDIATE"));
+    EXPECT_FALSE(writer.appendRecord(QStringLiteral("x"), "d"));
+    EXPECT_FALSE(writer.error().isEmpty());
+    ASSERT_TRUE(other.execute("COMMIT"));
+    EXPECT_TRUE(writer.isOpen());
+    EXPECT_EQ(writer.appendRecord(QStringLiteral("x"), "d"), 1);
+}
+
 TEST(DesktopNotification, BundleIdentifierIsTheDesktopEntryElseTheAppName) {
     EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", "org.example.Mail"}.bundleIdentifier()), "org.example.Mail");
     EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", ""}.bundleIdentifier()), "Mail");

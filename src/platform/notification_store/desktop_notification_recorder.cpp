@@ -144,13 +144,14 @@ struct DesktopNotificationRecorder::Shared {
 
     void write(const std::deque<DesktopNotification>& batch) {
         // One transaction per batch: a burst costs one commit, and each commit is one event for readers.
-        writer->execute("BEGIN IMMEDIATE");
+        // When another writer holds the lock past the busy timeout, each insert tries on its own.
+        const bool inTransaction = writer->execute("BEGIN IMMEDIATE");
         std::vector<std::optional<int64_t>> ids;
         for (const auto& n : batch)
             ids.push_back(writer->appendRecord(n.bundleIdentifier(),
                                                encodeNotificationRecord(n.bundleIdentifier(), n.summary, std::nullopt, n.body)));
         writer->pruneKeepingNewest(options.keepNewest);
-        const bool committed = writer->execute("COMMIT");
+        const bool committed = !inTransaction || writer->execute("COMMIT");
         if (!committed) writer->execute("ROLLBACK");
         if (!observer) return;
         for (const auto& id : ids) observer(committed ? id : std::nullopt);

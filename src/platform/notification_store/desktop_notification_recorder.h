@@ -53,7 +53,7 @@ public:
     void start(std::function<void(const Status&)> done);
 
     // Called on the recorder's thread after each record is committed (row id) or fails
-    // (nullopt): benchmarks and tests.
+    // (nullopt): benchmarks and tests. Set before start().
     void setRecordObserver(std::function<void(std::optional<int64_t> recordId)> observer);
 
     const QString& storePath() const;

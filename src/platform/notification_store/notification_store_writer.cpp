@@ -118,8 +118,11 @@ NotificationStoreWriter::NotificationStoreWriter(const QString& path, int busyTi
     if (!execute("PRAGMA journal_size_limit=0; PRAGMA synchronous=NORMAL;"
                  "CREATE TABLE IF NOT EXISTS app (app_id INTEGER PRIMARY KEY, identifier TEXT UNIQUE);"
                  "CREATE TABLE IF NOT EXISTS record (rec_id INTEGER PRIMARY KEY AUTOINCREMENT, app_id INTEGER, "
-                 "data BLOB);"))
+                 "data BLOB);")) {
         fail(QStringLiteral("cannot create the tables"));
+        return;
+    }
+    opened_ = true;
 }
 
 NotificationStoreWriter::~NotificationStoreWriter() { sqlite3_close_v2(db_); }

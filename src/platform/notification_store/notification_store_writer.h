@@ -31,7 +31,9 @@ public:
     NotificationStoreWriter(const NotificationStoreWriter&) = delete;
     NotificationStoreWriter& operator=(const NotificationStoreWriter&) = delete;
 
-    bool isOpen() const { return db_ && error_.isEmpty(); }
+    bool isOpen() const { return opened_; }
+    // Why it did not open, or why the last write failed. A failed write (a lock held past the
+    // busy timeout) leaves the store open for the next one.
     const QString& error() const { return error_; }
     const QString& path() const { return path_; }
 
@@ -51,6 +53,7 @@ private:
 
     QString path_;
     sqlite3* db_ = nullptr;
+    bool opened_ = false;
     QString error_;
 };
 
