@@ -69,6 +69,11 @@ TEST_F(CalendarStoreEdsTest, SeededCalendarAndAnotherProcesssEventReachTheBus) {
     platform::EdsCalendarStore store;
     ASSERT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::fullAccess) << store.lastError().toStdString();
     EXPECT_GE(store.eventCalendarCount(), 2);  // the personal calendar and "Work"
+    std::optional<bool> granted;
+    store.requestFullAccess([&](bool ok, std::optional<QString>) { granted = ok; });
+    EXPECT_FALSE(granted);  // answered later, on the main queue
+    scheduler().drain();
+    EXPECT_EQ(granted, true);
 
     CalendarService service(store, bus, clockNow);
     service.start();
