@@ -18,7 +18,7 @@ void DesktopNotchFeatures::startAppSwitcherService() {}
 
 // Linux has no per-application calendar gate: a reachable desktop calendar store is full access.
 bool DesktopNotchFeatures::isCalendarAccessGranted() const {
-    return platform::CalendarStore::shared().authorizationStatus() != platform::CalendarAuthorizationStatus::denied;
+    return platform::CalendarStore::shared().authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess;
 }
 
 void DesktopNotchFeatures::stopAll() {
