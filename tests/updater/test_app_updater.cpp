@@ -224,8 +224,9 @@ TEST_F(UpdaterTest, AlertsMakeTheApplicationRegularUntilAMomentAfterTheyClose) {
     EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::Regular);
     EXPECT_EQ(application.activationCount(), 1);
     alertSurface->answer(0);
+    scheduler().advance(0.09);
     EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::Regular);
-    scheduler().advance(0.1);
+    scheduler().advance(0.01);
     EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::Accessory);
 
     application.setActivationPolicy(platform::ActivationPolicy::Regular);

@@ -169,8 +169,7 @@ void QtHttpClient::start(const HttpRequest& request, const QString* destinationP
     QObject::connect(reply, &QNetworkReply::finished, context, [transfer] {
         HttpResult result = finish(*transfer);
         transfer->reply->deleteLater();
-        if (transfer->file && !result.ok()) transfer->file->cancelWriting();
-        transfer->file.reset();
+        transfer->file.reset();  // an uncommitted file is discarded, leaving no partial download
         Completion done = std::move(transfer->completion);
         if (done) done(std::move(result));
     });
