@@ -53,6 +53,23 @@ public:
         return bytes;
     }
 
+    // A PNG of noise: about as large as raw pixels, as a photographic cover.
+    static QByteArray noisePng(int width, int height) {
+        QImage image(width, height, QImage::Format_RGB32);
+        uint32_t seed = 12345;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                image.setPixel(x, y, seed >> 8);
+            }
+        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
     std::unique_ptr<testsupport::PrivateBus> bus;
     std::unique_ptr<testsupport::ScopedEnvironment> exported;
 

@@ -3,6 +3,7 @@
 
 #include "mpris_session.h"
 #include "music/media_remote_service.h"
+#include "music/nowplaying_helper/mpris_now_playing.h"
 #include "platform/process/posix_process_launcher.h"
 #include "support/fixtures.h"
 
@@ -122,6 +123,22 @@ TEST_F(NowPlayingMprisTest, TheHelperReadsThePlayingPlayerFirstAndItsFields) {
     EXPECT_FALSE(snapshot->isPlaying);
     EXPECT_EQ(snapshot->title, QStringLiteral("Other"));
     EXPECT_EQ(snapshot->playbackRate, 0.0);
+    EXPECT_EQ(snapshot->artwork, std::nullopt);
+}
+
+TEST_F(NowPlayingMprisTest, ACoverTooLargeForOneReplyLineIsLeftOut) {
+    QTemporaryDir dir;
+    const QString cover = dir.filePath("huge.png");
+    const QByteArray huge = MprisSession::noisePng(600, 600);  // a real image, over the limit
+    ASSERT_GT(huge.size(), MprisNowPlaying::kMaxArtworkBytes);
+    ASSERT_TRUE(testsupport::writeFile(cover, huge));
+    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}, {{"mpris:artUrl", QUrl::fromLocalFile(cover).toString()}}));
+    ASSERT_TRUE(player);
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    const auto snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot) << bridge->lastDebugSummary().toStdString();
+    EXPECT_EQ(snapshot->title, QStringLiteral("Song"));
     EXPECT_EQ(snapshot->artwork, std::nullopt);
 }
 

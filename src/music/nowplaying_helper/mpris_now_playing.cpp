@@ -59,12 +59,15 @@ std::optional<double> microsToSeconds(const QVariant& value) {
     return *micros / 1e6;
 }
 
-// The bytes of a local cover file; other schemes, and anything but a plain file, give none.
+// The bytes of a local cover file; other schemes, and anything but a plain file, give none. A
+// file too large to travel in one reply line (base64 adds a third) is left out: cut short, the
+// line would fail every query while that track plays.
 std::optional<QByteArray> artworkAt(const QString& address) {
     const QUrl url(address);
     if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
     const QString path = url.toLocalFile();
-    if (!QFileInfo(path).isFile()) return std::nullopt;
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > MprisNowPlaying::kMaxArtworkBytes) return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     QByteArray bytes = file.readAll();

@@ -16,6 +16,10 @@
 // a call for the bus library's default 25 s.
 class MprisNowPlaying final : public NowPlayingHelperSource {
 public:
+    // Covers larger than this are not sent; their base64 form stays well inside the 1 MiB line
+    // that the application reads at most.
+    static constexpr qint64 kMaxArtworkBytes = 640 * 1024;
+
     explicit MprisNowPlaying(QDBusConnection bus, int budgetMs = 2000);
 
     std::optional<HelperQueryReply> query() override;
