@@ -1,0 +1,58 @@
+#include "live_activities/live_activity_container_view.h"
+
+#include "live_activities/screen_lock_activity_view.h"
+
+LiveActivityPlaceholderView::LiveActivityPlaceholderView(LiveActivityType type, QWidget* parent)
+    : QWidget(parent), type_(type) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedSize(sizeHint());
+}
+
+QSize LiveActivityPlaceholderView::sizeHint() const { return ActivityBand{}.size().toSize(); }
+
+LiveActivityContainerView::LiveActivityContainerView(LiveActivityType activityType, QWidget* parent,
+                                                     const LiveActivityEnvironment& environment)
+    : QWidget(parent), activityType_(activityType), environment_(environment) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    replaceView();
+}
+
+void LiveActivityContainerView::setActivityType(LiveActivityType type) {
+    if (type == activityType_) return;
+    activityType_ = type;
+    replaceView();
+}
+
+QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
+    switch (type) {
+    // Views still to come stand in as placeholders; each becomes its view's constructor call.
+    case LiveActivityType::charging: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::powerDisconnect: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::bluetooth: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::volume: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::displayBrightness: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::keyboardBrightness: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::screenLock: return new ScreenLockActivityView(false, this, environment_);
+    case LiveActivityType::screenUnlock: return new ScreenLockActivityView(true, this, environment_);
+    case LiveActivityType::screenshot: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::airdrop: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::inputSource: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::lowBattery: return new LiveActivityPlaceholderView(type, this);
+    }
+    return new LiveActivityPlaceholderView(type, this);
+}
+
+void LiveActivityContainerView::replaceView() {
+    // The old view goes now, not later: its delayed steps die with it.
+    delete view_;
+    view_ = makeView(activityType_);
+    view_->move(0, 0);
+    if (isVisible()) view_->show();
+}
+
+QSize LiveActivityContainerView::sizeHint() const { return view_ ? view_->sizeHint() : QSize(); }
+
+void LiveActivityContainerView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (view_) view_->move((width() - view_->width()) / 2, 0);
+}

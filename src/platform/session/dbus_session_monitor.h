@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/dbus/dbus_connection.h"
+#include "platform/session/session_monitor.h"
+
+#include <QString>
+
+namespace platform {
+
+// The session on a Linux desktop:
+// - screen lock: ActiveChanged(b) of org.freedesktop.ScreenSaver and of org.gnome.ScreenSaver on
+//   the session bus, and the Lock/Unlock signals of this login session on logind;
+// - session activity: the Active property of this login session on logind.
+// The login session is the one named by `sessionId` (XDG_SESSION_ID by default), else the one
+// logind gives for this process.
+class DBusSessionMonitor final : public SessionMonitor {
+public:
+    explicit DBusSessionMonitor(DBusConnection& sessionBus = DBusConnection::session(),
+                                DBusConnection& systemBus = DBusConnection::system(),
+                                QString sessionId = defaultSessionId());
+
+    static QString defaultSessionId();
+    static constexpr DBusConnection::Timeout lookupTimeout{2000};
+
+    [[nodiscard]] AnyCancellable observeSessionActive(std::function<void(bool active)> handler) override;
+    [[nodiscard]] AnyCancellable observeScreenLock(std::function<void(bool locked)> handler) override;
+
+    // The login session's object path once logind has named it (and its signals are watched);
+    // empty before, or without logind.
+    const QString& sessionPath() const { return sessionPath_; }
+
+private:
+    // Finds this login session's object path, then hands it to `ready` (never when not found).
+    AnyCancellable resolveSessionPath(std::function<void(const QString& path)> ready);
+
+    DBusConnection& sessionBus_;
+    DBusConnection& systemBus_;
+    QString sessionId_;
+    QString sessionPath_;
+};
+
+}  // namespace platform

@@ -1,0 +1,300 @@
+#include "core/app_settings.h"
+#include "core/event_bus.h"
+#include "live_activities/activity_band.h"
+#include "live_activities/level_bar.h"
+#include "live_activities/live_activity_animated_shell.h"
+#include "live_activities/live_activity_container_view.h"
+#include "live_activities/screen_lock_activity_view.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <memory>
+
+using platform::Animation;
+
+// --- level bar ---------------------------------------------------------------------------------
+
+TEST(LevelBar, SmallLevelsDrawNothingThenAtLeastACapsuleAndNeverPastTheTrack) {
+    auto fill = [](double level) { return LevelBar{level, Qt::white, 30, 4}.fillRect(); };
+    EXPECT_FALSE(fill(0.01));  // 0.3 points: a sliver is left out
+    EXPECT_FALSE(fill(0.0));
+    EXPECT_FALSE(fill(-2.0));
+    ASSERT_TRUE(fill(0.05));
+    EXPECT_EQ(*fill(0.05), QRectF(0, 0, 4, 4));  // 1.5 points drawn as wide as the bar is high
+    EXPECT_EQ(*fill(0.5), QRectF(0, 0, 15, 4));
+    EXPECT_EQ(*fill(1.0), QRectF(0, 0, 30, 4));
+    EXPECT_EQ(*fill(7.0), QRectF(0, 0, 30, 4));
+    EXPECT_EQ((LevelBar{0.5, Qt::white, 30, 4}.trackRect()), QRectF(0, 0, 30, 4));
+}
+
+TEST(LevelBar, PaintsTheFillFromTheLeftOverAFaintTrack) {
+    QImage image(40, 4, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    {
+        QPainter painter(&image);
+        LevelBar{0.5, Qt::red, 30, 4}.paint(painter, QPointF(0, 0));
+    }
+    EXPECT_GT(qRed(image.pixel(8, 2)), 200);  // inside the fill
+    EXPECT_LT(qRed(image.pixel(25, 2)), 100);  // the track beyond it is faint white
+    EXPECT_GT(qGreen(image.pixel(25, 2)), 30);
+    EXPECT_EQ(image.pixel(35, 2), qRgb(0, 0, 0));  // past the bar
+}
+
+// --- the band ----------------------------------------------------------------------------------
+
+TEST(ActivityBand, CellsSitInOneRowAroundTheNotchGap) {
+    const ActivityBand band;
+    EXPECT_EQ(band.size(), QSizeF(276, 32));
+    EXPECT_EQ(band.leftCell(), QRectF(0, 0, 48, 32));
+    EXPECT_EQ(band.notchGap(), QRectF(48, 0, 180, 32));
+    EXPECT_EQ(band.rightCell(), QRectF(228, 0, 48, 32));
+    EXPECT_EQ(band.topLine(), QRectF(6, 0, 264, 1));
+}
+
+TEST(ActivityBand, CornerRadiusFollowsTheSettingAtEveryRead) {
+    platform::Defaults defaults;
+    EXPECT_EQ(ActivityBand::cornerRadius(defaults), 16);
+    for (const auto& [stored, radius] : std::vector<std::pair<double, double>>{{0, 16}, {-3, 16}, {4, 8}, {40, 24}, {12, 12}}) {
+        defaults.set(AppSettings::dynamicIslandCornerRadiusKey, stored);
+        EXPECT_EQ(ActivityBand::cornerRadius(defaults), radius) << stored;
+    }
+}
+
+namespace {
+
+class ActivityViewTest : public testsupport::QuillvexTest {
+protected:
+    ActivityViewTest() {
+        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
+        platform::applySimulatedNotch(screen, QSizeF(200, 32));
+        screens.screenList = {screen};
+    }
+
+    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
+
+    EventBus bus{scheduler()};
+    testsupport::FakeScreens screens;
+};
+
+struct ShellProbe {
+    int appeared = 0;
+    int dismissed = 0;
+};
+
+std::unique_ptr<LiveActivityAnimatedShell> makeShell(const platform::PassthroughSubject<>& subject, ShellProbe& probe,
+                                                     platform::Scheduler& scheduler, bool isReady = true,
+                                                     bool startHasAppeared = false, double opacity = 0.0,
+                                                     double scale = 0.65) {
+    return std::make_unique<LiveActivityAnimatedShell>(
+        isReady, subject, opacity, scale, startHasAppeared, [&probe] { ++probe.appeared; }, [&probe] { ++probe.dismissed; },
+        scheduler);
+}
+
+}  // namespace
+
+// --- the shell ---------------------------------------------------------------------------------
+
+TEST_F(ActivityViewTest, ShellWaitsThenFadesInAndGrowsFromTheTop) {
+    ShellProbe probe;
+    auto shell = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
+    shell->appear();
+    EXPECT_EQ(shell->outerOpacity(), 0.0);
+    EXPECT_EQ(shell->outerScale(), 0.65);
+    scheduler().advance(0.199);
+    EXPECT_EQ(shell->outerOpacity(), 0.0);
+    EXPECT_EQ(probe.appeared, 0);
+    scheduler().advance(0.001);
+    EXPECT_EQ(probe.appeared, 1);
+    EXPECT_EQ(shell->animatedOpacity().lastAnimation()->animation, Animation::spring(0.2, 0.7, 0));
+    EXPECT_EQ(shell->animatedScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0.1));
+    scheduler().advance(0.3);
+    EXPECT_GT(shell->outerScale(), 1.0);  // a slight overshoot
+    scheduler().advance(2.0);
+    EXPECT_NEAR(shell->outerOpacity(), 1.0, 1e-3);
+    EXPECT_NEAR(shell->outerScale(), 1.0, 1e-3);
+
+    // Anchored at the top centre: the top edge's centre stays, the bottom moves up.
+    const QRectF bounds(0, 0, 276, 32);
+    EXPECT_EQ(shell->transform(bounds).map(QPointF(138, 0)), QPointF(138, 0));
+}
+
+TEST_F(ActivityViewTest, ShellExitShrinksAndFadesAndEveryDismissCallsTheHook) {
+    ShellProbe probe;
+    auto shell = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
+    shell->appear();
+    scheduler().advance(1.0);
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(probe.dismissed, 1);  // at once, before the springs finish
+    EXPECT_EQ(shell->animatedScale().lastAnimation()->animation, Animation::spring(0.3, 0.75, 0));
+    EXPECT_EQ(shell->animatedScale().target(), 0.65);
+    EXPECT_EQ(shell->animatedOpacity().lastAnimation()->animation, Animation::spring(0.25, 0.85, 0));
+    EXPECT_EQ(shell->animatedOpacity().target(), 0.0);
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(probe.dismissed, 2);
+    EXPECT_TRUE(shell->hasAppeared());
+    scheduler().advance(0.6);
+    EXPECT_FALSE(shell->hasAppeared());
+
+    shell->disappear();
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(probe.dismissed, 2);
+}
+
+TEST_F(ActivityViewTest, ShellNotReadyOrAlreadyAppearedPlaysNoEntrance) {
+    ShellProbe notReady;
+    auto a = makeShell(bus.liveActivityDismissSubject, notReady, scheduler(), false, false, 0.4, 0.8);
+    a->appear();
+    scheduler().advance(1.0);
+    EXPECT_EQ(a->outerOpacity(), 0.4);
+    EXPECT_EQ(a->outerScale(), 0.8);
+    EXPECT_EQ(notReady.appeared, 0);
+
+    ShellProbe appeared;
+    auto b = makeShell(bus.liveActivityDismissSubject, appeared, scheduler(), true, true, 1.0, 1.0);
+    b->appear();
+    EXPECT_EQ(b->outerOpacity(), 1.0);
+    scheduler().advance(1.0);
+    EXPECT_EQ(appeared.appeared, 0);
+    bus.liveActivityDismissSubject.send();  // the exit still runs
+    EXPECT_EQ(appeared.dismissed, 1);
+    EXPECT_EQ(b->animatedOpacity().target(), 0.0);
+}
+
+TEST_F(ActivityViewTest, ADismissDuringTheAppearDelaySkipsTheEntrance) {
+    ShellProbe probe;
+    auto shell = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
+    shell->appear();
+    scheduler().advance(0.1);
+    bus.liveActivityDismissSubject.send();
+    scheduler().advance(1.0);
+    EXPECT_EQ(probe.appeared, 0);
+    EXPECT_EQ(shell->outerOpacity(), 0.0);
+}
+
+TEST_F(ActivityViewTest, ShellStepsDieWithTheShell) {
+    ShellProbe probe;
+    auto shell = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
+    shell->appear();
+    scheduler().advance(0.1);
+    shell.reset();
+    scheduler().advance(2.0);
+    EXPECT_EQ(probe.appeared, 0);
+}
+
+// --- the screen-lock view ----------------------------------------------------------------------
+
+TEST_F(ActivityViewTest, LockViewShowsAClosedPadlockLeftOfTheNotchThatGrowsIn) {
+    ScreenLockActivityView view(false, nullptr, environment());
+    auto model = view.viewModel();
+    EXPECT_EQ(model.symbolName, "lock.fill");
+    EXPECT_EQ(model.iconFrame, QRectF(13, 7, 22, 18));
+    EXPECT_EQ(model.iconScale, 0.5);
+    EXPECT_EQ(model.iconRotation, 0.0);
+    EXPECT_EQ(view.size(), QSize(276, 32));
+
+    view.show();
+    scheduler().advance(0.2);
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
+    EXPECT_EQ(view.iconScale().target(), 1.0);
+    scheduler().advance(2.0);
+    EXPECT_NEAR(view.viewModel().iconScale, 1.0, 1e-3);
+
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
+    EXPECT_EQ(view.iconScale().target(), 0.5);
+}
+
+TEST_F(ActivityViewTest, TheUnlockOpensThePadlockWithASwingEvenWhenItComesTwice) {
+    ScreenLockActivityView view(false, nullptr, environment());
+    view.show();
+    scheduler().advance(1.0);
+    bus.liveActivityEventSubject.send(LiveActivityType::charging);
+    bus.liveActivityEventSubject.send(std::nullopt);
+    EXPECT_FALSE(view.showUnlockIcon());
+
+    bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
+    EXPECT_TRUE(view.showUnlockIcon());
+    auto model = view.viewModel();
+    EXPECT_EQ(model.symbolName, "lock.open.fill");
+    EXPECT_EQ(model.iconFrame, QRectF(15, 7, 22, 18));
+    scheduler().advance(0.1);
+    EXPECT_LT(view.viewModel().iconRotation, -3.0);  // swinging out
+    EXPECT_EQ(view.iconRotation().lastAnimation()->animation, Animation::spring(0.3, 0.7, 0).delay(0.1));
+    scheduler().advance(2.0);
+    EXPECT_NEAR(view.viewModel().iconRotation, 0.0, 1e-3);
+
+    bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
+    scheduler().advance(2.0);
+    EXPECT_EQ(view.viewModel().symbolName, "lock.open.fill");
+    EXPECT_NEAR(view.viewModel().iconRotation, 0.0, 1e-3);
+
+    view.hide();
+    ScreenLockActivityView other(false, nullptr, environment());  // never on screen
+    bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
+    EXPECT_FALSE(other.showUnlockIcon());
+}
+
+TEST_F(ActivityViewTest, AnUnlockViewShowsTheOpenPadlockFromTheStart) {
+    ScreenLockActivityView view(true, nullptr, environment());
+    EXPECT_EQ(view.viewModel().symbolName, "lock.open.fill");
+    EXPECT_EQ(view.viewModel().iconFrame.x(), 15);
+    EXPECT_FALSE(view.showUnlockIcon());
+}
+
+TEST_F(ActivityViewTest, ViewsReadTheCornerRadiusAtEveryLayoutPass) {
+    ScreenLockActivityView view(false, nullptr, environment());
+    EXPECT_EQ(view.cornerRadius(), 16);
+    defaults().set(AppSettings::dynamicIslandCornerRadiusKey, 40.0);
+    EXPECT_EQ(view.cornerRadius(), 24);
+    EXPECT_EQ(view.notchInfo().width, 200);
+    EXPECT_TRUE(view.notchInfo().hasSafeArea);
+}
+
+// --- the container -----------------------------------------------------------------------------
+
+TEST_F(ActivityViewTest, ContainerPicksTheViewOfEachType) {
+    const LiveActivityType all[] = {LiveActivityType::charging,          LiveActivityType::powerDisconnect,
+                                    LiveActivityType::bluetooth,         LiveActivityType::volume,
+                                    LiveActivityType::displayBrightness, LiveActivityType::keyboardBrightness,
+                                    LiveActivityType::screenLock,        LiveActivityType::screenUnlock,
+                                    LiveActivityType::screenshot,        LiveActivityType::airdrop,
+                                    LiveActivityType::inputSource,       LiveActivityType::lowBattery};
+    for (const LiveActivityType type : all) {
+        LiveActivityContainerView container(type, nullptr, environment());
+        QWidget* view = container.activityView();
+        ASSERT_NE(view, nullptr);
+        if (type == LiveActivityType::screenLock || type == LiveActivityType::screenUnlock) {
+            auto* lock = qobject_cast<ScreenLockActivityView*>(view);
+            ASSERT_NE(lock, nullptr);
+            EXPECT_EQ(lock->isUnlock(), type == LiveActivityType::screenUnlock);
+        } else {
+            auto* placeholder = qobject_cast<LiveActivityPlaceholderView*>(view);
+            ASSERT_NE(placeholder, nullptr);
+            EXPECT_EQ(placeholder->activityType(), type);
+        }
+    }
+}
+
+// Under the address sanitizer: a view replaced mid-entrance must leave no step that touches it.
+TEST_F(ActivityViewTest, ReplacingAnActivityMidEntranceStartsTheNewOneFromTheBeginning) {
+    LiveActivityContainerView container(LiveActivityType::screenLock, nullptr, environment());
+    container.show();
+    scheduler().advance(0.1);
+    bus.liveActivityDismissSubject.send();  // the old view's exit has its own 0.6 s step pending
+
+    container.setActivityType(LiveActivityType::screenUnlock);
+    auto* fresh = qobject_cast<ScreenLockActivityView*>(container.activityView());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(fresh->isVisible());
+    EXPECT_EQ(fresh->shell().outerOpacity(), 0.0);
+    EXPECT_EQ(fresh->shell().outerScale(), 0.65);
+    scheduler().advance(2.0);
+    EXPECT_NEAR(fresh->shell().outerOpacity(), 1.0, 1e-3);
+
+    container.setActivityType(LiveActivityType::volume);
+    scheduler().advance(2.0);
+    EXPECT_NE(qobject_cast<LiveActivityPlaceholderView*>(container.activityView()), nullptr);
+}
