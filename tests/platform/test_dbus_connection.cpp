@@ -90,6 +90,11 @@ TEST_F(DBusConnectionTest, CallsAreBoundedByTheirTimeout) {
     ASSERT_TRUE(spinUntil([&] { return async.has_value(); }));
     EXPECT_EQ(async->status, DBusReply::Status::timedOut);
     EXPECT_LT(clock.elapsed(), 1000);
+
+    // A negative timeout is not the library's default (25 s) but the shortest wait.
+    clock.restart();
+    EXPECT_EQ(connection().call(hung, -1ms).status, DBusReply::Status::timedOut);
+    EXPECT_LT(clock.elapsed(), 1000);
 }
 
 TEST_F(DBusConnectionTest, RepliesArePlainValuesAndErrorsCarryTheirName) {

@@ -85,12 +85,15 @@ public:
     virtual QString uniqueName() const = 0;
 
     // Calls and waits at most `timeout` (blocks the calling thread: keep it short on the main
-    // thread, or use callAsync).
+    // thread, or use callAsync). A zero or negative timeout waits the shortest time, never the
+    // library's default.
     virtual DBusReply call(const DBusCall& call, Timeout timeout) = 0;
     // Calls without waiting; `done` runs once on the main thread with the reply, the error, or
     // timedOut after `timeout`. Cancelling (or dropping) the cancellable drops the callback.
     [[nodiscard]] virtual AnyCancellable callAsync(const DBusCall& call, Timeout timeout, ReplyHandler done) = 0;
-    // Receives matching signals on the main thread until the cancellable is cancelled or dropped.
+    // Receives matching signals on the main thread until the cancellable is cancelled or dropped;
+    // signals already queued when it is cancelled are dropped too. The match needs an interface
+    // or a member: without one (or without a bus) the cancellable comes back inactive.
     [[nodiscard]] virtual AnyCancellable subscribe(const DBusMatch& match, SignalHandler handler) = 0;
 
     // org.freedesktop.DBus.Properties helpers built on the calls above. The reply's value(0) is
