@@ -16,6 +16,18 @@ public:
     // `date` in `zone`, with the date and time parts in the given styles for `locale`.
     static QString format(const QDateTime& date, Style dateStyle, Style timeStyle,
                           const QLocale& locale = QLocale::system(), const QTimeZone& zone = QTimeZone::systemTimeZone());
+
+    // `date` through a template that the locale arranges: the fields of `skeleton` ("MMM d (E)")
+    // in the locale's own order and punctuation ("Fri, Dec 12" in English, "12/12(金)" in Japanese).
+    static QString formatTemplate(const QDateTime& date, const QString& skeleton,
+                                  const QLocale& locale = QLocale::system(),
+                                  const QTimeZone& zone = QTimeZone::systemTimeZone());
+    // `date` through `pattern` used literally ("HH:mm").
+    static QString formatPattern(const QDateTime& date, const QString& pattern,
+                                 const QLocale& locale = QLocale::system(),
+                                 const QTimeZone& zone = QTimeZone::systemTimeZone());
+    // The locale's pattern for `skeleton`; empty when the locale has none.
+    static QString bestPattern(const QString& skeleton, const QLocale& locale = QLocale::system());
 };
 
 }  // namespace platform
