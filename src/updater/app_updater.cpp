@@ -36,13 +36,13 @@ AppUpdater& AppUpdater::shared() {
 }
 
 AppUpdater::AppUpdater(AppUpdaterEnvironment environment)
-    : defaults_(environment.defaults ? *environment.defaults : platform::Defaults::standard()),
-      scheduler_(environment.scheduler ? *environment.scheduler : platform::Scheduler::shared()),
-      http_(environment.http ? *environment.http : platform::HttpClient::shared()),
-      alerts_(environment.alerts ? *environment.alerts : platform::AlertPresenter::shared()),
+    : defaults_(environment.defaults),
+      scheduler_(environment.scheduler),
+      http_(environment.http),
+      alerts_(environment.alerts),
       application_(environment.application),
       installedVersion_(std::move(environment.installedVersion)),
-      lastCheckedAt_(AppSettings(&defaults_).lastUpdateCheckAt()) {}
+      lastCheckedAt_(AppSettings(&defaults()).lastUpdateCheckAt()) {}
 
 AppUpdater::~AppUpdater() = default;
 
@@ -50,28 +50,28 @@ void AppUpdater::start() {
     if (hasStarted_) return;
     hasStarted_ = true;
     scheduleTimer();
-    const double delay = scheduler_.randomUniform(firstCheckMinDelay, firstCheckMaxDelay);
-    scheduler_.after(delay, lifetime_.wrap([this] { checkForUpdatesIfNeeded(); }));
+    const double delay = scheduler().randomUniform(firstCheckMinDelay, firstCheckMaxDelay);
+    scheduler().after(delay, lifetime_.wrap([this] { checkForUpdatesIfNeeded(); }));
 }
 
 void AppUpdater::scheduleTimer() {
     timer_.invalidate();
-    timer_ = scheduler_.every(timerInterval, lifetime_.wrap([this] { checkForUpdatesIfNeeded(); }));
+    timer_ = scheduler().every(timerInterval, lifetime_.wrap([this] { checkForUpdatesIfNeeded(); }));
 }
 
 void AppUpdater::checkForUpdatesIfNeeded() {
-    if (!AppSettings(&defaults_).automaticUpdateChecks() || !shouldPerformScheduledCheck(now())) return;
-    scheduler_.post(lifetime_.wrap([this] { performCheck(true, false, false); }));
+    if (!AppSettings(&defaults()).automaticUpdateChecks() || !shouldPerformScheduledCheck(now())) return;
+    scheduler().post(lifetime_.wrap([this] { performCheck(true, false, false); }));
 }
 
 void AppUpdater::checkForUpdatesInteractively() {
-    scheduler_.post(lifetime_.wrap([this] { performCheck(true, true, true); }));
+    scheduler().post(lifetime_.wrap([this] { performCheck(true, true, true); }));
 }
 
 void AppUpdater::installAvailableUpdate() {}
 
 bool AppUpdater::shouldPerformScheduledCheck(const QDateTime& now) const {
-    const AppSettings settings(&defaults_);
+    const AppSettings settings(&defaults());
     // Hours so large that the seconds would not fit are held at the largest that do.
     constexpr int64_t maxHours = std::numeric_limits<int64_t>::max() / 3600;
     const int64_t hours = std::min(settings.updateCheckIntervalHours(), maxHours);
@@ -95,8 +95,8 @@ void AppUpdater::performCheck(bool promptIfAvailable, bool showNoUpdatePrompt, b
 
 void AppUpdater::fetchFeed(std::function<void(FeedOutcome)> done) {
     // The address as typed; the client refuses anything but a complete https address.
-    const QUrl url(AppSettings(&defaults_).updateFeedURL(), QUrl::StrictMode);
-    http_.get(platform::HttpRequest{url, feedTimeout, maxFeedBytes}, [done = std::move(done)](platform::HttpResult result) {
+    const QUrl url(AppSettings(&defaults()).updateFeedURL(), QUrl::StrictMode);
+    http().get(platform::HttpRequest{url, feedTimeout, maxFeedBytes}, [done = std::move(done)](platform::HttpResult result) {
         if (!result.ok()) {
             const platform::HttpError& error = *result.error;
             switch (error.kind) {
@@ -143,7 +143,7 @@ void AppUpdater::finishCheck(FeedOutcome outcome, bool promptIfAvailable, bool s
     const InstalledAppVersion installed = installedVersion();
     const QDateTime checkedAt = now();
     lastCheckedAt_ = checkedAt;
-    AppSettings(&defaults_).setLastUpdateCheckAt(checkedAt);
+    AppSettings(&defaults()).setLastUpdateCheckAt(checkedAt);
 
     if (installed < InstalledAppVersion{feed.version, feed.build}) {
         availableUpdate_ = feed;
@@ -155,11 +155,11 @@ void AppUpdater::finishCheck(FeedOutcome outcome, bool promptIfAvailable, bool s
         }
         const QString summary = feed.versionSummary();
         if (!ignorePromptedVersion &&
-            defaults_.stringValue(AppSettings::lastPromptedUpdateVersionKey) == std::optional<QString>(summary)) {
+            defaults().stringValue(AppSettings::lastPromptedUpdateVersionKey) == std::optional<QString>(summary)) {
             end();
             return;
         }
-        defaults_.set(AppSettings::lastPromptedUpdateVersionKey, summary);
+        defaults().set(AppSettings::lastPromptedUpdateVersionKey, summary);
         presentUpdateAlert(feed, end);
         return;
     }
@@ -234,22 +234,30 @@ void AppUpdater::presentErrorAlert(const QString& message, std::function<void()>
 }
 
 void AppUpdater::runModal(platform::Alert alert, std::function<void(int)> done) {
-    platform::Application& application = application_ ? *application_ : platform::Application::shared();
+    platform::Application& application = this->application();
     const platform::ActivationPolicy previous = application.activationPolicy();
     const bool switched = previous != platform::ActivationPolicy::Regular;
     if (switched) application.setActivationPolicy(platform::ActivationPolicy::Regular);
     application.activate(true);
-    alerts_.present(std::move(alert), lifetime_.wrap([this, &application, previous, switched, done = std::move(done)](int button) {
+    alerts().present(std::move(alert), lifetime_.wrap([this, &application, previous, switched, done = std::move(done)](int button) {
         // Put back a moment later, so the closing alert is not cut short by the policy change.
         if (switched) {
-            scheduler_.after(0.1, lifetime_.wrap([&application, previous] { application.setActivationPolicy(previous); }));
+            scheduler().after(0.1, lifetime_.wrap([&application, previous] { application.setActivationPolicy(previous); }));
         }
         done(button);
     }));
 }
 
-QDateTime AppUpdater::now() const { return wallClockNow(scheduler_); }
+QDateTime AppUpdater::now() const { return wallClockNow(scheduler()); }
 
 InstalledAppVersion AppUpdater::installedVersion() const {
     return installedVersion_ ? installedVersion_() : InstalledAppVersion::current();
+}
+
+platform::Defaults& AppUpdater::defaults() const { return defaults_ ? *defaults_ : platform::Defaults::standard(); }
+platform::Scheduler& AppUpdater::scheduler() const { return scheduler_ ? *scheduler_ : platform::Scheduler::shared(); }
+platform::HttpClient& AppUpdater::http() const { return http_ ? *http_ : platform::HttpClient::shared(); }
+platform::AlertPresenter& AppUpdater::alerts() const { return alerts_ ? *alerts_ : platform::AlertPresenter::shared(); }
+platform::Application& AppUpdater::application() const {
+    return application_ ? *application_ : platform::Application::shared();
 }

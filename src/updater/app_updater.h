@@ -31,7 +31,7 @@ enum class UpdaterError {
 // `detail` is the failed tool's output (processFailed only).
 QString updaterErrorDescription(UpdaterError error, const QString& detail = {});
 
-// Everything the updater talks to; each nullptr means the shared one, looked up when it is made.
+// Everything the updater talks to; each nullptr means the shared one, looked up at each use.
 struct AppUpdaterEnvironment {
     platform::Defaults* defaults = nullptr;
     platform::Scheduler* scheduler = nullptr;
@@ -115,11 +115,18 @@ private:
     QDateTime now() const;
     InstalledAppVersion installedVersion() const;
 
-    platform::Defaults& defaults_;
-    platform::Scheduler& scheduler_;
-    platform::HttpClient& http_;
-    platform::AlertPresenter& alerts_;
-    platform::Application* application_;  // nullptr: the shared one at the moment of use
+    // Collaborators not given are the shared ones, looked up at each use (a test may swap them).
+    platform::Defaults& defaults() const;
+    platform::Scheduler& scheduler() const;
+    platform::HttpClient& http() const;
+    platform::AlertPresenter& alerts() const;
+    platform::Application& application() const;
+
+    platform::Defaults* defaults_;
+    platform::Scheduler* scheduler_;
+    platform::HttpClient* http_;
+    platform::AlertPresenter* alerts_;
+    platform::Application* application_;
     std::function<InstalledAppVersion()> installedVersion_;
 
     State state_;

@@ -262,3 +262,23 @@ TEST_F(UpdaterTest, LastCheckedStartsFromTheStoredTime) {
     EXPECT_EQ(updater().lastCheckedAt(), now());
     EXPECT_EQ(settings().lastUpdateCheckAt(), now());
 }
+
+TEST_F(UpdaterTest, CollaboratorsNotGivenAreLookedUpAtEachUse) {
+    platform::HttpClient* previousHttp = platform::HttpClient::setShared(&http);
+    platform::AlertPresenter* previousAlerts = platform::AlertPresenter::setShared(alerts.get());
+    {
+        AppUpdater shared(AppUpdaterEnvironment{nullptr, nullptr, nullptr, nullptr, nullptr, [this] { return installed; }});
+        testsupport::ScopedMemoryDefaults later;  // swapped in after the updater was made
+        later.defaults.set(AppSettings::updateFeedURLKey, QStringLiteral("https://later.example/latest.json"));
+        shared.checkForUpdatesInteractively();
+        scheduler().drain();
+        ASSERT_EQ(http.sent().size(), 1u);
+        EXPECT_EQ(http.sent()[0].url, QUrl("https://later.example/latest.json"));
+        http.respondOk(feed("1.4.0", 27));
+        EXPECT_EQ(alertCount(), 1u);
+        EXPECT_EQ(later.defaults.stringValue(AppSettings::lastPromptedUpdateVersionKey), "1.4.0 (27)");
+        alertSurface->answer(1);
+    }
+    platform::AlertPresenter::setShared(previousAlerts);
+    platform::HttpClient::setShared(previousHttp);
+}
