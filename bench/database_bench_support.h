@@ -16,7 +16,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace benchsupport {
 
@@ -72,6 +74,20 @@ struct StoreHome {
                                                               directories, platform::FileAccessProbe::system(), watcher);
     }
 };
+
+// Reports per-event latencies (seconds) as median, 99th percentile and maximum in
+// milliseconds, with the count of events the file watch missed.
+inline void reportLatencies(benchmark::State& state, std::vector<double> latencies, int missed) {
+    if (latencies.empty()) return;
+    std::sort(latencies.begin(), latencies.end());
+    auto at = [&](double p) {
+        return latencies[std::min(latencies.size() - 1, static_cast<size_t>(p * static_cast<double>(latencies.size())))];
+    };
+    state.counters["median_ms"] = at(0.5) * 1e3;
+    state.counters["p99_ms"] = at(0.99) * 1e3;
+    state.counters["max_ms"] = at(1.0) * 1e3;
+    state.counters["missed_events"] = missed;
+}
 
 // The benchmarks' main: Google Benchmark inside an offscreen GUI application.
 inline int runBenchmarks(int argc, char** argv) {

@@ -73,12 +73,6 @@ private:
     std::thread thread_;
 };
 
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
-    return values[index];
-}
-
 void BM_InsertToSignalLatency(benchmark::State& state) {
     benchsupport::StoreHome home;
     {
@@ -125,10 +119,7 @@ void BM_InsertToSignalLatency(benchmark::State& state) {
         latencies.push_back(seconds);
         state.SetIterationTime(seconds);
     }
-    state.counters["median_ms"] = percentile(latencies, 0.5) * 1e3;
-    state.counters["p99_ms"] = percentile(latencies, 0.99) * 1e3;
-    state.counters["max_ms"] = percentile(latencies, 1.0) * 1e3;
-    state.counters["missed_events"] = missed;
+    benchsupport::reportLatencies(state, latencies, missed);
 }
 BENCHMARK(BM_InsertToSignalLatency)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 

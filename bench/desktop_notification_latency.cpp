@@ -22,12 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
-    return values[index];
-}
-
 void BM_NotifyToSignalLatency(benchmark::State& state) {
     QString error;
     auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
@@ -92,10 +86,7 @@ void BM_NotifyToSignalLatency(benchmark::State& state) {
         latencies.push_back(seconds);
         state.SetIterationTime(seconds);
     }
-    state.counters["median_ms"] = percentile(latencies, 0.5) * 1e3;
-    state.counters["p99_ms"] = percentile(latencies, 0.99) * 1e3;
-    state.counters["max_ms"] = percentile(latencies, 1.0) * 1e3;
-    state.counters["missed_events"] = missed;
+    benchsupport::reportLatencies(state, latencies, missed);
 }
 BENCHMARK(BM_NotifyToSignalLatency)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
