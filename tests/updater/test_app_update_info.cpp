@@ -1,6 +1,9 @@
 #include "updater/app_update_info.h"
 
+#include "platform/shell/main_bundle.h"
 #include "support/fixtures.h"
+
+#include <plist/plist.h>
 
 #include <gtest/gtest.h>
 
@@ -188,4 +191,27 @@ TEST(InstalledAppVersion, ReadFromTheInfoPlist) {
     EXPECT_TRUE(installed < v("0.0.1"));
 
     EXPECT_EQ(InstalledAppVersion::fromInfoPlist(dir.filePath("missing.plist")).summary(), "0.0.0 (0)");
+}
+
+TEST(InstalledAppVersion, CurrentReadsTheRunningBundleEachTime) {
+    QTemporaryDir dir;
+    const QString bundlePath = dir.filePath("Quillvex.app");
+    const QString plist = bundlePath + "/Contents/Info.plist";
+    // A binary property list, as a bundle may carry one.
+    plist_t root = plist_new_dict();
+    plist_dict_set_item(root, "CFBundleShortVersionString", plist_new_string("2.1"));
+    plist_dict_set_item(root, "CFBundleVersion", plist_new_string("+7"));
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bin, &length);
+    plist_free(root);
+    ASSERT_TRUE(testsupport::writeFile(plist, QByteArray(bin, static_cast<qsizetype>(length))));
+    free(bin);
+
+    const platform::MainBundle bundle(std::nullopt, bundlePath);
+    const platform::MainBundle* previous = platform::MainBundle::setShared(&bundle);
+    EXPECT_EQ(InstalledAppVersion::current().summary(), "2.1 (7)");
+    ASSERT_TRUE(testsupport::writeFile(plist, "not a property list"));
+    EXPECT_EQ(InstalledAppVersion::current().summary(), "0.0.0 (0)");  // no cache: the damaged file reads as empty
+    platform::MainBundle::setShared(previous);
 }
