@@ -9,13 +9,17 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+
+#include <sys/wait.h>
 
 using musictest::MprisSession;
 using platform::LogLevel;
@@ -53,6 +57,12 @@ protected:
         const QStringList ready = log.matching("MediaRemoteBridge: helper ready (pid=");
         if (ready.isEmpty()) return -1;
         return QRegularExpression("pid=(\\d+)").match(ready.last()).captured(1).toLongLong();
+    }
+
+    // Whether our child has exited, all its threads included, without reaping it.
+    static bool hasExited(long long pid) {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
     }
 
     static inline MprisSession* session = nullptr;
@@ -193,6 +203,9 @@ TEST_F(NowPlayingMprisTest, AKilledHelperIsRestartedAndTheServiceRecovers) {
     const long long pid = helperPid(log);
     ASSERT_GT(pid, 0);
     ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    // Virtual polls come faster than the kernel finishes the exit: let it end first.
+    QDeadlineTimer exited(5000);
+    while (!hasExited(pid) && !exited.hasExpired()) QThread::msleep(5);
 
     // The next poll finds it gone: no snapshot, the scripts find no player, a counted miss.
     player->setProperty(kPlayerInterface, "Metadata", QVariantMap{{"xesam:title", "After"}, {"xesam:artist", QStringList{"Band"}}});
