@@ -1,13 +1,20 @@
 #include "app/desktop_notch_features.h"
 
 #include "glance/calendar_service.h"
+#include "live_activities/live_activity_manager.h"
+#include "live_activities/screen_lock_service.h"
 #include "music/media_remote_service.h"
 #include "platform/calendar/calendar_store.h"
+
+#include <utility>
 
 void DesktopNotchFeatures::startCoreServices() {
     // Order: notch window and state manager, now playing, hover detector, the system-event services,
     // the live-activity manager, lyrics, media hotkeys.
     MediaRemoteService::shared().start();
+    ScreenLockService::shared().start();
+    LiveActivityManager::shared().start();
+    liveActivityManagerHeld_ = true;
 }
 
 void DesktopNotchFeatures::startCalendarService() { CalendarService::shared().start(); }
@@ -23,6 +30,9 @@ bool DesktopNotchFeatures::isCalendarAccessGranted() const {
 
 void DesktopNotchFeatures::stopAll() {
     MediaRemoteService::shared().stop();
+    ScreenLockService::shared().stop();
+    // Only a manager this start took: its stop line belongs to a run.
+    if (std::exchange(liveActivityManagerHeld_, false)) LiveActivityManager::shared().stop();
     // The glance services stop whether or not this start ran them: the settings may have started one.
     CalendarService::shared().stop();
 }

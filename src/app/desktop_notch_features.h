@@ -14,4 +14,7 @@ public:
     void stopAll() override;
     bool hasNotchWindowController() const override;
     void releaseNotchWindowController() override;
+
+private:
+    bool liveActivityManagerHeld_ = false;
 };

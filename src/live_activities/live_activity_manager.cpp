@@ -4,6 +4,8 @@
 #include "core/format.h"
 #include "core/log.h"
 
+#include <cmath>
+
 LiveActivityManager& LiveActivityManager::shared() {
     static LiveActivityManager* instance = new LiveActivityManager();
     return *instance;
@@ -75,8 +77,28 @@ void LiveActivityManager::handleRequest(const std::optional<LiveActivityType>& r
 }
 
 void LiveActivityManager::scheduleDismiss(double seconds) {
+    const int64_t now = scheduler_.monotonicMicros();
+    dismissDeadlineMicros_ = now + std::llround(seconds * 1e6);
+    if (dismissWorkItem && dismissWorkItem->isPending() && dismissDueMicros_ <= dismissDeadlineMicros_) return;
     if (dismissWorkItem) dismissWorkItem->cancel();
-    dismissWorkItem = scheduler_.after(seconds, lifetime_.wrap([this] { dismissCurrentActivity(); }));
+    dismissDueMicros_ = dismissDeadlineMicros_;
+    dismissWorkItem = scheduler_.after(seconds, lifetime_.wrap([this] { dismissTimerFired(); }));
+}
+
+void LiveActivityManager::cancelDismiss() {
+    if (dismissWorkItem) dismissWorkItem->cancel();
+}
+
+void LiveActivityManager::dismissTimerFired() {
+    const int64_t now = scheduler_.monotonicMicros();
+    if (dismissDeadlineMicros_ > now) {
+        // The activity was refreshed meanwhile: wait out the rest.
+        dismissDueMicros_ = dismissDeadlineMicros_;
+        dismissWorkItem = scheduler_.after(static_cast<double>(dismissDeadlineMicros_ - now) / 1e6,
+                                           lifetime_.wrap([this] { dismissTimerFired(); }));
+        return;
+    }
+    dismissCurrentActivity();
 }
 
 void LiveActivityManager::showActivity(LiveActivityType type) {
@@ -90,7 +112,6 @@ void LiveActivityManager::showActivity(LiveActivityType type) {
         return;
     }
 
-    if (dismissWorkItem) dismissWorkItem->cancel();
     if (modeChangeWorkItem) {
         modeChangeWorkItem->cancel();
         modeChangeWorkItem.reset();
@@ -108,10 +129,11 @@ void LiveActivityManager::showActivity(LiveActivityType type) {
     bus.notchModeSubject.send(NotchMode::liveActivity(type));
 
     if (const auto time = showTime(type)) {
-        dismissWorkItem = scheduler_.after(*time, lifetime_.wrap([this] { dismissCurrentActivity(); }));
+        scheduleDismiss(*time);
         Log::shared().info(QStringLiteral("LiveActivityManager: Showing ") + name + QStringLiteral(" activity for ") +
                            format::number(*time) + QStringLiteral("s"));
     } else {
+        cancelDismiss();
         Log::shared().info(QStringLiteral("LiveActivityManager: Showing ") + name +
                            QStringLiteral(" activity (persistent until unlock)"));
     }

@@ -39,6 +39,8 @@ private:
     void handleRequest(const std::optional<LiveActivityType>& request);
     void showActivity(LiveActivityType type);
     void scheduleDismiss(double seconds);
+    void cancelDismiss();
+    void dismissTimerFired();
     void dismissCurrentActivity();
     NotchMode determineReturnMode() const;
 
@@ -51,6 +53,11 @@ private:
     std::optional<NotchMode> previousNotchModeBeforeLiveActivity;
     // The mode the pending hand-back will send; a new activity inside that window returns there.
     std::optional<NotchMode> pendingReturnMode_;
+    // When the current activity ends, and when the pending dismiss step is due (monotonic µs). A
+    // step due no later than a new end is kept and re-armed for the rest, so a burst of requests
+    // leaves one timer in the scheduler instead of one cancelled timer per request.
+    int64_t dismissDeadlineMicros_ = 0;
+    int64_t dismissDueMicros_ = 0;
 
     platform::Scheduler& scheduler_;
     AppSettings settings_;

@@ -154,3 +154,34 @@ TEST_F(LiveActivityManagerTest, AnActivityModeIsNeverSavedAsTheReturnTarget) {
     advanceTo(4.3);
     EXPECT_EQ(mode(), NotchMode::idle);
 }
+
+TEST_F(LiveActivityManagerTest, RequestsAtZeroOneAndTwoEndAtFiveAndHandBackAtFivePointThree) {
+    request(LiveActivityType::volume);
+    for (double t : {1.0, 2.0}) {
+        advanceTo(t);
+        request(LiveActivityType::volume);
+    }
+    EXPECT_EQ(log.count(QStringLiteral("LiveActivityManager: Refreshing volume activity timer (3.0s)")), 2);
+    advanceTo(4.999);
+    EXPECT_TRUE(dismissAt.empty());
+    advanceTo(5.0);
+    EXPECT_EQ(dismissAt, std::vector<double>{5.0});
+    advanceTo(5.299);
+    EXPECT_EQ(mode(), la(LiveActivityType::volume));
+    advanceTo(5.3);
+    EXPECT_EQ(mode(), NotchMode::idle);
+}
+
+// A burst of requests must not leave a cancelled timer per request behind in the scheduler.
+TEST_F(LiveActivityManagerTest, ABurstOfRequestsKeepsOneTimer) {
+    for (int i = 0; i < 200; ++i) request(i % 2 ? LiveActivityType::volume : LiveActivityType::displayBrightness);
+    EXPECT_EQ(scheduler().pendingCount(), 1u);
+    EXPECT_LE(scheduler().queuedCount(), 2u);
+    request(LiveActivityType::inputSource);  // ends sooner than the timer held: that one goes
+    advanceTo(2.5);
+    EXPECT_EQ(dismissAt.size(), 1u);
+    EXPECT_EQ(mode(), la(LiveActivityType::inputSource));
+    advanceTo(2.8);
+    EXPECT_EQ(mode(), NotchMode::idle);
+    EXPECT_EQ(scheduler().pendingCount(), 0u);
+}

@@ -90,4 +90,9 @@ size_t VirtualScheduler::pendingCount() const {
     return count;
 }
 
+size_t VirtualScheduler::queuedCount() const {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+}
+
 }  // namespace platform

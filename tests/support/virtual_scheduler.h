@@ -31,6 +31,8 @@ public:
     double elapsed() const { return static_cast<double>(nowMicros_.load()) / 1e6; }
     // Steps scheduled and neither run nor cancelled.
     size_t pendingCount() const;
+    // Steps still held in the queue, cancelled ones included (they leave only when due).
+    size_t queuedCount() const;
 
 private:
     struct Entry {

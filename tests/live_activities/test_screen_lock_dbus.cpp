@@ -1,0 +1,177 @@
+// The screen-lock service against the desktop's real lock notices: logind's session (Lock, Unlock,
+// Active) on a private system bus, org.gnome.ScreenSaver and org.freedesktop.ScreenSaver on a
+// private session bus, all served by python3-dbusmock. The daemons are shared by the suite.
+
+#include "core/enum_cases.h"
+#include "core/event_bus.h"
+#include "live_activities/screen_lock_service.h"
+#include "platform/session/dbus_session_monitor.h"
+#include "support/fake_dynamic_library.h"
+#include "support/fixtures.h"
+#include "support/service_fixtures.h"
+
+#include <QCoreApplication>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using testsupport::DBusMock;
+using testsupport::PrivateBus;
+
+namespace {
+
+const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
+
+class ScreenLockDBusTest : public testsupport::QuillvexTest {
+protected:
+    static void SetUpTestSuite() {
+        if (!testsupport::dbusmockAvailable()) return;
+        QString& error = setUpError;
+        systemBus = PrivateBus::start(PrivateBus::Kind::system, &error).release();
+        sessionBus = PrivateBus::start(PrivateBus::Kind::session, &error).release();
+        if (!systemBus || !sessionBus) return;
+        logind = DBusMock::startTemplate(*systemBus, QStringLiteral("logind"), QStringLiteral("org.freedesktop.login1"),
+                                         QStringLiteral("/org/freedesktop/login1"), {}, &error)
+                     .release();
+        gnome = DBusMock::startTemplate(*sessionBus, QStringLiteral("gnome_screensaver"),
+                                        QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"),
+                                        {}, &error)
+                    .release();
+        freedesktop = DBusMock::startScreenSaver(*sessionBus, &error).release();
+        if (!logind || !gnome || !freedesktop) return;
+        const auto added = logind->call(QStringLiteral("AddSession"),
+                                        {QStringLiteral("c1"), QStringLiteral("seat0"), 0u, QStringLiteral("root"), true});
+        if (!added.ok()) {
+            setUpError = added.errorName + QStringLiteral(": ") + added.errorMessage;
+            return;
+        }
+        const QVariant path = added.value();
+        sessionPath = path.canConvert<QDBusObjectPath>() ? path.value<QDBusObjectPath>().path() : path.toString();
+    }
+
+    static void TearDownTestSuite() {
+        delete freedesktop;
+        delete gnome;
+        delete logind;
+        delete sessionBus;
+        delete systemBus;
+        freedesktop = gnome = logind = nullptr;
+        sessionBus = systemBus = nullptr;
+    }
+
+    void SetUp() override {
+        if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+        ASSERT_FALSE(sessionPath.isEmpty()) << "the logind mock did not come up: " << setUpError.toStdString();
+    }
+
+    // Real daemons answer in real time: pump the Qt loop (and run what the service queued) until
+    // `done`, for at most 5 s.
+    bool pumpUntil(const std::function<bool()>& done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            scheduler().drain();
+        }
+        return done();
+    }
+
+    bool logindSignal(const char* method) {
+        return logind->call(QString::fromLatin1(method), {}, kSessionInterface, sessionPath).ok();
+    }
+    bool gnomeActive(bool active) {
+        return gnome->call(QStringLiteral("SetActive"), {active}, QStringLiteral("org.gnome.ScreenSaver")).ok();
+    }
+
+    platform::DBusSessionMonitor monitor() {
+        return platform::DBusSessionMonitor(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
+    }
+
+    static inline PrivateBus* systemBus = nullptr;
+    static inline PrivateBus* sessionBus = nullptr;
+    static inline DBusMock* logind = nullptr;
+    static inline DBusMock* gnome = nullptr;
+    static inline DBusMock* freedesktop = nullptr;
+    static inline QString sessionPath;
+    static inline QString setUpError;
+};
+
+}  // namespace
+
+TEST_F(ScreenLockDBusTest, EveryLockSourceAndTheSessionsActivityReachTheMonitor) {
+    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
+    std::vector<bool> locks;
+    std::vector<bool> actives;
+    auto lockObservation = session.observeScreenLock([&](bool locked) { locks.push_back(locked); });
+    auto activeObservation = session.observeSessionActive([&](bool active) { actives.push_back(active); });
+    ASSERT_TRUE(pumpUntil([&] { return session.sessionPath() == sessionPath; }));
+
+    ASSERT_TRUE(logindSignal("Lock"));
+    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 1; }));
+    ASSERT_TRUE(gnomeActive(true));
+    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 2; }));
+    ASSERT_TRUE(freedesktop->call(QStringLiteral("SetActive"), {false}, QStringLiteral("org.freedesktop.ScreenSaver")).ok());
+    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 3; }));
+    ASSERT_TRUE(logindSignal("Unlock"));
+    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 4; }));
+    EXPECT_EQ(locks, (std::vector<bool>{true, true, false, false}));
+
+    ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), false, sessionPath));
+    ASSERT_TRUE(pumpUntil([&] { return actives.size() == 1; }));
+    ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), true, sessionPath));
+    ASSERT_TRUE(pumpUntil([&] { return actives.size() == 2; }));
+    EXPECT_EQ(actives, (std::vector<bool>{false, true}));
+
+    // Cancelled observations hear nothing more.
+    lockObservation.cancel();
+    ASSERT_TRUE(gnomeActive(false));
+    ASSERT_TRUE(logindSignal("Lock"));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(locks.size(), 4u);
+}
+
+TEST_F(ScreenLockDBusTest, ALockOnBothPathsActsOnceAndTheUnlockEndsLater) {
+    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
+    testsupport::FakeDynamicLibraryLoader noFramework;
+    SkyLightHelper helper(noFramework);
+    EventBus bus(scheduler());
+    ScreenLockService service(bus, scheduler(), session, [] { return std::vector<int64_t>{}; },
+                              [&]() -> SkyLightHelper& { return helper; });
+
+    std::vector<std::string> seen;
+    platform::CancellableSet subscriptions;
+    subscriptions.insert(bus.screenLockedSubject.sink([&](bool v) { seen.push_back(v ? "locked" : "unlocked"); }));
+    subscriptions.insert(bus.notchModeSubject.sink([&](const NotchMode& m) { seen.push_back(m.description().toStdString()); }));
+    subscriptions.insert(bus.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& t) {
+        seen.push_back(t ? caseName(*t).toStdString() : std::string("none"));
+    }));
+    seen.clear();
+    // Counts deliveries on the lock path, so the test knows when the duplicate has arrived too.
+    int delivered = 0;
+    auto counter = session.observeScreenLock([&](bool) { ++delivered; });
+
+    service.start();
+    ASSERT_TRUE(pumpUntil([&] { return session.sessionPath() == sessionPath; }));
+
+    ASSERT_TRUE(logindSignal("Lock"));
+    ASSERT_TRUE(gnomeActive(true));
+    ASSERT_TRUE(pumpUntil([&] { return delivered == 2; }));
+    scheduler().drain();
+    EXPECT_EQ(seen, (std::vector<std::string>{"locked", "idle", "screenLock"}));
+    EXPECT_EQ(log.count(QStringLiteral("ScreenLockService: Screen locked")), 1);
+
+    seen.clear();
+    ASSERT_TRUE(logindSignal("Unlock"));
+    ASSERT_TRUE(gnomeActive(false));
+    ASSERT_TRUE(pumpUntil([&] { return delivered == 4; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"screenUnlock"}));
+    scheduler().advance(1.499);
+    EXPECT_EQ(seen.size(), 1u);
+    scheduler().advance(0.001);
+    EXPECT_EQ(seen, (std::vector<std::string>{"screenUnlock", "none", "unlocked"}));
+
+    service.stop();
+}
