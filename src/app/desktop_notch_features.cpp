@@ -3,6 +3,8 @@
 #include "glance/calendar_service.h"
 #include "live_activities/live_activity_manager.h"
 #include "live_activities/screen_lock_service.h"
+#include "music/global_hotkey_service.h"
+#include "music/lyrics_service.h"
 #include "music/media_remote_service.h"
 #include "platform/calendar/calendar_store.h"
 
@@ -15,6 +17,8 @@ void DesktopNotchFeatures::startCoreServices() {
     ScreenLockService::shared().start();
     LiveActivityManager::shared().start();
     liveActivityManagerHeld_ = true;
+    LyricsService::shared().start();
+    GlobalHotkeyService::shared().start();
 }
 
 void DesktopNotchFeatures::startCalendarService() { CalendarService::shared().start(); }
@@ -33,6 +37,8 @@ void DesktopNotchFeatures::stopAll() {
     ScreenLockService::shared().stop();
     // Only a manager this start took: its stop line belongs to a run.
     if (std::exchange(liveActivityManagerHeld_, false)) LiveActivityManager::shared().stop();
+    LyricsService::shared().stop();
+    GlobalHotkeyService::shared().stop();
     // The glance services stop whether or not this start ran them: the settings may have started one.
     CalendarService::shared().stop();
 }

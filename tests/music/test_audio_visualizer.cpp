@@ -1,0 +1,168 @@
+// The level bars: the walk starts and stops with the playing record, steps with pinned random
+// values, and the bars' geometry, gradient and animations as the view model gives them.
+
+#include "music/audio_visualizer.h"
+#include "music/mini_audio_bars_view.h"
+#include "music/mini_audio_bars_view_model.h"
+#include "support/fixtures.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+using platform::LogLevel;
+
+namespace {
+
+std::optional<NowPlayingInfo> playing(double rate) {
+    NowPlayingInfo info;
+    info.title = QStringLiteral("Song");
+    info.artist = QStringLiteral("Band");
+    info.playbackRate = rate;
+    return info;
+}
+
+class AudioVisualizerTest : public testsupport::QuillvexTest {
+protected:
+    AudioVisualizerTest() : bus(scheduler()) {}
+    // Every random draw returns the same unit value: 0 gives -0.3, 1 gives +0.3.
+    void pinRandom(double unit) {
+        scheduler().setRandomSource([unit] { return unit; });
+    }
+    ~AudioVisualizerTest() override { scheduler().setRandomSource({}); }
+
+    EventBus bus;
+};
+
+}  // namespace
+
+TEST(AudioVisualizerStep, ClampsToTheRangeAndLiftsTheMiddleBars) {
+    using V = AudioVisualizer;
+    const V::Heights top(6, 1.0);
+    EXPECT_EQ(V::step(top, [](size_t) { return 0.3; }), top);
+    const V::Heights floor(6, 0.15);
+    const V::Heights down = V::step(floor, [](size_t) { return -0.3; });
+    for (size_t i : {0u, 1u, 4u, 5u}) EXPECT_DOUBLE_EQ(down[i], 0.15);
+    for (size_t i : {2u, 3u}) EXPECT_DOUBLE_EQ(down[i], 0.15 * 1.1);
+    const V::Heights near = V::step(V::Heights(6, 0.95), [](size_t) { return 0.0; });
+    EXPECT_DOUBLE_EQ(near[2], 1.0);  // 0.95 x 1.1 is capped
+    EXPECT_DOUBLE_EQ(near[0], 0.95);
+    const V::Heights mixed = V::step(V::Heights(6, 0.5), [](size_t i) { return i % 2 ? 0.1 : -0.1; });
+    EXPECT_DOUBLE_EQ(mixed[0], 0.4);
+    EXPECT_DOUBLE_EQ(mixed[1], 0.6);
+    EXPECT_DOUBLE_EQ(mixed[2], 0.4 * 1.1);
+}
+
+TEST_F(AudioVisualizerTest, PlayingStartsOneTimerAndPausingRestsTheBarsOneTurnLater) {
+    AudioVisualizer visualizer(bus, scheduler());
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "AudioVisualizer: Stopped"));  // nothing plays at creation
+    scheduler().drain();
+    EXPECT_EQ(visualizer.barHeights.value(), AudioVisualizer::Heights(6, 0.15));
+    log.clear();
+
+    bus.nowPlayingSubject.send(playing(1.0));
+    EXPECT_TRUE(visualizer.isAnimating());
+    EXPECT_TRUE(visualizer.hasTimer());
+    EXPECT_EQ(log.count("AudioVisualizer: Started"), 1);
+    const size_t pending = scheduler().pendingCount();
+    bus.nowPlayingSubject.send(playing(1.0));
+    bus.nowPlayingSubject.send(playing(2.0));
+    EXPECT_EQ(scheduler().pendingCount(), pending);  // no second timer
+    EXPECT_EQ(log.count("AudioVisualizer: Started"), 1);
+
+    pinRandom(0.75);  // +0.15 per step
+    scheduler().advance(0.1);
+    EXPECT_DOUBLE_EQ(visualizer.barHeights.value()[0], 0.3);
+    scheduler().advance(0.1);
+    EXPECT_DOUBLE_EQ(visualizer.barHeights.value()[0], 0.45);
+
+    bus.nowPlayingSubject.send(playing(0.0));
+    EXPECT_FALSE(visualizer.isAnimating());
+    EXPECT_FALSE(visualizer.hasTimer());
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "AudioVisualizer: Stopped"));
+    EXPECT_DOUBLE_EQ(visualizer.barHeights.value()[0], 0.45);  // not yet
+    scheduler().drain();
+    EXPECT_EQ(visualizer.barHeights.value(), AudioVisualizer::Heights(6, 0.15));
+    scheduler().advance(1.0);
+    EXPECT_EQ(visualizer.barHeights.value(), AudioVisualizer::Heights(6, 0.15));
+
+    bus.nowPlayingSubject.send(std::nullopt);
+    EXPECT_EQ(log.count("AudioVisualizer: Stopped"), 2);  // every paused or absent record stops
+}
+
+TEST_F(AudioVisualizerTest, AlreadyPlayingAtCreationStartsAtOnceAndAPinnedWalkHoldsTheTop) {
+    bus.nowPlayingSubject.send(playing(1.0));
+    AudioVisualizer visualizer(bus, scheduler());
+    EXPECT_TRUE(visualizer.isAnimating());
+    EXPECT_EQ(visualizer.barHeights.value(), AudioVisualizer::Heights(6, 0.2));
+
+    pinRandom(1.0);  // always +0.3
+    scheduler().advance(0.4);
+    EXPECT_EQ(visualizer.barHeights.value(), AudioVisualizer::Heights(6, 1.0));
+    scheduler().advance(1.0);
+    EXPECT_EQ(visualizer.barHeights.value(), AudioVisualizer::Heights(6, 1.0));
+
+    pinRandom(0.0);  // always -0.3
+    scheduler().advance(1.0);
+    const AudioVisualizer::Heights low = visualizer.barHeights.value();
+    EXPECT_DOUBLE_EQ(low[0], 0.15);
+    EXPECT_DOUBLE_EQ(low[2], 0.15 * 1.1);
+}
+
+TEST_F(AudioVisualizerTest, ViewModelLaysOutTheBarsAndAnimatesThem) {
+    AudioVisualizer visualizer(bus, scheduler());
+    scheduler().drain();
+    visualizer.barHeights.send(AudioVisualizer::Heights(6, 0.2));
+    MiniAudioBarsViewModel model(visualizer, QColor(Qt::white), 2, 1.5, 16, scheduler());
+    ASSERT_EQ(model.barCount(), 6);
+    // 6 x 2 + 5 x 1.5 = 19.5 points, centred in 22 x 20; 0.2 x 16 = 3.2 is raised to 4.
+    EXPECT_EQ(model.barRect(0), QRectF(1.25, 8, 2, 4));
+    EXPECT_EQ(model.barRect(5), QRectF(1.25 + 5 * 3.5, 8, 2, 4));
+    EXPECT_DOUBLE_EQ(model.cornerRadius(), 1.0);
+    EXPECT_EQ(model.topColor(), QColor(Qt::white));
+    EXPECT_NEAR(model.bottomColor().alphaF(), 0.4, 0.01);
+
+    int changes = 0;
+    auto listening = model.onChange([&] { ++changes; });
+    platform::AnimationRecorder animations;
+    visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 0.5, 0.2, 0.2, 0.2, 0.2});
+    ASSERT_EQ(animations.entries().size(), 1u);
+    EXPECT_EQ(animations.entries()[0].animation, platform::Animation::easeInOut(0.1));
+    EXPECT_EQ(animations.entries()[0].valueCount, 2);  // the unchanged bars do not move
+    scheduler().advance(0.05);
+    EXPECT_GT(model.barHeight(0), 4);
+    EXPECT_LT(model.barHeight(0), 16);
+    scheduler().advance(0.1);
+    EXPECT_DOUBLE_EQ(model.barHeight(0), 16);
+    EXPECT_EQ(model.barRect(0), QRectF(1.25, 2, 2, 16));
+    EXPECT_DOUBLE_EQ(model.barHeight(1), 8);
+    EXPECT_GT(changes, 2);
+
+    animations.clear();
+    model.setAccentColor(QColor(Qt::white));
+    EXPECT_TRUE(animations.entries().empty());
+    model.setAccentColor(QColor(255, 0, 0));
+    ASSERT_EQ(animations.entries().size(), 1u);
+    EXPECT_EQ(animations.entries()[0].animation, platform::Animation::easeInOut(0.5));
+    scheduler().advance(0.5);
+    EXPECT_EQ(model.topColor(), QColor(255, 0, 0));
+}
+
+TEST_F(AudioVisualizerTest, ViewPaintsGradientBarsInItsFrame) {
+    AudioVisualizer visualizer(bus, scheduler());
+    scheduler().drain();
+    visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 1.0, 1.0, 1.0, 1.0, 1.0});
+    MiniAudioBarsView view(visualizer, QColor(0, 200, 80), nullptr, 2, 1.5, 16, scheduler());
+    EXPECT_EQ(view.size(), QSize(22, 20));
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    // Inside the first bar: brighter at the top than near the bottom; between bars: background.
+    const QColor top = image.pixelColor(2, 4);
+    const QColor bottom = image.pixelColor(2, 16);
+    EXPECT_GT(top.green(), 150);
+    EXPECT_LT(bottom.green(), top.green());
+    EXPECT_EQ(image.pixelColor(0, 10), QColor(Qt::black));  // left of the first bar (x 1.25 ... 3.25)
+    EXPECT_LT(image.pixelColor(3, 10).green(), image.pixelColor(2, 10).green() / 2);  // mostly the gap
+    EXPECT_EQ(image.pixelColor(2, 1), QColor(Qt::black));   // above the bar
+}

@@ -1,0 +1,252 @@
+// The lyrics service on virtual time with a scripted script runner: the line index, the fetch per
+// track and its cache, the once-a-second record, races between fetches, and the Linux road
+// (no Music application: no lyrics).
+
+#include "music/lyrics_service.h"
+#include "platform/scripting/linux_script_runner.h"
+#include "support/fake_scripting.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+using platform::LogLevel;
+using platform::ScriptOutcome;
+
+namespace {
+
+NowPlayingInfo track(const QString& title, std::optional<QString> artist, std::optional<double> duration = std::nullopt,
+                     std::optional<double> elapsed = std::nullopt, double rate = 1.0) {
+    NowPlayingInfo info;
+    info.title = title;
+    info.artist = std::move(artist);
+    info.duration = duration;
+    info.elapsedTime = elapsed;
+    info.playbackRate = rate;
+    return info;
+}
+
+QString numberedLines(int count) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i) lines << QStringLiteral("line %1").arg(i);
+    return lines.join(QLatin1Char('\n'));
+}
+
+class LyricsServiceTest : public testsupport::QuillvexTest {
+protected:
+    LyricsServiceTest() : bus(scheduler()) {
+        recording = bus.lyricsSubject.sink([this](const std::optional<LyricsInfo>& info) { sent.push_back(info); });
+        sent.clear();
+    }
+
+    LyricsService& makeService() {
+        service = std::make_unique<LyricsService>(bus, scheduler(), &runner);
+        return *service;
+    }
+    void play(const std::optional<NowPlayingInfo>& info) {
+        bus.nowPlayingSubject.send(info);
+        scheduler().drain();
+    }
+    int fetches() const { return static_cast<int>(runner.scripts().count(LyricsService::lyricsScript())); }
+
+    EventBus bus;
+    testsupport::FakeScriptRunner runner;
+    std::unique_ptr<LyricsService> service;
+    std::vector<std::optional<LyricsInfo>> sent;
+    platform::AnyCancellable recording;
+};
+
+}  // namespace
+
+TEST(LyricsLineIndex, FollowsElapsedOverDurationAndStaysInRange) {
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 240, 60)), 10);
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 240, 300)), 39);
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 240, 0)), 0);
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 240, 239.9)), 39);
+    // Unknown length (every player-script track), a zero length, a negative position: the first line.
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", std::nullopt, 60)), 0);
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 0, 60)), 0);
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 240, -5)), 0);
+    EXPECT_EQ(LyricsService::lineIndex(40, track("S", "B", 240, std::nullopt)), 0);
+    EXPECT_EQ(LyricsService::lineIndex(40, std::nullopt), 0);
+    EXPECT_EQ(LyricsService::lineIndex(1, track("S", "B", 10, 10)), 0);
+}
+
+TEST(LyricsLines, KeepsNonBlankLinesAsTheyAreAndSplitsOnlyAtLineFeeds) {
+    EXPECT_EQ(LyricsService::splitLines(QStringLiteral("  one \n\n \t \ntwo\t\nthree")),
+              (QStringList{QStringLiteral("  one "), QStringLiteral("two\t"), QStringLiteral("three")}));
+    EXPECT_EQ(LyricsService::splitLines(QStringLiteral("a\rb\rc")), QStringList{QStringLiteral("a\rb\rc")});
+    EXPECT_TRUE(LyricsService::splitLines(QStringLiteral(" \n\t\n\n")).isEmpty());
+    EXPECT_EQ(LyricsService::lyricsKey(QStringLiteral("Song"), QStringLiteral("Band")), QStringLiteral("Song:::Band"));
+}
+
+TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySecond) {
+    LyricsService& s = makeService();
+    runner.enqueue(ScriptOutcome::success(numberedLines(40)));
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 60));
+    s.start();
+    EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Started"));
+    EXPECT_EQ(fetches(), 0);  // the current track is handled on the next turn of the main queue
+    scheduler().drain();
+
+    EXPECT_EQ(runner.scripts(), QStringList{LyricsService::lyricsScript()});
+    EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Fetched 40 lines for Song"));
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_TRUE(sent.back());
+    EXPECT_EQ(sent.back()->lines.size(), 40);
+    EXPECT_EQ(sent.back()->fullText, numberedLines(40));
+    EXPECT_EQ(sent.back()->currentLineIndex, 10);
+
+    sent.clear();
+    scheduler().advance(0.99);
+    EXPECT_TRUE(sent.empty());
+    scheduler().advance(0.01);
+    EXPECT_EQ(sent.size(), 1u);
+    scheduler().advance(2.0);
+    EXPECT_EQ(sent.size(), 3u);  // also when nothing changed
+
+    // The same track republished (position moved) is no new track; the index follows it.
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 300, 0.0));
+    scheduler().advance(1.0);
+    EXPECT_EQ(fetches(), 1);
+    EXPECT_EQ(sent.back()->currentLineIndex, 39);
+
+    // Back to a track already fetched: the cache answers.
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("x")));
+    play(track("Other", "Band"));
+    play(track("Song", "Band"));
+    EXPECT_EQ(fetches(), 2);
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: Using cached lyrics for Song"));
+    EXPECT_EQ(sent.back()->lines.size(), 40);
+    EXPECT_EQ(sent.back()->currentLineIndex, 0);  // no duration
+}
+
+TEST_F(LyricsServiceTest, OnlyTheLastOfTwoTrackChangesWithinOneFetchIsKept) {
+    LyricsService& s = makeService();
+    s.start();
+    scheduler().drain();
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("first a\nfirst b")));
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("second")));
+    bus.nowPlayingSubject.send(track("First", "Band"));
+    bus.nowPlayingSubject.send(track("Second", "Band"));
+    scheduler().drain();
+
+    EXPECT_EQ(fetches(), 2);
+    EXPECT_FALSE(s.hasCachedLyrics(QStringLiteral("First:::Band")));
+    EXPECT_TRUE(s.hasCachedLyrics(QStringLiteral("Second:::Band")));
+    EXPECT_TRUE(log.matching("LyricsService: Fetched").contains("LyricsService: Fetched 1 lines for Second"));
+    EXPECT_EQ(log.matching("LyricsService: Fetched").size(), 1);
+    ASSERT_TRUE(bus.lyricsSubject.value());
+    EXPECT_EQ(bus.lyricsSubject.value()->lines, QStringList{QStringLiteral("second")});
+}
+
+TEST_F(LyricsServiceTest, StopClearsEverythingAndStartFetchesAgain) {
+    LyricsService& s = makeService();
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("la")));
+    bus.nowPlayingSubject.send(track("Song", "Band"));
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(bus.lyricsSubject.value());
+
+    s.stop();
+    EXPECT_FALSE(bus.lyricsSubject.value());
+    EXPECT_FALSE(s.isPolling());
+    EXPECT_FALSE(s.currentTrackKey());
+    EXPECT_FALSE(s.hasCachedLyrics(QStringLiteral("Song:::Band")));
+    EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Stopped"));
+    sent.clear();
+    scheduler().advance(3.0);
+    EXPECT_TRUE(sent.empty());
+
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("la")));
+    s.start();
+    scheduler().drain();
+    EXPECT_EQ(fetches(), 2);
+    ASSERT_TRUE(bus.lyricsSubject.value());
+}
+
+TEST_F(LyricsServiceTest, AFetchUnderWayWhenTheServiceRestartsIsDropped) {
+    // A runner that restarts the service while the first fetch is running.
+    struct RestartingRunner final : platform::ScriptRunner {
+        std::function<void()> during;
+        ScriptOutcome run(const QString&) override {
+            if (auto hook = std::exchange(during, nullptr)) hook();
+            return ScriptOutcome::success(QStringLiteral("words"));
+        }
+    } restarting;
+    service = std::make_unique<LyricsService>(bus, scheduler(), &restarting);
+    restarting.during = [this] {
+        service->stop();
+        service->start();
+    };
+    service->start();
+    play(track("Song", "Band"));
+    // Only the fetch of the new run is taken.
+    EXPECT_EQ(log.matching("LyricsService: Fetched").size(), 1);
+    EXPECT_TRUE(service->hasCachedLyrics(QStringLiteral("Song:::Band")));
+    ASSERT_TRUE(bus.lyricsSubject.value());
+}
+
+TEST_F(LyricsServiceTest, BlankLyricsSendNoneInsteadOfLeavingThePreviousTracksUp) {
+    LyricsService& s = makeService();
+    s.start();
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("la la")));
+    play(track("Song", "Band"));
+    ASSERT_TRUE(bus.lyricsSubject.value());
+
+    runner.enqueue(ScriptOutcome::success(QStringLiteral(" \n\t\n")));
+    play(track("Blank", "Band"));
+    EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Fetched 0 lines for Blank"));
+    EXPECT_FALSE(bus.lyricsSubject.value());
+    sent.clear();
+    scheduler().advance(2.0);
+    EXPECT_TRUE(sent.empty());
+
+    // Coming back from the cache, the blank track still shows none.
+    play(track("Song", "Band"));
+    ASSERT_TRUE(bus.lyricsSubject.value());
+    play(track("Blank", "Band"));
+    EXPECT_EQ(fetches(), 2);
+    EXPECT_FALSE(bus.lyricsSubject.value());
+}
+
+TEST_F(LyricsServiceTest, MissingArtistEmptyAnswersAndScriptErrorsSendNone) {
+    LyricsService& s = makeService();
+    s.start();
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("la")));
+    play(track("Song", "Band"));
+    ASSERT_TRUE(bus.lyricsSubject.value());
+
+    play(track("Browser video", std::nullopt));
+    EXPECT_FALSE(bus.lyricsSubject.value());
+    EXPECT_FALSE(s.currentTrackKey());
+    EXPECT_EQ(fetches(), 1);
+
+    runner.enqueue(ScriptOutcome::success(QString()));
+    play(track("Quiet", "Band"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: No lyrics available for Quiet"));
+    EXPECT_FALSE(s.hasCachedLyrics(QStringLiteral("Quiet:::Band")));
+
+    runner.enqueue(ScriptOutcome::failure(QStringLiteral("Music got an error")));
+    play(track("Broken", "Band"));
+    EXPECT_TRUE(log.contains(LogLevel::Error, "LyricsService: AppleScript error: Music got an error"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: No lyrics available for Broken"));
+
+    // Nothing cached: the next change to the track asks again.
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("now")));
+    play(std::nullopt);
+    play(track("Quiet", "Band"));
+    EXPECT_TRUE(s.hasCachedLyrics(QStringLiteral("Quiet:::Band")));
+}
+
+TEST_F(LyricsServiceTest, OnLinuxEveryTrackTakesTheNoLyricsRoad) {
+    // The real runner: no Music application answers, so the script returns an empty text.
+    platform::LinuxScriptRunner linuxRunner;
+    service = std::make_unique<LyricsService>(bus, scheduler(), &linuxRunner);
+    service->start();
+    runner.enqueue(ScriptOutcome::success(QStringLiteral("unused")));
+    play(track("Song", "Band"));
+    EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: No lyrics available for Song"));
+    EXPECT_TRUE(log.matching("LyricsService: AppleScript error").isEmpty());
+    EXPECT_FALSE(bus.lyricsSubject.value());
+    EXPECT_EQ(fetches(), 0);
+}
