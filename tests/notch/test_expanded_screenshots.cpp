@@ -1,0 +1,88 @@
+#include "notch/expanded_notch_view.h"
+#include "notch_view_fixture.h"
+
+#include "core/app_settings.h"
+
+#include <QDir>
+#include <QLinearGradient>
+#include <QPainter>
+
+using notchtest::NotchViewTest;
+
+// Writes the open surface as PNGs into $QUILLVEX_SCREENSHOT_DIR, to be looked at; skipped without it.
+class ExpandedScreenshots : public NotchViewTest {
+protected:
+    void SetUp() override {
+        directory = qEnvironmentVariable("QUILLVEX_SCREENSHOT_DIR");
+        if (directory.isEmpty()) GTEST_SKIP() << "QUILLVEX_SCREENSHOT_DIR not set";
+        QDir().mkpath(directory);
+
+        QImage artwork(200, 200, QImage::Format_ARGB32);
+        QPainter painter(&artwork);
+        QLinearGradient gradient(0, 0, 200, 200);
+        gradient.setColorAt(0, QColor(230, 90, 60));
+        gradient.setColorAt(1, QColor(60, 40, 160));
+        painter.fillRect(artwork.rect(), gradient);
+        painter.end();
+        NowPlayingInfo info;
+        info.title = QStringLiteral("Midnight Harbour Lights");
+        info.artist = QStringLiteral("The Quiet Tides");
+        info.album = QStringLiteral("Northern Coast");
+        info.artwork = artwork;
+        info.playbackRate = 1;
+        info.bundleIdentifier = QStringLiteral("com.apple.Music");
+        media.track = info;
+        media.playing = true;
+
+        auto event = [&](const QString& id, const QString& title, QTime time, bool allDay, QColor color) {
+            CalendarEvent e;
+            e.id = id;
+            e.title = title;
+            e.calendarTitle = QStringLiteral("Work");
+            e.startDate = at(day(2025, 12, 12), time);
+            e.isAllDay = allDay;
+            e.calendarColor = {color.redF(), color.greenF(), color.blueF()};
+            return e;
+        };
+        bus.calendarEventsSubject.send({event("1", "Design review", QTime(9, 30), false, QColor(80, 160, 255)),
+                                        event("2", "Team lunch", QTime(12, 0), false, QColor(255, 160, 60)),
+                                        event("3", "Retro", QTime(16, 0), false, QColor(120, 220, 120))});
+        WeatherInfo weather;
+        weather.temperature = 8.6;
+        weather.conditionDescription = QStringLiteral("Partly cloudy");
+        weather.iconName = QStringLiteral("cloud.sun.fill");
+        for (int i = 0; i < 3; ++i)
+            weather.hourlyForecast << WeatherInfo::HourlyWeather{QUuid::createUuid(),
+                                                                 at(day(2025, 12, 12), QTime(13 + i, 0)), 9.0 - i, 2,
+                                                                 QStringLiteral("cloud.fill")};
+        bus.weatherInfoSubject.send(weather);
+    }
+
+    void shoot(const QString& name) {
+        ExpandedNotchView view(nullptr, services());
+        view.resize(620, 175);
+        view.show();
+        scheduler.drain();
+        bus.lyricsSubject.send(LyricsInfo{QString(), {QStringLiteral("Lanterns on the water, drifting out to sea")}, 0});
+        scheduler.advance(2);
+        QImage image(view.size() * 2, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2);
+        image.fill(QColor(90, 90, 100));  // a grey desktop behind the transparent panel
+        QPainter painter(&image);
+        view.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+        painter.end();
+        ASSERT_TRUE(image.save(directory + QStringLiteral("/") + name + QStringLiteral(".png")));
+    }
+
+    QString directory;
+};
+
+TEST_F(ExpandedScreenshots, WithAndWithoutThePanelInBothLanguages) {
+    shoot(QStringLiteral("expanded_panel_en"));
+    defaults().set(AppSettings::enableGlanceKey, false);
+    shoot(QStringLiteral("expanded_nopanel_en"));
+    useJapanese();
+    shoot(QStringLiteral("expanded_nopanel_ja"));
+    defaults().set(AppSettings::enableGlanceKey, true);
+    shoot(QStringLiteral("expanded_panel_ja"));
+}
