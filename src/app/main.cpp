@@ -3,6 +3,7 @@
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
 #include "core/log.h"
+#include "core/log.h"
 #include "permissions/notification_database_locations.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
 #include "platform/shell/desktop_application.h"
@@ -19,12 +20,18 @@ int main(int argc, char** argv) {
     platform::DesktopApplication application;
     platform::Application::setShared(&application);
 
-    // A second start only asks the running instance to reopen, then ends.
-    platform::ReopenChannel reopen(platform::ReopenChannel::defaultSocketPath(QStringLiteral("Quillvex")));
-    if (reopen.start([&application] { application.handleReopen(); }) ==
-        platform::ReopenChannel::Outcome::DeliveredToRunningInstance) {
-        return 0;
+    // A second start only asks the running instance to reopen, then ends. Without a private
+    // place for the socket the application runs on without the channel rather than not at all.
+    QString reopenProblem;
+    const auto socketPath = platform::ReopenChannel::defaultSocketPath(QStringLiteral("Quillvex"), &reopenProblem);
+    platform::ReopenChannel reopen(socketPath.value_or(QString()));
+    if (socketPath) {
+        const auto outcome = reopen.start([&application] { application.handleReopen(); });
+        if (outcome == platform::ReopenChannel::Outcome::DeliveredToRunningInstance) return 0;
+        if (outcome == platform::ReopenChannel::Outcome::Unavailable) reopenProblem = reopen.problem();
     }
+    if (!reopenProblem.isEmpty())
+        Log::shared().warning(QStringLiteral("Reopen channel unavailable, running without it: ") + reopenProblem);
 
     // Desktop notifications reach the detector through the store this records them in; it is
     // created here, before detection looks for it.

@@ -9,6 +9,10 @@
 namespace {
 int signalPipe[2] = {-1, -1};
 
+// A closed terminal (SIGHUP) and a quit key (SIGQUIT) would otherwise end the process on the
+// spot: no shutdown, and the reopen socket left behind.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 void onSignal(int) {
     const char byte = 1;
     // Only async-signal-safe work here: wake the event loop through the socket.
@@ -28,11 +32,9 @@ SignalQuit::SignalQuit(std::function<void()> handler, QObject* parent) : QObject
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int number : kSignals) sigaction(number, &action, nullptr);
 }
 
 SignalQuit::~SignalQuit() {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int number : kSignals) signal(number, SIG_DFL);
 }

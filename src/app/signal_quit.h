@@ -4,7 +4,7 @@
 
 #include <functional>
 
-// Turns SIGINT and SIGTERM into `handler` on the main thread, so a signal ends the application
+// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into `handler` on the main thread, so a signal ends the application
 // as orderly as its Quit command.
 class SignalQuit : public QObject {
     Q_OBJECT

@@ -8,7 +8,7 @@ std::optional<PropertyList> PropertyList::parse(const QByteArray& data, QString*
         return std::nullopt;
     };
     if (data.isEmpty()) return fail(QString::fromLatin1(propertylist::kNotAList));
-    if (data.size() > maxBytes) return fail(QStringLiteral("the data is larger than 4 MiB"));
+    if (data.size() > maxBytes) return fail(QStringLiteral("the data is larger than 512 KiB"));
     if (data.startsWith("bplist00")) return propertylist::readBinary(data, error);
     return propertylist::readXml(data, error);
 }

@@ -21,8 +21,8 @@ public:
     static constexpr int maxNesting = 512;
     // Values (keys included) the list would hold written out as a tree, shared values counted
     // once per place they appear.
-    static constexpr int maxValues = 65536;
-    static constexpr qsizetype maxBytes = 4 * 1024 * 1024;
+    static constexpr int maxValues = 4096;
+    static constexpr qsizetype maxBytes = 512 * 1024;
     // Dictionaries deeper than this are kept without entries: the record reader never looks further.
     static constexpr int keptDictionaryDepth = 4;
 

@@ -142,10 +142,14 @@ TEST(PropertyListTest, ReadsBinaryAndXmlAndSurvivesGarbage) {
 
     // The library recurses, and a list a few ten thousand levels deep would overflow the stack:
     // lists nested deeper than 512 levels are refused before it runs.
-    for (auto encoding : {notificationstore::Encoding::binary, notificationstore::Encoding::xml}) {
+    for (auto encoding : {notificationstore::Encoding::binary, notificationstore::Encoding::xml})
         EXPECT_TRUE(PropertyList::parse(notificationstore::encodePropertyList(nestedDictionaries(100), encoding)));
+    // (Indented XML that deep would exceed the size limit first, so it is written compactly.)
+    const QByteArray deepXml = "<plist>" + QByteArray("<dict><key>k</key>").repeated(600) + "<dict/>" +
+                               QByteArray("</dict>").repeated(600) + "</plist>";
+    for (const QByteArray& deep : {notificationstore::encodePropertyList(nestedDictionaries(600)), deepXml}) {
         QString error;
-        EXPECT_FALSE(PropertyList::parse(notificationstore::encodePropertyList(nestedDictionaries(600), encoding), &error));
+        EXPECT_FALSE(PropertyList::parse(deep, &error));
         EXPECT_EQ(error, "the data nests more than 512 levels deep");
     }
 }
@@ -163,10 +167,12 @@ TEST(PropertyListTest, RefusesHostileListsWithAReasonAndKeepsRealOnes) {
         {"nul key", corpusFile("nulkey_record.bplist"), "a dictionary key holds a NUL character"},
         {"nul key at root", corpusFile("nulkey_root.bplist"), "a dictionary key holds a NUL character"},
         // 366 bytes that reference the next array twice per level: 2^25 values written out.
-        {"shared references", corpusFile("shared_refs_depth24.bplist"), "the data holds more than 65536 values"},
-        {"wide shared arrays", corpusFile("wide_dicts.bplist"), "the data holds more than 65536 values"},
-        {"deep XML", "<plist>" + QByteArray("<array>").repeated(200000), "the data nests more than 512 levels deep"},
-        {"oversized", oversized, "the data is larger than 4 MiB"},
+        {"shared references", corpusFile("shared_refs_depth24.bplist"), "the data holds more than 4096 values"},
+        {"wide shared arrays", corpusFile("wide_dicts.bplist"), "the data holds more than 4096 values"},
+        {"deep XML", "<plist>" + QByteArray("<array>").repeated(50000), "the data nests more than 512 levels deep"},
+        {"oversized", oversized, "the data is larger than 512 KiB"},
+        {"many XML values", "<plist><array>" + QByteArray("<true/>").repeated(PropertyList::maxValues) + "</array></plist>",
+         "the data holds more than 4096 values"},
     };
     for (const Case& c : hostile) {
         SCOPED_TRACE(c.name);
@@ -177,9 +183,12 @@ TEST(PropertyListTest, RefusesHostileListsWithAReasonAndKeepsRealOnes) {
     }
     // A quote the XML grammar does not close makes the document malformed, however deep it goes.
     QString error;
+    for (int depth : {1, 30000}) {
+        EXPECT_FALSE(PropertyList::parse(quoteBypassRecord(depth), &error));
+        EXPECT_TRUE(error.startsWith("the XML property list is malformed: ")) << error.toStdString();
+    }
     EXPECT_FALSE(PropertyList::parse(quoteBypassRecord(200000), &error));
-    EXPECT_TRUE(error.startsWith("the XML property list is malformed: ")) << error.toStdString();
-    EXPECT_FALSE(PropertyList::parse(quoteBypassRecord(1), &error));
+    EXPECT_EQ(error, "the data is larger than 512 KiB");
 
     // Sharing alone is fine: the same layout ten levels deep writes out to 2^11 values.
     auto shared = PropertyList::parse(corpusFile("shared_refs_depth10.bplist"));
@@ -249,8 +258,8 @@ TEST_F(DatabaseRecordsTest, HostileRecordsCostOnlyTheirText) {
     EXPECT_EQ(messages(), (QStringList{"<none>", "<none>", "<none>", "After"}));
     EXPECT_EQ(received[0].bundleId, "com.example.Mail");
     EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: a dictionary key holds a NUL character"));
-    EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: the data holds more than 65536 values"));
-    EXPECT_EQ(log.matching(kPrefix + "Failed to parse plist data: the XML property list is malformed: ").size(), 1);
+    EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: the data holds more than 4096 values"));
+    EXPECT_TRUE(logged(LogLevel::Debug, "Failed to parse plist data: the data is larger than 512 KiB"));
 }
 
 TEST_F(DatabaseRecordsTest, ApplicationNameAndNotificationCenterFilter) {

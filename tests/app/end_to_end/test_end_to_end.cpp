@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -222,4 +223,43 @@ TEST(EndToEnd, ADesktopNotificationSentOnTheSessionBusIsReceivedWithinASecond) {
     EXPECT_LE(sinceSend.elapsed(), 1000);
     // The daemon served the call as usual.
     EXPECT_TRUE(daemon->calledMethods(QStringLiteral("/org/freedesktop/Notifications")).contains("Notify"));
+}
+
+TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndTakeTheSocketAlong) {
+    for (int signal : {SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(signal);
+        Home home;
+        const QString socket = home.runtimePath() + QStringLiteral("/Quillvex.reopen");
+        RunningApp app(home);
+        ASSERT_TRUE(app.started());
+        ASSERT_GE(app.waitForLine([](const QString& line) { return line == "info Monitoring started successfully"; },
+                                  kStartTimeoutMs),
+                  0)
+            << transcript(app).toStdString();
+        EXPECT_TRUE(QFileInfo::exists(socket));
+
+        ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), signal), 0);
+        ASSERT_TRUE(app.finish(kStartTimeoutMs)) << transcript(app).toStdString();
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_EQ(app.lastLine(), "info Application terminating") << transcript(app).toStdString();
+        EXPECT_FALSE(QFileInfo::exists(socket));
+    }
+}
+
+TEST(EndToEnd, ARuntimeFolderOpenToOthersMeansNoReopenChannelButTheApplicationRuns) {
+    Home home;
+    QFile::setPermissions(home.runtimePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::WriteOther | QFile::ExeOther);
+    RunningApp app(home);
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.waitForLine([](const QString& line) { return line == "info Monitoring started successfully"; },
+                              kStartTimeoutMs),
+              0)
+        << transcript(app).toStdString();
+    EXPECT_TRUE(app.lines().contains("warning Reopen channel unavailable, running without it: '" + home.runtimePath() +
+                                     "' is open to other users"))
+        << transcript(app).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.runtimePath() + QStringLiteral("/Quillvex.reopen")));
+    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + QStringLiteral("/Quillvex.reopen")));
 }
