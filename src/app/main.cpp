@@ -3,7 +3,6 @@
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
 #include "core/log.h"
-#include "core/log.h"
 #include "permissions/notification_database_locations.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
 #include "platform/shell/desktop_application.h"
