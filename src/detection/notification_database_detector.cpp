@@ -25,6 +25,10 @@ const QString kPrefix = QStringLiteral("NotificationDatabaseDetector: ");
 // With file events doing the work the timer only catches what they miss.
 constexpr double kMonitoredTimerPeriod = 2.0;
 
+// A writer holds the store's lock only briefly (a commit, a checkpoint). Polls run on the main
+// thread, so they wait a moment for it and otherwise leave the rows to the next poll.
+constexpr int kReadBusyTimeoutMs = 100;
+
 void debug(const QString& text) { Log::shared().debug(kPrefix + text); }
 void info(const QString& text) { Log::shared().info(kPrefix + text); }
 void warning(const QString& text) { Log::shared().warning(kPrefix + text); }
@@ -217,6 +221,7 @@ void NotificationDatabaseDetector::poll() {
             isPolling_ = false;
             return;
         }
+        db.setBusyTimeout(kReadBusyTimeoutMs);
         if (queryCandidatesCache_.empty()) {
             debug(QStringLiteral("Query cache is empty, skipping poll"));
             isPolling_ = false;
@@ -236,6 +241,12 @@ void NotificationDatabaseDetector::poll() {
         bool ran = false;
         for (const QueryCandidate& candidate : order) {
             SqliteStatement statement(db, candidate.sql);
+            if (!statement.isPrepared() && db.lastErrorIsLock()) {
+                // A lock says nothing about the schema: keep the active query and try again at
+                // the next poll.
+                isPolling_ = false;
+                return;
+            }
             if (!statement.isPrepared()) {
                 debug(QStringLiteral("Query '") + candidate.label + QStringLiteral("' prepare failed: ") + db.errorMessage());
                 continue;

@@ -35,6 +35,12 @@ QString SqliteConnection::errorMessage() const {
     return QString::fromUtf8(sqlite3_errmsg(db_));
 }
 
+bool SqliteConnection::lastErrorIsLock() const {
+    if (!db_) return false;
+    const int code = sqlite3_errcode(db_) & 0xFF;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
 bool SqliteConnection::execute(const char* sql) {
     return isOpen() && sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }

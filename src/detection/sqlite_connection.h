@@ -24,6 +24,8 @@ public:
     // The connection's latest error message; "unknown sqlite error" when the open returned no
     // connection at all.
     QString errorMessage() const;
+    // Whether the latest error was another connection's lock (SQLITE_BUSY or SQLITE_LOCKED).
+    bool lastErrorIsLock() const;
 
     // Runs one or more statements without results. False on the first error.
     bool execute(const char* sql);

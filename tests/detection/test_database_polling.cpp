@@ -107,6 +107,31 @@ TEST_F(DatabasePollingTest, DroppedJoinTableMovesToTheNoJoinCandidate) {
     EXPECT_EQ(loggedCount("No query candidate matched; clearing active query"), 1);
 }
 
+TEST_F(DatabasePollingTest, AStoreLockedAcrossAPollIsNoSchemaChange) {
+    store();
+    auto detector = startedDetector();
+    post("com.example.Mail", "Before");
+    scheduler().advance(2.0);
+    ASSERT_EQ(messages(), QStringList{"Before"});
+
+    // A rollback journal lets one writer's exclusive lock shut readers out, as a checkpoint does.
+    closeStore();
+    ASSERT_TRUE(SqliteConnection::openReadWriteCreate(storePath()).execute("PRAGMA journal_mode=DELETE"));
+    SqliteConnection locker = SqliteConnection::openReadWriteCreate(storePath());
+    ASSERT_TRUE(locker.execute("BEGIN EXCLUSIVE"));
+    log.clear();
+    scheduler().advance(2.0);
+    EXPECT_EQ(loggedCount("No query candidate matched; clearing active query"), 0);
+    EXPECT_TRUE(log.matching("NotificationDatabaseDetector: Query ").isEmpty());
+    ASSERT_TRUE(locker.execute("ROLLBACK"));
+    locker.close();
+
+    post("com.example.Mail", "After");
+    scheduler().advance(2.0);
+    EXPECT_EQ(messages(), (QStringList{"Before", "After"}));
+    EXPECT_EQ(loggedCount("Selected active query 'sequoia-record-join-app_id'"), 0);  // it stayed active
+}
+
 TEST_F(DatabasePollingTest, LegacyRowsUseTheBodyWhenTheTitleIsMissing) {
     execute(storePath(), "CREATE TABLE notifications (record_id INTEGER PRIMARY KEY, app_id, title, body, bundle_id);"
                          "INSERT INTO notifications (title, bundle_id) VALUES ('old', 'com.example.Old');");

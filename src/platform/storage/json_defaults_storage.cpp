@@ -11,7 +11,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cmath>
 #include <limits>
 
@@ -126,11 +131,33 @@ std::map<QString, DefaultsValue> JsonDefaultsStorage::load() {
     std::map<QString, DefaultsValue> values;
     QFile file(filePath_);
     if (!file.exists()) return values;
-    if (!file.open(QIODevice::ReadOnly)) {
-        setAside(file.errorString());
+    // Non-blocking, so a pipe or device put in the file's place cannot hold up the start; only a
+    // regular file of a sane size is read.
+    const int fd = ::open(QFile::encodeName(filePath_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+        if (fd >= 0) ::close(fd);
+        setAside(reason);
         return values;
     }
-    const QByteArray bytes = file.readAll();
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.close();
+        setAside(QStringLiteral("not a regular file"));
+        return values;
+    }
+    if (info.st_size > maxFileBytes) {
+        file.close();
+        setAside(QStringLiteral("larger than %1 bytes").arg(maxFileBytes));
+        return values;
+    }
+    // One byte more than the cap tells a file that grew since it was measured.
+    const QByteArray bytes = file.read(maxFileBytes + 1);
+    if (bytes.size() > maxFileBytes) {
+        file.close();
+        setAside(QStringLiteral("larger than %1 bytes").arg(maxFileBytes));
+        return values;
+    }
     if (file.error() != QFileDevice::NoError) {
         QString reason = file.errorString();
         file.close();

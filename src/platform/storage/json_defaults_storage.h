@@ -11,12 +11,15 @@ namespace platform {
 // with milliseconds}, {"$data": base64}, {"$double": "nan"|"inf"|"-inf"}), so every value reads
 // back with its kind.
 //
-// A file that cannot be read or parsed is logged once and moved aside as
-// `<name>.corrupt-<yyyyMMdd-HHmmss>`; the domain then starts empty and the next write creates a
-// fresh file. If it cannot even be moved aside, nothing is ever written over it. Entries of an
+// A file that cannot be read or parsed, is no regular file (a pipe must not block the start) or
+// is larger than `maxFileBytes` is logged once and moved aside as `<name>.corrupt-<yyyyMMdd-HHmmss>`;
+// the domain then starts empty and the next write creates a fresh file. If it cannot even be moved aside, nothing is ever written over it. Entries of an
 // unknown shape are skipped with a log line and the rest is kept.
 class JsonDefaultsStorage final : public DefaultsStorage {
 public:
+    // Settings take a few kilobytes; a file far beyond that is not ours to load whole.
+    static constexpr qint64 maxFileBytes = 4 * 1024 * 1024;
+
     explicit JsonDefaultsStorage(QString filePath);
 
     std::map<QString, DefaultsValue> load() override;
