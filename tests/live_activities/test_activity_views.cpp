@@ -298,3 +298,58 @@ TEST_F(ActivityViewTest, ReplacingAnActivityMidEntranceStartsTheNewOneFromTheBeg
     scheduler().advance(2.0);
     EXPECT_NE(qobject_cast<LiveActivityPlaceholderView*>(container.activityView()), nullptr);
 }
+
+namespace {
+
+// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
+QImage atTheNotch(QWidget& view) {
+    const QPixmap activity = view.grab();
+    const QSize screenTop(520, 80);
+    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(QColor(0x2c, 0x2c, 0x2e));
+    QPainter painter(&image);
+    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
+    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
+    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
+    return image;
+}
+
+void keep(const QImage& image, const char* name) {
+    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
+}
+
+int whitePixels(const QImage& image, const QRect& rect) {
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) n += qGray(image.pixel(x, y)) > 200 ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(ActivityViewTest, TheLockAndUnlockActivitiesAtTheSimulatedNotch) {
+    ScreenLockActivityView view(false, nullptr, environment());
+    view.show();
+    scheduler().advance(2.0);
+    const QImage locked = view.grab().toImage();
+    keep(atTheNotch(view), "screen_lock.png");
+    const double ratio = locked.devicePixelRatio();
+    auto px = [ratio](double points) { return static_cast<int>(points * ratio); };
+    const QRect leftCell(0, 0, px(48), px(32));
+    const QRect rightCell(px(228), 0, px(48), px(32));
+    EXPECT_GT(whitePixels(locked, leftCell), 20);  // the padlock
+    EXPECT_EQ(whitePixels(locked, rightCell), 0);
+    EXPECT_EQ(qAlpha(locked.pixel(px(150), px(30))), 255);  // black band under the notch gap
+    EXPECT_EQ(qAlpha(locked.pixel(px(1), px(31))), 0);  // outside the rounded corner
+
+    bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
+    scheduler().advance(0.08);
+    keep(atTheNotch(view), "screen_unlock_swing.png");
+    scheduler().advance(2.0);
+    const QImage unlocked = view.grab().toImage();
+    keep(atTheNotch(view), "screen_unlock.png");
+    EXPECT_NE(unlocked, locked);  // the open padlock
+    EXPECT_GT(whitePixels(unlocked, leftCell), 20);
+}
