@@ -292,7 +292,10 @@ bool MediaRemoteService::isBrowserMedia() const {
 }
 
 void MediaRemoteService::refetchAfter(double seconds) {
-    scheduler_.after(seconds, lifetime_.wrap([this] { fetchNowPlayingInfo(); }));
+    // Like a poll under way, a refetch due after stop() would show a track nothing clears.
+    scheduler_.after(seconds, lifetime_.wrap([this, generation = generation_] {
+        if (generation == generation_) fetchNowPlayingInfo();
+    }));
 }
 
 void MediaRemoteService::togglePlayPause() {

@@ -348,6 +348,12 @@ TEST_F(MediaRemoteServiceTest, TransportGoesThroughTheHelperForOtherApplications
     EXPECT_EQ(helper.requests.last(), "cmd:5");
     EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(5) -> true"));
     EXPECT_EQ(players.ran().filter("System Events").size(), 0);
+
+    // A refetch still due when the service stops does not bring the track back.
+    s.stop();
+    scheduler().advance(1.0);
+    EXPECT_EQ(queries(), before + 2);
+    EXPECT_FALSE(s.nowPlaying());
 }
 
 TEST_F(MediaRemoteServiceTest, TransportTriesMusicThenSpotify) {
