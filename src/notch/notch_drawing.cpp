@@ -4,6 +4,7 @@
 
 #include <QFontMetricsF>
 #include <QHash>
+#include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
@@ -76,6 +77,25 @@ QPainterPath roundedPath(const QRectF& rect, double radius) {
         path.addRoundedRect(rect, r, r);
     }
     return path;
+}
+
+// Smooth scaling is the dearest step of a frame (large images are even scaled on worker threads),
+// and the artwork keeps its size for many frames: keep the last few scaled copies.
+QImage scaledForDevice(const QImage& image, const QSize& pixels) {
+    struct Entry {
+        qint64 key;
+        QSize pixels;
+        QImage scaled;
+    };
+    static std::vector<Entry> cache;
+    for (const Entry& entry : cache)
+        if (entry.key == image.cacheKey() && entry.pixels == pixels) return entry.scaled;
+    // Premultiplied, as the raster engine blends it; otherwise each draw converts it again.
+    QImage scaled = image.scaled(pixels, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (cache.size() >= 8) cache.erase(cache.begin());
+    cache.push_back({image.cacheKey(), pixels, scaled});
+    return scaled;
 }
 
 void paintText(QPainter& painter, const DrawItem& item) {
@@ -152,8 +172,17 @@ void DrawList::paint(QPainter& painter) const {
             // Scale to fill: the shorter side fits, the longer one is cut evenly.
             const QSizeF size = QSizeF(item.image.size()).scaled(item.frame.size(), Qt::KeepAspectRatioByExpanding);
             const QRectF target(item.frame.center() - QPointF(size.width() / 2, size.height() / 2), size);
+            const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+            const QSize pixels = (size * ratio).toSize();
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawImage(target, item.image);
+            if (pixels.isEmpty() || pixels.width() > 4096 || pixels.height() > 4096)
+                painter.drawImage(target, item.image);
+            else {
+                // Drawn at the device's own pixels: no further scaling while painting.
+                QImage scaled = scaledForDevice(item.image, pixels);
+                scaled.setDevicePixelRatio(ratio);
+                painter.drawImage(target.topLeft(), scaled);
+            }
             painter.restore();
             break;
         }
