@@ -1,0 +1,157 @@
+#include "platform/pointer/polled_pointer_monitor.h"
+
+#include "platform/screens/screen_geometry.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+PointerEventKind pointerEventKind(uint32_t buttons) {
+    if (buttons & mouseButtonLeft) return PointerEventKind::leftMouseDragged;
+    if (buttons & mouseButtonRight) return PointerEventKind::rightMouseDragged;
+    if (buttons != 0) return PointerEventKind::otherMouseDragged;
+    return PointerEventKind::mouseMoved;
+}
+
+QPointF pixelCentreLocation(const QPoint& pixel, const QRectF& primaryQtGeometry) {
+    return fromQtPoint(QPointF(pixel.x() + 0.5, pixel.y() + 0.5), primaryQtGeometry);
+}
+
+namespace {
+
+// X11 button masks (Button1Mask..Button5Mask) as MouseButtonBit flags: 1 left, 3 right, 2 middle.
+uint32_t buttonsFromX11Mask(uint16_t mask) {
+    uint32_t buttons = 0;
+    if (mask & XCB_BUTTON_MASK_1) buttons |= mouseButtonLeft;
+    if (mask & XCB_BUTTON_MASK_3) buttons |= mouseButtonRight;
+    if (mask & XCB_BUTTON_MASK_2) buttons |= mouseButtonMiddle;
+    if (mask & XCB_BUTTON_MASK_4) buttons |= 1u << 3;
+    if (mask & XCB_BUTTON_MASK_5) buttons |= 1u << 4;
+    return buttons;
+}
+
+uint32_t buttonsFromQt(Qt::MouseButtons qt) {
+    uint32_t buttons = 0;
+    if (qt & Qt::LeftButton) buttons |= mouseButtonLeft;
+    if (qt & Qt::RightButton) buttons |= mouseButtonRight;
+    if (qt & Qt::MiddleButton) buttons |= mouseButtonMiddle;
+    return buttons;
+}
+
+std::optional<PointerSample> sampleX11(xcb_connection_t* connection, xcb_window_t root) {
+    xcb_query_pointer_reply_t* reply = xcb_query_pointer_reply(connection, xcb_query_pointer(connection, root), nullptr);
+    if (!reply) return std::nullopt;
+    PointerSample sample{QPoint(reply->root_x, reply->root_y), buttonsFromX11Mask(reply->mask)};
+    std::free(reply);
+    return sample;
+}
+
+}  // namespace
+
+PolledPointerMonitor::SampleSource PolledPointerMonitor::systemSource() {
+    if (auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+        xcb_connection_t* connection = x11->connection();
+        const xcb_setup_t* setup = connection ? xcb_get_setup(connection) : nullptr;
+        if (setup) {
+            // Qt's root is the one of the default screen; the pointer's coordinates are relative to it.
+            const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
+            return [connection, root] { return sampleX11(connection, root); };
+        }
+    }
+    return []() -> std::optional<PointerSample> {
+        if (!qGuiApp) return std::nullopt;
+        return PointerSample{QCursor::pos(), buttonsFromQt(QGuiApplication::mouseButtons())};
+    };
+}
+
+PolledPointerMonitor::PolledPointerMonitor(SampleSource source, OwnWindowTest isOverOwnWindow, Screens* screens,
+                                           Scheduler& scheduler)
+    : source_(std::move(source)),
+      isOverOwnWindow_(std::move(isOverOwnWindow)),
+      screensOverride_(screens),
+      scheduler_(scheduler) {
+    if (!isOverOwnWindow_) {
+        isOverOwnWindow_ = [](const QPoint& pixel) {
+            if (!qGuiApp) return false;
+            QWindow* window = QGuiApplication::topLevelAt(pixel);
+            return window && window->isVisible();
+        };
+    }
+}
+
+PolledPointerMonitor::~PolledPointerMonitor() = default;
+
+Screens& PolledPointerMonitor::screens() const { return screensOverride_ ? *screensOverride_ : Screens::shared(); }
+
+std::optional<PointerMonitor::Token> PolledPointerMonitor::addGlobalMonitor(Handler handler) {
+    return add(false, std::move(handler));
+}
+
+std::optional<PointerMonitor::Token> PolledPointerMonitor::addLocalMonitor(Handler handler) {
+    return add(true, std::move(handler));
+}
+
+std::optional<PointerMonitor::Token> PolledPointerMonitor::add(bool local, Handler handler) {
+    if (!source_) source_ = systemSource();
+    const Token token = nextToken_++;
+    handlers_.emplace(token, Entry{local, std::move(handler)});
+    if (!timer_.isValid()) {
+        // The first sample sets the reference; only later movements are reported.
+        const auto sample = source_();
+        lastPixel_ = sample ? std::optional<QPoint>(sample->pixel) : std::nullopt;
+        timer_ = scheduler_.every(pollInterval, [this] { poll(); });
+    }
+    return token;
+}
+
+void PolledPointerMonitor::removeMonitor(Token token) {
+    handlers_.erase(token);
+    if (handlers_.empty()) {
+        timer_.invalidate();
+        lastPixel_.reset();
+    }
+}
+
+void PolledPointerMonitor::poll() {
+    if (handlers_.empty() || !source_) return;
+    const auto sample = source_();
+    if (!sample || sample->pixel == lastPixel_) return;
+    lastPixel_ = sample->pixel;
+
+    const PointerEvent event{pointerEventKind(sample->buttons),
+                             pixelCentreLocation(sample->pixel, screens().primaryQtGeometry())};
+    const bool local = isOverOwnWindow_(sample->pixel);
+    // A handler may remove monitors (its own or others'): call a snapshot of those still present.
+    std::vector<Token> tokens;
+    for (const auto& [token, entry] : handlers_) {
+        if (entry.local == local) tokens.push_back(token);
+    }
+    for (Token token : tokens) {
+        auto it = handlers_.find(token);
+        if (it == handlers_.end()) continue;
+        Handler handler = it->second.handler;
+        handler(event);
+    }
+}
+
+QPointF PolledPointerMonitor::mouseLocation() const {
+    SampleSource source = source_ ? source_ : systemSource();
+    const auto sample = source();
+    if (!sample) return screens().mouseLocation();
+    return pixelCentreLocation(sample->pixel, screens().primaryQtGeometry());
+}
+
+uint32_t PolledPointerMonitor::pressedMouseButtons() const {
+    SampleSource source = source_ ? source_ : systemSource();
+    const auto sample = source();
+    return sample ? sample->buttons : 0;
+}
+
+}  // namespace platform
