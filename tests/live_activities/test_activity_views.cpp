@@ -231,10 +231,13 @@ TEST_F(ActivityViewTest, TheUnlockOpensThePadlockWithASwingEvenWhenItComesTwice)
     EXPECT_EQ(view.viewModel().symbolName, "lock.open.fill");
     EXPECT_NEAR(view.viewModel().iconRotation, 0.0, 1e-3);
 
-    view.hide();
-    ScreenLockActivityView other(false, nullptr, environment());  // never on screen
+    ScreenLockActivityView neverShown(false, nullptr, environment());
+    ScreenLockActivityView gone(false, nullptr, environment());
+    gone.show();
+    gone.hide();
     bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
-    EXPECT_FALSE(other.showUnlockIcon());
+    EXPECT_FALSE(neverShown.showUnlockIcon());
+    EXPECT_FALSE(gone.showUnlockIcon());
 }
 
 TEST_F(ActivityViewTest, AnUnlockViewShowsTheOpenPadlockFromTheStart) {
