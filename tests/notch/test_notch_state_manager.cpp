@@ -140,6 +140,24 @@ TEST_F(NotchStateManagerTest, TheSecondPhaseLeavesAModeThatTookTheNotchMeanwhile
     EXPECT_EQ(mode(), NotchMode::expanded);
 }
 
+TEST_F(NotchStateManagerTest, TheFirstPhaseSendsNoDismissOnceTheMiniPlayerIsGone) {
+    play(QStringLiteral("Song"));
+    pause(QStringLiteral("Song"));
+    advanceTo(1.0);
+    bus.notchModeSubject.send(NotchMode::expanded);  // the pointer opened the notch meanwhile
+    advanceTo(2.0);
+    EXPECT_TRUE(dismissAt.empty());
+    EXPECT_EQ(mode(), NotchMode::expanded);
+}
+
+TEST_F(NotchStateManagerTest, TheArtworkWaitEndsExactlyAfterItsDelay) {
+    play(QStringLiteral("Song"), false);
+    advanceTo(0.349);
+    EXPECT_EQ(mode(), NotchMode::idle);
+    advanceTo(0.35);
+    EXPECT_EQ(mode(), NotchMode::miniPlayer);
+}
+
 TEST_F(NotchStateManagerTest, DisabledMiniPlayerKeepsIdle) {
     play(QStringLiteral("Song"));
     defaults().set(AppSettings::showMiniPlayerWhenPlayingKey, false);

@@ -1,0 +1,167 @@
+#include "notch/mini_player_view.h"
+
+#include "music/audio_visualizer.h"
+#include "notch/notch_aware_shape.h"
+#include "platform/symbols/symbols.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace {
+
+AudioVisualizer& visualizerOf(const MiniPlayerEnvironment& environment) {
+    return environment.visualizer ? *environment.visualizer : AudioVisualizer::shared();
+}
+
+platform::Scheduler& schedulerOf(const MiniPlayerEnvironment& environment) {
+    return environment.scheduler ? *environment.scheduler : platform::Scheduler::shared();
+}
+
+const QString kNoteSymbol = QStringLiteral("music.note");
+
+}  // namespace
+
+MiniPlayerView::MiniPlayerView(QWidget* parent, const MiniPlayerEnvironment& environment)
+    : QWidget(parent),
+      model_(environment),
+      bars_(visualizerOf(environment), model_.accentColor(), 2, 1.5, 16, schedulerOf(environment)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
+    redraws_.insert(model_.onChange([this] {
+        bars_.setAccentColor(model_.accentColor());
+        update();
+    }));
+    redraws_.insert(bars_.onChange([this] { update(); }));
+}
+
+MiniPlayerView::~MiniPlayerView() {
+    redraws_.cancelAll();
+    model_.disappear();
+}
+
+QSize MiniPlayerView::sizeHint() const {
+    const QSizeF full = MiniPlayerViewModel::fullSize();
+    return QSize(static_cast<int>(full.width()), static_cast<int>(full.height()));
+}
+
+void MiniPlayerView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    model_.appear();
+}
+
+void MiniPlayerView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    model_.disappear();
+}
+
+QRectF MiniPlayerView::bandRect() const {
+    const QSizeF band = model_.size();
+    return QRectF((width() - band.width()) / 2, 0, band.width(), band.height());
+}
+
+void MiniPlayerView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    paintContent(painter);
+}
+
+void MiniPlayerView::paintContent(QPainter& painter) {
+    const MiniPlayerLayout layout = model_.layout();
+    const QRectF band = bandRect();
+    if (band.width() <= 0 || band.height() <= 0) return;
+    const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+
+    // The band is drawn on a layer and cut out with the antialiased outline; a clip path alone
+    // would leave the flares and the rounded corners jagged.
+    QImage layer(QSize(static_cast<int>(std::ceil(band.width() * dpr)), static_cast<int>(std::ceil(band.height() * dpr))),
+                 QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(dpr);
+    layer.fill(Qt::transparent);
+    {
+        QPainter p(&layer);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QRectF whole(QPointF(0, 0), layout.size);
+        p.fillRect(whole, model_.notchBackgroundColor());
+        // Over the camera housing it stays black in every colour mode.
+        p.fillRect(layout.middle, Qt::black);
+        paintLeftPill(p, layout, dpr);
+        paintRightPill(p, layout);
+        // Composition applies only where something is drawn: the mask covers the whole layer.
+        QImage mask(layer.size(), QImage::Format_ARGB32_Premultiplied);
+        mask.setDevicePixelRatio(dpr);
+        mask.fill(Qt::transparent);
+        {
+            QPainter m(&mask);
+            m.setRenderHint(QPainter::Antialiasing);
+            m.fillPath(NotchAwareShape{model_.cornerRadius(), model_.notchInfo()}.path(whole), Qt::black);
+        }
+        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        p.drawImage(QPointF(0, 0), mask);
+    }
+    painter.drawImage(band.topLeft(), layer);
+    painter.fillRect(layout.topLine.translated(band.topLeft()), Qt::black);
+}
+
+void MiniPlayerView::paintLeftPill(QPainter& p, const MiniPlayerLayout& layout, double dpr) {
+    const double opacity = model_.contentOpacity();
+    if (layout.leftPill.width() <= 0 || opacity <= 0) return;
+    p.save();
+    p.setClipRect(layout.leftPill);
+    p.setOpacity(opacity);
+    const QPointF centre = layout.leftPill.center();
+    QTransform flip;
+    flip.translate(centre.x(), centre.y());
+    flip.rotate(model_.flipAngle(), Qt::YAxis);
+    flip.translate(-centre.x(), -centre.y());
+    p.setTransform(flip, true);
+    if (const auto& artwork = model_.displayedArtwork(); artwork && !artwork->isNull()) {
+        QPainterPath rounded;
+        rounded.addRoundedRect(layout.artwork, MiniPlayerViewModel::artworkCornerRadius,
+                               MiniPlayerViewModel::artworkCornerRadius);
+        p.setClipPath(rounded, Qt::IntersectClip);
+        p.drawImage(layout.artwork, scaledArtwork(*artwork, dpr));
+    } else {
+        platform::Symbols::draw(p, kNoteSymbol, layout.symbol, Qt::white);
+    }
+    p.restore();
+}
+
+void MiniPlayerView::paintRightPill(QPainter& p, const MiniPlayerLayout& layout) {
+    const double opacity = model_.contentOpacity();
+    if (layout.rightPill.width() <= 0 || opacity <= 0) return;
+    p.save();
+    p.setClipRect(layout.rightPill);
+    p.setOpacity(opacity);
+    const QSizeF frame = MiniAudioBarsViewModel::frameSize();
+    const QPointF centre = layout.rightPill.center();
+    p.translate(centre.x() - frame.width() / 2, centre.y() - frame.height() / 2);
+    p.setPen(Qt::NoPen);
+    const QColor top = bars_.topColor();
+    const QColor bottom = bars_.bottomColor();
+    const double radius = bars_.cornerRadius();
+    for (int i = 0; i < bars_.barCount(); ++i) {
+        const QRectF rect = bars_.barRect(i);
+        QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
+        gradient.setColorAt(0, top);
+        gradient.setColorAt(1, bottom);
+        p.setBrush(gradient);
+        p.drawRoundedRect(rect, radius, radius);
+    }
+    p.restore();
+}
+
+// The artwork filled into its square (aspect kept, the excess cut), scaled once per image.
+const QImage& MiniPlayerView::scaledArtwork(const QImage& source, double dpr) {
+    if (source.cacheKey() != scaledArtworkSource_ || dpr != scaledArtworkRatio_ || scaledArtwork_.isNull()) {
+        const int side = static_cast<int>(std::ceil(MiniPlayerViewModel::artworkSize * dpr));
+        QImage filled = source.scaled(side, side, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        scaledArtwork_ = filled.copy((filled.width() - side) / 2, (filled.height() - side) / 2, side, side);
+        scaledArtwork_.setDevicePixelRatio(dpr);
+        scaledArtworkSource_ = source.cacheKey();
+        scaledArtworkRatio_ = dpr;
+    }
+    return scaledArtwork_;
+}

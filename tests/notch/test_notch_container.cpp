@@ -1,0 +1,194 @@
+#include "notch/notch_container_view.h"
+#include "support/fixtures.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Plain named widgets stand in for every mode's view, so the test sees what was made and when.
+class NotchContainerTest : public testsupport::QuillvexTest {
+protected:
+    NotchContainerTest() {
+        const auto maker = [this](const char* name) {
+            return [this, name](QWidget* parent) -> QWidget* {
+                made.push_back(QString::fromLatin1(name));
+                return new NotchPlaceholderView(QString::fromLatin1(name), parent);
+            };
+        };
+        factory.liveActivity = [this](LiveActivityType type, QWidget* parent) -> QWidget* {
+            made.push_back(NotchMode::liveActivity(type).description());
+            return new NotchPlaceholderView(QStringLiteral("liveActivity"), parent);
+        };
+        factory.updateLiveActivity = [this](QWidget*, LiveActivityType type) { updatedTo.push_back(type); };
+        factory.miniPlayer = maker("miniPlayer");
+        factory.expanded = maker("expanded");
+        factory.glance = maker("glance");
+        factory.drop = maker("drop");
+        factory.switcher = maker("switcher");
+    }
+
+    std::unique_ptr<NotchContainerView> makeContainer() {
+        auto view = std::make_unique<NotchContainerView>(nullptr, bus, scheduler(), factory);
+        view->resize(620, 200);
+        return view;
+    }
+    void send(const NotchMode& mode) { bus.notchModeSubject.send(mode); }
+    static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    static QString shownName(const NotchContainerView& view) {
+        auto* placeholder = qobject_cast<NotchPlaceholderView*>(view.contentView());
+        return placeholder ? placeholder->name() : QString();
+    }
+
+    EventBus bus{scheduler()};
+    NotchContentFactory factory;
+    QStringList made;
+    std::vector<LiveActivityType> updatedTo;
+};
+
+}  // namespace
+
+TEST(NotchContainerState, LastVisibleModeFollowsContentModesAndIsClearedByLiveActivities) {
+    NotchContainerState state(NotchMode::idle);
+    EXPECT_FALSE(state.receive(NotchMode::idle));
+    state.receive(NotchMode::glance);
+    state.receive(NotchMode::notification);
+    EXPECT_EQ(state.content(), NotchContent::none);
+    state.receive(NotchMode::idle);
+    EXPECT_EQ(state.lastVisibleMode, NotchMode::glance);
+    EXPECT_EQ(state.content(), NotchContent::glance);
+
+    state.receive(NotchMode::liveActivity(LiveActivityType::volume));
+    EXPECT_EQ(state.content(), NotchContent::liveActivity);
+    state.receive(NotchMode::idle);
+    EXPECT_EQ(state.content(), NotchContent::none);
+
+    for (const auto& mode : {NotchMode::expanded, NotchMode::drop, NotchMode::switcher}) {
+        state.receive(mode);
+        state.receive(NotchMode::idle);
+        EXPECT_NE(state.content(), NotchContent::none) << mode.description().toStdString();
+    }
+    // The mini player has played its own exit: idle shows nothing after it.
+    state.receive(NotchMode::miniPlayer);
+    state.receive(NotchMode::idle);
+    EXPECT_EQ(state.lastVisibleMode, NotchMode::miniPlayer);
+    EXPECT_EQ(state.content(), NotchContent::none);
+
+    EXPECT_EQ(NotchContainerState::transitionScale(NotchMode::liveActivity(LiveActivityType::charging)), 0.9);
+    EXPECT_EQ(NotchContainerState::transitionScale(NotchMode::drop), 0.9);
+    EXPECT_EQ(NotchContainerState::transitionScale(NotchMode::glance), 0.92);
+    EXPECT_EQ(NotchContainerState::transitionScale(NotchMode::switcher), 0.92);
+    EXPECT_FALSE(NotchContainerState::transitionScale(NotchMode::miniPlayer));
+    EXPECT_FALSE(NotchContainerState::transitionScale(NotchMode::expanded));
+    EXPECT_FALSE(NotchContainerState::transitionScale(NotchMode::idle));
+}
+
+TEST_F(NotchContainerTest, ShowsTheModeOnTheBusAtCreationAndOneChildPerMode) {
+    send(NotchMode::drop);
+    auto view = makeContainer();
+    EXPECT_EQ(view->notchMode(), NotchMode::drop);
+    EXPECT_EQ(view->lastVisibleMode(), NotchMode::idle);
+    EXPECT_EQ(shownName(*view), QStringLiteral("drop"));
+
+    send(NotchMode::notification);
+    EXPECT_EQ(view->contentView(), nullptr);
+    send(NotchMode::miniPlayer);
+    EXPECT_EQ(shownName(*view), QStringLiteral("miniPlayer"));
+    EXPECT_EQ(view->contentView()->geometry(), QRect(0, 0, 620, 200));  // no size of its own
+    QWidget* mini = view->contentView();
+    send(NotchMode::miniPlayer);  // the same mode again changes nothing
+    EXPECT_EQ(view->contentView(), mini);
+    EXPECT_EQ(made, QStringList({"drop", "miniPlayer"}));
+}
+
+TEST_F(NotchContainerTest, IdleKeepsTheLastContentAsAFreshView) {
+    auto view = makeContainer();
+    send(NotchMode::drop);
+    QPointer<QWidget> dropZone = view->contentView();
+    send(NotchMode::idle);
+    EXPECT_EQ(shownName(*view), QStringLiteral("drop"));
+    EXPECT_NE(view->contentView(), dropZone.data());  // the idle branch is its own view
+    ASSERT_EQ(view->removingViews().size(), 1u);      // the old one scales away meanwhile
+    EXPECT_EQ(view->removingViews()[0], dropZone.data());
+
+    send(NotchMode::glance);
+    send(NotchMode::notification);
+    send(NotchMode::idle);
+    EXPECT_EQ(shownName(*view), QStringLiteral("glance"));
+
+    send(NotchMode::liveActivity(LiveActivityType::screenshot));
+    send(NotchMode::idle);
+    EXPECT_EQ(view->contentView(), nullptr);
+    EXPECT_EQ(view->lastVisibleMode(), NotchMode::idle);
+}
+
+TEST_F(NotchContainerTest, IdentityTransitionsSwapAtOnce) {
+    auto view = makeContainer();
+    send(NotchMode::expanded);
+    QPointer<QWidget> expanded = view->contentView();
+    EXPECT_EQ(view->contentTransition(), nullptr);
+    send(NotchMode::miniPlayer);
+    EXPECT_TRUE(view->removingViews().empty());
+    EXPECT_TRUE(expanded->isHidden());
+    flushDeletes();
+    EXPECT_TRUE(expanded.isNull());
+    EXPECT_EQ(shownName(*view), QStringLiteral("miniPlayer"));
+}
+
+TEST_F(NotchContainerTest, InsertionsAndRemovalsFadeAndScaleOnTheSpring) {
+    auto view = makeContainer();
+    send(NotchMode::liveActivity(LiveActivityType::volume));
+    const NotchTransitionEffect* entering = view->contentTransition();
+    ASSERT_NE(entering, nullptr);
+    EXPECT_DOUBLE_EQ(entering->scale(), 0.9);
+    EXPECT_DOUBLE_EQ(entering->progress(), 0.0);
+    scheduler().advance(0.1);
+    EXPECT_GT(view->contentTransition()->progress(), 0.0);
+    scheduler().advance(3.0);
+    EXPECT_EQ(view->contentTransition(), nullptr);  // settled: the child draws on its own again
+
+    QPointer<QWidget> activity = view->contentView();
+    send(NotchMode::switcher);
+    ASSERT_EQ(view->removingViews().size(), 1u);
+    EXPECT_TRUE(activity->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_DOUBLE_EQ(view->contentTransition()->scale(), 0.92);
+    scheduler().advance(0.1);
+    const auto* leaving = qobject_cast<NotchTransitionEffect*>(activity->graphicsEffect());
+    ASSERT_NE(leaving, nullptr);
+    EXPECT_DOUBLE_EQ(leaving->scale(), 0.9);  // it leaves the way a live activity came
+    EXPECT_LT(leaving->progress(), 1.0);
+    EXPECT_GT(leaving->progress(), 0.0);
+    scheduler().advance(3.0);
+    EXPECT_TRUE(view->removingViews().empty());
+    flushDeletes();
+    EXPECT_TRUE(activity.isNull());
+}
+
+TEST_F(NotchContainerTest, AnotherActivityTypeIsHandedToTheSameView) {
+    auto view = makeContainer();
+    send(NotchMode::liveActivity(LiveActivityType::volume));
+    QWidget* activity = view->contentView();
+    send(NotchMode::liveActivity(LiveActivityType::displayBrightness));
+    send(NotchMode::liveActivity(LiveActivityType::displayBrightness));
+    EXPECT_EQ(view->contentView(), activity);
+    EXPECT_TRUE(view->removingViews().empty());
+    ASSERT_EQ(updatedTo.size(), 1u);
+    EXPECT_EQ(updatedTo[0], LiveActivityType::displayBrightness);
+    EXPECT_EQ(made, QStringList({"liveActivity(volume)"}));
+}
+
+TEST_F(NotchContainerTest, UninstalledViewsArePlaceholdersAndTheInsetPullsContentUp) {
+    NotchContentFactory empty;
+    NotchContainerView view(nullptr, bus, scheduler(), empty);
+    view.resize(620, 200);
+    view.setTopSafeAreaInset(32);
+    send(NotchMode::expanded);
+    EXPECT_EQ(shownName(view), QStringLiteral("expanded"));
+    EXPECT_EQ(view.contentView()->geometry(), QRect(0, -32, 620, 200));
+    send(NotchMode::liveActivity(LiveActivityType::charging));
+    EXPECT_EQ(shownName(view), QStringLiteral("liveActivity"));
+}
