@@ -108,6 +108,7 @@ TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySeco
     bus.nowPlayingSubject.send(track("Song", "Band", 240, 300, 0.0));
     scheduler().advance(1.0);
     EXPECT_EQ(fetches(), 1);
+    EXPECT_FALSE(log.contains("LyricsService: Using cached lyrics for Song"));
     EXPECT_EQ(sent.back()->currentLineIndex, 39);
 
     // Back to a track already fetched: the cache answers.
