@@ -6,14 +6,49 @@
 #include "music/global_hotkey_service.h"
 #include "music/lyrics_service.h"
 #include "music/media_remote_service.h"
+#include "live_activities/live_activity_container_view.h"
+#include "notch/expanded_dismiss_handshake.h"
+#include "notch/notch_container_view.h"
+#include "notch/notch_content_factory.h"
+#include "notch/notch_hover_detector.h"
+#include "notch/notch_state_manager.h"
+#include "notch/notch_window_controller.h"
 #include "platform/calendar/calendar_store.h"
 
 #include <utility>
 
+namespace {
+
+// The notch container shows the live activities through the views of their own folder.
+void installNotchContent() {
+    NotchContentFactory& factory = NotchContentFactory::standard();
+    if (factory.liveActivity) return;
+    factory.liveActivity = [](LiveActivityType type, QWidget* parent) -> QWidget* {
+        return new LiveActivityContainerView(type, parent);
+    };
+    factory.updateLiveActivity = [](QWidget* view, LiveActivityType type) {
+        if (auto* container = qobject_cast<LiveActivityContainerView*>(view)) container->setActivityType(type);
+    };
+}
+
+}  // namespace
+
+DesktopNotchFeatures::DesktopNotchFeatures() = default;
+DesktopNotchFeatures::~DesktopNotchFeatures() = default;
+
 void DesktopNotchFeatures::startCoreServices() {
     // Order: notch window and state manager, now playing, hover detector, the system-event services,
     // the live-activity manager, lyrics, media hotkeys.
+    installNotchContent();
+    notchWindowController_ = std::make_unique<NotchWindowController>(
+        [] { return new NotchContainerView; }, EventBus::shared(), nullptr, platform::Scheduler::shared(),
+        // The expanded view's answer to this very request; a late answer to an abandoned one
+        // cannot end a newer wait early.
+        [](std::function<void()> done) { return ExpandedDismissHandshake::shared().requestDismiss(std::move(done)); });
+    notchWindowController_->windowDidLoad();
+    notchStateManager_ = &NotchStateManager::shared();
     MediaRemoteService::shared().start();
+    NotchHoverDetector::shared().start();
     ScreenLockService::shared().start();
     LiveActivityManager::shared().start();
     liveActivityManagerHeld_ = true;
@@ -33,6 +68,7 @@ bool DesktopNotchFeatures::isCalendarAccessGranted() const {
 }
 
 void DesktopNotchFeatures::stopAll() {
+    NotchHoverDetector::shared().stop();
     MediaRemoteService::shared().stop();
     ScreenLockService::shared().stop();
     // Only a manager this start took: its stop line belongs to a run.
@@ -41,8 +77,15 @@ void DesktopNotchFeatures::stopAll() {
     GlobalHotkeyService::shared().stop();
     // The glance services stop whether or not this start ran them: the settings may have started one.
     CalendarService::shared().stop();
+    releaseNotchWindowController();
+    // The shared manager lives on with its subscriptions; only the reference goes.
+    notchStateManager_ = nullptr;
 }
 
-bool DesktopNotchFeatures::hasNotchWindowController() const { return false; }
+bool DesktopNotchFeatures::hasNotchWindowController() const { return notchWindowController_ != nullptr; }
 
-void DesktopNotchFeatures::releaseNotchWindowController() {}
+void DesktopNotchFeatures::releaseNotchWindowController() {
+    if (!notchWindowController_) return;
+    if (IslandPanel* window = notchWindowController_->window()) window->close();
+    notchWindowController_.reset();
+}

@@ -2,10 +2,18 @@
 
 #include "app/notch_features.h"
 
+#include <memory>
+
+class NotchStateManager;
+class NotchWindowController;
+
 // The notch features of the running application: each service is the process-wide one, started
 // and stopped in the order the delegate relies on.
 class DesktopNotchFeatures final : public NotchFeatures {
 public:
+    DesktopNotchFeatures();
+    ~DesktopNotchFeatures() override;
+
     void startCoreServices() override;
     void startCalendarService() override;
     void startWeatherService() override;
@@ -15,6 +23,12 @@ public:
     bool hasNotchWindowController() const override;
     void releaseNotchWindowController() override;
 
+    // The notch window of the last start while it is held, and the state manager taken with it.
+    NotchWindowController* notchWindowController() const { return notchWindowController_.get(); }
+    NotchStateManager* notchStateManager() const { return notchStateManager_; }
+
 private:
+    std::unique_ptr<NotchWindowController> notchWindowController_;
+    NotchStateManager* notchStateManager_ = nullptr;
     bool liveActivityManagerHeld_ = false;
 };

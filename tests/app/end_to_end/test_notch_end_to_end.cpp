@@ -1,0 +1,220 @@
+// The built application on a private X server (1440 x 900) and a private session bus with a fake
+// desktop player and a notification daemon. The notch panel is looked up among the server's
+// windows; the log on standard error is followed line by line, and every wait ends as soon as
+// the expected line or window arrives.
+
+#include "support/service_fixtures.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 20000;
+
+class RunningApp {
+public:
+    explicit RunningApp(const QProcessEnvironment& environment) {
+        process_.setProcessEnvironment(environment);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral(QUILLVEX_EXECUTABLE), {});
+    }
+    ~RunningApp() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(kStartTimeoutMs);
+        }
+    }
+
+    bool started() { return process_.waitForStarted(kStartTimeoutMs); }
+    qint64 pid() const { return process_.processId(); }
+
+    int waitForLine(const std::function<bool(const QString&)>& match, int timeoutMs, int from = 0) {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            for (int i = from; i < lines_.size(); ++i) {
+                if (match(lines_[i])) return i;
+            }
+            from = static_cast<int>(lines_.size());
+            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) return -1;
+            if (process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) readLines();
+        }
+    }
+    int waitForLine(const QString& exact, int timeoutMs, int from = 0) {
+        return waitForLine([&exact](const QString& line) { return line == exact; }, timeoutMs, from);
+    }
+    int waitForPrefix(const QString& prefix, int timeoutMs, int from = 0) {
+        return waitForLine([&prefix](const QString& line) { return line.startsWith(prefix); }, timeoutMs, from);
+    }
+    // Reads what has arrived, without waiting.
+    void pump() {
+        if (process_.waitForReadyRead(0)) readLines();
+    }
+
+    bool finish(int timeoutMs) {
+        const bool finished = process_.waitForFinished(timeoutMs);
+        readLines();
+        return finished;
+    }
+    int exitCode() const { return process_.exitCode(); }
+    QString transcript() const { return lines_.join(QLatin1Char('\n')); }
+    const QStringList& lines() const { return lines_; }
+
+private:
+    void readLines() {
+        partial_ += process_.readAll();
+        qsizetype end;
+        while ((end = partial_.indexOf('\n')) >= 0) {
+            lines_ << QString::fromUtf8(partial_.left(end));
+            partial_.remove(0, end + 1);
+        }
+    }
+
+    QProcess process_;
+    QByteArray partial_;
+    QStringList lines_;
+};
+
+// Whether a viewable window of the application stands at `geometry` ("620x32+410+0").
+bool windowShownAt(const QString& geometry) {
+    QString tree;
+    if (testsupport::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}, &tree) != 0)
+        return false;
+    static const QRegularExpression line(QStringLiteral("^\\s*(0x[0-9a-f]+) .*\\s(\\d+x\\d+\\+-?\\d+\\+-?\\d+)\\s"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(tree); it.hasNext();) {
+        const auto match = it.next();
+        if (match.captured(2) != geometry) continue;
+        QString info;
+        if (testsupport::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), match.captured(1)}, &info) == 0 &&
+            info.contains(QStringLiteral("Map State: IsViewable")))
+            return true;
+    }
+    return false;
+}
+
+// Polls the server's windows while reading the log, up to `timeoutMs`.
+bool waitForWindow(RunningApp& app, const QString& geometry, bool shown, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (windowShownAt(geometry) == shown) return true;
+        if (deadline.hasExpired()) return false;
+        app.pump();
+        QThread::msleep(50);
+    }
+}
+
+int xdotool(const QStringList& arguments) { return testsupport::runTool(QStringLiteral("xdotool"), arguments); }
+
+}  // namespace
+
+TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTakesTheNotchAndGivesItBack) {
+    QString error;
+    if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+    if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "xwininfo or xdotool is not installed";
+    auto x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
+    ASSERT_TRUE(x) << error.toStdString();
+    auto display = x->exportDisplay();
+    auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(bus) << error.toStdString();
+    auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
+    ASSERT_TRUE(daemon) << error.toStdString();
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+
+    QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral("run"));
+    QDir(home.path()).mkpath(QStringLiteral(".config"));
+    QFile::setPermissions(home.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(".config"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath("run"));
+    env.insert(QStringLiteral("TMPDIR"), home.path());
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QUILLVEX_LOG_STDERR"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("debug"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+
+    RunningApp app(env);
+    ASSERT_TRUE(app.started());
+    const int started = app.waitForLine("info Notch features started successfully", kStartTimeoutMs);
+    ASSERT_GE(started, 0) << app.transcript().toStdString();
+    // The notch window, the now-playing service and the hover detector start in this order.
+    const int nowPlaying = app.waitForPrefix("info MediaRemoteService: Started monitoring", 0);
+    const int hover = app.waitForLine("info NotchHoverDetector: Started monitoring", 0, nowPlaying);
+    const int activities = app.waitForLine("info LiveActivityManager: Started", 0, hover);
+    EXPECT_TRUE(nowPlaying >= 0 && hover > nowPlaying && activities > hover) << app.transcript().toStdString();
+    ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 1000));
+
+    // A desktop player starts playing: the mini player's panel hangs from the top edge, centred.
+    auto player = testsupport::DBusMock::startMprisPlayer(
+        *bus, QStringLiteral("mockplayer"),
+        {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
+         {QStringLiteral("Metadata"), QVariantMap{{QStringLiteral("xesam:title"), QStringLiteral("Song")},
+                                                  {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
+        &error);
+    ASSERT_TRUE(player) << error.toStdString();
+    const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kStartTimeoutMs, started);
+    ASSERT_GE(mini, 0) << app.transcript().toStdString();
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000)) << app.transcript().toStdString();
+
+    // The pointer on the top pixel row opens the expanded player; leaving closes it again.
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("0")}), 0);
+    const int expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, mini);
+    ASSERT_GE(expanded, 0) << app.transcript().toStdString();
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+    const int collapsed =
+        app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, expanded);
+    ASSERT_GE(collapsed, 0) << app.transcript().toStdString();
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000));
+
+    // The music stops: the panel shrinks away.
+    ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
+                                    QStringLiteral("Paused")));
+    const int idle = app.waitForLine("info NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)",
+                                     kStartTimeoutMs, collapsed);
+    ASSERT_GE(idle, 0) << app.transcript().toStdString();
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 3000));
+
+    // A desktop notification takes the notch, and the notch returns when the overlay goes.
+    {
+        testsupport::ScopedEnvironment sendEnv;
+        sendEnv.set("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
+        QString output;
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"),
+                                       {QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")},
+                                       &output),
+                  0)
+            << output.toStdString();
+    }
+    const int notification =
+        app.waitForPrefix("info NotchStateManager: Switched to notification (saved previous mode: ", kStartTimeoutMs, idle);
+    ASSERT_GE(notification, 0) << app.transcript().toStdString();
+    const int back = app.waitForPrefix("info NotchStateManager: Returned from notification to ", 30000, notification);
+    EXPECT_GE(back, 0) << app.transcript().toStdString();
+
+    // Shutdown stops the hover detector first, then the now-playing service.
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), SIGTERM), 0);
+    ASSERT_TRUE(app.finish(kStartTimeoutMs)) << app.transcript().toStdString();
+    EXPECT_EQ(app.exitCode(), 0);
+    const int hoverStop = app.waitForLine("info NotchHoverDetector: Stopped monitoring", 0, back);
+    const int nowPlayingStop = app.waitForLine("info MediaRemoteService: Stopped monitoring", 0, back);
+    EXPECT_TRUE(hoverStop >= 0 && nowPlayingStop > hoverStop) << app.transcript().toStdString();
+}
