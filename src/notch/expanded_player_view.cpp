@@ -46,7 +46,8 @@ ExpandedPlayerView::ExpandedPlayerView(QWidget* parent, NotchViewServices servic
       services_(std::move(services)),
       shuffleScale_(1.0, services_.scheduler),
       repeatScale_(1.0, services_.scheduler),
-      lyricOpacity_(0.0, services_.scheduler) {
+      lyricOpacity_(0.0, services_.scheduler),
+      stripOpacity_(1.0, services_.scheduler) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
     const GlanceSidePanel panel(glance_, now(), locale(), timeZone());
@@ -55,6 +56,7 @@ ExpandedPlayerView::ExpandedPlayerView(QWidget* parent, NotchViewServices servic
     redraws_.insert(shuffleScale_.onChange(redraw));
     redraws_.insert(repeatScale_.onChange(redraw));
     redraws_.insert(lyricOpacity_.onChange(redraw));
+    redraws_.insert(stripOpacity_.onChange(redraw));
     redraws_.insert(services_.media.observe(redraw));
     // The three glance switches are bound to the defaults: a change shows at once.
     redraws_.insert(services_.defaults.didChange().sink([this](const QString& key) {
@@ -200,7 +202,12 @@ void ExpandedPlayerView::tapDay(const QDate& day) {
 }
 
 void ExpandedPlayerView::endStripDrag(double translationX) {
-    if (glancePanel().endStripDrag(translationX)) update();
+    if (!glancePanel().endStripDrag(translationX)) return;
+    // The new week's chips come in with the swipe's spring.
+    platform::withoutAnimation([&] { stripOpacity_.set(0.0); });
+    platform::withAnimation(platform::Animation::spring(0.28, 0.9, 0), [&] { stripOpacity_.set(1.0); }, {},
+                            services_.scheduler);
+    update();
 }
 
 void ExpandedPlayerView::mousePressEvent(QMouseEvent* event) {
@@ -294,7 +301,7 @@ ExpandedPlayerLayout ExpandedPlayerView::layout(const QSizeF& size) const {
         state.showCalendar = showCalendar();
         state.showWeather = showWeather();
         const GlancePanelLayout panel =
-            GlanceSidePanel(state, now(), locale(), timeZone()).layout(out.panel->size());
+            GlanceSidePanel(state, now(), locale(), timeZone()).layout(out.panel->size(), stripOpacity_.value());
         out.drawing.append(panel.drawing, out.panel->left(), out.panel->top());
         out.panelHits = panel.hits;
         out.panelHits.strip.translate(out.panel->topLeft());

@@ -63,6 +63,7 @@ public:
     const platform::Animated<double>& shuffleScale() const { return shuffleScale_; }
     const platform::Animated<double>& repeatScale() const { return repeatScale_; }
     const platform::Animated<double>& lyricOpacity() const { return lyricOpacity_; }
+    const platform::Animated<double>& stripOpacity() const { return stripOpacity_; }
     bool isSubscribed() const { return lyricsCancellable_.has_value(); }
     size_t glanceSubscriptionCount() const { return glanceCancellables_.size(); }
 
@@ -113,6 +114,7 @@ private:
     platform::Animated<double> shuffleScale_;
     platform::Animated<double> repeatScale_;
     platform::Animated<double> lyricOpacity_;
+    platform::Animated<double> stripOpacity_;
     std::optional<QPainterPath> surfaceClip_;
     double contentOpacity_ = 1;
 

@@ -210,9 +210,9 @@ bool GlanceSidePanel::endStripDrag(double translationX) {
     return true;
 }
 
-GlancePanelLayout GlanceSidePanel::layout(const QSizeF& size) const {
+GlancePanelLayout GlanceSidePanel::layout(const QSizeF& size, double chipOpacity) const {
     GlancePanelLayout out;
-    layoutHeader(out);
+    layoutHeader(out, std::clamp(chipOpacity, 0.0, 1.0));
     double headerHeight = 0;
     for (const DrawItem& item : out.drawing.items) headerHeight = std::max(headerHeight, item.frame.bottom());
     headerHeight = std::max(headerHeight, out.hits.strip.bottom());
@@ -232,7 +232,7 @@ GlancePanelLayout GlanceSidePanel::layout(const QSizeF& size) const {
     return out;
 }
 
-void GlanceSidePanel::layoutHeader(GlancePanelLayout& out) const {
+void GlanceSidePanel::layoutHeader(GlancePanelLayout& out, double chipOpacity) const {
     const QFont titleFont = notchFont(24, QFont::Bold, true);
     const QString title = monthTitle();
     const double titleWidth = std::ceil(textWidth(titleFont, title));
@@ -282,6 +282,8 @@ void GlanceSidePanel::layoutHeader(GlancePanelLayout& out) const {
         out.drawing.add(textItem(key + QStringLiteral(".number"), number,
                                  QRectF(x + (chipWidth - numberWidth) / 2, numberTop, numberWidth, lineHeight(numberFont)),
                                  chipNumberFont, dayNumberForegroundColor(tone, isSelected, isToday), Qt::AlignCenter));
+        for (auto it = out.drawing.items.rbegin(); it != out.drawing.items.rend() && it->key.startsWith(key); ++it)
+            it->opacity = chipOpacity;
         out.hits.chips.push_back({day, chip});
         x += chipWidth + 8;
     }

@@ -91,12 +91,13 @@ public:
     // threshold moves the week (leftward +1, rightward -1). Whether the week moved.
     bool endStripDrag(double translationX);
 
-    // The panel drawn at `size` (width normally glancePanelWidth), in panel coordinates.
-    GlancePanelLayout layout(const QSizeF& size) const;
+    // The panel drawn at `size` (width normally glancePanelWidth), in panel coordinates, its day
+    // chips at `chipOpacity` (a moved week fades in).
+    GlancePanelLayout layout(const QSizeF& size, double chipOpacity = 1) const;
 
 private:
     QString dateText(const QDateTime& date, const QString& pattern, bool isTemplate) const;
-    void layoutHeader(GlancePanelLayout& out) const;
+    void layoutHeader(GlancePanelLayout& out, double chipOpacity) const;
     double layoutSchedule(DrawList& out, const QRectF& column) const;
     void layoutWeather(DrawList& out, const QRectF& column) const;
 

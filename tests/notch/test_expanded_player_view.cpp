@@ -216,6 +216,11 @@ TEST_F(ExpandedPlayerViewTest, GlanceValuesArriveWhileShownAndTheSelectedDayRese
     EXPECT_EQ(view->glanceState().weekOffset, 0);
     drag(*view, middle, middle + QPointF(-40, 0));
     EXPECT_EQ(view->glanceState().weekOffset, 1);
+    // The new week's chips fade in with the swipe's spring.
+    EXPECT_EQ(view->stripOpacity().lastAnimation()->animation, platform::Animation::spring(0.28, 0.9, 0));
+    EXPECT_EQ(view->layout().drawing.find("glance.chip.2025-12-19.number")->opacity, 0);
+    scheduler.advance(1);
+    EXPECT_EQ(view->layout().drawing.find("glance.chip.2025-12-19.number")->opacity, 1);
     EXPECT_EQ(view->glanceState().selectedDate, at(day(2025, 12, 19)));
     const QPointF firstChip = view->layout().panelHits.chips.front().frame.center();
     drag(*view, firstChip, firstChip);
