@@ -96,10 +96,11 @@ GlanceSidePanel::GlanceSidePanel(GlancePanelState& state, QDateTime now, QLocale
     : state_(state), now_(std::move(now)), locale_(std::move(locale)), zone_(zone.isValid() ? zone : QTimeZone::utc()) {}
 
 QString GlanceSidePanel::temperatureText(double temperature) {
-    if (!std::isfinite(temperature)) return QStringLiteral("--°");
-    // std::round takes halves away from zero; adding 0 turns a negative zero into a plain one.
-    const double rounded = std::round(temperature) + 0.0;
-    return QString::number(rounded, 'f', 0) + QStringLiteral("°");
+    // A reading no thermometer gives is shown as unknown rather than as a wrapped number.
+    if (!std::isfinite(temperature) || std::abs(temperature) > 1e6) return QStringLiteral("--°");
+    // Halves go away from zero; a rounded -0.4 prints as "0", never "-0".
+    const long long rounded = std::llround(temperature);
+    return QString::number(rounded) + QStringLiteral("°");
 }
 
 QDate GlanceSidePanel::dayOf(const QDateTime& moment) const { return moment.toTimeZone(zone_).date(); }

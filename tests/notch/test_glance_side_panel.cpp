@@ -157,6 +157,8 @@ TEST_F(GlanceSidePanelTest, TemperaturesRoundHalvesAwayFromZeroWithoutNegativeZe
     EXPECT_EQ(GlanceSidePanel::temperatureText(-0.0), "0°");
     EXPECT_EQ(GlanceSidePanel::temperatureText(std::numeric_limits<double>::quiet_NaN()), "--°");
     EXPECT_EQ(GlanceSidePanel::temperatureText(std::numeric_limits<double>::infinity()), "--°");
+    EXPECT_EQ(GlanceSidePanel::temperatureText(1e300), "--°");
+    EXPECT_EQ(GlanceSidePanel::temperatureText(-89.2), "-89°");
 }
 
 TEST_F(GlanceSidePanelTest, WeatherCardPlaceholderForecastAndColumnWidths) {
