@@ -58,13 +58,13 @@ protected:
         bus.weatherInfoSubject.send(weather);
     }
 
-    void shoot(const QString& name) {
+    void shoot(const QString& name, double openFor = 2) {
         ExpandedNotchView view(nullptr, services());
         view.resize(620, 175);
         view.show();
         scheduler.drain();
         bus.lyricsSubject.send(LyricsInfo{QString(), {QStringLiteral("Lanterns on the water, drifting out to sea")}, 0});
-        scheduler.advance(2);
+        scheduler.advance(openFor);
         QImage image(view.size() * 2, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2);
         image.fill(QColor(90, 90, 100));  // a grey desktop behind the transparent panel
@@ -79,6 +79,7 @@ protected:
 
 TEST_F(ExpandedScreenshots, WithAndWithoutThePanelInBothLanguages) {
     shoot(QStringLiteral("expanded_panel_en"));
+    shoot(QStringLiteral("expanded_opening_en"), 0.2);
     defaults().set(AppSettings::enableGlanceKey, false);
     shoot(QStringLiteral("expanded_nopanel_en"));
     useJapanese();
