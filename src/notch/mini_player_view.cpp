@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -157,7 +158,11 @@ void MiniPlayerView::paintRightPill(QPainter& p, const MiniPlayerLayout& layout)
 const QImage& MiniPlayerView::scaledArtwork(const QImage& source, double dpr) {
     if (source.cacheKey() != scaledArtworkSource_ || dpr != scaledArtworkRatio_ || scaledArtwork_.isNull()) {
         const int side = static_cast<int>(std::ceil(MiniPlayerViewModel::artworkSize * dpr));
-        QImage filled = source.scaled(side, side, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        // A large cover is first thinned out cheaply; the smooth pass then works on a small image.
+        const QImage reduced = std::min(source.width(), source.height()) > 4 * side
+                                   ? source.scaled(4 * side, 4 * side, Qt::KeepAspectRatioByExpanding, Qt::FastTransformation)
+                                   : source;
+        QImage filled = reduced.scaled(side, side, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
         scaledArtwork_ = filled.copy((filled.width() - side) / 2, (filled.height() - side) / 2, side, side);
         scaledArtwork_.setDevicePixelRatio(dpr);
         scaledArtworkSource_ = source.cacheKey();

@@ -1,3 +1,5 @@
+#include "music/audio_visualizer.h"
+#include "notch/mini_player_view.h"
 #include "notch/notch_container_view.h"
 #include "support/fixtures.h"
 
@@ -191,4 +193,37 @@ TEST_F(NotchContainerTest, UninstalledViewsArePlaceholdersAndTheInsetPullsConten
     EXPECT_EQ(view.contentView()->geometry(), QRect(0, -32, 620, 200));
     send(NotchMode::liveActivity(LiveActivityType::charging));
     EXPECT_EQ(shownName(view), QStringLiteral("liveActivity"));
+}
+
+// The container shows the real mini player: it appears when shown in the panel and stops
+// listening for the dismiss when the mode leaves it.
+TEST_F(NotchContainerTest, TheMiniPlayerAppearsInsideTheShownContainerAndLeavesWithTheMode) {
+    class NoMedia final : public MiniPlayerMedia {
+    public:
+        std::optional<NowPlayingInfo> nowPlaying() const override { return std::nullopt; }
+        std::optional<QImage> lastArtwork() const override { return std::nullopt; }
+        std::optional<QColor> artworkDominantColor() const override { return std::nullopt; }
+        platform::AnyCancellable observe(std::function<void()>) override { return {}; }
+    } media;
+    AudioVisualizer visualizer(bus, scheduler());
+    QPointer<MiniPlayerView> mini;
+    factory.miniPlayer = [&](QWidget* parent) -> QWidget* {
+        mini = new MiniPlayerView(parent, MiniPlayerEnvironment{&bus, &scheduler(), &defaults(), nullptr, &media, &visualizer});
+        return mini;
+    };
+    auto view = makeContainer();
+    view->show();
+    send(NotchMode::miniPlayer);
+    ASSERT_TRUE(mini);
+    EXPECT_EQ(mini->geometry(), QRect(0, 0, 620, 32));
+    EXPECT_TRUE(mini->model().isListeningForDismiss());
+    scheduler().advance(2.0);
+    EXPECT_EQ(mini->bandRect(), QRectF(172, 0, 276, 32));
+
+    send(NotchMode::idle);
+    EXPECT_EQ(view->contentView(), nullptr);
+    ASSERT_TRUE(mini);
+    EXPECT_FALSE(mini->model().isListeningForDismiss());
+    flushDeletes();
+    EXPECT_TRUE(mini.isNull());
 }
