@@ -3,6 +3,7 @@
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
 #include "core/log.h"
+#include "core/ui_fonts.h"
 #include "permissions/notification_database_locations.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
 #include "platform/shell/desktop_application.h"
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quillvex"));
     QApplication::setOrganizationDomain(QStringLiteral("varnock.com"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Japanese texts keep the weight of the Latin ones they stand beside.
+    QApplication::setFont(UiFonts::withJapaneseFallback(QApplication::font()));
 
     platform::DesktopApplication application;
     platform::Application::setShared(&application);

@@ -1,5 +1,7 @@
 #include "overlay/island_layout.h"
 
+#include "core/ui_fonts.h"
+
 #include <QStringList>
 
 QColor overlayTintColor(OverlayTint tint) {
@@ -14,7 +16,7 @@ QColor overlayTintColor(OverlayTint tint) {
 
 QFont overlayFont(double size, QFont::Weight weight) {
     // Sizes are points of the overlay's own coordinates, so they are pixel sizes to Qt.
-    QFont font(QStringLiteral("DejaVu Sans"));
+    QFont font = UiFonts::withJapaneseFallback(QFont(QStringLiteral("DejaVu Sans")));
     font.setPixelSize(static_cast<int>(size));
     font.setWeight(weight);
     return font;

@@ -13,6 +13,7 @@
 #include "overlay/scroll_dismiss_view.h"
 
 #include <QEnterEvent>
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -246,6 +247,7 @@ void IslandView::rebuild() {
     case OverlayStyle::liquidGlass: layout_ = liquidGlassBody(m, t); break;
     }
     glassGlow_.updateTrackingAreas(QRectF(QPointF(0, 0), layout_.contentRect.size()));
+    invalidateCaches();
     syncMarquees();
     updateFrameDriver();
     updateGeometry();
@@ -268,7 +270,8 @@ void IslandView::syncMarquees() {
         std::unique_ptr<MarqueeText>& marquee = marquees_[key];
         if (!marquee) {
             marquee = std::make_unique<MarqueeText>(line.text, line.font, line.color, kMarqueeSpacing, scheduler_);
-            marquee->setOnChange([this] { update(); });
+            const QString lineKey = line.key;
+            marquee->setOnChange([this, lineKey] { updateLine(lineKey); });
         } else {
             marquee->setText(line.text);
         }
@@ -318,27 +321,52 @@ QTransform IslandView::contentTransform() const {
 
 // MARK: painting
 
+void IslandView::invalidateCaches() {
+    belowCache_ = QPixmap();
+    aboveCache_ = QPixmap();
+    lineCache_.clear();
+}
+
+void IslandView::updateLine(const QString& key) {
+    const IslandTextLine* line = layout_.line(key);
+    if (!line || contentScaleX_.isAnimating() || contentScaleY_.isAnimating()) {
+        update();
+        return;
+    }
+    // The line's row and whatever its shadow may reach.
+    const QRectF area = line->frame.adjusted(-8, -8, 8, line->frame.height() + 8);
+    update(contentTransform().mapRect(area).toAlignedRect());
+}
+
 void IslandView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.setTransform(contentTransform());
     painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize));
-    paintLayout(painter);
+    paintLayout(painter, painter.device()->devicePixelRatioF());
 }
 
-void IslandView::paintLayout(QPainter& painter) const {
+void IslandView::paintStill(QPainter& painter, bool below) const {
     const IslandLayout& l = layout_;
-    if (l.glass) {
-        const double phase = SpecularHighlightView::phase(scheduler_.wallNow());
+    if (below) {
+        if (!l.glass) return;
         painter.save();
         painter.translate(l.contentRect.topLeft());
-        l.glass->paintBackground(painter, QRectF(QPointF(0, 0), l.contentRect.size()), phase, glassGlow_);
+        l.glass->paintLayers(painter, QRectF(QPointF(0, 0), l.contentRect.size()), 0, glassGlow_,
+                             LiquidGlassModifier::Layers::below);
+        painter.restore();
+        return;
+    }
+    if (l.glass) {
+        painter.save();
+        painter.translate(l.contentRect.topLeft());
+        l.glass->paintLayers(painter, QRectF(QPointF(0, 0), l.contentRect.size()), 0, glassGlow_,
+                             LiquidGlassModifier::Layers::above);
         painter.restore();
     }
     painter.save();
     painter.setClipPath(l.clip, Qt::IntersectClip);
     for (const IslandShape& shape : l.shapes) painter.fillPath(glass::roundedRect(shape.rect, shape.cornerRadius), shape.fill);
-
     if (l.iconGlow) {
         QPainterPath disc;
         disc.addEllipse(l.iconGlow->frame);
@@ -350,21 +378,87 @@ void IslandView::paintLayout(QPainter& painter) const {
                              s.offset);
     }
     paintIconImage(painter, l.icon);
-    for (const IslandTextLine& line : l.lines) paintLine(painter, line);
     painter.restore();
 }
 
-void IslandView::paintLine(QPainter& painter, const IslandTextLine& line) const {
-    auto it = marquees_.find(marqueeKey(line.key));
-    if (it == marquees_.end()) return;
-    const MarqueeText& marquee = *it->second;
+const QPixmap& IslandView::stillLayer(bool below, qreal pixelRatio) const {
+    QPixmap& cache = below ? belowCache_ : aboveCache_;
+    if (!cache.isNull() && cache.devicePixelRatio() == pixelRatio) return cache;
+    const QSizeF size = layout_.frameSize;
+    cache = QPixmap((size * pixelRatio).toSize().expandedTo(QSize(1, 1)));
+    cache.setDevicePixelRatio(pixelRatio);
+    cache.fill(Qt::transparent);
+    QPainter painter(&cache);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    paintStill(painter, below);
+    return cache;
+}
+
+void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {
+    const IslandLayout& l = layout_;
+    const QRectF frame(QPointF(0, 0), l.frameSize);
+    if (l.glass) {
+        painter.drawPixmap(frame, stillLayer(true, pixelRatio), QRectF(QPointF(0, 0), stillLayer(true, pixelRatio).size()));
+        const double phase = SpecularHighlightView::phase(scheduler_.wallNow());
+        painter.save();
+        painter.translate(l.contentRect.topLeft());
+        l.glass->paintLayers(painter, QRectF(QPointF(0, 0), l.contentRect.size()), phase, glassGlow_,
+                             LiquidGlassModifier::Layers::moving);
+        painter.restore();
+    }
+    const QPixmap& above = stillLayer(false, pixelRatio);
+    painter.drawPixmap(frame, above, QRectF(QPointF(0, 0), above.size()));
+    for (const IslandTextLine& line : l.lines) paintLine(painter, line, pixelRatio);
+}
+
+const IslandView::LineImage& IslandView::lineImage(const IslandTextLine& line, const MarqueeText& marquee,
+                                                   qreal pixelRatio) const {
+    LineImage& image = lineCache_[line.key];
+    if (!image.pixmap.isNull() && image.pixmap.devicePixelRatio() == pixelRatio) return image;
+    // One copy of the text at rest, with room for its shadow.
+    const double margin = line.shadow ? line.shadow->radius * 2 + std::abs(line.shadow->offset.y()) + 1 : 1;
+    const QFontMetricsF metrics(line.font);
+    const QSizeF size(std::max(marquee.textWidth(), metrics.horizontalAdvance(line.text)) + 2 * margin,
+                      std::max(metrics.height(), line.frame.height() * 1.6) + 2 * margin);
+    image.origin = QPointF(margin, margin);
+    image.pixmap = QPixmap((size * pixelRatio).toSize().expandedTo(QSize(1, 1)));
+    image.pixmap.setDevicePixelRatio(pixelRatio);
+    image.pixmap.fill(Qt::transparent);
+    QPainter painter(&image.pixmap);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    const QRectF at(image.origin, QSizeF(size.width() - 2 * margin, line.frame.height()));
+    auto draw = [&line, &metrics, &at](QPainter& p) {
+        if (line.text.isEmpty()) return;
+        p.setFont(line.font);
+        p.setPen(line.color);
+        p.drawText(QPointF(at.left(), at.top() + metrics.ascent()), line.text);
+    };
     if (line.shadow) {
         const IslandShadow& s = *line.shadow;
-        const QRectF area(line.frame.left(), line.frame.top(), line.frame.width(), line.frame.height() * 1.6);
-        glass::paintShadowOf(painter, area, [&marquee, &line](QPainter& p) { marquee.paint(p, line.frame); }, s.color,
-                             s.radius, s.offset);
+        const QRectF area(at.left(), at.top(), at.width(), at.height() * 1.6);
+        glass::paintShadowOf(painter, area, draw, s.color, s.radius, s.offset);
     }
-    marquee.paint(painter, line.frame);
+    draw(painter);
+    return image;
+}
+
+void IslandView::paintLine(QPainter& painter, const IslandTextLine& line, qreal pixelRatio) const {
+    auto it = marquees_.find(marqueeKey(line.key));
+    if (it == marquees_.end() || it->second->text().isEmpty()) return;
+    const MarqueeText& marquee = *it->second;
+    const LineImage& image = lineImage(line, marquee, pixelRatio);
+    const QSizeF size = image.pixmap.deviceIndependentSize();
+    const double margin = image.origin.x();
+    painter.save();
+    // The container's width; the shadow may spill below and around the row.
+    painter.setClipRect(QRectF(line.frame.left(), line.frame.top() - margin, line.frame.width(),
+                               size.height()),
+                        Qt::IntersectClip);
+    const double x = line.frame.left() + marquee.offset() - margin;
+    const double y = line.frame.top() - image.origin.y();
+    painter.drawPixmap(QPointF(x, y), image.pixmap);
+    if (marquee.isScrolling()) painter.drawPixmap(QPointF(x + marquee.textWidth() + marquee.spacing(), y), image.pixmap);
+    painter.restore();
 }
 
 // MARK: events

@@ -15,6 +15,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPixmap>
 #include <QString>
 #include <QTransform>
 #include <QWidget>
@@ -110,8 +111,22 @@ private:
     QString marqueeKey(const QString& line) const;
     void updateFrameDriver();
     QTransform contentTransform() const;
-    void paintLayout(QPainter& painter) const;
-    void paintLine(QPainter& painter, const IslandTextLine& line) const;
+    void paintLayout(QPainter& painter, qreal pixelRatio) const;
+    void paintLine(QPainter& painter, const IslandTextLine& line, qreal pixelRatio) const;
+    // Redraws only the part of the widget where `line` lies, when the content stands still.
+    void updateLine(const QString& key);
+
+    // What stays still between frames is drawn once into pixmaps (in frame coordinates, at the
+    // device's pixel ratio): everything below the glass highlight, everything above it but the
+    // text, and each text line with its shadow. Any layout change drops them.
+    struct LineImage {
+        QPixmap pixmap;
+        QPointF origin;  // where the line's top-left lies in the pixmap, in points
+    };
+    void invalidateCaches();
+    void paintStill(QPainter& painter, bool below) const;
+    const QPixmap& stillLayer(bool below, qreal pixelRatio) const;
+    const LineImage& lineImage(const IslandTextLine& line, const MarqueeText& marquee, qreal pixelRatio) const;
 
     // Shared by the style bodies.
     // What stands for a notification without text, in the user's language.
@@ -141,6 +156,10 @@ private:
     bool appeared_ = false;
     bool pressed_ = false;
     platform::RepeatingTimer highlightTimer_;
+
+    mutable QPixmap belowCache_;
+    mutable QPixmap aboveCache_;
+    mutable std::map<QString, LineImage> lineCache_;
 
     platform::CancellableSet subscriptions_;
     platform::Lifetime lifetime_;

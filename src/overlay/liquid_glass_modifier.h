@@ -39,4 +39,10 @@ public:
     // highlight's point in its cycle; `pointer` supplies the hover state of the glow, whose colour
     // and intensity come from this modifier.
     void paintBackground(QPainter& painter, const QRectF& rect, double phase, const HoverEdgeGlowView& pointer) const;
+
+    // The stack in three slices, bottom to top, so a host can keep the still ones drawn once: the
+    // shadows and blurs; the highlight, tint gradient and pointer glow (these move); the two rims.
+    enum Layers : unsigned { below = 1, moving = 2, above = 4, all = 7 };
+    void paintLayers(QPainter& painter, const QRectF& rect, double phase, const HoverEdgeGlowView& pointer,
+                     Layers layers) const;
 };

@@ -7,6 +7,7 @@
 #include "permissions/permission_setup_view.h"
 #include "support/fake_app.h"
 #include "support/fake_app_permissions.h"
+#include "support/fake_file_watcher.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 
@@ -42,7 +43,7 @@ public:
 };
 
 // A delegate over fakes: no store, no Accessibility trust, no icon resource and calendar access
-// granted unless a test says otherwise.
+// granted unless a test says otherwise. The detectors look only in the temporary home.
 class AppDelegateTest : public testsupport::QuillvexTest, public testsupport::FakeAppPermissions {
 protected:
     AppDelegateTest() { screens.screenList = {testsupport::plainScreen(0, 0, 1512, 982)}; }
@@ -70,12 +71,23 @@ protected:
         delegate->applicationDidFinishLaunching();
         return *delegate;
     }
+    NotificationDetector::Factories detectorFactories() {
+        return {
+            [this] { return std::make_unique<AXObserverDetector>(bus, accessibility, workspace, scheduler()); },
+            [this] { return std::make_unique<PollingDetector>(bus, scheduler()); },
+            [this] {
+                return std::make_unique<NotificationDatabaseDetector>(bus, scheduler(), workspace, directories, files,
+                                                                      fileWatcher);
+            },
+        };
+    }
     void useSource(const QString& source) { defaults().set(AppSettings::detectionSourceKey, source); }
 
     testsupport::FakeApplication application;
     testsupport::FakeScreens screens;
     EventBus bus{scheduler()};
-    NotificationDetector detector{DetectionMode::auto_, NotificationDetector::Factories::standard(), &defaults()};
+    testsupport::FakeFileWatcher fileWatcher;
+    NotificationDetector detector{DetectionMode::auto_, detectorFactories(), &defaults()};
     FakeNotchFeatures notch;
     FakeUpdater updater;
     std::unique_ptr<AppDelegate> delegate;

@@ -1,6 +1,7 @@
 #include "app_delegate_fixture.h"
 
 #include "core/l10n.h"
+#include "tools/notification_store.h"
 
 #include <QPushButton>
 
@@ -61,6 +62,16 @@ TEST_F(AppDelegateTest, FirstLaunchWithoutStoreShowsSetupMonitorsAndRebuildsOnce
         EXPECT_TRUE(log.contains(QStringLiteral("Releasing previous %1 instance").arg(QLatin1String(kind))));
     }
     EXPECT_EQ(log.texts().last(), "AppDelegate: Activation policy -> accessory [reason=permission-monitoring-complete]");
+}
+
+TEST_F(AppDelegateTest, TrustedUiSourceNeedsNoStoreAndShowsNoSetup) {
+    useSource("ui");
+    accessibility.setTrusted(true);
+    defaults().set(AppSettings::enableGlanceKey, false);
+    launch();
+    EXPECT_EQ(delegate->permissionWindow(), nullptr);
+    EXPECT_TRUE(delegate->monitoringStarted());
+    EXPECT_EQ(application.activationPolicy(), ActivationPolicy::Accessory);
 }
 
 TEST_F(AppDelegateTest, UiSourceWithoutTrustWaitsForAccessibilityThenStarts) {
@@ -254,4 +265,69 @@ TEST_F(AppDelegateTest, CalendarPendingOpensSettingsAndSwitchingToUiWaitsUntilRe
     log.clear();
     scheduler().advance(2);
     EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(AppDelegateTest, OnceTheStoreOpensThePollSwapsTheFallbackForTheDatabase) {
+    defaults().set(AppSettings::enableGlanceKey, false);
+    launch();
+    ASSERT_TRUE(detector.isRunning());
+    EXPECT_EQ(detector.databaseDetector(), nullptr);
+
+    notificationstore::Writer store(storePath());
+    ASSERT_TRUE(store.isOpen()) << store.error().toStdString();
+    scheduler().advance(0.8);
+    EXPECT_FALSE(log.contains("NotificationDetector: Already running"));
+    ASSERT_NE(detector.databaseDetector(), nullptr);
+    EXPECT_EQ(detector.observerDetector(), nullptr);
+    EXPECT_EQ(detector.pollingDetector(), nullptr);
+
+    // What arrives in the store now reaches the overlay.
+    const auto record = notificationstore::notificationRecord(QStringLiteral("com.example.Mail"), QStringLiteral("Lunch?"));
+    ASSERT_TRUE(store.appendRecord(QStringLiteral("com.example.Mail"), notificationstore::encodePropertyList(record)));
+    for (const QString& path : fileWatcher.watchedPaths()) fileWatcher.fire(path);
+    scheduler().advance(2);
+    EXPECT_EQ(bus.overlayStateSubject.value().message, QStringLiteral("Lunch?"))
+        << log.texts().join('\n').toStdString();
+}
+
+TEST_F(AppDelegateTest, NotchSwitchLeavesDetectionAloneAndStopsHoverBeforeIdle) {
+    ASSERT_TRUE(grantFullDiskAccess());
+    launch();
+    const auto detectionStarts = log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION =====");
+    const auto monitoringStarts = log.count("Starting notification monitoring");
+    ASSERT_EQ(detectionStarts, 1);
+
+    std::vector<QString> order;
+    auto hover = bus.hoverStateSubject.sink([&](bool h) { order.push_back(h ? "hover" : "no-hover"); });
+    auto mode = bus.notchModeSubject.sink([&](NotchMode m) { order.push_back(m == NotchMode::idle ? "idle" : "other"); });
+    order.clear();
+    defaults().set(AppSettings::enableNotchFeaturesKey, false);
+    EXPECT_EQ(order, (std::vector<QString>{"no-hover", "idle"}));
+    defaults().set(AppSettings::enableNotchFeaturesKey, true);
+    EXPECT_TRUE(delegate->isNotchRuntimeActive());
+    EXPECT_EQ(log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION ====="), detectionStarts);
+    EXPECT_EQ(log.count("Starting notification monitoring"), monitoringStarts);
+    EXPECT_TRUE(detector.isRunning());
+}
+
+TEST_F(AppDelegateTest, GlanceOffStartsNeitherCalendarNorWeather) {
+    ASSERT_TRUE(grantFullDiskAccess());
+    defaults().set(AppSettings::enableGlanceKey, false);
+    launch();
+    EXPECT_EQ(notch.calls, (std::vector<QString>{"stop", "core", "switcher"}));
+}
+
+TEST_F(AppDelegateTest, AVisibleSetupWindowKeepsThePolicyRegularAndAUserSwitchHidesIt) {
+    defaults().set(AppSettings::enableGlanceKey, false);
+    launch();
+    ASSERT_NE(delegate->permissionWindow(), nullptr);
+    // Access arrives, but the window is still up until the next poll.
+    ASSERT_TRUE(grantFullDiskAccess());
+    delegate->refreshActivationPolicyForCurrentState("probe");
+    EXPECT_EQ(log.texts().last(), "AppDelegate: Activation policy unchanged (regular) [reason=probe]");
+
+    application.sessionDidResignActive().send();
+    EXPECT_FALSE(delegate->permissionWindow()->isVisible());
+    delegate->refreshActivationPolicyForCurrentState("hidden");
+    EXPECT_EQ(log.texts().last(), "AppDelegate: Activation policy -> accessory [reason=hidden]");
 }

@@ -6,6 +6,7 @@
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/reopen_channel.h"
 #include "platform/shell/main_bundle.h"
+#include "platform/shell/status_item.h"
 #include "support/fake_app.h"
 #include "support/fixtures.h"
 
@@ -109,4 +110,23 @@ TEST(PlatformApplication, IconResourceComesFromTheBundleInAReadableFormat) {
     EXPECT_TRUE(application.imageResource("AppIcon", "icns").has_value());
     EXPECT_FALSE(application.imageResource("AppIcon", "png").has_value());
     platform::MainBundle::setShared(previous);
+}
+
+// The tray bell must read on a dark panel and on a light one: light strokes ringed in dark.
+TEST(StatusItemTray, TheBellHasLightAndDarkPixelsAtEverySize) {
+    for (int size : {16, 22, 32, 64}) {
+        const QImage image = platform::StatusItem::trayImage(QStringLiteral("bell.fill"), size);
+        ASSERT_EQ(image.size(), QSize(size, size));
+        int light = 0, dark = 0;
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() < 200) continue;
+                if (c.lightness() > 200) ++light;
+                if (c.lightness() < 60) ++dark;
+            }
+        }
+        EXPECT_GT(light, size * size / 20) << size;
+        EXPECT_GT(dark, size * size / 40) << size;
+    }
 }

@@ -172,3 +172,18 @@ TEST_F(IslandQueueTest, AReleasedQueueNeitherHidesNorListens) {
     ASSERT_EQ(states.size(), 1u);
     EXPECT_TRUE(states[0].isVisible);
 }
+
+TEST_F(IslandQueueTest, AStackedSignalWithoutBundleKeepsTheEarlierOne) {
+    signalAt(0.0, makeSignal(QStringLiteral("Mail"), QStringLiteral("a"), std::nullopt, QStringLiteral("com.example.mail")));
+    signalAt(0.1, makeSignal(QStringLiteral("Mail"), QStringLiteral("b"), std::nullopt, QString()));
+    signalAt(0.2, makeSignal(QStringLiteral("Mail"), QStringLiteral("c")));
+    EXPECT_EQ(states.back().bundleId, QStringLiteral("com.example.mail"));
+}
+
+TEST_F(IslandQueueTest, ADismissDisarmsTheAutoHide) {
+    signalAt(0.0, makeSignal(QStringLiteral("Mail"), QStringLiteral("a")));
+    bus.overlayDismissSubject.send();
+    const size_t count = states.size();
+    scheduler().advance(10.0);
+    EXPECT_EQ(states.size(), count);  // no second hidden state at the display timeout
+}

@@ -210,6 +210,16 @@ TEST_F(IslandWindowControllerTest, ShortVisibleWindowSlidesUpAndFades) {
     EXPECT_EQ(main().alphaValue(), 0.0);
 }
 
+TEST_F(IslandWindowControllerTest, AWindowTallerThanTenPointsCollapsesIntoTheNotch) {
+    start();
+    platform::withoutAnimation([&] { main().setFrame(QRectF(600, 960, 100, 15)); });
+    main().orderFront();
+    AnimationRecorder recorder;
+    publish(overlay(false, IslandMode::peek, 1));
+    ASSERT_FALSE(recorder.entries().empty());
+    EXPECT_EQ(recorder.entries()[0].animation, Animation::timingCurve(0.25, 0.12, 0.25, 1.0, 0.28));
+}
+
 TEST_F(IslandWindowControllerTest, AllScreensGetSupplementalPanelsThatFollowTheScreenList) {
     screens.screenList = {plainScreen(0, 0, 1920, 1080, 25, 7), notchedScreen(1920, 0, 1512, 982, 32, 662, 662, 1),
                           plainScreen(-1280, 0, 1280, 1024, 25, 9)};

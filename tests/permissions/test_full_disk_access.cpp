@@ -61,6 +61,11 @@ TEST_F(FullDiskAccessTest, WithoutAnOpenableCandidateTheBestOtherOneIsNamed) {
     EXPECT_EQ(unreadable.dbPath, third);  // the first existing one
     EXPECT_EQ(unreadable.attempts[2], (Attempt{third, true, false, false, "not readable"}));
     EXPECT_EQ(unreadable.errorDescription, "not readable");
+    EXPECT_FALSE(unreadable.isReadable);  // it exists, but that is not reading it
+    const QString last = unreadable.attempts.back().path;
+    fileAccess.setExists(last, true);
+    fileAccess.setReadable(last, false);
+    EXPECT_EQ(manager.diagnosticSnapshot().dbPath, third);  // still the first, not the latest found
 
     // Readable candidates that fail to open: the first of them, with the last open error.
     readableButUnopenable(second, "Operation not permitted");

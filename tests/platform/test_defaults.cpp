@@ -46,6 +46,7 @@ TEST(Defaults, ReadsWithThePlatformCoercions) {
         {"nan", std::nan(""), false, std::nullopt, std::nan(""), "nan"},
         {"text TRUE", QString("TRUE"), true, std::nullopt, std::nullopt, "TRUE"},
         {"text no", QString("no"), false, std::nullopt, std::nullopt, "no"},
+        {"text yes", QString(" Yes "), true, std::nullopt, std::nullopt, " Yes "},
         {"text 1", QString("1"), true, 1, 1.0, "1"},
         {"text -7", QString(" -7 "), true, -7, -7.0, " -7 "},
         {"text 3.9", QString("3.9"), true, 3, 3.9, "3.9"},

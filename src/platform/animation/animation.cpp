@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <memory>
 #include <numbers>
 
 namespace platform {
@@ -257,6 +259,72 @@ AnimationVector Motion::velocityAt(double t) const {
 
 }  // namespace
 
+// ---- Frame clock ---------------------------------------------------------------------------
+
+// One 60 Hz tick per scheduler, shared by every moving channel: values animated together change in
+// the same pass of the event loop, so their views redraw once per frame rather than once per
+// channel, and the tick stops as soon as nothing moves.
+class FrameClock {
+public:
+    static FrameClock& of(Scheduler& scheduler) {
+        auto& clocks = all();
+        auto it = clocks.find(&scheduler);
+        if (it == clocks.end()) it = clocks.emplace(&scheduler, std::make_unique<FrameClock>(scheduler)).first;
+        return *it->second;
+    }
+
+    explicit FrameClock(Scheduler& scheduler) : scheduler_(scheduler) {}
+
+    // `tick` runs on every frame until it returns false or is removed.
+    void add(const void* owner, std::function<bool()> tick) {
+        entries_.push_back({owner, std::make_shared<std::function<bool()>>(std::move(tick))});
+        if (!timer_.isValid()) timer_ = scheduler_.every(kTickInterval, [this] { fire(); });
+    }
+    void remove(const void* owner) {
+        std::erase_if(entries_, [owner](const Entry& e) { return e.owner == owner; });
+        stopWhenIdle();
+    }
+    bool contains(const void* owner) const {
+        return std::any_of(entries_.begin(), entries_.end(), [owner](const Entry& e) { return e.owner == owner; });
+    }
+
+private:
+    struct Entry {
+        const void* owner;
+        std::shared_ptr<std::function<bool()>> tick;
+    };
+
+    static std::map<Scheduler*, std::unique_ptr<FrameClock>>& all() {
+        static std::map<Scheduler*, std::unique_ptr<FrameClock>> clocks;
+        return clocks;
+    }
+
+    void fire() {
+        // A tick may add or remove entries (a listener starting another animation).
+        firing_ = true;
+        const auto snapshot = entries_;
+        for (const Entry& entry : snapshot) {
+            const bool listed = std::any_of(entries_.begin(), entries_.end(),
+                                            [&entry](const Entry& e) { return e.tick == entry.tick; });
+            if (!listed) continue;
+            if (!(*entry.tick)()) std::erase_if(entries_, [&entry](const Entry& e) { return e.tick == entry.tick; });
+        }
+        firing_ = false;
+        stopWhenIdle();  // may end this clock: nothing may follow
+    }
+    // An idle clock is dropped, so a later scheduler at the same address starts afresh.
+    void stopWhenIdle() {
+        if (!entries_.empty() || firing_) return;
+        timer_.invalidate();
+        all().erase(&scheduler_);
+    }
+
+    Scheduler& scheduler_;
+    std::vector<Entry> entries_;
+    RepeatingTimer timer_;
+    bool firing_ = false;
+};
+
 // ---- Channel -----------------------------------------------------------------------------
 
 struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::Impl> {
@@ -272,7 +340,7 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
     std::shared_ptr<const Motion> motion;
     std::optional<Record> last;
     std::vector<std::shared_ptr<Listener>> listeners;
-    RepeatingTimer ticker;
+    bool ticking = false;
     WorkItem endNotice;
 
     double now() const { return scheduler->monotonicSeconds(); }
@@ -290,21 +358,30 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
         }
     }
 
+    void stopTicking() {
+        if (!ticking) return;
+        ticking = false;
+        FrameClock::of(*scheduler).remove(this);
+    }
+
     void finishIfOver() {
         if (motion && !moving(now())) {
             motion.reset();
-            ticker.invalidate();
+            stopTicking();
         }
     }
 
     void startTicking() {
-        if (listeners.empty() || !moving(now()) || ticker.isValid()) return;
+        if (listeners.empty() || !moving(now()) || ticking) return;
+        ticking = true;
         std::weak_ptr<Impl> weak = weak_from_this();
-        ticker = scheduler->every(kTickInterval, [weak] {
+        FrameClock::of(*scheduler).add(this, [weak] {
             auto self = weak.lock();
-            if (!self) return;
+            if (!self || !self->ticking) return false;
             self->finishIfOver();
+            const bool more = self->ticking;
             self->notify();
+            return more;
         });
     }
 
@@ -312,7 +389,7 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
         target = value;
         motion.reset();
         endNotice.cancel();
-        ticker.invalidate();
+        stopTicking();
         notify();
     }
 
@@ -375,7 +452,7 @@ AnimationChannel::AnimationChannel(int dimensions, double settleThreshold, const
 
 AnimationChannel::~AnimationChannel() {
     impl_->endNotice.cancel();
-    impl_->ticker.invalidate();
+    impl_->stopTicking();
 }
 
 AnimationVector AnimationChannel::value() const { return impl_->valueAt(impl_->now()); }
@@ -410,7 +487,7 @@ AnyCancellable AnimationChannel::onChange(std::function<void()> listener) const 
         e->active = false;
         if (auto self = weak.lock()) {
             std::erase(self->listeners, e);
-            if (self->listeners.empty()) self->ticker.invalidate();
+            if (self->listeners.empty()) self->stopTicking();
         }
     });
 }

@@ -7,9 +7,14 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace platform {
 
@@ -46,8 +51,9 @@ StatusItem::StatusItem(QString title, QString symbolName, MenuBuilder buildMenu,
     QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] { rebuildTrayMenu(); });
     rebuildTrayMenu();
 
-    const QColor color = QApplication::palette().color(QPalette::WindowText);
-    tray_ = std::make_unique<QSystemTrayIcon>(QIcon(QPixmap::fromImage(Symbols::image(symbolName_, {64, 64}, color))));
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(trayImage(symbolName_, size)));
+    tray_ = std::make_unique<QSystemTrayIcon>(icon);
     tray_->setToolTip(title_);
     tray_->setContextMenu(menu_.get());
     // A click opens the menu, as a menu-bar entry does.
@@ -55,6 +61,23 @@ StatusItem::StatusItem(QString title, QString symbolName, MenuBuilder buildMenu,
         if (reason == QSystemTrayIcon::Trigger) menu_->popup(QCursor::pos());
     });
     tray_->show();
+}
+
+QImage StatusItem::trayImage(const QString& symbolName, int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    // The glyph a little inside the square, leaving room for its dark ring.
+    const double ring = std::max(1.0, size / 16.0);
+    const QRectF glyph = QRectF(0, 0, size, size).adjusted(ring, ring, -ring, -ring);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    for (int step = 0; step < 16; ++step) {
+        const double angle = step * std::numbers::pi / 8;
+        Symbols::draw(painter, symbolName, glyph.translated(ring * std::cos(angle), ring * std::sin(angle)),
+                      QColor(20, 20, 24, 230));
+    }
+    Symbols::draw(painter, symbolName, glyph, QColor(250, 250, 250));
+    return image;
 }
 
 StatusItem::~StatusItem() {

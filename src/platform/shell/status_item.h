@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QKeySequence>
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -50,6 +51,9 @@ public:
     std::vector<MenuItem> menuItems() const { return buildMenu_(); }
     // Runs the command with this title in the current menu; false when there is none.
     bool trigger(const QString& title) const;
+    // The tray picture of `symbolName`, `size` pixels square: a light glyph ringed in dark, so it
+    // reads on dark and light panels alike (the panel's colour is not known to the application).
+    static QImage trayImage(const QString& symbolName, int size);
     // Runs the command whose shortcut this is; false when there is none.
     bool triggerShortcut(const QKeySequence& shortcut) const;
 
