@@ -6,11 +6,11 @@
 // of its own, so the panel can shrink away with it still drawn. Children come from a
 // NotchContentFactory; insertions and removals run on one spring.
 //
-// Hosting it (the notch window controller):
-//   auto* container = new NotchContainerView(panel);   // the bus's mode is shown at once
-//   panel->setCentralWidget(container) or a layout filling the panel;
-//   container->setTopSafeAreaInset(inset);             // when the panel reports one (0 here)
-// Install the views of other folders first: NotchContentFactory::standard().liveActivity = ...
+// Hosting it: the notch window controller makes it as the panel's content, which it fills,
+//   NotchWindowController controller([] { return new NotchContainerView; });
+// and the bus's mode is shown at once. Install the views of other folders in
+// NotchContentFactory::standard() before (live activities; glance, drop and switcher later).
+// setTopSafeAreaInset() pulls the content up where a panel reports an inset (none on Linux).
 
 #include "core/event_bus.h"
 #include "notch/notch_content_factory.h"
