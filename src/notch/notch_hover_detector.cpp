@@ -52,6 +52,8 @@ void NotchHoverDetector::start() {
     auto onEvent = lifetime_.wrap([this](const platform::PointerEvent& event) { handleMouseMoved(event); });
     globalMonitor = pointer().addGlobalMonitor(onEvent);
     localMonitor = pointer().addLocalMonitor(onEvent);
+    // A drag is recognised from its start on only.
+    pasteboard().startWatching();
     Log::shared().info(QStringLiteral("NotchHoverDetector: Started monitoring"));
 }
 

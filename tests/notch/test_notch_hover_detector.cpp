@@ -255,6 +255,7 @@ TEST_F(NotchHoverDetectorTest, StartReplacesTheMonitorsAndStopRemovesThem) {
     EXPECT_EQ(pointer.globalCount(), 1u);
     EXPECT_EQ(pointer.localCount(), 1u);
     EXPECT_EQ(log.count(QStringLiteral("NotchHoverDetector: Started monitoring")), 2);
+    EXPECT_EQ(pasteboard.watchStarts, 2);
 
     // Our own panel's movements arrive through the local monitor.
     pointer.move(kOverNotch, true);

@@ -57,9 +57,11 @@ public:
         ++queries;
         return sessionActive && hasFileUrls;
     }
+    void startWatching() override { ++watchStarts; }
     bool sessionActive = false;
     bool hasFileUrls = false;
     int queries = 0;
+    int watchStarts = 0;
 
 private:
     platform::DragPasteboard* previous_;

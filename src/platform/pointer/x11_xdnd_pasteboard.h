@@ -29,6 +29,7 @@ public:
     X11XdndPasteboard& operator=(const X11XdndPasteboard&) = delete;
 
     bool canReadFileURLs() override;
+    void startWatching() override { start(); }
 
     // Connects and starts watching (the first canReadFileURLs() does it too); false without a
     // display or without the XFixes and XInput2 extensions.
