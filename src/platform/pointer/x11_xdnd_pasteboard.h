@@ -36,6 +36,8 @@ public:
     bool start();
     bool isConnected() const { return connection_ != nullptr; }
     bool isSessionActive() const { return sessionActive_; }
+    // The source's answer for the running session: whether it offers a file URL; none before it answers.
+    std::optional<bool> offersFileUrls() const { return hasFileUrls_; }
     // Reads and handles what the server has sent (the socket watcher calls it).
     void readPendingEvents();
 

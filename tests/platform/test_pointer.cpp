@@ -1,0 +1,176 @@
+#include "platform/pointer/polled_pointer_monitor.h"
+#include "platform/pointer/x11_xdnd_pasteboard.h"
+#include "support/fake_screens.h"
+#include "support/service_fixtures.h"
+#include "support/virtual_scheduler.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+using platform::PointerEventKind;
+
+TEST(PointerTest, ButtonsGiveTheDraggedKindOfTheLowestHeldButton) {
+    EXPECT_EQ(platform::pointerEventKind(0), PointerEventKind::mouseMoved);
+    EXPECT_EQ(platform::pointerEventKind(platform::mouseButtonLeft | platform::mouseButtonRight),
+              PointerEventKind::leftMouseDragged);
+    EXPECT_EQ(platform::pointerEventKind(platform::mouseButtonRight), PointerEventKind::rightMouseDragged);
+    EXPECT_EQ(platform::pointerEventKind(platform::mouseButtonMiddle), PointerEventKind::otherMouseDragged);
+}
+
+TEST(PointerTest, PixelsAreReportedAtTheirCentres) {
+    const QRectF primary(0, 0, 1440, 900);
+    EXPECT_EQ(platform::pixelCentreLocation(QPoint(0, 0), primary), QPointF(0.5, 899.5));
+    EXPECT_EQ(platform::pixelCentreLocation(QPoint(1439, 899), primary), QPointF(1439.5, 0.5));
+}
+
+TEST(PointerTest, ThePollerReportsMovementsOnlyAndEachToOneKindOfMonitor) {
+    platform::VirtualScheduler scheduler;
+    testsupport::FakeScreens screens;
+    screens.screenList = {testsupport::plainScreen(0, 0, 1440, 900)};
+    platform::PointerSample sample{QPoint(10, 10), 0};
+    bool overOwn = false;
+    platform::PolledPointerMonitor poller([&] { return std::optional(sample); },
+                                          [&](const QPoint&) { return overOwn; }, &screens, scheduler);
+    std::vector<platform::PointerEvent> global, local;
+    auto g = poller.addGlobalMonitor([&](const platform::PointerEvent& e) { global.push_back(e); });
+    auto l = poller.addLocalMonitor([&](const platform::PointerEvent& e) { local.push_back(e); });
+    ASSERT_TRUE(g && l);
+    EXPECT_TRUE(poller.isPolling());
+
+    scheduler.advance(0.5);
+    EXPECT_TRUE(global.empty());
+    sample.buttons = platform::mouseButtonLeft;  // a press alone is no movement
+    scheduler.advance(0.1);
+    EXPECT_TRUE(global.empty());
+    sample.pixel = QPoint(20, 10);
+    scheduler.advance(1.0 / 60);
+    ASSERT_EQ(global.size(), 1u);
+    EXPECT_EQ(global[0].kind, PointerEventKind::leftMouseDragged);
+    EXPECT_EQ(global[0].location, QPointF(20.5, 889.5));
+    overOwn = true;
+    sample.pixel = QPoint(30, 10);
+    scheduler.advance(1.0 / 60);
+    EXPECT_EQ(global.size(), 1u);
+    EXPECT_EQ(local.size(), 1u);
+
+    poller.removeMonitor(*g);
+    EXPECT_TRUE(poller.isPolling());
+    poller.removeMonitor(*l);
+    poller.removeMonitor(*l);
+    EXPECT_FALSE(poller.isPolling());
+    EXPECT_EQ(scheduler.pendingCount(), 0u);
+}
+
+TEST(PointerTest, AUriListCountsWhenItHoldsAFileUrl) {
+    using platform::X11XdndPasteboard;
+    EXPECT_TRUE(X11XdndPasteboard::uriListHasFileUrl("file:///home/a/report.pdf\r\n"));
+    EXPECT_TRUE(X11XdndPasteboard::uriListHasFileUrl("# comment\r\nhttps://example.com/\r\nFILE:///tmp/x\r\n"));
+    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl("https://example.com/a.png\r\n"));
+    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl("# file:///commented\r\n"));
+    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl("file:\r\n"));
+    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl(""));
+}
+
+TEST(PointerTest, WithoutADisplayThePasteboardOffersNothing) {
+    platform::X11XdndPasteboard pasteboard(":nonexistent.9");
+    EXPECT_FALSE(pasteboard.start());
+    EXPECT_FALSE(pasteboard.canReadFileURLs());
+}
+
+// A real drag between two processes on a private X server, driven with XTest through xdotool.
+class XdndDragTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) return;
+        x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24")).release();
+    }
+    static void TearDownTestSuite() {
+        delete x;
+        x = nullptr;
+    }
+    void SetUp() override {
+        if (!x) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        display = x->exportDisplay();
+        xdotool({"mousemove", "700", "500"});
+    }
+
+    static int xdotool(const QStringList& arguments) { return testsupport::runTool(QStringLiteral("xdotool"), arguments); }
+
+    // Starts the drag source and waits until its window is up.
+    std::unique_ptr<QProcess> startSource(const QStringList& items) {
+        auto source = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), x->display());
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        source->setProcessEnvironment(env);
+        source->start(QStringLiteral(QUILLVEX_DRAG_SOURCE), items);
+        QDeadlineTimer deadline(10000);
+        while (!source->readAllStandardOutput().contains("ready") && !deadline.hasExpired()) {
+            source->waitForReadyRead(100);
+        }
+        return source;
+    }
+
+    // Polls `done` while the pasteboard's connection is served, up to `ms`.
+    static bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+        QDeadlineTimer deadline(ms);
+        while (!done()) {
+            if (deadline.hasExpired()) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return true;
+    }
+
+    static void stopSource(QProcess& source) {
+        source.kill();
+        source.waitForFinished(5000);
+    }
+
+    static testsupport::PrivateXServer* x;
+    std::unique_ptr<testsupport::ScopedEnvironment> display;
+};
+
+testsupport::PrivateXServer* XdndDragTest::x = nullptr;
+
+TEST_F(XdndDragTest, AFileDragIsReadWhileItRunsAndNotAfterTheDrop) {
+    platform::X11XdndPasteboard pasteboard(x->display().toLocal8Bit());
+    ASSERT_TRUE(pasteboard.start());
+    EXPECT_FALSE(pasteboard.canReadFileURLs());
+    auto source = startSource({QStringLiteral("file:///etc/hostname"), QStringLiteral("https://example.com/")});
+    ASSERT_EQ(xdotool({"mousemove", "100", "100", "mousedown", "1"}), 0);
+    xdotool({"mousemove", "300", "20"});
+    xdotool({"mousemove", "720", "10"});
+    EXPECT_TRUE(waitFor([&] { return pasteboard.canReadFileURLs(); }));
+    ASSERT_EQ(xdotool({"mouseup", "1"}), 0);
+    EXPECT_TRUE(waitFor([&] { return !pasteboard.isSessionActive(); }));
+    EXPECT_FALSE(pasteboard.canReadFileURLs()) << "the source still owns the selection, but the drag is over";
+    stopSource(*source);
+}
+
+TEST_F(XdndDragTest, TextAndWebAddressesAreNoFileDrag) {
+    platform::X11XdndPasteboard pasteboard(x->display().toLocal8Bit());
+    ASSERT_TRUE(pasteboard.start());
+    for (const QString& item : {QStringLiteral("text:hello"), QStringLiteral("https://example.com/a.png")}) {
+        SCOPED_TRACE(item.toStdString());
+        auto source = startSource({item});
+        ASSERT_EQ(xdotool({"mousemove", "100", "100", "mousedown", "1"}), 0);
+        xdotool({"mousemove", "300", "20"});
+        xdotool({"mousemove", "720", "10"});
+        // The session starts and the source answers; the answer holds no file.
+        EXPECT_TRUE(waitFor([&] { return pasteboard.isSessionActive() && pasteboard.offersFileUrls().has_value(); }));
+        EXPECT_FALSE(pasteboard.canReadFileURLs());
+        xdotool({"mouseup", "1"});
+        EXPECT_TRUE(waitFor([&] { return !pasteboard.isSessionActive(); }));
+        stopSource(*source);
+    }
+}
