@@ -53,6 +53,12 @@ void FakeHttpClient::respondStatus(int status) {
         platform::HttpError{platform::HttpError::Kind::Status, QStringLiteral("Error transferring - server replied: Not Found"), status}));
 }
 
+void FakeHttpClient::respondStatus(int status, const QByteArray& body) {
+    platform::HttpError error{platform::HttpError::Kind::Status, QStringLiteral("Error transferring - server replied: Bad Request"), status};
+    error.body = body;
+    respond(platform::HttpResult::failure(std::move(error)));
+}
+
 void FakeHttpClient::respondError(platform::HttpError::Kind kind, const QString& description) {
     respond(platform::HttpResult::failure(platform::HttpError{kind, description, std::nullopt}));
 }

@@ -32,6 +32,8 @@ public:
     void respond(platform::HttpResult result);
     void respondOk(const QByteArray& body, int status = 200);
     void respondStatus(int status);
+    // A reply outside 200...299 that carries `body`.
+    void respondStatus(int status, const QByteArray& body);
     void respondError(platform::HttpError::Kind kind, const QString& description);
 
 private:

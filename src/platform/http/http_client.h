@@ -44,6 +44,8 @@ struct HttpError {
     QString description;
     // The reply's status code, when a reply came.
     std::optional<int> statusCode;
+    // Kind::Status only: the reply's body, for callers that read error replies.
+    QByteArray body{};
 };
 
 struct HttpResponse {

@@ -72,7 +72,9 @@ HttpResult finish(Transfer& transfer) {
     }
     if (reply->error() != QNetworkReply::NoError || !statusOk) {
         if (status && !statusOk) {
-            return HttpResult::failure(HttpError{HttpError::Kind::Status, reply->errorString(), status});
+            HttpError error{HttpError::Kind::Status, reply->errorString(), status};
+            if (!transfer.file) error.body = std::move(transfer.body);
+            return HttpResult::failure(std::move(error));
         }
         // The transfer timeout is the only cancellation the client does not make itself.
         if (reply->error() == QNetworkReply::OperationCanceledError) {
