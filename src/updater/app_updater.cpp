@@ -3,6 +3,15 @@
 #include "core/app_settings.h"
 #include "core/l10n.h"
 #include "core/wall_clock.h"
+#include "platform/shell/bundle_info.h"
+#include "updater/install_script.h"
+#include "updater/update_package.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUuid>
 
 #include <limits>
 
@@ -42,6 +51,10 @@ AppUpdater::AppUpdater(AppUpdaterEnvironment environment)
       alerts_(environment.alerts),
       application_(environment.application),
       installedVersion_(std::move(environment.installedVersion)),
+      processes_(environment.processes),
+      bundle_(environment.bundle),
+      applicationSupportDirectory_(std::move(environment.applicationSupportDirectory)),
+      processIdentifier_(std::move(environment.processIdentifier)),
       lastCheckedAt_(AppSettings(&defaults()).lastUpdateCheckAt()) {}
 
 AppUpdater::~AppUpdater() = default;
@@ -68,7 +81,212 @@ void AppUpdater::checkForUpdatesInteractively() {
     scheduler().post(lifetime_.wrap([this] { performCheck(true, true, true); }));
 }
 
-void AppUpdater::installAvailableUpdate() {}
+void AppUpdater::installAvailableUpdate() {
+    // A second install would race the first for the same bundle.
+    if (!availableUpdate_ || isInstalling_) return;
+    isInstalling_ = true;
+    const AppUpdateInfo update = *availableUpdate_;
+    scheduler().post(lifetime_.wrap([this, update] { downloadAndInstall(update); }));
+}
+
+namespace {
+
+constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// Creates `path` (and what leads to it) and keeps it to its owner.
+bool makePrivateDirectory(const QString& path) {
+    return QDir().mkpath(path) && QFile::setPermissions(path, ownerOnly);
+}
+
+QString folderNotCreated(const QString& path) { return QStringLiteral("The folder “%1” could not be created.").arg(path); }
+
+}  // namespace
+
+void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
+    const QString bundlePath = mainBundle().bundlePath();
+    if (QFileInfo(bundlePath).suffix().toLower() != QLatin1String("app")) {
+        failInstall({UpdaterError::nonBundleInstall, {}});
+        return;
+    }
+    if (bundlePath.startsWith(QLatin1String("/Volumes/"))) {
+        failInstall({UpdaterError::runningFromDiskImage, {}});
+        return;
+    }
+    state_ = State{State::Kind::downloading, {}};
+    changed();
+
+    InstallFailure failure;
+    const std::optional<QString> workingDirectory = makeWorkingDirectory(update, &failure);
+    if (!workingDirectory) {
+        failInstall(failure);
+        return;
+    }
+    const QString archive = QDir(*workingDirectory).filePath(UpdatePackage::archiveFileName(update.downloadURL));
+    const platform::HttpRequest request{update.downloadURL, packageTimeout, maxPackageBytes};
+    http().download(request, archive,
+                    lifetime_.wrap([this, update, bundlePath, working = *workingDirectory, archive](platform::HttpResult result) {
+                        if (!result.ok()) {
+                            const platform::HttpError& error = *result.error;
+                            switch (error.kind) {
+                            case platform::HttpError::Kind::InvalidURL:
+                            case platform::HttpError::Kind::InsecureRedirect:
+                            case platform::HttpError::Kind::Status:
+                            case platform::HttpError::Kind::BodyTooLarge:
+                                failInstall({UpdaterError::downloadFailed, {}});
+                                return;
+                            case platform::HttpError::Kind::Timeout:
+                            case platform::HttpError::Kind::Transport:
+                            case platform::HttpError::Kind::File:
+                                failInstall({std::nullopt, error.description});
+                                return;
+                            }
+                        }
+                        continueInstall(update, bundlePath, working, archive);
+                    }));
+}
+
+void AppUpdater::continueInstall(const AppUpdateInfo& update, const QString& bundlePath, const QString& workingDirectory,
+                                 const QString& archive) {
+    UpdatePackage::Failure packageFailure;
+    const std::optional<QString> digest = UpdatePackage::sha256Hex(archive, &packageFailure);
+    if (!digest) {
+        failInstall({std::nullopt, packageFailure.detail});
+        return;
+    }
+    if (*digest != update.sha256.trimmed().toLower()) {
+        failInstall({UpdaterError::hashMismatch, {}});
+        return;
+    }
+    state_ = State{State::Kind::extracting, {}};
+    changed();
+
+    InstallFailure failure;
+    const std::optional<QString> extracted = extractApplication(archive, workingDirectory, &failure);
+    if (!extracted) {
+        failInstall(failure);
+        return;
+    }
+    if (std::optional<InstallFailure> refused = checkExtractedBundle(*extracted, update)) {
+        failInstall(*refused);
+        return;
+    }
+    state_ = State{State::Kind::installing, {}};
+    changed();
+    if (std::optional<InstallFailure> launchFailure = launchInstaller(bundlePath, *extracted)) {
+        failInstall(*launchFailure);
+        return;
+    }
+    application().terminate();
+}
+
+void AppUpdater::failInstall(const InstallFailure& failure) {
+    isInstalling_ = false;
+    const QString message = failure.message();
+    state_ = State::failed(message);
+    lastErrorMessage_ = message;
+    changed();
+    presentErrorAlert(message, [] {});
+}
+
+QString AppUpdater::updaterDirectory() const {
+    QString support = applicationSupportDirectory_;
+    if (support.isEmpty()) support = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir(support).filePath(QStringLiteral("Quillvex/Updater"));
+}
+
+std::optional<QString> AppUpdater::makeWorkingDirectory(const AppUpdateInfo& update, InstallFailure* failure) const {
+    const QString updater = updaterDirectory();
+    if (!makePrivateDirectory(updater)) {
+        *failure = {std::nullopt, folderNotCreated(updater)};
+        return std::nullopt;
+    }
+    const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString working = QDir(updater).filePath(UpdatePackage::workingDirectoryName(update.version, uuid));
+    if (!makePrivateDirectory(working)) {
+        *failure = {std::nullopt, folderNotCreated(working)};
+        return std::nullopt;
+    }
+    return working;
+}
+
+std::optional<QString> AppUpdater::extractApplication(const QString& archive, const QString& workingDirectory,
+                                                      InstallFailure* failure) const {
+    const QString extracted = QDir(workingDirectory).filePath(QStringLiteral("Extracted"));
+    if (!makePrivateDirectory(extracted)) {
+        *failure = {std::nullopt, folderNotCreated(extracted)};
+        return std::nullopt;
+    }
+    UpdatePackage::Failure packageFailure;
+    std::optional<UpdatePackage::Failure> extractFailure = UpdatePackage::extract(archive, extracted);
+    std::optional<QString> bundle;
+    if (!extractFailure) {
+        bundle = UpdatePackage::findApplication(extracted, &packageFailure);
+        if (!bundle) extractFailure = packageFailure;
+    }
+    if (!extractFailure) return bundle;
+    switch (extractFailure->kind) {
+    case UpdatePackage::Failure::Kind::File:
+        *failure = {std::nullopt, extractFailure->detail};
+        break;
+    case UpdatePackage::Failure::Kind::Archive:
+        *failure = {UpdaterError::processFailed, extractFailure->detail};
+        break;
+    case UpdatePackage::Failure::Kind::NotFound:
+        *failure = {UpdaterError::extractedAppNotFound, {}};
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<AppUpdater::InstallFailure> AppUpdater::checkExtractedBundle(const QString& bundle,
+                                                                        const AppUpdateInfo& update) const {
+    // Only our own bundle at exactly the offered version may replace the running one.
+    const QString infoPlist = platform::BundleInfo::infoPlistPath(bundle);
+    const std::map<QString, QString> info = platform::BundleInfo::stringValues(infoPlist);
+    const auto identifier = info.find(QStringLiteral("CFBundleIdentifier"));
+    const QString expectedIdentifier = mainBundle().bundleIdentifier().value_or(QString::fromLatin1(ownBundleIdentifier));
+    if (identifier == info.end() || identifier->second != expectedIdentifier) {
+        return InstallFailure{UpdaterError::processFailed,
+                              QStringLiteral("the bundle in the package is not %1").arg(expectedIdentifier)};
+    }
+    const InstalledAppVersion extracted = InstalledAppVersion::fromInfoPlist(infoPlist);
+    const InstalledAppVersion offered{update.version, std::nullopt};
+    const InstalledAppVersion extractedVersion{extracted.version, std::nullopt};
+    const bool sameVersion = !(extractedVersion < offered) && !(offered < extractedVersion);
+    if (!sameVersion || (update.build && extracted.build != update.build)) {
+        return InstallFailure{UpdaterError::processFailed, QStringLiteral("the bundle in the package is version %1, not %2")
+                                                               .arg(extracted.summary(), update.versionSummary())};
+    }
+    const QFileInfo executable(QDir(bundle).filePath(QStringLiteral("Contents/MacOS/Quillvex")));
+    if (executable.isSymLink() || !executable.isFile() || !executable.isExecutable()) {
+        return InstallFailure{UpdaterError::processFailed, QStringLiteral("the bundle in the package has no executable")};
+    }
+    return std::nullopt;
+}
+
+std::optional<AppUpdater::InstallFailure> AppUpdater::launchInstaller(const QString& currentApp,
+                                                                   const QString& extractedApp) const {
+    QString error;
+    const std::optional<QString> script = InstallScript::write(updaterDirectory(), &error);
+    if (!script) return InstallFailure{std::nullopt, error};
+    const long long pid = processIdentifier_ ? processIdentifier_() : QCoreApplication::applicationPid();
+
+    // The script sees only what it needs: no preloads, no shell start-up files. The session's
+    // display and bus addresses go along so the relaunched application reaches the desktop.
+    QStringList arguments{QStringLiteral("-i"), QStringLiteral("PATH=/usr/bin:/bin")};
+    for (const char* name : {"HOME", "LANG", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR",
+                             "DBUS_SESSION_BUS_ADDRESS"}) {
+        if (qEnvironmentVariableIsSet(name)) {
+            arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
+        }
+    }
+    arguments << QStringLiteral("/bin/bash") << *script << currentApp << extractedApp << QString::number(pid);
+    platform::ProcessSpec spec;
+    spec.program = QStringLiteral("/usr/bin/env");
+    spec.arguments = arguments;
+    if (!processes().startDetached(spec, &error)) return InstallFailure{std::nullopt, error};
+    return std::nullopt;
+}
 
 bool AppUpdater::shouldPerformScheduledCheck(const QDateTime& now) const {
     const AppSettings settings(&defaults());
@@ -258,6 +476,10 @@ platform::Defaults& AppUpdater::defaults() const { return defaults_ ? *defaults_
 platform::Scheduler& AppUpdater::scheduler() const { return scheduler_ ? *scheduler_ : platform::Scheduler::shared(); }
 platform::HttpClient& AppUpdater::http() const { return http_ ? *http_ : platform::HttpClient::shared(); }
 platform::AlertPresenter& AppUpdater::alerts() const { return alerts_ ? *alerts_ : platform::AlertPresenter::shared(); }
+platform::ProcessLauncher& AppUpdater::processes() const {
+    return processes_ ? *processes_ : platform::ProcessLauncher::system();
+}
+const platform::MainBundle& AppUpdater::mainBundle() const { return bundle_ ? *bundle_ : platform::MainBundle::shared(); }
 platform::Application& AppUpdater::application() const {
     return application_ ? *application_ : platform::Application::shared();
 }

@@ -3,10 +3,12 @@
 #include "updater/app_update_info.h"
 
 #include "platform/http/http_client.h"
+#include "platform/process/child_process.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
 #include "platform/shell/alert_presenter.h"
 #include "platform/shell/application.h"
+#include "platform/shell/main_bundle.h"
 #include "platform/storage/defaults.h"
 
 #include <QDateTime>
@@ -40,6 +42,13 @@ struct AppUpdaterEnvironment {
     platform::Application* application = nullptr;
     // The installed version, read at each check (InstalledAppVersion::current() when empty).
     std::function<InstalledAppVersion()> installedVersion;
+    platform::ProcessLauncher* processes = nullptr;
+    // The running bundle (MainBundle::shared() when null).
+    const platform::MainBundle* bundle = nullptr;
+    // Holds "Quillvex/Updater" (the user's data folder, $XDG_DATA_HOME, when empty).
+    QString applicationSupportDirectory = {};
+    // The process the install script waits for (this one when empty).
+    std::function<long long()> processIdentifier = {};
 };
 
 // The application's updater: an hourly schedule with a randomly delayed first check, scheduled
@@ -63,6 +72,10 @@ public:
     static constexpr double firstCheckMaxDelay = 180.0;
     static constexpr double feedTimeout = 30.0;
     static constexpr int64_t maxFeedBytes = 1 << 20;
+    // The download gives up when no byte arrived for this long; larger packages are refused.
+    static constexpr double packageTimeout = 60.0;
+    static constexpr int64_t maxPackageBytes = int64_t{1} << 30;
+    static constexpr const char* ownBundleIdentifier = "com.varnock.Quillvex";
 
     static AppUpdater& shared();
     explicit AppUpdater(AppUpdaterEnvironment environment = {});
@@ -81,9 +94,11 @@ public:
     void checkForUpdatesIfNeeded();
     // The user's check: reports every outcome in an alert. Returns at once.
     void checkForUpdatesInteractively();
-    // Downloads and installs availableUpdate(); the install steps are not part of the
-    // application yet, so this does nothing for now.
+    // Downloads, verifies and extracts availableUpdate(), starts the install script and quits.
+    // Returns at once; a call while an install is under way is ignored. Failures end in
+    // failed(message), lastErrorMessage and the error alert.
     void installAvailableUpdate();
+    bool isInstalling() const { return isInstalling_; }
 
     // One check; a check that starts while another runs does nothing.
     void performCheck(bool promptIfAvailable, bool showNoUpdatePrompt, bool ignorePromptedVersion);
@@ -111,6 +126,22 @@ private:
     void presentInfoAlert(const QString& title, const QString& message, std::function<void()> done);
     void presentErrorAlert(const QString& message, std::function<void()> done);
     void runModal(platform::Alert alert, std::function<void(int button)> done);
+    // A step's failure: the updater's own error, or the platform's wording alone.
+    struct InstallFailure {
+        std::optional<UpdaterError> error;
+        QString detail;
+        QString message() const { return error ? updaterErrorDescription(*error, detail) : detail; }
+    };
+    void downloadAndInstall(const AppUpdateInfo& update);
+    void continueInstall(const AppUpdateInfo& update, const QString& bundlePath, const QString& workingDirectory,
+                         const QString& archive);
+    void failInstall(const InstallFailure& failure);
+    std::optional<QString> makeWorkingDirectory(const AppUpdateInfo& update, InstallFailure* failure) const;
+    std::optional<QString> extractApplication(const QString& archive, const QString& workingDirectory,
+                                              InstallFailure* failure) const;
+    std::optional<InstallFailure> checkExtractedBundle(const QString& bundle, const AppUpdateInfo& update) const;
+    std::optional<InstallFailure> launchInstaller(const QString& currentApp, const QString& extractedApp) const;
+    QString updaterDirectory() const;
     void changed() { didChange_.send(platform::Unit{}); }
     QDateTime now() const;
     InstalledAppVersion installedVersion() const;
@@ -121,6 +152,8 @@ private:
     platform::HttpClient& http() const;
     platform::AlertPresenter& alerts() const;
     platform::Application& application() const;
+    platform::ProcessLauncher& processes() const;
+    const platform::MainBundle& mainBundle() const;
 
     platform::Defaults* defaults_;
     platform::Scheduler* scheduler_;
@@ -128,6 +161,10 @@ private:
     platform::AlertPresenter* alerts_;
     platform::Application* application_;
     std::function<InstalledAppVersion()> installedVersion_;
+    platform::ProcessLauncher* processes_;
+    const platform::MainBundle* bundle_;
+    QString applicationSupportDirectory_;
+    std::function<long long()> processIdentifier_;
 
     State state_;
     std::optional<AppUpdateInfo> availableUpdate_;
@@ -136,6 +173,7 @@ private:
     platform::RepeatingTimer timer_;
     bool hasStarted_ = false;
     bool isChecking_ = false;
+    bool isInstalling_ = false;
     platform::PassthroughSubject<> didChange_;
     platform::Lifetime lifetime_;
 };

@@ -7,6 +7,7 @@
 #include "core/wall_clock.h"
 #include "support/fake_app.h"
 #include "support/fake_http_client.h"
+#include "support/fake_process.h"
 #include "support/fixtures.h"
 
 #include <memory>
@@ -25,7 +26,8 @@ protected:
     AppUpdater& updater() {
         if (!updater_) {
             updater_ = std::make_unique<AppUpdater>(AppUpdaterEnvironment{
-                &defaults(), &scheduler(), &http, alerts.get(), &application, [this] { return installed; }});
+                &defaults(), &scheduler(), &http, alerts.get(), &application, [this] { return installed; }, &processes, &bundle,
+                supportDirectory.path(), [] { return 4242LL; }});
         }
         return *updater_;
     }
@@ -53,6 +55,10 @@ protected:
     testsupport::FakeAlertSurface* alertSurface = nullptr;
     std::unique_ptr<platform::AlertPresenter> alerts;
     InstalledAppVersion installed{QStringLiteral("1.3.0"), 20};
+    testsupport::FakeProcessLauncher processes;
+    QTemporaryDir supportDirectory;
+    QTemporaryDir installDirectory;
+    platform::MainBundle bundle{QStringLiteral("com.varnock.Quillvex"), installDirectory.filePath(QStringLiteral("Quillvex.app"))};
 
 private:
     std::unique_ptr<AppUpdater> updater_;

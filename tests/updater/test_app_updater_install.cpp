@@ -1,0 +1,247 @@
+#include "updater_fixture.h"
+
+#include "package_builder.h"
+#include "updater/install_script.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Kind = AppUpdater::State::Kind;
+
+// An update of 1.4.0 (27) offered by a check, its package built from `entries`.
+class InstallTest : public UpdaterTest {
+protected:
+    InstallTest() { package = packageBytes(bundleEntries("Release/Quillvex.app")); }
+
+    QByteArray packageBytes(const std::vector<ZipEntry>& entries) {
+        const QString path = scratch.filePath(QStringLiteral("p.zip"));
+        QFile::remove(path);
+        EXPECT_TRUE(writeZip(path, entries));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    }
+    static QString sha(const QByteArray& bytes) {
+        return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    }
+
+    // A check that finds the update (no alert), then the install up to the download.
+    void offerAndInstall(const QString& sha256, const char* url = "https://u.example/files/Quillvex-1.4.0.zip",
+                         const char* version = "1.4.0") {
+        QString json = QStringLiteral(R"({"version":"%1","build":27,"downloadURL":"%2","sha256":"%3"})")
+                           .arg(QString::fromLatin1(version), QString::fromLatin1(url), sha256);
+        json.replace(QLatin1String("\n"), QLatin1String("\\n"));
+        updater().performCheck(false, false, false);
+        http.respondOk(json.toUtf8());
+        scheduler().drain();
+        ASSERT_EQ(updater().state().kind, Kind::updateAvailable);
+        updater().installAvailableUpdate();
+        scheduler().drain();
+    }
+    void download(const QByteArray& bytes) {
+        http.respondOk(bytes);
+        scheduler().drain();
+    }
+    QString updaterDirectory() const { return supportDirectory.filePath(QStringLiteral("Quillvex/Updater")); }
+    QStringList workingDirectories() const {
+        return QDir(updaterDirectory()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+    QString workingDirectory() const {
+        const QStringList dirs = workingDirectories();
+        return dirs.size() == 1 ? QDir(updaterDirectory()).filePath(dirs.front()) : QString();
+    }
+    void expectFailedWith(const QString& message) {
+        EXPECT_EQ(updater().state(), AppUpdater::State::failed(message));
+        EXPECT_EQ(updater().lastErrorMessage(), std::optional<QString>(message));
+        ASSERT_GE(alertCount(), 1u);
+        EXPECT_EQ(lastAlert().messageText, "Update Failed");
+        EXPECT_EQ(lastAlert().informativeText.toStdString(), message.toStdString());
+        alertSurface->answer(0);
+        scheduler().drain();
+        EXPECT_TRUE(processes.detachedStarts().empty());
+        EXPECT_EQ(application.terminateCount(), 0);
+        EXPECT_FALSE(updater().isInstalling());  // the same version may be tried again
+        EXPECT_TRUE(updater().availableUpdate().has_value());
+    }
+
+    QTemporaryDir scratch;
+    QByteArray package;
+};
+
+TEST_F(InstallTest, APackageIsDownloadedVerifiedExtractedAndHandedToTheScript) {
+    std::vector<Kind> states;
+    auto watch = updater().didChange().sink([&] {
+        if (states.empty() || states.back() != updater().state().kind) states.push_back(updater().state().kind);
+    });
+    // The feed's digest in upper case with a trailing line break still matches.
+    offerAndInstall(sha(package).toUpper() + "\n");
+    ASSERT_EQ(http.sent().size(), 2u);
+    EXPECT_EQ(http.sent()[1].url, QUrl("https://u.example/files/Quillvex-1.4.0.zip"));
+    EXPECT_EQ(updater().state().kind, Kind::downloading);
+    const QString working = workingDirectory();
+    ASSERT_FALSE(working.isEmpty());
+    EXPECT_TRUE(QDir(working).dirName().startsWith("1.4.0-"));
+    EXPECT_EQ(QFile::permissions(working) & 0x0077, QFileDevice::Permissions());  // nobody else may look in
+    updater().installAvailableUpdate();  // a second install while downloading is ignored
+    scheduler().drain();
+    EXPECT_EQ(http.sent().size(), 2u);
+
+    download(package);
+    EXPECT_TRUE(QFileInfo::exists(working + "/Quillvex-1.4.0.zip"));
+    EXPECT_EQ(states, (std::vector<Kind>{Kind::checking, Kind::updateAvailable, Kind::downloading, Kind::extracting,
+                                         Kind::installing}));
+    EXPECT_EQ(updater().statusDescription(), "Preparing to install update...");
+    EXPECT_EQ(application.terminateCount(), 1);
+
+    ASSERT_EQ(processes.detachedStarts().size(), 1u);
+    const platform::ProcessSpec& spec = processes.detachedStarts()[0];
+    EXPECT_EQ(spec.program, "/usr/bin/env");
+    const QStringList& args = spec.arguments;
+    ASSERT_GE(args.size(), 7);
+    EXPECT_EQ(args[0], "-i");
+    EXPECT_EQ(args[1], "PATH=/usr/bin:/bin");
+    for (const QString& arg : args.mid(2, args.size() - 7)) {
+        const QString name = arg.section('=', 0, 0);
+        EXPECT_TRUE(QStringList({"HOME", "LANG", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR",
+                                 "DBUS_SESSION_BUS_ADDRESS"})
+                        .contains(name))
+            << arg.toStdString();
+    }
+    const QStringList tail = args.mid(args.size() - 5);
+    EXPECT_EQ(tail[0], "/bin/bash");
+    EXPECT_EQ(QFileInfo(tail[1]).absolutePath(), updaterDirectory());
+    EXPECT_TRUE(QFileInfo(tail[1]).fileName().startsWith("install-update-"));
+    EXPECT_EQ(tail[2], bundle.bundlePath());
+    EXPECT_EQ(tail[3], QFileInfo(working + "/Extracted/Release/Quillvex.app").canonicalFilePath());
+    EXPECT_EQ(tail[4], "4242");
+
+    QFile script(tail[1]);
+    ASSERT_TRUE(script.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(script.readAll()), InstallScript::text());
+    EXPECT_EQ(script.permissions() & 0x7777, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                 QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    EXPECT_EQ(alertCount(), 0u);
+}
+
+TEST_F(InstallTest, DownloadFailuresEndTheInstallWithTheirTexts) {
+    offerAndInstall(sha(package));
+    http.respondStatus(404);
+    scheduler().drain();
+    expectFailedWith("The update package could not be downloaded.");
+    EXPECT_TRUE(QDir(workingDirectory()).isEmpty());
+
+    updater().installAvailableUpdate();
+    scheduler().drain();
+    http.respondError(platform::HttpError::Kind::Transport, "Connection refused");
+    scheduler().drain();
+    expectFailedWith("Connection refused");
+    EXPECT_EQ(workingDirectories().size(), 2);  // each attempt has its own folder
+}
+
+TEST_F(InstallTest, ADigestThatDiffersIsRefusedBeforeExtraction) {
+    for (const QString& digest : {QString(64, QLatin1Char('0')), QString()}) {
+        QDir(updaterDirectory()).removeRecursively();
+        offerAndInstall(digest);
+        download(package);
+        expectFailedWith("The downloaded update package failed integrity verification.");
+        EXPECT_FALSE(QFileInfo::exists(workingDirectory() + "/Extracted"));
+    }
+}
+
+TEST_F(InstallTest, CorruptPackagesAndPackagesWithoutABundleFail) {
+    QByteArray corrupt = package;
+    corrupt.truncate(corrupt.size() / 3);
+    offerAndInstall(sha(corrupt));
+    download(corrupt);
+    ASSERT_EQ(updater().state().kind, Kind::failed);
+    EXPECT_TRUE(updater().state().message.startsWith("The updater process failed: ")) << updater().state().message.toStdString();
+    expectFailedWith(updater().state().message);
+
+    const QByteArray diskImage = packageBytes({ZipEntry::file("Quillvex.dmg", "image")});
+    offerAndInstall(sha(diskImage));
+    download(diskImage);
+    expectFailedWith("No .app bundle was found inside the extracted ZIP.");
+}
+
+TEST_F(InstallTest, HostilePackagesAreRefusedWithoutWritingOutsideOrStartingTheScript) {
+    std::vector<ZipEntry> older = bundleEntries("Quillvex.app", "1.2.0", "27");
+    std::vector<ZipEntry> otherBuild = bundleEntries("Quillvex.app", "1.4.0", "26");
+    std::vector<ZipEntry> foreign = bundleEntries("Quillvex.app", "1.4.0", "27", "#!/bin/bash\n", "com.example.Other");
+    std::vector<ZipEntry> noExecutable = bundleEntries("Quillvex.app");
+    noExecutable.erase(noExecutable.begin() + 3);
+    std::vector<ZipEntry> linkedBundle = bundleEntries("Real.d");
+    linkedBundle.push_back(ZipEntry::link("Quillvex.app", "Real.d"));
+    const std::vector<std::pair<const char*, std::vector<ZipEntry>>> cases = {
+        {"dot-dot", {ZipEntry::file("../../../../evil", "x")}},
+        {"absolute", {ZipEntry::file(installDirectory.filePath("evil").toStdString(), "x")}},
+        {"outward link", {ZipEntry::link("Quillvex.app", "../../../..")}},
+        {"linked bundle", linkedBundle},
+        {"older", older},
+        {"other build", otherBuild},
+        {"foreign", foreign},
+        {"partial bundle", noExecutable},
+    };
+    for (const auto& [name, entries] : cases) {
+        SCOPED_TRACE(name);
+        const QByteArray bytes = packageBytes(entries);
+        offerAndInstall(sha(bytes));
+        download(bytes);
+        ASSERT_EQ(updater().state().kind, Kind::failed);
+        EXPECT_TRUE(updater().state().message.startsWith("The updater process failed: ")) << updater().state().message.toStdString();
+        expectFailedWith(updater().state().message);
+        EXPECT_TRUE(QDir(installDirectory.path()).isEmpty());
+        EXPECT_EQ(QDir(supportDirectory.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"Quillvex"});
+        EXPECT_EQ(QDir(updaterDirectory()).entryList(QDir::Files), QStringList());  // no script written
+    }
+}
+
+TEST_F(InstallTest, OnlyABundleOutsideADiskImageCanBeReplaced) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/opt/quillvex/bin", "In-app updates only work when Quillvex is running from a .app bundle."},
+        {"/Volumes/Quillvex/Quillvex.app",
+         "Quillvex is running from a disk image. Move it to Applications before updating."},
+    };
+    for (const auto& [path, message] : cases) {
+        bundle = platform::MainBundle(QStringLiteral("com.varnock.Quillvex"), QString::fromLatin1(path));
+        const size_t before = http.sent().size();
+        offerAndInstall(sha(package));
+        expectFailedWith(message);
+        EXPECT_EQ(http.sent().size(), before + 1);  // the feed only: the download never started
+        EXPECT_FALSE(QFileInfo::exists(updaterDirectory()));
+    }
+    // Upper-case APP passes the bundle check.
+    bundle = platform::MainBundle(QStringLiteral("com.varnock.Quillvex"), installDirectory.filePath("Quillvex.APP"));
+    offerAndInstall(sha(package));
+    EXPECT_EQ(updater().state().kind, Kind::downloading);
+}
+
+TEST_F(InstallTest, AScriptThatCannotStartFailsTheInstall) {
+    processes.failStart(QStringLiteral("/usr/bin/env"), QStringLiteral("No such file or directory"));
+    offerAndInstall(sha(package));
+    download(package);
+    EXPECT_EQ(updater().state(), AppUpdater::State::failed("No such file or directory"));
+    EXPECT_EQ(application.terminateCount(), 0);
+}
+
+TEST_F(InstallTest, TheUpdateAlertsInstallButtonInstalls) {
+    updater().checkForUpdatesInteractively();
+    scheduler().drain();
+    http.respondOk(QStringLiteral(R"({"version":"1.4.0","build":27,"downloadURL":"https://u.example/q.zip","sha256":"%1"})")
+                       .arg(sha(package))
+                       .toUtf8());
+    scheduler().drain();
+    ASSERT_EQ(alertCount(), 1u);
+    alertSurface->answer(0);
+    scheduler().drain();
+    ASSERT_EQ(http.sent().size(), 2u);
+    EXPECT_EQ(http.sent()[1].url, QUrl("https://u.example/q.zip"));
+    EXPECT_EQ(http.sent()[1].maxBodyBytes, AppUpdater::maxPackageBytes);
+}
+
+}  // namespace
