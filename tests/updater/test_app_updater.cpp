@@ -104,7 +104,7 @@ TEST_F(UpdaterTest, UpdateAlertTextWithAndWithoutNotes) {
               "Quillvex will download the update and replace the app after it quits.\n\nFaster.\n\n"
               "If the app is installed in /Applications, macOS may ask for an administrator password.");
     EXPECT_EQ(lastAlert().style, platform::Alert::Style::Informational);
-    alertSurface->answer(0);
+    alertSurface->answer(1);  // Later
     startInteractiveCheck();
     http.respondOk(feed("1.4.0", 27, ""));
     EXPECT_EQ(lastAlert().informativeText,
