@@ -1,6 +1,8 @@
 #include "app/desktop_notch_features.h"
 
 #include "glance/calendar_service.h"
+#include "glance/glance_expanded_view.h"
+#include "glance/weather_service.h"
 #include "live_activities/live_activity_manager.h"
 #include "live_activities/screen_lock_service.h"
 #include "music/global_hotkey_service.h"
@@ -22,6 +24,7 @@ namespace {
 // The notch container shows the live activities through the views of their own folder.
 void installNotchContent() {
     NotchContentFactory& factory = NotchContentFactory::standard();
+    if (!factory.glance) factory.glance = [](QWidget* parent) -> QWidget* { return new GlanceExpandedView(parent); };
     if (factory.liveActivity) return;
     factory.liveActivity = [](LiveActivityType type, QWidget* parent) -> QWidget* {
         return new LiveActivityContainerView(type, parent);
@@ -58,7 +61,7 @@ void DesktopNotchFeatures::startCoreServices() {
 
 void DesktopNotchFeatures::startCalendarService() { CalendarService::shared().start(); }
 
-void DesktopNotchFeatures::startWeatherService() {}
+void DesktopNotchFeatures::startWeatherService() { WeatherService::shared().start(); }
 
 void DesktopNotchFeatures::startAppSwitcherService() {}
 
@@ -77,6 +80,7 @@ void DesktopNotchFeatures::stopAll() {
     GlobalHotkeyService::shared().stop();
     // The glance services stop whether or not this start ran them: the settings may have started one.
     CalendarService::shared().stop();
+    WeatherService::shared().stop();
     releaseNotchWindowController();
     // The shared manager lives on with its subscriptions; only the reference goes.
     notchStateManager_ = nullptr;

@@ -2,7 +2,6 @@
 
 #include "core/format.h"
 #include "core/log.h"
-#include "platform/dbus/dbus_connection.h"
 #include "platform/location/geoclue_location_manager.h"
 
 #include <QTimeZone>
@@ -15,7 +14,7 @@ const QString desktopId = QStringLiteral("com.varnock.Quillvex");
 platform::LocationManager* ownOrGiven(platform::LocationManager* given,
                                       std::unique_ptr<platform::LocationManager>& own) {
     if (given) return given;
-    own = std::make_unique<platform::GeoClueLocationManager>(platform::DBusConnection::system(), desktopId);
+    own = std::make_unique<platform::GeoClueLocationManager>(desktopId);
     return own.get();
 }
 

@@ -26,14 +26,19 @@ QString objectPath(const QVariant& value) {
 
 }  // namespace
 
-GeoClueLocationManager::GeoClueLocationManager(DBusConnection& bus, QString desktopId)
+GeoClueLocationManager::GeoClueLocationManager(QString desktopId, DBusConnection* bus)
     : bus_(bus), desktopId_(std::move(desktopId)) {}
+
+DBusConnection& GeoClueLocationManager::bus() {
+    if (!bus_) bus_ = &DBusConnection::system();
+    return *bus_;
+}
 
 GeoClueLocationManager::~GeoClueLocationManager() {
     if (active_ || starting_) {
         // The daemon would otherwise keep locating for a client nobody reads.
         [[maybe_unused]] AnyCancellable dropped =
-            bus_.callAsync({service, clientPath_, clientInterface, QStringLiteral("Stop"), {}}, callTimeout, {});
+            bus().callAsync({service, clientPath_, clientInterface, QStringLiteral("Stop"), {}}, callTimeout, {});
     }
 }
 
@@ -67,7 +72,7 @@ void GeoClueLocationManager::stopUpdatingLocation() {
     if (active_) {
         active_ = false;
         [[maybe_unused]] AnyCancellable dropped =
-            bus_.callAsync({service, clientPath_, clientInterface, QStringLiteral("Stop"), {}}, callTimeout, {});
+            bus().callAsync({service, clientPath_, clientInterface, QStringLiteral("Stop"), {}}, callTimeout, {});
     }
     // A start under way is stopped when its answer comes.
 }
@@ -75,7 +80,7 @@ void GeoClueLocationManager::stopUpdatingLocation() {
 void GeoClueLocationManager::ensureClient() {
     if (clientState_ != ClientState::none) return;
     clientState_ = ClientState::creating;
-    pendingCall_ = bus_.callAsync({service, managerPath, managerInterface, QStringLiteral("GetClient"), {}}, callTimeout,
+    pendingCall_ = bus().callAsync({service, managerPath, managerInterface, QStringLiteral("GetClient"), {}}, callTimeout,
                                   [this](const DBusReply& reply) {
                                       if (!reply.ok()) {
                                           clientState_ = ClientState::none;
@@ -87,7 +92,7 @@ void GeoClueLocationManager::ensureClient() {
 }
 
 void GeoClueLocationManager::configureClient(const QString& path) {
-    pendingCall_ = bus_.setPropertyAsync(
+    pendingCall_ = bus().setPropertyAsync(
         service, path, clientInterface, QStringLiteral("DesktopId"), desktopId_, callTimeout,
         [this, path](const DBusReply& reply) {
             if (!reply.ok()) {
@@ -95,7 +100,7 @@ void GeoClueLocationManager::configureClient(const QString& path) {
                 onFailure(reply);
                 return;
             }
-            pendingCall_ = bus_.setPropertyAsync(
+            pendingCall_ = bus().setPropertyAsync(
                 service, path, clientInterface, QStringLiteral("RequestedAccuracyLevel"),
                 QVariant::fromValue(accuracyLevel(desiredAccuracy_)), callTimeout, [this, path](const DBusReply& reply) {
                     if (!reply.ok()) {
@@ -116,11 +121,11 @@ void GeoClueLocationManager::startClient() {
     }
     starting_ = true;
     // Listen first: the daemon announces a known location while it answers Start.
-    updates_ = bus_.subscribe({service, clientPath_, clientInterface, QStringLiteral("LocationUpdated"), {}},
+    updates_ = bus().subscribe({service, clientPath_, clientInterface, QStringLiteral("LocationUpdated"), {}},
                               [this](const DBusSignal& signal) {
                                   if (signal.arguments.size() >= 2) onLocationUpdated(objectPath(signal.arguments.at(1)));
                               });
-    pendingCall_ = bus_.callAsync(
+    pendingCall_ = bus().callAsync(
         {service, clientPath_, clientInterface, QStringLiteral("Start"), {}}, startTimeout,
         [this](const DBusReply& reply) {
             starting_ = false;
@@ -137,7 +142,7 @@ void GeoClueLocationManager::startClient() {
 
 void GeoClueLocationManager::onLocationUpdated(const QString& locationPath) {
     if (!wantsUpdates_ || locationPath.isEmpty() || locationPath == QLatin1String("/")) return;
-    locationRead_ = bus_.allPropertiesAsync(
+    locationRead_ = bus().allPropertiesAsync(
         service, locationPath, locationInterface, callTimeout, [this](const DBusReply& reply) {
             if (!wantsUpdates_) return;
             if (!reply.ok()) {

@@ -13,7 +13,8 @@ namespace platform {
 class GeoClueLocationManager final : public LocationManager {
 public:
     // `desktopId` names the application to GeoClue's agent (its .desktop file without suffix).
-    GeoClueLocationManager(DBusConnection& bus, QString desktopId);
+    // Without `bus`, the system bus is reached at the first request, not before.
+    explicit GeoClueLocationManager(QString desktopId, DBusConnection* bus = nullptr);
     ~GeoClueLocationManager() override;
     GeoClueLocationManager(const GeoClueLocationManager&) = delete;
     GeoClueLocationManager& operator=(const GeoClueLocationManager&) = delete;
@@ -37,7 +38,9 @@ private:
     void onFailure(const DBusReply& reply);
     void setStatus(LocationAuthorizationStatus status);
 
-    DBusConnection& bus_;
+    DBusConnection& bus();
+
+    DBusConnection* bus_;
     QString desktopId_;
     Delegate delegate_;
     double desiredAccuracy_ = 1000;
