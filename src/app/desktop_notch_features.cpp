@@ -3,6 +3,8 @@
 #include "glance/calendar_service.h"
 #include "glance/glance_expanded_view.h"
 #include "glance/weather_service.h"
+#include "live_activities/bluetooth_service.h"
+#include "live_activities/input_source_service.h"
 #include "live_activities/live_activity_manager.h"
 #include "live_activities/screen_lock_service.h"
 #include "music/global_hotkey_service.h"
@@ -52,7 +54,9 @@ void DesktopNotchFeatures::startCoreServices() {
     notchStateManager_ = &NotchStateManager::shared();
     MediaRemoteService::shared().start();
     NotchHoverDetector::shared().start();
+    BluetoothService::shared().start();
     ScreenLockService::shared().start();
+    InputSourceService::shared().start();
     LiveActivityManager::shared().start();
     liveActivityManagerHeld_ = true;
     LyricsService::shared().start();
@@ -73,7 +77,9 @@ bool DesktopNotchFeatures::isCalendarAccessGranted() const {
 void DesktopNotchFeatures::stopAll() {
     NotchHoverDetector::shared().stop();
     MediaRemoteService::shared().stop();
+    BluetoothService::shared().stop();
     ScreenLockService::shared().stop();
+    InputSourceService::shared().stop();
     // Only a manager this start took: its stop line belongs to a run.
     if (std::exchange(liveActivityManagerHeld_, false)) LiveActivityManager::shared().stop();
     LyricsService::shared().stop();

@@ -1,5 +1,7 @@
 #include "live_activities/live_activity_container_view.h"
 
+#include "live_activities/bluetooth_activity_view.h"
+#include "live_activities/input_source_activity_view.h"
 #include "live_activities/screen_lock_activity_view.h"
 
 LiveActivityPlaceholderView::LiveActivityPlaceholderView(LiveActivityType type, QWidget* parent)
@@ -28,7 +30,7 @@ QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     // Views still to come stand in as placeholders; each becomes its view's constructor call.
     case LiveActivityType::charging: return new LiveActivityPlaceholderView(type, this);
     case LiveActivityType::powerDisconnect: return new LiveActivityPlaceholderView(type, this);
-    case LiveActivityType::bluetooth: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::bluetooth: return new BluetoothActivityView(this, environment_);
     case LiveActivityType::volume: return new LiveActivityPlaceholderView(type, this);
     case LiveActivityType::displayBrightness: return new LiveActivityPlaceholderView(type, this);
     case LiveActivityType::keyboardBrightness: return new LiveActivityPlaceholderView(type, this);
@@ -36,7 +38,7 @@ QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     case LiveActivityType::screenUnlock: return new ScreenLockActivityView(true, this, environment_);
     case LiveActivityType::screenshot: return new LiveActivityPlaceholderView(type, this);
     case LiveActivityType::airdrop: return new LiveActivityPlaceholderView(type, this);
-    case LiveActivityType::inputSource: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::inputSource: return new InputSourceActivityView(this, environment_);
     case LiveActivityType::lowBattery: return new LiveActivityPlaceholderView(type, this);
     }
     return new LiveActivityPlaceholderView(type, this);

@@ -1,6 +1,8 @@
 #include "core/app_settings.h"
 #include "core/event_bus.h"
 #include "live_activities/activity_band.h"
+#include "live_activities/bluetooth_activity_view.h"
+#include "live_activities/input_source_activity_view.h"
 #include "live_activities/level_bar.h"
 #include "live_activities/live_activity_animated_shell.h"
 #include "live_activities/live_activity_container_view.h"
@@ -273,6 +275,10 @@ TEST_F(ActivityViewTest, ContainerPicksTheViewOfEachType) {
             auto* lock = qobject_cast<ScreenLockActivityView*>(view);
             ASSERT_NE(lock, nullptr);
             EXPECT_EQ(lock->isUnlock(), type == LiveActivityType::screenUnlock);
+        } else if (type == LiveActivityType::bluetooth) {
+            EXPECT_NE(qobject_cast<BluetoothActivityView*>(view), nullptr);
+        } else if (type == LiveActivityType::inputSource) {
+            EXPECT_NE(qobject_cast<InputSourceActivityView*>(view), nullptr);
         } else {
             auto* placeholder = qobject_cast<LiveActivityPlaceholderView*>(view);
             ASSERT_NE(placeholder, nullptr);

@@ -55,7 +55,10 @@ QVariant readPlain(const QDBusArgument& arg) {
         while (!arg.atEnd()) {
             arg.beginMapEntry();
             const QVariant key = readPlain(arg);
-            map.insert(key.toString(), readPlain(arg));
+            // Object paths key GetManagedObjects' answer; QVariant has no text for them.
+            const QString text = key.metaType() == QMetaType::fromType<QDBusObjectPath>() ? key.value<QDBusObjectPath>().path()
+                                                                                          : key.toString();
+            map.insert(text, readPlain(arg));
             arg.endMapEntry();
         }
         arg.endMap();

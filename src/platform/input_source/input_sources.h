@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/runtime/reactive.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace platform {
+
+// The keyboard input source in use: its identifier and its display name, each missing when the
+// system cannot say.
+struct InputSource {
+    std::optional<QString> id;
+    std::optional<QString> localizedName;
+};
+
+// The keyboard input sources. Handlers run on the main thread.
+class InputSources {
+public:
+    virtual ~InputSources() = default;
+
+    // The desktop's input sources (XKB on X11 unless a test installed another).
+    static InputSources& shared();
+    // Installs `sources` (nullptr restores the default); returns the previous one.
+    static InputSources* setShared(InputSources* sources);
+
+    // The current source; none when there is no keyboard to ask (no display).
+    virtual std::optional<InputSource> currentSource() = 0;
+    // Called whenever the selected source may have changed (the handler reads currentSource()).
+    [[nodiscard]] virtual AnyCancellable observeSelectionChanges(std::function<void()> handler) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,192 @@
+// The Bluetooth service against BlueZ's D-Bus interface, served by python3-dbusmock's bluez5
+// template on a private system bus (shared by the suite).
+
+#include "core/event_bus.h"
+#include "live_activities/bluetooth_service.h"
+#include "platform/bluetooth/bluez_bluetooth_devices.h"
+#include "support/fixtures.h"
+#include "support/service_fixtures.h"
+
+#include <QCoreApplication>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+
+#include <memory>
+
+using platform::BlueZBluetoothDevices;
+using testsupport::DBusMock;
+using testsupport::PrivateBus;
+
+namespace {
+
+const QString kDevice = QStringLiteral("org.bluez.Device1");
+
+class BluetoothBlueZTest : public testsupport::QuillvexTest {
+protected:
+    static void SetUpTestSuite() {
+        if (!testsupport::dbusmockAvailable()) return;
+        systemBus = PrivateBus::start(PrivateBus::Kind::system, &setUpError).release();
+        if (!systemBus) return;
+        bluez = DBusMock::startTemplate(*systemBus, QStringLiteral("bluez5"), QStringLiteral("org.bluez"),
+                                        QStringLiteral("/"), {}, &setUpError)
+                    .release();
+        if (!bluez) return;
+        const auto adapter = bluez->call(QStringLiteral("AddAdapter"), {QStringLiteral("hci0"), QStringLiteral("quill-host")},
+                                         QStringLiteral("org.bluez.Mock"), QStringLiteral("/org/bluez"));
+        if (!adapter.ok()) setUpError = adapter.errorName + QStringLiteral(": ") + adapter.errorMessage;
+        else ready = true;
+    }
+    static void TearDownTestSuite() {
+        delete bluez;
+        delete systemBus;
+        bluez = nullptr;
+        systemBus = nullptr;
+    }
+    void SetUp() override {
+        if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+        ASSERT_TRUE(ready) << "the bluez5 mock did not come up: " << setUpError.toStdString();
+    }
+
+    static QString pathOf(const QString& address) {
+        return QStringLiteral("/org/bluez/hci0/dev_") + QString(address).replace(QLatin1Char(':'), QLatin1Char('_'));
+    }
+    // A paired device of the given class (the template's PairDevice keeps Class only in its signal).
+    static void addPairedDevice(const QString& address, const QString& name, uint classOfDevice) {
+        ASSERT_TRUE(bluez->call(QStringLiteral("AddDevice"), {QStringLiteral("hci0"), address, name},
+                                QStringLiteral("org.bluez.Mock"), QStringLiteral("/org/bluez"))
+                        .ok());
+        ASSERT_TRUE(bluez->call(QStringLiteral("Set"),
+                                {kDevice, QStringLiteral("Class"), QVariant::fromValue(QDBusVariant(classOfDevice))},
+                                QStringLiteral("org.freedesktop.DBus.Properties"), pathOf(address))
+                        .ok());
+        ASSERT_TRUE(bluez->call(QStringLiteral("PairDevice"), {QStringLiteral("hci0"), address, classOfDevice},
+                                QStringLiteral("org.bluez.Mock"), QStringLiteral("/org/bluez"))
+                        .ok());
+    }
+    static bool setConnected(const QString& address, bool connected) {
+        return bluez->call(connected ? QStringLiteral("ConnectDevice") : QStringLiteral("DisconnectDevice"),
+                           {QStringLiteral("hci0"), address}, QStringLiteral("org.bluez.Mock"), QStringLiteral("/org/bluez"))
+            .ok();
+    }
+    static bool addBattery(const QString& address, int percentage) {
+        return bluez->addProperties(QStringLiteral("org.bluez.Battery1"),
+                                    {{QStringLiteral("Percentage"), QVariant::fromValue(static_cast<uchar>(percentage))}},
+                                    pathOf(address));
+    }
+
+    bool pumpUntil(const std::function<bool()>& done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            scheduler().drain();
+        }
+        return done();
+    }
+
+    static inline PrivateBus* systemBus = nullptr;
+    static inline DBusMock* bluez = nullptr;
+    static inline bool ready = false;
+    static inline QString setUpError;
+};
+
+}  // namespace
+
+TEST_F(BluetoothBlueZTest, PairedDevicesConnectionsThePowerStateAndTheBatteryReport) {
+    BlueZBluetoothDevices devices(systemBus->connection());
+    addPairedDevice(QStringLiteral("AA:BB:CC:DD:EE:01"), QStringLiteral("Quill Buds"), 0x240404);  // major 4, minor 1
+    addPairedDevice(QStringLiteral("AA:BB:CC:DD:EE:02"), QStringLiteral("Desk Speaker"), 0x240410);  // major 4, minor 4
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:02"), true));
+
+    const auto paired = devices.pairedDevices();
+    ASSERT_TRUE(paired.has_value());
+    ASSERT_EQ(paired->size(), 2u);
+    const platform::BluetoothDevice& buds = paired->at(0);
+    EXPECT_EQ(buds.name, QStringLiteral("Quill Buds"));
+    EXPECT_EQ(buds.address, QStringLiteral("AA:BB:CC:DD:EE:01"));
+    EXPECT_FALSE(buds.isConnected);
+    EXPECT_EQ(buds.deviceClassMajor, 4u);
+    EXPECT_EQ(buds.deviceClassMinor, 1u);
+    EXPECT_TRUE(paired->at(1).isConnected);
+    EXPECT_EQ(paired->at(1).deviceClassMinor, 4u);
+
+    std::vector<platform::BluetoothPowerState> states;
+    auto power = devices.observePowerState([&](platform::BluetoothPowerState s) { states.push_back(s); });
+    ASSERT_TRUE(pumpUntil([&] { return states.size() == 1; }));
+    EXPECT_EQ(states[0], platform::BluetoothPowerState::poweredOn);
+    ASSERT_TRUE(bluez->setProperty(QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), false,
+                                   QStringLiteral("/org/bluez/hci0")));
+    ASSERT_TRUE(pumpUntil([&] { return states.size() == 2; }));
+    EXPECT_EQ(states[1], platform::BluetoothPowerState::poweredOff);
+    ASSERT_TRUE(bluez->setProperty(QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), true,
+                                   QStringLiteral("/org/bluez/hci0")));
+
+    std::vector<platform::BluetoothDevice> changes;
+    auto connections = devices.observeConnections([&](const platform::BluetoothDevice& d) { changes.push_back(d); });
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:01"), true));
+    ASSERT_TRUE(pumpUntil([&] { return changes.size() == 1; }));
+    EXPECT_EQ(changes[0].name, QStringLiteral("Quill Buds"));
+    EXPECT_TRUE(changes[0].isConnected);
+    EXPECT_EQ(changes[0].deviceClassMinor, 1u);
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:01"), false));
+    ASSERT_TRUE(pumpUntil([&] { return changes.size() == 2; }));
+    EXPECT_FALSE(changes[1].isConnected);
+
+    // The report: one section per device with a battery, in the shape the parser reads.
+    ASSERT_TRUE(addBattery(QStringLiteral("AA:BB:CC:DD:EE:01"), 80));
+    const platform::BluetoothBatteryReport report = devices.batteryReport(2.0);
+    ASSERT_TRUE(report.output.has_value()) << report.errorText.toStdString();
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(QString::fromUtf8(*report.output), QStringLiteral("Quill Buds")), 80);
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(QString::fromUtf8(*report.output), QStringLiteral("Desk Speaker")),
+              std::nullopt);
+
+    connections.cancel();
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:01"), true));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(changes.size(), 2u);
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:01"), false));
+}
+
+TEST_F(BluetoothBlueZTest, AConnectingHeadsetIsShownAndThenCarriesItsBatteryLevel) {
+    BlueZBluetoothDevices devices(systemBus->connection());
+    addPairedDevice(QStringLiteral("AA:BB:CC:DD:EE:03"), QStringLiteral("AirPods Pro"), 0x240404);
+    ASSERT_TRUE(addBattery(QStringLiteral("AA:BB:CC:DD:EE:03"), 64));
+    EventBus bus(scheduler());
+    BluetoothService service(bus, scheduler(), devices);
+    std::vector<BluetoothDeviceInfo> seen;
+    auto sub = bus.bluetoothDeviceSubject.sink([&](const std::optional<BluetoothDeviceInfo>& d) {
+        if (d) seen.push_back(*d);
+    });
+    service.start();
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:03"), true));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+    EXPECT_EQ(seen[0], (BluetoothDeviceInfo{QStringLiteral("AirPods Pro"), BluetoothDeviceCategory::airpods, std::nullopt}));
+    EXPECT_TRUE(log.contains(QStringLiteral("BluetoothService: Showing activity - AirPods Pro (airpods), querying battery...")));
+    scheduler().advance(1.0);
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1].batteryLevel, 64);
+    EXPECT_TRUE(log.contains(QStringLiteral("BluetoothService: Battery updated - AirPods Pro: 64%")));
+    service.stop();
+    ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:03"), false));
+}
+
+// A Bluetooth service that takes the call and never answers: the report gives up at its deadline.
+TEST_F(BluetoothBlueZTest, ASilentServiceGivesNoReportWithinTheDeadline) {
+    QString error;
+    auto silentBus = PrivateBus::start(PrivateBus::Kind::system, &error);
+    ASSERT_TRUE(silentBus) << error.toStdString();
+    auto silent = DBusMock::startPlain(*silentBus, QStringLiteral("org.bluez"), QStringLiteral("/"),
+                                       QStringLiteral("org.freedesktop.DBus.ObjectManager"), &error);
+    ASSERT_TRUE(silent) << error.toStdString();
+    ASSERT_TRUE(silent->addMethod(QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"),
+                                  QString(), QStringLiteral("a{oa{sa{sv}}}"),
+                                  QStringLiteral("import time; time.sleep(3); ret = {}")));
+    BlueZBluetoothDevices devices(silentBus->connection());
+    QElapsedTimer timer;
+    timer.start();
+    const platform::BluetoothBatteryReport report = devices.batteryReport(0.3);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_FALSE(report.output.has_value());
+    EXPECT_TRUE(report.errorText.contains(QStringLiteral("no answer"))) << report.errorText.toStdString();
+}

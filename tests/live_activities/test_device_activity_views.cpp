@@ -1,0 +1,178 @@
+// The Bluetooth and input-source activities: what their cells show, how they follow the bus,
+// and how they look at a simulated notch (QUILLVEX_SCREENSHOT_DIR keeps the pictures).
+
+#include "core/app_settings.h"
+#include "core/event_bus.h"
+#include "live_activities/bluetooth_activity_view.h"
+#include "live_activities/input_source_activity_view.h"
+#include "platform/screens/screens.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+
+class DeviceActivityViewTest : public testsupport::QuillvexTest {
+protected:
+    DeviceActivityViewTest() {
+        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
+        platform::applySimulatedNotch(screen, QSizeF(200, 32));
+        screens.screenList = {screen};
+    }
+    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
+
+    EventBus bus{scheduler()};
+    testsupport::FakeScreens screens;
+};
+
+// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
+QImage atTheNotch(QWidget& view) {
+    const QPixmap activity = view.grab();
+    const QSize screenTop(520, 80);
+    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(QColor(0x2c, 0x2c, 0x2e));
+    QPainter painter(&image);
+    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));
+    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);
+    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
+    return image;
+}
+
+void keep(const QImage& image, const char* name) {
+    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
+}
+
+// Pixels brighter than `threshold` in `rect` (device pixels).
+int brightPixels(const QImage& image, const QRect& rect, int threshold = 120) {
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) n += qGray(image.pixel(x, y)) > threshold ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(DeviceActivityViewTest, EachDeviceKindHasItsSymbol) {
+    EXPECT_EQ(BluetoothActivityView::symbolName(BluetoothDeviceCategory::appleWatch), QStringLiteral("applewatch"));
+    EXPECT_EQ(BluetoothActivityView::symbolName(BluetoothDeviceCategory::airpods), QStringLiteral("airpodspro"));
+    EXPECT_EQ(BluetoothActivityView::symbolName(BluetoothDeviceCategory::airpodsMax), QStringLiteral("airpodsmax"));
+    EXPECT_EQ(BluetoothActivityView::symbolName(BluetoothDeviceCategory::headphones), QStringLiteral("headphones"));
+    EXPECT_EQ(BluetoothActivityView::symbolName(BluetoothDeviceCategory::speaker), QStringLiteral("hifispeaker.fill"));
+    EXPECT_EQ(BluetoothActivityView::symbolName(BluetoothDeviceCategory::other),
+              QStringLiteral("dot.radiowaves.left.and.right"));
+}
+
+TEST_F(DeviceActivityViewTest, BluetoothViewShowsTheBusDeviceFromTheStartThenItsLevel) {
+    BluetoothActivityView view(nullptr, environment());
+    EXPECT_EQ(view.deviceInfo().name, QStringLiteral("Device"));
+    EXPECT_EQ(view.viewModel().symbolName, QStringLiteral("dot.radiowaves.left.and.right"));
+    EXPECT_EQ(view.viewModel().levelText, QStringLiteral("--"));
+
+    bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Max"), BluetoothDeviceCategory::airpodsMax, std::nullopt});
+    view.show();
+    EXPECT_TRUE(log.contains(QStringLiteral(
+        "BluetoothActivityView: notchInfo width=200.0, height=32.0, hasSafeArea=true, spacer notchWidth=180.0")));
+    auto model = view.viewModel();
+    EXPECT_EQ(model.symbolName, QStringLiteral("airpodsmax"));
+    EXPECT_EQ(model.levelText, QStringLiteral("--"));
+    EXPECT_EQ(model.levelOpacity, 0.35);
+    EXPECT_EQ(model.percentOpacity, 0.25);
+
+    // The symbol pops in with an upward bounce that settles.
+    EXPECT_EQ(model.iconScale, 0.5);
+    scheduler().advance(0.2 + 0.15);  // the shell's appear delay, then the bounce's peak
+    EXPECT_LT(view.iconBounce().value(), -0.5);
+    scheduler().advance(1.5);
+    EXPECT_NEAR(view.iconScale().value(), 1.0, 1e-3);
+    EXPECT_NEAR(view.iconBounce().value(), 0.0, 1e-3);
+
+    bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Max"), BluetoothDeviceCategory::airpodsMax, 77});
+    bus.bluetoothDeviceSubject.send(std::nullopt);  // dropped
+    model = view.viewModel();
+    EXPECT_EQ(model.levelText, QStringLiteral("77"));
+    EXPECT_EQ(model.levelOpacity, 1.0);
+    EXPECT_EQ(model.percentOpacity, 0.6);
+
+    // The exit shrinks the symbol and dips it, then the bounce settles.
+    bus.liveActivityDismissSubject.send();
+    scheduler().advance(0.15);
+    EXPECT_GT(view.iconBounce().value(), 0.3);
+    scheduler().advance(1.0);
+    EXPECT_NEAR(view.iconScale().value(), 0.5, 1e-3);
+    EXPECT_NEAR(view.iconBounce().value(), 0.0, 1e-3);
+
+    // Off screen it no longer follows the bus.
+    view.hide();
+    bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Watch"), BluetoothDeviceCategory::appleWatch, 5});
+    EXPECT_EQ(view.viewModel().symbolName, QStringLiteral("airpodsmax"));
+}
+
+TEST_F(DeviceActivityViewTest, InputSourceGlyphRules) {
+    EXPECT_EQ(InputSourceActivityView::displayName(QStringLiteral("com.example.inputmethod.Japanese.Katakana")),
+              QStringLiteral("\u30A2"));
+    EXPECT_EQ(InputSourceActivityView::displayName(QStringLiteral("Katakana.Japanese.Roman")), QStringLiteral("\u30A2"));
+    EXPECT_EQ(InputSourceActivityView::displayName(QStringLiteral("com.example.inputmethod.Japanese")), QStringLiteral("\u3042"));
+    EXPECT_EQ(InputSourceActivityView::displayName(QStringLiteral("com.example.inputmethod.Japanese.Roman")),
+              QStringLiteral("abc"));
+    EXPECT_EQ(InputSourceActivityView::displayName(QStringLiteral("japanese")), QStringLiteral("abc"));  // case counts
+    EXPECT_EQ(InputSourceActivityView::displayName(QString()), QStringLiteral("abc"));
+    EXPECT_EQ(InputSourceActivityView::displayName(QStringLiteral("de(nodeadkeys)")), QStringLiteral("abc"));
+}
+
+TEST_F(DeviceActivityViewTest, InputSourceViewStartsFromTheBusAndFollowsIt) {
+    InputSourceActivityView view(nullptr, environment());
+    EXPECT_EQ(view.viewModel().glyph, QStringLiteral("abc"));
+    bus.inputSourceSubject.send(InputSourceInfo{QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Hiragana")});
+    view.show();
+    EXPECT_EQ(view.viewModel().glyph, QStringLiteral("\u3042"));
+    EXPECT_EQ(view.viewModel().symbolName, QStringLiteral("globe"));
+    scheduler().advance(2.0);
+    EXPECT_NEAR(view.iconScale().value(), 1.0, 1e-3);
+    bus.inputSourceSubject.send(InputSourceInfo{QStringLiteral("Katakana"), QStringLiteral("Katakana")});
+    EXPECT_EQ(view.viewModel().glyph, QStringLiteral("\u30A2"));
+    bus.liveActivityDismissSubject.send();
+    scheduler().advance(2.0);
+    EXPECT_NEAR(view.iconScale().value(), 0.5, 1e-3);
+}
+
+TEST_F(DeviceActivityViewTest, TheBluetoothAndInputSourceActivitiesAtTheSimulatedNotch) {
+    BluetoothActivityView bluetooth(nullptr, environment());
+    bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Max"), BluetoothDeviceCategory::airpodsMax, std::nullopt});
+    bluetooth.show();
+    scheduler().advance(2.0);
+    const QImage noLevel = bluetooth.grab().toImage();
+    keep(atTheNotch(bluetooth), "bluetooth_no_level.png");
+    const double ratio = noLevel.devicePixelRatio();
+    auto px = [ratio](double points) { return static_cast<int>(points * ratio); };
+    const QRect leftCell(0, 0, px(48), px(32));
+    const QRect rightCell(px(228), 0, px(48), px(32));
+    EXPECT_GT(brightPixels(noLevel, leftCell), 20);  // the headphones
+    EXPECT_EQ(brightPixels(noLevel, rightCell, 150), 0);  // only a faint "--"
+    EXPECT_GT(brightPixels(noLevel, rightCell, 30), 5);
+
+    bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Max"), BluetoothDeviceCategory::airpodsMax, 100});
+    const QImage full = bluetooth.grab().toImage();
+    keep(atTheNotch(bluetooth), "bluetooth_level.png");
+    EXPECT_GT(brightPixels(full, rightCell, 200), 20);
+    // Three digits stay inside the right cell.
+    EXPECT_EQ(brightPixels(full, QRect(px(226), 0, px(2), px(32)), 60), 0);
+    EXPECT_EQ(brightPixels(full, QRect(px(274), 0, px(2), px(32)), 60), 0);
+
+    InputSourceActivityView input(nullptr, environment());
+    bus.inputSourceSubject.send(InputSourceInfo{QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Hiragana")});
+    input.show();
+    scheduler().advance(2.0);
+    const QImage kana = input.grab().toImage();
+    keep(atTheNotch(input), "input_source_kana.png");
+    EXPECT_GT(brightPixels(kana, leftCell), 20);  // the globe
+    EXPECT_GT(brightPixels(kana, rightCell), 20);
+    bus.inputSourceSubject.send(InputSourceInfo{QStringLiteral("us"), QStringLiteral("English (US)")});
+    const QImage latin = input.grab().toImage();
+    keep(atTheNotch(input), "input_source_abc.png");
+    EXPECT_NE(latin, kana);
+}

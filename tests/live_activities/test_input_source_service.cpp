@@ -1,0 +1,104 @@
+#include "core/enum_cases.h"
+#include "core/event_bus.h"
+#include "live_activities/input_source_service.h"
+#include "support/fake_input_sources.h"
+#include "support/fixtures.h"
+
+#include <string>
+#include <vector>
+
+using testsupport::FakeInputSources;
+
+namespace {
+
+class InputSourceServiceTest : public testsupport::QuillvexTest {
+protected:
+    InputSourceServiceTest() {
+        subscriptions.insert(bus.inputSourceSubject.sink([this](const std::optional<InputSourceInfo>& info) {
+            if (info) seen.push_back("source " + info->id.toStdString() + " " + info->name.toStdString());
+        }));
+        subscriptions.insert(bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& t) {
+            seen.push_back(t ? "event " + caseName(*t).toStdString() : std::string("event none"));
+        }));
+        seen.clear();
+    }
+
+    EventBus bus{scheduler()};
+    FakeInputSources sources;
+    InputSourceService service{bus, scheduler(), sources};
+    platform::CancellableSet subscriptions;
+    std::vector<std::string> seen;
+};
+
+}  // namespace
+
+TEST_F(InputSourceServiceTest, StartsWithTheCurrentSourceAndPublishesNothing) {
+    sources.current = FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)"));
+    service.start();
+    service.start();
+    scheduler().drain();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(service.lastSourceID(), QStringLiteral("us"));
+    EXPECT_EQ(sources.observerCount(), 1);
+    EXPECT_TRUE(log.contains(platform::LogLevel::Info, QStringLiteral("InputSourceService: Started (current: us)")));
+    EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST_F(InputSourceServiceTest, WithoutACurrentSourceTheStartSaysUnknown) {
+    service.start();
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: unknown)")));
+}
+
+TEST_F(InputSourceServiceTest, ASwitchPublishesTheSourceThenTheEventAndTheSameSourceNothing) {
+    sources.current = FakeInputSources::source(QStringLiteral("com.example.keylayout.ABC"), QStringLiteral("ABC"));
+    service.start();
+    sources.select(FakeInputSources::source(QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Hiragana")));
+    EXPECT_TRUE(seen.empty());  // published on the main queue
+    scheduler().drain();
+    EXPECT_EQ(seen, (std::vector<std::string>{"source com.example.inputmethod.Japanese Hiragana", "event inputSource"}));
+    EXPECT_TRUE(log.contains(platform::LogLevel::Info,
+                             QStringLiteral("InputSourceService: Changed to Hiragana (com.example.inputmethod.Japanese)")));
+
+    // The same identifier (even under another name) is no change.
+    sources.select(FakeInputSources::source(QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Other")));
+    scheduler().drain();
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(InputSourceServiceTest, AnUnreadableIdentifierIsPublishedEmptyOnceAndAMissingNameIsAQuestionMark) {
+    sources.current = FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)"));
+    service.start();
+    sources.select(platform::InputSource{std::nullopt, std::nullopt});
+    scheduler().drain();
+    EXPECT_EQ(seen, (std::vector<std::string>{"source  ?", "event inputSource"}));
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to ? ()")));
+    sources.notify();
+    scheduler().drain();
+    EXPECT_EQ(seen.size(), 2u);
+    // No source at all reads the same as an unreadable identifier.
+    sources.select(std::nullopt);
+    scheduler().drain();
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(InputSourceServiceTest, AfterStopNothingIsAnnouncedAndASwitchMeanwhileIsNever) {
+    sources.current = FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)"));
+    service.start();
+    sources.select(FakeInputSources::source(QStringLiteral("de"), QStringLiteral("German")));
+    service.stop();  // the change was queued: it is dropped
+    scheduler().drain();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(sources.observerCount(), 0);
+    service.inputSourceChanged();
+    service.stop();
+    EXPECT_EQ(std::count_if(log.lines().begin(), log.lines().end(),
+                            [](const auto& l) { return l.text == QStringLiteral("InputSourceService: Stopped"); }),
+              2);
+
+    sources.current = FakeInputSources::source(QStringLiteral("fr"), QStringLiteral("French"));
+    service.start();
+    EXPECT_EQ(service.lastSourceID(), QStringLiteral("fr"));
+    sources.notify();
+    scheduler().drain();
+    EXPECT_TRUE(seen.empty());
+}
