@@ -4,9 +4,11 @@
 #include "glance/glance_expanded_view.h"
 #include "glance/weather_service.h"
 #include "live_activities/bluetooth_service.h"
+#include "live_activities/brightness_services.h"
 #include "live_activities/input_source_service.h"
 #include "live_activities/live_activity_manager.h"
 #include "live_activities/screen_lock_service.h"
+#include "live_activities/volume_service.h"
 #include "music/global_hotkey_service.h"
 #include "music/lyrics_service.h"
 #include "music/media_remote_service.h"
@@ -55,6 +57,9 @@ void DesktopNotchFeatures::startCoreServices() {
     MediaRemoteService::shared().start();
     NotchHoverDetector::shared().start();
     BluetoothService::shared().start();
+    VolumeService::shared().start();
+    DisplayBrightnessService::shared().start();
+    KeyboardBrightnessService::shared().start();
     ScreenLockService::shared().start();
     InputSourceService::shared().start();
     LiveActivityManager::shared().start();
@@ -78,6 +83,9 @@ void DesktopNotchFeatures::stopAll() {
     NotchHoverDetector::shared().stop();
     MediaRemoteService::shared().stop();
     BluetoothService::shared().stop();
+    VolumeService::shared().stop();
+    DisplayBrightnessService::shared().stop();
+    KeyboardBrightnessService::shared().stop();
     ScreenLockService::shared().stop();
     InputSourceService::shared().stop();
     // Only a manager this start took: its stop line belongs to a run.

@@ -1,8 +1,10 @@
 #include "live_activities/live_activity_container_view.h"
 
 #include "live_activities/bluetooth_activity_view.h"
+#include "live_activities/brightness_activity_views.h"
 #include "live_activities/input_source_activity_view.h"
 #include "live_activities/screen_lock_activity_view.h"
+#include "live_activities/volume_activity_view.h"
 
 LiveActivityPlaceholderView::LiveActivityPlaceholderView(LiveActivityType type, QWidget* parent)
     : QWidget(parent), type_(type) {
@@ -31,9 +33,9 @@ QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     case LiveActivityType::charging: return new LiveActivityPlaceholderView(type, this);
     case LiveActivityType::powerDisconnect: return new LiveActivityPlaceholderView(type, this);
     case LiveActivityType::bluetooth: return new BluetoothActivityView(this, environment_);
-    case LiveActivityType::volume: return new LiveActivityPlaceholderView(type, this);
-    case LiveActivityType::displayBrightness: return new LiveActivityPlaceholderView(type, this);
-    case LiveActivityType::keyboardBrightness: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::volume: return new VolumeActivityView(this, environment_);
+    case LiveActivityType::displayBrightness: return new DisplayBrightnessActivityView(this, environment_);
+    case LiveActivityType::keyboardBrightness: return new KeyboardBrightnessActivityView(this, environment_);
     case LiveActivityType::screenLock: return new ScreenLockActivityView(false, this, environment_);
     case LiveActivityType::screenUnlock: return new ScreenLockActivityView(true, this, environment_);
     case LiveActivityType::screenshot: return new LiveActivityPlaceholderView(type, this);

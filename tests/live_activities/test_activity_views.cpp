@@ -1,12 +1,14 @@
 #include "core/app_settings.h"
 #include "core/event_bus.h"
 #include "live_activities/activity_band.h"
+#include "live_activities/brightness_activity_views.h"
 #include "live_activities/bluetooth_activity_view.h"
 #include "live_activities/input_source_activity_view.h"
 #include "live_activities/level_bar.h"
 #include "live_activities/live_activity_animated_shell.h"
 #include "live_activities/live_activity_container_view.h"
 #include "live_activities/screen_lock_activity_view.h"
+#include "live_activities/volume_activity_view.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 
@@ -275,6 +277,12 @@ TEST_F(ActivityViewTest, ContainerPicksTheViewOfEachType) {
             auto* lock = qobject_cast<ScreenLockActivityView*>(view);
             ASSERT_NE(lock, nullptr);
             EXPECT_EQ(lock->isUnlock(), type == LiveActivityType::screenUnlock);
+        } else if (type == LiveActivityType::volume) {
+            EXPECT_NE(qobject_cast<VolumeActivityView*>(view), nullptr);
+        } else if (type == LiveActivityType::displayBrightness) {
+            EXPECT_NE(qobject_cast<DisplayBrightnessActivityView*>(view), nullptr);
+        } else if (type == LiveActivityType::keyboardBrightness) {
+            EXPECT_NE(qobject_cast<KeyboardBrightnessActivityView*>(view), nullptr);
         } else if (type == LiveActivityType::bluetooth) {
             EXPECT_NE(qobject_cast<BluetoothActivityView*>(view), nullptr);
         } else if (type == LiveActivityType::inputSource) {
@@ -305,7 +313,7 @@ TEST_F(ActivityViewTest, ReplacingAnActivityMidEntranceStartsTheNewOneFromTheBeg
 
     container.setActivityType(LiveActivityType::volume);
     scheduler().advance(2.0);
-    EXPECT_NE(qobject_cast<LiveActivityPlaceholderView*>(container.activityView()), nullptr);
+    EXPECT_NE(qobject_cast<VolumeActivityView*>(container.activityView()), nullptr);
 }
 
 namespace {

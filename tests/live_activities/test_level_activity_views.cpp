@@ -1,0 +1,176 @@
+#include "core/event_bus.h"
+#include "live_activities/brightness_activity_views.h"
+#include "live_activities/volume_activity_view.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+
+#include <QImage>
+#include <QPainter>
+
+using platform::Animation;
+
+namespace {
+
+class LevelViewTest : public testsupport::QuillvexTest {
+protected:
+    LevelViewTest() {
+        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
+        platform::applySimulatedNotch(screen, QSizeF(200, 32));
+        screens.screenList = {screen};
+    }
+
+    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
+
+    EventBus bus{scheduler()};
+    testsupport::FakeScreens screens;
+};
+
+// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
+QImage atTheNotch(QWidget& view) {
+    const QPixmap activity = view.grab();
+    const QSize screenTop(520, 80);
+    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(QColor(0x2c, 0x2c, 0x2e));
+    QPainter painter(&image);
+    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));
+    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);
+    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
+    return image;
+}
+
+void keep(QWidget& view, const char* name) {
+    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) atTheNotch(view).save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
+}
+
+// Pixels of the right cell close to `colour`.
+int barPixels(QWidget& view, const QColor& colour) {
+    const QImage image = view.grab().toImage();
+    const double ratio = image.devicePixelRatio();
+    int n = 0;
+    for (int y = 0; y < static_cast<int>(32 * ratio); ++y)
+        for (int x = static_cast<int>(228 * ratio); x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) + std::abs(c.blue() - colour.blue()) < 60;
+        }
+    return n;
+}
+
+}  // namespace
+
+TEST(VolumeIcon, FollowsTheLevelAndTheMuteState) {
+    const std::pair<VolumeInfo, const char*> cases[] = {
+        {{0.005f, false}, "speaker.slash.fill"}, {{0.01f, false}, "speaker.wave.1.fill"},
+        {{0.329f, false}, "speaker.wave.1.fill"}, {{0.33f, false}, "speaker.wave.2.fill"},
+        {{0.66f, false}, "speaker.wave.3.fill"},  {{1.0f, false}, "speaker.wave.3.fill"},
+        {{0.8f, true}, "speaker.slash.fill"}};
+    for (const auto& [info, name] : cases) EXPECT_EQ(VolumeActivityView::volumeIconName(info), name) << info.level;
+}
+
+TEST(BrightnessIcon, DisplaySunGrowsWithTheLevel) {
+    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.005f), "sun.min");
+    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.01f), "sun.min.fill");
+    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.49f), "sun.min.fill");
+    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.5f), "sun.max.fill");
+    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(1.0f), "sun.max.fill");
+}
+
+TEST_F(LevelViewTest, VolumeViewStartsFromTheBusAndEasesToEachNewRecord) {
+    bus.volumeInfoSubject.send(VolumeInfo{0.2f, false});
+    VolumeActivityView view(nullptr, environment());
+    EXPECT_EQ(view.viewModel().bar.level, 0.5);  // before it comes on screen
+    view.show();
+    EXPECT_FLOAT_EQ(view.viewModel().bar.level, 0.2);  // at once, not eased from 0.5
+    EXPECT_EQ(view.viewModel().symbolName, "speaker.wave.1.fill");
+    EXPECT_EQ(view.viewModel().barFrame, QRectF(237, 14, 30, 4));
+    EXPECT_EQ(view.viewModel().bar.barColor, QColor(Qt::white));
+
+    scheduler().advance(1.0);
+    bus.volumeInfoSubject.send(VolumeInfo{0.8f, true});
+    EXPECT_EQ(view.viewModel().symbolName, "speaker.slash.fill");  // the symbol switches at once
+    EXPECT_EQ(view.barLevel().lastAnimation()->animation, Animation::easeInOut(0.3));
+    EXPECT_EQ(view.barLevel().target(), 0.0);  // muted: only the track
+    scheduler().advance(0.3);
+    EXPECT_NEAR(view.viewModel().bar.level, 0.0, 1e-6);
+
+    bus.volumeInfoSubject.send(VolumeInfo{0.8f, false});
+    scheduler().advance(0.15);
+    EXPECT_GT(view.viewModel().bar.level, 0.1);
+    EXPECT_LT(view.viewModel().bar.level, 0.7);
+    scheduler().advance(0.15);
+    EXPECT_NEAR(view.viewModel().bar.level, 0.8, 1e-6);
+
+    bus.volumeInfoSubject.send(std::nullopt);  // leaves the record alone
+    EXPECT_EQ(view.volumeInfo(), (VolumeInfo{0.8f, false}));
+
+    view.hide();
+    bus.volumeInfoSubject.send(VolumeInfo{0.1f, false});
+    EXPECT_EQ(view.volumeInfo(), (VolumeInfo{0.8f, false}));
+}
+
+TEST_F(LevelViewTest, TheSymbolGrowsInWithTheEntranceAndShrinksOnDismiss) {
+    KeyboardBrightnessActivityView view(nullptr, environment());
+    EXPECT_EQ(view.viewModel().iconScale, 0.5);
+    view.show();
+    scheduler().advance(0.2);
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
+    scheduler().advance(2.0);
+    EXPECT_NEAR(view.viewModel().iconScale, 1.0, 1e-3);
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
+    EXPECT_EQ(view.iconScale().target(), 0.5);
+}
+
+TEST_F(LevelViewTest, BrightnessViewsFollowTheirOwnSubject) {
+    bus.displayBrightnessSubject.send(BrightnessInfo{0.8f});
+    DisplayBrightnessActivityView display(nullptr, environment());
+    KeyboardBrightnessActivityView keyboard(nullptr, environment());
+    display.show();
+    keyboard.show();
+    EXPECT_FLOAT_EQ(display.viewModel().bar.level, 0.8);
+    EXPECT_EQ(keyboard.viewModel().bar.level, 0.5);  // its subject holds nothing yet
+    EXPECT_EQ(display.viewModel().bar.barColor, DisplayBrightnessActivityView::yellow());
+    EXPECT_EQ(display.viewModel().symbolColor, DisplayBrightnessActivityView::yellow());
+    EXPECT_EQ(keyboard.viewModel().bar.barColor, QColor(Qt::white));
+
+    bus.keyboardBrightnessSubject.send(BrightnessInfo{0.0f});
+    scheduler().advance(0.3);
+    EXPECT_EQ(keyboard.viewModel().symbolName, "light.max");
+    EXPECT_EQ(keyboard.viewModel().bar.level, 0.0);
+    EXPECT_FLOAT_EQ(display.viewModel().bar.level, 0.8);
+
+    bus.displayBrightnessSubject.send(BrightnessInfo{0.005f});
+    EXPECT_EQ(display.viewModel().symbolName, "sun.min");
+    bus.displayBrightnessSubject.send(std::nullopt);
+    EXPECT_EQ(display.brightnessInfo().level, 0.005f);
+}
+
+TEST_F(LevelViewTest, TheActivitiesAtTheSimulatedNotch) {
+    bus.volumeInfoSubject.send(VolumeInfo{0.6f, false});
+    VolumeActivityView volume(nullptr, environment());
+    volume.show();
+    scheduler().advance(2.0);
+    keep(volume, "volume.png");
+    const int loud = barPixels(volume, Qt::white);
+    EXPECT_GT(loud, 40);
+
+    bus.volumeInfoSubject.send(VolumeInfo{0.6f, true});
+    scheduler().advance(1.0);
+    keep(volume, "volume_muted.png");
+    EXPECT_LT(barPixels(volume, Qt::white), loud / 4);  // only the faint track is left
+
+    bus.displayBrightnessSubject.send(BrightnessInfo{0.75f});
+    DisplayBrightnessActivityView display(nullptr, environment());
+    display.show();
+    scheduler().advance(2.0);
+    keep(display, "display_brightness.png");
+    EXPECT_GT(barPixels(display, DisplayBrightnessActivityView::yellow()), 40);
+
+    bus.keyboardBrightnessSubject.send(BrightnessInfo{1.0f});
+    KeyboardBrightnessActivityView keyboard(nullptr, environment());
+    keyboard.show();
+    scheduler().advance(2.0);
+    keep(keyboard, "keyboard_brightness.png");
+    EXPECT_GT(barPixels(keyboard, Qt::white), loud);  // the whole bar
+}
