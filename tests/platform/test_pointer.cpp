@@ -1,4 +1,5 @@
 #include "platform/pointer/polled_pointer_monitor.h"
+#include "platform/pointer/x11_motion_watch.h"
 #include "platform/pointer/x11_xdnd_pasteboard.h"
 #include "support/fake_screens.h"
 #include "support/service_fixtures.h"
@@ -8,6 +9,9 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +71,60 @@ TEST(PointerTest, ThePollerReportsMovementsOnlyAndEachToOneKindOfMonitor) {
     poller.removeMonitor(*l);
     EXPECT_FALSE(poller.isPolling());
     EXPECT_EQ(scheduler.pendingCount(), 0u);
+}
+
+TEST(PointerTest, WithAMotionFeedSamplingSleepsWhileThePointerStandsStill) {
+    platform::VirtualScheduler scheduler;
+    testsupport::FakeScreens screens;
+    screens.screenList = {testsupport::plainScreen(0, 0, 1440, 900)};
+    platform::PointerSample sample{QPoint(10, 10), 0};
+    int samples = 0;
+    std::function<void()> moved;
+    bool watching = false;
+    platform::PolledPointerMonitor poller(
+        [&] {
+            ++samples;
+            return std::optional(sample);
+        },
+        [](const QPoint&) { return false; }, &screens, scheduler,
+        [&](std::function<void()> callback) {
+            moved = std::move(callback);
+            watching = true;
+            return platform::AnyCancellable([&] { watching = false; });
+        });
+    std::vector<platform::PointerEvent> events;
+    auto token = poller.addGlobalMonitor([&](const platform::PointerEvent& e) { events.push_back(e); });
+    ASSERT_TRUE(token && watching);
+
+    scheduler.advance(1);
+    EXPECT_TRUE(poller.isResting());
+    const int resting = samples;
+    EXPECT_LE(resting, platform::PolledPointerMonitor::stillSamplesBeforeSleep + 2 + 4);
+    scheduler.advance(5);
+    EXPECT_EQ(samples, resting + 20);
+
+    // A motion restores the pace with a sample at once.
+    sample.pixel = QPoint(40, 10);
+    moved();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_FALSE(poller.isResting());
+    sample.pixel = QPoint(50, 10);
+    scheduler.advance(platform::PolledPointerMonitor::pollInterval);
+    EXPECT_EQ(events.size(), 2u);
+    moved();  // awake already: no extra sample
+    EXPECT_EQ(events.size(), 2u);
+
+    // A warped pointer makes no motion events; the resting pace still finds it.
+    scheduler.advance(1);
+    ASSERT_TRUE(poller.isResting());
+    sample.pixel = QPoint(700, 0);
+    scheduler.advance(platform::PolledPointerMonitor::restingInterval);
+    EXPECT_EQ(events.size(), 3u);
+    EXPECT_FALSE(poller.isResting());
+
+    poller.removeMonitor(*token);
+    EXPECT_FALSE(watching);
+    EXPECT_FALSE(poller.isPolling());
 }
 
 TEST(PointerTest, AUriListCountsWhenItHoldsAFileUrl) {
@@ -155,6 +213,20 @@ TEST_F(XdndDragTest, AFileDragIsReadWhileItRunsAndNotAfterTheDrop) {
     EXPECT_TRUE(waitFor([&] { return !pasteboard.isSessionActive(); }));
     EXPECT_FALSE(pasteboard.canReadFileURLs()) << "the source still owns the selection, but the drag is over";
     stopSource(*source);
+}
+
+TEST_F(XdndDragTest, RawMotionTellsThatThePointerMoved) {
+    int batches = 0;
+    auto watch = platform::X11MotionWatch::start([&] { ++batches; }, x->display().toLocal8Bit());
+    ASSERT_TRUE(watch);
+    // XTest motion, as a device makes it (a warp makes none).
+    xcb_connection_t* c = xcb_connect(x->display().toLocal8Bit().constData(), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, 710, 300, 0);
+    xcb_flush(c);
+    EXPECT_TRUE(waitFor([&] { return batches > 0; }));
+    xcb_disconnect(c);
+    EXPECT_FALSE(platform::X11MotionWatch::start([] {}, ":nonexistent.9"));
 }
 
 TEST_F(XdndDragTest, TextAndWebAddressesAreNoFileDrag) {

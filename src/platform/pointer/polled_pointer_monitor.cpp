@@ -1,5 +1,6 @@
 #include "platform/pointer/polled_pointer_monitor.h"
 
+#include "platform/pointer/x11_motion_watch.h"
 #include "platform/screens/screen_geometry.h"
 
 #include <QCursor>
@@ -9,6 +10,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -56,14 +58,17 @@ std::optional<PointerSample> sampleX11(xcb_connection_t* connection, xcb_window_
 }  // namespace
 
 PolledPointerMonitor::SampleSource PolledPointerMonitor::systemSource() {
-    if (auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
-        xcb_connection_t* connection = x11->connection();
-        const xcb_setup_t* setup = connection ? xcb_get_setup(connection) : nullptr;
-        if (setup) {
-            // Qt's root is the one of the default screen; the pointer's coordinates are relative to it.
-            const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
-            return [connection, root] { return sampleX11(connection, root); };
+    if (qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        // A connection of its own: replies on Qt's connection would wake Qt's event reader
+        // thread 60 times a second.
+        const QByteArray display = qgetenv("DISPLAY");
+        xcb_connection_t* connection = display.isEmpty() ? nullptr : xcb_connect(display.constData(), nullptr);
+        if (connection && !xcb_connection_has_error(connection)) {
+            const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+            std::shared_ptr<xcb_connection_t> shared(connection, xcb_disconnect);
+            return [shared, root] { return sampleX11(shared.get(), root); };
         }
+        if (connection) xcb_disconnect(connection);
     }
     return []() -> std::optional<PointerSample> {
         if (!qGuiApp) return std::nullopt;
@@ -71,12 +76,23 @@ PolledPointerMonitor::SampleSource PolledPointerMonitor::systemSource() {
     };
 }
 
+PolledPointerMonitor::MotionWatch PolledPointerMonitor::systemMotionWatch() {
+    if (!qGuiApp || !qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) return {};
+    return [](std::function<void()> moved) {
+        std::shared_ptr<X11MotionWatch> watch = X11MotionWatch::start(std::move(moved));
+        if (!watch) return AnyCancellable();
+        return AnyCancellable([watch]() mutable { watch.reset(); });
+    };
+}
+
 PolledPointerMonitor::PolledPointerMonitor(SampleSource source, OwnWindowTest isOverOwnWindow, Screens* screens,
-                                           Scheduler& scheduler)
+                                           Scheduler& scheduler, MotionWatch watch)
     : source_(std::move(source)),
       isOverOwnWindow_(std::move(isOverOwnWindow)),
       screensOverride_(screens),
-      scheduler_(scheduler) {
+      scheduler_(scheduler),
+      watch_(std::move(watch)) {
+    if (!source_ && !watch_) watch_ = systemMotionWatch();
     if (!isOverOwnWindow_) {
         isOverOwnWindow_ = [](const QPoint& pixel) {
             if (!qGuiApp) return false;
@@ -86,7 +102,10 @@ PolledPointerMonitor::PolledPointerMonitor(SampleSource source, OwnWindowTest is
     }
 }
 
-PolledPointerMonitor::~PolledPointerMonitor() = default;
+PolledPointerMonitor::~PolledPointerMonitor() {
+    lifetime_.reset();
+    watching_.cancel();
+}
 
 Screens& PolledPointerMonitor::screens() const { return screensOverride_ ? *screensOverride_ : Screens::shared(); }
 
@@ -102,19 +121,36 @@ std::optional<PointerMonitor::Token> PolledPointerMonitor::add(bool local, Handl
     if (!source_) source_ = systemSource();
     const Token token = nextToken_++;
     handlers_.emplace(token, Entry{local, std::move(handler)});
-    if (!timer_.isValid()) {
+    if (handlers_.size() == 1) {
         // The first sample sets the reference; only later movements are reported.
         const auto sample = source_();
         lastPixel_ = sample ? std::optional<QPoint>(sample->pixel) : std::nullopt;
-        timer_ = scheduler_.every(pollInterval, [this] { poll(); });
+        if (watch_) watching_ = watch_(lifetime_.wrap([this] { wake(); }));
+        startTimer();
     }
     return token;
+}
+
+void PolledPointerMonitor::startTimer(double interval) {
+    stillSamples_ = 0;
+    resting_ = interval != pollInterval;
+    timer_.invalidate();
+    timer_ = scheduler_.every(interval, [this] { poll(); });
+}
+
+void PolledPointerMonitor::wake() {
+    if (handlers_.empty() || !resting_) return;
+    // Resting: the movement is seen now, not a tick later.
+    startTimer();
+    poll();
 }
 
 void PolledPointerMonitor::removeMonitor(Token token) {
     handlers_.erase(token);
     if (handlers_.empty()) {
         timer_.invalidate();
+        resting_ = false;
+        watching_.cancel();
         lastPixel_.reset();
     }
 }
@@ -122,7 +158,13 @@ void PolledPointerMonitor::removeMonitor(Token token) {
 void PolledPointerMonitor::poll() {
     if (handlers_.empty() || !source_) return;
     const auto sample = source_();
-    if (!sample || sample->pixel == lastPixel_) return;
+    if (!sample || sample->pixel == lastPixel_) {
+        // Standing still: with a motion feed to wake it, sampling slows down.
+        if (!resting_ && watching_.isActive() && ++stillSamples_ >= stillSamplesBeforeSleep) startTimer(restingInterval);
+        return;
+    }
+    if (resting_) startTimer();
+    stillSamples_ = 0;
     lastPixel_ = sample->pixel;
 
     const PointerEvent event{pointerEventKind(sample->buttons),
