@@ -135,7 +135,8 @@ void GlanceExpandedView::showEvent(QShowEvent* event) {
     subscribe();
 }
 
-void GlanceExpandedView::calendarSection(GlancePanelDrawing& out, const QRectF& column) const {
+void GlanceExpandedView::calendarSection(GlancePanelDrawing& out, const QRectF& column,
+                                         std::optional<double> onlyInSightAt) const {
     const QFont headerFont = notchFont(10, QFont::Medium);
     const double headerH = lineHeight(headerFont);
     out.surface.add(symbol(QStringLiteral("glance.events.icon"), QStringLiteral("calendar"),
@@ -159,6 +160,11 @@ void GlanceExpandedView::calendarSection(GlancePanelDrawing& out, const QRectF& 
     const double rowH = CalendarEventRow::height();
     double y = 0;
     for (qsizetype i = 0; i < events_.size(); ++i) {
+        const bool inSight = !onlyInSightAt || (y + rowH > *onlyInSightAt && y < *onlyInSightAt + list.height());
+        if (!inSight) {
+            y += rowH + (i + 1 < events_.size() ? rowSpacing : 0);
+            continue;
+        }
         DrawList row = CalendarEventRow{events_[i]}.layout(list.width(), zone, loc);
         for (DrawItem& item : row.items) item.key = QStringLiteral("glance.event.%1.").arg(i) + item.key;
         out.eventRows.append(row, 0, y);
@@ -182,12 +188,13 @@ void GlanceExpandedView::weatherSection(DrawList& out, const QRectF& column) con
                  QRectF(column.left(), y + 24 + 8, column.width(), lineHeight(font)), font, whiteAt(0.3), Qt::AlignCenter));
 }
 
-GlancePanelDrawing GlanceExpandedView::layout() const {
+GlancePanelDrawing GlanceExpandedView::layout(std::optional<double> onlyInSightAt) const {
     GlancePanelDrawing out;
     const QRectF content(horizontalPadding, topPadding(notchInfo()), panelWidth - 2 * horizontalPadding,
                          std::max(0.0, panelHeight - topPadding(notchInfo()) - bottomPadding));
     const double calendarW = std::max(0.0, content.width() - 1 - weatherColumnWidth);
-    calendarSection(out, QRectF(content.left(), content.top(), std::max(0.0, calendarW - 8), content.height()));
+    calendarSection(out, QRectF(content.left(), content.top(), std::max(0.0, calendarW - 8), content.height()),
+                    onlyInSightAt);
     out.surface.add(fill(QStringLiteral("glance.divider"),
                          QRectF(content.left() + calendarW, content.top() + 12, 1, std::max(0.0, content.height() - 24)),
                          whiteAt(0.15), 0));
@@ -197,7 +204,7 @@ GlancePanelDrawing GlanceExpandedView::layout() const {
 }
 
 void GlanceExpandedView::scrollBy(double dy) {
-    const GlancePanelDrawing drawing = layout();
+    const GlancePanelDrawing drawing = layout(scrollOffset_);
     const double maxOffset = std::max(0.0, drawing.eventsHeight - drawing.eventsViewport.height());
     scrollOffset_ = std::clamp(scrollOffset_ + dy, 0.0, maxOffset);
 }
@@ -221,7 +228,7 @@ void GlanceExpandedView::paintEvent(QPaintEvent*) {
     painter.fillRect(bounds, Qt::black);
     // The heads-up material seen through at 0.3: a faint lift of the black.
     painter.fillRect(bounds, QColor::fromRgbF(0.12f, 0.12f, 0.13f, 0.3f));
-    const GlancePanelDrawing drawing = layout();
+    const GlancePanelDrawing drawing = layout(scrollOffset_);
     drawing.surface.paint(painter);
     if (!drawing.eventsViewport.isEmpty()) {
         painter.save();

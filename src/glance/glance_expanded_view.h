@@ -68,7 +68,9 @@ public:
     // Notch height + 4 under a notch, else 8.
     static double topPadding(const NotchInfo& notch) { return notch.height > 0 ? notch.height + 4 : 8; }
 
-    GlancePanelDrawing layout() const;
+    // Every row of the list; with `onlyInSightAt`, only the rows seen at that scroll offset (the
+    // others keep their place but are not built).
+    GlancePanelDrawing layout(std::optional<double> onlyInSightAt = std::nullopt) const;
     double scrollOffset() const { return scrollOffset_; }
     void scrollBy(double dy);
 
@@ -79,7 +81,7 @@ protected:
 
 private:
     void subscribe();
-    void calendarSection(GlancePanelDrawing& out, const QRectF& column) const;
+    void calendarSection(GlancePanelDrawing& out, const QRectF& column, std::optional<double> onlyInSightAt) const;
     void weatherSection(DrawList& out, const QRectF& column) const;
     QLocale locale() const;
     QTimeZone timeZone() const;

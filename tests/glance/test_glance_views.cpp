@@ -179,8 +179,19 @@ TEST_F(GlanceViewsTest, SixtyEventsMakeSixtyRowsInAScrollableColumn) {
     EXPECT_LE(drawing.eventsViewport.bottom(), 200 - 12);
     EXPECT_GT(drawing.eventsHeight, drawing.eventsViewport.height());
 
+    // What is painted at an offset: the rows in sight, in their places.
+    const GlancePanelDrawing top = panel->layout(0.0);
+    EXPECT_TRUE(top.eventRows.has("glance.event.0.row.title"));
+    EXPECT_FALSE(top.eventRows.has("glance.event.59.row.title"));
+    EXPECT_EQ(top.eventsHeight, drawing.eventsHeight);
+
     panel->scrollBy(1e9);
     EXPECT_DOUBLE_EQ(panel->scrollOffset(), drawing.eventsHeight - drawing.eventsViewport.height());
+    const GlancePanelDrawing bottom = panel->layout(panel->scrollOffset());
+    EXPECT_FALSE(bottom.eventRows.has("glance.event.0.row.title"));
+    EXPECT_EQ(bottom.eventRows.find("glance.event.59.row.title")->frame,
+              drawing.eventRows.find("glance.event.59.row.title")->frame);
+    save(*panel, QStringLiteral("panel-60-scrolled-en"));
     panel->scrollBy(-1e9);
     EXPECT_EQ(panel->scrollOffset(), 0);
     save(*panel, QStringLiteral("panel-60-en"));
