@@ -7,7 +7,9 @@
 #include "live_activities/brightness_services.h"
 #include "live_activities/input_source_service.h"
 #include "live_activities/live_activity_manager.h"
+#include "live_activities/air_drop_service.h"
 #include "live_activities/screen_lock_service.h"
+#include "live_activities/screenshot_service.h"
 #include "live_activities/volume_service.h"
 #include "music/global_hotkey_service.h"
 #include "music/lyrics_service.h"
@@ -61,6 +63,8 @@ void DesktopNotchFeatures::startCoreServices() {
     DisplayBrightnessService::shared().start();
     KeyboardBrightnessService::shared().start();
     ScreenLockService::shared().start();
+    ScreenshotService::shared().start();
+    AirDropService::shared().start();
     InputSourceService::shared().start();
     LiveActivityManager::shared().start();
     liveActivityManagerHeld_ = true;
@@ -87,6 +91,8 @@ void DesktopNotchFeatures::stopAll() {
     DisplayBrightnessService::shared().stop();
     KeyboardBrightnessService::shared().stop();
     ScreenLockService::shared().stop();
+    ScreenshotService::shared().stop();
+    AirDropService::shared().stop();
     InputSourceService::shared().stop();
     // Only a manager this start took: its stop line belongs to a run.
     if (std::exchange(liveActivityManagerHeld_, false)) LiveActivityManager::shared().stop();

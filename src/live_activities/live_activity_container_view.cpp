@@ -4,6 +4,7 @@
 #include "live_activities/brightness_activity_views.h"
 #include "live_activities/input_source_activity_view.h"
 #include "live_activities/screen_lock_activity_view.h"
+#include "live_activities/symbol_check_activity_view.h"
 #include "live_activities/volume_activity_view.h"
 
 LiveActivityPlaceholderView::LiveActivityPlaceholderView(LiveActivityType type, QWidget* parent)
@@ -38,8 +39,8 @@ QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     case LiveActivityType::keyboardBrightness: return new KeyboardBrightnessActivityView(this, environment_);
     case LiveActivityType::screenLock: return new ScreenLockActivityView(false, this, environment_);
     case LiveActivityType::screenUnlock: return new ScreenLockActivityView(true, this, environment_);
-    case LiveActivityType::screenshot: return new LiveActivityPlaceholderView(type, this);
-    case LiveActivityType::airdrop: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::screenshot: return new ScreenshotActivityView(this, environment_);
+    case LiveActivityType::airdrop: return new AirDropActivityView(this, environment_);
     case LiveActivityType::inputSource: return new InputSourceActivityView(this, environment_);
     case LiveActivityType::lowBattery: return new LiveActivityPlaceholderView(type, this);
     }

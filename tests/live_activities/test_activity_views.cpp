@@ -8,6 +8,7 @@
 #include "live_activities/live_activity_animated_shell.h"
 #include "live_activities/live_activity_container_view.h"
 #include "live_activities/screen_lock_activity_view.h"
+#include "live_activities/symbol_check_activity_view.h"
 #include "live_activities/volume_activity_view.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
@@ -287,6 +288,10 @@ TEST_F(ActivityViewTest, ContainerPicksTheViewOfEachType) {
             EXPECT_NE(qobject_cast<BluetoothActivityView*>(view), nullptr);
         } else if (type == LiveActivityType::inputSource) {
             EXPECT_NE(qobject_cast<InputSourceActivityView*>(view), nullptr);
+        } else if (type == LiveActivityType::screenshot) {
+            EXPECT_NE(qobject_cast<ScreenshotActivityView*>(view), nullptr);
+        } else if (type == LiveActivityType::airdrop) {
+            EXPECT_NE(qobject_cast<AirDropActivityView*>(view), nullptr);
         } else {
             auto* placeholder = qobject_cast<LiveActivityPlaceholderView*>(view);
             ASSERT_NE(placeholder, nullptr);

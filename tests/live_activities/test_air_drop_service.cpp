@@ -1,0 +1,340 @@
+// The AirDrop service over a real downloads folder: inotify through the directory search, origins
+// in extended attributes, time virtual. The distributed notices are posted by hand here; the
+// session-bus road is tested against a private bus at the end.
+
+#include "core/event_bus.h"
+#include "live_activities/air_drop_service.h"
+#include "platform/distributed_notifications/distributed_notification_center.h"
+#include "platform/files/directory_watcher.h"
+#include "platform/metadata_query/metadata_query.h"
+#include "support/fake_directory_watcher.h"
+#include "support/fake_distributed_notifications.h"
+#include "support/fake_user_folders.h"
+#include "support/fixtures.h"
+#include "support/service_fixtures.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+const char* kOrigin = "user.xdg.origin.url";
+
+bool setOrigin(const QString& path, const QByteArray& url, const char* attribute = kOrigin) {
+    return ::setxattr(QFile::encodeName(path).constData(), attribute, url.constData(), static_cast<size_t>(url.size()), 0) == 0;
+}
+
+class AirDropServiceTest : public ::testing::Test {
+protected:
+    AirDropServiceTest() {
+        downloads = QDir(root.path()).canonicalPath() + "/Downloads";
+        QDir().mkpath(downloads);
+        folders.home = root.path();
+        folders.downloads = downloads;
+        subscription = bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& type) {
+            if (type == LiveActivityType::airdrop) ++events;
+        });
+    }
+
+    static void pumpEvents() {
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    }
+    void settle() {
+        pumpEvents();
+        scheduler.advance(platform::DirectoryMetadataSearch::updateLatency);
+        scheduler.drain();
+    }
+    void startAndGather() {
+        service.start();
+        scheduler.drain();
+        ASSERT_TRUE(service.initialGatherDone());
+    }
+    QString in(const QString& name) const { return downloads + "/" + name; }
+    // As a browser saves: written and closed, then the origin recorded.
+    QString download(const QString& name, const QByteArray& origin) {
+        const QString path = in(name);
+        EXPECT_TRUE(testsupport::writeFile(path, "data"));
+        if (!origin.isEmpty()) {
+            EXPECT_TRUE(setOrigin(path, origin));
+        }
+        return path;
+    }
+
+    QTemporaryDir root;
+    QString downloads;
+    testsupport::LogCapture log;
+    // Files carry the real clock's creation times: the search window must be measured on it.
+    platform::VirtualScheduler scheduler{std::chrono::system_clock::now()};
+    EventBus bus{scheduler};
+    platform::InotifyDirectoryWatcher watcher{scheduler};
+    platform::DirectoryMetadataSearch search{watcher, &scheduler};
+    testsupport::FakeDistributedNotificationCenter notices;
+    testsupport::FakeUserFolders folders;
+    AirDropService service{bus, scheduler, search, notices, folders};
+    int events = 0;
+    platform::AnyCancellable subscription;
+};
+
+TEST_F(AirDropServiceTest, FilesPresentAtStartAreGatheredWithoutAnActivity) {
+    download("old.zip", "https://example.org/old.zip");
+    download("photo.jpg", "airdrop://someone");
+    QDir().mkpath(in("folder"));
+    service.start();
+    EXPECT_EQ(log.texts(), QStringList{"AirDropService: Started"});
+    EXPECT_FALSE(service.initialGatherDone());
+    scheduler.drain();
+    EXPECT_TRUE(service.initialGatherDone());
+    EXPECT_TRUE(log.contains("AirDropService: Initial scan found 3 files"));
+    EXPECT_EQ(service.knownItems(), (QSet<QString>{in("old.zip"), in("photo.jpg"), in("folder")}));
+    settle();
+    EXPECT_EQ(events, 0);
+}
+
+TEST_F(AirDropServiceTest, ANewFileFromAirDropGivesOneEventAndAWebDownloadNever) {
+    startAndGather();
+    const QString received = download("received.jpg", "AirDrop:///from/Someone's phone");
+    const QString web = download("page.pdf", "https://example.org/x.pdf");
+    ASSERT_TRUE(setOrigin(web, "https://example.org/", "user.xdg.referrer.url"));
+    const QString referred = download("shared.png", "https://example.org/shared.png");
+    ASSERT_TRUE(setOrigin(referred, "x-AirDrop://peer", "user.xdg.referrer.url"));
+    pumpEvents();
+    scheduler.advance(0.49);
+    scheduler.drain();
+    EXPECT_EQ(events, 0);
+    scheduler.advance(0.01);
+    EXPECT_EQ(log.count("AirDropService: AirDrop file received: " + received), 1);
+    EXPECT_EQ(log.count("AirDropService: AirDrop file received: " + referred), 1);  // any origin of the two
+    EXPECT_EQ(log.matching("AirDropService: AirDrop file received: ").size(), 2);
+    EXPECT_TRUE(service.knownItems().contains(web));
+    EXPECT_EQ(events, 2);
+
+    const QString https = download("report.pdf", "https://example.org/report.pdf");
+    settle();
+    EXPECT_EQ(events, 2);
+    EXPECT_TRUE(service.knownItems().contains(https));
+    // Looked at once: a later change of its origin does not bring it back.
+    ASSERT_TRUE(setOrigin(https, "airdrop://late"));
+    ASSERT_TRUE(testsupport::writeFile(https, "more"));
+    settle();
+    EXPECT_EQ(events, 2);
+
+    // No origin at all: remembered, no event.
+    download("plain.txt", {});
+    settle();
+    EXPECT_EQ(events, 2);
+    EXPECT_TRUE(service.knownItems().contains(in("plain.txt")));
+}
+
+TEST_F(AirDropServiceTest, AFileIsExaminedOnlyOnceWrittenAndClosedSoItsLateOriginCounts) {
+    startAndGather();
+    const QString path = in("received.mov");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "part", 4), 4);
+    settle();  // created and written, still open
+    EXPECT_FALSE(service.knownItems().contains(path));
+    ASSERT_TRUE(setOrigin(path, "airdrop://someone"));
+    ::close(fd);
+    settle();
+    EXPECT_EQ(events, 1);
+
+    // Written elsewhere and moved in complete.
+    ASSERT_TRUE(testsupport::writeFile(root.path() + "/partial", "x"));
+    ASSERT_TRUE(setOrigin(root.path() + "/partial", "AIRDROP"));
+    ASSERT_TRUE(QFile::rename(root.path() + "/partial", in("moved.png")));
+    settle();
+    EXPECT_EQ(events, 2);
+}
+
+TEST_F(AirDropServiceTest, NoticesThatSpeakOfACompletedAirDropGiveOneEventEach) {
+    startAndGather();
+    EXPECT_EQ(notices.observerCount(), 1);
+    notices.post("com.example.sharing.AirDropTransferCOMPLETED");
+    notices.post("com.example.sharing.AirDropStarted");
+    notices.post("com.example.TransferComplete");
+    EXPECT_EQ(events, 0);
+    scheduler.drain();
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(log.matching("AirDropService: AirDrop notification detected: "),
+              QStringList{"AirDropService: AirDrop notification detected: com.example.sharing.AirDropTransferCOMPLETED"});
+
+    // The notice and the file of the same transfer are two requests.
+    download("photo.heic", "airdrop://x");
+    notices.post("airdrop.complete");
+    settle();
+    EXPECT_EQ(events, 3);
+}
+
+TEST_F(AirDropServiceTest, StopForgetsEverythingAndARestartGathersAfresh) {
+    startAndGather();
+    service.stop();
+    service.stop();
+    EXPECT_EQ(log.count("AirDropService: Stopped"), 2);
+    EXPECT_FALSE(service.isRunning());
+    EXPECT_FALSE(service.initialGatherDone());
+    EXPECT_EQ(notices.observerCount(), 0);
+    notices.post("airdrop.complete");
+    download("while-stopped.jpg", "airdrop://x");
+    settle();
+    EXPECT_EQ(events, 0);
+
+    log.clear();
+    service.start();
+    service.start();
+    EXPECT_EQ(log.count("AirDropService: Started"), 1);
+    scheduler.drain();
+    EXPECT_TRUE(log.contains("AirDropService: Initial scan found 1 files"));
+    settle();
+    EXPECT_EQ(events, 0);
+}
+
+// A query whose results the test sets.
+class ListQuery final : public platform::MetadataQuery {
+public:
+    void stop() override {}
+    void disableUpdates() override { ++disables; }
+    void enableUpdates() override { ++enables; }
+    int resultCount() const override { return static_cast<int>(items.size()); }
+    const platform::MetadataItem& resultAt(int index) const override { return items.at(static_cast<size_t>(index)); }
+    std::vector<platform::MetadataItem> items;
+    int disables = 0;
+    int enables = 0;
+};
+
+TEST_F(AirDropServiceTest, UpdatesBeforeTheGatheringAreIgnoredAndItsItemsRecordedByIt) {
+    service.start();
+    ListQuery query;
+    query.items = {{"/d/a.jpg", QStringList{"airdrop://x"}, {}}};
+    service.queryDidUpdate(query);
+    EXPECT_EQ(query.disables, 0);
+    EXPECT_TRUE(service.knownItems().isEmpty());
+    service.queryDidFinishGathering(query);
+    EXPECT_EQ(query.enables, 1);
+    query.items.push_back({"/d/b.jpg", QStringList{"http://x", "x-AirDrop-y"}, {}});
+    query.items.push_back({"/d/c.jpg", QStringList{}, {}});
+    service.queryDidUpdate(query);
+    EXPECT_EQ(query.disables, 2);
+    EXPECT_EQ(query.enables, 2);
+    scheduler.drain();
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(service.knownItems().size(), 3);
+}
+
+TEST_F(AirDropServiceTest, OnlyFilesCreatedWithinTheDayBeforeTheStartAreSearched) {
+    download("recent.zip", "https://example.org/");
+    // Started two days after these files were made: the search no longer finds them.
+    platform::VirtualScheduler later{std::chrono::system_clock::now() + std::chrono::hours(48)};
+    platform::DirectoryMetadataSearch laterSearch{watcher, &later};
+    AirDropService laterService{bus, later, laterSearch, notices, folders};
+    laterService.start();
+    later.drain();
+    EXPECT_TRUE(log.contains("AirDropService: Initial scan found 0 files"));
+    laterService.stop();
+}
+
+TEST_F(AirDropServiceTest, AMissingDownloadsFolderFindsNothingAndSaysOnlyThat) {
+    folders.downloads = root.path() + "/NoSuchFolder";
+    startAndGather();
+    EXPECT_EQ(log.texts(), (QStringList{"AirDropService: Started", "AirDropService: Initial scan found 0 files"}));
+}
+
+// --- the session bus -----------------------------------------------------------------------------
+
+class BusNoticesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error).release(); }
+    static void TearDownTestSuite() {
+        QDBusConnection::disconnectFromBus(QStringLiteral("air-drop-notice-sender"));
+        delete bus;
+        bus = nullptr;
+    }
+
+    void SetUp() override {
+        if (!bus) GTEST_SKIP() << error.toStdString();
+    }
+
+    static void emitSignal(const QString& interface, const QString& member) {
+        QDBusConnection sender = QDBusConnection::connectToBus(bus->address(), QStringLiteral("air-drop-notice-sender"));
+        ASSERT_TRUE(sender.isConnected());
+        ASSERT_TRUE(sender.send(QDBusMessage::createSignal(QStringLiteral("/org/example/Sharing"), interface, member)));
+    }
+
+    // The notices come from the observation's own thread through posted steps.
+    void waitFor(const std::function<bool()>& done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents();
+            scheduler.drain();
+        }
+    }
+
+    static inline testsupport::PrivateBus* bus = nullptr;
+    static inline QString error;
+    platform::VirtualScheduler scheduler;
+};
+
+TEST_F(BusNoticesTest, EverySignalOnTheBusIsANoticeNamedByInterfaceAndMember) {
+    platform::BusSignalNotificationCenter center(bus->address(), &scheduler);
+    QStringList names;
+    auto observation = center.observeAll([&](const QString& name) { names << name; });
+    ASSERT_TRUE(observation.isActive());
+    emitSignal(QStringLiteral("com.example.Sharing"), QStringLiteral("Started"));
+    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
+    waitFor([&] { return names.contains("com.example.AirDrop.TransferComplete"); });
+    EXPECT_TRUE(names.contains("com.example.Sharing.Started"));
+    EXPECT_TRUE(names.contains("com.example.AirDrop.TransferComplete"));
+
+    observation.cancel();
+    names.clear();
+    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 200) {
+        QCoreApplication::processEvents();
+        scheduler.drain();
+    }
+    EXPECT_TRUE(names.isEmpty());
+}
+
+TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBus) {
+    testsupport::LogCapture log;
+    EventBus events{scheduler};
+    int airdrops = 0;
+    auto subscription = events.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& type) {
+        if (type == LiveActivityType::airdrop) ++airdrops;
+    });
+    QTemporaryDir root;
+    testsupport::FakeUserFolders folders;
+    folders.downloads = root.path();
+    testsupport::FakeDirectoryWatcher watcher;
+    platform::DirectoryMetadataSearch search{watcher, &scheduler};
+    platform::BusSignalNotificationCenter center(bus->address(), &scheduler);
+    AirDropService service{events, scheduler, search, center, folders};
+    service.start();
+    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
+    waitFor([&] { return airdrops > 0; });
+    EXPECT_EQ(airdrops, 1);
+    EXPECT_TRUE(log.contains("AirDropService: AirDrop notification detected: com.example.AirDrop.TransferComplete"));
+    service.stop();
+}
+
+TEST(BusNotices, NoBusMeansNoObservation) {
+    platform::VirtualScheduler scheduler;
+    platform::BusSignalNotificationCenter center(QStringLiteral("unix:path=/nonexistent/bus"), &scheduler);
+    auto observation = center.observeAll([](const QString&) {});
+    EXPECT_FALSE(observation.isActive());
+}
+
+}  // namespace

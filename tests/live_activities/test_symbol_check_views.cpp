@@ -1,0 +1,156 @@
+#include "core/app_settings.h"
+#include "core/event_bus.h"
+#include "live_activities/symbol_check_activity_view.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+
+#include <QImage>
+#include <QPainter>
+
+using platform::Animation;
+
+namespace {
+
+class SymbolCheckViewTest : public testsupport::QuillvexTest {
+protected:
+    SymbolCheckViewTest() {
+        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
+        platform::applySimulatedNotch(screen, QSizeF(200, 32));
+        screens.screenList = {screen};
+    }
+
+    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
+
+    EventBus bus{scheduler()};
+    testsupport::FakeScreens screens;
+};
+
+// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
+QImage atTheNotch(QWidget& view) {
+    const QPixmap activity = view.grab();
+    const QSize screenTop(520, 80);
+    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(QColor(0x2c, 0x2c, 0x2e));
+    QPainter painter(&image);
+    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
+    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
+    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
+    return image;
+}
+
+void keep(const QImage& image, const char* name) {
+    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
+}
+
+// Pixels in `rect` (device pixels) close to `colour`.
+int pixelsLike(const QImage& image, const QRect& rect, const QColor& colour) {
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = QColor::fromRgba(image.pixel(x, y));
+            n += std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40 &&
+                         std::abs(c.blue() - colour.blue()) < 40 ? 1 : 0;
+        }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(SymbolCheckViewTest, EachViewShowsItsSymbolsAndColours) {
+    AirDropActivityView airdrop(nullptr, environment());
+    auto model = airdrop.viewModel();
+    EXPECT_EQ(model.leftSymbol, "airplayaudio");
+    EXPECT_EQ(model.rightSymbol, "checkmark.circle.fill");
+    EXPECT_EQ(model.leftColor, model.rightColor);
+    EXPECT_GT(model.leftColor.blueF(), 0.9);
+    EXPECT_EQ(model.leftFrame.center(), QPointF(24, 16));
+    EXPECT_EQ(model.rightFrame.center(), QPointF(252, 16));
+    EXPECT_EQ(model.iconScale, 0.5);
+    EXPECT_EQ(model.rightOpacity, 0.0);
+    EXPECT_EQ(airdrop.size(), QSize(276, 32));
+
+    ScreenshotActivityView screenshot(nullptr, environment());
+    model = screenshot.viewModel();
+    EXPECT_EQ(model.leftSymbol, "camera.fill");
+    EXPECT_EQ(model.leftColor, QColor(Qt::white));
+    EXPECT_EQ(model.rightSymbol, "checkmark.circle.fill");
+    EXPECT_GT(model.rightColor.greenF(), 0.7);
+    EXPECT_LT(model.rightColor.redF(), 0.3);
+}
+
+TEST_F(SymbolCheckViewTest, TheSymbolPopsThenTheCheckMarkFadesInAfterItsDelay) {
+    ScreenshotActivityView view(nullptr, environment());
+    view.show();
+    scheduler().advance(LiveActivityAnimatedShell::appearDelay);  // the shell's entrance starts the inner ones
+    ASSERT_TRUE(view.iconScale().lastAnimation());
+    ASSERT_TRUE(view.flashOpacity().lastAnimation());
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
+    EXPECT_EQ(view.iconScale().target(), 1.0);
+    EXPECT_EQ(view.flashOpacity().lastAnimation()->animation, Animation::easeIn(0.3).delay(0.2));
+    EXPECT_EQ(view.flashOpacity().target(), 1.0);
+
+    scheduler().advance(0.19);
+    EXPECT_EQ(view.viewModel().rightOpacity, 0.0);  // the check mark waits for the pop
+    EXPECT_GT(view.viewModel().iconScale, 0.6);
+    scheduler().advance(0.16);
+    const double midway = view.viewModel().rightOpacity;
+    EXPECT_GT(midway, 0.0);
+    EXPECT_LT(midway, 1.0);
+    scheduler().advance(0.15);
+    EXPECT_NEAR(view.viewModel().rightOpacity, 1.0, 1e-6);  // 0.5 s after the start
+
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
+    EXPECT_EQ(view.flashOpacity().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
+    EXPECT_EQ(view.iconScale().target(), 0.5);
+    EXPECT_EQ(view.flashOpacity().target(), 0.0);
+}
+
+TEST_F(SymbolCheckViewTest, AFurtherEventOfTheSameTypeReplaysNothing) {
+    AirDropActivityView view(nullptr, environment());
+    view.show();
+    scheduler().advance(1.0);
+    bus.liveActivityEventSubject.send(LiveActivityType::airdrop);
+    scheduler().advance(0.05);
+    EXPECT_NEAR(view.viewModel().rightOpacity, 1.0, 1e-6);
+    EXPECT_NEAR(view.viewModel().iconScale, 1.0, 1e-3);
+}
+
+TEST_F(SymbolCheckViewTest, TheCornerRadiusFollowsTheSetting) {
+    ScreenshotActivityView view(nullptr, environment());
+    for (const auto& [stored, radius] : std::vector<std::pair<double, double>>{{0, 16}, {-1, 16}, {30, 24}, {5, 8}}) {
+        defaults().set(AppSettings::dynamicIslandCornerRadiusKey, stored);
+        EXPECT_EQ(view.cornerRadius(), radius) << stored;
+    }
+}
+
+TEST_F(SymbolCheckViewTest, TheScreenshotAndAirDropActivitiesAtTheSimulatedNotch) {
+    ScreenshotActivityView screenshot(nullptr, environment());
+    AirDropActivityView airdrop(nullptr, environment());
+    screenshot.show();
+    airdrop.show();
+    scheduler().advance(LiveActivityAnimatedShell::appearDelay + 0.1);
+    keep(atTheNotch(screenshot), "screenshot_popping.png");
+    scheduler().advance(2.0);
+    keep(atTheNotch(screenshot), "screenshot.png");
+    keep(atTheNotch(airdrop), "airdrop.png");
+
+    const QImage shot = screenshot.grab().toImage();
+    const QImage drop = airdrop.grab().toImage();
+    const double ratio = shot.devicePixelRatio();
+    auto px = [ratio](double points) { return static_cast<int>(points * ratio); };
+    const QRect leftCell(0, 0, px(48), px(32));
+    const QRect gap(px(60), px(4), px(150), px(24));
+    const QRect rightCell(px(228), 0, px(48), px(32));
+    const QColor green = screenshot.viewModel().rightColor;
+    const QColor blue = airdrop.viewModel().leftColor;
+    EXPECT_GT(pixelsLike(shot, leftCell, Qt::white), 20);  // the camera
+    EXPECT_GT(pixelsLike(shot, rightCell, green), 20);      // the check mark
+    EXPECT_EQ(pixelsLike(shot, rightCell, Qt::white), 0);
+    EXPECT_GT(pixelsLike(drop, leftCell, blue), 20);
+    EXPECT_GT(pixelsLike(drop, rightCell, blue), 20);
+    EXPECT_EQ(pixelsLike(drop, gap, blue) + pixelsLike(shot, gap, Qt::white), 0);  // nothing over the notch
+    EXPECT_EQ(qAlpha(shot.pixel(px(150), px(30))), 255);                             // the black band
+}
