@@ -85,6 +85,9 @@ TEST_F(HttpClientTest, StatusesOutsideTwoHundredsFailEvenWithABody) {
         EXPECT_EQ(result.error->kind, HttpError::Kind::Status);
         EXPECT_EQ(result.error->statusCode, code);
     }
+    // The body stays readable for callers that decode error replies.
+    EXPECT_EQ(get("/missing").error->body, "not found");
+    EXPECT_EQ(get("/error").error->body, R"({"version":"1"})");
 }
 
 TEST_F(HttpClientTest, TransportFailuresAndTimeouts) {
