@@ -210,11 +210,18 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     const int back = app.waitForPrefix("info NotchStateManager: Returned from notification to ", 30000, notification);
     EXPECT_GE(back, 0) << app.transcript().toStdString();
 
-    // Shutdown stops the hover detector first, then the now-playing service.
+    // Shutdown stops the notch features in their order: the hover detector, the now-playing
+    // service, the system-event services, then the held ones.
     ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), SIGTERM), 0);
     ASSERT_TRUE(app.finish(kStartTimeoutMs)) << app.transcript().toStdString();
     EXPECT_EQ(app.exitCode(), 0);
-    const int hoverStop = app.waitForLine("info NotchHoverDetector: Stopped monitoring", 0, back);
-    const int nowPlayingStop = app.waitForLine("info MediaRemoteService: Stopped monitoring", 0, back);
-    EXPECT_TRUE(hoverStop >= 0 && nowPlayingStop > hoverStop) << app.transcript().toStdString();
+    int previous = back;
+    for (const char* line : {"info NotchHoverDetector: Stopped monitoring", "info MediaRemoteService: Stopped monitoring",
+                             "info ScreenLockService: Stopped", "info LiveActivityManager: Stopped",
+                             "info LyricsService: Stopped"}) {
+        const int at = app.waitForLine(QString::fromUtf8(line), 0, previous);
+        EXPECT_GT(at, previous) << line << "\n" << app.transcript().toStdString();
+        if (at > previous) previous = at;
+    }
+    EXPECT_FALSE(windowShownAt(QStringLiteral("620x32+410+0")));
 }
