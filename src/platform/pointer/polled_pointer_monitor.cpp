@@ -184,15 +184,15 @@ void PolledPointerMonitor::poll() {
 }
 
 QPointF PolledPointerMonitor::mouseLocation() const {
-    SampleSource source = source_ ? source_ : systemSource();
-    const auto sample = source();
+    if (!source_) source_ = systemSource();
+    const auto sample = source_();
     if (!sample) return screens().mouseLocation();
     return pixelCentreLocation(sample->pixel, screens().primaryQtGeometry());
 }
 
 uint32_t PolledPointerMonitor::pressedMouseButtons() const {
-    SampleSource source = source_ ? source_ : systemSource();
-    const auto sample = source();
+    if (!source_) source_ = systemSource();
+    const auto sample = source_();
     return sample ? sample->buttons : 0;
 }
 

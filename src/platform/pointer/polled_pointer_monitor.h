@@ -84,7 +84,8 @@ private:
     void startTimer(double interval = pollInterval);
     Screens& screens() const;
 
-    SampleSource source_;
+    // Made on first use (one connection for the monitor's life).
+    mutable SampleSource source_;
     OwnWindowTest isOverOwnWindow_;
     Screens* screensOverride_;
     Scheduler& scheduler_;
