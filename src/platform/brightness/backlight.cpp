@@ -3,12 +3,15 @@
 #include <QDir>
 #include <QFile>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -63,12 +66,21 @@ Backlights::DisplayLookup Backlights::findDisplay() const {
     return {DisplayLookup::Result::found, dir.filePath(names.first())};
 }
 
+// Run at every keyboard poll: a plain directory scan, no Qt listing and sorting.
 std::optional<QString> Backlights::findKeyboard() const {
-    const QDir dir(root_ + QStringLiteral("/class/leds"));
-    const QStringList names = dir.entryList({QStringLiteral("*::kbd_backlight")},
-                                            QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
-    if (names.isEmpty()) return std::nullopt;
-    return dir.filePath(names.first());
+    static constexpr std::string_view suffix = "::kbd_backlight";
+    const QByteArray folder = QFile::encodeName(root_ + QStringLiteral("/class/leds"));
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir) return std::nullopt;
+    std::string first;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
+        if (first.empty() || name < first) first = name;
+    }
+    ::closedir(dir);
+    if (first.empty()) return std::nullopt;
+    return QFile::decodeName(folder) + QLatin1Char('/') + QFile::decodeName(QByteArray::fromStdString(first));
 }
 
 std::optional<float> Backlights::readLevel(const QString& devicePath) {
