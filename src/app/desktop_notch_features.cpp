@@ -1,6 +1,7 @@
 #include "app/desktop_notch_features.h"
 
 #include "glance/calendar_service.h"
+#include "live_activities/battery_service.h"
 #include "glance/glance_expanded_view.h"
 #include "glance/weather_service.h"
 #include "live_activities/bluetooth_service.h"
@@ -58,6 +59,7 @@ void DesktopNotchFeatures::startCoreServices() {
     notchStateManager_ = &NotchStateManager::shared();
     MediaRemoteService::shared().start();
     NotchHoverDetector::shared().start();
+    BatteryService::shared().start();
     BluetoothService::shared().start();
     VolumeService::shared().start();
     DisplayBrightnessService::shared().start();
@@ -86,6 +88,7 @@ bool DesktopNotchFeatures::isCalendarAccessGranted() const {
 void DesktopNotchFeatures::stopAll() {
     NotchHoverDetector::shared().stop();
     MediaRemoteService::shared().stop();
+    BatteryService::shared().stop();
     BluetoothService::shared().stop();
     VolumeService::shared().stop();
     DisplayBrightnessService::shared().stop();

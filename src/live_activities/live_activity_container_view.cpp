@@ -2,7 +2,10 @@
 
 #include "live_activities/bluetooth_activity_view.h"
 #include "live_activities/brightness_activity_views.h"
+#include "live_activities/charging_activity_view.h"
 #include "live_activities/input_source_activity_view.h"
+#include "live_activities/low_battery_activity_view.h"
+#include "live_activities/power_disconnect_activity_view.h"
 #include "live_activities/screen_lock_activity_view.h"
 #include "live_activities/symbol_check_activity_view.h"
 #include "live_activities/volume_activity_view.h"
@@ -31,8 +34,8 @@ void LiveActivityContainerView::setActivityType(LiveActivityType type) {
 QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     switch (type) {
     // Views still to come stand in as placeholders; each becomes its view's constructor call.
-    case LiveActivityType::charging: return new LiveActivityPlaceholderView(type, this);
-    case LiveActivityType::powerDisconnect: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::charging: return new ChargingActivityView(this, environment_);
+    case LiveActivityType::powerDisconnect: return new PowerDisconnectActivityView(this, environment_);
     case LiveActivityType::bluetooth: return new BluetoothActivityView(this, environment_);
     case LiveActivityType::volume: return new VolumeActivityView(this, environment_);
     case LiveActivityType::displayBrightness: return new DisplayBrightnessActivityView(this, environment_);
@@ -42,7 +45,7 @@ QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     case LiveActivityType::screenshot: return new ScreenshotActivityView(this, environment_);
     case LiveActivityType::airdrop: return new AirDropActivityView(this, environment_);
     case LiveActivityType::inputSource: return new InputSourceActivityView(this, environment_);
-    case LiveActivityType::lowBattery: return new LiveActivityPlaceholderView(type, this);
+    case LiveActivityType::lowBattery: return new LowBatteryActivityView(this, environment_);
     }
     return new LiveActivityPlaceholderView(type, this);
 }

@@ -292,6 +292,9 @@ TEST_F(ActivityViewTest, ContainerPicksTheViewOfEachType) {
             EXPECT_NE(qobject_cast<ScreenshotActivityView*>(view), nullptr);
         } else if (type == LiveActivityType::airdrop) {
             EXPECT_NE(qobject_cast<AirDropActivityView*>(view), nullptr);
+        } else if (type == LiveActivityType::charging || type == LiveActivityType::powerDisconnect ||
+                   type == LiveActivityType::lowBattery) {
+            EXPECT_NE(qobject_cast<LiveActivityView*>(view), nullptr);  // the battery views, tested on their own
         } else {
             auto* placeholder = qobject_cast<LiveActivityPlaceholderView*>(view);
             ASSERT_NE(placeholder, nullptr);

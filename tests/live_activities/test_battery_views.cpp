@@ -1,0 +1,310 @@
+// The charging, low-battery and power-disconnect activities: what they show for a record, their
+// inner animations on virtual time, and how they look at a simulated notch.
+
+#include "core/event_bus.h"
+#include "live_activities/charging_activity_view.h"
+#include "live_activities/live_activity_container_view.h"
+#include "live_activities/low_battery_activity_view.h"
+#include "live_activities/power_disconnect_activity_view.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+
+#include <QImage>
+#include <QPainter>
+
+using platform::Animation;
+
+namespace {
+
+class BatteryViewTest : public testsupport::QuillvexTest {
+protected:
+    BatteryViewTest() {
+        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
+        platform::applySimulatedNotch(screen, QSizeF(200, 32));
+        screens.screenList = {screen};
+    }
+
+    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
+
+    EventBus bus{scheduler()};
+    testsupport::FakeScreens screens;
+};
+
+constexpr double kAppearDelay = 0.2;  // the shell's wait before the entrance and the views' own steps
+
+}  // namespace
+
+// --- charging ----------------------------------------------------------------------------------
+
+TEST_F(BatteryViewTest, ChargingIsOrangeBelowTwentyAndGreenFromTwenty) {
+    EXPECT_EQ(ChargingActivityView::accentColor(19), QColor::fromRgbF(1.0f, 0.584f, 0.0f));
+    EXPECT_EQ(ChargingActivityView::accentColor(0), ChargingActivityView::accentColor(19));
+    EXPECT_EQ(ChargingActivityView::accentColor(20), QColor::fromRgbF(0.204f, 0.78f, 0.349f));
+    EXPECT_EQ(ChargingActivityView::accentColor(100), ChargingActivityView::accentColor(20));
+}
+
+TEST_F(BatteryViewTest, ChargingShowsTheBusRecordFromTheStartAndFollowsItButNotNone) {
+    ChargingActivityView view(nullptr, environment());
+    EXPECT_EQ(view.viewModel().levelText, "0");
+    EXPECT_EQ(view.viewModel().ringFrame, QRectF(14, 6, 20, 20));
+    EXPECT_EQ(view.size(), QSize(276, 32));
+
+    bus.batteryInfoSubject.send(BatteryInfo{60, true, true});
+    view.show();
+    EXPECT_EQ(view.viewModel().levelText, "60");
+    bus.batteryInfoSubject.send(std::nullopt);
+    EXPECT_EQ(view.viewModel().levelText, "60");
+    bus.batteryInfoSubject.send(BatteryInfo{19, true, true});
+    EXPECT_EQ(view.viewModel().levelText, "19");
+    EXPECT_EQ(view.viewModel().accent, ChargingActivityView::accentColor(19));
+
+    view.hide();
+    bus.batteryInfoSubject.send(BatteryInfo{77, true, true});
+    EXPECT_EQ(view.batteryInfo().level, 19);  // off screen it listens no more
+}
+
+TEST_F(BatteryViewTest, ChargingFillsTheRingToTheLevelAndPulsesTheBolt) {
+    bus.batteryInfoSubject.send(BatteryInfo{85, true, true});
+    ChargingActivityView view(nullptr, environment());
+    view.show();
+    scheduler().advance(kAppearDelay);
+    EXPECT_EQ(view.pulseScale().value(), 0.6);
+    EXPECT_EQ(view.ringProgress().value(), 0.0);
+
+    // The level that counts is the one when the fill starts.
+    bus.batteryInfoSubject.send(BatteryInfo{86, true, true});
+    scheduler().advance(0.3);
+    EXPECT_EQ(view.ringProgress().lastAnimation()->animation, Animation::easeInOut(1.0));
+    EXPECT_DOUBLE_EQ(view.ringProgress().target(), 0.86);
+    EXPECT_EQ(view.pulseScale().lastAnimation()->animation, Animation::spring(0.4, 0.5, 0));
+    EXPECT_EQ(view.pulseScale().target(), 1.0);
+
+    scheduler().advance(0.4);
+    EXPECT_EQ(view.pulseScale().lastAnimation()->animation, Animation::easeInOut(0.6).repeatCount(3, true));
+    EXPECT_EQ(view.pulseScale().target(), 1.3);
+    scheduler().advance(1.0);
+    EXPECT_NEAR(view.viewModel().ringProgress, 0.86, 1e-3);
+
+    // A later record changes the number, not the ring.
+    bus.batteryInfoSubject.send(BatteryInfo{90, true, true});
+    EXPECT_EQ(view.viewModel().levelText, "90");
+    EXPECT_NEAR(view.viewModel().ringProgress, 0.86, 1e-3);
+
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(view.ringProgress().lastAnimation()->animation, Animation::easeInOut(0.35));
+    EXPECT_EQ(view.ringProgress().target(), 0.0);
+    EXPECT_EQ(view.pulseScale().lastAnimation()->animation, Animation::easeInOut(0.25));
+    EXPECT_EQ(view.pulseScale().target(), 0.8);
+    scheduler().advance(0.25);
+    EXPECT_EQ(view.pulseScale().value(), 1.0);
+}
+
+TEST_F(BatteryViewTest, ChargingStepsDieWithTheView) {
+    auto view = std::make_unique<ChargingActivityView>(nullptr, environment());
+    view->show();
+    scheduler().advance(kAppearDelay + 0.1);
+    view.reset();
+    scheduler().advance(2.0);  // under the address sanitizer: no step may touch the dead view
+}
+
+// --- low battery -------------------------------------------------------------------------------
+
+TEST_F(BatteryViewTest, LowBatteryShowsTheLevelInRedAndAnEmptyBatteryAtFiveAndBelow) {
+    EXPECT_EQ(LowBatteryActivityView::symbolName(6), "battery.25percent");
+    EXPECT_EQ(LowBatteryActivityView::symbolName(5), "battery.0percent");
+    EXPECT_EQ(LowBatteryActivityView::symbolName(0), "battery.0percent");
+
+    LowBatteryActivityView view(nullptr, environment());
+    EXPECT_EQ(view.viewModel().levelText, "10%");
+    EXPECT_EQ(view.viewModel().symbolName, "battery.25percent");
+    bus.batteryInfoSubject.send(BatteryInfo{20, false, false});
+    view.show();
+    EXPECT_EQ(view.viewModel().levelText, "20%");
+    bus.batteryInfoSubject.send(BatteryInfo{9, false, false});
+    EXPECT_EQ(view.viewModel().levelText, "9%");
+    bus.batteryInfoSubject.send(std::nullopt);
+    EXPECT_EQ(view.viewModel().levelText, "9%");
+}
+
+TEST_F(BatteryViewTest, LowBatteryGrowsInAndBlinks) {
+    LowBatteryActivityView view(nullptr, environment());
+    view.show();
+    EXPECT_EQ(view.viewModel().iconScale, 0.5);
+    scheduler().advance(kAppearDelay);
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
+    EXPECT_EQ(view.iconScale().target(), 1.0);
+    EXPECT_EQ(view.pulseOpacity().lastAnimation()->animation, Animation::easeInOut(0.6).repeatCount(4, true));
+    EXPECT_EQ(view.pulseOpacity().target(), 0.4);
+    scheduler().advance(0.6);
+    EXPECT_NEAR(view.viewModel().iconOpacity, 0.4, 1e-3);  // the first pass ends faint
+    scheduler().advance(0.6);
+    EXPECT_NEAR(view.viewModel().iconOpacity, 1.0, 1e-3);  // and comes back
+
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
+    EXPECT_EQ(view.iconScale().target(), 0.5);
+}
+
+// --- power disconnect --------------------------------------------------------------------------
+
+TEST_F(BatteryViewTest, PowerDisconnectPicksTheBatteryThatMatchesTheLevel) {
+    auto name = [](std::optional<int> level) {
+        return PowerDisconnectActivityView::batteryIconName(level ? std::optional<BatteryInfo>(BatteryInfo{*level, false, false})
+                                                                  : std::nullopt)
+            .toStdString();
+    };
+    EXPECT_EQ(name(std::nullopt), "battery.0percent");
+    EXPECT_EQ(name(0), "battery.0percent");
+    EXPECT_EQ(name(9), "battery.0percent");
+    EXPECT_EQ(name(10), "battery.25percent");
+    EXPECT_EQ(name(37), "battery.25percent");
+    EXPECT_EQ(name(38), "battery.50percent");
+    EXPECT_EQ(name(62), "battery.50percent");
+    EXPECT_EQ(name(63), "battery.75percent");
+    EXPECT_EQ(name(87), "battery.75percent");
+    EXPECT_EQ(name(88), "battery.100percent");
+    EXPECT_EQ(name(-1), "battery.100percent");  // outside every row
+}
+
+TEST_F(BatteryViewTest, PowerDisconnectWithoutARecordReadsZeroAndFollowsLaterRecords) {
+    PowerDisconnectActivityView view(nullptr, environment());
+    view.show();
+    EXPECT_EQ(view.viewModel().level, 0);
+    EXPECT_EQ(view.viewModel().batterySymbol, "battery.0percent");
+    bus.batteryInfoSubject.send(BatteryInfo{64, false, false});
+    EXPECT_EQ(view.viewModel().level, 64);
+    EXPECT_EQ(view.viewModel().batterySymbol, "battery.75percent");
+    bus.batteryInfoSubject.send(std::nullopt);
+    EXPECT_EQ(view.viewModel().level, 64);
+}
+
+TEST_F(BatteryViewTest, PowerDisconnectBoltPopsSlidesAndFadesThenTheBatteryComesIn) {
+    bus.batteryInfoSubject.send(BatteryInfo{50, false, false});
+    PowerDisconnectActivityView view(nullptr, environment());
+    view.show();
+    scheduler().advance(kAppearDelay);
+    const QRectF boltHome = view.viewModel().boltFrame;
+    EXPECT_EQ(view.viewModel().iconScale, 0.5);
+
+    scheduler().advance(0.3);  // phase 2
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.6, 0));
+    EXPECT_EQ(view.iconScale().target(), 1.0);
+    scheduler().advance(0.5);  // phase 3
+    EXPECT_EQ(view.boltOffset().lastAnimation()->animation, Animation::easeIn(0.4));
+    EXPECT_EQ(view.boltOpacity().lastAnimation()->animation, Animation::easeIn(0.4));
+    EXPECT_FALSE(view.viewModel().showBatteryIcon);
+    scheduler().advance(0.299);
+    EXPECT_FALSE(view.viewModel().showBatteryIcon);
+    scheduler().advance(0.001);  // phase 4, 1.1 s after the entrance started
+    ASSERT_TRUE(view.viewModel().showBatteryIcon);
+    EXPECT_EQ(view.batteryIconOpacity().lastAnimation()->animation, Animation::easeOut(0.35));
+    scheduler().advance(1.0);
+    const auto model = view.viewModel();
+    EXPECT_EQ(model.boltFrame, boltHome.translated(16, 0));  // moved right, still in the layout
+    EXPECT_EQ(model.boltOpacity, 0.0);
+    EXPECT_NEAR(model.batteryOpacity, 1.0, 1e-3);
+    EXPECT_EQ(model.batterySymbol, "battery.50percent");
+
+    bus.liveActivityDismissSubject.send();
+    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
+    EXPECT_EQ(view.iconScale().target(), 0.5);
+}
+
+TEST_F(BatteryViewTest, PowerDisconnectPhasesRunOnAfterAnEarlyExit) {
+    PowerDisconnectActivityView view(nullptr, environment());
+    view.show();
+    scheduler().advance(kAppearDelay + 0.1);
+    bus.liveActivityDismissSubject.send();
+    scheduler().advance(2.0);
+    EXPECT_TRUE(view.viewModel().showBatteryIcon);
+}
+
+// --- container ---------------------------------------------------------------------------------
+
+TEST_F(BatteryViewTest, TheContainerShowsTheBatteryActivities) {
+    LiveActivityContainerView container(LiveActivityType::charging, nullptr, environment());
+    EXPECT_NE(qobject_cast<ChargingActivityView*>(container.activityView()), nullptr);
+    container.setActivityType(LiveActivityType::powerDisconnect);
+    EXPECT_NE(qobject_cast<PowerDisconnectActivityView*>(container.activityView()), nullptr);
+    container.setActivityType(LiveActivityType::lowBattery);
+    EXPECT_NE(qobject_cast<LowBatteryActivityView*>(container.activityView()), nullptr);
+}
+
+// --- at the notch ------------------------------------------------------------------------------
+
+namespace {
+
+// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
+QImage atTheNotch(QWidget& view) {
+    const QPixmap activity = view.grab();
+    const QSize screenTop(520, 80);
+    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(QColor(0x2c, 0x2c, 0x2e));
+    QPainter painter(&image);
+    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
+    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
+    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
+    return image;
+}
+
+void keep(const QImage& image, const char* name) {
+    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
+}
+
+// Pixels in `rect` (device pixels) whose colour is near `colour`.
+int pixelsNear(const QImage& image, const QRect& rect, const QColor& colour) {
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                         std::abs(c.blue() - colour.blue()) < 60
+                     ? 1
+                     : 0;
+        }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(BatteryViewTest, TheBatteryActivitiesAtTheSimulatedNotch) {
+    const QColor green = QColor::fromRgbF(0.204f, 0.78f, 0.349f);
+    const QColor red(255, 59, 48);
+    const QColor orange(255, 149, 0);
+
+    bus.batteryInfoSubject.send(BatteryInfo{85, true, true});
+    ChargingActivityView charging(nullptr, environment());
+    charging.show();
+    scheduler().advance(3.0);
+    QImage image = charging.grab().toImage();
+    const double ratio = image.devicePixelRatio();
+    auto px = [ratio](double points) { return static_cast<int>(points * ratio); };
+    const QRect leftCell(0, 0, px(48), px(32));
+    const QRect rightCell(px(228), 0, px(48), px(32));
+    keep(atTheNotch(charging), "charging.png");
+    EXPECT_GT(pixelsNear(image, leftCell, green), 20);  // ring and bolt
+    EXPECT_GT(pixelsNear(image, rightCell, Qt::white), 10);  // "85"
+    EXPECT_EQ(pixelsNear(image, QRect(px(60), px(4), px(150), px(24)), green), 0);  // nothing over the notch
+
+    bus.batteryInfoSubject.send(BatteryInfo{8, false, false});
+    LowBatteryActivityView low(nullptr, environment());
+    low.show();
+    scheduler().advance(kAppearDelay + 1.2);  // the blink back at full after its second pass
+    image = low.grab().toImage();
+    keep(atTheNotch(low), "low_battery.png");
+    EXPECT_GT(pixelsNear(image, leftCell, red), 10);
+    EXPECT_GT(pixelsNear(image, rightCell, red), 10);  // "8%"
+
+    bus.batteryInfoSubject.send(BatteryInfo{64, false, false});
+    PowerDisconnectActivityView disconnect(nullptr, environment());
+    disconnect.show();
+    scheduler().advance(kAppearDelay + 0.6);
+    keep(atTheNotch(disconnect), "power_disconnect_bolt.png");
+    scheduler().advance(2.0);
+    image = disconnect.grab().toImage();
+    keep(atTheNotch(disconnect), "power_disconnect.png");
+    EXPECT_GT(pixelsNear(image, leftCell, orange), 10);
+    EXPECT_GT(pixelsNear(image, rightCell, Qt::white), 10);
+}
