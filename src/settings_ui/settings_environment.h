@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/event_bus.h"
+#include "glance/calendar_service.h"
 #include "permissions/full_disk_access_manager.h"
 #include "permissions/permission_manager.h"
 #include "platform/runtime/dispatch.h"
+#include "platform/shell/application.h"
 #include "platform/storage/defaults.h"
 #include "platform/workspace/workspace.h"
 
@@ -28,12 +30,20 @@ struct SettingsEnvironment {
     PermissionManager* permissions = nullptr;
     FullDiskAccessManager* fullDiskAccess = nullptr;
     SettingsHost* host = nullptr;
+    platform::Application* application = nullptr;
+    CalendarService* calendarService = nullptr;
 
     platform::Defaults& resolvedDefaults() const { return defaults ? *defaults : platform::Defaults::standard(); }
     EventBus& resolvedBus() const { return bus ? *bus : EventBus::shared(); }
     platform::Scheduler& resolvedScheduler() const { return scheduler ? *scheduler : platform::Scheduler::shared(); }
     platform::Workspace& resolvedWorkspace() const { return workspace ? *workspace : platform::Workspace::shared(); }
     PermissionManager& resolvedPermissions() const { return permissions ? *permissions : PermissionManager::shared(); }
+    platform::Application& resolvedApplication() const {
+        return application ? *application : platform::Application::shared();
+    }
+    CalendarService& resolvedCalendarService() const {
+        return calendarService ? *calendarService : CalendarService::shared();
+    }
     FullDiskAccessManager& resolvedFullDiskAccess() const {
         return fullDiskAccess ? *fullDiskAccess : FullDiskAccessManager::shared();
     }

@@ -8,7 +8,7 @@ QWidget* makeEmptySettingsTab(const SettingsEnvironment&) { return new SettingsP
 const std::vector<SettingsTabInfo>& settingsTabs() {
     // A tab's page arrives by naming its builder in its row.
     static const std::vector<SettingsTabInfo> tabs{
-        {1, &L10n::tabGeneral, "gear", &makeEmptySettingsTab},
+        {1, &L10n::tabGeneral, "gear", &makeGeneralSettingsTab},
         {2, &L10n::tabUI, "paintbrush", &makeUISettingsTab},
         {3, &L10n::tabMusic, "music.note", &makeEmptySettingsTab},
         {4, &L10n::tabLiveActivity, "sparkles.rectangle.stack", &makeLiveActivitySettingsTab},

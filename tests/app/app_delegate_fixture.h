@@ -5,6 +5,7 @@
 #include "core/event_bus.h"
 #include "detection/notification_detector.h"
 #include "permissions/permission_setup_view.h"
+#include "support/fake_calendar_store.h"
 #include "support/fake_app.h"
 #include "support/fake_app_permissions.h"
 #include "support/fake_file_watcher.h"
@@ -84,6 +85,8 @@ protected:
     void useSource(const QString& source) { defaults().set(AppSettings::detectionSourceKey, source); }
 
     testsupport::FakeApplication application;
+    // The settings window's General tab reads the calendar status: never the desktop's store here.
+    testsupport::FakeCalendarStore calendarStore;
     testsupport::FakeScreens screens;
     EventBus bus{scheduler()};
     testsupport::FakeFileWatcher fileWatcher;

@@ -21,11 +21,20 @@ platform::CalendarAuthorizationStatus FakeCalendarStore::authorizationStatus() {
 }
 
 void FakeCalendarStore::requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) {
-    if (grantOnRequest) status = platform::CalendarAuthorizationStatus::fullAccess;
+    ++requests;
+    if (requestError) {
+        platform::Scheduler::shared().post(
+            [completion = std::move(completion), error = *requestError] { completion(false, error); });
+        return;
+    }
+    if (grantOnRequest) {
+        status = platform::CalendarAuthorizationStatus::fullAccess;
+    } else if (statusAfterRefusal) {
+        status = *statusAfterRefusal;
+    }
     const bool granted = status == platform::CalendarAuthorizationStatus::fullAccess;
-    platform::Scheduler::shared().post([completion = std::move(completion), granted] {
-        completion(granted, granted ? std::nullopt : std::optional<QString>(QStringLiteral("denied")));
-    });
+    platform::Scheduler::shared().post(
+        [completion = std::move(completion), granted] { completion(granted, std::nullopt); });
 }
 
 int FakeCalendarStore::eventCalendarCount() {

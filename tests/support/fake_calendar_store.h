@@ -20,6 +20,11 @@ public:
 
     platform::CalendarAuthorizationStatus status = platform::CalendarAuthorizationStatus::fullAccess;
     bool grantOnRequest = true;
+    // A refused request sets this status when given (else the status stays as it was).
+    std::optional<platform::CalendarAuthorizationStatus> statusAfterRefusal;
+    // A request that fails outright with this error text instead of answering.
+    std::optional<QString> requestError;
+    int requests = 0;
     std::vector<platform::StoreEvent> storedEvents;
     std::vector<std::pair<QDateTime, QDateTime>> queries;  // each events() window
     int statusReads = 0;

@@ -44,6 +44,7 @@ public:
     std::vector<QUrl> openedUrls;
     std::vector<QString> launchedNames;
     std::vector<std::pair<qint64, bool>> activations;
+    std::vector<QString> openedApplicationPaths;
     mutable int runningApplicationsReads = 0;
 
     std::vector<platform::RunningApplication> runningApplications() const override;
@@ -53,6 +54,10 @@ public:
     bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) override;
     bool launchApplicationNamed(const QString& name) override;
     bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) override;
+    bool openApplicationAtPath(const QString& path) override {
+        openedApplicationPaths.push_back(path);
+        return true;
+    }
 
 private:
     platform::Workspace* previous_;

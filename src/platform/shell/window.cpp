@@ -79,6 +79,11 @@ Window::~Window() {
 QString Window::title() const { return host_->windowTitle(); }
 void Window::setTitle(const QString& title) { host_->setWindowTitle(title); }
 
+void Window::setLevel(WindowLevel level) {
+    level_ = level;
+    host_->setWindowFlag(Qt::WindowStaysOnTopHint, level == WindowLevel::floating);
+}
+
 QSize Window::contentSize() const { return host_->size(); }
 
 void Window::setContentSize(QSize size) {

@@ -21,6 +21,9 @@ enum class WindowStyle : unsigned {
 Q_DECLARE_FLAGS(WindowStyleMask, WindowStyle)
 Q_DECLARE_OPERATORS_FOR_FLAGS(WindowStyleMask)
 
+// How a window stacks against other applications' windows; floating stays above normal ones.
+enum class WindowLevel { normal = 0, floating = 3 };
+
 class WindowDelegate {
 public:
     virtual ~WindowDelegate() = default;
@@ -42,6 +45,8 @@ public:
     QString title() const;
     void setTitle(const QString& title);
     WindowStyleMask styleMask() const { return style_; }
+    WindowLevel level() const { return level_; }
+    void setLevel(WindowLevel level);
 
     QSize contentSize() const;
     // A resizable window takes the size; a fixed one keeps its width and otherwise follows its
@@ -87,6 +92,7 @@ private:
     QSize requestedSize_;
     QPointer<Host> host_;
     WindowDelegate* delegate_ = nullptr;
+    WindowLevel level_ = WindowLevel::normal;
 };
 
 }  // namespace platform

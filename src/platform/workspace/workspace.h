@@ -33,6 +33,12 @@ public:
     virtual bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) = 0;
     virtual bool launchApplicationNamed(const QString& name) = 0;
     virtual bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) = 0;
+    // Opens the application whose folder is `path`. No desktop here opens an application by its
+    // folder, so the base refuses.
+    virtual bool openApplicationAtPath(const QString& path) {
+        (void)path;
+        return false;
+    }
 
     // The running applications with this bundle identifier, in the workspace's order.
     std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) const;
