@@ -190,3 +190,25 @@ TEST_F(BluetoothBlueZTest, ASilentServiceGivesNoReportWithinTheDeadline) {
     EXPECT_FALSE(report.output.has_value());
     EXPECT_TRUE(report.errorText.contains(QStringLiteral("no answer"))) << report.errorText.toStdString();
 }
+
+// A remote device picks its own name: a line break in it must not forge another section's level.
+TEST(BlueZBatteryReport, ADevicesNameStaysOnItsHeaderLine) {
+    auto object = [](const QString& name, const QString& address, int percentage) {
+        QVariantMap interfaces{{QStringLiteral("org.bluez.Device1"),
+                                QVariantMap{{QStringLiteral("Name"), name}, {QStringLiteral("Address"), address}}}};
+        if (percentage >= 0)
+            interfaces.insert(QStringLiteral("org.bluez.Battery1"),
+                              QVariantMap{{QStringLiteral("Percentage"), QVariant::fromValue(static_cast<uchar>(percentage))}});
+        return QVariant(interfaces);
+    };
+    const QVariantMap objects{
+        {QStringLiteral("/org/bluez/hci0/dev_09"), object(QStringLiteral("Mallory:\nQuill Buds"), QStringLiteral("09"), 5)},
+        {QStringLiteral("/org/bluez/hci0/dev_02"), object(QStringLiteral("Quill Buds"), QStringLiteral("02"), 40)},
+        {QStringLiteral("/org/bluez/hci0/dev_03"), object(QStringLiteral("No Battery"), QStringLiteral("03"), -1)},
+    };
+    const QString report = QString::fromUtf8(BlueZBluetoothDevices::renderBatteryReport(objects));
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("Quill Buds")), 40);
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("No Battery")), std::nullopt);
+    EXPECT_FALSE(report.contains(QStringLiteral("No Battery")));
+    EXPECT_EQ(BlueZBluetoothDevices::powerStateFrom(objects), platform::BluetoothPowerState::unsupported);  // no adapter
+}

@@ -223,6 +223,8 @@ TEST_F(BluetoothServiceTest, StopDropsTheOneSubscriptionAndEndsTheBatteryStep) {
 
     connect(FakeBluetoothDevices::device(QStringLiteral("Late Buds"), QStringLiteral("AA:30"), true));
     events.clear();
+    // A connect whose step is still queued at the stop announces nothing.
+    devices.connectionChanged(FakeBluetoothDevices::device(QStringLiteral("Queued"), QStringLiteral("AA:31"), true));
     service.stop();
     service.stop();
     EXPECT_EQ(std::count_if(log.lines().begin(), log.lines().end(),
