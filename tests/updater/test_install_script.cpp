@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -29,12 +30,15 @@ protected:
     QString path(const QString& relative) const { return root.filePath(relative); }
 
     // A bundle whose executable appends `tag` to the relaunch log when started.
-    void makeBundle(const QString& bundle, const QString& tag) {
+    // With `stays`, the application keeps running (its pid in the markers folder) as a real one would.
+    void makeBundle(const QString& bundle, const QString& tag, bool stays = false) {
         QDir().mkpath(bundle + "/Contents/MacOS");
         QDir().mkpath(bundle + "/Contents/Resources");
         writeText(bundle + "/Contents/Info.plist", "plist " + tag);
         const QString executable = bundle + "/Contents/MacOS/Quillvex";
-        writeText(executable, "#!/bin/bash\necho " + tag + " >> '" + relaunchLog() + "'\n");
+        QString body = "#!/bin/bash\necho " + tag + " >> '" + relaunchLog() + "'\n";
+        if (stays) body += "echo $$ > '" + markers + "/pid'\nexec /bin/sleep 60\n";
+        writeText(executable, body);
         QFile::setPermissions(executable, QFileDevice::Permissions(0x7755));
         ::symlink("../Info.plist", QFile::encodeName(bundle + "/Contents/Resources/Info").constData());
     }
@@ -84,7 +88,7 @@ protected:
         if (!prefix.isEmpty()) spec.arguments << "/usr/bin/env";
         spec.arguments << "-i" << "PATH=/usr/bin:/bin" << "/bin/bash" << script << arguments;
         spec.standardError = platform::ProcessSpec::Stderr::MergeWithStdout;
-        return platform::ProcessLauncher::system().run(spec, 30.0);
+        return platform::ProcessLauncher::system().run(spec, 20.0);
     }
 
     QTemporaryDir root;
@@ -95,13 +99,18 @@ TEST_F(InstallScriptTest, ReplacesABundleWhosePathHasASpaceAndAnApostrophe) {
     const QString target = path("My Apps/Bob's Quillvex.app");
     const QString extracted = path("work 1/Extracted/Release/Quillvex.app");
     makeBundle(target, "old");
-    makeBundle(extracted, "new");
+    makeBundle(extracted, "new", true);
     makeBundle(target + ".updating", "leftover");  // an earlier failed attempt
     const QString script = writeScript();
 
+    // The script ends while the new version it started runs on.
     const platform::ProcessResult result = run(script, {target, extracted, endedPid()});
     EXPECT_TRUE(result.succeeded()) << result.standardOutput.toStdString();
     ASSERT_TRUE(waitForRelaunch());
+    ASSERT_TRUE(testsupport::spinUntil([this] { return readText(markers + "/pid").endsWith('\n'); }, 5.0));
+    const pid_t relaunched = static_cast<pid_t>(readText(markers + "/pid").trimmed().toLongLong());
+    EXPECT_EQ(::kill(relaunched, 0), 0);
+    ::kill(relaunched, SIGKILL);
     EXPECT_EQ(readText(relaunchLog()), "new\n");
     EXPECT_EQ(readText(target + "/Contents/Info.plist"), "plist new");
     EXPECT_TRUE(QFileInfo(target + "/Contents/Resources/Info").isSymLink());  // links copied as links

@@ -119,6 +119,7 @@ TEST_F(PackageTest, SizeCapsCountWhatIsWrittenNotWhatHeadersSay) {
     std::optional<UpdatePackage::Failure> failure = extract({ZipEntry::file("big", QByteArray(2 << 20, '\0'))}, limits);
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->detail, "refused entry \"big\": larger than the package may unpack to");
+    EXPECT_FALSE(QFileInfo::exists(extracted() + "/big"));  // refused on its header, before any byte
 
     QDir(extracted()).removeRecursively();
     QDir().mkpath(extracted());
@@ -128,6 +129,27 @@ TEST_F(PackageTest, SizeCapsCountWhatIsWrittenNotWhatHeadersSay) {
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->detail, "refused entry \"streamed\": larger than the package may unpack to");
     EXPECT_LE(QFileInfo(extracted() + "/streamed").size(), 1 << 20);
+
+    // Both headers claim 16 bytes; the deflated data holds 2 MiB.
+    QDir(extracted()).removeRecursively();
+    QDir().mkpath(extracted());
+    ASSERT_TRUE(writeZip(archive(), {ZipEntry::file("liar", QByteArray(2 << 20, '\0'))}));
+    QFile zip(archive());
+    ASSERT_TRUE(zip.open(QIODevice::ReadWrite));
+    QByteArray bytes = zip.readAll();
+    const char claimed[4] = {16, 0, 0, 0};
+    ASSERT_TRUE(bytes.startsWith("PK\x03\x04"));
+    bytes.replace(22, 4, claimed, 4);
+    const qsizetype central = bytes.indexOf("PK\x01\x02");
+    ASSERT_GT(central, 0);
+    bytes.replace(central + 24, 4, claimed, 4);
+    zip.seek(0);
+    zip.write(bytes);
+    zip.close();
+    failure = UpdatePackage::extract(archive(), extracted(), limits);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->detail, "refused entry \"liar\": larger than the package may unpack to");
+    EXPECT_LE(QFileInfo(extracted() + "/liar").size(), 1 << 20);
 
     limits = {};
     limits.maxEntries = 3;
@@ -151,6 +173,20 @@ TEST_F(PackageTest, CorruptArchivesAndMissingBundlesFail) {
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->kind, Kind::Archive);
     EXPECT_FALSE(failure->detail.isEmpty());
+
+    // A local header that is not one, behind an intact central directory.
+    ASSERT_TRUE(writeZip(archive(), {ZipEntry::file("a", "1"), ZipEntry::file("b", "2")}));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    bytes = file.readAll();
+    const qsizetype second = bytes.indexOf("PK\x03\x04", 4);
+    ASSERT_GT(second, 0);
+    bytes[second + 2] = 'X';
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+    failure = UpdatePackage::extract(archive(), extracted());
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, Kind::Archive);
 
     QFile::remove(archive());
     QFile garbage(archive());
