@@ -1,3 +1,4 @@
+#include "notch/expanded_dismiss_handshake.h"
 #include "notch/notch_window_controller.h"
 #include "platform/animation/animation.h"
 #include "support/fake_screens.h"
@@ -217,4 +218,29 @@ TEST_F(NotchWindowControllerTest, FollowsTheFirstScreenWithANotchAtTheNextPlacem
     screens.mainIndex.reset();
     setMode(NotchMode::expanded);  // no screen at all: nothing moves
     EXPECT_EQ(panel().frame(), QRectF(1440 + 756 - 310, 950, 620, 32));
+}
+
+// With the expanded view's handshake as the answer, a late answer to an abandoned request does not
+// end a newer wait early: the panel stays until the answer to its own request.
+TEST_F(NotchWindowControllerTest, TheAnswerToAnAbandonedRequestDoesNotHideThePanelEarly) {
+    ExpandedDismissHandshake handshake(bus, scheduler());
+    controller = std::make_unique<NotchWindowController>(
+        NotchWindowController::ContentViewFactory(), bus, &screens, scheduler(),
+        [&](std::function<void()> done) { return handshake.requestDismiss(std::move(done)); });
+    scheduler().drain();
+    setMode(NotchMode::expanded);
+    int done = 0;
+    hideRequest([&] { ++done; });
+    scheduler().advance(0.1);
+    setMode(NotchMode::miniPlayer);
+    setMode(NotchMode::expanded);
+    scheduler().advance(0.1);
+    hideRequest([&] { ++done; });
+    scheduler().advance(0.4);  // the first request's answer has gone out
+    EXPECT_EQ(handshake.answerCount(), 1u);
+    EXPECT_TRUE(shown());
+    EXPECT_EQ(done, 0);
+    scheduler().advance(0.2);
+    EXPECT_TRUE(hiddenAndParked());
+    EXPECT_EQ(done, 1);
 }
