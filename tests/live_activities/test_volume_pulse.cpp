@@ -107,3 +107,28 @@ TEST_F(VolumePulseTest, ANewDefaultSinkIsFollowedWithoutPublishing) {
     EXPECT_NEAR(infos.front().level, 0.6, 1e-3);
     service.stop();
 }
+
+// A sound server that goes away and comes back (here: another daemon at the address the client
+// now finds) is followed again without a restart of the service.
+TEST_F(VolumePulseTest, AServerThatGoesAwayIsFoundAgainWhenItComesBack) {
+    QString error;
+    auto first = PrivatePulseAudio::start({QStringLiteral("quill_first")}, &error);
+    ASSERT_NE(first, nullptr) << error.toStdString();
+    auto firstAddress = first->exportServer();
+    auto output = platform::makePulseAudioOutput("quillvex-test");
+    VolumeService service(bus, scheduler(), output.get());
+    service.start();
+    ASSERT_TRUE(output->defaultOutputDevice().has_value());
+
+    auto second = PrivatePulseAudio::start({QStringLiteral("quill_second")}, &error);
+    ASSERT_NE(second, nullptr) << error.toStdString();
+    auto secondAddress = second->exportServer();
+    first.reset();
+    ASSERT_TRUE(pumpUntil([&] { return log.contains("VolumeService: Failed to get default output device"); }));
+    ASSERT_TRUE(pumpUntil([&] { return log.matching("VolumeService: Monitoring device").size() == 2; }));
+
+    ASSERT_TRUE(second->pactl({"set-sink-volume", "@DEFAULT_SINK@", "40%"}));
+    ASSERT_TRUE(pumpUntil([&] { return !infos.empty(); }));
+    EXPECT_NEAR(infos.back().level, 0.4, 1e-3);
+    service.stop();
+}

@@ -58,6 +58,11 @@ public:
     ~PulseAudioOutput() override {
         if (!loop_) return;
         pa_threaded_mainloop_lock(loop_);
+        if (reconnectEvent_) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+            api->time_free(reconnectEvent_);
+            reconnectEvent_ = nullptr;
+        }
         if (context_) {
             pa_context_set_state_callback(context_, nullptr, nullptr);
             pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -108,24 +113,60 @@ private:
     };
 
     static constexpr auto connectTimeout = std::chrono::seconds(3);
+    static constexpr pa_usec_t reconnectInterval = 2 * PA_USEC_PER_SEC;
 
     void connect(const char* applicationName) {
+        applicationName_ = applicationName;
         loop_ = pa_threaded_mainloop_new();
         if (!loop_) return;
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, applicationName);
-        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), applicationName, props);
-        pa_proplist_free(props);
-        if (!context_) return;
-        pa_context_set_state_callback(context_, &PulseAudioOutput::stateChanged, this);
-        pa_context_set_subscribe_callback(context_, &PulseAudioOutput::serverEvent, this);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
         if (pa_threaded_mainloop_start(loop_) < 0) return;
+        pa_threaded_mainloop_lock(loop_);
+        openContext();
+        pa_threaded_mainloop_unlock(loop_);
 
         // Wait for the first mirror of the server, bounded: a server that never answers leaves
         // the output without devices rather than hanging the caller.
         std::unique_lock lock(readyMutex_);
         readyCondition_.wait_for(lock, connectTimeout, [this] { return settled_; });
+    }
+
+    // Loop thread, or with the loop locked. A context that cannot even start connecting is
+    // retried later, like one the server dropped.
+    void openContext() {
+        if (context_) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, applicationName_.c_str());
+        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), applicationName_.c_str(), props);
+        pa_proplist_free(props);
+        if (!context_) return;
+        pa_context_set_state_callback(context_, &PulseAudioOutput::stateChanged, this);
+        pa_context_set_subscribe_callback(context_, &PulseAudioOutput::serverEvent, this);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            settle();
+            scheduleReconnect();
+        }
+    }
+
+    // The sound server restarts (a PipeWire update, a crashed daemon): come back when it does.
+    void scheduleReconnect() {
+        if (reconnectEvent_) return;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, reconnectInterval);
+        reconnectEvent_ = api->time_new(api, &when, &PulseAudioOutput::reconnectDue, this);
+    }
+
+    static void reconnectDue(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* userdata) {
+        auto* self = static_cast<PulseAudioOutput*>(userdata);
+        api->time_free(event);
+        self->reconnectEvent_ = nullptr;
+        self->openContext();
     }
 
     void settle() {
@@ -159,6 +200,7 @@ private:
             }
             if (hadDevice) self->defaultListeners_.fire(0);
             self->settle();
+            self->scheduleReconnect();
             break;
         }
         default: break;
@@ -244,8 +286,10 @@ private:
         self->settle();
     }
 
+    std::string applicationName_;
     pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    pa_context* context_ = nullptr;  // guarded by the loop's lock
+    pa_time_event* reconnectEvent_ = nullptr;
 
     std::mutex readyMutex_;
     std::condition_variable readyCondition_;
