@@ -215,3 +215,15 @@ TEST(ScreenshotServiceEvents, ANameNoLongerInTheFolderIsSkippedAndMayCountLater)
 }
 
 }  // namespace
+
+TEST(XdgUserFolders, TheScreenshotFolderIsInThePicturesFolderTheUserDirectoriesName) {
+    testsupport::ScopedTempHome home;
+    platform::XdgUserFolders folders;
+    ASSERT_TRUE(testsupport::writeFile(home.configPath() + "/user-dirs.dirs",
+                                       "XDG_PICTURES_DIR=\"$HOME/Bilder\"\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"));
+    QDir().mkpath(home.path() + "/Bilder");
+    QDir().mkpath(home.path() + "/Downloads");
+    EXPECT_EQ(folders.screenshotLocation(), home.path() + "/Bilder/Screenshots");
+    EXPECT_EQ(folders.downloadDirectory(), home.path() + "/Downloads");
+    EXPECT_EQ(folders.homeDirectory(), home.path());
+}
