@@ -75,7 +75,8 @@ std::optional<std::vector<std::string>> components(const std::string& name) {
 std::optional<Fd> openFolders(int root, const std::vector<std::string>& parts, size_t count, QString* why) {
     Fd current(::dup(root));
     for (size_t i = 0; i < count; ++i) {
-        if (::mkdirat(current.fd, parts[i].c_str(), 0700) != 0 && errno != EEXIST) {
+        // Readable by all like any installed application; the working folder above keeps it private.
+        if (::mkdirat(current.fd, parts[i].c_str(), 0755) != 0 && errno != EEXIST) {
             *why = errnoText(errno);
             return std::nullopt;
         }

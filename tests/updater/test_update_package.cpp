@@ -10,7 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
+
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
 
 using Kind = UpdatePackage::Failure::Kind;
 
@@ -78,6 +86,8 @@ TEST_F(PackageTest, ExtractsABundleInASubfolderWithItsLinksAndModes) {
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(extracted() + "/Release/Setuid").constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755u);  // no set-id bits
+    ASSERT_EQ(::stat(QFile::encodeName(bundle + "/Contents/MacOS").constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u & ~currentUmask());  // others may start the installed copy
     expectNothingOutside();
 }
 
