@@ -29,6 +29,10 @@ public:
                                                  std::optional<QString> localizedName,
                                                  std::optional<QIcon> icon = std::nullopt);
 
+    // Tells the activation observers that `app` became the active application.
+    void announceActivation(const platform::RunningApplication& app) const { applicationActivated.send(app); }
+    size_t activationObserverCount() const { return applicationActivated.subscriberCount(); }
+
     std::vector<platform::RunningApplication> applications;
     // Bundle identifier -> application folder.
     std::map<QString, QString> applicationPaths;

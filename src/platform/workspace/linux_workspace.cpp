@@ -1,6 +1,7 @@
 #include "platform/workspace/linux_workspace.h"
 
 #include "platform/shell/main_bundle.h"
+#include "platform/workspace/x11_clients.h"
 
 #include <QAbstractFileIconProvider>
 #include <QApplication>
@@ -8,11 +9,89 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QWidget>
+
+#include <map>
 
 namespace platform {
 
+LinuxWorkspace::LinuxWorkspace(QByteArray display) : display_(std::move(display)) {}
+
+LinuxWorkspace::~LinuxWorkspace() = default;
+
+X11Clients* LinuxWorkspace::x11() const {
+    if (!x11Tried_) {
+        x11Tried_ = true;
+        x11_ = X11Clients::connect(display_);
+    }
+    return x11_.get();
+}
+
+namespace {
+
+bool hasGui() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+
+QIcon entryIcon(const QString& icon) {
+    if (icon.isEmpty() || !hasGui()) return {};
+    if (QFileInfo(icon).isAbsolute()) return QFileInfo::exists(icon) ? QIcon(icon) : QIcon();
+    return QIcon::fromTheme(icon);
+}
+
+}  // namespace
+
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
+    std::vector<RunningApplication> apps;
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    bool selfListed = false;
+    if (X11Clients* x = x11()) {
+        // One application per process, at the place of its first window; a window without a
+        // process id cannot be told apart from others nor checked before activating, so it is left out.
+        std::map<qint64, size_t> index;
+        std::vector<bool> hasIcon;
+        for (const X11Client& client : x->clients(true)) {
+            if (client.pid <= 0) continue;
+            const bool ordinary = client.normal && !client.skipTaskbar;
+            auto [it, added] = index.emplace(client.pid, apps.size());
+            if (!added) {
+                RunningApplication& app = apps[it->second];
+                if (ordinary) app.activationPolicy = ActivationPolicy::regular;
+                if (!app.icon && !client.icon.isNull() && hasGui()) app.icon = QIcon(QPixmap::fromImage(client.icon));
+                continue;
+            }
+            if (client.pid == ownPid) {
+                RunningApplication app = self();
+                app.activationPolicy = ordinary ? ActivationPolicy::regular : ActivationPolicy::accessory;
+                apps.push_back(std::move(app));
+                selfListed = true;
+                continue;
+            }
+            RunningApplication app;
+            app.processIdentifier = client.pid;
+            app.activationPolicy = ordinary ? ActivationPolicy::regular : ActivationPolicy::accessory;
+            const std::optional<DesktopEntry> entry =
+                desktopEntries_.match(client.desktopHint, client.wmClass, client.wmInstance);
+            if (!client.desktopHint.isEmpty()) app.bundleIdentifier = client.desktopHint;
+            else if (entry) app.bundleIdentifier = entry->id;
+            if (entry) app.localizedName = entry->name;
+            else if (!client.name.isEmpty()) app.localizedName = client.name;
+            else if (!client.wmClass.isEmpty()) app.localizedName = client.wmClass;
+            QIcon icon = entry ? entryIcon(entry->icon) : QIcon();
+            if (icon.isNull() && !client.icon.isNull() && hasGui()) icon = QIcon(QPixmap::fromImage(client.icon));
+            if (!icon.isNull()) app.icon = icon;
+            apps.push_back(std::move(app));
+        }
+    }
+    if (!selfListed) {
+        RunningApplication app = self();
+        // Without a window of its own on screen it is not among the ordinary applications.
+        if (x11_) app.activationPolicy = ActivationPolicy::accessory;
+        apps.push_back(std::move(app));
+    }
+    return apps;
+}
+
+RunningApplication LinuxWorkspace::self() const {
     RunningApplication self;
     self.processIdentifier = QCoreApplication::applicationPid();
     self.bundleIdentifier = MainBundle::shared().bundleIdentifier();
@@ -22,7 +101,7 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
         const QIcon icon = QGuiApplication::windowIcon();
         if (!icon.isNull()) self.icon = icon;
     }
-    return {self};
+    return self;
 }
 
 std::optional<QString> LinuxWorkspace::urlForApplicationWithBundleIdentifier(const QString&) const {
@@ -63,7 +142,24 @@ bool LinuxWorkspace::launchApplicationWithBundleIdentifier(const QString&) { ret
 bool LinuxWorkspace::launchApplicationNamed(const QString&) { return false; }
 
 bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
-    if (processIdentifier != QCoreApplication::applicationPid()) return false;
+    if (processIdentifier != QCoreApplication::applicationPid()) {
+        X11Clients* x = x11();
+        if (!x || processIdentifier <= 0) return false;
+        // The topmost ordinary window of the process, else its topmost window of any kind.
+        std::map<uint32_t, X11Client> mine;
+        for (X11Client& client : x->clients(false)) {
+            if (client.pid == processIdentifier) mine.emplace(client.window, std::move(client));
+        }
+        uint32_t target = 0;
+        uint32_t fallback = 0;
+        for (uint32_t window : x->stacking()) {
+            const auto it = mine.find(window);
+            if (it == mine.end()) continue;
+            fallback = window;
+            if (it->second.normal && !it->second.skipTaskbar) target = window;
+        }
+        return x->requestActivation(target ? target : fallback);
+    }
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (!window->isVisible()) continue;
@@ -71,6 +167,42 @@ bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
         window->activateWindow();
     }
     return true;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+AnyCancellable LinuxWorkspace::observeActivations(std::function<void(const RunningApplication&)> handler) {
+    if (!watcher_ && hasGui()) {
+        watcher_ = X11Clients::connect(display_);
+        if (watcher_) {
+            watcher_->watchActiveWindow();
+            lastActivePid_ = 0;
+            if (const uint32_t active = watcher_->activeWindow()) {
+                if (auto client = watcher_->describe(active, false)) lastActivePid_ = client->pid;
+            }
+            notifier_ = std::make_unique<QSocketNotifier>(watcher_->fileDescriptor(), QSocketNotifier::Read);
+            QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                             [this] { activeWindowChanged(); });
+        }
+    }
+    return Workspace::observeActivations(std::move(handler));
+}
+
+void LinuxWorkspace::activeWindowChanged() {
+    // Reading the active window is a round trip that may queue further notices: drain until quiet.
+    while (watcher_->takeActiveWindowChange()) {
+        const uint32_t active = watcher_->activeWindow();
+        if (!active) continue;
+        const std::optional<X11Client> client = watcher_->describe(active, false);
+        if (!client || client->pid <= 0) continue;
+        // Some window managers set the same active window twice for one activation, and a
+        // second window of the same process is no new application either.
+        if (client->pid == lastActivePid_) continue;
+        lastActivePid_ = client->pid;
+        if (auto app = runningApplicationWithProcessIdentifier(client->pid)) applicationActivated.send(*app);
+    }
 }
 
 }  // namespace platform

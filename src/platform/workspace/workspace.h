@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/runtime/reactive.h"
 #include "platform/workspace/running_application.h"
 
 #include <QIcon>
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -40,9 +42,18 @@ public:
         return false;
     }
 
+    // Calls `handler` with each application that becomes the active one, on the main thread, until
+    // the returned subscription is cancelled. The base delivers what `applicationActivated` carries.
+    virtual AnyCancellable observeActivations(std::function<void(const RunningApplication&)> handler) {
+        return applicationActivated.sink(std::move(handler));
+    }
+
     // The running applications with this bundle identifier, in the workspace's order.
     std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(const QString& bundleIdentifier) const;
     std::optional<RunningApplication> runningApplicationWithProcessIdentifier(qint64 processIdentifier) const;
+
+protected:
+    PassthroughSubject<RunningApplication> applicationActivated;
 };
 
 }  // namespace platform
