@@ -33,7 +33,6 @@ void LiveActivityContainerView::setActivityType(LiveActivityType type) {
 
 QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     switch (type) {
-    // Views still to come stand in as placeholders; each becomes its view's constructor call.
     case LiveActivityType::charging: return new ChargingActivityView(this, environment_);
     case LiveActivityType::powerDisconnect: return new PowerDisconnectActivityView(this, environment_);
     case LiveActivityType::bluetooth: return new BluetoothActivityView(this, environment_);
@@ -47,6 +46,7 @@ QWidget* LiveActivityContainerView::makeView(LiveActivityType type) {
     case LiveActivityType::inputSource: return new InputSourceActivityView(this, environment_);
     case LiveActivityType::lowBattery: return new LowBatteryActivityView(this, environment_);
     }
+    // Only a value outside the enumeration gets here: an empty band rather than no view.
     return new LiveActivityPlaceholderView(type, this);
 }
 
