@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -221,8 +222,11 @@ private:
     }
 
     static Sink sinkFrom(const pa_sink_info* info) {
-        // Above the normal volume counts as full: the level is a scalar from 0 to 1.
-        const double level = static_cast<double>(pa_cvolume_avg(&info->volume)) / PA_VOLUME_NORM;
+        // Above the normal volume counts as full: the level is a scalar from 0 to 1. Volumes are
+        // whole steps of 1/65536, so 40 % is stored as 0.39999; rounded to four places it reads
+        // back as the 40 % the user set.
+        double level = static_cast<double>(pa_cvolume_avg(&info->volume)) / PA_VOLUME_NORM;
+        level = std::round(level * 10000.0) / 10000.0;
         return Sink{info->name ? info->name : "", static_cast<float>(std::clamp(level, 0.0, 1.0)), info->mute != 0};
     }
 
