@@ -68,5 +68,5 @@ bool AppSwitcherService::shouldTrack(const platform::RunningApplication& app) co
     }
     if (app.processIdentifier == ownProcessIdentifier_) return false;
     if (app.bundleIdentifier == fileManagerBundleIdentifier) return false;
-    return app.activationPolicy == platform::ActivationPolicy::regular;
+    return app.activationPolicy == platform::ActivationPolicy::Regular;
 }

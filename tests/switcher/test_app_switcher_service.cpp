@@ -14,7 +14,7 @@ const QString ownId = QStringLiteral("com.varnock.Quillvex");
 constexpr qint64 ownPid = 999;
 
 RunningApplication app(qint64 pid, std::optional<QString> id,
-                       ActivationPolicy policy = ActivationPolicy::regular) {
+                       ActivationPolicy policy = ActivationPolicy::Regular) {
     RunningApplication a;
     a.processIdentifier = pid;
     a.bundleIdentifier = std::move(id);
@@ -57,8 +57,7 @@ protected:
 TEST_F(AppSwitcherServiceTest, SeedingKeepsTheFirstEightTrackedInWorkspaceOrderAndPublishesOnce) {
     addRunning(app(ownPid, ownId));
     addRunning(app(50, QStringLiteral("com.apple.finder")));
-    addRunning(app(51, QStringLiteral("org.example.Tool"), ActivationPolicy::accessory));
-    addRunning(app(52, QStringLiteral("org.example.Daemon"), ActivationPolicy::prohibited));
+    addRunning(app(51, QStringLiteral("org.example.Tool"), ActivationPolicy::Accessory));
     for (qint64 pid = 1; pid <= 10; ++pid) addRunning(app(pid, QStringLiteral("org.example.A%1").arg(pid)));
     auto service = makeService();
     service->start();
@@ -97,8 +96,7 @@ TEST_F(AppSwitcherServiceTest, ThisProgramTheFileManagerAndAccessoriesPublishNot
     activate(app(ownPid, ownId));
     activate(app(77, ownId));  // another instance of this program
     activate(app(50, QStringLiteral("com.apple.finder")));
-    activate(app(51, QStringLiteral("org.example.Tool"), ActivationPolicy::accessory));
-    activate(app(52, QStringLiteral("org.example.Daemon"), ActivationPolicy::prohibited));
+    activate(app(51, QStringLiteral("org.example.Tool"), ActivationPolicy::Accessory));
     EXPECT_TRUE(published.empty());
     EXPECT_EQ(pids(service->recentApps()), (QList<qint64>{1}));
 

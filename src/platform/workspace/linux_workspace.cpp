@@ -55,20 +55,20 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
             auto [it, added] = index.emplace(client.pid, apps.size());
             if (!added) {
                 RunningApplication& app = apps[it->second];
-                if (ordinary) app.activationPolicy = ActivationPolicy::regular;
+                if (ordinary) app.activationPolicy = ActivationPolicy::Regular;
                 if (!app.icon && !client.icon.isNull() && hasGui()) app.icon = QIcon(QPixmap::fromImage(client.icon));
                 continue;
             }
             if (client.pid == ownPid) {
                 RunningApplication app = self();
-                app.activationPolicy = ordinary ? ActivationPolicy::regular : ActivationPolicy::accessory;
+                app.activationPolicy = ordinary ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
                 apps.push_back(std::move(app));
                 selfListed = true;
                 continue;
             }
             RunningApplication app;
             app.processIdentifier = client.pid;
-            app.activationPolicy = ordinary ? ActivationPolicy::regular : ActivationPolicy::accessory;
+            app.activationPolicy = ordinary ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
             const std::optional<DesktopEntry> entry =
                 desktopEntries_.match(client.desktopHint, client.wmClass, client.wmInstance);
             if (!client.desktopHint.isEmpty()) app.bundleIdentifier = client.desktopHint;
@@ -85,7 +85,7 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
     if (!selfListed) {
         RunningApplication app = self();
         // Without a window of its own on screen it is not among the ordinary applications.
-        if (x11_) app.activationPolicy = ActivationPolicy::accessory;
+        if (x11_) app.activationPolicy = ActivationPolicy::Accessory;
         apps.push_back(std::move(app));
     }
     return apps;
