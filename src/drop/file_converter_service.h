@@ -1,0 +1,90 @@
+#pragma once
+
+// Converts one dropped file at a time: images with ImageMagick, videos to H.264/AAC MPEG-4 with
+// ffmpeg, each a bounded child process. Outputs land in a private folder under the user's
+// temporary directory; the caller learns the output path, or that there is none, once.
+
+#include "platform/process/child_process.h"
+#include "platform/runtime/dispatch.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <optional>
+
+struct FileConverterConfig {
+    QString convertPath = QStringLiteral("/usr/bin/convert");
+    QString ffmpegPath = QStringLiteral("/usr/bin/ffmpeg");
+    QString envPath = QStringLiteral("/usr/bin/env");
+    // Empty: "quillvex-converted-<uid>" in the temporary directory.
+    QString outputDirectory;
+    double imageTimeoutSeconds = 120;
+    double videoTimeoutSeconds = 1800;
+    // Conversions running at once; the rest wait in order.
+    int maxConcurrent = 2;
+};
+
+class FileConverterService {
+public:
+    using Completion = std::function<void(std::optional<QUrl>)>;
+
+    using Config = FileConverterConfig;
+
+    explicit FileConverterService(platform::ProcessLauncher& launcher = platform::ProcessLauncher::system(),
+                                  platform::Scheduler& scheduler = platform::Scheduler::shared(), Config config = {});
+    static FileConverterService& shared();
+
+    // `format` is the target's format name and extension ("png"). Completes on the main thread,
+    // or at once on the calling thread when the conversion cannot start.
+    void convertImage(const QUrl& url, const QString& format, Completion completion);
+    // To "<base>_converted.mp4". Completes as convertImage does.
+    void convertVideo(const QUrl& url, Completion completion);
+
+    QString outputDirectory() const { return outputDirectory_; }
+    int runningCount() const { return running_; }
+    int queuedCount() const { return static_cast<int>(queue_.size()); }
+
+    // The source name without its last extension ("archive.tar.gz" gives "archive.tar").
+    static QString baseName(const QString& path);
+    // The ImageMagick coder for the file's leading bytes; empty for anything outside the common
+    // image formats (which then never reaches the tool).
+    static QString imageCoder(const QByteArray& head);
+    // The command lines, as run.
+    QStringList imageArguments(const QString& coder, const QString& source, const QString& format,
+                               const QString& output) const;
+    QStringList videoArguments(const QString& source, const QString& output) const;
+
+private:
+    struct Job {
+        platform::ProcessSpec spec;
+        double timeout = 0;
+        QString temporary;
+        QString output;
+        Completion completion;
+    };
+
+    // The private folder, made 0700 if missing; false when it is not ours or not private.
+    bool prepareOutputDirectory() const;
+    bool writePolicy() const;
+    // `preferred`, or "<stem>-2<suffix>"... while a queued or running job holds the name.
+    QString reserveOutput(const QString& stem, const QString& suffix);
+    QString temporaryFor(const QString& output);
+    void enqueue(Job job);
+    void startNext();
+    void finish(const Job& job, const platform::ProcessResult& result);
+
+    platform::ProcessLauncher& launcher_;
+    platform::Scheduler& scheduler_;
+    Config config_;
+    QString outputDirectory_;
+    std::deque<Job> queue_;
+    QSet<QString> reserved_;
+    int running_ = 0;
+    unsigned counter_ = 0;
+    platform::Lifetime lifetime_;
+};
