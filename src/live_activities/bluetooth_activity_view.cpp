@@ -8,10 +8,16 @@
 #include <QFontMetricsF>
 #include <QPainter>
 
+#include <algorithm>
+
 BluetoothActivityView::BluetoothActivityView(QWidget* parent, const LiveActivityEnvironment& environment)
-    : LiveActivityView(environment, parent), iconScale_(0.5, scheduler()), iconBounce_(0.0, scheduler()) {
+    : LiveActivityView(environment, parent),
+      iconScale_(0.5, scheduler()),
+      iconBounce_(0.0, scheduler()),
+      recordFade_(1.0, scheduler()) {
     redrawOnChange(iconScale_);
     redrawOnChange(iconBounce_);
+    redrawOnChange(recordFade_);
 }
 
 QString BluetoothActivityView::symbolName(BluetoothDeviceCategory category) {
@@ -26,16 +32,14 @@ QString BluetoothActivityView::symbolName(BluetoothDeviceCategory category) {
     return QStringLiteral("dot.radiowaves.left.and.right");
 }
 
-BluetoothActivityView::ViewModel BluetoothActivityView::viewModel() const {
+BluetoothActivityView::ViewModel BluetoothActivityView::recordModel(const BluetoothDeviceInfo& info) {
     ViewModel model;
-    model.symbolName = symbolName(deviceInfo_.category);
+    model.symbolName = symbolName(info.category);
     const double side = iconFontSize * 1.15;  // a symbol's glyph box is a little taller than its font size
     model.iconFrame = QRectF(0, 0, side, side);
-    model.iconFrame.moveCenter(band().leftCell().center());
-    model.iconScale = iconScale_.value();
-    model.iconBounce = iconBounce_.value();
-    if (deviceInfo_.batteryLevel) {
-        model.levelText = QString::number(*deviceInfo_.batteryLevel);
+    model.iconFrame.moveCenter(ActivityBand{}.leftCell().center());
+    if (info.batteryLevel) {
+        model.levelText = QString::number(*info.batteryLevel);
         model.levelOpacity = 1.0;
         model.percentOpacity = 0.6;
     } else {
@@ -46,34 +50,65 @@ BluetoothActivityView::ViewModel BluetoothActivityView::viewModel() const {
     return model;
 }
 
-void BluetoothActivityView::paintCells(QPainter& painter) const {
-    const ViewModel model = viewModel();
-    painter.save();
-    const QPointF centre = model.iconFrame.center();
-    painter.translate(0, model.iconBounce);
-    painter.translate(centre);
-    painter.scale(model.iconScale, model.iconScale);
-    painter.translate(-centre);
-    platform::Symbols::draw(painter, model.symbolName, model.iconFrame, Qt::white);
-    painter.restore();
+BluetoothActivityView::ViewModel BluetoothActivityView::viewModel() const {
+    ViewModel model = recordModel(deviceInfo_);
+    model.iconScale = iconScale_.value();
+    model.iconBounce = iconBounce_.value();
+    model.recordFade = recordFade_.value();
+    return model;
+}
 
-    // The level and a small "%" side by side, centred in the right cell.
-    const QRectF cell = band().rightCell();
-    const QFont levelFont = notchFont(levelFontSize, QFont::Bold, true);
-    const QFont percentFont = notchFont(percentFontSize, QFont::DemiBold, true);
-    const QString percent = QStringLiteral("%");
-    const double levelWidth = QFontMetricsF(levelFont).horizontalAdvance(model.levelText);
-    const double percentWidth = QFontMetricsF(percentFont).horizontalAdvance(percent);
-    const double left = cell.center().x() - (levelWidth + levelSpacing + percentWidth) / 2;
+void BluetoothActivityView::paintCells(QPainter& painter) const {
+    const double fade = std::clamp(recordFade_.value(), 0.0, 1.0);
+    if (fade >= 1.0) {
+        paintRecord(painter, deviceInfo_, 1.0, true, true);
+        return;
+    }
+    // Only what changed fades: an unchanged part stays at full strength.
+    const ViewModel before = recordModel(previousInfo_);
+    const ViewModel after = recordModel(deviceInfo_);
+    const bool sameSymbol = before.symbolName == after.symbolName;
+    const bool sameLevel = before.levelText == after.levelText && before.levelOpacity == after.levelOpacity;
+    if (!sameSymbol) paintRecord(painter, previousInfo_, 1.0 - fade, true, false);
+    if (!sameLevel) paintRecord(painter, previousInfo_, 1.0 - fade, false, true);
+    paintRecord(painter, deviceInfo_, sameSymbol ? 1.0 : fade, true, false);
+    paintRecord(painter, deviceInfo_, sameLevel ? 1.0 : fade, false, true);
+}
+
+void BluetoothActivityView::paintRecord(QPainter& painter, const BluetoothDeviceInfo& info, double opacity, bool symbol,
+                                        bool level) const {
+    if (opacity <= 0) return;
+    const ViewModel model = recordModel(info);
     painter.save();
-    painter.setFont(levelFont);
-    painter.setPen(whiteAt(model.levelOpacity));
-    painter.drawText(QRectF(left, cell.top(), levelWidth, cell.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                     model.levelText);
-    painter.setFont(percentFont);
-    painter.setPen(whiteAt(model.percentOpacity));
-    painter.drawText(QRectF(left + levelWidth + levelSpacing, cell.top(), percentWidth, cell.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, percent);
+    painter.setOpacity(painter.opacity() * opacity);
+    if (symbol) {
+        painter.save();
+        const QPointF centre = model.iconFrame.center();
+        painter.translate(0, iconBounce_.value());
+        painter.translate(centre);
+        painter.scale(iconScale_.value(), iconScale_.value());
+        painter.translate(-centre);
+        platform::Symbols::draw(painter, model.symbolName, model.iconFrame, Qt::white);
+        painter.restore();
+    }
+    if (level) {
+        // The level and a small "%" side by side, centred in the right cell.
+        const QRectF cell = band().rightCell();
+        const QFont levelFont = notchFont(levelFontSize, QFont::Bold, true);
+        const QFont percentFont = notchFont(percentFontSize, QFont::DemiBold, true);
+        const QString percent = QStringLiteral("%");
+        const double levelWidth = QFontMetricsF(levelFont).horizontalAdvance(model.levelText);
+        const double percentWidth = QFontMetricsF(percentFont).horizontalAdvance(percent);
+        const double left = cell.center().x() - (levelWidth + levelSpacing + percentWidth) / 2;
+        painter.setFont(levelFont);
+        painter.setPen(whiteAt(model.levelOpacity));
+        painter.drawText(QRectF(left, cell.top(), levelWidth, cell.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         model.levelText);
+        painter.setFont(percentFont);
+        painter.setPen(whiteAt(model.percentOpacity));
+        painter.drawText(QRectF(left + levelWidth + levelSpacing, cell.top(), percentWidth, cell.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, percent);
+    }
     painter.restore();
 }
 
@@ -110,14 +145,21 @@ void BluetoothActivityView::didComeOnScreen() {
     syncDevice();
     deviceSubscription_ = bus().bluetoothDeviceSubject.sink(
         lifetime().wrap([this](const std::optional<BluetoothDeviceInfo>& device) {
-            if (!device) return;
-            // The symbol and the level are drawn straight from the record: they change at once.
-            deviceInfo_ = *device;
-            update();
+            if (device) takeRecord(*device);
         }));
 }
 
 void BluetoothActivityView::didLeaveScreen() { deviceSubscription_.cancel(); }
+
+void BluetoothActivityView::takeRecord(const BluetoothDeviceInfo& device) {
+    if (device == deviceInfo_) return;
+    previousInfo_ = deviceInfo_;
+    deviceInfo_ = device;
+    platform::withoutAnimation([&] { recordFade_.set(0.0); });
+    platform::withAnimation(platform::Animation::easeInOut(recordAnimationDuration), [&] { recordFade_.set(1.0); }, {},
+                            scheduler());
+    update();
+}
 
 void BluetoothActivityView::syncDevice() {
     if (const auto& device = bus().bluetoothDeviceSubject.value()) {

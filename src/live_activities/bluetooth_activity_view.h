@@ -34,6 +34,8 @@ public:
         QString levelText;      // the level, or "--"
         double levelOpacity = 0;
         double percentOpacity = 0;
+        // How far a new record has faded in over the one before it (1: only the new one shows).
+        double recordFade = 1;
     };
     ViewModel viewModel() const;
 
@@ -51,9 +53,16 @@ protected:
 private:
     void syncDevice();
     void settleBounce();
+    void takeRecord(const BluetoothDeviceInfo& device);
+    // The symbol and/or the level of `info` at `opacity`, with the symbol's current scale and bounce.
+    void paintRecord(QPainter& painter, const BluetoothDeviceInfo& info, double opacity, bool symbol, bool level) const;
+    static ViewModel recordModel(const BluetoothDeviceInfo& info);
 
     BluetoothDeviceInfo deviceInfo_{QStringLiteral("Device"), BluetoothDeviceCategory::other, std::nullopt};
     platform::Animated<double> iconScale_;
     platform::Animated<double> iconBounce_;
+    // A record arriving on screen cross-fades from the one before it.
+    BluetoothDeviceInfo previousInfo_;
+    platform::Animated<double> recordFade_;
     platform::AnyCancellable deviceSubscription_;
 };

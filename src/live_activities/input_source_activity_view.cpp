@@ -5,9 +5,12 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 InputSourceActivityView::InputSourceActivityView(QWidget* parent, const LiveActivityEnvironment& environment)
-    : LiveActivityView(environment, parent), iconScale_(0.5, scheduler()) {
+    : LiveActivityView(environment, parent), iconScale_(0.5, scheduler()), glyphFade_(1.0, scheduler()) {
     redrawOnChange(iconScale_);
+    redrawOnChange(glyphFade_);
 }
 
 QString InputSourceActivityView::displayName(const QString& sourceID) {
@@ -25,6 +28,8 @@ InputSourceActivityView::ViewModel InputSourceActivityView::viewModel() const {
     model.iconFrame.moveCenter(band().leftCell().center());
     model.iconScale = iconScale_.value();
     model.glyph = displayName(inputSource_.id);
+    model.glyphFade = glyphFade_.value();
+    model.previousGlyph = displayName(previousSource_.id);
     return model;
 }
 
@@ -41,6 +46,13 @@ void InputSourceActivityView::paintCells(QPainter& painter) const {
     painter.save();
     painter.setFont(notchFont(glyphFontSize, QFont::Bold, true));
     painter.setPen(Qt::white);
+    const double fade = std::clamp(model.glyphFade, 0.0, 1.0);
+    const double opacity = painter.opacity();
+    if (fade < 1.0 && model.previousGlyph != model.glyph) {
+        painter.setOpacity(opacity * (1.0 - fade));
+        painter.drawText(band().rightCell(), Qt::AlignCenter, model.previousGlyph);
+        painter.setOpacity(opacity * fade);
+    }
     painter.drawText(band().rightCell(), Qt::AlignCenter, model.glyph);
     painter.restore();
 }
@@ -57,13 +69,21 @@ void InputSourceActivityView::didDismiss() {
 void InputSourceActivityView::didComeOnScreen() {
     syncInfo();
     sourceSubscription_ = bus().inputSourceSubject.sink(lifetime().wrap([this](const std::optional<InputSourceInfo>& info) {
-        if (!info) return;
-        inputSource_ = *info;
-        update();
+        if (info) takeRecord(*info);
     }));
 }
 
 void InputSourceActivityView::didLeaveScreen() { sourceSubscription_.cancel(); }
+
+void InputSourceActivityView::takeRecord(const InputSourceInfo& info) {
+    if (info == inputSource_) return;
+    previousSource_ = inputSource_;
+    inputSource_ = info;
+    platform::withoutAnimation([&] { glyphFade_.set(0.0); });
+    platform::withAnimation(platform::Animation::easeInOut(recordAnimationDuration), [&] { glyphFade_.set(1.0); }, {},
+                            scheduler());
+    update();
+}
 
 void InputSourceActivityView::syncInfo() {
     if (const auto& info = bus().inputSourceSubject.value()) {

@@ -16,6 +16,7 @@ class InputSourceActivityView : public LiveActivityView {
 public:
     static constexpr double iconFontSize = 14;
     static constexpr double glyphFontSize = 13;
+    static constexpr double recordAnimationDuration = 0.2;
 
     explicit InputSourceActivityView(QWidget* parent = nullptr, const LiveActivityEnvironment& environment = {});
 
@@ -27,6 +28,9 @@ public:
         QRectF iconFrame;  // band coordinates, before scale
         double iconScale = 0;
         QString glyph;
+        // How far a new source's glyph has faded in over the one before it.
+        double glyphFade = 1;
+        QString previousGlyph;
     };
     ViewModel viewModel() const;
 
@@ -42,8 +46,11 @@ protected:
 
 private:
     void syncInfo();
+    void takeRecord(const InputSourceInfo& info);
 
     InputSourceInfo inputSource_;
     platform::Animated<double> iconScale_;
+    InputSourceInfo previousSource_;
+    platform::Animated<double> glyphFade_;
     platform::AnyCancellable sourceSubscription_;
 };

@@ -91,10 +91,17 @@ TEST_F(DeviceActivityViewTest, BluetoothViewShowsTheBusDeviceFromTheStartThenIts
     EXPECT_NEAR(view.iconScale().value(), 1.0, 1e-3);
     EXPECT_NEAR(view.iconBounce().value(), 0.0, 1e-3);
 
+    EXPECT_EQ(view.viewModel().recordFade, 1.0);  // the record taken on appearance shows at once
     bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Max"), BluetoothDeviceCategory::airpodsMax, 77});
     bus.bluetoothDeviceSubject.send(std::nullopt);  // dropped
     model = view.viewModel();
     EXPECT_EQ(model.levelText, QStringLiteral("77"));
+    EXPECT_EQ(model.recordFade, 0.0);  // cross-fades from "--" over 0.3 s
+    scheduler().advance(0.15);
+    EXPECT_NEAR(view.viewModel().recordFade, 0.5, 0.05);
+    scheduler().advance(0.15);
+    EXPECT_NEAR(view.viewModel().recordFade, 1.0, 1e-3);
+    model = view.viewModel();
     EXPECT_EQ(model.levelOpacity, 1.0);
     EXPECT_EQ(model.percentOpacity, 0.6);
 
@@ -133,8 +140,14 @@ TEST_F(DeviceActivityViewTest, InputSourceViewStartsFromTheBusAndFollowsIt) {
     EXPECT_EQ(view.viewModel().symbolName, QStringLiteral("globe"));
     scheduler().advance(2.0);
     EXPECT_NEAR(view.iconScale().value(), 1.0, 1e-3);
+    EXPECT_EQ(view.viewModel().glyphFade, 1.0);
     bus.inputSourceSubject.send(InputSourceInfo{QStringLiteral("Katakana"), QStringLiteral("Katakana")});
     EXPECT_EQ(view.viewModel().glyph, QStringLiteral("\u30A2"));
+    EXPECT_EQ(view.viewModel().previousGlyph, QStringLiteral("\u3042"));
+    scheduler().advance(0.1);
+    EXPECT_NEAR(view.viewModel().glyphFade, 0.5, 0.05);
+    scheduler().advance(0.1);
+    EXPECT_NEAR(view.viewModel().glyphFade, 1.0, 1e-3);
     bus.liveActivityDismissSubject.send();
     scheduler().advance(2.0);
     EXPECT_NEAR(view.iconScale().value(), 0.5, 1e-3);
@@ -156,6 +169,9 @@ TEST_F(DeviceActivityViewTest, TheBluetoothAndInputSourceActivitiesAtTheSimulate
     EXPECT_GT(brightPixels(noLevel, rightCell, 30), 5);
 
     bus.bluetoothDeviceSubject.send(BluetoothDeviceInfo{QStringLiteral("Max"), BluetoothDeviceCategory::airpodsMax, 100});
+    scheduler().advance(0.15);
+    keep(atTheNotch(bluetooth), "bluetooth_level_fading_in.png");
+    scheduler().advance(0.5);
     const QImage full = bluetooth.grab().toImage();
     keep(atTheNotch(bluetooth), "bluetooth_level.png");
     EXPECT_GT(brightPixels(full, rightCell, 200), 20);
@@ -172,6 +188,7 @@ TEST_F(DeviceActivityViewTest, TheBluetoothAndInputSourceActivitiesAtTheSimulate
     EXPECT_GT(brightPixels(kana, leftCell), 20);  // the globe
     EXPECT_GT(brightPixels(kana, rightCell), 20);
     bus.inputSourceSubject.send(InputSourceInfo{QStringLiteral("us"), QStringLiteral("English (US)")});
+    scheduler().advance(0.5);
     const QImage latin = input.grab().toImage();
     keep(atTheNotch(input), "input_source_abc.png");
     EXPECT_NE(latin, kana);
