@@ -23,6 +23,8 @@
 #include "notch/notch_state_manager.h"
 #include "notch/notch_window_controller.h"
 #include "platform/calendar/calendar_store.h"
+#include "switcher/app_switcher_service.h"
+#include "switcher/app_switcher_view.h"
 
 #include <utility>
 
@@ -32,6 +34,7 @@ namespace {
 void installNotchContent() {
     NotchContentFactory& factory = NotchContentFactory::standard();
     if (!factory.glance) factory.glance = [](QWidget* parent) -> QWidget* { return new GlanceExpandedView(parent); };
+    if (!factory.switcher) factory.switcher = [](QWidget* parent) -> QWidget* { return new AppSwitcherView(parent); };
     if (factory.liveActivity) return;
     factory.liveActivity = [](LiveActivityType type, QWidget* parent) -> QWidget* {
         return new LiveActivityContainerView(type, parent);
@@ -78,7 +81,7 @@ void DesktopNotchFeatures::startCalendarService() { CalendarService::shared().st
 
 void DesktopNotchFeatures::startWeatherService() { WeatherService::shared().start(); }
 
-void DesktopNotchFeatures::startAppSwitcherService() {}
+void DesktopNotchFeatures::startAppSwitcherService() { AppSwitcherService::shared().start(); }
 
 // Linux has no per-application calendar gate: a reachable desktop calendar store is full access.
 bool DesktopNotchFeatures::isCalendarAccessGranted() const {
@@ -104,6 +107,7 @@ void DesktopNotchFeatures::stopAll() {
     // The glance services stop whether or not this start ran them: the settings may have started one.
     CalendarService::shared().stop();
     WeatherService::shared().stop();
+    AppSwitcherService::shared().stop();
     releaseNotchWindowController();
     // The shared manager lives on with its subscriptions; only the reference goes.
     notchStateManager_ = nullptr;

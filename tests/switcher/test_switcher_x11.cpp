@@ -1,0 +1,217 @@
+// The switcher against a real window manager: Xvfb with openbox, and small X clients standing in
+// for other applications (two ordinary ones, a tool window, one that gives no process id).
+
+#include "platform/workspace/linux_workspace.h"
+#include "platform/workspace/x11_clients.h"
+#include "switcher/app_switcher_service.h"
+#include "switcher/app_switcher_view.h"
+#include "support/fake_screens.h"
+#include "support/fixtures.h"
+#include "support/service_fixtures.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using platform::ActivationPolicy;
+using platform::RunningApplication;
+using testsupport::ServiceProcess;
+
+const QString openbox = QStringLiteral("/usr/bin/openbox");
+
+class SwitcherX11Test : public testsupport::QuillvexTest {
+protected:
+    static void SetUpTestSuite() {
+        if (!QFile::exists(QStringLiteral("/usr/bin/Xvfb")) || !QFile::exists(openbox)) {
+            setUpError = QStringLiteral("Xvfb or openbox missing");
+            return;
+        }
+        dataHome = new QTemporaryDir;
+        env = new testsupport::ScopedEnvironment;
+        env->set("XDG_DATA_HOME", dataHome->path().toUtf8());
+        env->set("XDG_CONFIG_HOME", (dataHome->path() + QStringLiteral("/config")).toUtf8());
+        env->set("XDG_CACHE_HOME", (dataHome->path() + QStringLiteral("/cache")).toUtf8());
+        server = testsupport::PrivateXServer::start(QStringLiteral("1024x768x24"), &setUpError).release();
+        if (!server) return;
+        display = server->exportDisplay().release();
+        wm = ServiceProcess::start(openbox, {QStringLiteral("--sm-disable")}, {}, -1, &setUpError).release();
+        // The window manager is up once it names itself on the root window (EWMH check window).
+        waitFor([] { return wmUp(); });
+        // One entry names and draws Alpha; Beta has none and keeps its window's name.
+        QDir(dataHome->path()).mkpath(QStringLiteral("applications"));
+        QImage icon(16, 16, QImage::Format_ARGB32);
+        icon.fill(Qt::blue);
+        icon.save(dataHome->path() + QStringLiteral("/alpha.png"));
+        QFile entry(dataHome->path() + QStringLiteral("/applications/org.example.Alpha.desktop"));
+        entry.open(QIODevice::WriteOnly);
+        entry.write("[Desktop Entry]\nType=Application\nName=Alpha Editor\nIcon=" +
+                    (dataHome->path() + QStringLiteral("/alpha.png")).toUtf8() + "\nExec=alpha\n");
+        entry.close();
+        // One at a time, so the mapping order is known.
+        const auto mapped = [](size_t count) {
+            waitFor([count] {
+                auto x = platform::X11Clients::connect();
+                return x && x->clients(false).size() == count;
+            });
+        };
+        alpha = window({QStringLiteral("Alpha"), QStringLiteral("--desktop"), QStringLiteral("org.example.Alpha")});
+        mapped(1);
+        beta = window({QStringLiteral("Beta"), QStringLiteral("--desktop"), QStringLiteral("org.example.Beta")});
+        mapped(2);
+        tool = window({QStringLiteral("Gamma"), QStringLiteral("--tool")});
+        anonymous = window({QStringLiteral("Anon"), QStringLiteral("--no-pid")});
+        mapped(4);
+    }
+    static void TearDownTestSuite() {
+        for (ServiceProcess** p : {&alpha, &beta, &tool, &anonymous, &wm}) {
+            delete *p;
+            *p = nullptr;
+        }
+        delete display;
+        delete server;
+        delete env;
+        delete dataHome;
+        display = nullptr;
+        server = nullptr;
+        env = nullptr;
+        dataHome = nullptr;
+    }
+    void SetUp() override {
+        if (!server || !wm || !alpha || !beta) GTEST_SKIP() << "no X server with a window manager: " << setUpError.toStdString();
+    }
+
+    static bool wmUp() {
+        QString out;
+        return testsupport::runTool(QStringLiteral("/usr/bin/xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
+                                    &out) == 0 &&
+               out.contains(QStringLiteral("window id"));
+    }
+    static ServiceProcess* window(const QStringList& args) {
+        return ServiceProcess::start(QStringLiteral(SWITCHER_TEST_WINDOW), args, {}, -1, &setUpError).release();
+    }
+    // Real processes answer in real time: poll, pumping Qt's events and the virtual main queue.
+    static bool waitFor(const std::function<bool()>& done, testsupport::QuillvexTest* test = nullptr,
+                        int milliseconds = 5000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < milliseconds) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            if (test) static_cast<SwitcherX11Test*>(test)->scheduler().drain();
+        }
+        return done();
+    }
+    static qint64 activePid() {
+        auto x = platform::X11Clients::connect();
+        if (!x) return 0;
+        const uint32_t active = x->activeWindow();
+        auto client = active ? x->describe(active, false) : std::nullopt;
+        return client ? client->pid : 0;
+    }
+
+    static inline QTemporaryDir* dataHome = nullptr;
+    static inline testsupport::ScopedEnvironment* env = nullptr;
+    static inline testsupport::PrivateXServer* server = nullptr;
+    static inline testsupport::ScopedEnvironment* display = nullptr;
+    static inline ServiceProcess *wm = nullptr, *alpha = nullptr, *beta = nullptr, *tool = nullptr, *anonymous = nullptr;
+    static inline QString setUpError;
+};
+
+const RunningApplication* find(const std::vector<RunningApplication>& apps, qint64 pid) {
+    for (const auto& a : apps) {
+        if (a.processIdentifier == pid) return &a;
+    }
+    return nullptr;
+}
+
+TEST_F(SwitcherX11Test, ListsTheWindowProcessesWithTheirEntriesAndPolicies) {
+    platform::LinuxWorkspace workspace;
+    const std::vector<RunningApplication> apps = workspace.runningApplications();
+    const RunningApplication* a = find(apps, alpha->pid());
+    const RunningApplication* b = find(apps, beta->pid());
+    const RunningApplication* g = find(apps, tool->pid());
+    ASSERT_TRUE(a && b && g);
+    EXPECT_EQ(a->bundleIdentifier, QStringLiteral("org.example.Alpha"));
+    EXPECT_EQ(a->localizedName, QStringLiteral("Alpha Editor"));
+    ASSERT_TRUE(a->icon);
+    EXPECT_EQ(a->icon->pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::blue));
+    EXPECT_EQ(a->activationPolicy, ActivationPolicy::Regular);
+    EXPECT_EQ(b->localizedName, QStringLiteral("Beta"));
+    ASSERT_TRUE(b->icon) << "the window's own icon";
+    EXPECT_EQ(b->icon->pixmap(2).toImage().pixelColor(0, 0), QColor(Qt::red));
+    EXPECT_EQ(g->activationPolicy, ActivationPolicy::Accessory);
+    EXPECT_FALSE(g->bundleIdentifier);
+    // The window without a process id is nobody's; this process is always listed, once.
+    EXPECT_EQ(apps.size(), 4u);
+    EXPECT_TRUE(find(apps, QCoreApplication::applicationPid()));
+    // Mapping order: Alpha's window came first.
+    EXPECT_LT(a - apps.data(), b - apps.data());
+}
+
+TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFollows) {
+    platform::LinuxWorkspace workspace;
+    testsupport::FakeScreens screens;
+    EventBus bus{scheduler()};
+    AppSwitcherService service(bus, workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
+                               QCoreApplication::applicationPid());
+    service.start();
+    QList<qint64> seeded;
+    for (const auto& a : service.recentApps()) seeded << a.processIdentifier;
+    EXPECT_EQ(seeded, (QList<qint64>{alpha->pid(), beta->pid()}));
+
+    AppSwitcherView view(nullptr, {bus, scheduler(), defaults(), screens, workspace});
+    view.show();
+    scheduler().drain();
+    ASSERT_EQ(view.recentApps().size(), 2);
+
+    const auto clickOn = [&](qint64 pid) {
+        for (qsizetype i = 0; i < view.recentApps().size(); ++i) {
+            if (view.recentApps()[i].processIdentifier != pid) continue;
+            const QPointF at = view.itemFrame(i).center();
+            QMouseEvent press(QEvent::MouseButtonPress, at, view.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, view.mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                                Qt::NoModifier);
+            QCoreApplication::sendEvent(&view, &press);
+            QCoreApplication::sendEvent(&view, &release);
+        }
+    };
+    const qint64 first = activePid() == alpha->pid() ? beta->pid() : alpha->pid();
+    const qint64 second = first == alpha->pid() ? beta->pid() : alpha->pid();
+    clickOn(first);
+    EXPECT_TRUE(waitFor([&] { return activePid() == first; }, this));
+    EXPECT_TRUE(waitFor([&] { return !view.recentApps().isEmpty() && view.recentApps().front().processIdentifier == first; }, this));
+    clickOn(second);
+    EXPECT_TRUE(waitFor([&] { return activePid() == second; }, this));
+    ASSERT_TRUE(waitFor([&] { return view.recentApps().front().processIdentifier == second; }, this));
+    EXPECT_EQ(view.recentApps().size(), 2);
+    EXPECT_EQ(view.recentApps()[1].processIdentifier, first);
+    const QString dir = qEnvironmentVariable("QUILLVEX_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) view.grab().save(dir + QStringLiteral("/switcher_x11.png"));
+    service.stop();
+}
+
+TEST_F(SwitcherX11Test, AToolWindowsActivationIsNotAnApplicationSwitch) {
+    platform::LinuxWorkspace workspace;
+    EventBus bus{scheduler()};
+    AppSwitcherService service(bus, workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
+                               QCoreApplication::applicationPid());
+    service.start();
+    int publications = 0;
+    platform::AnyCancellable counting = bus.recentAppsSubject.sink([&](const auto&) { ++publications; });
+    publications = 0;
+    ASSERT_TRUE(workspace.activateApplication(tool->pid(), true));
+    ASSERT_TRUE(waitFor([&] { return activePid() == tool->pid(); }, this));
+    waitFor([] { return false; }, this, 300);  // a stray notice has its chance
+    EXPECT_EQ(publications, 0);
+}
+
+}  // namespace
