@@ -2,6 +2,8 @@
 
 #include "core/event_bus.h"
 #include "glance/calendar_service.h"
+#include "glance/weather_service.h"
+#include "music/media_remote_service.h"
 #include "permissions/full_disk_access_manager.h"
 #include "permissions/permission_manager.h"
 #include "platform/runtime/dispatch.h"
@@ -32,6 +34,8 @@ struct SettingsEnvironment {
     SettingsHost* host = nullptr;
     platform::Application* application = nullptr;
     CalendarService* calendarService = nullptr;
+    WeatherService* weatherService = nullptr;
+    MediaRemoteService* mediaService = nullptr;
 
     platform::Defaults& resolvedDefaults() const { return defaults ? *defaults : platform::Defaults::standard(); }
     EventBus& resolvedBus() const { return bus ? *bus : EventBus::shared(); }
@@ -43,6 +47,12 @@ struct SettingsEnvironment {
     }
     CalendarService& resolvedCalendarService() const {
         return calendarService ? *calendarService : CalendarService::shared();
+    }
+    WeatherService& resolvedWeatherService() const {
+        return weatherService ? *weatherService : WeatherService::shared();
+    }
+    MediaRemoteService& resolvedMediaService() const {
+        return mediaService ? *mediaService : MediaRemoteService::shared();
     }
     FullDiskAccessManager& resolvedFullDiskAccess() const {
         return fullDiskAccess ? *fullDiskAccess : FullDiskAccessManager::shared();
