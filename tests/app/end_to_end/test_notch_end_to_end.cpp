@@ -3,88 +3,22 @@
 // windows; the log on standard error is followed line by line, and every wait ends as soon as
 // the expected line or window arrives.
 
+#include "support/app_process.h"
 #include "support/service_fixtures.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 
 namespace {
 
-constexpr int kStartTimeoutMs = 20000;
-
-class RunningApp {
-public:
-    explicit RunningApp(const QProcessEnvironment& environment) {
-        process_.setProcessEnvironment(environment);
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral(QUILLVEX_EXECUTABLE), {});
-    }
-    ~RunningApp() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(kStartTimeoutMs);
-        }
-    }
-
-    bool started() { return process_.waitForStarted(kStartTimeoutMs); }
-    qint64 pid() const { return process_.processId(); }
-
-    int waitForLine(const std::function<bool(const QString&)>& match, int timeoutMs, int from = 0) {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            for (int i = from; i < lines_.size(); ++i) {
-                if (match(lines_[i])) return i;
-            }
-            from = static_cast<int>(lines_.size());
-            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) return -1;
-            if (process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) readLines();
-        }
-    }
-    int waitForLine(const QString& exact, int timeoutMs, int from = 0) {
-        return waitForLine([&exact](const QString& line) { return line == exact; }, timeoutMs, from);
-    }
-    int waitForPrefix(const QString& prefix, int timeoutMs, int from = 0) {
-        return waitForLine([&prefix](const QString& line) { return line.startsWith(prefix); }, timeoutMs, from);
-    }
-    // Reads what has arrived, without waiting.
-    void pump() {
-        if (process_.waitForReadyRead(0)) readLines();
-    }
-
-    bool finish(int timeoutMs) {
-        const bool finished = process_.waitForFinished(timeoutMs);
-        readLines();
-        return finished;
-    }
-    int exitCode() const { return process_.exitCode(); }
-    QString transcript() const { return lines_.join(QLatin1Char('\n')); }
-    const QStringList& lines() const { return lines_; }
-
-private:
-    void readLines() {
-        partial_ += process_.readAll();
-        qsizetype end;
-        while ((end = partial_.indexOf('\n')) >= 0) {
-            lines_ << QString::fromUtf8(partial_.left(end));
-            partial_.remove(0, end + 1);
-        }
-    }
-
-    QProcess process_;
-    QByteArray partial_;
-    QStringList lines_;
-};
+using testsupport::AppProcess;
+using testsupport::kAppStartTimeoutMs;
 
 // Whether a viewable window of the application stands at `geometry` ("620x32+410+0").
 bool windowShownAt(const QString& geometry) {
@@ -105,7 +39,7 @@ bool windowShownAt(const QString& geometry) {
 }
 
 // Polls the server's windows while reading the log, up to `timeoutMs`.
-bool waitForWindow(RunningApp& app, const QString& geometry, bool shown, int timeoutMs) {
+bool waitForWindow(AppProcess& app, const QString& geometry, bool shown, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         if (windowShownAt(geometry) == shown) return true;
@@ -134,26 +68,16 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     ASSERT_TRUE(daemon) << error.toStdString();
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
 
-    QTemporaryDir home;
-    QDir(home.path()).mkpath(QStringLiteral("run"));
-    QDir(home.path()).mkpath(QStringLiteral(".config"));
-    QFile::setPermissions(home.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(".config"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath("run"));
-    env.insert(QStringLiteral("TMPDIR"), home.path());
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
+    testsupport::AppHome home;
+    home.sessionBus = bus->address();
+    QProcessEnvironment env = home.environment();
     env.insert(QStringLiteral("DISPLAY"), x->display());
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("QUILLVEX_LOG_STDERR"), QStringLiteral("1"));
-    env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("debug"));
-    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
 
-    RunningApp app(env);
+    AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
     ASSERT_TRUE(app.started());
-    const int started = app.waitForLine("info Notch features started successfully", kStartTimeoutMs);
+    const int started = app.waitForLine("info Notch features started successfully", kAppStartTimeoutMs);
     ASSERT_GE(started, 0) << app.transcript().toStdString();
     // The notch window, the now-playing service and the hover detector start in this order.
     const int nowPlaying = app.waitForPrefix("info MediaRemoteService: Started monitoring", 0);
@@ -170,7 +94,7 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
                                                   {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
         &error);
     ASSERT_TRUE(player) << error.toStdString();
-    const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kStartTimeoutMs, started);
+    const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
     ASSERT_GE(mini, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000)) << app.transcript().toStdString();
 
@@ -189,7 +113,7 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
                                     QStringLiteral("Paused")));
     const int idle = app.waitForLine("info NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)",
-                                     kStartTimeoutMs, collapsed);
+                                     kAppStartTimeoutMs, collapsed);
     ASSERT_GE(idle, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 3000));
 
@@ -205,15 +129,15 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
             << output.toStdString();
     }
     const int notification =
-        app.waitForPrefix("info NotchStateManager: Switched to notification (saved previous mode: ", kStartTimeoutMs, idle);
+        app.waitForPrefix("info NotchStateManager: Switched to notification (saved previous mode: ", kAppStartTimeoutMs, idle);
     ASSERT_GE(notification, 0) << app.transcript().toStdString();
     const int back = app.waitForPrefix("info NotchStateManager: Returned from notification to ", 30000, notification);
     EXPECT_GE(back, 0) << app.transcript().toStdString();
 
     // Shutdown stops the notch features in their order: the hover detector, the now-playing
     // service, the system-event services, then the held ones.
-    ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), SIGTERM), 0);
-    ASSERT_TRUE(app.finish(kStartTimeoutMs)) << app.transcript().toStdString();
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
     EXPECT_EQ(app.exitCode(), 0);
     int previous = back;
     for (const char* line : {"info NotchHoverDetector: Stopped monitoring", "info MediaRemoteService: Stopped monitoring",

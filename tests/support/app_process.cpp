@@ -1,0 +1,111 @@
+#include "support/app_process.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+
+namespace testsupport {
+
+AppHome::AppHome() {
+    QDir home(dir_.path());
+    for (const char* folder : {"run", ".config", ".local/share", ".local/state", ".cache"})
+        home.mkpath(QString::fromLatin1(folder));
+    QFile::setPermissions(runtimePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QProcessEnvironment AppHome::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), filePath(QStringLiteral(".config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), filePath(QStringLiteral(".local/share")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), filePath(QStringLiteral(".local/state")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), filePath(QStringLiteral(".cache")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimePath());
+    env.insert(QStringLiteral("TMPDIR"), path());
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBus);
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus);
+    // Nothing of the desktop the tests run in: its session, display or sound server.
+    env.remove(QStringLiteral("XDG_SESSION_ID"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent/pulse"));
+    env.insert(QStringLiteral("QUILLVEX_LOG_STDERR"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("debug"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    return env;
+}
+
+AppProcess::AppProcess(const QString& program, const QProcessEnvironment& environment, const QStringList& arguments) {
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(program, arguments);
+}
+
+AppProcess::~AppProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(kAppStartTimeoutMs);
+    }
+}
+
+bool AppProcess::started() { return process_.waitForStarted(kAppStartTimeoutMs); }
+
+bool AppProcess::signal(int signal) const {
+    const qint64 id = pid();
+    return id > 0 && ::kill(static_cast<pid_t>(id), signal) == 0;
+}
+
+int AppProcess::waitForLine(const std::function<bool(const QString&)>& match, int timeoutMs, int from) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        for (int i = from; i < lines_.size(); ++i) {
+            if (match(lines_[i])) return i;
+        }
+        from = static_cast<int>(lines_.size());
+        if (deadline.hasExpired() || process_.state() == QProcess::NotRunning) return -1;
+        if (process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) readLines();
+    }
+}
+
+int AppProcess::waitForLine(const QString& exact, int timeoutMs, int from) {
+    return waitForLine([&exact](const QString& line) { return line == exact; }, timeoutMs, from);
+}
+
+int AppProcess::waitForPrefix(const QString& prefix, int timeoutMs, int from) {
+    return waitForLine([&prefix](const QString& line) { return line.startsWith(prefix); }, timeoutMs, from);
+}
+
+void AppProcess::pump() {
+    if (process_.waitForReadyRead(0)) readLines();
+}
+
+bool AppProcess::finish(int timeoutMs) {
+    const bool finished = process_.waitForFinished(timeoutMs);
+    readLines();
+    if (finished && !partial_.isEmpty()) {
+        lines_ << QString::fromUtf8(partial_);
+        partial_.clear();
+    }
+    return finished;
+}
+
+QString AppProcess::lastLine() const {
+    for (auto it = lines_.crbegin(); it != lines_.crend(); ++it) {
+        if (!it->trimmed().isEmpty()) return *it;
+    }
+    return {};
+}
+
+void AppProcess::readLines() {
+    partial_ += process_.readAll();
+    qsizetype end;
+    while ((end = partial_.indexOf('\n')) >= 0) {
+        lines_ << QString::fromUtf8(partial_.left(end));
+        partial_.remove(0, end + 1);
+    }
+}
+
+}  // namespace testsupport
