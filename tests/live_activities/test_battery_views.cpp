@@ -1,34 +1,19 @@
 // The charging, low-battery and power-disconnect activities: what they show for a record, their
 // inner animations on virtual time, and how they look at a simulated notch.
 
-#include "core/event_bus.h"
+#include "live_activities/activity_view_fixture.h"
 #include "live_activities/charging_activity_view.h"
 #include "live_activities/live_activity_container_view.h"
 #include "live_activities/low_battery_activity_view.h"
 #include "live_activities/power_disconnect_activity_view.h"
-#include "support/fake_screens.h"
-#include "support/fixtures.h"
-
-#include <QImage>
-#include <QPainter>
 
 using platform::Animation;
+using testsupport::atTheNotch;
+using testsupport::keep;
 
 namespace {
 
-class BatteryViewTest : public testsupport::QuillvexTest {
-protected:
-    BatteryViewTest() {
-        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
-        platform::applySimulatedNotch(screen, QSizeF(200, 32));
-        screens.screenList = {screen};
-    }
-
-    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
-
-    EventBus bus{scheduler()};
-    testsupport::FakeScreens screens;
-};
+class BatteryViewTest : public testsupport::ActivityViewTest {};
 
 constexpr double kAppearDelay = 0.2;  // the shell's wait before the entrance and the views' own steps
 
@@ -233,25 +218,6 @@ TEST_F(BatteryViewTest, TheContainerShowsTheBatteryActivities) {
 // --- at the notch ------------------------------------------------------------------------------
 
 namespace {
-
-// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
-QImage atTheNotch(QWidget& view) {
-    const QPixmap activity = view.grab();
-    const QSize screenTop(520, 80);
-    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(0x2c, 0x2c, 0x2e));
-    QPainter painter(&image);
-    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
-    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
-    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
-    return image;
-}
-
-void keep(const QImage& image, const char* name) {
-    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
-}
 
 // Pixels in `rect` (device pixels) whose colour is near `colour`.
 int pixelsNear(const QImage& image, const QRect& rect, const QColor& colour) {

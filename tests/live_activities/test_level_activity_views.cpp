@@ -1,48 +1,14 @@
-#include "core/event_bus.h"
+#include "live_activities/activity_view_fixture.h"
 #include "live_activities/brightness_activity_views.h"
 #include "live_activities/volume_activity_view.h"
-#include "support/fake_screens.h"
-#include "support/fixtures.h"
-
-#include <QImage>
-#include <QPainter>
 
 using platform::Animation;
+using testsupport::atTheNotch;
+using testsupport::keep;
 
 namespace {
 
-class LevelViewTest : public testsupport::QuillvexTest {
-protected:
-    LevelViewTest() {
-        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
-        platform::applySimulatedNotch(screen, QSizeF(200, 32));
-        screens.screenList = {screen};
-    }
-
-    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
-
-    EventBus bus{scheduler()};
-    testsupport::FakeScreens screens;
-};
-
-// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
-QImage atTheNotch(QWidget& view) {
-    const QPixmap activity = view.grab();
-    const QSize screenTop(520, 80);
-    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(0x2c, 0x2c, 0x2e));
-    QPainter painter(&image);
-    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));
-    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);
-    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
-    return image;
-}
-
-void keep(QWidget& view, const char* name) {
-    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) atTheNotch(view).save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
-}
+class LevelViewTest : public testsupport::ActivityViewTest {};
 
 // Pixels of the right cell close to `colour`.
 int barPixels(QWidget& view, const QColor& colour) {
@@ -151,26 +117,26 @@ TEST_F(LevelViewTest, TheActivitiesAtTheSimulatedNotch) {
     VolumeActivityView volume(nullptr, environment());
     volume.show();
     scheduler().advance(2.0);
-    keep(volume, "volume.png");
+    keep(atTheNotch(volume), "volume.png");
     const int loud = barPixels(volume, Qt::white);
     EXPECT_GT(loud, 40);
 
     bus.volumeInfoSubject.send(VolumeInfo{0.6f, true});
     scheduler().advance(1.0);
-    keep(volume, "volume_muted.png");
+    keep(atTheNotch(volume), "volume_muted.png");
     EXPECT_LT(barPixels(volume, Qt::white), loud / 4);  // only the faint track is left
 
     bus.displayBrightnessSubject.send(BrightnessInfo{0.75f});
     DisplayBrightnessActivityView display(nullptr, environment());
     display.show();
     scheduler().advance(2.0);
-    keep(display, "display_brightness.png");
+    keep(atTheNotch(display), "display_brightness.png");
     EXPECT_GT(barPixels(display, DisplayBrightnessActivityView::yellow()), 40);
 
     bus.keyboardBrightnessSubject.send(BrightnessInfo{1.0f});
     KeyboardBrightnessActivityView keyboard(nullptr, environment());
     keyboard.show();
     scheduler().advance(2.0);
-    keep(keyboard, "keyboard_brightness.png");
+    keep(atTheNotch(keyboard), "keyboard_brightness.png");
     EXPECT_GT(barPixels(keyboard, Qt::white), loud);  // the whole bar
 }
