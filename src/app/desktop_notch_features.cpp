@@ -1,5 +1,6 @@
 #include "app/desktop_notch_features.h"
 
+#include "drop/drop_zone_view.h"
 #include "glance/calendar_service.h"
 #include "live_activities/battery_service.h"
 #include "glance/glance_expanded_view.h"
@@ -34,6 +35,7 @@ namespace {
 void installNotchContent() {
     NotchContentFactory& factory = NotchContentFactory::standard();
     if (!factory.glance) factory.glance = [](QWidget* parent) -> QWidget* { return new GlanceExpandedView(parent); };
+    if (!factory.drop) factory.drop = [](QWidget* parent) -> QWidget* { return new DropZoneView(parent); };
     if (!factory.switcher) factory.switcher = [](QWidget* parent) -> QWidget* { return new AppSwitcherView(parent); };
     if (factory.liveActivity) return;
     factory.liveActivity = [](LiveActivityType type, QWidget* parent) -> QWidget* {
