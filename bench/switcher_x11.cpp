@@ -65,7 +65,7 @@ BENCHMARK(BM_ListRunningApplicationsOf50Windows)->Unit(benchmark::kMillisecond);
 void BM_ActivationToPublication(benchmark::State& state) {
     platform::LinuxWorkspace workspace;
     EventBus bus;
-    AppSwitcherService service(bus, workspace, platform::Scheduler::shared(), QStringLiteral("com.varnock.Quillvex"),
+    AppSwitcherService service(bus, &workspace, platform::Scheduler::shared(), QStringLiteral("com.varnock.Quillvex"),
                                QCoreApplication::applicationPid());
     service.start();
     int publications = 0;

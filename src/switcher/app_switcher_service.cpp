@@ -14,7 +14,7 @@ AppSwitcherService& AppSwitcherService::shared() {
     return *service;
 }
 
-AppSwitcherService::AppSwitcherService(EventBus& bus, platform::Workspace& workspace, platform::Scheduler& scheduler,
+AppSwitcherService::AppSwitcherService(EventBus& bus, platform::Workspace* workspace, platform::Scheduler& scheduler,
                                        std::optional<std::optional<QString>> ownBundleIdentifier,
                                        std::optional<qint64> ownProcessIdentifier)
     : bus_(bus),
@@ -28,7 +28,7 @@ void AppSwitcherService::start() {
     // One subscription per run: a second start would deliver every activation twice.
     if (isRunning()) return;
     std::weak_ptr<AppSwitcherService*> weak = self_;
-    cancellables_.insert(workspace_.observeActivations([weak, this](const platform::RunningApplication& app) {
+    cancellables_.insert(workspace().observeActivations([weak, this](const platform::RunningApplication& app) {
         scheduler_.post([weak, app] {
             // An activation still queued when the service stopped belongs to the finished run.
             if (const auto self = weak.lock(); self && (*self)->isRunning()) (*self)->handleAppActivation(app);
@@ -42,7 +42,7 @@ void AppSwitcherService::stop() { cancellables_.cancelAll(); }
 
 void AppSwitcherService::populateInitialApps() {
     QList<platform::RunningApplication> apps;
-    for (platform::RunningApplication& app : workspace_.runningApplications()) {
+    for (platform::RunningApplication& app : workspace().runningApplications()) {
         if (!shouldTrack(app)) continue;
         apps.append(std::move(app));
         if (apps.size() == maxApps) break;

@@ -20,10 +20,10 @@ public:
 
     static AppSwitcherService& shared();
 
+    // `workspace` null: the shared one at each use (tests install and remove their own).
     // `ownBundleIdentifier` and `ownProcessIdentifier` say which application is this program;
     // empty: the running bundle's identifier and this process.
-    explicit AppSwitcherService(EventBus& bus = EventBus::shared(),
-                                platform::Workspace& workspace = platform::Workspace::shared(),
+    explicit AppSwitcherService(EventBus& bus = EventBus::shared(), platform::Workspace* workspace = nullptr,
                                 platform::Scheduler& scheduler = platform::Scheduler::shared(),
                                 std::optional<std::optional<QString>> ownBundleIdentifier = std::nullopt,
                                 std::optional<qint64> ownProcessIdentifier = std::nullopt);
@@ -45,7 +45,9 @@ private:
     bool shouldTrack(const platform::RunningApplication& app) const;
 
     EventBus& bus_;
-    platform::Workspace& workspace_;
+    platform::Workspace& workspace() const { return workspace_ ? *workspace_ : platform::Workspace::shared(); }
+
+    platform::Workspace* workspace_;
     platform::Scheduler& scheduler_;
     std::optional<QString> ownBundleIdentifier_;
     qint64 ownProcessIdentifier_;

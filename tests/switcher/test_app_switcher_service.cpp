@@ -43,7 +43,7 @@ protected:
     }
 
     std::unique_ptr<AppSwitcherService> makeService(std::optional<QString> own = ownId) {
-        return std::make_unique<AppSwitcherService>(bus, workspace, scheduler(), std::optional(own), ownPid);
+        return std::make_unique<AppSwitcherService>(bus, &workspace, scheduler(), std::optional(own), ownPid);
     }
 
     void activate(const RunningApplication& a) {

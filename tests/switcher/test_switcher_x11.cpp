@@ -175,7 +175,7 @@ TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFoll
     platform::LinuxWorkspace workspace;
     testsupport::FakeScreens screens;
     EventBus bus{scheduler()};
-    AppSwitcherService service(bus, workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
+    AppSwitcherService service(bus, &workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
                                QCoreApplication::applicationPid());
     service.start();
     QList<qint64> seeded;
@@ -226,7 +226,7 @@ TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFoll
 TEST_F(SwitcherX11Test, AToolWindowsActivationIsNotAnApplicationSwitch) {
     platform::LinuxWorkspace workspace;
     EventBus bus{scheduler()};
-    AppSwitcherService service(bus, workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
+    AppSwitcherService service(bus, &workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
                                QCoreApplication::applicationPid());
     service.start();
     int publications = 0;
