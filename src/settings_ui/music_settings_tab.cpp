@@ -330,6 +330,9 @@ MusicSettingsTab::MusicSettingsTab(const SettingsEnvironment& environment, QWidg
         appName_->setObjectName(QStringLiteral("musicAppName"));
         notSelected_ = makeSettingsText(QString(), 12, QFont::Normal, SettingsStyle::secondary(content), content);
         notSelected_->setObjectName(QStringLiteral("musicAppNotSelected"));
+        // One line each: the buttons give way before the name does.
+        appName_->setWordWrap(false);
+        notSelected_->setWordWrap(false);
         auto* buttons = new QHBoxLayout();
         buttons->setSpacing(8);
         selectButton_ = new QPushButton(content);
@@ -454,6 +457,7 @@ MusicSettingsTab::MusicSettingsTab(const SettingsEnvironment& environment, QWidg
         empty->addWidget(new SymbolView(QStringLiteral("music.note.list"), 13, SymbolView::Tone::secondary, 16, emptyRow_));
         emptyText_ = makeSettingsText(QString(), 12, QFont::Normal, SettingsStyle::secondary(emptyRow_), emptyRow_);
         emptyText_->setObjectName(QStringLiteral("noMusicText"));
+        emptyText_->setWordWrap(false);
         empty->addWidget(emptyText_);
         empty->addStretch(1);
         nowPlayingCard_->addContent(emptyRow_);
