@@ -66,7 +66,7 @@ DrawList AppSwitcherView::layout() const {
     const QFont font = nameFont();
     for (qsizetype i = 0; i < recentApps_.size(); ++i) {
         const platform::RunningApplication& app = recentApps_[i];
-        const bool hovered = hoveredPID_ && *hoveredPID_ == app.processIdentifier;
+        const double progress = hoverProgress(app.processIdentifier);
         const QRectF frame = itemFrame(i);
         const QString prefix = QStringLiteral("switcher.item.%1.").arg(i);
 
@@ -74,12 +74,12 @@ DrawList AppSwitcherView::layout() const {
         background.kind = DrawItem::Kind::fill;
         background.key = prefix + QStringLiteral("background");
         background.frame = frame.adjusted(-hoverInset, -hoverInset, hoverInset, hoverInset);
-        background.color = whiteAt(hovered ? 0.1 : 0);
+        background.color = whiteAt(0.1 * progress);
         background.cornerRadius = 8;
         out.add(background);
 
         // The label grows about its centre; the highlight behind it does not.
-        const double scale = hovered ? hoverScale : 1.0;
+        const double scale = 1.0 + (hoverScale - 1.0) * progress;
         const QPointF centre = frame.center();
         const auto scaled = [&](const QRectF& r) {
             return QRectF(centre.x() + (r.left() - centre.x()) * scale, centre.y() + (r.top() - centre.y()) * scale,
@@ -112,7 +112,7 @@ DrawList AppSwitcherView::layout() const {
         name.key = prefix + QStringLiteral("name");
         name.text = app.localizedName.value_or(QStringLiteral("Unknown"));
         name.font = font;
-        if (hovered) name.font.setPointSizeF(font.pointSizeF() * scale);
+        if (scale != 1.0) name.font.setPointSizeF(font.pointSizeF() * scale);
         name.color = whiteAt(0.8);
         name.alignment = Qt::AlignHCenter | Qt::AlignVCenter;
         name.maxLines = 1;
@@ -139,9 +139,31 @@ std::optional<qsizetype> AppSwitcherView::itemAt(const QPointF& point) const {
     return std::nullopt;
 }
 
+double AppSwitcherView::hoverProgress(qint64 pid) const {
+    const auto it = hoverAnimations_.find(pid);
+    return it == hoverAnimations_.end() ? 0.0 : std::clamp(it->second->value(), 0.0, 1.5);
+}
+
+platform::Animated<double>& AppSwitcherView::hoverAnimation(qint64 pid) {
+    auto& slot = hoverAnimations_[pid];
+    if (!slot) {
+        slot = std::make_unique<platform::Animated<double>>(0.0, services_.scheduler);
+        hoverRedraws_.insert(slot->onChange([this] { update(); }));
+    }
+    return *slot;
+}
+
 void AppSwitcherView::setHovered(std::optional<qint64> pid) {
     if (hoveredPID_ == pid) return;
-    hoveredPID_ = pid;
+    const std::optional<qint64> previous = std::exchange(hoveredPID_, pid);
+    const auto spring = platform::Animation::spring(0.25, 0.7, 0);
+    platform::withAnimation(
+        spring,
+        [&] {
+            if (previous) hoverAnimation(*previous).set(0.0);
+            if (pid) hoverAnimation(*pid).set(1.0);
+        },
+        {}, services_.scheduler);
     update();
 }
 

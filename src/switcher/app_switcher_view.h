@@ -6,6 +6,7 @@
 #include "core/event_bus.h"
 #include "core/notch_info.h"
 #include "notch/notch_drawing.h"
+#include "platform/animation/animation.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
 #include "platform/screens/screens.h"
@@ -15,6 +16,8 @@
 #include <QList>
 #include <QWidget>
 
+#include <map>
+#include <memory>
 #include <optional>
 
 struct SwitcherViewServices {
@@ -43,6 +46,8 @@ public:
     const QList<platform::RunningApplication>& recentApps() const { return recentApps_; }
     std::optional<qint64> hoveredPID() const { return hoveredPID_; }
     bool isSubscribed() const { return cancellable_.has_value(); }
+    // How far the item of `pid` has grown towards its hovered look: 0 at rest, 1 hovered.
+    double hoverProgress(qint64 pid) const;
 
     // The stored corner radius: missing, zero or less gives 16; then clamped to 8...24.
     static double cornerRadius(const platform::Defaults& defaults);
@@ -76,11 +81,15 @@ private:
     std::optional<qsizetype> itemAt(const QPointF& point) const;
     double itemHeight() const;
     void setHovered(std::optional<qint64> pid);
+    platform::Animated<double>& hoverAnimation(qint64 pid);
 
     SwitcherViewServices services_;
     QList<platform::RunningApplication> recentApps_;
     std::optional<qint64> hoveredPID_;
     std::optional<platform::AnyCancellable> cancellable_;
     std::optional<qint64> pressedPID_;
+    // One spring per item that has been hovered, keyed by process id.
+    std::map<qint64, std::unique_ptr<platform::Animated<double>>> hoverAnimations_;
+    platform::CancellableSet hoverRedraws_;
     double scrollOffset_ = 0;
 };

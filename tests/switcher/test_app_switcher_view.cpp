@@ -114,6 +114,11 @@ TEST_F(AppSwitcherViewTest, HoverEnlargesOneItemAndLeavingClearsIt) {
     publish({entry(1, QStringLiteral("A"), std::nullopt), entry(2, QStringLiteral("B"), std::nullopt)});
     send(view, QEvent::MouseMove, view.itemFrame(1).center());
     EXPECT_EQ(view.hoveredPID(), 2);
+    // A spring of a quarter second carries the item to its hovered look.
+    scheduler().advance(0.05);
+    EXPECT_GT(view.hoverProgress(2), 0.05);
+    EXPECT_LT(view.hoverProgress(2), 0.9);
+    scheduler().advance(2);
     DrawList drawing = view.layout();
     EXPECT_NEAR(drawing.find(QStringLiteral("switcher.item.1.icon"))->frame.width(), 32 * 1.12, 1e-9);
     EXPECT_EQ(drawing.find(QStringLiteral("switcher.item.0.icon"))->frame.width(), 32);
@@ -123,6 +128,8 @@ TEST_F(AppSwitcherViewTest, HoverEnlargesOneItemAndLeavingClearsIt) {
               view.itemFrame(1).adjusted(-6, -6, 6, 6));
     send(view, QEvent::MouseMove, QPointF(view.itemFrame(1).right() + 7, view.itemFrame(1).center().y()));
     EXPECT_FALSE(view.hoveredPID());
+    scheduler().advance(2);
+    EXPECT_EQ(view.layout().find(QStringLiteral("switcher.item.1.icon"))->frame.width(), 32);
     send(view, QEvent::MouseMove, view.itemFrame(0).center());
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(&view, &leave);
@@ -177,6 +184,7 @@ TEST_F(AppSwitcherViewTest, Screenshot) {
              entry(3, std::nullopt, std::nullopt),
              entry(4, QStringLiteral("A very long application name"), testsupport::solidIcon(QColor(240, 160, 40), 32))});
     send(view, QEvent::MouseMove, view.itemFrame(1).center());
+    scheduler().advance(2);
     const QString dir = qEnvironmentVariable("QUILLVEX_SCREENSHOT_DIR");
     if (!dir.isEmpty()) view.grab().save(dir + QStringLiteral("/switcher.png"));
     view.hide();
