@@ -18,40 +18,6 @@ constexpr double bottomPadding = 12;
 constexpr double topLineInset = 6;
 constexpr double rowSpacing = 4;
 
-DrawItem text(const QString& key, const QString& value, const QRectF& frame, const QFont& font, const QColor& color,
-              int alignment) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::text;
-    item.key = key;
-    item.text = value;
-    item.frame = frame;
-    item.font = font;
-    item.color = color;
-    item.alignment = alignment;
-    item.maxLines = 1;
-    return item;
-}
-
-DrawItem symbol(const QString& key, const QString& name, const QRectF& frame, const QColor& color) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::symbol;
-    item.key = key;
-    item.symbol = name;
-    item.frame = frame;
-    item.color = color;
-    return item;
-}
-
-DrawItem fill(const QString& key, const QRectF& frame, const QColor& color, double radius) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::fill;
-    item.key = key;
-    item.frame = frame;
-    item.color = color;
-    item.cornerRadius = radius;
-    return item;
-}
-
 }  // namespace
 
 double CalendarEventRow::height() {
@@ -69,24 +35,24 @@ QString CalendarEventRow::timeText(const QTimeZone& zone, const QLocale& locale)
 DrawList CalendarEventRow::layout(double width, const QTimeZone& zone, const QLocale& locale) const {
     DrawList out;
     const double h = height();
-    out.add(fill(QStringLiteral("row.background"), QRectF(0, 0, width, h), whiteAt(0.05), 4));
+    out.add(fillItem(QStringLiteral("row.background"), QRectF(0, 0, width, h), whiteAt(0.05), 4));
     const auto& c = event.calendarColor;
-    out.add(fill(QStringLiteral("row.bar"), QRectF(4, (h - 24) / 2, 3, 24),
-                 QColor::fromRgbF(static_cast<float>(std::clamp(c.red, 0.0, 1.0)),
-                                  static_cast<float>(std::clamp(c.green, 0.0, 1.0)),
-                                  static_cast<float>(std::clamp(c.blue, 0.0, 1.0))),
-                 2));
+    out.add(fillItem(QStringLiteral("row.bar"), QRectF(4, (h - 24) / 2, 3, 24),
+                     QColor::fromRgbF(static_cast<float>(std::clamp(c.red, 0.0, 1.0)),
+                                      static_cast<float>(std::clamp(c.green, 0.0, 1.0)),
+                                      static_cast<float>(std::clamp(c.blue, 0.0, 1.0))),
+                     2));
     const QFont titleFont = notchFont(11, QFont::Medium);
     const QFont timeFont = notchFont(9, QFont::Normal);
     const double textX = 4 + 3 + 6;
     const double textW = std::max(0.0, width - textX - 4);
     const double textsH = lineHeight(titleFont) + 1 + lineHeight(timeFont);
     const double y = (h - textsH) / 2;
-    out.add(text(QStringLiteral("row.title"), event.title, QRectF(textX, y, textW, lineHeight(titleFont)), titleFont,
-                 QColor(Qt::white), Qt::AlignLeft | Qt::AlignVCenter));
-    out.add(text(QStringLiteral("row.time"), timeText(zone, locale),
-                 QRectF(textX, y + lineHeight(titleFont) + 1, textW, lineHeight(timeFont)), timeFont, whiteAt(0.5),
-                 Qt::AlignLeft | Qt::AlignVCenter));
+    out.add(textItem(QStringLiteral("row.title"), event.title, QRectF(textX, y, textW, lineHeight(titleFont)), titleFont,
+                     QColor(Qt::white), Qt::AlignLeft | Qt::AlignVCenter));
+    out.add(textItem(QStringLiteral("row.time"), timeText(zone, locale),
+                     QRectF(textX, y + lineHeight(titleFont) + 1, textW, lineHeight(timeFont)), timeFont, whiteAt(0.5),
+                     Qt::AlignLeft | Qt::AlignVCenter));
     return out;
 }
 
@@ -139,19 +105,19 @@ void GlanceExpandedView::calendarSection(GlancePanelDrawing& out, const QRectF& 
                                          std::optional<double> onlyInSightAt) const {
     const QFont headerFont = notchFont(10, QFont::Medium);
     const double headerH = lineHeight(headerFont);
-    out.surface.add(symbol(QStringLiteral("glance.events.icon"), QStringLiteral("calendar"),
-                           QRectF(column.left(), column.top() + (headerH - 10) / 2, 10, 10), whiteAt(0.6)));
-    out.surface.add(text(QStringLiteral("glance.events.title"), L10n::pick(QStringLiteral("Events"), QStringLiteral("予定")),
-                         QRectF(column.left() + 14, column.top(), column.width() - 14, headerH), headerFont, whiteAt(0.6),
-                         Qt::AlignLeft | Qt::AlignVCenter));
+    out.surface.add(symbolItem(QStringLiteral("glance.events.icon"), QStringLiteral("calendar"),
+                               QRectF(column.left(), column.top() + (headerH - 10) / 2, 10, 10), whiteAt(0.6)));
+    out.surface.add(textItem(QStringLiteral("glance.events.title"), L10n::pick(QStringLiteral("Events"), QStringLiteral("予定")),
+                             QRectF(column.left() + 14, column.top(), column.width() - 14, headerH), headerFont, whiteAt(0.6),
+                             Qt::AlignLeft | Qt::AlignVCenter));
     const double listTop = column.top() + headerH + 2 + rowSpacing;
     const QRectF list(column.left(), listTop, column.width(), std::max(0.0, column.bottom() - listTop));
 
     if (events_.isEmpty()) {
         const QFont font = notchFont(12, QFont::Normal);
-        out.surface.add(text(QStringLiteral("glance.events.empty"), L10n::pick(QStringLiteral("No events"), QStringLiteral("予定なし")),
-                             QRectF(list.left(), list.center().y() - lineHeight(font) / 2, list.width(), lineHeight(font)),
-                             font, whiteAt(0.4), Qt::AlignCenter));
+        out.surface.add(textItem(QStringLiteral("glance.events.empty"), L10n::pick(QStringLiteral("No events"), QStringLiteral("予定なし")),
+                                 QRectF(list.left(), list.center().y() - lineHeight(font) / 2, list.width(), lineHeight(font)),
+                                 font, whiteAt(0.4), Qt::AlignCenter));
         return;
     }
     out.eventsViewport = list;
@@ -182,10 +148,10 @@ void GlanceExpandedView::weatherSection(DrawList& out, const QRectF& column) con
     const QFont font = notchFont(10, QFont::Normal);
     const double contentH = 24 + 8 + lineHeight(font);
     const double y = column.center().y() - contentH / 2;
-    out.add(symbol(QStringLiteral("glance.weather.placeholderIcon"), QStringLiteral("cloud.fill"),
-                   QRectF(column.center().x() - 12, y, 24, 24), whiteAt(0.3)));
-    out.add(text(QStringLiteral("glance.weather.loading"), L10n::pick(QStringLiteral("Loading..."), QStringLiteral("取得中...")),
-                 QRectF(column.left(), y + 24 + 8, column.width(), lineHeight(font)), font, whiteAt(0.3), Qt::AlignCenter));
+    out.add(symbolItem(QStringLiteral("glance.weather.placeholderIcon"), QStringLiteral("cloud.fill"),
+                       QRectF(column.center().x() - 12, y, 24, 24), whiteAt(0.3)));
+    out.add(textItem(QStringLiteral("glance.weather.loading"), L10n::pick(QStringLiteral("Loading..."), QStringLiteral("取得中...")),
+                     QRectF(column.left(), y + 24 + 8, column.width(), lineHeight(font)), font, whiteAt(0.3), Qt::AlignCenter));
 }
 
 GlancePanelDrawing GlanceExpandedView::layout(std::optional<double> onlyInSightAt) const {
@@ -195,9 +161,9 @@ GlancePanelDrawing GlanceExpandedView::layout(std::optional<double> onlyInSightA
     const double calendarW = std::max(0.0, content.width() - 1 - weatherColumnWidth);
     calendarSection(out, QRectF(content.left(), content.top(), std::max(0.0, calendarW - 8), content.height()),
                     onlyInSightAt);
-    out.surface.add(fill(QStringLiteral("glance.divider"),
-                         QRectF(content.left() + calendarW, content.top() + 12, 1, std::max(0.0, content.height() - 24)),
-                         whiteAt(0.15), 0));
+    out.surface.add(fillItem(QStringLiteral("glance.divider"),
+                             QRectF(content.left() + calendarW, content.top() + 12, 1, std::max(0.0, content.height() - 24)),
+                             whiteAt(0.15), 0));
     weatherSection(out.surface, QRectF(content.right() - weatherColumnWidth + 8, content.top(), weatherColumnWidth - 8,
                                        content.height()));
     return out;

@@ -15,37 +15,10 @@ constexpr double symbolSize = 26;
 constexpr double hourSymbolSize = 10;
 constexpr int maxHours = 3;
 
-DrawItem text(const QString& key, const QString& value, const QRectF& frame, const QFont& font, const QColor& color) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::text;
-    item.key = key;
-    item.text = value;
-    item.frame = frame;
-    item.font = font;
-    item.color = color;
-    item.alignment = Qt::AlignCenter;
-    item.maxLines = 1;
-    return item;
-}
-
-DrawItem symbol(const QString& key, const QString& name, const QRectF& frame, const QColor& color) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::symbol;
-    item.key = key;
-    item.symbol = name;
-    item.frame = frame;
-    item.color = color;
-    return item;
-}
-
-DrawItem fill(const QString& key, const QRectF& frame, const QColor& color, double radius) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::fill;
-    item.key = key;
-    item.frame = frame;
-    item.color = color;
-    item.cornerRadius = radius;
-    return item;
+// Every text of the card is centred in its frame.
+DrawItem centredText(const QString& key, const QString& value, const QRectF& frame, const QFont& font,
+                     const QColor& color) {
+    return textItem(key, value, frame, font, color, Qt::AlignCenter);
 }
 
 }  // namespace
@@ -65,7 +38,7 @@ DrawList WeatherCardView::layout(const WeatherInfo& weather, const QSizeF& size,
                                  const QLocale& locale) {
     DrawList out;
     const QRectF card(0, 0, size.width(), size.height());
-    out.add(fill(QStringLiteral("weather.card"), card, whiteAt(0.08), 8));
+    out.add(fillItem(QStringLiteral("weather.card"), card, whiteAt(0.08), 8));
     const QRectF inner = card.adjusted(padding, padding, -padding, -padding);
 
     const QFont temperatureFont = notchFont(28, QFont::Light, true);
@@ -84,19 +57,19 @@ DrawList WeatherCardView::layout(const WeatherInfo& weather, const QSizeF& size,
     const double spacer = std::max(0.0, (inner.height() - fixed) / 2);
 
     double y = inner.top() + spacer + spacing;
-    out.add(symbol(QStringLiteral("weather.icon"), weather.iconName,
-                   QRectF(inner.center().x() - symbolSize / 2, y, symbolSize, symbolSize), whiteAt(0.9)));
+    out.add(symbolItem(QStringLiteral("weather.icon"), weather.iconName,
+                       QRectF(inner.center().x() - symbolSize / 2, y, symbolSize, symbolSize), whiteAt(0.9)));
     y += symbolSize + spacing;
-    out.add(text(QStringLiteral("weather.temperature"), temperatureText(weather.temperature),
-                 QRectF(inner.left(), y, inner.width(), temperatureH), temperatureFont, QColor(Qt::white)));
+    out.add(centredText(QStringLiteral("weather.temperature"), temperatureText(weather.temperature),
+                        QRectF(inner.left(), y, inner.width(), temperatureH), temperatureFont, QColor(Qt::white)));
     y += temperatureH + spacing;
-    out.add(text(QStringLiteral("weather.description"), weather.conditionDescription,
-                 QRectF(inner.left(), y, inner.width(), descriptionH), descriptionFont, whiteAt(0.6)));
+    out.add(centredText(QStringLiteral("weather.description"), weather.conditionDescription,
+                        QRectF(inner.left(), y, inner.width(), descriptionH), descriptionFont, whiteAt(0.6)));
     y += descriptionH + spacing + spacer;
     if (!hasHours) return out;
 
     y += spacing;
-    out.add(fill(QStringLiteral("weather.divider"), QRectF(inner.left(), y, inner.width(), 1), whiteAt(0.1), 0));
+    out.add(fillItem(QStringLiteral("weather.divider"), QRectF(inner.left(), y, inner.width(), 1), whiteAt(0.1), 0));
     y += 1 + spacing;
     const int count = static_cast<int>(std::min<qsizetype>(weather.hourlyForecast.size(), maxHours));
     const double columnW = inner.width() / count;
@@ -105,14 +78,14 @@ DrawList WeatherCardView::layout(const WeatherInfo& weather, const QSizeF& size,
         const QString key = QStringLiteral("weather.hour.%1").arg(i);
         const double x = inner.left() + i * columnW;
         double cy = y;
-        out.add(text(key + QStringLiteral(".time"), hourText(hour.hour, zone, locale),
-                     QRectF(x, cy, columnW, lineHeight(hourFont)), hourFont, whiteAt(0.5)));
+        out.add(centredText(key + QStringLiteral(".time"), hourText(hour.hour, zone, locale),
+                            QRectF(x, cy, columnW, lineHeight(hourFont)), hourFont, whiteAt(0.5)));
         cy += lineHeight(hourFont) + 2;
-        out.add(symbol(key + QStringLiteral(".icon"), hour.iconName,
-                       QRectF(x + columnW / 2 - hourSymbolSize / 2, cy, hourSymbolSize, hourSymbolSize), whiteAt(0.7)));
+        out.add(symbolItem(key + QStringLiteral(".icon"), hour.iconName,
+                           QRectF(x + columnW / 2 - hourSymbolSize / 2, cy, hourSymbolSize, hourSymbolSize), whiteAt(0.7)));
         cy += hourSymbolSize + 2;
-        out.add(text(key + QStringLiteral(".temperature"), temperatureText(hour.temperature),
-                     QRectF(x, cy, columnW, lineHeight(hourTemperatureFont)), hourTemperatureFont, whiteAt(0.8)));
+        out.add(centredText(key + QStringLiteral(".temperature"), temperatureText(hour.temperature),
+                            QRectF(x, cy, columnW, lineHeight(hourTemperatureFont)), hourTemperatureFont, whiteAt(0.8)));
     }
     return out;
 }

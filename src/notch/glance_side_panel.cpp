@@ -54,42 +54,6 @@ double textHeight(const QFont& font, const QString& text, double width, int maxL
     return line * lines;
 }
 
-DrawItem textItem(const QString& key, const QString& text, const QRectF& frame, const QFont& font, const QColor& color,
-                  int alignment = Qt::AlignLeft | Qt::AlignVCenter, int maxLines = 1) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::text;
-    item.key = key;
-    item.text = text;
-    item.frame = frame;
-    item.font = font;
-    item.color = color;
-    item.alignment = alignment;
-    item.maxLines = maxLines;
-    return item;
-}
-
-DrawItem shapeItem(DrawItem::Kind kind, const QString& key, const QRectF& frame, const QColor& color, double radius,
-                   double lineWidth = 0) {
-    DrawItem item;
-    item.kind = kind;
-    item.key = key;
-    item.frame = frame;
-    item.color = color;
-    item.cornerRadius = radius;
-    item.lineWidth = lineWidth;
-    return item;
-}
-
-DrawItem symbolItem(const QString& key, const QString& name, const QRectF& frame, const QColor& color) {
-    DrawItem item;
-    item.kind = DrawItem::Kind::symbol;
-    item.key = key;
-    item.symbol = name;
-    item.frame = frame;
-    item.color = color;
-    return item;
-}
-
 }  // namespace
 
 GlanceSidePanel::GlanceSidePanel(GlancePanelState& state, QDateTime now, QLocale locale, QTimeZone zone)

@@ -65,6 +65,17 @@ struct DrawList {
     void paint(QPainter& painter) const;
 };
 
+// Items of the common kinds; every field not named keeps its default.
+DrawItem textItem(const QString& key, const QString& text, const QRectF& frame, const QFont& font, const QColor& color,
+                  int alignment = Qt::AlignLeft | Qt::AlignVCenter, int maxLines = 1);
+DrawItem symbolItem(const QString& key, const QString& name, const QRectF& frame, const QColor& color);
+// A fill or stroke of `frame`'s rounded shape.
+DrawItem shapeItem(DrawItem::Kind kind, const QString& key, const QRectF& frame, const QColor& color, double radius,
+                   double lineWidth = 0);
+inline DrawItem fillItem(const QString& key, const QRectF& frame, const QColor& color, double radius) {
+    return shapeItem(DrawItem::Kind::fill, key, frame, color, radius);
+}
+
 // The height of one line of `font`, rounded up to whole points.
 double lineHeight(const QFont& font);
 // The advance width of `text` in `font`.
