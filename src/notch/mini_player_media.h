@@ -2,7 +2,7 @@
 
 // What the mini player reads of the now-playing service: the published track, the last artwork
 // seen and its dominant colour, and a signal after each publication. The shared one is the
-// now-playing service itself; tests script their own.
+// now-playing service itself (media_remote_notch_media.h); tests script their own.
 
 #include "core/notch_records.h"
 #include "platform/runtime/dispatch.h"
@@ -14,7 +14,6 @@
 #include <functional>
 #include <optional>
 
-class MediaRemoteService;
 
 class MiniPlayerMedia {
 public:
@@ -28,24 +27,4 @@ public:
     virtual std::optional<QColor> artworkDominantColor() const = 0;
     // `changed` runs on the main thread after each publication, once the new values can be read.
     virtual platform::AnyCancellable observe(std::function<void()> changed) = 0;
-};
-
-// The now-playing service seen through MiniPlayerMedia. The service signals before its values
-// change, so the view is told on the next pass of the main queue.
-class MediaRemoteMiniPlayerMedia final : public MiniPlayerMedia {
-public:
-    // `service` nullptr: MediaRemoteService::shared(), resolved at first use.
-    explicit MediaRemoteMiniPlayerMedia(MediaRemoteService* service = nullptr,
-                                        platform::Scheduler& scheduler = platform::Scheduler::shared());
-
-    std::optional<NowPlayingInfo> nowPlaying() const override;
-    std::optional<QImage> lastArtwork() const override;
-    std::optional<QColor> artworkDominantColor() const override;
-    platform::AnyCancellable observe(std::function<void()> changed) override;
-
-private:
-    MediaRemoteService& service() const;
-
-    mutable MediaRemoteService* service_;
-    platform::Scheduler& scheduler_;
 };

@@ -2,7 +2,7 @@
 
 // What the player views need of the now-playing service: the published track and playing flag,
 // a signal after each publication, and the three transport commands. The shared one is the
-// now-playing service itself; tests script their own.
+// now-playing service itself (media_remote_notch_media.h); tests script their own.
 
 #include "core/notch_records.h"
 #include "platform/runtime/dispatch.h"
@@ -11,7 +11,6 @@
 #include <functional>
 #include <optional>
 
-class MediaRemoteService;
 
 class PlayerMedia {
 public:
@@ -30,27 +29,4 @@ public:
     virtual void togglePlayPause() = 0;
     virtual void nextTrack() = 0;
     virtual void previousTrack() = 0;
-};
-
-// The now-playing service seen through PlayerMedia. Its change signal fires before the values
-// change, so the views are told on the next pass of the main queue.
-class MediaRemotePlayerMedia final : public PlayerMedia {
-public:
-    // `service` nullptr: MediaRemoteService::shared(), resolved at first use.
-    explicit MediaRemotePlayerMedia(MediaRemoteService* service = nullptr,
-                                    platform::Scheduler& scheduler = platform::Scheduler::shared());
-
-    std::optional<NowPlayingInfo> nowPlaying() const override;
-    bool isPlaying() const override;
-    bool isBrowserMedia() const override;
-    platform::AnyCancellable observe(std::function<void()> changed) override;
-    void togglePlayPause() override;
-    void nextTrack() override;
-    void previousTrack() override;
-
-private:
-    MediaRemoteService& service() const;
-
-    mutable MediaRemoteService* service_;
-    platform::Scheduler& scheduler_;
 };
