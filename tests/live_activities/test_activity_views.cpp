@@ -1,6 +1,7 @@
 #include "core/app_settings.h"
 #include "core/event_bus.h"
 #include "live_activities/activity_band.h"
+#include "live_activities/activity_view_fixture.h"
 #include "live_activities/brightness_activity_views.h"
 #include "live_activities/bluetooth_activity_view.h"
 #include "live_activities/input_source_activity_view.h"
@@ -10,8 +11,6 @@
 #include "live_activities/screen_lock_activity_view.h"
 #include "live_activities/symbol_check_activity_view.h"
 #include "live_activities/volume_activity_view.h"
-#include "support/fake_screens.h"
-#include "support/fixtures.h"
 
 #include <QImage>
 #include <QPainter>
@@ -19,6 +18,8 @@
 #include <memory>
 
 using platform::Animation;
+using testsupport::atTheNotch;
+using testsupport::keep;
 
 // --- level bar ---------------------------------------------------------------------------------
 
@@ -70,19 +71,7 @@ TEST(ActivityBand, CornerRadiusFollowsTheSettingAtEveryRead) {
 
 namespace {
 
-class ActivityViewTest : public testsupport::QuillvexTest {
-protected:
-    ActivityViewTest() {
-        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
-        platform::applySimulatedNotch(screen, QSizeF(200, 32));
-        screens.screenList = {screen};
-    }
-
-    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
-
-    EventBus bus{scheduler()};
-    testsupport::FakeScreens screens;
-};
+class ActivityViewTest : public testsupport::ActivityViewTest {};
 
 struct ShellProbe {
     int appeared = 0;
@@ -325,25 +314,6 @@ TEST_F(ActivityViewTest, ReplacingAnActivityMidEntranceStartsTheNewOneFromTheBeg
 }
 
 namespace {
-
-// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
-QImage atTheNotch(QWidget& view) {
-    const QPixmap activity = view.grab();
-    const QSize screenTop(520, 80);
-    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(0x2c, 0x2c, 0x2e));
-    QPainter painter(&image);
-    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
-    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
-    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
-    return image;
-}
-
-void keep(const QImage& image, const char* name) {
-    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
-}
 
 int whitePixels(const QImage& image, const QRect& rect) {
     int n = 0;

@@ -3,49 +3,19 @@
 
 #include "core/app_settings.h"
 #include "core/event_bus.h"
+#include "live_activities/activity_view_fixture.h"
 #include "live_activities/bluetooth_activity_view.h"
 #include "live_activities/input_source_activity_view.h"
 #include "platform/screens/screens.h"
-#include "support/fake_screens.h"
-#include "support/fixtures.h"
 
 #include <QImage>
-#include <QPainter>
-#include <QPixmap>
+
+using testsupport::atTheNotch;
+using testsupport::keep;
 
 namespace {
 
-class DeviceActivityViewTest : public testsupport::QuillvexTest {
-protected:
-    DeviceActivityViewTest() {
-        platform::ScreenInfo screen = testsupport::plainScreen(0, 0, 1512, 982);
-        platform::applySimulatedNotch(screen, QSizeF(200, 32));
-        screens.screenList = {screen};
-    }
-    LiveActivityEnvironment environment() { return {&bus, &scheduler(), &defaults(), &screens}; }
-
-    EventBus bus{scheduler()};
-    testsupport::FakeScreens screens;
-};
-
-// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
-QImage atTheNotch(QWidget& view) {
-    const QPixmap activity = view.grab();
-    const QSize screenTop(520, 80);
-    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(0x2c, 0x2c, 0x2e));
-    QPainter painter(&image);
-    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));
-    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);
-    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
-    return image;
-}
-
-void keep(const QImage& image, const char* name) {
-    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
-}
+class DeviceActivityViewTest : public testsupport::ActivityViewTest {};
 
 // Pixels brighter than `threshold` in `rect` (device pixels).
 int brightPixels(const QImage& image, const QRect& rect, int threshold = 120) {
