@@ -2,38 +2,23 @@
 // the monitor is installed and no key is pressed (goal: about zero), against the same event loop
 // without a monitor; and the time from an XTest key press to the handler.
 
+#include "bench_support.h"
 #include "platform/input_monitor/x11_global_key_monitor.h"
 #include "support/service_fixtures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <memory>
 
 namespace {
 
 std::unique_ptr<testsupport::PrivateXServer> server;
-
-double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// Runs the event loop for `ms` of wall time; the CPU seconds it used.
-double idleLoopCpu(int ms) {
-    const double before = cpuSeconds();
-    QTimer::singleShot(ms, qApp, &QCoreApplication::quit);
-    QApplication::exec();
-    return cpuSeconds() - before;
-}
 
 void idle(benchmark::State& state, bool withMonitor) {
     if (!server) {
@@ -45,13 +30,7 @@ void idle(benchmark::State& state, bool withMonitor) {
         state.SkipWithError("monitor not created");
         return;
     }
-    double cpu = 0;
-    double wall = 0;
-    for (auto _ : state) {
-        cpu += idleLoopCpu(1000);
-        wall += 1.0;
-    }
-    state.counters["cpu_ms_per_s"] = cpu / wall * 1e3;
+    state.counters["cpu_ms_per_s"] = benchsupport::eventLoopCpuMsPerSecond(state);
 }
 void BM_IdleWithMonitor(benchmark::State& state) { idle(state, true); }
 void BM_IdleWithoutMonitor(benchmark::State& state) { idle(state, false); }

@@ -2,6 +2,7 @@
 // animation frame of the 0.1 s height change (6 frames at 60 Hz), as a shown mini player does;
 // and the walk with a single repaint. Virtual time, so only the work itself is measured.
 
+#include "bench_support.h"
 #include "music/audio_visualizer.h"
 #include "music/mini_audio_bars_view.h"
 #include "support/virtual_scheduler.h"
@@ -57,11 +58,4 @@ BENCHMARK(BM_WalkAndOnePaint)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return benchsupport::runOffscreenWidgetBenchmarks(argc, argv); }

@@ -4,6 +4,7 @@
 // empty timer at the full poll rate; the cost of one sample; and the time from an XTest pointer
 // movement onto the top pixel row to the hover flag (goal: within one 60 Hz frame, 16.7 ms).
 
+#include "bench_support.h"
 #include "core/event_bus.h"
 #include "notch/notch_hover_detector.h"
 #include "platform/pointer/polled_pointer_monitor.h"
@@ -13,7 +14,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -21,26 +21,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 #include <memory>
 #include <vector>
 
 namespace {
 
 std::unique_ptr<testsupport::PrivateXServer> server;
-
-double cpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-double loopCpu(int ms) {
-    const double before = cpuSeconds();
-    QTimer::singleShot(ms, qApp, &QCoreApplication::quit);
-    QApplication::exec();
-    return cpuSeconds() - before;
-}
 
 void idle(benchmark::State& state, bool withPoller) {
     if (!server) {
@@ -51,14 +37,8 @@ void idle(benchmark::State& state, bool withPoller) {
     int events = 0;
     std::optional<platform::PointerMonitor::Token> token;
     if (withPoller) token = poller.addGlobalMonitor([&](const platform::PointerEvent&) { ++events; });
-    double cpu = 0;
-    double wall = 0;
-    for (auto _ : state) {
-        cpu += loopCpu(1000);
-        wall += 1.0;
-    }
+    state.counters["cpu_ms_per_s"] = benchsupport::eventLoopCpuMsPerSecond(state);
     if (token) poller.removeMonitor(*token);
-    state.counters["cpu_ms_per_s"] = cpu / wall * 1e3;
     state.counters["events"] = events;
 }
 void BM_PointerStillWithPoller(benchmark::State& state) { idle(state, true); }
@@ -68,13 +48,7 @@ BENCHMARK(BM_PointerStillWithPoller)->Iterations(3)->Unit(benchmark::kMillisecon
 // The event loop woken as often by an empty timer: what the wake-ups alone cost.
 void BM_EmptyTimerAtThePollRate(benchmark::State& state) {
     platform::RepeatingTimer timer = platform::Scheduler::shared().every(platform::PolledPointerMonitor::pollInterval, [] {});
-    double cpu = 0;
-    double wall = 0;
-    for (auto _ : state) {
-        cpu += loopCpu(1000);
-        wall += 1.0;
-    }
-    state.counters["cpu_ms_per_s"] = cpu / wall * 1e3;
+    state.counters["cpu_ms_per_s"] = benchsupport::eventLoopCpuMsPerSecond(state);
 }
 BENCHMARK(BM_EmptyTimerAtThePollRate)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PointerStillWithoutPoller)->Iterations(3)->Unit(benchmark::kMillisecond);

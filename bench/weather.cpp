@@ -2,6 +2,7 @@
 // bus (location in, HTTP over Qt Network, decoding, the hop to the main queue), and one paint of
 // the glance panel with sixty event rows and a weather card.
 
+#include "bench_support.h"
 #include "glance/glance_expanded_view.h"
 #include "glance/weather_service.h"
 #include "platform/http/qt_http_client.h"
@@ -81,11 +82,4 @@ BENCHMARK(BM_GlancePanelPaint60Events)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return benchsupport::runOffscreenWidgetBenchmarks(argc, argv); }

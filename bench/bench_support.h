@@ -1,0 +1,50 @@
+#pragma once
+
+// What the widget and event-loop benchmarks share: the process's CPU time over stretches of the
+// event loop, and the program's main for an offscreen widget application.
+
+#include <QApplication>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+
+namespace benchsupport {
+
+inline double processCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Runs the event loop for `ms` of wall time; the CPU seconds the process used meanwhile.
+inline double eventLoopCpu(int ms) {
+    const double before = processCpuSeconds();
+    QTimer::singleShot(ms, qApp, &QCoreApplication::quit);
+    QApplication::exec();
+    return processCpuSeconds() - before;
+}
+
+// One second of the event loop per iteration: the CPU milliseconds used per second of wall time.
+inline double eventLoopCpuMsPerSecond(benchmark::State& state) {
+    double cpu = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        cpu += eventLoopCpu(1000);
+        wall += 1.0;
+    }
+    return cpu / wall * 1e3;
+}
+
+// The benchmarks' main: Google Benchmark inside an offscreen widget application.
+inline int runOffscreenWidgetBenchmarks(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+}  // namespace benchsupport
