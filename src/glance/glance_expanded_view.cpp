@@ -62,11 +62,8 @@ GlanceExpandedView::GlanceExpandedView(QWidget* parent, GlanceViewServices servi
     setFixedSize(static_cast<int>(panelWidth), static_cast<int>(panelHeight));
 }
 
-double GlanceExpandedView::cornerRadius(const platform::Defaults& defaults) {
-    double radius = defaults.doubleValue(AppSettings::dynamicIslandCornerRadiusKey).value_or(0);
-    // Not a number reads like a missing value rather than slipping through both clamps.
-    if (!(radius > 0)) radius = 16;
-    return std::min(std::max(radius, 8.0), 24.0);
+double GlanceExpandedView::cornerRadius(platform::Defaults& defaults) {
+    return AppSettings(&defaults).dynamicIslandCornerRadius();
 }
 
 NotchInfo GlanceExpandedView::notchInfo() const {

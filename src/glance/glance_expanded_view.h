@@ -61,7 +61,7 @@ public:
     const std::optional<WeatherInfo>& weatherInfo() const { return weatherInfo_; }
 
     // The stored corner radius: missing, zero or less gives 16; then clamped to 8...24.
-    static double cornerRadius(const platform::Defaults& defaults);
+    static double cornerRadius(platform::Defaults& defaults);
     double cornerRadius() const { return cornerRadius(services_.defaults); }
     // The notch of the first screen (the main one when the list is empty).
     NotchInfo notchInfo() const;
