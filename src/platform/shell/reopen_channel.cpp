@@ -1,5 +1,7 @@
 #include "platform/shell/reopen_channel.h"
 
+#include "platform/files/private_folder.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
@@ -24,25 +26,6 @@ const QByteArray kRequest = QByteArrayLiteral("reopen\n");
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// A folder that exists (created 0700 when `create` and missing), belongs to this user and grants
-// nothing to group or others. Otherwise why not.
-std::optional<QString> privateFolderProblem(const QString& folder, bool create) {
-    const QByteArray path = QFile::encodeName(folder);
-    struct stat info {};
-    if (::stat(path.constData(), &info) != 0) {
-        if (errno != ENOENT || !create)
-            return QStringLiteral("'") + folder + QStringLiteral("' cannot be used: ") + errnoText(errno);
-        QDir().mkpath(QFileInfo(folder).path());
-        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-            return QStringLiteral("'") + folder + QStringLiteral("' cannot be created: ") + errnoText(errno);
-        if (::stat(path.constData(), &info) != 0)
-            return QStringLiteral("'") + folder + QStringLiteral("' cannot be used: ") + errnoText(errno);
-    }
-    if (!S_ISDIR(info.st_mode)) return QStringLiteral("'") + folder + QStringLiteral("' is not a folder");
-    if (info.st_uid != ::geteuid()) return QStringLiteral("'") + folder + QStringLiteral("' belongs to another user");
-    if (info.st_mode & 077) return QStringLiteral("'") + folder + QStringLiteral("' is open to other users");
-    return std::nullopt;
-}
 }  // namespace
 
 struct ReopenChannel::Connection {
