@@ -29,10 +29,8 @@
 
 #include <utility>
 
-namespace {
-
 // The notch container shows the live activities through the views of their own folder.
-void installNotchContent() {
+void DesktopNotchFeatures::installNotchContent() {
     NotchContentFactory& factory = NotchContentFactory::standard();
     if (!factory.glance) factory.glance = [](QWidget* parent) -> QWidget* { return new GlanceExpandedView(parent); };
     if (!factory.drop) factory.drop = [](QWidget* parent) -> QWidget* { return new DropZoneView(parent); };
@@ -45,8 +43,6 @@ void installNotchContent() {
         if (auto* container = qobject_cast<LiveActivityContainerView*>(view)) container->setActivityType(type);
     };
 }
-
-}  // namespace
 
 DesktopNotchFeatures::DesktopNotchFeatures() = default;
 DesktopNotchFeatures::~DesktopNotchFeatures() = default;

@@ -23,6 +23,9 @@ public:
     bool hasNotchWindowController() const override;
     void releaseNotchWindowController() override;
 
+    // Installs the views of the other folders in the notch container's standard makers (once).
+    static void installNotchContent();
+
     // The notch window of the last start while it is held, and the state manager taken with it.
     NotchWindowController* notchWindowController() const { return notchWindowController_.get(); }
     NotchStateManager* notchStateManager() const { return notchStateManager_; }

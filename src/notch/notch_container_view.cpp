@@ -244,6 +244,12 @@ void NotchContainerView::placeChild(QWidget* view, NotchContent content) const {
         view->setGeometry(0, top, width(), height());
         return;
     }
+    // A child of fixed size (glance, drop zone, switcher) is centred under the notch.
+    if (view->minimumSize() == view->maximumSize()) {
+        const QSize size = view->minimumSize();
+        view->setGeometry((width() - size.width()) / 2, top, size.width(), size.height());
+        return;
+    }
     // The others span the width at their own height, from the top.
     const int hinted = view->sizeHint().height();
     const int h = hinted > 0 ? std::min(hinted, height()) : height();

@@ -1,5 +1,6 @@
 #include "app/desktop_notch_features.h"
 
+#include "notch/notch_container_view.h"
 #include "support/fake_calendar_store.h"
 #include "support/fixtures.h"
 
@@ -19,6 +20,27 @@ TEST(DesktopNotchFeaturesTest, CalendarAccessIsTheStoresFullAccessOnly) {
     // Read at every call: access granted later counts at the next start.
     store.status = CalendarAuthorizationStatus::fullAccess;
     EXPECT_TRUE(features.isCalendarAccessGranted());
+}
+
+// The container with the views the application installs: every child of fixed size stands centred
+// under the notch, from the top of the 620-point panel.
+TEST(DesktopNotchFeaturesTest, FixedSizeNotchViewsAreCentredInThePanel) {
+    testsupport::ScopedVirtualScheduler clock;
+    testsupport::ScopedMemoryDefaults memoryDefaults;
+    DesktopNotchFeatures::installNotchContent();
+    EventBus bus{clock.scheduler};
+    NotchContainerView view(nullptr, bus, clock.scheduler);
+    view.resize(620, 200);
+    const struct {
+        NotchMode mode;
+        QSize size;
+    } cases[] = {{NotchMode::drop, {340, 180}}, {NotchMode::glance, {380, 200}}, {NotchMode::switcher, {400, 160}}};
+    for (const auto& c : cases) {
+        bus.notchModeSubject.send(c.mode);
+        ASSERT_NE(view.contentView(), nullptr);
+        EXPECT_EQ(view.contentView()->geometry(), QRect(QPoint((620 - c.size.width()) / 2, 0), c.size))
+            << c.mode.description().toStdString();
+    }
 }
 
 }  // namespace
