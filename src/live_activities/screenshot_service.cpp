@@ -36,11 +36,14 @@ bool ScreenshotService::isScreenshotName(const QString& name) {
 
 QString ScreenshotService::getScreenshotDirectory() const {
     const QString home = folders_.homeDirectory();
+    const QString desktop = home + QStringLiteral("/Desktop");
     if (const auto location = folders_.screenshotLocation()) {
         const QString expanded = expandTilde(*location, home);
-        if (QFileInfo::exists(expanded)) return expanded;
+        // On a fresh account neither exists yet: the screenshot tool makes its own folder at its
+        // first save, so that is the one to wait for.
+        if (QFileInfo::exists(expanded) || !QFileInfo::exists(desktop)) return expanded;
     }
-    return home + QStringLiteral("/Desktop");
+    return desktop;
 }
 
 void ScreenshotService::start() {
@@ -77,8 +80,8 @@ void ScreenshotService::snapshotExistingFiles() {
 void ScreenshotService::startFSEvents() {
     // Only the folder's own entries: inotify does not follow subfolders, so a screenshot saved
     // into one is never seen (the name test below would only count it when the folder itself
-    // held the same name).
-    auto started = watcher_.watch(screenshotDir_, eventLatency,
+    // held the same name). A folder not made yet is waited for.
+    auto started = watcher_.watchOnceItExists(screenshotDir_, eventLatency,
                                   lifetime_.wrap([this](const std::vector<platform::DirectoryEvent>& batch) {
                                       QStringList paths;
                                       paths.reserve(static_cast<qsizetype>(batch.size()));

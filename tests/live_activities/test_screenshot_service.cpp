@@ -172,14 +172,27 @@ TEST_F(ScreenshotServiceTest, AMissingOrUnsetLocationFallsBackToTheDesktop) {
     service.stop();
 }
 
-TEST_F(ScreenshotServiceTest, AFolderThatCannotBeWatchedIsReportedAndTheServiceStaysRunning) {
-    folders.screenshots.reset();  // the Desktop, which does not exist here
+TEST_F(ScreenshotServiceTest, OnAFreshAccountTheScreenshotFolderIsAwaitedAndItsFirstScreenshotCounts) {
+    QDir(home + "/Pictures").removeRecursively();  // neither the screenshot folder nor the Desktop
     service.start();
-    EXPECT_TRUE(service.isRunning());
-    EXPECT_FALSE(service.isWatching());
-    EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "ScreenshotService: Failed to create FSEventStream"));
-    EXPECT_FALSE(log.contains("ScreenshotService: Found 0 existing screenshots"));  // the listing failed
-    EXPECT_TRUE(log.contains("ScreenshotService: Started watching " + home + "/Desktop"));
+    EXPECT_TRUE(service.isWatching());
+    EXPECT_EQ(log.texts(), QStringList{"ScreenshotService: Started watching " + folder});
+
+    // The tool makes both folders and saves at once, before a watch on them could begin.
+    ASSERT_TRUE(testsupport::writeFile(in(kScreenshot), "png"));
+    settle();
+    EXPECT_EQ(screenshotEvents(), 1);
+    ASSERT_TRUE(testsupport::writeFile(in("Screenshot 2.png"), "png"));
+    settle();
+    EXPECT_EQ(screenshotEvents(), 2);
+
+    // Removed and made again: waited for again.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    settle();
+    ASSERT_TRUE(testsupport::writeFile(in("Screenshot 3.png"), "png"));
+    settle();
+    EXPECT_EQ(screenshotEvents(), 3);
+    EXPECT_EQ(log.count("ScreenshotService: New screenshot: Screenshot 3.png"), 1);
 }
 
 TEST(ScreenshotServiceEvents, ANameNoLongerInTheFolderIsSkippedAndMayCountLater) {
@@ -212,6 +225,14 @@ TEST(ScreenshotServiceEvents, ANameNoLongerInTheFolderIsSkippedAndMayCountLater)
     service.stop();
     EXPECT_EQ(watcher.activeWatchCount(), 0);
     EXPECT_EQ(watcher.deliver(root.path(), {{root.path() + "/Screenshot 2.png", DirectoryEvent::Kind::Created}}), 0);
+
+    // No folder on the way to a missing one can be watched: reported; the service stays running.
+    watcher.failFor(root.path(), "Permission denied");
+    folders.screenshots = root.path() + "/Pictures/Screenshots";
+    service.start();
+    EXPECT_TRUE(service.isRunning());
+    EXPECT_FALSE(service.isWatching());
+    EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "ScreenshotService: Failed to create FSEventStream"));
 }
 
 }  // namespace

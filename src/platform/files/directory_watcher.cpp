@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -122,6 +123,66 @@ private:
     Lifetime lifetime_;
 };
 
+// Follows a folder that may not exist: watches the deepest existing folder on its path and moves
+// the watch whenever that changes.
+class AwaitingDirectoryWatch final : public DirectoryWatch {
+public:
+    AwaitingDirectoryWatch(DirectoryWatcher& watcher, QString folder, double latency, DirectoryWatcher::Handler onBatch)
+        : watcher_(watcher), target_(std::move(folder)), latency_(latency), onBatch_(std::move(onBatch)) {}
+    ~AwaitingDirectoryWatch() override { stop(); }
+
+    void stop() override {
+        stopped_ = true;
+        if (current_) current_->stop();
+    }
+
+    // Watches the deepest folder that exists now; the reason when none could be watched.
+    QString refresh() {
+        while (!stopped_) {
+            QString wanted = target_;
+            while (!QFileInfo(wanted).isDir()) {
+                const QString parent = QFileInfo(wanted).path();
+                if (parent == wanted) break;
+                wanted = parent;
+            }
+            if (current_ && wanted == watched_) return {};
+            // The watch replaced may be the one delivering now, which allows its destruction.
+            current_.reset();
+            const bool onTarget = wanted == target_;
+            auto started = watcher_.watch(wanted, latency_, [this, onTarget](const std::vector<DirectoryEvent>& batch) {
+                if (onTarget) onBatch_(batch);
+                // A folder on the way appeared, or the watched one went away.
+                if (!stopped_) refresh();
+            });
+            if (!started) return started.errorText;
+            current_ = std::move(started.watch);
+            watched_ = wanted;
+            // Set up before the listing, so an entry comes either here or as an event.
+            if (onTarget && waiting_) deliverExisting();
+            waiting_ = !onTarget;
+        }
+        return {};
+    }
+
+private:
+    void deliverExisting() {
+        std::vector<DirectoryEvent> batch;
+        const QDir dir(target_);
+        for (const QString& name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            batch.push_back({dir.filePath(name), DirectoryEvent::Kind::Created});
+        if (!batch.empty()) onBatch_(batch);
+    }
+
+    DirectoryWatcher& watcher_;
+    QString target_;
+    double latency_;
+    DirectoryWatcher::Handler onBatch_;
+    std::unique_ptr<DirectoryWatch> current_;
+    QString watched_;
+    bool waiting_ = false;  // the last watch was on a folder above the target
+    bool stopped_ = false;
+};
+
 }  // namespace
 
 DirectoryWatcher& DirectoryWatcher::system() {
@@ -152,6 +213,17 @@ DirectoryWatcher::StartResult InotifyDirectoryWatcher::watch(const QString& fold
     QString clean = QDir::cleanPath(QDir(folder).absolutePath());
     result.watch = std::make_unique<InotifyDirectoryWatch>(fd, wd, std::move(clean), latency, scheduler_,
                                                            std::move(onBatch));
+    return result;
+}
+
+DirectoryWatcher::StartResult DirectoryWatcher::watchOnceItExists(const QString& folder, double latencySeconds,
+                                                                  Handler onBatch) {
+    if (folder.isEmpty()) return watch(folder, latencySeconds, std::move(onBatch));  // refused there
+    StartResult result;
+    auto awaiting = std::make_unique<AwaitingDirectoryWatch>(*this, QDir::cleanPath(QDir(folder).absolutePath()),
+                                                          latencySeconds, std::move(onBatch));
+    result.errorText = awaiting->refresh();
+    if (result.errorText.isEmpty()) result.watch = std::move(awaiting);
     return result;
 }
 

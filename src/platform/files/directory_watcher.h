@@ -27,7 +27,8 @@ struct DirectoryEvent {
     bool operator==(const DirectoryEvent&) const = default;
 };
 
-// A running watch on one folder (not its subfolders). Destroying it stops it too.
+// A running watch on one folder (not its subfolders). Destroying it stops it too, also from
+// inside its own handler.
 class DirectoryWatch {
 public:
     virtual ~DirectoryWatch() = default;
@@ -56,6 +57,13 @@ public:
     // happened (an event repeated within a batch is given once). A missing or unreadable folder,
     // or a path that is not a folder, gives a null watch and the reason. Call on the main thread.
     virtual StartResult watch(const QString& folder, double latencySeconds, Handler onBatch) = 0;
+
+    // As watch(), also for a folder that does not exist yet: meanwhile its nearest existing
+    // ancestor is watched (nothing is delivered from it), one level further down as each folder on
+    // the way appears. When the folder appears, the entries it already holds arrive as one batch of
+    // Created events, so nothing written before its watch began is lost; when it goes, the wait
+    // starts again. Fails only when no folder on the way can be watched.
+    StartResult watchOnceItExists(const QString& folder, double latencySeconds, Handler onBatch);
 };
 
 // inotify, read through the Qt event loop of the main thread, batched on a Scheduler.
