@@ -9,14 +9,21 @@
 #include "platform/shell/status_item.h"
 #include "support/fake_app.h"
 #include "support/fixtures.h"
+#include "support/service_fixtures.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 using platform::Window;
 using platform::WindowStyle;
@@ -129,4 +136,74 @@ TEST(StatusItemTray, TheBellHasLightAndDarkPixelsAtEverySize) {
         EXPECT_GT(light, size * size / 20) << size;
         EXPECT_GT(dark, size * size / 40) << size;
     }
+}
+
+// A tray that starts after the application (the usual race at login): the bell asks to dock as
+// soon as the tray's manager announces itself.
+TEST(StatusItemTray, TheBellDocksInATrayThatStartsAfterIt) {
+    auto x = testsupport::PrivateXServer::start();
+    if (!x) GTEST_SKIP() << "Xvfb is not available";
+    QTemporaryDir home;
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(QUILLVEX_STATUS_ITEM_HOST));
+    QByteArray seen;
+    for (QDeadlineTimer deadline(10000); !seen.contains("ready") && !deadline.hasExpired();) {
+        host.waitForReadyRead(100);
+        seen += host.readAllStandardOutput();
+    }
+    ASSERT_TRUE(seen.contains("ready"));
+
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(x->display().toLocal8Bit().constData(), &screenNumber);
+    ASSERT_FALSE(xcb_connection_has_error(c));
+    const auto atom = [c](const QByteArray& name) {
+        xcb_intern_atom_reply_t* reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.constData()), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return value;
+    };
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t selection = atom("_NET_SYSTEM_TRAY_S" + QByteArray::number(screenNumber));
+    const xcb_atom_t opcode = atom("_NET_SYSTEM_TRAY_OPCODE");
+    const xcb_window_t tray = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, tray, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(c, tray, selection, XCB_CURRENT_TIME);
+    xcb_client_message_event_t announce{};
+    announce.response_type = XCB_CLIENT_MESSAGE;
+    announce.format = 32;
+    announce.window = root;
+    announce.type = atom("MANAGER");
+    announce.data.data32[0] = XCB_CURRENT_TIME;
+    announce.data.data32[1] = selection;
+    announce.data.data32[2] = tray;
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&announce));
+    xcb_flush(c);
+
+    bool dockRequested = false;
+    for (QDeadlineTimer deadline(10000); !dockRequested && !deadline.hasExpired();) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c);
+        if (!event) {
+            QThread::msleep(20);
+            continue;
+        }
+        if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+            const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+            dockRequested = message->type == opcode && message->data.data32[1] == 0;  // SYSTEM_TRAY_REQUEST_DOCK
+        }
+        std::free(event);
+    }
+    xcb_disconnect(c);
+    host.kill();
+    host.waitForFinished(5000);
+    EXPECT_TRUE(dockRequested);
 }

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -45,7 +46,10 @@ StatusItem::StatusItem(QString title, QString symbolName, MenuBuilder buildMenu,
         shortcutFilter_ = std::make_unique<ShortcutFilter>(*this);
         app->installEventFilter(shortcutFilter_.get());
     }
-    if (presentation != Presentation::SystemTray || !QSystemTrayIcon::isSystemTrayAvailable()) return;
+    if (presentation != Presentation::SystemTray) return;
+    // On X11 a tray icon made before any tray exists follows the tray manager's selection and
+    // docks when a tray appears (the usual race at login); elsewhere it needs a tray now.
+    if (QGuiApplication::platformName() != QLatin1String("xcb") && !QSystemTrayIcon::isSystemTrayAvailable()) return;
 
     menu_ = std::make_unique<QMenu>();
     QObject::connect(menu_.get(), &QMenu::aboutToShow, menu_.get(), [this] { rebuildTrayMenu(); });

@@ -36,7 +36,7 @@ public:
     using MenuBuilder = std::function<std::vector<MenuItem>()>;
 
     enum class Presentation {
-        SystemTray,  // a tray icon where the desktop offers a tray
+        SystemTray,  // a tray icon where the desktop offers a tray, also one that appears later (X11)
         ModelOnly,   // no tray icon (tests)
     };
 
