@@ -1,5 +1,5 @@
 // The X11 key monitor: the modifier bookkeeping on its own, no display, and a private Xvfb where
-// XTest presses keys: Ctrl+Right skips through the hotkey service while the focused window still
+// XTest presses keys: Super+Right skips through the hotkey service while the focused window still
 // receives the key, other modifiers stop it, Num Lock does not.
 
 #include "fake_helper.h"
@@ -50,7 +50,7 @@ uint8_t code(uint32_t sym) {
 
 TEST(X11KeyState, MapsTheDesktopsModifiersAndIgnoresLocks) {
     X11KeyState state = keyState();
-    EXPECT_FALSE(state.press(code(XK_Control_L)));  // a modifier alone is no key-down
+    EXPECT_FALSE(state.press(code(XK_Super_L)));  // a modifier alone is no key-down
     auto right = state.press(code(XK_Right));
     ASSERT_TRUE(right);
     EXPECT_EQ(right->keyCode, platform::keyCodeRightArrow);
@@ -62,18 +62,18 @@ TEST(X11KeyState, MapsTheDesktopsModifiersAndIgnoresLocks) {
     EXPECT_EQ(state.press(code(XK_Left))->modifierFlags, platform::modifierCommand | kArrowFlags);
     EXPECT_EQ(state.press(code(XK_Left))->keyCode, platform::keyCodeLeftArrow);
 
-    state.press(code(XK_Super_L));
+    state.press(code(XK_Control_L));
     state.press(code(XK_Alt_L));
     state.press(code(XK_Shift_L));
     EXPECT_EQ(state.modifierFlags(), platform::modifierCommand | platform::modifierControl | platform::modifierOption |
                                          platform::modifierShift);
 
-    // Releasing one of two Ctrl keys keeps Command held.
+    // Releasing one of two Ctrl keys keeps Control held.
     state.releaseAll();
     state.press(code(XK_Control_L));
     state.press(code(XK_Control_R));
     state.release(code(XK_Control_L));
-    EXPECT_EQ(state.modifierFlags(), platform::modifierCommand);
+    EXPECT_EQ(state.modifierFlags(), platform::modifierControl);
     state.release(code(XK_Control_R));
     auto plain = state.press(code(XK_a));
     ASSERT_TRUE(plain);
@@ -222,15 +222,15 @@ QString* X11HotkeyTest::skipReason = nullptr;
 
 }  // namespace
 
-TEST_F(X11HotkeyTest, CtrlRightSkipsAndTheFocusedWindowStillGetsTheKey) {
+TEST_F(X11HotkeyTest, SuperRightSkipsAndTheFocusedWindowStillGetsTheKey) {
     ASSERT_TRUE(service->hasMonitor());
     EXPECT_TRUE(monitor->isConnected());
-    keyboard->chord({XK_Control_L}, XK_Right);
+    keyboard->chord({XK_Super_L}, XK_Right);
     ASSERT_EQ(skipsAfterWaiting(1), 1);
     EXPECT_TRUE(log.contains(LogLevel::Debug, "GlobalHotkeyService: Cmd+Right -> Next track"));
     EXPECT_EQ(players.count(PlayerScripts::musicNextTrackScript()), 1);
 
-    keyboard->chord({XK_Control_L}, XK_Left);
+    keyboard->chord({XK_Super_L}, XK_Left);
     ASSERT_EQ(skipsAfterWaiting(2), 2);
     EXPECT_TRUE(log.contains(LogLevel::Debug, "GlobalHotkeyService: Cmd+Left -> Previous track"));
 
@@ -240,16 +240,17 @@ TEST_F(X11HotkeyTest, CtrlRightSkipsAndTheFocusedWindowStillGetsTheKey) {
     EXPECT_NE(std::find(presses.begin(), presses.end(), keyboard->keycode(XK_Left)), presses.end());
 }
 
-TEST_F(X11HotkeyTest, ShiftSuperOrAltAddedDoNothingAndNumLockDoesNotGetInTheWay) {
-    keyboard->chord({XK_Control_L, XK_Shift_L}, XK_Right);
-    keyboard->chord({XK_Control_L, XK_Super_L}, XK_Right);
-    keyboard->chord({XK_Control_L, XK_Alt_L}, XK_Right);
+TEST_F(X11HotkeyTest, CtrlAloneOrShiftCtrlOrAltAddedDoNothingAndNumLockDoesNotGetInTheWay) {
+    keyboard->chord({XK_Super_L, XK_Shift_L}, XK_Right);
+    keyboard->chord({XK_Super_L, XK_Control_L}, XK_Right);
+    keyboard->chord({XK_Super_L, XK_Alt_L}, XK_Right);
+    keyboard->chord({XK_Control_L}, XK_Right);  // the editors' word jump
     keyboard->chord({}, XK_Right);
-    // Num Lock on (pressed once), then Ctrl+Right: the one "next" of this test.
+    // Num Lock on (pressed once), then Super+Right: the one "next" of this test.
     keyboard->chord({}, XK_Num_Lock);
-    keyboard->chord({XK_Control_L}, XK_Right);
+    keyboard->chord({XK_Super_L}, XK_Right);
     // Keys arrive in order: once this last "previous" is in, everything before it has been seen.
-    keyboard->chord({XK_Control_L}, XK_Left);
+    keyboard->chord({XK_Super_L}, XK_Left);
     ASSERT_EQ(skipsAfterWaiting(2), 2);
     EXPECT_EQ(players.count(PlayerScripts::musicPreviousTrackScript()), 1);
     EXPECT_EQ(players.count(PlayerScripts::musicNextTrackScript()), 1);
@@ -267,6 +268,6 @@ TEST_F(X11HotkeyTest, TurningTheSettingOffClosesTheConnection) {
     defaults().set(AppSettings::enableMusicHotkeysKey, true);
     scheduler().drain();
     EXPECT_TRUE(monitor->isConnected());
-    keyboard->chord({XK_Control_L}, XK_Right);
+    keyboard->chord({XK_Super_L}, XK_Right);
     EXPECT_EQ(skipsAfterWaiting(1), 1);
 }

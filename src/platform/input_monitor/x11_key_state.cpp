@@ -14,12 +14,13 @@ uint32_t X11KeyState::modifierFlagFor(uint32_t keysym) {
     switch (keysym) {
     case XK_Shift_L:
     case XK_Shift_R: return modifierShift;
-    case XK_Control_L:
-    case XK_Control_R: return modifierCommand;
+    // The logo key stands where Command does; Ctrl stays Ctrl, so its arrows remain word jumps.
     case XK_Super_L:
     case XK_Super_R:
     case XK_Hyper_L:
-    case XK_Hyper_R: return modifierControl;
+    case XK_Hyper_R: return modifierCommand;
+    case XK_Control_L:
+    case XK_Control_R: return modifierControl;
     case XK_Alt_L:
     case XK_Alt_R:
     case XK_Meta_L:

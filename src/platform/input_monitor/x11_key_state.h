@@ -2,8 +2,9 @@
 
 // Turns X11 key presses and releases into key events with the desktop's modifier flags. Raw
 // input events carry no modifier state, so the held modifier keys are tracked here, by keysym:
-// Ctrl stands for Command (as in Ctrl+Q), Super for Control, Alt for Option. Caps Lock and
-// Num Lock are neither tracked nor reported.
+// Super (the logo key, where Command sits) stands for Command, Ctrl for Control, Alt for Option.
+// Ctrl+arrows stay the word jumps they are in every editor. Caps Lock and Num Lock are neither
+// tracked nor reported.
 
 #include "platform/input_monitor/global_key_monitor.h"
 
