@@ -1,6 +1,7 @@
 #include "notch/expanded_player_view.h"
 
 #include "core/app_settings.h"
+#include "platform/workspace/desktop_entries.h"
 
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -70,6 +71,10 @@ ExpandedPlayerView::~ExpandedPlayerView() = default;
 
 QString ExpandedPlayerView::appDisplayName(const QString& bundleIdentifier, const platform::Workspace& workspace) {
     if (const auto location = workspace.urlForApplicationWithBundleIdentifier(bundleIdentifier)) {
+        // On Linux the location is the application's desktop entry, which names it.
+        if (location->endsWith(QLatin1String(".desktop"))) {
+            if (const auto entry = platform::DesktopEntries::parse(*location, QString())) return entry->name;
+        }
         const QString name = QFileInfo(*location).completeBaseName();
         if (!name.isEmpty()) return name;
     }

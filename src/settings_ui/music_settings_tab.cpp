@@ -6,6 +6,7 @@
 #include "core/settings_enums.h"
 #include "platform/shell/open_panel.h"
 #include "platform/symbols/symbols.h"
+#include "platform/workspace/desktop_entries.h"
 #include "settings_card.h"
 #include "settings_style.h"
 
@@ -68,6 +69,10 @@ MusicSettingsModel::MusicSettingsModel(const SettingsEnvironment& environment)
 }
 
 QString MusicSettingsModel::displayName(const QString& path) {
+    // A desktop entry names its application.
+    if (path.endsWith(QLatin1String(".desktop"))) {
+        if (const auto entry = platform::DesktopEntries::parse(path, QString())) return entry->name;
+    }
     return QFileInfo(path).fileName().replace(QStringLiteral(".app"), QString());
 }
 
@@ -234,8 +239,8 @@ QString MusicSettingsModel::hotkeysLabel() const {
     return L10n::pick(QStringLiteral("Enable Media Shortcuts"), QStringLiteral("メディアショートカットを有効化"));
 }
 QString MusicSettingsModel::hotkeysNote() const {
-    return L10n::pick(QStringLiteral("Cmd+← Previous / Cmd+→ Next Track"),
-                      QStringLiteral("Cmd+← 前のトラック / Cmd+→ 次のトラック"));
+    return L10n::pick(QStringLiteral("Super+← Previous / Super+→ Next Track"),
+                      QStringLiteral("Super+← 前のトラック / Super+→ 次のトラック"));
 }
 bool MusicSettingsModel::enableMusicHotkeys() const {
     return boundBool(defaults_, AppSettings::enableMusicHotkeysKey, kHotkeysFallback);
@@ -415,6 +420,7 @@ MusicSettingsTab::MusicSettingsTab(const SettingsEnvironment& environment, QWidg
         hotkeysSwitch_->setObjectName(QStringLiteral("mediaShortcutsSwitch"));
         connect(hotkeysSwitch_, &SwitchToggle::clicked, this, [this](bool on) { model_.setEnableMusicHotkeys(on); });
         hotkeysNote_ = makeNote(QString(), block);
+        hotkeysNote_->setObjectName(QStringLiteral("mediaShortcutsNote"));
         layout->addWidget(hotkeysSwitch_);
         layout->addWidget(hotkeysNote_);
         controlsCard_->addContent(block);

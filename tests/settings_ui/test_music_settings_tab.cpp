@@ -10,6 +10,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 using platform::LogLevel;
 
@@ -78,6 +79,8 @@ TEST_F(MusicSettingsTabTest, FreshSettingsShowTheDefaultsAndWriteNothing) {
     EXPECT_EQ(child<SegmentedPicker>("colorPicker")->selectedIndex(), 0);
     EXPECT_EQ(child<SegmentedPicker>("colorPicker")->segments()[1].title, "Match Album Art");
     EXPECT_FALSE(child<SwitchToggle>("mediaShortcutsSwitch")->isChecked());
+    // The key the X11 monitor takes for Command.
+    EXPECT_EQ(child<QLabel>("mediaShortcutsNote")->text(), "Super+← Previous / Super+→ Next Track");
 
     EXPECT_TRUE(shows("noMusicRow"));
     EXPECT_FALSE(shows("trackRow"));
@@ -163,7 +166,12 @@ TEST_F(MusicSettingsTabTest, ChoosingAnApplicationStoresItShowsItsNameAndClearRe
 TEST_F(MusicSettingsTabTest, DisplayNamesDropEveryAppSuffixAndAStoredPathShowsWhenThePageIsShown) {
     EXPECT_EQ(MusicSettingsModel::displayName("/Applications/Spotify.app"), "Spotify");
     EXPECT_EQ(MusicSettingsModel::displayName("/opt/My.app Player.app"), "My Player");
-    EXPECT_EQ(MusicSettingsModel::displayName("/usr/share/applications/rhythmbox.desktop"), "rhythmbox.desktop");
+    // A desktop entry gives its Name; one that cannot be read, its file name.
+    QTemporaryDir entries;
+    ASSERT_TRUE(testsupport::writeFile(entries.path() + "/org.example.Tunes.desktop",
+                                       "[Desktop Entry]\nType=Application\nName=Tunes\nName[ja]=x\nIcon=tunes\n"));
+    EXPECT_EQ(MusicSettingsModel::displayName(entries.path() + "/org.example.Tunes.desktop"), "Tunes");
+    EXPECT_EQ(MusicSettingsModel::displayName("/nonexistent/rhythmbox.desktop"), "rhythmbox.desktop");
 
     // A path stored before the window opened, whose application is gone.
     defaults().set(AppSettings::musicAppPathKey, QStringLiteral("/gone/Player.app"));
@@ -234,6 +242,7 @@ TEST_F(MusicSettingsTabTest, JapaneseTexts) {
     EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Music.app / Spotify を個別制御して取得");
     EXPECT_EQ(child<SegmentedPicker>("sourcePicker")->segments()[1].title, "コントロールセンター");
     EXPECT_EQ(child<QLabel>("noMusicText")->text(), "再生中の音楽はありません");
+    EXPECT_EQ(child<QLabel>("mediaShortcutsNote")->text(), "Super+← 前のトラック / Super+→ 次のトラック");
     child<QPushButton>("selectMusicAppButton")->click();
     EXPECT_EQ(panel.requests.back().title, "アプリを選択");
 }

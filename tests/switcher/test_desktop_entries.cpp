@@ -1,10 +1,15 @@
 #include "platform/workspace/desktop_entries.h"
 
+#include "core/app_icon_helper.h"
+#include "platform/workspace/linux_workspace.h"
 #include "support/service_fixtures.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +56,61 @@ TEST(DesktopEntries, MatchesByHintThenStartupClassThenIdAndSkipsHiddenOnes) {
     // A new entry is seen without a restart.
     write(home.path() + "/applications/ghost.desktop", "[Desktop Entry]\nType=Application\nName=Ghost\n");
     EXPECT_TRUE(entries.match(QString(), QStringLiteral("Ghost"), QString()));
+}
+
+// On Linux an application is its desktop entry: what a notification or a player names resolves to
+// it, its icon comes from the data folders' hicolor icons, and opening it runs its own command.
+TEST(DesktopEntries, ApplicationsResolveToTheirEntryIconAndLaunch) {
+    QTemporaryDir home, system, out;
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", home.path().toUtf8());
+    env.set("XDG_DATA_DIRS", system.path().toUtf8());
+    const QString player = system.path() + "/applications/org.example.Player.desktop";
+    const QString marker = out.path() + "/launched";
+    write(player, "[Desktop Entry]\nType=Application\nName=Tune Player\nIcon=tuneplayer\nStartupWMClass=TuneWin\n"
+                  "Exec=/bin/sh -c \"echo \\\"$0\\\" >> '" + marker.toUtf8() + "'\" %c %U\n");
+    write(system.path() + "/applications/other.desktop",
+          "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/otherprog --x=%f\n");
+    QImage red(48, 48, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QDir().mkpath(system.path() + "/icons/hicolor/48x48/apps");
+    ASSERT_TRUE(red.save(system.path() + "/icons/hicolor/48x48/apps/tuneplayer.png"));
+
+    platform::LinuxWorkspace workspace;
+    const QString other = system.path() + "/applications/other.desktop";
+    const std::pair<const char*, QString> cases[] = {
+        {"org.example.Player", player},  {"org.example.Player.desktop", player}, {"tunewin", player},
+        {"TUNE PLAYER", player},         {"OTHERPROG", other},                    {"other", other},
+    };
+    for (const auto& [identifier, path] : cases)
+        EXPECT_EQ(workspace.urlForApplicationWithBundleIdentifier(identifier), path) << identifier;
+    EXPECT_FALSE(workspace.urlForApplicationWithBundleIdentifier("Tune"));
+    EXPECT_FALSE(workspace.launchApplicationNamed("rm -rf ~"));
+
+    EXPECT_EQ(workspace.iconForFile(player).pixmap(48, 48).toImage().pixelColor(24, 24), QColor(Qt::red));
+    platform::Workspace* previous = platform::Workspace::setShared(&workspace);
+    const auto icon = AppIconHelper::getIcon(QStringLiteral("Tune Player"), QStringLiteral("org.example.Player"));
+    platform::Workspace::setShared(previous);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->pixelColor(icon->width() / 2, icon->height() / 2), QColor(Qt::red));
+
+    auto entry = platform::DesktopEntries::parse(other, "other");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(platform::DesktopEntries::commandLine(*entry), QStringList({"/usr/bin/otherprog", "--x="}));
+    entry->exec = "prog \"unclosed";
+    EXPECT_TRUE(platform::DesktopEntries::commandLine(*entry).isEmpty());
+
+    // Opened by identifier, by name and by its file: each start runs the entry's own command.
+    EXPECT_TRUE(workspace.launchApplicationWithBundleIdentifier("org.example.Player"));
+    EXPECT_TRUE(workspace.launchApplicationNamed("Tune Player"));
+    EXPECT_TRUE(workspace.openApplicationAtPath(player));
+    EXPECT_FALSE(workspace.openApplicationAtPath("/bin/sh"));
+    QByteArray lines;
+    for (QDeadlineTimer deadline(5000); lines.count('\n') < 3 && !deadline.hasExpired(); QThread::msleep(20)) {
+        QFile file(marker);
+        if (file.open(QIODevice::ReadOnly)) lines = file.readAll();
+    }
+    EXPECT_EQ(lines, "Tune Player\nTune Player\nTune Player\n");
 }
 
 }  // namespace

@@ -1,36 +1,64 @@
 #include "platform/workspace/desktop_entries.h"
 
+#include "platform/process/child_process.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QStandardPaths>
 
 #include <set>
 
 namespace platform {
 
-QStringList DesktopEntries::directories() {
+namespace {
+
+bool sameText(const QString& a, const QString& b) {
+    return !a.isEmpty() && !b.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The file name of the program an Exec line starts.
+QString programName(const DesktopEntry& entry) {
+    const QStringList command = DesktopEntries::commandLine(entry);
+    return command.isEmpty() ? QString() : QFileInfo(command.front()).fileName();
+}
+
+}  // namespace
+
+QStringList DesktopEntries::dataDirectories() {
     QStringList roots;
     const QString home = qEnvironmentVariable("XDG_DATA_HOME");
     roots << (home.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : home);
     QString dirs = qEnvironmentVariable("XDG_DATA_DIRS");
     if (dirs.isEmpty()) dirs = QStringLiteral("/usr/local/share:/usr/share");
     roots << dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    return roots;
+}
+
+QStringList DesktopEntries::directories() {
     QStringList result;
-    for (const QString& root : roots) result << root + QStringLiteral("/applications");
+    for (const QString& root : dataDirectories()) result << root + QStringLiteral("/applications");
     return result;
 }
 
 std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QString& id) {
+    // Entries are a few hundred bytes; a huge file is not one, and a pipe or device never is.
+    constexpr qint64 kLimit = 256 * 1024;
+    if (!QFileInfo(path).isFile()) return std::nullopt;
     QFile file(path);
-    // Entries are a few hundred bytes; a huge file is not one.
-    if (file.size() > 256 * 1024 || !file.open(QIODevice::ReadOnly)) return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray bytes = file.read(kLimit + 1);
+    file.close();
+    if (bytes.size() > kLimit) return std::nullopt;
     DesktopEntry entry;
     entry.id = id;
+    entry.path = QFileInfo(path).absoluteFilePath();
     bool inMain = false;
     bool application = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    for (const QByteArray& raw : bytes.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1Char('['))) {
             inMain = line == QLatin1String("[Desktop Entry]");
             continue;
@@ -44,6 +72,8 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QSt
         else if (key == QLatin1String("Name")) entry.name = value;
         else if (key == QLatin1String("Icon")) entry.icon = value;
         else if (key == QLatin1String("StartupWMClass")) entry.startupWmClass = value;
+        else if (key == QLatin1String("Exec")) entry.exec = value;
+        else if (key == QLatin1String("Path")) entry.workingDirectory = value;
         else if (key == QLatin1String("Hidden") && value == QLatin1String("true")) return std::nullopt;
     }
     if (!application || entry.name.isEmpty()) return std::nullopt;
@@ -82,14 +112,128 @@ std::optional<DesktopEntry> DesktopEntries::match(const QString& desktopHint, co
     for (const DesktopEntry& e : entries_) {
         if (!e.startupWmClass.isEmpty() && (e.startupWmClass == wmClass || e.startupWmClass == wmInstance)) return e;
     }
-    const auto same = [](const QString& a, const QString& b) {
-        return !a.isEmpty() && !b.isEmpty() && a.compare(b, Qt::CaseInsensitive) == 0;
-    };
+    const auto same = sameText;
     for (const DesktopEntry& e : entries_) {
         const QString last = e.id.section(QLatin1Char('.'), -1);
         if (same(e.id, wmClass) || same(e.id, wmInstance) || same(last, wmClass) || same(last, wmInstance)) return e;
     }
     return std::nullopt;
+}
+
+std::optional<DesktopEntry> DesktopEntries::resolve(const QString& identifier) {
+    QString id = identifier.trimmed();
+    if (id.endsWith(QLatin1String(".desktop"))) id.chop(8);
+    if (id.isEmpty()) return std::nullopt;
+    refreshIfChanged();
+    for (const DesktopEntry& e : entries_) {
+        if (e.id == id) return e;
+    }
+    for (const DesktopEntry& e : entries_) {
+        if (sameText(e.startupWmClass, id)) return e;
+    }
+    for (const DesktopEntry& e : entries_) {
+        if (sameText(e.id, id) || sameText(e.name, id) || sameText(programName(e), id)) return e;
+    }
+    return std::nullopt;
+}
+
+QIcon DesktopEntries::icon(const QString& iconField) {
+    if (iconField.isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return {};
+    if (QFileInfo(iconField).isAbsolute()) return QFileInfo(iconField).isFile() ? QIcon(iconField) : QIcon();
+    QIcon themed = QIcon::fromTheme(iconField);
+    if (!themed.isNull()) return themed;
+    // The theme's search paths are fixed when it is first used; the data folders are read now.
+    QString name = iconField;
+    for (const char* extension : {".png", ".svg", ".xpm"}) {
+        if (name.endsWith(QLatin1String(extension))) name.chop(4);
+    }
+    static const char* const sizes[] = {"512x512", "256x256", "128x128", "96x96", "64x64", "48x48",
+                                        "32x32",   "24x24",   "22x22",   "16x16", "scalable"};
+    QIcon found;
+    for (const QString& root : dataDirectories()) {
+        QStringList candidates;
+        for (const char* size : sizes) {
+            const QString folder = root + QStringLiteral("/icons/hicolor/") + QLatin1String(size) + QStringLiteral("/apps/");
+            candidates << folder + name + QStringLiteral(".png") << folder + name + QStringLiteral(".svg");
+        }
+        for (const char* extension : {".png", ".svg", ".xpm"})
+            candidates << root + QStringLiteral("/pixmaps/") + name + QLatin1String(extension);
+        for (const QString& candidate : candidates) {
+            if (QFileInfo(candidate).isFile()) found.addFile(candidate);
+        }
+        if (!found.isNull()) break;
+    }
+    return found;
+}
+
+QStringList DesktopEntries::commandLine(const DesktopEntry& entry) {
+    // Words split at unquoted spaces; inside double quotes a backslash keeps the next character.
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    bool quoted = false;
+    const QString& exec = entry.exec;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else if (c == QLatin1Char('\\') && i + 1 < exec.size()) {
+                word += exec.at(++i);
+            } else {
+                word += c;
+            }
+            continue;
+        }
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            if (inWord) words << word;
+            word.clear();
+            inWord = false;
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+            inWord = true;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quoted) return {};
+    if (inWord) words << word;
+
+    // Nothing is opened: a code that stands for files or URLs goes, alone or inside a word.
+    QStringList command;
+    for (const QString& w : words) {
+        static const QStringList fileCodes{QStringLiteral("%f"), QStringLiteral("%F"), QStringLiteral("%u"),
+                                           QStringLiteral("%U"), QStringLiteral("%i")};
+        if (fileCodes.contains(w)) continue;
+        QString expanded;
+        for (qsizetype i = 0; i < w.size(); ++i) {
+            if (w.at(i) != QLatin1Char('%') || i + 1 >= w.size()) {
+                expanded += w.at(i);
+                continue;
+            }
+            const QChar code = w.at(++i);
+            if (code == QLatin1Char('%')) expanded += code;
+            else if (code == QLatin1Char('c')) expanded += entry.name;
+            else if (code == QLatin1Char('k')) expanded += entry.path;
+        }
+        command << expanded;
+    }
+    if (command.isEmpty() || command.front().isEmpty()) return {};
+    return command;
+}
+
+bool DesktopEntries::launch(const DesktopEntry& entry, ProcessLauncher& launcher) {
+    const QStringList command = commandLine(entry);
+    if (command.isEmpty()) return false;
+    const QString program =
+        QFileInfo(command.front()).isAbsolute() ? command.front() : QStandardPaths::findExecutable(command.front());
+    if (program.isEmpty()) return false;
+    ProcessSpec spec;
+    spec.program = program;
+    spec.arguments = command.mid(1);
+    if (QFileInfo(entry.workingDirectory).isDir()) spec.workingDirectory = entry.workingDirectory;
+    return launcher.startDetached(spec).has_value();
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 
@@ -9,12 +10,17 @@
 
 namespace platform {
 
+class ProcessLauncher;
+
 // One application entry of the XDG menu (a `.desktop` file).
 struct DesktopEntry {
     QString id;  // the file's path under applications/ with '/' as '-', without ".desktop"
     QString name;
     QString icon;  // a theme name or an absolute path
     QString startupWmClass;
+    QString exec;  // the command line, field codes included
+    QString workingDirectory;
+    QString path;  // the file
 };
 
 // The `.desktop` files under $XDG_DATA_HOME and $XDG_DATA_DIRS, read again whenever one of those
@@ -24,10 +30,26 @@ public:
     // A window's entry: by its desktop hint, then by StartupWMClass, then by an id (or its last
     // dotted part) equal to the class or instance, ignoring case.
     std::optional<DesktopEntry> match(const QString& desktopHint, const QString& wmClass, const QString& wmInstance);
+    // The entry an application identifier names (a notification's desktop-entry hint or app
+    // name, a player's DesktopEntry): by id, then StartupWMClass, then id, Name or the program
+    // of Exec, ignoring case.
+    std::optional<DesktopEntry> resolve(const QString& identifier);
+
+    // The data folders, most important first: $XDG_DATA_HOME, then $XDG_DATA_DIRS.
+    static QStringList dataDirectories();
 
     static QStringList directories();
     // The [Desktop Entry] of one file; absent for hidden, non-application or nameless entries.
+    // Only a regular file is read, and only its first 256 KiB.
     static std::optional<DesktopEntry> parse(const QString& path, const QString& id);
+    // The icon an entry's Icon names: an absolute file, else the icon theme, else the hicolor
+    // icons and pixmaps of the data folders as they are now. Null when none is found.
+    static QIcon icon(const QString& iconField);
+    // The program and arguments of the entry's Exec, unquoted, with no file or URL in place of
+    // the field codes. Empty when Exec is empty or malformed.
+    static QStringList commandLine(const DesktopEntry& entry);
+    // Starts the entry's program as an application of its own (it outlives this process).
+    static bool launch(const DesktopEntry& entry, ProcessLauncher& launcher);
 
 private:
     void refreshIfChanged();

@@ -1,5 +1,6 @@
 #include "platform/workspace/linux_workspace.h"
 
+#include "platform/process/child_process.h"
 #include "platform/shell/main_bundle.h"
 #include "platform/workspace/x11_clients.h"
 
@@ -16,7 +17,8 @@
 
 namespace platform {
 
-LinuxWorkspace::LinuxWorkspace(QByteArray display) : display_(std::move(display)) {}
+LinuxWorkspace::LinuxWorkspace(QByteArray display, ProcessLauncher& launcher)
+    : display_(std::move(display)), launcher_(launcher) {}
 
 LinuxWorkspace::~LinuxWorkspace() = default;
 
@@ -32,11 +34,9 @@ namespace {
 
 bool hasGui() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
 
-QIcon entryIcon(const QString& icon) {
-    if (icon.isEmpty() || !hasGui()) return {};
-    if (QFileInfo(icon).isAbsolute()) return QFileInfo::exists(icon) ? QIcon(icon) : QIcon();
-    return QIcon::fromTheme(icon);
-}
+QIcon entryIcon(const QString& icon) { return DesktopEntries::icon(icon); }
+
+bool isDesktopFile(const QString& path) { return path.endsWith(QLatin1String(".desktop")); }
 
 }  // namespace
 
@@ -104,7 +104,9 @@ RunningApplication LinuxWorkspace::self() const {
     return self;
 }
 
-std::optional<QString> LinuxWorkspace::urlForApplicationWithBundleIdentifier(const QString&) const {
+// An application's place on Linux is its desktop entry file.
+std::optional<QString> LinuxWorkspace::urlForApplicationWithBundleIdentifier(const QString& bundleIdentifier) const {
+    if (auto entry = desktopEntries_.resolve(bundleIdentifier)) return entry->path;
     return std::nullopt;
 }
 
@@ -121,6 +123,12 @@ QIcon LinuxWorkspace::genericIcon() {
 }
 
 QIcon LinuxWorkspace::iconForFile(const QString& path) const {
+    if (isDesktopFile(path)) {
+        if (auto entry = DesktopEntries::parse(path, QString())) {
+            const QIcon icon = entryIcon(entry->icon);
+            if (!icon.isNull()) return icon;
+        }
+    }
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QAbstractFileIconProvider provider;
         const QIcon icon = provider.icon(QFileInfo(path));
@@ -137,9 +145,18 @@ bool LinuxWorkspace::openUrl(const QUrl& url) {
     return url.isValid() && schemes.contains(url.scheme().toLower()) && QDesktopServices::openUrl(url);
 }
 
-bool LinuxWorkspace::launchApplicationWithBundleIdentifier(const QString&) { return false; }
+bool LinuxWorkspace::launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) {
+    const auto entry = desktopEntries_.resolve(bundleIdentifier);
+    return entry && DesktopEntries::launch(*entry, launcher_);
+}
 
-bool LinuxWorkspace::launchApplicationNamed(const QString&) { return false; }
+bool LinuxWorkspace::launchApplicationNamed(const QString& name) { return launchApplicationWithBundleIdentifier(name); }
+
+bool LinuxWorkspace::openApplicationAtPath(const QString& path) {
+    if (!isDesktopFile(path)) return false;
+    const auto entry = DesktopEntries::parse(path, QString());
+    return entry && DesktopEntries::launch(*entry, launcher_);
+}
 
 bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
     if (processIdentifier != QCoreApplication::applicationPid()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/process/child_process.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/workspace.h"
 
@@ -16,12 +17,14 @@ class X11Clients;
 // What a Linux desktop offers. On X11 the running applications are the processes behind the
 // windows the window manager lists (EWMH), named and drawn by their `.desktop` entries, and
 // activations follow the active window; without X11 this process is the only one it knows.
-// There are no application bundles to find or launch, file icons come from the icon theme and
-// URLs open in the desktop's handler.
+// An application's identity is its desktop entry: a bundle identifier resolves to the entry's
+// file, its icon comes from the icon theme, and opening it launches the entry's program as an
+// application of its own. File icons come from the icon theme and URLs open in the desktop's
+// handler.
 class LinuxWorkspace final : public Workspace {
 public:
     // `display` empty: $DISPLAY, connected on first use.
-    explicit LinuxWorkspace(QByteArray display = {});
+    explicit LinuxWorkspace(QByteArray display = {}, ProcessLauncher& launcher = ProcessLauncher::system());
     ~LinuxWorkspace() override;
     LinuxWorkspace(const LinuxWorkspace&) = delete;
     LinuxWorkspace& operator=(const LinuxWorkspace&) = delete;
@@ -31,9 +34,12 @@ public:
     QIcon iconForFile(const QString& path) const override;
 
     bool openUrl(const QUrl& url) override;
-    // Names come from other applications' notifications; they are never turned into commands.
+    // Names come from other applications' notifications; they only pick an installed entry,
+    // whose own command is run.
     bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) override;
     bool launchApplicationNamed(const QString& name) override;
+    // `path` is a desktop entry file.
+    bool openApplicationAtPath(const QString& path) override;
     bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) override;
     AnyCancellable observeActivations(std::function<void(const RunningApplication&)> handler) override;
 
@@ -46,6 +52,7 @@ private:
     void activeWindowChanged();
 
     QByteArray display_;
+    ProcessLauncher& launcher_;
     mutable std::unique_ptr<X11Clients> x11_;
     mutable bool x11Tried_ = false;
     mutable DesktopEntries desktopEntries_;
