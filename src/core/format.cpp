@@ -1,5 +1,7 @@
 #include "core/format.h"
 
+#include <QTextBoundaryFinder>
+
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -75,6 +77,18 @@ QString intList(const std::vector<int64_t>& items) {
     parts.reserve(qsizetype(items.size()));
     for (int64_t item : items) parts << QString::number(item);
     return QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+QString clipped(const QString& text, qsizetype maxUnits) {
+    if (text.size() <= maxUnits) return text;
+    if (maxUnits <= 0) return {};
+    // A cluster is short: a window past the cut is enough to see where the one there began.
+    const QString window = text.left(maxUnits + 64);
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, window);
+    boundaries.setPosition(maxUnits);
+    qsizetype cut = boundaries.isAtBoundary() ? maxUnits : boundaries.toPreviousBoundary();
+    if (cut < 0) cut = 0;
+    return text.left(cut);
 }
 
 }  // namespace format

@@ -26,4 +26,9 @@ QString quotedList(const QStringList& items);
 // [80, 75]
 QString intList(const std::vector<int64_t>& items);
 
+// `text` cut to at most `maxUnits` UTF-16 units, at the last character (grapheme) boundary that
+// fits, so neither a surrogate pair nor a base letter and its marks are split. Costs the same
+// whatever the length of `text`.
+QString clipped(const QString& text, qsizetype maxUnits);
+
 }  // namespace format

@@ -53,4 +53,23 @@ TEST(Format, CompositeForms) {
     EXPECT_EQ(format::intList({-1, INT64_MAX}), "[-1, 9223372036854775807]");
 }
 
+TEST(Format, ClippedNeverSplitsACharacter) {
+    const QString clef = QString::fromUtf8("\xF0\x9D\x84\x9E");  // one character, two UTF-16 units
+    const QString accented = QString::fromUtf8("e\xCC\x81");      // a letter and its combining mark
+    const struct {
+        QString text;
+        qsizetype max;
+        QString expected;
+    } cases[] = {
+        {"short", 10, "short"},
+        {"abcdef", 3, "abc"},
+        {"ab" + clef, 3, "ab"},
+        {"ab" + clef + "c", 4, "ab" + clef},
+        {"a" + accented + "z", 2, "a"},
+        {"abc", 0, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(format::clipped(c.text, c.max), c.expected) << c.text.toStdString();
+    EXPECT_EQ(format::clipped(QString(1 << 20, QLatin1Char('x')), 4096).size(), 4096);
+}
+
 }  // namespace

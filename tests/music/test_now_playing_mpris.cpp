@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using musictest::MprisSession;
@@ -136,20 +138,32 @@ TEST_F(NowPlayingMprisTest, TheHelperReadsThePlayingPlayerFirstAndItsFields) {
     EXPECT_EQ(snapshot->artwork, std::nullopt);
 }
 
-TEST_F(NowPlayingMprisTest, ACoverTooLargeForOneReplyLineIsLeftOut) {
+TEST_F(NowPlayingMprisTest, HostileCoversAndHugeTextsStillShowTheTrack) {
     QTemporaryDir dir;
     const QString cover = dir.filePath("huge.png");
     const QByteArray huge = MprisSession::noisePng(600, 600);  // a real image, over the limit
     ASSERT_GT(huge.size(), MprisNowPlaying::kMaxArtworkBytes);
     ASSERT_TRUE(testsupport::writeFile(cover, huge));
-    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}, {{"mpris:artUrl", QUrl::fromLocalFile(cover).toString()}}));
-    ASSERT_TRUE(player);
+    const QString fifo = dir.filePath("cover.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString longTitle(1 << 20, QLatin1Char('t'));  // alone past the reply's 1 MiB line
+
     auto bridge = makeBridge();
     bridge->launchHelper();
-    const auto snapshot = bridge->currentSnapshot(0.5);
-    ASSERT_TRUE(snapshot) << bridge->lastDebugSummary().toStdString();
-    EXPECT_EQ(snapshot->title, QStringLiteral("Song"));
-    EXPECT_EQ(snapshot->artwork, std::nullopt);
+    // Covers the helper must not read whole (or at all): too large, endless with a size of 0, a
+    // pipe nobody writes, a folder.
+    for (const QString& art : {cover, QStringLiteral("/proc/self/pagemap"), fifo, dir.path()}) {
+        auto player = session->player("mockplayer", MprisSession::playing(longTitle, {"Band"}, {{"mpris:artUrl", QUrl::fromLocalFile(art).toString()}}));
+        ASSERT_TRUE(player);
+        QElapsedTimer timer;
+        timer.start();
+        const auto snapshot = bridge->currentSnapshot(0.5);
+        ASSERT_TRUE(snapshot) << art.toStdString() << ": " << bridge->lastDebugSummary().toStdString();
+        EXPECT_LT(timer.elapsed(), 1500) << art.toStdString();
+        EXPECT_EQ(snapshot->title, longTitle.left(HelperQueryReply::kMaxTextLength));
+        EXPECT_EQ(snapshot->artist, QStringLiteral("Band"));
+        EXPECT_EQ(snapshot->artwork, std::nullopt);
+    }
 }
 
 TEST_F(NowPlayingMprisTest, TheServicePublishesTheTrackAndClearsItAfterThreeMissesWhenPaused) {

@@ -51,7 +51,7 @@ QByteArray HelperQueryReply::encode() const {
         out += ",\"";
         out += key;
         out += "\":";
-        out += helper_reply::jsonString(*value);
+        out += helper_reply::jsonString(format::clipped(*value, kMaxTextLength));
     };
     // JSON has no spelling for infinity or not-a-number: such a value is left out.
     const auto addNumber = [&out](const char* key, std::optional<double> value) {

@@ -9,6 +9,10 @@
 #include <optional>
 
 struct HelperQueryReply {
+    // Texts are cut to this many UTF-16 units on a character boundary: far more than any view
+    // shows, and short enough that a reply always fits the application's line limit.
+    static constexpr qsizetype kMaxTextLength = 1024;
+
     bool isPlaying = false;
     std::optional<QString> title;
     std::optional<QString> artist;
@@ -19,7 +23,8 @@ struct HelperQueryReply {
     std::optional<double> playbackRate;
     std::optional<QByteArray> artworkData;
 
-    // The reply line without its line feed. Empty texts and non-finite numbers are left out.
+    // The reply line without its line feed. Empty texts and non-finite numbers are left out,
+    // long texts cut (kMaxTextLength).
     QByteArray encode() const;
 };
 

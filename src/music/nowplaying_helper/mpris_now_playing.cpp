@@ -1,10 +1,10 @@
 #include "music/nowplaying_helper/mpris_now_playing.h"
 
+#include "platform/files/regular_file.h"
+
 #include <QDBusArgument>
 #include <QDBusError>
 #include <QDBusMetaType>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
 
@@ -65,14 +65,7 @@ std::optional<double> microsToSeconds(const QVariant& value) {
 std::optional<QByteArray> artworkAt(const QString& address) {
     const QUrl url(address);
     if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
-    const QString path = url.toLocalFile();
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > MprisNowPlaying::kMaxArtworkBytes) return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (bytes.isEmpty()) return std::nullopt;
-    return bytes;
+    return platform::readRegularFile(url.toLocalFile(), MprisNowPlaying::kMaxArtworkBytes);
 }
 
 bool isTimeout(const QDBusMessage& reply) {
