@@ -104,6 +104,11 @@ void MediaRemoteBridge::launchHelperLocked() {
         setSummary(QStringLiteral("MediaRemoteHelper: failed to receive READY signal"));
         Log::shared().error(QStringLiteral("MediaRemoteBridge: helper did not send READY (got: ") +
                             (line ? QString::fromUtf8(*line) : QStringLiteral("nil")) + QLatin1Char(')'));
+        // Kept alive, a helper stuck before its greeting would never be replaced; gone, it is
+        // started again at a later request, no sooner than the relaunch interval allows.
+        helperProcess_->kill();
+        helperProcess_->wait(0.5);
+        helperProcess_.reset();
     }
 }
 

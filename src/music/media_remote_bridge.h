@@ -32,7 +32,8 @@ public:
     MediaRemoteBridge(const MediaRemoteBridge&) = delete;
     MediaRemoteBridge& operator=(const MediaRemoteBridge&) = delete;
 
-    // Starts a helper and waits for its READY line. Blocks the calling thread.
+    // Starts a helper and waits for its READY line. Blocks the calling thread. A helper that does
+    // not greet within kReadyTimeout is killed.
     void launchHelper();
     // Stops the helper and forgets it.
     void shutdown();

@@ -241,6 +241,57 @@ TEST_F(ProcessTest, DetachedChildRunsInItsOwnSession) {
     EXPECT_EQ(file.readAll().trimmed().toLongLong(), *pid);  // a session leader: sid == pid
 }
 
+// Neither running nor a zombie waiting to be reaped.
+bool hasEnded(long long pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && text.size() > close + 2 && text.at(close + 2) == 'Z';
+}
+
+TEST_F(ProcessTest, ChildrenDieWithTheProcessButNotWithTheThreadThatStartedThem) {
+    // A process that crashes with a long-lived child and a child it runs to the end takes both.
+    // The death test runs this body again in a fresh process, which finds the file's path here.
+    QTemporaryDir dir;
+    if (!qEnvironmentVariableIsSet("QUILLVEX_TEST_PIDS")) qputenv("QUILLVEX_TEST_PIDS", QFile::encodeName(dir.filePath("pids")));
+    const QString pids = qEnvironmentVariable("QUILLVEX_TEST_PIDS");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // not a fork of this process and its threads
+    const auto crash = std::chrono::steady_clock::now();
+    EXPECT_DEATH(
+        {
+            PosixProcessLauncher own;
+            [[maybe_unused]] auto lived = own.start(shell(QStringLiteral("echo $$ >> '%1'; exec sleep 30").arg(pids)));
+            std::thread([&] { own.run(shell(QStringLiteral("echo $$ >> '%1'; exec sleep 30").arg(pids)), 60); }).detach();
+            for (int i = 0; i < 1000; ++i) {
+                QFile written(pids);
+                if (written.open(QIODevice::ReadOnly) && written.readAll().count('\n') == 2) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            std::abort();
+        },
+        "");
+    // The death test waits for whatever holds its pipe: children that lived on would hold it 30 s.
+    EXPECT_LT(secondsSince(crash), 15);
+    qunsetenv("QUILLVEX_TEST_PIDS");
+    QFile file(pids);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    for (const QByteArray& line : lines) {
+        const auto start = std::chrono::steady_clock::now();
+        while (!hasEnded(line.toLongLong()) && secondsSince(start) < 5) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(hasEnded(line.toLongLong())) << line.toStdString();
+    }
+
+    // A child started from a thread that has ended since lives on.
+    std::unique_ptr<platform::ChildProcess> fromWorker;
+    std::thread([&] { fromWorker = launcher.start(shell("exec sleep 30")); }).join();
+    ASSERT_TRUE(fromWorker);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(fromWorker->isRunning());
+}
+
 TEST(FakeProcessTest, ScriptsRepliesAndRecordsWhatItWasSent) {
     testsupport::FakeProcessLauncher launcher;
     launcher.onStart = [](testsupport::FakeChild& child) {

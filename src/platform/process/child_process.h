@@ -105,7 +105,9 @@ struct ProcessResult {
 };
 
 // Starts child processes. Callers take a ProcessLauncher& (system() by default) so tests can
-// hand them a scripted fake. Every call may come from any thread.
+// hand them a scripted fake. Every call may come from any thread. The children of start() and
+// run() are killed when this process ends, however it ends (a crash too); only startDetached()
+// makes one that outlives it.
 class ProcessLauncher {
 public:
     static constexpr std::size_t kDefaultOutputLimit = 1 << 20;  // per stream

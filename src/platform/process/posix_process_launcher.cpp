@@ -7,13 +7,17 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -102,30 +106,58 @@ struct Pipe {
     }
 };
 
-// Spawn plumbing shared by the three ways of starting a child.
+// Forks on one thread that lives as long as the process. A child's parent-death signal comes
+// when the thread that forked it ends, not the process, and pool threads come and go.
+class ForkThread {
+public:
+    static ForkThread& shared() {
+        static ForkThread* thread = new ForkThread;  // never destroyed: children may start until exit
+        return *thread;
+    }
+
+    // Runs `work` on the fork thread and waits for it.
+    void run(const std::function<void()>& work) {
+        std::unique_lock lock(mutex_);
+        const uint64_t ticket = ++queued_;
+        pending_.push_back(&work);
+        wake_.notify_all();
+        done_.wait(lock, [&] { return finished_ >= ticket; });
+    }
+
+private:
+    ForkThread() {
+        std::thread([this] {
+            std::unique_lock lock(mutex_);
+            for (;;) {
+                wake_.wait(lock, [this] { return !pending_.empty(); });
+                const std::function<void()>* work = pending_.front();
+                pending_.pop_front();
+                lock.unlock();
+                (*work)();
+                lock.lock();
+                ++finished_;
+                done_.notify_all();
+            }
+        }).detach();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<const std::function<void()>*> pending_;
+    uint64_t queued_ = 0;
+    uint64_t finished_ = 0;
+};
+
+// Spawn plumbing shared by the three ways of starting a child: what the child does between fork
+// and exec, recorded first so the child itself only makes async-signal-safe calls.
 class Spawner {
 public:
-    Spawner() {
-        posix_spawn_file_actions_init(&actions_);
-        posix_spawnattr_init(&attr_);
-        // Children start with default dispositions and an empty mask whatever this thread has.
-        sigset_t all, none;
-        sigfillset(&all);
-        sigemptyset(&none);
-        posix_spawnattr_setsigdefault(&attr_, &all);
-        posix_spawnattr_setsigmask(&attr_, &none);
-        flags_ = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    }
-    ~Spawner() {
-        posix_spawn_file_actions_destroy(&actions_);
-        posix_spawnattr_destroy(&attr_);
-    }
-    Spawner(const Spawner&) = delete;
-    Spawner& operator=(const Spawner&) = delete;
-
-    void dupTo(int fd, int target) { posix_spawn_file_actions_adddup2(&actions_, fd, target); }
-    void nullTo(int target, int mode) { posix_spawn_file_actions_addopen(&actions_, target, "/dev/null", mode, 0); }
-    void newSession() { flags_ |= POSIX_SPAWN_SETSID; }
+    void dupTo(int fd, int target) { actions_.push_back({fd, target, 0}); }
+    void nullTo(int target, int mode) { actions_.push_back({-1, target, mode}); }
+    void newSession() { newSession_ = true; }
+    // The child is killed when this process ends, however it ends.
+    void dieWithParent() { dieWithParent_ = true; }
     void routeStandardError(ProcessSpec::Stderr mode, int outputWrite, int errorWrite) {
         switch (mode) {
         case ProcessSpec::Stderr::Discard: nullTo(STDERR_FILENO, O_WRONLY); break;
@@ -142,11 +174,6 @@ public:
         };
         if (spec.program.isEmpty() || !spec.program.startsWith(QLatin1Char('/')))
             return fail(QStringLiteral("not an absolute program path: \"%1\"").arg(spec.program));
-        if (!spec.workingDirectory.isEmpty()) {
-            const QByteArray dir = QFile::encodeName(spec.workingDirectory);
-            posix_spawn_file_actions_addchdir_np(&actions_, dir.constData());
-        }
-        posix_spawnattr_setflags(&attr_, static_cast<short>(flags_));
 
         std::vector<QByteArray> storage;
         storage.push_back(QFile::encodeName(spec.program));
@@ -154,18 +181,91 @@ public:
         std::vector<char*> argv;
         for (QByteArray& item : storage) argv.push_back(item.data());
         argv.push_back(nullptr);
+        const QByteArray directory = QFile::encodeName(spec.workingDirectory);
 
+        // The child reports a failed exec through this pipe; a successful one closes it.
+        Pipe report;
+        if (!report.open()) return fail(errorName(errno));
         pid_t pid = -1;
-        // glibc reports a failed exec (missing program, no permission) here, not as exit 127.
-        const int rc = ::posix_spawn(&pid, argv[0], &actions_, &attr_, argv.data(), environ);
-        if (rc != 0) return fail(errorName(rc));
+        int forkError = 0;
+        ForkThread::shared().run([&] {
+            // No handler of ours may run in the child before it resets them.
+            sigset_t all, previous;
+            sigfillset(&all);
+            pthread_sigmask(SIG_SETMASK, &all, &previous);
+            const pid_t parent = ::getpid();
+            pid = ::fork();
+            if (pid == 0) runChild(argv.data(), directory, parent, report.write);  // never returns
+            if (pid < 0) forkError = errno;
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        });
+        closeFd(report.write);
+        if (pid < 0) {
+            report.close();
+            return fail(errorName(forkError));
+        }
+        int childError = 0;
+        ssize_t n;
+        do {
+            n = ::read(report.read, &childError, sizeof childError);
+        } while (n < 0 && errno == EINTR);
+        report.close();
+        if (n == static_cast<ssize_t>(sizeof childError)) {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            return fail(errorName(childError));
+        }
         return pid;
     }
 
 private:
-    posix_spawn_file_actions_t actions_;
-    posix_spawnattr_t attr_;
-    int flags_ = 0;
+    struct Action {
+        int fd;  // -1: /dev/null opened with `mode`
+        int target;
+        int mode;
+    };
+
+    [[noreturn]] void runChild(char* const* argv, const QByteArray& directory, pid_t parent, int report) {
+        const auto failWith = [report](int error) {
+            [[maybe_unused]] auto n = ::write(report, &error, sizeof error);
+            ::_exit(127);
+        };
+        // Default dispositions and an empty mask, whatever the parent had.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        for (int number = 1; number < NSIG; ++number) {
+            if (number != SIGKILL && number != SIGSTOP) ::sigaction(number, &byDefault, nullptr);
+        }
+        if (newSession_ && ::setsid() < 0) failWith(errno);
+        if (dieWithParent_) {
+            if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) failWith(errno);
+            if (::getppid() != parent) ::_exit(127);  // the parent ended before the signal was set
+        }
+        for (const Action& action : actions_) {
+            int fd = action.fd;
+            if (fd < 0) {
+                fd = ::open("/dev/null", action.mode | O_CLOEXEC);
+                if (fd < 0) failWith(errno);
+            }
+            if (fd == action.target) {
+                // dup2 onto itself keeps close-on-exec: clear it instead.
+                if (::fcntl(fd, F_SETFD, 0) < 0) failWith(errno);
+            } else if (::dup2(fd, action.target) < 0) {
+                failWith(errno);
+            }
+        }
+        if (!directory.isEmpty() && ::chdir(directory.constData()) != 0) failWith(errno);
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        ::execve(argv[0], argv, environ);
+        failWith(errno);
+        ::_exit(127);
+    }
+
+    std::vector<Action> actions_;
+    bool newSession_ = false;
+    bool dieWithParent_ = false;
 };
 
 class PosixChildProcess final : public ChildProcess {
@@ -415,6 +515,7 @@ std::unique_ptr<ChildProcess> PosixProcessLauncher::start(const ProcessSpec& spe
         return nullptr;
     }
     Spawner spawner;
+    spawner.dieWithParent();
     spawner.dupTo(input.read, STDIN_FILENO);
     spawner.dupTo(output.write, STDOUT_FILENO);
     spawner.routeStandardError(spec.standardError, output.write, error.write);
@@ -446,6 +547,7 @@ ProcessResult PosixProcessLauncher::run(const ProcessSpec& spec, double timeoutS
         return result;
     }
     Spawner spawner;
+    spawner.dieWithParent();
     spawner.nullTo(STDIN_FILENO, O_RDONLY);
     spawner.dupTo(output.write, STDOUT_FILENO);
     spawner.routeStandardError(spec.standardError, output.write, error.write);
