@@ -298,29 +298,31 @@ void MediaRemoteService::refetchAfter(double seconds) {
     }));
 }
 
-void MediaRemoteService::togglePlayPause() {
-    if (isBrowserMedia()) {
-        mediaRemoteBridge_->sendCommand(2);
-    } else if (scripts_.runAppleScript(PlayerScripts::musicPlayPauseScript()) != QStringLiteral("OK")) {
-        scripts_.runAppleScript(PlayerScripts::spotifyPlayPauseScript());
+void MediaRemoteService::sendTransport(uint32_t command, const QString& musicScript, const QString& spotifyScript) {
+    if (!nowPlaying_) {
+        // Nothing shown, as after a pause cleared the track: the helper picks the player it would
+        // report (the first paused one), so play resumes what was paused.
+        const bool sent = mediaRemoteBridge_->sendCommand(command);
+        Log::shared().info(QStringLiteral("MediaRemoteService: No track shown; sent command ") + QString::number(command) +
+                           QStringLiteral(" through the helper -> ") + format::boolean(sent));
+    } else if (isBrowserMedia()) {
+        mediaRemoteBridge_->sendCommand(command);
+    } else if (scripts_.runAppleScript(musicScript) != QStringLiteral("OK")) {
+        scripts_.runAppleScript(spotifyScript);
     }
+}
+
+void MediaRemoteService::togglePlayPause() {
+    sendTransport(2, PlayerScripts::musicPlayPauseScript(), PlayerScripts::spotifyPlayPauseScript());
     refetchAfter(0.1);
 }
 
 void MediaRemoteService::nextTrack() {
-    if (isBrowserMedia()) {
-        mediaRemoteBridge_->sendCommand(4);
-    } else if (scripts_.runAppleScript(PlayerScripts::musicNextTrackScript()) != QStringLiteral("OK")) {
-        scripts_.runAppleScript(PlayerScripts::spotifyNextTrackScript());
-    }
+    sendTransport(4, PlayerScripts::musicNextTrackScript(), PlayerScripts::spotifyNextTrackScript());
     refetchAfter(0.3);
 }
 
 void MediaRemoteService::previousTrack() {
-    if (isBrowserMedia()) {
-        mediaRemoteBridge_->sendCommand(5);
-    } else if (scripts_.runAppleScript(PlayerScripts::musicPreviousTrackScript()) != QStringLiteral("OK")) {
-        scripts_.runAppleScript(PlayerScripts::spotifyPreviousTrackScript());
-    }
+    sendTransport(5, PlayerScripts::musicPreviousTrackScript(), PlayerScripts::spotifyPreviousTrackScript());
     refetchAfter(0.3);
 }

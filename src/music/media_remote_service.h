@@ -49,8 +49,8 @@ public:
     // Stops polling and clears what is shown; the helper keeps running. Main thread.
     void stop();
 
-    // Transport: through the helper for a track of another application, else the players'
-    // scripts. They block the calling (main) thread while the command runs.
+    // Transport: the players' scripts for a Music or Spotify track, the helper for any other
+    // track and when none is shown. They block the calling (main) thread while the command runs.
     void togglePlayPause();
     void nextTrack();
     void previousTrack();
@@ -101,6 +101,7 @@ private:
     void maybeLogMediaRemoteDebug(const QString& context);
     bool passesThrottle(Throttle& throttle, const QString& text, double interval);
     void refetchAfter(double seconds);
+    void sendTransport(uint32_t command, const QString& musicScript, const QString& spotifyScript);
     static NowPlayingInfo infoFrom(const MediaRemoteSnapshot& snapshot);
 
     void setNowPlaying(std::optional<NowPlayingInfo> value);

@@ -84,6 +84,7 @@ TEST(MediaRemoteServiceConcurrency, OverlappingPollsKeepRequestsWholeAndTheLogsT
     musictest::FakeHelper helper;
     std::atomic<int> answered{0};
     helper.answer = [&answered](const QByteArray& line) -> QByteArray {
+        if (line.startsWith("cmd:")) return "{\"commandResult\":true}\n";
         if (line != "query") return {};
         // Every third reply is an error, so the summary keeps changing under the readers.
         return ++answered % 3 == 0 ? QByteArray("{\"error\":\"timeout\"}\n")
