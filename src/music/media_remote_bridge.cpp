@@ -1,9 +1,9 @@
 #include "music/media_remote_bridge.h"
 
 #include "core/log.h"
+#include "platform/files/private_folder.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -48,9 +48,14 @@ QString MediaRemoteBridge::defaultHelperProgram() {
 
 QString MediaRemoteBridge::helperScriptPath() {
     static const QString path = [] {
-        QString folder = QDir::tempPath();
-        if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
-        const QString file = folder + QStringLiteral("quillvex_mediaremote_helper.swift");
+        // A private folder: in the shared temporary one another user could take the name first.
+        QString problem;
+        const QString folder = platform::privateFolder(QStringLiteral("quillvex"), &problem);
+        if (folder.isEmpty()) {
+            Log::shared().warning(QStringLiteral("MediaRemoteBridge: no private folder for the helper script: ") + problem);
+            return QString();
+        }
+        const QString file = folder + QStringLiteral("/quillvex_mediaremote_helper.swift");
         QSaveFile save(file);
         if (save.open(QIODevice::WriteOnly)) {
             save.write(helperScriptText());

@@ -48,7 +48,7 @@ public:
     QString lastDebugSummary() const;
     bool isReady() const;
 
-    // Where the helper script is written (the temporary folder), written on first use.
+    // Where the helper script is written (the user's private folder), written on first use.
     static QString helperScriptPath();
     static QString defaultHelperProgram();
 

@@ -33,7 +33,7 @@ TEST_F(MediaRemoteBridgeTest, LaunchesWithTheScriptPathAndWaitsForReady) {
     EXPECT_EQ(spec.program, "/opt/quillvex/helper");
     EXPECT_EQ(spec.arguments, QStringList{MediaRemoteBridge::helperScriptPath()});
     EXPECT_EQ(spec.standardError, platform::ProcessSpec::Stderr::Discard);
-    EXPECT_TRUE(MediaRemoteBridge::helperScriptPath().endsWith("/quillvex_mediaremote_helper.swift"));
+    EXPECT_EQ(MediaRemoteBridge::helperScriptPath(), qEnvironmentVariable("XDG_RUNTIME_DIR") + "/quillvex/quillvex_mediaremote_helper.swift");
     EXPECT_TRUE(QFile::exists(MediaRemoteBridge::helperScriptPath()));
     EXPECT_EQ(helper.child().readTimeouts(), std::vector<double>{5.0});
 

@@ -46,7 +46,9 @@ TEST(NowPlayingEndToEnd, APlayingTrackReachesTheApplicationWithinTwoSeconds) {
     const int ready = app.waitForPrefix("info MediaRemoteBridge: helper ready (pid=", 0);
     ASSERT_GE(ready, 0) << app.transcript().toStdString();
     const qint64 helperPid = QRegularExpression("pid=(\\d+)").match(app.lines().at(ready)).captured(1).toLongLong();
-    EXPECT_TRUE(QFile::exists(home.filePath("quillvex_mediaremote_helper.swift")));
+    // The script file lies in the user's private folder, never in the shared temporary one.
+    EXPECT_TRUE(QFile::exists(home.runtimePath() + "/quillvex/quillvex_mediaremote_helper.swift"));
+    EXPECT_FALSE(QFile::exists(home.filePath("quillvex_mediaremote_helper.swift")));
 
     // A desktop player starts playing.
     auto player = testsupport::DBusMock::startMprisPlayer(
