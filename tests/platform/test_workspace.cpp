@@ -3,6 +3,7 @@
 #include "support/fake_workspace.h"
 
 #include <QCoreApplication>
+#include <QWidget>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -33,7 +34,15 @@ TEST(LinuxWorkspaceTest, KnowsOnlyThisProcessAndLaunchesNothing) {
     EXPECT_FALSE(workspace.launchApplicationWithBundleIdentifier(QStringLiteral("com.example.Mail")));
     EXPECT_FALSE(workspace.launchApplicationNamed(QStringLiteral("rm -rf ~")));
     EXPECT_FALSE(workspace.activateApplication(QCoreApplication::applicationPid() + 1, true));
+    // A shown window that takes no focus (an overlay) is not asked to: Qt would warn at each click.
+    QWidget overlay(nullptr, Qt::Tool | Qt::WindowDoesNotAcceptFocus);
+    overlay.show();
+    static QStringList warnings;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
     EXPECT_TRUE(workspace.activateApplication(QCoreApplication::applicationPid(), true));
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(warnings.filter(QStringLiteral("requestActivate")).isEmpty()) << warnings.join('\n').toStdString();
     EXPECT_FALSE(workspace.iconForFile(QStringLiteral("/nonexistent/Thing.app")).isNull());
     // System-settings deep links have no handler on Linux: refused, not passed to the desktop.
     EXPECT_FALSE(workspace.openUrl(

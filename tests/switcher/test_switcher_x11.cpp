@@ -171,6 +171,47 @@ TEST_F(SwitcherX11Test, ListsTheWindowProcessesWithTheirEntriesAndPolicies) {
     EXPECT_LT(a - apps.data(), b - apps.data());
 }
 
+TEST_F(SwitcherX11Test, TheListingFollowsWindowsThatComeAndGoAndHintsThatChange) {
+    platform::LinuxWorkspace workspace;
+    EXPECT_EQ(workspace.runningApplications().size(), 4u);
+    std::unique_ptr<ServiceProcess> delta(window({QStringLiteral("Delta")}));
+    const qint64 pid = delta->pid();
+    const auto listed = [&]() -> std::optional<RunningApplication> {
+        const auto apps = workspace.runningApplications();
+        const RunningApplication* app = find(apps, pid);
+        return app ? std::optional(*app) : std::nullopt;
+    };
+    const auto iconColor = [&] {
+        const auto app = listed();
+        return app && app->icon ? app->icon->pixmap(2).toImage().pixelColor(0, 0) : QColor();
+    };
+    ASSERT_TRUE(waitFor([&] { return listed().has_value(); }, this));
+    EXPECT_EQ(iconColor(), QColor(Qt::red));
+
+    // Its program draws a new icon and renames its window, as programs do while they run.
+    const auto x = platform::X11Clients::connect();
+    uint32_t window = 0;
+    for (const auto& client : x->clients(false)) {
+        if (client.pid == pid) window = client.window;
+    }
+    ASSERT_NE(window, 0u);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_ewmh_connection_t ew;
+    xcb_ewmh_init_atoms_replies(&ew, xcb_ewmh_init_atoms(c, &ew), nullptr);
+    const uint32_t green[] = {2, 2, 0xff00ff00, 0xff00ff00, 0xff00ff00, 0xff00ff00};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, ew._NET_WM_ICON, XCB_ATOM_CARDINAL, 32, 6, green);
+    xcb_ewmh_set_wm_name(&ew, window, 5, "Omega");
+    xcb_flush(c);
+    EXPECT_TRUE(waitFor([&] { return iconColor() == QColor(Qt::green); }, this));
+    EXPECT_TRUE(waitFor([&] { return listed() && listed()->localizedName == QStringLiteral("Omega"); }, this));
+    xcb_ewmh_connection_wipe(&ew);
+    xcb_disconnect(c);
+
+    delta.reset();
+    EXPECT_TRUE(waitFor([&] { return !listed(); }, this));
+    EXPECT_EQ(workspace.runningApplications().size(), 4u);
+}
+
 TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFollows) {
     platform::LinuxWorkspace workspace;
     testsupport::FakeScreens screens;

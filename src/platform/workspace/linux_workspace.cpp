@@ -11,9 +11,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QWidget>
 
 #include <map>
+#include <set>
+#include <utility>
 
 namespace platform {
 
@@ -40,47 +43,96 @@ bool isDesktopFile(const QString& path) { return path.endsWith(QLatin1String(".d
 
 }  // namespace
 
+void LinuxWorkspace::track(const X11Client& client, bool withIcon) const {
+    TrackedWindow& tracked = windows_[client.window];
+    const QImage ownIcon = withIcon ? client.icon : tracked.client.icon;
+    tracked.client = client;
+    tracked.client.icon = ownIcon;
+    tracked.entry = desktopEntries_.match(client.desktopHint, client.wmClass, client.wmInstance);
+    tracked.icon = tracked.entry ? entryIcon(tracked.entry->icon) : QIcon();
+    if (tracked.icon.isNull() && !ownIcon.isNull() && hasGui()) tracked.icon = QIcon(QPixmap::fromImage(ownIcon));
+}
+
+void LinuxWorkspace::refreshWindows() const {
+    X11Clients* x = x11();
+    if (!x) return;
+    const bool first = !tracking_;
+    if (first) {
+        tracking_ = true;
+        x->watchActiveWindow();
+        // Notices are drained as they come, so none pile up between listings.
+        if (hasGui() && QThread::currentThread() == QCoreApplication::instance()->thread()) {
+            trackingNotifier_ = std::make_unique<QSocketNotifier>(x->fileDescriptor(), QSocketNotifier::Read);
+            QObject::connect(trackingNotifier_.get(), &QSocketNotifier::activated, trackingNotifier_.get(),
+                             [this] { pendingChanges_.add(x11_->takeChanges()); });
+        }
+    }
+    X11Clients::Changes changes = std::exchange(pendingChanges_, {});
+    changes.add(x->takeChanges());
+    std::vector<uint32_t> added;
+    if (first || changes.clientList) {
+        windowOrder_ = x->clientWindows();
+        std::set<uint32_t> listed(windowOrder_.begin(), windowOrder_.end());
+        std::erase_if(windows_, [&listed](const auto& entry) { return !listed.count(entry.first); });
+        for (uint32_t window : windowOrder_) {
+            if (!windows_.count(window)) added.push_back(window);
+        }
+        // Watched before they are read, so no change slips in between.
+        x->watchWindows(added);
+    }
+    std::set<uint32_t> withIcon(added.begin(), added.end());
+    for (uint32_t window : changes.icons) {
+        if (windows_.count(window)) withIcon.insert(window);
+    }
+    std::set<uint32_t> withoutIcon;
+    for (uint32_t window : changes.hints) {
+        if (windows_.count(window) && !withIcon.count(window)) withoutIcon.insert(window);
+    }
+    for (const X11Client& client : x->describe(std::vector<uint32_t>(withIcon.begin(), withIcon.end()), true))
+        track(client, true);
+    for (const X11Client& client : x->describe(std::vector<uint32_t>(withoutIcon.begin(), withoutIcon.end()), false))
+        track(client, false);
+}
+
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
     std::vector<RunningApplication> apps;
     const qint64 ownPid = QCoreApplication::applicationPid();
     bool selfListed = false;
-    if (X11Clients* x = x11()) {
-        // One application per process, at the place of its first window; a window without a
-        // process id cannot be told apart from others nor checked before activating, so it is left out.
-        std::map<qint64, size_t> index;
-        std::vector<bool> hasIcon;
-        for (const X11Client& client : x->clients(true)) {
-            if (client.pid <= 0) continue;
-            const bool ordinary = client.normal && !client.skipTaskbar;
-            auto [it, added] = index.emplace(client.pid, apps.size());
-            if (!added) {
-                RunningApplication& app = apps[it->second];
-                if (ordinary) app.activationPolicy = ActivationPolicy::Regular;
-                if (!app.icon && !client.icon.isNull() && hasGui()) app.icon = QIcon(QPixmap::fromImage(client.icon));
-                continue;
-            }
-            if (client.pid == ownPid) {
-                RunningApplication app = self();
-                app.activationPolicy = ordinary ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
-                apps.push_back(std::move(app));
-                selfListed = true;
-                continue;
-            }
-            RunningApplication app;
-            app.processIdentifier = client.pid;
-            app.activationPolicy = ordinary ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
-            const std::optional<DesktopEntry> entry =
-                desktopEntries_.match(client.desktopHint, client.wmClass, client.wmInstance);
-            if (!client.desktopHint.isEmpty()) app.bundleIdentifier = client.desktopHint;
-            else if (entry) app.bundleIdentifier = entry->id;
-            if (entry) app.localizedName = entry->name;
-            else if (!client.name.isEmpty()) app.localizedName = client.name;
-            else if (!client.wmClass.isEmpty()) app.localizedName = client.wmClass;
-            QIcon icon = entry ? entryIcon(entry->icon) : QIcon();
-            if (icon.isNull() && !client.icon.isNull() && hasGui()) icon = QIcon(QPixmap::fromImage(client.icon));
-            if (!icon.isNull()) app.icon = icon;
-            apps.push_back(std::move(app));
+    refreshWindows();
+    // One application per process, at the place of its first window; a window without a
+    // process id cannot be told apart from others nor checked before activating, so it is left out.
+    std::map<qint64, size_t> index;
+    for (uint32_t window : windowOrder_) {
+        const auto found = windows_.find(window);
+        if (found == windows_.end()) continue;
+        const TrackedWindow& tracked = found->second;
+        const X11Client& client = tracked.client;
+        if (client.pid <= 0) continue;
+        const bool ordinary = client.normal && !client.skipTaskbar;
+        auto [it, added] = index.emplace(client.pid, apps.size());
+        if (!added) {
+            RunningApplication& app = apps[it->second];
+            if (ordinary) app.activationPolicy = ActivationPolicy::Regular;
+            if (!app.icon && !client.icon.isNull() && hasGui()) app.icon = QIcon(QPixmap::fromImage(client.icon));
+            continue;
         }
+        if (client.pid == ownPid) {
+            RunningApplication app = self();
+            app.activationPolicy = ordinary ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
+            apps.push_back(std::move(app));
+            selfListed = true;
+            continue;
+        }
+        RunningApplication app;
+        app.processIdentifier = client.pid;
+        app.activationPolicy = ordinary ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
+        if (!client.desktopHint.isEmpty()) app.bundleIdentifier = client.desktopHint;
+        else if (tracked.entry) app.bundleIdentifier = tracked.entry->id;
+        if (tracked.entry) app.localizedName = tracked.entry->name;
+        else if (!client.name.isEmpty()) app.localizedName = client.name;
+        else if (!client.wmClass.isEmpty()) app.localizedName = client.wmClass;
+        if (!tracked.icon.isNull()) app.icon = tracked.icon;
+        apps.push_back(std::move(app));
     }
     if (!selfListed) {
         RunningApplication app = self();
@@ -163,9 +215,10 @@ bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
         X11Clients* x = x11();
         if (!x || processIdentifier <= 0) return false;
         // The topmost ordinary window of the process, else its topmost window of any kind.
+        refreshWindows();
         std::map<uint32_t, X11Client> mine;
-        for (X11Client& client : x->clients(false)) {
-            if (client.pid == processIdentifier) mine.emplace(client.window, std::move(client));
+        for (const auto& [window, tracked] : windows_) {
+            if (tracked.client.pid == processIdentifier) mine.emplace(window, tracked.client);
         }
         uint32_t target = 0;
         uint32_t fallback = 0;
@@ -179,7 +232,8 @@ bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
     }
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!window->isVisible()) continue;
+        // A window that takes no focus keeps its own stacking, and asking to activate it only warns.
+        if (!window->isVisible() || window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus)) continue;
         window->raise();
         window->activateWindow();
     }

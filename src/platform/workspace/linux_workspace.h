@@ -3,16 +3,16 @@
 #include "platform/process/child_process.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/workspace.h"
+#include "platform/workspace/x11_clients.h"
 
 #include <QByteArray>
 
+#include <map>
 #include <memory>
 
 class QSocketNotifier;
 
 namespace platform {
-
-class X11Clients;
 
 // What a Linux desktop offers. On X11 the running applications are the processes behind the
 // windows the window manager lists (EWMH), named and drawn by their `.desktop` entries, and
@@ -47,8 +47,18 @@ public:
     static QIcon genericIcon();
 
 private:
+    // A managed window as last read, with what it resolves to.
+    struct TrackedWindow {
+        X11Client client;
+        std::optional<DesktopEntry> entry;
+        QIcon icon;
+    };
+
     RunningApplication self() const;
     X11Clients* x11() const;
+    // Brings the tracked windows up to date: reads only the windows that came or changed since.
+    void refreshWindows() const;
+    void track(const X11Client& client, bool withIcon) const;
     void activeWindowChanged();
 
     QByteArray display_;
@@ -56,6 +66,13 @@ private:
     mutable std::unique_ptr<X11Clients> x11_;
     mutable bool x11Tried_ = false;
     mutable DesktopEntries desktopEntries_;
+    // The window manager's client list, kept current from its change notices on the listing
+    // connection, so a listing costs no more with more windows open.
+    mutable bool tracking_ = false;
+    mutable X11Clients::Changes pendingChanges_;
+    mutable std::vector<uint32_t> windowOrder_;
+    mutable std::map<uint32_t, TrackedWindow> windows_;
+    mutable std::unique_ptr<QSocketNotifier> trackingNotifier_;
     // A connection of its own for the notices, so replies to listings never swallow them.
     std::unique_ptr<X11Clients> watcher_;
     std::unique_ptr<QSocketNotifier> notifier_;

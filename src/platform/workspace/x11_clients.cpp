@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -92,7 +93,7 @@ std::unique_ptr<X11Clients> X11Clients::connect(const QByteArray& display) {
     return std::unique_ptr<X11Clients>(new X11Clients(std::move(state)));
 }
 
-std::vector<X11Client> X11Clients::clients(bool withIcons) const {
+std::vector<uint32_t> X11Clients::clientWindows() const {
     xcb_ewmh_get_windows_reply_t list;
     if (!xcb_ewmh_get_client_list_reply(&state_->ewmh, xcb_ewmh_get_client_list(&state_->ewmh, state_->screen), &list,
                                         nullptr)) {
@@ -100,7 +101,12 @@ std::vector<X11Client> X11Clients::clients(bool withIcons) const {
     }
     std::vector<uint32_t> windows(list.windows, list.windows + list.windows_len);
     xcb_ewmh_get_windows_reply_wipe(&list);
+    return windows;
+}
 
+std::vector<X11Client> X11Clients::clients(bool withIcons) const { return describe(clientWindows(), withIcons); }
+
+std::vector<X11Client> X11Clients::describe(const std::vector<uint32_t>& windows, bool withIcons) const {
     // Every request first, then the replies: one round trip for the whole list.
     struct Cookies {
         xcb_get_property_cookie_t pid, type, state, name, wmName, wmClass, kde, gtk, icon;
@@ -187,10 +193,9 @@ std::vector<uint32_t> X11Clients::stacking() const {
 }
 
 std::optional<X11Client> X11Clients::describe(uint32_t window, bool withIcon) const {
-    for (X11Client& client : clients(withIcon)) {
-        if (client.window == window) return std::move(client);
-    }
-    return std::nullopt;
+    std::vector<X11Client> one = describe(std::vector<uint32_t>{window}, withIcon);
+    if (one.empty() || one.front().pid <= 0) return std::nullopt;
+    return std::move(one.front());
 }
 
 uint32_t X11Clients::activeWindow() const {
@@ -215,18 +220,43 @@ void X11Clients::watchActiveWindow() {
     xcb_flush(state_->connection);
 }
 
+void X11Clients::watchWindows(const std::vector<uint32_t>& windows) {
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    for (uint32_t window : windows) xcb_change_window_attributes(state_->connection, window, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(state_->connection);
+}
+
 int X11Clients::fileDescriptor() const { return xcb_get_file_descriptor(state_->connection); }
 
-bool X11Clients::takeActiveWindowChange() {
-    bool changed = false;
+void X11Clients::Changes::add(const Changes& later) {
+    activeWindow = activeWindow || later.activeWindow;
+    clientList = clientList || later.clientList;
+    hints.insert(hints.end(), later.hints.begin(), later.hints.end());
+    icons.insert(icons.end(), later.icons.begin(), later.icons.end());
+}
+
+X11Clients::Changes X11Clients::takeChanges() {
+    Changes changes;
+    const xcb_ewmh_connection_t& ew = state_->ewmh;
+    const xcb_atom_t described[] = {ew._NET_WM_PID,  ew._NET_WM_WINDOW_TYPE,    ew._NET_WM_STATE,
+                                    ew._NET_WM_NAME, XCB_ATOM_WM_NAME,          XCB_ATOM_WM_CLASS,
+                                    state_->kdeDesktopFile, state_->gtkApplicationId};
+    // Errors (a window gone before its selection arrived) come here too and are dropped.
     while (xcb_generic_event_t* event = xcb_poll_for_event(state_->connection)) {
-        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
-            reinterpret_cast<xcb_property_notify_event_t*>(event)->atom == state_->ewmh._NET_ACTIVE_WINDOW) {
-            changed = true;
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+            const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
+            if (notify->window == state_->root) {
+                changes.activeWindow = changes.activeWindow || notify->atom == ew._NET_ACTIVE_WINDOW;
+                changes.clientList = changes.clientList || notify->atom == ew._NET_CLIENT_LIST;
+            } else if (notify->atom == ew._NET_WM_ICON) {
+                changes.icons.push_back(notify->window);
+            } else if (std::find(std::begin(described), std::end(described), notify->atom) != std::end(described)) {
+                changes.hints.push_back(notify->window);
+            }
         }
         std::free(event);
     }
-    return changed;
+    return changes;
 }
 
 }  // namespace platform

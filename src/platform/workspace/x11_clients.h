@@ -38,8 +38,12 @@ public:
 
     // The managed windows in mapping order (_NET_CLIENT_LIST); empty without a window manager.
     std::vector<X11Client> clients(bool withIcons) const;
+    std::vector<uint32_t> clientWindows() const;
     // Bottom to top (_NET_CLIENT_LIST_STACKING).
     std::vector<uint32_t> stacking() const;
+    // Reads only the windows asked for, in one round trip; a window that is gone comes back
+    // without a process id.
+    std::vector<X11Client> describe(const std::vector<uint32_t>& windows, bool withIcons) const;
     std::optional<X11Client> describe(uint32_t window, bool withIcon) const;
     // 0 when no window is active.
     uint32_t activeWindow() const;
@@ -47,11 +51,21 @@ public:
     // prevention lets it through.
     bool requestActivation(uint32_t window);
 
-    // Active-window notices: after watchActiveWindow(), readable on fileDescriptor() whenever
-    // the server sent something; takeActiveWindowChange() drains what arrived.
+    // Change notices: after watchActiveWindow() the root's (active window, client list), after
+    // watchWindows() those windows' hints. fileDescriptor() is readable whenever the server sent
+    // something; takeChanges() drains what arrived, without asking the server anything.
     void watchActiveWindow();
+    void watchWindows(const std::vector<uint32_t>& windows);
     int fileDescriptor() const;
-    bool takeActiveWindowChange();
+    struct Changes {
+        bool activeWindow = false;
+        bool clientList = false;
+        std::vector<uint32_t> hints;  // windows whose description changed, the icon aside
+        std::vector<uint32_t> icons;  // windows whose _NET_WM_ICON changed
+        void add(const Changes& later);
+    };
+    Changes takeChanges();
+    bool takeActiveWindowChange() { return takeChanges().activeWindow; }
 
 private:
     struct State;
