@@ -1,7 +1,9 @@
 #include "overlay/island_panel.h"
 
+#include "platform/window_shape/input_region.h"
+
+#include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -31,10 +33,6 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
     setAttribute(Qt::WA_MacAlwaysShowToolWindow);  // stays when the application deactivates
     setFocusPolicy(Qt::NoFocus);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
     frameWatch_ = frame_.onChange([this] { applyFrame(); });
     alphaWatch_ = alpha_.onChange([this] { applyAlpha(); });
     applyFrame();
@@ -48,16 +46,76 @@ platform::Screens& IslandPanel::screens() const {
     return screensOverride_ ? *screensOverride_ : platform::Screens::shared();
 }
 
+QRect IslandPanel::qtRect(const QRectF& frame) const {
+    const QRectF qt = screens().toQt(frame);
+    return QRect(static_cast<int>(std::lround(qt.x())), static_cast<int>(std::lround(qt.y())),
+                 static_cast<int>(std::lround(qt.width())), static_cast<int>(std::lround(qt.height())));
+}
+
+namespace {
+// Whole points with a point to spare on each side, so a rounded frame at the stage's edge stays inside.
+QRectF stageAround(const QRectF& rect) { return QRectF(rect.toAlignedRect()).adjusted(-1, -1, 1, 1); }
+}  // namespace
+
+void IslandPanel::setStage(const std::optional<QRectF>& stage) {
+    const std::optional<QRectF> wanted = stage ? std::optional(stageAround(*stage)) : std::nullopt;
+    if (stage_ == wanted) return;
+    stage_ = wanted;
+    applyFrame();
+    applyAlpha();
+}
+
 void IslandPanel::applyFrame() {
-    const QRectF qt = screens().toQt(frame_.value());
-    const QRect rounded(static_cast<int>(std::lround(qt.x())), static_cast<int>(std::lround(qt.y())),
-                        static_cast<int>(std::lround(qt.width())), static_cast<int>(std::lround(qt.height())));
-    if (geometry() != rounded) setGeometry(rounded);
+    const QRect card = qtRect(frame_.value());
+    QRect window = card;
+    if (stage_) {
+        // A frame set from outside may leave the stage; the window then covers both for as long.
+        window = qtRect(stage_->contains(frame_.value()) ? *stage_ : stageAround(stage_->united(frame_.value())));
+    }
+    if (geometry() != window) setGeometry(window);
+    if (content_) {
+        const QRect local = card.translated(-window.topLeft());
+        if (content_->geometry() != local) content_->setGeometry(local);
+    }
+    applyInputRegion();
 }
 
 void IslandPanel::applyAlpha() {
     const double opacity = std::clamp(alpha_.value(), 0.0, 1.0);
-    if (windowOpacity() != opacity) setWindowOpacity(opacity);
+    if (!stage_) {
+        if (windowOpacity() != opacity) setWindowOpacity(opacity);
+        return;
+    }
+    if (windowOpacity() != 1.0) setWindowOpacity(1.0);
+    if (content_) {
+        // Drawn through an effect only while it fades: at full opacity the content paints directly.
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(content_->graphicsEffect());
+        if (opacity >= 1.0) {
+            if (effect) content_->setGraphicsEffect(nullptr);
+        } else {
+            if (!effect) {
+                effect = new QGraphicsOpacityEffect;
+                content_->setGraphicsEffect(effect);
+            }
+            effect->setOpacity(opacity);
+        }
+    }
+    applyInputRegion();
+}
+
+void IslandPanel::applyInputRegion() {
+    if (!stage_) return;
+    QRegion region;
+    if (content_ && alpha_.value() > 0) region = content_->geometry() & rect();
+    if (region == inputRegion_) return;
+    inputRegion_ = region;
+    platform::setInputRegion(*this, region);
+}
+
+void IslandPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The native window may be new; it starts taking input everywhere.
+    if (stage_) platform::setInputRegion(*this, inputRegion_);
 }
 
 void IslandPanel::setLevel(int level) {
@@ -107,5 +165,15 @@ void IslandPanel::setContentView(QWidget* view) {
     if (content_ == view) return;
     if (content_) content_->deleteLater();
     content_ = view;
-    if (view) layout()->addWidget(view);
+    if (!view) return;
+    view->setParent(this);
+    view->show();
+    applyFrame();
+    applyAlpha();
+}
+
+void IslandPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Without a stage the content fills the window, whoever sized it.
+    if (!stage_ && content_) content_->setGeometry(rect());
 }

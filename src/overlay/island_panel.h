@@ -6,8 +6,11 @@
 // class one level lower.
 //
 // Its frame and alpha are model values in global screen coordinates (bottom-left origin, y up),
-// animated with the animation kit; the widget's geometry and opacity follow them. Reads of
-// frame() and alphaValue() give the value on show, also in the middle of an animation.
+// animated with the animation kit. Reads of frame() and alphaValue() give the value on show, also
+// in the middle of an animation. Without a stage the widget's geometry and opacity follow them.
+// With a stage the window keeps the stage's geometry and full opacity: the content moves and
+// fades inside it, and the window takes input only over the content's frame, so an animation
+// never reconfigures the window.
 
 #include "platform/animation/animation.h"
 #include "platform/runtime/reactive.h"
@@ -15,6 +18,7 @@
 
 #include <QPointer>
 #include <QRectF>
+#include <QRegion>
 #include <QWidget>
 
 #include <optional>
@@ -52,24 +56,38 @@ public:
     // Ordered in (shown), whatever its alpha.
     bool isOrderedIn() const { return isVisible(); }
 
+    // Fixes the window to `stage` (global coordinates); none: the window follows the frame. While
+    // the frame lies outside the stage the window covers both.
+    void setStage(const std::optional<QRectF>& stage);
+    // Where the window takes pointer input, in widget coordinates; empty while fully transparent.
+    const QRegion& inputRegion() const { return inputRegion_; }
+
     // The screen holding the largest part of the frame; none when it lies on no screen.
     std::optional<platform::ScreenInfo> currentScreen() const;
 
-    // Replaces the content (the panel takes ownership); it fills the panel.
+    // Replaces the content (the panel takes ownership); it fills the frame.
     void setContentView(QWidget* view);
     QWidget* contentView() const { return content_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     platform::Screens& screens() const;
     void applyFrame();
     void applyAlpha();
+    void applyInputRegion();
     void restackByLevel();
+    QRect qtRect(const QRectF& frame) const;
 
     platform::Screens* screensOverride_;
     platform::Animated<QRectF> frame_;
     platform::Animated<double> alpha_;
     int level_ = screenSaverLevel;
     QPointer<QWidget> content_;
+    std::optional<QRectF> stage_;
+    QRegion inputRegion_;
     platform::AnyCancellable frameWatch_;
     platform::AnyCancellable alphaWatch_;
 };

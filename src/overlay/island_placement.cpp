@@ -56,23 +56,50 @@ std::optional<double> IslandPlacement::notchDepth(const NotchMode& mode) {
     return std::nullopt;
 }
 
+namespace {
+
+QRectF endFrameAt(const ScreenInfo& screen, double width, double height, std::optional<double> depth) {
+    const double centerX = IslandPlacement::notchCenterX(screen).value_or(screen.frame.center().x());
+    const double screenTop = frameTop(screen.frame);
+    double top = screen.safeAreaTopInset > 0 ? screenTop - screen.safeAreaTopInset
+                                             : screenTop - IslandPlacement::menuBarHeight(screen);
+    if (depth) top = std::min(top, screenTop - *depth);
+    // std::round rounds halves away from zero.
+    return QRectF(std::round(centerX - width / 2), std::round(top - height), width, height);
+}
+
+}  // namespace
+
 IslandPlacement::DisplayFrames IslandPlacement::framesForDisplay(const ScreenInfo& screen, double width,
                                                                  double height, WindowAnchor anchor,
                                                                  const NotchMode& notchMode) {
-    const double centerX = notchCenterX(screen).value_or(screen.frame.center().x());
-    const double screenTop = frameTop(screen.frame);
-    double top = screenTop;
     switch (anchor) {
-        case WindowAnchor::belowNotch:
-            top = screen.safeAreaTopInset > 0 ? screenTop - screen.safeAreaTopInset
-                                              : screenTop - menuBarHeight(screen);
-            break;
+        case WindowAnchor::belowNotch: break;
     }
-    if (const auto depth = notchDepth(notchMode)) top = std::min(top, screenTop - *depth);
-    // std::round rounds halves away from zero.
-    const double x = std::round(centerX - width / 2);
-    const double y = std::round(top - height);
-    return {QRectF(x, y, width, height)};
+    return {endFrameAt(screen, width, height, notchDepth(notchMode))};
+}
+
+QRectF IslandPlacement::slidUpFrame(const ScreenInfo& screen, const QRectF& frame) {
+    const double y = std::min(frameTop(screen.visibleFrame) + 50, frameTop(screen.frame) + 50);
+    return QRectF(frame.x(), y, frame.width(), frame.height());
+}
+
+QRectF IslandPlacement::stageFrame(const ScreenInfo& screen, const std::vector<QSizeF>& sizes) {
+    std::vector<std::optional<double>> depths{std::nullopt};
+    for (const NotchMode& mode : {NotchMode::expanded, NotchMode::glance, NotchMode::drop, NotchMode::switcher,
+                                  NotchMode::miniPlayer}) {
+        depths.push_back(notchDepth(mode));
+    }
+    QRectF stage;
+    for (const QSizeF& size : sizes) {
+        for (const std::optional<double>& depth : depths) {
+            const QRectF end = endFrameAt(screen, size.width(), size.height(), depth);
+            stage |= end;
+            stage |= collapsedOverlayFrame(screen, end.x(), end.width(), end.height());
+            stage |= slidUpFrame(screen, end);
+        }
+    }
+    return stage;
 }
 
 QRectF IslandPlacement::collapsedOverlayFrame(const ScreenInfo& screen, double x, double width,

@@ -4,7 +4,6 @@
 #include "overlay/island_metrics.h"
 #include "overlay/island_view.h"
 #include "platform/animation/animation.h"
-#include "platform/screens/screen_geometry.h"
 
 #include <QPointer>
 
@@ -211,9 +210,7 @@ void IslandWindowController::hideWindowAnimated(HideStyle style, bool skipStateC
             if (style == HideStyle::collapseIntoNotch) {
                 target = IslandPlacement::collapsedOverlayFrame(*screen, frame.x(), frame.width(), frame.height());
             } else {
-                const double y = std::min(platform::frameTop(screen->visibleFrame) + 50,
-                                          platform::frameTop(screen->frame) + 50);
-                target = QRectF(frame.x(), y, frame.width(), frame.height());
+                target = IslandPlacement::slidUpFrame(*screen, frame);
             }
         }
         targets.emplace_back(w, target);
@@ -323,6 +320,16 @@ std::vector<IslandWindowController::Target> IslandWindowController::resolvedWind
         auto it = supplementalPanels_.find(*screens[i].displayNumber);
         if (it != supplementalPanels_.end()) targets.emplace_back(it->second.get(), screens[i]);
     }
+    // Each window keeps one size for its screen and style; every motion is drawn inside it.
+    std::vector<QSizeF> sizes;
+    const OverlayStyle style = AppSettings(defaults_).overlayStyle();
+    for (IslandMode mode : {IslandMode::peek, IslandMode::expanded, IslandMode::stacked}) {
+        OverlayState state;
+        state.isVisible = true;
+        state.mode = mode;
+        sizes.push_back(IslandMetrics::panelSize(state, style));
+    }
+    for (const auto& [window, screen] : targets) window->setStage(IslandPlacement::stageFrame(screen, sizes));
     return targets;
 }
 

@@ -113,8 +113,8 @@ TEST_F(IslandWindowControllerTest, FirstVisibleStateGrowsOutOfTheNotchInOneAnima
     scheduler().advance(0.21);
     EXPECT_FALSE(controller->isShowAnimating());
     EXPECT_EQ(main().frame(), expandedEnd());
-    // The widget follows in Qt coordinates: 982 − 908 − 42 = 32 from the top.
-    EXPECT_EQ(main().geometry(), QRect(568, 32, 376, 42));
+    // The card follows in Qt coordinates: 982 − 908 − 42 = 32 from the top.
+    EXPECT_EQ(main().contentView()->geometry().translated(main().pos()), QRect(568, 32, 376, 42));
 
     // The same state again, or a settings change that alters nothing, costs no animation.
     recorder.clear();
@@ -166,6 +166,35 @@ TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnc
     EXPECT_EQ(cleared.bundleId, QStringLiteral("com.example.mail"));
     scheduler().advance(5.0);
     EXPECT_EQ(published.size(), 2u);  // the controller's own cleared state starts nothing new
+}
+
+TEST_F(IslandWindowControllerTest, TheWindowKeepsOneSizeWhileTheCardMovesAndTakesInputOnlyOnTheCard) {
+    start();
+    // Every frame a split pill takes on this screen: its widest (376) under the glance (200 deep)
+    // down to y 740, the slide above the top up to 1000 + 42; a point to spare on each side.
+    const QRect stage(567, 982 - 1043, 378, 304);
+    EXPECT_EQ(main().geometry(), stage);
+    const auto card = [&] { return main().contentView()->geometry().translated(stage.topLeft()); };
+    const auto sample = [&] {
+        EXPECT_EQ(main().geometry(), stage);
+        EXPECT_EQ(main().windowOpacity(), 1.0);
+        EXPECT_EQ(main().inputRegion(), main().alphaValue() > 0 ? QRegion(main().contentView()->geometry()) : QRegion());
+    };
+    publish(overlay(true, IslandMode::expanded, 1));
+    EXPECT_LT(card().height(), 42);  // growing out of the strip
+    for (int i = 0; i < 5; ++i, scheduler().advance(0.1)) sample();
+    EXPECT_EQ(card(), QRect(568, 32, 376, 42));
+    publish(overlay(true, IslandMode::stacked, 3));
+    for (int i = 0; i < 3; ++i, scheduler().advance(0.1)) sample();
+    EXPECT_EQ(card(), QRect(588, 32, 336, 42));
+    publish(overlay(false, IslandMode::stacked, 3));
+    for (int i = 0; i < 5; ++i, scheduler().advance(0.1)) sample();
+    EXPECT_TRUE(main().inputRegion().isEmpty());
+
+    // Another style is another size, taken at the next show.
+    defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));
+    publish(overlay(true, IslandMode::peek, 1));
+    EXPECT_EQ(main().geometry().width(), 408);
 }
 
 TEST_F(IslandWindowControllerTest, VisibleStatesDuringAHideAreReplayedInOrderAndHiddenOnesDropped) {
@@ -277,6 +306,6 @@ TEST_F(IslandWindowControllerTest, PanelIsAFocuslessToolKeptWhereverItIsPut) {
     platform::withoutAnimation([&] { panel.setFrame(above); });
     panel.orderFront();
     EXPECT_EQ(panel.frame(), above);
-    EXPECT_EQ(panel.geometry(), QRect(500, -90, 300, 40));
+    EXPECT_EQ(panel.contentView()->geometry().translated(panel.pos()), QRect(500, -90, 300, 40));
     EXPECT_FALSE(panel.currentScreen());
 }

@@ -7,13 +7,19 @@
 #include "support/service_fixtures.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRect>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
 #include <csignal>
+#include <cstdlib>
 
 namespace {
 
@@ -148,4 +154,98 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
         if (at > previous) previous = at;
     }
     EXPECT_FALSE(windowShownAt(QStringLiteral("620x32+410+0")));
+}
+
+namespace {
+
+// An ordinary window of another program under the top of the screen, counting the clicks it gets.
+class WindowBeneath {
+public:
+    explicit WindowBeneath(const QRect& at) {
+        c_ = xcb_connect(nullptr, nullptr);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        const uint32_t values[] = {screen->white_pixel, 1, XCB_EVENT_MASK_BUTTON_PRESS};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, static_cast<int16_t>(at.x()),
+                          static_cast<int16_t>(at.y()), static_cast<uint16_t>(at.width()),
+                          static_cast<uint16_t>(at.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    ~WindowBeneath() { xcb_disconnect(c_); }
+    int clicks() {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+            if ((e->response_type & 0x7f) == XCB_BUTTON_PRESS) ++clicks_;
+            std::free(e);
+        }
+        return clicks_;
+    }
+
+private:
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t window_ = 0;
+    int clicks_ = 0;
+};
+
+}  // namespace
+
+TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus) {
+    QString error;
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) GTEST_SKIP() << "xdotool is not installed";
+    auto x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
+    ASSERT_TRUE(x) << error.toStdString();
+    auto display = x->exportDisplay();
+    auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(bus) << error.toStdString();
+    auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
+    if (!daemon) GTEST_SKIP() << error.toStdString();
+    WindowBeneath beneath(QRect(0, 0, 1440, 400));
+
+    testsupport::AppHome home;
+    home.sessionBus = bus->address();
+    // The overlay stays long enough to be clicked under load.
+    QDir().mkpath(home.filePath(QStringLiteral(".config/Quillvex")));
+    QFile settings(home.filePath(QStringLiteral(".config/Quillvex/com.varnock.Quillvex.json")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false})");
+    settings.close();
+    QProcessEnvironment env = home.environment();
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+    ASSERT_TRUE(app.started());
+    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    ASSERT_GE(ready, 0) << app.transcript().toStdString();
+    {
+        testsupport::ScopedEnvironment sendEnv;
+        sendEnv.set("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), {QStringLiteral("-a"), QStringLiteral("Mail"),
+                                                                      QStringLiteral("Lunch at noon")}),
+                  0);
+    }
+    // An expanded split pill, 376 x 42 centred at the top edge: x 532 to 908, y 0 to 42.
+    ASSERT_GE(app.waitForPrefix("debug IslandQueue: Emitting state - visible: true", kAppStartTimeoutMs, ready), 0)
+        << app.transcript().toStdString();
+    QThread::msleep(800);  // the grow has ended
+
+    // Below the card, inside what the overlay's animations cover: the window beneath gets it.
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("120"),
+                       QStringLiteral("click"), QStringLiteral("1")}),
+              0);
+    QDeadlineTimer deadline(3000);
+    while (beneath.clicks() < 1 && !deadline.hasExpired()) QThread::msleep(20);
+    EXPECT_EQ(beneath.clicks(), 1);
+
+    // On the card: the overlay takes it, without asking for the focus it never takes.
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("560"), QStringLiteral("20"),
+                       QStringLiteral("click"), QStringLiteral("1")}),
+              0);
+    const int opened = app.waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                       kAppStartTimeoutMs, ready);
+    EXPECT_GE(opened, 0) << app.transcript().toStdString();
+    EXPECT_EQ(beneath.clicks(), 1);
+    QThread::msleep(200);
+    app.pump();
+    EXPECT_TRUE(app.lines().filter(QStringLiteral("requestActivate")).isEmpty()) << app.transcript().toStdString();
 }
