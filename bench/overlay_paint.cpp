@@ -3,6 +3,9 @@
 // highlight): the layout is unchanged since the last one. "FirstFrame" follows a layout change
 // (the tint is switched before each one), so everything is drawn afresh.
 //
+// "HugeMessage" builds and draws a card whose message is 400,000 characters long, once per style;
+// run it alone under /usr/bin/time -v for its peak memory.
+//
 // QUILLVEX_BENCH_FRAMES=<folder> also writes the frame of each style there as a PNG.
 
 #include "core/app_settings.h"
@@ -29,14 +32,14 @@ struct ShownCard {
     std::unique_ptr<IslandView> view;
     QImage target;
 
-    explicit ShownCard(OverlayStyle style) {
+    explicit ShownCard(OverlayStyle style, QString message = QStringLiteral("会議は7時から • 資料を確認してください")) {
         defaults.set(AppSettings::styleKey, caseName(style));
         view = std::make_unique<IslandView>(nullptr, bus, scheduler, defaults);
         OverlayState state = bus.overlayStateSubject.value();
         state.isVisible = true;
         state.mode = IslandMode::expanded;
         state.count = 1;
-        state.message = QStringLiteral("会議は7時から • 資料を確認してください");
+        state.message = std::move(message);
         state.sourceHint = QStringLiteral("カレンダー");
         bus.overlayStateSubject.send(state);
         view->resize(view->sizeHint());
@@ -74,6 +77,17 @@ void BM_FirstFrame(benchmark::State& state) {
     state.SetLabel(caseName(kStyles[state.range(0)]).toStdString());
 }
 BENCHMARK(BM_FirstFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// A 400,000-character summary (a pasted log): shown from its arrival to its first frame.
+void BM_HugeMessage(benchmark::State& state) {
+    const QString message = QStringLiteral("Build log • ") + QString(400'000, QLatin1Char('x'));
+    for (auto _ : state) {
+        ShownCard card(kStyles[state.range(0)], message);
+        card.frame();
+    }
+    state.SetLabel(caseName(kStyles[state.range(0)]).toStdString());
+}
+BENCHMARK(BM_HugeMessage)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void writeFrames(const QString& folder) {
     QDir().mkpath(folder);

@@ -86,7 +86,9 @@ bool IslandView::showAppName() const { return AppSettings(&defaults_).showAppNam
 
 QString IslandView::fallbackWord() { return L10n::pick(QStringLiteral("Notification"), QStringLiteral("通知")); }
 
-QString IslandView::displayText() const { return isPresent(state_.message) ? *state_.message : fallbackWord(); }
+QString IslandView::displayText() const {
+    return isPresent(state_.message) ? format::clipped(*state_.message, maxMessageLength) : fallbackWord();
+}
 
 QString IslandView::appNameLine() const { return state_.sourceHint.value_or(fallbackWord()); }
 

@@ -47,11 +47,16 @@ public:
         return IslandMetrics::metrics(state, style, showAppName);
     }
 
-    // The message, or the fallback word when there is none.
+    // What any style lays out of a message at most: far more than one shows, and a summary of
+    // any length then costs what this does.
+    static constexpr qsizetype maxMessageLength = 2000;
+
+    // The message (cut to maxMessageLength), or the fallback word when there is none.
     QString displayText() const;
 
-    // The card styles' split of a message at its first " \u2022 ": the title before it, the body
-    // after it (none without a separator); the fallback word alone when there is no message.
+    // The card styles' split of a message (cut to maxMessageLength) at its first " \u2022 ": the
+    // title before it, the body after it (none without a separator); the fallback word alone when
+    // there is no message.
     struct TitleAndBody {
         QString title;
         std::optional<QString> body;

@@ -1,5 +1,7 @@
 #include "overlay/marquee_text.h"
 
+#include "core/format.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QRectF>
@@ -12,7 +14,7 @@ double MarqueeText::fontMeasure(const QString& text, const QFont& font) {
 
 MarqueeText::MarqueeText(QString text, QFont font, QColor color, double spacing,
                          platform::Scheduler& scheduler, TextMeasure measure)
-    : text_(std::move(text)),
+    : text_(format::clipped(text, kMaxTextLength)),
       font_(std::move(font)),
       color_(std::move(color)),
       spacing_(spacing),
@@ -25,7 +27,8 @@ void MarqueeText::setOnChange(std::function<void()> onChange) {
     offsetChanges_ = onChange_ ? offset_.onChange([this] { changed(); }) : platform::AnyCancellable();
 }
 
-void MarqueeText::setText(const QString& text) {
+void MarqueeText::setText(const QString& fullText) {
+    const QString text = format::clipped(fullText, kMaxTextLength);
     if (text == text_) return;
     text_ = text;
     // Snap back at once; whatever the old loop still has scheduled belongs to an old generation.

@@ -32,6 +32,9 @@ public:
     static constexpr double kHold = 1.0;
     static constexpr double kRestartDelay = 0.1;
     static constexpr double kRemeasureDelay = 0.1;
+    // Longer texts are cut (on a character boundary): minutes of scrolling, and measuring and
+    // drawing cost no more whatever the caller hands in.
+    static constexpr qsizetype kMaxTextLength = 2000;
 
     MarqueeText(QString text, QFont font, QColor color, double spacing,
                 platform::Scheduler& scheduler = platform::Scheduler::shared(),

@@ -3,6 +3,8 @@
 
 #include "overlay/island_view.h"
 
+#include "core/format.h"
+
 #include "overlay/glass_shape.h"
 
 #include <algorithm>
@@ -110,9 +112,10 @@ QRectF centredSquare(const QRectF& around, double size) {
 
 IslandView::TitleAndBody IslandView::titleAndBody(const std::optional<QString>& message) {
     if (!message || message->isEmpty()) return {fallbackWord(), std::nullopt};
-    const qsizetype at = message->indexOf(kSeparator);
-    if (at < 0) return {*message, std::nullopt};
-    return {message->left(at), message->mid(at + kSeparator.size())};
+    const QString shown = format::clipped(*message, maxMessageLength);
+    const qsizetype at = shown.indexOf(kSeparator);
+    if (at < 0) return {shown, std::nullopt};
+    return {shown.left(at), shown.mid(at + kSeparator.size())};
 }
 
 IslandLayout IslandView::notchSheetBody(const IslandMetrics& metrics, OverlayTint tint) const {

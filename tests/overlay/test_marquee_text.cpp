@@ -39,6 +39,15 @@ TEST_F(MarqueeTextTest, WideTextRunsTheFullCycle) {
     EXPECT_EQ(m->animatedOffset().lastAnimation()->animation, platform::Animation::linear(10.0));
 }
 
+TEST_F(MarqueeTextTest, AHugeTextIsMeasuredAndDrawnOnlyUpToTheBound) {
+    const QString huge(1 << 20, QLatin1Char('x'));
+    auto m = shown(huge, 200);
+    EXPECT_EQ(m->text().size(), MarqueeText::kMaxTextLength);
+    EXPECT_EQ(m->textWidth(), MarqueeText::kMaxTextLength * 10.0);
+    m->setText(QStringLiteral("y") + huge);
+    EXPECT_EQ(m->text(), (QStringLiteral("y") + huge).left(MarqueeText::kMaxTextLength));
+}
+
 TEST_F(MarqueeTextTest, TextThatFitsNeverScrolls) {
     for (const QString& text : {QString(20, QLatin1Char('x')), QString()}) {
         auto m = shown(text, 200);

@@ -134,6 +134,23 @@ TEST_F(StylesTest, CardsSplitTheMessageIntoTitleAndBody) {
     }
 }
 
+TEST_F(StylesTest, AHugeMessageIsLaidOutOnlyAsFarAsAnyStyleShows) {
+    view().show();
+    const QString huge = QStringLiteral("Log") + kSep + QString(400'000, QLatin1Char('x'));
+    for (const QString& style : {QStringLiteral("singlePill"), QStringLiteral("splitPill"), QStringLiteral("notchSheet"),
+                                 QStringLiteral("liquidGlass")}) {
+        const IslandLayout& l = show(style, huge);
+        ASSERT_FALSE(l.lines.empty()) << style.toStdString();
+        for (const IslandTextLine& line : l.lines) {
+            EXPECT_LE(line.text.size(), IslandView::maxMessageLength) << style.toStdString() << " " << line.key.toStdString();
+            if (const MarqueeText* marquee = view().marquee(line.key)) {
+                EXPECT_EQ(marquee->text(), line.text);
+            }
+        }
+    }
+    view().hide();
+}
+
 TEST_F(StylesTest, NotchSheetLinesWithAndWithoutTheAppName) {
     const IslandLayout& three = show(QStringLiteral("notchSheet"), QStringLiteral("T") + kSep + QStringLiteral("B"));
     EXPECT_EQ(keys(), (QStringList{"appName", "title", "body"}));
