@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
     recorderOptions.storePath = NotificationDatabaseLocations::fixedCandidates(
         NotificationDatabaseLocations::resolveHome(platform::UserDirectories::system()).resolved).first();
     platform::DesktopNotificationRecorder notificationRecorder(recorderOptions);
+    notificationRecorder.setNoticeHandler([](const auto& notice) {
+        const QString line = QStringLiteral("DesktopNotificationRecorder: ") + notice.text;
+        notice.warning ? Log::shared().warning(line) : Log::shared().info(line);
+    });
     notificationRecorder.start([path = notificationRecorder.storePath()](const auto& status) {
         if (status.recording)
             Log::shared().info(QStringLiteral("DesktopNotificationRecorder: Recording desktop notifications into '") +

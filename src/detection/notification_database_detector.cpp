@@ -25,6 +25,11 @@ const QString kPrefix = QStringLiteral("NotificationDatabaseDetector: ");
 // With file events doing the work the timer only catches what they miss.
 constexpr double kMonitoredTimerPeriod = 2.0;
 
+// A change notice can come before the writer's commit is visible (its log is written, then
+// synced, then published): a poll that found nothing looks again this often, this many times.
+constexpr double kFollowUpDelay = 0.05;
+constexpr int kFollowUpPolls = 4;
+
 // A writer holds the store's lock only briefly (a commit, a checkpoint). Polls run on the main
 // thread, so they wait a moment for it and otherwise leave the rows to the next poll.
 constexpr int kReadBusyTimeoutMs = 100;
@@ -46,6 +51,8 @@ NotificationDatabaseDetector::NotificationDatabaseDetector(EventBus& bus, platfo
       userDirectories_(userDirectories),
       fileAccess_(fileAccess),
       fileWatcher_(fileWatcher) {}
+
+NotificationDatabaseDetector::~NotificationDatabaseDetector() { followUp_.cancel(); }
 
 // MARK: Location and schema
 
@@ -166,6 +173,7 @@ bool NotificationDatabaseDetector::start() {
 
 void NotificationDatabaseDetector::stop() {
     timer_.invalidate();
+    followUp_.cancel();
     fileMonitor_.reset();  // also closes the event-only descriptor
     dbPath_.reset();
     isPolling_ = false;
@@ -199,7 +207,7 @@ bool NotificationDatabaseDetector::setupFileMonitoring(const QString& path) {
     const QString target = fileAccess_.exists(wal) ? wal : path;
     fileMonitor_ = fileWatcher_.watchWrites(target, lifetime_.wrap([this, target] {
         debug(QStringLiteral("Database file changed (") + target + QStringLiteral("), checking for new notifications"));
-        poll();
+        pollAfterChange(kFollowUpPolls);
     }));
     if (!fileMonitor_) {
         warning(QStringLiteral("Failed to open file descriptor for monitoring"));
@@ -208,8 +216,15 @@ bool NotificationDatabaseDetector::setupFileMonitoring(const QString& path) {
     return true;
 }
 
-void NotificationDatabaseDetector::poll() {
-    if (isPolling_ || !dbPath_) return;
+void NotificationDatabaseDetector::pollAfterChange(int followUps) {
+    followUp_.cancel();
+    std::weak_ptr<char> alive = alive_;
+    if (poll() || alive.expired() || !dbPath_ || followUps <= 0) return;
+    followUp_ = scheduler_.after(kFollowUpDelay, lifetime_.wrap([this, followUps] { pollAfterChange(followUps - 1); }));
+}
+
+bool NotificationDatabaseDetector::poll() {
+    if (isPolling_ || !dbPath_) return false;
     isPolling_ = true;
 
     std::vector<PendingRow> rows;
@@ -219,13 +234,13 @@ void NotificationDatabaseDetector::poll() {
         if (!db.isOpen()) {
             debug(QStringLiteral("Failed to open db in poll: ") + db.errorMessage());
             isPolling_ = false;
-            return;
+            return false;
         }
         db.setBusyTimeout(kReadBusyTimeoutMs);
         if (queryCandidatesCache_.empty()) {
             debug(QStringLiteral("Query cache is empty, skipping poll"));
             isPolling_ = false;
-            return;
+            return false;
         }
 
         std::vector<QueryCandidate> order = queryCandidatesCache_;
@@ -245,7 +260,7 @@ void NotificationDatabaseDetector::poll() {
                 // A lock says nothing about the schema: keep the active query and try again at
                 // the next poll.
                 isPolling_ = false;
-                return;
+                return false;
             }
             if (!statement.isPrepared()) {
                 debug(QStringLiteral("Query '") + candidate.label + QStringLiteral("' prepare failed: ") + db.errorMessage());
@@ -286,7 +301,7 @@ void NotificationDatabaseDetector::poll() {
                 activeQueryLabel_.reset();
             }
             isPolling_ = false;
-            return;
+            return false;
         }
     }  // the connection is closed before anything is published
 
@@ -298,12 +313,13 @@ void NotificationDatabaseDetector::poll() {
                 processSequoiaNotification(row->bundleId, row->data);
             else
                 processLegacyNotification(row->title, row->bundleId);
-            if (alive.expired()) return;  // a subscriber destroyed this detector
+            if (alive.expired()) return true;  // a subscriber destroyed this detector
         }
         info(QStringLiteral("Processed ") + QString::number(rows.size()) + QStringLiteral(" notifications using query '") +
              chosen.label + u'\'');
     }
     isPolling_ = false;
+    return !rows.empty();
 }
 
 // MARK: Record decoding

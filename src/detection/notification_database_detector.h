@@ -30,6 +30,7 @@ public:
                                           platform::UserDirectories& userDirectories = platform::UserDirectories::system(),
                                           platform::FileAccessProbe& fileAccess = platform::FileAccessProbe::system(),
                                           platform::FileWatcher& fileWatcher = platform::FileWatcher::system());
+    ~NotificationDatabaseDetector();
     NotificationDatabaseDetector(const NotificationDatabaseDetector&) = delete;
     NotificationDatabaseDetector& operator=(const NotificationDatabaseDetector&) = delete;
 
@@ -62,7 +63,11 @@ private:
 
     void initializeQueryWatermarks();
     bool setupFileMonitoring(const QString& path);
-    void poll();
+    // True when it read new rows.
+    bool poll();
+    // A poll for a change notice; when it finds nothing (the writer's commit may not be visible
+    // yet, as with synchronous=FULL) a few short follow-ups look again.
+    void pollAfterChange(int followUps);
 
     void processSequoiaNotification(const std::optional<QString>& bundleId, const std::optional<QByteArray>& data);
     void processLegacyNotification(const std::optional<QString>& title, const std::optional<QString>& bundleId);
@@ -79,6 +84,7 @@ private:
     // "Stopped" line belongs to stop()). The watch owns the event-only descriptor.
     platform::RepeatingTimer timer_;
     std::unique_ptr<platform::FileEventSource> fileMonitor_;
+    platform::WorkItem followUp_;
     std::optional<QString> dbPath_;
     std::vector<QueryCandidate> queryCandidatesCache_;
     std::map<QString, int64_t> lastNotificationIdByQuery_;

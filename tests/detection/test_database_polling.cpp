@@ -63,6 +63,26 @@ TEST_F(DatabasePollingTest, FileEventOnTheWriteAheadLogPollsAtOnceAndTheTimerEve
     EXPECT_EQ(received.size(), 3u);
 }
 
+// A writer that syncs at every commit makes its change notice before the commit is visible.
+TEST_F(DatabasePollingTest, ANoticeThatFoundNothingIsFollowedUpWithinATenthOfASecond) {
+    store();
+    auto detector = startedDetector();
+    ASSERT_TRUE(store().execute("BEGIN"));
+    post("com.example.Mail", "Synced");
+    watcher.fire(walPath());
+    scheduler().advance(0.05);
+    ASSERT_TRUE(received.empty());
+    ASSERT_TRUE(store().execute("COMMIT"));
+    scheduler().advance(0.05);
+    EXPECT_EQ(messages(), QStringList{"Synced"});
+    // Follow-ups end with one that finds rows, or after a few that find none: the timer remains.
+    EXPECT_EQ(scheduler().pendingCount(), 1u);
+    watcher.fire(walPath());
+    scheduler().advance(0.2);
+    EXPECT_EQ(scheduler().pendingCount(), 1u);
+    EXPECT_EQ(received.size(), 1u);
+}
+
 TEST_F(DatabasePollingTest, WithoutALogTheStoreIsWatchedAndAnUnwatchableFileIsPolledEveryThreeTenths) {
     execute(storePath(), "CREATE TABLE record (data BLOB)");  // rollback journal: no log file
     {

@@ -6,6 +6,7 @@
 
 #include "detection/notification_record_decoder.h"
 #include "detection/property_list.h"
+#include "platform/files/file_access_probe.h"
 #include "support/service_fixtures.h"
 
 #include <QCoreApplication>
@@ -15,9 +16,11 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
 
 using namespace std::chrono_literals;
@@ -62,6 +65,48 @@ std::vector<Row> rows(const QString& path) {
     return out;
 }
 
+int64_t scalar(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    const int64_t value = s && sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return value;
+}
+
+// The POSIX locks this process holds on the file at `path`, as /proc/locks lists them.
+int locksHeld(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
+    QFile table(QStringLiteral("/proc/locks"));
+    if (!table.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray pid = QByteArray::number(::getpid());
+    const QByteArray inode = ':' + QByteArray::number(static_cast<qulonglong>(info.st_ino));
+    int count = 0;
+    for (const QByteArray& line : table.read(1 << 20).split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields[1] == "POSIX" && fields[4] == pid && fields[5].endsWith(inode)) ++count;
+    }
+    return count;
+}
+
+// Closing any descriptor of a file drops the process's locks on it: the access probe must not
+// take those of the open store away, or another process deletes its log under it.
+TEST(NotificationStoreWriter, ProbingTheOpenStoreForReadingKeepsItsLocks) {
+    QTemporaryDir home;
+    const QString path = home.filePath(QStringLiteral("db"));
+    platform::NotificationStoreWriter writer(path, 100);
+    ASSERT_TRUE(writer.appendRecord(QStringLiteral("x"), "d"));
+    const int held = locksHeld(path);
+    ASSERT_GT(held, 0);
+    auto& probe = platform::FileAccessProbe::system();
+    EXPECT_EQ(probe.openForReading(path), std::nullopt);
+    EXPECT_EQ(locksHeld(path), held);
+    EXPECT_EQ(probe.openForReading(home.filePath(QStringLiteral("missing"))), "No such file or directory");
+}
+
 TEST(NotificationStoreWriter, IsPrivateAndItsIdsNeverGoDown) {
     QTemporaryDir home;
     const QString folder = home.path() + QStringLiteral("/a/b");
@@ -75,12 +120,14 @@ TEST(NotificationStoreWriter, IsPrivateAndItsIdsNeverGoDown) {
     EXPECT_EQ(mode(path + QStringLiteral("-wal")), 0600);
     EXPECT_EQ(mode(path + QStringLiteral("-shm")), 0600);
 
-    for (int i = 0; i < 9; ++i) ASSERT_TRUE(writer.appendRecord(QStringLiteral("x"), "d"));
+    for (int i = 2; i <= 10; ++i) ASSERT_TRUE(writer.appendRecord(QStringLiteral("x%1").arg(i % 5), "d"));
     EXPECT_EQ(writer.pruneKeepingNewest(3), 7);
     auto kept = rows(path);
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept.front().id, 8);
     EXPECT_EQ(kept.back().id, 10);
+    // Applications go with their last record.
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM app"), 3);
     // Even a store emptied behind its back continues the sequence: readers keep a watermark.
     ASSERT_TRUE(writer.execute("DELETE FROM record"));
     EXPECT_EQ(writer.appendRecord(QStringLiteral("x"), "d"), 11);
@@ -146,17 +193,21 @@ protected:
         if (!bus || !daemon) GTEST_SKIP() << startError.toStdString();
     }
 
-    // Starts a recorder on the private bus; records are counted as they are committed.
-    void startRecorder(int keepNewest = 1000) {
+    // Starts a recorder on the private bus; records are counted as they are committed, notices
+    // kept as "<level> <text>".
+    void startRecorder(int keepNewest = 1000,
+                       const std::function<void(platform::DesktopNotificationRecorder::Options&)>& adjust = {}) {
         platform::DesktopNotificationRecorder::Options options;
         options.storePath = home.path() + QStringLiteral("/Library/db2/db");
         options.busAddress = bus->address();
         options.keepNewest = keepNewest;
+        if (adjust) adjust(options);
         recorder = std::make_unique<platform::DesktopNotificationRecorder>(options);
         recorder->setRecordObserver([this](std::optional<int64_t> id) {
             std::lock_guard lock(mutex);
             recorded.push_back(id);
         });
+        recorder->setNoticeHandler([this](const auto& n) { notices << (n.warning ? "warning " : "info ") + n.text; });
         std::optional<platform::DesktopNotificationRecorder::Status> status;
         recorder->start([&](const auto& s) { status = s; });
         ASSERT_TRUE(spinUntil([&] { return status.has_value(); }));
@@ -167,12 +218,13 @@ protected:
         return recorded.size();
     }
     platform::DBusReply notify(const QString& app, const QString& summary, const QString& body,
-                               const QVariantMap& hints = {}) {
-        return bus->connection().call({QStringLiteral("org.freedesktop.Notifications"),
-                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"),
-                                       {app, 0u, QString(), summary, body, QStringList(), hints, -1}},
-                                      2s);
+                               const QVariantMap& hints = {}, testsupport::PrivateBus* on = nullptr) {
+        return (on ? on : bus)
+            ->connection()
+            .call({QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+                   QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"),
+                   {app, 0u, QString(), summary, body, QStringList(), hints, -1}},
+                  2s);
     }
     QString storePath() const { return recorder->storePath(); }
 
@@ -183,6 +235,7 @@ protected:
     std::unique_ptr<platform::DesktopNotificationRecorder> recorder;
     std::mutex mutex;
     std::vector<std::optional<int64_t>> recorded;
+    QStringList notices;
 };
 
 TEST_F(RecorderOnBus, RecordsEachNotifyAsTheDecoderReadsItWhileTheDaemonKeepsAnswering) {
@@ -228,6 +281,61 @@ TEST_F(RecorderOnBus, KeepsTheNewestRecordsWithIdsThatOnlyGrow) {
     EXPECT_EQ(stored.back().id, 6);
     EXPECT_EQ(mode(storePath()), 0600);
     EXPECT_EQ(mode(QFileInfo(storePath()).absolutePath()), 0700);
+}
+
+TEST_F(RecorderOnBus, HugeTextsAreCutOnACharacterBoundarySoEveryRecordStaysReadable) {
+    startRecorder();
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");  // four bytes, a surrogate pair
+    const QString summary = QStringLiteral("a") + emoji.repeated(300000);
+    const QString body(600 * 1024, u'b');  // beyond what the decoder reads
+    const QString app(1000, QChar(0xE4));  // two bytes each
+    ASSERT_TRUE(notify(app, summary, body).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 1; }));
+
+    const auto stored = rows(storePath());
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].identifier, app.left(127));
+    auto root = PropertyList::parse(stored[0].data);
+    ASSERT_TRUE(root);
+    const auto request = root->value(QStringLiteral("req"));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->value(QStringLiteral("titl"))->text(), summary.left(1 + 4095 * 2));
+    EXPECT_EQ(request->value(QStringLiteral("body"))->text(), body.left(16 * 1024));
+}
+
+TEST_F(RecorderOnBus, WritesLostToALockAreLoggedOnceAndCountedWhenWritingWorksAgain) {
+    startRecorder(1000, [](auto& options) { options.busyTimeoutMs = 20; });
+    platform::NotificationStoreWriter other(storePath(), 20);
+    ASSERT_TRUE(other.execute("BEGIN IMMEDIATE"));
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("lost %1").arg(i), {}).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 3; }));
+    ASSERT_TRUE(other.execute("COMMIT"));
+    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("kept"), {}).ok());
+    ASSERT_TRUE(spinUntil([&] { return notices.size() == 2; })) << notices.join(u'\n').toStdString();
+    EXPECT_EQ(notices.join(u'\n').toStdString(),
+              "warning Cannot write the notification store - cannot add the application: database is locked; "
+              "notifications are lost until writing works again\n"
+              "info Writing the notification store again; 3 notifications were lost");
+    EXPECT_EQ(rows(storePath()).size(), 1u);
+}
+
+TEST_F(RecorderOnBus, ABusThatDropsTheMonitorIsMonitoredAgainWhenItIsBack) {
+    QString error;
+    auto own = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(own) << error.toStdString();
+    startRecorder(1000, [&](auto& options) {
+        options.busAddress = own->address();
+        options.busCheckMs = 20;
+    });
+    ASSERT_TRUE(own->restart(&error)) << error.toStdString();
+    ASSERT_TRUE(spinUntil([&] { return notices.size() == 2; })) << notices.join(u'\n').toStdString();
+    EXPECT_EQ(notices.join(u'\n').toStdString(),
+              "warning The session bus dropped the monitoring; monitoring again when it allows\n"
+              "info Monitoring desktop notifications again");
+    auto ownDaemon = testsupport::DBusMock::startNotificationDaemon(*own, &error);
+    ASSERT_TRUE(ownDaemon) << error.toStdString();
+    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("after the restart"), {}, {}, own.get()).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 1; }));
 }
 
 }  // namespace

@@ -209,29 +209,43 @@ ScopedServiceHome::ScopedServiceHome() {
 std::unique_ptr<PrivateBus> PrivateBus::start(Kind kind, QString* error) {
     std::unique_ptr<PrivateBus> bus(new PrivateBus);
     bus->kind_ = kind;
+    if (!bus->launch({}, error)) return nullptr;
+    return bus;
+}
+
+bool PrivateBus::restart(QString* error) {
+    connection_.reset();
+    process_.reset();
+    QStringList parts = address_.split(u',');
+    parts.removeIf([](const QString& part) { return part.startsWith(QLatin1String("guid=")); });
+    return launch({QStringLiteral("--address=") + parts.join(u',')}, error);
+}
+
+bool PrivateBus::launch(const QStringList& listen, QString* error) {
     const QString config = QStringLiteral(QUILLVEX_TEST_SUPPORT_DIR) +
-                           (kind == Kind::session ? QStringLiteral("/test-bus.conf")
-                                                  : QStringLiteral("/private-system-bus.conf"));
+                           (kind_ == Kind::session ? QStringLiteral("/test-bus.conf")
+                                                   : QStringLiteral("/private-system-bus.conf"));
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         setError(error, QStringLiteral("pipe failed"));
-        return nullptr;
+        return false;
     }
-    bus->process_ = ServiceProcess::start(
-        QStringLiteral("dbus-daemon"),
-        {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--nosyslog"),
-         QStringLiteral("--print-address=%1").arg(fds[1])},
-        bus->dir_.filePath(QStringLiteral("bus.log")), fds[1], error);
+    process_ = ServiceProcess::start(QStringLiteral("dbus-daemon"),
+                                     QStringList{QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                                                 QStringLiteral("--nosyslog"),
+                                                 QStringLiteral("--print-address=%1").arg(fds[1])} +
+                                         listen,
+                                     dir_.filePath(QStringLiteral("bus.log")), fds[1], error);
     ::close(fds[1]);
-    const QByteArray address = bus->process_ ? readLines(fds[0], 1, 5s).trimmed() : QByteArray();
+    const QByteArray address = process_ ? readLines(fds[0], 1, 5s).trimmed() : QByteArray();
     ::close(fds[0]);
-    if (!bus->process_) return nullptr;
+    if (!process_) return false;
     if (address.isEmpty()) {
         setError(error, QStringLiteral("dbus-daemon printed no address"));
-        return nullptr;
+        return false;
     }
-    bus->address_ = QString::fromLocal8Bit(address);
-    return bus;
+    address_ = QString::fromLocal8Bit(address);
+    return true;
 }
 
 PrivateBus::~PrivateBus() {

@@ -98,9 +98,13 @@ public:
     // Waits (at most `timeout`) until `name` has an owner on the bus.
     bool waitForName(const QString& name, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     [[nodiscard]] std::unique_ptr<ScopedEnvironment> exportAddress() const;
+    // Stops the daemon (every client is dropped) and starts a new one at the same address, with
+    // a new guid, as a restarted bus comes back.
+    bool restart(QString* error = nullptr);
 
 private:
     PrivateBus() = default;
+    bool launch(const QStringList& listen, QString* error);
     Kind kind_ = Kind::session;
     QString address_;
     QTemporaryDir dir_;

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,10 +26,17 @@ bool SystemFileAccessProbe::isReadable(const QString& path) const {
 }
 
 std::optional<QString> SystemFileAccessProbe::openForReading(const QString& path) const {
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    return std::nullopt;
+    // A read-only SQLite open opens the file at once and reads nothing yet.
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    std::optional<QString> error;
+    if (rc != SQLITE_OK) {
+        const int systemError = db ? sqlite3_system_errno(db) : 0;
+        error = systemError ? QString::fromLocal8Bit(std::strerror(systemError))
+                            : QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    }
+    sqlite3_close_v2(db);
+    return error;
 }
 
 FileAccessProbe::SqliteOpenResult SystemFileAccessProbe::openSqliteReadOnly(const QString& path) const {

@@ -12,7 +12,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -30,20 +32,44 @@ QString hintText(const QVariantMap& hints, const QString& key) {
     return value.metaType() == QMetaType::fromType<QString>() ? value.toString() : QString();
 }
 
+// The longest start of `text` that takes at most `maxBytes` in UTF-8, never splitting a
+// surrogate pair. Shares `text` when it fits; looks at no more than the part kept.
+QString cutToUtf8(const QString& text, qsizetype maxBytes) {
+    if (text.size() <= maxBytes / 3) return text;  // three bytes per unit at most
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const char16_t unit = text.at(i).unicode();
+        const bool pair = QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode());
+        const qsizetype size = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + size > maxBytes) return text.left(i);
+        bytes += size;
+        i += pair ? 2 : 1;
+    }
+    return text;
+}
+
 // Notify(s app_name, u replaces_id, s app_icon, s summary, s body, as actions, a{sv} hints, i timeout)
+// Each text is cut here, before anything copies it: a huge call costs only Qt's own decoding.
 std::optional<DesktopNotification> parseNotify(const QDBusMessage& message) {
     if (message.type() != QDBusMessage::MethodCallMessage || message.interface() != kInterface ||
         message.member() != QLatin1String("Notify") || message.signature() != QLatin1String("susssasa{sv}i"))
         return std::nullopt;
     const QVariantList args = message.arguments();
     DesktopNotification n;
-    n.appName = args.at(0).toString();
-    n.summary = args.at(3).toString();
-    n.body = args.at(4).toString();
+    n.appName = cutToUtf8(args.at(0).toString(), DesktopNotification::maxNameBytes);
+    n.summary = cutToUtf8(args.at(3).toString(), DesktopNotification::maxTextBytes);
+    n.body = cutToUtf8(args.at(4).toString(), DesktopNotification::maxTextBytes);
     QVariantMap hints;
     if (args.at(6).metaType() == QMetaType::fromType<QDBusArgument>()) args.at(6).value<QDBusArgument>() >> hints;
-    n.desktopEntry = hintText(hints, QStringLiteral("desktop-entry"));
+    n.desktopEntry = cutToUtf8(hintText(hints, QStringLiteral("desktop-entry")), DesktopNotification::maxNameBytes);
     return n;
+}
+
+// A bus restarted at the same address has a new guid, which the old address would refuse.
+QString withoutGuid(const QString& address) {
+    QStringList parts = address.split(u',');
+    parts.removeIf([](const QString& part) { return part.startsWith(QLatin1String("guid=")); });
+    return parts.join(u',');
 }
 
 }  // namespace
@@ -73,6 +99,13 @@ struct DesktopNotificationRecorder::Shared {
     Options options;
     std::unique_ptr<NotificationStoreWriter> writer;
     std::function<void(std::optional<int64_t>)> observer;
+    std::function<void(const Notice&)> noticeHandler;
+    std::function<void(Notice)> notify;  // hands a notice to the starting thread
+    QString address;
+    // Notifications lost since writing began to fail; failing is set from the first loss to the
+    // next record written.
+    bool failing = false;
+    size_t lost = 0;
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -97,25 +130,50 @@ struct DesktopNotificationRecorder::Shared {
         wake.notify_one();
     }
 
-    // On the recorder's thread: connect, become a monitor, then write what arrives.
+    // On the recorder's thread: connect, become a monitor, then write what arrives, checking
+    // the connection whenever nothing arrived for a while.
     void run(const std::function<void(Status)>& report) {
         Status status = monitor();
         report(status);
         if (!status.recording) return;
+        const auto check = std::chrono::milliseconds(std::max(options.busCheckMs, 1));
         std::unique_lock lock(mutex);
         for (;;) {
-            wake.wait(lock, [this] { return quit || !queue.empty(); });
-            if (queue.empty()) return;
-            std::deque<DesktopNotification> batch;
-            batch.swap(queue);
+            const bool woken = wake.wait_for(lock, check, [this] { return quit || !queue.empty(); });
+            if (quit && queue.empty()) return;
+            if (woken) {
+                std::deque<DesktopNotification> batch;
+                batch.swap(queue);
+                lock.unlock();
+                write(batch);
+                lock.lock();
+            } else if (!QDBusConnection(connectionName).isConnected()) {
+                notify({true, QStringLiteral("The session bus dropped the monitoring; monitoring again when it allows")});
+                monitorAgain(lock);
+            }
+        }
+    }
+
+    // Waits, longer each time, until the bus takes the monitor again or the recorder stops.
+    void monitorAgain(std::unique_lock<std::mutex>& lock) {
+        auto delay = std::chrono::milliseconds(std::max(options.busCheckMs, 1));
+        while (!quit) {
             lock.unlock();
-            write(batch);
+            release();
+            const bool back = monitor().recording;
             lock.lock();
+            if (back) {
+                notify({false, QStringLiteral("Monitoring desktop notifications again")});
+                return;
+            }
+            wake.wait_for(lock, delay, [this] { return quit; });
+            delay = std::min(delay * 2, std::chrono::milliseconds(30000));
         }
     }
 
     Status monitor() {
-        const QString address = options.busAddress.isEmpty() ? sessionBusAddress() : options.busAddress;
+        if (address.isEmpty())
+            address = withoutGuid(options.busAddress.isEmpty() ? sessionBusAddress() : options.busAddress);
         if (address.isEmpty()) return {false, QStringLiteral("no session bus")};
         static std::atomic<int> counter{0};
         connectionName = QStringLiteral("platform-notification-monitor-%1").arg(++counter);
@@ -147,14 +205,39 @@ struct DesktopNotificationRecorder::Shared {
         // When another writer holds the lock past the busy timeout, each insert tries on its own.
         const bool inTransaction = writer->execute("BEGIN IMMEDIATE");
         std::vector<std::optional<int64_t>> ids;
-        for (const auto& n : batch)
+        QString error;  // the first reason a record was lost
+        for (const auto& n : batch) {
             ids.push_back(writer->appendRecord(n.bundleIdentifier(),
                                                encodeNotificationRecord(n.bundleIdentifier(), n.summary, std::nullopt, n.body)));
+            if (!ids.back() && error.isEmpty()) error = writer->error();
+        }
         writer->pruneKeepingNewest(options.keepNewest);
         const bool committed = !inTransaction || writer->execute("COMMIT");
-        if (!committed) writer->execute("ROLLBACK");
+        if (!committed) {
+            if (error.isEmpty()) error = writer->error();
+            writer->execute("ROLLBACK");
+        }
+        const size_t failed = committed ? size_t(std::count(ids.begin(), ids.end(), std::nullopt)) : ids.size();
+        account(failed, ids.size(), error);
         if (!observer) return;
         for (const auto& id : ids) observer(committed ? id : std::nullopt);
+    }
+
+    // One line when writing starts to fail, one with the count when a record is written again.
+    void account(size_t failed, size_t total, const QString& error) {
+        if (failed && !failing) {
+            failing = true;
+            notify({true, QStringLiteral("Cannot write the notification store - ") + error +
+                              QStringLiteral("; notifications are lost until writing works again")});
+        }
+        lost += failed;
+        if (failing && failed < total) {
+            notify({false, QStringLiteral("Writing the notification store again; %1 notification%2 lost")
+                               .arg(lost)
+                               .arg(lost == 1 ? QStringLiteral(" was") : QStringLiteral("s were"))});
+            failing = false;
+            lost = 0;
+        }
     }
 
     void stop() {
@@ -164,9 +247,16 @@ struct DesktopNotificationRecorder::Shared {
         }
         wake.notify_all();
         if (thread.joinable()) thread.join();
+        release();
+        context.reset();
+    }
+
+    // Leaves the bus: no copies arrive after this.
+    void release() {
         if (!connectionName.isEmpty()) {
             QDBusConnection(connectionName).unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
             QDBusConnection::disconnectFromBus(connectionName);
+            connectionName.clear();
         }
         if (receiver) {
             receiver->quit();
@@ -174,7 +264,6 @@ struct DesktopNotificationRecorder::Shared {
         }
         swallower.reset();
         receiver.reset();
-        context.reset();
     }
 };
 
@@ -190,11 +279,19 @@ void DesktopNotificationRecorder::setRecordObserver(std::function<void(std::opti
     shared_->observer = std::move(observer);
 }
 
+void DesktopNotificationRecorder::setNoticeHandler(std::function<void(const Notice&)> handler) {
+    shared_->noticeHandler = std::move(handler);
+}
+
 void DesktopNotificationRecorder::start(std::function<void(const Status&)> done) {
     shared_->context = std::make_unique<QObject>();
     QObject* context = shared_->context.get();
     auto report = [context, done = std::move(done)](Status status) {
         QMetaObject::invokeMethod(context, [done, status] { if (done) done(status); }, Qt::QueuedConnection);
+    };
+    shared_->notify = [context, handler = shared_->noticeHandler](Notice notice) {
+        if (handler)
+            QMetaObject::invokeMethod(context, [handler, notice] { handler(notice); }, Qt::QueuedConnection);
     };
     shared_->writer = std::make_unique<NotificationStoreWriter>(shared_->options.storePath, shared_->options.busyTimeoutMs);
     if (!shared_->writer->isOpen()) {

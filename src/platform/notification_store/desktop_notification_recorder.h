@@ -7,6 +7,7 @@
 // desktop portal) are not seen.
 
 #include <QString>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
@@ -14,8 +15,13 @@
 
 namespace platform {
 
-// The parts of one Notify call the store keeps.
+// The parts of one Notify call the store keeps, each cut to a bound (below) on a character
+// boundary so that every stored record stays small enough to be read back.
 struct DesktopNotification {
+    static constexpr qsizetype maxTextBytes = 16 * 1024;  // summary and body, as UTF-8
+    static constexpr qsizetype maxNameBytes = 255;        // application name and desktop entry
+
+
     QString appName;
     QString summary;
     QString body;
@@ -35,10 +41,19 @@ public:
         int busyTimeoutMs = 250;
         // Bound on connecting and on the monitoring request.
         int busTimeoutMs = 2000;
+        // How often the monitoring connection is checked, and the first wait before monitoring
+        // again once the bus dropped it (doubling up to 30 s).
+        int busCheckMs = 1000;
     };
     struct Status {
         bool recording = false;
         QString reason;  // why not, when not recording
+    };
+    // A change worth a log line, after the start: writing fails or works again, the bus dropped
+    // the monitor or took it back. `text` comes without the component's name.
+    struct Notice {
+        bool warning = false;
+        QString text;
     };
 
     explicit DesktopNotificationRecorder(Options options);
@@ -51,6 +66,9 @@ public:
     // monitoring on a thread of its own. `done` runs once on the calling thread's event loop with
     // the outcome. Call once, on a thread with a Qt event loop.
     void start(std::function<void(const Status&)> done);
+
+    // Called on the starting thread's event loop with each notice. Set before start().
+    void setNoticeHandler(std::function<void(const Notice&)> handler);
 
     // Called on the recorder's thread after each record is committed (row id) or fails
     // (nullopt): benchmarks and tests. Set before start().

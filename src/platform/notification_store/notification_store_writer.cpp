@@ -136,6 +136,7 @@ bool NotificationStoreWriter::execute(const char* sql) {
     if (!db_) return false;
     char* message = nullptr;
     const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) error_ = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
     sqlite3_free(message);
     return rc == SQLITE_OK;
 }
@@ -188,7 +189,14 @@ std::optional<int> NotificationStoreWriter::pruneKeepingNewest(int keep) {
         fail(QStringLiteral("cannot prune the records"));
         return std::nullopt;
     }
-    return sqlite3_changes(db_);
+    const int pruned = sqlite3_changes(db_);
+    // Applications no record names any more go too, or many distinct names fill the store.
+    Statement unused(db_, "DELETE FROM app WHERE app_id NOT IN (SELECT app_id FROM record WHERE app_id IS NOT NULL)");
+    if (!unused.ok() || unused.step() != SQLITE_DONE) {
+        fail(QStringLiteral("cannot prune the applications"));
+        return std::nullopt;
+    }
+    return pruned;
 }
 
 }  // namespace platform

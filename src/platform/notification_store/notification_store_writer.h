@@ -41,9 +41,10 @@ public:
     std::optional<int64_t> appendRecord(const QString& bundleId, const QByteArray& data);
     // Appends one record with a NULL app_id.
     std::optional<int64_t> appendRecordWithoutApp(const std::optional<QByteArray>& data);
-    // Deletes all but the newest `keep` records; returns how many went, nullopt on failure.
+    // Deletes all but the newest `keep` records, and the applications no record names any more;
+    // returns how many records went, nullopt on failure.
     std::optional<int> pruneKeepingNewest(int keep);
-    // Runs SQL without results (transactions in bulk writers).
+    // Runs SQL without results (transactions in bulk writers); a failure sets error().
     bool execute(const char* sql);
 
 private:

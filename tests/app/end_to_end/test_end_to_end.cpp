@@ -36,6 +36,17 @@ public:
     explicit RunningApp(const AppHome& home) : AppProcess(QStringLiteral(QUILLVEX_EXECUTABLE), home.environment()) {}
 };
 
+// Sends a desktop notification from "Mail" on `bus` with the desktop's own tool.
+void notifySend(const testsupport::PrivateBus& bus, const QString& summary, const QString& body) {
+    testsupport::ScopedEnvironment env;
+    env.set("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    QString output;
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), {QStringLiteral("-a"), QStringLiteral("Mail"), summary, body},
+                                   &output),
+              0)
+        << output.toStdString();
+}
+
 }  // namespace
 
 TEST(EndToEnd, PostedNotificationIsShownAndSigtermShutsDownInOrder) {
@@ -87,14 +98,23 @@ TEST(EndToEnd, PostedNotificationIsShownAndSigtermShutsDownInOrder) {
     EXPECT_EQ(app.lines().filter("Application terminating").size(), 1);
 }
 
-TEST(EndToEnd, ADesktopNotificationSentOnTheSessionBusIsReceivedWithinASecond) {
-    QString error;
-    auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
-    ASSERT_TRUE(bus) << error.toStdString();
-    auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
-    if (!daemon) GTEST_SKIP() << error.toStdString();
+// The application on a private session bus served by a notification daemon.
+class EndToEndOnSessionBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+        ASSERT_TRUE(bus) << error.toStdString();
+        daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
+        if (!daemon) GTEST_SKIP() << error.toStdString();
+        home.sessionBus = bus->address();
+    }
+    std::unique_ptr<testsupport::PrivateBus> bus;
+    std::unique_ptr<testsupport::DBusMock> daemon;
     AppHome home;
-    home.sessionBus = bus->address();
+};
+
+TEST_F(EndToEndOnSessionBus, ADesktopNotificationSentOnTheSessionBusIsReceivedWithinASecond) {
 
     RunningApp app(home);
     ASSERT_TRUE(app.started());
@@ -106,23 +126,45 @@ TEST(EndToEnd, ADesktopNotificationSentOnTheSessionBusIsReceivedWithinASecond) {
 
     QElapsedTimer sinceSend;
     sinceSend.start();
-    {
-        testsupport::ScopedEnvironment env;
-        env.set("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
-        QString output;
-        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"),
-                                       {QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Dinner at 7?"),
-                                        QStringLiteral("See you there")},
-                                       &output),
-                  0)
-            << output.toStdString();
-    }
+    notifySend(*bus, QStringLiteral("Dinner at 7?"), QStringLiteral("See you there"));
     const int received =
         app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'Dinner at 7?'", 1000, recording);
     EXPECT_GE(received, 0) << app.transcript().toStdString();
     EXPECT_LE(sinceSend.elapsed(), 1000);
     // The daemon served the call as usual.
     EXPECT_TRUE(daemon->calledMethods(QStringLiteral("/org/freedesktop/Notifications")).contains("Notify"));
+}
+
+// A user may look into the store with the sqlite3 tool while the application records into it.
+TEST_F(EndToEndOnSessionBus, AnotherProgramReadingAndWritingTheStoreLeavesItWholeAndEveryLaterNotificationShown) {
+    const QString store = home.filePath(QStringLiteral("Library/Group Containers/group.com.apple.usernoted/db2/db"));
+    auto sqlite = [&](const QString& sql) {
+        QString output;
+        EXPECT_EQ(testsupport::runTool(QStringLiteral("sqlite3"), {store, sql}, &output), 0) << output.toStdString();
+        return output.trimmed();
+    };
+
+    RunningApp app(home);
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs), 0)
+        << app.transcript().toStdString();
+    int from = 0;
+    for (const QString& sql : {QStringLiteral("SELECT count(*) FROM record;"),
+                              QStringLiteral("INSERT INTO app (identifier) VALUES ('org.example.Outside');")}) {
+        SCOPED_TRACE(sql.toStdString());
+        sqlite(sql);
+        for (int i = 1; i <= 2; ++i) {
+            const QString summary = QStringLiteral("After %1 %2").arg(sql.section(u' ', 0, 0)).arg(i);
+            notifySend(*bus, summary, QStringLiteral("Body"));
+            from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: '" + summary + "'",
+                                     kAppStartTimeoutMs, from);
+            ASSERT_GE(from, 0) << app.transcript().toStdString();
+        }
+    }
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+    EXPECT_EQ(sqlite(QStringLiteral("PRAGMA integrity_check;")), "ok");
+    EXPECT_EQ(sqlite(QStringLiteral("SELECT count(*) FROM record;")), "4");
 }
 
 TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndTakeTheSocketAlong) {
