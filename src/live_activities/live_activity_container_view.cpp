@@ -60,6 +60,16 @@ void LiveActivityContainerView::replaceView() {
 
 QSize LiveActivityContainerView::sizeHint() const { return view_ ? view_->sizeHint() : QSize(); }
 
+QPainterPath LiveActivityContainerView::drawnOutline() const {
+    QPainterPath outline;
+    if (auto* activity = qobject_cast<const LiveActivityView*>(view_)) {
+        outline = activity->band().clipPath(activity->cornerRadius(), activity->notchInfo());
+    } else if (view_) {
+        outline.addRect(QRectF(QPointF(0, 0), view_->size()));
+    }
+    return view_ ? outline.translated(view_->pos()) : outline;
+}
+
 void LiveActivityContainerView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (view_) view_->move((width() - view_->width()) / 2, 0);

@@ -5,6 +5,7 @@
 
 #include "core/notch_records.h"
 #include "live_activities/live_activity_view.h"
+#include "notch/notch_aware_shape.h"
 
 #include <QWidget>
 
@@ -21,7 +22,7 @@ private:
     LiveActivityType type_;
 };
 
-class LiveActivityContainerView : public QWidget {
+class LiveActivityContainerView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
 public:
@@ -34,6 +35,8 @@ public:
     QWidget* activityView() const { return view_; }
 
     QSize sizeHint() const override;
+    // The activity's band.
+    QPainterPath drawnOutline() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

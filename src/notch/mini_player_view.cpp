@@ -63,6 +63,10 @@ QRectF MiniPlayerView::bandRect() const {
     return QRectF((width() - band.width()) / 2, 0, band.width(), band.height());
 }
 
+QPainterPath MiniPlayerView::drawnOutline() const {
+    return NotchAwareShape{model_.cornerRadius(), model_.notchInfo()}.path(bandRect());
+}
+
 void MiniPlayerView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paintContent(painter);

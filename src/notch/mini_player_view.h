@@ -7,11 +7,12 @@
 
 #include "music/mini_audio_bars_view_model.h"
 #include "notch/mini_player_view_model.h"
+#include "notch/notch_aware_shape.h"
 
 #include <QImage>
 #include <QWidget>
 
-class MiniPlayerView : public QWidget {
+class MiniPlayerView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
 public:
@@ -24,6 +25,7 @@ public:
 
     // Where the band lies in the widget now.
     QRectF bandRect() const;
+    QPainterPath drawnOutline() const override;
     // Draws the band into `painter` at the widget's size.
     void paintContent(QPainter& painter);
 

@@ -24,3 +24,12 @@ struct NotchAwareShape {
     std::pair<double, double> animatableData() const { return {topFlare, cornerRadius}; }
     void setAnimatableData(std::pair<double, double>) {}
 };
+
+// A notch view that draws only part of its rectangle (a band hanging from the notch): the panel
+// takes input only there.
+class NotchOutlinedView {
+public:
+    virtual ~NotchOutlinedView() = default;
+    // Where the view draws now, in its own coordinates.
+    virtual QPainterPath drawnOutline() const = 0;
+};

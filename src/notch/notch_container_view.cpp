@@ -1,5 +1,9 @@
 #include "notch/notch_container_view.h"
 
+#include "notch/notch_aware_shape.h"
+#include "platform/window_shape/input_region.h"
+
+#include <QImage>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -109,6 +113,38 @@ void NotchTransitionEffect::draw(QPainter* painter) {
 
 // ---- container
 
+namespace {
+
+// Every pixel the path touches, as its antialiased fill does (a polygon's region drops the thin
+// tips of the top flares).
+QRegion pixelsCovered(const QPainterPath& path) {
+    const QRect bounds = path.boundingRect().toAlignedRect();
+    if (bounds.isEmpty()) return {};
+    QImage coverage(bounds.size(), QImage::Format_Alpha8);
+    coverage.fill(0);
+    QPainter painter(&coverage);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(-bounds.topLeft());
+    painter.fillPath(path, Qt::black);
+    painter.end();
+    QRegion region;
+    for (int y = 0; y < coverage.height(); ++y) {
+        const uchar* row = coverage.constScanLine(y);
+        for (int x = 0; x < coverage.width();) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < coverage.width() && row[x]) ++x;
+            region += QRect(bounds.x() + start, bounds.y() + y, x - start, 1);
+        }
+    }
+    return region;
+}
+
+}  // namespace
+
 NotchContainerView::NotchContainerView(QWidget* parent, EventBus& bus, platform::Scheduler& scheduler,
                                        const NotchContentFactory& factory)
     : QWidget(parent), bus_(bus), scheduler_(scheduler), factory_(factory), state_(bus.notchModeSubject.value()) {
@@ -118,6 +154,7 @@ NotchContainerView::NotchContainerView(QWidget* parent, EventBus& bus, platform:
     current_.content = state_.content();
     current_.view = makeView(current_.content);
     if (current_.view) placeChild(current_.view, current_.content);
+    applyInputRegion();
     modeSubscription_ = bus_.notchModeSubject.sink(lifetime_.wrap([this](const NotchMode& mode) { receive(mode); }));
 }
 
@@ -145,6 +182,34 @@ void NotchContainerView::setTopSafeAreaInset(double inset) {
     if (current_.view) placeChild(current_.view, current_.content);
     for (const auto& slot : removing_)
         if (slot.view) placeChild(slot.view, slot.content);
+    applyInputRegion();
+}
+
+QRegion NotchContainerView::inputRegion() const {
+    QWidget* view = current_.view.data();
+    if (!view) return {};
+    QRegion region(view->geometry());
+    if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view))
+        region = pixelsCovered(outlined->drawnOutline().translated(view->pos()));
+    return region & rect();
+}
+
+void NotchContainerView::applyInputRegion() {
+    QWidget* host = window();
+    if (host == this) return;  // not in a panel (yet)
+    const QRegion region = inputRegion().translated(mapTo(host, QPoint(0, 0)));
+    if (appliedWindow_ == host && appliedRegion_ == region) return;
+    if (!platform::setInputRegion(*host, region)) return;
+    appliedWindow_ = host;
+    appliedRegion_ = region;
+}
+
+bool NotchContainerView::eventFilter(QObject* watched, QEvent* event) {
+    // A child that animates its band redraws at every step.
+    if (watched == current_.view && (event->type() == QEvent::Paint || event->type() == QEvent::Resize ||
+                                     event->type() == QEvent::Move))
+        applyInputRegion();
+    return QWidget::eventFilter(watched, event);
 }
 
 void NotchContainerView::receive(const NotchMode& mode) {
@@ -196,9 +261,13 @@ void NotchContainerView::replaceContent(const NotchMode& previousMode) {
     current_.mode = mode;
     current_.content = state_.content();
     current_.view = makeView(current_.content);
-    if (!current_.view) return;
+    if (!current_.view) {
+        applyInputRegion();
+        return;
+    }
     placeChild(current_.view, current_.content);
     current_.view->raise();
+    applyInputRegion();
     if (const auto scale = NotchContainerState::transitionScale(mode)) {
         current_.effect = new NotchTransitionEffect(*scale);
         current_.effect->setProgress(0);
@@ -232,6 +301,7 @@ QWidget* NotchContainerView::makeView(NotchContent content) {
     }
     if (view) {
         if (view->parentWidget() != this) view->setParent(this);
+        view->installEventFilter(this);
         view->show();
     }
     return view;
@@ -261,6 +331,14 @@ void NotchContainerView::resizeEvent(QResizeEvent* event) {
     if (current_.view) placeChild(current_.view, current_.content);
     for (const auto& slot : removing_)
         if (slot.view) placeChild(slot.view, slot.content);
+    applyInputRegion();
+}
+
+void NotchContainerView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The panel's native window may be new: it starts out taking input everywhere.
+    appliedRegion_.reset();
+    applyInputRegion();
 }
 
 void NotchContainerView::finishRemoval(QWidget* view) {

@@ -20,6 +20,7 @@
 
 #include <QGraphicsEffect>
 #include <QPointer>
+#include <QRegion>
 #include <QWidget>
 
 #include <memory>
@@ -92,8 +93,16 @@ public:
     void setTopSafeAreaInset(double inset);
     double topSafeAreaInset() const { return topInset_; }
 
+    // Where the panel takes pointer input, in this view's coordinates: the outline of a child that
+    // draws a band (the mini player, a live activity), else the whole child (the open surfaces);
+    // nothing while nothing is shown. Kept on the hosting window's X input shape through every
+    // mode change, resize and redraw of the child, so clicks elsewhere reach the windows below.
+    QRegion inputRegion() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Slot {
@@ -110,6 +119,7 @@ private:
     QWidget* makeView(NotchContent content);
     void placeChild(QWidget* view, NotchContent content) const;
     void finishRemoval(QWidget* view);
+    void applyInputRegion();
     static void discard(QWidget* view);
 
     EventBus& bus_;
@@ -117,6 +127,8 @@ private:
     NotchContentFactory factory_;
     NotchContainerState state_;
     double topInset_ = 0;
+    std::optional<QRegion> appliedRegion_;
+    QPointer<QWidget> appliedWindow_;
     Slot current_;
     std::vector<Slot> removing_;
     platform::AnyCancellable modeSubscription_;

@@ -311,6 +311,9 @@ TEST_F(ActivityViewTest, ReplacingAnActivityMidEntranceStartsTheNewOneFromTheBeg
     container.setActivityType(LiveActivityType::volume);
     scheduler().advance(2.0);
     EXPECT_NE(qobject_cast<VolumeActivityView*>(container.activityView()), nullptr);
+    // Across the panel, it draws (and so takes input) on the centred band only.
+    container.resize(620, 32);
+    EXPECT_EQ(container.drawnOutline().boundingRect(), QRectF(172, 0, 276, 32));
 }
 
 namespace {

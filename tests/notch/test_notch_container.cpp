@@ -98,9 +98,11 @@ TEST_F(NotchContainerTest, ShowsTheModeOnTheBusAtCreationAndOneChildPerMode) {
 
     send(NotchMode::notification);
     EXPECT_EQ(view->contentView(), nullptr);
+    EXPECT_TRUE(view->inputRegion().isEmpty());  // nothing drawn takes no input
     send(NotchMode::miniPlayer);
     EXPECT_EQ(shownName(*view), QStringLiteral("miniPlayer"));
     EXPECT_EQ(view->contentView()->geometry(), QRect(0, 0, 620, 200));  // no size of its own
+    EXPECT_EQ(view->inputRegion(), QRegion(0, 0, 620, 200));        // and no outline: all of it
     QWidget* mini = view->contentView();
     send(NotchMode::miniPlayer);  // the same mode again changes nothing
     EXPECT_EQ(view->contentView(), mini);
@@ -219,6 +221,12 @@ TEST_F(NotchContainerTest, TheMiniPlayerAppearsInsideTheShownContainerAndLeavesW
     EXPECT_TRUE(mini->model().isListeningForDismiss());
     scheduler().advance(2.0);
     EXPECT_EQ(mini->bandRect(), QRectF(172, 0, 276, 32));
+    // Input only on the band: not beside it, nor outside its rounded bottom corners.
+    const QRegion input = view->inputRegion();
+    EXPECT_EQ(input.boundingRect(), QRect(172, 0, 276, 32));
+    EXPECT_TRUE(input.contains(QPoint(310, 16)));
+    EXPECT_FALSE(input.contains(QPoint(100, 16)));
+    EXPECT_FALSE(input.contains(QPoint(179, 31)));
 
     send(NotchMode::idle);
     EXPECT_EQ(view->contentView(), nullptr);

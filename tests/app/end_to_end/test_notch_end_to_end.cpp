@@ -57,6 +57,42 @@ bool waitForWindow(AppProcess& app, const QString& geometry, bool shown, int tim
 
 int xdotool(const QStringList& arguments) { return testsupport::runTool(QStringLiteral("xdotool"), arguments); }
 
+// An ordinary window of another program under the top of the screen, counting the clicks it gets.
+class WindowBeneath {
+public:
+    explicit WindowBeneath(const QRect& at) {
+        c_ = xcb_connect(nullptr, nullptr);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        const uint32_t values[] = {screen->white_pixel, 1, XCB_EVENT_MASK_BUTTON_PRESS};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, static_cast<int16_t>(at.x()),
+                          static_cast<int16_t>(at.y()), static_cast<uint16_t>(at.width()),
+                          static_cast<uint16_t>(at.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    ~WindowBeneath() { xcb_disconnect(c_); }
+    // The clicks so far, waiting up to `timeoutMs` for at least `expected`.
+    int clicksAfterWaiting(int expected, int timeoutMs = 3000) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (clicks() < expected && !deadline.hasExpired()) QThread::msleep(20);
+        return clicks();
+    }
+    int clicks() {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+            if ((e->response_type & 0x7f) == XCB_BUTTON_PRESS) ++clicks_;
+            std::free(e);
+        }
+        return clicks_;
+    }
+
+private:
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t window_ = 0;
+    int clicks_ = 0;
+};
+
 }  // namespace
 
 TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTakesTheNotchAndGivesItBack) {
@@ -73,6 +109,7 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
     ASSERT_TRUE(daemon) << error.toStdString();
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+    WindowBeneath beneath(QRect(0, 0, 1440, 400));
 
     testsupport::AppHome home;
     home.sessionBus = bus->address();
@@ -103,6 +140,14 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
     ASSERT_GE(mini, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000)) << app.transcript().toStdString();
+    // The band is 276 wide (x 582 to 858): a click beside it in the panel reaches the window below.
+    const auto click = [](int x, int y) {
+        return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y), QStringLiteral("click"),
+                        QStringLiteral("1")});
+    };
+    QThread::msleep(800);  // the pills have grown
+    ASSERT_EQ(click(430, 10), 0);
+    EXPECT_EQ(beneath.clicksAfterWaiting(1), 1);
 
     // The pointer on the top pixel row opens the expanded player; leaving closes it again.
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("0")}), 0);
@@ -114,6 +159,11 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
         app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, expanded);
     ASSERT_GE(collapsed, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000));
+    // Open, the panel took input all over; back to the mini player, only the band again.
+    QThread::msleep(800);
+    ASSERT_EQ(click(1020, 10), 0);
+    EXPECT_EQ(beneath.clicksAfterWaiting(2), 2);
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
 
     // The music stops: the panel shrinks away.
     ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
@@ -156,39 +206,6 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     EXPECT_FALSE(windowShownAt(QStringLiteral("620x32+410+0")));
 }
 
-namespace {
-
-// An ordinary window of another program under the top of the screen, counting the clicks it gets.
-class WindowBeneath {
-public:
-    explicit WindowBeneath(const QRect& at) {
-        c_ = xcb_connect(nullptr, nullptr);
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        window_ = xcb_generate_id(c_);
-        const uint32_t values[] = {screen->white_pixel, 1, XCB_EVENT_MASK_BUTTON_PRESS};
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, static_cast<int16_t>(at.x()),
-                          static_cast<int16_t>(at.y()), static_cast<uint16_t>(at.width()),
-                          static_cast<uint16_t>(at.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
-        xcb_map_window(c_, window_);
-        xcb_flush(c_);
-    }
-    ~WindowBeneath() { xcb_disconnect(c_); }
-    int clicks() {
-        while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-            if ((e->response_type & 0x7f) == XCB_BUTTON_PRESS) ++clicks_;
-            std::free(e);
-        }
-        return clicks_;
-    }
-
-private:
-    xcb_connection_t* c_ = nullptr;
-    xcb_window_t window_ = 0;
-    int clicks_ = 0;
-};
-
-}  // namespace
 
 TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus) {
     QString error;
@@ -233,9 +250,7 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("120"),
                        QStringLiteral("click"), QStringLiteral("1")}),
               0);
-    QDeadlineTimer deadline(3000);
-    while (beneath.clicks() < 1 && !deadline.hasExpired()) QThread::msleep(20);
-    EXPECT_EQ(beneath.clicks(), 1);
+    EXPECT_EQ(beneath.clicksAfterWaiting(1), 1);
 
     // On the card: the overlay takes it, without asking for the focus it never takes.
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("560"), QStringLiteral("20"),
