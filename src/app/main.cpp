@@ -11,6 +11,8 @@
 
 #include <QApplication>
 
+#include <optional>
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillvex"));
@@ -26,11 +28,12 @@ int main(int argc, char** argv) {
     // place for the socket the application runs on without the channel rather than not at all.
     QString reopenProblem;
     const auto socketPath = platform::ReopenChannel::defaultSocketPath(QStringLiteral("Quillvex"), &reopenProblem);
-    platform::ReopenChannel reopen(socketPath.value_or(QString()));
+    std::optional<platform::ReopenChannel> reopen;
+    reopen.emplace(socketPath.value_or(QString()));
     if (socketPath) {
-        const auto outcome = reopen.start([&application] { application.handleReopen(); });
+        const auto outcome = reopen->start([&application] { application.handleReopen(); });
         if (outcome == platform::ReopenChannel::Outcome::DeliveredToRunningInstance) return 0;
-        if (outcome == platform::ReopenChannel::Outcome::Unavailable) reopenProblem = reopen.problem();
+        if (outcome == platform::ReopenChannel::Outcome::Unavailable) reopenProblem = reopen->problem();
     }
     if (!reopenProblem.isEmpty())
         Log::shared().warning(QStringLiteral("Reopen channel unavailable, running without it: ") + reopenProblem);
@@ -40,12 +43,13 @@ int main(int argc, char** argv) {
     platform::DesktopNotificationRecorder::Options recorderOptions;
     recorderOptions.storePath = NotificationDatabaseLocations::fixedCandidates(
         NotificationDatabaseLocations::resolveHome(platform::UserDirectories::system()).resolved).first();
-    platform::DesktopNotificationRecorder notificationRecorder(recorderOptions);
-    notificationRecorder.setNoticeHandler([](const auto& notice) {
+    std::optional<platform::DesktopNotificationRecorder> notificationRecorder;
+    notificationRecorder.emplace(recorderOptions);
+    notificationRecorder->setNoticeHandler([](const auto& notice) {
         const QString line = QStringLiteral("DesktopNotificationRecorder: ") + notice.text;
         notice.warning ? Log::shared().warning(line) : Log::shared().info(line);
     });
-    notificationRecorder.start([path = notificationRecorder.storePath()](const auto& status) {
+    notificationRecorder->start([path = notificationRecorder->storePath()](const auto& status) {
         if (status.recording)
             Log::shared().info(QStringLiteral("DesktopNotificationRecorder: Recording desktop notifications into '") +
                                path + u'\'');
@@ -62,6 +66,12 @@ int main(int argc, char** argv) {
     QuillvexApp quillvex(application, platform::StatusItem::Presentation::SystemTray, std::move(environment));
     // A signal ends the application like its Quit command: the delegate's shutdown runs first.
     SignalQuit signalQuit([&application] { application.terminate(); });
+    // Losing the display ends the process from inside Qt: the same shutdown, the socket removed.
+    ExitShutdown exitShutdown([&application, &notificationRecorder, &reopen] {
+        application.terminate();
+        notificationRecorder.reset();
+        reopen.reset();
+    });
     const int status = application.run();
     platform::Application::setShared(nullptr);
     return status;

@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,3 +39,21 @@ SignalQuit::SignalQuit(std::function<void()> handler, QObject* parent) : QObject
 SignalQuit::~SignalQuit() {
     for (int number : kSignals) signal(number, SIG_DFL);
 }
+
+namespace {
+struct ExitHook {
+    std::function<void()> shutdown;
+    ~ExitHook() {
+        if (!shutdown) return;
+        std::function<void()> run = std::move(shutdown);
+        run();
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
+};
+thread_local ExitHook exitHook;
+}  // namespace
+
+ExitShutdown::ExitShutdown(std::function<void()> shutdown) { exitHook.shutdown = std::move(shutdown); }
+
+ExitShutdown::~ExitShutdown() { exitHook.shutdown = nullptr; }

@@ -187,6 +187,42 @@ TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndTakeTheSocketAlong) {
     }
 }
 
+TEST(EndToEnd, LosingTheDisplayShutsDownLikeSigterm) {
+    if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+    for (const int delayMs : {500, 1200, 2000}) {
+        SCOPED_TRACE(delayMs);
+        QString error;
+        auto x = testsupport::PrivateXServer::start(QStringLiteral("1280x800x24"), &error);
+        ASSERT_TRUE(x) << error.toStdString();
+        // A session bus with a notification daemon keeps D-Bus threads busy while the display goes.
+        auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+        ASSERT_TRUE(bus) << error.toStdString();
+        auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
+        ASSERT_TRUE(daemon) << error.toStdString();
+        AppHome home;
+        home.sessionBus = bus->address();
+        QProcessEnvironment env = home.environment();
+        env.insert(QStringLiteral("DISPLAY"), x->display());
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        const QString socket = home.runtimePath() + QStringLiteral("/Quillvex.reopen");
+
+        testsupport::AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+        ASSERT_TRUE(app.started());
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        while (sinceStart.elapsed() < delayMs) app.waitForLine(QStringLiteral("never"), 20);
+        x.reset();  // the X server is killed
+
+        ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << app.transcript().toStdString();
+        EXPECT_EQ(app.exitCode(), 0) << app.transcript().toStdString();
+        EXPECT_FALSE(app.transcript().contains("pure virtual")) << app.transcript().toStdString();
+        EXPECT_TRUE(app.lines().contains("info Application terminating")) << app.transcript().toStdString();
+        EXPECT_FALSE(QFileInfo::exists(socket));
+    }
+}
+
 TEST(EndToEnd, ARuntimeFolderOpenToOthersMeansNoReopenChannelButTheApplicationRuns) {
     AppHome home;
     QFile::setPermissions(home.runtimePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
