@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -158,6 +159,12 @@ TEST_F(ExpandedPlayerViewTest, BrowserTrackShowsItsSourceInsteadOfLyricsAndNoShu
 
     EXPECT_EQ(ExpandedPlayerView::appDisplayName("nodots", workspace), "nodots");
     EXPECT_EQ(ExpandedPlayerView::appDisplayName("", workspace), "");
+    // A desktop entry that can be read names its application.
+    QTemporaryDir entries;
+    const QString entry = entries.path() + "/org.example.Tunes.desktop";
+    ASSERT_TRUE(testsupport::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Tunes\n"));
+    workspace.applicationPaths["org.example.Tunes"] = entry;
+    EXPECT_EQ(ExpandedPlayerView::appDisplayName("org.example.Tunes", workspace), "Tunes");
 }
 
 TEST_F(ExpandedPlayerViewTest, LyricLineFollowsTheCurrentIndexAndFadesOut) {

@@ -230,6 +230,8 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
     QProcessEnvironment env = home.environment();
     env.insert(QStringLiteral("DISPLAY"), x->display());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // No installed application may answer to the sender's name: a click would launch it.
+    env.insert(QStringLiteral("XDG_DATA_DIRS"), home.filePath(QStringLiteral(".local/share")));
     AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
     ASSERT_TRUE(app.started());
     const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
