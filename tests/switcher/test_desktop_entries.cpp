@@ -97,6 +97,8 @@ TEST(DesktopEntries, ApplicationsResolveToTheirEntryIconAndLaunch) {
     auto entry = platform::DesktopEntries::parse(other, "other");
     ASSERT_TRUE(entry);
     EXPECT_EQ(platform::DesktopEntries::commandLine(*entry), QStringList({"/usr/bin/otherprog", "--x="}));
+    entry->exec = R"(prog "a \\\\ \"b\"" 100%% x\sy)";  // the value's escapes, then the quoting
+    EXPECT_EQ(platform::DesktopEntries::commandLine(*entry), QStringList({"prog", R"(a \ "b")", "100%", "x", "y"}));
     entry->exec = "prog \"unclosed";
     EXPECT_TRUE(platform::DesktopEntries::commandLine(*entry).isEmpty());
 

@@ -167,12 +167,27 @@ QIcon DesktopEntries::icon(const QString& iconField) {
 }
 
 QStringList DesktopEntries::commandLine(const DesktopEntry& entry) {
-    // Words split at unquoted spaces; inside double quotes a backslash keeps the next character.
+    // The value's own escapes first (\s, \n, \t, \r, \\), then the command line's quoting: words
+    // split at unquoted spaces; inside double quotes a backslash keeps the next character.
+    QString exec;
+    for (qsizetype i = 0; i < entry.exec.size(); ++i) {
+        QChar c = entry.exec.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < entry.exec.size()) {
+            switch (entry.exec.at(i + 1).unicode()) {
+            case 's': c = QLatin1Char(' '); ++i; break;
+            case 'n': c = QLatin1Char('\n'); ++i; break;
+            case 't': c = QLatin1Char('\t'); ++i; break;
+            case 'r': c = QLatin1Char('\r'); ++i; break;
+            case '\\': ++i; break;
+            default: break;
+            }
+        }
+        exec += c;
+    }
     QStringList words;
     QString word;
     bool inWord = false;
     bool quoted = false;
-    const QString& exec = entry.exec;
     for (qsizetype i = 0; i < exec.size(); ++i) {
         const QChar c = exec.at(i);
         if (quoted) {
