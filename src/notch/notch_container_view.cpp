@@ -189,8 +189,15 @@ QRegion NotchContainerView::inputRegion() const {
     QWidget* view = current_.view.data();
     if (!view) return {};
     QRegion region(view->geometry());
-    if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view))
-        region = pixelsCovered(outlined->drawnOutline().translated(view->pos()));
+    if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view)) {
+        // A band redraws far more often (level bars, artwork) than its outline moves.
+        const QPainterPath outline = outlined->drawnOutline().translated(view->pos());
+        if (outline != lastOutline_) {
+            lastOutline_ = outline;
+            lastOutlineRegion_ = pixelsCovered(outline);
+        }
+        region = lastOutlineRegion_;
+    }
     return region & rect();
 }
 

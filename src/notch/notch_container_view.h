@@ -19,6 +19,7 @@
 #include "platform/runtime/reactive.h"
 
 #include <QGraphicsEffect>
+#include <QPainterPath>
 #include <QPointer>
 #include <QRegion>
 #include <QWidget>
@@ -128,6 +129,8 @@ private:
     NotchContainerState state_;
     double topInset_ = 0;
     std::optional<QRegion> appliedRegion_;
+    mutable QPainterPath lastOutline_;
+    mutable QRegion lastOutlineRegion_;
     QPointer<QWidget> appliedWindow_;
     Slot current_;
     std::vector<Slot> removing_;
