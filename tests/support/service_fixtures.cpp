@@ -366,9 +366,14 @@ std::unique_ptr<DBusMock> DBusMock::startMprisPlayer(PrivateBus& bus, const QStr
     const bool ok =
         mock->addProperties(root, {{QStringLiteral("Identity"), suffix}, {QStringLiteral("DesktopEntry"), suffix}}) &&
         mock->addProperties(player, properties) &&
-        mock->addMethod(player, QStringLiteral("PlayPause"), {}, {}, {}) &&
-        mock->addMethod(player, QStringLiteral("Play"), {}, {}, {}) &&
-        mock->addMethod(player, QStringLiteral("Pause"), {}, {}, {}) &&
+        // Like a real player, the play and pause methods change what it reports.
+        mock->addMethod(player, QStringLiteral("PlayPause"), {}, {},
+                        QStringLiteral("self.Set('%1', 'PlaybackStatus', 'Paused' if self.Get('%1', 'PlaybackStatus') == "
+                                       "'Playing' else 'Playing')").arg(player)) &&
+        mock->addMethod(player, QStringLiteral("Play"), {}, {},
+                        QStringLiteral("self.Set('%1', 'PlaybackStatus', 'Playing')").arg(player)) &&
+        mock->addMethod(player, QStringLiteral("Pause"), {}, {},
+                        QStringLiteral("self.Set('%1', 'PlaybackStatus', 'Paused')").arg(player)) &&
         mock->addMethod(player, QStringLiteral("Next"), {}, {}, {}) &&
         mock->addMethod(player, QStringLiteral("Previous"), {}, {}, {});
     if (!ok) {

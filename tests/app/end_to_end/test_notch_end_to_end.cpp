@@ -168,10 +168,33 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     // The music stops: the panel shrinks away.
     ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
                                     QStringLiteral("Paused")));
-    const int idle = app.waitForLine("info NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)",
+    int idle = app.waitForLine("info NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)",
                                      kAppStartTimeoutMs, collapsed);
     ASSERT_GE(idle, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 3000));
+
+    // Paused from outside, nothing is shown; play in the expanded notch resumes that player.
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("0")}), 0);
+    const int notPlaying = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, idle);
+    ASSERT_GE(notPlaying, 0) << app.transcript().toStdString();
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
+    QThread::msleep(800);  // grown
+    player->clearCalls();
+    ASSERT_EQ(click(601, 104), 0);  // the play button
+    const int sent = app.waitForLine("info MediaRemoteService: No track shown; sent command 2 through the helper -> true",
+                                     3000, notPlaying);
+    EXPECT_GE(sent, 0) << app.transcript().toStdString();
+    EXPECT_EQ(player->calledMethods().filter(QStringLiteral("Play")), QStringList{QStringLiteral("PlayPause")});
+    EXPECT_GE(app.waitForLine("debug MediaRemoteService: Updated - Song by Band", kAppStartTimeoutMs, notPlaying), 0)
+        << app.transcript().toStdString();
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+    ASSERT_GE(app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, notPlaying), 0)
+        << app.transcript().toStdString();
+    ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
+                                    QStringLiteral("Paused")));
+    idle = app.waitForLine("info NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)", kAppStartTimeoutMs,
+                           notPlaying);
+    ASSERT_GE(idle, 0) << app.transcript().toStdString();
 
     // A desktop notification takes the notch, and the notch returns when the overlay goes.
     {
