@@ -142,7 +142,7 @@ TEST(StatusItemTray, TheBellHasLightAndDarkPixelsAtEverySize) {
 // soon as the tray's manager announces itself.
 TEST(StatusItemTray, TheBellDocksInATrayThatStartsAfterIt) {
     auto x = testsupport::PrivateXServer::start();
-    if (!x) GTEST_SKIP() << "Xvfb is not available";
+    if (!x) QUILLVEX_SERVICE_MISSING("Xvfb is not available");
     QTemporaryDir home;
     QProcess host;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -190,7 +190,7 @@ protected:
         bus = nullptr;
     }
     void SetUp() override {
-        if (!bus || !daemon) GTEST_SKIP() << startError.toStdString();
+        if (!bus || !daemon) QUILLVEX_SERVICE_MISSING(startError.toStdString());
     }
 
     // Starts a recorder on the private bus; records are counted as they are committed, notices

@@ -48,14 +48,13 @@ protected:
     }
 
     void save(QWidget& widget, const QString& name) {
-        QDir().mkpath(QStringLiteral("/tmp/h-drop-shots"));
         QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2);
         image.fill(QColor(90, 90, 100));  // a light desk shows the notch outline
         QPainter painter(&image);
         widget.render(&painter);
         painter.end();
-        image.save(QStringLiteral("/tmp/h-drop-shots/") + name + QStringLiteral(".png"));
+        testsupport::keep(image, name + QStringLiteral(".png"));
     }
 
     void SetUp() override {

@@ -27,7 +27,7 @@ protected:
         x = nullptr;
     }
     void SetUp() override {
-        if (!x) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        if (!x) QUILLVEX_SERVICE_MISSING("Xvfb or xdotool is not installed");
         ASSERT_TRUE(home.isValid());
     }
 
@@ -47,8 +47,8 @@ protected:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         process->setProcessEnvironment(env);
+        testsupport::dieWithTest(*process);
         process->start(program, arguments);
         QByteArray seen;
         QDeadlineTimer deadline(10000);

@@ -233,7 +233,7 @@ protected:
 };
 
 TEST_F(RealToolConversionTest, JpegBecomesPngAndAnAnimationItsFirstFrame) {
-    if (!QFile::exists(QStringLiteral("/usr/bin/convert"))) GTEST_SKIP() << "ImageMagick is not installed";
+    if (!QFile::exists(QStringLiteral("/usr/bin/convert"))) QUILLVEX_SERVICE_MISSING("ImageMagick is not installed");
     FileConverterService converter = makeReal();
     QImage picture(64, 48, QImage::Format_RGB32);
     picture.fill(Qt::red);
@@ -273,7 +273,7 @@ TEST_F(RealToolConversionTest, JpegBecomesPngAndAnAnimationItsFirstFrame) {
 }
 
 TEST_F(RealToolConversionTest, MovBecomesMp4) {
-    if (!QFile::exists(QStringLiteral("/usr/bin/ffmpeg"))) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!QFile::exists(QStringLiteral("/usr/bin/ffmpeg"))) QUILLVEX_SERVICE_MISSING("ffmpeg is not installed");
     const QString mov = sources.path() + QStringLiteral("/clip.mov");
     ASSERT_EQ(testsupport::runTool(QStringLiteral("/usr/bin/ffmpeg"),
                                    {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),

@@ -6,6 +6,7 @@
 
 #include "support/eds_session.h"
 #include "support/fixtures.h"
+#include "support/service_fixtures.h"
 
 #include <QProcess>
 
@@ -44,7 +45,7 @@ protected:
         session = nullptr;
     }
     void SetUp() override {
-        if (startError) GTEST_SKIP() << "no private bus: " << startError->toStdString();
+        if (startError) QUILLVEX_SERVICE_MISSING("no private bus: " << startError->toStdString());
     }
 
     // The virtual clock starts at the real now so the window covers the seeded days.

@@ -50,14 +50,13 @@ protected:
     }
     // On black, as the notch shows it: the views themselves are translucent.
     void save(QWidget& widget, const QString& name) {
-        QDir().mkpath(QStringLiteral("/tmp/hwx-shots"));
         QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2);
         image.fill(Qt::black);
         QPainter painter(&image);
         widget.render(&painter);
         painter.end();
-        image.save(QStringLiteral("/tmp/hwx-shots/") + name + QStringLiteral(".png"));
+        testsupport::keep(image, name + QStringLiteral(".png"));
     }
 };
 

@@ -44,7 +44,7 @@ protected:
         systemBus = nullptr;
     }
     void SetUp() override {
-        if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+        if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
         ASSERT_TRUE(mock) << "the GeoClue2 mock did not come up: " << setUpError.toStdString();
         ASSERT_TRUE(mock->call(QStringLiteral("SetAuthorized"), {true}).ok());
     }

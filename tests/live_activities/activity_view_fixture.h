@@ -42,10 +42,4 @@ inline QImage atTheNotch(QWidget& view) {
     return image;
 }
 
-// Saves `image` under QUILLVEX_SCREENSHOT_DIR when it is set, to look at by eye.
-inline void keep(const QImage& image, const char* name) {
-    const QByteArray dir = qgetenv("QUILLVEX_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/") + QString::fromLatin1(name));
-}
-
 }  // namespace testsupport

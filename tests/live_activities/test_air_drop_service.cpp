@@ -261,7 +261,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!bus) GTEST_SKIP() << error.toStdString();
+        if (!bus) QUILLVEX_SERVICE_MISSING(error.toStdString());
     }
 
     static void emitSignal(const QString& interface, const QString& member) {

@@ -44,7 +44,7 @@ protected:
         systemBus = nullptr;
     }
     void SetUp() override {
-        if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+        if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
         ASSERT_TRUE(ready) << "the bluez5 mock did not come up: " << setUpError.toStdString();
     }
 

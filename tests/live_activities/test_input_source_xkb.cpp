@@ -34,7 +34,7 @@ protected:
         server = nullptr;
     }
     void SetUp() override {
-        if (!server) GTEST_SKIP() << "no private X server: " << setUpError.toStdString();
+        if (!server) QUILLVEX_SERVICE_MISSING("no private X server: " << setUpError.toStdString());
         ASSERT_EQ(testsupport::runTool(QStringLiteral("/usr/bin/setxkbmap"),
                                        {QStringLiteral("-display"), server->display(), QStringLiteral("-layout"),
                                         QStringLiteral("us,de"), QStringLiteral("-variant"), QStringLiteral(",nodeadkeys")}),

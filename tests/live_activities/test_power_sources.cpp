@@ -146,7 +146,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+        if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
         ASSERT_TRUE(acReady) << "the upower mock did not come up: " << setUpError.toStdString();
         sysfs.write("AC", {{"type", "Mains"}, {"online", "1"}});
         sysfs.write("BAT0", {{"type", "Battery"}, {"present", "1"}, {"capacity", "57"}, {"status", "Charging"}});

@@ -63,7 +63,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+        if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
         ASSERT_FALSE(sessionPath.isEmpty()) << "the logind mock did not come up: " << setUpError.toStdString();
     }
 

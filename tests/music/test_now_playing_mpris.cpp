@@ -43,7 +43,7 @@ protected:
         session = nullptr;
     }
     void SetUp() override {
-        if (!session) GTEST_SKIP() << skipReason->toStdString();
+        if (!session) QUILLVEX_SERVICE_MISSING(skipReason->toStdString());
     }
 
     std::unique_ptr<MediaRemoteBridge> makeBridge() {

@@ -174,10 +174,10 @@ protected:
     }
 
     void SetUp() override {
-        if (!server) GTEST_SKIP() << "no Xvfb: " << skipReason->toStdString();
+        if (!server) QUILLVEX_SERVICE_MISSING("no Xvfb: " << skipReason->toStdString());
         keyboard = std::make_unique<XKeyboard>(server->display().toLocal8Bit());
         if (!keyboard->hasKeys({XK_Left, XK_Right, XK_Control_L, XK_Shift_L, XK_Super_L, XK_Alt_L, XK_Num_Lock})) {
-            GTEST_SKIP() << "the server's keymap lacks a needed key";
+            QUILLVEX_SERVICE_MISSING("the server's keymap lacks a needed key");
         }
         monitor = std::make_unique<platform::X11GlobalKeyMonitor>(server->display().toLocal8Bit());
         auto bridge = std::make_unique<MediaRemoteBridge>(helper.launcher, scheduler(), QStringLiteral("/fake/helper"));

@@ -62,7 +62,7 @@ protected:
         bus = nullptr;
     }
     void SetUp() override {
-        if (!bus || !mock) GTEST_SKIP() << "no private bus";
+        if (!bus || !mock) QUILLVEX_SERVICE_MISSING("no private bus");
     }
 
     platform::DBusConnection& connection() { return bus->connection(); }

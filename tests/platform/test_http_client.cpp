@@ -2,6 +2,7 @@
 
 #include "support/fixtures.h"
 #include "support/loopback_http_server.h"
+#include "support/service_fixtures.h"
 
 #include <QFile>
 #include <QProcess>
@@ -173,7 +174,7 @@ TEST(HttpClientTls, TrustsOnlyTheConfiguredAuthorityAndRefusesDowngrades) {
                               "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj '/CN=127.0.0.1' && "
                               "printf 'subjectAltName=IP:127.0.0.1\\n' > ext.cnf && "
                               "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile ext.cnf"});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) GTEST_SKIP() << "openssl could not make a test authority";
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) QUILLVEX_SERVICE_MISSING("openssl could not make a test authority");
     auto read = [&](const char* name) {
         QFile f(dir.filePath(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

@@ -155,7 +155,7 @@ protected:
         x = nullptr;
     }
     void SetUp() override {
-        if (!x) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        if (!x) QUILLVEX_SERVICE_MISSING("Xvfb or xdotool is not installed");
         display = x->exportDisplay();
         xdotool({"mousemove", "700", "500"});
     }
@@ -169,8 +169,8 @@ protected:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DISPLAY"), x->display());
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         source->setProcessEnvironment(env);
+        testsupport::dieWithTest(*source);
         source->start(QStringLiteral(QUILLVEX_DRAG_SOURCE), items);
         QDeadlineTimer deadline(10000);
         while (!source->readAllStandardOutput().contains("ready") && !deadline.hasExpired()) {

@@ -17,7 +17,7 @@ namespace {
 bool alive(pid_t pid) { return ::kill(pid, 0) == 0; }
 
 TEST(ServiceFixtures, BusesAndMocksAnswerAndStopWithNothingLeft) {
-    if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+    if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
     QString error;
     auto session = PrivateBus::start(PrivateBus::Kind::session, &error);
     ASSERT_TRUE(session) << error.toStdString();
@@ -90,7 +90,7 @@ TEST(ServiceFixtures, PulseAudioAndXvfbComeUpPrivatelyAndStop) {
     pid_t xPid = 0;
     {
         auto pulse = testsupport::PrivatePulseAudio::start({QStringLiteral("quill_a"), QStringLiteral("quill_b")}, &error);
-        if (!pulse) GTEST_SKIP() << error.toStdString();
+        if (!pulse) QUILLVEX_SERVICE_MISSING(error.toStdString());
         QString info;
         ASSERT_TRUE(pulse->pactl({QStringLiteral("info")}, &info));
         EXPECT_TRUE(info.contains(QStringLiteral("Default Sink: quill_a"))) << info.toStdString();

@@ -19,7 +19,7 @@ protected:
     }
 
     // The panel as it stands on screen, over a dark desktop.
-    void screenshot(const QString& path) {
+    void screenshot(const QString& name) {
         QApplication::sendPostedEvents();
         IslandPanel* panel = controller.window();
         QImage image(panel->size() + QSize(40, 40), QImage::Format_ARGB32);
@@ -27,7 +27,7 @@ protected:
         QPainter painter(&image);
         painter.drawPixmap(20, 20, panel->grab());
         painter.end();
-        image.save(path);
+        testsupport::keep(image, name);
     }
 
     testsupport::FakeScreens screens;
@@ -44,16 +44,16 @@ TEST_F(GeneralOverlayEndToEndTest, EachTestButtonShowsItsNotificationInTheOverla
 
     struct Step {
         const char* button;
-        const char* path;
+        const char* screenshot;
         std::optional<QString> message;
         QString source;
     };
     const Step steps[] = {
-        {"genericTestButton", "/tmp/hgen-overlay-generic.png", QStringLiteral("This is a test notification from Quillvex"),
+        {"genericTestButton", "overlay-generic.png", QStringLiteral("This is a test notification from Quillvex"),
          QStringLiteral("TestApp")},
-        {"messageTestButton", "/tmp/hgen-overlay-message.png", QStringLiteral("Hey, are you free tonight?"),
+        {"messageTestButton", "overlay-message.png", QStringLiteral("Hey, are you free tonight?"),
          QStringLiteral("Messages")},
-        {"faceTimeTestButton", "/tmp/hgen-overlay-facetime.png", std::nullopt, QStringLiteral("FaceTime")},
+        {"faceTimeTestButton", "overlay-facetime.png", std::nullopt, QStringLiteral("FaceTime")},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.button);
@@ -65,7 +65,7 @@ TEST_F(GeneralOverlayEndToEndTest, EachTestButtonShowsItsNotificationInTheOverla
         EXPECT_EQ(state.message, step.message);
         EXPECT_EQ(controller.activePresentation(), IslandWindowController::Presentation::overlay);
         EXPECT_TRUE(controller.window()->isVisible());
-        screenshot(step.path);
+        screenshot(step.screenshot);
         // Gone after the display time, before the next one.
         scheduler().advance(5);
         EXPECT_FALSE(bus.overlayStateSubject.value().isVisible);

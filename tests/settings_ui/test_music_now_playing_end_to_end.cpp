@@ -25,7 +25,7 @@ protected:
         session = nullptr;
     }
     void SetUp() override {
-        if (!session) GTEST_SKIP() << skipReason->toStdString();
+        if (!session) QUILLVEX_SERVICE_MISSING(skipReason->toStdString());
     }
 
     static inline musictest::MprisSession* session = nullptr;

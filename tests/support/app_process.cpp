@@ -1,5 +1,7 @@
 #include "support/app_process.h"
 
+#include "support/service_fixtures.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -34,13 +36,13 @@ QProcessEnvironment AppHome::environment() const {
     env.insert(QStringLiteral("QUILLVEX_LOG_STDERR"), QStringLiteral("1"));
     env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("debug"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     return env;
 }
 
 AppProcess::AppProcess(const QString& program, const QProcessEnvironment& environment, const QStringList& arguments) {
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::MergedChannels);
+    testsupport::dieWithTest(process_);
     process_.start(program, arguments);
 }
 

@@ -1,5 +1,7 @@
 #include "support/eds_session.h"
 
+#include "support/service_fixtures.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -119,6 +121,7 @@ bool EdsSession::start(QString* error) {
                           .arg(services));
 
     bus_.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    dieWithTest(bus_);
     bus_.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config, "--nofork", "--print-address=1"});
     if (!bus_.waitForStarted(5000)) return fail(QStringLiteral("dbus-daemon did not start"));
     QElapsedTimer timer;

@@ -10,7 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,31 +95,37 @@ std::unique_ptr<ServiceProcess> ServiceProcess::start(const QString& program, co
     for (auto& s : storage) argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     const QByteArray log = logPath.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(logPath);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    // The kept descriptor is close-on-exec in the parent; dup2 onto itself clears the flag in the child.
-    if (keepFd >= 0) posix_spawn_file_actions_adddup2(&actions, keepFd, keepFd);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0) {
-        setError(error, QStringLiteral("cannot start %1: %2").arg(path, QString::fromLocal8Bit(strerror(rc))));
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        setError(error, QStringLiteral("cannot start %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
         return nullptr;
     }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on. The service dies with the test process even
+        // when that crashes or is killed (the signal follows the forking thread: the test's own).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s = 1; s < NSIG; ++s) ::signal(s, SIG_DFL);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (in < 0 || out < 0) ::_exit(127);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        if (in > 2) ::close(in);
+        if (out > 2) ::close(out);
+        // The kept descriptor is close-on-exec in the parent.
+        if (keepFd >= 0) ::fcntl(keepFd, F_SETFD, 0);
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);  // also here, so that stop() finds the group however soon it comes
     return std::unique_ptr<ServiceProcess>(new ServiceProcess(pid));
 }
 
@@ -554,6 +560,18 @@ std::unique_ptr<ScopedEnvironment> PrivateXServer::exportDisplay() const {
     env->set("DISPLAY", display_.toLocal8Bit());
     env->unset("WAYLAND_DISPLAY");
     return env;
+}
+
+bool missingServicesAllowed() { return qgetenv("QUILLVEX_ALLOW_MISSING_SERVICES") == "1"; }
+
+void reportMissingService(const char* file, int line, const ::testing::Message& reason) {
+    const auto kind = missingServicesAllowed() ? ::testing::TestPartResult::kSkip
+                                               : ::testing::TestPartResult::kFatalFailure;
+    ::testing::internal::AssertHelper(kind, file, line, "") = reason;
+}
+
+void dieWithTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 // --- tools ----------------------------------------------------------------------------------

@@ -3,7 +3,7 @@
 // Real Linux services for tests, started headless (as root, no systemd, no desktop session) and
 // stopped with nothing left behind: private D-Bus daemons, python3-dbusmock mocks, a private
 // PulseAudio with null sinks, Xvfb. Each starter returns nullptr (and says why in `error`) when
-// its program is missing or does not come up; tests then GTEST_SKIP or fail as they see fit.
+// its program is missing or does not come up; the test then reports QUILLVEX_SERVICE_MISSING.
 //
 // Starting a daemon costs tens of milliseconds (a dbusmock one a few hundred): start them once
 // per suite (static members set in SetUpTestSuite, deleted in TearDownTestSuite) and reset their
@@ -12,11 +12,14 @@
 #include "platform/dbus/dbus_connection.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantList>
 #include <QVariantMap>
+
+#include <gtest/gtest.h>
 
 #include <sys/types.h>
 
@@ -27,8 +30,13 @@
 
 namespace testsupport {
 
-// A child process in its own process group; the destructor sends SIGTERM to the group, then
-// SIGKILL after a short grace, and reaps it.
+// A service a test needs is missing or did not start: the test fails, or skips where
+// QUILLVEX_ALLOW_MISSING_SERVICES=1 allows it (a machine without the packages; never in CI).
+#define QUILLVEX_SERVICE_MISSING(reason) \
+    return ::testsupport::reportMissingService(__FILE__, __LINE__, ::testing::Message() << reason)
+
+// A child process in its own process group that dies with the test process (even a crashed
+// one); the destructor sends SIGTERM to the group, then SIGKILL after a short grace, and reaps it.
 class ServiceProcess {
 public:
     // Starts `program` with `arguments`; stdout/stderr go to `logPath` (or /dev/null when empty).
@@ -212,5 +220,11 @@ int runTool(const QString& program, const QStringList& arguments, QString* outpu
 
 // /usr/bin/python3 when it has the dbusmock module (a python3 first on PATH may lack `dbus`).
 bool dbusmockAvailable();
+
+bool missingServicesAllowed();
+void reportMissingService(const char* file, int line, const ::testing::Message& reason);
+
+// Makes a QProcess child die with the test process, even a crashed one (call before start()).
+void dieWithTest(QProcess& process);
 
 }  // namespace testsupport

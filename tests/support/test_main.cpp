@@ -1,20 +1,52 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-// LeakSanitizer's tracer crashes now and then under load, and Qt's font and platform caches are
-// reported as leaks at exit; the address and undefined-behaviour checks stay on.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+#include <sys/stat.h>
+
+// Leaks of our own code fail the run; lsan.supp lists the libraries' own, each with its reason.
+// Children (helpers, the application) inherit the same suppressions through LSAN_OPTIONS.
+#define QUILLVEX_LSAN_OPTIONS "suppressions=" QUILLVEX_TEST_SUPPORT_DIR "/lsan.supp:print_suppressions=0"
+extern "C" const char* __lsan_default_options() { return QUILLVEX_LSAN_OPTIONS; }
+
+namespace {
+
+// Every test process gets a home and XDG folders of its own, so that what libraries write on
+// their own (Qt's file dialog settings, PulseAudio's cookie, dconf's cache) never reaches the
+// real ones, and no bus is reached or autolaunched unless a test starts a private one.
+void usePrivateHome(const QString& root) {
+    const std::pair<const char*, const char*> folders[] = {
+        {"HOME", ""},
+        {"XDG_CONFIG_HOME", "/.config"},
+        {"XDG_DATA_HOME", "/.local/share"},
+        {"XDG_STATE_HOME", "/.local/state"},
+        {"XDG_CACHE_HOME", "/.cache"},
+        {"XDG_RUNTIME_DIR", "/run"},
+    };
+    for (const auto& [name, suffix] : folders) {
+        const QString path = root + QString::fromLatin1(suffix);
+        QDir().mkpath(path);
+        qputenv(name, QFile::encodeName(path));
+    }
+    ::chmod(QFile::encodeName(root + QStringLiteral("/run")).constData(), 0700);
+    const QByteArray noBus = "unix:path=" + QFile::encodeName(root) + "/no-bus";
+    qputenv("DBUS_SESSION_BUS_ADDRESS", noBus);
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus);
+    qputenv("GSETTINGS_BACKEND", "memory");
+    if (qEnvironmentVariableIsEmpty("LSAN_OPTIONS")) qputenv("LSAN_OPTIONS", QUILLVEX_LSAN_OPTIONS);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Tests never need a display; CTest sets this too, but a hand-run binary should work as well.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A runtime folder of the run's own: what the code keeps there (private files, sockets) never
-    // lands in the user's real one or, without one, in the real home's cache.
-    QTemporaryDir runtime;
-    if (runtime.isValid()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QTemporaryDir home;
+    if (!home.isValid()) return 2;
+    usePrivateHome(home.path());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

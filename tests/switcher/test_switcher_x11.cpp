@@ -89,7 +89,7 @@ protected:
         dataHome = nullptr;
     }
     void SetUp() override {
-        if (!server || !wm || !alpha || !beta) GTEST_SKIP() << "no X server with a window manager: " << setUpError.toStdString();
+        if (!server || !wm || !alpha || !beta) QUILLVEX_SERVICE_MISSING("no X server with a window manager: " << setUpError.toStdString());
     }
 
     static bool wmUp() {

@@ -182,9 +182,10 @@ private:
         auto* self = static_cast<PulseAudioOutput*>(userdata);
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY: {
-            pa_context_subscribe(context, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                              PA_SUBSCRIPTION_MASK_SERVER),
-                                 nullptr, nullptr);
+            if (pa_operation* op = pa_context_subscribe(
+                    context, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
+                    nullptr, nullptr))
+                pa_operation_unref(op);
             if (pa_operation* op = pa_context_get_sink_info_list(context, &PulseAudioOutput::sinkListed, self))
                 pa_operation_unref(op);
             break;

@@ -106,7 +106,7 @@ protected:
         bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
         ASSERT_TRUE(bus) << error.toStdString();
         daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
-        if (!daemon) GTEST_SKIP() << error.toStdString();
+        if (!daemon) QUILLVEX_SERVICE_MISSING(error.toStdString());
         home.sessionBus = bus->address();
     }
     std::unique_ptr<testsupport::PrivateBus> bus;

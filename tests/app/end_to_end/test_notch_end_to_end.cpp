@@ -97,10 +97,10 @@ private:
 
 TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTakesTheNotchAndGivesItBack) {
     QString error;
-    if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+    if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
     if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty() ||
         QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        GTEST_SKIP() << "xwininfo or xdotool is not installed";
+        QUILLVEX_SERVICE_MISSING("xwininfo or xdotool is not installed");
     auto x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
     ASSERT_TRUE(x) << error.toStdString();
     auto display = x->exportDisplay();
@@ -232,14 +232,14 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
 
 TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus) {
     QString error;
-    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) GTEST_SKIP() << "xdotool is not installed";
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) QUILLVEX_SERVICE_MISSING("xdotool is not installed");
     auto x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
     ASSERT_TRUE(x) << error.toStdString();
     auto display = x->exportDisplay();
     auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
     ASSERT_TRUE(bus) << error.toStdString();
     auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
-    if (!daemon) GTEST_SKIP() << error.toStdString();
+    if (!daemon) QUILLVEX_SERVICE_MISSING(error.toStdString());
     WindowBeneath beneath(QRect(0, 0, 1440, 400));
 
     testsupport::AppHome home;

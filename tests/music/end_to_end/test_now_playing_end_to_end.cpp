@@ -32,7 +32,7 @@ bool processEnded(qint64 pid) {
 
 TEST(NowPlayingEndToEnd, APlayingTrackReachesTheApplicationWithinTwoSeconds) {
     QString error;
-    if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+    if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
     auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
     ASSERT_TRUE(bus) << error.toStdString();
 
