@@ -188,7 +188,7 @@ TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndTakeTheSocketAlong) {
 }
 
 TEST(EndToEnd, LosingTheDisplayShutsDownLikeSigterm) {
-    if (!testsupport::dbusmockAvailable()) GTEST_SKIP() << "python3-dbusmock is not installed";
+    if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
     for (const int delayMs : {500, 1200, 2000}) {
         SCOPED_TRACE(delayMs);
         QString error;
