@@ -30,11 +30,11 @@ bool setInputRegion(QWidget& window, const QRegion& region) {
         rects.push_back({static_cast<int16_t>(left), static_cast<int16_t>(top), static_cast<uint16_t>(right - left),
                          static_cast<uint16_t>(bottom - top)});
     }
-    // On Qt's own connection, so the shape is ordered with Qt's requests for the same window.
+    // On Qt's own connection, so the shape is ordered with Qt's requests for the same window and
+    // goes out with Qt's next flush (at the latest before the event loop waits).
     xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
                          static_cast<xcb_window_t>(window.winId()), 0, 0, static_cast<uint32_t>(rects.size()),
                          rects.data());
-    xcb_flush(c);
     return true;
 }
 
