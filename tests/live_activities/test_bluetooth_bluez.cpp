@@ -205,9 +205,16 @@ TEST(BlueZBatteryReport, ADevicesNameStaysOnItsHeaderLine) {
         {QStringLiteral("/org/bluez/hci0/dev_09"), object(QStringLiteral("Mallory:\nQuill Buds"), QStringLiteral("09"), 5)},
         {QStringLiteral("/org/bluez/hci0/dev_02"), object(QStringLiteral("Quill Buds"), QStringLiteral("02"), 40)},
         {QStringLiteral("/org/bluez/hci0/dev_03"), object(QStringLiteral("No Battery"), QStringLiteral("03"), -1)},
+        // Names that read like battery lines keep their own levels, and leave the one before its own.
+        {QStringLiteral("/org/bluez/hci0/dev_04"), object(QStringLiteral("AirPods Pro"), QStringLiteral("04"), 80)},
+        {QStringLiteral("/org/bluez/hci0/dev_05"), object(QStringLiteral("Anker Battery Pack"), QStringLiteral("05"), 50)},
+        {QStringLiteral("/org/bluez/hci0/dev_06"), object(QStringLiteral("Battery Level: 9%"), QStringLiteral("06"), 30)},
     };
     const QString report = QString::fromUtf8(BlueZBluetoothDevices::renderBatteryReport(objects));
     EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("Quill Buds")), 40);
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("AirPods Pro")), 80);
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("Anker Battery Pack")), 50);
+    EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("Battery Level: 9%")), 30);
     EXPECT_EQ(BluetoothService::parseBatteryFromProfiler(report, QStringLiteral("No Battery")), std::nullopt);
     EXPECT_FALSE(report.contains(QStringLiteral("No Battery")));
     EXPECT_EQ(BlueZBluetoothDevices::powerStateFrom(objects), platform::BluetoothPowerState::unsupported);  // no adapter

@@ -123,3 +123,14 @@ TEST_F(InputSourceXkbTest, AGroupSwitchIsAnnouncedWithItsLayoutAndName) {
     scheduler().drain();
     EXPECT_EQ(events, 2);
 }
+
+// The switch is on the wire before the reply the read waits for: xcb queues it while reading the
+// reply, and it must still be announced without a later event to wake the socket.
+TEST_F(InputSourceXkbTest, ASwitchQueuedWhileReadingTheSourceIsAnnounced) {
+    XkbInputSources sources(server->display().toLocal8Bit());
+    int heard = 0;
+    auto observation = sources.observeSelectionChanges([&] { ++heard; });
+    lockGroup(1);
+    EXPECT_EQ(sources.currentSource()->id, QStringLiteral("de(nodeadkeys)"));
+    EXPECT_TRUE(pumpUntil([&] { return heard == 1; }));
+}

@@ -159,7 +159,10 @@ QByteArray BlueZBluetoothDevices::renderBatteryReport(const QVariantMap& managed
         const std::optional<QString> name = textOf(properties, QStringLiteral("Name"));
         const QVariant percentage = battery->toMap().value(QStringLiteral("Percentage"));
         if (!name || name->isEmpty() || !percentage.isValid()) continue;
-        report += QStringLiteral("          ") + oneLine(*name) + QStringLiteral(":\n");
+        // The reader takes a line holding "Battery" for a level, never for a header, and matches
+        // names without regard to case: "Battery" in a name is written in lower case.
+        report += QStringLiteral("          ") + oneLine(*name).replace(QStringLiteral("Battery"), QStringLiteral("battery")) +
+                  QStringLiteral(":\n");
         if (const auto address = textOf(properties, QStringLiteral("Address")))
             report += QStringLiteral("              Address: ") + oneLine(*address) + QStringLiteral("\n");
         report += QStringLiteral("              Battery Level: ") + QString::number(percentage.toUInt()) +

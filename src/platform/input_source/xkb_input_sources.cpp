@@ -109,6 +109,17 @@ std::optional<QString> XkbInputSources::layoutIdentifier(const QString& layouts,
 std::optional<InputSource> XkbInputSources::currentSource() {
     if (!connect()) return std::nullopt;
     xcb_connection_t* c = connection_->c;
+    // Waiting for a reply moves any event read before it into xcb's queue, where the socket
+    // notifier cannot see it: take them once the replies are in, and answer them from the loop.
+    struct Drain {
+        XkbInputSources* self;
+        ~Drain() {
+            Connection& connection = *self->connection_;
+            if (!connection.eventsSelected || !self->takeEvents(false)) return;
+            QMetaObject::invokeMethod(connection.notifier.get(), [self = self] { self->notifyHandlers(); },
+                                      Qt::QueuedConnection);
+        }
+    } drain{this};
     Reply<xcb_xkb_get_state_reply_t> state(
         xcb_xkb_get_state_reply(c, xcb_xkb_get_state(c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
     if (!state) return std::nullopt;
@@ -160,10 +171,11 @@ AnyCancellable XkbInputSources::observeSelectionChanges(std::function<void()> ha
     });
 }
 
-void XkbInputSources::readEvents() {
+bool XkbInputSources::takeEvents(bool fromSocket) {
     Connection& connection = *connection_;
     bool changed = false;
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection.c)) {
+    while (xcb_generic_event_t* event =
+               fromSocket ? xcb_poll_for_event(connection.c) : xcb_poll_for_queued_event(connection.c)) {
         if ((event->response_type & 0x7f) == connection.firstEvent) {
             const uint8_t xkbType = reinterpret_cast<const uint8_t*>(event)[1];
             changed = changed || xkbType == XCB_XKB_STATE_NOTIFY || xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY ||
@@ -171,8 +183,18 @@ void XkbInputSources::readEvents() {
         }
         std::free(event);
     }
+    return changed;
+}
+
+void XkbInputSources::readEvents() {
+    Connection& connection = *connection_;
+    const bool changed = takeEvents(true);
     if (xcb_connection_has_error(connection.c)) connection.notifier->setEnabled(false);  // the server went away
-    if (!changed) return;
+    if (changed) notifyHandlers();
+}
+
+void XkbInputSources::notifyHandlers() {
+    Connection& connection = *connection_;
     // A handler may cancel itself or another: call copies.
     std::vector<std::shared_ptr<std::function<void()>>> handlers;
     std::weak_ptr<Connection::Handlers> registered = connection.handlers;

@@ -34,6 +34,10 @@ private:
     struct Connection;
     bool connect();
     void readEvents();
+    // Takes the events xcb already holds (`fromSocket`: and those waiting on the socket); whether
+    // one of them changes the source.
+    bool takeEvents(bool fromSocket);
+    void notifyHandlers();
 
     QByteArray displayName_;
     std::unique_ptr<Connection> connection_;
