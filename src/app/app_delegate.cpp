@@ -80,9 +80,15 @@ void AppDelegate::startRuntime() {
 
     if (settings_.enableNotchFeatures() && settings_.enableGlance() && settings_.showCalendar() &&
         !notchFeatures_.isCalendarAccessGranted()) {
-        Log::shared().warning(
-            QStringLiteral("AppDelegate: Calendar permission is pending; continuing startup with calendar glance disabled"));
-        openSettings();
+        if (notchFeatures_.lacksCalendarSessionBus()) {
+            // Nothing to ask for: the settings window would only offer a request that cannot succeed.
+            Log::shared().warning(QStringLiteral("AppDelegate: No session bus for the calendar store; continuing startup "
+                                                 "with calendar glance disabled"));
+        } else {
+            Log::shared().warning(QStringLiteral(
+                "AppDelegate: Calendar permission is pending; continuing startup with calendar glance disabled"));
+            openSettings();
+        }
     }
 
     startMonitoring(allowDatabaseDetection);

@@ -86,6 +86,10 @@ bool DesktopNotchFeatures::isCalendarAccessGranted() const {
     return platform::CalendarStore::shared().authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess;
 }
 
+bool DesktopNotchFeatures::lacksCalendarSessionBus() const {
+    return platform::CalendarStore::shared().problem() == platform::CalendarStoreProblem::noSessionBus;
+}
+
 void DesktopNotchFeatures::stopAll() {
     NotchHoverDetector::shared().stop();
     MediaRemoteService::shared().stop();

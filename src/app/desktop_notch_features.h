@@ -19,6 +19,7 @@ public:
     void startWeatherService() override;
     void startAppSwitcherService() override;
     bool isCalendarAccessGranted() const override;
+    bool lacksCalendarSessionBus() const override;
     void stopAll() override;
     bool hasNotchWindowController() const override;
     void releaseNotchWindowController() override;

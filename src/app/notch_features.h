@@ -18,6 +18,9 @@ public:
     virtual void startAppSwitcherService() = 0;
     // Whether the user granted full calendar access.
     virtual bool isCalendarAccessGranted() const = 0;
+    // Whether the calendar store is out of reach because the process has no session bus, which
+    // nothing in the settings window can change.
+    virtual bool lacksCalendarSessionBus() const { return false; }
 
     // Stops every service, held or not, clears the held ones, closes the notch window and drops
     // it. Safe when nothing runs.

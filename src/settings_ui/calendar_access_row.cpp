@@ -24,12 +24,15 @@ CalendarAccessController::CalendarAccessController(SettingsEnvironment environme
     : environment_(environment),
       context_(std::move(context)),
       onGranted_(std::move(onGranted)),
-      state_(CalendarPermission::current()) {}
+      state_(CalendarPermission::current()),
+      problem_(platform::CalendarStore::shared().problem()) {}
 
 void CalendarAccessController::refresh() {
     const CalendarPermissionState now = CalendarPermission::current();
-    if (now == state_) return;
+    const auto problem = platform::CalendarStore::shared().problem();
+    if (now == state_ && problem == problem_) return;
     state_ = now;
+    problem_ = problem;
     changed_.send();
 }
 
@@ -63,8 +66,10 @@ PermissionRowContent CalendarAccessController::row(const QString& title, const Q
     PermissionRowContent content;
     content.title = title;
     content.detail = detail;
-    content.badge = CalendarPermission::badgeLabel(state_);
-    content.tone = CalendarPermission::tone(state_);
+    // The store cannot be asked on Linux, only reached: the row says what keeps it out of reach.
+    const bool unreadable = state_ == CalendarPermissionState::notDetermined && problem_;
+    content.badge = unreadable ? CalendarPermission::problemBadge(*problem_) : CalendarPermission::badgeLabel(state_);
+    content.tone = unreadable ? CalendarPermission::problemTone(*problem_) : CalendarPermission::tone(state_);
     content.buttonTitle = CalendarPermission::buttonTitle(state_);
     if (content.buttonTitle) content.action = [this] { handlePrimaryAction(); };
     return content;

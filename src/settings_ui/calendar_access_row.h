@@ -44,6 +44,8 @@ public:
     CalendarAccessController(SettingsEnvironment environment, QString context, std::function<void()> onGranted);
 
     CalendarPermissionState state() const { return state_; }
+    // Why the store could not be read at the last refresh, if it could not.
+    std::optional<platform::CalendarStoreProblem> problem() const { return problem_; }
     // Reads the state again; `changed` fires when it differs.
     void refresh();
     // The row's button: the privacy settings for the limited, denied and restricted states, the
@@ -51,6 +53,8 @@ public:
     void handlePrimaryAction();
     // While not determined, a build without a signing team may never see the system's prompt.
     bool showsUnsignedWarning() const;
+    // The warning's text: why there are no calendars here.
+    QString warningText() const { return CalendarPermission::problemNote(problem_); }
 
     // The row for this state with the tab's own title and detail.
     PermissionRowContent row(const QString& title, const QString& detail);
@@ -63,6 +67,7 @@ private:
     QString context_;
     std::function<void()> onGranted_;
     CalendarPermissionState state_;
+    std::optional<platform::CalendarStoreProblem> problem_;
     platform::PassthroughSubject<> changed_;
 };
 

@@ -170,6 +170,76 @@ bool countsAsGranted(int rawStatus, CalendarAccessRules rules) {
 
 QString prefix(const QString& context) { return QStringLiteral("CalendarPermission[") + context + QStringLiteral("]: "); }
 
+QString problemBadge(platform::CalendarStoreProblem problem) {
+    switch (problem) {
+        case platform::CalendarStoreProblem::noSessionBus:
+            return L10n::pick(QStringLiteral("No Session Bus"), QStringLiteral("セッションバスなし"));
+        case platform::CalendarStoreProblem::notInstalled:
+            return L10n::pick(QStringLiteral("Not Installed"), QStringLiteral("未インストール"));
+        case platform::CalendarStoreProblem::unreachable:
+            return L10n::pick(QStringLiteral("Not Reachable"), QStringLiteral("接続できません"));
+    }
+    return {};
+}
+
+PermissionTone problemTone(platform::CalendarStoreProblem problem) {
+    // Nothing in the settings window can give a process a session bus.
+    return problem == platform::CalendarStoreProblem::noSessionBus ? PermissionTone::red : PermissionTone::orange;
+}
+
+QString problemNote(std::optional<platform::CalendarStoreProblem> problem) {
+    switch (problem.value_or(platform::CalendarStoreProblem::unreachable)) {
+        case platform::CalendarStoreProblem::noSessionBus:
+            return L10n::pick(QStringLiteral("Quillvex was started without a D-Bus session bus, so it cannot reach the "
+                                             "desktop's calendars."),
+                              QStringLiteral("Quillvex が D-Bus のセッションバスなしで起動されたため、デスクトップの"
+                                             "カレンダーに接続できません。"));
+        case platform::CalendarStoreProblem::notInstalled:
+            return L10n::pick(QStringLiteral("Evolution Data Server is not installed, so there are no desktop calendars "
+                                             "to read."),
+                              QStringLiteral("Evolution Data Server がインストールされていないため、読めるデスクトップの"
+                                             "カレンダーがありません。"));
+        case platform::CalendarStoreProblem::unreachable: break;
+    }
+    if (problem) {
+        return L10n::pick(QStringLiteral("Evolution Data Server did not answer, so the desktop's calendars cannot be read "
+                                         "right now."),
+                          QStringLiteral("Evolution Data Server が応答しないため、今はデスクトップのカレンダーを読めません。"));
+    }
+    return L10n::pick(QStringLiteral("Linux shows no Calendar permission prompt: the calendars are read once Evolution "
+                                     "Data Server can be reached."),
+                      QStringLiteral("Linux ではカレンダー許可ダイアログは出ません。Evolution Data Server に接続できれば"
+                                     "カレンダーを読みます。"));
+}
+
+QString problemAdvice(std::optional<platform::CalendarStoreProblem> problem) {
+    if (problem == platform::CalendarStoreProblem::noSessionBus) {
+        return L10n::pick(
+            QStringLiteral("Quillvex was started without a D-Bus session bus, so it cannot reach Evolution Data Server, "
+                           "which holds the desktop's calendars. Start Quillvex from your desktop session (or under "
+                           "dbus-run-session), then try again."),
+            QStringLiteral("Quillvex は D-Bus のセッションバスなしで起動されたため、デスクトップのカレンダーを持つ "
+                           "Evolution Data Server に接続できません。デスクトップのセッションから（または dbus-run-session "
+                           "で）Quillvex を起動し、もう一度お試しください。"));
+    }
+    if (problem == platform::CalendarStoreProblem::notInstalled) {
+        return L10n::pick(
+            QStringLiteral("Quillvex reads the desktop's calendars through Evolution Data Server, which is not installed. "
+                           "Install evolution-data-server (GNOME Calendar and Evolution use it), add your calendars "
+                           "there, then try again."),
+            QStringLiteral("Quillvex はデスクトップのカレンダーを Evolution Data Server から読みますが、インストール"
+                           "されていません。evolution-data-server をインストールし（GNOME カレンダーや Evolution が使い"
+                           "ます）、カレンダーを追加してから、もう一度お試しください。"));
+    }
+    return L10n::pick(
+        QStringLiteral("Linux has no Calendar permission to turn on: Quillvex reads the desktop's calendars through "
+                       "Evolution Data Server whenever it can reach it. Check that Evolution Data Server runs in your "
+                       "session and that your calendars are enabled in GNOME Calendar or Evolution, then try again."),
+        QStringLiteral("Linux にはオンにするカレンダー許可はありません。Quillvex は Evolution Data Server に接続できれば"
+                       "デスクトップのカレンダーを読みます。セッションで Evolution Data Server が動いていること、GNOME "
+                       "カレンダーや Evolution でカレンダーが有効なことを確認してから、もう一度お試しください。"));
+}
+
 }  // namespace CalendarPermission
 
 void logCalendarAuthorizationStatus(const QString& context, const QString& phase, platform::CalendarStore* store) {
@@ -203,8 +273,8 @@ void CalendarPermissionPromptAnchor::present(platform::Application& application)
                               15, QFont::DemiBold, SettingsStyle::primary(content), 24, 46, 332, 24, content);
     title->setObjectName(QStringLiteral("anchorTitle"));
     auto* detail = anchorLabel(
-        L10n::pick(QStringLiteral("Keep this window in front while macOS prepares the permission prompt."),
-                   QStringLiteral("このウィンドウを前面にしたまま macOS の許可ダイアログを待機します。")),
+        L10n::pick(QStringLiteral("Keep this window in front while Quillvex reaches the desktop's calendars."),
+                   QStringLiteral("このウィンドウを前面にしたまま、デスクトップのカレンダーへの接続を待機します。")),
         12, QFont::Normal, SettingsStyle::secondary(content), 24, 20, 332, 18, content);
     detail->setObjectName(QStringLiteral("anchorDetail"));
 

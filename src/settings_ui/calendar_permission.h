@@ -50,6 +50,14 @@ bool countsAsGranted(int rawStatus, CalendarAccessRules rules);
 // "CalendarPermission[<context>]: "
 QString prefix(const QString& context);
 
+// A store that cannot be read says why in place of the notDetermined badge and tone.
+QString problemBadge(platform::CalendarStoreProblem problem);
+PermissionTone problemTone(platform::CalendarStoreProblem problem);
+// One sentence under the rows on why there are no calendars, and the alerts' advice on what to do
+// about it; a store with no problem gets the general word that Linux has no calendar permission.
+QString problemNote(std::optional<platform::CalendarStoreProblem> problem);
+QString problemAdvice(std::optional<platform::CalendarStoreProblem> problem);
+
 }  // namespace CalendarPermission
 
 // Logs "<phase> status=<name>", with the store's calendar count when access is granted and a

@@ -3,7 +3,6 @@
 #include "calendar_permission.h"
 #include "core/l10n.h"
 #include "core/log.h"
-#include "core/runtime_diagnostics.h"
 #include "platform/scripting/scripting.h"
 #include "platform/shell/alert_presenter.h"
 
@@ -86,26 +85,12 @@ void openCalendarPrivacySettings(const SettingsEnvironment& environment, const Q
 void showCalendarPrivacyGuide(const SettingsEnvironment& environment, const QString& context) {
     Log::shared().info(CalendarPermission::prefix(context) + QStringLiteral("showing manual guidance alert"));
     environment.resolvedScheduler().after(CalendarPrivacy::guideDelay, [] {
-        // Signing and language are read when the alert is built, after the delay.
-        const bool signedBuild = AppRuntimeDiagnostics::teamIdentifier().has_value();
-        const QString informative =
-            signedBuild
-                ? L10n::pick(QStringLiteral("When System Settings opens, go to Privacy & Security > Calendars and "
-                                            "turn Quillvex on."),
-                             QStringLiteral("System Settings が開いたら「プライバシーとセキュリティ」内の「カレンダー」"
-                                            "を開き、Quillvex をオンにしてください。"))
-                : L10n::pick(QStringLiteral("This build is not development-signed, so macOS may not show the Calendar "
-                                            "permission prompt. Test again from an Xcode-run signed build or another "
-                                            "signed app build. When System Settings opens, go to Privacy & Security "
-                                            "> Calendars and turn Quillvex on."),
-                             QStringLiteral("このビルドは開発署名されていないため、macOS のカレンダー許可ダイアログが"
-                                            "表示されないことがあります。Xcode から起動した署名付きビルド、または署名済み"
-                                            "アプリで確認してください。System Settings が開いたら「プライバシーとセキュリ"
-                                            "ティ」内の「カレンダー」を開き、Quillvex をオンにしてください。"));
+        // There is no privacy pane to send the user to: the alert says what stands between the
+        // application and the calendars, read (with the language) when it is built, after the delay.
         presentAlert(platform::Alert::Style::Informational,
                      L10n::pick(QStringLiteral("Enable Calendar Access"),
                                 QStringLiteral("カレンダーアクセスを有効にしてください")),
-                     informative);
+                     CalendarPermission::problemAdvice(platform::CalendarStore::shared().problem()));
     });
 }
 
@@ -116,11 +101,6 @@ void showUnsignedCalendarPermissionAlert(const SettingsEnvironment& environment,
             platform::Alert::Style::Warning,
             L10n::pick(QStringLiteral("This build cannot request Calendar permission"),
                        QStringLiteral("このビルドではカレンダー許可を要求できません")),
-            L10n::pick(QStringLiteral("The current Quillvex build is not development-signed, so macOS will not show "
-                                      "the Calendar permission prompt. Test again from an Apple Development-signed "
-                                      "build or a future signed distribution build."),
-                       QStringLiteral("現在の Quillvex は開発署名されていないため、macOS のカレンダー許可ダイアログが"
-                                      "表示されません。Apple Development などの署名付きビルドで実行するか、将来の署名"
-                                      "済み配布版で確認してください。")));
+            CalendarPermission::problemAdvice(platform::CalendarStore::shared().problem()));
     });
 }

@@ -10,8 +10,8 @@ SingleSwitchTabModel::Config dropSettingsTabConfig() {
         {QStringLiteral("Drop"), QStringLiteral("ドロップ")},
         {QStringLiteral("Drag & drop files to the notch"), QStringLiteral("ファイルをノッチにドラッグ＆ドロップ")},
         {QStringLiteral("Enable Drop"), QStringLiteral("ドロップ機能を有効化")},
-        {QStringLiteral("Enables the notch drop target for files dragged from Finder."),
-         QStringLiteral("Finder からファイルをノッチへドラッグしたときの受け皿を有効化します。")},
+        {QStringLiteral("Enables the notch drop target for files dragged from the file manager."),
+         QStringLiteral("ファイルマネージャーからファイルをノッチへドラッグしたときの受け皿を有効化します。")},
     };
 }
 

@@ -7,6 +7,7 @@
 #include "core/runtime_diagnostics.h"
 #include "core/settings_enums.h"
 #include "core/wall_clock.h"
+#include "platform/shell/alert_presenter.h"
 #include "settings_card.h"
 #include "settings_style.h"
 
@@ -38,6 +39,17 @@ QString allowedBadge(bool allowed) {
 }
 
 QString openSettingsTitle() { return L10n::pick(QStringLiteral("Open Settings"), QStringLiteral("設定を開く")); }
+
+// The desktop has no pane for these permissions: the button says what the row means here instead.
+void explainRow(const QString& row, const QString& message, const QString& informative) {
+    Log::shared().info(QStringLiteral("GeneralSettingsTab: ") + row +
+                       QStringLiteral(" has no settings pane on Linux; showing where to look"));
+    platform::Alert alert;
+    alert.messageText = message;
+    alert.informativeText = informative;
+    alert.buttons = {QStringLiteral("OK")};
+    platform::AlertPresenter::shared().present(std::move(alert));
+}
 
 // The desktop's icon of the application with this bundle identifier, as image bytes.
 std::optional<QByteArray> applicationIconData(platform::Workspace& workspace, const QString& bundleId) {
@@ -124,8 +136,20 @@ PermissionRowContent GeneralSettingsModel::accessibilityRow() {
     row.badge = allowedBadge(isAXTrusted_);
     row.tone = isAXTrusted_ ? PermissionTone::green : PermissionTone::orange;
     row.buttonTitle = openSettingsTitle();
-    // The prompt (the system shows none to a trusted application), then the pane.
-    row.action = [this] { environment_.resolvedPermissions().requestAccessibility(); };
+    // The prompt (the system shows none to a trusted application), then the pane, which no Linux
+    // desktop has.
+    row.action = [this] {
+        environment_.resolvedPermissions().requestAccessibility();
+        explainRow(QStringLiteral("Accessibility"),
+                   L10n::pick(QStringLiteral("Accessibility on Linux"), QStringLiteral("Linux でのアクセシビリティ")),
+                   L10n::pick(QStringLiteral("Linux has no Accessibility permission to grant, and the UI detection method "
+                                             "finds nothing here: there is no Notification Center to observe. Choose "
+                                             "Database detection, which records every notification sent to the "
+                                             "desktop's notification daemon."),
+                              QStringLiteral("Linux には許可するアクセシビリティ権限がなく、UI 検知方式はここでは何も"
+                                             "検出しません（観察する通知センターがありません）。デスクトップの通知デーモンに"
+                                             "送られた通知をすべて記録する「データベース」検知方式を選んでください。")));
+    };
     return row;
 }
 
@@ -143,7 +167,20 @@ PermissionRowContent GeneralSettingsModel::fullDiskAccessRow() {
         row.tone = source == kDatabase ? PermissionTone::orange : PermissionTone::secondary;
     }
     row.buttonTitle = openSettingsTitle();
-    row.action = [this] { environment_.resolvedFullDiskAccess().openFullDiskAccessSettings(); };
+    row.action = [this] {
+        FullDiskAccessManager& fullDiskAccess = environment_.resolvedFullDiskAccess();
+        fullDiskAccess.openFullDiskAccessSettings();
+        const QString store = fullDiskAccess.diagnosticSnapshot().dbPath;
+        explainRow(QStringLiteral("Full Disk Access"),
+                   L10n::pick(QStringLiteral("Full Disk Access on Linux"), QStringLiteral("Linux でのフルディスクアクセス")),
+                   L10n::pick(QStringLiteral("Linux has no Full Disk Access setting. This row shows whether Quillvex can "
+                                             "read its notification store at %1; if it cannot, check that the file "
+                                             "exists and that you own it and its folders."),
+                              QStringLiteral("Linux にはフルディスクアクセスの設定はありません。この行は、Quillvex が"
+                                             "通知ストア %1 を読めるかどうかを示します。読めない場合は、ファイルがあり、"
+                                             "ファイルとそのフォルダがあなたの所有であることを確認してください。"))
+                       .arg(store));
+    };
     return row;
 }
 
@@ -154,17 +191,17 @@ PermissionRowContent GeneralSettingsModel::calendarRow() {
 }
 
 QString GeneralSettingsModel::calendarNote() const {
-    return L10n::pick(QStringLiteral("Calendar access is not requested during DMG install. macOS asks the first time "
-                                     "from here or when you first use Glance."),
-                      QStringLiteral("DMG インストール時にはカレンダー許可は出ません。ここか、Glance を初めて使うときに "
-                                     "macOS の許可ダイアログが出ます。"));
+    return L10n::pick(QStringLiteral("Calendar access is not requested during install. Linux asks nothing: the "
+                                     "desktop's calendars are read through Evolution Data Server, from here or when "
+                                     "you first use Glance."),
+                      QStringLiteral("インストール時にはカレンダー許可は出ません。Linux では許可ダイアログは出ず、ここか、"
+                                     "Glance を初めて使うときに Evolution Data Server からデスクトップのカレンダーを"
+                                     "読みます。"));
 }
 
 std::optional<QString> GeneralSettingsModel::unsignedWarning() const {
     if (!calendar_.showsUnsignedWarning()) return std::nullopt;
-    return L10n::pick(
-        QStringLiteral("This build is not development-signed, so the Calendar permission prompt may not appear."),
-        QStringLiteral("このビルドは開発署名されていないため、カレンダー許可ダイアログが出ない場合があります。"));
+    return calendar_.warningText();
 }
 
 void GeneralSettingsModel::refreshAccessStates() {
@@ -263,10 +300,7 @@ std::optional<int> GeneralSettingsModel::selectedDetectionIndex() const {
 void GeneralSettingsModel::chooseDetection(int index) { choose(AppSettings::detectionSourceKey, detectionChoices(), index); }
 
 QString GeneralSettingsModel::detectionNote() const {
-    return L10n::pick(QStringLiteral("Database: Detects even with banners off (requires Full Disk Access). UI: Detects "
-                                     "from Notification Center."),
-                      QStringLiteral("データベース: バナーOFFでも検出（フルディスクアクセスが必要）。UI: "
-                                     "通知センター画面から検出。"));
+    return L10n::detectionMethodDesc();
 }
 
 QString GeneralSettingsModel::displayCardTitle() const {
@@ -300,7 +334,10 @@ void GeneralSettingsModel::setTimeoutFieldEditing(bool editing) {
 }
 
 void GeneralSettingsModel::commitTimeoutText() {
-    if (const auto parsed = parseTimeout(timeoutText_)) setTimeout(*parsed);
+    if (typed_) {
+        if (const auto parsed = parseTimeout(timeoutText_)) setTimeout(*parsed);
+    }
+    typed_ = false;
     // Either way the field shows what is stored: a rejected text falls back to the last valid one.
     timeoutText_ = formattedTimeout(storedTimeout());
     changed_.send();

@@ -79,10 +79,16 @@ public:
     void setTimeout(double value);
     void stepTimeout(int steps);
     const QString& timeoutText() const { return timeoutText_; }
-    void setTimeoutText(const QString& text) { timeoutText_ = text; }
+    // What the user typed; only typed text is ever committed.
+    void setTimeoutText(const QString& text) {
+        timeoutText_ = text;
+        typed_ = true;
+    }
     bool isTimeoutFieldEditing() const { return editing_; }
     // Editing ends: the text is committed.
     void setTimeoutFieldEditing(bool editing);
+    // Stores the typed text when it parses; either way the field then shows what is stored. Without
+    // typing nothing is stored, so a value out of range written elsewhere stays as it is.
     void commitTimeoutText();
     QString screenHeader() const;
     std::vector<SettingsChoice> screenChoices() const;
@@ -115,6 +121,7 @@ private:
     platform::Defaults& defaults_;
     QString timeoutText_ = QStringLiteral("2.0");
     bool editing_ = false;
+    bool typed_ = false;
     bool isAXTrusted_ = false;
     bool hasFullDiskAccess_ = false;
     bool pageShown_ = false;

@@ -59,8 +59,10 @@ QString GlanceSettingsModel::calendarCardTitle() const {
     return L10n::pick(QStringLiteral("Calendar Integration"), QStringLiteral("カレンダー連携"));
 }
 QString GlanceSettingsModel::calendarCardSubtitle() const {
-    return L10n::pick(QStringLiteral("Reads your macOS calendars directly. No Apple Developer Program is required."),
-                      QStringLiteral("macOS のカレンダーをそのまま読みます。Developer Program は不要です。"));
+    return L10n::pick(QStringLiteral("Reads your desktop's calendars through Evolution Data Server. No Apple Developer "
+                                     "Program is required."),
+                      QStringLiteral("デスクトップのカレンダーを Evolution Data Server から読みます。Developer Program "
+                                     "は不要です。"));
 }
 PermissionRowContent GlanceSettingsModel::calendarRow() {
     return calendar_.row(L10n::pick(QStringLiteral("Calendar Access"), QStringLiteral("カレンダーアクセス")),
@@ -69,15 +71,14 @@ PermissionRowContent GlanceSettingsModel::calendarRow() {
 }
 QString GlanceSettingsModel::promptNote() const {
     return L10n::pick(
-        QStringLiteral("The initial permission prompt appears when requested here or the first time calendar-backed "
-                       "Glance starts."),
-        QStringLiteral("最初の許可ダイアログは、ここから要求するか、Glance でカレンダーを初めて有効にしたときに出ます。"));
+        QStringLiteral("No permission prompt appears on Linux: the calendars are read when requested here or the first "
+                       "time calendar-backed Glance starts."),
+        QStringLiteral("Linux では許可ダイアログは出ません。ここから要求するか、Glance でカレンダーを初めて有効にしたときに"
+                       "カレンダーを読みます。"));
 }
 std::optional<QString> GlanceSettingsModel::unsignedWarning() const {
     if (!calendar_.showsUnsignedWarning()) return std::nullopt;
-    return L10n::pick(
-        QStringLiteral("This build is not development-signed, so macOS may not show the Calendar permission prompt."),
-        QStringLiteral("このビルドは開発署名されていないため、macOS のカレンダー許可ダイアログが表示されないことがあります。"));
+    return calendar_.warningText();
 }
 QString GlanceSettingsModel::meetingNote() const {
     return L10n::pick(
@@ -94,7 +95,8 @@ QString GlanceSettingsModel::sourcesCardSubtitle() const {
 }
 QString GlanceSettingsModel::eventsLabel() const { return L10n::pick(QStringLiteral("Events"), QStringLiteral("予定")); }
 QString GlanceSettingsModel::eventsValue() const {
-    return L10n::pick(QStringLiteral("macOS Calendar / EventKit"), QStringLiteral("macOS カレンダー / EventKit"));
+    return L10n::pick(QStringLiteral("Desktop calendars / Evolution Data Server"),
+                      QStringLiteral("デスクトップのカレンダー / Evolution Data Server"));
 }
 QString GlanceSettingsModel::weatherLabel() const { return L10n::pick(QStringLiteral("Weather"), QStringLiteral("天気")); }
 QString GlanceSettingsModel::weatherValue() const {
@@ -102,8 +104,10 @@ QString GlanceSettingsModel::weatherValue() const {
 }
 QString GlanceSettingsModel::sourcesNote() const {
     return L10n::pick(
-        QStringLiteral("WeatherKit is deferred for a future phase. For now, Glance keeps the zero-cost weather path."),
-        QStringLiteral("WeatherKit は将来対応に回し、今は追加コストなしで使える構成を維持します。"));
+        QStringLiteral("WeatherKit does not exist on Linux. Glance keeps the zero-cost weather path: Open-Meteo for the "
+                       "location GeoClue gives."),
+        QStringLiteral("Linux には WeatherKit はありません。追加コストなしで使える構成を維持し、GeoClue の位置の天気を "
+                       "Open-Meteo から取得します。"));
 }
 
 void GlanceSettingsModel::syncGlanceServices(bool forceRestart) {

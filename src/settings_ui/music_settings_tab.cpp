@@ -331,9 +331,9 @@ MusicSettingsTab::MusicSettingsTab(const SettingsEnvironment& environment, QWidg
         appIcon_->setObjectName(QStringLiteral("musicAppIcon"));
         appIcon_->setFixedSize(kAppIconSize, kAppIconSize);
         appIcon_->setAlignment(Qt::AlignCenter);
-        appName_ = makeSettingsText(QString(), 13, QFont::Medium, SettingsStyle::primary(content), content);
+        appName_ = makeSettingsText(QString(), 13, QFont::Medium, TextTone::primary, content);
         appName_->setObjectName(QStringLiteral("musicAppName"));
-        notSelected_ = makeSettingsText(QString(), 12, QFont::Normal, SettingsStyle::secondary(content), content);
+        notSelected_ = makeSettingsText(QString(), 12, QFont::Normal, TextTone::secondary, content);
         notSelected_->setObjectName(QStringLiteral("musicAppNotSelected"));
         // One line each: the buttons give way before the name does.
         appName_->setWordWrap(false);
@@ -439,9 +439,9 @@ MusicSettingsTab::MusicSettingsTab(const SettingsEnvironment& environment, QWidg
         artwork_->setObjectName(QStringLiteral("artworkTile"));
         auto* texts = new QVBoxLayout();
         texts->setSpacing(2);
-        trackTitle_ = makeSettingsText(QString(), 12, QFont::Medium, SettingsStyle::primary(trackRow_), trackRow_);
+        trackTitle_ = makeSettingsText(QString(), 12, QFont::Medium, TextTone::primary, trackRow_);
         trackTitle_->setObjectName(QStringLiteral("trackTitle"));
-        trackArtist_ = makeSettingsText(QString(), 11, QFont::Normal, SettingsStyle::secondary(trackRow_), trackRow_);
+        trackArtist_ = makeSettingsText(QString(), 11, QFont::Normal, TextTone::secondary, trackRow_);
         trackArtist_->setObjectName(QStringLiteral("trackArtist"));
         for (QLabel* label : {trackTitle_, trackArtist_}) {
             label->setWordWrap(false);
@@ -461,7 +461,7 @@ MusicSettingsTab::MusicSettingsTab(const SettingsEnvironment& environment, QWidg
         auto* empty = new QHBoxLayout(emptyRow_);
         empty->setContentsMargins(kRowPadding, kRowPadding, kRowPadding, kRowPadding);
         empty->addWidget(new SymbolView(QStringLiteral("music.note.list"), 13, SymbolView::Tone::secondary, 16, emptyRow_));
-        emptyText_ = makeSettingsText(QString(), 12, QFont::Normal, SettingsStyle::secondary(emptyRow_), emptyRow_);
+        emptyText_ = makeSettingsText(QString(), 12, QFont::Normal, TextTone::secondary, emptyRow_);
         emptyText_->setObjectName(QStringLiteral("noMusicText"));
         emptyText_->setWordWrap(false);
         empty->addWidget(emptyText_);

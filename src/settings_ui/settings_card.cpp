@@ -66,7 +66,7 @@ SettingsCard::SettingsCard(const QString& title, const std::optional<QString>& s
     titles_ = new QVBoxLayout();
     titles_->setSpacing(4);
     titles_->setContentsMargins(0, 0, 0, 0);
-    title_ = makeSettingsText(title, 14, QFont::DemiBold, SettingsStyle::primary(this), this);
+    title_ = makeSettingsText(title, 14, QFont::DemiBold, TextTone::primary, this);
     title_->setObjectName(QStringLiteral("cardTitle"));
     titles_->addWidget(title_);
     header->addLayout(titles_, 1);
@@ -88,7 +88,7 @@ void SettingsCard::setTexts(const QString& title, const std::optional<QString>& 
         return;
     }
     if (!subtitle_) {
-        subtitle_ = makeSettingsText(QString(), 11, QFont::Normal, SettingsStyle::secondary(this), this);
+        subtitle_ = makeSettingsText(QString(), 11, QFont::Normal, TextTone::secondary, this);
         subtitle_->setObjectName(QStringLiteral("cardSubtitle"));
         titles_->addWidget(subtitle_);
     }
@@ -124,14 +124,16 @@ PermissionStatusRow::PermissionStatusRow(const QString& title, const QString& de
     auto* texts = new QVBoxLayout();
     texts->setSpacing(2);
     texts->setContentsMargins(0, 0, 0, 0);
-    auto* titleLabel = makeSettingsText(title, 13, QFont::DemiBold, SettingsStyle::primary(this), this);
+    auto* titleLabel = makeSettingsText(title, 13, QFont::DemiBold, TextTone::primary, this);
     titleLabel->setObjectName(QStringLiteral("rowTitle"));
-    auto* detailLabel = makeSettingsText(detail, 11, QFont::Normal, SettingsStyle::secondary(this), this);
+    auto* detailLabel = makeSettingsText(detail, 11, QFont::Normal, TextTone::secondary, this);
     detailLabel->setObjectName(QStringLiteral("rowDetail"));
     texts->addWidget(titleLabel);
     texts->addWidget(detailLabel);
-    row->addLayout(texts, 0);
-    row->addSpacerItem(new QSpacerItem(12, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    // The texts take the room the row has (a detail without spaces, as in Japanese, would
+    // otherwise wrap at the label's own preferred width); the spacer keeps its 12 points.
+    row->addLayout(texts, 1);
+    row->addSpacerItem(new QSpacerItem(12, 0, QSizePolicy::Fixed, QSizePolicy::Minimum));
 
     badge_ = new Badge(badge, tone, this);
     row->addWidget(badge_, 0, Qt::AlignVCenter);
@@ -150,9 +152,9 @@ SettingsKeyValueRow::SettingsKeyValueRow(const QString& label, const QString& va
     auto* row = new QHBoxLayout(this);
     row->setSpacing(12);
     row->setContentsMargins(0, 0, 0, 0);
-    label_ = makeSettingsText(label, 12, QFont::Normal, SettingsStyle::secondary(this), this);
+    label_ = makeSettingsText(label, 12, QFont::Normal, TextTone::secondary, this);
     label_->setWordWrap(false);
-    value_ = makeSettingsText(value, 12, QFont::Medium, SettingsStyle::primary(this), this);
+    value_ = makeSettingsText(value, 12, QFont::Medium, TextTone::primary, this);
     value_->setWordWrap(false);
     // Same size, top-aligned: the first baselines meet.
     row->addWidget(label_, 0, Qt::AlignTop);

@@ -3,6 +3,8 @@
 #include "platform/symbols/symbols.h"
 #include "settings_style.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
@@ -21,6 +23,39 @@ constexpr int kPickerLabelSpacing = 8;
 constexpr double kSegmentFontSize = 12;
 constexpr double kLabelFontSize = 13;
 constexpr int kSwitchSpacing = 12;
+
+// A label whose colour is a tone of its parent's palette, taken again whenever that palette
+// changes (its own WindowText is set, so it no longer inherits that role by itself).
+class ToneLabel final : public QLabel {
+public:
+    ToneLabel(const QString& text, TextTone tone, QWidget* parent) : QLabel(text, parent), tone_(tone) { applyTone(); }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange) applyTone();
+    }
+
+private:
+    void applyTone() {
+        QColor color = parentWidget() ? parentWidget()->palette().color(QPalette::WindowText)
+                                      : QApplication::palette(this).color(QPalette::WindowText);
+        if (tone_ == TextTone::secondary) color = SettingsStyle::secondaryOf(color);
+        if (palette().color(QPalette::WindowText) == color) return;  // also ends the change event it sends
+        QPalette own = palette();
+        own.setColor(QPalette::WindowText, color);
+        setPalette(own);
+    }
+
+    TextTone tone_;
+};
+
+QLabel* styleText(QLabel* label, double size, QFont::Weight weight) {
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(SettingsStyle::systemFont(size, weight));
+    label->setWordWrap(true);
+    return label;
+}
 
 }  // namespace
 
@@ -84,6 +119,34 @@ void SwitchToggle::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::white);
     painter.setPen(QPen(QColor(0, 0, 0, 40), 0.5));
     painter.drawEllipse(QRectF(knobX, trackRect.top() + 1, knob, knob));
+}
+
+ProminentButton::ProminentButton(QWidget* parent) : QPushButton(parent) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setCursor(Qt::ArrowCursor);
+}
+
+QSize ProminentButton::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(text()) + 2 * 12, std::max(metrics.height() + 2 * 5, 24)};
+}
+
+void ProminentButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor fill = SettingsStyle::accent(this);
+    if (!isEnabled()) fill.setAlphaF(0.4f);
+    else if (isDown()) fill = fill.darker(120);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    if (hasFocus()) {
+        painter.setPen(QPen(fill.lighter(140), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 5, 5);
+    }
+    painter.setPen(palette().color(QPalette::HighlightedText));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
 }
 
 SegmentedPicker::SegmentedPicker(const QString& label, QWidget* parent) : QWidget(parent), label_(label) {
@@ -218,12 +281,13 @@ void SettingsPage::addCard(QWidget* card) {
     column_->insertWidget(column_->count() - 1, card, 0, stretches ? Qt::Alignment() : Qt::AlignLeft);
 }
 
+QLabel* makeSettingsText(const QString& text, double size, QFont::Weight weight, TextTone tone, QWidget* parent) {
+    return styleText(new ToneLabel(text, tone, parent), size, weight);
+}
+
 QLabel* makeSettingsText(const QString& text, double size, QFont::Weight weight, const QColor& color,
                          QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(SettingsStyle::systemFont(size, weight));
-    label->setWordWrap(true);
+    auto* label = styleText(new QLabel(text, parent), size, weight);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
@@ -231,12 +295,10 @@ QLabel* makeSettingsText(const QString& text, double size, QFont::Weight weight,
 }
 
 QLabel* makeBlockHeader(const QString& text, QWidget* parent) {
-    return makeSettingsText(text, 13, QFont::DemiBold, SettingsStyle::primary(parent), parent);
+    return makeSettingsText(text, 13, QFont::DemiBold, TextTone::primary, parent);
 }
 
-QLabel* makeNote(const QString& text, QWidget* parent) {
-    return makeSettingsText(text, 11, QFont::Normal, SettingsStyle::secondary(parent), parent);
-}
+QLabel* makeNote(const QString& text, QWidget* parent) { return makeSettingsText(text, 11, QFont::Normal, TextTone::secondary, parent); }
 
 QWidget* makeDivider(QWidget* parent) {
     auto* line = new QFrame(parent);

@@ -7,6 +7,7 @@
 #include "settings_binding.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QColor>
 #include <QScrollArea>
 #include <QString>
@@ -60,6 +61,19 @@ protected:
 private:
     QSizeF trackSize() const;
     Size size_;
+};
+
+// A button in the prominent bordered style: a rounded fill of the accent colour with the title in
+// the accent's text colour, both read from the live palette when drawn.
+class ProminentButton final : public QPushButton {
+    Q_OBJECT
+
+public:
+    explicit ProminentButton(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A segmented picker: one segment per choice, at most one of them selected. Selection is only
@@ -116,7 +130,12 @@ private:
     QVBoxLayout* column_;
 };
 
-// Plain texts, shown exactly as given.
+// The palette's text colours. A text in one of them follows every palette change (light and dark).
+enum class TextTone { primary, secondary };
+
+// Plain texts, shown exactly as given: in a tone of the live palette, or in a fixed colour.
+QLabel* makeSettingsText(const QString& text, double size, QFont::Weight weight, TextTone tone,
+                         QWidget* parent = nullptr);
 QLabel* makeSettingsText(const QString& text, double size, QFont::Weight weight, const QColor& color,
                          QWidget* parent = nullptr);
 // A block header: 13 points, semibold.

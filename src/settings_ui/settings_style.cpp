@@ -21,6 +21,11 @@ QColor SettingsStyle::primary(const QWidget* widget, double opacity) {
 
 QColor SettingsStyle::secondary(const QWidget* widget) { return primary(widget, 0.55); }
 
+QColor SettingsStyle::secondaryOf(QColor primary) {
+    primary.setAlphaF(static_cast<float>(primary.alphaF() * 0.55));
+    return primary;
+}
+
 QColor SettingsStyle::controlBackground(const QWidget* widget) { return widget->palette().color(QPalette::Base); }
 
 QFont SettingsStyle::systemFont(double size, QFont::Weight weight) {

@@ -22,6 +22,8 @@ public:
     static QColor accent(const QWidget* widget);
     static QColor primary(const QWidget* widget, double opacity = 1.0);
     static QColor secondary(const QWidget* widget);
+    // The secondary colour that goes with the primary colour `primary`.
+    static QColor secondaryOf(QColor primary);
     // The fill behind a card.
     static QColor controlBackground(const QWidget* widget);
 

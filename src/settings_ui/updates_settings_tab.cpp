@@ -116,19 +116,20 @@ UpdatesSettingsTab::UpdatesSettingsTab(const SettingsEnvironment& environment, A
     feedField_->setText(model_.feedURLText());
     connect(feedField_, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setFeedURL(text); });
     feedNote_ = makeNote(model_.feedNote(), feedCard_);
+    feedNote_->setObjectName(QStringLiteral("feedNote"));
     feedCard_->addContent(feedField_);
     feedCard_->addContent(feedNote_);
     addCard(feedCard_);
 
     statusCard_ = new SettingsCard(model_.statusCardTitle(), model_.statusSubtitle(), QStringLiteral("clock.arrow.circlepath"));
-    updateLine_ = makeSettingsText({}, 12, QFont::Medium, SettingsStyle::primary(statusCard_), statusCard_);
+    updateLine_ = makeSettingsText({}, 12, QFont::Medium, TextTone::primary, statusCard_);
     updateLine_->setObjectName(QStringLiteral("updateLine"));
     notesBlock_ = new QWidget(statusCard_);
     notesBlock_->setObjectName(QStringLiteral("releaseNotesBlock"));
     auto* notesLayout = new QVBoxLayout(notesBlock_);
     notesLayout->setContentsMargins(0, 0, 0, 0);
     notesLayout->setSpacing(6);
-    notesHeading_ = makeSettingsText({}, 12, QFont::DemiBold, SettingsStyle::primary(statusCard_), notesBlock_);
+    notesHeading_ = makeSettingsText({}, 12, QFont::DemiBold, TextTone::primary, notesBlock_);
     notes_ = makeNote({}, notesBlock_);
     notes_->setObjectName(QStringLiteral("releaseNotes"));
     notes_->setWordWrap(true);
@@ -143,9 +144,8 @@ UpdatesSettingsTab::UpdatesSettingsTab(const SettingsEnvironment& environment, A
     auto* buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(0, 0, 0, 0);
     buttonRow->setSpacing(10);
-    checkButton_ = new QPushButton(buttons);
+    checkButton_ = new ProminentButton(buttons);
     checkButton_->setObjectName(QStringLiteral("checkForUpdatesButton"));
-    checkButton_->setDefault(true);
     installButton_ = new QPushButton(buttons);
     installButton_->setObjectName(QStringLiteral("installUpdateButton"));
     buttonRow->addWidget(checkButton_, 0, Qt::AlignVCenter);

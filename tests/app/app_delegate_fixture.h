@@ -25,12 +25,14 @@ public:
     void startWeatherService() override { calls.emplace_back("weather"); }
     void startAppSwitcherService() override { calls.emplace_back("switcher"); }
     bool isCalendarAccessGranted() const override { return calendarGranted; }
+    bool lacksCalendarSessionBus() const override { return noSessionBus; }
     void stopAll() override { calls.emplace_back("stop"), holdsWindow = false; }
     bool hasNotchWindowController() const override { return holdsWindow; }
     void releaseNotchWindowController() override { calls.emplace_back("release"), holdsWindow = false; }
 
     std::vector<QString> calls;
     bool calendarGranted = true;
+    bool noSessionBus = false;
     bool holdsWindow = false;
 };
 

@@ -237,6 +237,17 @@ TEST_F(AppDelegateTest, NotchFeaturesFollowTheirSwitchAndSettings) {
     EXPECT_EQ(notch.calls, calls);
 }
 
+TEST_F(AppDelegateTest, WithoutASessionBusTheStartOpensNoSettingsForCalendarAccess) {
+    ASSERT_TRUE(grantFullDiskAccess());
+    notch.calendarGranted = false;
+    notch.noSessionBus = true;
+    launch();
+    EXPECT_EQ(delegate->settingsWindow(), nullptr);
+    EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "AppDelegate: No session bus for the calendar store; continuing "
+                                                          "startup with calendar glance disabled"));
+    EXPECT_TRUE(delegate->monitoringStarted());
+}
+
 TEST_F(AppDelegateTest, CalendarPendingOpensSettingsAndSwitchingToUiWaitsUntilResumed) {
     ASSERT_TRUE(grantFullDiskAccess());
     notch.calendarGranted = false;

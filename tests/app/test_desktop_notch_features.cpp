@@ -20,6 +20,13 @@ TEST(DesktopNotchFeaturesTest, CalendarAccessIsTheStoresFullAccessOnly) {
     // Read at every call: access granted later counts at the next start.
     store.status = CalendarAuthorizationStatus::fullAccess;
     EXPECT_TRUE(features.isCalendarAccessGranted());
+
+    // Only a missing session bus is beyond what the settings window can help with.
+    EXPECT_FALSE(features.lacksCalendarSessionBus());
+    store.storeProblem = platform::CalendarStoreProblem::notInstalled;
+    EXPECT_FALSE(features.lacksCalendarSessionBus());
+    store.storeProblem = platform::CalendarStoreProblem::noSessionBus;
+    EXPECT_TRUE(features.lacksCalendarSessionBus());
 }
 
 // The container with the views the application installs: every child of fixed size stands centred

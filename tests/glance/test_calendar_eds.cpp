@@ -152,7 +152,10 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
             const bool notGranted = store.authorizationStatus() == platform::CalendarAuthorizationStatus::notDetermined;
             const bool empty = store.events(QDateTime::currentDateTime(), QDateTime::currentDateTime().addDays(1)).empty();
             auto watching = store.observeChanges([] {});
-            std::_Exit(notGranted && empty && store.eventCalendarCount() == 0 && !store.lastError().isEmpty() ? 0 : 1);
+            std::_Exit(notGranted && empty && store.eventCalendarCount() == 0 && !store.lastError().isEmpty() &&
+                               store.problem() == platform::CalendarStoreProblem::unreachable
+                           ? 0
+                           : 1);
         },
         ::testing::ExitedWithCode(0), "");
     // No bus configured at all: nothing is launched in its place.
@@ -163,9 +166,22 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
             qputenv("DISPLAY", ":99");
             platform::EdsCalendarStore store;
             const bool notGranted = store.authorizationStatus() == platform::CalendarAuthorizationStatus::notDetermined;
-            std::_Exit(notGranted && store.lastError() == QStringLiteral("no session bus") ? 0 : 1);
+            std::_Exit(notGranted && store.lastError() == QStringLiteral("no session bus") &&
+                               store.problem() == platform::CalendarStoreProblem::noSessionBus
+                           ? 0
+                           : 1);
         },
         ::testing::ExitedWithCode(0), "");
+    // A bus on which no calendar service is installed: told apart from one that failed, and never
+    // taken for a reachable store.
+    QString error;
+    auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(bus) << error.toStdString();
+    // GLib is never asked here, so this needs no process of its own.
+    const auto address = bus->exportAddress();
+    platform::EdsCalendarStore store;
+    EXPECT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::notDetermined);
+    EXPECT_EQ(store.problem(), platform::CalendarStoreProblem::notInstalled);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include "support/service_fixtures.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
 
 #include <signal.h>
 
@@ -112,6 +115,22 @@ TEST(ServiceFixtures, ToolsThatHangAreKilledAtTheirLimit) {
     EXPECT_EQ(output.trimmed(), "hi");
     EXPECT_EQ(testsupport::runTool(QStringLiteral("sleep"), {QStringLiteral("10")}, nullptr, 50ms), -1);
     EXPECT_EQ(testsupport::runTool(QStringLiteral("no-such-program-here"), {}), -1);
+}
+
+// Tests run side by side: a picture or folder under a fixed name in the shared temporary folder is
+// overwritten by another run. Pictures go through testsupport::keep instead.
+TEST(TestHermeticity, NoTestWritesUnderAFixedNameInTheSharedTemporaryFolder) {
+    const QRegularExpression fixedWrite(QStringLiteral(R"((save|mkpath|screenshot)\(.*"/tmp/)"));
+    QStringList offenders;
+    QDirIterator files(QStringLiteral(QUILLVEX_TEST_SUPPORT_DIR "/.."), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
+                       QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+        const QString text = QString::fromUtf8(file.read(1 << 20));
+        if (fixedWrite.match(text).hasMatch()) offenders << file.fileName();
+    }
+    EXPECT_TRUE(offenders.isEmpty()) << offenders.join(QLatin1Char(' ')).toStdString();
 }
 
 }  // namespace

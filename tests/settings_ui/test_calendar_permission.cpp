@@ -122,8 +122,9 @@ TEST_F(CalendarPermissionTest, RefusedOnAnUnsignedBuildShowsOnlyTheUnsignedAlert
     EXPECT_EQ(alert.style, platform::Alert::Style::Warning);
     EXPECT_EQ(alert.messageText, "This build cannot request Calendar permission");
     EXPECT_EQ(alert.informativeText,
-              "The current Quillvex build is not development-signed, so macOS will not show the Calendar permission "
-              "prompt. Test again from an Apple Development-signed build or a future signed distribution build.");
+              "Linux has no Calendar permission to turn on: Quillvex reads the desktop's calendars through Evolution Data "
+              "Server whenever it can reach it. Check that Evolution Data Server runs in your session and that your "
+              "calendars are enabled in GNOME Calendar or Evolution, then try again.");
     EXPECT_EQ(alert.buttons, QStringList({"OK"}));
     EXPECT_TRUE(scripts.scripts().isEmpty());
     EXPECT_TRUE(workspace.openedUrls.empty());
@@ -164,7 +165,9 @@ TEST_F(CalendarPermissionTest, DeniedOnASignedBuildOpensThePrivacySettingsAndGui
     EXPECT_EQ(shownAlerts()[0].alert.style, platform::Alert::Style::Informational);
     EXPECT_EQ(shownAlerts()[0].alert.messageText, "Enable Calendar Access");
     EXPECT_EQ(shownAlerts()[0].alert.informativeText,
-              "When System Settings opens, go to Privacy & Security > Calendars and turn Quillvex on.");
+              "Linux has no Calendar permission to turn on: Quillvex reads the desktop's calendars through Evolution Data "
+              "Server whenever it can reach it. Check that Evolution Data Server runs in your session and that your "
+              "calendars are enabled in GNOME Calendar or Evolution, then try again.");
 }
 
 TEST_F(CalendarPermissionTest, GrantedCallsTheHandlerOnceAndResumesNothingItself) {
@@ -230,7 +233,7 @@ TEST_F(CalendarPermissionTest, TheAnchorWindowReadsInTheChosenLanguage) {
     auto* title = find<QLabel>(window->contentView(), "anchorTitle");
     auto* detail = find<QLabel>(window->contentView(), "anchorDetail");
     EXPECT_EQ(title->text(), "カレンダー許可を要求しています…");
-    EXPECT_EQ(detail->text(), "このウィンドウを前面にしたまま macOS の許可ダイアログを待機します。");
+    EXPECT_EQ(detail->text(), "このウィンドウを前面にしたまま、デスクトップのカレンダーへの接続を待機します。");
     EXPECT_EQ(title->geometry(), QRect(24, 22, 332, 24));
     EXPECT_EQ(detail->geometry(), QRect(24, 54, 332, 18));
     testsupport::keep(window->widget()->grab().toImage(), "anchor-ja.png");
@@ -238,17 +241,22 @@ TEST_F(CalendarPermissionTest, TheAnchorWindowReadsInTheChosenLanguage) {
 
 TEST_F(CalendarPermissionTest, PrivacySettingsTryScriptsThenUrlsThenTheApplication) {
     const QString prefix = CalendarPermission::prefix(kContext);
+    const QStringList reveals{
+        "tell application \"System Settings\"\n    activate\n    reveal pane id "
+        "\"com.apple.settings.PrivacySecurity.extension\"\nend tell",
+        "tell application \"System Settings\"\n    activate\n    reveal pane id \"com.apple.preference.security\"\nend tell",
+        "tell application \"System Preferences\"\n    activate\n    reveal pane id \"com.apple.preference.security\"\nend tell",
+    };
     // The first script works: nothing else is tried, one guide follows.
     openCalendarPrivacySettings(environment, kContext);
-    EXPECT_EQ(scripts.scripts(), CalendarPrivacy::revealScripts().mid(0, 1));
-    EXPECT_EQ(scripts.scripts()[0], "tell application \"System Settings\"\n    activate\n    reveal pane id "
-                                    "\"com.apple.settings.PrivacySecurity.extension\"\nend tell");
+    EXPECT_EQ(scripts.scripts(), reveals.mid(0, 1));
     EXPECT_TRUE(workspace.openedUrls.empty());
     EXPECT_TRUE(log.contains(prefix + "opened via AppleScript pane reveal"));
 
-    // All scripts fail: the general security URL is opened (the fake accepts it).
+    // All scripts fail, in order: the general security URL is opened (the fake accepts it).
     scriptsFail();
     openCalendarPrivacySettings(environment, kContext);
+    EXPECT_EQ(scripts.scripts().mid(1), reveals);
     EXPECT_EQ(log.count(prefix + "AppleScript failed - no host"), 3);
     ASSERT_EQ(workspace.openedUrls.size(), 1u);
     EXPECT_EQ(workspace.openedUrls[0].toString(), "x-apple.systempreferences:com.apple.preference.security");
@@ -259,9 +267,6 @@ TEST_F(CalendarPermissionTest, PrivacySettingsTryScriptsThenUrlsThenTheApplicati
     ASSERT_EQ(shownAlerts().size(), 1u);
     alertSurface->answer(0);
     ASSERT_EQ(shownAlerts().size(), 2u);
-    // Unsigned: the long text.
-    EXPECT_TRUE(shownAlerts()[1].alert.informativeText.startsWith(
-        "This build is not development-signed, so macOS may not show the Calendar permission prompt."));
 }
 
 // What Linux gives: no script host, no deep links, no settings application.
@@ -271,6 +276,7 @@ TEST_F(CalendarPermissionTest, OnLinuxEveryTargetFailsAndTheGuideStillFollows) {
     environment.workspace = nullptr;  // the Linux workspace
     auto* previousWorkspace = platform::Workspace::setShared(nullptr);
     useJapanese();
+    calendarStore.storeProblem = platform::CalendarStoreProblem::notInstalled;
     openCalendarPrivacySettings(environment, kContext);
     platform::Workspace::setShared(previousWorkspace);
     platform::ScriptRunner::setShared(previousRunner);
@@ -284,6 +290,74 @@ TEST_F(CalendarPermissionTest, OnLinuxEveryTargetFailsAndTheGuideStillFollows) {
     scheduler().advance(0.35);
     ASSERT_EQ(shownAlerts().size(), 1u);
     EXPECT_EQ(shownAlerts()[0].alert.messageText, "カレンダーアクセスを有効にしてください");
+    EXPECT_EQ(shownAlerts()[0].alert.informativeText,
+              "Quillvex はデスクトップのカレンダーを Evolution Data Server から読みますが、インストールされていません。"
+              "evolution-data-server をインストールし（GNOME カレンダーや Evolution が使います）、カレンダーを追加して"
+              "から、もう一度お試しください。");
+}
+
+// The store cannot be asked on Linux, only reached: the row, its note and the alerts say what is in
+// the way, in both languages.
+TEST_F(CalendarPermissionTest, AStoreOutOfReachSaysWhyInBothLanguages) {
+    using Problem = platform::CalendarStoreProblem;
+    struct Case {
+        std::optional<Problem> problem;
+        QString badge, badgeJa;
+        PermissionTone tone;
+        QString note, noteJa, advice, adviceJa;
+    };
+    const QString generalAdvice =
+        "Linux has no Calendar permission to turn on: Quillvex reads the desktop's calendars through Evolution Data "
+        "Server whenever it can reach it. Check that Evolution Data Server runs in your session and that your calendars "
+        "are enabled in GNOME Calendar or Evolution, then try again.";
+    const QString generalAdviceJa =
+        "Linux にはオンにするカレンダー許可はありません。Quillvex は Evolution Data Server に接続できればデスクトップの"
+        "カレンダーを読みます。セッションで Evolution Data Server が動いていること、GNOME カレンダーや Evolution で"
+        "カレンダーが有効なことを確認してから、もう一度お試しください。";
+    const std::vector<Case> cases{
+        {Problem::noSessionBus, "No Session Bus", "セッションバスなし", PermissionTone::red,
+         "Quillvex was started without a D-Bus session bus, so it cannot reach the desktop's calendars.",
+         "Quillvex が D-Bus のセッションバスなしで起動されたため、デスクトップのカレンダーに接続できません。",
+         "Quillvex was started without a D-Bus session bus, so it cannot reach Evolution Data Server, which holds the "
+         "desktop's calendars. Start Quillvex from your desktop session (or under dbus-run-session), then try again.",
+         "Quillvex は D-Bus のセッションバスなしで起動されたため、デスクトップのカレンダーを持つ Evolution Data Server "
+         "に接続できません。デスクトップのセッションから（または dbus-run-session で）Quillvex を起動し、もう一度お試し"
+         "ください。"},
+        {Problem::notInstalled, "Not Installed", "未インストール", PermissionTone::orange,
+         "Evolution Data Server is not installed, so there are no desktop calendars to read.",
+         "Evolution Data Server がインストールされていないため、読めるデスクトップのカレンダーがありません。",
+         "Quillvex reads the desktop's calendars through Evolution Data Server, which is not installed. Install "
+         "evolution-data-server (GNOME Calendar and Evolution use it), add your calendars there, then try again.",
+         "Quillvex はデスクトップのカレンダーを Evolution Data Server から読みますが、インストールされていません。"
+         "evolution-data-server をインストールし（GNOME カレンダーや Evolution が使います）、カレンダーを追加して"
+         "から、もう一度お試しください。"},
+        {Problem::unreachable, "Not Reachable", "接続できません", PermissionTone::orange,
+         "Evolution Data Server did not answer, so the desktop's calendars cannot be read right now.",
+         "Evolution Data Server が応答しないため、今はデスクトップのカレンダーを読めません。", generalAdvice,
+         generalAdviceJa},
+        {std::nullopt, "Not Requested", "未要求", PermissionTone::orange,
+         "Linux shows no Calendar permission prompt: the calendars are read once Evolution Data Server can be reached.",
+         "Linux ではカレンダー許可ダイアログは出ません。Evolution Data Server に接続できればカレンダーを読みます。",
+         generalAdvice, generalAdviceJa},
+    };
+    for (const Case& c : cases) {
+        calendarStore.storeProblem = c.problem;
+        CalendarAccessController controller(environment, kContext, [] {});
+        for (const bool japanese : {false, true}) {
+            L10n::setSelectedLanguage(japanese ? L10n::languageJapanese : L10n::languageEnglish);
+            const PermissionRowContent row = controller.row("Calendar", "detail");
+            EXPECT_EQ(row.badge, japanese ? c.badgeJa : c.badge);
+            EXPECT_EQ(row.tone, c.tone);
+            EXPECT_EQ(row.buttonTitle, japanese ? "アクセスを要求" : "Request Access");
+            EXPECT_EQ(controller.warningText(), japanese ? c.noteJa : c.note);
+            EXPECT_EQ(CalendarPermission::problemAdvice(c.problem), japanese ? c.adviceJa : c.advice);
+        }
+    }
+    // A reachable store is simply allowed.
+    L10n::setSelectedLanguage(L10n::languageEnglish);
+    calendarStore.storeProblem.reset();
+    calendarStore.status = CalendarAuthorizationStatus::fullAccess;
+    EXPECT_EQ(CalendarAccessController(environment, kContext, [] {}).row("Calendar", "detail").badge, "Allowed");
 }
 
 TEST_F(CalendarPermissionTest, TheApplicationFallbackOpensTheSettingsApplication) {
@@ -298,7 +372,11 @@ TEST_F(CalendarPermissionTest, TheApplicationFallbackOpensTheSettingsApplication
             return inner.urlForApplicationWithBundleIdentifier(id);
         }
         QIcon iconForFile(const QString&) const override { return {}; }
-        bool openUrl(const QUrl&) override { return false; }
+        bool openUrl(const QUrl& url) override {
+            tried << url.toString();
+            return false;
+        }
+        QStringList tried;
         bool launchApplicationWithBundleIdentifier(const QString&) override { return false; }
         bool launchApplicationNamed(const QString&) override { return false; }
         bool activateApplication(qint64, bool) override { return false; }
@@ -306,6 +384,8 @@ TEST_F(CalendarPermissionTest, TheApplicationFallbackOpensTheSettingsApplication
     } noUrls(workspace);
     environment.workspace = &noUrls;
     openCalendarPrivacySettings(environment, kContext);
+    EXPECT_EQ(noUrls.tried, QStringList({"x-apple.systempreferences:com.apple.preference.security",
+                                         "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension"}));
     EXPECT_EQ(workspace.openedApplicationPaths, std::vector<QString>({"/System/Applications/System Settings.app"}));
     EXPECT_EQ(flowLines(kContext).mid(4), QStringList({"opened System Settings app fallback",
                                                        "showing manual guidance alert"}));

@@ -18,7 +18,7 @@ TEST_F(DropSwitcherTabsTest, FreshSettingsShowBothSwitchesOnAndFlipsAreStored) {
     EXPECT_EQ(dropSwitch->text(), "Enable Drop");
     EXPECT_EQ(switcherSwitch->text(), "Enable App Switcher");
     EXPECT_EQ(find<QLabel>(drop.get(), QStringLiteral("note"))->text(),
-              "Enables the notch drop target for files dragged from Finder.");
+              "Enables the notch drop target for files dragged from the file manager.");
     EXPECT_EQ(find<QLabel>(switcher.get(), QStringLiteral("note"))->text(),
               "Turn this on only if you want the notch app switcher UI.");
     EXPECT_TRUE(written.isEmpty());
@@ -45,6 +45,8 @@ TEST_F(DropSwitcherTabsTest, JapaneseTexts) {
     auto* dropCard = drop->findChild<SettingsCard*>();
     EXPECT_EQ(dropCard->titleLabel()->text(), "ドロップ");
     EXPECT_EQ(dropCard->subtitleLabel()->text(), "ファイルをノッチにドラッグ＆ドロップ");
+    EXPECT_EQ(find<QLabel>(drop.get(), QStringLiteral("note"))->text(),
+              "ファイルマネージャーからファイルをノッチへドラッグしたときの受け皿を有効化します。");
     auto* switcherCard = switcher->findChild<SettingsCard*>();
     EXPECT_EQ(switcherCard->titleLabel()->text(), "スイッチャー");
     EXPECT_EQ(switcherCard->subtitleLabel()->text(), "最近使ったアプリに素早く切替");

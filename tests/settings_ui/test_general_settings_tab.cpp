@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -97,8 +98,11 @@ TEST_F(GeneralSettingsTabTest, AccessCardWithDefaultSettings) {
     EXPECT_EQ(calendarRow->row()->button(), nullptr);
     EXPECT_FALSE(warning->isVisible());
     EXPECT_EQ(find<QLabel>(tab.get(), "calendarNote")->text(),
-              "Calendar access is not requested during DMG install. macOS asks the first time from here or when "
-              "you first use Glance.");
+              "Calendar access is not requested during install. Linux asks nothing: the desktop's calendars are "
+              "read through Evolution Data Server, from here or when you first use Glance.");
+    EXPECT_EQ(find<QLabel>(tab.get(), "detectionNote")->text(),
+              "Database: Detects even with banners off (records every notification sent to the notification daemon). "
+              "UI: Finds nothing on Linux (there is no Notification Center).");
 
     // The detection picker recolours the Full Disk Access row at once.
     find<SegmentedPicker>(tab.get(), "detectionPicker")->onChosen(1);
@@ -156,6 +160,66 @@ TEST_F(GeneralSettingsTabTest, TheRowButtonsPromptAndOpenTheirPanes) {
               "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
     EXPECT_EQ(workspace.openedUrls[1].toString(),
               "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
+
+    // No Linux desktop has those panes: each button explains its row instead, and says so in the log.
+    const QString store = fullDiskAccess.diagnosticSnapshot().dbPath;
+    ASSERT_TRUE(store.startsWith(home.path())) << store.toStdString();
+    const std::vector<std::pair<QString, QString>> english{
+        {"Accessibility on Linux",
+         "Linux has no Accessibility permission to grant, and the UI detection method finds nothing here: there is no "
+         "Notification Center to observe. Choose Database detection, which records every notification sent to the "
+         "desktop's notification daemon."},
+        {"Full Disk Access on Linux",
+         "Linux has no Full Disk Access setting. This row shows whether Quillvex can read its notification store at " +
+             store + "; if it cannot, check that the file exists and that you own it and its folders."},
+    };
+    const std::vector<std::pair<QString, QString>> japanese{
+        {"Linux でのアクセシビリティ",
+         "Linux には許可するアクセシビリティ権限がなく、UI 検知方式はここでは何も検出しません（観察する通知センターが"
+         "ありません）。デスクトップの通知デーモンに送られた通知をすべて記録する「データベース」検知方式を選んで"
+         "ください。"},
+        {"Linux でのフルディスクアクセス",
+         "Linux にはフルディスクアクセスの設定はありません。この行は、Quillvex が通知ストア " + store +
+             " を読めるかどうかを示します。読めない場合は、ファイルがあり、ファイルとそのフォルダがあなたの所有である"
+             "ことを確認してください。"},
+    };
+    EXPECT_EQ(log.matching("GeneralSettingsTab: "),
+              QStringList({"GeneralSettingsTab: Accessibility has no settings pane on Linux; showing where to look",
+                           "GeneralSettingsTab: Full Disk Access has no settings pane on Linux; showing where to look"}));
+    useJapanese();
+    accessibilityRow->row()->button()->click();
+    fullDiskAccessRow->row()->button()->click();
+    for (size_t i = 0; i < 4; ++i) {
+        ASSERT_EQ(shownAlerts().size(), i + 1);
+        const auto& [message, informative] = i < 2 ? english[i] : japanese[i - 2];
+        EXPECT_EQ(shownAlerts()[i].alert.messageText, message);
+        EXPECT_EQ(shownAlerts()[i].alert.informativeText, informative);
+        alertSurface->answer(0);
+    }
+}
+
+// A light-to-dark switch with the window open: titles take the new primary colour, notes and
+// details the new secondary one.
+TEST_F(GeneralSettingsTabTest, TextsFollowThePaletteWhenTheDesktopTurnsDark) {
+    auto tab = makeTab();
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 32));
+    dark.setColor(QPalette::Base, QColor(40, 40, 44));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    QApplication::setPalette(dark);
+    QApplication::sendPostedEvents();  // the change reaches the widgets as posted events
+    const QColor primary = dark.color(QPalette::WindowText);
+    auto colourOf = [](const QLabel* label) { return label->palette().color(QPalette::WindowText); };
+    const auto* card = tab->findChild<SettingsCard*>();
+    EXPECT_EQ(colourOf(card->titleLabel()), primary);
+    EXPECT_EQ(colourOf(card->subtitleLabel()), SettingsStyle::secondaryOf(primary));
+    EXPECT_EQ(colourOf(calendarRow->row()->findChild<QLabel*>("rowTitle")), primary);
+    EXPECT_EQ(colourOf(calendarRow->row()->findChild<QLabel*>("rowDetail")), SettingsStyle::secondaryOf(primary));
+    EXPECT_EQ(colourOf(find<QLabel>(tab.get(), "detectionNote")), SettingsStyle::secondaryOf(primary));
+    QApplication::setPalette(light);
+    QApplication::sendPostedEvents();
+    EXPECT_EQ(colourOf(card->titleLabel()), light.color(QPalette::WindowText));
 }
 
 TEST_F(GeneralSettingsTabTest, DisplayDurationTextIsParsedNormalisedAndStored) {
@@ -210,11 +274,17 @@ TEST_F(GeneralSettingsTabTest, TheFieldIsLeftAloneWhileEditedAndCommitsWhenEditi
 }
 
 TEST_F(GeneralSettingsTabTest, AStoredDurationOutOfRangeShowsNormalisedButStaysStored) {
-    defaults().set(AppSettings::displayTimeoutKey, 500.0);
+    defaults().set(AppSettings::displayTimeoutKey, 75.0);
     auto tab = makeTab(false);
     tab->show();
     EXPECT_EQ(field->text(), "60.0");
-    EXPECT_EQ(defaults().doubleValue(AppSettings::displayTimeoutKey), 500.0);
+    // Into the field and out again, or Return, without typing: nothing is written.
+    QFocusEvent focusIn(QEvent::FocusIn), focusOut(QEvent::FocusOut);
+    QApplication::sendEvent(field, &focusIn);
+    QApplication::sendEvent(field, &focusOut);
+    Q_EMIT field->returnPressed();
+    EXPECT_EQ(defaults().doubleValue(AppSettings::displayTimeoutKey), 75.0);
+    EXPECT_EQ(field->text(), "60.0");
     // The stepper starts from the range's end.
     find<SettingsStepper>(tab.get(), "timeoutStepper")->downButton()->click();
     EXPECT_DOUBLE_EQ(*defaults().doubleValue(AppSettings::displayTimeoutKey), 59.9);
@@ -239,7 +309,19 @@ TEST_F(GeneralSettingsTabTest, ChoosingJapaneseStoresItAndTheTabFollowsAtOnce) {
     EXPECT_EQ(buttonText(accessibilityRow), "設定を開く");
     EXPECT_EQ(calendarRow->content().badge, "許可済み");
     EXPECT_EQ(find<QLabel>(tab.get(), "detectionNote")->text(),
-              "データベース: バナーOFFでも検出（フルディスクアクセスが必要）。UI: 通知センター画面から検出。");
+              "データベース: バナーOFFでも検出（通知デーモンに送られた通知をすべて記録）。UI: Linux では検出しません"
+              "（通知センターがありません）。");
+    EXPECT_EQ(find<QLabel>(tab.get(), "calendarNote")->text(),
+              "インストール時にはカレンダー許可は出ません。Linux では許可ダイアログは出ず、ここか、Glance を初めて使う"
+              "ときに Evolution Data Server からデスクトップのカレンダーを読みます。");
+    // The rows' details take the row's room: no early wrap of a text without spaces.
+    QApplication::sendPostedEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    tab->widget()->layout()->activate();
+    for (PermissionRowSlot* slot : {accessibilityRow, fullDiskAccessRow, calendarRow}) {
+        auto* detail = slot->row()->findChild<QLabel*>("rowDetail");
+        EXPECT_LT(detail->height(), 2 * QFontMetrics(detail->font()).lineSpacing()) << detail->text().toStdString();
+    }
     EXPECT_EQ(screenNote->text(), "常に内蔵ディスプレイに表示（ノートPC向け）");
     EXPECT_EQ(find<QPushButton>(tab.get(), "faceTimeTestButton")->text(), "FaceTime着信");
     screenshot(*tab, "general-ja.png");
@@ -295,10 +377,12 @@ TEST_F(GeneralSettingsTabTest, RequestingCalendarAccessFromTheRowRestartsTheServ
     calendarStore.status = CalendarAuthorizationStatus::notDetermined;
     environment.host = &host;
     auto tab = makeTab();
-    EXPECT_EQ(calendarRow->content().badge, "Not Requested");
+    calendarStore.storeProblem = platform::CalendarStoreProblem::notInstalled;
+    scheduler().advance(1);
+    EXPECT_EQ(calendarRow->content().badge, "Not Installed");
     EXPECT_EQ(calendarRow->toneColor(), SettingsStyle::systemOrange());
     EXPECT_TRUE(warning->isVisible());
-    EXPECT_EQ(warning->text(), "This build is not development-signed, so the Calendar permission prompt may not appear.");
+    EXPECT_EQ(warning->text(), "Evolution Data Server is not installed, so there are no desktop calendars to read.");
 
     calendarRow->row()->button()->click();
     EXPECT_EQ(log.matching(CalendarPermission::prefix("GeneralSettingsTab")).value(0),

@@ -7,6 +7,7 @@
 #include "support/fake_http_client.h"
 #include "support/fake_location_manager.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -94,7 +95,7 @@ TEST_F(GlanceSettingsTabTest, FreshSettingsShowTheCardsAndTouchNoService) {
     EXPECT_EQ(cards[2]->titleLabel()->text(), "Data Sources");
     auto* events = find<SettingsKeyValueRow>(tab.get(), QStringLiteral("eventsSourceRow"));
     auto* weather = find<SettingsKeyValueRow>(tab.get(), QStringLiteral("weatherSourceRow"));
-    EXPECT_EQ(events->valueLabel()->text(), "macOS Calendar / EventKit");
+    EXPECT_EQ(events->valueLabel()->text(), "Desktop calendars / Evolution Data Server");
     EXPECT_EQ(weather->labelLabel()->text(), "Weather");
     EXPECT_EQ(weather->valueLabel()->text(), "Open-Meteo (current)");
     EXPECT_TRUE(written.isEmpty());
@@ -172,8 +173,8 @@ TEST_F(GlanceSettingsTabTest, CalendarWantedWithoutAccessStartsNothing) {
     makeTab();
     EXPECT_EQ(calendarRow->row()->button()->text(), "Request Access");
     EXPECT_FALSE(warning->isHidden());
-    EXPECT_EQ(warning->text(),
-              "This build is not development-signed, so macOS may not show the Calendar permission prompt.");
+    EXPECT_EQ(warning->text(), "Linux shows no Calendar permission prompt: the calendars are read once Evolution Data "
+                               "Server can be reached.");
     calendarSwitch->click();
     reset();
     calendarSwitch->click();
@@ -226,11 +227,39 @@ TEST_F(GlanceSettingsTabTest, ThePermissionIsReadEverySecondOnlyWhileThePageIsSh
     EXPECT_EQ(calendarStore.statusReads, reads);
 }
 
-TEST_F(GlanceSettingsTabTest, JapaneseTexts) {
-    useJapanese();
+// The texts that name where the data comes from name what Linux has, in both languages.
+TEST_F(GlanceSettingsTabTest, TheSourcesNamedAreTheDesktopsInBothLanguages) {
     makeTab();
+    using Text = QString (GlanceSettingsModel::*)() const;
+    const std::vector<std::tuple<Text, QString, QString>> texts{
+        {&GlanceSettingsModel::calendarCardSubtitle,
+         "Reads your desktop's calendars through Evolution Data Server. No Apple Developer Program is required.",
+         "デスクトップのカレンダーを Evolution Data Server から読みます。Developer Program は不要です。"},
+        {&GlanceSettingsModel::promptNote,
+         "No permission prompt appears on Linux: the calendars are read when requested here or the first time "
+         "calendar-backed Glance starts.",
+         "Linux では許可ダイアログは出ません。ここから要求するか、Glance でカレンダーを初めて有効にしたときに"
+         "カレンダーを読みます。"},
+        {&GlanceSettingsModel::eventsValue, "Desktop calendars / Evolution Data Server",
+         "デスクトップのカレンダー / Evolution Data Server"},
+        {&GlanceSettingsModel::sourcesNote,
+         "WeatherKit does not exist on Linux. Glance keeps the zero-cost weather path: Open-Meteo for the location "
+         "GeoClue gives.",
+         "Linux には WeatherKit はありません。追加コストなしで使える構成を維持し、GeoClue の位置の天気を Open-Meteo "
+         "から取得します。"},
+    };
+    for (const auto& [text, english, japanese] : texts) EXPECT_EQ((tab->model().*text)(), english);
+    useJapanese();
+    for (const auto& [text, english, japanese] : texts) EXPECT_EQ((tab->model().*text)(), japanese);
     EXPECT_EQ(glanceSwitch->text(), "グランス機能を有効化");
-    EXPECT_EQ(find<QLabel>(tab.get(), QStringLiteral("sourcesNote"))->text(),
-              "WeatherKit は将来対応に回し、今は追加コストなしで使える構成を維持します。");
+    EXPECT_EQ(find<QLabel>(tab.get(), QStringLiteral("sourcesNote"))->text(), std::get<2>(texts[3]));
     EXPECT_EQ(calendarRow->content().title, "カレンダーアクセス");
+    // The row's detail takes the row's room: no early wrap of a text without spaces.
+    tab->resize(700, 900);
+    tab->show();
+    QApplication::sendPostedEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::sendPostedEvents();
+    auto* detail = calendarRow->row()->findChild<QLabel*>("rowDetail");
+    EXPECT_LT(detail->height(), 2 * QFontMetrics(detail->font()).lineSpacing()) << detail->text().toStdString();
 }

@@ -91,6 +91,15 @@ TEST_F(UpdatesTabTest, FreshTabBeforeAnyCheck) {
     EXPECT_FALSE(shown(tab.get(), "errorLine"));
     EXPECT_FALSE(find<QPushButton>(tab.get(), "installUpdateButton")->isEnabled());
     EXPECT_TRUE(written.isEmpty());
+    EXPECT_EQ(text(tab.get(), "feedNote"), "Points to the latest.json feed used for in-app updates. Keep shipping a ZIP "
+                                           "of Quillvex.app here for updater downloads.");
+    // "Check for Updates" is the prominent one: filled with the accent colour, its text in the
+    // accent's text colour; "Install Update" keeps the plain style.
+    auto* checkButton = find<QPushButton>(tab.get(), "checkForUpdatesButton");
+    checkButton->resize(checkButton->sizeHint());
+    const QImage drawn = checkButton->grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(4, drawn.height() / 2), checkButton->palette().color(QPalette::Highlight));
+    EXPECT_FALSE(find<QPushButton>(tab.get(), "installUpdateButton")->isDefault());
 
     // A failed check records no time.
     check(std::nullopt, 404);
@@ -178,5 +187,7 @@ TEST_F(UpdatesTabTest, JapaneseLabelsWithTheSystemsDateAndTheInstalledBuild) {
     EXPECT_TRUE(find<SettingsKeyValueRow>(tab.get(), "lastCheckedRow")->valueLabel()->text().startsWith("Jan 15, 2027"));
     EXPECT_EQ(text(tab.get(), "updateLine"), "1.4.0 (27) にアップデートできます");
     EXPECT_EQ(find<QPushButton>(tab.get(), "installUpdateButton")->text(), "アップデートを適用");
+    EXPECT_EQ(text(tab.get(), "feedNote"),
+              "アプリ内アップデート用の latest.json を指定します。更新用に Quillvex.app の ZIP をここから配信します。");
     EXPECT_EQ(find<SettingsKeyValueRow>(tab.get(), "currentVersionRow")->valueLabel()->text(), "1.3.0");
 }

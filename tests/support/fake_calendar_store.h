@@ -28,12 +28,15 @@ public:
     std::vector<platform::StoreEvent> storedEvents;
     std::vector<std::pair<QDateTime, QDateTime>> queries;  // each events() window
     int statusReads = 0;
+    // Why the store cannot be read, as problem() reports it.
+    std::optional<platform::CalendarStoreProblem> storeProblem;
 
     void postChange();
     int observerCount() const { return static_cast<int>(observers_.size()); }
 
     platform::CalendarAuthorizationStatus authorizationStatus() override;
     void requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) override;
+    std::optional<platform::CalendarStoreProblem> problem() override { return storeProblem; }
     int eventCalendarCount() override;
     std::vector<platform::StoreEvent> events(const QDateTime& start, const QDateTime& end) override;
     platform::AnyCancellable observeChanges(std::function<void()> handler) override;

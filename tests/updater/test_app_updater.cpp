@@ -102,14 +102,22 @@ TEST_F(UpdaterTest, UpdateAlertTextWithAndWithoutNotes) {
     http.respondOk(feed("1.4.0", 27, "Faster."));
     EXPECT_EQ(lastAlert().informativeText,
               "Quillvex will download the update and replace the app after it quits.\n\nFaster.\n\n"
-              "If the app is installed in /Applications, macOS may ask for an administrator password.");
+              "If the folder the app is installed in is not writable by you, the desktop may ask for an "
+              "administrator password.");
     EXPECT_EQ(lastAlert().style, platform::Alert::Style::Informational);
     alertSurface->answer(1);  // Later
     startInteractiveCheck();
     http.respondOk(feed("1.4.0", 27, ""));
     EXPECT_EQ(lastAlert().informativeText,
               "Quillvex will download the update and replace the app after it quits.\n\n"
-              "If the app is installed in /Applications, macOS may ask for an administrator password.");
+              "If the folder the app is installed in is not writable by you, the desktop may ask for an "
+              "administrator password.");
+    alertSurface->answer(1);
+    defaults().set(L10n::languageKey, QStringLiteral("ja"));
+    startInteractiveCheck();
+    http.respondOk(feed("1.4.0", 27, ""));
+    EXPECT_TRUE(lastAlert().informativeText.endsWith(
+        "\n\nアプリのあるフォルダに書き込めない場合は、デスクトップが管理者パスワードを求めることがあります。"));
 }
 
 TEST_F(UpdaterTest, FailedFeedKeepsTheKnownUpdateAndTheLastCheck) {

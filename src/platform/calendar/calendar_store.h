@@ -20,6 +20,10 @@ enum class CalendarAuthorizationStatus {
     writeOnly = 4,
 };
 
+// Why the store cannot be read: there is no session bus to reach it on, no calendar service is
+// installed on the bus, or the service is there but did not answer.
+enum class CalendarStoreProblem { noSessionBus, notInstalled, unreachable };
+
 // The calendar an event belongs to.
 struct StoreCalendar {
     QString title;
@@ -48,6 +52,9 @@ public:
     static CalendarStore* setShared(CalendarStore* store);
 
     virtual CalendarAuthorizationStatus authorizationStatus() = 0;
+    // Why the store could not be read at the last status read or request; none when it could, or
+    // when the store gates access by a permission of its own instead.
+    virtual std::optional<CalendarStoreProblem> problem() { return std::nullopt; }
     // Asks for full access; `completion(granted, errorText)` runs on the main thread.
     virtual void requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) = 0;
     // The calendars that hold events.

@@ -1,5 +1,6 @@
 #include "platform/calendar/eds_calendar_store.h"
 
+#include "platform/dbus/dbus_connection.h"
 #include "platform/runtime/dispatch.h"
 
 #include <libecal/libecal.h>
@@ -88,6 +89,28 @@ bool sessionBusConfigured() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
+// The registry's bus name, owned by evolution-source-registry once it runs.
+const QString kSourcesService = QStringLiteral("org.gnome.evolution.dataserver.Sources5");
+
+// Whether the bus has the source registry or can start it. Asked before GLib connects, so a
+// bus without Evolution Data Server is told apart from one whose service failed.
+bool sourcesServiceOnBus() {
+    // A connection of its own to the bus GLib would use now (the shared one may have been made
+    // for another bus earlier); closed again at once.
+    static int probes = 0;
+    QtDBusConnection bus(sessionBusAddress(), QStringLiteral("quillvex-calendar-probe-") + QString::number(++probes));
+    const auto ask = [&bus](const QString& method, const QVariantList& arguments) {
+        return bus.call(DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                 QStringLiteral("org.freedesktop.DBus"), method, arguments},
+                        std::chrono::milliseconds(2000));
+    };
+    const DBusReply owned = ask(QStringLiteral("NameHasOwner"), {kSourcesService});
+    if (owned.ok() && owned.value().toBool()) return true;
+    const DBusReply activatable = ask(QStringLiteral("ListActivatableNames"), {});
+    // A bus that cannot say is given the benefit of the doubt: GLib's own attempt decides.
+    return !activatable.ok() || activatable.value().toStringList().contains(kSourcesService);
+}
+
 }  // namespace
 
 struct EdsCalendarStore::Impl {
@@ -104,6 +127,7 @@ struct EdsCalendarStore::Impl {
     std::map<uint64_t, std::shared_ptr<std::function<void()>>> observers;
     uint64_t nextObserver = 0;
     QString lastError;
+    std::optional<CalendarStoreProblem> problem;
 
     ~Impl() {
         stopObserving();
@@ -115,6 +139,13 @@ struct EdsCalendarStore::Impl {
         if (registry) return true;
         if (!sessionBusConfigured()) {
             lastError = QStringLiteral("no session bus");
+            problem = CalendarStoreProblem::noSessionBus;
+            return false;
+        }
+        if (!sourcesServiceOnBus()) {
+            lastError = QStringLiteral("Evolution Data Server is not installed (no ") + kSourcesService +
+                        QStringLiteral(" on the session bus)");
+            problem = CalendarStoreProblem::notInstalled;
             return false;
         }
         GError* error = nullptr;
@@ -122,8 +153,10 @@ struct EdsCalendarStore::Impl {
         if (!registry) {
             lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("no source registry");
             g_clear_error(&error);
+            problem = CalendarStoreProblem::unreachable;
             return false;
         }
+        problem.reset();
         return true;
     }
 
@@ -295,5 +328,7 @@ AnyCancellable EdsCalendarStore::observeChanges(std::function<void()> handler) {
 }
 
 QString EdsCalendarStore::lastError() const { return impl_->lastError; }
+
+std::optional<CalendarStoreProblem> EdsCalendarStore::problem() { return impl_->problem; }
 
 }  // namespace platform

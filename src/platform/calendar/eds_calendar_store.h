@@ -8,7 +8,7 @@ namespace platform {
 
 // The desktop's calendars through Evolution Data Server. Linux has no per-application calendar
 // gate, so a reachable store is full access; without a session bus or a source registry the
-// status stays notDetermined and asking again tries to reach it. Main thread only: change
+// status stays notDetermined, problem() says why, and asking again tries to reach it. Main thread only: change
 // notices arrive on the GLib main context, which the Qt event loop runs here.
 class EdsCalendarStore final : public CalendarStore {
 public:
@@ -22,6 +22,7 @@ public:
     int eventCalendarCount() override;
     std::vector<StoreEvent> events(const QDateTime& start, const QDateTime& end) override;
     AnyCancellable observeChanges(std::function<void()> handler) override;
+    std::optional<CalendarStoreProblem> problem() override;
 
     // Why the store could not be reached last time, for diagnostics.
     QString lastError() const;
