@@ -6,6 +6,7 @@
 #include "live_activities/bluetooth_activity_view.h"
 #include "live_activities/input_source_activity_view.h"
 #include "live_activities/level_bar.h"
+#include "live_activities/low_battery_activity_view.h"
 #include "live_activities/live_activity_animated_shell.h"
 #include "live_activities/live_activity_container_view.h"
 #include "live_activities/screen_lock_activity_view.h"
@@ -60,18 +61,40 @@ TEST(ActivityBand, CellsSitInOneRowAroundTheNotchGap) {
     EXPECT_EQ(band.topLine(), QRectF(6, 0, 264, 1));
 }
 
-TEST(ActivityBand, CornerRadiusFollowsTheSettingAtEveryRead) {
-    platform::Defaults defaults;
-    EXPECT_EQ(ActivityBand::cornerRadius(defaults), 16);
-    for (const auto& [stored, radius] : std::vector<std::pair<double, double>>{{0, 16}, {-3, 16}, {4, 8}, {40, 24}, {12, 12}}) {
-        defaults.set(AppSettings::dynamicIslandCornerRadiusKey, stored);
-        EXPECT_EQ(ActivityBand::cornerRadius(defaults), radius) << stored;
-    }
-}
-
 namespace {
 
 class ActivityViewTest : public testsupport::ActivityViewTest {};
+
+}  // namespace
+
+// Views read the setting at every layout pass.
+TEST_F(ActivityViewTest, CornerRadiusFollowsTheSettingAtEveryRead) {
+    ScreenLockActivityView view(false, nullptr, environment());
+    EXPECT_EQ(view.cornerRadius(), 16);
+    for (const auto& [stored, radius] : std::vector<std::pair<double, double>>{{0, 16}, {-3, 16}, {4, 8}, {40, 24}, {12, 12}}) {
+        defaults().set(AppSettings::dynamicIslandCornerRadiusKey, stored);
+        EXPECT_EQ(view.cornerRadius(), radius) << stored;
+    }
+    EXPECT_EQ(view.notchInfo().width, 200);
+    EXPECT_TRUE(view.notchInfo().hasSafeArea);
+}
+
+TEST_F(ActivityViewTest, EverySymbolPopsInWithTheEntranceAndShrinksOnDismiss) {
+    ScreenLockActivityView lock(false, nullptr, environment());
+    testsupport::expectSymbolPopsInAndOut(lock, bus, scheduler());
+    LowBatteryActivityView low(nullptr, environment());
+    testsupport::expectSymbolPopsInAndOut(low, bus, scheduler());
+    KeyboardBrightnessActivityView keyboard(nullptr, environment());
+    testsupport::expectSymbolPopsInAndOut(keyboard, bus, scheduler());
+    InputSourceActivityView input(nullptr, environment());
+    testsupport::expectSymbolPopsInAndOut(input, bus, scheduler());
+    ScreenshotActivityView screenshot(nullptr, environment());
+    testsupport::expectSymbolPopsInAndOut(screenshot, bus, scheduler());
+    BluetoothActivityView bluetooth(nullptr, environment());
+    testsupport::expectSymbolPopsInAndOut(bluetooth, bus, scheduler());
+}
+
+namespace {
 
 struct ShellProbe {
     int appeared = 0;
@@ -157,52 +180,36 @@ TEST_F(ActivityViewTest, ShellNotReadyOrAlreadyAppearedPlaysNoEntrance) {
     EXPECT_EQ(b->animatedOpacity().target(), 0.0);
 }
 
-TEST_F(ActivityViewTest, ADismissDuringTheAppearDelaySkipsTheEntrance) {
+// Neither a dismiss during the appear delay nor the shell's end leaves the entrance to run.
+TEST_F(ActivityViewTest, ADismissOrTheEndDuringTheAppearDelaySkipsTheEntrance) {
     ShellProbe probe;
-    auto shell = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
-    shell->appear();
+    auto dismissed = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
+    auto ended = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
+    dismissed->appear();
+    ended->appear();
     scheduler().advance(0.1);
+    ended.reset();
     bus.liveActivityDismissSubject.send();
-    scheduler().advance(1.0);
-    EXPECT_EQ(probe.appeared, 0);
-    EXPECT_EQ(shell->outerOpacity(), 0.0);
-}
-
-TEST_F(ActivityViewTest, ShellStepsDieWithTheShell) {
-    ShellProbe probe;
-    auto shell = makeShell(bus.liveActivityDismissSubject, probe, scheduler());
-    shell->appear();
-    scheduler().advance(0.1);
-    shell.reset();
     scheduler().advance(2.0);
     EXPECT_EQ(probe.appeared, 0);
+    EXPECT_EQ(dismissed->outerOpacity(), 0.0);
 }
 
 // --- the screen-lock view ----------------------------------------------------------------------
 
-TEST_F(ActivityViewTest, LockViewShowsAClosedPadlockLeftOfTheNotchThatGrowsIn) {
+TEST_F(ActivityViewTest, LockViewShowsAClosedPadlockThatTheUnlockSwingsOpen) {
     ScreenLockActivityView view(false, nullptr, environment());
     auto model = view.viewModel();
     EXPECT_EQ(model.symbolName, "lock.fill");
     EXPECT_EQ(model.iconFrame, QRectF(13, 7, 22, 18));
-    EXPECT_EQ(model.iconScale, 0.5);
     EXPECT_EQ(model.iconRotation, 0.0);
     EXPECT_EQ(view.size(), QSize(276, 32));
+    ScreenLockActivityView unlockView(true, nullptr, environment());  // opens from the start
+    EXPECT_EQ(unlockView.viewModel().symbolName, "lock.open.fill");
+    EXPECT_EQ(unlockView.viewModel().iconFrame.x(), 15);
+    EXPECT_FALSE(unlockView.showUnlockIcon());
 
-    view.show();
-    scheduler().advance(0.2);
-    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
-    EXPECT_EQ(view.iconScale().target(), 1.0);
-    scheduler().advance(2.0);
-    EXPECT_NEAR(view.viewModel().iconScale, 1.0, 1e-3);
-
-    bus.liveActivityDismissSubject.send();
-    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
-    EXPECT_EQ(view.iconScale().target(), 0.5);
-}
-
-TEST_F(ActivityViewTest, TheUnlockOpensThePadlockWithASwingEvenWhenItComesTwice) {
-    ScreenLockActivityView view(false, nullptr, environment());
+    // The unlock opens the padlock with a swing, even when it comes twice.
     view.show();
     scheduler().advance(1.0);
     bus.liveActivityEventSubject.send(LiveActivityType::charging);
@@ -211,7 +218,7 @@ TEST_F(ActivityViewTest, TheUnlockOpensThePadlockWithASwingEvenWhenItComesTwice)
 
     bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
     EXPECT_TRUE(view.showUnlockIcon());
-    auto model = view.viewModel();
+    model = view.viewModel();
     EXPECT_EQ(model.symbolName, "lock.open.fill");
     EXPECT_EQ(model.iconFrame, QRectF(15, 7, 22, 18));
     scheduler().advance(0.1);
@@ -234,60 +241,28 @@ TEST_F(ActivityViewTest, TheUnlockOpensThePadlockWithASwingEvenWhenItComesTwice)
     EXPECT_FALSE(gone.showUnlockIcon());
 }
 
-TEST_F(ActivityViewTest, AnUnlockViewShowsTheOpenPadlockFromTheStart) {
-    ScreenLockActivityView view(true, nullptr, environment());
-    EXPECT_EQ(view.viewModel().symbolName, "lock.open.fill");
-    EXPECT_EQ(view.viewModel().iconFrame.x(), 15);
-    EXPECT_FALSE(view.showUnlockIcon());
-}
-
-TEST_F(ActivityViewTest, ViewsReadTheCornerRadiusAtEveryLayoutPass) {
-    ScreenLockActivityView view(false, nullptr, environment());
-    EXPECT_EQ(view.cornerRadius(), 16);
-    defaults().set(AppSettings::dynamicIslandCornerRadiusKey, 40.0);
-    EXPECT_EQ(view.cornerRadius(), 24);
-    EXPECT_EQ(view.notchInfo().width, 200);
-    EXPECT_TRUE(view.notchInfo().hasSafeArea);
-}
-
 // --- the container -----------------------------------------------------------------------------
 
 TEST_F(ActivityViewTest, ContainerPicksTheViewOfEachType) {
-    const LiveActivityType all[] = {LiveActivityType::charging,          LiveActivityType::powerDisconnect,
-                                    LiveActivityType::bluetooth,         LiveActivityType::volume,
-                                    LiveActivityType::displayBrightness, LiveActivityType::keyboardBrightness,
-                                    LiveActivityType::screenLock,        LiveActivityType::screenUnlock,
-                                    LiveActivityType::screenshot,        LiveActivityType::airdrop,
-                                    LiveActivityType::inputSource,       LiveActivityType::lowBattery};
-    for (const LiveActivityType type : all) {
+    const std::pair<LiveActivityType, const char*> cases[] = {
+        {LiveActivityType::charging, "ChargingActivityView"},
+        {LiveActivityType::powerDisconnect, "PowerDisconnectActivityView"},
+        {LiveActivityType::lowBattery, "LowBatteryActivityView"},
+        {LiveActivityType::bluetooth, "BluetoothActivityView"},
+        {LiveActivityType::volume, "VolumeActivityView"},
+        {LiveActivityType::displayBrightness, "DisplayBrightnessActivityView"},
+        {LiveActivityType::keyboardBrightness, "KeyboardBrightnessActivityView"},
+        {LiveActivityType::screenLock, "ScreenLockActivityView"},
+        {LiveActivityType::screenUnlock, "ScreenLockActivityView"},
+        {LiveActivityType::screenshot, "ScreenshotActivityView"},
+        {LiveActivityType::airdrop, "AirDropActivityView"},
+        {LiveActivityType::inputSource, "InputSourceActivityView"}};
+    for (const auto& [type, className] : cases) {
         LiveActivityContainerView container(type, nullptr, environment());
-        QWidget* view = container.activityView();
-        ASSERT_NE(view, nullptr);
-        if (type == LiveActivityType::screenLock || type == LiveActivityType::screenUnlock) {
-            auto* lock = qobject_cast<ScreenLockActivityView*>(view);
-            ASSERT_NE(lock, nullptr);
+        ASSERT_NE(container.activityView(), nullptr);
+        EXPECT_STREQ(container.activityView()->metaObject()->className(), className);
+        if (auto* lock = qobject_cast<ScreenLockActivityView*>(container.activityView())) {
             EXPECT_EQ(lock->isUnlock(), type == LiveActivityType::screenUnlock);
-        } else if (type == LiveActivityType::volume) {
-            EXPECT_NE(qobject_cast<VolumeActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::displayBrightness) {
-            EXPECT_NE(qobject_cast<DisplayBrightnessActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::keyboardBrightness) {
-            EXPECT_NE(qobject_cast<KeyboardBrightnessActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::bluetooth) {
-            EXPECT_NE(qobject_cast<BluetoothActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::inputSource) {
-            EXPECT_NE(qobject_cast<InputSourceActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::screenshot) {
-            EXPECT_NE(qobject_cast<ScreenshotActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::airdrop) {
-            EXPECT_NE(qobject_cast<AirDropActivityView*>(view), nullptr);
-        } else if (type == LiveActivityType::charging || type == LiveActivityType::powerDisconnect ||
-                   type == LiveActivityType::lowBattery) {
-            EXPECT_NE(qobject_cast<LiveActivityView*>(view), nullptr);  // the battery views, tested on their own
-        } else {
-            auto* placeholder = qobject_cast<LiveActivityPlaceholderView*>(view);
-            ASSERT_NE(placeholder, nullptr);
-            EXPECT_EQ(placeholder->activityType(), type);
         }
     }
 }
@@ -316,31 +291,17 @@ TEST_F(ActivityViewTest, ReplacingAnActivityMidEntranceStartsTheNewOneFromTheBeg
     EXPECT_EQ(container.drawnOutline().boundingRect(), QRectF(172, 0, 276, 32));
 }
 
-namespace {
-
-int whitePixels(const QImage& image, const QRect& rect) {
-    int n = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x) n += qGray(image.pixel(x, y)) > 200 ? 1 : 0;
-    return n;
-}
-
-}  // namespace
-
 TEST_F(ActivityViewTest, TheLockAndUnlockActivitiesAtTheSimulatedNotch) {
     ScreenLockActivityView view(false, nullptr, environment());
     view.show();
     scheduler().advance(2.0);
     const QImage locked = view.grab().toImage();
     keep(atTheNotch(view), "screen_lock.png");
-    const double ratio = locked.devicePixelRatio();
-    auto px = [ratio](double points) { return static_cast<int>(points * ratio); };
-    const QRect leftCell(0, 0, px(48), px(32));
-    const QRect rightCell(px(228), 0, px(48), px(32));
-    EXPECT_GT(whitePixels(locked, leftCell), 20);  // the padlock
-    EXPECT_EQ(whitePixels(locked, rightCell), 0);
-    EXPECT_EQ(qAlpha(locked.pixel(px(150), px(30))), 255);  // black band under the notch gap
-    EXPECT_EQ(qAlpha(locked.pixel(px(1), px(31))), 0);  // outside the rounded corner
+    const testsupport::BandCells cells(locked);
+    EXPECT_GT(testsupport::brightPixels(locked, cells.left(), 200), 20);  // the padlock
+    EXPECT_EQ(testsupport::brightPixels(locked, cells.right(), 200), 0);
+    EXPECT_EQ(qAlpha(locked.pixel(cells.px(150), cells.px(30))), 255);  // black band under the notch gap
+    EXPECT_EQ(qAlpha(locked.pixel(cells.px(1), cells.px(31))), 0);  // outside the rounded corner
 
     bus.liveActivityEventSubject.send(LiveActivityType::screenUnlock);
     scheduler().advance(0.08);
@@ -349,5 +310,5 @@ TEST_F(ActivityViewTest, TheLockAndUnlockActivitiesAtTheSimulatedNotch) {
     const QImage unlocked = view.grab().toImage();
     keep(atTheNotch(view), "screen_unlock.png");
     EXPECT_NE(unlocked, locked);  // the open padlock
-    EXPECT_GT(whitePixels(unlocked, leftCell), 20);
+    EXPECT_GT(testsupport::brightPixels(unlocked, cells.left(), 200), 20);
 }

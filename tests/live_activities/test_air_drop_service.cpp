@@ -10,6 +10,7 @@
 #include "support/fake_directory_watcher.h"
 #include "support/fake_distributed_notifications.h"
 #include "support/fake_user_folders.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -17,7 +18,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -270,45 +270,15 @@ protected:
         ASSERT_TRUE(sender.send(QDBusMessage::createSignal(QStringLiteral("/org/example/Sharing"), interface, member)));
     }
 
-    // The notices come from the observation's own thread through posted steps.
-    void waitFor(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 5000) {
-            QCoreApplication::processEvents();
-            scheduler.drain();
-        }
-    }
 
     static inline testsupport::PrivateBus* bus = nullptr;
     static inline QString error;
     platform::VirtualScheduler scheduler;
 };
 
-TEST_F(BusNoticesTest, EverySignalOnTheBusIsANoticeNamedByInterfaceAndMember) {
-    platform::BusSignalNotificationCenter center(bus->address(), &scheduler);
-    QStringList names;
-    auto observation = center.observeAll([&](const QString& name) { names << name; });
-    ASSERT_TRUE(observation.isActive());
-    emitSignal(QStringLiteral("com.example.Sharing"), QStringLiteral("Started"));
-    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
-    waitFor([&] { return names.contains("com.example.AirDrop.TransferComplete"); });
-    EXPECT_TRUE(names.contains("com.example.Sharing.Started"));
-    EXPECT_TRUE(names.contains("com.example.AirDrop.TransferComplete"));
-
-    observation.cancel();
-    names.clear();
-    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 200) {
-        QCoreApplication::processEvents();
-        scheduler.drain();
-    }
-    EXPECT_TRUE(names.isEmpty());
-}
-
-TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBus) {
+// Every signal on the bus is a notice named by interface and member; the service takes a completed
+// transfer from among them.
+TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBusNotices) {
     testsupport::LogCapture log;
     EventBus events{scheduler};
     int airdrops = 0;
@@ -321,20 +291,28 @@ TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBus) {
     testsupport::FakeDirectoryWatcher watcher;
     platform::DirectoryMetadataSearch search{watcher, &scheduler};
     platform::BusSignalNotificationCenter center(bus->address(), &scheduler);
+    QStringList names;
+    auto observation = center.observeAll([&](const QString& name) { names << name; });
+    ASSERT_TRUE(observation.isActive());
     AirDropService service{events, scheduler, search, center, folders};
     service.start();
+    emitSignal(QStringLiteral("com.example.Sharing"), QStringLiteral("Started"));
     emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
-    waitFor([&] { return airdrops > 0; });
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return airdrops > 0 && names.contains("com.example.AirDrop.TransferComplete"); }));
+    EXPECT_TRUE(names.contains("com.example.Sharing.Started"));
     EXPECT_EQ(airdrops, 1);
     EXPECT_TRUE(log.contains("AirDropService: AirDrop notification detected: com.example.AirDrop.TransferComplete"));
-    service.stop();
-}
 
-TEST(BusNotices, NoBusMeansNoObservation) {
-    platform::VirtualScheduler scheduler;
-    platform::BusSignalNotificationCenter center(QStringLiteral("unix:path=/nonexistent/bus"), &scheduler);
-    auto observation = center.observeAll([](const QString&) {});
-    EXPECT_FALSE(observation.isActive());
+    observation.cancel();
+    service.stop();
+    names.clear();
+    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
+    testsupport::pumpUntil(scheduler, [] { return false; }, 200);
+    EXPECT_TRUE(names.isEmpty());
+    EXPECT_EQ(airdrops, 1);
+
+    platform::BusSignalNotificationCenter noBus(QStringLiteral("unix:path=/nonexistent/bus"), &scheduler);
+    EXPECT_FALSE(noBus.observeAll([](const QString&) {}).isActive());
 }
 
 }  // namespace

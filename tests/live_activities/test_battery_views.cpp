@@ -111,44 +111,28 @@ TEST_F(BatteryViewTest, LowBatteryShowsTheLevelInRedAndAnEmptyBatteryAtFiveAndBe
     EXPECT_EQ(view.viewModel().levelText, "9%");
 }
 
-TEST_F(BatteryViewTest, LowBatteryGrowsInAndBlinks) {
+TEST_F(BatteryViewTest, LowBatteryBlinks) {
     LowBatteryActivityView view(nullptr, environment());
     view.show();
-    EXPECT_EQ(view.viewModel().iconScale, 0.5);
     scheduler().advance(kAppearDelay);
-    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
-    EXPECT_EQ(view.iconScale().target(), 1.0);
     EXPECT_EQ(view.pulseOpacity().lastAnimation()->animation, Animation::easeInOut(0.6).repeatCount(4, true));
     EXPECT_EQ(view.pulseOpacity().target(), 0.4);
     scheduler().advance(0.6);
     EXPECT_NEAR(view.viewModel().iconOpacity, 0.4, 1e-3);  // the first pass ends faint
     scheduler().advance(0.6);
     EXPECT_NEAR(view.viewModel().iconOpacity, 1.0, 1e-3);  // and comes back
-
-    bus.liveActivityDismissSubject.send();
-    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
-    EXPECT_EQ(view.iconScale().target(), 0.5);
 }
 
 // --- power disconnect --------------------------------------------------------------------------
 
 TEST_F(BatteryViewTest, PowerDisconnectPicksTheBatteryThatMatchesTheLevel) {
-    auto name = [](std::optional<int> level) {
-        return PowerDisconnectActivityView::batteryIconName(level ? std::optional<BatteryInfo>(BatteryInfo{*level, false, false})
-                                                                  : std::nullopt)
-            .toStdString();
-    };
-    EXPECT_EQ(name(std::nullopt), "battery.0percent");
-    EXPECT_EQ(name(0), "battery.0percent");
-    EXPECT_EQ(name(9), "battery.0percent");
-    EXPECT_EQ(name(10), "battery.25percent");
-    EXPECT_EQ(name(37), "battery.25percent");
-    EXPECT_EQ(name(38), "battery.50percent");
-    EXPECT_EQ(name(62), "battery.50percent");
-    EXPECT_EQ(name(63), "battery.75percent");
-    EXPECT_EQ(name(87), "battery.75percent");
-    EXPECT_EQ(name(88), "battery.100percent");
-    EXPECT_EQ(name(-1), "battery.100percent");  // outside every row
+    EXPECT_EQ(PowerDisconnectActivityView::batteryIconName(std::nullopt), "battery.0percent");
+    const std::pair<int, const char*> cases[] = {{0, "0"},   {9, "0"},   {10, "25"}, {37, "25"}, {38, "50"}, {62, "50"},
+                                                 {63, "75"}, {87, "75"}, {88, "100"}, {-1, "100"}};  // -1: outside every row
+    for (const auto& [level, percent] : cases)
+        EXPECT_EQ(PowerDisconnectActivityView::batteryIconName(BatteryInfo{level, false, false}),
+                  QStringLiteral("battery.%1percent").arg(percent))
+            << level;
 }
 
 TEST_F(BatteryViewTest, PowerDisconnectWithoutARecordReadsZeroAndFollowsLaterRecords) {
@@ -204,36 +188,7 @@ TEST_F(BatteryViewTest, PowerDisconnectPhasesRunOnAfterAnEarlyExit) {
     EXPECT_TRUE(view.viewModel().showBatteryIcon);
 }
 
-// --- container ---------------------------------------------------------------------------------
-
-TEST_F(BatteryViewTest, TheContainerShowsTheBatteryActivities) {
-    LiveActivityContainerView container(LiveActivityType::charging, nullptr, environment());
-    EXPECT_NE(qobject_cast<ChargingActivityView*>(container.activityView()), nullptr);
-    container.setActivityType(LiveActivityType::powerDisconnect);
-    EXPECT_NE(qobject_cast<PowerDisconnectActivityView*>(container.activityView()), nullptr);
-    container.setActivityType(LiveActivityType::lowBattery);
-    EXPECT_NE(qobject_cast<LowBatteryActivityView*>(container.activityView()), nullptr);
-}
-
 // --- at the notch ------------------------------------------------------------------------------
-
-namespace {
-
-// Pixels in `rect` (device pixels) whose colour is near `colour`.
-int pixelsNear(const QImage& image, const QRect& rect, const QColor& colour) {
-    int n = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                         std::abs(c.blue() - colour.blue()) < 60
-                     ? 1
-                     : 0;
-        }
-    return n;
-}
-
-}  // namespace
 
 TEST_F(BatteryViewTest, TheBatteryActivitiesAtTheSimulatedNotch) {
     const QColor green = QColor::fromRgbF(0.204f, 0.78f, 0.349f);
@@ -245,14 +200,13 @@ TEST_F(BatteryViewTest, TheBatteryActivitiesAtTheSimulatedNotch) {
     charging.show();
     scheduler().advance(3.0);
     QImage image = charging.grab().toImage();
-    const double ratio = image.devicePixelRatio();
-    auto px = [ratio](double points) { return static_cast<int>(points * ratio); };
-    const QRect leftCell(0, 0, px(48), px(32));
-    const QRect rightCell(px(228), 0, px(48), px(32));
+    const testsupport::BandCells cells(image);
+    const QRect leftCell = cells.left(), rightCell = cells.right();
+    using testsupport::pixelsNear;
     keep(atTheNotch(charging), "charging.png");
     EXPECT_GT(pixelsNear(image, leftCell, green), 20);  // ring and bolt
     EXPECT_GT(pixelsNear(image, rightCell, Qt::white), 10);  // "85"
-    EXPECT_EQ(pixelsNear(image, QRect(px(60), px(4), px(150), px(24)), green), 0);  // nothing over the notch
+    EXPECT_EQ(pixelsNear(image, cells.gap(), green), 0);  // nothing over the notch
 
     bus.batteryInfoSubject.send(BatteryInfo{8, false, false});
     LowBatteryActivityView low(nullptr, environment());

@@ -4,6 +4,7 @@
 #include "core/event_bus.h"
 #include "live_activities/bluetooth_service.h"
 #include "platform/bluetooth/bluez_bluetooth_devices.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -75,15 +76,6 @@ protected:
                                     pathOf(address));
     }
 
-    bool pumpUntil(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 5000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            scheduler().drain();
-        }
-        return done();
-    }
 
     static inline PrivateBus* systemBus = nullptr;
     static inline DBusMock* bluez = nullptr;
@@ -113,11 +105,11 @@ TEST_F(BluetoothBlueZTest, PairedDevicesConnectionsThePowerStateAndTheBatteryRep
 
     std::vector<platform::BluetoothPowerState> states;
     auto power = devices.observePowerState([&](platform::BluetoothPowerState s) { states.push_back(s); });
-    ASSERT_TRUE(pumpUntil([&] { return states.size() == 1; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return states.size() == 1; }));
     EXPECT_EQ(states[0], platform::BluetoothPowerState::poweredOn);
     ASSERT_TRUE(bluez->setProperty(QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), false,
                                    QStringLiteral("/org/bluez/hci0")));
-    ASSERT_TRUE(pumpUntil([&] { return states.size() == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return states.size() == 2; }));
     EXPECT_EQ(states[1], platform::BluetoothPowerState::poweredOff);
     ASSERT_TRUE(bluez->setProperty(QStringLiteral("org.bluez.Adapter1"), QStringLiteral("Powered"), true,
                                    QStringLiteral("/org/bluez/hci0")));
@@ -125,12 +117,12 @@ TEST_F(BluetoothBlueZTest, PairedDevicesConnectionsThePowerStateAndTheBatteryRep
     std::vector<platform::BluetoothDevice> changes;
     auto connections = devices.observeConnections([&](const platform::BluetoothDevice& d) { changes.push_back(d); });
     ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:01"), true));
-    ASSERT_TRUE(pumpUntil([&] { return changes.size() == 1; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return changes.size() == 1; }));
     EXPECT_EQ(changes[0].name, QStringLiteral("Quill Buds"));
     EXPECT_TRUE(changes[0].isConnected);
     EXPECT_EQ(changes[0].deviceClassMinor, 1u);
     ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:01"), false));
-    ASSERT_TRUE(pumpUntil([&] { return changes.size() == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return changes.size() == 2; }));
     EXPECT_FALSE(changes[1].isConnected);
 
     // The report: one section per device with a battery, in the shape the parser reads.
@@ -160,11 +152,11 @@ TEST_F(BluetoothBlueZTest, AConnectingHeadsetIsShownAndThenCarriesItsBatteryLeve
     });
     service.start();
     ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:03"), true));
-    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return seen.size() == 1; }));
     EXPECT_EQ(seen[0], (BluetoothDeviceInfo{QStringLiteral("AirPods Pro"), BluetoothDeviceCategory::airpods, std::nullopt}));
     EXPECT_TRUE(log.contains(QStringLiteral("BluetoothService: Showing activity - AirPods Pro (airpods), querying battery...")));
     scheduler().advance(1.0);
-    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return seen.size() == 2; }));
     EXPECT_EQ(seen[1].batteryLevel, 64);
     EXPECT_TRUE(log.contains(QStringLiteral("BluetoothService: Battery updated - AirPods Pro: 64%")));
     service.stop();

@@ -4,6 +4,7 @@
 #include "core/event_bus.h"
 #include "live_activities/input_source_service.h"
 #include "platform/input_source/xkb_input_sources.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -55,15 +56,6 @@ protected:
         xcb_disconnect(c);
     }
 
-    bool pumpUntil(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 5000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            scheduler().drain();
-        }
-        return done();
-    }
 
     static inline testsupport::PrivateXServer* server = nullptr;
     static inline QString setUpError;
@@ -106,7 +98,7 @@ TEST_F(InputSourceXkbTest, AGroupSwitchIsAnnouncedWithItsLayoutAndName) {
     EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: us)")));
 
     lockGroup(1);
-    ASSERT_TRUE(pumpUntil([&] { return events == 1; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return events == 1; }));
     ASSERT_EQ(published.size(), 1u);
     EXPECT_EQ(published[0].id, QStringLiteral("de(nodeadkeys)"));
     EXPECT_TRUE(published[0].name.startsWith(QStringLiteral("German")));
@@ -115,7 +107,7 @@ TEST_F(InputSourceXkbTest, AGroupSwitchIsAnnouncedWithItsLayoutAndName) {
 
     // Back to the first group; then a stopped service hears nothing.
     lockGroup(0);
-    ASSERT_TRUE(pumpUntil([&] { return events == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return events == 2; }));
     EXPECT_EQ(published.back().id, QStringLiteral("us"));
     service.stop();
     lockGroup(1);

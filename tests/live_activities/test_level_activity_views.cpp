@@ -13,33 +13,21 @@ class LevelViewTest : public testsupport::ActivityViewTest {};
 // Pixels of the right cell close to `colour`.
 int barPixels(QWidget& view, const QColor& colour) {
     const QImage image = view.grab().toImage();
-    const double ratio = image.devicePixelRatio();
-    int n = 0;
-    for (int y = 0; y < static_cast<int>(32 * ratio); ++y)
-        for (int x = static_cast<int>(228 * ratio); x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) + std::abs(c.blue() - colour.blue()) < 60;
-        }
-    return n;
+    return testsupport::pixelsNear(image, testsupport::BandCells(image).right(), colour);
 }
 
 }  // namespace
 
-TEST(VolumeIcon, FollowsTheLevelAndTheMuteState) {
+TEST(LevelIcons, VolumeFollowsTheLevelAndTheMuteStateAndTheSunGrowsWithTheLevel) {
     const std::pair<VolumeInfo, const char*> cases[] = {
         {{0.005f, false}, "speaker.slash.fill"}, {{0.01f, false}, "speaker.wave.1.fill"},
         {{0.329f, false}, "speaker.wave.1.fill"}, {{0.33f, false}, "speaker.wave.2.fill"},
         {{0.66f, false}, "speaker.wave.3.fill"},  {{1.0f, false}, "speaker.wave.3.fill"},
         {{0.8f, true}, "speaker.slash.fill"}};
     for (const auto& [info, name] : cases) EXPECT_EQ(VolumeActivityView::volumeIconName(info), name) << info.level;
-}
-
-TEST(BrightnessIcon, DisplaySunGrowsWithTheLevel) {
-    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.005f), "sun.min");
-    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.01f), "sun.min.fill");
-    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.49f), "sun.min.fill");
-    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(0.5f), "sun.max.fill");
-    EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(1.0f), "sun.max.fill");
+    const std::pair<float, const char*> suns[] = {
+        {0.005f, "sun.min"}, {0.01f, "sun.min.fill"}, {0.49f, "sun.min.fill"}, {0.5f, "sun.max.fill"}, {1.0f, "sun.max.fill"}};
+    for (const auto& [level, name] : suns) EXPECT_EQ(DisplayBrightnessActivityView::brightnessIconName(level), name) << level;
 }
 
 TEST_F(LevelViewTest, VolumeViewStartsFromTheBusAndEasesToEachNewRecord) {
@@ -73,19 +61,6 @@ TEST_F(LevelViewTest, VolumeViewStartsFromTheBusAndEasesToEachNewRecord) {
     view.hide();
     bus.volumeInfoSubject.send(VolumeInfo{0.1f, false});
     EXPECT_EQ(view.volumeInfo(), (VolumeInfo{0.8f, false}));
-}
-
-TEST_F(LevelViewTest, TheSymbolGrowsInWithTheEntranceAndShrinksOnDismiss) {
-    KeyboardBrightnessActivityView view(nullptr, environment());
-    EXPECT_EQ(view.viewModel().iconScale, 0.5);
-    view.show();
-    scheduler().advance(0.2);
-    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.4, 0.6, 0));
-    scheduler().advance(2.0);
-    EXPECT_NEAR(view.viewModel().iconScale, 1.0, 1e-3);
-    bus.liveActivityDismissSubject.send();
-    EXPECT_EQ(view.iconScale().lastAnimation()->animation, Animation::spring(0.35, 0.65, 0));
-    EXPECT_EQ(view.iconScale().target(), 0.5);
 }
 
 TEST_F(LevelViewTest, BrightnessViewsFollowTheirOwnSubject) {

@@ -37,34 +37,29 @@ protected:
 
 }  // namespace
 
-TEST_F(LiveActivityManagerTest, ShowsForItsTimeThenHandsBackTheSavedMode) {
+// Requests at 0, 1 and 2 s: the mode is sent once, the timer restarts, the exit plays at 5 s and
+// the saved mode comes back at 5.3 s.
+TEST_F(LiveActivityManagerTest, RepeatsRestartTheTimerThenTheSavedModeIsHandedBack) {
     bus.notchModeSubject.send(NotchMode::miniPlayer);
     modes.clear();
     request(LiveActivityType::volume);
     EXPECT_EQ(mode(), la(LiveActivityType::volume));
     EXPECT_TRUE(log.contains(QStringLiteral("LiveActivityManager: Showing volume activity for 3.0s")));
-    advanceTo(2.99);
-    EXPECT_TRUE(dismissAt.empty());
-    advanceTo(3.0);
-    ASSERT_EQ(dismissAt.size(), 1u);
-    EXPECT_EQ(mode(), la(LiveActivityType::volume));  // the view plays its exit first
-    advanceTo(3.3);
-    EXPECT_EQ(mode(), NotchMode::miniPlayer);
-    EXPECT_TRUE(log.contains(QStringLiteral("LiveActivityManager: Returned to miniPlayer")));
-}
-
-TEST_F(LiveActivityManagerTest, RepeatsRestartTheTimerWithoutResendingTheMode) {
-    request(LiveActivityType::volume);
-    for (double t : {1.0, 2.0, 3.0}) {
+    for (double t : {1.0, 2.0}) {
         advanceTo(t);
         request(LiveActivityType::volume);
     }
     EXPECT_EQ(modes.size(), 1u);
-    EXPECT_EQ(log.count(QStringLiteral("LiveActivityManager: Refreshing volume activity timer (3.0s)")), 3);
-    advanceTo(5.99);
+    EXPECT_EQ(log.count(QStringLiteral("LiveActivityManager: Refreshing volume activity timer (3.0s)")), 2);
+    advanceTo(4.999);
     EXPECT_TRUE(dismissAt.empty());
-    advanceTo(6.3);
-    EXPECT_EQ(mode(), NotchMode::idle);
+    advanceTo(5.0);
+    EXPECT_EQ(dismissAt, std::vector<double>{5.0});
+    advanceTo(5.299);
+    EXPECT_EQ(mode(), la(LiveActivityType::volume));  // the view plays its exit first
+    advanceTo(5.3);
+    EXPECT_EQ(mode(), NotchMode::miniPlayer);
+    EXPECT_TRUE(log.contains(QStringLiteral("LiveActivityManager: Returned to miniPlayer")));
 }
 
 TEST_F(LiveActivityManagerTest, AnotherTypeReplacesAtOnceAndTheChainReturnsToTheFirstMode) {
@@ -80,13 +75,24 @@ TEST_F(LiveActivityManagerTest, AnotherTypeReplacesAtOnceAndTheChainReturnsToThe
     EXPECT_EQ(mode(), NotchMode::expanded);
 }
 
-TEST_F(LiveActivityManagerTest, SavedModeWinsOverPlayingMusicAndFallbackNeedsTheSettings) {
+// Neither playing music nor an activity mode left by a stopped run becomes the return target, and a
+// disabled type never changes the notch.
+TEST_F(LiveActivityManagerTest, TheReturnTargetIsTheSavedNonActivityMode) {
+    defaults().set(QStringLiteral("liveActivity_bluetooth"), false);
+    request(LiveActivityType::bluetooth);
+    EXPECT_TRUE(modes.empty());
+
+    bus.notchModeSubject.send(la(LiveActivityType::volume));  // left by a stopped run
+    request(LiveActivityType::airdrop);
+    advanceTo(4.3);
+    EXPECT_EQ(mode(), NotchMode::idle);
+
     NowPlayingInfo info;
     info.playbackRate = 1.0;
     bus.nowPlayingSubject.send(info);
     request(LiveActivityType::charging);
-    advanceTo(4.3);
-    EXPECT_EQ(mode(), NotchMode::idle);
+    advanceTo(8.6);
+    EXPECT_EQ(mode(), NotchMode::idle);  // the saved mode, not the music
 }
 
 TEST_F(LiveActivityManagerTest, ScreenLockStaysUntilAnEndRequestAndGetsATimerOnRepeat) {
@@ -112,12 +118,6 @@ TEST_F(LiveActivityManagerTest, ScreenLockStaysUntilAnEndRequestAndGetsATimerOnR
     EXPECT_EQ(dismissAt.size(), 2u);
     request(std::nullopt);  // nothing current: nothing sent
     EXPECT_EQ(dismissAt.size(), 2u);
-}
-
-TEST_F(LiveActivityManagerTest, DisabledTypesNeverChangeTheNotch) {
-    defaults().set(QStringLiteral("liveActivity_bluetooth"), false);
-    request(LiveActivityType::bluetooth);
-    EXPECT_TRUE(modes.empty());
 }
 
 TEST_F(LiveActivityManagerTest, ANewTypeDuringTheHandBackReturnsWhereThatHandBackWasGoing) {
@@ -146,30 +146,6 @@ TEST_F(LiveActivityManagerTest, StopIgnoresRequestsAndLeavesTheModeUntilStartedA
     EXPECT_EQ(mode(), la(LiveActivityType::charging));
     request(LiveActivityType::charging);
     EXPECT_EQ(log.count(QStringLiteral("LiveActivityManager: Refreshing charging activity timer (4.0s)")), 1);
-}
-
-TEST_F(LiveActivityManagerTest, AnActivityModeIsNeverSavedAsTheReturnTarget) {
-    bus.notchModeSubject.send(la(LiveActivityType::volume));  // left by a stopped run
-    request(LiveActivityType::airdrop);
-    advanceTo(4.3);
-    EXPECT_EQ(mode(), NotchMode::idle);
-}
-
-TEST_F(LiveActivityManagerTest, RequestsAtZeroOneAndTwoEndAtFiveAndHandBackAtFivePointThree) {
-    request(LiveActivityType::volume);
-    for (double t : {1.0, 2.0}) {
-        advanceTo(t);
-        request(LiveActivityType::volume);
-    }
-    EXPECT_EQ(log.count(QStringLiteral("LiveActivityManager: Refreshing volume activity timer (3.0s)")), 2);
-    advanceTo(4.999);
-    EXPECT_TRUE(dismissAt.empty());
-    advanceTo(5.0);
-    EXPECT_EQ(dismissAt, std::vector<double>{5.0});
-    advanceTo(5.299);
-    EXPECT_EQ(mode(), la(LiveActivityType::volume));
-    advanceTo(5.3);
-    EXPECT_EQ(mode(), NotchMode::idle);
 }
 
 // A burst of requests must not leave a cancelled timer per request behind in the scheduler.

@@ -7,6 +7,7 @@
 #include "live_activities/battery_service.h"
 #include "platform/power/linux_power_sources.h"
 #include "support/fake_dbus_connection.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -155,17 +156,6 @@ protected:
         }));
     }
 
-    // The daemon answers in real time: pump the Qt loop and the queued checks, virtual time
-    // standing still (so the 5-second timer never fires), until `done`, for at most 5 s.
-    bool pumpUntil(const std::function<bool()>& done, int limitMs = 5000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < limitMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            scheduler().drain();
-        }
-        return done();
-    }
 
     bool setACOnline(bool online) {
         return upower
@@ -198,14 +188,14 @@ TEST_F(UPowerNoticeTest, APropertyChangeOnTheBusTriggersACheckAtOnce) {
     sysfs.write("AC", {{"online", "0"}});
     sysfs.write("BAT0", {{"status", "Discharging"}, {"capacity", "20"}});
     ASSERT_TRUE(setACOnline(false));
-    ASSERT_TRUE(pumpUntil([&] { return events.size() >= 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return events.size() >= 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"powerDisconnect", "lowBattery"}));
     EXPECT_DOUBLE_EQ(scheduler().elapsed(), 0.0);
 
     // UPower's own property (OnBattery) counts as well.
     sysfs.write("AC", {{"online", "1"}});
     ASSERT_TRUE(upower->setProperty(kUPower, QStringLiteral("OnBattery"), false));
-    ASSERT_TRUE(pumpUntil([&] { return events.size() >= 3; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return events.size() >= 3; }));
     EXPECT_EQ(events.back(), "charging");
 
     // Stopped: no signal reaches it any more.
@@ -213,7 +203,7 @@ TEST_F(UPowerNoticeTest, APropertyChangeOnTheBusTriggersACheckAtOnce) {
     sysfs.write("AC", {{"online", "0"}});
     ASSERT_TRUE(setACOnline(true));
     ASSERT_TRUE(setACOnline(false));
-    pumpUntil([] { return false; }, 300);
+    testsupport::pumpUntil(scheduler(), [] { return false; }, 300);
     EXPECT_EQ(events.size(), 3u);
 }
 

@@ -7,6 +7,7 @@
 #include "live_activities/screen_lock_service.h"
 #include "platform/session/dbus_session_monitor.h"
 #include "support/fake_dynamic_library.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -67,17 +68,6 @@ protected:
         ASSERT_FALSE(sessionPath.isEmpty()) << "the logind mock did not come up: " << setUpError.toStdString();
     }
 
-    // Real daemons answer in real time: pump the Qt loop (and run what the service queued) until
-    // `done`, for at most 5 s.
-    bool pumpUntil(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 5000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            scheduler().drain();
-        }
-        return done();
-    }
 
     bool logindSignal(const char* method) {
         return logind->call(QString::fromLatin1(method), {}, kSessionInterface, sessionPath).ok();
@@ -107,22 +97,22 @@ TEST_F(ScreenLockDBusTest, EveryLockSourceAndTheSessionsActivityReachTheMonitor)
     std::vector<bool> actives;
     auto lockObservation = session.observeScreenLock([&](bool locked) { locks.push_back(locked); });
     auto activeObservation = session.observeSessionActive([&](bool active) { actives.push_back(active); });
-    ASSERT_TRUE(pumpUntil([&] { return session.sessionPath() == sessionPath; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return session.sessionPath() == sessionPath; }));
 
     ASSERT_TRUE(logindSignal("Lock"));
-    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 1; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return locks.size() == 1; }));
     ASSERT_TRUE(gnomeActive(true));
-    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return locks.size() == 2; }));
     ASSERT_TRUE(freedesktop->call(QStringLiteral("SetActive"), {false}, QStringLiteral("org.freedesktop.ScreenSaver")).ok());
-    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 3; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return locks.size() == 3; }));
     ASSERT_TRUE(logindSignal("Unlock"));
-    ASSERT_TRUE(pumpUntil([&] { return locks.size() == 4; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return locks.size() == 4; }));
     EXPECT_EQ(locks, (std::vector<bool>{true, true, false, false}));
 
     ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), false, sessionPath));
-    ASSERT_TRUE(pumpUntil([&] { return actives.size() == 1; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return actives.size() == 1; }));
     ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), true, sessionPath));
-    ASSERT_TRUE(pumpUntil([&] { return actives.size() == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return actives.size() == 2; }));
     EXPECT_EQ(actives, (std::vector<bool>{false, true}));
 
     // Cancelled observations hear nothing more.
@@ -154,11 +144,11 @@ TEST_F(ScreenLockDBusTest, ALockOnBothPathsActsOnceAndTheUnlockEndsLater) {
     auto counter = session.observeScreenLock([&](bool) { ++delivered; });
 
     service.start();
-    ASSERT_TRUE(pumpUntil([&] { return session.sessionPath() == sessionPath; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return session.sessionPath() == sessionPath; }));
 
     ASSERT_TRUE(logindSignal("Lock"));
     ASSERT_TRUE(gnomeActive(true));
-    ASSERT_TRUE(pumpUntil([&] { return delivered == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return delivered == 2; }));
     scheduler().drain();
     EXPECT_EQ(seen, (std::vector<std::string>{"locked", "idle", "screenLock"}));
     EXPECT_EQ(log.count(QStringLiteral("ScreenLockService: Screen locked")), 1);
@@ -166,7 +156,7 @@ TEST_F(ScreenLockDBusTest, ALockOnBothPathsActsOnceAndTheUnlockEndsLater) {
     seen.clear();
     ASSERT_TRUE(logindSignal("Unlock"));
     ASSERT_TRUE(gnomeActive(false));
-    ASSERT_TRUE(pumpUntil([&] { return delivered == 4; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return delivered == 4; }));
     EXPECT_EQ(seen, (std::vector<std::string>{"screenUnlock"}));
     scheduler().advance(1.499);
     EXPECT_EQ(seen.size(), 1u);

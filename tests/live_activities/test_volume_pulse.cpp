@@ -1,6 +1,7 @@
 // The volume service against a real PulseAudio daemon with two null sinks, driven by pactl.
 
 #include "live_activities/volume_service.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -37,7 +38,7 @@ protected:
         ASSERT_TRUE(pactl({"set-sink-volume", "quill_a", "100%"}));
         ASSERT_TRUE(pactl({"set-sink-mute", "quill_a", "0"}));
         // The mirror follows the server: wait until it shows the state set above.
-        ASSERT_TRUE(pumpUntil([] {
+        ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [] {
             const auto device = audio->defaultOutputDevice();
             return device && audio->volume(*device) == 1.0f && audio->isMuted(*device) == false;
         }));
@@ -48,17 +49,6 @@ protected:
 
     static bool pactl(const QStringList& arguments) { return pulse->pactl(arguments); }
 
-    // The daemon answers in real time: run what the service queued until `done`, at most 5 s.
-    bool pumpUntil(const std::function<bool()>& done) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < 5000) {
-            scheduler().drain();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        scheduler().drain();
-        return done();
-    }
 
     static inline PrivatePulseAudio* pulse = nullptr;
     static inline testsupport::ScopedEnvironment* environment = nullptr;
@@ -78,13 +68,13 @@ TEST_F(VolumePulseTest, AVolumeAndAMuteSetWithPactlReachTheBus) {
     ASSERT_TRUE(log.contains(QStringLiteral("VolumeService: Monitoring device %1, volume=1.0, muted=false")
                                  .arg(service.currentDeviceID())));
     ASSERT_TRUE(pactl({"set-sink-volume", "@DEFAULT_SINK@", "40%"}));
-    ASSERT_TRUE(pumpUntil([&] { return !infos.empty(); }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return !infos.empty(); }));
     EXPECT_EQ(infos.back().level, 0.4f);
     EXPECT_FALSE(infos.back().isMuted);
     EXPECT_TRUE(log.contains("VolumeService: Volume=40% muted=false (show)"));
 
     ASSERT_TRUE(pactl({"set-sink-mute", "@DEFAULT_SINK@", "1"}));
-    ASSERT_TRUE(pumpUntil([&] { return infos.back().isMuted; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return infos.back().isMuted; }));
     EXPECT_NEAR(infos.back().level, 0.4, 1e-3);
     service.stop();
 }
@@ -95,14 +85,14 @@ TEST_F(VolumePulseTest, ANewDefaultSinkIsFollowedWithoutPublishing) {
     service.start();
     const platform::AudioDeviceId first = service.currentDeviceID();
     ASSERT_TRUE(pactl({"set-default-sink", "quill_b"}));
-    ASSERT_TRUE(pumpUntil([&] { return service.currentDeviceID() != first; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return service.currentDeviceID() != first; }));
     EXPECT_TRUE(log.contains(QStringLiteral("VolumeService: Monitoring device %1, volume=0.25, muted=false")
                                  .arg(service.currentDeviceID())));
     EXPECT_TRUE(infos.empty());
 
     ASSERT_TRUE(pactl({"set-sink-volume", "quill_a", "10%"}));  // the old default is not heard
     ASSERT_TRUE(pactl({"set-sink-volume", "quill_b", "60%"}));
-    ASSERT_TRUE(pumpUntil([&] { return !infos.empty(); }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return !infos.empty(); }));
     EXPECT_NEAR(infos.front().level, 0.6, 1e-3);
     service.stop();
 }
@@ -123,11 +113,11 @@ TEST_F(VolumePulseTest, AServerThatGoesAwayIsFoundAgainWhenItComesBack) {
     ASSERT_NE(second, nullptr) << error.toStdString();
     auto secondAddress = second->exportServer();
     first.reset();
-    ASSERT_TRUE(pumpUntil([&] { return log.contains("VolumeService: Failed to get default output device"); }));
-    ASSERT_TRUE(pumpUntil([&] { return log.matching("VolumeService: Monitoring device").size() == 2; }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return log.contains("VolumeService: Failed to get default output device"); }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return log.matching("VolumeService: Monitoring device").size() == 2; }));
 
     ASSERT_TRUE(second->pactl({"set-sink-volume", "@DEFAULT_SINK@", "40%"}));
-    ASSERT_TRUE(pumpUntil([&] { return !infos.empty(); }));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return !infos.empty(); }));
     EXPECT_NEAR(infos.back().level, 0.4, 1e-3);
     service.stop();
 }
