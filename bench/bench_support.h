@@ -4,6 +4,8 @@
 // event loop, and the program's main for an offscreen widget application.
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -16,6 +18,20 @@ inline double processCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// A process's wake-ups so far: the voluntary context switches of all its threads (`pid` 0: this one).
+inline double wakeupsOf(qint64 pid = 0) {
+    const QString tasks = pid ? QStringLiteral("/proc/%1/task").arg(pid) : QStringLiteral("/proc/self/task");
+    double wakeups = 0;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks + u'/' + task + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:")) wakeups += line.mid(24).trimmed().toDouble();
+        }
+    }
+    return wakeups;
 }
 
 // Runs the event loop for `ms` of wall time; the CPU seconds the process used meanwhile.

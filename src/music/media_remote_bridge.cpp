@@ -204,7 +204,7 @@ std::optional<MediaRemoteSnapshot> MediaRemoteBridge::currentSnapshot(double tim
         return std::nullopt;
     }
     QString summary;
-    MediaRemoteSnapshot snapshot = MediaRemoteSnapshot::fromReply(*reply, &summary);
+    MediaRemoteSnapshot snapshot = MediaRemoteSnapshot::fromReply(*reply, &summary, &covers_);
     setSummary(summary);
     return snapshot;
 }

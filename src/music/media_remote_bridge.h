@@ -71,6 +71,8 @@ private:
     int owedReplies_ = 0;
     std::optional<double> lastLaunchAt_;  // scheduler's monotonic seconds
 
+    ArtworkDecoder covers_;
+
     mutable std::mutex summaryMutex_;
     QString lastDebugSummary_ = QStringLiteral("MediaRemoteHelper: not started");
 };

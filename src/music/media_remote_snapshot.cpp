@@ -19,17 +19,33 @@ std::optional<double> number(const QJsonObject& reply, const char* key) {
     return value.toDouble();
 }
 
-std::optional<QImage> artworkOf(const QJsonObject& reply) {
-    const QJsonValue value = reply.value(QLatin1String("artworkBase64"));
-    if (!value.isString()) return std::nullopt;
-    const auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+std::optional<QImage> imageOf(const QString& base64) {
+    const auto decoded = QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded) return std::nullopt;
     return ImageHelper::image(decoded.decoded);
 }
 
+std::optional<QImage> artworkOf(const QJsonObject& reply, ArtworkDecoder* covers) {
+    const QJsonValue value = reply.value(QLatin1String("artworkBase64"));
+    if (!value.isString()) return std::nullopt;
+    return covers ? covers->decode(value.toString()) : imageOf(value.toString());
+}
+
 }  // namespace
 
-MediaRemoteSnapshot MediaRemoteSnapshot::fromReply(const QJsonObject& reply, QString* summary) {
+std::optional<QImage> ArtworkDecoder::decode(const QString& base64) {
+    {
+        std::lock_guard lock(mutex_);
+        if (text_ == base64) return image_;
+    }
+    std::optional<QImage> image = imageOf(base64);
+    std::lock_guard lock(mutex_);
+    text_ = base64;
+    image_ = image;
+    return image;
+}
+
+MediaRemoteSnapshot MediaRemoteSnapshot::fromReply(const QJsonObject& reply, QString* summary, ArtworkDecoder* covers) {
     MediaRemoteSnapshot snapshot;
     const QJsonValue playing = reply.value(QLatin1String("isPlaying"));
     snapshot.isPlaying = playing.isBool() && playing.toBool();
@@ -40,7 +56,7 @@ MediaRemoteSnapshot MediaRemoteSnapshot::fromReply(const QJsonObject& reply, QSt
     snapshot.duration = number(reply, "duration");
     snapshot.elapsedTime = number(reply, "elapsedTime");
     snapshot.playbackRate = number(reply, "playbackRate");
-    snapshot.artwork = artworkOf(reply);
+    snapshot.artwork = artworkOf(reply, covers);
 
     if (summary) {
         const QString nil = QStringLiteral("nil");

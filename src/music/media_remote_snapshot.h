@@ -4,7 +4,21 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <mutex>
 #include <optional>
+
+// Decodes the helper's base64 covers, keeping the last one: the helper sends the same cover with
+// every poll, and the same text gives back the very same image (one decode, one colour, one scaling
+// downstream, which all key on the image's identity). Safe from several poll threads.
+class ArtworkDecoder {
+public:
+    std::optional<QImage> decode(const QString& base64);
+
+private:
+    std::mutex mutex_;
+    std::optional<QString> text_;
+    std::optional<QImage> image_;
+};
 
 // What one "query" reply of the now-playing helper says.
 struct MediaRemoteSnapshot {
@@ -20,6 +34,8 @@ struct MediaRemoteSnapshot {
 
     // Reads a reply without an "error" member. Members of the wrong kind count as absent; a
     // missing title falls back to the bundle identifier, then to "Now Playing". `summary`
-    // receives the one-line description of the reply as sent (before that fallback).
-    static MediaRemoteSnapshot fromReply(const QJsonObject& reply, QString* summary = nullptr);
+    // receives the one-line description of the reply as sent (before that fallback). `covers`
+    // nullptr decodes the cover afresh.
+    static MediaRemoteSnapshot fromReply(const QJsonObject& reply, QString* summary = nullptr,
+                                         ArtworkDecoder* covers = nullptr);
 };

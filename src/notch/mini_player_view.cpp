@@ -35,7 +35,8 @@ MiniPlayerView::MiniPlayerView(QWidget* parent, const MiniPlayerEnvironment& env
         bars_.setAccentColor(model_.accentColor());
         update();
     }));
-    redraws_.insert(bars_.onChange([this] { update(); }));
+    // A frame of the bars repaints their own small rectangle, not the band.
+    redraws_.insert(bars_.onChange([this] { update(barsRect()); }));
 }
 
 MiniPlayerView::~MiniPlayerView() {
@@ -72,42 +73,87 @@ void MiniPlayerView::paintEvent(QPaintEvent*) {
     paintContent(painter);
 }
 
+QRect MiniPlayerView::barsRect() const {
+    const MiniPlayerLayout layout = model_.layout();
+    const QSizeF frame = MiniAudioBarsViewModel::frameSize();
+    const QPointF centre = layout.rightPill.center();
+    const QRectF bars(centre.x() - frame.width() / 2, centre.y() - frame.height() / 2, frame.width(), frame.height());
+    return bars.intersected(layout.rightPill).translated(bandRect().topLeft()).toAlignedRect();
+}
+
+MiniPlayerView::LayerKey MiniPlayerView::layerKey(const MiniPlayerLayout& layout, double dpr) const {
+    const NotchInfo notch = model_.notchInfo();
+    const auto& artwork = model_.displayedArtwork();
+    return LayerKey{layout.size,
+                    model_.notchBackgroundColor(),
+                    model_.cornerRadius(),
+                    notch.width,
+                    notch.height,
+                    notch.hasSafeArea,
+                    model_.flipAngle(),
+                    model_.contentOpacity(),
+                    artwork && !artwork->isNull() ? artwork->cacheKey() : 0,
+                    dpr};
+}
+
 void MiniPlayerView::paintContent(QPainter& painter) {
     const MiniPlayerLayout layout = model_.layout();
     const QRectF band = bandRect();
     if (band.width() <= 0 || band.height() <= 0) return;
     const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
 
+    // Fully revealed, the bars lie well inside the outline at every corner radius, so they can be
+    // drawn over a layer kept from frame to frame: a frame of the bars draws the six bars only.
+    const bool barsApart = model_.pillReveal() == 1;
+    if (barsApart) {
+        const LayerKey key = layerKey(layout, dpr);
+        if (!layerKey_ || !(*layerKey_ == key)) {
+            renderLayer(layout, dpr, false);
+            layerKey_ = key;
+        }
+    } else {
+        renderLayer(layout, dpr, true);
+        layerKey_.reset();
+    }
+    painter.drawImage(band.topLeft(), layer_);
+    if (barsApart) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(band.topLeft());
+        paintRightPill(painter, layout);
+        painter.restore();
+    }
+    painter.fillRect(layout.topLine.translated(band.topLeft()), Qt::black);
+}
+
+void MiniPlayerView::renderLayer(const MiniPlayerLayout& layout, double dpr, bool withBars) {
     // The band is drawn on a layer and cut out with the antialiased outline; a clip path alone
     // would leave the flares and the rounded corners jagged.
-    QImage layer(QSize(static_cast<int>(std::ceil(band.width() * dpr)), static_cast<int>(std::ceil(band.height() * dpr))),
-                 QImage::Format_ARGB32_Premultiplied);
-    layer.setDevicePixelRatio(dpr);
-    layer.fill(Qt::transparent);
+    const QSize pixels(static_cast<int>(std::ceil(layout.size.width() * dpr)),
+                       static_cast<int>(std::ceil(layout.size.height() * dpr)));
+    if (layer_.size() != pixels) layer_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    layer_.setDevicePixelRatio(dpr);
+    layer_.fill(Qt::transparent);
+    QPainter p(&layer_);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF whole(QPointF(0, 0), layout.size);
+    p.fillRect(whole, model_.notchBackgroundColor());
+    // Over the camera housing it stays black in every colour mode.
+    p.fillRect(layout.middle, Qt::black);
+    paintLeftPill(p, layout, dpr);
+    if (withBars) paintRightPill(p, layout);
+    // Composition applies only where something is drawn: the mask covers the whole layer.
+    QImage mask(layer_.size(), QImage::Format_ARGB32_Premultiplied);
+    mask.setDevicePixelRatio(dpr);
+    mask.fill(Qt::transparent);
     {
-        QPainter p(&layer);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QRectF whole(QPointF(0, 0), layout.size);
-        p.fillRect(whole, model_.notchBackgroundColor());
-        // Over the camera housing it stays black in every colour mode.
-        p.fillRect(layout.middle, Qt::black);
-        paintLeftPill(p, layout, dpr);
-        paintRightPill(p, layout);
-        // Composition applies only where something is drawn: the mask covers the whole layer.
-        QImage mask(layer.size(), QImage::Format_ARGB32_Premultiplied);
-        mask.setDevicePixelRatio(dpr);
-        mask.fill(Qt::transparent);
-        {
-            QPainter m(&mask);
-            m.setRenderHint(QPainter::Antialiasing);
-            m.fillPath(NotchAwareShape{model_.cornerRadius(), model_.notchInfo()}.path(whole), Qt::black);
-        }
-        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-        p.drawImage(QPointF(0, 0), mask);
+        QPainter m(&mask);
+        m.setRenderHint(QPainter::Antialiasing);
+        m.fillPath(NotchAwareShape{model_.cornerRadius(), model_.notchInfo()}.path(whole), Qt::black);
     }
-    painter.drawImage(band.topLeft(), layer);
-    painter.fillRect(layout.topLine.translated(band.topLeft()), Qt::black);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    p.drawImage(QPointF(0, 0), mask);
 }
 
 void MiniPlayerView::paintLeftPill(QPainter& p, const MiniPlayerLayout& layout, double dpr) {

@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <optional>
+
 class MiniPlayerView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
@@ -26,6 +28,8 @@ public:
     // Where the band lies in the widget now.
     QRectF bandRect() const;
     QPainterPath drawnOutline() const override;
+    // What a frame of the level bars repaints: their 22 x 20 frame, within the right pill.
+    QRect barsRect() const;
     // Draws the band into `painter` at the widget's size.
     void paintContent(QPainter& painter);
 
@@ -37,12 +41,29 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // What the band's layer shows besides the bars; while it stays the same the layer is reused.
+    struct LayerKey {
+        QSizeF size;
+        QColor background;
+        double cornerRadius;
+        double notchWidth, notchHeight;
+        bool notchHasSafeArea;
+        double flipAngle;
+        double contentOpacity;
+        qint64 artwork;
+        double dpr;
+        friend bool operator==(const LayerKey&, const LayerKey&) = default;
+    };
+    LayerKey layerKey(const MiniPlayerLayout& layout, double dpr) const;
+    void renderLayer(const MiniPlayerLayout& layout, double dpr, bool withBars);
     void paintLeftPill(QPainter& painter, const MiniPlayerLayout& layout, double dpr);
     void paintRightPill(QPainter& painter, const MiniPlayerLayout& layout);
     const QImage& scaledArtwork(const QImage& source, double dpr);
 
     MiniPlayerViewModel model_;
     MiniAudioBarsViewModel bars_;
+    QImage layer_;
+    std::optional<LayerKey> layerKey_;
     QImage scaledArtwork_;
     qint64 scaledArtworkSource_ = 0;
     double scaledArtworkRatio_ = 0;

@@ -160,6 +160,14 @@ TEST(MediaRemoteSnapshotReading, WhatTheHelperWritesComesBackUnchanged) {
     ASSERT_TRUE(snapshot.artwork);
     EXPECT_EQ(snapshot.artwork->size(), QSize(300, 300));
 
+    // Through a decoder the same cover gives back the very same image, another cover a new one.
+    ArtworkDecoder covers;
+    const auto artworkVia = [&] { return MediaRemoteSnapshot::fromReply(parse(reply.encode()), nullptr, &covers).artwork; };
+    const qint64 first = artworkVia()->cacheKey();
+    EXPECT_EQ(artworkVia()->cacheKey(), first);
+    reply.artworkData = pngBytes(200, 200);
+    EXPECT_EQ(artworkVia()->size(), QSize(200, 200));
+
     // Bytes that are no image give no artwork.
     reply.artworkData = QByteArrayLiteral("plain text");
     EXPECT_EQ(MediaRemoteSnapshot::fromReply(parse(reply.encode())).artwork, std::nullopt);

@@ -236,6 +236,34 @@ TEST_F(MediaRemoteServiceTest, AMusicTrackIsPublishedOnceAndKeepsItsArtworkThrou
     EXPECT_TRUE(s.artworkDominantColor());
 }
 
+// The helper sends the cover with every poll: the same cover is decoded and coloured once, so a
+// republication (a new rate) keeps the very same image; a new cover is taken and coloured anew.
+TEST_F(MediaRemoteServiceTest, TheSameCoverIsTakenOnceAndANewOneAgain) {
+    const auto withCover = [](const QByteArray& reply, QColor colour) {
+        return QByteArray(reply).replace("}", ",\"artworkBase64\":\"" + png(40, 40, colour).toBase64() + "\"}");
+    };
+    const QByteArray halfRate = QByteArray(kSongByBand).replace("\"playbackRate\":1.0", "\"playbackRate\":0.5");
+    helper.answerQueries(withCover(kSongByBand, QColor(220, 20, 30)));
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.lastArtwork() && s.artworkDominantColor());
+    const qint64 first = s.lastArtwork()->cacheKey();
+    const QColor red = *s.artworkDominantColor();
+
+    helper.answerQueries(withCover(halfRate, QColor(220, 20, 30)));
+    scheduler().advance(0.8);
+    ASSERT_EQ(published.size(), 2u);
+    EXPECT_EQ(published.back()->artwork->cacheKey(), first);
+    EXPECT_EQ(s.lastArtwork()->cacheKey(), first);
+
+    helper.answerQueries(withCover(kSongByBand, QColor(40, 200, 90)));
+    scheduler().advance(0.8);
+    ASSERT_EQ(published.size(), 3u);
+    EXPECT_NE(s.lastArtwork()->cacheKey(), first);
+    EXPECT_NE(s.artworkDominantColor(), red);
+}
+
 TEST_F(MediaRemoteServiceTest, RefusedScriptsAreCountedMisses) {
     players.answerText(PlayerScripts::probeScript(), "MUSIC_PLAYING");
     players.answerText(PlayerScripts::musicInfoScript(), "Song|||Band|||Album");

@@ -168,18 +168,38 @@ TEST_F(MiniPlayerTest, ColourModeAndAccent) {
     EXPECT_EQ(model.notchBackgroundColor(), QColor(Qt::black));
 }
 
-TEST_F(MiniPlayerTest, DynamicColourFillsThePillsWhileTheMiddleStaysBlack) {
-    defaults().set(AppSettings::musicNotchColorModeKey, QStringLiteral("dynamic"));
+// From frame to frame only the bars move, inside their own rectangle; the colour mode, read when
+// drawing, shows at the next frame: the pills take the colour while the middle stays black.
+TEST_F(MiniPlayerTest, FramesOfTheBarsChangeTheirRectangleOnlyAndDynamicColourFillsThePills) {
     media.colour = QColor(0, 0, 255);
     MiniPlayerView view(nullptr, environment());
     view.resize(276, 32);
     view.model().appear();
     advanceTo(2.0);
-    QImage image(276, 32, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    view.paintContent(painter);
-    painter.end();
+    const auto frame = [&] {
+        QImage image(276, 32, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        view.paintContent(painter);
+        return image;
+    };
+    const QImage before = frame();
+    visualizer.barHeights.send({0.9, 0.2, 1.0, 0.3, 0.8, 0.5});
+    advanceTo(2.2);
+    const QImage after = frame();
+    int changed = 0;
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 276; ++x) {
+            if (before.pixel(x, y) == after.pixel(x, y)) continue;
+            ++changed;
+            EXPECT_TRUE(view.barsRect().contains(x, y)) << x << "," << y;
+        }
+    }
+    EXPECT_GT(changed, 0);
+    EXPECT_EQ(after.pixelColor(9, 16), QColor(Qt::black));
+
+    defaults().set(AppSettings::musicNotchColorModeKey, QStringLiteral("dynamic"));
+    const QImage image = frame();
     const QColor pill = image.pixelColor(9, 16);
     EXPECT_EQ(pill.red(), 0);
     EXPECT_NEAR(pill.blue(), 255, 1);

@@ -1,6 +1,7 @@
 #include "platform/pointer/polled_pointer_monitor.h"
 #include "platform/pointer/x11_motion_watch.h"
 #include "platform/pointer/x11_xdnd_pasteboard.h"
+#include "support/fake_pointer.h"
 #include "support/fake_screens.h"
 #include "support/service_fixtures.h"
 #include "support/virtual_scheduler.h"
@@ -73,57 +74,57 @@ TEST(PointerTest, ThePollerReportsMovementsOnlyAndEachToOneKindOfMonitor) {
     EXPECT_EQ(scheduler.pendingCount(), 0u);
 }
 
-TEST(PointerTest, WithAMotionFeedSamplingSleepsWhileThePointerStandsStill) {
+TEST(PointerTest, WithAMotionFeedThePointerIsReadOnlyWhileItMoves) {
     platform::VirtualScheduler scheduler;
     testsupport::FakeScreens screens;
     screens.screenList = {testsupport::plainScreen(0, 0, 1440, 900)};
+    testsupport::FakeMotionFeed feed;
     platform::PointerSample sample{QPoint(10, 10), 0};
     int samples = 0;
-    std::function<void()> moved;
-    bool watching = false;
-    platform::PolledPointerMonitor poller(
+    std::function<void()> onRead;
+    using Monitor = platform::PolledPointerMonitor;
+    Monitor poller(
         [&] {
             ++samples;
+            if (onRead) onRead();
             return std::optional(sample);
         },
-        [](const QPoint&) { return false; }, &screens, scheduler,
-        [&](std::function<void()> callback) {
-            moved = std::move(callback);
-            watching = true;
-            return platform::AnyCancellable([&] { watching = false; });
-        });
-    std::vector<platform::PointerEvent> events;
-    auto token = poller.addGlobalMonitor([&](const platform::PointerEvent& e) { events.push_back(e); });
-    ASSERT_TRUE(token && watching);
+        [](const QPoint&) { return false; }, &screens, scheduler, feed.watch());
+    std::vector<uint32_t> buttons;
+    auto token = poller.addGlobalMonitor([&](const platform::PointerEvent&) { buttons.push_back(poller.pressedMouseButtons()); });
+    ASSERT_TRUE(token && feed.listening && poller.isResting());
 
-    scheduler.advance(1);
-    EXPECT_TRUE(poller.isResting());
-    const int resting = samples;
-    EXPECT_LE(resting, platform::PolledPointerMonitor::stillSamplesBeforeSleep + 2 + 4);
+    // At rest nothing is read and nothing is scheduled.
     scheduler.advance(5);
-    EXPECT_EQ(samples, resting + 20);
+    EXPECT_EQ(samples, 1);
+    EXPECT_EQ(scheduler.pendingCount(), 0u);
 
-    // A motion restores the pace with a sample at once.
-    sample.pixel = QPoint(40, 10);
-    moved();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_FALSE(poller.isResting());
+    // A motion is read at once (the handler's question costs no second read), then followed with
+    // the feed silent, until the pointer has stood still for a few reads.
+    sample = {QPoint(40, 10), platform::mouseButtonLeft};
+    feed.move();
+    EXPECT_EQ(buttons, std::vector<uint32_t>{platform::mouseButtonLeft});
+    EXPECT_EQ(samples, 2);
+    EXPECT_FALSE(feed.listening);
     sample.pixel = QPoint(50, 10);
-    scheduler.advance(platform::PolledPointerMonitor::pollInterval);
-    EXPECT_EQ(events.size(), 2u);
-    moved();  // awake already: no extra sample
-    EXPECT_EQ(events.size(), 2u);
+    scheduler.advance(Monitor::pollInterval);
+    EXPECT_EQ(buttons.size(), 2u);
+    scheduler.advance(Monitor::pollInterval * (Monitor::stillSamplesBeforeRest + 1));
+    EXPECT_TRUE(poller.isResting() && feed.listening);
+    EXPECT_EQ(scheduler.pendingCount(), 0u);
 
-    // A warped pointer makes no motion events; the resting pace still finds it.
-    scheduler.advance(1);
-    ASSERT_TRUE(poller.isResting());
-    sample.pixel = QPoint(700, 0);
-    scheduler.advance(platform::PolledPointerMonitor::restingInterval);
-    EXPECT_EQ(events.size(), 3u);
+    // A movement just before listening again sends no signal: the read after it finds it.
+    sample.pixel = QPoint(60, 10);
+    feed.move();
+    onRead = [&] {
+        if (feed.listening) sample.pixel = QPoint(70, 10);
+    };
+    scheduler.advance(Monitor::pollInterval * (Monitor::stillSamplesBeforeRest + 1));
+    EXPECT_EQ(buttons.size(), 4u);
     EXPECT_FALSE(poller.isResting());
 
     poller.removeMonitor(*token);
-    EXPECT_FALSE(watching);
+    EXPECT_FALSE(feed.alive);
     EXPECT_FALSE(poller.isPolling());
 }
 

@@ -2,6 +2,27 @@
 
 namespace testsupport {
 
+namespace {
+
+class Feed final : public platform::MotionFeed {
+public:
+    explicit Feed(FakeMotionFeed& owner) : owner_(owner) { owner_.alive = owner_.listening = true; }
+    ~Feed() override { owner_.alive = owner_.listening = false; }
+    void setListening(bool listening) override { owner_.listening = listening; }
+
+private:
+    FakeMotionFeed& owner_;
+};
+
+}  // namespace
+
+platform::PolledPointerMonitor::MotionWatch FakeMotionFeed::watch() {
+    return [this](std::function<void()> moved) -> std::unique_ptr<platform::MotionFeed> {
+        moved_ = std::move(moved);
+        return std::make_unique<Feed>(*this);
+    };
+}
+
 FakePointerMonitor::FakePointerMonitor() : previous_(platform::PointerMonitor::setShared(this)) {}
 FakePointerMonitor::~FakePointerMonitor() { platform::PointerMonitor::setShared(previous_); }
 

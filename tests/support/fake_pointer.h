@@ -3,6 +3,7 @@
 #include "platform/pointer/drag_pasteboard.h"
 #include "platform/pointer/haptic_feedback.h"
 #include "platform/pointer/pointer_monitor.h"
+#include "platform/pointer/polled_pointer_monitor.h"
 
 #include <map>
 #include <vector>
@@ -43,6 +44,21 @@ private:
     std::map<Token, Entry> handlers_;
     Token next_ = 1;
     platform::PointerMonitor* previous_;
+};
+
+// A motion feed for PolledPointerMonitor that a test signals by hand. Like the server's, it says
+// nothing while the monitor does not listen.
+class FakeMotionFeed {
+public:
+    platform::PolledPointerMonitor::MotionWatch watch();
+    void move() {
+        if (listening && moved_) moved_();
+    }
+    bool alive = false;
+    bool listening = false;
+
+private:
+    std::function<void()> moved_;
 };
 
 // The drag in progress, as a test sets it. Installs itself as the shared pasteboard while alive.

@@ -76,12 +76,25 @@ PolledPointerMonitor::SampleSource PolledPointerMonitor::systemSource() {
     };
 }
 
+namespace {
+
+class X11MotionFeed final : public MotionFeed {
+public:
+    explicit X11MotionFeed(std::unique_ptr<X11MotionWatch> watch) : watch_(std::move(watch)) {}
+    void setListening(bool listening) override { watch_->setListening(listening); }
+
+private:
+    std::unique_ptr<X11MotionWatch> watch_;
+};
+
+}  // namespace
+
 PolledPointerMonitor::MotionWatch PolledPointerMonitor::systemMotionWatch() {
     if (!qGuiApp || !qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) return {};
-    return [](std::function<void()> moved) {
-        std::shared_ptr<X11MotionWatch> watch = X11MotionWatch::start(std::move(moved));
-        if (!watch) return AnyCancellable();
-        return AnyCancellable([watch]() mutable { watch.reset(); });
+    return [](std::function<void()> moved) -> std::unique_ptr<MotionFeed> {
+        std::unique_ptr<X11MotionWatch> watch = X11MotionWatch::start(std::move(moved));
+        if (!watch) return nullptr;
+        return std::make_unique<X11MotionFeed>(std::move(watch));
     };
 }
 
@@ -104,7 +117,7 @@ PolledPointerMonitor::PolledPointerMonitor(SampleSource source, OwnWindowTest is
 
 PolledPointerMonitor::~PolledPointerMonitor() {
     lifetime_.reset();
-    watching_.cancel();
+    feed_.reset();
 }
 
 Screens& PolledPointerMonitor::screens() const { return screensOverride_ ? *screensOverride_ : Screens::shared(); }
@@ -122,27 +135,40 @@ std::optional<PointerMonitor::Token> PolledPointerMonitor::add(bool local, Handl
     const Token token = nextToken_++;
     handlers_.emplace(token, Entry{local, std::move(handler)});
     if (handlers_.size() == 1) {
-        // The first sample sets the reference; only later movements are reported.
+        // The first read sets the reference; only later movements are reported.
         const auto sample = source_();
         lastPixel_ = sample ? std::optional<QPoint>(sample->pixel) : std::nullopt;
-        if (watch_) watching_ = watch_(lifetime_.wrap([this] { wake(); }));
-        startTimer();
+        if (watch_) feed_ = watch_(lifetime_.wrap([this] { moved(); }));
+        resting_ = feed_ != nullptr;
+        if (!resting_) timer_ = scheduler_.every(pollInterval, [this] { poll(); });
     }
     return token;
 }
 
-void PolledPointerMonitor::startTimer(double interval) {
-    stillSamples_ = 0;
-    resting_ = interval != pollInterval;
-    timer_.invalidate();
-    timer_ = scheduler_.every(interval, [this] { poll(); });
+void PolledPointerMonitor::moved() {
+    if (handlers_.empty() || !resting_) return;
+    follow();
+    // The movement is seen now, not a tick later.
+    poll();
 }
 
-void PolledPointerMonitor::wake() {
-    if (handlers_.empty() || !resting_) return;
-    // Resting: the movement is seen now, not a tick later.
-    startTimer();
-    poll();
+void PolledPointerMonitor::follow() {
+    resting_ = false;
+    stillSamples_ = 0;
+    feed_->setListening(false);
+    timer_ = scheduler_.every(pollInterval, [this] { poll(); });
+}
+
+void PolledPointerMonitor::rest() {
+    timer_.invalidate();
+    feed_->setListening(true);
+    resting_ = true;
+    // A movement between the last read and listening again sent no signal: look once more.
+    const auto sample = source_();
+    if (sample && sample->pixel != lastPixel_) {
+        follow();
+        report(*sample);
+    }
 }
 
 void PolledPointerMonitor::removeMonitor(Token token) {
@@ -150,7 +176,7 @@ void PolledPointerMonitor::removeMonitor(Token token) {
     if (handlers_.empty()) {
         timer_.invalidate();
         resting_ = false;
-        watching_.cancel();
+        feed_.reset();
         lastPixel_.reset();
     }
 }
@@ -158,29 +184,31 @@ void PolledPointerMonitor::removeMonitor(Token token) {
 void PolledPointerMonitor::poll() {
     if (handlers_.empty() || !source_) return;
     const auto sample = source_();
-    if (!sample || sample->pixel == lastPixel_) {
-        // Standing still: with a motion feed to wake it, sampling slows down.
-        if (!resting_ && watching_.isActive() && ++stillSamples_ >= stillSamplesBeforeSleep) startTimer(restingInterval);
-        return;
+    if (sample && sample->pixel != lastPixel_) {
+        stillSamples_ = 0;
+        report(*sample);
+    } else if (feed_ && ++stillSamples_ >= stillSamplesBeforeRest) {
+        rest();
     }
-    if (resting_) startTimer();
-    stillSamples_ = 0;
-    lastPixel_ = sample->pixel;
+}
 
-    const PointerEvent event{pointerEventKind(sample->buttons),
-                             pixelCentreLocation(sample->pixel, screens().primaryQtGeometry())};
-    const bool local = isOverOwnWindow_(sample->pixel);
+void PolledPointerMonitor::report(const PointerSample& sample) {
+    lastPixel_ = sample.pixel;
+    const PointerEvent event{pointerEventKind(sample.buttons), pixelCentreLocation(sample.pixel, screens().primaryQtGeometry())};
+    const bool local = isOverOwnWindow_(sample.pixel);
     // A handler may remove monitors (its own or others'): call a snapshot of those still present.
     std::vector<Token> tokens;
     for (const auto& [token, entry] : handlers_) {
         if (entry.local == local) tokens.push_back(token);
     }
+    reportedButtons_ = sample.buttons;
     for (Token token : tokens) {
         auto it = handlers_.find(token);
         if (it == handlers_.end()) continue;
         Handler handler = it->second.handler;
         handler(event);
     }
+    reportedButtons_.reset();
 }
 
 QPointF PolledPointerMonitor::mouseLocation() const {
@@ -191,6 +219,7 @@ QPointF PolledPointerMonitor::mouseLocation() const {
 }
 
 uint32_t PolledPointerMonitor::pressedMouseButtons() const {
+    if (reportedButtons_) return *reportedButtons_;
     if (!source_) source_ = systemSource();
     const auto sample = source_();
     return sample ? sample->buttons : 0;

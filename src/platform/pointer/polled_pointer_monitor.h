@@ -1,13 +1,13 @@
 #pragma once
 
-// The pointer monitor on a desktop that has no pointer-motion feed for other applications'
-// windows: the pointer is sampled about 60 times a second while a handler exists, and a movement
-// is reported only when the pointer stands on another pixel than at the last sample. Where a
-// motion watch tells when the pointer moves, sampling slows to a few samples a second after half
-// a second of stillness (a warped pointer makes no motion events) and the next motion restores
-// the pace with an immediate sample. A pixel
-// is reported at its centre, so the top pixel row lies inside the screen's frame (its top edge,
-// the frame's maximum y, belongs to no rectangle that ends there).
+// The pointer monitor. Where a motion feed tells when the pointer moves (X11: XInput2 raw motion),
+// nothing runs while the pointer rests: a motion wakes it, the pointer is then read about 60 times
+// a second (the feed silenced meanwhile, so a fast device does not wake it at its own rate) until
+// it has stood on one pixel for a few reads, and the feed takes over again. A warped pointer makes
+// no motion and is seen at the next real one. Without a feed the pointer is read about 60 times a
+// second while a handler exists. A movement is reported only when the pointer stands on another
+// pixel than at the last read. A pixel is reported at its centre, so the top pixel row lies inside
+// the screen's frame (its top edge, the frame's maximum y, belongs to no rectangle that ends there).
 
 #include "platform/pointer/pointer_monitor.h"
 #include "platform/runtime/dispatch.h"
@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace platform {
@@ -32,6 +33,14 @@ struct PointerSample {
 // The global screen location of a pixel's centre.
 QPointF pixelCentreLocation(const QPoint& pixel, const QRectF& primaryQtGeometry);
 
+// Tells that the pointer moved (not where) while listening; ends with the object.
+class MotionFeed {
+public:
+    virtual ~MotionFeed() = default;
+    // Listening from the start.
+    virtual void setListening(bool listening) = 0;
+};
+
 class PolledPointerMonitor final : public PointerMonitor {
 public:
     // A little over 60 Hz, so that a movement is handled within one 60 Hz frame of happening.
@@ -39,12 +48,11 @@ public:
 
     using SampleSource = std::function<std::optional<PointerSample>()>;
     using OwnWindowTest = std::function<bool(const QPoint& pixel)>;
-    // Calls `moved` whenever the pointer moves, until the result is cancelled; an inactive result
-    // means no such feed (sampling never sleeps then).
-    using MotionWatch = std::function<AnyCancellable(std::function<void()> moved)>;
+    // Starts a feed that calls `moved` on the main thread; nullptr when there is none.
+    using MotionWatch = std::function<std::unique_ptr<MotionFeed>(std::function<void()> moved)>;
 
-    static constexpr int stillSamplesBeforeSleep = 32;
-    static constexpr double restingInterval = 0.25;
+    // Reads on one pixel before the feed takes over again (about 60 ms).
+    static constexpr int stillSamplesBeforeRest = 4;
 
     // `source` empty: X11's pointer query where the application runs on X11, else Qt's cursor
     // (whose buttons are only those pressed on this application's windows). `isOverOwnWindow`
@@ -64,9 +72,10 @@ public:
     QPointF mouseLocation() const override;
     uint32_t pressedMouseButtons() const override;
 
-    // One sample; the timer calls it.
+    // One read; the timer calls it.
     void poll();
     bool isPolling() const { return timer_.isValid(); }
+    // Waiting for the feed, with nothing scheduled.
     bool isResting() const { return resting_; }
     size_t handlerCount() const { return handlers_.size(); }
 
@@ -80,8 +89,10 @@ private:
         Handler handler;
     };
     std::optional<Token> add(bool local, Handler handler);
-    void wake();
-    void startTimer(double interval = pollInterval);
+    void moved();
+    void follow();
+    void rest();
+    void report(const PointerSample& sample);
     Screens& screens() const;
 
     // Made on first use (one connection for the monitor's life).
@@ -92,8 +103,10 @@ private:
     std::map<Token, Entry> handlers_;
     Token nextToken_ = 1;
     MotionWatch watch_;
-    AnyCancellable watching_;
+    std::unique_ptr<MotionFeed> feed_;
     std::optional<QPoint> lastPixel_;
+    // The buttons of the movement being reported: handlers asking for them need no new read.
+    std::optional<uint32_t> reportedButtons_;
     int stillSamples_ = 0;
     bool resting_ = false;
     RepeatingTimer timer_;

@@ -9,6 +9,18 @@
 
 namespace platform {
 
+namespace {
+
+xcb_void_cookie_t selectRawMotion(xcb_connection_t* c, xcb_window_t root, bool listening) {
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t mask;
+    } selection = {{XCB_INPUT_DEVICE_ALL_MASTER, 1}, listening ? uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_MOTION} : 0u};
+    return xcb_input_xi_select_events_checked(c, root, 1, &selection.head);
+}
+
+}  // namespace
+
 std::unique_ptr<X11MotionWatch> X11MotionWatch::start(std::function<void()> moved, const QByteArray& display) {
     const QByteArray name = display.isEmpty() ? qgetenv("DISPLAY") : display;
     if (name.isEmpty()) return nullptr;
@@ -27,12 +39,8 @@ std::unique_ptr<X11MotionWatch> X11MotionWatch::start(std::function<void()> move
     std::free(version);
     if (!recent) return nullptr;
 
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    struct {
-        xcb_input_event_mask_t head;
-        uint32_t mask;
-    } selection = {{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
-    xcb_generic_error_t* error = xcb_request_check(c, xcb_input_xi_select_events_checked(c, root, 1, &selection.head));
+    watch->root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_generic_error_t* error = xcb_request_check(c, selectRawMotion(c, watch->root_, true));
     if (error) {
         std::free(error);
         return nullptr;
@@ -42,6 +50,12 @@ std::unique_ptr<X11MotionWatch> X11MotionWatch::start(std::function<void()> move
     X11MotionWatch* raw = watch.get();
     QObject::connect(watch->notifier_.get(), &QSocketNotifier::activated, [raw] { raw->readPendingEvents(); });
     return watch;
+}
+
+void X11MotionWatch::setListening(bool listening) {
+    // Not waited for: a server that went away is noticed by the socket.
+    xcb_discard_reply(connection_, selectRawMotion(connection_, root_, listening).sequence);
+    xcb_flush(connection_);
 }
 
 X11MotionWatch::~X11MotionWatch() {
