@@ -57,6 +57,13 @@ bool waitForWindow(AppProcess& app, const QString& geometry, bool shown, int tim
 
 int xdotool(const QStringList& arguments) { return testsupport::runTool(QStringLiteral("xdotool"), arguments); }
 
+// Moves the pointer as a device does, ending with XTest motion: `mousemove` alone warps it, which
+// moves no device, and the notch sees a warp only at the next real movement.
+int pointerTo(int x, int y) {
+    return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1),
+                    QStringLiteral("mousemove_relative"), QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")});
+}
+
 // An ordinary window of another program under the top of the screen, counting the clicks it gets.
 class WindowBeneath {
 public:
@@ -150,11 +157,11 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     EXPECT_EQ(beneath.clicksAfterWaiting(1), 1);
 
     // The pointer on the top pixel row opens the expanded player; leaving closes it again.
-    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("0")}), 0);
+    ASSERT_EQ(pointerTo(720, 0), 0);
     const int expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, mini);
     ASSERT_GE(expanded, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
-    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+    ASSERT_EQ(pointerTo(100, 500), 0);
     const int collapsed =
         app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, expanded);
     ASSERT_GE(collapsed, 0) << app.transcript().toStdString();
