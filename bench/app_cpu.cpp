@@ -102,16 +102,8 @@ struct Desktop {
     }
 
     bool play() {
-        QImage cover(300, 300, QImage::Format_RGB32);
-        uint32_t seed = 12345;
-        for (int y = 0; y < 300; ++y) {
-            for (int x = 0; x < 300; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                cover.setPixel(x, y, seed >> 8);
-            }
-        }
         const QString path = home.filePath(QStringLiteral("cover.png"));
-        cover.save(path, "PNG");
+        benchsupport::saveNoiseCover(path);
         player = testsupport::DBusMock::startMprisPlayer(
             *bus, QStringLiteral("mockplayer"),
             {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -18,6 +19,19 @@ inline double processCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Noise saved as a PNG at `path`: a cover as large as a photographic one gets (about 270 KB at 300).
+inline bool saveNoiseCover(const QString& path, int side = 300) {
+    QImage image(side, side, QImage::Format_RGB32);
+    uint32_t seed = 12345;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            image.setPixel(x, y, seed >> 8);
+        }
+    }
+    return image.save(path, "PNG");
 }
 
 // A process's wake-ups so far: the voluntary context switches of all its threads (`pid` 0: this one).

@@ -3,6 +3,7 @@
 // waits for it), and one poll of the service from its timer tick to the published track.
 // Reported per call: median, 99th percentile and maximum.
 
+#include "bench_support.h"
 #include "music/media_remote_service.h"
 #include "platform/process/posix_process_launcher.h"
 #include "support/service_fixtures.h"
@@ -57,16 +58,7 @@ struct Desktop {
                              {"xesam:album", "Record"},
                              {"mpris:length", QVariant::fromValue<qlonglong>(215'000'000)}};
         if (withArtwork) {
-            // Noise: a PNG as large as a photographic cover gets (about 270 KB).
-            QImage image(300, 300, QImage::Format_RGB32);
-            uint32_t seed = 12345;
-            for (int y = 0; y < 300; ++y) {
-                for (int x = 0; x < 300; ++x) {
-                    seed = seed * 1664525u + 1013904223u;
-                    image.setPixel(x, y, seed >> 8);
-                }
-            }
-            image.save(dir.filePath("cover.png"), "PNG");
+            benchsupport::saveNoiseCover(dir.filePath("cover.png"));
             artUrl = QUrl::fromLocalFile(dir.filePath("cover.png")).toString();
             metadata["mpris:artUrl"] = artUrl;
         }
