@@ -181,7 +181,7 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 3000));
 
     // Paused from outside, nothing is shown; play in the expanded notch resumes that player.
-    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("0")}), 0);
+    ASSERT_EQ(pointerTo(720, 0), 0);
     const int notPlaying = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, idle);
     ASSERT_GE(notPlaying, 0) << app.transcript().toStdString();
     EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
@@ -194,7 +194,7 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     EXPECT_EQ(player->calledMethods().filter(QStringLiteral("Play")), QStringList{QStringLiteral("PlayPause")});
     EXPECT_GE(app.waitForLine("debug MediaRemoteService: Updated - Song by Band", kAppStartTimeoutMs, notPlaying), 0)
         << app.transcript().toStdString();
-    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+    ASSERT_EQ(pointerTo(100, 500), 0);
     ASSERT_GE(app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, notPlaying), 0)
         << app.transcript().toStdString();
     ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
