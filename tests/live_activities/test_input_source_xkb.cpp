@@ -124,5 +124,5 @@ TEST_F(InputSourceXkbTest, ASwitchQueuedWhileReadingTheSourceIsAnnounced) {
     auto observation = sources.observeSelectionChanges([&] { ++heard; });
     lockGroup(1);
     EXPECT_EQ(sources.currentSource()->id, QStringLiteral("de(nodeadkeys)"));
-    EXPECT_TRUE(pumpUntil([&] { return heard == 1; }));
+    EXPECT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return heard == 1; }));
 }
