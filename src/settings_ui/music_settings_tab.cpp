@@ -84,8 +84,7 @@ QString MusicSettingsModel::appCardSubtitle() const {
                       QStringLiteral("任意の音楽アプリを選択（Spotify / Apple Music など）"));
 }
 QString MusicSettingsModel::notSelectedText() const {
-    return L10n::pick(QStringLiteral("Not selected (uses Music / Spotify)"),
-                      QStringLiteral("未選択（Music / Spotify を使用）"));
+    return L10n::musicAppNotSelected();
 }
 QString MusicSettingsModel::selectButtonTitle() const {
     return L10n::pick(QStringLiteral("Select..."), QStringLiteral("選択..."));
@@ -172,11 +171,9 @@ void MusicSettingsModel::chooseSource(int index) { choose(AppSettings::musicNowP
 std::optional<QString> MusicSettingsModel::sourceNote() const {
     switch (selectedSourceIndex().value_or(-1)) {
         case 0:
-            return L10n::pick(QStringLiteral("Fetches from Music.app / Spotify via AppleScript"),
-                              QStringLiteral("Music.app / Spotify を個別制御して取得"));
+            return L10n::sourceAppleScriptDesc();
         case 1:
-            return L10n::pick(QStringLiteral("Standard method (AppleScript fallback when needed)"),
-                              QStringLiteral("既存方式（必要時 AppleScript フォールバック）"));
+            return L10n::sourceControlCenterDesc();
         default: return std::nullopt;
     }
 }

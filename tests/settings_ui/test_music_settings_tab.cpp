@@ -60,7 +60,7 @@ protected:
 TEST_F(MusicSettingsTabTest, FreshSettingsShowTheDefaultsAndWriteNothing) {
     makeTab();
     EXPECT_TRUE(shows("musicAppNotSelected"));
-    EXPECT_EQ(child<QLabel>("musicAppNotSelected")->text(), "Not selected (uses Music / Spotify)");
+    EXPECT_EQ(child<QLabel>("musicAppNotSelected")->text(), "Not selected (uses the MPRIS players)");
     EXPECT_FALSE(shows("clearMusicAppButton"));
     EXPECT_FALSE(shows("musicAppName"));
     EXPECT_EQ(child<QPushButton>("selectMusicAppButton")->text(), "Select...");
@@ -71,7 +71,7 @@ TEST_F(MusicSettingsTabTest, FreshSettingsShowTheDefaultsAndWriteNothing) {
     EXPECT_EQ(source->segments()[1].tag, "controlCenter");
     EXPECT_EQ(source->selectedIndex(), 0);
     EXPECT_TRUE(shows("sourceNote"));
-    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Fetches from Music.app / Spotify via AppleScript");
+    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "No AppleScript on Linux: reads the MPRIS players like the standard method");
 
     EXPECT_TRUE(child<SwitchToggle>("enableNotchFeaturesSwitch")->isChecked());
     EXPECT_TRUE(child<SwitchToggle>("miniPlayerSwitch")->isChecked());
@@ -110,7 +110,7 @@ TEST_F(MusicSettingsTabTest, AnOlderSourceTextSelectsNothingAndIsNotRewritten) {
     // Only a choice replaces it, and its note follows.
     child<SegmentedPicker>("sourcePicker")->onChosen(1);
     EXPECT_EQ(defaults().stringValue(AppSettings::musicNowPlayingSourceKey), "controlCenter");
-    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Standard method (AppleScript fallback when needed)");
+    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Standard method (MPRIS players on the session bus)");
 }
 
 TEST_F(MusicSettingsTabTest, ChoosingAnApplicationStoresItShowsItsNameAndClearRemovesIt) {
@@ -238,9 +238,11 @@ TEST_F(MusicSettingsTabTest, TheNowPlayingCardFollowsTheService) {
 TEST_F(MusicSettingsTabTest, JapaneseTexts) {
     useJapanese();
     makeTab();
-    EXPECT_EQ(child<QLabel>("musicAppNotSelected")->text(), "未選択（Music / Spotify を使用）");
-    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Music.app / Spotify を個別制御して取得");
+    EXPECT_EQ(child<QLabel>("musicAppNotSelected")->text(), "未選択（MPRIS プレイヤーを使用）");
+    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Linux には AppleScript がないため、既存方式と同じく MPRIS プレイヤーから取得");
     EXPECT_EQ(child<SegmentedPicker>("sourcePicker")->segments()[1].title, "コントロールセンター");
+    child<SegmentedPicker>("sourcePicker")->onChosen(1);
+    EXPECT_EQ(child<QLabel>("sourceNote")->text(), "既存方式（セッションバスの MPRIS プレイヤー）");
     EXPECT_EQ(child<QLabel>("noMusicText")->text(), "再生中の音楽はありません");
     EXPECT_EQ(child<QLabel>("mediaShortcutsNote")->text(), "Super+← 前のトラック / Super+→ 次のトラック");
     child<QPushButton>("selectMusicAppButton")->click();
