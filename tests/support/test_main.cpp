@@ -7,6 +7,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
 // Leaks of our own code fail the run; lsan.supp lists the libraries' own, each with its reason.
 // Children (helpers, the application) inherit the same suppressions through LSAN_OPTIONS.
 #define QUILLVEX_LSAN_OPTIONS "suppressions=" QUILLVEX_TEST_SUPPORT_DIR "/lsan.supp:print_suppressions=0"
@@ -44,9 +48,16 @@ void usePrivateHome(const QString& root) {
 int main(int argc, char** argv) {
     // Tests never need a display; CTest sets this too, but a hand-run binary should work as well.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir home;
-    if (!home.isValid()) return 2;
-    usePrivateHome(home.path());
+    // A death test's child runs this binary again: it keeps the folders of the run that started it.
+    const bool deathTestChild = std::any_of(argv, argv + argc, [](const char* argument) {
+        return std::strncmp(argument, "--gtest_internal_run_death_test", 31) == 0;
+    });
+    std::optional<QTemporaryDir> home;
+    if (!deathTestChild) {
+        home.emplace();
+        if (!home->isValid()) return 2;
+        usePrivateHome(home->path());
+    }
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
