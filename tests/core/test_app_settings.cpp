@@ -118,42 +118,19 @@ TEST_F(AppSettingsTest, FeedAddressIsTrimmedAndLastCheckIsADate) {
     EXPECT_FALSE(defaults().contains(AppSettings::lastUpdateCheckAtKey));
 }
 
-
-// The key texts are what earlier versions stored: a changed letter silently resets a user's setting.
-TEST_F(AppSettingsTest, KeyTextsMatchTheStoredNames) {
-    const std::pair<const QString&, const char*> keys[] = {
-        {AppSettings::styleKey, "overlayStyle"},
-        {AppSettings::tintKey, "overlayTint"},
-        {AppSettings::displayTimeoutKey, "overlayDisplayTimeout"},
-        {AppSettings::detectionSourceKey, "notificationDetectionSource"},
-        {AppSettings::showAppNameKey, "showAppNameInNotification"},
-        {AppSettings::notificationDisplayScreenKey, "notificationDisplayScreen"},
-        {AppSettings::enableNotchFeaturesKey, "enableNotchFeatures"},
-        {AppSettings::showMiniPlayerWhenPlayingKey, "showMiniPlayerWhenPlaying"},
-        {AppSettings::musicAppPathKey, "musicAppPath"},
-        {AppSettings::musicNowPlayingSourceKey, "musicNowPlayingSource"},
-        {AppSettings::musicNotchColorModeKey, "musicNotchColorMode"},
-        {AppSettings::dynamicIslandCornerRadiusKey, "dynamicIslandCornerRadius"},
-        {AppSettings::enableGlanceKey, "enableGlance"},
-        {AppSettings::glanceAutoShowKey, "glanceAutoShow"},
-        {AppSettings::showCalendarKey, "showCalendar"},
-        {AppSettings::showWeatherKey, "showWeather"},
-        {AppSettings::enableMusicHotkeysKey, "enableMusicHotkeys"},
-        {AppSettings::enableDropKey, "enableDrop"},
-        {AppSettings::enableSwitcherKey, "enableSwitcher"},
-        {AppSettings::automaticUpdateChecksKey, "automaticUpdateChecks"},
-        {AppSettings::updateFeedURLKey, "updateFeedURL"},
-        {AppSettings::updateCheckIntervalHoursKey, "updateCheckIntervalHours"},
-        {AppSettings::lastUpdateCheckAtKey, "lastUpdateCheckAt"},
-        {AppSettings::lastPromptedUpdateVersionKey, "lastPromptedUpdateVersion"},
-        {AppSettings::laPrefix, "liveActivity_"},
-    };
-    for (const auto& [key, text] : keys) EXPECT_EQ(key, QLatin1String(text));
-
-    // Read back through the settings under the literal names.
+// The keys are what earlier versions stored: a changed letter silently resets a user's setting.
+TEST_F(AppSettingsTest, SettingsReadTheStoredNames) {
     defaults().set(QStringLiteral("overlayStyle"), QStringLiteral("liquidGlass"));
     defaults().set(QStringLiteral("enableSwitcher"), false);
     defaults().set(QStringLiteral("updateCheckIntervalHours"), int64_t{6});
+    defaults().set(QStringLiteral("overlayDisplayTimeout"), 5.0);
+    defaults().set(QStringLiteral("dynamicIslandCornerRadius"), 10.0);
+    defaults().set(QStringLiteral("enableNotchFeatures"), false);
+    defaults().set(QStringLiteral("updateFeedURL"), QStringLiteral("https://example.test/f.json"));
+    EXPECT_EQ(settings.overlayDisplayTimeout(), 5.0);
+    EXPECT_EQ(settings.dynamicIslandCornerRadius(), 10.0);
+    EXPECT_FALSE(settings.enableNotchFeatures());
+    EXPECT_EQ(settings.updateFeedURL(), QStringLiteral("https://example.test/f.json"));
     EXPECT_EQ(settings.overlayStyle(), OverlayStyle::liquidGlass);
     EXPECT_FALSE(settings.enableSwitcher());
     EXPECT_EQ(settings.updateCheckIntervalHours(), 6);

@@ -18,24 +18,19 @@ void expectNotch(const NotchInfo& info, double width, double height, bool hasSaf
 
 }  // namespace
 
-TEST(NotchInfoTest, ScreenWithoutInsetHasNoNotch) {
+TEST(NotchInfoTest, TheInsetAndTheAuxiliaryAreasMeasureTheNotch) {
     expectNotch(NotchInfo::detect(plainScreen(1512, 0, 1920, 1080)), 0, 0, false);
-
     // Auxiliary areas alone do not make a notch; neither does a negative or non-number inset.
-    platform::ScreenInfo odd = notchedScreen(0, 0, 1512, 982, 32, 662, 662);
+    platform::ScreenInfo screen = notchedScreen(0, 0, 1512, 982, 32, 662, 662);
     for (double inset : {0.0, -5.0, std::nan("")}) {
-        odd.safeAreaTopInset = inset;
-        expectNotch(NotchInfo::detect(odd), 0, 0, false);
+        screen.safeAreaTopInset = inset;
+        expectNotch(NotchInfo::detect(screen), 0, 0, false);
     }
-}
-
-TEST(NotchInfoTest, BothAuxiliaryAreasMeasureTheNotchWhereverTheScreenSits) {
+    // Both areas measure it wherever the screen sits.
     expectNotch(NotchInfo::detect(notchedScreen(0, 0, 1512, 982, 32, 662, 662)), 188, 32, true);
     expectNotch(NotchInfo::detect(notchedScreen(-3000, 400, 1728, 1117, 38, 760, 780)), 188, 38, true);
-}
-
-TEST(NotchInfoTest, InsetWithoutAnAuxiliaryAreaFallsBackToTypicalNotch) {
-    platform::ScreenInfo screen = notchedScreen(0, 0, 1512, 982, 40, 662, 662);
+    // An inset without one of them falls back to the typical notch.
+    screen = notchedScreen(0, 0, 1512, 982, 40, 662, 662);
     screen.auxiliaryTopRightArea.reset();
     expectNotch(NotchInfo::detect(screen), 200, 32, true);
     screen.auxiliaryTopLeftArea.reset();
