@@ -1,11 +1,11 @@
 #include "music/player_scripts.h"
 
+#include "platform/files/regular_file.h"
+
 #include "core/image_helper.h"
 #include "core/log.h"
 
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -202,11 +202,9 @@ std::optional<NowPlayingInfo> PlayerScripts::fetchSpotifyInfo() const {
 
 std::optional<QByteArray> PlayerScripts::readUrl(const QUrl& url) {
     if (url.isLocalFile()) {
-        // Only a plain file: a pipe or device there would block the poll for good.
-        if (!QFileInfo(url.toLocalFile()).isFile()) return std::nullopt;
-        QFile file(url.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-        return file.readAll();
+        // Only a plain file (a pipe or device there would block the poll for good), and never
+        // more than a cover can sensibly be, whatever its size claims.
+        return platform::readRegularFile(url.toLocalFile(), kMaxLocalArtworkBytes);
     }
     if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")) return std::nullopt;
     // A blocking read on the calling (pool) thread, with its own manager and loop.

@@ -59,6 +59,8 @@ public:
     std::optional<NowPlayingInfo> fetchSpotifyInfo() const;
     std::optional<QImage> fetchAppleMusicArtwork() const;
 
+    // A local cover larger than this is not read.
+    static constexpr qint64 kMaxLocalArtworkBytes = 16 * 1024 * 1024;
     static std::optional<QByteArray> readUrl(const QUrl& url);
 
 private:

@@ -192,6 +192,7 @@ TEST(PlayerScriptsUrl, ReadsPlainLocalFilesOnly) {
     ASSERT_TRUE(testsupport::writeFile(dir.filePath("cover.png"), png(8, 8)));
     EXPECT_EQ(PlayerScripts::readUrl(QUrl::fromLocalFile(dir.filePath("cover.png"))), png(8, 8));
     EXPECT_EQ(PlayerScripts::readUrl(QUrl::fromLocalFile(dir.path())), std::nullopt);
+    EXPECT_EQ(PlayerScripts::readUrl(QUrl::fromLocalFile("/proc/self/pagemap")), std::nullopt);  // endless
     EXPECT_EQ(PlayerScripts::readUrl(QUrl::fromLocalFile(dir.filePath("missing.png"))), std::nullopt);
     EXPECT_EQ(PlayerScripts::readUrl(QUrl("ftp://example.com/x.png")), std::nullopt);
 }
