@@ -109,7 +109,7 @@ TEST_F(FullDiskAccessTest, PerUserCandidateComesFirstAndSandboxedProcessesProbeU
     EXPECT_EQ(manager.diagnosticSnapshot().attempts[0].path, first);
 }
 
-TEST_F(FullDiskAccessTest, SnapshotIsLoggedOncePerSignatureAcrossContexts) {
+TEST_F(FullDiskAccessTest, SnapshotIsLoggedOncePerSignatureAcrossContextsAndThePaneOpens) {
     touch(first);
     manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "check");
     ASSERT_EQ(log.texts().size(), 2);
@@ -135,11 +135,8 @@ TEST_F(FullDiskAccessTest, SnapshotIsLoggedOncePerSignatureAcrossContexts) {
     fileAccess.setOpenError(first, "Permission denied");
     manager.logDiagnosticSnapshotIfNeeded(std::nullopt, "setup-flow");
     EXPECT_EQ(log.matching("FullDiskAccessManager[setup-flow]: appPath=").size(), 2);
-}
 
-TEST_F(FullDiskAccessTest, OpensTheFullDiskAccessPane) {
     manager.openFullDiskAccessSettings();
     ASSERT_EQ(workspace.openedUrls.size(), 1u);
-    EXPECT_EQ(workspace.openedUrls[0].toString(),
-              "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
+    EXPECT_EQ(workspace.openedUrls[0].toString(), "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
 }

@@ -105,6 +105,13 @@ TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheEr
     m->refreshStatus();
     EXPECT_EQ(m->statusLines()[2].value, "No");
     EXPECT_EQ(m->statusLines()[4].value, "not readable");
+
+    // The local actions reveal and copy the bundle.
+    m->copyAppPath();
+    EXPECT_EQ(copied, "/Applications/Quillvex.app");
+    m->revealApp();
+    ASSERT_EQ(workspace.openedUrls.size(), 1u);
+    EXPECT_EQ(workspace.openedUrls[0], QUrl::fromLocalFile("/Applications"));
 }
 
 TEST_F(PermissionSetupTest, PollsEveryEightTenthsWhileOnScreen) {
@@ -149,15 +156,6 @@ TEST_F(PermissionSetupTest, DevelopmentBuildWarningOnlyOnFullDiskAccess) {
 
     bundlePath = QStringLiteral("/Users/me/derivedData/Quillvex.app");
     EXPECT_FALSE(m->isRunningFromDerivedData());
-}
-
-TEST_F(PermissionSetupTest, LocalActionsRevealAndCopyTheBundle) {
-    auto m = model(false, true);
-    m->copyAppPath();
-    EXPECT_EQ(copied, "/Applications/Quillvex.app");
-    m->revealApp();
-    ASSERT_EQ(workspace.openedUrls.size(), 1u);
-    EXPECT_EQ(workspace.openedUrls[0], QUrl::fromLocalFile("/Applications"));
 }
 
 TEST_F(PermissionSetupTest, ViewShowsEveryButtonTitleInFullAndAnswersReturn) {
