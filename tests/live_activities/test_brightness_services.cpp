@@ -143,7 +143,7 @@ TEST_F(BrightnessTest, StopCancelsTheSettleStepAndAlwaysLogs) {
     EXPECT_TRUE(log.contains("DisplayBrightnessService: Started (brightness=20%)"));
 }
 
-TEST_F(BrightnessTest, WithoutABacklightTheDisplayServiceNeverStarts) {
+TEST_F(BrightnessTest, WithoutABacklightTheDisplayServiceNeverStartsAndFirmwareOnesWin) {
     QTemporaryDir empty;
     platform::Backlights none(empty.path());
     DisplayBrightnessService service(bus, scheduler(), none);
@@ -158,9 +158,8 @@ TEST_F(BrightnessTest, WithoutABacklightTheDisplayServiceNeverStarts) {
     EXPECT_TRUE(log.contains(platform::LogLevel::Warning,
                              "DisplayBrightnessService: DisplayServicesGetBrightness symbol not found"));
     EXPECT_FALSE(noDevice.isAvailable());
-}
 
-TEST_F(BrightnessTest, TheDisplayPrefersFirmwareBacklightsOverRawOnes) {
+    // With several, firmware backlights win over raw ones.
     const QString firmware = root.path() + "/class/backlight/acpi_video0";
     write(firmware, "max_brightness", "10");
     write(firmware, "brightness", "10");

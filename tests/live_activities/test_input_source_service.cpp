@@ -32,7 +32,7 @@ protected:
 
 }  // namespace
 
-TEST_F(InputSourceServiceTest, StartsWithTheCurrentSourceAndPublishesNothing) {
+TEST_F(InputSourceServiceTest, StartsWithTheCurrentSourceOrUnknownAndPublishesNothing) {
     sources.current = FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)"));
     service.start();
     service.start();
@@ -42,10 +42,10 @@ TEST_F(InputSourceServiceTest, StartsWithTheCurrentSourceAndPublishesNothing) {
     EXPECT_EQ(sources.observerCount(), 1);
     EXPECT_TRUE(log.contains(platform::LogLevel::Info, QStringLiteral("InputSourceService: Started (current: us)")));
     EXPECT_EQ(log.lines().size(), 1u);
-}
 
-TEST_F(InputSourceServiceTest, WithoutACurrentSourceTheStartSaysUnknown) {
-    service.start();
+    InputSourceService second(bus, scheduler(), sources);
+    sources.current.reset();
+    second.start();
     EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: unknown)")));
 }
 

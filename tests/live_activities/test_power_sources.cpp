@@ -111,10 +111,8 @@ TEST_F(PowerSourcesTest, WithoutCapacityTheLevelComesFromEnergyOrChargeAndElseIs
     EXPECT_FALSE(sources.firstPowerSource()->currentCapacity);
     sysfs.write("BAT0", {{"capacity", "0"}});
     EXPECT_EQ(sources.firstPowerSource()->currentCapacity, 0);
-}
 
-TEST_F(PowerSourcesTest, WithoutABusThereIsNoChangeNotice) {
-    noBus.setConnected(false);
+    noBus.setConnected(false);  // and without a bus there is no change notice
     EXPECT_FALSE(sources.createChangeNotification([] {}));
 }
 

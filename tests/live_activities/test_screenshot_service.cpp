@@ -113,14 +113,19 @@ TEST_F(ScreenshotServiceTest, ScreenshotsPresentAtStartAreRememberedAndARestartS
     ASSERT_TRUE(testsupport::writeFile(in(kScreenshot), "x"));
     ASSERT_TRUE(testsupport::writeFile(in("CleanShot 1.png"), "x"));
     ASSERT_TRUE(testsupport::writeFile(in("photo.png"), "x"));
+    service.stop();  // stop always runs and logs; start is guarded
     service.start();
+    service.start();
+    EXPECT_EQ(log.count("ScreenshotService: Stopped"), 1);
+    EXPECT_EQ(log.matching("ScreenshotService: Started watching").size(), 1);
     EXPECT_TRUE(log.contains("ScreenshotService: Found 2 existing screenshots"));
     ASSERT_TRUE(testsupport::writeFile(in(kScreenshot), "changed"));
     settle();
     EXPECT_TRUE(events.empty());
 
     service.stop();
-    EXPECT_TRUE(log.contains("ScreenshotService: Stopped"));
+    service.stop();
+    EXPECT_EQ(log.count("ScreenshotService: Stopped"), 3);
     EXPECT_FALSE(service.isRunning());
     EXPECT_TRUE(service.knownFiles().isEmpty());
     EXPECT_EQ(service.screenshotDirectory(), folder);
@@ -136,16 +141,6 @@ TEST_F(ScreenshotServiceTest, ScreenshotsPresentAtStartAreRememberedAndARestartS
     ASSERT_TRUE(testsupport::writeFile(in("Screenshot after restart.png"), "x"));
     settle();
     EXPECT_EQ(screenshotEvents(), 1);
-}
-
-TEST_F(ScreenshotServiceTest, StartIsGuardedAndStopAlwaysRunsAndLogs) {
-    service.stop();
-    service.start();
-    service.start();
-    service.stop();
-    service.stop();
-    EXPECT_EQ(log.count("ScreenshotService: Stopped"), 3);
-    EXPECT_EQ(log.matching("ScreenshotService: Started watching").size(), 1);
 }
 
 TEST_F(ScreenshotServiceTest, AMissingOrUnsetLocationFallsBackToTheDesktop) {
