@@ -55,7 +55,7 @@ void convertAll(benchmark::State& state, const std::function<void(FileConverterS
     FileConverterService converter(platform::ProcessLauncher::system(), scheduler, config);
     for (auto _ : state) {
         int done = 0;
-        for (int i = 0; i < count; ++i) start(converter, [&](std::optional<QUrl> url) { done += url ? 1 : 0; });
+        for (int i = 0; i < count; ++i) start(converter, [&](std::optional<QUrl> url, const QString&) { done += url ? 1 : 0; });
         scheduler.drain();
         if (done != count) state.SkipWithError("a conversion failed");
     }

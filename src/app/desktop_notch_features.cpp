@@ -1,6 +1,7 @@
 #include "app/desktop_notch_features.h"
 
 #include "drop/drop_zone_view.h"
+#include "drop/file_converter_service.h"
 #include "glance/calendar_service.h"
 #include "live_activities/battery_service.h"
 #include "glance/glance_expanded_view.h"
@@ -51,6 +52,8 @@ void DesktopNotchFeatures::startCoreServices() {
     // Order: notch window and state manager, now playing, hover detector, the system-event services,
     // the live-activity manager, lyrics, media hotkeys.
     installNotchContent();
+    // Conversions cut short by an earlier run (a crash, a kill) leave unfinished files behind.
+    FileConverterService::shared().removeStaleParts();
     notchWindowController_ = std::make_unique<NotchWindowController>(
         [] { return new NotchContainerView; }, EventBus::shared(), nullptr, platform::Scheduler::shared(),
         // The expanded view's answer to this very request; a late answer to an abandoned one

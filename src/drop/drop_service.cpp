@@ -2,6 +2,7 @@
 
 #include "core/l10n.h"
 #include "core/log.h"
+#include "drop/staging_names.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -10,7 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -21,33 +24,84 @@ QString lastComponent(const QUrl& url) { return QFileInfo(url.isLocalFile() ? ur
 
 QString uniqueSibling(const QString& folder, const QString& name, const char* tag) {
     for (int n = 0;; ++n) {
-        const QString candidate = folder + QStringLiteral("/.") + name + QLatin1Char('.') + QLatin1String(tag) +
-                                  QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-') + QString::number(n);
+        const QString candidate =
+            folder + QLatin1Char('/') +
+            staging::fittedName(QStringLiteral("."), name,
+                                QLatin1Char('.') + QLatin1String(tag) + QLatin1Char('-') + QString::number(::getpid()) +
+                                    QLatin1Char('-') + QString::number(n));
         struct stat info {};
         if (::lstat(QFile::encodeName(candidate).constData(), &info) != 0) return candidate;
     }
 }
 
+// A reason the user can act on, after the failure line.
+QString detail(const QString& failure) { return failure.isEmpty() ? QString() : QStringLiteral(": ") + failure; }
+
+QString notCopyable(const QString& name) { return QStringLiteral("%1 is not a regular file, folder or link").arg(name); }
+
+// Copies a regular file's bytes and permissions to `target`, which must not exist yet. The
+// source is opened without waiting, so a pipe swapped in after the check cannot stall the copy.
+std::optional<QString> copyFile(const QString& source, const QString& target) {
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) return systemError(errno);
+    struct stat info {};
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(in);
+        return notCopyable(QFileInfo(source).fileName());
+    }
+    const int out = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           info.st_mode & 0777);
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        return systemError(code);
+    }
+    std::optional<QString> failure;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got < 0) failure = systemError(errno);
+            break;
+        }
+        for (ssize_t done = 0; done < got && !failure;) {
+            const ssize_t n = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (n < 0 && errno != EINTR) failure = systemError(errno);
+            if (n > 0) done += n;
+        }
+        if (failure) break;
+    }
+    if (!failure && ::fchmod(out, info.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0) failure = systemError(errno);
+    ::close(in);
+    if (::close(out) != 0 && !failure) failure = systemError(errno);
+    return failure;
+}
+
 // Copies a file, a link (as a link) or a folder tree to `target`, which must not exist yet.
+// Pipes, sockets and devices inside a folder are left out: reading one could wait for ever.
 std::optional<QString> copyTree(const QString& source, const QString& target) {
-    const QFileInfo info(source);
-    if (info.isSymLink()) {
-        if (!QFile::link(info.symLinkTarget(), target)) return systemError(errno);
+    struct stat info {};
+    if (::lstat(QFile::encodeName(source).constData(), &info) != 0) return systemError(errno);
+    if (S_ISLNK(info.st_mode)) {
+        if (!QFile::link(QFileInfo(source).symLinkTarget(), target)) return systemError(errno);
         return std::nullopt;
     }
-    if (info.isDir()) {
+    if (S_ISDIR(info.st_mode)) {
         if (!QDir().mkdir(target)) return systemError(errno);
-        QFile::setPermissions(target, info.permissions());
+        ::chmod(QFile::encodeName(target).constData(), info.st_mode & 0777);
         const QDir dir(source);
         for (const QFileInfo& entry :
              dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+            struct stat inner {};
+            if (::lstat(QFile::encodeName(entry.filePath()).constData(), &inner) == 0 && !S_ISREG(inner.st_mode) &&
+                !S_ISDIR(inner.st_mode) && !S_ISLNK(inner.st_mode))
+                continue;
             if (auto failure = copyTree(entry.filePath(), target + QLatin1Char('/') + entry.fileName())) return failure;
         }
         return std::nullopt;
     }
-    QFile file(source);
-    if (!file.copy(target)) return file.errorString();
-    return std::nullopt;
+    return copyFile(source, target);
 }
 
 void removeTree(const QString& path) {
@@ -104,15 +158,21 @@ void DropService::performCopyToFolder(const QList<QUrl>& urls) {
             Log::shared().debug(QStringLiteral("[DropService] Copy to folder cancelled"));
             return;
         }
-        for (const QUrl& url : urls) {
-            const QString name = lastComponent(url);
-            const std::optional<QString> failure =
-                url.isLocalFile() ? copyItem(url.toLocalFile(), *folder) : std::optional<QString>(QStringLiteral("Not a local file"));
-            if (failure)
-                Log::shared().error(QStringLiteral("[DropService] Copy failed: ") + *failure);
-            else
-                Log::shared().info(QStringLiteral("[DropService] Copied ") + name + QStringLiteral(" to ") + *folder);
-        }
+        // Dropped files are read off the main thread: a slow disk or a pipe must not freeze the app.
+        platform::Scheduler& scheduler = scheduler_;
+        scheduler_.global([&scheduler, urls, folder = *folder] {
+            for (const QUrl& url : urls) {
+                const QString name = lastComponent(url);
+                const std::optional<QString> failure =
+                    url.isLocalFile() ? copyItem(url.toLocalFile(), folder) : std::optional<QString>(QStringLiteral("Not a local file"));
+                scheduler.post([failure, name, folder] {
+                    if (failure)
+                        Log::shared().error(QStringLiteral("[DropService] Copy failed: ") + *failure);
+                    else
+                        Log::shared().info(QStringLiteral("[DropService] Copied ") + name + QStringLiteral(" to ") + folder);
+                });
+            }
+        });
     });
 }
 
@@ -121,7 +181,9 @@ std::optional<QString> DropService::copyItem(const QString& sourcePath, const QS
     const QString name = source.fileName();
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return QStringLiteral("Invalid file name");
-    if (!source.exists() && !source.isSymLink()) return systemError(ENOENT);
+    struct stat kind {};
+    if (::lstat(QFile::encodeName(sourcePath).constData(), &kind) != 0) return systemError(errno);
+    if (!S_ISREG(kind.st_mode) && !S_ISDIR(kind.st_mode) && !S_ISLNK(kind.st_mode)) return notCopyable(name);
     const QString destination = folder + QLatin1Char('/') + name;
 
     // The destination must never be the source itself, nor lie inside a dropped folder:
@@ -176,11 +238,11 @@ std::optional<QString> DropService::copyItem(const QString& sourcePath, const QS
 void DropService::performConvertImage(const QList<QUrl>& urls) {
     for (const QUrl& url : urls) {
         const QString name = lastComponent(url);
-        converter_.convertImage(url, QStringLiteral("png"), [name](std::optional<QUrl> output) {
+        converter_.convertImage(url, QStringLiteral("png"), [name](std::optional<QUrl> output, const QString& failure) {
             if (output)
                 Log::shared().info(QStringLiteral("[DropService] Image converted: ") + output->toLocalFile());
             else
-                Log::shared().error(QStringLiteral("[DropService] Image conversion failed for ") + name);
+                Log::shared().error(QStringLiteral("[DropService] Image conversion failed for ") + name + detail(failure));
         });
     }
 }
@@ -188,11 +250,11 @@ void DropService::performConvertImage(const QList<QUrl>& urls) {
 void DropService::performConvertVideo(const QList<QUrl>& urls) {
     for (const QUrl& url : urls) {
         const QString name = lastComponent(url);
-        converter_.convertVideo(url, [name](std::optional<QUrl> output) {
+        converter_.convertVideo(url, [name](std::optional<QUrl> output, const QString& failure) {
             if (output)
                 Log::shared().info(QStringLiteral("[DropService] Video converted: ") + output->toLocalFile());
             else
-                Log::shared().error(QStringLiteral("[DropService] Video conversion failed for ") + name);
+                Log::shared().error(QStringLiteral("[DropService] Video conversion failed for ") + name + detail(failure));
         });
     }
 }

@@ -25,7 +25,8 @@ public:
     void perform(DropAction action, const QList<QUrl>& urls);
 
     // Copies one item to `folder` under its own name, replacing what is there only once the copy
-    // is whole. The failure's description; none on success.
+    // is whole; pipes, sockets and devices are refused, and left out of folders. The failure's
+    // description; none on success. Blocking: never on the main thread.
     static std::optional<QString> copyItem(const QString& source, const QString& folder);
 
 private:

@@ -1,12 +1,18 @@
 #include "drop/file_converter_service.h"
 
+#include "drop/staging_names.h"
+#include "platform/files/private_folder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,8 +40,24 @@ const QStringList kImageFormats = {QStringLiteral("png"), QStringLiteral("jpeg")
                                    QStringLiteral("gif"), QStringLiteral("webp"), QStringLiteral("tiff"),
                                    QStringLiteral("tif"), QStringLiteral("bmp")};
 
-QString defaultOutputDirectory() {
-    return QDir::tempPath() + QStringLiteral("/quillvex-converted-") + QString::number(::getuid());
+const QString kNotRegular = QStringLiteral("not a regular file");
+
+// The first bytes of a regular file, opened without waiting (a pipe would block the open);
+// none with why for anything else.
+std::optional<QByteArray> regularFileHead(const QString& path, QString* why) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *why = kNotRegular;
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray head(32, Qt::Uninitialized);
+    const ssize_t got = ::read(fd, head.data(), static_cast<size_t>(head.size()));
+    ::close(fd);
+    head.resize(got > 0 ? got : 0);
+    return head;
 }
 
 }  // namespace
@@ -43,7 +65,8 @@ QString defaultOutputDirectory() {
 FileConverterService::FileConverterService(platform::ProcessLauncher& launcher, platform::Scheduler& scheduler,
                                            Config config)
     : launcher_(launcher), scheduler_(scheduler), config_(std::move(config)) {
-    outputDirectory_ = config_.outputDirectory.isEmpty() ? defaultOutputDirectory() : config_.outputDirectory;
+    outputDirectory_ = config_.outputDirectory.isEmpty() ? platform::privateFolder(QStringLiteral("quillvex-converted"))
+                                                         : config_.outputDirectory;
     if (config_.maxConcurrent < 1) config_.maxConcurrent = 1;
 }
 
@@ -106,16 +129,6 @@ QStringList FileConverterService::videoArguments(const QString& source, const QS
             QStringLiteral("-y"), QStringLiteral("file:") + output};
 }
 
-bool FileConverterService::prepareOutputDirectory() const {
-    const QByteArray path = QFile::encodeName(outputDirectory_);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat info {};
-    // Another user's folder, or a link planted in the shared temporary directory, is not used.
-    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) return false;
-    if ((info.st_mode & 077) != 0 && ::chmod(path.constData(), 0700) != 0) return false;
-    return true;
-}
-
 bool FileConverterService::writePolicy() const {
     const QString folder = outputDirectory_ + QStringLiteral("/.policy");
     if (!QDir().mkpath(folder)) return false;
@@ -125,59 +138,98 @@ bool FileConverterService::writePolicy() const {
     return file.commit();
 }
 
-QString FileConverterService::reserveOutput(const QString& stem, const QString& suffix) {
-    QString candidate = outputDirectory_ + QLatin1Char('/') + stem + suffix;
+QString FileConverterService::reserveOutput(const QString& base, const QString& tag, const QString& extension) {
+    // Only the source's own name is cut to fit; what this service adds stays whole.
+    QString candidate = outputDirectory_ + QLatin1Char('/') + staging::fittedName({}, base, tag + extension);
     for (int n = 2; reserved_.contains(candidate); ++n)
-        candidate = outputDirectory_ + QLatin1Char('/') + stem + QLatin1Char('-') + QString::number(n) + suffix;
+        candidate = outputDirectory_ + QLatin1Char('/') +
+                    staging::fittedName({}, base, tag + QLatin1Char('-') + QString::number(n) + extension);
     reserved_.insert(candidate);
     return candidate;
 }
 
 QString FileConverterService::temporaryFor(const QString& output) {
-    const QFileInfo info(output);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QLatin1Char('.') +
-           QString::number(::getpid()) + QLatin1Char('-') + QString::number(++counter_) + QStringLiteral(".part");
+    // The tools read a '%' in a name as a frame number; the part's name is ours to choose.
+    QString name = QFileInfo(output).fileName();
+    name.replace(QLatin1Char('%'), QLatin1Char('_'));
+    return outputDirectory_ + QLatin1Char('/') + staging::partName(name, ::getpid(), ++counter_);
 }
 
 void FileConverterService::convertImage(const QUrl& url, const QString& format, Completion completion) {
     const QString lower = format.toLower();
-    if (!url.isLocalFile() || !kImageFormats.contains(lower) || !prepareOutputDirectory() || !writePolicy()) {
-        completion(std::nullopt);
-        return;
-    }
-    const QString source = QFileInfo(url.toLocalFile()).absoluteFilePath();
-    QFile file(source);
-    const QString coder = file.open(QIODevice::ReadOnly) ? imageCoder(file.read(32)) : QString();
-    if (coder.isEmpty()) {
-        completion(std::nullopt);
+    if (!url.isLocalFile() || !kImageFormats.contains(lower) || outputDirectory_.isEmpty()) {
+        completion(std::nullopt, {});
         return;
     }
     Job job;
-    job.output = reserveOutput(baseName(source), QLatin1Char('.') + format);
+    job.isImage = true;
+    job.source = QFileInfo(url.toLocalFile()).absoluteFilePath();
+    job.format = lower;
+    job.output = reserveOutput(baseName(job.source), {}, QLatin1Char('.') + format);
     job.temporary = temporaryFor(job.output);
-    job.spec.program = config_.envPath;
-    job.spec.arguments = imageArguments(coder, source, lower, job.temporary);
-    job.spec.standardError = platform::ProcessSpec::Stderr::MergeWithStdout;
+    job.serial = counter_;
     job.timeout = config_.imageTimeoutSeconds;
     job.completion = std::move(completion);
     enqueue(std::move(job));
 }
 
 void FileConverterService::convertVideo(const QUrl& url, Completion completion) {
-    if (!url.isLocalFile() || !prepareOutputDirectory()) {
-        completion(std::nullopt);
+    if (!url.isLocalFile() || outputDirectory_.isEmpty()) {
+        completion(std::nullopt, {});
         return;
     }
-    const QString source = QFileInfo(url.toLocalFile()).absoluteFilePath();
     Job job;
-    job.output = reserveOutput(baseName(source) + QStringLiteral("_converted"), QStringLiteral(".mp4"));
+    job.source = QFileInfo(url.toLocalFile()).absoluteFilePath();
+    job.output = reserveOutput(baseName(job.source), QStringLiteral("_converted"), QStringLiteral(".mp4"));
     job.temporary = temporaryFor(job.output);
-    job.spec.program = config_.ffmpegPath;
-    job.spec.arguments = videoArguments(source, job.temporary);
-    job.spec.standardError = platform::ProcessSpec::Stderr::MergeWithStdout;
+    job.serial = counter_;
     job.timeout = config_.videoTimeoutSeconds;
     job.completion = std::move(completion);
     enqueue(std::move(job));
+}
+
+FileConverterService::Outcome FileConverterService::run(const Job& job) const {
+    Outcome outcome;
+    outcome.result.status = platform::ProcessResult::Status::FailedToStart;
+    if (platform::privateFolderProblem(outputDirectory_, true) || (job.isImage && !writePolicy())) return outcome;
+    const std::optional<QByteArray> head = regularFileHead(job.source, &outcome.failure);
+    if (!head) return outcome;
+    platform::ProcessSpec spec;
+    spec.standardError = platform::ProcessSpec::Stderr::MergeWithStdout;
+    if (!job.isImage) {
+        spec.program = config_.ffmpegPath;
+        spec.arguments = videoArguments(job.source, job.temporary);
+        // The tool's chatter is read and capped by run(), so a talkative tool cannot stall on a full pipe.
+        outcome.result = launcher_.run(spec, job.timeout, 64 * 1024);
+        return outcome;
+    }
+    const QString coder = imageCoder(*head);
+    if (coder.isEmpty()) return outcome;
+    // The tool reads the source through a link of ours: it would take a '%' or '[' in the
+    // user's name as frame syntax.
+    const QString link = outputDirectory_ + QLatin1Char('/') +
+                         staging::partName(QStringLiteral("source"), ::getpid(), job.serial);
+    if (!QFile::link(job.source, link)) return outcome;
+    spec.program = config_.envPath;
+    spec.arguments = imageArguments(coder, link, job.format, job.temporary);
+    outcome.result = launcher_.run(spec, job.timeout, 64 * 1024);
+    QFile::remove(link);
+    return outcome;
+}
+
+void FileConverterService::removeStaleParts() {
+    if (outputDirectory_.isEmpty()) return;
+    scheduler_.global([folder = outputDirectory_] {
+        if (platform::privateFolderProblem(folder, false)) return;
+        const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString& name : names) {
+            const long long owner = staging::partOwner(name);
+            // Only parts whose writer is gone: a part of a live process may still be growing.
+            if (owner <= 0 || owner == ::getpid() || owner > INT_MAX) continue;
+            if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH) continue;
+            ::unlink(QFile::encodeName(folder + QLatin1Char('/') + name).constData());
+        }
+    });
 }
 
 void FileConverterService::enqueue(Job job) {
@@ -190,17 +242,16 @@ void FileConverterService::startNext() {
         Job job = std::move(queue_.front());
         queue_.pop_front();
         ++running_;
-        scheduler_.global([this, job = std::move(job), done = lifetime_.wrap([this](const Job& j, const platform::ProcessResult& r) {
-                               finish(j, r);
-                           })]() mutable {
-            // The tool's chatter is read and capped by run(), so a talkative tool cannot stall on a full pipe.
-            platform::ProcessResult result = launcher_.run(job.spec, job.timeout, 64 * 1024);
-            scheduler_.post([job = std::move(job), result = std::move(result), done]() mutable { done(job, result); });
+        scheduler_.global([this, job = std::move(job),
+                           done = lifetime_.wrap([this](const Job& j, const Outcome& o) { finish(j, o); })]() mutable {
+            Outcome outcome = run(job);
+            scheduler_.post([job = std::move(job), outcome = std::move(outcome), done]() mutable { done(job, outcome); });
         });
     }
 }
 
-void FileConverterService::finish(const Job& job, const platform::ProcessResult& result) {
+void FileConverterService::finish(const Job& job, const Outcome& outcome) {
+    const platform::ProcessResult& result = outcome.result;
     --running_;
     reserved_.remove(job.output);
     const QByteArray temporary = QFile::encodeName(job.temporary);
@@ -210,10 +261,10 @@ void FileConverterService::finish(const Job& job, const platform::ProcessResult&
                           info.st_size > 0;
     // The finished file replaces an earlier one in a single step; a failed run leaves nothing behind.
     if (produced && ::rename(temporary.constData(), output.constData()) == 0) {
-        job.completion(QUrl::fromLocalFile(job.output));
+        job.completion(QUrl::fromLocalFile(job.output), {});
     } else {
         ::unlink(temporary.constData());
-        job.completion(std::nullopt);
+        job.completion(std::nullopt, outcome.failure);
     }
     startNext();
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // Converts one dropped file at a time: images with ImageMagick, videos to H.264/AAC MPEG-4 with
-// ffmpeg, each a bounded child process. Outputs land in a private folder under the user's
-// temporary directory; the caller learns the output path, or that there is none, once.
+// ffmpeg, each a bounded child process. Outputs land in a folder private to the user; the caller
+// learns the output path, or that there is none, once. Dropped files are read only off the main
+// thread.
 
 #include "platform/process/child_process.h"
 #include "platform/runtime/dispatch.h"
@@ -21,7 +22,7 @@ struct FileConverterConfig {
     QString convertPath = QStringLiteral("/usr/bin/convert");
     QString ffmpegPath = QStringLiteral("/usr/bin/ffmpeg");
     QString envPath = QStringLiteral("/usr/bin/env");
-    // Empty: "quillvex-converted-<uid>" in the temporary directory.
+    // Empty: "quillvex-converted" in the user's private folder (platform::privateFolder).
     QString outputDirectory;
     double imageTimeoutSeconds = 120;
     double videoTimeoutSeconds = 1800;
@@ -31,7 +32,8 @@ struct FileConverterConfig {
 
 class FileConverterService {
 public:
-    using Completion = std::function<void(std::optional<QUrl>)>;
+    // The output, or none with why when there is something the user can act on (else empty).
+    using Completion = std::function<void(std::optional<QUrl> output, const QString& failure)>;
 
     using Config = FileConverterConfig;
 
@@ -46,6 +48,9 @@ public:
     void convertVideo(const QUrl& url, Completion completion);
 
     QString outputDirectory() const { return outputDirectory_; }
+    // Removes, off the main thread, the unfinished files that earlier runs of the app left in the
+    // output folder (their process is gone). Run once at start.
+    void removeStaleParts();
     int runningCount() const { return running_; }
     int queuedCount() const { return static_cast<int>(queue_.size()); }
 
@@ -61,22 +66,30 @@ public:
 
 private:
     struct Job {
-        platform::ProcessSpec spec;
+        bool isImage = false;
+        QString source;
+        QString format;  // images: the lower-case target format
         double timeout = 0;
         QString temporary;
         QString output;
+        unsigned serial = 0;
         Completion completion;
     };
+    struct Outcome {
+        platform::ProcessResult result;
+        QString failure;
+    };
 
-    // The private folder, made 0700 if missing; false when it is not ours or not private.
-    bool prepareOutputDirectory() const;
+    // Runs on a worker: checks the source, builds the command line and runs the tool.
+    Outcome run(const Job& job) const;
     bool writePolicy() const;
-    // `preferred`, or "<stem>-2<suffix>"... while a queued or running job holds the name.
-    QString reserveOutput(const QString& stem, const QString& suffix);
+    // "<base><tag><extension>", or "<base><tag>-2<extension>"... while a queued or running job
+    // holds the name; `base` cut to fit the name limit.
+    QString reserveOutput(const QString& base, const QString& tag, const QString& extension);
     QString temporaryFor(const QString& output);
     void enqueue(Job job);
     void startNext();
-    void finish(const Job& job, const platform::ProcessResult& result);
+    void finish(const Job& job, const Outcome& outcome);
 
     platform::ProcessLauncher& launcher_;
     platform::Scheduler& scheduler_;

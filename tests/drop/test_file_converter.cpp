@@ -58,7 +58,11 @@ protected:
     bool toolWrites = true;
     int exitCode = 0;
     std::vector<std::optional<QUrl>> results;
-    FileConverterService::Completion record = [this](std::optional<QUrl> url) { results.push_back(url); };
+    QStringList failures;
+    FileConverterService::Completion record = [this](std::optional<QUrl> url, const QString& why) {
+        results.push_back(url);
+        failures.push_back(why);
+    };
 };
 
 TEST_F(FileConverterTest, ImageGoesToItsBaseNameWithTheFormatAndCompletesOnTheMainQueue) {
@@ -76,13 +80,60 @@ TEST_F(FileConverterTest, ImageGoesToItsBaseNameWithTheFormatAndCompletesOnTheMa
     EXPECT_EQ(spec.program, QStringLiteral("/usr/bin/env"));
     EXPECT_TRUE(spec.arguments.contains(QStringLiteral("/usr/bin/convert")));
     // The coder is named from the content, the first frame only, the output coder explicit.
-    EXPECT_EQ(spec.arguments.at(spec.arguments.size() - 2),
-              QStringLiteral("JPEG:") + sources.path() + QStringLiteral("/holiday.jpeg[0]"));
+    // The tool reads the source through a link of ours, whose name holds no frame syntax.
+    const QString input = spec.arguments.at(spec.arguments.size() - 2);
+    EXPECT_TRUE(input.startsWith(QStringLiteral("JPEG:") + temp.path() + QStringLiteral("/out/.source.")));
+    EXPECT_TRUE(input.endsWith(QStringLiteral(".part[0]")));
     EXPECT_TRUE(spec.arguments.back().startsWith(QStringLiteral("PNG:") + temp.path() + QStringLiteral("/out/.holiday.png.")));
     EXPECT_EQ(launcher.runs()[0].timeoutSeconds, 120);
     // Nothing but the result is left in the folder.
     EXPECT_EQ(QDir(temp.path() + QStringLiteral("/out")).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("holiday.png")});
+}
+
+TEST_F(FileConverterTest, NamesUpToTheLimitConvertUnderFittedNames) {
+    FileConverterService converter = make();
+    // 250 bytes of two-byte characters and an extension: the output is cut at a character.
+    const QString stem = QString(123, QChar(0xE9));
+    converter.convertImage(source(stem + QStringLiteral(".jpeg")), QStringLiteral("png"), record);
+    converter.convertVideo(source(stem + QStringLiteral(".mov"), "x"), record);
+    scheduler().drain();
+    ASSERT_EQ(results.size(), 2u);
+    ASSERT_TRUE(results[0] && results[1]);
+    EXPECT_EQ(QFileInfo(results[0]->toLocalFile()).fileName(), stem + QStringLiteral(".png"));
+    EXPECT_EQ(QFileInfo(results[1]->toLocalFile()).fileName(), stem.left(120) + QStringLiteral("_converted.mp4"));
+    EXPECT_EQ(QDir(temp.path() + QStringLiteral("/out")).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(FileConverterTest, StalePartsOfEndedRunsGoAtStartAndNothingElse) {
+    const QString out = temp.path() + QStringLiteral("/out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString ownPid = QString::number(::getpid());
+    const QStringList stale{QStringLiteral(".clip_converted.mp4.999999999-1.part"), QStringLiteral(".a.png.2147483646-7.part")};
+    const QStringList kept{QStringLiteral(".b.png.") + ownPid + QStringLiteral("-1.part"),  // a conversion of ours
+                           QStringLiteral(".c.png.1-1.part"),                                // a live process's
+                           QStringLiteral("d.png"), QStringLiteral(".e.part"), QStringLiteral("f.999999999-1.part")};
+    for (const QString& name : stale + kept) ASSERT_TRUE(testsupport::writeFile(out + QLatin1Char('/') + name, "x"));
+    FileConverterService converter = make();
+    converter.removeStaleParts();
+    scheduler().drain();
+    QStringList expected = kept;
+    expected.sort();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+TEST_F(FileConverterTest, TheDefaultOutputFolderIsThePrivateOne) {
+    QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    FileConverterService converter(launcher, scheduler());
+    EXPECT_EQ(converter.outputDirectory(), runtime.path() + QStringLiteral("/quillvex-converted"));
+    converter.convertVideo(source(QStringLiteral("clip.mov"), "x"), record);
+    scheduler().drain();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0], QUrl::fromLocalFile(runtime.path() + QStringLiteral("/quillvex-converted/clip_converted.mp4")));
 }
 
 TEST_F(FileConverterTest, OnlyTheLastExtensionGoes) {
@@ -136,7 +187,9 @@ TEST_F(FileConverterTest, WhatCannotStartCompletesAtOnceWithoutRunningATool) {
     converter.convertImage(source(QStringLiteral("b.jpeg")), QStringLiteral("png;rm"), record);
     converter.convertImage(QUrl::fromLocalFile(sources.path() + QStringLiteral("/gone.jpeg")), QStringLiteral("png"), record);
     converter.convertVideo(QUrl(QStringLiteral("https://example.com/a.mov")), record);
-    ASSERT_EQ(results.size(), 5u);  // synchronously, on the calling thread
+    EXPECT_EQ(results.size(), 3u);  // at once, on the calling thread: nothing of the file is read there
+    scheduler().drain();
+    ASSERT_EQ(results.size(), 5u);
     for (const auto& result : results) EXPECT_FALSE(result.has_value());
     EXPECT_TRUE(launcher.runs().empty());
 }
@@ -217,6 +270,7 @@ TEST_F(FileConverterTest, OutputFolderIsPrivateAndAPlantedLinkIsRefused) {
     FileConverterService planted(launcher, scheduler(), config);
     results.clear();
     planted.convertVideo(source(QStringLiteral("clip.mov"), "x"), record);
+    scheduler().drain();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_FALSE(results[0].has_value());
     EXPECT_TRUE(QDir(temp.path() + QStringLiteral("/elsewhere")).isEmpty());
@@ -251,9 +305,14 @@ TEST_F(RealToolConversionTest, JpegBecomesPngAndAnAnimationItsFirstFrame) {
     const QString gif = sources.path() + QStringLiteral("/moving.gif");
     ASSERT_EQ(testsupport::runTool(QStringLiteral("/usr/bin/convert"), QStringList(frames) << gif), 0);
     converter.convertImage(QUrl::fromLocalFile(gif), QStringLiteral("png"), record);
+    // Frame syntax in a name is the user's text, not an instruction to the tool.
+    const QString odd = sources.path() + QStringLiteral("/50%d off[1].jpeg");
+    ASSERT_TRUE(QFile::copy(jpeg, odd));
+    converter.convertImage(QUrl::fromLocalFile(odd), QStringLiteral("png"), record);
     scheduler().drain();
 
-    ASSERT_EQ(results.size(), 2u);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[2], QUrl::fromLocalFile(temp.path() + QStringLiteral("/out/50%d off[1].png")));
     ASSERT_TRUE(results[0].has_value());
     QImage converted(results[0]->toLocalFile());
     EXPECT_EQ(converted.size(), QSize(64, 48));

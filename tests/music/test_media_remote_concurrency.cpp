@@ -18,36 +18,7 @@
 
 namespace {
 
-// The virtual main queue and clock, with the global queue on real threads.
-class ThreadedGlobalScheduler final : public platform::Scheduler {
-public:
-    ~ThreadedGlobalScheduler() override { join(); }
-    Clock::time_point wallNow() const override { return main.wallNow(); }
-    int64_t monotonicMicros() const override { return main.monotonicMicros(); }
-    platform::WorkItem post(std::function<void()> fn) override { return main.post(std::move(fn)); }
-    platform::WorkItem after(double seconds, std::function<void()> fn) override { return main.after(seconds, std::move(fn)); }
-    platform::RepeatingTimer every(double interval, std::function<void()> fn) override {
-        return main.every(interval, std::move(fn));
-    }
-    void global(std::function<void()> fn) override {
-        std::lock_guard lock(mutex_);
-        threads_.emplace_back(std::move(fn));
-    }
-    void join() {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(mutex_);
-            threads.swap(threads_);
-        }
-        for (std::thread& thread : threads) thread.join();
-    }
-
-    platform::VirtualScheduler main;
-
-private:
-    std::mutex mutex_;
-    std::vector<std::thread> threads_;
-};
+using platform::ThreadedGlobalScheduler;
 
 class LockedLog final : public platform::LogBackend {
 public:

@@ -55,7 +55,40 @@ RepeatingTimer VirtualScheduler::every(double interval, std::function<void()> fn
     });
 }
 
-void VirtualScheduler::global(std::function<void()> fn) { post(std::move(fn)); }
+void VirtualScheduler::global(std::function<void()> fn) {
+    {
+        std::lock_guard lock(mutex_);
+        if (holdGlobal_) {
+            heldGlobal_.push_back(std::move(fn));
+            return;
+        }
+    }
+    post(std::move(fn));
+}
+
+void VirtualScheduler::setHoldGlobal(bool hold) {
+    std::vector<std::function<void()>> released;
+    {
+        std::lock_guard lock(mutex_);
+        holdGlobal_ = hold;
+        if (!hold) released.swap(heldGlobal_);
+    }
+    for (auto& fn : released) post(std::move(fn));
+}
+
+void VirtualScheduler::releaseHeldGlobal() {
+    std::vector<std::function<void()>> released;
+    {
+        std::lock_guard lock(mutex_);
+        released.swap(heldGlobal_);
+    }
+    for (auto& fn : released) post(std::move(fn));
+}
+
+size_t VirtualScheduler::heldGlobalCount() const {
+    std::lock_guard lock(mutex_);
+    return heldGlobal_.size();
+}
 
 void VirtualScheduler::runUntil(int64_t limitMicros) {
     for (;;) {

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace platform {
 
@@ -21,6 +23,12 @@ public:
     RepeatingTimer every(double interval, std::function<void()> fn) override;
     // Runs `fn` as a posted step, so background work stays deterministic.
     void global(std::function<void()> fn) override;
+    // While held, global steps wait apart from the main queue: what a drain then shows is what
+    // the main thread does on its own. Releasing posts the held steps in order.
+    void setHoldGlobal(bool hold);
+    // Posts the steps held so far and goes on holding later ones.
+    void releaseHeldGlobal();
+    size_t heldGlobalCount() const;
 
     // Moves time forward by `seconds`, running every step that falls due on the way in time
     // order (first in, first out for equal times), including steps scheduled meanwhile.
@@ -46,9 +54,54 @@ private:
 
     Clock::time_point wallStart_;
     std::atomic<int64_t> nowMicros_{0};
-    mutable std::mutex mutex_;  // guards sequence_ and queue_
+    mutable std::mutex mutex_;  // guards sequence_, queue_ and the held global steps
     uint64_t sequence_ = 0;
     std::map<Key, Entry> queue_;
+    bool holdGlobal_ = false;
+    std::vector<std::function<void()>> heldGlobal_;
+};
+
+// The virtual main queue and clock, with the global queue on real threads: work that must stay
+// off the main thread really runs elsewhere, and a step that blocks shows as a main queue that
+// does not drain.
+class ThreadedGlobalScheduler final : public Scheduler {
+public:
+    ~ThreadedGlobalScheduler() override { join(); }
+    Clock::time_point wallNow() const override { return main.wallNow(); }
+    int64_t monotonicMicros() const override { return main.monotonicMicros(); }
+    WorkItem post(std::function<void()> fn) override { return main.post(std::move(fn)); }
+    WorkItem after(double seconds, std::function<void()> fn) override { return main.after(seconds, std::move(fn)); }
+    RepeatingTimer every(double interval, std::function<void()> fn) override { return main.every(interval, std::move(fn)); }
+    void global(std::function<void()> fn) override {
+        std::lock_guard lock(mutex_);
+        threads_.emplace_back(std::move(fn));
+    }
+    // Waits for every global step started so far.
+    void join() {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(mutex_);
+            threads.swap(threads_);
+        }
+        for (std::thread& thread : threads) thread.join();
+    }
+    // Drains the main queue, then joins and drains again until no work is left.
+    void settle() {
+        for (;;) {
+            main.drain();
+            {
+                std::lock_guard lock(mutex_);
+                if (threads_.empty()) return;
+            }
+            join();
+        }
+    }
+
+    VirtualScheduler main;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace platform
