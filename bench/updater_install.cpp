@@ -1,5 +1,6 @@
-// The install's own costs: hashing the package, the checked extraction, and a whole install of a
-// 50 MB package from a loopback server up to the hand-over to the script.
+// The install's own costs: hashing the package, the checked extraction, a hostile package that
+// claims 100 B per header and inflates to 2 GiB, and a whole install of a 50 MB package from a
+// loopback server up to the hand-over to the script.
 #include "updater/app_updater.h"
 #include "updater/update_package.h"
 
@@ -7,10 +8,12 @@
 #include "platform/http/qt_http_client.h"
 #include "support/loopback_http_server.h"
 #include "support/virtual_scheduler.h"
+#include "updater/package_builder.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -19,6 +22,8 @@
 #include <archive_entry.h>
 
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -84,6 +89,53 @@ void BM_CheckedExtraction(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * packageBytes);
 }
 BENCHMARK(BM_CheckedExtraction)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One entry of 2 GiB of zeros (about 2 MB deflated) whose headers both claim 100 bytes.
+QString inflatingPackage(const QString& folder) {
+    const QString path = folder + QStringLiteral("/inflating.zip");
+    constexpr int64_t inflated = int64_t{2} << 30;
+    archive* zip = archive_write_new();
+    archive_write_set_format_zip(zip);
+    archive_write_open_filename(zip, QFile::encodeName(path).constData());
+    archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, "Quillvex.app/Contents/Resources/bomb.bin");
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    archive_entry_set_size(entry, inflated);
+    archive_write_header(zip, entry);
+    const QByteArray zeros(1 << 20, '\0');
+    for (int64_t done = 0; done < inflated; done += zeros.size()) archive_write_data(zip, zeros.constData(), zeros.size());
+    archive_entry_free(entry);
+    archive_write_close(zip);
+    archive_write_free(zip);
+    claimUncompressedSize(path, 100);
+    return path;
+}
+
+int64_t bytesUnder(const QString& folder) {
+    int64_t total = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) total += it.nextFileInfo().size();
+    return total;
+}
+
+void BM_InflatingPackageRefused(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString path = inflatingPackage(dir.path());
+    int64_t written = 0;
+    for (auto _ : state) {
+        QTemporaryDir out;
+        if (!UpdatePackage::extract(path, out.path())) state.SkipWithError("the package was not refused");
+        state.PauseTiming();
+        written = bytesUnder(out.path());
+        state.ResumeTiming();
+    }
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["written_bytes"] = static_cast<double>(written);
+    state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+BENCHMARK(BM_InflatingPackageRefused)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // Stand-ins for the parts that would end the benchmark's process: the script start and the quit.
 class RecordingLauncher final : public platform::ProcessLauncher {

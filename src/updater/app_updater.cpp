@@ -10,10 +10,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUuid>
 
 #include <limits>
+#include <utility>
 
 QString updaterErrorDescription(UpdaterError error, const QString& detail) {
     switch (error) {
@@ -121,6 +123,7 @@ void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
         failInstall(failure);
         return;
     }
+    attemptDirectory_ = *workingDirectory;
     const QString archive = QDir(*workingDirectory).filePath(UpdatePackage::archiveFileName(update.downloadURL));
     const platform::HttpRequest request{update.downloadURL, packageTimeout, maxPackageBytes};
     http().download(request, archive,
@@ -147,21 +150,39 @@ void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
 
 void AppUpdater::continueInstall(const AppUpdateInfo& update, const QString& bundlePath, const QString& workingDirectory,
                                  const QString& archive) {
-    UpdatePackage::Failure packageFailure;
-    const std::optional<QString> digest = UpdatePackage::sha256Hex(archive, &packageFailure);
-    if (!digest) {
-        failInstall({std::nullopt, packageFailure.detail});
-        return;
-    }
-    if (*digest != update.sha256.trimmed().toLower()) {
-        failInstall({UpdaterError::hashMismatch, {}});
-        return;
-    }
-    state_ = State{State::Kind::extracting, {}};
-    changed();
+    // Hashing and unpacking take seconds on a large package: they run on a worker, and only
+    // their outcomes come back to the main thread.
+    platform::Scheduler* scheduler = &this->scheduler();
+    auto verified = lifetime_.wrap([this, update, bundlePath, workingDirectory, archive](std::optional<QString> digest,
+                                                                                         QString detail) {
+        if (!digest) {
+            failInstall({std::nullopt, detail});
+            return;
+        }
+        if (*digest != update.sha256.trimmed().toLower()) {
+            failInstall({UpdaterError::hashMismatch, {}});
+            return;
+        }
+        state_ = State{State::Kind::extracting, {}};
+        changed();
+        auto extracted = lifetime_.wrap([this, update, bundlePath](std::optional<QString> bundle, InstallFailure failure) {
+            finishInstall(update, bundlePath, bundle, failure);
+        });
+        this->scheduler().global([scheduler = &this->scheduler(), archive, workingDirectory, extracted] {
+            InstallFailure failure;
+            std::optional<QString> bundle = extractApplication(archive, workingDirectory, &failure);
+            scheduler->post([extracted, bundle, failure]() mutable { extracted(bundle, failure); });
+        });
+    });
+    scheduler->global([scheduler, archive, verified] {
+        UpdatePackage::Failure failure;
+        std::optional<QString> digest = UpdatePackage::sha256Hex(archive, &failure);
+        scheduler->post([verified, digest, detail = failure.detail]() mutable { verified(digest, detail); });
+    });
+}
 
-    InstallFailure failure;
-    const std::optional<QString> extracted = extractApplication(archive, workingDirectory, &failure);
+void AppUpdater::finishInstall(const AppUpdateInfo& update, const QString& bundlePath,
+                               const std::optional<QString>& extracted, const InstallFailure& failure) {
     if (!extracted) {
         failInstall(failure);
         return;
@@ -176,11 +197,18 @@ void AppUpdater::continueInstall(const AppUpdateInfo& update, const QString& bun
         failInstall(*launchFailure);
         return;
     }
+    // The script installs from this attempt's folder: it is no longer ours to remove.
+    attemptDirectory_.clear();
     application().terminate();
 }
 
 void AppUpdater::failInstall(const InstallFailure& failure) {
     isInstalling_ = false;
+    // A failed attempt's folder holds nothing worth keeping (a partial package or an unpacked
+    // tree that was refused): the message below says what went wrong.
+    if (!attemptDirectory_.isEmpty()) {
+        scheduler().global([folder = std::exchange(attemptDirectory_, QString())] { QDir(folder).removeRecursively(); });
+    }
     const QString message = failure.message();
     state_ = State::failed(message);
     lastErrorMessage_ = message;
@@ -201,16 +229,27 @@ std::optional<QString> AppUpdater::makeWorkingDirectory(const AppUpdateInfo& upd
         return std::nullopt;
     }
     const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QString working = QDir(updater).filePath(UpdatePackage::workingDirectoryName(update.version, uuid));
+    const QString name = UpdatePackage::workingDirectoryName(update.version, uuid);
+    const QString working = QDir(updater).filePath(name);
     if (!makePrivateDirectory(working)) {
         *failure = {std::nullopt, folderNotCreated(working)};
         return std::nullopt;
     }
+    // Attempts that ended without this process cleaning up (a crash, a kill, an install that the
+    // script finished) leave their folders: only the new one is needed.
+    scheduler().global([updater, name] {
+        static const QRegularExpression attempt(
+            QStringLiteral("-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+        const QDir folder(updater);
+        for (const QString& entry : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+            if (entry != name && attempt.match(entry).hasMatch()) QDir(folder.filePath(entry)).removeRecursively();
+        }
+    });
     return working;
 }
 
 std::optional<QString> AppUpdater::extractApplication(const QString& archive, const QString& workingDirectory,
-                                                      InstallFailure* failure) const {
+                                                      InstallFailure* failure) {
     const QString extracted = QDir(workingDirectory).filePath(QStringLiteral("Extracted"));
     if (!makePrivateDirectory(extracted)) {
         *failure = {std::nullopt, folderNotCreated(extracted)};
@@ -274,7 +313,9 @@ std::optional<AppUpdater::InstallFailure> AppUpdater::launchInstaller(const QStr
     // The script sees only what it needs: no preloads, no shell start-up files. The session's
     // display and bus addresses go along so the relaunched application reaches the desktop.
     QStringList arguments{QStringLiteral("-i"), QStringLiteral("PATH=/usr/bin:/bin")};
+    // The user's own XDG folders go along too, or the relaunched app would read default settings.
     for (const char* name : {"HOME", "LANG", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR",
+                             "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CACHE_HOME",
                              "DBUS_SESSION_BUS_ADDRESS"}) {
         if (qEnvironmentVariableIsSet(name)) {
             arguments << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);

@@ -53,7 +53,8 @@ struct AppUpdaterEnvironment {
 
 // The application's updater: an hourly schedule with a randomly delayed first check, scheduled
 // and interactive checks of the update feed, the update alert offered once per version, and the
-// state the Updates tab shows. Main thread only; it writes nothing to the log.
+// state the Updates tab shows. Main thread only (hashing and unpacking a package run on workers);
+// it writes nothing to the log.
 class AppUpdater {
 public:
     struct State {
@@ -135,10 +136,13 @@ private:
     void downloadAndInstall(const AppUpdateInfo& update);
     void continueInstall(const AppUpdateInfo& update, const QString& bundlePath, const QString& workingDirectory,
                          const QString& archive);
+    void finishInstall(const AppUpdateInfo& update, const QString& bundlePath, const std::optional<QString>& extracted,
+                       const InstallFailure& failure);
     void failInstall(const InstallFailure& failure);
     std::optional<QString> makeWorkingDirectory(const AppUpdateInfo& update, InstallFailure* failure) const;
-    std::optional<QString> extractApplication(const QString& archive, const QString& workingDirectory,
-                                              InstallFailure* failure) const;
+    // Blocking; runs on a worker.
+    static std::optional<QString> extractApplication(const QString& archive, const QString& workingDirectory,
+                                                     InstallFailure* failure);
     std::optional<InstallFailure> checkExtractedBundle(const QString& bundle, const AppUpdateInfo& update) const;
     std::optional<InstallFailure> launchInstaller(const QString& currentApp, const QString& extractedApp) const;
     QString updaterDirectory() const;
@@ -174,6 +178,8 @@ private:
     bool hasStarted_ = false;
     bool isChecking_ = false;
     bool isInstalling_ = false;
+    // The running install attempt's working folder, removed when the attempt fails.
+    QString attemptDirectory_;
     platform::PassthroughSubject<> didChange_;
     platform::Lifetime lifetime_;
 };

@@ -247,12 +247,17 @@ std::optional<UpdatePackage::Failure> UpdatePackage::extract(const QString& arch
         }
         const Fd file(::openat(parent->fd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.fd < 0) return refuse(errno == EEXIST ? QStringLiteral("appears twice") : errnoText(errno));
+        // The headers may lie: an entry ends where its declared size does, and only what is
+        // really written counts toward the package's cap. Either is checked before a byte lands.
+        const int64_t declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+        int64_t entryWritten = 0;
         for (;;) {
             const la_ssize_t got = archive_read_data(reader.handle, buffer.data(), buffer.size());
             if (got < 0) return archiveFailure(reader.error());
             if (got == 0) break;
-            // The sizes in the headers may lie; only what is really written counts.
+            entryWritten += got;
             written += got;
+            if (declared >= 0 && entryWritten > declared) return refuse(QStringLiteral("larger than its header says"));
             if (written > limits.maxTotalBytes) return refuse(QStringLiteral("larger than the package may unpack to"));
             for (la_ssize_t done = 0; done < got;) {
                 const ssize_t n = ::write(file.fd, buffer.data() + done, static_cast<size_t>(got - done));

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,21 @@ inline bool writeZip(const QString& path, const std::vector<ZipEntry>& entries) 
     ok = archive_write_close(zip) == ARCHIVE_OK && ok;
     archive_write_free(zip);
     return ok;
+}
+
+// Makes the first entry's local and central headers claim `claimed` bytes whatever it holds: a
+// package that lies about what it unpacks to.
+inline bool claimUncompressedSize(const QString& path, quint32 claimed) {
+    QFile zip(path);
+    if (!zip.open(QIODevice::ReadWrite)) return false;
+    const QByteArray head = zip.read(30);
+    const char size[4] = {char(claimed & 0xff), char((claimed >> 8) & 0xff), char((claimed >> 16) & 0xff), char(claimed >> 24)};
+    if (!head.startsWith("PK\x03\x04") || !zip.seek(22) || zip.write(size, 4) != 4) return false;
+    // The central directory is near the end; read only the tail.
+    const qint64 tailStart = std::max<qint64>(0, zip.size() - (1 << 16));
+    zip.seek(tailStart);
+    const qsizetype central = zip.read(1 << 16).indexOf("PK\x01\x02");
+    return central >= 0 && zip.seek(tailStart + central + 24) && zip.write(size, 4) == 4;
 }
 
 inline QByteArray infoPlist(const QString& identifier, const QString& version, const QString& build) {

@@ -1,6 +1,7 @@
 #include "updater_fixture.h"
 
 #include "package_builder.h"
+#include "support/service_fixtures.h"
 #include "updater/install_script.h"
 
 #include <QCryptographicHash>
@@ -33,9 +34,9 @@ protected:
 
     // A check that finds the update (no alert), then the install up to the download.
     void offerAndInstall(const QString& sha256, const char* url = "https://u.example/files/Quillvex-1.4.0.zip",
-                         const char* version = "1.4.0") {
-        QString json = QStringLiteral(R"({"version":"%1","build":27,"downloadURL":"%2","sha256":"%3"})")
-                           .arg(QString::fromLatin1(version), QString::fromLatin1(url), sha256);
+                         const QString& version = "1.4.0", int64_t build = 27) {
+        QString json = QStringLiteral(R"({"version":"%1","build":%2,"downloadURL":"%3","sha256":"%4"})")
+                           .arg(version, QString::number(build), QString::fromLatin1(url), sha256);
         json.replace(QLatin1String("\n"), QLatin1String("\\n"));
         updater().performCheck(false, false, false);
         http.respondOk(json.toUtf8());
@@ -79,6 +80,9 @@ TEST_F(InstallTest, APackageIsDownloadedVerifiedExtractedAndHandedToTheScript) {
     auto watch = updater().didChange().sink([&] {
         if (states.empty() || states.back() != updater().state().kind) states.push_back(updater().state().kind);
     });
+    testsupport::ScopedEnvironment environment;
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CACHE_HOME"})
+        environment.set(name, QByteArray("/custom/") + name);
     // The feed's digest in upper case with a trailing line break still matches.
     offerAndInstall(sha(package).toUpper() + "\n");
     ASSERT_EQ(http.sent().size(), 2u);
@@ -92,7 +96,16 @@ TEST_F(InstallTest, APackageIsDownloadedVerifiedExtractedAndHandedToTheScript) {
     scheduler().drain();
     EXPECT_EQ(http.sent().size(), 2u);
 
+    // Hashing and unpacking wait on workers: the main thread only hands over and publishes.
+    scheduler().setHoldGlobal(true);
     download(package);
+    EXPECT_EQ(updater().state().kind, Kind::downloading);
+    scheduler().releaseHeldGlobal();  // the digest
+    scheduler().drain();
+    EXPECT_EQ(updater().state().kind, Kind::extracting);
+    EXPECT_FALSE(QFileInfo::exists(working + "/Extracted"));
+    scheduler().setHoldGlobal(false);
+    scheduler().drain();
     EXPECT_TRUE(QFileInfo::exists(working + "/Quillvex-1.4.0.zip"));
     EXPECT_EQ(states, (std::vector<Kind>{Kind::checking, Kind::updateAvailable, Kind::downloading, Kind::extracting,
                                          Kind::installing}));
@@ -108,11 +121,14 @@ TEST_F(InstallTest, APackageIsDownloadedVerifiedExtractedAndHandedToTheScript) {
     EXPECT_EQ(args[1], "PATH=/usr/bin:/bin");
     for (const QString& arg : args.mid(2, args.size() - 7)) {
         const QString name = arg.section('=', 0, 0);
-        EXPECT_TRUE(QStringList({"HOME", "LANG", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR",
-                                 "DBUS_SESSION_BUS_ADDRESS"})
+        EXPECT_TRUE(QStringList({"HOME", "LANG", "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
+                                 "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CACHE_HOME", "DBUS_SESSION_BUS_ADDRESS"})
                         .contains(name))
             << arg.toStdString();
     }
+    // The relaunched app finds the user's own folders.
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CACHE_HOME"})
+        EXPECT_TRUE(args.contains(QString::fromLatin1(name) + "=/custom/" + name)) << name;
     const QStringList tail = args.mid(args.size() - 5);
     EXPECT_EQ(tail[0], "/bin/bash");
     EXPECT_EQ(QFileInfo(tail[1]).absolutePath(), updaterDirectory());
@@ -129,19 +145,40 @@ TEST_F(InstallTest, APackageIsDownloadedVerifiedExtractedAndHandedToTheScript) {
     EXPECT_EQ(alertCount(), 0u);
 }
 
+TEST_F(InstallTest, APackageOfThisTreeInstallsFromAFeedThatNamesItsBuild) {
+    QFile plist(QStringLiteral(QUILLVEX_BUILT_INFO_PLIST));
+    ASSERT_TRUE(plist.open(QIODevice::ReadOnly));
+    const InstalledAppVersion built = InstalledAppVersion::fromInfoPlist(plist.fileName());
+    ASSERT_TRUE(built.build.has_value()) << "the bundle's build number is no number";
+    std::vector<ZipEntry> entries = bundleEntries("Quillvex.app");
+    entries[2] = ZipEntry::file("Quillvex.app/Contents/Info.plist", plist.readAll());
+    package = packageBytes(entries);
+    installed = InstalledAppVersion{QStringLiteral("0.1"), 0};
+    offerAndInstall(sha(package), "https://u.example/q.zip", built.version, *built.build);
+    download(package);
+    EXPECT_EQ(updater().state().kind, Kind::installing);
+    EXPECT_EQ(processes.detachedStarts().size(), 1u);
+}
+
 TEST_F(InstallTest, DownloadFailuresEndTheInstallWithTheirTexts) {
     offerAndInstall(sha(package));
     http.respondStatus(404);
     scheduler().drain();
     expectFailedWith("The update package could not be downloaded.");
-    EXPECT_TRUE(QDir(workingDirectory()).isEmpty());
+    EXPECT_TRUE(workingDirectories().isEmpty());  // a failed attempt leaves nothing behind
 
+    // Folders of attempts that ended with the process (a crash) go with the next attempt.
+    const QString crashed = updaterDirectory() + "/1.4.0-0A1B2C3D-0000-4000-8000-00000000000F";
+    ASSERT_TRUE(testsupport::writeFile(crashed + "/Quillvex-1.4.0.zip", "partial"));
+    ASSERT_TRUE(QDir().mkpath(updaterDirectory() + "/Notes"));
     updater().installAvailableUpdate();
     scheduler().drain();
+    EXPECT_EQ(workingDirectories().size(), 2);
+    EXPECT_FALSE(QFileInfo::exists(crashed));
     http.respondError(platform::HttpError::Kind::Transport, "Connection refused");
     scheduler().drain();
     expectFailedWith("Connection refused");
-    EXPECT_EQ(workingDirectories().size(), 2);  // each attempt has its own folder
+    EXPECT_EQ(workingDirectories(), QStringList{"Notes"});  // only attempt folders are ours to remove
 }
 
 TEST_F(InstallTest, ADigestThatDiffersIsRefusedBeforeExtraction) {
