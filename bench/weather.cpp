@@ -1,6 +1,7 @@
 // The weather road and the glance panel: a loopback forecast request until the weather is on the
-// bus (location in, HTTP over Qt Network, decoding, the hop to the main queue), and one paint of
-// the glance panel with sixty event rows and a weather card.
+// bus (location in, HTTP over Qt Network, decoding, the hop to the main queue), how long a hostile
+// 1 MiB reply holds the main thread, and one paint of the glance panel with sixty event rows and
+// a weather card.
 
 #include "bench_support.h"
 #include "glance/glance_expanded_view.h"
@@ -8,6 +9,7 @@
 #include "platform/http/qt_http_client.h"
 #include "support/fake_location_manager.h"
 #include "support/loopback_http_server.h"
+#include "support/virtual_scheduler.h"
 
 #include <QApplication>
 #include <QImage>
@@ -15,6 +17,8 @@
 #include <QTimeZone>
 
 #include <benchmark/benchmark.h>
+
+#include <chrono>
 
 namespace {
 
@@ -47,6 +51,41 @@ void BM_LoopbackRequestToBus(benchmark::State& state) {
     service.stop();
 }
 BENCHMARK(BM_LoopbackRequestToBus)->Unit(benchmark::kMicrosecond);
+
+// Holds the completion of each request; the benchmark answers it when it chooses.
+class HeldHttpClient final : public platform::HttpClient {
+public:
+    void get(const platform::HttpRequest&, Completion completion) override { pending = std::move(completion); }
+    void download(const platform::HttpRequest&, const QString&, Completion completion) override { pending = std::move(completion); }
+    Completion pending;
+};
+
+// A reply of 1 MiB of nested arrays answered on the main thread: the time counted is what the
+// main thread spends on it (the completion and its main-queue steps); work on workers is not.
+void BM_HostileReplyMainThreadBlock(benchmark::State& state) {
+    platform::ThreadedGlobalScheduler scheduler;
+    testsupport::FakeLocationManager location;
+    HeldHttpClient http;
+    EventBus bus(scheduler);
+    WeatherService service(&location, http, bus, scheduler, QUrl(QStringLiteral("https://forecast.example")));
+    service.start();
+    const QByteArray body = QByteArray(512 * 1024, '[') + QByteArray(512 * 1024, ']');
+    int i = 0;
+    for (auto _ : state) {
+        location.deliver(35.0 + (i++ % 2) * 0.1, 139.0);
+        const auto start = std::chrono::steady_clock::now();
+        http.pending(platform::HttpResult::success(platform::HttpResponse{200, body}));
+        scheduler.main.drain();
+        double mainSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        scheduler.join();
+        const auto publish = std::chrono::steady_clock::now();
+        scheduler.main.drain();
+        mainSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - publish).count();
+        state.SetIterationTime(mainSeconds);
+    }
+    service.stop();
+}
+BENCHMARK(BM_HostileReplyMainThreadBlock)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 void BM_GlancePanelPaint60Events(benchmark::State& state) {
     EventBus bus;

@@ -178,19 +178,25 @@ void WeatherService::handleReply(const platform::HttpResult& result) {
         Log::shared().error(QStringLiteral("WeatherService: No data received"));
         return;
     }
-    auto decoded = OpenMeteoResponse::decode(*body);
-    if (auto* error = std::get_if<OpenMeteoResponse::DecodeError>(&decoded)) {
-        Log::shared().error(QStringLiteral("WeatherService: Decode error - ") + error->description);
-        resendCachedWeather();
-        return;
-    }
-    WeatherInfo weather = weatherInfo(std::get<OpenMeteoResponse>(decoded), now());
+    // A reply may be large or hostile (deeply nested arrays): it is decoded on a worker, and only
+    // the decoded forecast comes back to the main thread, which builds and publishes the record.
     const uint64_t generation = runGeneration_;
-    scheduler_.post(lifetime_.wrap([this, generation, weather = std::move(weather)] {
+    auto decodedOnWorker = lifetime_.wrap([this, generation](std::variant<OpenMeteoResponse, OpenMeteoResponse::DecodeError> decoded) {
+        // Weather turned off meanwhile: nothing of this reply is shown or logged.
         if (generation != runGeneration_) return;
+        if (auto* error = std::get_if<OpenMeteoResponse::DecodeError>(&decoded)) {
+            Log::shared().error(QStringLiteral("WeatherService: Decode error - ") + error->description);
+            resendCachedWeather();
+            return;
+        }
+        WeatherInfo weather = weatherInfo(std::get<OpenMeteoResponse>(decoded), now());
         cachedWeather_ = weather;
         bus_.weatherInfoSubject.send(cachedWeather_);
         Log::shared().debug(QStringLiteral("WeatherService: Updated weather - ") + format::number(weather.temperature) +
                             QStringLiteral("°C, ") + weather.conditionDescription);
-    }));
+    });
+    scheduler_.global([&scheduler = scheduler_, bytes = *body, decodedOnWorker]() mutable {
+        auto decoded = OpenMeteoResponse::decode(bytes);
+        scheduler.post([decodedOnWorker, decoded = std::move(decoded)]() mutable { decodedOnWorker(std::move(decoded)); });
+    });
 }

@@ -74,8 +74,13 @@ TEST_F(WeatherServiceTest, FirstLocationLogsAndSendsOneRequestThenPublishesTheWe
     EXPECT_EQ(http.sent()[0].timeoutSeconds, 60.0);
     EXPECT_FALSE(location.updating);  // updates stop after every batch
 
+    // Decoded on a worker, published on the main queue: the main thread alone publishes nothing.
+    scheduler().setHoldGlobal(true);
     http.respondOk(dayReply);
-    EXPECT_TRUE(sent.empty());  // handed to the main queue
+    scheduler().drain();
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(scheduler().heldGlobalCount(), 1u);
+    scheduler().setHoldGlobal(false);
     scheduler().drain();
     ASSERT_EQ(sent.size(), 1u);
     const WeatherInfo& weather = *sent[0];
