@@ -1,9 +1,9 @@
 // The battery service against scripted power sources, on virtual time.
 
-#include "core/enum_cases.h"
 #include "core/event_bus.h"
 #include "live_activities/battery_service.h"
 #include "support/fake_power_sources.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 
 #include <string>
@@ -16,9 +16,8 @@ namespace {
 class BatteryServiceTest : public testsupport::QuillvexTest {
 protected:
     BatteryServiceTest() {
-        subscriptions.insert(bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& t) {
-            events.push_back(t ? caseName(*t).toStdString() : std::string("none"));
-        }));
+        subscriptions.insert(bus.liveActivityEventSubject.sink(
+            [this](const std::optional<LiveActivityType>& t) { events.push_back(testsupport::requestName(t)); }));
         subscriptions.insert(bus.batteryInfoSubject.sink([this](const std::optional<BatteryInfo>& info) {
             if (info) infos.push_back(*info);
             else ++nilInfos;

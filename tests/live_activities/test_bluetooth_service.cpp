@@ -1,7 +1,7 @@
-#include "core/enum_cases.h"
 #include "core/event_bus.h"
 #include "live_activities/bluetooth_service.h"
 #include "support/fake_bluetooth_devices.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 
 #include <QRegularExpression>
@@ -29,9 +29,8 @@ protected:
             if (d->batteryLevel) what += " " + std::to_string(*d->batteryLevel);
             record(what);
         }));
-        subscriptions.insert(bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& t) {
-            record(t ? "event " + caseName(*t).toStdString() : std::string("event none"));
-        }));
+        subscriptions.insert(bus.liveActivityEventSubject.sink(
+            [this](const std::optional<LiveActivityType>& t) { record("event " + testsupport::requestName(t)); }));
         events.clear();
         devices.report = {kTwoBuds, {}};
     }

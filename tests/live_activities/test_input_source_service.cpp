@@ -1,7 +1,7 @@
-#include "core/enum_cases.h"
 #include "core/event_bus.h"
 #include "live_activities/input_source_service.h"
 #include "support/fake_input_sources.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 
 #include <string>
@@ -17,9 +17,8 @@ protected:
         subscriptions.insert(bus.inputSourceSubject.sink([this](const std::optional<InputSourceInfo>& info) {
             if (info) seen.push_back("source " + info->id.toStdString() + " " + info->name.toStdString());
         }));
-        subscriptions.insert(bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& t) {
-            seen.push_back(t ? "event " + caseName(*t).toStdString() : std::string("event none"));
-        }));
+        subscriptions.insert(bus.liveActivityEventSubject.sink(
+            [this](const std::optional<LiveActivityType>& t) { seen.push_back("event " + testsupport::requestName(t)); }));
         seen.clear();
     }
 

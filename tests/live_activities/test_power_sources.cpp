@@ -2,7 +2,6 @@
 // the change notice from UPower, served by python3-dbusmock's upower template on a private
 // system bus shared by the suite; and the battery service driven by that notice.
 
-#include "core/enum_cases.h"
 #include "core/event_bus.h"
 #include "live_activities/battery_service.h"
 #include "platform/power/linux_power_sources.h"
@@ -149,9 +148,8 @@ protected:
         ASSERT_TRUE(acReady) << "the upower mock did not come up: " << setUpError.toStdString();
         sysfs.write("AC", {{"type", "Mains"}, {"online", "1"}});
         sysfs.write("BAT0", {{"type", "Battery"}, {"present", "1"}, {"capacity", "57"}, {"status", "Charging"}});
-        subscriptions.insert(bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& t) {
-            events.push_back(t ? caseName(*t).toStdString() : std::string("none"));
-        }));
+        subscriptions.insert(bus.liveActivityEventSubject.sink(
+            [this](const std::optional<LiveActivityType>& t) { events.push_back(testsupport::requestName(t)); }));
     }
 
 

@@ -2,7 +2,6 @@
 // Active) on a private system bus, org.gnome.ScreenSaver and org.freedesktop.ScreenSaver on a
 // private session bus, all served by python3-dbusmock. The daemons are shared by the suite.
 
-#include "core/enum_cases.h"
 #include "core/event_bus.h"
 #include "live_activities/screen_lock_service.h"
 #include "platform/session/dbus_session_monitor.h"
@@ -135,9 +134,8 @@ TEST_F(ScreenLockDBusTest, ALockOnBothPathsActsOnceAndTheUnlockEndsLater) {
     platform::CancellableSet subscriptions;
     subscriptions.insert(bus.screenLockedSubject.sink([&](bool v) { seen.push_back(v ? "locked" : "unlocked"); }));
     subscriptions.insert(bus.notchModeSubject.sink([&](const NotchMode& m) { seen.push_back(m.description().toStdString()); }));
-    subscriptions.insert(bus.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& t) {
-        seen.push_back(t ? caseName(*t).toStdString() : std::string("none"));
-    }));
+    subscriptions.insert(bus.liveActivityEventSubject.sink(
+            [&](const std::optional<LiveActivityType>& t) { seen.push_back(testsupport::requestName(t)); }));
     seen.clear();
     // Counts deliveries on the lock path, so the test knows when the duplicate has arrived too.
     int delivered = 0;

@@ -1,9 +1,9 @@
-#include "core/enum_cases.h"
 #include "core/event_bus.h"
 #include "live_activities/live_activity_manager.h"
 #include "live_activities/screen_lock_service.h"
 #include "support/fake_dynamic_library.h"
 #include "support/fake_session_monitor.h"
+#include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
 
 #include <algorithm>
@@ -30,9 +30,8 @@ protected:
         addWindowCalls.clear();
         subscriptions.insert(bus.screenLockedSubject.sink([this](bool v) { record(v ? "locked" : "unlocked"); }));
         subscriptions.insert(bus.notchModeSubject.sink([this](const NotchMode& m) { record("mode " + m.description().toStdString()); }));
-        subscriptions.insert(bus.liveActivityEventSubject.sink([this](const std::optional<LiveActivityType>& t) {
-            record(t ? "event " + ::caseName(*t).toStdString() : std::string("event none"));
-        }));
+        subscriptions.insert(bus.liveActivityEventSubject.sink(
+            [this](const std::optional<LiveActivityType>& t) { record("event " + testsupport::requestName(t)); }));
         events.clear();
     }
 
