@@ -106,11 +106,14 @@ QString PermissionSetupModel::heading() const {
 QString PermissionSetupModel::explanation() const {
     switch (currentStep()) {
     case Step::accessibility:
-        return QStringLiteral("Quillvex uses the Accessibility API to detect visible notification banners in real time.");
+        return QStringLiteral(
+            "UI-based detection finds nothing on Linux: there is no Notification Center to observe and no "
+            "Accessibility permission to grant. Database detection records every notification sent to the desktop's "
+            "notification daemon.");
     case Step::fullDisk:
         return QStringLiteral(
-            "Database-based notification detection reads the Notification Center database. macOS requires Full Disk "
-            "Access for that file.");
+            "Database-based notification detection reads the notification store, a file Quillvex itself writes under "
+            "your home folder. Linux has no Full Disk Access: the store only has to be yours and readable by you.");
     case Step::done:
         break;
     }
@@ -120,11 +123,16 @@ QString PermissionSetupModel::explanation() const {
 QStringList PermissionSetupModel::instructions() const {
     switch (currentStep()) {
     case Step::accessibility:
-        return {QStringLiteral("1. Open System Settings"), QStringLiteral("2. Go to Privacy & Security > Accessibility"),
-                QStringLiteral("3. Add Quillvex.app with '+' if it is missing"), QStringLiteral("4. Turn the switch ON")};
+        // Nothing to grant: the way on is the other detection method.
+        return {QStringLiteral("1. Open Settings... from Quillvex's tray menu"),
+                QStringLiteral("2. Go to General > Detection Method"), QStringLiteral("3. Choose Database"),
+                QStringLiteral("4. This window closes by itself once detection starts")};
     case Step::fullDisk:
-        return {QStringLiteral("1. Open System Settings"), QStringLiteral("2. Go to Privacy & Security > Full Disk Access"),
-                QStringLiteral("3. Press '+' and choose Quillvex.app"), QStringLiteral("4. Turn the switch ON")};
+        // The store is made once, as Quillvex starts: a missing file needs a restart.
+        return {QStringLiteral("1. Open a terminal or your file manager"),
+                QStringLiteral("2. Go to the folder of the Detected DB path below"),
+                QStringLiteral("3. Make the file and its folders yours and readable by you"),
+                QStringLiteral("4. If the file is missing, restart Quillvex: it creates the store as it starts")};
     case Step::done:
         break;
     }

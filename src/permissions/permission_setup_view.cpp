@@ -199,7 +199,8 @@ QWidget* PermissionSetupView::makeHeader() {
     layout->addWidget(makeLabel(QStringLiteral("Finish Setup"), systemFont(20, QFont::DemiBold),
                                 palette().color(QPalette::WindowText), header));
     layout->addWidget(makeLabel(
-        QStringLiteral("Quillvex needs a few macOS permissions before the notification overlay works reliably."),
+        QStringLiteral("Linux asks for no permissions, but Quillvex needs a few things in place before the "
+                       "notification overlay works reliably."),
         systemFont(13), secondaryColor(this), header));
     return header;
 }

@@ -96,6 +96,12 @@ std::optional<QString> MusicSettingsModel::effectiveAppPath() const {
     return defaults_.stringValue(AppSettings::musicAppPathKey);
 }
 
+QString MusicSettingsModel::startDirectory() {
+    for (const QString& folder : platform::DesktopEntries::directories())
+        if (QFileInfo(folder).isDir()) return folder;
+    return QStringLiteral("/usr/share/applications");
+}
+
 void MusicSettingsModel::chooseMusicApp() {
     platform::OpenPanelRequest request;
     request.title = L10n::pick(QStringLiteral("Select App"), QStringLiteral("アプリを選択"));
@@ -104,7 +110,7 @@ void MusicSettingsModel::chooseMusicApp() {
     request.canChooseFiles = true;
     request.canChooseDirectories = false;
     request.allowsMultipleSelection = false;
-    request.directory = startDirectory;
+    request.directory = startDirectory();
     request.nameFilters = {kApplicationFilter};
     platform::OpenPanel::shared().begin(
         request, lifetime_.wrap([this](platform::OpenPanelResponse response, const QStringList& paths) {

@@ -29,7 +29,8 @@ struct NowPlayingPreview {
 // the services that use them follow the store themselves.
 class MusicSettingsModel {
 public:
-    static inline const QString startDirectory = QStringLiteral("/Applications");
+    // Where the chooser opens: the first desktop-entry folder that exists.
+    static QString startDirectory();
 
     explicit MusicSettingsModel(const SettingsEnvironment& environment);
 

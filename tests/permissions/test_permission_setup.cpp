@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 
@@ -81,6 +82,40 @@ TEST_F(PermissionSetupTest, StepsFollowFlagsAndPermissions) {
     EXPECT_FALSE(chips[0].isCurrent);
     EXPECT_TRUE(chips[1].isCurrent);
     EXPECT_FALSE(chips[1].isComplete);
+}
+
+// Linux has neither permission: each screen says what the permission stands for here and where
+// to act instead.
+TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
+    PermissionSetupView view(true, true, actions, environment);
+    QStringList labels;
+    for (const QLabel* label : view.findChildren<QLabel*>()) labels << label->text();
+    EXPECT_TRUE(labels.contains("Linux asks for no permissions, but Quillvex needs a few things in place before the "
+                                "notification overlay works reliably."));
+    const PermissionSetupModel& m = view.model();
+    EXPECT_EQ(m.explanation(), "UI-based detection finds nothing on Linux: there is no Notification Center to observe "
+                               "and no Accessibility permission to grant. Database detection records every notification "
+                               "sent to the desktop's notification daemon.");
+    EXPECT_EQ(m.instructions(), (QStringList{"1. Open Settings... from Quillvex's tray menu",
+                                             "2. Go to General > Detection Method", "3. Choose Database",
+                                             "4. This window closes by itself once detection starts"}));
+    for (const QString& line : m.instructions()) EXPECT_TRUE(labels.contains(line)) << line.toStdString();
+    view.adjustSize();
+    testsupport::keep(view.grab().toImage(), "permission-setup-accessibility.png");
+
+    accessibility.setTrusted(true);
+    view.model().refreshStatus();
+    EXPECT_EQ(m.explanation(), "Database-based notification detection reads the notification store, a file Quillvex "
+                               "itself writes under your home folder. Linux has no Full Disk Access: the store only "
+                               "has to be yours and readable by you.");
+    EXPECT_EQ(m.instructions(),
+              (QStringList{"1. Open a terminal or your file manager", "2. Go to the folder of the Detected DB path below",
+                           "3. Make the file and its folders yours and readable by you",
+                           "4. If the file is missing, restart Quillvex: it creates the store as it starts"}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    view.layout()->activate();
+    view.adjustSize();
+    testsupport::keep(view.grab().toImage(), "permission-setup-full-disk.png");
 }
 
 TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheError) {

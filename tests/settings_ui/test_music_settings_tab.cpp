@@ -7,7 +7,9 @@
 #include "settings_ui/settings_card.h"
 #include "support/fake_open_panel.h"
 #include "support/fake_workspace.h"
+#include "support/service_fixtures.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -113,6 +115,24 @@ TEST_F(MusicSettingsTabTest, AnOlderSourceTextSelectsNothingAndIsNotRewritten) {
     EXPECT_EQ(child<QLabel>("sourceNote")->text(), "Standard method (MPRIS players on the session bus)");
 }
 
+TEST_F(MusicSettingsTabTest, TheChooserStartsInTheFirstDesktopEntryFolderThatExists) {
+    QTemporaryDir root;
+    const QString home = root.path() + "/home", first = root.path() + "/first", second = root.path() + "/second";
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", QFile::encodeName(home));
+    env.set("XDG_DATA_DIRS", QFile::encodeName(first + ":" + second));
+    EXPECT_EQ(MusicSettingsModel::startDirectory(), "/usr/share/applications");  // none exists
+    ASSERT_TRUE(QDir().mkpath(second + "/applications"));
+    EXPECT_EQ(MusicSettingsModel::startDirectory(), second + "/applications");
+    ASSERT_TRUE(QDir().mkpath(first + "/applications"));
+    EXPECT_EQ(MusicSettingsModel::startDirectory(), first + "/applications");
+    ASSERT_TRUE(QDir().mkpath(home + "/applications"));
+    makeTab();
+    child<QPushButton>("selectMusicAppButton")->click();
+    ASSERT_TRUE(panel.isOpen());
+    EXPECT_EQ(panel.requests.back().directory, home + "/applications");
+}
+
 TEST_F(MusicSettingsTabTest, ChoosingAnApplicationStoresItShowsItsNameAndClearRemovesIt) {
     makeTab();
     child<QPushButton>("selectMusicAppButton")->click();
@@ -123,7 +143,6 @@ TEST_F(MusicSettingsTabTest, ChoosingAnApplicationStoresItShowsItsNameAndClearRe
     EXPECT_TRUE(request.canChooseFiles);
     EXPECT_FALSE(request.canChooseDirectories);
     EXPECT_FALSE(request.allowsMultipleSelection);
-    EXPECT_EQ(request.directory, "/Applications");
     EXPECT_FALSE(request.nameFilters.isEmpty());
 
     // The window stays usable while the panel is up.
