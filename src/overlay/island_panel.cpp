@@ -77,7 +77,7 @@ void IslandPanel::applyFrame() {
         const QRect local = card.translated(-window.topLeft());
         if (content_->geometry() != local) content_->setGeometry(local);
     }
-    applyInputRegion();
+    applyShape();
 }
 
 void IslandPanel::applyAlpha() {
@@ -100,22 +100,22 @@ void IslandPanel::applyAlpha() {
             effect->setOpacity(opacity);
         }
     }
-    applyInputRegion();
+    applyShape();
 }
 
-void IslandPanel::applyInputRegion() {
+void IslandPanel::applyShape() {
     if (!stage_) return;
     QRegion region;
     if (content_ && alpha_.value() > 0) region = content_->geometry() & rect();
-    if (region == inputRegion_) return;
-    inputRegion_ = region;
-    platform::setInputRegion(*this, region);
+    if (region == shape_) return;
+    shape_ = region;
+    platform::setWindowShape(*this, region);
 }
 
 void IslandPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The native window may be new; it starts taking input everywhere.
-    if (stage_) platform::setInputRegion(*this, inputRegion_);
+    // The native window may be new; it starts unshaped.
+    if (stage_) platform::setWindowShape(*this, shape_);
 }
 
 void IslandPanel::setLevel(int level) {

@@ -9,8 +9,8 @@
 // animated with the animation kit. Reads of frame() and alphaValue() give the value on show, also
 // in the middle of an animation. Without a stage the widget's geometry and opacity follow them.
 // With a stage the window keeps the stage's geometry and full opacity: the content moves and
-// fades inside it, and the window takes input only over the content's frame, so an animation
-// never reconfigures the window.
+// fades inside it, and the window is shaped to the content's frame (it draws and takes input
+// nowhere else, with or without a compositor), so an animation never resizes the window.
 
 #include "platform/animation/animation.h"
 #include "platform/runtime/reactive.h"
@@ -59,8 +59,9 @@ public:
     // Fixes the window to `stage` (global coordinates); none: the window follows the frame. While
     // the frame lies outside the stage the window covers both.
     void setStage(const std::optional<QRectF>& stage);
-    // Where the window takes pointer input, in widget coordinates; empty while fully transparent.
-    const QRegion& inputRegion() const { return inputRegion_; }
+    // Where a staged window exists (draws and takes input), in widget coordinates: the content's
+    // frame, empty while fully transparent.
+    const QRegion& shape() const { return shape_; }
 
     // The screen holding the largest part of the frame; none when it lies on no screen.
     std::optional<platform::ScreenInfo> currentScreen() const;
@@ -77,7 +78,7 @@ private:
     platform::Screens& screens() const;
     void applyFrame();
     void applyAlpha();
-    void applyInputRegion();
+    void applyShape();
     void restackByLevel();
     QRect qtRect(const QRectF& frame) const;
 
@@ -87,7 +88,7 @@ private:
     int level_ = screenSaverLevel;
     QPointer<QWidget> content_;
     std::optional<QRectF> stage_;
-    QRegion inputRegion_;
+    QRegion shape_;
     platform::AnyCancellable frameWatch_;
     platform::AnyCancellable alphaWatch_;
 };

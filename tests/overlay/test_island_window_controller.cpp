@@ -178,7 +178,7 @@ TEST_F(IslandWindowControllerTest, TheWindowKeepsOneSizeWhileTheCardMovesAndTake
     const auto sample = [&] {
         EXPECT_EQ(main().geometry(), stage);
         EXPECT_EQ(main().windowOpacity(), 1.0);
-        EXPECT_EQ(main().inputRegion(), main().alphaValue() > 0 ? QRegion(main().contentView()->geometry()) : QRegion());
+        EXPECT_EQ(main().shape(), main().alphaValue() > 0 ? QRegion(main().contentView()->geometry()) : QRegion());
     };
     publish(overlay(true, IslandMode::expanded, 1));
     EXPECT_LT(card().height(), 42);  // growing out of the strip
@@ -189,7 +189,7 @@ TEST_F(IslandWindowControllerTest, TheWindowKeepsOneSizeWhileTheCardMovesAndTake
     EXPECT_EQ(card(), QRect(588, 32, 336, 42));
     publish(overlay(false, IslandMode::stacked, 3));
     for (int i = 0; i < 5; ++i, scheduler().advance(0.1)) sample();
-    EXPECT_TRUE(main().inputRegion().isEmpty());
+    EXPECT_TRUE(main().shape().isEmpty());
 
     // Another style is another size, taken at the next show.
     defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));

@@ -11,7 +11,9 @@
 
 namespace platform {
 
-bool setInputRegion(QWidget& window, const QRegion& region) {
+namespace {
+
+bool setShape(QWidget& window, const QRegion& region, xcb_shape_kind_t kind) {
     if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb") || !window.isWindow()) return false;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
@@ -32,10 +34,16 @@ bool setInputRegion(QWidget& window, const QRegion& region) {
     }
     // On Qt's own connection, so the shape is ordered with Qt's requests for the same window and
     // goes out with Qt's next flush (at the latest before the event loop waits).
-    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED,
                          static_cast<xcb_window_t>(window.winId()), 0, 0, static_cast<uint32_t>(rects.size()),
                          rects.data());
     return true;
 }
+
+}  // namespace
+
+bool setInputRegion(QWidget& window, const QRegion& region) { return setShape(window, region, XCB_SHAPE_SK_INPUT); }
+
+bool setWindowShape(QWidget& window, const QRegion& region) { return setShape(window, region, XCB_SHAPE_SK_BOUNDING); }
 
 }  // namespace platform

@@ -1,8 +1,8 @@
 #pragma once
 
-// Where a top-level window takes pointer input. On X11 the window's input shape (the shape
-// extension's input kind) is set, so clicks elsewhere in the window reach the windows below;
-// what the window draws is not clipped. Elsewhere nothing happens.
+// Where a top-level window takes pointer input, and where it exists at all. On X11 these are the
+// window's input and bounding shapes (the shape extension), so clicks elsewhere in the window reach
+// the windows below. Elsewhere nothing happens.
 
 #include <QRegion>
 
@@ -14,5 +14,9 @@ namespace platform {
 // coordinates; an empty region takes no input at all. Creates the native window when it has none.
 // Returns whether the window system took it.
 bool setInputRegion(QWidget& window, const QRegion& region);
+
+// Shapes `window` to `region` (same coordinates): outside it the window neither draws nor takes
+// input, also where no compositor honours transparency.
+bool setWindowShape(QWidget& window, const QRegion& region);
 
 }  // namespace platform

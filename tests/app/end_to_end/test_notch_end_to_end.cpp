@@ -278,7 +278,15 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
         << app.transcript().toStdString();
     QThread::msleep(800);  // the grow has ended
 
-    // Below the card, inside what the overlay's animations cover: the window beneath gets it.
+    // Below the card, inside what the overlay's animations cover, the window beneath shows (no
+    // compositor here to make the overlay's empty pixels transparent) and gets the click.
+    QString pixel;
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                             QStringLiteral("-crop"), QStringLiteral("1x1+720+120"),
+                                                             QStringLiteral("txt:-")},
+                                   &pixel),
+              0);
+    EXPECT_TRUE(pixel.contains(QStringLiteral("#FFFFFF"))) << pixel.toStdString();
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("120"),
                        QStringLiteral("click"), QStringLiteral("1")}),
               0);
