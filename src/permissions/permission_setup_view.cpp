@@ -159,6 +159,9 @@ public:
         return lines * lineHeight + 2;
     }
     QSize sizeHint() const override { return {200, heightForWidth(PermissionSetupView::columnWidth - 80)}; }
+    // A scroll area's own minimum is several lines high; one line is enough here, or the setup
+    // window grows taller than its content and spreads the slack between its pieces.
+    QSize minimumSizeHint() const override { return {50, QFontMetrics(font()).lineSpacing() + 2}; }
 };
 
 }  // namespace

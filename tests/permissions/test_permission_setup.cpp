@@ -100,7 +100,7 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
                                              "2. Go to General > Detection Method", "3. Choose Database",
                                              "4. This window closes by itself once detection starts"}));
     for (const QString& line : m.instructions()) EXPECT_TRUE(labels.contains(line)) << line.toStdString();
-    view.adjustSize();
+    view.resize(560, view.heightForWidth(560));
     testsupport::keep(view.grab().toImage(), "permission-setup-accessibility.png");
 
     accessibility.setTrusted(true);
@@ -112,10 +112,16 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
               (QStringList{"1. Open a terminal or your file manager", "2. Go to the folder of the Detected DB path below",
                            "3. Make the file and its folders yours and readable by you",
                            "4. If the file is missing, restart Quillvex: it creates the store as it starts"}));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    view.layout()->activate();
-    view.adjustSize();
-    testsupport::keep(view.grab().toImage(), "permission-setup-full-disk.png");
+    PermissionSetupView fullDisk(true, true, actions, environment);
+    fullDisk.resize(560, fullDisk.heightForWidth(560));  // as the window sizes it
+    fullDisk.layout()->activate();
+    // The tallest screen is exactly as high as its content: no slack spread between the pieces.
+    for (int i = 0; i < fullDisk.layout()->count(); ++i) {
+        const QWidget* piece = fullDisk.layout()->itemAt(i)->widget();
+        const int wanted = piece->hasHeightForWidth() ? piece->heightForWidth(piece->width()) : piece->sizeHint().height();
+        EXPECT_EQ(piece->height(), wanted) << i;
+    }
+    testsupport::keep(fullDisk.grab().toImage(), "permission-setup-full-disk.png");
 }
 
 TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheError) {
