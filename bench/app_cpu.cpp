@@ -83,7 +83,8 @@ struct Desktop {
         env.insert(QStringLiteral("DISPLAY"), x->display());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("info"));
-        app = std::make_unique<AppProcess>(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+        // QUILLVEX_BENCH_APP: another build of the application, to compare before and after a change.
+        app = std::make_unique<AppProcess>(qEnvironmentVariable("QUILLVEX_BENCH_APP", QStringLiteral(QUILLVEX_EXECUTABLE)), env);
         if (!app->started() || app->waitForLine(QStringLiteral("info Notch features started successfully"),
                                                 testsupport::kAppStartTimeoutMs) < 0) {
             error = QStringLiteral("the application did not start its notch features");
