@@ -22,6 +22,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <memory>
 #include <vector>
 
@@ -29,11 +33,31 @@ namespace {
 
 std::unique_ptr<testsupport::PrivateXServer> server;
 
-void idle(benchmark::State& state, bool withPoller) {
+// A child process that moves the pointer with XTest about 100 times a second below the notch,
+// circling, until it is killed.
+pid_t startMover() {
+    const QByteArray display = server->display().toLocal8Bit();
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    for (int step = 0;; ++step) {
+        const double a = step * 0.05;
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(720 + 300 * std::cos(a)),
+                            static_cast<int16_t>(500 + 200 * std::sin(a)), 0);
+        xcb_flush(c);
+        usleep(10000);
+    }
+}
+
+// The hover detector watching the pointer (or not): CPU and wake-ups of this process while the
+// pointer rests or moves.
+void watch(benchmark::State& state, bool withPoller, bool moving = false) {
     if (!server) {
         state.SkipWithError("no Xvfb");
         return;
     }
+    const pid_t mover = moving ? startMover() : 0;
     EventBus bus;
     platform::Defaults defaults;
     platform::PolledPointerMonitor poller;
@@ -44,9 +68,15 @@ void idle(benchmark::State& state, bool withPoller) {
     state.counters["cpu_ms_per_s"] = benchsupport::eventLoopCpuMsPerSecond(state);
     state.counters["wakeups_per_min"] = (benchsupport::wakeupsOf() - wakeups) / static_cast<double>(state.iterations()) * 60;
     detector.stop();
+    if (mover) {
+        kill(mover, SIGKILL);
+        waitpid(mover, nullptr, 0);
+    }
 }
-void BM_PointerStillWithPoller(benchmark::State& state) { idle(state, true); }
-void BM_PointerStillWithoutPoller(benchmark::State& state) { idle(state, false); }
+void BM_PointerStillWithPoller(benchmark::State& state) { watch(state, true); }
+void BM_PointerStillWithoutPoller(benchmark::State& state) { watch(state, false); }
+void BM_PointerMovingWithPoller(benchmark::State& state) { watch(state, true, true); }
+BENCHMARK(BM_PointerMovingWithPoller)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PointerStillWithPoller)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // The event loop woken as often by an empty timer: what the wake-ups alone cost.

@@ -9,6 +9,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -109,6 +110,11 @@ PolledPointerMonitor::PolledPointerMonitor(SampleSource source, OwnWindowTest is
     if (!isOverOwnWindow_) {
         isOverOwnWindow_ = [](const QPoint& pixel) {
             if (!qGuiApp) return false;
+            // Asking the server which window is there takes round trips: only where one of ours could be.
+            const QWindowList windows = QGuiApplication::topLevelWindows();
+            if (std::none_of(windows.begin(), windows.end(),
+                             [&](const QWindow* w) { return w->isVisible() && w->geometry().contains(pixel); }))
+                return false;
             QWindow* window = QGuiApplication::topLevelAt(pixel);
             return window && window->isVisible();
         };
