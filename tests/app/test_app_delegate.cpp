@@ -1,6 +1,8 @@
 #include "app_delegate_fixture.h"
 
 #include "core/l10n.h"
+#include "settings_ui/settings_view.h"
+#include "settings_ui/ui_settings_tab.h"
 #include "tools/notification_store.h"
 
 #include <QPushButton>
@@ -149,6 +151,20 @@ TEST_F(AppDelegateTest, SettingsWindowOpensOnceKeepsThePolicyRegularAndIsReplace
     EXPECT_EQ(window->contentSize(), QSize(760, 620));
     EXPECT_EQ(window->minSize(), QSize(700, 560));
     EXPECT_EQ(log.count("AppDelegate: Settings window created"), 1);
+
+    // It hosts the tabs on General; looking through them writes nothing, and the UI tab writes
+    // into the delegate's own store.
+    QStringList written;
+    auto subscription = defaults().didChange().sink([&](const QString& key) { written << key; });
+    auto* view = dynamic_cast<SettingsView*>(window->contentView());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->selectedTab(), SettingsView::generalTab);
+    for (int tag = 1; tag <= 8; ++tag) view->setSelectedTab(tag);
+    EXPECT_TRUE(written.isEmpty()) << written.join(',').toStdString();
+    auto* tab = dynamic_cast<UISettingsTab*>(view->tabPage(2));
+    ASSERT_NE(tab, nullptr);
+    tab->model().chooseStyle(3);
+    EXPECT_EQ(defaults().stringValue(QStringLiteral("overlayStyle")), "liquidGlass");
     delegate->refreshActivationPolicyForCurrentState("open");
     EXPECT_EQ(log.texts().last(), "AppDelegate: Activation policy unchanged (regular) [reason=open]");
 
@@ -163,6 +179,9 @@ TEST_F(AppDelegateTest, SettingsWindowOpensOnceKeepsThePolicyRegularAndIsReplace
     delegate->openSettings();
     platform::Window* second = delegate->settingsWindow();
     EXPECT_EQ(second->title(), "設定");
+    view = dynamic_cast<SettingsView*>(second->contentView());  // a new window, on General again
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->selectedTab(), SettingsView::generalTab);
 
     // A user switch hides the window without closing it; a reopen then replaces it.
     application.sessionDidResignActive().send();
@@ -237,9 +256,16 @@ TEST_F(AppDelegateTest, NotchFeaturesFollowTheirSwitchAndSettings) {
     EXPECT_EQ(notch.calls, calls);
 }
 
-TEST_F(AppDelegateTest, WithoutASessionBusTheStartOpensNoSettingsForCalendarAccess) {
+TEST_F(AppDelegateTest, WithGlanceOffOrWithoutASessionBusTheStartOpensNoSettingsForCalendarAccess) {
     ASSERT_TRUE(grantFullDiskAccess());
     notch.calendarGranted = false;
+    defaults().set(AppSettings::enableGlanceKey, false);
+    launch();
+    EXPECT_EQ(notch.calls, (std::vector<QString>{"stop", "core", "switcher"}));  // neither calendar nor weather
+    EXPECT_EQ(delegate->settingsWindow(), nullptr);
+
+    delegate.reset();
+    defaults().set(AppSettings::enableGlanceKey, true);
     notch.noSessionBus = true;
     launch();
     EXPECT_EQ(delegate->settingsWindow(), nullptr);
@@ -319,13 +345,6 @@ TEST_F(AppDelegateTest, NotchSwitchLeavesDetectionAloneAndStopsHoverBeforeIdle) 
     EXPECT_EQ(log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION ====="), detectionStarts);
     EXPECT_EQ(log.count("Starting notification monitoring"), monitoringStarts);
     EXPECT_TRUE(detector.isRunning());
-}
-
-TEST_F(AppDelegateTest, GlanceOffStartsNeitherCalendarNorWeather) {
-    ASSERT_TRUE(grantFullDiskAccess());
-    defaults().set(AppSettings::enableGlanceKey, false);
-    launch();
-    EXPECT_EQ(notch.calls, (std::vector<QString>{"stop", "core", "switcher"}));
 }
 
 TEST_F(AppDelegateTest, AVisibleSetupWindowKeepsThePolicyRegularAndAUserSwitchHidesIt) {

@@ -41,10 +41,14 @@ TEST(DesktopNotchFeaturesTest, FixedSizeNotchViewsAreCentredInThePanel) {
     const struct {
         NotchMode mode;
         QSize size;
-    } cases[] = {{NotchMode::drop, {340, 180}}, {NotchMode::glance, {380, 200}}, {NotchMode::switcher, {400, 160}}};
+        const char* className;
+    } cases[] = {{NotchMode::drop, {340, 180}, "DropZoneView"},
+                 {NotchMode::glance, {380, 200}, "GlanceExpandedView"},
+                 {NotchMode::switcher, {400, 160}, "AppSwitcherView"}};
     for (const auto& c : cases) {
         bus.notchModeSubject.send(c.mode);
         ASSERT_NE(view.contentView(), nullptr);
+        EXPECT_STREQ(view.contentView()->metaObject()->className(), c.className);
         EXPECT_EQ(view.contentView()->geometry(), QRect(QPoint((620 - c.size.width()) / 2, 0), c.size))
             << c.mode.description().toStdString();
     }

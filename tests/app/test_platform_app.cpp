@@ -1,10 +1,8 @@
-// The application stand-ins of the platform layer: windows and their order, the reopen channel,
-// queued alerts and bundle resources. (Closing versus hiding a window is covered through the
+// The application stand-ins of the platform layer: windows and their order, queued alerts and bundle resources. (Closing versus hiding a window is covered through the
 // delegate's settings window.)
 
 #include "platform/shell/alert_presenter.h"
 #include "platform/shell/desktop_application.h"
-#include "platform/shell/reopen_channel.h"
 #include "platform/shell/main_bundle.h"
 #include "platform/shell/status_item.h"
 #include "support/fake_app.h"
@@ -64,22 +62,6 @@ TEST(PlatformWindows, FixedWindowsFollowTheirContentAndContentIsReplaced) {
     EXPECT_EQ(window->contentSize().height(), layout->minimumSize().height());
     EXPECT_LT(window->contentSize().height(), 420);
     EXPECT_EQ(window->widget()->minimumSize(), window->widget()->maximumSize());
-}
-
-TEST(PlatformReopen, SecondStartDeliversToTheRunningInstance) {
-    QTemporaryDir dir;
-    const QString path = dir.path() + QStringLiteral("/app.reopen");
-    ASSERT_TRUE(testsupport::writeFile(path));  // left by an instance that died: it does not block the next one
-
-    int reopened = 0;
-    platform::ReopenChannel running(path);
-    ASSERT_EQ(running.start([&] { ++reopened; }), platform::ReopenChannel::Outcome::Listening);
-    platform::ReopenChannel second(path);
-    EXPECT_EQ(second.start([] { FAIL() << "the second start must not listen"; }),
-              platform::ReopenChannel::Outcome::DeliveredToRunningInstance);
-    QDeadlineTimer deadline(5000);  // a real socket: waits until the request arrives, not longer
-    while (reopened == 0 && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_EQ(reopened, 1);
 }
 
 TEST(PlatformAlerts, RequestsWaitForTheAlertOnScreen) {

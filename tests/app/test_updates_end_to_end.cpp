@@ -58,12 +58,15 @@ protected:
 
 }  // namespace
 
-TEST_F(UpdatesEndToEndTest, MenuCommandRunsAnInteractiveCheckAgainstTheFeed) {
+TEST_F(UpdatesEndToEndTest, TheScheduleAndTheMenuCommandCheckTheFeedAndTerminationStopsTheSchedule) {
     ASSERT_TRUE(grantFullDiskAccess());
+    scheduler().setRandomSource([] { return 0.5; });
     QuillvexApp app(application, platform::StatusItem::Presentation::ModelOnly, appEnvironment());
     ASSERT_TRUE(server.isListening());
+    app.appDelegate().applicationDidFinishLaunching();
+    EXPECT_TRUE(updaterCore->hasTimer());
 
-    ASSERT_TRUE(app.menuBarExtra().trigger("Check for Updates"));
+    scheduler().advance(97.5);  // the first scheduled check, 15 + 0.5 * 165 s after start
     ASSERT_TRUE(waitForAlert(1));
     EXPECT_EQ(server.requests(), QStringList{"/updates/latest.json"});
     const platform::Alert& offer = alertSurface->shown().back().alert;
@@ -74,9 +77,10 @@ TEST_F(UpdatesEndToEndTest, MenuCommandRunsAnInteractiveCheckAgainstTheFeed) {
     EXPECT_TRUE(AppSettings(&defaults()).lastUpdateCheckAt());
     alertSurface->answer(1);  // Later
 
-    // The same command again: an interactive check offers the update again.
+    // The menu command: an interactive check offers the same update again.
     ASSERT_TRUE(app.menuBarExtra().trigger("Check for Updates"));
     ASSERT_TRUE(waitForAlert(2));
+    EXPECT_EQ(alertSurface->shown().back().alert.messageText, "Update to 1.4.0 (27) is available");
     alertSurface->answer(1);
 
     // A failing server: the error alert, and the known update stays.
@@ -87,19 +91,6 @@ TEST_F(UpdatesEndToEndTest, MenuCommandRunsAnInteractiveCheckAgainstTheFeed) {
     EXPECT_EQ(alertSurface->shown().back().alert.informativeText,
               "The update feed has no value for \"version\".");
     EXPECT_TRUE(updaterCore->availableUpdate());
-}
-
-TEST_F(UpdatesEndToEndTest, LaunchStartsTheScheduleAndTerminationStopsIt) {
-    ASSERT_TRUE(grantFullDiskAccess());
-    scheduler().setRandomSource([] { return 0.5; });
-    QuillvexApp app(application, platform::StatusItem::Presentation::ModelOnly, appEnvironment());
-    app.appDelegate().applicationDidFinishLaunching();
-    EXPECT_TRUE(updaterCore->hasTimer());
-
-    scheduler().advance(97.5);  // the first scheduled check, 15 + 0.5 * 165 s after start
-    ASSERT_TRUE(waitForAlert(1));
-    EXPECT_EQ(alertSurface->shown().back().alert.messageText, "Update to 1.4.0 (27) is available");
-    alertSurface->answer(1);
 
     application.terminate();
     EXPECT_FALSE(updaterCore->hasTimer());

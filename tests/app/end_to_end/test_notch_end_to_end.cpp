@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -53,6 +54,41 @@ bool waitForWindow(AppProcess& app, const QString& geometry, bool shown, int tim
         app.pump();
         QThread::msleep(50);
     }
+}
+
+// Asks the windows titled `title` to close, as a window manager's close button does; false until
+// one is found.
+bool closeWindowsTitled(const QString& title) {
+    QString ids;
+    if (testsupport::runTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                                         QLatin1Char('^') + title + QLatin1Char('$')},
+                             &ids) != 0)
+        return false;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return value;
+    };
+    bool sent = false;
+    for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = id.trimmed().toUInt(&ok);
+        if (!ok) continue;
+        event.type = atom("WM_PROTOCOLS");
+        event.data.data32[0] = atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+        sent = true;
+    }
+    xcb_flush(c);
+    xcb_disconnect(c);
+    return sent;
 }
 
 int xdotool(const QStringList& arguments) { return testsupport::runTool(QStringLiteral("xdotool"), arguments); }
@@ -220,12 +256,30 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     const int back = app.waitForPrefix("info NotchStateManager: Returned from notification to ", 30000, notification);
     EXPECT_GE(back, 0) << app.transcript().toStdString();
 
+    // A second start brings the settings window forward; closing it, the only window shown, leaves the
+    // application running.
+    {
+        AppProcess second(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+        ASSERT_TRUE(second.started());
+        ASSERT_TRUE(second.finish(kAppStartTimeoutMs));
+        EXPECT_EQ(second.exitCode(), 0);
+    }
+    bool asked = false;
+    for (QDeadlineTimer deadline(5000); !asked && !deadline.hasExpired(); app.pump()) {
+        asked = closeWindowsTitled(QStringLiteral("Settings"));
+    }
+    ASSERT_TRUE(asked);
+    const int closed = app.waitForLine("info AppDelegate: Activation policy -> accessory [reason=settings-window-closed]",
+                                       kAppStartTimeoutMs, back);
+    ASSERT_GE(closed, 0) << app.transcript().toStdString();
+    EXPECT_FALSE(app.finish(1000)) << app.transcript().toStdString();
+
     // Shutdown stops the notch features in their order: the hover detector, the now-playing
     // service, the system-event services, then the held ones.
     ASSERT_TRUE(app.signal(SIGTERM));
     ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
     EXPECT_EQ(app.exitCode(), 0);
-    int previous = back;
+    int previous = closed;
     for (const char* line : {"info NotchHoverDetector: Stopped monitoring", "info MediaRemoteService: Stopped monitoring",
                              "info ScreenLockService: Stopped", "info LiveActivityManager: Stopped",
                              "info LyricsService: Stopped"}) {
