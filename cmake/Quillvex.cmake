@@ -48,8 +48,15 @@ function(quillvex_test folder)
   endif()
   add_executable(test_${folder} ${sources})
   target_link_libraries(test_${folder} PRIVATE quillvex_test_support ${ARG_DEPS})
+  # Screenshot comparisons (support/golden_image.h) read and write the folder's golden/ pictures.
+  target_compile_definitions(test_${folder} PRIVATE QUILLVEX_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
+  # Folders with golden pictures carry the label that `ctest -L golden` selects to redraw them.
+  set(labels "")
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/golden)
+    set(labels golden)
+  endif()
   gtest_discover_tests(test_${folder}
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${labels}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -2,13 +2,13 @@
 
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
+#include "support/golden_image.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPainter>
 
 namespace {
 
@@ -47,16 +47,6 @@ protected:
         return sent;
     }
 
-    void save(QWidget& widget, const QString& name) {
-        QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(2);
-        image.fill(QColor(90, 90, 100));  // a light desk shows the notch outline
-        QPainter painter(&image);
-        widget.render(&painter);
-        painter.end();
-        testsupport::keep(image, name + QStringLiteral(".png"));
-    }
-
     void SetUp() override {
         subscription = bus.dropEventSubject.sink([this](const QList<QUrl>& urls) { sent.push_back(urls); });
     }
@@ -68,6 +58,7 @@ protected:
     platform::AnyCancellable subscription;
 };
 
+const QColor desk(90, 90, 100);  // a light desk shows the notch outline
 const QUrl a = QUrl::fromLocalFile(QStringLiteral("/home/u/a b.txt"));
 const QUrl b = QUrl::fromLocalFile(QStringLiteral("/home/u/c.png"));
 const QUrl c = QUrl::fromLocalFile(QStringLiteral("/home/u/d.mov"));
@@ -156,16 +147,16 @@ TEST_F(DropViewsTest, EntranceAndLabelInBothLanguages) {
     scheduler().advance(2.0);
     EXPECT_NEAR(zone->entranceScale(), 1.0, 1e-3);
     EXPECT_EQ(zone->targetLayout().find(QStringLiteral("drop.label"))->text, QStringLiteral("Drop files here"));
-    save(*zone, QStringLiteral("zone-en"));
+    EXPECT_GOLDEN(QStringLiteral("zone-en"), *zone, desk);
     defaults().set(QStringLiteral("appLanguage"), QStringLiteral("ja"));
     EXPECT_EQ(zone->targetLayout().find(QStringLiteral("drop.label"))->text, QStringLiteral("ここにファイルをドロップ"));
-    save(*zone, QStringLiteral("zone-ja"));
+    EXPECT_GOLDEN(QStringLiteral("zone-ja"), *zone, desk);
     QMimeData mime;
     mime.setUrls({a});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(zone.get(), &enter);
     scheduler().advance(1.0);
-    save(*zone, QStringLiteral("zone-targeted"));
+    EXPECT_GOLDEN(QStringLiteral("zone-targeted"), *zone, desk);
 }
 
 TEST_F(DropViewsTest, PickerButtonsInOrderWithTitlesAndStaggeredReveal) {
@@ -231,9 +222,9 @@ TEST_F(DropViewsTest, TapsHandEveryFileOverAndThePickerStays) {
     for (const Tap& tap : taps) EXPECT_EQ(tap.urls, QList<QUrl>({a, b, c}));
     EXPECT_EQ(zone->picker(), picker);
     EXPECT_EQ(picker->visibleItems().size(), 4);
-    save(*zone, QStringLiteral("picker-en"));
+    EXPECT_GOLDEN(QStringLiteral("picker-en"), *zone, desk);
     defaults().set(QStringLiteral("appLanguage"), QStringLiteral("ja"));
-    save(*zone, QStringLiteral("picker-ja"));
+    EXPECT_GOLDEN(QStringLiteral("picker-ja"), *zone, desk);
 }
 
 }  // namespace

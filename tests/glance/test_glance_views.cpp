@@ -5,10 +5,8 @@
 #include "core/l10n.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
+#include "support/golden_image.h"
 
-#include <QDir>
-#include <QImage>
-#include <QPainter>
 #include <QTimeZone>
 
 namespace {
@@ -47,16 +45,6 @@ protected:
         panel->show();
         scheduler().drain();
         return panel;
-    }
-    // On black, as the notch shows it: the views themselves are translucent.
-    void save(QWidget& widget, const QString& name) {
-        QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(2);
-        image.fill(Qt::black);
-        QPainter painter(&image);
-        widget.render(&painter);
-        painter.end();
-        testsupport::keep(image, name + QStringLiteral(".png"));
     }
 };
 
@@ -118,7 +106,7 @@ TEST_F(GlanceViewsTest, EmptyStatesInBothLanguages) {
     EXPECT_TRUE(texts.contains("Events"));
     EXPECT_TRUE(texts.contains("No events"));
     EXPECT_TRUE(texts.contains("Loading..."));
-    save(*panel, QStringLiteral("panel-empty-en"));
+    EXPECT_GOLDEN(QStringLiteral("panel-empty-en"), *panel, Qt::black);
     defaults().set(L10n::languageKey, QStringLiteral("ja"));
     texts = panel->layout().surface.texts();
     EXPECT_TRUE(texts.contains("予定"));
@@ -146,7 +134,7 @@ TEST_F(GlanceViewsTest, ShowsWhatTheBusCarriesOnceOnScreen) {
     EXPECT_FALSE(drawing.eventRows.texts().contains("Work"));  // no calendar title
     EXPECT_TRUE(drawing.surface.has("weather.hour.2.time"));
     EXPECT_FALSE(drawing.surface.texts().contains("Loading..."));
-    save(*panel, QStringLiteral("panel-en"));
+    EXPECT_GOLDEN(QStringLiteral("panel-en"), *panel, Qt::black);
 
     defaults().set(L10n::languageKey, QStringLiteral("ja"));
     EXPECT_EQ(panel->layout().eventRows.find("glance.event.2.row.time")->text, "終日");
@@ -154,14 +142,14 @@ TEST_F(GlanceViewsTest, ShowsWhatTheBusCarriesOnceOnScreen) {
                                             weatherWith(3).hourlyForecast});
     scheduler().drain();
     EXPECT_EQ(panel->layout().surface.find("weather.temperature")->text, "0°");
-    save(*panel, QStringLiteral("panel-ja"));
+    EXPECT_GOLDEN(QStringLiteral("panel-ja"), *panel, Qt::black);
     WeatherCardView card(*panel->weatherInfo());
     card.resize(142, 176);
-    save(card, QStringLiteral("card-ja"));
+    EXPECT_GOLDEN(QStringLiteral("card-ja"), card, Qt::black);
     defaults().set(L10n::languageKey, QStringLiteral("en"));
     WeatherCardView english(weatherWith(3));
     english.resize(142, 176);
-    save(english, QStringLiteral("card-en"));
+    EXPECT_GOLDEN(QStringLiteral("card-en"), english, Qt::black);
 }
 
 TEST_F(GlanceViewsTest, SixtyEventsMakeSixtyRowsInAScrollableColumn) {
@@ -190,10 +178,10 @@ TEST_F(GlanceViewsTest, SixtyEventsMakeSixtyRowsInAScrollableColumn) {
     EXPECT_FALSE(bottom.eventRows.has("glance.event.0.row.title"));
     EXPECT_EQ(bottom.eventRows.find("glance.event.59.row.title")->frame,
               drawing.eventRows.find("glance.event.59.row.title")->frame);
-    save(*panel, QStringLiteral("panel-60-scrolled-en"));
+    EXPECT_GOLDEN(QStringLiteral("panel-60-scrolled-en"), *panel, Qt::black);
     panel->scrollBy(-1e9);
     EXPECT_EQ(panel->scrollOffset(), 0);
-    save(*panel, QStringLiteral("panel-60-en"));
+    EXPECT_GOLDEN(QStringLiteral("panel-60-en"), *panel, Qt::black);
 }
 
 }  // namespace

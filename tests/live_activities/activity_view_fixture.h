@@ -7,8 +7,8 @@
 #include "live_activities/live_activity_view.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
+#include "support/golden_image.h"
 
-#include <QImage>
 #include <QPainter>
 #include <QWidget>
 
@@ -28,18 +28,16 @@ protected:
     FakeScreens screens;
 };
 
-// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, at 2x.
-inline QImage atTheNotch(QWidget& view) {
-    const QPixmap activity = view.grab();
-    const QSize screenTop(520, 80);
-    QImage image(screenTop * 2, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(0x2c, 0x2c, 0x2e));
-    QPainter painter(&image);
-    painter.fillRect(QRectF(0, 0, screenTop.width(), 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
-    painter.fillRect(QRectF((screenTop.width() - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
-    painter.drawPixmap(QPointF((screenTop.width() - activity.width() / activity.devicePixelRatio()) / 2.0, 0), activity);
-    return image;
+// The top of a screen with a simulated 200 x 32 notch and the activity hanging from it, compared
+// with the folder's golden pictures.
+#define EXPECT_AT_THE_NOTCH(view, name) EXPECT_GOLDEN(QStringLiteral(name), QSize(520, 80), testsupport::atTheNotch(view))
+inline PaintFunction atTheNotch(QWidget& view) {
+    return [&view](QPainter& painter) {
+        painter.fillRect(QRectF(0, 0, 520, 80), QColor(0x2c, 0x2c, 0x2e));
+        painter.fillRect(QRectF(0, 0, 520, 24), QColor(0x4a, 0x4a, 0x4e));  // menu bar
+        painter.fillRect(QRectF((520 - 200) / 2.0, 0, 200, 32), Qt::black);  // the notch
+        view.render(&painter, QPoint((520 - view.width()) / 2, 0), QRegion(), QWidget::DrawChildren);
+    };
 }
 
 // The symbol of most activities grows in with the shell's entrance and shrinks on a dismiss.
@@ -56,37 +54,6 @@ void expectSymbolPopsInAndOut(View& view, EventBus& bus, platform::VirtualSchedu
     bus.liveActivityDismissSubject.send();
     EXPECT_EQ(view.iconScale().lastAnimation()->animation, platform::Animation::spring(0.35, 0.65, 0));
     EXPECT_EQ(view.iconScale().target(), 0.5);
-}
-
-// Device-pixel rectangles of a grab of the band: the cell left of the notch, the notch gap and the
-// cell right of it.
-struct BandCells {
-    explicit BandCells(const QImage& image) : ratio(image.devicePixelRatio()) {}
-    int px(double points) const { return static_cast<int>(points * ratio); }
-    QRect left() const { return {0, 0, px(48), px(32)}; }
-    QRect gap() const { return {px(60), px(4), px(150), px(24)}; }
-    QRect right() const { return {px(228), 0, px(48), px(32)}; }
-    double ratio;
-};
-
-// Pixels in `rect` (device pixels) whose channels differ from `colour` by less than `tolerance` in sum.
-inline int pixelsNear(const QImage& image, const QRect& rect, const QColor& colour, int tolerance = 60) {
-    int n = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            n += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
-                         std::abs(c.blue() - colour.blue()) < tolerance ? 1 : 0;
-        }
-    return n;
-}
-
-// Pixels in `rect` brighter than `threshold`.
-inline int brightPixels(const QImage& image, const QRect& rect, int threshold = 120) {
-    int n = 0;
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = rect.left(); x <= rect.right(); ++x) n += qGray(image.pixel(x, y)) > threshold ? 1 : 0;
-    return n;
 }
 
 }  // namespace testsupport

@@ -2,15 +2,11 @@
 #include "live_activities/symbol_check_activity_view.h"
 
 using platform::Animation;
-using testsupport::atTheNotch;
-using testsupport::keep;
 
 namespace {
 
 class SymbolCheckViewTest : public testsupport::ActivityViewTest {};
 
-// Within 40 of `colour` on each channel, roughly.
-int pixelsLike(const QImage& image, const QRect& rect, const QColor& colour) { return testsupport::pixelsNear(image, rect, colour, 100); }
 
 }  // namespace
 
@@ -75,22 +71,9 @@ TEST_F(SymbolCheckViewTest, TheScreenshotAndAirDropActivitiesAtTheSimulatedNotch
     screenshot.show();
     airdrop.show();
     scheduler().advance(LiveActivityAnimatedShell::appearDelay + 0.1);
-    keep(atTheNotch(screenshot), "screenshot_popping.png");
+    EXPECT_AT_THE_NOTCH(screenshot, "screenshot_popping");
     scheduler().advance(2.0);
-    keep(atTheNotch(screenshot), "screenshot.png");
-    keep(atTheNotch(airdrop), "airdrop.png");
+    EXPECT_AT_THE_NOTCH(screenshot, "screenshot");
+    EXPECT_AT_THE_NOTCH(airdrop, "airdrop");
 
-    const QImage shot = screenshot.grab().toImage();
-    const QImage drop = airdrop.grab().toImage();
-    const testsupport::BandCells cells(shot);
-    const QRect leftCell = cells.left(), gap = cells.gap(), rightCell = cells.right();
-    const QColor green = screenshot.viewModel().rightColor;
-    const QColor blue = airdrop.viewModel().leftColor;
-    EXPECT_GT(pixelsLike(shot, leftCell, Qt::white), 20);  // the camera
-    EXPECT_GT(pixelsLike(shot, rightCell, green), 20);      // the check mark
-    EXPECT_EQ(pixelsLike(shot, rightCell, Qt::white), 0);
-    EXPECT_GT(pixelsLike(drop, leftCell, blue), 20);
-    EXPECT_GT(pixelsLike(drop, rightCell, blue), 20);
-    EXPECT_EQ(pixelsLike(drop, gap, blue) + pixelsLike(shot, gap, Qt::white), 0);  // nothing over the notch
-    EXPECT_EQ(qAlpha(shot.pixel(cells.px(150), cells.px(30))), 255);                             // the black band
 }

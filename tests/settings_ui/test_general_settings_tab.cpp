@@ -44,14 +44,6 @@ protected:
         ASSERT_TRUE(testsupport::writeFile(home.path() + "/Library/Group Containers/group.com.apple.usernoted/db2/db"));
     }
 
-    // Lays the page out as the event loop would before it paints, then saves it.
-    static void screenshot(QWidget& tab, const QString& name) {
-        QApplication::sendPostedEvents();
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QApplication::sendPostedEvents();
-        testsupport::keep(tab.grab().toImage(), name);
-    }
-
     static QString buttonText(const PermissionRowSlot* slot) {
         return slot->row()->button() ? slot->row()->button()->text() : QString();
     }
@@ -113,7 +105,6 @@ TEST_F(GeneralSettingsTabTest, AccessCardWithDefaultSettings) {
     find<SegmentedPicker>(tab.get(), "detectionPicker")->onChosen(0);
     EXPECT_EQ(fullDiskAccessRow->content().tone, PermissionTone::orange);
     EXPECT_EQ(written, QStringList({AppSettings::detectionSourceKey, AppSettings::detectionSourceKey}));
-    screenshot(*tab, "general-en.png");
 }
 
 TEST_F(GeneralSettingsTabTest, AccessStatesFollowEverySecondOnlyWhileThePageIsShown) {
@@ -324,7 +315,6 @@ TEST_F(GeneralSettingsTabTest, ChoosingJapaneseStoresItAndTheTabFollowsAtOnce) {
     }
     EXPECT_EQ(screenNote->text(), "常に内蔵ディスプレイに表示（ノートPC向け）");
     EXPECT_EQ(find<QPushButton>(tab.get(), "faceTimeTestButton")->text(), "FaceTime着信");
-    screenshot(*tab, "general-ja.png");
 }
 
 TEST_F(GeneralSettingsTabTest, TheScreenNoteFollowsTheStoredValue) {

@@ -1,6 +1,7 @@
 #include "settings_fixture.h"
 #include "settings_ui/settings_view.h"
 #include "settings_ui/ui_settings_tab.h"
+#include "support/golden_image.h"
 
 #include <QTabWidget>
 
@@ -28,6 +29,7 @@ TEST_F(SettingsViewTest, OpensOnGeneralWithTheEightTabs) {
     EXPECT_EQ(view->selectedTab(), SettingsView::generalTab);
 }
 
+// Each page as it looks, and none writes a key by merely being shown.
 TEST_F(SettingsViewTest, VisitingEveryTabWritesNoKey) {
     // Values the controls cannot show as they are.
     defaults().set(QStringLiteral("dynamicIslandCornerRadius"), 30.0);
@@ -39,6 +41,7 @@ TEST_F(SettingsViewTest, VisitingEveryTabWritesNoKey) {
     for (int tag = 1; tag <= 8; ++tag) {
         view.setSelectedTab(tag);
         EXPECT_NE(view.tabPage(tag), nullptr) << tag;
+        EXPECT_GOLDEN(QStringLiteral("tab-%1-en").arg(tag), view);
     }
     view.close();
     EXPECT_TRUE(written.isEmpty()) << written.join(',').toStdString();
@@ -47,6 +50,11 @@ TEST_F(SettingsViewTest, VisitingEveryTabWritesNoKey) {
 TEST_F(SettingsViewTest, JapaneseLabelsAndALanguageChangeRelabels) {
     useJapanese();
     SettingsView view(environment);
+    view.resize(760, 620);
+    view.show();
+    EXPECT_GOLDEN(QStringLiteral("tab-1-ja"), view);
+    view.setSelectedTab(2);
+    EXPECT_GOLDEN(QStringLiteral("tab-2-ja"), view);
     EXPECT_EQ(view.tabLabels(), QStringList({"一般", "UI", "音楽", "Live Activity", "グランス", "ドロップ",
                                              "スイッチャー", "アップデート"}));
     L10n::setSelectedLanguage(L10n::languageEnglish);

@@ -259,7 +259,6 @@ TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFoll
     reannounceActiveWindow();
     waitFor([] { return false; }, this, 200);
     EXPECT_EQ(publications, 2);
-    testsupport::keep(view.grab().toImage(), "switcher_x11.png");
 
     // A tool window's activation is not an application switch.
     ASSERT_TRUE(workspace.activateApplication(tool->pid(), true));
