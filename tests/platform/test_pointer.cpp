@@ -22,15 +22,13 @@
 
 using platform::PointerEventKind;
 
-TEST(PointerTest, ButtonsGiveTheDraggedKindOfTheLowestHeldButton) {
+TEST(PointerTest, ButtonsGiveTheDraggedKindOfTheLowestHeldButtonAndPixelsAreReportedAtTheirCentres) {
     EXPECT_EQ(platform::pointerEventKind(0), PointerEventKind::mouseMoved);
     EXPECT_EQ(platform::pointerEventKind(platform::mouseButtonLeft | platform::mouseButtonRight),
               PointerEventKind::leftMouseDragged);
     EXPECT_EQ(platform::pointerEventKind(platform::mouseButtonRight), PointerEventKind::rightMouseDragged);
     EXPECT_EQ(platform::pointerEventKind(platform::mouseButtonMiddle), PointerEventKind::otherMouseDragged);
-}
 
-TEST(PointerTest, PixelsAreReportedAtTheirCentres) {
     const QRectF primary(0, 0, 1440, 900);
     EXPECT_EQ(platform::pixelCentreLocation(QPoint(0, 0), primary), QPointF(0.5, 899.5));
     EXPECT_EQ(platform::pixelCentreLocation(QPoint(1439, 899), primary), QPointF(1439.5, 0.5));
@@ -128,18 +126,14 @@ TEST(PointerTest, WithAMotionFeedThePointerIsReadOnlyWhileItMoves) {
     EXPECT_FALSE(poller.isPolling());
 }
 
-TEST(PointerTest, AUriListCountsWhenItHoldsAFileUrl) {
+TEST(PointerTest, AUriListCountsWhenItHoldsAFileUrlAndWithoutADisplayThePasteboardOffersNothing) {
     using platform::X11XdndPasteboard;
-    EXPECT_TRUE(X11XdndPasteboard::uriListHasFileUrl("file:///home/a/report.pdf\r\n"));
-    EXPECT_TRUE(X11XdndPasteboard::uriListHasFileUrl("# comment\r\nhttps://example.com/\r\nFILE:///tmp/x\r\n"));
-    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl("https://example.com/a.png\r\n"));
-    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl("# file:///commented\r\n"));
-    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl("file:\r\n"));
-    EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl(""));
-}
+    for (const char* list : {"file:///home/a/report.pdf\r\n", "# comment\r\nhttps://example.com/\r\nFILE:///tmp/x\r\n"})
+        EXPECT_TRUE(X11XdndPasteboard::uriListHasFileUrl(list)) << list;
+    for (const char* list : {"https://example.com/a.png\r\n", "# file:///commented\r\n", "file:\r\n", ""})
+        EXPECT_FALSE(X11XdndPasteboard::uriListHasFileUrl(list)) << list;
 
-TEST(PointerTest, WithoutADisplayThePasteboardOffersNothing) {
-    platform::X11XdndPasteboard pasteboard(":nonexistent.9");
+    X11XdndPasteboard pasteboard(":nonexistent.9");
     EXPECT_FALSE(pasteboard.start());
     EXPECT_FALSE(pasteboard.canReadFileURLs());
 }

@@ -1,5 +1,4 @@
 #include "platform/process/posix_process_launcher.h"
-#include "support/fake_process.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,7 +56,7 @@ TEST_F(ProcessTest, LineProtocolRoundTripsAndKeepsLeftoverBytes) {
     EXPECT_TRUE(isGone(child->pid()));
 }
 
-TEST_F(ProcessTest, StartedLineAtTheDeadlineIsFinishedByTheNextRead) {
+TEST_F(ProcessTest, StartedLineAtTheDeadlineIsFinishedByTheNextReadAndStaleOutputCanBeDropped) {
     // The child writes half a line and waits for us: the read must time out with the half.
     auto child = launcher.start(shell("printf hel; read x; printf 'lo\\nwor'; read y; echo ld"));
     ASSERT_TRUE(child);
@@ -68,6 +67,14 @@ TEST_F(ProcessTest, StartedLineAtTheDeadlineIsFinishedByTheNextRead) {
     EXPECT_EQ(child->readLine(5).text, "hello");
     ASSERT_TRUE(child->writeLine("go"));
     EXPECT_EQ(child->readLine(5).text, "world");
+
+    // Stale output, a partial line included, is discarded on request.
+    auto stale = launcher.start(shell("printf 'first\\nstale\\nsta'; read x; echo fresh"));
+    ASSERT_TRUE(stale);
+    EXPECT_EQ(stale->readLine(5).text, "first");
+    EXPECT_EQ(stale->discardPendingOutput(), 9u);
+    ASSERT_TRUE(stale->writeLine("go"));
+    EXPECT_EQ(stale->readLine(5).text, "fresh");
 }
 
 TEST_F(ProcessTest, SilentChildTimesOutAtTheDeadline) {
@@ -101,15 +108,6 @@ TEST_F(ProcessTest, ChildDyingMidProtocolEndsTheReadAtOnce) {
     EXPECT_FALSE(child->isRunning());
     EXPECT_EQ(child->wait(0), 3);
     ::kill(static_cast<pid_t>(grandchild.text.toLongLong()), SIGKILL);
-}
-
-TEST_F(ProcessTest, StaleOutputIsDiscardedOnRequest) {
-    auto child = launcher.start(shell("printf 'first\\nstale\\nsta'; read x; echo fresh"));
-    ASSERT_TRUE(child);
-    EXPECT_EQ(child->readLine(5).text, "first");
-    EXPECT_EQ(child->discardPendingOutput(), 9u);
-    ASSERT_TRUE(child->writeLine("go"));
-    EXPECT_EQ(child->readLine(5).text, "fresh");
 }
 
 TEST_F(ProcessTest, WritingToAChildThatStoppedReadingFailsWithoutSigpipe) {
@@ -148,14 +146,6 @@ TEST_F(ProcessTest, TerminateKillAndWaitReportHowItEnded) {
     EXPECT_EQ(stubborn->wait(5), 128 + SIGKILL);
 }
 
-TEST_F(ProcessTest, LongLivedChildCapturesStandardErrorApart) {
-    auto child = launcher.start(shell("echo oops >&2; echo out; exit 0", ProcessSpec::Stderr::Capture));
-    ASSERT_TRUE(child);
-    EXPECT_EQ(child->readLine(5).text, "out");
-    EXPECT_EQ(child->wait(5), 0);
-    EXPECT_EQ(child->standardError(), "oops\n");
-}
-
 TEST_F(ProcessTest, WorksFromAWorkerThread) {
     QByteArray reply;
     std::thread worker([&] {
@@ -186,6 +176,12 @@ TEST_F(ProcessTest, RunReportsExitStatusSignalAndOutput) {
     EXPECT_FALSE(ok.succeeded());
     EXPECT_EQ(ok.standardOutput, "out\n");
     EXPECT_EQ(ok.standardError, "err\n");
+
+    auto longLived = launcher.start(shell("echo oops >&2; echo out; exit 0", ProcessSpec::Stderr::Capture));
+    ASSERT_TRUE(longLived);
+    EXPECT_EQ(longLived->readLine(5).text, "out");
+    EXPECT_EQ(longLived->wait(5), 0);
+    EXPECT_EQ(longLived->standardError(), "oops\n");
 
     auto merged = launcher.run(shell("echo out; echo err >&2", ProcessSpec::Stderr::MergeWithStdout), 5);
     EXPECT_TRUE(merged.succeeded());
@@ -290,38 +286,6 @@ TEST_F(ProcessTest, ChildrenDieWithTheProcessButNotWithTheThreadThatStartedThem)
     ASSERT_TRUE(fromWorker);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(fromWorker->isRunning());
-}
-
-TEST(FakeProcessTest, ScriptsRepliesAndRecordsWhatItWasSent) {
-    testsupport::FakeProcessLauncher launcher;
-    launcher.onStart = [](testsupport::FakeChild& child) {
-        child.emitLine("READY");
-        child.onLine = [](testsupport::FakeChild& c, const QByteArray& line) {
-            if (line == "quit") c.exit(0);
-            else c.emitLine("{\"echo\":\"" + line + "\"}");
-        };
-    };
-    auto child = launcher.start(shell("ignored"));
-    ASSERT_TRUE(child);
-    EXPECT_EQ(child->readLine(5).text, "READY");
-    EXPECT_EQ(child->readLine(0.5).status, LineRead::Status::TimedOut);
-    child->writeLine("query");
-    EXPECT_EQ(child->readLine(1.5).text, "{\"echo\":\"query\"}");
-    child->writeLine("quit");
-    EXPECT_FALSE(child->isRunning());
-    EXPECT_EQ(child->readLine(1).status, LineRead::Status::Ended);
-    EXPECT_FALSE(child->writeLine("late"));
-
-    auto record = launcher.lastChild();
-    EXPECT_EQ(record->inputLines(), (QList<QByteArray>{"query", "quit"}));
-    EXPECT_EQ(record->readTimeouts(), (std::vector<double>{5, 0.5, 1.5, 1}));
-    child.reset();
-    EXPECT_TRUE(record->released());
-
-    launcher.failStart("/usr/bin/swift", "No such file or directory");
-    QString error;
-    EXPECT_FALSE(launcher.start({QStringLiteral("/usr/bin/swift"), {}, {}, {}}, &error));
-    EXPECT_EQ(error, "No such file or directory");
 }
 
 }  // namespace
