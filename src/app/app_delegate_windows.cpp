@@ -131,7 +131,11 @@ void AppDelegate::showPermissionSetupFlow() {
     if (needFullDiskAccess) fullDiskAccess_.logDiagnosticSnapshotIfNeeded(std::nullopt, QStringLiteral("setup-flow"));
 
     PermissionSetupModel::Actions actions;
-    actions.openAccessibilitySettings = [this] { permissions_.requestAccessibility(); };
+    // No desktop has an Accessibility pane: the setting that helps is the detection method.
+    actions.openAccessibilitySettings = [this] {
+        permissions_.requestAccessibility();
+        openSettings();
+    };
     actions.openFullDiskAccessSettings = [this] { fullDiskAccess_.openFullDiskAccessSettings(); };
     actions.continueWithoutFullDiskAccess = [this] {
         scheduler_.post(lifetime_.wrap([this] { continueWithoutFullDiskAccess(); }));

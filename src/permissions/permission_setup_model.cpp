@@ -124,12 +124,12 @@ QStringList PermissionSetupModel::instructions() const {
     switch (currentStep()) {
     case Step::accessibility:
         // Nothing to grant: the way on is the other detection method.
-        return {QStringLiteral("1. Open Settings... from Quillvex's tray menu"),
+        return {QStringLiteral("1. Press Open Quillvex Settings (or Settings... in the tray menu)"),
                 QStringLiteral("2. Go to General > Detection Method"), QStringLiteral("3. Choose Database"),
                 QStringLiteral("4. This window closes by itself once detection starts")};
     case Step::fullDisk:
         // The store is made once, as Quillvex starts: a missing file needs a restart.
-        return {QStringLiteral("1. Open a terminal or your file manager"),
+        return {QStringLiteral("1. Press Open Store Folder, or open a terminal"),
                 QStringLiteral("2. Go to the folder of the Detected DB path below"),
                 QStringLiteral("3. Make the file and its folders yours and readable by you"),
                 QStringLiteral("4. If the file is missing, restart Quillvex: it creates the store as it starts")};
@@ -169,9 +169,13 @@ std::vector<PermissionSetupModel::StatusLine> PermissionSetupModel::statusLines(
 std::vector<PermissionSetupModel::Button> PermissionSetupModel::buttons() const {
     switch (currentStep()) {
     case Step::accessibility:
-        return {{QStringLiteral("Open Accessibility Settings"), true, actions_.openAccessibilitySettings}};
+        return {{QStringLiteral("Open Quillvex Settings"), true, actions_.openAccessibilitySettings}};
     case Step::fullDisk:
-        return {{QStringLiteral("Open Full Disk Access"), true, actions_.openFullDiskAccessSettings},
+        return {{QStringLiteral("Open Store Folder"), true,
+                 [this] {
+                     if (actions_.openFullDiskAccessSettings) actions_.openFullDiskAccessSettings();
+                     revealStore();
+                 }},
                 {QStringLiteral("Reveal Quillvex.app"), false, [this] { revealApp(); }},
                 {QStringLiteral("Copy App Path"), false, [this] { copyAppPath(); }},
                 {QStringLiteral("Continue With Limited Detection"), false, actions_.continueWithoutFullDiskAccess}};
@@ -199,6 +203,14 @@ void PermissionSetupModel::revealApp() const {
     // holds the application.
     auto& workspace = environment_.workspace ? *environment_.workspace : platform::Workspace::shared();
     workspace.openUrl(QUrl::fromLocalFile(QFileInfo(bundlePath()).absolutePath()));
+}
+
+void PermissionSetupModel::revealStore() const {
+    // The nearest folder that exists: the store's own may not have been made yet.
+    QFileInfo folder(QFileInfo(fullDiskDiagnostic_.dbPath).absolutePath());
+    while (!folder.isDir() && !folder.isRoot()) folder.setFile(folder.absolutePath());
+    auto& workspace = environment_.workspace ? *environment_.workspace : platform::Workspace::shared();
+    workspace.openUrl(QUrl::fromLocalFile(folder.absoluteFilePath()));
 }
 
 void PermissionSetupModel::copyAppPath() const {

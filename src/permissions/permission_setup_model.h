@@ -102,6 +102,8 @@ public:
     bool performDefaultAction() const;
 
     void revealApp() const;
+    // Opens the folder that holds the notification store, where its owner and modes are set.
+    void revealStore() const;
     void copyAppPath() const;
 
     const platform::PassthroughSubject<>& changed() const { return changed_; }

@@ -89,6 +89,14 @@ TEST_F(AppDelegateTest, UiSourceWithoutTrustWaitsForAccessibilityThenStarts) {
               "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
     // The Accessibility road takes no Full Disk Access snapshot.
     EXPECT_TRUE(log.matching("FullDiskAccessManager[").isEmpty());
+    // Its button leads to the detection method, the only setting that helps here.
+    auto* view = dynamic_cast<PermissionSetupView*>(delegate->permissionWindow()->contentView());
+    ASSERT_NE(view, nullptr);
+    view->footerButtons().front()->click();
+    EXPECT_EQ(accessibility.promptCount(), 2);
+    ASSERT_NE(delegate->settingsWindow(), nullptr);
+    EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+    delegate->settingsWindow()->orderOut();
 
     // Without a queue a signal is lost.
     bus.signalSubject.send(signal("Lost"));
@@ -192,6 +200,7 @@ TEST_F(AppDelegateTest, SettingsWindowOpensOnceKeepsThePolicyRegularAndIsReplace
     application.handleReopen();
     EXPECT_NE(delegate->settingsWindow(), second);
     EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+    delegate->settingsWindow()->orderOut();
     EXPECT_EQ(log.count("AppDelegate: Settings window created"), 3);
     EXPECT_FALSE(delegate->applicationShouldHandleReopen(true));
 

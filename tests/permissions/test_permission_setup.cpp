@@ -4,6 +4,8 @@
 #include "support/fixtures.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -62,13 +64,13 @@ TEST_F(PermissionSetupTest, StepsFollowFlagsAndPermissions) {
     EXPECT_EQ(fullDiskOnly->heading(), "Step 1. Allow Full Disk Access");
     ASSERT_EQ(fullDiskOnly->chips().size(), 1u);
     EXPECT_EQ(fullDiskOnly->chips()[0].title, "Full Disk Access");
-    EXPECT_EQ(titles(fullDiskOnly->buttons()), (QStringList{"Open Full Disk Access", "Reveal Quillvex.app", "Copy App Path",
+    EXPECT_EQ(titles(fullDiskOnly->buttons()), (QStringList{"Open Store Folder", "Reveal Quillvex.app", "Copy App Path",
                                                         "Continue With Limited Detection"}));
 
     auto both = model(true, true);
     EXPECT_EQ(both->currentStep(), Step::accessibility);
     EXPECT_EQ(both->heading(), "Step 1. Allow Accessibility");
-    EXPECT_EQ(titles(both->buttons()), QStringList{"Open Accessibility Settings"});
+    EXPECT_EQ(titles(both->buttons()), QStringList{"Open Quillvex Settings"});
     EXPECT_EQ(both->statusLines()[0].value, "Waiting");
 
     // Trusted at creation: straight to Full Disk Access, numbered 2, the first chip complete.
@@ -96,7 +98,7 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
     EXPECT_EQ(m.explanation(), "UI-based detection finds nothing on Linux: there is no Notification Center to observe "
                                "and no Accessibility permission to grant. Database detection records every notification "
                                "sent to the desktop's notification daemon.");
-    EXPECT_EQ(m.instructions(), (QStringList{"1. Open Settings... from Quillvex's tray menu",
+    EXPECT_EQ(m.instructions(), (QStringList{"1. Press Open Quillvex Settings (or Settings... in the tray menu)",
                                              "2. Go to General > Detection Method", "3. Choose Database",
                                              "4. This window closes by itself once detection starts"}));
     for (const QString& line : m.instructions()) EXPECT_TRUE(labels.contains(line)) << line.toStdString();
@@ -109,7 +111,7 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
                                "itself writes under your home folder. Linux has no Full Disk Access: the store only "
                                "has to be yours and readable by you.");
     EXPECT_EQ(m.instructions(),
-              (QStringList{"1. Open a terminal or your file manager", "2. Go to the folder of the Detected DB path below",
+              (QStringList{"1. Press Open Store Folder, or open a terminal", "2. Go to the folder of the Detected DB path below",
                            "3. Make the file and its folders yours and readable by you",
                            "4. If the file is missing, restart Quillvex: it creates the store as it starts"}));
     PermissionSetupView fullDisk(true, true, actions, environment);
@@ -153,6 +155,16 @@ TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheEr
     m->revealApp();
     ASSERT_EQ(workspace.openedUrls.size(), 1u);
     EXPECT_EQ(workspace.openedUrls[0], QUrl::fromLocalFile("/Applications"));
+
+    // The store's folder, or the nearest one that exists, after the creator's action.
+    const QString folder = QFileInfo(storePath()).absolutePath();
+    const auto openStoreFolder = m->buttons().front();
+    for (const QString& expected : {folder, home.path()}) {
+        openStoreFolder.action();
+        EXPECT_EQ(ran.last(), "fullDisk");
+        EXPECT_EQ(workspace.openedUrls.back(), QUrl::fromLocalFile(expected));
+        ASSERT_TRUE(QDir(home.path() + "/Library").removeRecursively());
+    }
 }
 
 TEST_F(PermissionSetupTest, PollsEveryEightTenthsWhileOnScreen) {
@@ -206,7 +218,7 @@ TEST_F(PermissionSetupTest, ViewShowsEveryButtonTitleInFullAndAnswersReturn) {
         for (QPushButton* button : view.footerButtons()) result << button->text();
         return result;
     };
-    EXPECT_EQ(footer(), (QStringList{"Open Accessibility Settings", "Quit"}));
+    EXPECT_EQ(footer(), (QStringList{"Open Quillvex Settings", "Quit"}));
     EXPECT_TRUE(view.footerButtons().first()->isDefault());
 
     view.show();
@@ -223,7 +235,7 @@ TEST_F(PermissionSetupTest, ViewShowsEveryButtonTitleInFullAndAnswersReturn) {
     QCoreApplication::sendPostedEvents();
     view.layout()->activate();
     EXPECT_EQ(view.width(), 560);
-    EXPECT_EQ(footer(), (QStringList{"Open Full Disk Access", "Reveal Quillvex.app", "Copy App Path",
+    EXPECT_EQ(footer(), (QStringList{"Open Store Folder", "Reveal Quillvex.app", "Copy App Path",
                                      "Continue With Limited Detection", "Quit"}));
     QRect previous;
     for (QPushButton* button : view.footerButtons()) {
