@@ -1,7 +1,7 @@
 #include "platform/dbus/dbus_connection.h"
 
-#include "support/fake_dbus_connection.h"
 #include "support/fixtures.h"
+#include "support/loopback_http_server.h"  // spinUntil
 #include "support/service_fixtures.h"
 
 #include <QCoreApplication>
@@ -13,21 +13,13 @@
 
 using namespace std::chrono_literals;
 using platform::DBusReply;
+using testsupport::spinUntil;
 
 namespace {
 
 const QString kName = QStringLiteral("org.example.Probe");
 const QString kPath = QStringLiteral("/org/example/Probe");
 const QString kIface = QStringLiteral("org.example.Probe");
-
-// Spins the event loop until `done` or 5 s.
-template <class F>
-bool spinUntil(F done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 // Claims every call and never answers, as a hung service would.
 class Silent final : public QDBusVirtualObject {
@@ -176,28 +168,6 @@ TEST(DBusConnectionWithoutBus, ReportsNoBusAtOnceAndAsynchronously) {
     ASSERT_TRUE(spinUntil([&] { return async.has_value(); }));
     EXPECT_EQ(async->status, DBusReply::Status::noBus);
     EXPECT_FALSE(none.subscribe({kName, kPath, kIface, QStringLiteral("Ping"), {}}, [](const auto&) {}).isActive());
-}
-
-TEST(FakeDBusConnection, SilentCallsTimeOutOnTheVirtualClockAndCancelledCallsNeverAnswer) {
-    testsupport::ScopedVirtualScheduler clock;
-    testsupport::FakeDBusConnection bus;
-    bus.silence(QStringLiteral("org.example.Probe.Slow"));
-    std::optional<DBusReply> reply;
-    auto pending = bus.callAsync({kName, kPath, kIface, QStringLiteral("Slow"), {}}, 200ms,
-                                 [&](const DBusReply& r) { reply = r; });
-    clock.scheduler.advance(0.19);
-    EXPECT_FALSE(reply);
-    clock.scheduler.advance(0.02);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, DBusReply::Status::timedOut);
-
-    bus.reply(QStringLiteral("org.example.Probe.Echo"), {42});
-    bool called = false;
-    auto cancelled = bus.callAsync({kName, kPath, kIface, QStringLiteral("Echo"), {}}, 1s,
-                                   [&](const DBusReply&) { called = true; });
-    cancelled.cancel();
-    clock.scheduler.drain();
-    EXPECT_FALSE(called);
 }
 
 }  // namespace

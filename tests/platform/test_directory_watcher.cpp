@@ -1,5 +1,4 @@
 #include "platform/files/directory_watcher.h"
-#include "support/fake_directory_watcher.h"
 #include "support/virtual_scheduler.h"
 
 #include <QCoreApplication>
@@ -148,22 +147,6 @@ TEST_F(DirectoryWatcherTest, MissingFileOrUnreadableFolderFailsClearly) {
         EXPECT_EQ(locked.errorText, "Permission denied");
         ::chmod(QFile::encodeName(path("locked")).constData(), 0700);
     }
-}
-
-TEST(FakeDirectoryWatcherTest, DeliversToRunningWatchesOnly) {
-    testsupport::FakeDirectoryWatcher watcher;
-    watcher.failFor("/locked", "Permission denied");
-    EXPECT_EQ(watcher.watch("/locked", 1, [](const auto&) {}).errorText, "Permission denied");
-
-    int delivered = 0;
-    auto watch = watcher.watch("/inbox", 0.5, [&](const auto& batch) { delivered += static_cast<int>(batch.size()); });
-    ASSERT_TRUE(watch);
-    EXPECT_EQ(watcher.latencyFor("/inbox"), 0.5);
-    EXPECT_EQ(watcher.deliver("/inbox", {{"/inbox/a", Kind::Created}, {"/inbox/a", Kind::ClosedWrite}}), 1);
-    EXPECT_EQ(delivered, 2);
-    watch.watch.reset();
-    EXPECT_EQ(watcher.deliver("/inbox", {{"/inbox/b", Kind::Created}}), 0);
-    EXPECT_EQ(watcher.activeWatchCount(), 0);
 }
 
 }  // namespace

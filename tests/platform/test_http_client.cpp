@@ -71,24 +71,27 @@ TEST(HttpClientRefusal, OnlyCompleteHttpsAddressesUnlessLoopbackHttpIsAllowed) {
     EXPECT_TRUE(platform::HttpClient::refusal(QUrl("http://127.0.0.1.example/feed"), loopback));
 }
 
-TEST_F(HttpClientTest, SuccessCarriesStatusAndBody) {
+TEST_F(HttpClientTest, SuccessCarriesStatusAndBodyAndOtherStatusesFailWithTheirBody) {
     ASSERT_TRUE(server.isListening());
     const HttpResult result = get("/feed");
     ASSERT_TRUE(result.ok()) << result.error->description.toStdString();
     EXPECT_EQ(result.response->statusCode, 200);
     EXPECT_EQ(result.response->body, R"({"version":"1"})");
-}
 
-TEST_F(HttpClientTest, StatusesOutsideTwoHundredsFailEvenWithABody) {
-    for (auto [path, code] : {std::pair{"/missing", 404}, std::pair{"/error", 500}}) {
-        const HttpResult result = get(path);
-        ASSERT_FALSE(result.ok()) << path;
-        EXPECT_EQ(result.error->kind, HttpError::Kind::Status);
-        EXPECT_EQ(result.error->statusCode, code);
-    }
     // The body stays readable for callers that decode error replies.
-    EXPECT_EQ(get("/missing").error->body, "not found");
-    EXPECT_EQ(get("/error").error->body, R"({"version":"1"})");
+    for (auto [path, code, body] : {std::tuple{"/missing", 404, "not found"}, std::tuple{"/error", 500, R"({"version":"1"})"}}) {
+        const HttpResult failed = get(path);
+        ASSERT_FALSE(failed.ok()) << path;
+        EXPECT_EQ(failed.error->kind, HttpError::Kind::Status);
+        EXPECT_EQ(failed.error->statusCode, code);
+        EXPECT_EQ(failed.error->body, body);
+    }
+
+    // Bodies beyond the cap fail.
+    EXPECT_TRUE(get("/big", 30, 2000).ok());
+    const HttpResult big = get("/big", 30, 1999);
+    ASSERT_FALSE(big.ok());
+    EXPECT_EQ(big.error->kind, HttpError::Kind::BodyTooLarge);
 }
 
 TEST_F(HttpClientTest, TransportFailuresAndTimeouts) {
@@ -107,14 +110,7 @@ TEST_F(HttpClientTest, TransportFailuresAndTimeouts) {
     EXPECT_EQ(refused.error->kind, HttpError::Kind::Transport);
 }
 
-TEST_F(HttpClientTest, BodiesBeyondTheCapFail) {
-    EXPECT_TRUE(get("/big", 30, 2000).ok());
-    const HttpResult result = get("/big", 30, 1999);
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error->kind, HttpError::Kind::BodyTooLarge);
-}
-
-TEST_F(HttpClientTest, RedirectsOnlyToAddressesTheRequestCouldUse) {
+TEST_F(HttpClientTest, RedirectsAndPlainHttpOnlyWhereTheRequestCouldUseThem) {
     const HttpResult followed = get("/to-feed");
     ASSERT_TRUE(followed.ok());
     EXPECT_EQ(followed.response->body, R"({"version":"1"})");
@@ -122,14 +118,13 @@ TEST_F(HttpClientTest, RedirectsOnlyToAddressesTheRequestCouldUse) {
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error->kind, HttpError::Kind::InsecureRedirect);
     EXPECT_EQ(server.requests(), (QStringList{"/to-feed", "/feed", "/to-plain"}));
-}
 
-TEST_F(HttpClientTest, PlainHttpIsRefusedWithoutTheTestAllowance) {
+    // Plain http is refused before any request without the test allowance.
     platform::QtHttpClient strict;
-    const HttpResult result = fetch(strict, HttpRequest{QUrl(server.url("/feed")), 30, 1024});
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error->kind, HttpError::Kind::InvalidURL);
-    EXPECT_TRUE(server.requests().isEmpty());
+    const HttpResult plain = fetch(strict, HttpRequest{QUrl(server.url("/feed")), 30, 1024});
+    ASSERT_FALSE(plain.ok());
+    EXPECT_EQ(plain.error->kind, HttpError::Kind::InvalidURL);
+    EXPECT_EQ(server.requests().size(), 3);
 }
 
 TEST_F(HttpClientTest, DownloadWritesTheFileOnlyWhenComplete) {
