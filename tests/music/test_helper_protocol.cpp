@@ -52,9 +52,8 @@ public:
 
 }  // namespace
 
-TEST(HelperReply, NothingPlayingIsTheBareFlag) { EXPECT_EQ(HelperQueryReply{}.encode(), "{\"isPlaying\":false}"); }
-
-TEST(HelperReply, MembersInOrderWithoutSpacesAndEmptyTextsLeftOut) {
+TEST(HelperReply, NothingPlayingIsTheBareFlagAndMembersComeInOrderWithoutSpacesAndEmptyTextsLeftOut) {
+    EXPECT_EQ(HelperQueryReply{}.encode(), "{\"isPlaying\":false}");
     HelperQueryReply reply;
     reply.isPlaying = true;
     reply.title = QStringLiteral("Song");

@@ -66,14 +66,6 @@ protected:
 
 }  // namespace
 
-TEST_F(MediaRemoteServiceTest, CreationLaunchesTheHelperWhateverTheSource) {
-    makeService();
-    EXPECT_EQ(helper.launcher.children().size(), 1u);
-    EXPECT_TRUE(service->bridge().isReady());
-    EXPECT_EQ(service->currentSource(), MusicNowPlayingSource::appleScript);
-    EXPECT_FALSE(service->isPolling());
-}
-
 TEST_F(MediaRemoteServiceTest, ControlCenterPublishesATrackOnceAndClearsOnTheThirdMiss) {
     helper.answerQueries(kSongByBand);
     MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
@@ -284,8 +276,12 @@ TEST_F(MediaRemoteServiceTest, RefusedScriptsAreCountedMisses) {
     EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService[appleScript] probe=error"));
 }
 
-TEST_F(MediaRemoteServiceTest, WritingTheSourceSwitchesOnceAndChangesTheCadence) {
+TEST_F(MediaRemoteServiceTest, CreationLaunchesTheHelperAndWritingTheSourceSwitchesOnceAndChangesTheCadence) {
     MediaRemoteService& s = makeService();
+    EXPECT_EQ(helper.launcher.children().size(), 1u);
+    EXPECT_TRUE(s.bridge().isReady());
+    EXPECT_EQ(s.currentSource(), MusicNowPlayingSource::appleScript);
+    EXPECT_FALSE(s.isPolling());
     s.start();
     scheduler().drain();
     EXPECT_EQ(queries(), 1);
