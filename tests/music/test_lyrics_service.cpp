@@ -187,7 +187,7 @@ TEST_F(LyricsServiceTest, AFetchUnderWayWhenTheServiceRestartsIsDropped) {
     ASSERT_TRUE(bus.lyricsSubject.value());
 }
 
-TEST_F(LyricsServiceTest, BlankLyricsSendNoneInsteadOfLeavingThePreviousTracksUp) {
+TEST_F(LyricsServiceTest, BlankLyricsMissingArtistsEmptyAnswersAndScriptErrorsSendNoneInsteadOfThePreviousTracks) {
     LyricsService& s = makeService();
     s.start();
     runner.enqueue(ScriptOutcome::success(QStringLiteral("la la")));
@@ -208,19 +208,14 @@ TEST_F(LyricsServiceTest, BlankLyricsSendNoneInsteadOfLeavingThePreviousTracksUp
     play(track("Blank", "Band"));
     EXPECT_EQ(fetches(), 2);
     EXPECT_FALSE(bus.lyricsSubject.value());
-}
 
-TEST_F(LyricsServiceTest, MissingArtistEmptyAnswersAndScriptErrorsSendNone) {
-    LyricsService& s = makeService();
-    s.start();
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("la")));
+    // A missing artist, an empty answer and a script error send none too.
     play(track("Song", "Band"));
     ASSERT_TRUE(bus.lyricsSubject.value());
-
     play(track("Browser video", std::nullopt));
     EXPECT_FALSE(bus.lyricsSubject.value());
     EXPECT_FALSE(s.currentTrackKey());
-    EXPECT_EQ(fetches(), 1);
+    EXPECT_EQ(fetches(), 2);
 
     runner.enqueue(ScriptOutcome::success(QString()));
     play(track("Quiet", "Band"));
