@@ -166,17 +166,43 @@ TEST_F(NowPlayingMprisTest, HostileCoversAndHugeTextsStillShowTheTrack) {
     }
 }
 
-TEST_F(NowPlayingMprisTest, TheServicePublishesTheTrackAndClearsItAfterThreeMissesWhenPaused) {
+// The service over the helper: it publishes the track, sends the transport to the player, recovers
+// from a killed helper, and clears the track after three misses once the player pauses.
+TEST_F(NowPlayingMprisTest, TheServicePublishesTransportsRecoversFromAKilledHelperAndClearsAfterThreeMisses) {
     auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}));
     ASSERT_TRUE(player);
     MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
-    std::vector<std::optional<NowPlayingInfo>> published;
-    auto subscription = bus.nowPlayingSubject.sink([&](const std::optional<NowPlayingInfo>& info) { published.push_back(info); });
     s.start();
     scheduler().drain();
     ASSERT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteService: Updated - Song by Band")) << log.texts().join('\n').toStdString();
     ASSERT_TRUE(bus.nowPlayingSubject.value());
     EXPECT_EQ(bus.nowPlayingSubject.value()->bundleIdentifier, QStringLiteral("mockplayer"));
+
+    ASSERT_TRUE(s.isBrowserMedia());
+    player->clearCalls();
+    s.togglePlayPause();
+    s.nextTrack();
+    s.previousTrack();
+    s.togglePlayPause();  // playing again
+    EXPECT_EQ(player->calledMethods().filter(QRegularExpression("^(PlayPause|Next|Previous)$")),
+              (QStringList{"PlayPause", "Next", "Previous", "PlayPause"}));
+    for (const char* line : {"MediaRemoteBridge: sendCommand(2) -> true", "MediaRemoteBridge: sendCommand(4) -> true",
+                             "MediaRemoteBridge: sendCommand(5) -> true"})
+        EXPECT_TRUE(log.contains(LogLevel::Debug, line)) << line;
+
+    const long long pid = helperPid(log);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    // Virtual polls come faster than the kernel finishes the exit: let it end first.
+    QDeadlineTimer exited(5000);
+    while (!hasExited(pid) && !exited.hasExpired()) QThread::msleep(5);
+    // The next poll finds it gone: no snapshot, the scripts find no player, a counted miss.
+    player->setProperty(kPlayerInterface, "Metadata", QVariantMap{{"xesam:title", "After"}, {"xesam:artist", QStringList{"Band"}}});
+    scheduler().advance(6.0);  // the first poll 5 s after the launch relaunches it
+    EXPECT_EQ(log.count("MediaRemoteBridge: restarting helper process"), 1);
+    EXPECT_NE(helperPid(log), pid);
+    ASSERT_TRUE(s.nowPlaying());
+    EXPECT_EQ(s.nowPlaying()->title, QStringLiteral("After"));
 
     player->setProperty(kPlayerInterface, "PlaybackStatus", "Paused");
     const QString clearing = "MediaRemoteService[controlCenter] MediaRemote: not playing; clearing";
@@ -187,46 +213,6 @@ TEST_F(NowPlayingMprisTest, TheServicePublishesTheTrackAndClearsItAfterThreeMiss
     EXPECT_EQ(log.count(clearing), 1);
     scheduler().advance(1.6);  // 3.2 s after the first
     EXPECT_EQ(log.count(clearing), 2);
-}
-
-TEST_F(NowPlayingMprisTest, TransportReachesThePlayer) {
-    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}));
-    ASSERT_TRUE(player);
-    MediaRemoteService& s = makeService(MusicNowPlayingSource::appleScript);
-    s.start();
-    scheduler().drain();
-    ASSERT_TRUE(s.isBrowserMedia());
-    player->clearCalls();
-    s.togglePlayPause();
-    s.nextTrack();
-    s.previousTrack();
-    EXPECT_EQ(player->calledMethods().filter(QRegularExpression("^(PlayPause|Next|Previous)$")),
-              (QStringList{"PlayPause", "Next", "Previous"}));
-    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(2) -> true"));
-    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(4) -> true"));
-    EXPECT_TRUE(log.contains(LogLevel::Debug, "MediaRemoteBridge: sendCommand(5) -> true"));
-}
-
-TEST_F(NowPlayingMprisTest, AKilledHelperIsRestartedAndTheServiceRecovers) {
-    auto player = session->player("mockplayer", MprisSession::playing("Song", {"Band"}));
-    ASSERT_TRUE(player);
-    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
-    s.start();
-    scheduler().drain();
-    ASSERT_TRUE(s.nowPlaying());
-    const long long pid = helperPid(log);
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
-    // Virtual polls come faster than the kernel finishes the exit: let it end first.
-    QDeadlineTimer exited(5000);
-    while (!hasExited(pid) && !exited.hasExpired()) QThread::msleep(5);
-
-    // The next poll finds it gone: no snapshot, the scripts find no player, a counted miss.
-    player->setProperty(kPlayerInterface, "Metadata", QVariantMap{{"xesam:title", "After"}, {"xesam:artist", QStringList{"Band"}}});
-    scheduler().advance(6.0);  // the first poll 5 s after the launch relaunches it
-    EXPECT_EQ(log.count("MediaRemoteBridge: restarting helper process"), 1);
-    EXPECT_NE(helperPid(log), pid);
-    EXPECT_EQ(s.nowPlaying()->title, QStringLiteral("After"));
 }
 
 TEST_F(NowPlayingMprisTest, AHelperWithoutASessionBusFailsAtOnce) {
