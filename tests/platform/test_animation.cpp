@@ -68,7 +68,7 @@ TEST_F(AnimationTest, TimingCurveIsSampledOnTheSchedulerClockAndCompletesOnTime)
     EXPECT_FALSE(v.isAnimating());
 }
 
-TEST_F(AnimationTest, InterruptionStartsFromTheValueOnShowAndKeepsEachCompletionOnItsOwnClock) {
+TEST_F(AnimationTest, InterruptionStartsFromTheValueOnShowKeepsEachCompletionOnItsOwnClockAndColoursInterpolate) {
     Animated<QRectF> frame(QRectF(0, 0, 100, 10), clock);
     std::vector<double> done;
     withAnimation(Animation::linear(1.0), [&] { frame.set(QRectF(100, 0, 100, 10)); },
@@ -81,6 +81,16 @@ TEST_F(AnimationTest, InterruptionStartsFromTheValueOnShowAndKeepsEachCompletion
     EXPECT_EQ(frame.value(), QRectF(12.5, 0, 150, 10));
     clock.advance(1.0);
     EXPECT_EQ(done, (std::vector<double>{0.75, 1.0}));
+
+    // Colours interpolate componentwise (QColor keeps 16 bits per component).
+    Animated<QColor> c(QColor::fromRgbF(0, 0, 0, 1), clock);
+    c.animate(QColor::fromRgbF(0.2f, 0.4f, 1.0f, 0.0f), Animation::linear(1.0));
+    clock.advance(0.5);
+    const QColor mid = c.value();
+    EXPECT_NEAR(mid.redF(), 0.1, 1e-4);
+    EXPECT_NEAR(mid.greenF(), 0.2, 1e-4);
+    EXPECT_NEAR(mid.blueF(), 0.5, 1e-4);
+    EXPECT_NEAR(mid.alphaF(), 0.5, 1e-4);
 }
 
 TEST_F(AnimationTest, SpringMatchesTheDampedOscillatorAndSettlesExactlyOnTarget) {
@@ -220,15 +230,4 @@ TEST_F(AnimationTest, TransactionsJumpInsideWithoutAnimationIgnoreUnchangedValue
     EXPECT_FALSE(springDone);
     clock.advance(3.0);
     EXPECT_TRUE(springDone);
-}
-
-TEST_F(AnimationTest, ColoursInterpolateComponentwise) {
-    Animated<QColor> c(QColor::fromRgbF(0, 0, 0, 1), clock);
-    c.animate(QColor::fromRgbF(0.2f, 0.4f, 1.0f, 0.0f), Animation::linear(1.0));
-    clock.advance(0.5);
-    const QColor mid = c.value();
-    EXPECT_NEAR(mid.redF(), 0.1, 1e-4);  // QColor keeps 16 bits per component
-    EXPECT_NEAR(mid.greenF(), 0.2, 1e-4);
-    EXPECT_NEAR(mid.blueF(), 0.5, 1e-4);
-    EXPECT_NEAR(mid.alphaF(), 0.5, 1e-4);
 }
