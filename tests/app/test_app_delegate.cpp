@@ -235,7 +235,7 @@ TEST_F(AppDelegateTest, ContinueWithoutFullDiskAccessRestartsWithoutTheDatabase)
     EXPECT_EQ(log.matching("AppDelegate: Activation policy").size(), policyLines);
 }
 
-TEST_F(AppDelegateTest, NotchFeaturesFollowTheirSwitchAndSettings) {
+TEST_F(AppDelegateTest, NotchFeaturesFollowTheirSwitchAndSettingsAndLeaveDetectionAlone) {
     ASSERT_TRUE(grantFullDiskAccess());
     defaults().set(AppSettings::enableSwitcherKey, false);
     launch();
@@ -244,17 +244,27 @@ TEST_F(AppDelegateTest, NotchFeaturesFollowTheirSwitchAndSettings) {
     delegate->startNotchFeatures();
     EXPECT_EQ(notch.calls.size(), 4u);
 
+    // Switched off, hover stops before the mode goes idle; detection is left alone throughout.
+    const auto detectionStarts = log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION =====");
+    ASSERT_EQ(detectionStarts, 1);
+    const auto monitoringStarts = log.count("Starting notification monitoring");
     bus.hoverStateSubject.send(true);
+    std::vector<QString> order;
+    auto hover = bus.hoverStateSubject.sink([&](bool h) { order.push_back(h ? "hover" : "no-hover"); });
+    auto mode = bus.notchModeSubject.sink([&](NotchMode m) { order.push_back(m == NotchMode::idle ? "idle" : "other"); });
+    order.clear();
     defaults().set(AppSettings::enableNotchFeaturesKey, false);
     EXPECT_FALSE(delegate->isNotchRuntimeActive());
     EXPECT_EQ(notch.calls.back(), "stop");
-    EXPECT_FALSE(bus.hoverStateSubject.value());
-    EXPECT_EQ(bus.notchModeSubject.value(), NotchMode::idle);
+    EXPECT_EQ(order, (std::vector<QString>{"no-hover", "idle"}));
 
     notch.calendarGranted = false;
     defaults().set(AppSettings::enableNotchFeaturesKey, true);
     EXPECT_TRUE(delegate->isNotchRuntimeActive());
     EXPECT_EQ(notch.calls.back(), "weather");
+    EXPECT_EQ(log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION ====="), detectionStarts);
+    EXPECT_EQ(log.count("Starting notification monitoring"), monitoringStarts);
+    EXPECT_TRUE(detector.isRunning());
     EXPECT_TRUE(log.contains("AppDelegate: CalendarService start deferred until the user grants calendar access"));
 
     // A change of any other setting ends at the comparison.
@@ -334,26 +344,6 @@ TEST_F(AppDelegateTest, OnceTheStoreOpensThePollSwapsTheFallbackForTheDatabase) 
     scheduler().advance(2);
     EXPECT_EQ(bus.overlayStateSubject.value().message, QStringLiteral("Lunch?"))
         << log.texts().join('\n').toStdString();
-}
-
-TEST_F(AppDelegateTest, NotchSwitchLeavesDetectionAloneAndStopsHoverBeforeIdle) {
-    ASSERT_TRUE(grantFullDiskAccess());
-    launch();
-    const auto detectionStarts = log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION =====");
-    const auto monitoringStarts = log.count("Starting notification monitoring");
-    ASSERT_EQ(detectionStarts, 1);
-
-    std::vector<QString> order;
-    auto hover = bus.hoverStateSubject.sink([&](bool h) { order.push_back(h ? "hover" : "no-hover"); });
-    auto mode = bus.notchModeSubject.sink([&](NotchMode m) { order.push_back(m == NotchMode::idle ? "idle" : "other"); });
-    order.clear();
-    defaults().set(AppSettings::enableNotchFeaturesKey, false);
-    EXPECT_EQ(order, (std::vector<QString>{"no-hover", "idle"}));
-    defaults().set(AppSettings::enableNotchFeaturesKey, true);
-    EXPECT_TRUE(delegate->isNotchRuntimeActive());
-    EXPECT_EQ(log.count("NotificationDetector: ===== STARTING NOTIFICATION DETECTION ====="), detectionStarts);
-    EXPECT_EQ(log.count("Starting notification monitoring"), monitoringStarts);
-    EXPECT_TRUE(detector.isRunning());
 }
 
 TEST_F(AppDelegateTest, AVisibleSetupWindowKeepsThePolicyRegularAndAUserSwitchHidesIt) {
