@@ -77,22 +77,6 @@ TEST_F(ProcessTest, StartedLineAtTheDeadlineIsFinishedByTheNextReadAndStaleOutpu
     EXPECT_EQ(stale->readLine(5).text, "fresh");
 }
 
-TEST_F(ProcessTest, SilentChildTimesOutAtTheDeadline) {
-    auto child = launcher.start(shell("exec sleep 30"));
-    ASSERT_TRUE(child);
-    const auto start = std::chrono::steady_clock::now();
-    auto read = child->readLine(0.2);
-    const double took = secondsSince(start);
-    EXPECT_EQ(read.status, LineRead::Status::TimedOut);
-    EXPECT_TRUE(read.text.isEmpty());
-    EXPECT_GE(took, 0.19);
-    EXPECT_LT(took, 3.0);
-    EXPECT_TRUE(child->isRunning());
-    const long long pid = child->pid();
-    child.reset();  // dropping a running child kills and reaps it
-    EXPECT_TRUE(isGone(pid));
-}
-
 TEST_F(ProcessTest, ChildDyingMidProtocolEndsTheReadAtOnce) {
     // It exits with half a line; a grandchild it leaves behind still holds the pipe open.
     auto child = launcher.start(shell("read x; sleep 30 & echo $!; printf half; exit 3"));
@@ -128,7 +112,21 @@ TEST_F(ProcessTest, WritingToAChildThatStoppedReadingFailsWithoutSigpipe) {
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
-TEST_F(ProcessTest, TerminateKillAndWaitReportHowItEnded) {
+TEST_F(ProcessTest, SilentChildTimesOutAtTheDeadlineAndTerminateKillAndWaitReportHowItEnded) {
+    auto silent = launcher.start(shell("exec sleep 30"));
+    ASSERT_TRUE(silent);
+    const auto start = std::chrono::steady_clock::now();
+    auto read = silent->readLine(0.2);
+    const double took = secondsSince(start);
+    EXPECT_EQ(read.status, LineRead::Status::TimedOut);
+    EXPECT_TRUE(read.text.isEmpty());
+    EXPECT_GE(took, 0.19);
+    EXPECT_LT(took, 3.0);
+    EXPECT_TRUE(silent->isRunning());
+    const long long silentPid = silent->pid();
+    silent.reset();  // dropping a running child kills and reaps it
+    EXPECT_TRUE(isGone(silentPid));
+
     auto child = launcher.start(shell("exec sleep 30"));
     ASSERT_TRUE(child);
     EXPECT_EQ(child->wait(0.05), std::nullopt);
@@ -144,17 +142,6 @@ TEST_F(ProcessTest, TerminateKillAndWaitReportHowItEnded) {
     EXPECT_EQ(stubborn->wait(0.1), std::nullopt);
     stubborn->kill();
     EXPECT_EQ(stubborn->wait(5), 128 + SIGKILL);
-}
-
-TEST_F(ProcessTest, WorksFromAWorkerThread) {
-    QByteArray reply;
-    std::thread worker([&] {
-        auto child = launcher.start(shell("read l; echo \"re:$l\""));
-        if (!child || !child->writeLine("ping")) return;
-        reply = child->readLine(5).text;
-    });
-    worker.join();
-    EXPECT_EQ(reply, "re:ping");
 }
 
 TEST_F(ProcessTest, StartFailuresAreReportedNotThrown) {
@@ -280,10 +267,15 @@ TEST_F(ProcessTest, ChildrenDieWithTheProcessButNotWithTheThreadThatStartedThem)
         EXPECT_TRUE(hasEnded(line.toLongLong())) << line.toStdString();
     }
 
-    // A child started from a thread that has ended since lives on.
+    // A child started from a thread, which speaks with it there, lives on after the thread ends.
     std::unique_ptr<platform::ChildProcess> fromWorker;
-    std::thread([&] { fromWorker = launcher.start(shell("exec sleep 30")); }).join();
+    QByteArray reply;
+    std::thread([&] {
+        fromWorker = launcher.start(shell("read l; echo \"re:$l\"; exec sleep 30"));
+        if (fromWorker && fromWorker->writeLine("ping")) reply = fromWorker->readLine(5).text;
+    }).join();
     ASSERT_TRUE(fromWorker);
+    EXPECT_EQ(reply, "re:ping");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(fromWorker->isRunning());
 }
