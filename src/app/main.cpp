@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "core/ui_fonts.h"
 #include "permissions/notification_database_locations.h"
+#include "platform/calendar/calendar_store.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/reopen_channel.h"
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
     }
     if (!reopenProblem.isEmpty())
         Log::shared().warning(QStringLiteral("Reopen channel unavailable, running without it: ") + reopenProblem);
+
+    // The calendar store starts reaching its registry on a worker now, while the rest starts: the
+    // access check at launch then seldom waits for the bus.
+    platform::CalendarStore::shared();
 
     // Desktop notifications reach the detector through the store this records them in; it is
     // created here, before detection looks for it.

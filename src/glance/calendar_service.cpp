@@ -71,26 +71,32 @@ void CalendarService::fetchEvents() {
         return;
     }
 
-    QList<CalendarEvent> events;
-    for (auto& stored : store_.events(window->first, window->second)) {
-        // The record cannot stand without its calendar and its times.
-        if (!stored.calendar || !stored.startDate || !stored.endDate) continue;
-        CalendarEvent event;
-        event.id = stored.identifier.value_or(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-        event.title = stored.title.value_or(QString());
-        event.calendarTitle = stored.calendar->title;
-        event.startDate = *stored.startDate;
-        event.endDate = *stored.endDate;
-        event.isAllDay = stored.isAllDay;
-        event.calendarColor = colorComponents(stored.calendar->color);
-        event.location = std::move(stored.location);
-        events.append(std::move(event));
-    }
-    std::stable_sort(events.begin(), events.end(),
-                     [](const CalendarEvent& a, const CalendarEvent& b) { return a.startDate < b.startDate; });
-
-    bus_.calendarEventsSubject.send(events);
-    Log::shared().debug(QStringLiteral("CalendarService: Fetched %1 events").arg(events.size()));
+    // The store's query waits on the calendar backends: it runs on a worker, and the list is
+    // published on the main thread unless the service stopped meanwhile.
+    auto publish = lifetime_.wrap([this](QList<CalendarEvent> events) {
+        bus_.calendarEventsSubject.send(events);
+        Log::shared().debug(QStringLiteral("CalendarService: Fetched %1 events").arg(events.size()));
+    });
+    scheduler_.global([&store = store_, &scheduler = scheduler_, window = *window, publish]() mutable {
+        QList<CalendarEvent> events;
+        for (auto& stored : store.events(window.first, window.second)) {
+            // The record cannot stand without its calendar and its times.
+            if (!stored.calendar || !stored.startDate || !stored.endDate) continue;
+            CalendarEvent event;
+            event.id = stored.identifier.value_or(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+            event.title = stored.title.value_or(QString());
+            event.calendarTitle = stored.calendar->title;
+            event.startDate = *stored.startDate;
+            event.endDate = *stored.endDate;
+            event.isAllDay = stored.isAllDay;
+            event.calendarColor = colorComponents(stored.calendar->color);
+            event.location = std::move(stored.location);
+            events.append(std::move(event));
+        }
+        std::stable_sort(events.begin(), events.end(),
+                         [](const CalendarEvent& a, const CalendarEvent& b) { return a.startDate < b.startDate; });
+        scheduler.post([publish, events = std::move(events)]() mutable { publish(std::move(events)); });
+    });
 }
 
 void CalendarService::startRefreshTimer() {

@@ -12,7 +12,8 @@
 #include <utility>
 
 // Publishes the user's calendar events from three weeks back to six weeks ahead, sorted by start,
-// on the bus: at start, every five minutes and a second after the store reports a change.
+// on the bus: at start, every five minutes and a second after the store reports a change. The
+// store is queried on a worker; the list is published on the main thread.
 class CalendarService {
 public:
     // The process-wide service, created on first use.
@@ -47,5 +48,5 @@ private:
     platform::RepeatingTimer timer_;
     bool isRunning_ = false;
     platform::CancellableSet cancellables_;
-    platform::Lifetime lifetime_;  // the timer and the debounced refetch hold the service weakly
+    platform::Lifetime lifetime_;  // the timer, the debounced refetch and a fetch under way hold the service weakly
 };

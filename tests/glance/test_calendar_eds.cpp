@@ -79,6 +79,8 @@ TEST_F(CalendarStoreEdsTest, SeededCalendarAndAnotherProcesssEventReachTheBus) {
     CalendarService service(store, bus, clockNow);
     service.start();
     ASSERT_TRUE(service.isRunning());
+    EXPECT_TRUE(bus.calendarEventsSubject.value().isEmpty());  // queried on a worker, published after
+    clockNow.drain();
     auto events = bus.calendarEventsSubject.value();
 
     const CalendarEvent* seeded = find(events, QStringLiteral("Seeded review"));
@@ -111,6 +113,7 @@ TEST_F(CalendarStoreEdsTest, SeededCalendarAndAnotherProcesssEventReachTheBus) {
     // Another process adds an event; the store's change notice arrives on the main loop.
     int changes = 0;
     auto watching = store.observeChanges([&] { ++changes; });
+    scheduler().drain();  // the live views open on a worker
     // Opening the live views delivers what the calendars already hold: that is not a change.
     EdsSession::waitUntil([] { return false; }, 0.3);
     EXPECT_EQ(changes, 0);

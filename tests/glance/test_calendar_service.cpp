@@ -51,9 +51,16 @@ protected:
 
 TEST_F(CalendarServiceTest, StartTwiceFetchesOnceWithOneTimerAndOneSubscription) {
     store.storedEvents = {storeEvent("a", utc(2027, 1, 15, 9))};
+    // The store is queried on a worker: the main thread alone starts, and publishes nothing yet.
+    scheduler().setHoldGlobal(true);
     service.start();
     service.start();
+    scheduler().drain();
     EXPECT_TRUE(service.isRunning());
+    EXPECT_TRUE(store.queries.empty());
+    EXPECT_TRUE(published().isEmpty());
+    scheduler().setHoldGlobal(false);
+    scheduler().drain();
     EXPECT_EQ(store.queries.size(), 1u);
     EXPECT_EQ(store.observerCount(), 1);
     EXPECT_EQ(log.count("CalendarService: Starting"), 1);
@@ -85,6 +92,7 @@ TEST_F(CalendarServiceTest, StartsOnlyWithFullAccessAndChecksAgainOnTheNextStart
 
     store.status = CalendarAuthorizationStatus::fullAccess;
     service.start();
+    scheduler().drain();
     EXPECT_TRUE(service.isRunning());
     EXPECT_EQ(store.queries.size(), 1u);
 }
@@ -119,6 +127,7 @@ TEST_F(CalendarServiceTest, FetchAsksTheStoreForTheWindowAroundTheSchedulersNow)
     platform::VirtualScheduler june(platform::Scheduler::Clock::time_point(std::chrono::seconds(utc(2025, 6, 15, 10).toSecsSinceEpoch())));
     CalendarService juneService(store, bus, june);
     juneService.start();
+    june.drain();
     ASSERT_EQ(store.queries.size(), 1u);
     EXPECT_EQ(store.queries[0], std::pair(utc(2025, 5, 25), utc(2025, 7, 27)));
     juneService.stop();
@@ -130,6 +139,7 @@ TEST_F(CalendarServiceTest, SortsByStartKeepingTheStoresOrderForEqualStarts) {
     store.storedEvents = {storeEvent("late", utc(2027, 1, 16, 9)), storeEvent("b", utc(2027, 1, 15, 9)),
                           storeEvent("early", utc(2027, 1, 14, 9)), allDay, storeEvent("c", utc(2027, 1, 15, 9))};
     service.start();
+    scheduler().drain();
     EXPECT_EQ(publishedIds(), (QStringList{"early", "b", "allday", "c", "late"}));
     EXPECT_TRUE(published()[2].isAllDay);
 
@@ -162,6 +172,7 @@ TEST_F(CalendarServiceTest, MapsEachStoredEventToARecord) {
     noEnd.endDate.reset();
     store.storedEvents = {full, bare, unreadable, anonymous, noCalendar, noEnd};
     service.start();
+    scheduler().drain();
 
     const auto events = published();
     ASSERT_EQ(events.size(), 4);  // no calendar or no end: nothing to show
@@ -194,6 +205,7 @@ TEST_F(CalendarServiceTest, ColourComponentsOfCalendarColourTexts) {
 
 TEST_F(CalendarServiceTest, ABurstOfStoreChangesRefetchesOnceASecondAfterTheLast) {
     service.start();
+    scheduler().drain();
     ASSERT_EQ(store.queries.size(), 1u);
     for (int i = 0; i < 5; ++i) {
         scheduler().advance(0.1);
@@ -212,6 +224,7 @@ TEST_F(CalendarServiceTest, ABurstOfStoreChangesRefetchesOnceASecondAfterTheLast
 TEST_F(CalendarServiceTest, StopEndsTimerAndObservationButKeepsThePublishedList) {
     store.storedEvents = {storeEvent("a", utc(2027, 1, 15, 9))};
     service.start();
+    scheduler().drain();
     store.postChange();  // pending when stopped: must not fire
     service.stop();
     EXPECT_FALSE(service.isRunning());
@@ -228,10 +241,22 @@ TEST_F(CalendarServiceTest, StopEndsTimerAndObservationButKeepsThePublishedList)
     EXPECT_EQ(log.count("CalendarService: Stopped"), 2);
     const int reads = store.statusReads;
     service.start();
+    scheduler().drain();
     EXPECT_EQ(store.statusReads, reads + 1);
     EXPECT_EQ(store.queries.size(), 2u);
+
     scheduler().advance(300);
     EXPECT_EQ(store.queries.size(), 3u);
+
+    // A fetch under way when the service stops publishes nothing.
+    store.storedEvents = {storeEvent("b", utc(2027, 1, 15, 9))};
+    scheduler().setHoldGlobal(true);
+    scheduler().advance(300);
+    service.stop();
+    scheduler().setHoldGlobal(false);
+    scheduler().drain();
+    EXPECT_EQ(store.queries.size(), 4u);
+    EXPECT_EQ(publishedIds(), QStringList{"a"});
 }
 
 TEST_F(CalendarServiceTest, ADestroyedServiceLeavesNothingScheduled) {

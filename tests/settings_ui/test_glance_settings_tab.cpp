@@ -161,6 +161,7 @@ TEST_F(GlanceSettingsTabTest, AReplyInFlightWhenTheTabStopsTheWeatherIsDropped) 
     ASSERT_EQ(http.pendingCount(), 1u);
     makeTab();
     weatherSwitch->click();
+    scheduler().drain();  // the calendar's own first fetch
     reset();
     http.respondOk(R"({"current_weather":{"temperature":-3.25,"weathercode":0,"is_day":0}})");
     scheduler().drain();

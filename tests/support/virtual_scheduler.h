@@ -66,6 +66,8 @@ private:
 // does not drain.
 class ThreadedGlobalScheduler final : public Scheduler {
 public:
+    ThreadedGlobalScheduler() = default;
+    explicit ThreadedGlobalScheduler(Clock::time_point wallStart) : main(wallStart) {}
     ~ThreadedGlobalScheduler() override { join(); }
     Clock::time_point wallNow() const override { return main.wallNow(); }
     int64_t monotonicMicros() const override { return main.monotonicMicros(); }

@@ -61,7 +61,7 @@ public:
     virtual int eventCalendarCount() = 0;
 
     // Every occurrence overlapping [start, end) across all calendars, recurrences expanded, in the
-    // store's order. Blocks the calling thread (main thread only).
+    // store's order. Blocks the calling thread: call it from a worker (any thread).
     virtual std::vector<StoreEvent> events(const QDateTime& start, const QDateTime& end) = 0;
 
     // Calls `handler` on the main thread whenever anything in the store changes (events or

@@ -10,6 +10,8 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <map>
 
 namespace platform {
@@ -113,12 +115,23 @@ bool sourcesServiceOnBus() {
 
 }  // namespace
 
-struct EdsCalendarStore::Impl {
+// The store is reached, queried and its live views opened on workers: each of those waits on the
+// bus and on the calendar backends, which must not hold the main thread. `lock` keeps one worker
+// at a time on the GLib objects. Change notices still arrive on the main loop (the objects are made
+// without a thread-default context of their own), and the observers are main-thread only.
+struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     struct View {
         ECalClientView* view = nullptr;
         bool complete = false;  // the first objects-added carries the existing contents, not a change
+        std::atomic<bool> active{true};  // false once dropped; a notice already under way is ignored
         Impl* owner = nullptr;
     };
+
+    std::recursive_mutex lock;  // guards the GLib objects below (not the observers)
+    std::atomic<bool> wantsObserving{false};
+    std::atomic<bool> reached{false};  // the registry is there: a status read need not wait for the lock
+    std::vector<std::unique_ptr<View>> retired;  // dropped views stay allocated: a notice may still name one
+    mutable std::mutex errorLock;  // guards lastError and problem
 
     ESourceRegistry* registry = nullptr;
     std::vector<gulong> registrySignals;
@@ -130,38 +143,63 @@ struct EdsCalendarStore::Impl {
     std::optional<CalendarStoreProblem> problem;
 
     ~Impl() {
+        std::lock_guard guard(lock);
         stopObserving();
         for (auto& [uid, client] : clients) g_object_unref(client);
         if (registry) g_object_unref(registry);
     }
 
+    void setError(const QString& text, std::optional<CalendarStoreProblem> kind) {
+        std::lock_guard guard(errorLock);
+        lastError = text;
+        problem = kind;
+    }
+    void setError(const QString& text) {
+        std::lock_guard guard(errorLock);
+        lastError = text;
+    }
+
     bool reach() {
+        if (reached) return true;
+        std::lock_guard guard(lock);
         if (registry) return true;
         if (!sessionBusConfigured()) {
-            lastError = QStringLiteral("no session bus");
-            problem = CalendarStoreProblem::noSessionBus;
+            setError(QStringLiteral("no session bus"), CalendarStoreProblem::noSessionBus);
             return false;
         }
         if (!sourcesServiceOnBus()) {
-            lastError = QStringLiteral("Evolution Data Server is not installed (no ") + kSourcesService +
-                        QStringLiteral(" on the session bus)");
-            problem = CalendarStoreProblem::notInstalled;
+            setError(QStringLiteral("Evolution Data Server is not installed (no ") + kSourcesService +
+                         QStringLiteral(" on the session bus)"),
+                     CalendarStoreProblem::notInstalled);
             return false;
         }
         GError* error = nullptr;
         registry = e_source_registry_new_sync(nullptr, &error);
         if (!registry) {
-            lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("no source registry");
+            setError(error ? QString::fromUtf8(error->message) : QStringLiteral("no source registry"),
+                     CalendarStoreProblem::unreachable);
             g_clear_error(&error);
-            problem = CalendarStoreProblem::unreachable;
             return false;
         }
+        reached = true;
+        std::lock_guard errors(errorLock);
         problem.reset();
         return true;
     }
 
+    // Runs `step` on a worker while the store lives, with the GLib objects to itself.
+    void onWorker(std::function<void(Impl&)> step) {
+        Scheduler::shared().global([weak = weak_from_this(), step = std::move(step)] {
+            if (auto self = weak.lock()) {
+                std::lock_guard guard(self->lock);
+                step(*self);
+            }
+        });
+    }
+
     // Enabled event calendars, ordered by name so the store's order is stable between fetches.
     std::vector<ESource*> calendarSources() {
+        std::lock_guard guard(lock);
         std::vector<ESource*> sources;
         if (!reach()) return sources;
         GList* list = e_source_registry_list_enabled(registry, E_SOURCE_EXTENSION_CALENDAR);
@@ -180,6 +218,7 @@ struct EdsCalendarStore::Impl {
     }
 
     ECalClient* client(ESource* source) {
+        std::lock_guard guard(lock);
         const QString uid = fromUtf8(e_source_get_uid(source));
         if (auto found = clients.find(uid); found != clients.end()) return found->second;
         GError* error = nullptr;
@@ -188,7 +227,7 @@ struct EdsCalendarStore::Impl {
         EClient* connected = e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, static_cast<guint32>(-1),
                                                        nullptr, &error);
         if (!connected) {
-            lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("calendar did not open");
+            setError(error ? QString::fromUtf8(error->message) : QStringLiteral("calendar did not open"));
             g_clear_error(&error);
             return nullptr;
         }
@@ -201,23 +240,25 @@ struct EdsCalendarStore::Impl {
         return calendar;
     }
 
+    // On the main loop: tells the observers, then brings the views in line on a worker.
     void notify() {
-        syncViews();
         auto current = observers;
         for (auto& [id, handler] : current) {
             if (observers.count(id)) (*handler)();
         }
+        onWorker([](Impl& self) { self.syncViews(); });
     }
 
     static void onObjects(ECalClientView*, gpointer, gpointer data) {
         auto* view = static_cast<View*>(data);
-        if (view->complete) view->owner->notify();
+        if (view->active && view->complete) view->owner->notify();
     }
     static void onComplete(ECalClientView*, const GError*, gpointer data) { static_cast<View*>(data)->complete = true; }
     static void onSource(ESourceRegistry*, ESource*, gpointer data) { static_cast<Impl*>(data)->notify(); }
 
+    // On a worker, while anyone observes.
     void startObserving() {
-        if (!reach()) return;
+        if (!wantsObserving || !reach() || !registrySignals.empty()) return;
         for (const char* signal : {"source-added", "source-removed", "source-changed", "source-enabled", "source-disabled"}) {
             registrySignals.push_back(g_signal_connect(registry, signal, G_CALLBACK(onSource), this));
         }
@@ -226,7 +267,7 @@ struct EdsCalendarStore::Impl {
 
     // One live view per enabled calendar, added and dropped as calendars come and go.
     void syncViews() {
-        if (observers.empty() || !registry) return;
+        if (!wantsObserving || !registry) return;
         auto sources = calendarSources();
         std::map<QString, std::unique_ptr<View>> kept;
         for (ESource* source : sources) {
@@ -241,7 +282,7 @@ struct EdsCalendarStore::Impl {
             ECalClientView* view = nullptr;
             GError* error = nullptr;
             if (!e_cal_client_get_view_sync(calendar, "#t", &view, nullptr, &error)) {
-                lastError = error ? QString::fromUtf8(error->message) : QStringLiteral("no view");
+                setError(error ? QString::fromUtf8(error->message) : QStringLiteral("no view"));
                 g_clear_error(&error);
                 continue;
             }
@@ -257,18 +298,20 @@ struct EdsCalendarStore::Impl {
             kept.emplace(uid, std::move(entry));
         }
         release(sources);
-        for (auto& [uid, view] : views) drop(*view);
+        for (auto& [uid, view] : views) drop(std::move(view));
         views = std::move(kept);
     }
 
-    void drop(View& entry) {
-        g_signal_handlers_disconnect_by_data(entry.view, &entry);
-        e_cal_client_view_stop(entry.view, nullptr);
-        g_object_unref(entry.view);
+    void drop(std::unique_ptr<View> entry) {
+        entry->active = false;
+        g_signal_handlers_disconnect_by_data(entry->view, entry.get());
+        e_cal_client_view_stop(entry->view, nullptr);
+        g_object_unref(entry->view);
+        retired.push_back(std::move(entry));
     }
 
     void stopObserving() {
-        for (auto& [uid, view] : views) drop(*view);
+        for (auto& [uid, view] : views) drop(std::move(view));
         views.clear();
         if (registry) {
             for (gulong id : registrySignals) g_signal_handler_disconnect(registry, id);
@@ -277,7 +320,11 @@ struct EdsCalendarStore::Impl {
     }
 };
 
-EdsCalendarStore::EdsCalendarStore() : impl_(std::make_shared<Impl>()) {}
+EdsCalendarStore::EdsCalendarStore() : impl_(std::make_shared<Impl>()) {
+    // Reaching the registry waits on the bus: it starts on a worker at once, so the first status
+    // read seldom waits for it.
+    impl_->onWorker([](Impl& self) { self.reach(); });
+}
 
 EdsCalendarStore::~EdsCalendarStore() = default;
 
@@ -288,7 +335,7 @@ CalendarAuthorizationStatus EdsCalendarStore::authorizationStatus() {
 void EdsCalendarStore::requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) {
     const bool granted = impl_->reach();
     std::optional<QString> error;
-    if (!granted) error = impl_->lastError;
+    if (!granted) error = lastError();
     Scheduler::shared().post([completion = std::move(completion), granted, error] { completion(granted, error); });
 }
 
@@ -300,6 +347,7 @@ int EdsCalendarStore::eventCalendarCount() {
 }
 
 std::vector<StoreEvent> EdsCalendarStore::events(const QDateTime& start, const QDateTime& end) {
+    std::lock_guard guard(impl_->lock);
     std::vector<StoreEvent> events;
     auto sources = impl_->calendarSources();
     for (ESource* source : sources) {
@@ -318,17 +366,30 @@ AnyCancellable EdsCalendarStore::observeChanges(std::function<void()> handler) {
     const uint64_t id = impl_->nextObserver++;
     const bool first = impl_->observers.empty();
     impl_->observers.emplace(id, std::make_shared<std::function<void()>>(std::move(handler)));
-    if (first) impl_->startObserving();
+    if (first) {
+        impl_->wantsObserving = true;
+        impl_->onWorker([](Impl& self) { self.startObserving(); });
+    }
     return AnyCancellable([weak = std::weak_ptr<Impl>(impl_), id] {
         auto impl = weak.lock();
         if (!impl) return;
         impl->observers.erase(id);
-        if (impl->observers.empty()) impl->stopObserving();
+        if (!impl->observers.empty()) return;
+        impl->wantsObserving = false;
+        impl->onWorker([](Impl& self) {
+            if (!self.wantsObserving) self.stopObserving();
+        });
     });
 }
 
-QString EdsCalendarStore::lastError() const { return impl_->lastError; }
+QString EdsCalendarStore::lastError() const {
+    std::lock_guard guard(impl_->errorLock);
+    return impl_->lastError;
+}
 
-std::optional<CalendarStoreProblem> EdsCalendarStore::problem() { return impl_->problem; }
+std::optional<CalendarStoreProblem> EdsCalendarStore::problem() {
+    std::lock_guard guard(impl_->errorLock);
+    return impl_->problem;
+}
 
 }  // namespace platform

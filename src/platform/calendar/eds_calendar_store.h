@@ -8,8 +8,10 @@ namespace platform {
 
 // The desktop's calendars through Evolution Data Server. Linux has no per-application calendar
 // gate, so a reachable store is full access; without a session bus or a source registry the
-// status stays notDetermined, problem() says why, and asking again tries to reach it. Main thread only: change
-// notices arrive on the GLib main context, which the Qt event loop runs here.
+// status stays notDetermined, problem() says why, and asking again tries to reach it. Called on
+// the main thread, except events(), which blocks and belongs on a worker; the registry is reached
+// and the live views opened on workers, and change notices arrive on the GLib main context, which
+// the Qt event loop runs here.
 class EdsCalendarStore final : public CalendarStore {
 public:
     EdsCalendarStore();
