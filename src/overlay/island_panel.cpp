@@ -97,7 +97,9 @@ void IslandPanel::applyAlpha() {
                 effect = new QGraphicsOpacityEffect;
                 content_->setGraphicsEffect(effect);
             }
-            effect->setOpacity(opacity);
+            // Less than half an alpha step draws the same pixels; the value it comes to rest at is set exactly.
+            const bool atRest = alpha_.value() == alpha_.target();
+            if (atRest || std::abs(effect->opacity() - opacity) * 255 >= 0.5) effect->setOpacity(opacity);
         }
     }
     applyShape();

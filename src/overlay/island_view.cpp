@@ -18,6 +18,8 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 namespace {
@@ -66,8 +68,8 @@ IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& sche
     setMouseTracking(true);
 
     rebuild();
-    subscriptions_.insert(contentScaleX_.onChange([this] { update(); }));
-    subscriptions_.insert(contentScaleY_.onChange([this] { update(); }));
+    subscriptions_.insert(contentScaleX_.onChange([this] { scaleChanged(); }));
+    subscriptions_.insert(contentScaleY_.onChange([this] { scaleChanged(); }));
     // A stored setting change redraws every instance at once.
     subscriptions_.insert(defaults_.didChange().sink([this](const QString&) { rebuild(); }));
     subscriptions_.insert(bus_.overlayDismissSubject.sink([this] { shrink(); }));
@@ -266,6 +268,7 @@ QString IslandView::marqueeKey(const QString& line) const {
 
 void IslandView::syncMarquees() {
     std::set<QString> live;
+    lineMarquees_.clear();
     for (const IslandTextLine& line : layout_.lines) {
         const QString key = marqueeKey(line.key);
         live.insert(key);
@@ -281,6 +284,7 @@ void IslandView::syncMarquees() {
         marquee->setColor(line.color);
         marquee->setAvailableWidth(line.frame.width());
         if (isVisible()) marquee->appear();
+        lineMarquees_.push_back(marquee.get());
     }
     std::erase_if(marquees_, [&live](const auto& entry) { return !live.count(entry.first); });
 }
@@ -323,6 +327,23 @@ QTransform IslandView::contentTransform() const {
 
 // MARK: painting
 
+QRectF IslandView::drawnRect() const { return contentTransform().mapRect(QRectF(QPointF(0, 0), layout_.frameSize)); }
+
+void IslandView::scaleChanged() {
+    const QRectF now = drawnRect();
+    const bool atRest = contentScaleX_.value() == contentScaleX_.target() &&
+                        contentScaleY_.value() == contentScaleY_.target();
+    if (now == paintedRect_) return;
+    // A spring's tail moves by less than half a device pixel per frame: nothing visible changes
+    // until it has moved that far, or until it rests (the end value is always drawn exactly).
+    const double shift = std::max({std::abs(now.left() - paintedRect_.left()), std::abs(now.top() - paintedRect_.top()),
+                                   std::abs(now.right() - paintedRect_.right()),
+                                   std::abs(now.bottom() - paintedRect_.bottom())});
+    if (!atRest && shift * devicePixelRatioF() < 0.5) return;
+    // The card draws nowhere outside its scaled frame.
+    update(QRectF(now | paintedRect_).toAlignedRect().adjusted(-1, -1, 1, 1));
+}
+
 void IslandView::invalidateCaches() {
     belowCache_ = QPixmap();
     aboveCache_ = QPixmap();
@@ -341,6 +362,7 @@ void IslandView::updateLine(const QString& key) {
 }
 
 void IslandView::paintEvent(QPaintEvent*) {
+    paintedRect_ = drawnRect();
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.setTransform(contentTransform());
@@ -410,7 +432,8 @@ void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {
     }
     const QPixmap& above = stillLayer(false, pixelRatio);
     painter.drawPixmap(frame, above, QRectF(QPointF(0, 0), above.size()));
-    for (const IslandTextLine& line : l.lines) paintLine(painter, line, pixelRatio);
+    for (size_t i = 0; i < l.lines.size() && i < lineMarquees_.size(); ++i)
+        paintLine(painter, l.lines[i], *lineMarquees_[i], pixelRatio);
 }
 
 const IslandView::LineImage& IslandView::lineImage(const IslandTextLine& line, const MarqueeText& marquee,
@@ -444,10 +467,9 @@ const IslandView::LineImage& IslandView::lineImage(const IslandTextLine& line, c
     return image;
 }
 
-void IslandView::paintLine(QPainter& painter, const IslandTextLine& line, qreal pixelRatio) const {
-    auto it = marquees_.find(marqueeKey(line.key));
-    if (it == marquees_.end() || it->second->text().isEmpty()) return;
-    const MarqueeText& marquee = *it->second;
+void IslandView::paintLine(QPainter& painter, const IslandTextLine& line, const MarqueeText& marquee,
+                           qreal pixelRatio) const {
+    if (marquee.text().isEmpty()) return;
     const LineImage& image = lineImage(line, marquee, pixelRatio);
     const QSizeF size = image.pixmap.deviceIndependentSize();
     const double margin = image.origin.x();

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The drawing inside every overlay panel. Each instance follows the bus on its own: it keeps its
 // copy of the overlay state (adopting a hidden one only after the shrink has played), draws it in
@@ -116,8 +117,11 @@ private:
     QString marqueeKey(const QString& line) const;
     void updateFrameDriver();
     QTransform contentTransform() const;
+    // Where the scaled frame lies in the widget, and where it lay at the last paint.
+    QRectF drawnRect() const;
+    void scaleChanged();
     void paintLayout(QPainter& painter, qreal pixelRatio) const;
-    void paintLine(QPainter& painter, const IslandTextLine& line, qreal pixelRatio) const;
+    void paintLine(QPainter& painter, const IslandTextLine& line, const MarqueeText& marquee, qreal pixelRatio) const;
     // Redraws only the part of the widget where `line` lies, when the content stands still.
     void updateLine(const QString& key);
 
@@ -157,11 +161,14 @@ private:
 
     IslandLayout layout_;
     std::map<QString, std::unique_ptr<MarqueeText>> marquees_;
+    // The marquee of each of the layout's lines, in order: painting looks up nothing.
+    std::vector<MarqueeText*> lineMarquees_;
     HoverEdgeGlowView glassGlow_;
     bool appeared_ = false;
     bool pressed_ = false;
     platform::RepeatingTimer highlightTimer_;
 
+    QRectF paintedRect_;
     mutable QPixmap belowCache_;
     mutable QPixmap aboveCache_;
     mutable std::map<QString, LineImage> lineCache_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QWheelEvent>
 
 namespace overlaytest {
@@ -67,6 +68,39 @@ TEST_F(IslandViewTest, VisibleAfterAnAdoptedHiddenStateGrowsFromTheShrunkSize) {
     bus.overlayDismissSubject.send();
     EXPECT_EQ(v.contentScaleX().target(), 0.35);
     EXPECT_TRUE(v.state().isVisible);  // the dismiss alone changes no state
+}
+
+TEST_F(IslandViewTest, AShrinkRepaintsOnlyTheCardOnlyForVisibleStepsAndEndsOnTheExactScale) {
+    // What each paint covered, and the scale it drew.
+    struct PaintSpy : QObject {
+        std::vector<std::pair<QRect, double>> paints;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                paints.emplace_back(static_cast<QPaintEvent*>(event)->rect(),
+                                    static_cast<IslandView*>(watched)->contentScaleX().value());
+            return false;
+        }
+    } spy;
+    IslandView& v = view();
+    send(visible(QStringLiteral("Hello")));
+    v.resize(v.sizeHint());
+    v.show();
+    at(2.0);
+    QCoreApplication::processEvents();
+    v.installEventFilter(&spy);
+
+    bus.overlayDismissSubject.send();
+    int moves = 0;
+    for (double scale = v.contentScaleX().value(); v.contentScaleX().isAnimating(); scale = v.contentScaleX().value()) {
+        at(scheduler().elapsed() + 1.0 / 60);
+        QCoreApplication::processEvents();
+        moves += v.contentScaleX().value() != scale;
+    }
+    ASSERT_FALSE(spy.paints.empty());
+    EXPECT_LT(spy.paints.size(), static_cast<size_t>(moves));  // the spring's tail moves by less than half a pixel
+    // After the first step the card no longer covers the whole view.
+    for (size_t i = 1; i < spy.paints.size(); ++i) EXPECT_NE(spy.paints[i].first, v.rect()) << i;
+    EXPECT_EQ(spy.paints.back().second, IslandView::shrunkScale);
 }
 
 TEST_F(IslandViewTest, IconFallsThroughUndecodableAndSmallImagesToTheDefault) {
