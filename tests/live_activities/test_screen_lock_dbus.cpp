@@ -50,6 +50,15 @@ protected:
         }
         const QVariant path = added.value();
         sessionPath = path.canConvert<QDBusObjectPath>() ? path.value<QDBusObjectPath>().path() : path.toString();
+        // logind names this session for this process only; any other process is in another one.
+        if (!logind->addMethod(QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSessionByPID"),
+                               QStringLiteral("u"), QStringLiteral("o"),
+                               QStringLiteral("ret = '%1' if args[0] == %2 else '/org/freedesktop/login1/session/other'")
+                                   .arg(sessionPath)
+                                   .arg(QCoreApplication::applicationPid()))) {
+            sessionPath.clear();
+            setUpError = QStringLiteral("GetSessionByPID could not be scripted");
+        }
     }
 
     static void TearDownTestSuite() {
@@ -97,6 +106,10 @@ TEST_F(ScreenLockDBusTest, EveryLockSourceAndTheSessionsActivityReachTheMonitor)
     auto lockObservation = session.observeScreenLock([&](bool locked) { locks.push_back(locked); });
     auto activeObservation = session.observeSessionActive([&](bool active) { actives.push_back(active); });
     ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return session.sessionPath() == sessionPath; }));
+    // Without a session id, the session is the one logind names for this process.
+    platform::DBusSessionMonitor byPid(sessionBus->connection(), systemBus->connection(), QString());
+    auto byPidObservation = byPid.observeSessionActive([](bool) {});
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return byPid.sessionPath() == sessionPath; }));
 
     ASSERT_TRUE(logindSignal("Lock"));
     ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return locks.size() == 1; }));
