@@ -1,6 +1,7 @@
 #include "music/mini_audio_bars_view_model.h"
 
 #include <algorithm>
+#include <cmath>
 
 MiniAudioBarsViewModel::MiniAudioBarsViewModel(AudioVisualizer& visualizer, QColor accentColor, double barWidth, double spacing,
                                                double maxHeight, platform::Scheduler& scheduler)
@@ -49,6 +50,17 @@ QRectF MiniAudioBarsViewModel::barRect(int i) const {
     const double left = (kFrameWidth - total) / 2;
     const double height = barHeight(i);
     return {left + i * (barWidth_ + spacing_), (kFrameHeight - height) / 2, barWidth_, height};
+}
+
+MiniAudioBarsViewModel::Frame MiniAudioBarsViewModel::frame(double dpr) const {
+    Frame out;
+    out.heights.reserve(heights_.size());
+    for (int i = 0; i < barCount(); ++i) {
+        const double pixels = barHeight(i) * dpr;
+        out.heights.push_back(heights_[static_cast<size_t>(i)]->isAnimating() ? std::round(pixels) : pixels);
+    }
+    out.color = accent_.value().rgba();
+    return out;
 }
 
 QColor MiniAudioBarsViewModel::bottomColor() const {

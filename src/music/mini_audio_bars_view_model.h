@@ -51,6 +51,16 @@ public:
     QColor bottomColor() const;
     static QSizeF frameSize() { return {kFrameWidth, kFrameHeight}; }
 
+    // What a frame shows at `dpr`: while a bar moves its height counts in whole device pixels, so a
+    // view skips a frame equal to the one it drew last; at rest every bar counts exactly, so the
+    // resting frame is always drawn where it lies.
+    struct Frame {
+        std::vector<double> heights;
+        QRgb color = 0;
+        friend bool operator==(const Frame&, const Frame&) = default;
+    };
+    Frame frame(double dpr) const;
+
     // Called whenever what is shown changes (new levels, animation frames, the accent).
     platform::AnyCancellable onChange(std::function<void()> listener);
 

@@ -5,6 +5,7 @@
 #include "platform/symbols/symbols.h"
 
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -35,8 +36,11 @@ MiniPlayerView::MiniPlayerView(QWidget* parent, const MiniPlayerEnvironment& env
         bars_.setAccentColor(model_.accentColor());
         update();
     }));
-    // A frame of the bars repaints their own small rectangle, not the band.
-    redraws_.insert(bars_.onChange([this] { update(barsRect()); }));
+    // A frame of the bars repaints their own small rectangle, not the band, and only when it would
+    // show other pixels than the frame drawn last.
+    redraws_.insert(bars_.onChange([this] {
+        if (!drawnBars_ || bars_.frame(devicePixelRatioF()) != *drawnBars_) update(barsRect());
+    }));
 }
 
 MiniPlayerView::~MiniPlayerView() {
@@ -68,9 +72,13 @@ QPainterPath MiniPlayerView::drawnOutline() const {
     return NotchAwareShape{model_.cornerRadius(), model_.notchInfo()}.path(bandRect());
 }
 
-void MiniPlayerView::paintEvent(QPaintEvent*) {
+void MiniPlayerView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    // What the kept layer shows changes through the model, which repaints the whole band: a frame of
+    // the bars alone reuses it without reading again what it is keyed on (the screens among them).
+    layerSure_ = layerKey_ && barsRect().contains(event->rect());
     paintContent(painter);
+    layerSure_ = false;
 }
 
 QRect MiniPlayerView::barsRect() const {
@@ -106,10 +114,12 @@ void MiniPlayerView::paintContent(QPainter& painter) {
     // drawn over a layer kept from frame to frame: a frame of the bars draws the six bars only.
     const bool barsApart = model_.pillReveal() == 1;
     if (barsApart) {
-        const LayerKey key = layerKey(layout, dpr);
-        if (!layerKey_ || !(*layerKey_ == key)) {
-            renderLayer(layout, dpr, false);
-            layerKey_ = key;
+        if (!layerSure_) {
+            const LayerKey key = layerKey(layout, dpr);
+            if (!layerKey_ || !(*layerKey_ == key)) {
+                renderLayer(layout, dpr, false);
+                layerKey_ = key;
+            }
         }
     } else {
         renderLayer(layout, dpr, true);
@@ -124,6 +134,7 @@ void MiniPlayerView::paintContent(QPainter& painter) {
         painter.restore();
     }
     painter.fillRect(layout.topLine.translated(band.topLeft()), Qt::black);
+    drawnBars_ = bars_.frame(dpr);
 }
 
 void MiniPlayerView::renderLayer(const MiniPlayerLayout& layout, double dpr, bool withBars) {

@@ -64,6 +64,8 @@ private:
     MiniAudioBarsViewModel bars_;
     QImage layer_;
     std::optional<LayerKey> layerKey_;
+    bool layerSure_ = false;  // this paint covers the bars only
+    std::optional<MiniAudioBarsViewModel::Frame> drawnBars_;
     QImage scaledArtwork_;
     qint64 scaledArtworkSource_ = 0;
     double scaledArtworkRatio_ = 0;

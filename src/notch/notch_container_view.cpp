@@ -4,6 +4,7 @@
 #include "platform/window_shape/input_region.h"
 
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -212,10 +213,14 @@ void NotchContainerView::applyInputRegion() {
 }
 
 bool NotchContainerView::eventFilter(QObject* watched, QEvent* event) {
-    // A child that animates its band redraws at every step.
-    if (watched == current_.view && (event->type() == QEvent::Paint || event->type() == QEvent::Resize ||
-                                     event->type() == QEvent::Move))
-        applyInputRegion();
+    // A child that animates its band redraws at every step. Its outline changes only with a repaint
+    // of the whole child: a frame of a part of it (the level bars) leaves the input region alone.
+    if (watched == current_.view) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Resize || type == QEvent::Move ||
+            (type == QEvent::Paint && static_cast<QPaintEvent*>(event)->rect().contains(current_.view->visibleRegion().boundingRect())))
+            applyInputRegion();
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -138,6 +138,19 @@ TEST_F(AudioVisualizerTest, ViewModelLaysOutTheBarsAndAnimatesThem) {
     EXPECT_DOUBLE_EQ(model.barHeight(1), 8);
     EXPECT_GT(changes, 2);
 
+    // At rest nothing ticks; a new target ticks again. A frame moving less than a device pixel
+    // shows what the last one did, the resting frame counts exactly.
+    EXPECT_EQ(scheduler().pendingCount(), 0u);
+    const MiniAudioBarsViewModel::Frame rest = model.frame(2);
+    EXPECT_EQ(rest.heights[1], 16);
+    visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 0.51, 0.2, 0.2, 0.2, 0.2});
+    EXPECT_GT(scheduler().pendingCount(), 0u);
+    scheduler().advance(0.05);
+    EXPECT_EQ(model.frame(2), rest);
+    scheduler().advance(0.1);
+    EXPECT_DOUBLE_EQ(model.frame(2).heights[1], 16.32);
+    EXPECT_EQ(scheduler().pendingCount(), 0u);
+
     animations.clear();
     model.setAccentColor(QColor(Qt::white));
     EXPECT_TRUE(animations.entries().empty());

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPaintEvent>
+#include <QPainterPath>
 #include <QPointer>
 
 #include <memory>
@@ -53,6 +55,39 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(NotchContainerTest, OnlyARepaintOfTheWholeBandOrANewSizeReadsItsOutlineAgain) {
+    struct Outlined : QWidget, NotchOutlinedView {
+        using QWidget::QWidget;
+        QPainterPath drawnOutline() const override {
+            ++reads;
+            QPainterPath path;
+            path.addRect(10, 0, 100, 32);
+            return path;
+        }
+        mutable int reads = 0;
+    };
+    QPointer<Outlined> band;
+    factory.miniPlayer = [&](QWidget* parent) -> QWidget* { return band = new Outlined(parent); };
+    QWidget host;
+    host.resize(620, 200);
+    auto view = makeContainer();
+    view->setParent(&host);
+    host.show();
+    send(NotchMode::miniPlayer);
+    ASSERT_TRUE(band);
+    const auto paint = [&](const QRect& area) {
+        QPaintEvent event(area);
+        QCoreApplication::sendEvent(band, &event);
+        return band->reads;
+    };
+    const int reads = band->reads;
+    EXPECT_EQ(paint(QRect(80, 6, 22, 20)), reads);  // a frame of the level bars
+    EXPECT_EQ(paint(band->rect()), reads + 1);
+    band->resize(band->width(), 40);
+    EXPECT_EQ(band->reads, reads + 2);
+    EXPECT_EQ(view->inputRegion(), QRegion(10, 0, 100, 32));
+}
 
 TEST(NotchContainerState, LastVisibleModeFollowsContentModesAndIsClearedByLiveActivities) {
     NotchContainerState state(NotchMode::idle);
