@@ -79,6 +79,7 @@ void MiniPlayerView::paintEvent(QPaintEvent* event) {
     layerSure_ = layerKey_ && barsRect().contains(event->rect());
     paintContent(painter);
     layerSure_ = false;
+    drawnBars_ = bars_.frame(devicePixelRatioF());
 }
 
 QRect MiniPlayerView::barsRect() const {
@@ -134,7 +135,6 @@ void MiniPlayerView::paintContent(QPainter& painter) {
         painter.restore();
     }
     painter.fillRect(layout.topLine.translated(band.topLeft()), Qt::black);
-    drawnBars_ = bars_.frame(dpr);
 }
 
 void MiniPlayerView::renderLayer(const MiniPlayerLayout& layout, double dpr, bool withBars) {
