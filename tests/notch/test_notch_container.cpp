@@ -2,10 +2,12 @@
 #include "notch/mini_player_view.h"
 #include "notch/notch_container_view.h"
 #include "support/fixtures.h"
+#include "support/golden_image.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 
@@ -13,6 +15,13 @@
 #include <vector>
 
 namespace {
+
+// A white card shows a transition's scale and fade.
+class WhiteCard : public NotchPlaceholderView {
+public:
+    using NotchPlaceholderView::NotchPlaceholderView;
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Qt::white); }
+};
 
 // Plain named widgets stand in for every mode's view, so the test sees what was made and when.
 class NotchContainerTest : public testsupport::QuillvexTest {
@@ -26,7 +35,7 @@ protected:
         };
         factory.liveActivity = [this](LiveActivityType type, QWidget* parent) -> QWidget* {
             made.push_back(NotchMode::liveActivity(type).description());
-            return new NotchPlaceholderView(QStringLiteral("liveActivity"), parent);
+            return new WhiteCard(QStringLiteral("liveActivity"), parent);
         };
         factory.updateLiveActivity = [this](QWidget*, LiveActivityType type) { updatedTo.push_back(type); };
         factory.miniPlayer = maker("miniPlayer");
@@ -180,6 +189,7 @@ TEST_F(NotchContainerTest, IdentityTransitionsSwapAtOnce) {
 
 TEST_F(NotchContainerTest, InsertionsAndRemovalsFadeAndScaleOnTheSpring) {
     auto view = makeContainer();
+    view->show();
     send(NotchMode::liveActivity(LiveActivityType::volume));
     const NotchTransitionEffect* entering = view->contentTransition();
     ASSERT_NE(entering, nullptr);
@@ -187,6 +197,8 @@ TEST_F(NotchContainerTest, InsertionsAndRemovalsFadeAndScaleOnTheSpring) {
     EXPECT_DOUBLE_EQ(entering->progress(), 0.0);
     scheduler().advance(0.1);
     EXPECT_GT(view->contentTransition()->progress(), 0.0);
+    scheduler().advance(0.1);  // past half way: smaller still, and mostly opaque
+    EXPECT_GOLDEN(QStringLiteral("container-entering"), *view, Qt::black);
     scheduler().advance(3.0);
     EXPECT_EQ(view->contentTransition(), nullptr);  // settled: the child draws on its own again
 

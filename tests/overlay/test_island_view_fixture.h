@@ -56,13 +56,6 @@ protected:
         return bytes;
     }
 
-    // The view drawn offscreen at its natural size, on a transparent background.
-    QImage render() {
-        IslandView& v = view();
-        v.resize(v.sizeHint());
-        return v.grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    }
-
     void setStyle(const QString& raw) { defaults().set(QStringLiteral("overlayStyle"), raw); }
     void setTint(const QString& raw) { defaults().set(QStringLiteral("overlayTint"), raw); }
     void setShowAppName(bool on) { defaults().set(QStringLiteral("showAppNameInNotification"), on); }

@@ -2,6 +2,7 @@
 #include "support/fake_app.h"
 #include "support/fake_app_permissions.h"
 #include "support/fixtures.h"
+#include "support/golden_image.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -103,7 +104,7 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
                                              "4. This window closes by itself once detection starts"}));
     for (const QString& line : m.instructions()) EXPECT_TRUE(labels.contains(line)) << line.toStdString();
     view.resize(560, view.heightForWidth(560));
-    testsupport::keep(view.grab().toImage(), "permission-setup-accessibility.png");
+    EXPECT_GOLDEN(QStringLiteral("setup-accessibility"), view);
 
     accessibility.setTrusted(true);
     view.model().refreshStatus();
@@ -123,7 +124,6 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
         const int wanted = piece->hasHeightForWidth() ? piece->heightForWidth(piece->width()) : piece->sizeHint().height();
         EXPECT_EQ(piece->height(), wanted) << i;
     }
-    testsupport::keep(fullDisk.grab().toImage(), "permission-setup-full-disk.png");
 }
 
 TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheError) {

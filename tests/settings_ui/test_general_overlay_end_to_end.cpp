@@ -4,9 +4,8 @@
 #include "overlay/island_window_controller.h"
 #include "settings_ui/general_settings_tab.h"
 #include "support/fake_screens.h"
+#include "support/golden_image.h"
 
-#include <QApplication>
-#include <QPainter>
 #include <QPushButton>
 
 // The test buttons take the road of a detected notification: the real queue and the real overlay
@@ -16,18 +15,6 @@ protected:
     GeneralOverlayEndToEndTest() {
         screens.screenList = {testsupport::notchedScreen(0, 0, 1512, 982, 32, 662, 662, 1)};
         calendarStore.status = platform::CalendarAuthorizationStatus::fullAccess;
-    }
-
-    // The panel as it stands on screen, over a dark desktop.
-    void screenshot(const QString& name) {
-        QApplication::sendPostedEvents();
-        IslandPanel* panel = controller.window();
-        QImage image(panel->size() + QSize(40, 40), QImage::Format_ARGB32);
-        image.fill(QColor(60, 70, 90));
-        QPainter painter(&image);
-        painter.drawPixmap(20, 20, panel->grab());
-        painter.end();
-        testsupport::keep(image, name);
     }
 
     testsupport::FakeScreens screens;
@@ -44,16 +31,16 @@ TEST_F(GeneralOverlayEndToEndTest, EachTestButtonShowsItsNotificationInTheOverla
 
     struct Step {
         const char* button;
-        const char* screenshot;
+        const char* golden;
         std::optional<QString> message;
         QString source;
     };
     const Step steps[] = {
-        {"genericTestButton", "overlay-generic.png", QStringLiteral("This is a test notification from Quillvex"),
+        {"genericTestButton", "overlay-generic", QStringLiteral("This is a test notification from Quillvex"),
          QStringLiteral("TestApp")},
-        {"messageTestButton", "overlay-message.png", QStringLiteral("Hey, are you free tonight?"),
+        {"messageTestButton", "overlay-message", QStringLiteral("Hey, are you free tonight?"),
          QStringLiteral("Messages")},
-        {"faceTimeTestButton", "overlay-facetime.png", std::nullopt, QStringLiteral("FaceTime")},
+        {"faceTimeTestButton", "overlay-facetime", std::nullopt, QStringLiteral("FaceTime")},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.button);
@@ -65,7 +52,7 @@ TEST_F(GeneralOverlayEndToEndTest, EachTestButtonShowsItsNotificationInTheOverla
         EXPECT_EQ(state.message, step.message);
         EXPECT_EQ(controller.activePresentation(), IslandWindowController::Presentation::overlay);
         EXPECT_TRUE(controller.window()->isVisible());
-        screenshot(step.screenshot);
+        EXPECT_GOLDEN(QString::fromLatin1(step.golden), *controller.window(), QColor(60, 70, 90));  // a dark desktop
         // Gone after the display time, before the next one.
         scheduler().advance(5);
         EXPECT_FALSE(bus.overlayStateSubject.value().isVisible);

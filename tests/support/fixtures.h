@@ -53,12 +53,6 @@ private:
     bool hadXdg_;
 };
 
-// Saves `image` as `name` under QUILLVEX_SCREENSHOT_DIR when it is set, to look at by eye.
-inline void keep(const QImage& image, const QString& name) {
-    const QString dir = qEnvironmentVariable("QUILLVEX_SCREENSHOT_DIR");
-    if (!dir.isEmpty() && QDir().mkpath(dir)) image.save(dir + QLatin1Char('/') + name);
-}
-
 // Writes `bytes` to `path`, creating its folder first; false when the file cannot be written.
 inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
     QDir().mkpath(QFileInfo(path).absolutePath());
