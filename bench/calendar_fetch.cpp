@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -59,6 +60,7 @@ Figures measure(int count) {
     platform::VirtualScheduler scheduler{std::chrono::system_clock::now()};
     EventBus bus(scheduler);
     platform::EdsCalendarStore store;
+    while (store.statusPending()) QThread::msleep(2);  // the registry is reached on a worker
     CalendarService service(store, bus, scheduler);
     Figures figures;
     QElapsedTimer timer;
@@ -91,21 +93,33 @@ Figures measureMainThread(int count) {
 
     platform::ThreadedGlobalScheduler scheduler{std::chrono::system_clock::now()};
     EventBus bus(scheduler);
+    platform::Scheduler* previous = platform::Scheduler::setShared(&scheduler);
     Figures figures;
     QElapsedTimer timer;
     timer.start();
     platform::EdsCalendarStore store;
     CalendarService service(store, bus, scheduler);
-    if (store.authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess) service.start();
+    // As the application does: ask without waiting, start the service when the store answers.
+    const auto startIfGranted = [&] {
+        if (store.authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess) service.start();
+    };
+    auto answered = store.observeStatus(startIfGranted);
+    startIfGranted();
     scheduler.main.drain();
     qint64 mainNs = timer.nsecsElapsed();
-    scheduler.join();
-    timer.restart();
-    scheduler.main.drain();
-    mainNs += timer.nsecsElapsed();
+    // The answer starts the query on a worker, whose list is published on the main thread.
+    for (int round = 0; round < 3 && bus.calendarEventsSubject.value().isEmpty(); ++round) {
+        scheduler.join();
+        timer.restart();
+        scheduler.main.drain();
+        mainNs += timer.nsecsElapsed();
+    }
     figures.mainBlockMs = static_cast<double>(mainNs) / 1e6;
     figures.published = bus.calendarEventsSubject.value().size();
+    answered.cancel();
     service.stop();
+    scheduler.join();
+    platform::Scheduler::setShared(previous);
     return figures;
 }
 

@@ -78,16 +78,14 @@ void AppDelegate::startRuntime() {
     // Monitoring still starts without the database: the detector falls back to the UI road.
     if (requiresFullDiskAccess() && !snapshot.canOpen) showPermissionSetupFlow();
 
-    if (settings_.enableNotchFeatures() && settings_.enableGlance() && settings_.showCalendar() &&
-        !notchFeatures_.isCalendarAccessGranted()) {
-        if (notchFeatures_.lacksCalendarSessionBus()) {
-            // Nothing to ask for: the settings window would only offer a request that cannot succeed.
-            Log::shared().warning(QStringLiteral("AppDelegate: No session bus for the calendar store; continuing startup "
-                                                 "with calendar glance disabled"));
+    if (wantsCalendar() && !notchFeatures_.isCalendarAccessGranted()) {
+        // The store is still being reached: monitoring starts meanwhile, the check follows its answer.
+        if (notchFeatures_.isCalendarAccessPending()) {
+            whenCalendarAccessKnown(startupCalendarWait_, [this] {
+                if (wantsCalendar() && !notchFeatures_.isCalendarAccessGranted()) warnCalendarAccessMissing();
+            });
         } else {
-            Log::shared().warning(QStringLiteral(
-                "AppDelegate: Calendar permission is pending; continuing startup with calendar glance disabled"));
-            openSettings();
+            warnCalendarAccessMissing();
         }
     }
 
@@ -150,11 +148,13 @@ void AppDelegate::startNotchFeatures() {
     notchFeatures_.startCoreServices();
 
     if (settings_.enableGlance() && settings_.showCalendar()) {
-        if (notchFeatures_.isCalendarAccessGranted()) {
-            notchFeatures_.startCalendarService();
+        if (notchFeatures_.isCalendarAccessPending() && !notchFeatures_.isCalendarAccessGranted()) {
+            // Only the calendar service waits for the store; the rest starts now.
+            whenCalendarAccessKnown(notchCalendarWait_, [this] {
+                if (wantsCalendar()) startCalendarIfGranted();
+            });
         } else {
-            Log::shared().info(
-                QStringLiteral("AppDelegate: CalendarService start deferred until the user grants calendar access"));
+            startCalendarIfGranted();
         }
     }
     if (settings_.enableGlance() && settings_.showWeather()) notchFeatures_.startWeatherService();
@@ -164,7 +164,41 @@ void AppDelegate::startNotchFeatures() {
     Log::shared().info(QStringLiteral("Notch features started successfully"));
 }
 
+bool AppDelegate::wantsCalendar() const {
+    return settings_.enableNotchFeatures() && settings_.enableGlance() && settings_.showCalendar();
+}
+
+void AppDelegate::whenCalendarAccessKnown(platform::AnyCancellable& wait, std::function<void()> answered) {
+    wait = notchFeatures_.observeCalendarAccess([this, &wait, answered = std::move(answered)] {
+        if (notchFeatures_.isCalendarAccessPending()) return;
+        const auto run = answered;  // cancelling drops this handler
+        wait.cancel();
+        run();
+    });
+}
+
+void AppDelegate::warnCalendarAccessMissing() {
+    if (notchFeatures_.lacksCalendarSessionBus()) {
+        // Nothing to ask for: the settings window would only offer a request that cannot succeed.
+        Log::shared().warning(QStringLiteral("AppDelegate: No session bus for the calendar store; continuing startup "
+                                             "with calendar glance disabled"));
+    } else {
+        Log::shared().warning(QStringLiteral(
+            "AppDelegate: Calendar permission is pending; continuing startup with calendar glance disabled"));
+        openSettings();
+    }
+}
+
+void AppDelegate::startCalendarIfGranted() {
+    if (notchFeatures_.isCalendarAccessGranted()) {
+        notchFeatures_.startCalendarService();
+    } else {
+        Log::shared().info(QStringLiteral("AppDelegate: CalendarService start deferred until the user grants calendar access"));
+    }
+}
+
 void AppDelegate::stopNotchFeatures() {
+    notchCalendarWait_.cancel();
     notchFeatures_.stopAll();
     isNotchRuntimeActive_ = false;
     bus_.hoverStateSubject.send(false);

@@ -101,6 +101,11 @@ private:
     QString storedDetectionSource() const;
     void permissionPollTick();
     void continueWithoutFullDiskAccess();
+    bool wantsCalendar() const;
+    // Runs `answered` once, on the main thread, when the calendar access answer is no longer pending.
+    void whenCalendarAccessKnown(platform::AnyCancellable& wait, std::function<void()> answered);
+    void warnCalendarAccessMissing();
+    void startCalendarIfGranted();
     // What the settings window is given: the delegate's own collaborators, and itself as host.
     SettingsEnvironment settingsEnvironment();
 
@@ -127,6 +132,10 @@ private:
     std::optional<QString> detectionSourceRaw_;
     std::optional<bool> notchFeaturesEnabledRaw_;
     bool isNotchRuntimeActive_ = false;
+    // Waits for the calendar store's answer: the start's access check, and the calendar service of
+    // the running notch features (cancelled when they stop).
+    platform::AnyCancellable startupCalendarWait_;
+    platform::AnyCancellable notchCalendarWait_;
     std::shared_ptr<platform::Window> settingsWindow_;
     bool monitoringStarted_ = false;
     bool deferredMonitoringAllowDatabaseDetection_ = true;

@@ -89,6 +89,12 @@ bool DesktopNotchFeatures::isCalendarAccessGranted() const {
     return platform::CalendarStore::shared().authorizationStatus() == platform::CalendarAuthorizationStatus::fullAccess;
 }
 
+bool DesktopNotchFeatures::isCalendarAccessPending() const { return platform::CalendarStore::shared().statusPending(); }
+
+platform::AnyCancellable DesktopNotchFeatures::observeCalendarAccess(std::function<void()> handler) {
+    return platform::CalendarStore::shared().observeStatus(std::move(handler));
+}
+
 bool DesktopNotchFeatures::lacksCalendarSessionBus() const {
     return platform::CalendarStore::shared().problem() == platform::CalendarStoreProblem::noSessionBus;
 }

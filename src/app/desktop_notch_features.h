@@ -19,6 +19,8 @@ public:
     void startWeatherService() override;
     void startAppSwitcherService() override;
     bool isCalendarAccessGranted() const override;
+    bool isCalendarAccessPending() const override;
+    platform::AnyCancellable observeCalendarAccess(std::function<void()> handler) override;
     bool lacksCalendarSessionBus() const override;
     void stopAll() override;
     bool hasNotchWindowController() const override;

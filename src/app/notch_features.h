@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/runtime/reactive.h"
+
+#include <functional>
+
 // The notch features (notch window, now playing, hover, live activities, lyrics, media hotkeys,
 // calendar, weather, app switcher) as the delegate starts and stops them. The delegate keeps the
 // switch checks, the order and the log lines; an implementation owns the services it starts and
@@ -16,8 +20,13 @@ public:
     virtual void startCalendarService() = 0;
     virtual void startWeatherService() = 0;
     virtual void startAppSwitcherService() = 0;
-    // Whether the user granted full calendar access.
+    // Whether the user granted full calendar access. Never waits: while the answer is still on its
+    // way (isCalendarAccessPending) it reads false.
     virtual bool isCalendarAccessGranted() const = 0;
+    virtual bool isCalendarAccessPending() const { return false; }
+    // Calls `handler` on the main thread whenever an answer about calendar access arrives, until
+    // the returned handle is cancelled.
+    virtual platform::AnyCancellable observeCalendarAccess(std::function<void()>) { return {}; }
     // Whether the calendar store is out of reach because the process has no session bus, which
     // nothing in the settings window can change.
     virtual bool lacksCalendarSessionBus() const { return false; }

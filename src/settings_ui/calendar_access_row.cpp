@@ -25,7 +25,8 @@ CalendarAccessController::CalendarAccessController(SettingsEnvironment environme
       context_(std::move(context)),
       onGranted_(std::move(onGranted)),
       state_(CalendarPermission::current()),
-      problem_(platform::CalendarStore::shared().problem()) {}
+      problem_(platform::CalendarStore::shared().problem()),
+      storeAnswers_(platform::CalendarStore::shared().observeStatus([this] { refresh(); })) {}
 
 void CalendarAccessController::refresh() {
     const CalendarPermissionState now = CalendarPermission::current();

@@ -42,6 +42,8 @@ QColor permissionToneColor(PermissionTone tone, const QWidget* widget);
 class CalendarAccessController {
 public:
     CalendarAccessController(SettingsEnvironment environment, QString context, std::function<void()> onGranted);
+    CalendarAccessController(const CalendarAccessController&) = delete;  // the store's answers call back into it
+    CalendarAccessController& operator=(const CalendarAccessController&) = delete;
 
     CalendarPermissionState state() const { return state_; }
     // Why the store could not be read at the last refresh, if it could not.
@@ -69,6 +71,7 @@ private:
     CalendarPermissionState state_;
     std::optional<platform::CalendarStoreProblem> problem_;
     platform::PassthroughSubject<> changed_;
+    platform::AnyCancellable storeAnswers_;  // the store's answers refresh at once, not at the next tick
 };
 
 // Holds one PermissionStatusRow and rebuilds it only when its look changes, so a refresh every

@@ -25,6 +25,11 @@ public:
     void startWeatherService() override { calls.emplace_back("weather"); }
     void startAppSwitcherService() override { calls.emplace_back("switcher"); }
     bool isCalendarAccessGranted() const override { return calendarGranted; }
+    // Pending answers come from the shared (fake) store, as the desktop's do.
+    bool isCalendarAccessPending() const override { return platform::CalendarStore::shared().statusPending(); }
+    platform::AnyCancellable observeCalendarAccess(std::function<void()> handler) override {
+        return platform::CalendarStore::shared().observeStatus(std::move(handler));
+    }
     bool lacksCalendarSessionBus() const override { return noSessionBus; }
     void stopAll() override { calls.emplace_back("stop"), holdsWindow = false; }
     bool hasNotchWindowController() const override { return holdsWindow; }

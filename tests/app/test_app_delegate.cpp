@@ -9,6 +9,7 @@
 
 using apptest::AppDelegateTest;
 using platform::ActivationPolicy;
+using platform::CalendarAuthorizationStatus;
 
 namespace {
 
@@ -291,6 +292,44 @@ TEST_F(AppDelegateTest, WithGlanceOffOrWithoutASessionBusTheStartOpensNoSettings
     EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "AppDelegate: No session bus for the calendar store; continuing "
                                                           "startup with calendar glance disabled"));
     EXPECT_TRUE(delegate->monitoringStarted());
+}
+
+// The store still being reached holds back only the calendar service and the access check.
+TEST_F(AppDelegateTest, WhileTheCalendarStoreConnectsTheStartGoesOnAndTheAnswerFinishesIt) {
+    ASSERT_TRUE(grantFullDiskAccess());
+    defaults().set(AppSettings::enableSwitcherKey, false);
+    notch.calendarGranted = false;
+    calendarStore.pending = true;
+    launch();
+    EXPECT_EQ(notch.calls, (std::vector<QString>{"stop", "core", "weather"}));
+    EXPECT_TRUE(log.contains("Monitoring started successfully"));
+    EXPECT_FALSE(log.contains("AppDelegate: CalendarService start deferred until the user grants calendar access"));
+    EXPECT_EQ(delegate->settingsWindow(), nullptr);
+    notch.calendarGranted = true;
+    calendarStore.answer(CalendarAuthorizationStatus::fullAccess);
+    EXPECT_EQ(notch.calls.back(), "calendar");
+    EXPECT_EQ(delegate->settingsWindow(), nullptr);
+    calendarStore.answer(CalendarAuthorizationStatus::fullAccess);  // answered once
+    EXPECT_EQ(std::count(notch.calls.begin(), notch.calls.end(), "calendar"), 1);
+
+    // A refusal ends as a known one would at start; features stopped meanwhile start no calendar.
+    delegate.reset();
+    notch.calls.clear();
+    notch.calendarGranted = false;
+    calendarStore.pending = true;
+    launch();
+    calendarStore.answer(CalendarAuthorizationStatus::notDetermined);
+    EXPECT_TRUE(log.contains(platform::LogLevel::Warning,
+                             "AppDelegate: Calendar permission is pending; continuing startup with calendar glance disabled"));
+    EXPECT_NE(delegate->settingsWindow(), nullptr);
+    EXPECT_TRUE(log.contains("AppDelegate: CalendarService start deferred until the user grants calendar access"));
+    calendarStore.pending = true;
+    defaults().set(AppSettings::enableNotchFeaturesKey, false);
+    defaults().set(AppSettings::enableNotchFeaturesKey, true);  // restarted while the store connects
+    delegate->stopNotchFeatures();
+    notch.calendarGranted = true;
+    calendarStore.answer(CalendarAuthorizationStatus::fullAccess);
+    EXPECT_EQ(std::count(notch.calls.begin(), notch.calls.end(), "calendar"), 0);
 }
 
 TEST_F(AppDelegateTest, CalendarPendingOpensSettingsAndSwitchingToUiWaitsUntilResumed) {

@@ -68,6 +68,14 @@ const CalendarEvent* find(const QList<CalendarEvent>& events, const QString& tit
 
 TEST_F(CalendarStoreEdsTest, SeededCalendarAndAnotherProcesssEventReachTheBus) {
     platform::EdsCalendarStore store;
+    // The registry is reached on a worker: the status read never waits for it, and the answer is announced.
+    int answers = 0;
+    auto answered = store.observeStatus([&] { ++answers; });
+    EXPECT_TRUE(store.statusPending());
+    EXPECT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::notDetermined);
+    scheduler().drain();
+    EXPECT_EQ(answers, 1);
+    EXPECT_FALSE(store.statusPending());
     ASSERT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::fullAccess) << store.lastError().toStdString();
     EXPECT_GE(store.eventCalendarCount(), 2);  // the personal calendar and "Work"
     std::optional<bool> granted;
@@ -169,6 +177,7 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
             qputenv("DISPLAY", ":99");
             platform::EdsCalendarStore store;
             const bool notGranted = store.authorizationStatus() == platform::CalendarAuthorizationStatus::notDetermined;
+            store.events(QDateTime::currentDateTime(), QDateTime::currentDateTime().addDays(1));  // reaches, on this thread
             std::_Exit(notGranted && store.lastError() == QStringLiteral("no session bus") &&
                                store.problem() == platform::CalendarStoreProblem::noSessionBus
                            ? 0
@@ -184,6 +193,7 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
     const auto address = bus->exportAddress();
     platform::EdsCalendarStore store;
     EXPECT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::notDetermined);
+    EXPECT_TRUE(store.events(QDateTime::currentDateTime(), QDateTime::currentDateTime().addDays(1)).empty());
     EXPECT_EQ(store.problem(), platform::CalendarStoreProblem::notInstalled);
 }
 

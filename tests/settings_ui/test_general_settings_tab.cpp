@@ -137,6 +137,11 @@ TEST_F(GeneralSettingsTabTest, AccessStatesFollowEverySecondOnlyWhileThePageIsSh
     scheduler().advance(1);
     EXPECT_EQ(calendarRow->content().badge, "Limited");
     EXPECT_EQ(calendarRow->toneColor(), SettingsStyle::systemYellow());
+
+    // The store's answer redraws the row when it arrives, not at the next tick.
+    scheduler().advance(0.5);
+    calendarStore.answer(CalendarAuthorizationStatus::fullAccess);
+    EXPECT_EQ(calendarRow->content().badge, "Allowed");
 }
 
 TEST_F(GeneralSettingsTabTest, TheRowButtonsPromptAndOpenTheirPanes) {

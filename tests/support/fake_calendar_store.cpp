@@ -10,9 +10,17 @@ FakeCalendarStore::FakeCalendarStore() : previous_(platform::CalendarStore::setS
 
 FakeCalendarStore::~FakeCalendarStore() { platform::CalendarStore::setShared(previous_); }
 
-void FakeCalendarStore::postChange() {
-    auto current = observers_;
+void FakeCalendarStore::tell(const Observers& observers) {
+    auto current = observers;
     for (auto& [id, handler] : current) handler();
+}
+
+void FakeCalendarStore::postChange() { tell(observers_); }
+
+void FakeCalendarStore::answer(platform::CalendarAuthorizationStatus settled) {
+    status = settled;
+    pending = false;
+    tell(*statusObservers_);
 }
 
 platform::CalendarAuthorizationStatus FakeCalendarStore::authorizationStatus() {
@@ -51,9 +59,17 @@ std::vector<platform::StoreEvent> FakeCalendarStore::events(const QDateTime& sta
 }
 
 platform::AnyCancellable FakeCalendarStore::observeChanges(std::function<void()> handler) {
+    return add(observersHolder_, std::move(handler));
+}
+
+platform::AnyCancellable FakeCalendarStore::observeStatus(std::function<void()> handler) {
+    return add(statusObservers_, std::move(handler));
+}
+
+platform::AnyCancellable FakeCalendarStore::add(const std::shared_ptr<Observers>& holder, std::function<void()> handler) {
     const int id = nextObserver_++;
-    observers_.emplace_back(id, std::move(handler));
-    return platform::AnyCancellable([weak = std::weak_ptr(observersHolder_), id] {
+    holder->emplace_back(id, std::move(handler));
+    return platform::AnyCancellable([weak = std::weak_ptr(holder), id] {
         if (auto observers = weak.lock()) std::erase_if(*observers, [id](const auto& entry) { return entry.first == id; });
     });
 }

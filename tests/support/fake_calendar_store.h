@@ -31,6 +31,10 @@ public:
     // Why the store cannot be read, as problem() reports it.
     std::optional<platform::CalendarStoreProblem> storeProblem;
 
+    // While set, the status is still being worked out; answer() settles it and tells the status observers.
+    bool pending = false;
+    void answer(platform::CalendarAuthorizationStatus settled);
+
     void postChange();
     int observerCount() const { return static_cast<int>(observers_.size()); }
 
@@ -40,11 +44,17 @@ public:
     int eventCalendarCount() override;
     std::vector<platform::StoreEvent> events(const QDateTime& start, const QDateTime& end) override;
     platform::AnyCancellable observeChanges(std::function<void()> handler) override;
+    bool statusPending() override { return pending; }
+    platform::AnyCancellable observeStatus(std::function<void()> handler) override;
 
 private:
-    std::shared_ptr<std::vector<std::pair<int, std::function<void()>>>> observersHolder_ =
-        std::make_shared<std::vector<std::pair<int, std::function<void()>>>>();
-    std::vector<std::pair<int, std::function<void()>>>& observers_ = *observersHolder_;
+    using Observers = std::vector<std::pair<int, std::function<void()>>>;
+    platform::AnyCancellable add(const std::shared_ptr<Observers>& holder, std::function<void()> handler);
+    static void tell(const Observers& observers);
+
+    std::shared_ptr<Observers> observersHolder_ = std::make_shared<Observers>();
+    std::shared_ptr<Observers> statusObservers_ = std::make_shared<Observers>();
+    Observers& observers_ = *observersHolder_;
     int nextObserver_ = 0;
     platform::CalendarStore* previous_;
 };

@@ -51,7 +51,14 @@ public:
     // Installs `store` as shared (nullptr restores the default); returns the previous one.
     static CalendarStore* setShared(CalendarStore* store);
 
+    // Never waits: while the store is still being reached it reads notDetermined and
+    // statusPending() is true.
     virtual CalendarAuthorizationStatus authorizationStatus() = 0;
+    // Whether the status is still being worked out; observeStatus() tells when it is settled.
+    virtual bool statusPending() { return false; }
+    // Calls `handler` on the main thread each time an attempt to reach the store ends (the status
+    // may have changed), until the returned handle is cancelled.
+    virtual AnyCancellable observeStatus(std::function<void()>) { return AnyCancellable(); }
     // Why the store could not be read at the last status read or request; none when it could, or
     // when the store gates access by a permission of its own instead.
     virtual std::optional<CalendarStoreProblem> problem() { return std::nullopt; }

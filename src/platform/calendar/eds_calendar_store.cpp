@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <map>
 
@@ -130,6 +131,9 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     std::recursive_mutex lock;  // guards the GLib objects below (not the observers)
     std::atomic<bool> wantsObserving{false};
     std::atomic<bool> reached{false};  // the registry is there: a status read need not wait for the lock
+    std::atomic<bool> attempting{false};  // a worker is reaching the registry
+    std::atomic<int> calendarCount{0};  // enabled event calendars at the last listing
+    std::chrono::steady_clock::time_point lastAttempt;  // main thread only
     std::vector<std::unique_ptr<View>> retired;  // dropped views stay allocated: a notice may still name one
     mutable std::mutex errorLock;  // guards lastError and problem
 
@@ -138,6 +142,7 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     std::map<QString, ECalClient*> clients;  // by source uid
     std::map<QString, std::unique_ptr<View>> views;  // by source uid, while observed
     std::map<uint64_t, std::shared_ptr<std::function<void()>>> observers;
+    std::map<uint64_t, std::shared_ptr<std::function<void()>>> statusObservers;  // main thread only
     uint64_t nextObserver = 0;
     QString lastError;
     std::optional<CalendarStoreProblem> problem;
@@ -187,6 +192,29 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
         return true;
     }
 
+    // Reaching waits on the bus and may iterate the GLib main context, which the Qt loop shares: it
+    // never runs on the main thread, where it would re-enter the event loop. Tells the status
+    // observers, then `done`, on the main thread.
+    void reachOnWorker(std::function<void(bool)> done = {}) {
+        attempting = true;
+        lastAttempt = std::chrono::steady_clock::now();
+        onWorker([done = std::move(done)](Impl& self) mutable {
+            const bool ok = self.reach();
+            self.attempting = false;
+            Scheduler::shared().post([weak = self.weak_from_this(), ok, done = std::move(done)] {
+                if (auto impl = weak.lock()) impl->announceStatus();
+                if (done) done(ok);
+            });
+        });
+    }
+
+    void announceStatus() {
+        auto current = statusObservers;
+        for (auto& [id, handler] : current) {
+            if (statusObservers.count(id)) (*handler)();
+        }
+    }
+
     // Runs `step` on a worker while the store lives, with the GLib objects to itself.
     void onWorker(std::function<void(Impl&)> step) {
         Scheduler::shared().global([weak = weak_from_this(), step = std::move(step)] {
@@ -205,6 +233,7 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
         GList* list = e_source_registry_list_enabled(registry, E_SOURCE_EXTENSION_CALENDAR);
         for (GList* item = list; item; item = item->next) sources.push_back(E_SOURCE(g_object_ref(item->data)));
         g_list_free_full(list, g_object_unref);
+        calendarCount = static_cast<int>(sources.size());
         std::sort(sources.begin(), sources.end(), [](ESource* a, ESource* b) {
             const int byName = QString::compare(fromUtf8(e_source_get_display_name(a)), fromUtf8(e_source_get_display_name(b)));
             return byName != 0 ? byName < 0 : qstrcmp(e_source_get_uid(a), e_source_get_uid(b)) < 0;
@@ -323,27 +352,49 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
 EdsCalendarStore::EdsCalendarStore() : impl_(std::make_shared<Impl>()) {
     // Reaching the registry waits on the bus: it starts on a worker at once, so the first status
     // read seldom waits for it.
-    impl_->onWorker([](Impl& self) { self.reach(); });
+    impl_->reachOnWorker();
 }
 
 EdsCalendarStore::~EdsCalendarStore() = default;
 
 CalendarAuthorizationStatus EdsCalendarStore::authorizationStatus() {
-    return impl_->reach() ? CalendarAuthorizationStatus::fullAccess : CalendarAuthorizationStatus::notDetermined;
+    if (impl_->reached) return CalendarAuthorizationStatus::fullAccess;
+    // Out of reach so far: try again in the background, at most once a second (the settings read
+    // the status every second, and each attempt's end makes them read it again).
+    if (!impl_->attempting && std::chrono::steady_clock::now() - impl_->lastAttempt >= std::chrono::seconds(1)) {
+        impl_->reachOnWorker();
+    }
+    return CalendarAuthorizationStatus::notDetermined;
+}
+
+bool EdsCalendarStore::statusPending() { return !impl_->reached && impl_->attempting; }
+
+AnyCancellable EdsCalendarStore::observeStatus(std::function<void()> handler) {
+    const uint64_t id = impl_->nextObserver++;
+    impl_->statusObservers.emplace(id, std::make_shared<std::function<void()>>(std::move(handler)));
+    return AnyCancellable([weak = std::weak_ptr<Impl>(impl_), id] {
+        if (auto impl = weak.lock()) impl->statusObservers.erase(id);
+    });
 }
 
 void EdsCalendarStore::requestFullAccess(std::function<void(bool, std::optional<QString>)> completion) {
-    const bool granted = impl_->reach();
-    std::optional<QString> error;
-    if (!granted) error = lastError();
-    Scheduler::shared().post([completion = std::move(completion), granted, error] { completion(granted, error); });
+    impl_->reachOnWorker([weak = std::weak_ptr<Impl>(impl_), completion = std::move(completion)](bool granted) {
+        std::optional<QString> error;
+        if (auto impl = weak.lock(); impl && !granted) {
+            std::lock_guard guard(impl->errorLock);
+            error = impl->lastError;
+        }
+        completion(granted, error);
+    });
 }
 
 int EdsCalendarStore::eventCalendarCount() {
+    // The settings log this on the main thread: never wait there for the registry or a worker's query.
+    std::unique_lock guard(impl_->lock, std::try_to_lock);
+    if (!guard.owns_lock() || !impl_->reached) return impl_->calendarCount;
     auto sources = impl_->calendarSources();
-    const int count = static_cast<int>(sources.size());
     Impl::release(sources);
-    return count;
+    return impl_->calendarCount;
 }
 
 std::vector<StoreEvent> EdsCalendarStore::events(const QDateTime& start, const QDateTime& end) {
