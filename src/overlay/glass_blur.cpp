@@ -3,6 +3,7 @@
 #include <QCache>
 #include <QImage>
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
@@ -85,8 +86,7 @@ QCache<QString, Blurred>& cache() {
 double deviceScale(const QPainter& painter) {
     const QTransform t = painter.worldTransform();
     const double transformScale = std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
-    const double ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-    return std::clamp(transformScale * ratio, 0.25, 4.0);
+    return std::clamp(transformScale * pixelRatio(painter), 0.25, 4.0);
 }
 
 void paintBlurred(QPainter& painter, const QPainterPath& path, const QBrush& brush, const QPen& pen, double radius,
@@ -132,6 +132,12 @@ void paintBlurred(QPainter& painter, const QPainterPath& path, const QBrush& bru
 }
 
 }  // namespace
+
+double pixelRatio(const QPainter& painter) {
+    const QPaintEngine* engine = painter.paintEngine();
+    const QPaintDevice* target = engine && engine->paintDevice() ? engine->paintDevice() : painter.device();
+    return target ? target->devicePixelRatioF() : 1.0;
+}
 
 void paintBlurredFill(QPainter& painter, const QPainterPath& path, const QColor& color, double radius, QPointF offset) {
     paintBlurred(painter, path, QBrush(color), Qt::NoPen, radius, offset);

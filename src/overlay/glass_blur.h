@@ -16,6 +16,10 @@ class QPainter;
 // its geometry changes.
 namespace glass {
 
+// Device pixels per point where `painter` draws. A widget rendered into an image or pixmap (a drag
+// picture, a screenshot) has its painter report the widget, whose ratio is its window's, not the target's.
+double pixelRatio(const QPainter& painter);
+
 void paintBlurredFill(QPainter& painter, const QPainterPath& path, const QColor& color, double radius,
                       QPointF offset = {});
 void paintBlurredStroke(QPainter& painter, const QPainterPath& path, const QPen& pen, double radius,

@@ -367,7 +367,7 @@ void IslandView::paintEvent(QPaintEvent*) {
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.setTransform(contentTransform());
     painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize));
-    paintLayout(painter, painter.device()->devicePixelRatioF());
+    paintLayout(painter, glass::pixelRatio(painter));
 }
 
 void IslandView::paintStill(QPainter& painter, bool below) const {

@@ -1,3 +1,4 @@
+#include "core/app_icon_helper.h"
 #include "core/app_settings.h"
 #include "core/event_bus.h"
 #include "overlay/island_panel.h"
@@ -8,8 +9,11 @@
 #include "platform/animation/animation.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
+#include "support/golden_image.h"
 
 #include <QLabel>
+#include <QPainter>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
@@ -195,6 +199,25 @@ TEST_F(IslandWindowControllerTest, TheWindowKeepsOneSizeWhileTheCardMovesAndTake
     defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));
     publish(overlay(true, IslandMode::peek, 1));
     EXPECT_EQ(main().geometry().width(), 408);
+}
+
+// The card as the window draws it, at rest and through its fade, as sharp at 2x as the view on its
+// own: a picture of it at one pixel per point would be scaled up.
+TEST_F(IslandWindowControllerTest, TheWindowDrawsItsCardAtTheDevicesPixelRatio) {
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
+    scheduler().advance(1.0);
+    const QRect card = main().contentView()->geometry();
+    for (const double alpha : {1.0, 0.5}) {
+        main().setAlphaValue(alpha);
+        scheduler().drain();
+        EXPECT_GOLDEN(QStringLiteral("window-card-alpha%1").arg(alpha * 100), card.size(), [&](QPainter& painter) {
+            main().render(&painter, QPoint(), QRegion(card), QWidget::DrawChildren);  // the card at the top left
+        });
+    }
+    AppIconHelper::setRoot(previousRoot);
 }
 
 TEST_F(IslandWindowControllerTest, VisibleStatesDuringAHideAreReplayedInOrderAndHiddenOnesDropped) {
