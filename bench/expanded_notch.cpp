@@ -37,6 +37,10 @@ public:
     void togglePlayPause() override {}
     void nextTrack() override {}
     void previousTrack() override {}
+    std::optional<bool> shuffle() const override { return std::nullopt; }
+    std::optional<QString> loopStatus() const override { return std::nullopt; }
+    bool toggleShuffle() override { return false; }
+    bool cycleLoopStatus() override { return false; }
 };
 
 struct Scene {

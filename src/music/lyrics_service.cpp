@@ -1,6 +1,7 @@
 #include "music/lyrics_service.h"
 
 #include "core/log.h"
+#include "music/media_remote_service.h"
 
 #include <algorithm>
 
@@ -9,24 +10,10 @@ LyricsService& LyricsService::shared() {
     return service;
 }
 
-LyricsService::LyricsService(EventBus& bus, platform::Scheduler& scheduler, platform::ScriptRunner* runner)
-    : bus_(bus), scheduler_(scheduler), runner_(runner) {}
+LyricsService::LyricsService(EventBus& bus, platform::Scheduler& scheduler, TrackLyricsSource* source)
+    : bus_(bus), scheduler_(scheduler), source_(source) {}
 
 LyricsService::~LyricsService() = default;
-
-QString LyricsService::lyricsScript() {
-    return QStringLiteral(
-        "if application \"Music\" is not running then return \"\"\n"
-        "tell application \"Music\"\n"
-        "    try\n"
-        "        set lyricsText to lyrics of current track\n"
-        "        if lyricsText is missing value then return \"\"\n"
-        "        return lyricsText\n"
-        "    on error\n"
-        "        return \"\"\n"
-        "    end try\n"
-        "end tell");
-}
 
 QString LyricsService::lyricsKey(const QString& title, const QString& artist) { return title + QStringLiteral(":::") + artist; }
 
@@ -54,6 +41,7 @@ int LyricsService::lineIndex(int lineCount, const std::optional<NowPlayingInfo>&
 }
 
 void LyricsService::start() {
+    if (!source_) source_ = &MediaRemoteService::shared();
     // The same title and artist is the same lyrics; nothing playing counts as neither.
     auto sameTrack = [](const std::optional<NowPlayingInfo>& a, const std::optional<NowPlayingInfo>& b) {
         const auto title = [](const std::optional<NowPlayingInfo>& i) { return i ? i->title : std::nullopt; };
@@ -98,11 +86,11 @@ void LyricsService::handleTrackChange(const std::optional<NowPlayingInfo>& info)
         return;
     }
 
-    platform::ScriptRunner* runner = runner_ ? runner_ : &platform::ScriptRunner::shared();
+    TrackLyricsSource* source = source_;
     auto deliver = lifetime_.wrap([this, key, title](const std::optional<QString>& text) { handleFetchResult(key, title, text); });
     platform::Scheduler* scheduler = &scheduler_;
-    scheduler_.global([runner, deliver, scheduler]() mutable {
-        std::optional<QString> text = fetchLyricsViaAppleScript(*runner);
+    scheduler_.global([source, track = *info, deliver, scheduler]() mutable {
+        std::optional<QString> text = source->lyricsFor(track);
         scheduler->post([deliver, text]() mutable { deliver(text); });
     });
 }
@@ -133,13 +121,4 @@ void LyricsService::updateCurrentLine() {
     const QStringList& lines = *entry;
     const int index = lineIndex(static_cast<int>(lines.size()), bus_.nowPlayingSubject.value());
     bus_.lyricsSubject.send(LyricsInfo{lines.join(QLatin1Char('\n')), lines, index});
-}
-
-std::optional<QString> LyricsService::fetchLyricsViaAppleScript(platform::ScriptRunner& runner) {
-    const platform::ScriptOutcome outcome = runner.run(lyricsScript());
-    if (!outcome.succeeded()) {
-        Log::shared().error(QStringLiteral("LyricsService: AppleScript error: ") + outcome.error.value_or(QString()));
-        return std::nullopt;
-    }
-    return outcome.result;
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-// Lyrics of the track that plays, asked of the Music player when the track changes, cached for
-// as long as the service runs, and published once a second with the line at the play position.
+// Lyrics of the track that plays, asked of the player that shows it when the track changes, cached
+// for as long as the service runs, and published once a second with the line at the play position.
 
 #include "core/event_bus.h"
 #include "core/notch_records.h"
+#include "music/track_lyrics_source.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
-#include "platform/scripting/scripting.h"
 
 #include <QHash>
 #include <QString>
@@ -21,9 +21,10 @@ public:
 
     static LyricsService& shared();
 
-    // `runner` nullptr: the shared script runner, looked up at each fetch.
+    // `source` nullptr: the now-playing service, which asks the track's player through its helper;
+    // looked up at start().
     explicit LyricsService(EventBus& bus = EventBus::shared(), platform::Scheduler& scheduler = platform::Scheduler::shared(),
-                           platform::ScriptRunner* runner = nullptr);
+                           TrackLyricsSource* source = nullptr);
     ~LyricsService();
     LyricsService(const LyricsService&) = delete;
     LyricsService& operator=(const LyricsService&) = delete;
@@ -36,7 +37,6 @@ public:
     const std::optional<QString>& currentTrackKey() const { return currentTrackKey_; }
     bool hasCachedLyrics(const QString& key) const { return lyricsCache_.contains(key); }
 
-    static QString lyricsScript();
     static QString lyricsKey(const QString& title, const QString& artist);
     // Lines that are not blank (spaces and tabs) once trimmed, kept as they are; only line feeds split.
     static QStringList splitLines(const QString& text);
@@ -48,11 +48,10 @@ private:
     void handleTrackChange(const std::optional<NowPlayingInfo>& info);
     void handleFetchResult(const QString& key, const QString& title, const std::optional<QString>& text);
     void updateCurrentLine();
-    static std::optional<QString> fetchLyricsViaAppleScript(platform::ScriptRunner& runner);
 
     EventBus& bus_;
     platform::Scheduler& scheduler_;
-    platform::ScriptRunner* runner_;
+    TrackLyricsSource* source_;
     platform::RepeatingTimer pollTimer_;
     platform::CancellableSet cancellables_;
     QHash<QString, QStringList> lyricsCache_;

@@ -218,3 +218,39 @@ bool MediaRemoteBridge::sendCommand(uint32_t command) {
                         (result ? QStringLiteral("true") : QStringLiteral("false")));
     return result;
 }
+
+namespace {
+
+// A player's identity travels inside one request line.
+bool fitsOneLine(const QString& player) {
+    return !player.isEmpty() && !player.contains(QLatin1Char('\n')) && !player.contains(QLatin1Char('\r'));
+}
+
+}  // namespace
+
+std::optional<MediaRemoteBridge::PlayerLyrics> MediaRemoteBridge::lyrics(const QString& player) {
+    if (!fitsOneLine(player)) return std::nullopt;
+    const std::optional<QJsonObject> reply = queryHelper(QStringLiteral("lyrics:") + player, kCommandTimeout);
+    if (!reply || !reply->value(QLatin1String("found")).toBool(false)) return std::nullopt;
+    const auto text = [&reply](const char* key) -> std::optional<QString> {
+        const QJsonValue value = reply->value(QLatin1String(key));
+        if (!value.isString()) return std::nullopt;
+        return value.toString();
+    };
+    return PlayerLyrics{text("title"), text("artist"), text("lyrics")};
+}
+
+bool MediaRemoteBridge::setShuffle(const QString& player, bool shuffle) {
+    if (!fitsOneLine(player)) return false;
+    const std::optional<QJsonObject> reply =
+        queryHelper(QStringLiteral("shuffle:") + (shuffle ? QLatin1Char('1') : QLatin1Char('0')) + QLatin1Char(':') + player,
+                    kCommandTimeout);
+    return reply && reply->value(QLatin1String("commandResult")).toBool(false);
+}
+
+bool MediaRemoteBridge::setLoopStatus(const QString& player, const QString& status) {
+    if (!fitsOneLine(player) || !fitsOneLine(status)) return false;
+    const std::optional<QJsonObject> reply =
+        queryHelper(QStringLiteral("loop:") + status + QLatin1Char(':') + player, kCommandTimeout);
+    return reply && reply->value(QLatin1String("commandResult")).toBool(false);
+}

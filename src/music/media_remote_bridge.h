@@ -44,6 +44,18 @@ public:
     // A "cmd:<n>" request; whether the helper reported success.
     bool sendCommand(uint32_t command);
 
+    // What a "lyrics:<player>" request says of the player with that identity.
+    struct PlayerLyrics {
+        std::optional<QString> title;
+        std::optional<QString> artist;
+        std::optional<QString> lyrics;
+    };
+    // None when no such player answered, or the helper did not.
+    std::optional<PlayerLyrics> lyrics(const QString& player);
+    // "shuffle:" and "loop:" requests to the player with that identity; whether it took the value.
+    bool setShuffle(const QString& player, bool shuffle);
+    bool setLoopStatus(const QString& player, const QString& status);
+
     // One line describing the last event.
     QString lastDebugSummary() const;
     bool isReady() const;

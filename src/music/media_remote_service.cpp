@@ -5,17 +5,11 @@
 #include "core/format.h"
 #include "core/log.h"
 
-#include <set>
-
 namespace {
 
 const QString kNil = QStringLiteral("nil");
 
-// The bundles the player scripts can reach; anything else is sent through the helper.
-bool isNativeBundle(const QString& bundleId) {
-    static const std::set<QString> nativeMediaBundleIDs{QStringLiteral("com.apple.Music"), QStringLiteral("com.spotify.client")};
-    return nativeMediaBundleIDs.count(bundleId) > 0;
-}
+PlayerModes modesOf(const MediaRemoteSnapshot& snapshot) { return PlayerModes{snapshot.shuffle, snapshot.loopStatus}; }
 
 }  // namespace
 
@@ -66,6 +60,12 @@ void MediaRemoteService::setArtworkDominantColor(std::optional<QColor> value) {
     artworkDominantColor_ = std::move(value);
 }
 
+void MediaRemoteService::setPlayerModes(PlayerModes value) {
+    if (value == playerModes_) return;
+    objectWillChange.send();
+    playerModes_ = std::move(value);
+}
+
 // MARK: - Start and stop
 
 void MediaRemoteService::start() {
@@ -83,6 +83,7 @@ void MediaRemoteService::stop() {
     setNowPlaying(std::nullopt);
     setIsPlaying(false);
     setLastArtwork(std::nullopt);
+    setPlayerModes({});
     bus_.nowPlayingSubject.send(std::nullopt);
     Log::shared().info(QStringLiteral("MediaRemoteService: Stopped monitoring"));
 }
@@ -160,7 +161,7 @@ void MediaRemoteService::fetchNowPlayingViaControlCenter(uint64_t generation) {
                              QStringLiteral(" artist=") + snapshot->artist.value_or(kNil) + QStringLiteral(" bundle=") +
                              snapshot->bundleIdentifier.value_or(kNil) + QStringLiteral(" rate=") +
                              format::optional(snapshot->playbackRate));
-    hit(generation, infoFrom(*snapshot));
+    hit(generation, infoFrom(*snapshot), modesOf(*snapshot));
 }
 
 void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
@@ -186,7 +187,7 @@ void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
         }
         logAppleScriptDecision(QStringLiteral("probe=none; MediaRemote fallback hit: title=") + snapshot->title.value_or(kNil) +
                                QStringLiteral(" bundle=") + snapshot->bundleIdentifier.value_or(kNil));
-        hit(generation, infoFrom(*snapshot));
+        hit(generation, infoFrom(*snapshot), modesOf(*snapshot));
         return;
     }
     }
@@ -197,10 +198,17 @@ void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
     }
 }
 
-void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info) {
-    scheduler_.post(lifetime_.wrap([this, generation, info = std::move(info)] {
+void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes) {
+    // Desktop entries are files: they are read here, on the poll's thread.
+    const bool browser = info.bundleIdentifier && !nativePlayers_.isNativePlayer(*info.bundleIdentifier);
+    scheduler_.post(lifetime_.wrap([this, generation, info = std::move(info), modes = std::move(modes), browser] {
         if (generation != generation_) return;
         consecutiveMissCount_ = 0;
+        if (browser != isBrowserPlayer_) {
+            objectWillChange.send();
+            isBrowserPlayer_ = browser;
+        }
+        setPlayerModes(modes);
         updateNowPlaying(info);
     }));
 }
@@ -251,6 +259,7 @@ void MediaRemoteService::clearNowPlayingImmediately() {
     consecutiveMissCount_ = 0;
     setNowPlaying(std::nullopt);
     setIsPlaying(false);
+    setPlayerModes({});
     bus_.nowPlayingSubject.send(std::nullopt);
 }
 
@@ -288,7 +297,64 @@ void MediaRemoteService::maybeLogMediaRemoteDebug(const QString& context) {
 // MARK: - Transport
 
 bool MediaRemoteService::isBrowserMedia() const {
-    return nowPlaying_ && nowPlaying_->bundleIdentifier && !isNativeBundle(*nowPlaying_->bundleIdentifier);
+    return nowPlaying_ && nowPlaying_->bundleIdentifier && isBrowserPlayer_;
+}
+
+std::optional<QString> MediaRemoteService::shownPlayer() const {
+    if (!nowPlaying_) return std::nullopt;
+    return nowPlaying_->bundleIdentifier;
+}
+
+bool MediaRemoteService::toggleShuffle() {
+    const std::optional<QString> player = shownPlayer();
+    if (!player || isBrowserMedia() || !playerModes_.shuffle) {
+        Log::shared().info(QStringLiteral("MediaRemoteService: Shuffle pressed; ") + player.value_or(QStringLiteral("no player")) +
+                           QStringLiteral(" has no shuffle setting, nothing sent"));
+        return false;
+    }
+    const bool wanted = !*playerModes_.shuffle;
+    const bool sent = mediaRemoteBridge_->setShuffle(*player, wanted);
+    Log::shared().debug(QStringLiteral("MediaRemoteService: Shuffle of ") + *player + QStringLiteral(" set to ") +
+                        format::boolean(wanted) + QStringLiteral(" -> ") + format::boolean(sent));
+    if (sent) {
+        PlayerModes modes = playerModes_;
+        modes.shuffle = wanted;
+        setPlayerModes(std::move(modes));
+    }
+    refetchAfter(0.1);
+    return true;
+}
+
+bool MediaRemoteService::cycleLoopStatus() {
+    const std::optional<QString> player = shownPlayer();
+    if (!player || isBrowserMedia() || !playerModes_.loopStatus) {
+        Log::shared().info(QStringLiteral("MediaRemoteService: Repeat pressed; ") + player.value_or(QStringLiteral("no player")) +
+                           QStringLiteral(" has no loop setting, nothing sent"));
+        return false;
+    }
+    const QString& now = *playerModes_.loopStatus;
+    const QString wanted = now == QLatin1String("None")       ? QStringLiteral("Playlist")
+                           : now == QLatin1String("Playlist") ? QStringLiteral("Track")
+                                                              : QStringLiteral("None");
+    const bool sent = mediaRemoteBridge_->setLoopStatus(*player, wanted);
+    Log::shared().debug(QStringLiteral("MediaRemoteService: Loop status of ") + *player + QStringLiteral(" set to ") + wanted +
+                        QStringLiteral(" -> ") + format::boolean(sent));
+    if (sent) {
+        PlayerModes modes = playerModes_;
+        modes.loopStatus = wanted;
+        setPlayerModes(std::move(modes));
+    }
+    refetchAfter(0.1);
+    return true;
+}
+
+std::optional<QString> MediaRemoteService::lyricsFor(const NowPlayingInfo& track) {
+    if (!track.bundleIdentifier) return std::nullopt;
+    const std::optional<MediaRemoteBridge::PlayerLyrics> reply = mediaRemoteBridge_->lyrics(*track.bundleIdentifier);
+    if (!reply) return std::nullopt;
+    // Lyrics of the track the player moved on to would be cached under this one's key.
+    if (reply->title != track.title || reply->artist != track.artist) return std::nullopt;
+    return reply->lyrics;
 }
 
 void MediaRemoteService::refetchAfter(double seconds) {
@@ -305,7 +371,8 @@ void MediaRemoteService::sendTransport(uint32_t command, const QString& musicScr
         const bool sent = mediaRemoteBridge_->sendCommand(command);
         Log::shared().info(QStringLiteral("MediaRemoteService: No track shown; sent command ") + QString::number(command) +
                            QStringLiteral(" through the helper -> ") + format::boolean(sent));
-    } else if (isBrowserMedia()) {
+    } else if (nowPlaying_->bundleIdentifier && !NativePlayerRule::isScriptedPlayer(*nowPlaying_->bundleIdentifier)) {
+        // Every player the scripts cannot reach, the desktop's MPRIS players among them.
         mediaRemoteBridge_->sendCommand(command);
     } else if (scripts_.runAppleScript(musicScript) != QStringLiteral("OK")) {
         scripts_.runAppleScript(spotifyScript);

@@ -8,7 +8,9 @@
 #include "core/notch_records.h"
 #include "core/settings_enums.h"
 #include "music/media_remote_bridge.h"
+#include "music/native_player_rule.h"
 #include "music/player_scripts.h"
+#include "music/track_lyrics_source.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
 #include "platform/storage/defaults.h"
@@ -24,7 +26,16 @@
 #include <mutex>
 #include <optional>
 
-class MediaRemoteService {
+// The shuffle and loop settings of the player whose track is shown, for the players that have
+// them (MPRIS Shuffle and LoopStatus).
+struct PlayerModes {
+    std::optional<bool> shuffle;
+    std::optional<QString> loopStatus;  // "None", "Track" or "Playlist"
+
+    bool operator==(const PlayerModes&) const = default;
+};
+
+class MediaRemoteService final : public TrackLyricsSource {
 public:
     static constexpr double kControlCenterPeriod = 0.8;
     static constexpr double kAppleScriptPeriod = 1.0;
@@ -40,7 +51,7 @@ public:
                                 platform::Scheduler& scheduler = platform::Scheduler::shared(),
                                 platform::Defaults* defaults = nullptr, std::unique_ptr<MediaRemoteBridge> bridge = nullptr,
                                 PlayerScripts scripts = PlayerScripts());
-    ~MediaRemoteService();
+    ~MediaRemoteService() override;
     MediaRemoteService(const MediaRemoteService&) = delete;
     MediaRemoteService& operator=(const MediaRemoteService&) = delete;
 
@@ -55,8 +66,21 @@ public:
     void nextTrack();
     void previousTrack();
 
-    // A shown track of an application the player scripts cannot reach.
+    // A shown track of a player that is no music application (NativePlayerRule): a browser, or a
+    // player without a known desktop entry.
     bool isBrowserMedia() const;
+
+    // The shown player's shuffle and loop settings; both absent for a player without them.
+    const PlayerModes& playerModes() const { return playerModes_; }
+    // Ask the shown player to flip its shuffle, or to move its loop status on (None, Playlist,
+    // Track, None). False, with a log line and nothing sent, when it has no such setting. They
+    // block the calling (main) thread while the helper answers.
+    bool toggleShuffle();
+    bool cycleLoopStatus();
+
+    // The lyrics the player of `track` carries for it (MPRIS xesam:asText); none when that
+    // player shows another track meanwhile. Any thread; blocks while the helper answers.
+    std::optional<QString> lyricsFor(const NowPlayingInfo& track) override;
 
     // Published for the player views; objectWillChange fires before each of them changes.
     const std::optional<NowPlayingInfo>& nowPlaying() const { return nowPlaying_; }
@@ -90,7 +114,7 @@ private:
     void fetchNowPlayingInfo();
     void fetchNowPlayingViaControlCenter(uint64_t generation);
     void fetchNowPlayingViaAppleScript(uint64_t generation);
-    void hit(uint64_t generation, NowPlayingInfo info);
+    void hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes = {});
     void updateNowPlaying(const NowPlayingInfo& info);
     NowPlayingInfo withFallbackArtworkIfNeeded(const NowPlayingInfo& info) const;
     void handleTransientMissOnMain(uint64_t generation);
@@ -108,11 +132,15 @@ private:
     void setIsPlaying(bool value);
     void setLastArtwork(std::optional<QImage> value);
     void setArtworkDominantColor(std::optional<QColor> value);
+    void setPlayerModes(PlayerModes value);
+    std::optional<QString> shownPlayer() const;
 
     std::optional<NowPlayingInfo> nowPlaying_;
     bool isPlaying_ = false;
     std::optional<QImage> lastArtwork_;
     std::optional<QColor> artworkDominantColor_;
+    PlayerModes playerModes_;
+    bool isBrowserPlayer_ = false;  // of the shown track's player, worked out on the poll's thread
     EventBus& bus_;
     platform::Scheduler& scheduler_;
     platform::Defaults* defaults_;
@@ -123,6 +151,7 @@ private:
     int consecutiveMissCount_ = 0;
     std::unique_ptr<MediaRemoteBridge> mediaRemoteBridge_;
     PlayerScripts scripts_;
+    NativePlayerRule nativePlayers_;
 
     std::mutex throttleMutex_;
     Throttle mediaRemoteDebug_;

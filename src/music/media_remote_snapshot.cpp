@@ -57,6 +57,8 @@ MediaRemoteSnapshot MediaRemoteSnapshot::fromReply(const QJsonObject& reply, QSt
     snapshot.elapsedTime = number(reply, "elapsedTime");
     snapshot.playbackRate = number(reply, "playbackRate");
     snapshot.artwork = artworkOf(reply, covers);
+    if (const QJsonValue shuffle = reply.value(QLatin1String("shuffle")); shuffle.isBool()) snapshot.shuffle = shuffle.toBool();
+    snapshot.loopStatus = text(reply, "loopStatus");
 
     if (summary) {
         const QString nil = QStringLiteral("nil");

@@ -31,6 +31,9 @@ struct MediaRemoteSnapshot {
     std::optional<double> elapsedTime;  // seconds
     std::optional<double> playbackRate;
     std::optional<QString> bundleIdentifier;
+    // The player's shuffle and loop status ("None", "Track", "Playlist"), when it has them.
+    std::optional<bool> shuffle;
+    std::optional<QString> loopStatus;
 
     // Reads a reply without an "error" member. Members of the wrong kind count as absent; a
     // missing title falls back to the bundle identifier, then to "Now Playing". `summary`

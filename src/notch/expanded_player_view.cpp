@@ -180,8 +180,8 @@ void ExpandedPlayerView::receiveLyrics(const std::optional<LyricsInfo>& lyrics) 
 
 // Actions.
 
-void ExpandedPlayerView::bounce(bool& flag, platform::Animated<double>& scale) {
-    flag = !flag;
+void ExpandedPlayerView::bounce(bool* flag, platform::Animated<double>& scale) {
+    if (flag) *flag = !*flag;
     const auto spring = platform::Animation::spring(0.3, 0.5, 0);
     platform::withAnimation(spring, [&] { scale.set(bounceScale); }, {}, services_.scheduler);
     // Each tap schedules its own return; after the view is gone it has nothing left to move.
@@ -193,8 +193,14 @@ void ExpandedPlayerView::bounce(bool& flag, platform::Animated<double>& scale) {
 
 void ExpandedPlayerView::tapControl(PlayerControl control) {
     switch (control) {
-    case PlayerControl::shuffle: bounce(isShuffleActive_, shuffleScale_); break;
-    case PlayerControl::repeat: bounce(isRepeatActive_, repeatScale_); break;
+    // A player with the setting is asked to change it, and its answer colours the button; for
+    // any other the button keeps a look of its own.
+    case PlayerControl::shuffle:
+        bounce(services_.media.toggleShuffle() ? nullptr : &isShuffleActive_, shuffleScale_);
+        break;
+    case PlayerControl::repeat:
+        bounce(services_.media.cycleLoopStatus() ? nullptr : &isRepeatActive_, repeatScale_);
+        break;
     case PlayerControl::previous: services_.media.previousTrack(); break;
     case PlayerControl::playPause: services_.media.togglePlayPause(); break;
     case PlayerControl::next: services_.media.nextTrack(); break;
@@ -351,17 +357,22 @@ void ExpandedPlayerView::layoutMainColumn(ExpandedPlayerLayout& out, const QRect
     };
     std::vector<Button> buttons;
     const QColor accent = accentColor();
+    const std::optional<bool> playerShuffle = services_.media.shuffle();
+    const std::optional<QString> loopStatus = services_.media.loopStatus();
+    const bool shuffleActive = playerShuffle.value_or(isShuffleActive_);
+    const bool repeatActive = loopStatus ? *loopStatus != QLatin1String("None") : isRepeatActive_;
     if (!browser)
-        buttons.push_back({PlayerControl::shuffle, QStringLiteral("shuffle"), 14,
-                           isShuffleActive_ ? accent : whiteAt(0.6), shuffleScale_.value()});
+        buttons.push_back({PlayerControl::shuffle, QStringLiteral("shuffle"), 14, shuffleActive ? accent : whiteAt(0.6),
+                           shuffleScale_.value()});
     buttons.push_back({PlayerControl::previous, QStringLiteral("backward.fill"), 16, QColor(Qt::white), 1});
     buttons.push_back({PlayerControl::playPause,
                        services_.media.isPlaying() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"), 22,
                        QColor(Qt::white), 1});
     buttons.push_back({PlayerControl::next, QStringLiteral("forward.fill"), 16, QColor(Qt::white), 1});
     if (!browser)
-        buttons.push_back({PlayerControl::repeat, QStringLiteral("repeat"), 14, isRepeatActive_ ? accent : whiteAt(0.6),
-                           repeatScale_.value()});
+        buttons.push_back({PlayerControl::repeat,
+                           loopStatus == QLatin1String("Track") ? QStringLiteral("repeat.1") : QStringLiteral("repeat"), 14,
+                           repeatActive ? accent : whiteAt(0.6), repeatScale_.value()});
     double x = column.left();
     for (const Button& button : buttons) {
         const QRectF frame(x, y + (rowHeight - button.size) / 2, button.size, button.size);

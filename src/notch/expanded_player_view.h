@@ -4,7 +4,8 @@
 // row, one line of lyrics (or the source application of a browser track), and, when the glance
 // feature is on, the calendar and weather panel behind a thin divider. It reads the now-playing
 // service, follows the lyrics and glance subjects while it is on screen, and keeps the panel's
-// state. The shuffle and repeat buttons are looks only: no player is told anything.
+// state. The shuffle and repeat buttons show and change the shown player's settings where it has
+// them; for any other player they are looks only, and no player is told anything.
 
 #include "notch/glance_side_panel.h"
 #include "notch/notch_drawing.h"
@@ -95,7 +96,8 @@ private:
     void disappear();
     void subscribeToGlance();
     void receiveLyrics(const std::optional<LyricsInfo>& lyrics);
-    void bounce(bool& flag, platform::Animated<double>& scale);
+    // Flips `flag` when given, and bounces the symbol.
+    void bounce(bool* flag, platform::Animated<double>& scale);
     QDateTime now() const;
     QLocale locale() const;
     QTimeZone timeZone() const;

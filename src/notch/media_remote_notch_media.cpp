@@ -49,6 +49,10 @@ bool MediaRemoteNotchMedia::isBrowserMedia() const { return service().isBrowserM
 void MediaRemoteNotchMedia::togglePlayPause() { service().togglePlayPause(); }
 void MediaRemoteNotchMedia::nextTrack() { service().nextTrack(); }
 void MediaRemoteNotchMedia::previousTrack() { service().previousTrack(); }
+std::optional<bool> MediaRemoteNotchMedia::shuffle() const { return service().playerModes().shuffle; }
+std::optional<QString> MediaRemoteNotchMedia::loopStatus() const { return service().playerModes().loopStatus; }
+bool MediaRemoteNotchMedia::toggleShuffle() { return service().toggleShuffle(); }
+bool MediaRemoteNotchMedia::cycleLoopStatus() { return service().cycleLoopStatus(); }
 
 std::optional<QImage> MediaRemoteNotchMedia::lastArtwork() const { return service().lastArtwork(); }
 std::optional<QColor> MediaRemoteNotchMedia::artworkDominantColor() const { return service().artworkDominantColor(); }

@@ -22,6 +22,10 @@ public:
     void togglePlayPause() override;
     void nextTrack() override;
     void previousTrack() override;
+    std::optional<bool> shuffle() const override;
+    std::optional<QString> loopStatus() const override;
+    bool toggleShuffle() override;
+    bool cycleLoopStatus() override;
 
     std::optional<QImage> lastArtwork() const override;
     std::optional<QColor> artworkDominantColor() const override;

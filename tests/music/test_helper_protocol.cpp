@@ -48,6 +48,20 @@ public:
         commands.push_back(command);
         return commandResult;
     }
+    std::optional<HelperLyricsReply> lyrics(const QString& player) override {
+        settings << QStringLiteral("lyrics ") + player;
+        return lyricsReply;
+    }
+    bool setShuffle(const QString& player, bool shuffle) override {
+        settings << QStringLiteral("shuffle %1 %2").arg(shuffle ? "true" : "false", player);
+        return commandResult;
+    }
+    bool setLoopStatus(const QString& player, const QString& status) override {
+        settings << QStringLiteral("loop %1 %2").arg(status, player);
+        return commandResult;
+    }
+    std::optional<HelperLyricsReply> lyricsReply = HelperLyricsReply{};
+    QStringList settings;
 };
 
 }  // namespace
@@ -118,6 +132,43 @@ TEST(HelperProtocol, AnswersQueriesCommandsAndIgnoresTheRest) {
     EXPECT_FALSE(quit);
     EXPECT_EQ(protocol.handle(" quit\n", quit), std::nullopt);
     EXPECT_TRUE(quit);
+}
+
+TEST(HelperProtocol, LyricsAndPlayerSettingsNameThePlayerLastAndRefuseMalformedLines) {
+    ScriptedSource source;
+    NowPlayingHelperProtocol protocol(source);
+    bool quit = false;
+    EXPECT_EQ(protocol.handle("lyrics:mpv", quit), std::optional<QByteArray>("{\"found\":false}"));
+    source.lyricsReply = HelperLyricsReply{true, QStringLiteral("Song"), QStringLiteral("Band"), QStringLiteral("la\nla")};
+    EXPECT_EQ(protocol.handle("lyrics:org.example.Tunes", quit),
+              std::optional<QByteArray>("{\"found\":true,\"title\":\"Song\",\"artist\":\"Band\",\"lyrics\":\"la\\nla\"}"));
+    source.lyricsReply.reset();
+    EXPECT_EQ(protocol.handle("lyrics:mpv", quit), std::optional<QByteArray>("{\"error\":\"timeout\"}"));
+    EXPECT_EQ(protocol.handle("lyrics:", quit), std::optional<QByteArray>("{\"found\":false}"));
+
+    const auto result = [&](const char* line) { return protocol.handle(line, quit); };
+    EXPECT_EQ(result("shuffle:1:mpv"), std::optional<QByteArray>("{\"commandResult\":true}"));
+    EXPECT_EQ(result("shuffle:0:a:b"), std::optional<QByteArray>("{\"commandResult\":true}"));
+    EXPECT_EQ(result("loop:Track:mpv"), std::optional<QByteArray>("{\"commandResult\":true}"));
+    EXPECT_EQ(result("loop:Playlist:x"), std::optional<QByteArray>("{\"commandResult\":true}"));
+    for (const char* line : {"shuffle:2:mpv", "shuffle:1:", "shuffle:1", "shuffle:true:mpv", "loop:Once:mpv", "loop:None:",
+                             "loop:None", "loop::mpv"}) {
+        EXPECT_EQ(result(line), std::optional<QByteArray>("{\"commandResult\":false}")) << line;
+    }
+    EXPECT_EQ(source.settings, QStringList({"lyrics mpv", "lyrics org.example.Tunes", "lyrics mpv", "shuffle true mpv",
+                                            "shuffle false a:b", "loop Track mpv", "loop Playlist x"}));
+    EXPECT_FALSE(quit);
+
+    // The shown player's settings travel in the query reply, before the cover.
+    HelperQueryReply reply;
+    reply.shuffle = false;
+    reply.loopStatus = QStringLiteral("Track");
+    reply.artworkData = QByteArray("x");
+    EXPECT_EQ(reply.encode(), "{\"isPlaying\":false,\"shuffle\":false,\"loopStatus\":\"Track\",\"artworkBase64\":\"eA==\"}");
+    const MediaRemoteSnapshot snapshot = MediaRemoteSnapshot::fromReply(parse(reply.encode()));
+    EXPECT_EQ(snapshot.shuffle, false);
+    EXPECT_EQ(snapshot.loopStatus, QStringLiteral("Track"));
+    EXPECT_EQ(MediaRemoteSnapshot::fromReply(parse("{\"isPlaying\":true,\"shuffle\":\"yes\"}")).shuffle, std::nullopt);
 }
 
 TEST(MediaRemoteSnapshotReading, NothingPlayingFallsBackToNowPlayingAndSaysNil) {

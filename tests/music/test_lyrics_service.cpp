@@ -1,18 +1,51 @@
-// The lyrics service on virtual time with a scripted script runner: the line index, the fetch per
-// track and its cache, the once-a-second record, races between fetches, and the Linux road
-// (no Music application: no lyrics).
+// The lyrics service on virtual time with scripted players: the line index, the fetch per track
+// and its cache, the once-a-second record, and races between fetches.
 
 #include "music/lyrics_service.h"
-#include "platform/scripting/linux_script_runner.h"
-#include "support/fake_scripting.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <mutex>
+
 using platform::LogLevel;
-using platform::ScriptOutcome;
 
 namespace {
+
+// Players that answer each lyrics request with the next queued text (none when the queue is empty).
+class ScriptedLyrics final : public TrackLyricsSource {
+public:
+    void enqueue(std::optional<QString> text) {
+        std::lock_guard lock(mutex_);
+        answers_.push_back(std::move(text));
+    }
+    std::optional<QString> lyricsFor(const NowPlayingInfo& track) override {
+        std::function<void()> hook;
+        std::optional<QString> answer;
+        {
+            std::lock_guard lock(mutex_);
+            asked_ << track.title.value_or(QString());
+            hook = std::exchange(during, nullptr);
+            if (!answers_.empty()) {
+                answer = answers_.front();
+                answers_.pop_front();
+            }
+        }
+        if (hook) hook();
+        return answer;
+    }
+    QStringList asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+    std::function<void()> during;  // runs inside the next request
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::optional<QString>> answers_;
+    QStringList asked_;
+};
 
 NowPlayingInfo track(const QString& title, std::optional<QString> artist, std::optional<double> duration = std::nullopt,
                      std::optional<double> elapsed = std::nullopt, double rate = 1.0) {
@@ -39,17 +72,17 @@ protected:
     }
 
     LyricsService& makeService() {
-        service = std::make_unique<LyricsService>(bus, scheduler(), &runner);
+        service = std::make_unique<LyricsService>(bus, scheduler(), &players);
         return *service;
     }
     void play(const std::optional<NowPlayingInfo>& info) {
         bus.nowPlayingSubject.send(info);
         scheduler().drain();
     }
-    int fetches() const { return static_cast<int>(runner.scripts().count(LyricsService::lyricsScript())); }
+    int fetches() const { return static_cast<int>(players.asked().size()); }
 
     EventBus bus;
-    testsupport::FakeScriptRunner runner;
+    ScriptedLyrics players;
     std::unique_ptr<LyricsService> service;
     std::vector<std::optional<LyricsInfo>> sent;
     platform::AnyCancellable recording;
@@ -81,14 +114,14 @@ TEST(LyricsLines, KeepsNonBlankLinesAsTheyAreAndSplitsOnlyAtLineFeeds) {
 
 TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySecond) {
     LyricsService& s = makeService();
-    runner.enqueue(ScriptOutcome::success(numberedLines(40)));
+    players.enqueue(numberedLines(40));
     bus.nowPlayingSubject.send(track("Song", "Band", 240, 60));
     s.start();
     EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Started"));
     EXPECT_EQ(fetches(), 0);  // the current track is handled on the next turn of the main queue
     scheduler().drain();
 
-    EXPECT_EQ(runner.scripts(), QStringList{LyricsService::lyricsScript()});
+    EXPECT_EQ(players.asked(), QStringList{"Song"});  // the shown track's player is asked
     EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Fetched 40 lines for Song"));
     ASSERT_EQ(sent.size(), 1u);
     ASSERT_TRUE(sent.back());
@@ -112,7 +145,7 @@ TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySeco
     EXPECT_EQ(sent.back()->currentLineIndex, 39);
 
     // Back to a track already fetched: the cache answers.
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("x")));
+    players.enqueue(QStringLiteral("x"));
     play(track("Other", "Band"));
     play(track("Song", "Band"));
     EXPECT_EQ(fetches(), 2);
@@ -125,8 +158,8 @@ TEST_F(LyricsServiceTest, OnlyTheLastOfTwoTrackChangesWithinOneFetchIsKept) {
     LyricsService& s = makeService();
     s.start();
     scheduler().drain();
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("first a\nfirst b")));
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("second")));
+    players.enqueue(QStringLiteral("first a\nfirst b"));
+    players.enqueue(QStringLiteral("second"));
     bus.nowPlayingSubject.send(track("First", "Band"));
     bus.nowPlayingSubject.send(track("Second", "Band"));
     scheduler().drain();
@@ -142,7 +175,7 @@ TEST_F(LyricsServiceTest, OnlyTheLastOfTwoTrackChangesWithinOneFetchIsKept) {
 
 TEST_F(LyricsServiceTest, StopClearsEverythingAndStartFetchesAgain) {
     LyricsService& s = makeService();
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("la")));
+    players.enqueue(QStringLiteral("la"));
     bus.nowPlayingSubject.send(track("Song", "Band"));
     s.start();
     scheduler().drain();
@@ -158,7 +191,7 @@ TEST_F(LyricsServiceTest, StopClearsEverythingAndStartFetchesAgain) {
     scheduler().advance(3.0);
     EXPECT_TRUE(sent.empty());
 
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("la")));
+    players.enqueue(QStringLiteral("la"));
     s.start();
     scheduler().drain();
     EXPECT_EQ(fetches(), 2);
@@ -166,16 +199,11 @@ TEST_F(LyricsServiceTest, StopClearsEverythingAndStartFetchesAgain) {
 }
 
 TEST_F(LyricsServiceTest, AFetchUnderWayWhenTheServiceRestartsIsDropped) {
-    // A runner that restarts the service while the first fetch is running.
-    struct RestartingRunner final : platform::ScriptRunner {
-        std::function<void()> during;
-        ScriptOutcome run(const QString&) override {
-            if (auto hook = std::exchange(during, nullptr)) hook();
-            return ScriptOutcome::success(QStringLiteral("words"));
-        }
-    } restarting;
-    service = std::make_unique<LyricsService>(bus, scheduler(), &restarting);
-    restarting.during = [this] {
+    // The player restarts the service while the first fetch is running.
+    makeService();
+    players.enqueue(QStringLiteral("words"));
+    players.enqueue(QStringLiteral("words"));
+    players.during = [this] {
         service->stop();
         service->start();
     };
@@ -187,14 +215,14 @@ TEST_F(LyricsServiceTest, AFetchUnderWayWhenTheServiceRestartsIsDropped) {
     ASSERT_TRUE(bus.lyricsSubject.value());
 }
 
-TEST_F(LyricsServiceTest, BlankLyricsMissingArtistsEmptyAnswersAndScriptErrorsSendNoneInsteadOfThePreviousTracks) {
+TEST_F(LyricsServiceTest, BlankLyricsMissingArtistsEmptyAnswersAndSilentPlayersSendNoneInsteadOfThePreviousTracks) {
     LyricsService& s = makeService();
     s.start();
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("la la")));
+    players.enqueue(QStringLiteral("la la"));
     play(track("Song", "Band"));
     ASSERT_TRUE(bus.lyricsSubject.value());
 
-    runner.enqueue(ScriptOutcome::success(QStringLiteral(" \n\t\n")));
+    players.enqueue(QStringLiteral(" \n\t\n"));
     play(track("Blank", "Band"));
     EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Fetched 0 lines for Blank"));
     EXPECT_FALSE(bus.lyricsSubject.value());
@@ -217,32 +245,18 @@ TEST_F(LyricsServiceTest, BlankLyricsMissingArtistsEmptyAnswersAndScriptErrorsSe
     EXPECT_FALSE(s.currentTrackKey());
     EXPECT_EQ(fetches(), 2);
 
-    runner.enqueue(ScriptOutcome::success(QString()));
+    players.enqueue(QString());
     play(track("Quiet", "Band"));
     EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: No lyrics available for Quiet"));
     EXPECT_FALSE(s.hasCachedLyrics(QStringLiteral("Quiet:::Band")));
 
-    runner.enqueue(ScriptOutcome::failure(QStringLiteral("Music got an error")));
+    players.enqueue(std::nullopt);  // the player has none, or did not answer
     play(track("Broken", "Band"));
-    EXPECT_TRUE(log.contains(LogLevel::Error, "LyricsService: AppleScript error: Music got an error"));
     EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: No lyrics available for Broken"));
 
     // Nothing cached: the next change to the track asks again.
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("now")));
+    players.enqueue(QStringLiteral("now"));
     play(std::nullopt);
     play(track("Quiet", "Band"));
     EXPECT_TRUE(s.hasCachedLyrics(QStringLiteral("Quiet:::Band")));
-}
-
-TEST_F(LyricsServiceTest, OnLinuxEveryTrackTakesTheNoLyricsRoad) {
-    // The real runner: no Music application answers, so the script returns an empty text.
-    platform::LinuxScriptRunner linuxRunner;
-    service = std::make_unique<LyricsService>(bus, scheduler(), &linuxRunner);
-    service->start();
-    runner.enqueue(ScriptOutcome::success(QStringLiteral("unused")));
-    play(track("Song", "Band"));
-    EXPECT_TRUE(log.contains(LogLevel::Debug, "LyricsService: No lyrics available for Song"));
-    EXPECT_TRUE(log.matching("LyricsService: AppleScript error").isEmpty());
-    EXPECT_FALSE(bus.lyricsSubject.value());
-    EXPECT_EQ(fetches(), 0);
 }

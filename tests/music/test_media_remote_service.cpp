@@ -5,8 +5,10 @@
 #include "music/media_remote_service.h"
 #include "scripted_players.h"
 #include "support/fixtures.h"
+#include "support/service_fixtures.h"
 
 #include <QBuffer>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -403,4 +405,71 @@ TEST_F(MediaRemoteServiceTest, TransportTriesMusicThenSpotifyForTheirTrackAndThe
     s.togglePlayPause();
     EXPECT_EQ(players.ran(), QStringList{PlayerScripts::musicPlayPauseScript()});
     EXPECT_EQ(helper.requests.size(), helperRequests);
+}
+
+TEST_F(MediaRemoteServiceTest, AnInstalledNonBrowserPlayerIsNativeAndItsSettingsAndLyricsGoThroughTheHelper) {
+    QTemporaryDir data;
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", data.path().toUtf8());
+    env.set("XDG_DATA_DIRS", (data.path() + "/none").toUtf8());
+    ASSERT_TRUE(testsupport::writeFile(data.path() + "/applications/mpv.desktop",
+                                       "[Desktop Entry]\nType=Application\nName=mpv\nCategories=AudioVideo;Audio;Player;\n"));
+    ASSERT_TRUE(testsupport::writeFile(data.path() + "/applications/firefox.desktop",
+                                       "[Desktop Entry]\nType=Application\nName=Firefox\nCategories=Network;WebBrowser;\n"));
+    QByteArray query = "{\"isPlaying\":true,\"title\":\"Song\",\"artist\":\"Band\",\"bundleIdentifier\":\"mpv\","
+                       "\"playbackRate\":1.0,\"shuffle\":false,\"loopStatus\":\"None\"}";
+    helper.answer = [&query](const QByteArray& line) -> QByteArray {
+        if (line == "query") return query + '\n';
+        if (line == "lyrics:mpv") return "{\"found\":true,\"title\":\"Song\",\"artist\":\"Band\",\"lyrics\":\"la\\nla\"}\n";
+        if (line.startsWith("lyrics:")) return "{\"found\":false}\n";
+        return "{\"commandResult\":true}\n";
+    };
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());
+    EXPECT_FALSE(s.isBrowserMedia());
+    EXPECT_EQ(s.playerModes(), (PlayerModes{false, QStringLiteral("None")}));
+
+    // Presses ask the shown player; its answer shows at once.
+    EXPECT_TRUE(s.toggleShuffle());
+    EXPECT_EQ(helper.requests.last(), "shuffle:1:mpv");
+    EXPECT_EQ(s.playerModes().shuffle, true);
+    for (const char* expected : {"loop:Playlist:mpv", "loop:Track:mpv", "loop:None:mpv"}) {
+        EXPECT_TRUE(s.cycleLoopStatus());
+        EXPECT_EQ(helper.requests.last(), expected);
+    }
+    // Transport for a desktop player goes through the helper, never the player scripts.
+    s.togglePlayPause();
+    EXPECT_EQ(helper.requests.last(), "cmd:2");
+    EXPECT_EQ(players.ran(), QStringList{});
+
+    // Lyrics are the shown player's, and only for the track it still shows.
+    NowPlayingInfo track = *s.nowPlaying();
+    EXPECT_EQ(s.lyricsFor(track), QStringLiteral("la\nla"));
+    track.title = QStringLiteral("Another");
+    EXPECT_EQ(s.lyricsFor(track), std::nullopt);
+    track.bundleIdentifier = QStringLiteral("firefox");
+    EXPECT_EQ(s.lyricsFor(track), std::nullopt);
+
+    // A browser, and a player whose entry is unknown, are browser media; a press sends nothing.
+    for (const char* bundle : {"firefox", "mockplayer"}) {
+        query = "{\"isPlaying\":true,\"title\":\"Video\",\"artist\":\"Site\",\"bundleIdentifier\":\"" + QByteArray(bundle) +
+                "\",\"playbackRate\":1.0}";
+        scheduler().advance(MediaRemoteService::kControlCenterPeriod);
+        scheduler().drain();
+        ASSERT_EQ(s.nowPlaying()->bundleIdentifier, QString::fromLatin1(bundle));
+        EXPECT_TRUE(s.isBrowserMedia()) << bundle;
+        EXPECT_EQ(s.playerModes(), PlayerModes{});
+    }
+    const qsizetype sent = helper.requests.size();
+    EXPECT_FALSE(s.toggleShuffle());
+    EXPECT_FALSE(s.cycleLoopStatus());
+    EXPECT_EQ(helper.requests.size(), sent);
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService: Shuffle pressed; mockplayer has no shuffle setting, nothing sent"));
+    EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService: Repeat pressed; mockplayer has no loop setting, nothing sent"));
+
+    // The player scripts' own two stay native without any entry.
+    EXPECT_TRUE(NativePlayerRule().isNativePlayer(QStringLiteral("com.spotify.client")));
+    EXPECT_FALSE(NativePlayerRule().isNativePlayer(QString()));
 }

@@ -138,6 +138,56 @@ TEST_F(NowPlayingMprisTest, TheHelperReadsThePlayingPlayerFirstAndItsFields) {
     EXPECT_EQ(snapshot->artwork, std::nullopt);
 }
 
+TEST_F(NowPlayingMprisTest, TheHelperReportsAndSetsShuffleAndLoopAndReadsTheNamedPlayersLyrics) {
+    auto other = session->player("aother", MprisSession::playing("Other", {"Else"}, {{"xesam:asText", "not these"}}));
+    auto player = session->player("tunes", MprisSession::playing("Song", {"Band"}, {{"xesam:asText", "one\ntwo \"2\""}}));
+    ASSERT_TRUE(other && player);
+    player->addProperties(kPlayerInterface, {{"Shuffle", false}, {"LoopStatus", "None"}});
+    other->setProperty(kPlayerInterface, "PlaybackStatus", "Paused");
+    const auto read = [&player](const char* name) {
+        const platform::DBusReply reply =
+            player->call("Get", {kPlayerInterface, QString::fromLatin1(name)}, "org.freedesktop.DBus.Properties");
+        return reply.ok() && !reply.values.isEmpty() ? reply.values.first() : QVariant();
+    };
+
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    auto snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->bundleIdentifier, QStringLiteral("tunes"));
+    EXPECT_EQ(snapshot->shuffle, false);
+    EXPECT_EQ(snapshot->loopStatus, QStringLiteral("None"));
+
+    EXPECT_TRUE(bridge->setShuffle("tunes", true));
+    EXPECT_EQ(read("Shuffle"), QVariant(true));
+    EXPECT_TRUE(bridge->setLoopStatus("tunes", "Track"));
+    EXPECT_EQ(read("LoopStatus"), QVariant("Track"));
+    snapshot = bridge->currentSnapshot(0.5);
+    EXPECT_EQ(snapshot->shuffle, true);
+    EXPECT_EQ(snapshot->loopStatus, QStringLiteral("Track"));
+    EXPECT_FALSE(bridge->setShuffle("nobody", true));
+    EXPECT_FALSE(bridge->setLoopStatus("tunes", "Forever"));
+    EXPECT_FALSE(bridge->setShuffle("tunes\nquery", true));  // one request line each
+
+    // The lyrics of the player named, not of the first one on the bus.
+    auto lyrics = bridge->lyrics("tunes");
+    ASSERT_TRUE(lyrics);
+    EXPECT_EQ(lyrics->title, QStringLiteral("Song"));
+    EXPECT_EQ(lyrics->artist, QStringLiteral("Band"));
+    EXPECT_EQ(lyrics->lyrics, QStringLiteral("one\ntwo \"2\""));
+    EXPECT_EQ(bridge->lyrics("aother")->lyrics, QStringLiteral("not these"));
+    EXPECT_FALSE(bridge->lyrics("nobody"));
+
+    // A player without the settings reports neither.
+    player->setProperty(kPlayerInterface, "PlaybackStatus", "Stopped");
+    other->setProperty(kPlayerInterface, "PlaybackStatus", "Playing");
+    snapshot = bridge->currentSnapshot(0.5);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->bundleIdentifier, QStringLiteral("aother"));
+    EXPECT_EQ(snapshot->shuffle, std::nullopt);
+    EXPECT_EQ(snapshot->loopStatus, std::nullopt);
+}
+
 TEST_F(NowPlayingMprisTest, HostileCoversAndHugeTextsStillShowTheTrack) {
     QTemporaryDir dir;
     const QString cover = dir.filePath("huge.png");

@@ -14,6 +14,9 @@ public:
     std::optional<NowPlayingInfo> track;
     bool playing = false;
     bool browser = false;
+    // The shown player's settings; absent: a player without them, whose presses send nothing.
+    std::optional<bool> playerShuffle;
+    std::optional<QString> playerLoopStatus;
     QStringList commands;
 
     void publish() { changed_.send(); }
@@ -25,6 +28,18 @@ public:
     void togglePlayPause() override { commands << QStringLiteral("togglePlayPause"); }
     void nextTrack() override { commands << QStringLiteral("nextTrack"); }
     void previousTrack() override { commands << QStringLiteral("previousTrack"); }
+    std::optional<bool> shuffle() const override { return playerShuffle; }
+    std::optional<QString> loopStatus() const override { return playerLoopStatus; }
+    bool toggleShuffle() override {
+        if (!playerShuffle) return false;
+        commands << QStringLiteral("toggleShuffle");
+        return true;
+    }
+    bool cycleLoopStatus() override {
+        if (!playerLoopStatus) return false;
+        commands << QStringLiteral("cycleLoopStatus");
+        return true;
+    }
 
 private:
     platform::PassthroughSubject<> changed_;

@@ -134,6 +134,37 @@ TEST_F(ExpandedPlayerViewTest, ShuffleAndRepeatBounceAndToggleWithoutTellingAnyP
     scheduler.advance(1);
 }
 
+TEST_F(ExpandedPlayerViewTest, APlayerWithShuffleAndLoopSettingsIsAskedAndItsStateColoursTheButtons) {
+    media.track = track("Album", "mpv");
+    media.playerShuffle = true;
+    media.playerLoopStatus = QStringLiteral("None");
+    auto view = makeView();
+    const QColor accent = view->palette().color(QPalette::Highlight);
+    ExpandedPlayerLayout layout = view->layout();
+    EXPECT_EQ(layout.drawing.find("player.control.shuffle")->color, accent);
+    EXPECT_EQ(layout.drawing.find("player.control.repeat")->color, whiteAt(0.6));
+    EXPECT_EQ(layout.drawing.find("player.control.repeat")->symbol, "repeat");
+
+    // A press asks the player and bounces; the colour waits for the player's answer.
+    view->tapControl(PlayerControl::shuffle);
+    view->tapControl(PlayerControl::repeat);
+    EXPECT_EQ(media.commands, QStringList({"toggleShuffle", "cycleLoopStatus"}));
+    EXPECT_FALSE(view->isShuffleActive());
+    EXPECT_EQ(view->shuffleScale().target(), 1.3);
+    EXPECT_EQ(view->repeatScale().target(), 1.3);
+    EXPECT_EQ(view->layout().drawing.find("player.control.shuffle")->color, accent);
+
+    media.playerShuffle = false;
+    media.playerLoopStatus = QStringLiteral("Track");
+    layout = view->layout();
+    EXPECT_EQ(layout.drawing.find("player.control.shuffle")->color, whiteAt(0.6));
+    EXPECT_EQ(layout.drawing.find("player.control.repeat")->color, accent);
+    EXPECT_EQ(layout.drawing.find("player.control.repeat")->symbol, "repeat.1");
+    media.playerLoopStatus = QStringLiteral("Playlist");
+    EXPECT_EQ(view->layout().drawing.find("player.control.repeat")->symbol, "repeat");
+    EXPECT_EQ(view->layout().drawing.find("player.control.repeat")->color, accent);
+}
+
 TEST_F(ExpandedPlayerViewTest, BrowserTrackShowsItsSourceInsteadOfLyricsAndNoShuffleOrRepeat) {
     media.track = track("Album", "org.mozilla.firefox");
     media.browser = true;

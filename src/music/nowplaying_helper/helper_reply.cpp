@@ -68,11 +68,29 @@ QByteArray HelperQueryReply::encode() const {
     addNumber("duration", duration);
     addNumber("elapsedTime", elapsedTime);
     addNumber("playbackRate", playbackRate);
+    if (shuffle) out += *shuffle ? ",\"shuffle\":true" : ",\"shuffle\":false";
+    addText("loopStatus", loopStatus);
     if (artworkData) {
         out += ",\"artworkBase64\":\"";
         out += artworkData->toBase64();
         out += '"';
     }
+    out += '}';
+    return out;
+}
+
+QByteArray HelperLyricsReply::encode() const {
+    QByteArray out = found ? QByteArrayLiteral("{\"found\":true") : QByteArrayLiteral("{\"found\":false");
+    const auto addText = [&out](const char* key, const std::optional<QString>& value, qsizetype limit) {
+        if (!value || value->isEmpty()) return;
+        out += ",\"";
+        out += key;
+        out += "\":";
+        out += helper_reply::jsonString(format::clipped(*value, limit));
+    };
+    addText("title", title, HelperQueryReply::kMaxTextLength);
+    addText("artist", artist, HelperQueryReply::kMaxTextLength);
+    addText("lyrics", lyrics, kMaxLyricsLength);
     out += '}';
     return out;
 }

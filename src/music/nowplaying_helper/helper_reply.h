@@ -21,10 +21,26 @@ struct HelperQueryReply {
     std::optional<double> duration;     // seconds
     std::optional<double> elapsedTime;  // seconds
     std::optional<double> playbackRate;
+    // The player's MPRIS Shuffle and LoopStatus ("None", "Track", "Playlist"), when it has them.
+    std::optional<bool> shuffle;
+    std::optional<QString> loopStatus;
     std::optional<QByteArray> artworkData;
 
     // The reply line without its line feed. Empty texts and non-finite numbers are left out,
     // long texts cut (kMaxTextLength).
+    QByteArray encode() const;
+};
+
+// The reply to "lyrics:<player>": the track that player shows and the lyrics it carries for it.
+struct HelperLyricsReply {
+    // Longer lyrics are cut here, on a character boundary.
+    static constexpr qsizetype kMaxLyricsLength = 64 * 1024;
+
+    bool found = false;  // a player with that identity answered
+    std::optional<QString> title;
+    std::optional<QString> artist;
+    std::optional<QString> lyrics;
+
     QByteArray encode() const;
 };
 

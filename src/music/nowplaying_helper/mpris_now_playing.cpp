@@ -5,6 +5,7 @@
 #include <QDBusArgument>
 #include <QDBusError>
 #include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QStringList>
 #include <QUrl>
 
@@ -68,6 +69,10 @@ std::optional<QByteArray> artworkAt(const QString& address) {
     return platform::readRegularFile(url.toLocalFile(), MprisNowPlaying::kMaxArtworkBytes);
 }
 
+bool isLoopStatus(const QString& text) {
+    return text == QLatin1String("None") || text == QLatin1String("Track") || text == QLatin1String("Playlist");
+}
+
 bool isTimeout(const QDBusMessage& reply) {
     const QString name = reply.errorName();
     return name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
@@ -99,19 +104,47 @@ std::optional<QVariantMap> MprisNowPlaying::getAll(const QString& busName, const
     return toMap(reply.arguments().constFirst());
 }
 
-std::optional<MprisNowPlaying::Player> MprisNowPlaying::choosePlayer(const QDeadlineTimer& deadline, Outcome& outcome) {
+QStringList MprisNowPlaying::playerNames(const QDeadlineTimer& deadline, Outcome& outcome) {
     QDBusMessage reply;
     outcome = call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                                                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")),
                    deadline, reply);
-    if (outcome != Outcome::ok) return std::nullopt;
     QStringList names;
-    if (!reply.arguments().isEmpty()) {
-        for (const QString& name : textList(reply.arguments().constFirst())) {
-            if (name.startsWith(kPrefix)) names << name;
-        }
+    if (outcome != Outcome::ok || reply.arguments().isEmpty()) return names;
+    for (const QString& name : textList(reply.arguments().constFirst())) {
+        if (name.startsWith(kPrefix)) names << name;
     }
     names.sort();
+    return names;
+}
+
+std::optional<QString> MprisNowPlaying::identityOf(const QString& busName, const QDeadlineTimer& deadline, Outcome& outcome) {
+    const std::optional<QVariantMap> root = getAll(busName, kRootInterface, deadline, outcome);
+    if (outcome == Outcome::timedOut) return std::nullopt;
+    std::optional<QString> identity;
+    if (root) identity = nonEmptyText(root->value(QStringLiteral("DesktopEntry")));
+    if (!identity) identity = busName.mid(kPrefix.size());
+    return identity;
+}
+
+std::optional<QString> MprisNowPlaying::findPlayer(const QString& identity, const QDeadlineTimer& deadline, Outcome& outcome) {
+    const QStringList names = playerNames(deadline, outcome);
+    if (outcome != Outcome::ok) return std::nullopt;
+    for (const QString& name : names) {
+        const std::optional<QString> each = identityOf(name, deadline, outcome);
+        if (outcome == Outcome::timedOut) return std::nullopt;
+        if (each == identity) {
+            outcome = Outcome::ok;
+            return name;
+        }
+    }
+    outcome = Outcome::ok;
+    return std::nullopt;
+}
+
+std::optional<MprisNowPlaying::Player> MprisNowPlaying::choosePlayer(const QDeadlineTimer& deadline, Outcome& outcome) {
+    const QStringList names = playerNames(deadline, outcome);
+    if (outcome != Outcome::ok) return std::nullopt;
 
     std::optional<Player> firstPaused;
     std::optional<Player> first;
@@ -156,16 +189,65 @@ std::optional<HelperQueryReply> MprisNowPlaying::query() {
     } else {
         reply.playbackRate = 0.0;
     }
+    if (const QVariant shuffle = properties.value(QStringLiteral("Shuffle")); shuffle.typeId() == QMetaType::Bool) {
+        reply.shuffle = shuffle.toBool();
+    }
+    if (const std::optional<QString> loop = nonEmptyText(properties.value(QStringLiteral("LoopStatus")));
+        loop && isLoopStatus(*loop)) {
+        reply.loopStatus = loop;
+    }
     if (const std::optional<QString> art = nonEmptyText(metadata.value(QStringLiteral("mpris:artUrl")))) {
         reply.artworkData = artworkAt(*art);
     }
 
     Outcome rootOutcome = Outcome::ok;
-    const std::optional<QVariantMap> root = getAll(player->busName, kRootInterface, deadline, rootOutcome);
+    reply.bundleIdentifier = identityOf(player->busName, deadline, rootOutcome);
     if (rootOutcome == Outcome::timedOut) return std::nullopt;
-    if (root) reply.bundleIdentifier = nonEmptyText(root->value(QStringLiteral("DesktopEntry")));
-    if (!reply.bundleIdentifier) reply.bundleIdentifier = player->busName.mid(kPrefix.size());
     return reply;
+}
+
+std::optional<HelperLyricsReply> MprisNowPlaying::lyrics(const QString& player) {
+    const QDeadlineTimer deadline(budgetMs_);
+    Outcome outcome = Outcome::ok;
+    const std::optional<QString> busName = findPlayer(player, deadline, outcome);
+    if (outcome == Outcome::timedOut) return std::nullopt;
+    HelperLyricsReply reply;
+    if (!busName) return reply;
+    QDBusMessage message = QDBusMessage::createMethodCall(*busName, kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("Get"));
+    message << kPlayerInterface << QStringLiteral("Metadata");
+    QDBusMessage answer;
+    outcome = call(message, deadline, answer);
+    if (outcome == Outcome::timedOut) return std::nullopt;
+    reply.found = true;
+    if (outcome != Outcome::ok || answer.arguments().isEmpty()) return reply;
+    const QVariantMap metadata = toMap(answer.arguments().constFirst().value<QDBusVariant>().variant());
+    reply.title = nonEmptyText(metadata.value(QStringLiteral("xesam:title")));
+    const QString artists = textList(metadata.value(QStringLiteral("xesam:artist"))).join(QStringLiteral(", "));
+    if (!artists.isEmpty()) reply.artist = artists;
+    reply.lyrics = nonEmptyText(metadata.value(QStringLiteral("xesam:asText")));
+    return reply;
+}
+
+bool MprisNowPlaying::setProperty(const QString& player, const QString& name, const QVariant& value) {
+    const QDeadlineTimer deadline(budgetMs_);
+    Outcome outcome = Outcome::ok;
+    const std::optional<QString> busName = findPlayer(player, deadline, outcome);
+    if (!busName) return false;
+    QDBusMessage message = QDBusMessage::createMethodCall(*busName, kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("Set"));
+    message << kPlayerInterface << name << QVariant::fromValue(QDBusVariant(value));
+    QDBusMessage reply;
+    return call(message, deadline, reply) == Outcome::ok;
+}
+
+bool MprisNowPlaying::setShuffle(const QString& player, bool shuffle) {
+    return setProperty(player, QStringLiteral("Shuffle"), shuffle);
+}
+
+bool MprisNowPlaying::setLoopStatus(const QString& player, const QString& status) {
+    if (!isLoopStatus(status)) return false;
+    return setProperty(player, QStringLiteral("LoopStatus"), status);
 }
 
 bool MprisNowPlaying::sendCommand(uint32_t command) {

@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <optional>
@@ -24,6 +25,9 @@ public:
 
     std::optional<HelperQueryReply> query() override;
     bool sendCommand(uint32_t command) override;
+    std::optional<HelperLyricsReply> lyrics(const QString& player) override;
+    bool setShuffle(const QString& player, bool shuffle) override;
+    bool setLoopStatus(const QString& player, const QString& status) override;
 
 private:
     struct Player {
@@ -34,6 +38,11 @@ private:
 
     // The chosen player; `outcome` says whether looking ran out of time.
     std::optional<Player> choosePlayer(const QDeadlineTimer& deadline, Outcome& outcome);
+    // The player whose identity is `identity`: its DesktopEntry, else its bus name's suffix.
+    std::optional<QString> findPlayer(const QString& identity, const QDeadlineTimer& deadline, Outcome& outcome);
+    std::optional<QString> identityOf(const QString& busName, const QDeadlineTimer& deadline, Outcome& outcome);
+    QStringList playerNames(const QDeadlineTimer& deadline, Outcome& outcome);
+    bool setProperty(const QString& player, const QString& name, const QVariant& value);
     Outcome call(const QDBusMessage& message, const QDeadlineTimer& deadline, QDBusMessage& reply);
     std::optional<QVariantMap> getAll(const QString& busName, const QString& interface, const QDeadlineTimer& deadline,
                                       Outcome& outcome);

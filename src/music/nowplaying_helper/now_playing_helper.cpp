@@ -23,6 +23,27 @@ std::optional<QByteArray> NowPlayingHelperProtocol::handle(const QByteArray& lin
         const std::optional<uint32_t> command = parseCommand(request.mid(4));
         return helper_reply::commandResult(command && source_.sendCommand(*command));
     }
+    if (request.startsWith("lyrics:")) {
+        const QString player = QString::fromUtf8(request.mid(7));
+        if (player.isEmpty()) return HelperLyricsReply{}.encode();
+        if (const std::optional<HelperLyricsReply> reply = source_.lyrics(player)) return reply->encode();
+        return helper_reply::timeout();
+    }
+    if (request.startsWith("shuffle:")) {
+        // "shuffle:1:<player>"; the player's identity comes last, as it may hold anything.
+        const QByteArray rest = request.mid(8);
+        const bool valid = rest.size() > 2 && (rest[0] == '0' || rest[0] == '1') && rest[1] == ':';
+        return helper_reply::commandResult(valid && source_.setShuffle(QString::fromUtf8(rest.mid(2)), rest[0] == '1'));
+    }
+    if (request.startsWith("loop:")) {
+        const QByteArray rest = request.mid(5);
+        const qsizetype colon = rest.indexOf(':');
+        const QByteArray status = rest.left(colon);
+        const bool valid = colon > 0 && colon + 1 < rest.size() &&
+                           (status == "None" || status == "Track" || status == "Playlist");
+        return helper_reply::commandResult(
+            valid && source_.setLoopStatus(QString::fromUtf8(rest.mid(colon + 1)), QString::fromLatin1(status)));
+    }
     if (request == "quit") quit = true;
     return std::nullopt;
 }

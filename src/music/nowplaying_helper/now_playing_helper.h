@@ -1,7 +1,8 @@
 #pragma once
 
-// The now-playing helper's side of its line protocol: "query", "cmd:<n>", "quit", anything else
-// ignored; each line trimmed before it is compared.
+// The now-playing helper's side of its line protocol: "query", "cmd:<n>", "lyrics:<player>",
+// "shuffle:<0|1>:<player>", "loop:<None|Track|Playlist>:<player>", "quit", anything else ignored;
+// each line trimmed before it is compared.
 
 #include "music/nowplaying_helper/helper_reply.h"
 
@@ -19,6 +20,14 @@ public:
     // Sends a numbered command: 0 play, 1 pause, 2 toggle play/pause, 3 stop, 4 next track,
     // 5 previous track. False when it could not be sent or the number is unknown.
     virtual bool sendCommand(uint32_t command) = 0;
+
+    // The players below are named by their identity, as a query reports it (bundleIdentifier).
+    // The track the player shows and its lyrics; absent when the answer did not come in time.
+    virtual std::optional<HelperLyricsReply> lyrics(const QString& player) = 0;
+    // Sets the player's Shuffle, or its LoopStatus ("None", "Track", "Playlist"); false when it
+    // could not be set.
+    virtual bool setShuffle(const QString& player, bool shuffle) = 0;
+    virtual bool setLoopStatus(const QString& player, const QString& status) = 0;
 };
 
 class NowPlayingHelperProtocol {

@@ -20,7 +20,8 @@ struct DesktopEntry {
     QString startupWmClass;
     QString exec;  // the command line, field codes included
     QString workingDirectory;
-    QString path;  // the file
+    QStringList categories;  // the main and additional categories, as listed
+    QString path;            // the file
 };
 
 // The `.desktop` files under $XDG_DATA_HOME and $XDG_DATA_DIRS, read again whenever one of those
