@@ -1,3 +1,4 @@
+#include "platform/runtime/retry_backoff.h"
 #include "support/virtual_scheduler.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <vector>
 
 using platform::VirtualScheduler;
 
@@ -97,3 +99,17 @@ TEST(VirtualScheduler, ClockRandomSourceAndLifetime) {
     cb(5);
     EXPECT_EQ(calls, 2);
 }
+
+namespace {
+
+TEST(RetryBackoff, DoublesUpToItsCeilingAndStartsOverAfterASuccess) {
+    using std::chrono::seconds;
+    platform::RetryBackoff backoff(seconds(2), seconds(64));
+    std::vector<long> waits;
+    for (int i = 0; i < 8; ++i) waits.push_back(std::chrono::duration_cast<seconds>(backoff.next()).count());
+    EXPECT_EQ(waits, (std::vector<long>{2, 4, 8, 16, 32, 64, 64, 64}));
+    backoff.reset();
+    EXPECT_EQ(backoff.next(), seconds(2));
+}
+
+}  // namespace

@@ -1,10 +1,16 @@
 #include "platform/logging/system_log_backend.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -73,10 +79,45 @@ TEST(SystemLogBackend, ReadsItsSwitchesFromTheEnvironment) {
     qunsetenv("QUILLVEX_LOG_LEVEL");
 }
 
-TEST(SystemLogBackend, SyslogTakesTheMessageAsDataNotAsAFormat) {
-    SystemLogBackend backend({.debugEnabled = true, .toSyslog = true, .mirrorFd = -1});
-    backend.write(LogLevel::Error, "Test: %s%s%s%n");  // would crash if used as the format
-    SUCCEED();
+// A datagram socket standing in for the log daemon's.
+class SyslogDaemon {
+public:
+    explicit SyslogDaemon(const QByteArray& path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    }
+    ~SyslogDaemon() { ::close(fd_); }
+    QList<QByteArray> take() {
+        QList<QByteArray> out;
+        char buffer[8192];
+        ssize_t n;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) out << QByteArray(buffer, n);
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+TEST(SystemLogBackend, SendsEachMessageAsDataToTheLogDaemonEvenOneThatStartsLater) {
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("log")));
+    SystemLogBackend backend({.debugEnabled = true, .toSyslog = true, .mirrorFd = -1, .syslogPath = path.constData()});
+    backend.write(LogLevel::Info, "Test: nobody listens yet");  // dropped, no error
+
+    SyslogDaemon daemon(path);
+    backend.write(LogLevel::Error, "Test: %s%s%s%n");  // would crash if used as a format
+    backend.write(LogLevel::Debug, "Test: debug");
+    const QList<QByteArray> lines = daemon.take();
+    ASSERT_EQ(lines.size(), 2);
+    const QByteArray tag = " com.varnock.Quillvex[" + QByteArray::number(::getpid()) + "]: ";
+    EXPECT_TRUE(lines[0].startsWith("<11>")) << lines[0].constData();  // user facility, error
+    EXPECT_TRUE(lines[0].endsWith(tag + "Test: %s%s%s%n")) << lines[0].constData();
+    EXPECT_TRUE(lines[1].startsWith("<15>")) << lines[1].constData();  // user facility, debug
+    EXPECT_TRUE(lines[1].endsWith(tag + "Test: debug")) << lines[1].constData();
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "platform/audio/audio_output.h"
+#include "platform/runtime/retry_backoff.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -114,7 +115,6 @@ private:
     };
 
     static constexpr auto connectTimeout = std::chrono::seconds(3);
-    static constexpr pa_usec_t reconnectInterval = 2 * PA_USEC_PER_SEC;
 
     void connect(const char* applicationName) {
         applicationName_ = applicationName;
@@ -154,12 +154,14 @@ private:
     }
 
     // The sound server restarts (a PipeWire update, a crashed daemon): come back when it does.
+    // A desktop without one is asked less and less often.
     void scheduleReconnect() {
         if (reconnectEvent_) return;
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
         timeval when{};
         pa_gettimeofday(&when);
-        pa_timeval_add(&when, reconnectInterval);
+        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(reconnectBackoff_.next());
+        pa_timeval_add(&when, static_cast<pa_usec_t>(wait.count()));
         reconnectEvent_ = api->time_new(api, &when, &PulseAudioOutput::reconnectDue, this);
     }
 
@@ -182,6 +184,7 @@ private:
         auto* self = static_cast<PulseAudioOutput*>(userdata);
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY: {
+            self->reconnectBackoff_.reset();
             if (pa_operation* op = pa_context_subscribe(
                     context, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
                     nullptr, nullptr))
@@ -295,6 +298,7 @@ private:
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;  // guarded by the loop's lock
     pa_time_event* reconnectEvent_ = nullptr;
+    platform::RetryBackoff reconnectBackoff_{std::chrono::seconds(2), std::chrono::seconds(64)};  // loop thread
 
     std::mutex readyMutex_;
     std::condition_variable readyCondition_;

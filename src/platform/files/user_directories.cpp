@@ -22,6 +22,13 @@ UserDirectories& UserDirectories::system() {
 QString SystemUserDirectories::homeDirectory() const { return QDir::homePath(); }
 
 QString SystemUserDirectories::passwordDatabaseHome() const {
+    // Read once: the entry does not change under a running process, and the permission checks
+    // ask for it on every status refresh.
+    static const QString home = readPasswordDatabaseHome();
+    return home;
+}
+
+QString SystemUserDirectories::readPasswordDatabaseHome() {
     // getpwuid_r with a generous buffer: the non-reentrant form shares a static record.
     long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);

@@ -36,6 +36,9 @@ public:
     QString passwordDatabaseHome() const override;
     std::optional<std::string> perUserDirectory() const override;
     bool hasSandboxContainerId() const override;
+
+private:
+    static QString readPasswordDatabaseHome();
 };
 
 }  // namespace platform

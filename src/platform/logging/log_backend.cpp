@@ -6,7 +6,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -60,7 +64,33 @@ const char* logLevelName(LogLevel level) {
 }
 
 SystemLogBackend::SystemLogBackend(Options options) : options_(options) {
-    if (options_.toSyslog) openlog("com.varnock.Quillvex", LOG_PID, LOG_USER);
+    if (options_.toSyslog) syslogFd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
+
+SystemLogBackend::~SystemLogBackend() {
+    if (syslogFd_ >= 0) ::close(syslogFd_);
+}
+
+// The traditional syslog datagram, as the journal and syslog daemons read it:
+// "<priority>Mmm dd hh:mm:ss ident[pid]: message". Unconnected, so a log daemon that starts or
+// restarts later is reached without a new socket; with none listening a send fails at once.
+void SystemLogBackend::sendToSyslog(LogLevel level, const QByteArray& text) {
+    if (syslogFd_ < 0) return;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, options_.syslogPath, sizeof address.sun_path - 1);
+
+    char stamp[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%h %e %T", &local);
+    QByteArray datagram = '<' + QByteArray::number(LOG_USER | syslogPriority(level)) + '>' + stamp +
+                          " com.varnock.Quillvex[" + QByteArray::number(::getpid()) + "]: ";
+    datagram += text;
+    while (::sendto(syslogFd_, datagram.constData(), size_t(datagram.size()), MSG_NOSIGNAL,
+                    reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0 &&
+           errno == EINTR) {
+    }
 }
 
 SystemLogBackend::Options SystemLogBackend::optionsFromEnvironment() {
@@ -76,7 +106,7 @@ void SystemLogBackend::write(LogLevel level, const QString& message) {
     if (!isEnabled(level)) return;
     const QByteArray text = message.toUtf8();
     // The message is data, never a format.
-    if (options_.toSyslog) syslog(syslogPriority(level), "%s", text.constData());
+    sendToSyslog(level, text);
     if (options_.mirrorFd < 0) return;
 
     // One message, one line: line breaks inside it are escaped on the mirror.
