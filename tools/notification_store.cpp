@@ -17,6 +17,10 @@ plist_t toNode(const PropertyList& value) {
         for (const auto& [key, item] : value.entries()) plist_dict_set_item(dict, key.toUtf8().constData(), toNode(item));
         return dict;
     }
+    case PropertyList::Kind::data: {
+        const QByteArray bytes = *value.data();
+        return plist_new_data(bytes.constData(), static_cast<uint64_t>(bytes.size()));
+    }
     case PropertyList::Kind::other:
         break;
     }

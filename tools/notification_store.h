@@ -16,7 +16,7 @@ namespace notificationstore {
 
 enum class Encoding { binary, xml };
 
-// Texts and dictionaries as they are; an "other" value is written as the integer 1.
+// Texts, data and dictionaries as they are; an "other" value is written as the integer 1.
 QByteArray encodePropertyList(const PropertyList& value, Encoding encoding = Encoding::binary);
 
 // The record property list of one notification: the bundle identifier at the top level and the

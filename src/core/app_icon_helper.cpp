@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "platform/symbols/symbols.h"
+#include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/workspace.h"
 
 #include <QDir>
@@ -19,12 +20,6 @@ namespace {
 
 std::mutex rootMutex;
 QString rootFolder = QStringLiteral("/");
-
-// Tested in this order, each followed by the bundle's file name.
-const char* const fixedLocations[] = {"/Applications/", "/System/Applications/", "/Applications/Utilities/",
-                                      "/System/Library/CoreServices/"};
-// Listed at their top level only.
-const char* const scannedFolders[] = {"/Applications", "/System/Applications"};
 
 // `absolute` under the injected root, spelled exactly as given when the root is "/".
 QString underRoot(const QString& absolute) {
@@ -144,24 +139,29 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
         }
     }
 
-    const QString bundleName = name.endsWith(QLatin1String(".app")) ? name : name + QStringLiteral(".app");
-    for (const char* location : fixedLocations) {
-        const QString path = underRoot(QLatin1String(location) + bundleName);
+    // An application's entry is named by its id: the name itself, or the name with ".desktop".
+    // The folders applications are installed in: each data folder's "applications", most
+    // important first; listed at their top level only.
+    const QStringList folders = platform::DesktopEntries::directories();
+    // A name with a slash would reach out of the folders.
+    const QString fileName = name.endsWith(QLatin1String(".desktop")) ? name : name + QStringLiteral(".desktop");
+    for (const QString& folder : name.contains(QLatin1Char('/')) ? QStringList() : folders) {
+        const QString path = underRoot(folder + QLatin1Char('/') + fileName);
         if (QFileInfo::exists(path)) {
             log.debug(QStringLiteral("AppIconHelper: Found app at path ") + path);
             return iconOfFile(path);
         }
     }
 
-    for (const char* folder : scannedFolders) {
-        const QDir dir(underRoot(QLatin1String(folder)));
+    for (const QString& folder : folders) {
+        const QDir dir(underRoot(folder));
         // An unreadable folder lists nothing. Sorted, since the file system lists in no set order.
         const QStringList entries =
             dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString& entry : entries) {
             const QFileInfo info(entry);
-            // A bare ".app" is a hidden name without an extension, not a bundle.
-            if (info.suffix() != QLatin1String("app") || info.completeBaseName().isEmpty()) continue;
+            // A bare ".desktop" is a hidden name without an extension, not an entry.
+            if (info.suffix() != QLatin1String("desktop") || info.completeBaseName().isEmpty()) continue;
             const QString entryName = info.completeBaseName().toLower();
             if (entryName.contains(lower) || lower.contains(entryName)) {
                 const QString path = dir.filePath(entry);
@@ -173,6 +173,12 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
 
     log.warning(QStringLiteral("AppIconHelper: Could not find icon for '") + name + QLatin1Char('\''));
     return std::nullopt;
+}
+
+std::optional<QImage> AppIconHelper::getIconForThemedName(const QString& name) {
+    // A path would be read here, on the caller's (main) thread: only plain names are looked up.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) return std::nullopt;
+    return imageOf(platform::DesktopEntries::icon(name));
 }
 
 QImage AppIconHelper::getDefaultNotificationIcon() {

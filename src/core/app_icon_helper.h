@@ -15,15 +15,19 @@ public:
     // the installed application.
     static std::optional<QImage> getIconForBundleId(const QString& bundleId);
     // The full lookup: bundle identifier, then ever looser matches of the name against the
-    // running applications, then the application folders. Absent and empty count alike.
+    // running applications, then the desktop entries of the data folders. Absent and empty count
+    // alike.
     static std::optional<QImage> getIcon(const std::optional<QString>& appName, const std::optional<QString>& bundleId);
+    // The icon a notification's sender named by its name in the icon theme (no path is ever
+    // read here). Absent for an empty name, a path, or a name the theme does not hold.
+    static std::optional<QImage> getIconForThemedName(const QString& name);
     // The bell shown when no icon is found.
     static QImage getDefaultNotificationIcon();
     // The average colour of the image's vivid pixels, sampled at 16 by 16; absent when none is vivid.
     static std::optional<QColor> dominantColor(const QImage& image);
 
-    // The folder the application folders ("/Applications", ...) are looked up under; "/" unless
-    // a test points it elsewhere. Returns the previous one.
+    // The folder the data folders' application entries are looked up under; "/" unless a test
+    // points it elsewhere. Returns the previous one.
     static QString setRoot(const QString& root);
     static QString root();
 };

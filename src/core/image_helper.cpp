@@ -5,6 +5,7 @@
 #include "core/log.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
 
@@ -67,6 +68,24 @@ std::optional<QByteArray> ImageHelper::appIconPNGData(const std::optional<QStrin
         return std::nullopt;
     }
     return pngData(*icon, maxSize);
+}
+
+std::optional<QByteArray> ImageHelper::senderIconPNGData(const std::optional<QString>& themedName,
+                                                         const std::optional<QByteArray>& png, double maxSize) {
+    if (png && !png->isEmpty()) {
+        QBuffer buffer;
+        buffer.setData(*png);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "png");
+        const QSize size = reader.size();
+        if (reader.canRead() && size.isValid() && !size.isEmpty() && size.width() <= maxSize && size.height() <= maxSize)
+            return png;
+    }
+    if (themedName && !themedName->isEmpty()) {
+        if (const std::optional<QImage> icon = AppIconHelper::getIconForThemedName(*themedName))
+            return pngData(*icon, maxSize);
+    }
+    return std::nullopt;
 }
 
 std::optional<QImage> ImageHelper::image(const QByteArray& data) {

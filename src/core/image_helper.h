@@ -18,6 +18,12 @@ public:
     static std::optional<QByteArray> appIconPNGData(const std::optional<QString>& appName,
                                                     const std::optional<QString>& bundleId,
                                                     double maxSize = maxIconSize);
+    // The icon a notification's sender named, as the store keeps it, as PNG bytes: stored PNG
+    // bytes whose header says they are within `maxSize` pixels pass as they are (anything larger
+    // or not a PNG is refused undecoded); a themed name is looked up in the icon theme.
+    static std::optional<QByteArray> senderIconPNGData(const std::optional<QString>& themedName,
+                                                       const std::optional<QByteArray>& png,
+                                                       double maxSize = maxIconSize);
     // Decodes image bytes; absent when they are no image or the image is empty.
     static std::optional<QImage> image(const QByteArray& data);
 

@@ -328,6 +328,7 @@ void NotificationDatabaseDetector::processSequoiaNotification(const std::optiona
                                                               const std::optional<QByteArray>& data) {
     std::optional<QString> bundleId = bundleIdColumn;
     std::optional<QString> message;
+    NotificationRecordDecoder::SenderIcon senderIcon;
     if (data && !data->isEmpty()) {
         QString error;
         auto root = PropertyList::parse(*data, &error);
@@ -336,13 +337,14 @@ void NotificationDatabaseDetector::processSequoiaNotification(const std::optiona
         } else if (root->isDictionary()) {
             if (!bundleId) bundleId = NotificationRecordDecoder::extractBundleId(*root);
             message = NotificationRecordDecoder::chooseMessage(*root, bundleId);
+            senderIcon = NotificationRecordDecoder::senderIcon(*root);
             if (NotificationRecordDecoder::isGenericNotificationMessage(message)) {
                 for (const QString& line : NotificationRecordDecoder::potentialMessageFieldLines(*root, bundleId))
                     Log::shared().debug(line);
             }
         }
     }
-    publish(bundleId, message);
+    publish(bundleId, message, senderIcon);
 }
 
 void NotificationDatabaseDetector::processLegacyNotification(const std::optional<QString>& title,
@@ -350,7 +352,8 @@ void NotificationDatabaseDetector::processLegacyNotification(const std::optional
     publish(bundleId, title);
 }
 
-void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleId, const std::optional<QString>& message) {
+void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleId, const std::optional<QString>& message,
+                                           const NotificationRecordDecoder::SenderIcon& senderIcon) {
     std::optional<QString> appName;
     if (bundleId && !bundleId->isEmpty()) {
         auto running = workspace_.runningApplicationsWithBundleIdentifier(*bundleId);
@@ -364,6 +367,7 @@ void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleI
     if (appName && namesNotificationCenter(*appName)) return;  // silently
 
     auto icon = ImageHelper::appIconPNGData(appName, bundleId);
+    if (!icon) icon = ImageHelper::senderIconPNGData(senderIcon.themedName, senderIcon.png);
     bus_.signalSubject.send(NotificationSignal{
         QUuid::createUuid(),
         wallClockNow(scheduler_),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/event_bus.h"
+#include "detection/notification_record_decoder.h"
 #include "detection/query_candidate.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/files/file_access_probe.h"
@@ -71,7 +72,9 @@ private:
 
     void processSequoiaNotification(const std::optional<QString>& bundleId, const std::optional<QByteArray>& data);
     void processLegacyNotification(const std::optional<QString>& title, const std::optional<QString>& bundleId);
-    void publish(const std::optional<QString>& bundleId, const std::optional<QString>& message);
+    // `senderIcon` stands in when no installed application's icon is found.
+    void publish(const std::optional<QString>& bundleId, const std::optional<QString>& message,
+                 const NotificationRecordDecoder::SenderIcon& senderIcon = {});
 
     EventBus& bus_;
     platform::Scheduler& scheduler_;

@@ -65,6 +65,15 @@ std::optional<QString> NotificationRecordDecoder::chooseMessage(const PropertyLi
     return body ? body : subtitle;
 }
 
+NotificationRecordDecoder::SenderIcon NotificationRecordDecoder::senderIcon(const PropertyList& root) {
+    const PropertyList* icon = root.dictionaryValue(QStringLiteral("icon"));
+    if (!icon) return {};
+    SenderIcon found{icon->textValue(QStringLiteral("name")), icon->dataValue(QStringLiteral("png"))};
+    if (found.themedName && found.themedName->isEmpty()) found.themedName.reset();
+    if (found.png && found.png->isEmpty()) found.png.reset();
+    return found;
+}
+
 bool NotificationRecordDecoder::isGenericNotificationMessage(const std::optional<QString>& message) {
     if (!message) return true;
     const QString trimmed = message->trimmed();

@@ -19,6 +19,14 @@ public:
     // when the bundle identifier names one.
     static std::optional<QString> chooseMessage(const PropertyList& root, const std::optional<QString>& bundleId);
 
+    // The sender's own icon as the desktop recorder keeps it under "icon": a name in the icon
+    // theme or PNG bytes; both absent when the record holds none.
+    struct SenderIcon {
+        std::optional<QString> themedName;
+        std::optional<QByteArray> png;
+    };
+    static SenderIcon senderIcon(const PropertyList& root);
+
     // Absent, blank, or a stock "you have a new notification" text.
     static bool isGenericNotificationMessage(const std::optional<QString>& message);
 

@@ -18,6 +18,11 @@ std::optional<QString> PropertyList::text() const {
     return text_;
 }
 
+std::optional<QByteArray> PropertyList::data() const {
+    if (kind_ != Kind::data) return std::nullopt;
+    return data_;
+}
+
 const PropertyList* PropertyList::value(const QString& key) const {
     for (const auto& [name, value] : entries_)
         if (name == key) return &value;
@@ -29,6 +34,11 @@ std::optional<QString> PropertyList::textValue(const QString& key) const {
     return found ? found->text() : std::nullopt;
 }
 
+std::optional<QByteArray> PropertyList::dataValue(const QString& key) const {
+    const PropertyList* found = value(key);
+    return found ? found->data() : std::nullopt;
+}
+
 const PropertyList* PropertyList::dictionaryValue(const QString& key) const {
     const PropertyList* found = value(key);
     return found && found->isDictionary() ? found : nullptr;
@@ -38,6 +48,13 @@ PropertyList PropertyList::makeText(QString text) {
     PropertyList list;
     list.kind_ = Kind::text;
     list.text_ = std::move(text);
+    return list;
+}
+
+PropertyList PropertyList::makeData(QByteArray data) {
+    PropertyList list;
+    list.kind_ = Kind::data;
+    list.data_ = std::move(data);
     return list;
 }
 

@@ -7,15 +7,15 @@
 #include <utility>
 #include <vector>
 
-// A property list as far as the record reader looks into it: texts, dictionaries with their keys
-// in the list's own order, and everything else as an opaque "other" value.
+// A property list as far as the record reader looks into it: texts, data, dictionaries with their
+// keys in the list's own order, and everything else as an opaque "other" value.
 //
 // Records come from a store other programs write, so the reader is our own and treats every byte
 // as hostile: it never recurses on the input, never expands a shared value more than once, and
 // refuses lists beyond the limits below before building anything.
 class PropertyList {
 public:
-    enum class Kind { text, dictionary, other };
+    enum class Kind { text, data, dictionary, other };
 
     // Containers nested deeper than this are refused.
     static constexpr int maxNesting = 512;
@@ -34,6 +34,8 @@ public:
     bool isDictionary() const { return kind_ == Kind::dictionary; }
     // The text of a text value.
     std::optional<QString> text() const;
+    // The bytes of a data value.
+    std::optional<QByteArray> data() const;
 
     // Dictionary entries in the list's order (empty for other kinds).
     const std::vector<std::pair<QString, PropertyList>>& entries() const { return entries_; }
@@ -41,15 +43,19 @@ public:
     const PropertyList* value(const QString& key) const;
     // The value under `key` when it is a text.
     std::optional<QString> textValue(const QString& key) const;
+    // The value under `key` when it is data.
+    std::optional<QByteArray> dataValue(const QString& key) const;
     // The value under `key` when it is a dictionary, or nullptr.
     const PropertyList* dictionaryValue(const QString& key) const;
 
     static PropertyList makeText(QString text);
+    static PropertyList makeData(QByteArray data);
     static PropertyList makeDictionary(std::vector<std::pair<QString, PropertyList>> entries);
     static PropertyList makeOther();
 
 private:
     Kind kind_ = Kind::other;
     QString text_;
+    QByteArray data_;
     std::vector<std::pair<QString, PropertyList>> entries_;
 };

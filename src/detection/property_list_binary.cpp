@@ -138,6 +138,10 @@ public:
         return out;
     }
 
+    QByteArray data(const Object& data) const {
+        return QByteArray(reinterpret_cast<const char*>(bytes_ + data.payload), static_cast<qsizetype>(data.count));
+    }
+
     bool holdsNul(const Object& string) const {
         const uint8_t* p = bytes_ + string.payload;
         if (string.type == kAscii) return std::memchr(p, 0, string.count) != nullptr;
@@ -250,6 +254,7 @@ public:
     PropertyList build(uint64_t index, int depth) {
         const Object object = *list_.object(index);
         if (object.type == kAscii || object.type == kUtf16) return PropertyList::makeText(text(index, object));
+        if (object.type == kData) return PropertyList::makeData(list_.data(object));
         if (object.type != kDictionary) return PropertyList::makeOther();
         std::vector<std::pair<QString, PropertyList>> entries;
         if (depth < PropertyList::keptDictionaryDepth) {

@@ -14,8 +14,7 @@ struct Container {
 };
 
 bool isScalar(QStringView name) {
-    return name == u"integer" || name == u"real" || name == u"true" || name == u"false" || name == u"date" ||
-           name == u"data";
+    return name == u"integer" || name == u"real" || name == u"true" || name == u"false" || name == u"date";
 }
 
 bool startsLikeXml(const QByteArray& data) {
@@ -94,6 +93,15 @@ std::optional<PropertyList> readXml(const QByteArray& data, QString* error) {
                 QString text = xml.readElementText();
                 if (xml.hasError()) break;
                 if (!place(PropertyList::makeText(std::move(text)))) return malformed(QStringLiteral("a misplaced value"));
+            } else if (name == u"data") {
+                const QString text = xml.readElementText();
+                if (xml.hasError()) break;
+                // Line breaks and indentation may sit inside; anything else not base64 leaves an opaque value.
+                QByteArray base64 = text.toLatin1();
+                base64.removeIf([](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+                const auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+                PropertyList value = decoded ? PropertyList::makeData(*decoded) : PropertyList::makeOther();
+                if (!place(std::move(value))) return malformed(QStringLiteral("a misplaced value"));
             } else if (isScalar(name)) {
                 xml.readElementText();
                 if (xml.hasError()) break;

@@ -159,6 +159,8 @@ void IslandView::updateCachedIcon() {
         updateAccentColor(image);
     };
 
+    // A small picture of the notification's own still beats the bell when nothing better is found.
+    std::optional<QImage> smallImage;
     if (state_.appIconData) {
         const std::optional<QImage> image = ImageHelper::image(*state_.appIconData);
         if (image) {
@@ -171,6 +173,7 @@ void IslandView::updateCachedIcon() {
             }
             log.debug(QStringLiteral("IslandView: Notification icon too small (size: ") + sizeText(*image) +
                       QStringLiteral("), trying to get higher resolution"));
+            smallImage = image;
         } else {
             log.warning(QStringLiteral("IslandView: Failed to create image from notification data (") +
                         QString::number(state_.appIconData->size()) + QStringLiteral(" bytes)"));
@@ -197,6 +200,11 @@ void IslandView::updateCachedIcon() {
             return;
         }
         log.warning(QStringLiteral("IslandView: Failed to get icon for app '") + hint + QStringLiteral("'"));
+    }
+
+    if (smallImage) {
+        adopt(*smallImage, state_.sourceHint);
+        return;
     }
 
     log.debug(QStringLiteral("IslandView: Using default notification icon"));

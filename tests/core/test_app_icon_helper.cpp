@@ -1,9 +1,11 @@
 #include "core/app_icon_helper.h"
 #include "support/fake_workspace.h"
 #include "support/fixtures.h"
+#include "support/service_fixtures.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using platform::LogLevel;
@@ -19,13 +21,23 @@ QColor centreOf(const std::optional<QImage>& icon) {
 
 class AppIconHelperTest : public testsupport::QuillvexTest {
 protected:
-    AppIconHelperTest() : previousRoot_(AppIconHelper::setRoot(root_.path())) {}
+    AppIconHelperTest() : previousRoot_(AppIconHelper::setRoot(root_.path())) {
+        // The data folders, most important first, each looked up under the fixture root.
+        environment_.set("XDG_DATA_HOME", "/home/me/.local/share");
+        environment_.set("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
+    }
     ~AppIconHelperTest() override { AppIconHelper::setRoot(previousRoot_); }
 
-    // Creates an application folder under the fixture root and gives it an icon of `color`.
+    // Creates an application entry (or a folder, for a name without ".desktop") under the fixture
+    // root and gives it an icon of `color`.
     QString install(const QString& relative, const QColor& color) {
         const QString path = root_.path() + relative;
-        QDir().mkpath(path);
+        if (relative.endsWith(QLatin1String(".desktop"))) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile(path).open(QIODevice::WriteOnly);
+        } else {
+            QDir().mkpath(path);
+        }
         workspace.fileIcons[path] = solidIcon(color);
         return path;
     }
@@ -37,6 +49,7 @@ protected:
 private:
     QTemporaryDir root_;
     QString previousRoot_;
+    testsupport::ScopedEnvironment environment_;
 };
 
 TEST_F(AppIconHelperTest, RunningBundleWinsOverName) {
@@ -113,51 +126,67 @@ TEST_F(AppIconHelperTest, NameMatchesTightenBeforeTheyLoosen) {
 
 TEST_F(AppIconHelperTest, MatchedApplicationWithoutIconEndsTheLookup) {
     workspace.addApplication(1, std::nullopt, QStringLiteral("Preview"));
-    install(QStringLiteral("/Applications/Preview.app"), red);
+    install(QStringLiteral("/usr/share/applications/Preview.desktop"), red);
 
     EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Preview"), std::nullopt).has_value());
     EXPECT_TRUE(workspace.iconRequests.empty());
     EXPECT_TRUE(log.matching(QStringLiteral("AppIconHelper: Could not find icon")).isEmpty());
 }
 
-TEST_F(AppIconHelperTest, FixedLocationsAreTestedInOrder) {
-    const QString utilities = install(QStringLiteral("/Applications/Utilities/Preview.app"), blue);
-    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Preview"), std::nullopt)), blue);
-    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found app at path ") + utilities);
-    install(QStringLiteral("/System/Applications/Preview.app"), green);
-    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Preview.app"), std::nullopt)), green);
-    install(QStringLiteral("/System/Library/CoreServices/Finder.app"), yellow);
-    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Finder"), std::nullopt)), yellow);
+TEST_F(AppIconHelperTest, EntriesNamedByTheNameAreTestedInTheDataFoldersOrder) {
+    const QString shared = install(QStringLiteral("/usr/share/applications/org.example.Viewer.desktop"), blue);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("org.example.Viewer"), std::nullopt)), blue);
+    EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found app at path ") + shared);
+    install(QStringLiteral("/usr/local/share/applications/org.example.Viewer.desktop"), green);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("org.example.Viewer.desktop"), std::nullopt)), green);
+    install(QStringLiteral("/home/me/.local/share/applications/org.example.Viewer.desktop"), yellow);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("org.example.Viewer"), std::nullopt)), yellow);
 
-    // The ".app" test is case-sensitive: "Preview.APP" is looked for as "Preview.APP.app" and
-    // then only found by the folder scan.
+    // Only entries count: an entry is named with ".desktop" exactly, and a name with a slash
+    // never reaches out of the folders.
     log.clear();
-    AppIconHelper::getIcon(QStringLiteral("Preview.APP"), std::nullopt);
+    install(QStringLiteral("/usr/share/applications/Tool"), red);
+    install(QStringLiteral("/usr/share/Escape.desktop"), red);
+    for (const char* name : {"org.example.Viewer.DESKTOP", "Tool", "../Escape"})
+        AppIconHelper::getIcon(QString::fromLatin1(name), std::nullopt);
     EXPECT_TRUE(log.matching(QStringLiteral("AppIconHelper: Found app at path")).isEmpty());
 }
 
-TEST_F(AppIconHelperTest, FolderScanMatchesBothWaysInSortedOrder) {
-    const QString notes = install(QStringLiteral("/Applications/Notes.app"), green);
-    install(QStringLiteral("/Applications/Sticky.app"), red);
-    QDir().mkpath(rootPath() + QStringLiteral("/Applications/Utilities"));
-    QFile(rootPath() + QStringLiteral("/Applications/note.txt")).open(QIODevice::WriteOnly);
-    QDir().mkpath(rootPath() + QStringLiteral("/Applications/.app"));
+TEST_F(AppIconHelperTest, EntryScanMatchesBothWaysInSortedOrder) {
+    const QString notes = install(QStringLiteral("/usr/local/share/applications/org.example.Notes.desktop"), green);
+    install(QStringLiteral("/usr/local/share/applications/Sticky.desktop"), red);
+    install(QStringLiteral("/usr/local/share/applications/kde4/Nested.desktop"), red);  // not entered
+    QFile(rootPath() + QStringLiteral("/usr/local/share/applications/note.txt")).open(QIODevice::WriteOnly);
+    QFile(rootPath() + QStringLiteral("/usr/local/share/applications/.desktop")).open(QIODevice::WriteOnly);
 
     // The name contains the entry's name ...
-    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Sticky Notes"), std::nullopt)), green);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("org.example.Notes Plus"), std::nullopt)), green);
     EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via directory search at ") + notes);
     // ... or the entry's name contains the name.
     EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("note"), std::nullopt)), green);
+    EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Nested"), std::nullopt).has_value());
 
-    // The second folder is scanned when the first has no match, or is missing altogether.
-    const QString music = install(QStringLiteral("/System/Applications/Music.app"), blue);
+    // A later folder is scanned when the earlier ones have no match, or are missing altogether.
+    const QString music = install(QStringLiteral("/usr/share/applications/org.example.Music.desktop"), blue);
     EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("music"), std::nullopt)), blue);
-    QDir(rootPath() + QStringLiteral("/Applications")).removeRecursively();
+    QDir(rootPath() + QStringLiteral("/usr/local")).removeRecursively();
     EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("music"), std::nullopt)), blue);
     EXPECT_EQ(log.texts().last(), QStringLiteral("AppIconHelper: Found via directory search at ") + music);
 
     EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt).has_value());
     EXPECT_TRUE(log.contains(LogLevel::Warning, QStringLiteral("AppIconHelper: Could not find icon for 'Weather'")));
+}
+
+TEST_F(AppIconHelperTest, ASendersThemedNameIsLookedUpButNeverAPath) {
+    testsupport::ScopedEnvironment data;
+    data.set("XDG_DATA_HOME", QFile::encodeName(rootPath()));
+    QDir().mkpath(rootPath() + QStringLiteral("/icons/hicolor/48x48/apps"));
+    solidIcon(green, 48).pixmap(48).save(rootPath() + QStringLiteral("/icons/hicolor/48x48/apps/sender-own-icon.png"));
+    EXPECT_EQ(centreOf(AppIconHelper::getIconForThemedName(QStringLiteral("sender-own-icon"))), green);
+
+    const QString file = rootPath() + QStringLiteral("/icons/hicolor/48x48/apps/sender-own-icon.png");
+    for (const QString& name : {QString(), file, QStringLiteral("../sender-own-icon"), QStringLiteral("no-such-icon-here")})
+        EXPECT_FALSE(AppIconHelper::getIconForThemedName(name).has_value()) << name.toStdString();
 }
 
 // Colour tests work on stored premultiplied bytes, as the sampler sees them.

@@ -2,6 +2,7 @@
 #include "support/fake_workspace.h"
 #include "support/fixtures.h"
 
+#include <QBuffer>
 #include <QColor>
 
 using platform::LogLevel;
@@ -88,6 +89,24 @@ TEST_F(ImageHelperTest, AppIconBecomesPngOrExplainsWhyNot) {
     EXPECT_TRUE(log.contains(QStringLiteral("AppIconHelper: No app name provided")));
     EXPECT_EQ(log.texts().last(),
               QStringLiteral("ImageHelper: Could not get icon for app 'unknown' bundleId 'unknown'"));
+}
+
+// The store's copy of a sender's icon: small PNG bytes pass unchanged, anything whose header
+// promises more (or is no PNG) is refused without being decoded.
+TEST_F(ImageHelperTest, SendersStoredIconPassesOnlyWhenSmallAndPng) {
+    const QByteArray small = *ImageHelper::pngData(solid(128, 64));
+    EXPECT_EQ(ImageHelper::senderIconPNGData(std::nullopt, small), small);
+    EXPECT_EQ(ImageHelper::senderIconPNGData(QStringLiteral("no-such-icon-here"), small), small);
+
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        solid(32, 32).save(&buffer, "JPG");
+    }
+    for (const QByteArray& refused : {*ImageHelper::pngData(solid(600, 20), 1000), jpeg, small.left(20), QByteArray()})
+        EXPECT_FALSE(ImageHelper::senderIconPNGData(std::nullopt, refused).has_value());
+    EXPECT_FALSE(ImageHelper::senderIconPNGData(QStringLiteral("no-such-icon-here"), std::nullopt).has_value());
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "detection/notification_record_decoder.h"
+#include "icon_fixtures.h"
 #include "test_database_fixture.h"
+
+#include "core/app_icon_helper.h"
+#include "core/image_helper.h"
 
 #include <QFile>
 
@@ -285,4 +289,46 @@ TEST_F(DatabaseRecordsTest, ApplicationNameAndNotificationCenterFilter) {
     EXPECT_FALSE(received[4].sourceHint);
     // Dropped rows still count as handed on.
     EXPECT_TRUE(logged(LogLevel::Info, "Processed 7 notifications using query 'sequoia-record-join-app_id'"));
+}
+
+// The sender's own icon, kept in the record, stands in when no installed application's icon is
+// found; a stored picture that promises to be huge is never decoded.
+TEST_F(DatabaseRecordsTest, TheSendersIconStandsInForAMissingApplicationIcon) {
+    QTemporaryDir noApplications;
+    const QString previousRoot = AppIconHelper::setRoot(noApplications.path());
+    const QString hicolor = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/hicolor/64x64/apps");
+    QDir().mkpath(hicolor);
+    testsupport::solidIcon(QColor(20, 200, 40), 64).pixmap(64).save(hicolor + QStringLiteral("/records-sender-icon.png"));
+    workspace.addApplication(7, QStringLiteral("com.example.Chat"), QStringLiteral("Chat"),
+                             testsupport::solidIcon(QColor(200, 30, 30)));
+    auto withIcon = [](const QString& bundleId, std::vector<std::pair<QString, PropertyList>> icon) {
+        PropertyList record = notificationstore::notificationRecord(bundleId, bundleId);
+        std::vector<std::pair<QString, PropertyList>> entries = record.entries();
+        entries.emplace_back(QStringLiteral("icon"), PropertyList::makeDictionary(std::move(icon)));
+        return PropertyList::makeDictionary(std::move(entries));
+    };
+    const QByteArray picture = icontest::encoded(icontest::solid(100, 50, QColor(20, 60, 200)));
+    poll([&] {
+        postRecord("org.example.Named", withIcon("org.example.Named", {{"name", text("records-sender-icon")}}));
+        postRecord("org.example.Pictured", withIcon("org.example.Pictured", {{"png", PropertyList::makeData(picture)}}));
+        postRecord("com.example.Chat", withIcon("com.example.Chat", {{"png", PropertyList::makeData(picture)}}));
+        postRecord("org.example.Huge",
+                   withIcon("org.example.Huge", {{"png", PropertyList::makeData(icontest::claimedHugePng(30000))}}));
+        ASSERT_TRUE(store().appendRecord(
+            "org.example.Xml", notificationstore::encodePropertyList(
+                                   withIcon("org.example.Xml", {{"png", PropertyList::makeData(picture)}}),
+                                   notificationstore::Encoding::xml)));
+    });
+    AppIconHelper::setRoot(previousRoot);
+    ASSERT_EQ(received.size(), 5u);
+    auto centre = [&](size_t i) {
+        const auto image = received[i].appIconData ? ImageHelper::image(*received[i].appIconData) : std::nullopt;
+        return image ? image->pixelColor(image->width() / 2, image->height() / 2) : QColor();
+    };
+    EXPECT_EQ(centre(0), QColor(20, 200, 40));
+    EXPECT_EQ(centre(1), QColor(20, 60, 200));
+    EXPECT_EQ(received[1].appIconData, picture);  // passed on as stored
+    EXPECT_EQ(centre(2), QColor(200, 30, 30));    // the installed application's own icon wins
+    EXPECT_FALSE(received[3].appIconData);
+    EXPECT_EQ(centre(4), QColor(20, 60, 200));
 }

@@ -154,9 +154,15 @@ TEST(NotificationStoreWriter, AWriteThatMeetsALockDoesNotEndTheNextOnes) {
 }
 
 TEST(DesktopNotification, BundleIdentifierIsTheDesktopEntryElseTheAppName) {
-    EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", "org.example.Mail"}.bundleIdentifier()), "org.example.Mail");
-    EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", ""}.bundleIdentifier()), "Mail");
-    EXPECT_EQ((platform::DesktopNotification{"Mail", "s", "b", "  "}.bundleIdentifier()), "Mail");
+    auto identifier = [](const QString& appName, const QString& desktopEntry) {
+        platform::DesktopNotification n;
+        n.appName = appName;
+        n.desktopEntry = desktopEntry;
+        return n.bundleIdentifier();
+    };
+    EXPECT_EQ(identifier("Mail", "org.example.Mail"), "org.example.Mail");
+    EXPECT_EQ(identifier("Mail", ""), "Mail");
+    EXPECT_EQ(identifier("Mail", "  "), "Mail");
 }
 
 TEST(DesktopNotificationRecorder, WithoutABusItSaysSoAndStillCreatesTheStore) {

@@ -103,7 +103,7 @@ TEST_F(IslandViewTest, AShrinkRepaintsOnlyTheCardOnlyForVisibleStepsAndEndsOnThe
     EXPECT_EQ(spy.paints.back().second, IslandView::shrunkScale);
 }
 
-TEST_F(IslandViewTest, IconFallsThroughUndecodableAndSmallImagesToTheDefault) {
+TEST_F(IslandViewTest, IconFallsThroughUndecodableImagesToTheDefaultAndKeepsASmallOneOverTheBell) {
     IslandView& v = view();
     OverlayState s = visible(QStringLiteral("Hi"), QStringLiteral("Chat"));
     s.appIconData = QByteArray("0123456789");
@@ -124,6 +124,12 @@ TEST_F(IslandViewTest, IconFallsThroughUndecodableAndSmallImagesToTheDefault) {
     send(s);
     EXPECT_TRUE(log.contains(LogLevel::Debug, QStringLiteral("IslandView: Notification icon too small (size: (127.0, "
                                                              "200.0)), trying to get higher resolution")));
+    // Nothing better is found: the notification's own small picture, not the bell.
+    EXPECT_FALSE(v.layout().icon.isDefault);
+    ASSERT_TRUE(v.cachedIcon());
+    EXPECT_EQ(v.cachedIcon()->size(), QSize(127, 200));
+    EXPECT_EQ(v.cachedIconSourceHint(), "Other");
+    EXPECT_TRUE(v.accentColor());
 }
 
 TEST_F(IslandViewTest, IconCacheIsKeyedBySourceHintAlone) {

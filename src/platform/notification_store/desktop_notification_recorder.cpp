@@ -2,6 +2,7 @@
 
 #include "platform/dbus/dbus_connection.h"
 #include "platform/notification_store/notification_store_writer.h"
+#include "platform/notification_store/sender_application.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -24,47 +25,6 @@ namespace platform {
 
 namespace {
 
-const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
-
-QString hintText(const QVariantMap& hints, const QString& key) {
-    QVariant value = hints.value(key);
-    if (value.metaType() == QMetaType::fromType<QDBusVariant>()) value = value.value<QDBusVariant>().variant();
-    return value.metaType() == QMetaType::fromType<QString>() ? value.toString() : QString();
-}
-
-// The longest start of `text` that takes at most `maxBytes` in UTF-8, never splitting a
-// surrogate pair. Shares `text` when it fits; looks at no more than the part kept.
-QString cutToUtf8(const QString& text, qsizetype maxBytes) {
-    if (text.size() <= maxBytes / 3) return text;  // three bytes per unit at most
-    qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size();) {
-        const char16_t unit = text.at(i).unicode();
-        const bool pair = QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode());
-        const qsizetype size = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-        if (bytes + size > maxBytes) return text.left(i);
-        bytes += size;
-        i += pair ? 2 : 1;
-    }
-    return text;
-}
-
-// Notify(s app_name, u replaces_id, s app_icon, s summary, s body, as actions, a{sv} hints, i timeout)
-// Each text is cut here, before anything copies it: a huge call costs only Qt's own decoding.
-std::optional<DesktopNotification> parseNotify(const QDBusMessage& message) {
-    if (message.type() != QDBusMessage::MethodCallMessage || message.interface() != kInterface ||
-        message.member() != QLatin1String("Notify") || message.signature() != QLatin1String("susssasa{sv}i"))
-        return std::nullopt;
-    const QVariantList args = message.arguments();
-    DesktopNotification n;
-    n.appName = cutToUtf8(args.at(0).toString(), DesktopNotification::maxNameBytes);
-    n.summary = cutToUtf8(args.at(3).toString(), DesktopNotification::maxTextBytes);
-    n.body = cutToUtf8(args.at(4).toString(), DesktopNotification::maxTextBytes);
-    QVariantMap hints;
-    if (args.at(6).metaType() == QMetaType::fromType<QDBusArgument>()) args.at(6).value<QDBusArgument>() >> hints;
-    n.desktopEntry = cutToUtf8(hintText(hints, QStringLiteral("desktop-entry")), DesktopNotification::maxNameBytes);
-    return n;
-}
-
 // A bus restarted at the same address has a new guid, which the old address would refuse.
 QString withoutGuid(const QString& address) {
     QStringList parts = address.split(u',');
@@ -74,11 +34,6 @@ QString withoutGuid(const QString& address) {
 
 }  // namespace
 
-QString DesktopNotification::bundleIdentifier() const {
-    const QString entry = desktopEntry.trimmed();
-    return entry.isEmpty() ? appName : entry;
-}
-
 // Called by Qt on its bus thread with every message addressed to any path on the monitoring
 // connection, which after BecomeMonitor are only the copies. Returning true claims them, so
 // Qt sends no error reply: a monitor that sends anything is disconnected by the bus.
@@ -87,7 +42,7 @@ public:
     explicit NotifySwallower(std::function<void(DesktopNotification)> sink) : sink_(std::move(sink)) {}
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
-        if (auto n = parseNotify(message)) sink_(std::move(*n));
+        if (auto n = parseNotificationCall(message)) sink_(std::move(*n));
         return true;
     }
 
@@ -113,6 +68,16 @@ struct DesktopNotificationRecorder::Shared {
     bool quit = false;
     std::thread thread;
     QString connectionName;
+    // An ordinary connection beside the monitor (which must never send): asks who sent a call.
+    QString queriesName;
+    // Portal notifications lately recorded, which the portal's backend passes on by another road.
+    struct Forwardable {
+        QString summary;
+        QString body;
+        QString sender;
+        std::chrono::steady_clock::time_point received;
+    };
+    std::deque<Forwardable> forwardable;
     std::unique_ptr<NotifySwallower> swallower;
     // Qt hands the copied calls to the swallower's thread: one with an event loop of its own, so
     // a busy main thread never delays or drops them.
@@ -145,7 +110,8 @@ struct DesktopNotificationRecorder::Shared {
                 std::deque<DesktopNotification> batch;
                 batch.swap(queue);
                 lock.unlock();
-                write(batch);
+                prepare(batch);
+                if (!batch.empty()) write(batch);
                 lock.lock();
             } else if (!QDBusConnection(connectionName).isConnected()) {
                 notify({true, QStringLiteral("The session bus dropped the monitoring; monitoring again when it allows")});
@@ -192,12 +158,58 @@ struct DesktopNotificationRecorder::Shared {
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
             QStringLiteral("org.freedesktop.DBus.Monitoring"), QStringLiteral("BecomeMonitor"));
-        call << QStringList{QStringLiteral("type='method_call',interface='org.freedesktop.Notifications',member='Notify'")}
-             << 0u;
+        call << notificationMatchRules() << 0u;
         const QDBusMessage reply = bus.call(call, QDBus::Block, options.busTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage)
             return {false, QStringLiteral("monitoring refused: ") + reply.errorMessage()};
+        // Without it, portal notifications are recorded under their sender's bus name.
+        queriesName = connectionName + QStringLiteral("-queries");
+        QDBusConnection::connectToBus(address, queriesName);
         return {true, {}};
+    }
+
+    // On the recorder's thread, in the order the calls arrived: names the application behind
+    // each portal call, drops the copy its backend passes on, and resolves the senders' icons.
+    void prepare(std::deque<DesktopNotification>& batch) {
+        const auto window = std::chrono::seconds(5);
+        for (auto n = batch.begin(); n != batch.end();) {
+            while (!forwardable.empty() && n->received - forwardable.front().received > window)
+                forwardable.pop_front();
+            if (n->road == DesktopNotification::Road::portal) {
+                n->appName = cutToUtf8(portalApplication(n->sender), DesktopNotification::maxNameBytes);
+                forwardable.push_back({n->summary, n->body, n->sender, n->received});
+                if (forwardable.size() > 64) forwardable.pop_front();
+            } else {
+                // The backend sends the same title and body moments later, from its own connection.
+                const auto forward = std::find_if(forwardable.begin(), forwardable.end(), [&](const Forwardable& f) {
+                    return f.sender != n->sender && f.summary == n->summary && f.body == n->body;
+                });
+                if (forward != forwardable.end()) {
+                    forwardable.erase(forward);
+                    n = batch.erase(n);
+                    continue;
+                }
+            }
+            n->icon = resolveSenderIcon(n->iconSources);
+            n->iconSources.clear();
+            ++n;
+        }
+    }
+
+    // The application of the process that sent a portal call, else the sender's bus name.
+    QString portalApplication(const QString& sender) {
+        if (!queriesName.isEmpty()) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+            call << sender;
+            const QDBusMessage reply = QDBusConnection(queriesName).call(call, QDBus::Block, options.busTimeoutMs);
+            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+                const QString application = applicationOfProcess(reply.arguments().at(0).toLongLong(), options.procRoot);
+                if (!application.isEmpty()) return application;
+            }
+        }
+        return sender;
     }
 
     void write(const std::deque<DesktopNotification>& batch) {
@@ -207,8 +219,9 @@ struct DesktopNotificationRecorder::Shared {
         std::vector<std::optional<int64_t>> ids;
         QString error;  // the first reason a record was lost
         for (const auto& n : batch) {
-            ids.push_back(writer->appendRecord(n.bundleIdentifier(),
-                                               encodeNotificationRecord(n.bundleIdentifier(), n.summary, std::nullopt, n.body)));
+            ids.push_back(writer->appendRecord(
+                n.bundleIdentifier(),
+                encodeNotificationRecord(n.bundleIdentifier(), n.summary, std::nullopt, n.body, n.icon)));
             if (!ids.back() && error.isEmpty()) error = writer->error();
         }
         writer->pruneKeepingNewest(options.keepNewest);
@@ -257,6 +270,10 @@ struct DesktopNotificationRecorder::Shared {
             QDBusConnection(connectionName).unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
             QDBusConnection::disconnectFromBus(connectionName);
             connectionName.clear();
+        }
+        if (!queriesName.isEmpty()) {
+            QDBusConnection::disconnectFromBus(queriesName);
+            queriesName.clear();
         }
         if (receiver) {
             receiver->quit();

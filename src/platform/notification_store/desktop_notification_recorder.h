@@ -1,10 +1,13 @@
 #pragma once
 
-// Records the desktop notifications that applications send on the session bus
-// (org.freedesktop.Notifications.Notify) into the notification store. It watches as a bus
-// monitor: it sees copies of the calls, never answers them, and leaves the user's notification
-// daemon serving them as before. Notifications sent another way (org.gtk.Notifications, the
-// desktop portal) are not seen.
+// Records the desktop notifications that applications send on the session bus into the
+// notification store, by all three roads: org.freedesktop.Notifications.Notify,
+// org.gtk.Notifications.AddNotification and the desktop portal's AddNotification. It watches as
+// a bus monitor: it sees copies of the calls, never answers them, and leaves the desktop's
+// notification services serving them as before. A second, ordinary connection asks the bus which
+// process sent a portal call.
+
+#include "platform/notification_store/desktop_notification.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -14,22 +17,6 @@
 #include <optional>
 
 namespace platform {
-
-// The parts of one Notify call the store keeps, each cut to a bound (below) on a character
-// boundary so that every stored record stays small enough to be read back.
-struct DesktopNotification {
-    static constexpr qsizetype maxTextBytes = 16 * 1024;  // summary and body, as UTF-8
-    static constexpr qsizetype maxNameBytes = 255;        // application name and desktop entry
-
-
-    QString appName;
-    QString summary;
-    QString body;
-    QString desktopEntry;  // the "desktop-entry" hint, empty when absent
-
-    // The store's application identifier: the desktop entry, else the application name.
-    QString bundleIdentifier() const;
-};
 
 class DesktopNotificationRecorder {
 public:
@@ -44,6 +31,8 @@ public:
         // How often the monitoring connection is checked, and the first wait before monitoring
         // again once the bus dropped it (doubling up to 30 s).
         int busCheckMs = 1000;
+        // Where processes are read to find the application behind a portal call.
+        QString procRoot = QStringLiteral("/proc");
     };
     struct Status {
         bool recording = false;

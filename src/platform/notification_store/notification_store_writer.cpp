@@ -64,7 +64,8 @@ bool makePrivateFolders(const QString& folder) {
 }  // namespace
 
 QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional<QString>& title,
-                                    const std::optional<QString>& subtitle, const std::optional<QString>& body) {
+                                    const std::optional<QString>& subtitle, const std::optional<QString>& body,
+                                    const StoredIcon& icon) {
     plist_t root = plist_new_dict();
     plist_dict_set_item(root, "identifier", plist_new_string(bundleId.toUtf8().constData()));
     plist_t request = plist_new_dict();
@@ -72,6 +73,14 @@ QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional
     if (subtitle) plist_dict_set_item(request, "subt", plist_new_string(subtitle->toUtf8().constData()));
     if (body) plist_dict_set_item(request, "body", plist_new_string(body->toUtf8().constData()));
     plist_dict_set_item(root, "req", request);
+    if (!icon.isEmpty()) {
+        plist_t stored = plist_new_dict();
+        if (!icon.themedName.isEmpty())
+            plist_dict_set_item(stored, "name", plist_new_string(icon.themedName.toUtf8().constData()));
+        if (!icon.png.isEmpty())
+            plist_dict_set_item(stored, "png", plist_new_data(icon.png.constData(), uint64_t(icon.png.size())));
+        plist_dict_set_item(root, "icon", stored);
+    }
     char* bytes = nullptr;
     uint32_t length = 0;
     plist_to_bin(root, &bytes, &length);

@@ -5,6 +5,8 @@
 // write-ahead journal kept between commits, synchronous=NORMAL. Record ids only ever grow
 // (AUTOINCREMENT), also when old records are pruned: readers keep a watermark on them.
 
+#include "platform/notification_store/sender_icon.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -16,10 +18,12 @@ struct sqlite3;
 namespace platform {
 
 // The record property list of one notification, binary encoded: the bundle identifier at the
-// top level and the request's title, subtitle and body (absent ones left out).
+// top level, the request's title, subtitle and body (absent ones left out), and the sender's icon
+// under "icon" when it named one: {"name": themed name} or {"png": data}.
 QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional<QString>& title,
                                     const std::optional<QString>& subtitle = std::nullopt,
-                                    const std::optional<QString>& body = std::nullopt);
+                                    const std::optional<QString>& body = std::nullopt,
+                                    const StoredIcon& icon = {});
 
 class NotificationStoreWriter {
 public:

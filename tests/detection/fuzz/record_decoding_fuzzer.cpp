@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes through the record decoding a polled row goes through: the property-list
-// reader and, when it yields a dictionary, the bundle identifier, text choice and debug dump.
+// reader and, when it yields a dictionary, the bundle identifier, text choice, sender's icon and
+// debug dump.
 #include "detection/notification_record_decoder.h"
 #include "detection/property_list.h"
 
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (root->isDictionary()) {
         auto bundleId = NotificationRecordDecoder::extractBundleId(*root);
         auto message = NotificationRecordDecoder::chooseMessage(*root, bundleId);
+        NotificationRecordDecoder::senderIcon(*root);
         if (NotificationRecordDecoder::isGenericNotificationMessage(message))
             NotificationRecordDecoder::potentialMessageFieldLines(*root, bundleId);
     }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// The application a process belongs to, found as the desktop portal finds it: the [Application]
+// name of a Flatpak sandbox's .flatpak-info, the name of a Snap, or the application id of the
+// systemd unit a desktop started it in ("app-gnome-org.gnome.Terminal-1234.scope"); failing those,
+// the process's own name. Empty when the process cannot be read (it may have ended). Reads only
+// small regular files under `procRoot` ("/proc" outside tests), each with a byte limit.
+QString applicationOfProcess(qint64 pid, const QString& procRoot = QStringLiteral("/proc"));
+
+// The application id in a systemd unit name of the desktop's application scheme, or empty.
+QString applicationOfUnit(const QString& unit);
+
+}  // namespace platform

@@ -1,0 +1,335 @@
+// The desktop recorder on every road a Linux desktop carries notifications by, on a private
+// session bus with python3-dbusmock stand-ins for the notification daemon, org.gtk.Notifications
+// and the desktop portal, and GLib's own GNotification as the sender; then the sender's icon
+// through the store to the detector's signal.
+
+#include "platform/notification_store/desktop_notification_recorder.h"
+
+#include "core/app_icon_helper.h"
+#include "core/image_helper.h"
+#include "detection/notification_record_decoder.h"
+#include "detection/property_list.h"
+#include "support/service_fixtures.h"
+#include "icon_fixtures.h"
+#include "test_database_fixture.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+template <class F>
+bool spinUntil(F done, int timeoutMs = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+struct StoredRecord {
+    QString identifier;
+    QString title;
+    QString body;
+    NotificationRecordDecoder::SenderIcon icon;
+};
+
+std::vector<StoredRecord> storedRecords(const QString& path) {
+    std::vector<StoredRecord> out;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "SELECT a.identifier, r.data FROM record r JOIN app a ON a.app_id = r.app_id ORDER BY r.rec_id",
+                       -1, &s, nullptr);
+    while (s && sqlite3_step(s) == SQLITE_ROW) {
+        StoredRecord record;
+        record.identifier = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+        const auto root = PropertyList::parse(
+            QByteArray(static_cast<const char*>(sqlite3_column_blob(s, 1)), sqlite3_column_bytes(s, 1)));
+        if (root && root->dictionaryValue("req")) {
+            record.title = root->dictionaryValue("req")->textValue("titl").value_or(QString());
+            record.body = root->dictionaryValue("req")->textValue("body").value_or(QString());
+            record.icon = NotificationRecordDecoder::senderIcon(*root);
+        }
+        out.push_back(record);
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return out;
+}
+
+// A GApplication that sends one GNotification (title, body, themed icon, a button) and withdraws
+// another once the test writes a line to it.
+const char* const kGioSender = R"(
+import sys
+from gi.repository import Gio, GLib
+app = Gio.Application(application_id=sys.argv[1], flags=Gio.ApplicationFlags.NON_UNIQUE)
+app.register(None)
+print('ready', flush=True)
+sys.stdin.readline()
+n = Gio.Notification.new(sys.argv[2])
+n.set_body(sys.argv[3])
+n.set_icon(Gio.ThemedIcon.new('mail-unread'))
+n.add_button('Reply', 'app.reply')
+app.send_notification('msg-1', n)
+app.withdraw_notification('msg-0')
+app.get_dbus_connection().flush_sync(None)
+)";
+
+class NotificationRoadsTest : public DatabaseDetectorTest {
+protected:
+    static void SetUpTestSuite() {
+        QString error;
+        bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error).release();
+        if (bus) daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error).release();
+        startError = error;
+    }
+    static void TearDownTestSuite() {
+        delete daemon;
+        delete bus;
+        daemon = nullptr;
+        bus = nullptr;
+    }
+    void SetUp() override {
+        if (!bus || !daemon) QUILLVEX_SERVICE_MISSING(startError.toStdString());
+        previousRoot = AppIconHelper::setRoot(noApplications.path());  // no installed application's icon is found
+    }
+    void TearDown() override {
+        recorder.reset();
+        AppIconHelper::setRoot(previousRoot);
+    }
+
+    void startRecorder() {
+        platform::DesktopNotificationRecorder::Options options;
+        options.storePath = storePath();
+        options.busAddress = bus->address();
+        options.procRoot = proc.path();
+        recorder = std::make_unique<platform::DesktopNotificationRecorder>(options);
+        recorder->setRecordObserver([this](std::optional<int64_t>) {
+            std::lock_guard lock(mutex);
+            ++recorded;
+        });
+        std::optional<platform::DesktopNotificationRecorder::Status> status;
+        recorder->start([&](const auto& s) { status = s; });
+        ASSERT_TRUE(spinUntil([&] { return status.has_value(); }));
+        ASSERT_TRUE(status->recording) << status->reason.toStdString();
+    }
+    bool waitForRecords(int count) {
+        return spinUntil([&] {
+            std::lock_guard lock(mutex);
+            return recorded >= count;
+        });
+    }
+
+    // Runs the GLib sender as application `appId`; `flatpakId` set, its process looks sandboxed.
+    void sendWithGio(const QString& appId, const QString& title, const QString& body,
+                     const QProcessEnvironment& extra = {}, const QString& flatpakId = {}) {
+        QProcess python;
+        testsupport::dieWithTest(python);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus->address());
+        env.insert(extra);
+        python.setProcessEnvironment(env);
+        python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromUtf8(kGioSender), appId, title, body});
+        ASSERT_TRUE(python.waitForReadyRead(10000)) << python.readAllStandardError().toStdString();
+        if (!flatpakId.isEmpty()) {
+            const QString info = proc.filePath(QString::number(python.processId()) + QStringLiteral("/root"));
+            QDir().mkpath(info);
+            QFile file(info + QStringLiteral("/.flatpak-info"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("[Application]\nname=" + flatpakId.toUtf8() + "\n");
+        }
+        python.write("go\n");
+        python.closeWriteChannel();
+        ASSERT_TRUE(python.waitForFinished(10000));
+        ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    }
+
+    // A call of the road's own shape from a connection of this process.
+    static QDBusMessage notifyCall(const QString& app, const QString& summary, const QString& body,
+                                   const QString& appIcon = {}, const QVariantMap& hints = {}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+        call << app << 0u << appIcon << summary << body << QStringList() << hints << -1;
+        return call;
+    }
+    static QDBusMessage portalCall(const QString& title, const QString& body) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+            QStringLiteral("org.freedesktop.portal.Notification"), QStringLiteral("AddNotification"));
+        call << QStringLiteral("n1") << QVariantMap{{QStringLiteral("title"), title}, {QStringLiteral("body"), body}};
+        return call;
+    }
+    // `name` on the bus, answering the adding and removing calls of `interface`.
+    std::unique_ptr<testsupport::DBusMock> standIn(const QString& name, const QString& path, const QString& interface,
+                                                   const QString& addSignature, const QString& removeSignature) {
+        QString error;
+        auto mock = testsupport::DBusMock::startPlain(*bus, name, path, interface, &error);
+        EXPECT_TRUE(mock) << error.toStdString();
+        if (!mock) return nullptr;
+        EXPECT_TRUE(mock->addMethod(interface, QStringLiteral("AddNotification"), addSignature, {}, {}));
+        EXPECT_TRUE(mock->addMethod(interface, QStringLiteral("RemoveNotification"), removeSignature, {}, {}));
+        return mock;
+    }
+
+    static inline testsupport::PrivateBus* bus = nullptr;
+    static inline testsupport::DBusMock* daemon = nullptr;
+    static inline QString startError;
+    QTemporaryDir proc;
+    QTemporaryDir noApplications;
+    QString previousRoot;
+    std::unique_ptr<platform::DesktopNotificationRecorder> recorder;
+    std::mutex mutex;
+    int recorded = 0;
+};
+
+}  // namespace
+
+TEST_F(NotificationRoadsTest, EachRoadGivesOneRecordWithItsApplicationTextsAndIcon) {
+    startRecorder();
+    const QString title = QStringLiteral("Hello \"Title\"");
+    const QString body = QStringLiteral("Body line 1\nline 2 <b>x</b>");
+
+    // Nobody owns org.gtk.Notifications: GLib falls back to Notify with a desktop-entry hint.
+    sendWithGio(QStringLiteral("org.example.Mail"), title, body);
+    ASSERT_TRUE(waitForRecords(1));
+    // The desktop owns org.gtk.Notifications: GLib sends there and nothing reaches Notify.
+    auto gtk = standIn(QStringLiteral("org.gtk.Notifications"), QStringLiteral("/org/gtk/Notifications"),
+                       QStringLiteral("org.gtk.Notifications"), QStringLiteral("ssa{sv}"), QStringLiteral("ss"));
+    ASSERT_TRUE(gtk);
+    sendWithGio(QStringLiteral("org.example.Chat"), title, body);
+    ASSERT_TRUE(waitForRecords(2));
+    ASSERT_TRUE(gtk->calledMethods().contains(QStringLiteral("AddNotification")));
+    // A sandboxed application goes through the portal, which names no application.
+    auto portal = standIn(QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+                          QStringLiteral("org.freedesktop.portal.Notification"), QStringLiteral("sa{sv}"),
+                          QStringLiteral("s"));
+    ASSERT_TRUE(portal);
+    ASSERT_TRUE(portal->addProperties(QStringLiteral("org.freedesktop.portal.Notification"),
+                                      {{QStringLiteral("version"), 1u}}));
+    QProcessEnvironment usePortal;
+    usePortal.insert(QStringLiteral("GTK_USE_PORTAL"), QStringLiteral("1"));
+    sendWithGio(QStringLiteral("org.example.Ignored"), title, body, usePortal, QStringLiteral("org.example.Sandboxed"));
+    ASSERT_TRUE(waitForRecords(3));
+    EXPECT_TRUE(portal->calledMethods().contains(QStringLiteral("RemoveNotification")));
+
+    // The withdrawals recorded nothing and removed nothing: after a last call, four records.
+    QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-own"));
+    ASSERT_EQ(own.call(notifyCall(QStringLiteral("Last"), QStringLiteral("last"), {}), QDBus::Block, 5000).type(),
+              QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(waitForRecords(4));
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-own"));
+    const auto records = storedRecords(storePath());
+    ASSERT_EQ(records.size(), 4u);
+    const char* const apps[] = {"org.example.Mail", "org.example.Chat", "org.example.Sandboxed"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(records[i].identifier, apps[i]) << i;
+        EXPECT_EQ(records[i].title, title) << i;
+        EXPECT_EQ(records[i].body, body) << i;
+        EXPECT_EQ(records[i].icon.themedName, "mail-unread") << i;
+        EXPECT_FALSE(records[i].icon.png) << i;
+    }
+    EXPECT_EQ(records[3].identifier, "Last");
+    EXPECT_FALSE(records[3].icon.themedName);
+}
+
+TEST_F(NotificationRoadsTest, APortalNotificationPassedOnToNotifyIsRecordedOnce) {
+    startRecorder();
+    auto portal = standIn(QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+                          QStringLiteral("org.freedesktop.portal.Notification"), QStringLiteral("sa{sv}"),
+                          QStringLiteral("s"));
+    ASSERT_TRUE(portal);
+    // The application and the portal's backend each have a connection of their own.
+    QDBusConnection application = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-application"));
+    QDBusConnection backend = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-backend"));
+    ASSERT_TRUE(application.isConnected() && backend.isConnected());
+    const QString applicationName = application.baseService();
+
+    ASSERT_EQ(application.call(portalCall("Build done", "All green"), QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(backend.call(notifyCall("", "Build done", "All green", "mail-unread"), QDBus::Block, 5000).type(),
+              QDBusMessage::ReplyMessage);
+    // The same title with another body is another notification.
+    ASSERT_EQ(backend.call(notifyCall("Builder", "Build done", "Other"), QDBus::Block, 5000).type(),
+              QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(waitForRecords(2));
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-application"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-backend"));
+
+    const auto records = storedRecords(storePath());
+    ASSERT_EQ(records.size(), 2u);
+    // No process files to read: the sender's bus name stands for the application.
+    EXPECT_EQ(records[0].identifier, applicationName);
+    EXPECT_EQ(records[0].body, "All green");
+    EXPECT_EQ(records[1].identifier, "Builder");
+    EXPECT_EQ(records[1].body, "Other");
+}
+
+// notify-send -i <picture> from an application without a desktop entry: the picture reaches the
+// signal (and so the overlay) in place of the bell. Hostile icons cost only the icon.
+TEST_F(NotificationRoadsTest, ASendersPictureReachesTheSignalAndHostileIconsGiveNone) {
+    startRecorder();
+    auto detector = startedDetector();
+    auto exported = bus->exportAddress();
+
+    const QString picture = proc.filePath("picture.png");
+    QFile file(picture);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(icontest::encoded(icontest::solid(200, 200, QColor(20, 60, 200))));
+    file.close();
+    const QString fifo = proc.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QFile huge(proc.filePath("huge.png"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write(icontest::claimedHugePng(30000));
+    huge.close();
+
+    int sent = 0;
+    for (const QString& icon : {picture, fifo, QStringLiteral("/dev/zero"), huge.fileName()}) {
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"),
+                                       {QStringLiteral("-a"), QStringLiteral("Picture Tool"), QStringLiteral("-i"), icon,
+                                        QStringLiteral("Look"), icon}),
+                  0);
+        ++sent;
+    }
+    // image-data whose size is true, and image-data that claims far more than it holds.
+    auto pixels = [](int width, int height, const QByteArray& data) {
+        QDBusArgument argument;
+        argument.beginStructure();
+        argument << width << height << width * 4 << true << 8 << 4 << data;
+        argument.endStructure();
+        return QVariantMap{{QStringLiteral("image-data"), QVariant::fromValue(argument)}};
+    };
+    QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-pixels"));
+    QByteArray green;
+    for (int i = 0; i < 16 * 16; ++i) green += QByteArray("\x14\xc8\x28\xff", 4);
+    for (const auto& hints : {pixels(16, 16, green), pixels(30000, 30000, green)}) {
+        ASSERT_EQ(own.call(notifyCall("Picture Tool", "Look", "pixels", {}, hints), QDBus::Block, 5000).type(),
+                  QDBusMessage::ReplyMessage);
+        ++sent;
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-pixels"));
+    ASSERT_TRUE(waitForRecords(sent));
+    watcher.fire(walPath());
+    ASSERT_TRUE(spinUntil([&] { return int(received.size()) == sent; }));
+
+    ASSERT_TRUE(received[0].appIconData);
+    const auto shown = ImageHelper::image(*received[0].appIconData);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->size(), QSize(128, 128));
+    EXPECT_EQ(shown->pixelColor(64, 64), QColor(20, 60, 200));
+    for (int i : {1, 2, 3, 5}) EXPECT_FALSE(received[i].appIconData) << i;
+    ASSERT_TRUE(received[4].appIconData);
+    EXPECT_EQ(ImageHelper::image(*received[4].appIconData)->pixelColor(8, 8), QColor(20, 200, 40));
+    EXPECT_EQ(received[0].sourceHint, "Picture Tool");
+}
