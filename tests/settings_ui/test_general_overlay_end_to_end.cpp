@@ -1,4 +1,5 @@
 #include "calendar_fixture.h"
+#include "core/app_icon_helper.h"
 #include "overlay/island_panel.h"
 #include "overlay/island_queue.h"
 #include "overlay/island_window_controller.h"
@@ -7,15 +8,21 @@
 #include "support/golden_image.h"
 
 #include <QPushButton>
+#include <QTemporaryDir>
 
 // The test buttons take the road of a detected notification: the real queue and the real overlay
 // panel show what they send.
 class GeneralOverlayEndToEndTest : public CalendarPermissionTest {
 protected:
-    GeneralOverlayEndToEndTest() {
+    GeneralOverlayEndToEndTest() : previousRoot(AppIconHelper::setRoot(noEntries.path())) {
         screens.screenList = {testsupport::notchedScreen(0, 0, 1512, 982, 32, 662, 662, 1)};
         calendarStore.status = platform::CalendarAuthorizationStatus::fullAccess;
     }
+    ~GeneralOverlayEndToEndTest() override { AppIconHelper::setRoot(previousRoot); }
+
+    // The pictures never depend on the desktop entries the machine has installed.
+    QTemporaryDir noEntries;
+    QString previousRoot;
 
     testsupport::FakeScreens screens;
     IslandQueue queue{bus, scheduler(), &defaults()};
