@@ -6,6 +6,7 @@
 #include "music/nowplaying_helper/mpris_now_playing.h"
 #include "platform/process/posix_process_launcher.h"
 #include "support/fixtures.h"
+#include "support/loopback_http_server.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -27,6 +28,16 @@ using musictest::MprisSession;
 using platform::LogLevel;
 
 namespace {
+
+// The peak resident memory of a process, from its status file; -1 when unreadable.
+long long peakKilobytes(long long pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
 
 const QString kHelper = QStringLiteral(QUILLVEX_NOWPLAYING_HELPER);
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
@@ -305,4 +316,60 @@ TEST_F(NowPlayingMprisTest, APlayerThatDoesNotAnswerGivesATimeoutWithinTwoSecond
     EXPECT_LT(timer.elapsed(), 3500);
     stuck.unregisterService(QStringLiteral("org.mpris.MediaPlayer2.astuck"));
     QDBusConnection::disconnectFromBus(QStringLiteral("stuck-player"));
+}
+
+TEST_F(NowPlayingMprisTest, WebCoversArriveOnALaterQueryAndNoServerEverDelaysTheTrack) {
+    using testsupport::LoopbackHttpServer;
+    const QByteArray cover = MprisSession::png(120, 120);
+    LoopbackHttpServer server([&cover](const QString& path) {
+        if (path == "/cover.png") return LoopbackHttpServer::ok(cover);
+        if (path == "/endless") return LoopbackHttpServer::stream(qint64(1) << 30);
+        if (path == "/stall") return LoopbackHttpServer::Reply{200, {}, {}, LoopbackHttpServer::Reply::Action::Hang};
+        if (path == "/redirect") return LoopbackHttpServer::redirect("file:///etc/hostname");
+        return LoopbackHttpServer::status(404);
+    });
+    ASSERT_TRUE(server.isListening());
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    const long long pid = helperPid(log);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(bridge->currentSnapshot(0.5));
+    const long long baseline = peakKilobytes(pid);
+
+    for (const char* path : {"/cover.png", "/endless", "/stall", "/redirect"}) {
+        auto player = session->player("webplayer", MprisSession::playing("Song", {"Band"}, {{"mpris:artUrl", server.url(path)}}));
+        ASSERT_TRUE(player);
+        QElapsedTimer timer;
+        timer.start();
+        auto snapshot = bridge->currentSnapshot(0.5);
+        ASSERT_TRUE(snapshot) << path;
+        EXPECT_EQ(snapshot->title, QStringLiteral("Song"));
+        EXPECT_LT(timer.elapsed(), 1000) << path;  // the fetch has not even reached the server yet
+        EXPECT_FALSE(snapshot->artwork) << path;
+
+        // Let the server answer the way it does, then ask again, as the next poll would.
+        ASSERT_TRUE(testsupport::spinUntil([&] { return server.requests().contains(QString::fromLatin1(path)); })) << path;
+        if (QByteArray(path) == "/endless") {
+            testsupport::spinUntil([&] { return server.streamed() > (qint64(9) << 20); }, 10);
+        }
+        std::optional<MediaRemoteSnapshot> later;
+        testsupport::spinUntil([&] {
+            timer.restart();
+            later = bridge->currentSnapshot(0.5);
+            EXPECT_LT(timer.elapsed(), 1000) << path;
+            return later && later->artwork;
+        }, QByteArray(path) == "/cover.png" ? 5.0 : 0.5);
+        ASSERT_TRUE(later) << path;
+        if (QByteArray(path) == "/cover.png") {
+            ASSERT_TRUE(later->artwork);
+            EXPECT_EQ(later->artwork->size(), QSize(120, 120));
+        } else {
+            EXPECT_FALSE(later->artwork) << path;
+        }
+        if (QByteArray(path) == "/endless") {
+            EXPECT_LT(server.streamed(), qint64(64) << 20);  // cut near the 8 MiB limit
+            std::cout << "[ figure ] helper peak memory: " << baseline << " kB before, " << peakKilobytes(pid)
+                      << " kB after the endless body\n";
+        }
+    }
 }

@@ -29,6 +29,9 @@ LoopbackHttpServer::Reply route(const QString& path) {
     if (path == "/to-feed") return LoopbackHttpServer::redirect("/feed");
     if (path == "/to-plain") return LoopbackHttpServer::redirect("http://updates.example/feed");
     if (path == "/to-loopback-plain") return LoopbackHttpServer::redirect("http://127.0.0.1:9/feed");
+    if (path == "/to-file") return LoopbackHttpServer::redirect("file:///etc/passwd");
+    if (path == "/endless") return LoopbackHttpServer::stream(qint64(1) << 30);
+    if (path == "/trickle") return LoopbackHttpServer::stream(1 << 20, 16, 0.05);
     return LoopbackHttpServer::status(404);
 }
 
@@ -69,6 +72,34 @@ TEST(HttpClientRefusal, OnlyCompleteHttpsAddressesUnlessLoopbackHttpIsAllowed) {
     EXPECT_FALSE(platform::HttpClient::refusal(QUrl("http://localhost/feed"), loopback));
     EXPECT_TRUE(platform::HttpClient::refusal(QUrl("http://updates.example/feed"), loopback));
     EXPECT_TRUE(platform::HttpClient::refusal(QUrl("http://127.0.0.1.example/feed"), loopback));
+}
+
+TEST(HttpClientRefusal, PlainHttpAnywhereOnlyWhenAllowedAndNeverAnotherScheme) {
+    const HttpSecurity plain{.allowLoopbackHttp = false, .caCertificates = {}, .allowPlainHttp = true};
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("http://covers.example/a.jpg"), plain));
+    EXPECT_FALSE(platform::HttpClient::refusal(QUrl("https://covers.example/a.jpg"), plain));
+    for (const char* text : {"file:///etc/passwd", "ftp://covers.example/a.jpg", "data:image/png;base64,AAAA", "http://"}) {
+        EXPECT_TRUE(platform::HttpClient::refusal(QUrl(text), plain)) << text;
+    }
+}
+
+TEST_F(HttpClientTest, AnEndlessBodyStopsAtTheCapAndATrickleAtTheDeadline) {
+    const HttpResult endless = get("/endless", 30, 1 << 20);
+    ASSERT_FALSE(endless.ok());
+    EXPECT_EQ(endless.error->kind, HttpError::Kind::BodyTooLarge);
+    EXPECT_LT(server.streamed(), qint64(64) << 20);  // the client hung up long before the end
+
+    // Bytes keep coming, so the transfer timeout never runs out; the deadline does.
+    HttpRequest request{QUrl(server.url("/trickle")), 30, 1 << 20};
+    request.deadlineSeconds = 0.3;
+    const HttpResult trickle = fetch(client, request);
+    ASSERT_FALSE(trickle.ok());
+    EXPECT_EQ(trickle.error->kind, HttpError::Kind::Timeout);
+
+    // A redirect that leaves http(s) is not followed: the request fails on its 302.
+    const HttpResult toFile = get("/to-file");
+    ASSERT_FALSE(toFile.ok());
+    EXPECT_EQ(toFile.error->statusCode, 302);
 }
 
 TEST_F(HttpClientTest, SuccessCarriesStatusAndBodyAndOtherStatusesFailWithTheirBody) {

@@ -8,6 +8,9 @@
 #include <QSslServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
+
+#include <memory>
 
 namespace testsupport {
 
@@ -90,12 +93,42 @@ void LoopbackHttpServer::serve(QTcpSocket* socket) {
         socket->abort();
         return;
     }
+    if (reply.action == Reply::Action::Stream) {
+        stream(socket, reply);
+        return;
+    }
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " " + reasonOf(reply.status) + "\r\n";
     out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     out += "Content-Type: application/json\r\n";
     for (const auto& [name, value] : reply.headers) out += name + ": " + value + "\r\n";
     out += "\r\n" + reply.body;
     socket->write(out);
+}
+
+void LoopbackHttpServer::stream(QTcpSocket* socket, const Reply& reply) {
+    QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(reply.streamBytes) + "\r\n";
+    for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
+    socket->write(head + "\r\n");
+    auto left = std::make_shared<qint64>(reply.streamBytes);
+    const QByteArray chunk(static_cast<qsizetype>(reply.streamChunk), '\0');
+    auto sendOne = [this, socket, left, chunk] {
+        if (*left <= 0 || socket->state() != QAbstractSocket::ConnectedState) return;
+        const qint64 size = std::min<qint64>(*left, chunk.size());
+        socket->write(chunk.constData(), size);
+        *left -= size;
+        streamed_ += size;
+    };
+    if (reply.streamInterval > 0) {
+        auto* timer = new QTimer(socket);  // ends with the connection
+        QObject::connect(timer, &QTimer::timeout, socket, sendOne);
+        timer->start(static_cast<int>(reply.streamInterval * 1000));
+        return;
+    }
+    // The next chunk once the last has left: the client's pace bounds what waits in memory.
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket, sendOne] {
+        if (socket->bytesToWrite() == 0) sendOne();
+    });
+    sendOne();
 }
 
 bool spinUntil(const std::function<bool()>& done, double seconds) {

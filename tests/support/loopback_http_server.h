@@ -21,11 +21,17 @@ namespace testsupport {
 class LoopbackHttpServer {
 public:
     struct Reply {
-        enum class Action { Respond, Hang, Drop };
+        // Stream: a 200 whose Content-Length says `streamBytes`, sent as zeros in chunks of
+        // `streamChunk` bytes, each as soon as the last has gone, or every `streamInterval`
+        // seconds when that is above 0; never held in memory whole.
+        enum class Action { Respond, Hang, Drop, Stream };
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
         Action action = Action::Respond;
+        qint64 streamBytes = 0;
+        qint64 streamChunk = 64 * 1024;
+        double streamInterval = 0;
     };
     using Handler = std::function<Reply(const QString& path)>;
 
@@ -38,9 +44,19 @@ public:
     QString url(const QString& path) const;
     // Request paths in arrival order.
     const QStringList& requests() const { return requests_; }
+    // Body bytes streamed so far, over all Stream replies.
+    qint64 streamed() const { return streamed_; }
 
     static Reply ok(QByteArray body) { return Reply{200, std::move(body), {}, Reply::Action::Respond}; }
     static Reply status(int code, QByteArray body = {}) { return Reply{code, std::move(body), {}, Reply::Action::Respond}; }
+    static Reply stream(qint64 bytes, qint64 chunk = 64 * 1024, double interval = 0) {
+        Reply reply;
+        reply.action = Reply::Action::Stream;
+        reply.streamBytes = bytes;
+        reply.streamChunk = chunk;
+        reply.streamInterval = interval;
+        return reply;
+    }
     static Reply redirect(const QString& to) {
         return Reply{302, {}, {{"Location", to.toUtf8()}}, Reply::Action::Respond};
     }
@@ -48,11 +64,13 @@ public:
 private:
     void accept(QTcpSocket* socket);
     void serve(QTcpSocket* socket);
+    void stream(QTcpSocket* socket, const Reply& reply);
 
     Handler handler_;
     std::unique_ptr<QTcpServer> server_;
     bool tls_ = false;
     QStringList requests_;
+    qint64 streamed_ = 0;
     std::map<QTcpSocket*, QByteArray> buffers_;
 };
 

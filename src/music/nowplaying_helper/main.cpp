@@ -2,6 +2,7 @@
 // now-playing source and answers one line-based request at a time. Its one argument (the path
 // of a script the application also writes) is not needed here.
 
+#include "music/nowplaying_helper/artwork_fetcher.h"
 #include "music/nowplaying_helper/mpris_now_playing.h"
 #include "music/nowplaying_helper/now_playing_helper.h"
 
@@ -44,7 +45,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ERROR: no session bus%s%s\n", reason.isEmpty() ? "" : ": ", qPrintable(reason));
         return 1;
     }
-    MprisNowPlaying source(bus);
+    ArtworkFetcher webCovers;
+    MprisNowPlaying source(bus, 2000, &webCovers);
     NowPlayingHelperProtocol protocol(source);
 
     if (!writeLine(QByteArrayLiteral("READY"))) return 0;

@@ -11,6 +11,9 @@
 
 #include <array>
 
+static_assert(ArtworkFetcher::Limits{}.maxCoverBytes == MprisNowPlaying::kMaxArtworkBytes,
+              "a web cover must fit a reply as a local one does");
+
 namespace {
 
 const QString kPrefix = QStringLiteral("org.mpris.MediaPlayer2.");
@@ -82,7 +85,8 @@ bool isTimeout(const QDBusMessage& reply) {
 
 }  // namespace
 
-MprisNowPlaying::MprisNowPlaying(QDBusConnection bus, int budgetMs) : bus_(std::move(bus)), budgetMs_(budgetMs) {}
+MprisNowPlaying::MprisNowPlaying(QDBusConnection bus, int budgetMs, ArtworkFetcher* webCovers)
+    : bus_(std::move(bus)), budgetMs_(budgetMs), webCovers_(webCovers) {}
 
 MprisNowPlaying::Outcome MprisNowPlaying::call(const QDBusMessage& message, const QDeadlineTimer& deadline,
                                                QDBusMessage& reply) {
@@ -197,7 +201,11 @@ std::optional<HelperQueryReply> MprisNowPlaying::query() {
         reply.loopStatus = loop;
     }
     if (const std::optional<QString> art = nonEmptyText(metadata.value(QStringLiteral("mpris:artUrl")))) {
-        reply.artworkData = artworkAt(*art);
+        if (ArtworkFetcher::isWebAddress(*art)) {
+            if (webCovers_) reply.artworkData = webCovers_->artwork(*art);
+        } else {
+            reply.artworkData = artworkAt(*art);
+        }
     }
 
     Outcome rootOutcome = Outcome::ok;

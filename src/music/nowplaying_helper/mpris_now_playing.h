@@ -1,5 +1,6 @@
 #pragma once
 
+#include "music/nowplaying_helper/artwork_fetcher.h"
 #include "music/nowplaying_helper/now_playing_helper.h"
 
 #include <QDBusConnection>
@@ -14,14 +15,16 @@
 // The desktop's now-playing source: MPRIS players on the session bus. The player asked is the
 // first "org.mpris.MediaPlayer2.*" name in sorted order that is playing, else the first paused,
 // else the first. Every request is bounded as a whole, since a stuck player would otherwise hold
-// a call for the bus library's default 25 s.
+// a call for the bus library's default 25 s. Covers come from local files at once, and from the
+// web once their fetch has arrived (ArtworkFetcher): a query never waits for one.
 class MprisNowPlaying final : public NowPlayingHelperSource {
 public:
     // Covers larger than this are not sent; their base64 form stays well inside the 1 MiB line
     // that the application reads at most.
     static constexpr qint64 kMaxArtworkBytes = 640 * 1024;
 
-    explicit MprisNowPlaying(QDBusConnection bus, int budgetMs = 2000);
+    // `webCovers` nullptr: covers at http(s) addresses are left out.
+    explicit MprisNowPlaying(QDBusConnection bus, int budgetMs = 2000, ArtworkFetcher* webCovers = nullptr);
 
     std::optional<HelperQueryReply> query() override;
     bool sendCommand(uint32_t command) override;
@@ -49,4 +52,5 @@ private:
 
     QDBusConnection bus_;
     int budgetMs_;
+    ArtworkFetcher* webCovers_;
 };

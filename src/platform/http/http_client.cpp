@@ -35,7 +35,8 @@ std::optional<HttpError> HttpClient::refusal(const QUrl& url, const HttpSecurity
     }
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("https")) return std::nullopt;
-    if (scheme == QLatin1String("http") && security.allowLoopbackHttp && isLoopbackHost(url.host())) {
+    if (scheme == QLatin1String("http") &&
+        (security.allowPlainHttp || (security.allowLoopbackHttp && isLoopbackHost(url.host())))) {
         return std::nullopt;
     }
     return HttpError{HttpError::Kind::InvalidURL, QStringLiteral("Only https addresses are allowed."), {}};

@@ -19,6 +19,9 @@ struct HttpSecurity {
     bool allowLoopbackHttp = false;
     // When not empty, the only authorities trusted for https (instead of the system's).
     QList<QSslCertificate> caCertificates;
+    // Plain http to any host, for addresses another program hands us and would fetch the same way
+    // (a player's cover). A redirect from https to http is refused all the same.
+    bool allowPlainHttp = false;
 };
 
 struct HttpRequest {
@@ -27,11 +30,14 @@ struct HttpRequest {
     double timeoutSeconds = 30.0;
     // Largest body accepted; a longer one fails the request.
     int64_t maxBodyBytes = 1 << 20;
+    // Seconds the whole transfer may take, however steadily the server sends; zero or less: no
+    // limit beyond timeoutSeconds. Running out fails the request as a Timeout.
+    double deadlineSeconds = 0;
 };
 
 struct HttpError {
     enum class Kind {
-        InvalidURL,        // no scheme or host, or an address that is not https
+        InvalidURL,        // no scheme or host, or an address that is not https (or allowed http)
         InsecureRedirect,  // a redirect to an address the request itself could not have used
         Status,            // a reply outside 200...299
         BodyTooLarge,

@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 #include <QSaveFile>
 #include <QSslConfiguration>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -154,6 +155,17 @@ void QtHttpClient::start(const HttpRequest& request, const QString* destinationP
     transfer->reply = reply;
     QObject* context = context_.get();
     QObject::connect(reply, &QNetworkReply::readyRead, context, [transfer] { take(*transfer); });
+    if (request.deadlineSeconds > 0) {
+        // Owned by the reply, so it never fires once the reply is gone.
+        auto* deadline = new QTimer(reply);
+        deadline->setSingleShot(true);
+        QObject::connect(deadline, &QTimer::timeout, context, [transfer] {
+            if (!transfer->reply->isFinished()) {
+                fail(*transfer, HttpError::Kind::Timeout, QStringLiteral("The request took too long."));
+            }
+        });
+        deadline->start(timeoutMilliseconds(request.deadlineSeconds));
+    }
     QObject::connect(reply, &QNetworkReply::redirected, context, [this, transfer](const QUrl& target) {
         // The reply already names the target here, so the address it leaves is kept by us.
         const QUrl from = transfer->url;

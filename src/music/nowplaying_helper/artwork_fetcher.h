@@ -1,0 +1,73 @@
+#pragma once
+
+// Covers that players name by a web address (http or https), fetched on a thread of their own so
+// that a query never waits for one: the first query of a cover starts its fetch and goes without
+// it; a later one finds it in a small cache by address. One fetch per address at a time, each
+// bounded in bytes and in time; a failed address is not asked again for a while.
+
+#include "platform/http/http_client.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <utility>
+
+class QObject;
+class QThread;
+
+struct ArtworkLimits {
+    int64_t maxBytes = 8 << 20;
+    double seconds = 3.0;  // the whole fetch, redirects included
+    // A cover larger than this cannot travel in a reply line and is treated as none.
+    int64_t maxCoverBytes = 640 * 1024;
+    size_t cacheEntries = 8;
+    double retryAfterSeconds = 30.0;
+};
+
+class ArtworkFetcher {
+public:
+    using Limits = ArtworkLimits;
+
+    explicit ArtworkFetcher(Limits limits = {}, platform::HttpSecurity security = webSecurity());
+    ~ArtworkFetcher();
+    ArtworkFetcher(const ArtworkFetcher&) = delete;
+    ArtworkFetcher& operator=(const ArtworkFetcher&) = delete;
+
+    // Plain http or https to any host: a player's cover is fetched the way the player fetched it.
+    static platform::HttpSecurity webSecurity();
+    static bool isWebAddress(const QString& address);
+    // Whether `bytes` begin like an image the application decodes (PNG, JPEG, GIF, WebP, BMP).
+    static bool looksLikeImage(const QByteArray& bytes);
+
+    // The cover at `address` when it has arrived. Otherwise its fetch is started (unless one is
+    // under way or it failed lately) and none is returned at once. Any thread.
+    std::optional<QByteArray> artwork(const QString& address);
+
+    // Whether a fetch of `address` is under way, and how many were started. For tests.
+    bool isFetching(const QString& address) const;
+    int fetchesStarted() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void finish(const QString& address, const platform::HttpResult& result);
+
+    const Limits limits_;
+    const platform::HttpSecurity security_;
+    std::unique_ptr<QThread> thread_;
+    QObject* context_ = nullptr;  // lives on thread_
+    std::unique_ptr<platform::HttpClient> client_;  // made, used and destroyed on thread_
+
+    mutable std::mutex mutex_;
+    std::list<std::pair<QString, QByteArray>> cache_;  // most recent first
+    std::set<QString> fetching_;
+    std::map<QString, Clock::time_point> failedAt_;
+    int started_ = 0;
+};
