@@ -4,6 +4,7 @@
 #include "app/signal_quit.h"
 #include "core/log.h"
 #include "core/ui_fonts.h"
+#include "drop/bluetooth_device_chooser.h"
 #include "permissions/notification_database_locations.h"
 #include "platform/calendar/calendar_store.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
 
     platform::DesktopApplication application;
     platform::Application::setShared(&application);
+    // Dropped files sent over Bluetooth go to the paired device the user picks here.
+    BluetoothDeviceChooser deviceChooser;
+    platform::NearbyDeviceChooser::setShared(&deviceChooser);
 
     // A second start only asks the running instance to reopen, then ends. Without a private
     // place for the socket the application runs on without the channel rather than not at all.
@@ -78,6 +82,7 @@ int main(int argc, char** argv) {
         reopen.reset();
     });
     const int status = application.run();
+    platform::NearbyDeviceChooser::setShared(nullptr);
     platform::Application::setShared(nullptr);
     return status;
 }

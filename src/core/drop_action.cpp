@@ -4,7 +4,7 @@
 
 QString title(DropAction action) {
     switch (action) {
-    case DropAction::airdrop: return L10n::laAirDrop();
+    case DropAction::airdrop: return L10n::sendViaBluetooth();
     case DropAction::copyToFolder: return L10n::copyToFolder();
     case DropAction::convertImage: return L10n::convertImage();
     case DropAction::convertVideo: return L10n::convertVideo();

@@ -13,8 +13,9 @@ AirDropService& AirDropService::shared() {
 
 AirDropService::AirDropService(EventBus& bus, platform::Scheduler& scheduler, platform::MetadataSearch& search,
                                platform::DistributedNotificationCenter& notifications,
-                               const platform::UserFolders& folders)
-    : bus(bus), scheduler_(scheduler), search_(search), notifications_(notifications), folders_(folders) {}
+                               const platform::UserFolders& folders, platform::ReceivedFiles& received)
+    : bus(bus), scheduler_(scheduler), search_(search), notifications_(notifications), folders_(folders),
+      received_(received) {}
 
 void AirDropService::start() {
     if (isRunning_) return;
@@ -27,6 +28,7 @@ void AirDropService::start() {
                            lifetime_.wrap([this](platform::MetadataQuery& query) { queryDidUpdate(query); }));
     notificationObserver_ =
         notifications_.observeAll(lifetime_.wrap([this](const QString& name) { airdropNotification(name); }));
+    receivedObserver_ = received_.observeReceived(lifetime_.wrap([this](const QString& path) { fileReceived(path); }));
     Log::shared().info(QStringLiteral("AirDropService: Started"));
 }
 
@@ -39,6 +41,7 @@ void AirDropService::stop() {
     knownItems_.clear();
     initialGatherDone_ = false;
     notificationObserver_.cancel();
+    receivedObserver_.cancel();
     Log::shared().info(QStringLiteral("AirDropService: Stopped"));
 }
 
@@ -76,6 +79,12 @@ void AirDropService::airdropNotification(const QString& name) {
     const QString lower = name.toLower();
     if (!lower.contains(QStringLiteral("airdrop")) || !lower.contains(QStringLiteral("complete"))) return;
     Log::shared().info(QStringLiteral("AirDropService: AirDrop notification detected: ") + name);
+    sendAirDrop();
+}
+
+void AirDropService::fileReceived(const QString& path) {
+    if (!isRunning_) return;
+    Log::shared().info(QStringLiteral("AirDropService: AirDrop file received: ") + path);
     sendAirDrop();
 }
 

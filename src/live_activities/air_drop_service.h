@@ -1,8 +1,8 @@
 #pragma once
 
-// Asks for the AirDrop activity when a file has been received: a new file in the downloads
-// folder whose recorded origin mentions AirDrop, or a system-wide notice whose name speaks of a
-// completed AirDrop. Linux has no AirDrop, so in practice neither road fires there.
+// Asks for the AirDrop activity when a file has been received from a nearby device: a file pushed
+// over Bluetooth whose transfer completed, a new file in the downloads folder whose recorded
+// origin mentions AirDrop, or a system-wide notice whose name speaks of a completed AirDrop.
 
 #include "core/event_bus.h"
 #include "platform/distributed_notifications/distributed_notification_center.h"
@@ -10,6 +10,7 @@
 #include "platform/metadata_query/metadata_query.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
+#include "platform/sharing/received_files.h"
 
 #include <QSet>
 #include <QString>
@@ -27,7 +28,8 @@ public:
         EventBus& bus = EventBus::shared(), platform::Scheduler& scheduler = platform::Scheduler::shared(),
         platform::MetadataSearch& search = platform::MetadataSearch::system(),
         platform::DistributedNotificationCenter& notifications = platform::DistributedNotificationCenter::shared(),
-        const platform::UserFolders& folders = platform::UserFolders::system());
+        const platform::UserFolders& folders = platform::UserFolders::system(),
+        platform::ReceivedFiles& received = platform::ReceivedFiles::shared());
     AirDropService(const AirDropService&) = delete;
     AirDropService& operator=(const AirDropService&) = delete;
 
@@ -43,6 +45,8 @@ public:
     void queryDidFinishGathering(platform::MetadataQuery& query);
     void queryDidUpdate(platform::MetadataQuery& query);
     void airdropNotification(const QString& name);
+    // A file a nearby device sent, received whole.
+    void fileReceived(const QString& path);
 
 private:
     void sendAirDrop();
@@ -52,10 +56,12 @@ private:
     platform::MetadataSearch& search_;
     platform::DistributedNotificationCenter& notifications_;
     const platform::UserFolders& folders_;
+    platform::ReceivedFiles& received_;
     bool isRunning_ = false;
     std::unique_ptr<platform::MetadataQuery> query_;
     QSet<QString> knownItems_;
     bool initialGatherDone_ = false;
     platform::AnyCancellable notificationObserver_;
+    platform::AnyCancellable receivedObserver_;
     platform::Lifetime lifetime_;
 };

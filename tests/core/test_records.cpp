@@ -102,10 +102,10 @@ TEST_F(RecordsTest, RawTextsParseExactlyAndTitlesFollowTheLanguage) {
 
     L10n::setSelectedLanguage(QStringLiteral("en"));
     EXPECT_EQ(title(DropAction::copyToFolder), QStringLiteral("Copy to Folder"));
-    EXPECT_EQ(title(DropAction::airdrop), QStringLiteral("AirDrop"));
+    EXPECT_EQ(title(DropAction::airdrop), QStringLiteral("Bluetooth"));
     L10n::setSelectedLanguage(QStringLiteral("ja"));
     EXPECT_EQ(title(DropAction::copyToFolder), QStringLiteral("フォルダにコピー"));
-    EXPECT_EQ(title(DropAction::airdrop), QStringLiteral("AirDrop"));
+    EXPECT_EQ(title(DropAction::airdrop), QStringLiteral("Bluetooth"));
 }
 
 }  // namespace

@@ -191,12 +191,12 @@ TEST_F(DropViewsTest, PickerButtonsInOrderWithTitlesAndStaggeredReveal) {
     auto titleOf = [&](DropAction action) { return picker.buttonLayout(action).find(QStringLiteral("picker.") + rawValue(action) + QStringLiteral(".title"))->text; };
     auto symbolOf = [&](DropAction action) { return picker.buttonLayout(action).find(QStringLiteral("picker.") + rawValue(action) + QStringLiteral(".symbol"))->symbol; };
     EXPECT_EQ(QStringList({titleOf(DropAction::airdrop), titleOf(DropAction::copyToFolder), titleOf(DropAction::convertImage), titleOf(DropAction::convertVideo)}),
-              QStringList({QStringLiteral("AirDrop"), QStringLiteral("Copy to Folder"), QStringLiteral("Convert Image"), QStringLiteral("Convert Video")}));
+              QStringList({QStringLiteral("Bluetooth"), QStringLiteral("Copy to Folder"), QStringLiteral("Convert Image"), QStringLiteral("Convert Video")}));
     EXPECT_EQ(QStringList({symbolOf(DropAction::airdrop), symbolOf(DropAction::copyToFolder), symbolOf(DropAction::convertImage), symbolOf(DropAction::convertVideo)}),
               QStringList({QStringLiteral("airplayaudio"), QStringLiteral("folder.badge.plus"), QStringLiteral("photo"), QStringLiteral("film")}));
     defaults().set(QStringLiteral("appLanguage"), QStringLiteral("ja"));
     EXPECT_EQ(QStringList({titleOf(DropAction::airdrop), titleOf(DropAction::copyToFolder), titleOf(DropAction::convertImage), titleOf(DropAction::convertVideo)}),
-              QStringList({QStringLiteral("AirDrop"), QStringLiteral("フォルダにコピー"), QStringLiteral("画像変換"), QStringLiteral("動画変換")}));
+              QStringList({QStringLiteral("Bluetooth"), QStringLiteral("フォルダにコピー"), QStringLiteral("画像変換"), QStringLiteral("動画変換")}));
 }
 
 TEST_F(DropViewsTest, TapsHandEveryFileOverAndThePickerStays) {

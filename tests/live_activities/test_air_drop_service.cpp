@@ -1,14 +1,18 @@
 // The AirDrop service over a real downloads folder: inotify through the directory search, origins
-// in extended attributes, time virtual. The distributed notices are posted by hand here; the
-// session-bus road is tested against a private bus at the end.
+// in extended attributes, time virtual. The distributed notices and received files are posted by
+// hand here; the session-bus roads (notices, and files pushed over Bluetooth to obexd) are tested
+// against a private bus at the end.
 
 #include "core/event_bus.h"
 #include "live_activities/air_drop_service.h"
 #include "platform/distributed_notifications/distributed_notification_center.h"
 #include "platform/files/directory_watcher.h"
 #include "platform/metadata_query/metadata_query.h"
+#include "platform/sharing/obex_transfer_watch.h"
+#include "platform/sharing/received_files.h"
 #include "support/fake_directory_watcher.h"
 #include "support/fake_distributed_notifications.h"
+#include "support/fake_received_files.h"
 #include "support/fake_user_folders.h"
 #include "live_activities/live_test_helpers.h"
 #include "support/fixtures.h"
@@ -17,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -81,7 +86,8 @@ protected:
     platform::DirectoryMetadataSearch search{watcher, &scheduler};
     testsupport::FakeDistributedNotificationCenter notices;
     testsupport::FakeUserFolders folders;
-    AirDropService service{bus, scheduler, search, notices, folders};
+    testsupport::FakeReceivedFiles received;
+    AirDropService service{bus, scheduler, search, notices, folders, received};
     int events = 0;
     platform::AnyCancellable subscription;
 };
@@ -176,6 +182,19 @@ TEST_F(AirDropServiceTest, NoticesThatSpeakOfACompletedAirDropGiveOneEventEach) 
     EXPECT_EQ(events, 3);
 }
 
+TEST_F(AirDropServiceTest, EachFileANearbyDeviceSentGivesOneEvent) {
+    startAndGather();
+    EXPECT_EQ(received.observerCount(), 1);
+    received.receive(in("IMG_0001.jpg"));
+    received.receive(in("notes.txt"));
+    EXPECT_EQ(events, 0);  // sent from the main queue
+    scheduler.drain();
+    EXPECT_EQ(events, 2);
+    EXPECT_EQ(log.matching("AirDropService: AirDrop file received: "),
+              (QStringList{"AirDropService: AirDrop file received: " + in("IMG_0001.jpg"),
+                           "AirDropService: AirDrop file received: " + in("notes.txt")}));
+}
+
 TEST_F(AirDropServiceTest, StopForgetsEverythingAndARestartGathersAfresh) {
     startAndGather();
     service.stop();
@@ -184,6 +203,8 @@ TEST_F(AirDropServiceTest, StopForgetsEverythingAndARestartGathersAfresh) {
     EXPECT_FALSE(service.isRunning());
     EXPECT_FALSE(service.initialGatherDone());
     EXPECT_EQ(notices.observerCount(), 0);
+    EXPECT_EQ(received.observerCount(), 0);
+    received.receive(in("while-stopped.txt"));
     notices.post("airdrop.complete");
     download("while-stopped.jpg", "airdrop://x");
     settle();
@@ -236,7 +257,7 @@ TEST_F(AirDropServiceTest, OnlyFilesCreatedWithinTheDayBeforeTheStartAreSearched
     // Started two days after these files were made: the search no longer finds them.
     platform::VirtualScheduler later{std::chrono::system_clock::now() + std::chrono::hours(48)};
     platform::DirectoryMetadataSearch laterSearch{watcher, &later};
-    AirDropService laterService{bus, later, laterSearch, notices, folders};
+    AirDropService laterService{bus, later, laterSearch, notices, folders, received};
     laterService.start();
     later.drain();
     EXPECT_TRUE(log.contains("AirDropService: Initial scan found 0 files"));
@@ -294,7 +315,8 @@ TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBusNotices) {
     QStringList names;
     auto observation = center.observeAll([&](const QString& name) { names << name; });
     ASSERT_TRUE(observation.isActive());
-    AirDropService service{events, scheduler, search, center, folders};
+    testsupport::FakeReceivedFiles received;
+    AirDropService service{events, scheduler, search, center, folders, received};
     service.start();
     emitSignal(QStringLiteral("com.example.Sharing"), QStringLiteral("Started"));
     emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
@@ -313,6 +335,167 @@ TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBusNotices) {
 
     platform::BusSignalNotificationCenter noBus(QStringLiteral("unix:path=/nonexistent/bus"), &scheduler);
     EXPECT_FALSE(noBus.observeAll([](const QString&) {}).isActive());
+}
+
+// --- files pushed over Bluetooth ---------------------------------------------------------------
+
+// obexd on a private session bus (python3-dbusmock with Object Push and a driver for pushes from
+// a nearby device); the desktop's agent, which accepts them, is a process of its own.
+class ObexPushesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!testsupport::dbusmockAvailable()) return;
+        bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error).release();
+        if (!bus) return;
+        obexd = testsupport::DBusMock::startTemplate(*bus, QStringLiteral(QUILLVEX_TEST_SUPPORT_DIR "/obex_opp_template.py"),
+                                                     QStringLiteral("org.bluez.obex"), QStringLiteral("/"), {}, &error)
+                    .release();
+    }
+    static void TearDownTestSuite() {
+        delete obexd;
+        delete bus;
+        obexd = nullptr;
+        bus = nullptr;
+    }
+    void SetUp() override {
+        if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
+        ASSERT_TRUE(obexd) << "obexd's mock did not come up: " << error.toStdString();
+    }
+
+    // A nearby device pushes a file; the path of its transfer.
+    static QString push(const QString& name, const QString& content) {
+        const platform::DBusReply reply =
+            obexd->call(QStringLiteral("IncomingPush"), {QStringLiteral("AA:BB:CC:DD:EE:FF"), name, content},
+                        QStringLiteral("org.bluez.obex.Mock"), QStringLiteral("/org/bluez/obex"));
+        return reply.ok() ? reply.value().value<QDBusObjectPath>().path() : QString();
+    }
+    static int agentRegistrations() {
+        return static_cast<int>(obexd->calledMethods(QStringLiteral("/org/bluez/obex")).count(QStringLiteral("RegisterAgent")));
+    }
+
+    static inline testsupport::PrivateBus* bus = nullptr;
+    static inline testsupport::DBusMock* obexd = nullptr;
+    static inline QString error;
+};
+
+TEST_F(ObexPushesTest, APushTheDesktopAcceptedShowsTheActivityOnceAndARefusedOneNothing) {
+    testsupport::LogCapture log;
+    platform::VirtualScheduler scheduler;
+    EventBus events{scheduler};
+    int airdrops = 0;
+    auto subscription = events.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& type) {
+        if (type == LiveActivityType::airdrop) ++airdrops;
+    });
+    QTemporaryDir root;
+    const QString downloads = root.path() + QStringLiteral("/Downloads");
+    QDir().mkpath(downloads);
+    testsupport::FakeUserFolders folders;
+    folders.downloads = downloads;
+    testsupport::FakeDirectoryWatcher watcher;
+    platform::DirectoryMetadataSearch search{watcher, &scheduler};
+    testsupport::FakeDistributedNotificationCenter notices;
+    platform::ObexReceivedFiles received(bus->connection());
+    AirDropService service{events, scheduler, search, notices, folders, received};
+    service.start();
+    // The test's own view of how transfers end, on the same connection (so after the service's).
+    std::vector<platform::ObexTransferWatch::Ending> endings;
+    platform::ObexTransferWatch watch(bus->connection(), [&](const auto& ending) { endings.push_back(ending); });
+
+    // Nobody accepts pushes yet: obexd refuses it, the transfer ends in "error".
+    const QString refused = push(QStringLiteral("refused.txt"), QStringLiteral("x"));
+    ASSERT_TRUE(refused.startsWith(QStringLiteral("/org/bluez/obex/server/")));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return endings.size() == 1; }));
+    EXPECT_EQ(endings[0].path, refused);
+    EXPECT_FALSE(endings[0].complete);
+    EXPECT_EQ(airdrops, 0);
+    EXPECT_TRUE(log.matching(QStringLiteral("AirDropService: AirDrop file received: ")).isEmpty());
+
+    // The desktop's agent saves pushes into the downloads folder.
+    const auto agentBus = bus->exportAddress();
+    auto agent = testsupport::ServiceProcess::start(QStringLiteral("/usr/bin/python3"),
+                                                    {QStringLiteral(QUILLVEX_TEST_SUPPORT_DIR "/obex_agent.py"), downloads},
+                                                    root.path() + QStringLiteral("/agent.log"), -1, &error);
+    ASSERT_TRUE(agent) << error.toStdString();
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return agentRegistrations() == 1; }));
+    const QString accepted = push(QStringLiteral("IMG_0001.txt"), QStringLiteral("pushed content"));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return airdrops == 1; }));
+    const QString saved = downloads + QStringLiteral("/IMG_0001.txt");
+    EXPECT_EQ(log.matching(QStringLiteral("AirDropService: AirDrop file received: ")),
+              QStringList{QStringLiteral("AirDropService: AirDrop file received: ") + saved});
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("pushed content"));
+
+    // Its object goes a moment after completing: that is no second transfer.
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return watch.propertiesOf(accepted).isEmpty() && endings.size() == 2; }));
+    EXPECT_TRUE(endings[1].complete);
+    testsupport::pumpUntil(scheduler, [] { return false; }, 200);
+    EXPECT_EQ(airdrops, 1);
+    // Only the desktop's agent ever registered: the service never accepts nor refuses.
+    EXPECT_EQ(agentRegistrations(), 1);
+
+    // A file this computer sends is no file received.
+    const platform::DBusReply session = bus->connection().call(
+        {QStringLiteral("org.bluez.obex"), QStringLiteral("/org/bluez/obex"), QStringLiteral("org.bluez.obex.Client1"),
+         QStringLiteral("CreateSession"), {QStringLiteral("AA:BB:CC:DD:EE:FF"), QVariantMap{{QStringLiteral("Target"), QStringLiteral("opp")}}}},
+        std::chrono::seconds(5));
+    ASSERT_TRUE(session.ok()) << session.errorMessage.toStdString();
+    ASSERT_TRUE(bus->connection()
+                    .call({QStringLiteral("org.bluez.obex"), session.value().value<QDBusObjectPath>().path(),
+                           QStringLiteral("org.bluez.obex.ObjectPush1"), QStringLiteral("SendFile"), {saved}},
+                          std::chrono::seconds(5))
+                    .ok());
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return endings.size() == 3; }));
+    EXPECT_TRUE(endings[2].complete);
+    testsupport::pumpUntil(scheduler, [] { return false; }, 200);
+    EXPECT_EQ(airdrops, 1);
+
+    service.stop();
+    push(QStringLiteral("later.txt"), QStringLiteral("y"));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return endings.size() == 4; }));
+    testsupport::pumpUntil(scheduler, [] { return false; }, 200);
+    EXPECT_EQ(airdrops, 1);
+}
+
+// Desktops start obexd on demand: a watch begun before it appears follows its transfers all the same.
+TEST_F(ObexPushesTest, AWatchBegunBeforeObexdFollowsItsTransfers) {
+    platform::VirtualScheduler scheduler;
+    QString problem;
+    auto laterBus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &problem);
+    ASSERT_TRUE(laterBus) << problem.toStdString();
+    std::vector<platform::ObexTransferWatch::Ending> endings;
+    platform::ObexTransferWatch watch(laterBus->connection(), [&](const auto& ending) { endings.push_back(ending); });
+    auto laterObexd = testsupport::DBusMock::startTemplate(*laterBus, QStringLiteral(QUILLVEX_TEST_SUPPORT_DIR "/obex_opp_template.py"),
+                                                           QStringLiteral("org.bluez.obex"), QStringLiteral("/"), {}, &problem);
+    ASSERT_TRUE(laterObexd) << problem.toStdString();
+    const QString sent = QDir(QDir::tempPath()).filePath(QStringLiteral("quillvex-obex-watch-%1.txt").arg(::getpid()));
+    ASSERT_TRUE(testsupport::writeFile(sent, "bytes"));
+    const platform::DBusReply session = laterBus->connection().call(
+        {QStringLiteral("org.bluez.obex"), QStringLiteral("/org/bluez/obex"), QStringLiteral("org.bluez.obex.Client1"),
+         QStringLiteral("CreateSession"), {QStringLiteral("AA:BB:CC:DD:EE:FF"), QVariantMap{{QStringLiteral("Target"), QStringLiteral("opp")}}}},
+        std::chrono::seconds(5));
+    ASSERT_TRUE(session.ok()) << session.errorMessage.toStdString();
+    const platform::DBusReply transfer = laterBus->connection().call(
+        {QStringLiteral("org.bluez.obex"), session.value().value<QDBusObjectPath>().path(), QStringLiteral("org.bluez.obex.ObjectPush1"),
+         QStringLiteral("SendFile"), {sent}},
+        std::chrono::seconds(5));
+    ASSERT_TRUE(transfer.ok()) << transfer.errorMessage.toStdString();
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return endings.size() == 1; }));
+    EXPECT_EQ(endings[0].path, transfer.value().value<QDBusObjectPath>().path());
+    EXPECT_TRUE(endings[0].complete);
+    EXPECT_EQ(endings[0].properties.value(QStringLiteral("Filename")).toString(), sent);
+    EXPECT_FALSE(platform::isIncomingTransfer(endings[0].path));
+
+    // A push nobody accepts ends as failed.
+    const QString pushed = laterObexd->call(QStringLiteral("IncomingPush"), {QStringLiteral("AA:BB:CC:DD:EE:FF"), QStringLiteral("x.txt"), QStringLiteral("x")},
+                                            QStringLiteral("org.bluez.obex.Mock"), QStringLiteral("/org/bluez/obex"))
+                               .value()
+                               .value<QDBusObjectPath>()
+                               .path();
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return endings.size() == 2; }));
+    EXPECT_EQ(endings[1].path, pushed);
+    EXPECT_FALSE(endings[1].complete);
+    QFile::remove(sent);
 }
 
 }  // namespace

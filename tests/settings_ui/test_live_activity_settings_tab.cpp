@@ -9,7 +9,7 @@
 namespace {
 
 const QStringList kEnglish{"Charging",   "Power Disconnect", "Bluetooth", "Volume",       "Display Brightness",
-                           "Keyboard Brightness", "Lock / Unlock", "Screenshot", "AirDrop", "Input Source",
+                           "Keyboard Brightness", "Lock / Unlock", "Screenshot", "Bluetooth File Received", "Input Source",
                            "Low Battery"};
 
 }  // namespace
@@ -96,7 +96,7 @@ TEST_F(LiveActivitySettingsTabTest, JapaneseLabels) {
     const auto rows = tab.model().rows();
     EXPECT_EQ(rows[0].title, "充電開始");
     EXPECT_EQ(rows[1].title, "電源切断");
-    EXPECT_EQ(rows[8].title, "AirDrop");
+    EXPECT_EQ(rows[8].title, "Bluetoothファイル受信");
     EXPECT_EQ(switches(&tab)[1]->text(), "電源切断");
     auto* card = tab.findChild<SettingsCard*>();
     EXPECT_EQ(card->titleLabel()->text(), "Live Activity");

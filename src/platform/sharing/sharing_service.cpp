@@ -1,5 +1,7 @@
 #include "platform/sharing/sharing_service.h"
 
+#include "platform/sharing/obex_sharing_services.h"
+
 namespace platform {
 
 namespace {
@@ -7,8 +9,9 @@ SharingServices* installed = nullptr;
 }
 
 SharingServices& SharingServices::shared() {
-    static UnavailableSharingServices fallback;
-    return installed ? *installed : fallback;
+    if (installed) return *installed;
+    static auto* services = new ObexSharingServices();
+    return *services;
 }
 
 SharingServices* SharingServices::setShared(SharingServices* services) {

@@ -26,18 +26,13 @@ public:
 
     virtual ~SharingServices() = default;
 
+    // Bluetooth Object Push through obexd unless a test installed another.
     static SharingServices& shared();
     // Installs `services` (nullptr restores the default); returns the previous one.
     static SharingServices* setShared(SharingServices* services);
 
     // The service of that name; null when the platform has none.
     virtual std::shared_ptr<SharingService> service(const QString& name) = 0;
-};
-
-// Linux has no nearby-device file sending: every service is absent.
-class UnavailableSharingServices final : public SharingServices {
-public:
-    std::shared_ptr<SharingService> service(const QString&) override { return nullptr; }
 };
 
 }  // namespace platform
