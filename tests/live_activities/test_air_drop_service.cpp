@@ -378,10 +378,14 @@ protected:
     static inline QString error;
 };
 
+// The service on the application's own scheduler (the Qt event loop); the virtual one only paces
+// the waits.
 TEST_F(ObexPushesTest, APushTheDesktopAcceptedShowsTheActivityOnceAndARefusedOneNothing) {
     testsupport::LogCapture log;
     platform::VirtualScheduler scheduler;
-    EventBus events{scheduler};
+    platform::Scheduler& mainLoop = platform::Scheduler::shared();
+    ASSERT_EQ(dynamic_cast<platform::VirtualScheduler*>(&mainLoop), nullptr);
+    EventBus events{mainLoop};
     int airdrops = 0;
     auto subscription = events.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& type) {
         if (type == LiveActivityType::airdrop) ++airdrops;
@@ -392,10 +396,10 @@ TEST_F(ObexPushesTest, APushTheDesktopAcceptedShowsTheActivityOnceAndARefusedOne
     testsupport::FakeUserFolders folders;
     folders.downloads = downloads;
     testsupport::FakeDirectoryWatcher watcher;
-    platform::DirectoryMetadataSearch search{watcher, &scheduler};
+    platform::DirectoryMetadataSearch search{watcher, &mainLoop};
     testsupport::FakeDistributedNotificationCenter notices;
     platform::ObexReceivedFiles received(bus->connection());
-    AirDropService service{events, scheduler, search, notices, folders, received};
+    AirDropService service{events, mainLoop, search, notices, folders, received};
     service.start();
     // The test's own view of how transfers end, on the same connection (so after the service's).
     std::vector<platform::ObexTransferWatch::Ending> endings;
