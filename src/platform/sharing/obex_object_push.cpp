@@ -85,7 +85,10 @@ struct ObexObjectPush::State : std::enable_shared_from_this<State> {
                                     }
                                     state.awaiting = obex::objectPath(reply.value());
                                     const auto it = state.early.find(state.awaiting);
-                                    if (it != state.early.end()) state.fileEnded(it->second.complete, {});
+                                    if (it != state.early.end())
+                                        state.fileEnded(it->second.complete, {});
+                                    else if (state.watch)
+                                        state.watch->follow(state.awaiting, reply.value(1).toMap());
                                 }));
     }
 

@@ -192,6 +192,10 @@ ObexTransferWatch::~ObexTransferWatch() {
     for (auto& [id, lookup] : lookups) lookup.cancel();
 }
 
+void ObexTransferWatch::follow(const QString& path, const QVariantMap& properties) {
+    state_->added(path, QVariantMap{{obex::transferInterface, properties}}, /*announced=*/true);
+}
+
 QVariantMap ObexTransferWatch::propertiesOf(const QString& path) const {
     const auto it = state_->transfers.find(path);
     return it == state_->transfers.end() ? QVariantMap() : it->second.properties;

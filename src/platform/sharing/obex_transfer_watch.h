@@ -36,6 +36,10 @@ public:
     ObexTransferWatch(const ObexTransferWatch&) = delete;
     ObexTransferWatch& operator=(const ObexTransferWatch&) = delete;
 
+    // Follows a transfer that a call just started, with the properties its answer gave, in case
+    // its announcement was missed.
+    void follow(const QString& path, const QVariantMap& properties);
+
     // The transfer's known properties; empty when it is unknown or gone.
     QVariantMap propertiesOf(const QString& path) const;
 

@@ -1,6 +1,8 @@
-// How the transfer watch learns obexd's transfers and tells their ends, on a scripted bus with
-// virtual time (the real daemon's roads are in the drop and live-activity tests).
+// How the transfer watch learns obexd's transfers and tells their ends, and how a push follows
+// its files, on a scripted bus with virtual time (the real daemon's roads are in the drop and
+// live-activity tests).
 
+#include "platform/sharing/obex_object_push.h"
 #include "platform/sharing/obex_transfer_watch.h"
 
 #include "support/fake_dbus_connection.h"
@@ -123,6 +125,63 @@ TEST_F(ObexTransferWatchTest, TheHandlerMayEndTheWatch) {
     EXPECT_EQ(endings.size(), 1u);
     EXPECT_FALSE(watch);
     EXPECT_EQ(bus.activeSubscriptionCount(), 0);
+}
+
+// A push whose transfers end in ways the real daemon rarely shows.
+class ObexObjectPushTest : public ObexTransferWatchTest {
+protected:
+    ObexObjectPushTest() {
+        bus.reply(QStringLiteral("org.bluez.obex.Client1.CreateSession"),
+                  {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/bluez/obex/client/session0")))});
+        bus.onCall(QStringLiteral("org.bluez.obex.ObjectPush1.SendFile"), [this](const platform::DBusCall&) {
+            const QString path = QStringLiteral("/org/bluez/obex/client/session0/transfer%1").arg(sent++);
+            return DBusReply{DBusReply::Status::ok, {QVariant::fromValue(QDBusObjectPath(path)), status(QStringLiteral("queued"))}, {}, {}};
+        });
+        bus.reply(QStringLiteral("org.bluez.obex.Client1.RemoveSession"), {});
+    }
+    int sent = 0;
+    int finished = 0;
+};
+
+TEST_F(ObexObjectPushTest, AnEndSeenBeforeItsCallAnsweredCountsAndADaemonThatLeavesFailsTheRest) {
+    platform::ObexObjectPush push(bus, QStringLiteral("AA:BB"), {QStringLiteral("/x/a.txt"), QStringLiteral("/x/b.txt"), QStringLiteral("/x/c.txt")},
+                                  [this] { ++finished; });
+    push.start();
+    scheduler().drain();
+    ASSERT_EQ(sent, 1);
+    // The first file ends before its SendFile's answer is handled.
+    changed(QStringLiteral("/org/bluez/obex/client/session0/transfer0"), status(QStringLiteral("complete")));
+    scheduler().drain();
+    EXPECT_EQ(log.matching(QStringLiteral("ObjectPush: ")), QStringList{QStringLiteral("ObjectPush: Sent a.txt to AA:BB")});
+    ASSERT_EQ(sent, 2);
+
+    // The second was never announced; obexd leaves while it runs, and the third cannot start.
+    bus.onCall(QStringLiteral("org.bluez.obex.ObjectPush1.SendFile"), [](const platform::DBusCall&) {
+        return DBusReply{DBusReply::Status::error, {}, QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"), QStringLiteral("gone")};
+    });
+    obexdLeaves();
+    scheduler().drain();
+    EXPECT_EQ(log.matching(QStringLiteral("ObjectPush: ")),
+              (QStringList{QStringLiteral("ObjectPush: Sent a.txt to AA:BB"),
+                           QStringLiteral("ObjectPush: Could not send b.txt to AA:BB: the transfer failed"),
+                           QStringLiteral("ObjectPush: Could not send c.txt to AA:BB: gone")}));
+    EXPECT_EQ(callsOf(QStringLiteral("RemoveSession")), 1);
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(bus.activeSubscriptionCount(), 0);
+}
+
+TEST_F(ObexObjectPushTest, ADeviceThatCannotBeReachedLogsOnceAndFinishes) {
+    bus.onCall(QStringLiteral("org.bluez.obex.Client1.CreateSession"), [](const platform::DBusCall& call) {
+        EXPECT_EQ(call.arguments.value(1).toMap(), (QVariantMap{{QStringLiteral("Target"), QStringLiteral("opp")}}));
+        return DBusReply{DBusReply::Status::error, {}, QStringLiteral("org.bluez.obex.Error.Failed"), QStringLiteral("Host is down")};
+    });
+    platform::ObexObjectPush push(bus, QStringLiteral("AA:BB"), {QStringLiteral("/x/a.txt")}, [this] { ++finished; });
+    push.start();
+    scheduler().drain();
+    EXPECT_EQ(log.matching(QStringLiteral("ObjectPush: ")), QStringList{QStringLiteral("ObjectPush: Could not connect to AA:BB: Host is down")});
+    EXPECT_EQ(sent, 0);
+    EXPECT_EQ(callsOf(QStringLiteral("RemoveSession")), 0);
+    EXPECT_EQ(finished, 1);
 }
 
 }  // namespace
