@@ -2,6 +2,7 @@
 #include "app/desktop_notch_features.h"
 #include "app/quillvex_app.h"
 #include "app/signal_quit.h"
+#include "core/app_icon_helper.h"
 #include "core/log.h"
 #include "core/ui_fonts.h"
 #include "drop/bluetooth_device_chooser.h"
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Japanese texts keep the weight of the Latin ones they stand beside.
     QApplication::setFont(UiFonts::withJapaneseFallback(QApplication::font()));
+
+    // Every notification of an application asks for the same icon: look it up once.
+    AppIconHelper::setRemembering(true);
 
     platform::DesktopApplication application;
     platform::Application::setShared(&application);

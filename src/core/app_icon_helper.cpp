@@ -12,6 +12,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -48,9 +49,65 @@ std::optional<QImage> iconOfFile(const QString& path) {
     return imageOf(platform::Workspace::shared().iconForFile(path));
 }
 
+// Answers already found, by bundle identifier and by name, valid while the applications folders
+// keep their stamps. Lookups may run on several threads.
+struct IconMemory {
+    std::mutex mutex;
+    bool on = false;
+    platform::DesktopEntries::Stamps stamps;
+    std::map<QString, std::optional<QImage>> byBundle;
+    std::map<QString, std::optional<QImage>> byName;
+};
+
+IconMemory& memory() {
+    static IconMemory instance;
+    return instance;
+}
+
+// The remembered answer for `key`, else `lookUp`'s, remembered from then on.
+template <typename LookUp>
+std::optional<QImage> remembered(std::map<QString, std::optional<QImage>> IconMemory::*table, const QString& key,
+                                 LookUp&& lookUp) {
+    IconMemory& m = memory();
+    {
+        std::unique_lock lock(m.mutex);
+        if (!m.on) {
+            lock.unlock();
+            return lookUp();
+        }
+        platform::DesktopEntries::Stamps stamps = platform::DesktopEntries::directoryStamps(AppIconHelper::root());
+        if (stamps != m.stamps) {
+            m.stamps = std::move(stamps);
+            m.byBundle.clear();
+            m.byName.clear();
+        }
+        const auto found = (m.*table).find(key);
+        if (found != (m.*table).end()) return found->second;
+    }
+    std::optional<QImage> icon = lookUp();
+    std::lock_guard lock(m.mutex);
+    if (m.on) (m.*table)[key] = icon;
+    return icon;
+}
+
+void forgetIcons() {
+    IconMemory& m = memory();
+    std::lock_guard lock(m.mutex);
+    m.stamps.clear();
+    m.byBundle.clear();
+    m.byName.clear();
+}
+
 }  // namespace
 
+void AppIconHelper::setRemembering(bool remembering) {
+    forgetIcons();
+    std::lock_guard lock(memory().mutex);
+    memory().on = remembering;
+}
+
 QString AppIconHelper::setRoot(const QString& root) {
+    forgetIcons();
     std::lock_guard lock(rootMutex);
     return std::exchange(rootFolder, root);
 }
@@ -93,7 +150,9 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
               QStringLiteral("' bundleId '") + bundleId.value_or(QStringLiteral("nil")) + QLatin1Char('\''));
 
     if (bundleId && !bundleId->isEmpty()) {
-        if (std::optional<QImage> icon = getIconForBundleId(*bundleId)) {
+        const std::optional<QImage> icon =
+            remembered(&IconMemory::byBundle, *bundleId, [&] { return getIconForBundleId(*bundleId); });
+        if (icon) {
             log.debug(QStringLiteral("AppIconHelper: Found icon via bundle ID '") + *bundleId + QLatin1Char('\''));
             return icon;
         }
@@ -103,7 +162,11 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
         log.debug(QStringLiteral("AppIconHelper: No app name provided"));
         return std::nullopt;
     }
-    const QString& name = *appName;
+    return remembered(&IconMemory::byName, *appName, [&] { return getIconForName(*appName); });
+}
+
+std::optional<QImage> AppIconHelper::getIconForName(const QString& name) {
+    Log& log = Log::shared();
     const QString lower = name.toLower();
 
     // One snapshot for every name test, so they all see the same list in the same order.

@@ -177,6 +177,30 @@ TEST_F(AppIconHelperTest, EntryScanMatchesBothWaysInSortedOrder) {
     EXPECT_TRUE(log.contains(LogLevel::Warning, QStringLiteral("AppIconHelper: Could not find icon for 'Weather'")));
 }
 
+TEST_F(AppIconHelperTest, ARememberingHelperLooksEachApplicationUpOnceUntilAnEntryChanges) {
+    AppIconHelper::setRemembering(true);
+    workspace.addApplication(1, QStringLiteral("com.example.Mail"), QStringLiteral("Mail"), solidIcon(red));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Mail"), QStringLiteral("com.example.Mail"))), red);
+        EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Mail"), std::nullopt)), red);
+        EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt).has_value());
+    }
+    // One read for the bundle, one each for the two names: a failure is remembered too.
+    EXPECT_EQ(workspace.runningApplicationsReads, 3);
+    EXPECT_EQ(log.matching(QStringLiteral("AppIconHelper: Searching icon for bundle ID")).size(), 1);
+    EXPECT_EQ(log.matching(QStringLiteral("AppIconHelper: Could not find icon for 'Weather'")).size(), 1);
+
+    // A new entry in an applications folder makes the missing icon findable.
+    install(QStringLiteral("/usr/share/applications/org.example.Weather.desktop"), blue);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt)), blue);
+
+    // Not remembering looks up every time.
+    AppIconHelper::setRemembering(false);
+    AppIconHelper::getIcon(QStringLiteral("Mail"), std::nullopt);
+    AppIconHelper::getIcon(QStringLiteral("Mail"), std::nullopt);
+    EXPECT_EQ(workspace.runningApplicationsReads, 6);
+}
+
 TEST_F(AppIconHelperTest, ASendersThemedNameIsLookedUpButNeverAPath) {
     testsupport::ScopedEnvironment data;
     data.set("XDG_DATA_HOME", QFile::encodeName(rootPath()));

@@ -81,9 +81,16 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QSt
     return entry;
 }
 
+DesktopEntries::Stamps DesktopEntries::directoryStamps(const QString& root) {
+    QString base = root;
+    while (base.endsWith(QLatin1Char('/'))) base.chop(1);
+    Stamps stamps;
+    for (const QString& dir : directories()) stamps.emplace_back(dir, QFileInfo(base + dir).lastModified());
+    return stamps;
+}
+
 void DesktopEntries::refreshIfChanged() {
-    std::vector<std::pair<QString, QDateTime>> stamps;
-    for (const QString& dir : directories()) stamps.emplace_back(dir, QFileInfo(dir).lastModified());
+    Stamps stamps = directoryStamps();
     if (loaded_ && stamps == stamps_) return;
     stamps_ = std::move(stamps);
     loaded_ = true;

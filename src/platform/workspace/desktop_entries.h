@@ -38,6 +38,10 @@ public:
 
     // The data folders, most important first: $XDG_DATA_HOME, then $XDG_DATA_DIRS.
     static QStringList dataDirectories();
+    // Each applications folder with its last change: equal stamps mean no entry was added,
+    // removed or renamed at their top level since.
+    using Stamps = std::vector<std::pair<QString, QDateTime>>;
+    static Stamps directoryStamps(const QString& root = QStringLiteral("/"));
 
     static QStringList directories();
     // The [Desktop Entry] of one file; absent for hidden, non-application or nameless entries.
@@ -56,7 +60,7 @@ private:
     void refreshIfChanged();
 
     std::vector<DesktopEntry> entries_;
-    std::vector<std::pair<QString, QDateTime>> stamps_;
+    Stamps stamps_;
     bool loaded_ = false;
 };
 
