@@ -1,6 +1,7 @@
 #include "core/runtime_diagnostics.h"
 
 #include "core/log.h"
+#include "platform/notification_store/notification_list.h"
 #include "platform/shell/codesign.h"
 #include "platform/shell/main_bundle.h"
 #include "platform/scripting/scripting.h"
@@ -54,8 +55,13 @@ QString notificationCenterScript() {
 
 void openNotificationCenter() {
     platform::Workspace::shared().activateApplication(QCoreApplication::applicationPid(), true);
-    const platform::ScriptOutcome outcome = platform::ScriptRunner::shared().run(notificationCenterScript());
-    if (outcome.error) Log::shared().warning(QStringLiteral("Failed to open Notification Center: ") + *outcome.error);
+    // The desktop's own list of notifications stands where Notification Center does; only when
+    // the running daemon keeps none is the menu-bar item clicked.
+    platform::NotificationList::shared().show([](bool shown) {
+        if (shown) return;
+        const platform::ScriptOutcome outcome = platform::ScriptRunner::shared().run(notificationCenterScript());
+        if (outcome.error) Log::shared().warning(QStringLiteral("Failed to open Notification Center: ") + *outcome.error);
+    });
 }
 
 }  // namespace Actions

@@ -18,8 +18,9 @@ void logSigningState(const QString& context);
 
 namespace Actions {
 
-// Brings the app forward and clicks Notification Center's menu-bar item by script. Blocks until
-// the script host has answered; a failure is logged and otherwise ignored.
+// Brings the app forward and asks the desktop's notification daemon to show its list; where the
+// daemon keeps none, clicks Notification Center's menu-bar item by script once it has answered.
+// A failure is logged and otherwise ignored.
 void openNotificationCenter();
 
 }  // namespace Actions

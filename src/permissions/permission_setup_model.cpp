@@ -199,10 +199,8 @@ bool PermissionSetupModel::performDefaultAction() const {
 }
 
 void PermissionSetupModel::revealApp() const {
-    // The desktop's file viewer cannot be asked to select an item, so it opens the folder that
-    // holds the application.
     auto& workspace = environment_.workspace ? *environment_.workspace : platform::Workspace::shared();
-    workspace.openUrl(QUrl::fromLocalFile(QFileInfo(bundlePath()).absolutePath()));
+    workspace.activateFileViewerSelecting({QUrl::fromLocalFile(bundlePath())});
 }
 
 void PermissionSetupModel::revealStore() const {

@@ -1,5 +1,6 @@
 #include "core/runtime_diagnostics.h"
 #include "support/fake_codesign.h"
+#include "support/fake_notification_list.h"
 #include "support/fake_scripting.h"
 #include "support/fake_workspace.h"
 #include "support/fixtures.h"
@@ -15,6 +16,7 @@ protected:
     testsupport::FakeCodeSigning signing;
     testsupport::FakeScriptRunner scripts;
     testsupport::FakeWorkspace workspace;
+    testsupport::FakeNotificationList daemon;
 };
 
 TEST_F(RuntimeDiagnosticsTest, SigningLineIsReadAfreshEachTime) {
@@ -47,6 +49,17 @@ TEST_F(RuntimeDiagnosticsTest, NotificationCenterOpenerRunsTheScriptAndLogsOnlyA
         "click (first menu bar item whose description is \"Notification Center\") of menu bar 1"));
     const auto activation = std::make_pair(QCoreApplication::applicationPid(), true);
     EXPECT_EQ(workspace.activations, (std::vector{activation, activation}));
+    EXPECT_EQ(daemon.shows, 2);
+}
+
+TEST_F(RuntimeDiagnosticsTest, NotificationCenterOpenerShowsTheDaemonsListInsteadWhereItKeepsOne) {
+    daemon.hasList = true;
+    scripts.enqueue(platform::ScriptOutcome::failure(QStringLiteral("Not authorized to send Apple events (-1743)")));
+    Actions::openNotificationCenter();
+    EXPECT_EQ(daemon.shows, 1);
+    EXPECT_TRUE(scripts.scripts().isEmpty());
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(workspace.activations.size(), 1u);
 }
 
 }  // namespace

@@ -153,8 +153,9 @@ TEST_F(PermissionSetupTest, ReadableButNotOpenableStaysOnFullDiskAccessWithTheEr
     m->copyAppPath();
     EXPECT_EQ(copied, "/Applications/Quillvex.app");
     m->revealApp();
-    ASSERT_EQ(workspace.openedUrls.size(), 1u);
-    EXPECT_EQ(workspace.openedUrls[0], QUrl::fromLocalFile("/Applications"));
+    EXPECT_TRUE(workspace.openedUrls.empty());
+    ASSERT_EQ(workspace.fileViewerSelections.size(), 1u);
+    EXPECT_EQ(workspace.fileViewerSelections[0], std::vector{QUrl::fromLocalFile("/Applications/Quillvex.app")});
 
     // The store's folder, or the nearest one that exists, after the creator's action.
     const QString folder = QFileInfo(storePath()).absolutePath();

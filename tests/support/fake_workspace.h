@@ -49,6 +49,7 @@ public:
     std::vector<QString> launchedNames;
     std::vector<std::pair<qint64, bool>> activations;
     std::vector<QString> openedApplicationPaths;
+    std::vector<std::vector<QUrl>> fileViewerSelections;
     mutable int runningApplicationsReads = 0;
 
     std::vector<platform::RunningApplication> runningApplications() const override;
@@ -58,6 +59,10 @@ public:
     bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) override;
     bool launchApplicationNamed(const QString& name) override;
     bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) override;
+    bool activateFileViewerSelecting(const std::vector<QUrl>& urls) override {
+        fileViewerSelections.push_back(urls);
+        return true;
+    }
     bool openApplicationAtPath(const QString& path) override {
         openedApplicationPaths.push_back(path);
         return true;

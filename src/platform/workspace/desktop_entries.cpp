@@ -75,6 +75,7 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QSt
         else if (key == QLatin1String("Exec")) entry.exec = value;
         else if (key == QLatin1String("Path")) entry.workingDirectory = value;
         else if (key == QLatin1String("Categories")) entry.categories = value.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        else if (key == QLatin1String("DBusActivatable")) entry.dbusActivatable = value == QLatin1String("true");
         else if (key == QLatin1String("Hidden") && value == QLatin1String("true")) return std::nullopt;
     }
     if (!application || entry.name.isEmpty()) return std::nullopt;

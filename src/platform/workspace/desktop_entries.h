@@ -22,6 +22,8 @@ struct DesktopEntry {
     QString workingDirectory;
     QStringList categories;  // the main and additional categories, as listed
     QString path;            // the file
+    // DBusActivatable: the application is started and reached on the session bus under its id.
+    bool dbusActivatable = false;
 };
 
 // The `.desktop` files under $XDG_DATA_HOME and $XDG_DATA_DIRS, read again whenever one of those

@@ -14,14 +14,15 @@
 #include <QThread>
 #include <QWidget>
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <utility>
 
 namespace platform {
 
-LinuxWorkspace::LinuxWorkspace(QByteArray display, ProcessLauncher& launcher)
-    : display_(std::move(display)), launcher_(launcher) {}
+LinuxWorkspace::LinuxWorkspace(QByteArray display, ProcessLauncher& launcher, DBusConnection* bus)
+    : display_(std::move(display)), launcher_(launcher), bus_(bus) {}
 
 LinuxWorkspace::~LinuxWorkspace() = default;
 
@@ -40,6 +41,17 @@ bool hasGui() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance
 QIcon entryIcon(const QString& icon) { return DesktopEntries::icon(icon); }
 
 bool isDesktopFile(const QString& path) { return path.endsWith(QLatin1String(".desktop")); }
+
+// A D-Bus activatable application is slow to start at most; its file manager or itself answering
+// later than this counts as not answering.
+constexpr std::chrono::milliseconds kActivationTimeout{10000};
+
+// The object path an application id names on the bus: dots become slashes, dashes underscores.
+QString applicationObjectPath(const QString& id) {
+    QString path = QLatin1Char('/') + id;
+    path.replace(QLatin1Char('.'), QLatin1Char('/')).replace(QLatin1Char('-'), QLatin1Char('_'));
+    return path;
+}
 
 }  // namespace
 
@@ -199,7 +211,48 @@ bool LinuxWorkspace::openUrl(const QUrl& url) {
 
 bool LinuxWorkspace::launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) {
     const auto entry = desktopEntries_.resolve(bundleIdentifier);
-    return entry && DesktopEntries::launch(*entry, launcher_);
+    if (!entry) return false;
+    // A running application comes forward, as a launch of one does on every desktop: a second
+    // copy would be a new window, or an empty one for a program that opens files.
+    if (activateOpenWindow(*entry)) return true;
+    if (entry->dbusActivatable && activateOnBus(*entry)) return true;
+    return DesktopEntries::launch(*entry, launcher_);
+}
+
+uint32_t LinuxWorkspace::topmostWindow(const std::function<bool(const TrackedWindow&)>& belongs) const {
+    X11Clients* x = x11();
+    if (!x) return 0;
+    refreshWindows();
+    uint32_t target = 0;
+    uint32_t fallback = 0;
+    for (uint32_t window : x->stacking()) {
+        const auto it = windows_.find(window);
+        if (it == windows_.end() || !belongs(it->second)) continue;
+        fallback = window;
+        if (it->second.client.normal && !it->second.client.skipTaskbar) target = window;
+    }
+    return target ? target : fallback;
+}
+
+bool LinuxWorkspace::activateOpenWindow(const DesktopEntry& entry) {
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    const uint32_t window = topmostWindow([&entry, ownPid](const TrackedWindow& tracked) {
+        return tracked.entry && tracked.entry->id == entry.id && tracked.client.pid != ownPid;
+    });
+    return window && x11()->requestActivation(window);
+}
+
+bool LinuxWorkspace::activateOnBus(const DesktopEntry& entry) {
+    DBusConnection& connection = bus();
+    if (!connection.isConnected()) return false;
+    const DBusCall activate{entry.id, applicationObjectPath(entry.id), QStringLiteral("org.freedesktop.Application"),
+                            QStringLiteral("Activate"), {QVariantMap()}};
+    // The bus starts the application when it does not run; when it cannot, its program runs.
+    pendingActivation_ = connection.callAsync(activate, kActivationTimeout, [this, entry](const DBusReply& reply) {
+        if (reply.status != DBusReply::Status::ok && reply.status != DBusReply::Status::timedOut)
+            DesktopEntries::launch(entry, launcher_);
+    });
+    return true;
 }
 
 bool LinuxWorkspace::launchApplicationNamed(const QString& name) { return launchApplicationWithBundleIdentifier(name); }
@@ -215,20 +268,8 @@ bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
         X11Clients* x = x11();
         if (!x || processIdentifier <= 0) return false;
         // The topmost ordinary window of the process, else its topmost window of any kind.
-        refreshWindows();
-        std::map<uint32_t, X11Client> mine;
-        for (const auto& [window, tracked] : windows_) {
-            if (tracked.client.pid == processIdentifier) mine.emplace(window, tracked.client);
-        }
-        uint32_t target = 0;
-        uint32_t fallback = 0;
-        for (uint32_t window : x->stacking()) {
-            const auto it = mine.find(window);
-            if (it == mine.end()) continue;
-            fallback = window;
-            if (it->second.normal && !it->second.skipTaskbar) target = window;
-        }
-        return x->requestActivation(target ? target : fallback);
+        return x->requestActivation(topmostWindow(
+            [processIdentifier](const TrackedWindow& tracked) { return tracked.client.pid == processIdentifier; }));
     }
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -237,6 +278,25 @@ bool LinuxWorkspace::activateApplication(qint64 processIdentifier, bool) {
         window->raise();
         window->activateWindow();
     }
+    return true;
+}
+
+bool LinuxWorkspace::activateFileViewerSelecting(const std::vector<QUrl>& urls) {
+    QStringList uris;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile()) uris << url.toString(QUrl::FullyEncoded);
+    }
+    if (uris.isEmpty()) return false;
+    const QUrl first = urls.front();
+    DBusConnection& connection = bus();
+    if (!connection.isConnected()) return Workspace::activateFileViewerSelecting(urls);
+    // Nautilus, Nemo, Thunar, Dolphin and others serve it, most of them started by the bus on demand.
+    const DBusCall showItems{QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+                             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"),
+                             {uris, QString()}};
+    pendingReveal_ = connection.callAsync(showItems, kActivationTimeout, [this, first](const DBusReply& reply) {
+        if (!reply.ok()) Workspace::activateFileViewerSelecting({first});
+    });
     return true;
 }
 

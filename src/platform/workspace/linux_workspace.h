@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/dbus/dbus_connection.h"
 #include "platform/process/child_process.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/workspace.h"
@@ -18,13 +19,16 @@ namespace platform {
 // windows the window manager lists (EWMH), named and drawn by their `.desktop` entries, and
 // activations follow the active window; without X11 this process is the only one it knows.
 // An application's identity is its desktop entry: a bundle identifier resolves to the entry's
-// file, its icon comes from the icon theme, and opening it launches the entry's program as an
-// application of its own. File icons come from the icon theme and URLs open in the desktop's
-// handler.
+// file, its icon comes from the icon theme, and opening it brings its window forward when one is
+// open, else activates it on the session bus when the entry is D-Bus activatable, else launches
+// the entry's program as an application of its own. File icons come from the icon theme, URLs
+// open in the desktop's handler, and files are shown selected by the file manager's
+// org.freedesktop.FileManager1 interface (else their folder opens).
 class LinuxWorkspace final : public Workspace {
 public:
-    // `display` empty: $DISPLAY, connected on first use.
-    explicit LinuxWorkspace(QByteArray display = {}, ProcessLauncher& launcher = ProcessLauncher::system());
+    // `display` empty: $DISPLAY, connected on first use. `bus` nullptr: the session bus at each use.
+    explicit LinuxWorkspace(QByteArray display = {}, ProcessLauncher& launcher = ProcessLauncher::system(),
+                            DBusConnection* bus = nullptr);
     ~LinuxWorkspace() override;
     LinuxWorkspace(const LinuxWorkspace&) = delete;
     LinuxWorkspace& operator=(const LinuxWorkspace&) = delete;
@@ -35,12 +39,14 @@ public:
 
     bool openUrl(const QUrl& url) override;
     // Names come from other applications' notifications; they only pick an installed entry,
-    // whose own command is run.
+    // whose running window is activated, or which is activated or run as the entry says.
     bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) override;
     bool launchApplicationNamed(const QString& name) override;
     // `path` is a desktop entry file.
     bool openApplicationAtPath(const QString& path) override;
     bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) override;
+    // The file manager answers later; when it cannot, the folder of the first file opens.
+    bool activateFileViewerSelecting(const std::vector<QUrl>& urls) override;
     AnyCancellable observeActivations(std::function<void(const RunningApplication&)> handler) override;
 
     // The icon for files the theme has none for.
@@ -59,10 +65,23 @@ private:
     // Brings the tracked windows up to date: reads only the windows that came or changed since.
     void refreshWindows() const;
     void track(const X11Client& client, bool withIcon) const;
+    // The topmost tracked window that `belongs`, preferring ordinary ones; 0 when none.
+    uint32_t topmostWindow(const std::function<bool(const TrackedWindow&)>& belongs) const;
+    // Asks the window manager to activate the topmost window of `entry`; false when none is open.
+    bool activateOpenWindow(const DesktopEntry& entry);
+    // org.freedesktop.Application.Activate on the entry's bus name, launching the entry's
+    // program when that fails.
+    bool activateOnBus(const DesktopEntry& entry);
+    DBusConnection& bus() const { return bus_ ? *bus_ : DBusConnection::session(); }
     void activeWindowChanged();
 
     QByteArray display_;
     ProcessLauncher& launcher_;
+    DBusConnection* bus_;
+    // Calls in flight whose answer decides a fallback; a newer one replaces each, and they end
+    // with the workspace.
+    AnyCancellable pendingReveal_;
+    AnyCancellable pendingActivation_;
     mutable std::unique_ptr<X11Clients> x11_;
     mutable bool x11Tried_ = false;
     mutable DesktopEntries desktopEntries_;

@@ -2,6 +2,8 @@
 
 #include "platform/workspace/linux_workspace.h"
 
+#include <QFileInfo>
+
 #include <atomic>
 
 namespace platform {
@@ -17,6 +19,11 @@ Workspace& Workspace::shared() {
 }
 
 Workspace* Workspace::setShared(Workspace* workspace) { return installed.exchange(workspace); }
+
+bool Workspace::activateFileViewerSelecting(const std::vector<QUrl>& urls) {
+    if (urls.empty() || !urls.front().isLocalFile()) return false;
+    return openUrl(QUrl::fromLocalFile(QFileInfo(urls.front().toLocalFile()).absolutePath()));
+}
 
 std::vector<RunningApplication> Workspace::runningApplicationsWithBundleIdentifier(
     const QString& bundleIdentifier) const {

@@ -35,6 +35,9 @@ public:
     virtual bool launchApplicationWithBundleIdentifier(const QString& bundleIdentifier) = 0;
     virtual bool launchApplicationNamed(const QString& name) = 0;
     virtual bool activateApplication(qint64 processIdentifier, bool ignoringOtherApps) = 0;
+    // Shows the local files at `urls` selected in the desktop's file viewer; returns whether the
+    // request was accepted. The base opens the folder that holds the first.
+    virtual bool activateFileViewerSelecting(const std::vector<QUrl>& urls);
     // Opens the application whose folder is `path`. No desktop here opens an application by its
     // folder, so the base refuses.
     virtual bool openApplicationAtPath(const QString& path) {
