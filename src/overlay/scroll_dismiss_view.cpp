@@ -1,5 +1,8 @@
 #include "overlay/scroll_dismiss_view.h"
 
+#include "platform/scrolling/scroll_directions.h"
+
+#include <QPointingDevice>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -19,7 +22,17 @@ bool ScrollDismissView::scrollWheel(double deltaY, bool invertedFromDevice) cons
 }
 
 bool ScrollDismissView::scrollWheel(const QWheelEvent& event) const {
-    return scrollWheel(scrollingDeltaY(event), event.inverted());
+    const double deltaY = scrollingDeltaY(event);
+    // Only a scroll that may dismiss needs the device's direction.
+    if (!isEnabled || std::abs(deltaY) < kMinimumDelta) return false;
+    return scrollWheel(deltaY, invertedFromDevice(event));
+}
+
+bool ScrollDismissView::invertedFromDevice(const QWheelEvent& event) {
+    // Qt knows it where the window system reports it; on X11 only the device's driver does.
+    if (event.inverted()) return true;
+    const QPointingDevice* device = event.pointingDevice();
+    return device && platform::ScrollDirections::shared().isInvertedFromDevice(device->systemId());
 }
 
 double ScrollDismissView::scrollingDeltaY(const QWheelEvent& event) {

@@ -22,4 +22,6 @@ public:
     // The vertical delta of a Qt wheel event in the units above: the pixel delta of a precise
     // device, else wheel notches of 120 eighths of a degree counted as lines.
     static double scrollingDeltaY(const QWheelEvent& event);
+    // Whether the event's device scrolls naturally (inverted from the device).
+    static bool invertedFromDevice(const QWheelEvent& event);
 };
