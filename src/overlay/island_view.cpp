@@ -11,6 +11,7 @@
 #include "overlay/glass_shape.h"
 #include "overlay/glass_specular_highlight.h"
 #include "overlay/scroll_dismiss_view.h"
+#include "platform/window_shape/blur_behind.h"
 
 #include <QEnterEvent>
 #include <QFontMetricsF>
@@ -264,6 +265,7 @@ void IslandView::rebuild() {
     updateFrameDriver();
     updateGeometry();
     update();
+    updateBlurRegion();
 }
 
 QString IslandView::marqueeKey(const QString& line) const {
@@ -350,6 +352,27 @@ void IslandView::scaleChanged() {
     if (!atRest && shift * devicePixelRatioF() < 0.5) return;
     // The card draws nowhere outside its scaled frame.
     update(QRectF(now | paintedRect_).toAlignedRect().adjusted(-1, -1, 1, 1));
+    updateBlurRegion();
+}
+
+QRegion IslandView::blurRegion() const {
+    if (!layout_.glass) return {};
+    // The glass is the liquid-glass style's only material that blurs what lies behind the window.
+    const QPoint origin = mapTo(window(), QPoint(0, 0));
+    const QTransform toWindow = contentTransform() * QTransform::fromTranslate(origin.x(), origin.y());
+    const QPainterPath shape = layout_.glass->glassShape(layout_.contentRect);
+    return QRegion(shape.toFillPolygon(toWindow).toPolygon(), Qt::WindingFill);
+}
+
+void IslandView::updateBlurRegion() {
+    // Only a window on screen carries the request (asking earlier would make this view a native
+    // window of its own); showing it sends the request again.
+    QWidget* top = window();
+    if (!top->isVisible() || !top->windowHandle()) return;
+    const QRegion region = blurRegion();
+    if (region == requestedBlur_) return;
+    requestedBlur_ = region;
+    platform::setBlurBehindRegion(*top, region);
 }
 
 void IslandView::invalidateCaches() {
@@ -504,6 +527,9 @@ void IslandView::showEvent(QShowEvent* event) {
     }
     for (auto& [key, marquee] : marquees_) marquee->appear();
     updateFrameDriver();
+    // The window may be a new one, without the request.
+    requestedBlur_ = QRegion();
+    updateBlurRegion();
 }
 
 void IslandView::hideEvent(QHideEvent* event) {
@@ -511,6 +537,16 @@ void IslandView::hideEvent(QHideEvent* event) {
     // Pending marquee steps of a hidden view must not act.
     for (auto& [key, marquee] : marquees_) marquee->disappear();
     updateFrameDriver();
+}
+
+void IslandView::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    updateBlurRegion();
+}
+
+void IslandView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateBlurRegion();
 }
 
 void IslandView::trackGlow(std::optional<QPointF> widgetPoint) {

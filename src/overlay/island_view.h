@@ -16,6 +16,7 @@
 #include <QColor>
 #include <QImage>
 #include <QPixmap>
+#include <QRegion>
 #include <QString>
 #include <QTransform>
 #include <QWidget>
@@ -85,6 +86,9 @@ public:
     bool hasPendingHiddenState() const { return pendingHiddenStateWorkItem_.isPending(); }
     // The marquee drawing the layout's line `key` (nullptr when the style has no such line).
     const MarqueeText* marquee(const QString& key) const;
+    // Where the compositor is asked to blur behind the card, in the window's coordinates: the
+    // glass card's scaled shape; empty for the other styles.
+    QRegion blurRegion() const;
 
     OverlayStyle style() const;
     OverlayTint tint() const;
@@ -98,6 +102,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -120,6 +126,8 @@ private:
     // Where the scaled frame lies in the widget, and where it lay at the last paint.
     QRectF drawnRect() const;
     void scaleChanged();
+    // Hands the window's blur region to the compositor when it changed.
+    void updateBlurRegion();
     void paintLayout(QPainter& painter, qreal pixelRatio) const;
     void paintLine(QPainter& painter, const IslandTextLine& line, const MarqueeText& marquee, qreal pixelRatio) const;
     // Redraws only the part of the widget where `line` lies, when the content stands still.
@@ -169,6 +177,7 @@ private:
     platform::RepeatingTimer highlightTimer_;
 
     QRectF paintedRect_;
+    QRegion requestedBlur_;
     mutable QPixmap belowCache_;
     mutable QPixmap aboveCache_;
     mutable std::map<QString, LineImage> lineCache_;

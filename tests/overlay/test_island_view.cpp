@@ -210,6 +210,12 @@ TEST_F(IslandViewInputTest, ClickOpensTheSourceApplicationElseNotificationCenter
     showAndClick(std::nullopt, std::nullopt);
     EXPECT_TRUE(log.contains(LogLevel::Debug,
                              QStringLiteral("IslandView: Could not open source app, opening Notification Center")));
+    EXPECT_EQ(notificationDaemon.shows, 1);
+    EXPECT_EQ(scripts.scripts().size(), 1);
+    // The desktop's notification daemon keeps a list: it shows that instead.
+    notificationDaemon.hasList = true;
+    showAndClick(std::nullopt, std::nullopt);
+    EXPECT_EQ(notificationDaemon.shows, 2);
     EXPECT_EQ(scripts.scripts().size(), 1);
 }
 
@@ -248,6 +254,36 @@ TEST_F(IslandViewTest, SettingsAreReadAtEachChange) {
     setTint(QStringLiteral("midnight"));
     EXPECT_EQ(v.layout().shapes.at(0).fill.rgb(), QColor::fromRgbF(0.05f, 0.06f, 0.08f).rgb());
     EXPECT_EQ(v.sizeHint(), QSize(386, 78));
+}
+
+}  // namespace
+}  // namespace overlaytest
+
+namespace overlaytest {
+namespace {
+
+TEST_F(IslandViewTest, OnlyTheGlassCardAsksForABlurBehindItFollowingItsShapeAndScale) {
+    EXPECT_TRUE(view().blurRegion().isEmpty());
+    setStyle(QStringLiteral("liquidGlass"));
+    send(visible(QStringLiteral("Hi")));
+    at(2);
+    view().resize(view().sizeHint());
+    const QRectF card = view().layout().contentRect.translated(view().frameRect().topLeft());
+    const QRegion blur = view().blurRegion();
+    EXPECT_EQ(blur.boundingRect(), card.toAlignedRect());
+    // Square top corners, rounded bottom ones.
+    EXPECT_TRUE(blur.contains(card.topLeft().toPoint()));
+    EXPECT_TRUE(blur.contains(QPoint(qRound(card.right()) - 1, qRound(card.top()))));
+    EXPECT_FALSE(blur.contains(QPoint(qRound(card.left()), qRound(card.bottom()) - 1)));
+    EXPECT_TRUE(blur.contains(card.center().toPoint()));
+
+    // Dismissed, the card shrinks towards its top centre and the blur with it.
+    bus.overlayDismissSubject.send();
+    at(3);
+    EXPECT_LT(view().blurRegion().boundingRect().width(), card.width() / 2);
+
+    setStyle(QStringLiteral("notchSheet"));
+    EXPECT_TRUE(view().blurRegion().isEmpty());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "core/event_bus.h"
 #include "core/wall_clock.h"
 #include "overlay/island_view.h"
+#include "support/fake_notification_list.h"
 #include "support/fake_scripting.h"
 #include "support/fake_workspace.h"
 #include "support/fixtures.h"
@@ -63,6 +64,7 @@ protected:
     EventBus bus{scheduler()};
     testsupport::FakeWorkspace workspace;
     testsupport::FakeScriptRunner scripts;
+    testsupport::FakeNotificationList notificationDaemon;
 
 private:
     QTemporaryDir appRoot_;
