@@ -1,0 +1,315 @@
+// The overlay on a Linux desktop: the built application on a private X server with openbox,
+// dunst serving notifications on a private session bus, and xterm as the application that posts
+// them. Clicks and scrolls are made through XTest (xdotool); every wait ends as soon as what it
+// waits for arrives.
+
+#include "support/app_process.h"
+#include "support/service_fixtures.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRect>
+#include <QRegion>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using testsupport::AppProcess;
+using testsupport::kAppStartTimeoutMs;
+
+int xdotool(const QStringList& arguments, QString* output = nullptr) {
+    return testsupport::runTool(QStringLiteral("xdotool"), arguments, output);
+}
+
+// Moves the pointer to (x, y) with a real motion at the end (a bare move is a warp, which sends
+// the window under it no motion), then presses `button` once.
+int clickAt(int x, int y, int button = 1) {
+    return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1), QStringLiteral("mousemove_relative"),
+                    QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("click"),
+                    QString::number(button)});
+}
+
+// Polls `done` every 50 ms for up to `timeoutMs`, reading the application's log meanwhile.
+bool waitUntil(AppProcess& app, const std::function<bool()>& done, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (done()) return true;
+        if (deadline.hasExpired()) return false;
+        app.pump();
+        QThread::msleep(50);
+    }
+}
+
+// Reads the X server's state on a connection of its own.
+class XServerView {
+public:
+    XServerView() : c_(xcb_connect(nullptr, nullptr)) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    }
+    ~XServerView() { xcb_disconnect(c_); }
+    XServerView(const XServerView&) = delete;
+    XServerView& operator=(const XServerView&) = delete;
+
+    uint32_t atom(const char* name) {
+        auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const uint32_t value = reply ? reply->atom : 0;
+        std::free(reply);
+        return value;
+    }
+    std::vector<uint32_t> cardinals(uint32_t window, const char* property, uint32_t type) {
+        std::vector<uint32_t> values;
+        auto* reply = xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, atom(property), type, 0, 4096), nullptr);
+        if (reply && reply->format == 32) {
+            const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+            values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+        }
+        std::free(reply);
+        return values;
+    }
+    QString text(uint32_t window, const char* property) {
+        auto* reply = xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, atom(property), XCB_ATOM_ANY, 0, 1024), nullptr);
+        QString value;
+        if (reply && reply->format == 8)
+            value = QString::fromLatin1(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+        std::free(reply);
+        return value;
+    }
+    // The managed windows whose WM_CLASS names `instance`.
+    std::vector<uint32_t> clientsOf(const QString& instance) {
+        std::vector<uint32_t> found;
+        for (uint32_t window : cardinals(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW)) {
+            if (text(window, "WM_CLASS").section(QLatin1Char('\0'), 0, 0) == instance) found.push_back(window);
+        }
+        return found;
+    }
+    uint32_t activeWindow() {
+        const auto values = cardinals(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
+        return values.empty() ? 0 : values.front();
+    }
+    // The top-level windows carrying `property`, with their values.
+    std::vector<std::pair<QRect, std::vector<uint32_t>>> windowsWith(const char* property) {
+        std::vector<std::pair<QRect, std::vector<uint32_t>>> found;
+        auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr);
+        if (!tree) return found;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            std::vector<uint32_t> values = cardinals(children[i], property, XCB_ATOM_CARDINAL);
+            if (values.empty()) continue;
+            auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, children[i]), nullptr);
+            if (g) found.emplace_back(QRect(g->x, g->y, g->width, g->height), std::move(values));
+            std::free(g);
+        }
+        std::free(tree);
+        return found;
+    }
+    // A normal window the window manager manages, to take the focus from others.
+    uint32_t createWindow(const QRect& at) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        const uint32_t window = xcb_generate_id(c_);
+        const uint32_t values[] = {screen->white_pixel};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window, root_, static_cast<int16_t>(at.x()), static_cast<int16_t>(at.y()),
+                          static_cast<uint16_t>(at.width()), static_cast<uint16_t>(at.height()), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, values);
+        static const char wmClass[] = "other\0Other";
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof(wmClass), wmClass);
+        xcb_map_window(c_, window);
+        xcb_flush(c_);
+        return window;
+    }
+
+private:
+    xcb_connection_t* c_;
+    xcb_window_t root_ = 0;
+};
+
+class OverlayDesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"xdotool", "dunst", "dunstctl", "openbox", "xterm", "xinput", "notify-send"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QUILLVEX_SERVICE_MISSING(tool << " is not installed");
+        }
+        QString error;
+        x_ = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
+        ASSERT_TRUE(x_) << error.toStdString();
+        display_ = x_->exportDisplay();
+        bus_ = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+        ASSERT_TRUE(bus_) << error.toStdString();
+        busEnv_ = bus_->exportAddress();
+        wm_ = testsupport::ServiceProcess::start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, -1, &error);
+        ASSERT_TRUE(wm_) << error.toStdString();
+        dunst_ = testsupport::ServiceProcess::start(QStringLiteral("dunst"), {}, {}, -1, &error);
+        ASSERT_TRUE(dunst_) << error.toStdString();
+        ASSERT_TRUE(bus_->waitForName(QStringLiteral("org.freedesktop.Notifications")));
+        ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("700")}), 0);
+    }
+
+    // Starts the application with these settings, only the desktop entries of its own home, and
+    // waits until it watches for notifications.
+    void startApp(const QByteArray& settings, const std::function<void(const QString& dataHome)>& install = {}) {
+        QDir().mkpath(home_.filePath(QStringLiteral(".config/Quillvex")));
+        QFile file(home_.filePath(QStringLiteral(".config/Quillvex/com.varnock.Quillvex.json")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(settings);
+        file.close();
+        if (install) install(home_.filePath(QStringLiteral(".local/share")));
+        home_.sessionBus = bus_->address();
+        QProcessEnvironment env = home_.environment();
+        env.insert(QStringLiteral("DISPLAY"), x_->display());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_DATA_DIRS"), home_.filePath(QStringLiteral(".local/share")));
+        app_ = std::make_unique<AppProcess>(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+        ASSERT_TRUE(app_->started());
+        ready_ = app_->waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+        ASSERT_GE(ready_, 0) << app_->transcript().toStdString();
+    }
+
+    // Posts a notification and waits until the overlay has grown.
+    void notify(const QStringList& arguments) {
+        QString output;
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), arguments, &output), 0) << output.toStdString();
+        shown_ = app_->waitForPrefix("debug IslandQueue: Emitting state - visible: true", kAppStartTimeoutMs, shown_ + 1);
+        ASSERT_GE(shown_, 0) << app_->transcript().toStdString();
+        QThread::msleep(800);  // the grow has ended
+    }
+
+    static int dunstCount(const QString& which) {
+        QString out;
+        if (testsupport::runTool(QStringLiteral("dunstctl"), {QStringLiteral("count"), which}, &out) != 0) return -1;
+        bool ok = false;
+        const int n = out.trimmed().toInt(&ok);
+        return ok ? n : -1;
+    }
+
+    std::unique_ptr<testsupport::PrivateXServer> x_;
+    std::unique_ptr<testsupport::ScopedEnvironment> display_;
+    std::unique_ptr<testsupport::PrivateBus> bus_;
+    std::unique_ptr<testsupport::ScopedEnvironment> busEnv_;
+    std::unique_ptr<testsupport::ServiceProcess> wm_;
+    std::unique_ptr<testsupport::ServiceProcess> dunst_;
+    testsupport::AppHome home_;
+    std::unique_ptr<AppProcess> app_;
+    int ready_ = -1;
+    int shown_ = -1;
+};
+
+// The split pill's card, expanded: x 532 to 908, y 0 to 42.
+constexpr int kCardX = 560;
+constexpr int kCardY = 20;
+const QByteArray kSplitPill = R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false})";
+
+TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWindowForward) {
+    startApp(kSplitPill, [](const QString& dataHome) {
+        QDir().mkpath(dataHome + QStringLiteral("/applications"));
+        QFile entry(dataHome + QStringLiteral("/applications/xterm.desktop"));
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+        // Below the overlay, so the window manager's raise never covers the card.
+        entry.write("[Desktop Entry]\nType=Application\nName=XTerm\nExec=xterm -geometry 40x8+200+400\n");
+    });
+    XServerView server;
+    notify({QStringLiteral("-a"), QStringLiteral("XTerm"), QStringLiteral("--hint=string:desktop-entry:xterm"),
+            QStringLiteral("Build finished")});
+
+    // Not running yet: the click starts it.
+    ASSERT_EQ(clickAt(kCardX, kCardY), 0);
+    const int opened = app_->waitForLine("info IslandView: Opened app with bundle ID: xterm", kAppStartTimeoutMs, ready_);
+    ASSERT_GE(opened, 0) << app_->transcript().toStdString();
+    ASSERT_TRUE(waitUntil(*app_, [&] { return server.clientsOf(QStringLiteral("xterm")).size() == 1; }));
+    const uint32_t xterm = server.clientsOf(QStringLiteral("xterm")).front();
+
+    // Another window takes the focus; the second click brings the xterm back instead of a second one.
+    const uint32_t other = server.createWindow(QRect(700, 500, 200, 150));
+    ASSERT_TRUE(waitUntil(*app_, [&] { return !server.clientsOf(QStringLiteral("other")).empty(); }));
+    ASSERT_EQ(xdotool({QStringLiteral("windowactivate"), QString::number(other)}), 0);
+    ASSERT_TRUE(waitUntil(*app_, [&] { return server.activeWindow() == other; }));
+    ASSERT_EQ(clickAt(kCardX, kCardY), 0);
+    EXPECT_TRUE(waitUntil(*app_, [&] { return server.activeWindow() == xterm; }))
+        << std::hex << server.activeWindow() << " " << xterm << "\n" << app_->transcript().toStdString();
+    EXPECT_GT(app_->waitForLine("info IslandView: Opened app with bundle ID: xterm", kAppStartTimeoutMs, opened + 1), opened);
+    QThread::msleep(500);  // a second copy would have mapped its window by now
+    EXPECT_EQ(server.clientsOf(QStringLiteral("xterm")).size(), 1u);
+}
+
+TEST_F(OverlayDesktopTest, AClickWithNoApplicationToOpenShowsDunstsNotificationAgain) {
+    startApp(kSplitPill);
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    // dunst shows it too; closed there, it stays in dunst's history.
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")}), 0);
+    ASSERT_TRUE(waitUntil(*app_, [] { return dunstCount(QStringLiteral("displayed")) == 0; }));
+    ASSERT_EQ(dunstCount(QStringLiteral("history")), 1);
+
+    ASSERT_EQ(clickAt(kCardX, kCardY), 0);
+    ASSERT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                kAppStartTimeoutMs, ready_),
+              0)
+        << app_->transcript().toStdString();
+    EXPECT_TRUE(waitUntil(*app_, [] { return dunstCount(QStringLiteral("displayed")) == 1; }))
+        << app_->transcript().toStdString();
+    EXPECT_EQ(dunstCount(QStringLiteral("history")), 0);
+    EXPECT_TRUE(app_->lines().filter(QStringLiteral("Failed to open Notification Center")).isEmpty())
+        << app_->transcript().toStdString();
+}
+
+TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDownDismisses) {
+    // The XTest pointer scrolls as a libinput device with natural scrolling on would.
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("xinput"),
+                                   {QStringLiteral("set-prop"), QStringLiteral("--type=int"), QStringLiteral("--format=8"),
+                                    QStringLiteral("Virtual core XTEST pointer"),
+                                    QStringLiteral("libinput Natural Scrolling Enabled"), QStringLiteral("1")}),
+              0);
+    startApp(kSplitPill);
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    // What stands under the card: the overlay's window while it shows.
+    const auto windowUnderCard = [] {
+        QString out;
+        xdotool({QStringLiteral("getmouselocation"), QStringLiteral("--shell")}, &out);
+        static const QRegularExpression window(QStringLiteral("WINDOW=(\\d+)"));
+        return window.match(out).captured(1);
+    };
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(kCardX), QString::number(kCardY)}), 0);
+    const QString overlay = windowUnderCard();
+    ASSERT_FALSE(overlay.isEmpty());
+
+    // Fingers moving up: content scrolls down (wheel button 5). The overlay goes long before its 30 s.
+    ASSERT_EQ(clickAt(kCardX, kCardY, 5), 0);
+    EXPECT_TRUE(waitUntil(*app_, [&] { return windowUnderCard() != overlay; }, 10000)) << app_->transcript().toStdString();
+}
+
+TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {
+    startApp(R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false, "overlayStyle": "liquidGlass"})");
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    XServerView server;
+    // The card at rest is 400 x 80 (the app name shown), centred at the top of the screen.
+    QRect bounds;
+    QRect window;
+    const bool found = waitUntil(*app_, [&] {
+        const auto windows = server.windowsWith("_KDE_NET_WM_BLUR_BEHIND_REGION");
+        if (windows.size() != 1 || windows[0].second.size() % 4 != 0) return false;
+        window = windows[0].first;
+        QRegion region;
+        const auto& v = windows[0].second;
+        for (size_t i = 0; i + 3 < v.size(); i += 4)
+            region += QRect(static_cast<int>(v[i]), static_cast<int>(v[i + 1]), static_cast<int>(v[i + 2]),
+                            static_cast<int>(v[i + 3]));
+        bounds = region.boundingRect();
+        return bounds.size() == QSize(400, 80);
+    });
+    ASSERT_TRUE(found) << bounds.width() << "x" << bounds.height() << "\n" << app_->transcript().toStdString();
+    EXPECT_EQ(bounds.translated(window.topLeft()).center().x(), 720 - 1);
+    EXPECT_TRUE(window.contains(bounds.translated(window.topLeft())));
+}
+
+}  // namespace
