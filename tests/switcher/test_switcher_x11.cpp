@@ -5,6 +5,7 @@
 #include "platform/workspace/x11_clients.h"
 #include "switcher/app_switcher_service.h"
 #include "switcher/app_switcher_view.h"
+#include "support/fake_process.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
@@ -266,6 +267,16 @@ TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFoll
     waitFor([] { return false; }, this, 300);  // a stray notice has its chance
     EXPECT_EQ(publications, 2);
     service.stop();
+}
+
+TEST_F(SwitcherX11Test, OpeningAnApplicationWhoseWindowIsOpenActivatesItAndStartsNothing) {
+    testsupport::FakeProcessLauncher launcher;
+    platform::LinuxWorkspace workspace({}, launcher);
+    ASSERT_TRUE(workspace.activateApplication(beta->pid(), true));
+    ASSERT_TRUE(waitFor([&] { return activePid() == beta->pid(); }, this));
+    EXPECT_TRUE(workspace.launchApplicationWithBundleIdentifier(QStringLiteral("Alpha Editor")));
+    EXPECT_TRUE(waitFor([&] { return activePid() == alpha->pid(); }, this));
+    EXPECT_TRUE(launcher.detachedStarts().empty());
 }
 
 }  // namespace
