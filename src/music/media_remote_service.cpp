@@ -161,7 +161,7 @@ void MediaRemoteService::fetchNowPlayingViaControlCenter(uint64_t generation) {
                              QStringLiteral(" artist=") + snapshot->artist.value_or(kNil) + QStringLiteral(" bundle=") +
                              snapshot->bundleIdentifier.value_or(kNil) + QStringLiteral(" rate=") +
                              format::optional(snapshot->playbackRate));
-    hit(generation, infoFrom(*snapshot), modesOf(*snapshot));
+    hit(generation, infoFrom(*snapshot), modesOf(*snapshot), snapshot->artworkPending);
 }
 
 void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
@@ -187,7 +187,7 @@ void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
         }
         logAppleScriptDecision(QStringLiteral("probe=none; MediaRemote fallback hit: title=") + snapshot->title.value_or(kNil) +
                                QStringLiteral(" bundle=") + snapshot->bundleIdentifier.value_or(kNil));
-        hit(generation, infoFrom(*snapshot), modesOf(*snapshot));
+        hit(generation, infoFrom(*snapshot), modesOf(*snapshot), snapshot->artworkPending);
         return;
     }
     }
@@ -198,10 +198,11 @@ void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
     }
 }
 
-void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes) {
+void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes, bool coverPending) {
     // Desktop entries are files: they are read here, on the poll's thread.
     const bool browser = info.bundleIdentifier && !nativePlayers_.isNativePlayer(*info.bundleIdentifier);
-    scheduler_.post(lifetime_.wrap([this, generation, info = std::move(info), modes = std::move(modes), browser] {
+    scheduler_.post(lifetime_.wrap([this, generation, info = std::move(info), modes = std::move(modes), browser,
+                                        coverPending] {
         if (generation != generation_) return;
         consecutiveMissCount_ = 0;
         if (browser != isBrowserPlayer_) {
@@ -210,6 +211,18 @@ void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info, PlayerMod
         }
         setPlayerModes(modes);
         updateNowPlaying(info);
+        if (coverPending) {
+            const QString track = info.title.value_or(QString()) + QLatin1Char('\n') + info.artist.value_or(QString()) +
+                                  QLatin1Char('\n') + info.bundleIdentifier.value_or(QString());
+            if (track != coverRefetchTrack_) {
+                coverRefetchTrack_ = track;
+                coverRefetches_ = 0;
+            }
+            if (coverRefetches_ < kCoverRefetches) {
+                ++coverRefetches_;
+                refetchAfter(kCoverRefetchDelay);
+            }
+        }
     }));
 }
 

@@ -41,6 +41,11 @@ public:
     static constexpr double kAppleScriptPeriod = 1.0;
     static constexpr double kSnapshotTimeout = 0.5;
     static constexpr int missToleranceCount = 3;
+    // While the helper fetches a track's web cover, it is asked again this soon, at most
+    // kCoverRefetches times per track: the cover then comes before the mini player stops
+    // waiting for it.
+    static constexpr double kCoverRefetchDelay = 0.15;
+    static constexpr int kCoverRefetches = 2;
 
     // The process-wide service; creating it launches the helper and waits for its READY.
     static MediaRemoteService& shared();
@@ -114,7 +119,8 @@ private:
     void fetchNowPlayingInfo();
     void fetchNowPlayingViaControlCenter(uint64_t generation);
     void fetchNowPlayingViaAppleScript(uint64_t generation);
-    void hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes = {});
+    // `coverPending`: the helper is still fetching the track's web cover.
+    void hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes = {}, bool coverPending = false);
     void updateNowPlaying(const NowPlayingInfo& info);
     NowPlayingInfo withFallbackArtworkIfNeeded(const NowPlayingInfo& info) const;
     void handleTransientMissOnMain(uint64_t generation);
@@ -149,6 +155,8 @@ private:
     platform::AnyCancellable settingsCancellable_;
     std::atomic<MusicNowPlayingSource> currentSource_;
     int consecutiveMissCount_ = 0;
+    QString coverRefetchTrack_;  // the track the early refetches below were for
+    int coverRefetches_ = 0;
     std::unique_ptr<MediaRemoteBridge> mediaRemoteBridge_;
     PlayerScripts scripts_;
     NativePlayerRule nativePlayers_;

@@ -59,6 +59,7 @@ MediaRemoteSnapshot MediaRemoteSnapshot::fromReply(const QJsonObject& reply, QSt
     snapshot.artwork = artworkOf(reply, covers);
     if (const QJsonValue shuffle = reply.value(QLatin1String("shuffle")); shuffle.isBool()) snapshot.shuffle = shuffle.toBool();
     snapshot.loopStatus = text(reply, "loopStatus");
+    snapshot.artworkPending = reply.value(QLatin1String("artworkPending")).toBool(false);
 
     if (summary) {
         const QString nil = QStringLiteral("nil");

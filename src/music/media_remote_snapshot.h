@@ -34,6 +34,7 @@ struct MediaRemoteSnapshot {
     // The player's shuffle and loop status ("None", "Track", "Playlist"), when it has them.
     std::optional<bool> shuffle;
     std::optional<QString> loopStatus;
+    bool artworkPending = false;  // the helper is still fetching the cover
 
     // Reads a reply without an "error" member. Members of the wrong kind count as absent; a
     // missing title falls back to the bundle identifier, then to "Now Playing". `summary`

@@ -165,6 +165,9 @@ TEST(HelperProtocol, LyricsAndPlayerSettingsNameThePlayerLastAndRefuseMalformedL
     reply.loopStatus = QStringLiteral("Track");
     reply.artworkData = QByteArray("x");
     EXPECT_EQ(reply.encode(), "{\"isPlaying\":false,\"shuffle\":false,\"loopStatus\":\"Track\",\"artworkBase64\":\"eA==\"}");
+    reply.artworkData.reset();
+    reply.artworkPending = true;
+    EXPECT_TRUE(MediaRemoteSnapshot::fromReply(parse(reply.encode())).artworkPending);
     const MediaRemoteSnapshot snapshot = MediaRemoteSnapshot::fromReply(parse(reply.encode()));
     EXPECT_EQ(snapshot.shuffle, false);
     EXPECT_EQ(snapshot.loopStatus, QStringLiteral("Track"));

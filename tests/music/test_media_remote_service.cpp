@@ -473,3 +473,32 @@ TEST_F(MediaRemoteServiceTest, AnInstalledNonBrowserPlayerIsNativeAndItsSettings
     EXPECT_TRUE(NativePlayerRule().isNativePlayer(QStringLiteral("com.spotify.client")));
     EXPECT_FALSE(NativePlayerRule().isNativePlayer(QString()));
 }
+
+TEST_F(MediaRemoteServiceTest, AWebCoverOnItsWayIsAskedForTwiceSoonAfterThenOnlyAtThePollPace) {
+    QByteArray title = "Song";
+    helper.answer = [&title](const QByteArray& line) -> QByteArray {
+        if (line != "query") return {};
+        return "{\"isPlaying\":true,\"title\":\"" + title + "\",\"artist\":\"Band\",\"bundleIdentifier\":\"tunes\","
+               "\"playbackRate\":1.0,\"artworkPending\":true}\n";
+    };
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(s.nowPlaying());  // shown at once, without its cover
+    EXPECT_EQ(queries(), 1);
+    scheduler().advance(MediaRemoteService::kCoverRefetchDelay);
+    EXPECT_EQ(queries(), 2);
+    scheduler().advance(MediaRemoteService::kCoverRefetchDelay);
+    EXPECT_EQ(queries(), 3);
+    scheduler().advance(MediaRemoteService::kControlCenterPeriod - 2 * MediaRemoteService::kCoverRefetchDelay - 0.01);
+    EXPECT_EQ(queries(), 3);  // no more early asks for this track
+    scheduler().advance(0.01);
+    EXPECT_EQ(queries(), 4);  // the regular poll
+
+    // A new track gets its own two.
+    title = "Next";
+    scheduler().advance(MediaRemoteService::kControlCenterPeriod);
+    EXPECT_EQ(queries(), 5);
+    scheduler().advance(MediaRemoteService::kCoverRefetchDelay);
+    EXPECT_EQ(queries(), 6);
+}

@@ -77,3 +77,13 @@ TEST_F(ExpandedScreenshots, WithAndWithoutThePanelInBothLanguages) {
     defaults().set(AppSettings::enableGlanceKey, true);
     EXPECT_TRUE(shoot(QStringLiteral("expanded-panel-ja")));
 }
+
+// A desktop player with its own settings: shuffle on and one track repeated show in the accent
+// colour, the repeat symbol with its "1".
+TEST_F(ExpandedScreenshots, APlayersShuffleAndRepeatOneShowItsSettings) {
+    media.track->bundleIdentifier = QStringLiteral("org.example.Tunes");
+    media.playerShuffle = true;
+    media.playerLoopStatus = QStringLiteral("Track");
+    defaults().set(AppSettings::enableGlanceKey, false);
+    EXPECT_TRUE(shoot(QStringLiteral("expanded-player-settings")));
+}

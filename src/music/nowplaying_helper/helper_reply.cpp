@@ -70,6 +70,7 @@ QByteArray HelperQueryReply::encode() const {
     addNumber("playbackRate", playbackRate);
     if (shuffle) out += *shuffle ? ",\"shuffle\":true" : ",\"shuffle\":false";
     addText("loopStatus", loopStatus);
+    if (artworkPending) out += ",\"artworkPending\":true";
     if (artworkData) {
         out += ",\"artworkBase64\":\"";
         out += artworkData->toBase64();

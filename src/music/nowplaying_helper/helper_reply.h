@@ -24,6 +24,8 @@ struct HelperQueryReply {
     // The player's MPRIS Shuffle and LoopStatus ("None", "Track", "Playlist"), when it has them.
     std::optional<bool> shuffle;
     std::optional<QString> loopStatus;
+    // A cover is on its way from the web: asking again shortly brings it.
+    bool artworkPending = false;
     std::optional<QByteArray> artworkData;
 
     // The reply line without its line feed. Empty texts and non-finite numbers are left out,

@@ -202,7 +202,10 @@ std::optional<HelperQueryReply> MprisNowPlaying::query() {
     }
     if (const std::optional<QString> art = nonEmptyText(metadata.value(QStringLiteral("mpris:artUrl")))) {
         if (ArtworkFetcher::isWebAddress(*art)) {
-            if (webCovers_) reply.artworkData = webCovers_->artwork(*art);
+            if (webCovers_) {
+                reply.artworkData = webCovers_->artwork(*art);
+                reply.artworkPending = !reply.artworkData && webCovers_->isFetching(*art);
+            }
         } else {
             reply.artworkData = artworkAt(*art);
         }
