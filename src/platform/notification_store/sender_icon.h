@@ -48,8 +48,8 @@ namespace sendericon {
 
 // Files and image bytes beyond this are not read or decoded.
 inline constexpr qint64 maxSourceBytes = 4 * 1024 * 1024;
-// Images wider or taller than this, or with more pixels than its square, are refused before any
-// pixel is decoded.
+// Images wider or taller than maxSourceSide, or with more than maxSourcePixels pixels, are refused
+// before any pixel is decoded.
 inline constexpr qint64 maxSourceSide = 4096;
 inline constexpr qint64 maxSourcePixels = 2048 * 2048;
 // The stored PNG is at most this many pixels on its longer edge (never enlarged).
