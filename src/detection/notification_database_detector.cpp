@@ -11,10 +11,12 @@
 #include "detection/sqlite_statement.h"
 #include "permissions/notification_database_locations.h"
 
+#include <QFile>
 #include <QStringList>
 #include <QUuid>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -175,6 +177,7 @@ void NotificationDatabaseDetector::stop() {
     timer_.invalidate();
     followUp_.cancel();
     fileMonitor_.reset();  // also closes the event-only descriptor
+    readStamp_.reset();
     dbPath_.reset();
     isPolling_ = false;
     queryCandidatesCache_.clear();
@@ -223,8 +226,31 @@ void NotificationDatabaseDetector::pollAfterChange(int followUps) {
     followUp_ = scheduler_.after(kFollowUpDelay, lifetime_.wrap([this, followUps] { pollAfterChange(followUps - 1); }));
 }
 
+namespace {
+
+// What every commit changes: the database file's and its write-ahead log's identity, size and
+// modification time (to the nanosecond). A file that is missing counts as such.
+std::vector<qint64> storeStamp(const QString& path) {
+    std::vector<qint64> stamp;
+    for (const QString& file : {path, path + QStringLiteral("-wal")}) {
+        struct stat info {};
+        if (::stat(QFile::encodeName(file).constData(), &info) != 0) {
+            stamp.insert(stamp.end(), {-1, 0, 0, 0, 0});
+            continue;
+        }
+        stamp.insert(stamp.end(), {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
+                                   qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)});
+    }
+    return stamp;
+}
+
+}  // namespace
+
 bool NotificationDatabaseDetector::poll() {
     if (isPolling_ || !dbPath_) return false;
+    // Taken before reading: a write during the read changes it again, so it is read next time.
+    std::vector<qint64> stamp = storeStamp(*dbPath_);
+    if (readStamp_ == stamp) return false;
     isPolling_ = true;
 
     std::vector<PendingRow> rows;
@@ -277,7 +303,8 @@ bool NotificationDatabaseDetector::poll() {
             statement.bindInt64(1, watermark);
             int64_t maxId = watermark;
             // Any result but a row (done or an error) ends the loop; what was read still counts.
-            while (statement.step() == SQLITE_ROW) {
+            int result = SQLITE_ROW;
+            while ((result = statement.step()) == SQLITE_ROW) {
                 const int64_t id = statement.columnInt64(0);
                 maxId = std::max(maxId, id);
                 if (candidate.format == QueryFormat::sequoiaRecord) {
@@ -292,6 +319,7 @@ bool NotificationDatabaseDetector::poll() {
             lastNotificationIdByQuery_[candidate.label] = maxId;
             chosen = candidate;
             ran = true;
+            if (result == SQLITE_DONE) readStamp_ = std::move(stamp);
             break;
         }
 

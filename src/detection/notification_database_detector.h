@@ -95,6 +95,9 @@ private:
     bool didLogSchemaDiagnostics_ = false;
     double pollingInterval_ = 0.3;
     bool isPolling_ = false;
+    // The store's files as they were before the last poll that read them: a poll that finds them
+    // unchanged has nothing new to read and opens nothing.
+    std::optional<std::vector<qint64>> readStamp_;
 
     // Callbacks handed out (timer, file events) do nothing once this is gone; a poll checks it
     // after every signal it sends, since a subscriber may destroy the detector.

@@ -3,6 +3,9 @@
 
 #include <QFile>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 class DatabasePollingTest : public DatabaseDetectorTest {
 protected:
     void postTitles(int from, int to) {
@@ -61,6 +64,42 @@ TEST_F(DatabasePollingTest, FileEventOnTheWriteAheadLogPollsAtOnceAndTheTimerEve
     EXPECT_EQ(received.size(), 2u);
     scheduler().advance(0.1);
     EXPECT_EQ(received.size(), 3u);
+}
+
+// Counts the times the store's file is opened or read, by anyone.
+class ReadCounter {
+public:
+    explicit ReadCounter(const QString& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        EXPECT_GE(::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS), 0);
+    }
+    ~ReadCounter() { ::close(fd_); }
+    int take() {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fd_, buffer, sizeof buffer)) > 0) count += int(n / sizeof(inotify_event));
+        return count;
+    }
+
+private:
+    int fd_;
+};
+
+TEST_F(DatabasePollingTest, TheTimerLeavesAnUnchangedStoreUnreadAndReadsAChangedOne) {
+    store();
+    auto detector = startedDetector();
+    ReadCounter reads(storePath());
+    post("com.example.Mail", "Hello");
+    scheduler().advance(2.0);
+    ASSERT_EQ(messages(), QStringList{"Hello"});
+    EXPECT_GT(reads.take(), 0);
+
+    scheduler().advance(20.0);
+    EXPECT_EQ(reads.take(), 0);
+
+    post("com.example.Mail", "Again");
+    scheduler().advance(2.0);
+    EXPECT_EQ(messages(), (QStringList{"Hello", "Again"}));
 }
 
 // A writer that syncs at every commit makes its change notice before the commit is visible.
