@@ -71,8 +71,7 @@ std::optional<QByteArray> ArtworkFetcher::artwork(const QString& address) {
 }
 
 void ArtworkFetcher::finish(const QString& address, const platform::HttpResult& result) {
-    const bool usable = result.ok() && looksLikeImage(result.response->body) &&
-                        result.response->body.size() <= limits_.maxCoverBytes;
+    const bool usable = result.ok() && looksLikeImage(result.response->body);
     std::lock_guard lock(mutex_);
     fetching_.erase(address);
     if (usable) {

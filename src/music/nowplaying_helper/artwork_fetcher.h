@@ -24,10 +24,9 @@ class QObject;
 class QThread;
 
 struct ArtworkLimits {
-    int64_t maxBytes = 8 << 20;
+    // A larger cover could not travel in a reply line: its fetch ends there, as none.
+    int64_t maxBytes = 640 * 1024;
     double seconds = 3.0;  // the whole fetch, redirects included
-    // A cover larger than this cannot travel in a reply line and is treated as none.
-    int64_t maxCoverBytes = 640 * 1024;
     size_t cacheEntries = 8;
     double retryAfterSeconds = 30.0;
 };

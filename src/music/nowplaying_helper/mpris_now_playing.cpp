@@ -11,7 +11,7 @@
 
 #include <array>
 
-static_assert(ArtworkFetcher::Limits{}.maxCoverBytes == MprisNowPlaying::kMaxArtworkBytes,
+static_assert(ArtworkFetcher::Limits{}.maxBytes == MprisNowPlaying::kMaxArtworkBytes,
               "a web cover must fit a reply as a local one does");
 
 namespace {
