@@ -131,11 +131,8 @@ void AppDelegate::showPermissionSetupFlow() {
     if (needFullDiskAccess) fullDiskAccess_.logDiagnosticSnapshotIfNeeded(std::nullopt, QStringLiteral("setup-flow"));
 
     PermissionSetupModel::Actions actions;
-    // No desktop has an Accessibility pane: the setting that helps is the detection method.
-    actions.openAccessibilitySettings = [this] {
-        permissions_.requestAccessibility();
-        openSettings();
-    };
+    // No desktop has an Accessibility pane: the request itself switches accessibility on.
+    actions.openAccessibilitySettings = [this] { permissions_.requestAccessibility(); };
     actions.openFullDiskAccessSettings = [this] { fullDiskAccess_.openFullDiskAccessSettings(); };
     actions.continueWithoutFullDiskAccess = [this] {
         scheduler_.post(lifetime_.wrap([this] { continueWithoutFullDiskAccess(); }));

@@ -1,15 +1,52 @@
 #include "detection/ax_observer_detector.h"
 
+#include "core/image_helper.h"
 #include "core/log.h"
 #include "core/wall_clock.h"
+#include "detection/ax_tree_snapshot.h"
 #include "detection/notification_center_name.h"
 
 #include <QStringList>
 #include <QUuid>
 
+#include <algorithm>
+#include <variant>
+
 namespace {
 
 const QString kWindowCreated = QStringLiteral("AXWindowCreated");
+const QString kWindows = QStringLiteral("AXWindows");
+// How long a burst of events is given to settle before the reading, and how many readings a new
+// window is given to show its text.
+constexpr double kSettleSeconds = 0.1;
+constexpr int kMaxEmptyReadings = 10;
+
+struct PopupContent {
+    std::optional<QString> message;
+    std::optional<QString> appName;
+};
+
+// A popup's title and the first text after it, joined as the overlay splits them. A name picked
+// from the popup's own texts is its title or body, not the posting application's name.
+PopupContent popupContent(const AXTreeSnapshot& snapshot) {
+    PopupContent content;
+    if (snapshot.texts.isEmpty()) return content;
+    const QString title = snapshot.texts.front();
+    std::optional<QString> body;
+    for (const QString& text : snapshot.texts.mid(1)) {
+        if (text.compare(title, Qt::CaseInsensitive) != 0) {
+            body = text;
+            break;
+        }
+    }
+    content.message = body ? title + QStringLiteral(" \u2022 ") + *body : title;
+    content.appName = snapshot.appName;
+    auto isText = [&](const QString& name) {
+        return name.compare(title, Qt::CaseInsensitive) == 0 || (body && name.compare(*body, Qt::CaseInsensitive) == 0);
+    };
+    if (content.appName && isText(*content.appName)) content.appName.reset();
+    return content;
+}
 
 }  // namespace
 
@@ -65,6 +102,9 @@ bool AXObserverDetector::start() {
     observer_ = std::move(observer);
     observedAppElement_ = appElement;
     observedPID_ = *pid;
+    // What is on screen already is not news.
+    const std::vector<uint64_t> onScreen = currentWindows();
+    reported_ = std::set<uint64_t>(onScreen.begin(), onScreen.end());
     Log::shared().info(QStringLiteral("AXObserverDetector: Started for pid=%1").arg(*pid));
     return true;
 }
@@ -74,6 +114,9 @@ void AXObserverDetector::stop() {
     observedAppElement_.reset();
     observedPID_.reset();
     observer_.reset();
+    pendingReading_.cancel();
+    reported_.clear();
+    emptyReadings_ = 0;
     Log::shared().info(QStringLiteral("AXObserverDetector: Stopped"));
 }
 
@@ -88,6 +131,8 @@ void AXObserverDetector::removeRegistrations() {
 }
 
 std::optional<int32_t> AXObserverDetector::findNotificationCenterPID() const {
+    // The owner of the desktop's notification service, where the backend knows it.
+    if (auto pid = accessibility_.notificationServerPID()) return pid;
     for (const char* bundleId : {"com.apple.notificationcenterui", "com.apple.controlcenter"}) {
         const auto apps = workspace_.runningApplicationsWithBundleIdentifier(QString::fromLatin1(bundleId));
         if (!apps.empty()) return static_cast<int32_t>(apps.front().processIdentifier);
@@ -107,29 +152,60 @@ void AXObserverDetector::axObserverCallback(platform::AXObserver&, const platfor
     static_cast<AXObserverDetector*>(context)->handleAXNotification(notification);
 }
 
-// Every event of a run comes from the same process, so the observed process's own name says
-// nothing about the posting application, and as the source name it would either drop every
-// event (Notification Center) or pass the dozens of element creations and destructions that one
-// banner causes (Control Center). A banner arrives in a window of its own, so a new window is the
-// one event that stands for one notification: it gets no name and reaches the overlay as a
-// content-free signal. Element creations and destructions are named after the notification
-// process, so the name filter drops them.
-std::optional<QString> AXObserverDetector::sourceName(const QString& notification) const {
-    if (notification == kWindowCreated) return std::nullopt;
-    return QStringLiteral("Notification Center");
-}
-
 void AXObserverDetector::handleAXNotification(const QString& notification) {
-    const auto name = sourceName(notification);
     Log::shared().debug(QStringLiteral("AXObserverDetector: Received ") + notification);
-    emitSignal(SignalConfidence::normal, name);
+    // One reading serves the whole burst a popup raises (its window, then each child).
+    if (pendingReading_.isPending()) return;
+    pendingReading_ = scheduler_.after(kSettleSeconds, lifetime_.wrap([this] { readNewPopups(); }));
 }
 
-void AXObserverDetector::emitSignal(SignalConfidence confidence, const std::optional<QString>& appName) {
+std::vector<uint64_t> AXObserverDetector::currentWindows() const {
+    std::vector<uint64_t> ids;
+    if (!observedAppElement_) return ids;
+    platform::AXAttributeValue value;
+    if (accessibility_.copyAttributeValue(*observedAppElement_, kWindows, value) != platform::AXError::Success)
+        return ids;
+    if (auto list = std::get_if<platform::AXElementList>(&value))
+        for (const auto& window : *list) ids.push_back(window.id());
+    return ids;
+}
+
+void AXObserverDetector::readNewPopups() {
+    if (!observedPID_) return;
+    const std::vector<uint64_t> windows = currentWindows();
+    std::erase_if(reported_, [&](uint64_t id) { return std::find(windows.begin(), windows.end(), id) == windows.end(); });
+
+    const AXTreeSnapshot::Sources sources{accessibility_, workspace_, scheduler_};
+    bool waiting = false;
+    for (uint64_t id : windows) {
+        if (reported_.count(id)) continue;
+        const auto snapshot = AXTreeSnapshot::take(sources, {platform::AXElement(*observedPID_, id)});
+        if (!snapshot) continue;
+        // A window is announced before its content: wait a little for its text.
+        if (snapshot->texts.isEmpty() && emptyReadings_ < kMaxEmptyReadings) {
+            waiting = true;
+            continue;
+        }
+        reported_.insert(id);
+        const auto [message, appName] = popupContent(*snapshot);
+        emitSignal(SignalConfidence::normal, appName, message, snapshot->appIconData, snapshot->bundleId);
+    }
+    if (waiting) {
+        ++emptyReadings_;
+        pendingReading_ = scheduler_.after(kSettleSeconds, lifetime_.wrap([this] { readNewPopups(); }));
+    } else {
+        emptyReadings_ = 0;
+    }
+}
+
+void AXObserverDetector::emitSignal(SignalConfidence confidence, const std::optional<QString>& appName,
+                                    const std::optional<QString>& message, std::optional<QByteArray> appIconData,
+                                    const std::optional<QString>& bundleId) {
     if (appName && namesNotificationCenter(*appName)) {
         Log::shared().debug(QStringLiteral("AXObserverDetector: Ignoring notification from Notification Center"));
         return;
     }
+    if (!appIconData) appIconData = ImageHelper::appIconPNGData(appName, bundleId);
     bus_.signalSubject.send(NotificationSignal{QUuid::createUuid(), wallClockNow(scheduler_), confidence, appName,
-                                               std::nullopt, std::nullopt, std::nullopt, false});
+                                               message, appIconData, bundleId, false});
 }

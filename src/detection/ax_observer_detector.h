@@ -6,15 +6,20 @@
 #include "platform/runtime/dispatch.h"
 #include "platform/workspace/workspace.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 // The event-driven detector of the "ui" road: an accessibility observer on the process that shows
-// notifications turns its events into signals of confidence `normal`.
+// notifications. Its events carry no content, so each burst of them leads to a reading of the
+// windows that appeared, and every new popup becomes one signal of confidence `normal` with the
+// popup's title and text, however many events it raised.
 class AXObserverDetector {
 public:
     explicit AXObserverDetector(EventBus& bus = EventBus::shared(),
@@ -42,9 +47,12 @@ private:
     static void axObserverCallback(platform::AXObserver& observer, const platform::AXElement& element,
                                    const QString& notification, void* context);
     std::optional<int32_t> findNotificationCenterPID() const;
-    std::optional<QString> sourceName(const QString& notification) const;
     void handleAXNotification(const QString& notification);
-    void emitSignal(SignalConfidence confidence, const std::optional<QString>& appName);
+    std::vector<uint64_t> currentWindows() const;
+    void readNewPopups();
+    void emitSignal(SignalConfidence confidence, const std::optional<QString>& appName,
+                    const std::optional<QString>& message, std::optional<QByteArray> appIconData,
+                    const std::optional<QString>& bundleId);
     void removeRegistrations();
 
     std::unique_ptr<platform::AXObserver> observer_;
@@ -55,4 +63,8 @@ private:
     platform::Accessibility& accessibility_;
     platform::Workspace& workspace_;
     platform::Scheduler& scheduler_;
+    std::set<uint64_t> reported_;  // windows signalled already, or on screen when observing began
+    platform::WorkItem pendingReading_;
+    int emptyReadings_ = 0;  // readings in a row that found a new window still without text
+    platform::Lifetime lifetime_;
 };

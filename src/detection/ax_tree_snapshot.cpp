@@ -164,6 +164,7 @@ std::optional<platform::RunningApplication> firstRunning(const platform::Workspa
 }
 
 struct WalkResult {
+    QStringList texts;
     int64_t count = 0;
     std::optional<QString> message;
     std::optional<QString> appName;
@@ -239,6 +240,7 @@ WalkResult countAndExtract(platform::Accessibility& ax, const platform::Workspac
     hasher.feed(static_cast<int64_t>(taken));
 
     WalkResult result;
+    result.texts = insideTexts + otherTexts;
     result.signature = hasher.finalize();
     result.count = largestList >= 1 ? largestList : groups;
     if (!insideTexts.isEmpty())
@@ -276,24 +278,20 @@ AXTreeSnapshot::Sources AXTreeSnapshot::Sources::shared() {
 
 std::optional<AXTreeSnapshot> AXTreeSnapshot::take() { return take(Sources::shared()); }
 
-std::optional<AXTreeSnapshot> AXTreeSnapshot::take(const Sources& sources) {
-    if (!sources.accessibility.isProcessTrusted()) return std::nullopt;
-
-    std::optional<AXElement> app;
+std::optional<AXElement> AXTreeSnapshot::notificationCenterAppElement(const Sources& sources) {
+    // The process that owns the desktop's notification service, where the backend knows it.
+    if (auto pid = sources.accessibility.notificationServerPID()) return sources.accessibility.createApplication(*pid);
     for (const char* bundleId : {"com.apple.notificationcenterui", "com.apple.notificationcenter",
                                  "com.apple.usernotificationcenter", "com.apple.systemuiserver"}) {
-        if (auto found = firstRunning(sources.workspace, QString::fromLatin1(bundleId))) {
-            app = sources.accessibility.createApplication(static_cast<int32_t>(found->processIdentifier));
-            break;
-        }
+        if (auto found = firstRunning(sources.workspace, QString::fromLatin1(bundleId)))
+            return sources.accessibility.createApplication(static_cast<int32_t>(found->processIdentifier));
     }
-    if (!app) return std::nullopt;
+    return std::nullopt;
+}
 
-    ElementReader appReader(sources.accessibility, *app);
-    AXElementList roots = appReader.elements(kWindows);
-    if (roots.empty()) roots.push_back(*app);
+namespace {
 
-    const WalkResult walk = countAndExtract(sources.accessibility, sources.workspace, roots);
+AXTreeSnapshot snapshotOf(const WalkResult& walk, const AXTreeSnapshot::Sources& sources) {
     AXTreeSnapshot snapshot;
     snapshot.notificationCount = walk.count;
     snapshot.timestamp = wallClockNow(sources.scheduler);
@@ -302,5 +300,44 @@ std::optional<AXTreeSnapshot> AXTreeSnapshot::take(const Sources& sources) {
     snapshot.appIconData = walk.appIconData;
     snapshot.bundleId = walk.bundleId;
     snapshot.signature = walk.signature;
+    snapshot.texts = walk.texts;
     return snapshot;
+}
+
+// The last walk of a tree whose backend tells when it changes: a poll over an unchanged tree
+// reuses it instead of walking again. Main thread only, like every reading.
+struct LastWalk {
+    const platform::Accessibility* backend = nullptr;
+    int32_t pid = 0;
+    uint64_t generation = 0;
+    WalkResult walk;
+};
+
+}  // namespace
+
+std::optional<AXTreeSnapshot> AXTreeSnapshot::take(const Sources& sources) {
+    if (!sources.accessibility.isProcessTrusted()) return std::nullopt;
+    const std::optional<AXElement> app = notificationCenterAppElement(sources);
+    if (!app) return std::nullopt;
+
+    static std::optional<LastWalk> last;
+    const auto generation = sources.accessibility.treeGeneration(app->pid());
+    if (generation && last && last->backend == &sources.accessibility && last->pid == app->pid() &&
+        last->generation == *generation)
+        return snapshotOf(last->walk, sources);
+
+    ElementReader appReader(sources.accessibility, *app);
+    AXElementList roots = appReader.elements(kWindows);
+    if (roots.empty()) roots.push_back(*app);
+    WalkResult walk = countAndExtract(sources.accessibility, sources.workspace, roots);
+    if (generation)
+        last = LastWalk{&sources.accessibility, app->pid(), *generation, walk};
+    else
+        last.reset();
+    return snapshotOf(walk, sources);
+}
+
+std::optional<AXTreeSnapshot> AXTreeSnapshot::take(const Sources& sources, const AXElementList& roots) {
+    if (!sources.accessibility.isProcessTrusted() || roots.empty()) return std::nullopt;
+    return snapshotOf(countAndExtract(sources.accessibility, sources.workspace, roots), sources);
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,9 @@ struct AXTreeSnapshot {
     std::optional<QByteArray> appIconData;  // PNG
     std::optional<QString> bundleId;
     int64_t signature = 0;  // compares only within one run
+    // The kept texts in the order the message is chosen from: those inside notification
+    // containers, then the others (a popup's title, then its body).
+    QStringList texts;
 
     // Where a reading comes from; the shared platform ports unless a test passes others.
     struct Sources {
@@ -36,6 +40,10 @@ struct AXTreeSnapshot {
     // A reading now, or none without accessibility trust or without a notification process.
     static std::optional<AXTreeSnapshot> take();
     static std::optional<AXTreeSnapshot> take(const Sources& sources);
+    // A reading of the given elements of one process only (a popup that just appeared).
+    static std::optional<AXTreeSnapshot> take(const Sources& sources, const platform::AXElementList& roots);
+    // The application element of the process that shows notifications, or none.
+    static std::optional<platform::AXElement> notificationCenterAppElement(const Sources& sources);
 
     // The walk's bounds: entries taken from the queue, depth below a root, texts kept per list.
     static constexpr int maxEntries = 2000;

@@ -107,9 +107,7 @@ QString PermissionSetupModel::explanation() const {
     switch (currentStep()) {
     case Step::accessibility:
         return QStringLiteral(
-            "UI-based detection finds nothing on Linux: there is no Notification Center to observe and no "
-            "Accessibility permission to grant. Database detection records every notification sent to the desktop's "
-            "notification daemon.");
+            "Quillvex uses the Accessibility API (AT-SPI) to detect visible notification banners in real time.");
     case Step::fullDisk:
         return QStringLiteral(
             "Database-based notification detection reads the notification store, a file Quillvex itself writes under "
@@ -123,9 +121,10 @@ QString PermissionSetupModel::explanation() const {
 QStringList PermissionSetupModel::instructions() const {
     switch (currentStep()) {
     case Step::accessibility:
-        // Nothing to grant: the way on is the other detection method.
-        return {QStringLiteral("1. Press Open Quillvex Settings (or Settings... in the tray menu)"),
-                QStringLiteral("2. Go to General > Detection Method"), QStringLiteral("3. Choose Database"),
+        // No desktop has a pane for it: the button switches the desktop's accessibility on.
+        return {QStringLiteral("1. Press Turn On Accessibility"),
+                QStringLiteral("2. Quillvex switches on the desktop's accessibility (AT-SPI)"),
+                QStringLiteral("3. If the status stays Waiting, install at-spi2-core and log in again"),
                 QStringLiteral("4. This window closes by itself once detection starts")};
     case Step::fullDisk:
         // The store is made once, as Quillvex starts: a missing file needs a restart.
@@ -169,7 +168,7 @@ std::vector<PermissionSetupModel::StatusLine> PermissionSetupModel::statusLines(
 std::vector<PermissionSetupModel::Button> PermissionSetupModel::buttons() const {
     switch (currentStep()) {
     case Step::accessibility:
-        return {{QStringLiteral("Open Quillvex Settings"), true, actions_.openAccessibilitySettings}};
+        return {{QStringLiteral("Turn On Accessibility"), true, actions_.openAccessibilitySettings}};
     case Step::fullDisk:
         return {{QStringLiteral("Open Store Folder"), true,
                  [this] {

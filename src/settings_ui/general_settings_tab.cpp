@@ -136,19 +136,26 @@ PermissionRowContent GeneralSettingsModel::accessibilityRow() {
     row.badge = allowedBadge(isAXTrusted_);
     row.tone = isAXTrusted_ ? PermissionTone::green : PermissionTone::orange;
     row.buttonTitle = openSettingsTitle();
-    // The prompt (the system shows none to a trusted application), then the pane, which no Linux
-    // desktop has.
+    // Turns the desktop's accessibility on; the row shows the result at its next refresh. No
+    // desktop has a pane for it, so where it is still off the alert says what else it needs.
     row.action = [this] {
-        environment_.resolvedPermissions().requestAccessibility();
+        PermissionManager& permissions = environment_.resolvedPermissions();
+        const bool wasTrusted = permissions.isAccessibilityTrusted();
+        permissions.requestAccessibility();
+        if (wasTrusted) return;
         explainRow(QStringLiteral("Accessibility"),
                    L10n::pick(QStringLiteral("Accessibility on Linux"), QStringLiteral("Linux でのアクセシビリティ")),
-                   L10n::pick(QStringLiteral("Linux has no Accessibility permission to grant, and the UI detection method "
-                                             "finds nothing here: there is no Notification Center to observe. Choose "
-                                             "Database detection, which records every notification sent to the "
-                                             "desktop's notification daemon."),
-                              QStringLiteral("Linux には許可するアクセシビリティ権限がなく、UI 検知方式はここでは何も"
-                                             "検出しません（観察する通知センターがありません）。デスクトップの通知デーモンに"
-                                             "送られた通知をすべて記録する「データベース」検知方式を選んでください。")));
+                   L10n::pick(QStringLiteral("Quillvex has turned on the desktop's accessibility (AT-SPI), through which "
+                                             "UI detection reads the popups of the notification daemon. This row shows "
+                                             "Allowed within a second; if it does not, install at-spi2-core and log in "
+                                             "again. A daemon without accessibility support (such as dunst) shows "
+                                             "nothing to UI detection: choose Database detection there."),
+                              QStringLiteral("Quillvex はデスクトップのアクセシビリティ（AT-SPI）をオンにしました。UI "
+                                             "検知方式はこれを通して通知デーモンのポップアップを読み取ります。この行は1秒"
+                                             "以内に「許可済み」になります。ならない場合は at-spi2-core をインストールして"
+                                             "ログインし直してください。アクセシビリティに対応していない通知デーモン（dunst "
+                                             "など）では UI 検知方式は何も検出しません。その場合は「データベース」検知方式を"
+                                             "選んでください。")));
     };
     return row;
 }

@@ -5,6 +5,7 @@
 #include "support/fixtures.h"
 
 using platform::AXElement;
+using testsupport::FakeAXNode;
 using platform::AXError;
 using platform::LogLevel;
 
@@ -100,24 +101,66 @@ TEST_F(AXObserverDetectorTest, StartsWhenOnlyTheWindowNotificationIsAccepted) {
     EXPECT_EQ(registeredNames(), QStringList{"AXWindowCreated"});
 }
 
-TEST_F(AXObserverDetectorTest, ANewWindowSignalsOnTheMainLoopAndElementEventsAreFiltered) {
+// A popup raises a burst of events (its window, then each child); they lead to one reading of
+// what appeared and one signal with its title and text.
+TEST_F(AXObserverDetectorTest, EachNewPopupGivesOneSignalWithItsTitleAndText) {
     addNotificationCenter();
+    ax.addProcess(kNotificationPid);
+    ax.addWindow(kNotificationPid, FakeAXNode("AXGroup").child(FakeAXNode("AXStaticText").value("Already shown")));
     AXObserverDetector detector(bus);
     ASSERT_TRUE(detector.start());
-    ax.post(kNotificationPid, QStringLiteral("AXWindowCreated"), AXElement(kNotificationPid, 42));
-    EXPECT_TRUE(received.empty());  // delivered later, on the main loop
+
+    const AXElement popup =
+        ax.addWindow(kNotificationPid, FakeAXNode("AXGroup")
+                                           .title("Notification")
+                                           .child(FakeAXNode("AXImage"))
+                                           .child(FakeAXNode("AXStaticText").value("Dinner at 7?"))
+                                           .child(FakeAXNode("AXStaticText").value("See you there")));
+    ax.post(kNotificationPid, QStringLiteral("AXWindowCreated"), popup);
+    for (const auto& child : ax.childrenOf(popup)) ax.post(kNotificationPid, QStringLiteral("AXCreated"), child);
     scheduler().drain();
+    EXPECT_TRUE(received.empty());  // the burst settles first
+    scheduler().advance(0.1);
     ASSERT_EQ(received.size(), 1u);
     const NotificationSignal& s = received.front();
     EXPECT_EQ(s.confidence, SignalConfidence::normal);
-    EXPECT_FALSE(s.sourceHint || s.message || s.appIconData || s.bundleId || s.isCallAlert);
+    EXPECT_EQ(s.message, QStringLiteral("Dinner at 7? \u2022 See you there"));
+    EXPECT_FALSE(s.sourceHint);  // a title is not the posting application's name
     EXPECT_TRUE(logged(LogLevel::Debug, "Received AXWindowCreated"));
+    EXPECT_EQ(log.count(QStringLiteral("AXObserverDetector: Received AXCreated")), 3);
 
+    // Its removal, and events that bring nothing new, give nothing.
+    ax.post(kNotificationPid, QStringLiteral("AXUIElementDestroyed"), popup);
     ax.post(kNotificationPid, QStringLiteral("AXCreated"));
-    ax.post(kNotificationPid, QStringLiteral("AXUIElementDestroyed"));
-    scheduler().drain();
+    scheduler().advance(1);
     EXPECT_EQ(received.size(), 1u);
-    EXPECT_EQ(log.count(QStringLiteral("AXObserverDetector: Ignoring notification from Notification Center")), 2);
+}
+
+TEST_F(AXObserverDetectorTest, APopupIsReadOnceItsTextArrivesAndTheNotificationProcessIsFiltered) {
+    addNotificationCenter();
+    ax.addProcess(kNotificationPid);
+    AXObserverDetector detector(bus);
+    ASSERT_TRUE(detector.start());
+
+    // Announced before its content.
+    const AXElement popup = ax.addWindow(kNotificationPid, FakeAXNode("AXGroup"));
+    ax.post(kNotificationPid, QStringLiteral("AXWindowCreated"), popup);
+    scheduler().advance(0.3);
+    EXPECT_TRUE(received.empty());
+    ax.addChild(popup, FakeAXNode("AXStaticText").value("Build finished"));
+    scheduler().advance(0.1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received.front().message, QStringLiteral("Build finished"));
+
+    // A popup whose application is the notification process itself is dropped by the name filter.
+    workspace.addApplication(401, QStringLiteral("com.example.nc"), QStringLiteral("Notification Center"));
+    const AXElement own = ax.addWindow(
+        kNotificationPid, FakeAXNode("AXGroup").subrole("AXNotification").child(
+                              FakeAXNode("AXStaticText").value("Do Not Disturb").identifier("com.example.nc")));
+    ax.post(kNotificationPid, QStringLiteral("AXWindowCreated"), own);
+    scheduler().advance(0.1);
+    EXPECT_EQ(received.size(), 1u);
+    EXPECT_TRUE(logged(LogLevel::Debug, "Ignoring notification from Notification Center"));
 }
 
 TEST_F(AXObserverDetectorTest, StopAndDestructionDetachEverythingOnlyStopLogs) {

@@ -71,7 +71,7 @@ TEST_F(PermissionSetupTest, StepsFollowFlagsAndPermissions) {
     auto both = model(true, true);
     EXPECT_EQ(both->currentStep(), Step::accessibility);
     EXPECT_EQ(both->heading(), "Step 1. Allow Accessibility");
-    EXPECT_EQ(titles(both->buttons()), QStringList{"Open Quillvex Settings"});
+    EXPECT_EQ(titles(both->buttons()), QStringList{"Turn On Accessibility"});
     EXPECT_EQ(both->statusLines()[0].value, "Waiting");
 
     // Trusted at creation: straight to Full Disk Access, numbered 2, the first chip complete.
@@ -96,11 +96,11 @@ TEST_F(PermissionSetupTest, EveryScreenTellsWhatToDoOnLinux) {
     EXPECT_TRUE(labels.contains("Linux asks for no permissions, but Quillvex needs a few things in place before the "
                                 "notification overlay works reliably."));
     const PermissionSetupModel& m = view.model();
-    EXPECT_EQ(m.explanation(), "UI-based detection finds nothing on Linux: there is no Notification Center to observe "
-                               "and no Accessibility permission to grant. Database detection records every notification "
-                               "sent to the desktop's notification daemon.");
-    EXPECT_EQ(m.instructions(), (QStringList{"1. Press Open Quillvex Settings (or Settings... in the tray menu)",
-                                             "2. Go to General > Detection Method", "3. Choose Database",
+    EXPECT_EQ(m.explanation(),
+              "Quillvex uses the Accessibility API (AT-SPI) to detect visible notification banners in real time.");
+    EXPECT_EQ(m.instructions(), (QStringList{"1. Press Turn On Accessibility",
+                                             "2. Quillvex switches on the desktop's accessibility (AT-SPI)",
+                                             "3. If the status stays Waiting, install at-spi2-core and log in again",
                                              "4. This window closes by itself once detection starts"}));
     for (const QString& line : m.instructions()) EXPECT_TRUE(labels.contains(line)) << line.toStdString();
     view.resize(560, view.heightForWidth(560));
@@ -219,7 +219,7 @@ TEST_F(PermissionSetupTest, ViewShowsEveryButtonTitleInFullAndAnswersReturn) {
         for (QPushButton* button : view.footerButtons()) result << button->text();
         return result;
     };
-    EXPECT_EQ(footer(), (QStringList{"Open Quillvex Settings", "Quit"}));
+    EXPECT_EQ(footer(), (QStringList{"Turn On Accessibility", "Quit"}));
     EXPECT_TRUE(view.footerButtons().first()->isDefault());
 
     view.show();

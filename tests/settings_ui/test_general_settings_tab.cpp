@@ -94,7 +94,7 @@ TEST_F(GeneralSettingsTabTest, AccessCardWithDefaultSettings) {
               "read through Evolution Data Server, from here or when you first use Glance.");
     EXPECT_EQ(find<QLabel>(tab.get(), "detectionNote")->text(),
               "Database: Detects even with banners off (records every notification sent to the notification daemon). "
-              "UI: Finds nothing on Linux (there is no Notification Center).");
+              "UI: Detects from the notification daemon's popups (read through the desktop's accessibility, AT-SPI).");
 
     // The detection picker recolours the Full Disk Access row at once.
     find<SegmentedPicker>(tab.get(), "detectionPicker")->onChosen(1);
@@ -162,18 +162,20 @@ TEST_F(GeneralSettingsTabTest, TheRowButtonsPromptAndOpenTheirPanes) {
     ASSERT_TRUE(store.startsWith(home.path())) << store.toStdString();
     const std::vector<std::pair<QString, QString>> english{
         {"Accessibility on Linux",
-         "Linux has no Accessibility permission to grant, and the UI detection method finds nothing here: there is no "
-         "Notification Center to observe. Choose Database detection, which records every notification sent to the "
-         "desktop's notification daemon."},
+         "Quillvex has turned on the desktop's accessibility (AT-SPI), through which UI detection reads the popups of "
+         "the notification daemon. This row shows Allowed within a second; if it does not, install at-spi2-core and "
+         "log in again. A daemon without accessibility support (such as dunst) shows nothing to UI detection: choose "
+         "Database detection there."},
         {"Full Disk Access on Linux",
          "Linux has no Full Disk Access setting. This row shows whether Quillvex can read its notification store at " +
              store + "; if it cannot, check that the file exists and that you own it and its folders."},
     };
     const std::vector<std::pair<QString, QString>> japanese{
         {"Linux でのアクセシビリティ",
-         "Linux には許可するアクセシビリティ権限がなく、UI 検知方式はここでは何も検出しません（観察する通知センターが"
-         "ありません）。デスクトップの通知デーモンに送られた通知をすべて記録する「データベース」検知方式を選んで"
-         "ください。"},
+         "Quillvex はデスクトップのアクセシビリティ（AT-SPI）をオンにしました。UI 検知方式はこれを通して通知デーモンの"
+         "ポップアップを読み取ります。この行は1秒以内に「許可済み」になります。ならない場合は at-spi2-core を"
+         "インストールしてログインし直してください。アクセシビリティに対応していない通知デーモン（dunst など）では UI "
+         "検知方式は何も検出しません。その場合は「データベース」検知方式を選んでください。"},
         {"Linux でのフルディスクアクセス",
          "Linux にはフルディスクアクセスの設定はありません。この行は、Quillvex が通知ストア " + store +
              " を読めるかどうかを示します。読めない場合は、ファイルがあり、ファイルとそのフォルダがあなたの所有である"
@@ -305,8 +307,8 @@ TEST_F(GeneralSettingsTabTest, ChoosingJapaneseStoresItAndTheTabFollowsAtOnce) {
     EXPECT_EQ(buttonText(accessibilityRow), "設定を開く");
     EXPECT_EQ(calendarRow->content().badge, "許可済み");
     EXPECT_EQ(find<QLabel>(tab.get(), "detectionNote")->text(),
-              "データベース: バナーOFFでも検出（通知デーモンに送られた通知をすべて記録）。UI: Linux では検出しません"
-              "（通知センターがありません）。");
+              "データベース: バナーOFFでも検出（通知デーモンに送られた通知をすべて記録）。UI: 通知デーモンのポップアップ画面"
+              "から検出（デスクトップのアクセシビリティ AT-SPI で読み取り）。");
     EXPECT_EQ(find<QLabel>(tab.get(), "calendarNote")->text(),
               "インストール時にはカレンダー許可は出ません。Linux では許可ダイアログは出ず、ここか、Glance を初めて使う"
               "ときに Evolution Data Server からデスクトップのカレンダーを読みます。");

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -94,10 +95,17 @@ public:
     virtual AXElement createApplication(int32_t pid) { return AXElement::application(pid); }
     virtual AXError copyAttributeValue(const AXElement& element, const QString& attribute, AXAttributeValue& value) = 0;
     virtual AXError createObserver(int32_t pid, AXObserverCallback callback, std::unique_ptr<AXObserver>& observer) = 0;
+
+    // The process that shows the desktop's notifications (the owner of the notification service),
+    // when the backend knows one.
+    virtual std::optional<int32_t> notificationServerPID() const { return std::nullopt; }
+    // Changes whenever what the process's tree shows changes; none when the backend cannot tell,
+    // and then every reading must walk the tree.
+    virtual std::optional<uint64_t> treeGeneration(int32_t) const { return std::nullopt; }
 };
 
-// Linux has no accessibility interface of this kind: nothing is trusted, no attribute can be read
-// and no observer can be made, so every caller takes its failure path.
+// No accessibility interface at all (no application object to run the AT-SPI reader on): nothing
+// is trusted, no attribute can be read and no observer can be made.
 class NullAccessibility final : public Accessibility {
 public:
     bool isProcessTrusted() const override { return false; }
