@@ -85,6 +85,8 @@ bool isReply(const QDBusMessage& reply) { return reply.type() == QDBusMessage::R
 
 Reader::Reader(std::shared_ptr<PublishedState> state, Deliver deliver)
     : state_(std::move(state)), deliver_(std::move(deliver)) {
+    // A child, so it moves to the reader's thread with it.
+    refreshTimer_.setParent(this);
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(kCoalesceMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &Reader::refreshDirty);

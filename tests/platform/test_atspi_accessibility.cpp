@@ -1,0 +1,206 @@
+// The AT-SPI backend against the real accessibility bus and real notification daemons on a
+// private desktop: trust follows the desktop's switch, the daemon's popups are read and
+// announced, and a daemon without accessibility gives failures, never a wait.
+
+#include "platform/accessibility/atspi_accessibility.h"
+#include "platform/accessibility/atspi_mirror.h"
+
+#include "support/atspi_desktop.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using platform::AXAttributeValue;
+using platform::AXElement;
+using platform::AXElementList;
+using platform::AXError;
+
+namespace {
+
+// Runs the main loop until `done`, for at most `seconds` of wall time (real daemons answer late
+// on a loaded machine).
+bool waitUntil(const std::function<bool()>& done, double seconds = 15) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > seconds * 1000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Every text of an element and its subtree, depth first.
+QStringList textsBelow(platform::Accessibility& ax, const AXElement& element, int depth = 0) {
+    QStringList texts;
+    if (depth > 12) return texts;
+    AXAttributeValue value;
+    for (const char* name : {"AXValue", "AXTitle"}) {
+        if (ax.copyAttributeValue(element, QString::fromLatin1(name), value) == AXError::Success)
+            if (auto* s = std::get_if<QString>(&value)) texts << *s;
+    }
+    if (ax.copyAttributeValue(element, QStringLiteral("AXChildren"), value) == AXError::Success)
+        if (auto* list = std::get_if<AXElementList>(&value))
+            for (const auto& child : *list) texts << textsBelow(ax, child, depth + 1);
+    return texts;
+}
+
+AXElementList windowsOf(platform::Accessibility& ax, int32_t pid) {
+    AXAttributeValue value;
+    if (ax.copyAttributeValue(AXElement::application(pid), QStringLiteral("AXWindows"), value) != AXError::Success)
+        return {};
+    auto* list = std::get_if<AXElementList>(&value);
+    return list ? *list : AXElementList{};
+}
+
+class AtSpiAccessibilityTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        QString error;
+        desktop = testsupport::AtSpiDesktop::start(&error).release();
+        startError = new QString(error);
+    }
+    static void TearDownTestSuite() {
+        delete desktop;
+        desktop = nullptr;
+        delete startError;
+    }
+    void SetUp() override {
+        if (!desktop) QUILLVEX_SERVICE_MISSING(startError->toStdString());
+    }
+
+    static inline testsupport::AtSpiDesktop* desktop = nullptr;
+    static inline QString* startError = nullptr;
+};
+
+TEST_F(AtSpiAccessibilityTest, TrustFollowsTheDesktopSwitchAndTheRequestTurnsItOn) {
+    ASSERT_TRUE(desktop->setEnabled(false));
+    platform::AtSpiAccessibility ax;
+    QElapsedTimer settle;
+    settle.start();
+    waitUntil([&] { return settle.elapsed() > 1500; });  // several probes' worth
+    EXPECT_FALSE(ax.isProcessTrusted());
+
+    // The request answers at once, and the switch follows.
+    EXPECT_FALSE(ax.isProcessTrustedWithOptions(true));
+    EXPECT_TRUE(waitUntil([&] { return ax.isProcessTrusted(); }));
+
+    ASSERT_TRUE(desktop->setEnabled(false));
+    EXPECT_TRUE(waitUntil([&] { return !ax.isProcessTrusted(); }));
+    ASSERT_TRUE(desktop->setEnabled(true));
+    EXPECT_TRUE(waitUntil([&] { return ax.isProcessTrusted(); }));
+}
+
+TEST_F(AtSpiAccessibilityTest, APopupOfAGtkDaemonIsAnnouncedOnceAndReadWithItsTexts) {
+    ASSERT_TRUE(desktop->setEnabled(true));
+    QString error;
+    if (!desktop->startDaemon(testsupport::AtSpiDesktop::notificationDaemon(), &error))
+        QUILLVEX_SERVICE_MISSING(error.toStdString());
+    const int32_t pid = desktop->daemonPid();
+    platform::AtSpiAccessibility ax;
+    ASSERT_TRUE(waitUntil([&] { return ax.isProcessTrusted() && ax.notificationServerPID() == pid; }));
+
+    struct Received {
+        QStringList notifications;
+    } received;
+    std::unique_ptr<platform::AXObserver> observer;
+    ASSERT_EQ(ax.createObserver(
+                  pid,
+                  [](platform::AXObserver&, const AXElement&, const QString& notification, void* context) {
+                      static_cast<Received*>(context)->notifications << notification;
+                  },
+                  observer),
+              AXError::Success);
+    ASSERT_TRUE(waitUntil([&] {
+        return observer->addNotification(AXElement::application(pid), QStringLiteral("AXWindowCreated"), &received) ==
+               AXError::Success;
+    }));
+    observer->addRunLoopSource();
+    ASSERT_TRUE(waitUntil([&] { return ax.treeGeneration(pid).has_value(); }));
+    const auto before = ax.treeGeneration(pid);
+
+    ASSERT_TRUE(desktop->notify(QStringLiteral("Dinner at 7?"), QStringLiteral("See you there")));
+    ASSERT_TRUE(waitUntil([&] { return !received.notifications.isEmpty(); }));
+    EXPECT_EQ(received.notifications, QStringList{"AXWindowCreated"});
+    EXPECT_NE(ax.treeGeneration(pid), before);
+    QStringList texts;
+    ASSERT_TRUE(waitUntil([&] {
+        texts.clear();
+        for (const auto& window : windowsOf(ax, pid)) texts << textsBelow(ax, window);
+        return texts.contains("Dinner at 7?") && texts.contains("See you there");
+    })) << texts.join(" | ").toStdString();
+
+    // Nothing changes while nothing is shown anew.
+    const auto settled = ax.treeGeneration(pid);
+    QElapsedTimer quiet;
+    quiet.start();
+    waitUntil([&] { return quiet.elapsed() > 1000; });
+    EXPECT_EQ(ax.treeGeneration(pid), settled);
+    EXPECT_EQ(received.notifications, QStringList{"AXWindowCreated"});
+}
+
+TEST_F(AtSpiAccessibilityTest, ADaemonWithoutAccessibilityFailsAtOnce) {
+    ASSERT_TRUE(desktop->setEnabled(true));
+    QString error;
+    if (!desktop->startDaemon(testsupport::AtSpiDesktop::dunst(), &error)) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    const int32_t pid = desktop->daemonPid();
+    platform::AtSpiAccessibility ax;
+    ASSERT_TRUE(waitUntil([&] { return ax.isProcessTrusted() && ax.notificationServerPID() == pid; }));
+
+    std::unique_ptr<platform::AXObserver> observer;
+    ASSERT_EQ(ax.createObserver(pid, [](platform::AXObserver&, const AXElement&, const QString&, void*) {}, observer),
+              AXError::Success);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(observer->addNotification(AXElement::application(pid), QStringLiteral("AXWindowCreated"), nullptr),
+              AXError::CannotComplete);
+    AXAttributeValue value;
+    EXPECT_EQ(ax.copyAttributeValue(AXElement::application(pid), QStringLiteral("AXWindows"), value),
+              AXError::CannotComplete);
+    EXPECT_LT(timer.elapsed(), 100);  // answered from what is known, never by waiting on a bus
+}
+
+TEST(AtSpiMirror, AttributesReadAsTheirAXCounterparts) {
+    platform::atspi::Mirror mirror;
+    mirror.pid = 9;
+    mirror.applicationName = QStringLiteral("notification-daemon");
+    mirror.windows = {1};
+    mirror.nodes[1] = {QStringLiteral("frame"), QStringLiteral("Notification"), {}, {}, {}, {2, 3}, true};
+    mirror.nodes[2] = {QStringLiteral("label"), QStringLiteral("Title"), QStringLiteral("d"), QStringLiteral("title-id"),
+                       QStringLiteral("Title"), {}, false};
+    mirror.nodes[3] = {QStringLiteral("alert"), {}, {}, {}, {}, {}, false};
+    AXAttributeValue v;
+    auto text = [&](uint64_t id, const char* name) {
+        v = {};
+        return platform::atspi::readAttribute(mirror, id, QString::fromLatin1(name), v) == AXError::Success
+                   ? std::get<QString>(v)
+                   : QStringLiteral("<none>");
+    };
+    EXPECT_EQ(text(0, "AXRole"), "AXApplication");
+    EXPECT_EQ(text(0, "AXTitle"), "notification-daemon");
+    ASSERT_EQ(platform::atspi::readAttribute(mirror, 0, QStringLiteral("AXWindows"), v), AXError::Success);
+    EXPECT_EQ(std::get<AXElementList>(v), (AXElementList{AXElement(9, 1)}));
+    // A window of the daemon is a popup: a group with a notification subrole.
+    EXPECT_EQ(text(1, "AXRole"), "AXGroup");
+    EXPECT_EQ(text(1, "AXSubrole"), "AXNotification");
+    EXPECT_EQ(text(2, "AXRole"), "AXStaticText");
+    EXPECT_EQ(text(2, "AXValue"), "Title");
+    EXPECT_EQ(text(2, "AXDescription"), "d");
+    EXPECT_EQ(text(2, "AXIdentifier"), "title-id");
+    EXPECT_EQ(text(2, "AXSubrole"), "<none>");
+    EXPECT_EQ(text(3, "AXSubrole"), "AXNotification");
+    EXPECT_EQ(platform::atspi::readAttribute(mirror, 2, QStringLiteral("AXImage"), v), AXError::AttributeUnsupported);
+    EXPECT_EQ(platform::atspi::readAttribute(mirror, 7, QStringLiteral("AXRole"), v), AXError::InvalidUIElement);
+    EXPECT_EQ(platform::atspi::axRole(QStringLiteral("tree table")), "AXOutline");
+    EXPECT_EQ(platform::atspi::axRole(QStringLiteral("scroll pane")), "AXScrollPane");
+
+    platform::atspi::Mirror changed = mirror;
+    EXPECT_TRUE(mirror.sameContent(changed));
+    changed.nodes[2].text = QStringLiteral("Other");
+    EXPECT_FALSE(mirror.sameContent(changed));
+}
+
+}  // namespace
