@@ -146,15 +146,21 @@ TEST_F(GeneralSettingsTabTest, AccessStatesFollowEverySecondOnlyWhileThePageIsSh
 
 TEST_F(GeneralSettingsTabTest, TheRowButtonsPromptAndOpenTheirPanes) {
     auto tab = makeTab();
+    // Already allowed: the button asks again, and has nothing to explain.
     accessibility.setTrusted(true);
     scheduler().advance(1);
     accessibilityRow->row()->button()->click();
     EXPECT_EQ(accessibility.trustChecksWithPromptOption(), 1);
+    EXPECT_TRUE(shownAlerts().empty());
+    accessibility.setTrusted(false);
+    scheduler().advance(1);
+    accessibilityRow->row()->button()->click();
+    EXPECT_EQ(accessibility.trustChecksWithPromptOption(), 2);
     fullDiskAccessRow->row()->button()->click();
-    ASSERT_EQ(workspace.openedUrls.size(), 2u);
-    EXPECT_EQ(workspace.openedUrls[0].toString(),
-              "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
+    ASSERT_EQ(workspace.openedUrls.size(), 3u);
     EXPECT_EQ(workspace.openedUrls[1].toString(),
+              "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
+    EXPECT_EQ(workspace.openedUrls[2].toString(),
               "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
 
     // No Linux desktop has those panes: each button explains its row instead, and says so in the log.
