@@ -2,8 +2,9 @@
 
 // Turns the desktop's lock and session-switch notices into the screen-locked flag, the lock and
 // unlock activities, and the move of the application's windows into the lock-screen space.
-// Two paths report the same lock (the lock notices and the session's activity); `isLocked` lets
-// only the first act.
+// Several sources report the same lock (logind, the desktop's screensaver, the session's
+// activity). The rule: the latest notice wins. The first lock notice locks and the repeats are
+// ignored; any unlock notice, from whichever source, unlocks, so no source can leave it locked.
 
 #include "core/event_bus.h"
 #include "live_activities/sky_light_helper.h"

@@ -1,6 +1,7 @@
 // The application stand-ins of the platform layer: windows and their order, queued alerts and bundle resources. (Closing versus hiding a window is covered through the
 // delegate's settings window.)
 
+#include "platform/session/dbus_session_monitor.h"
 #include "platform/shell/alert_presenter.h"
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/main_bundle.h"
@@ -10,6 +11,8 @@
 #include "support/service_fixtures.h"
 
 #include <QCoreApplication>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QThread>
@@ -99,6 +102,51 @@ TEST(PlatformApplication, IconResourceComesFromTheBundleInAReadableFormat) {
     EXPECT_TRUE(application.imageResource("AppIcon", "icns").has_value());
     EXPECT_FALSE(application.imageResource("AppIcon", "png").has_value());
     platform::MainBundle::setShared(previous);
+}
+
+// A fast user switch: logind makes another session the active one and ours goes inactive. The
+// application hears its session resign active then, and only then.
+TEST(PlatformApplication, TheSessionResignsActiveWhenLogindMakesItInactive) {
+    if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
+    QString error;
+    auto systemBus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::system, &error);
+    ASSERT_TRUE(systemBus) << error.toStdString();
+    auto logind = testsupport::DBusMock::startTemplate(*systemBus, QStringLiteral("logind"), QStringLiteral("org.freedesktop.login1"),
+                                                       QStringLiteral("/org/freedesktop/login1"), {}, &error);
+    ASSERT_TRUE(logind) << error.toStdString();
+    const auto added = logind->call(QStringLiteral("AddSession"),
+                                    {QStringLiteral("c1"), QStringLiteral("seat0"), 1000u, QStringLiteral("alice"), true});
+    ASSERT_TRUE(added.ok()) << added.errorMessage.toStdString();
+    const QVariant value = added.value();
+    const QString path = value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
+    const QString session = QStringLiteral("org.freedesktop.login1.Session");
+    auto sessionBus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(sessionBus) << error.toStdString();
+
+    platform::DBusSessionMonitor monitor(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
+    platform::DesktopApplication application(monitor);
+    int resigned = 0;
+    auto sub = application.sessionDidResignActive().sink([&] { ++resigned; });
+    const auto pumpUntil = [](const std::function<bool()>& done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return monitor.sessionPath() == path; }));
+
+    ASSERT_TRUE(logind->call(QStringLiteral("AddSession"),
+                             {QStringLiteral("c2"), QStringLiteral("seat0"), 1001u, QStringLiteral("bob"), true})
+                    .ok());
+    ASSERT_TRUE(logind->setProperty(session, QStringLiteral("Active"), false, path));
+    EXPECT_TRUE(pumpUntil([&] { return resigned == 1; }));
+    // Coming back is no resignation.
+    ASSERT_TRUE(logind->setProperty(session, QStringLiteral("Active"), true, path));
+    ASSERT_TRUE(logind->setProperty(session, QStringLiteral("Active"), false, path));
+    EXPECT_TRUE(pumpUntil([&] { return resigned == 2; }));
+    ASSERT_TRUE(logind->setProperty(session, QStringLiteral("Active"), true, path));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(resigned, 2);
 }
 
 // The tray bell must read on a dark panel and on a light one: light strokes ringed in dark.

@@ -163,6 +163,65 @@ TEST_F(BluetoothBlueZTest, AConnectingHeadsetIsShownAndThenCarriesItsBatteryLeve
     ASSERT_TRUE(setConnected(QStringLiteral("AA:BB:CC:DD:EE:03"), false));
 }
 
+// Low Energy devices carry no class of device (the template's Class stays 0): their appearance,
+// else their icon, makes headphones show as headphones.
+TEST_F(BluetoothBlueZTest, LowEnergyHeadphonesAreClassifiedByAppearanceOrIcon) {
+    BlueZBluetoothDevices devices(systemBus->connection());
+    const QString arc = QStringLiteral("AA:BB:CC:DD:EE:11");
+    const QString loop = QStringLiteral("AA:BB:CC:DD:EE:12");
+    for (const auto& [address, name] : {std::pair{arc, QStringLiteral("Quill Arc")}, std::pair{loop, QStringLiteral("Quill Loop")}}) {
+        ASSERT_TRUE(bluez->call(QStringLiteral("AddDevice"), {QStringLiteral("hci0"), address, name},
+                                QStringLiteral("org.bluez.Mock"), QStringLiteral("/org/bluez"))
+                        .ok());
+        ASSERT_TRUE(bluez->call(QStringLiteral("PairDevice"), {QStringLiteral("hci0"), address, 0u},
+                                QStringLiteral("org.bluez.Mock"), QStringLiteral("/org/bluez"))
+                        .ok());
+    }
+    const auto set = [](const QString& address, const QString& name, const QVariant& value) {
+        return bluez->call(QStringLiteral("Set"), {kDevice, name, QVariant::fromValue(QDBusVariant(value))},
+                           QStringLiteral("org.freedesktop.DBus.Properties"), pathOf(address))
+            .ok();
+    };
+    ASSERT_TRUE(set(arc, QStringLiteral("Appearance"), QVariant::fromValue(static_cast<ushort>(0x0943))));  // headphones
+    ASSERT_TRUE(set(loop, QStringLiteral("Icon"), QStringLiteral("audio-headset")));
+
+    EventBus bus(scheduler());
+    BluetoothService service(bus, scheduler(), devices);
+    std::vector<BluetoothDeviceInfo> seen;
+    auto sub = bus.bluetoothDeviceSubject.sink([&](const std::optional<BluetoothDeviceInfo>& d) {
+        if (d && !d->batteryLevel) seen.push_back(*d);
+    });
+    service.start();
+    ASSERT_TRUE(setConnected(arc, true));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return seen.size() == 1; }));
+    ASSERT_TRUE(setConnected(loop, true));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[0], (BluetoothDeviceInfo{QStringLiteral("Quill Arc"), BluetoothDeviceCategory::headphones, std::nullopt}));
+    EXPECT_EQ(seen[1], (BluetoothDeviceInfo{QStringLiteral("Quill Loop"), BluetoothDeviceCategory::headphones, std::nullopt}));
+    EXPECT_TRUE(log.contains(QStringLiteral("BluetoothService: Showing activity - Quill Arc (headphones), querying battery...")));
+    service.stop();
+    ASSERT_TRUE(setConnected(arc, false));
+    ASSERT_TRUE(setConnected(loop, false));
+}
+
+TEST(BlueZLowEnergyClass, AudioAppearancesAndIconsGiveTheClassicClass) {
+    const auto minor = [](uint16_t appearance, const char* icon) {
+        const uint32_t cod = BlueZBluetoothDevices::lowEnergyClassOfDevice(appearance, QString::fromLatin1(icon));
+        return std::pair{platform::BluetoothDevice::majorClassOf(cod), platform::BluetoothDevice::minorClassOf(cod)};
+    };
+    using Class = std::pair<uint32_t, uint32_t>;
+    EXPECT_EQ(minor(0x0941, ""), (Class{4, 6}));  // earbud
+    EXPECT_EQ(minor(0x0942, ""), (Class{4, 1}));  // headset
+    EXPECT_EQ(minor(0x0843, "audio-headphones"), (Class{4, 5}));  // a speaker: the appearance wins over the icon
+    EXPECT_EQ(minor(0x0881, ""), (Class{0, 0}));  // a microphone is no audio output
+    EXPECT_EQ(minor(0x00C1, "audio-card"), (Class{0, 0}));  // a watch, a generic audio icon: the names decide
+    EXPECT_EQ(minor(0, "audio-headphones"), (Class{4, 6}));
+    // A classic device keeps the class it reports.
+    const platform::BluetoothDevice classic = BlueZBluetoothDevices::deviceFrom(
+        {{QStringLiteral("Class"), 0x240410u}, {QStringLiteral("Icon"), QStringLiteral("audio-headphones")}});
+    EXPECT_EQ(classic.deviceClassMinor, 4u);
+}
+
 // A Bluetooth service that takes the call and never answers: the report gives up at its deadline.
 TEST_F(BluetoothBlueZTest, ASilentServiceGivesNoReportWithinTheDeadline) {
     QString error;

@@ -1,6 +1,7 @@
 // The screen-lock service against the desktop's real lock notices: logind's session (Lock, Unlock,
-// Active) on a private system bus, org.gnome.ScreenSaver and org.freedesktop.ScreenSaver on a
-// private session bus, all served by python3-dbusmock. The daemons are shared by the suite.
+// LockedHint, Active) on a private system bus, the screensavers of GNOME, freedesktop, Xfce, MATE
+// and Cinnamon on a private session bus, all served by python3-dbusmock. The daemons are shared
+// by the suite.
 
 #include "core/event_bus.h"
 #include "live_activities/screen_lock_service.h"
@@ -174,5 +175,61 @@ TEST_F(ScreenLockDBusTest, ALockOnBothPathsActsOnceAndTheUnlockEndsLater) {
     scheduler().advance(0.001);
     EXPECT_EQ(seen, (std::vector<std::string>{"screenUnlock", "none", "unlocked"}));
 
+    service.stop();
+}
+
+// Every lock notice locks and every unlock notice unlocks, whichever source sent it: the locker's
+// LockedHint ends a lock that logind's Lock request began, and each desktop's screensaver is heard.
+TEST_F(ScreenLockDBusTest, EveryScreenSaverAndTheLockedHintLockAndUnlock) {
+    std::vector<std::unique_ptr<DBusMock>> savers;
+    for (const char* desktop : {"xfce", "mate", "cinnamon"}) {
+        const QString name = QStringLiteral("org.%1.ScreenSaver").arg(QLatin1String(desktop));
+        QString error;
+        savers.push_back(DBusMock::startPlain(*sessionBus, name,
+                                              QStringLiteral("/org/%1/ScreenSaver").arg(QLatin1String(desktop)), name, &error));
+        ASSERT_TRUE(savers.back()) << error.toStdString();
+    }
+    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
+    testsupport::FakeDynamicLibraryLoader noFramework;
+    SkyLightHelper helper(noFramework);
+    EventBus bus(scheduler());
+    ScreenLockService service(bus, scheduler(), session, [] { return std::vector<int64_t>{}; },
+                              [&]() -> SkyLightHelper& { return helper; });
+    std::vector<std::string> events;
+    auto sub = bus.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& t) {
+        if (t) events.push_back(testsupport::requestName(t));
+    });
+    service.start();
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return session.sessionPath() == sessionPath; }));
+    const auto settle = [&](size_t count) {
+        EXPECT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return events.size() == count; }));
+        scheduler().advance(ScreenLockService::unlockStepDelay);
+    };
+
+    ASSERT_TRUE(logindSignal("Lock"));
+    settle(1);
+    ASSERT_TRUE(logind->call(QStringLiteral("SetLockedHint"), {false}, kSessionInterface, sessionPath).ok());
+    settle(2);
+    EXPECT_FALSE(service.isLocked());
+    EXPECT_FALSE(bus.screenLockedSubject.value());
+    ASSERT_TRUE(logind->call(QStringLiteral("SetLockedHint"), {true}, kSessionInterface, sessionPath).ok());
+    settle(3);
+    EXPECT_TRUE(service.isLocked());
+    ASSERT_TRUE(logind->call(QStringLiteral("SetLockedHint"), {false}, kSessionInterface, sessionPath).ok());
+    settle(4);
+
+    for (const auto& saver : savers) {
+        const size_t before = events.size();
+        ASSERT_TRUE(saver->emitSignal(saver->busName(), QStringLiteral("ActiveChanged"), QStringLiteral("b"), {true}));
+        settle(before + 1);
+        EXPECT_TRUE(service.isLocked()) << saver->busName().toStdString();
+        ASSERT_TRUE(saver->emitSignal(saver->busName(), QStringLiteral("ActiveChanged"), QStringLiteral("b"), {false}));
+        settle(before + 2);
+        EXPECT_FALSE(service.isLocked()) << saver->busName().toStdString();
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"screenLock", "screenUnlock", "screenLock", "screenUnlock", "screenLock",
+                                                "screenUnlock", "screenLock", "screenUnlock", "screenLock", "screenUnlock"}));
+    EXPECT_EQ(log.count(QStringLiteral("ScreenLockService: Screen unlocked")), 5);
+    EXPECT_FALSE(bus.screenLockedSubject.value());
     service.stop();
 }

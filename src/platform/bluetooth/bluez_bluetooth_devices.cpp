@@ -64,10 +64,31 @@ BluetoothDevice BlueZBluetoothDevices::deviceFrom(const QVariantMap& properties)
     device.name = textOf(properties, QStringLiteral("Name"));
     device.address = textOf(properties, QStringLiteral("Address"));
     device.isConnected = properties.value(QStringLiteral("Connected")).toBool();
-    const uint32_t classOfDevice = properties.value(QStringLiteral("Class")).toUInt();
+    uint32_t classOfDevice = properties.value(QStringLiteral("Class")).toUInt();
+    if (classOfDevice == 0) {
+        classOfDevice = lowEnergyClassOfDevice(static_cast<uint16_t>(properties.value(QStringLiteral("Appearance")).toUInt()),
+                                               properties.value(QStringLiteral("Icon")).toString());
+    }
     device.deviceClassMajor = BluetoothDevice::majorClassOf(classOfDevice);
     device.deviceClassMinor = BluetoothDevice::minorClassOf(classOfDevice);
     return device;
+}
+
+uint32_t BlueZBluetoothDevices::lowEnergyClassOfDevice(uint16_t appearance, const QString& icon) {
+    // Class of device: the audio/video major class 4 with its minor classes.
+    constexpr uint32_t headset = (4u << 8) | (1u << 2);
+    constexpr uint32_t loudspeaker = (4u << 8) | (5u << 2);
+    constexpr uint32_t headphones = (4u << 8) | (6u << 2);
+    // GAP appearance: a 10-bit category and a 6-bit subcategory.
+    const uint16_t category = appearance >> 6;
+    const uint16_t subcategory = appearance & 0x3F;
+    if (category == 0x25) {  // wearable audio device: earbud, headset, headphones, neckband
+        return subcategory == 2 ? headset : headphones;
+    }
+    if (category == 0x21 && subcategory >= 1 && subcategory <= 4) return loudspeaker;  // audio sink: speakers, soundbar
+    if (icon == QLatin1String("audio-headphones")) return headphones;
+    if (icon == QLatin1String("audio-headset")) return headset;
+    return 0;
 }
 
 std::optional<std::vector<BluetoothDevice>> BlueZBluetoothDevices::pairedDevices() {

@@ -23,8 +23,12 @@ public:
     [[nodiscard]] AnyCancellable observeNotices(std::function<void(const QString& name)> handler) override;
     BluetoothBatteryReport batteryReport(double timeoutSeconds) override;
 
-    // The device described by Device1's properties.
+    // The device described by Device1's properties. A device without a class of device (Low
+    // Energy ones have none) gets the class a classic device of its kind carries, from its GAP
+    // appearance, else from the icon BlueZ chose for it.
     static BluetoothDevice deviceFrom(const QVariantMap& properties);
+    // That class for an appearance and an icon name; 0 when neither names an audio device.
+    static uint32_t lowEnergyClassOfDevice(uint16_t appearance, const QString& icon);
     // The report for GetManagedObjects' answer: for every device with a name and a Battery1
     // percentage, a header line with the name, its address, and its "Battery Level: N%" line.
     static QByteArray renderBatteryReport(const QVariantMap& managedObjects);

@@ -59,6 +59,13 @@ AnyCancellable DBusSessionMonitor::resolveSessionPath(std::function<void(const Q
     });
 }
 
+const QStringList& DBusSessionMonitor::screenSaverNames() {
+    static const QStringList names{QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("org.gnome.ScreenSaver"),
+                                   QStringLiteral("org.xfce.ScreenSaver"), QStringLiteral("org.mate.ScreenSaver"),
+                                   QStringLiteral("org.cinnamon.ScreenSaver")};
+    return names;
+}
+
 AnyCancellable DBusSessionMonitor::observeSessionActive(std::function<void(bool active)> handler) {
     auto observation = std::make_shared<Observation>();
     std::weak_ptr<Observation> weak = observation;
@@ -81,7 +88,7 @@ AnyCancellable DBusSessionMonitor::observeScreenLock(std::function<void(bool loc
     std::weak_ptr<Observation> weak = observation;
     auto shared = std::make_shared<std::function<void(bool)>>(std::move(handler));
 
-    for (const QString& name : {QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("org.gnome.ScreenSaver")}) {
+    for (const QString& name : screenSaverNames()) {
         observation->parts.push_back(sessionBus_.subscribe(
             DBusMatch{name, QString(), name, QStringLiteral("ActiveChanged"), QString()}, [shared](const DBusSignal& s) {
                 if (!s.arguments.isEmpty()) (*shared)(s.arguments.first().toBool());
@@ -95,6 +102,13 @@ AnyCancellable DBusSessionMonitor::observeScreenLock(std::function<void(bool loc
             live->parts.push_back(systemBus_.subscribe(DBusMatch{kLogindService, path, kSessionInterface, member, QString()},
                                                        [shared, locked](const DBusSignal&) { (*shared)(locked); }));
         }
+        // What the locker reports once the lock screen is up or gone; Lock/Unlock above are only
+        // requests to the locker, and some lockers answer nothing else.
+        live->parts.push_back(systemBus_.subscribePropertiesChanged(
+            kLogindService, path, kSessionInterface, [shared](const QVariantMap& changed, const QStringList&) {
+                const auto it = changed.find(QStringLiteral("LockedHint"));
+                if (it != changed.end()) (*shared)(it->toBool());
+            }));
         sessionPath_ = path;
     }));
     return own(observation);

@@ -4,12 +4,14 @@
 #include "platform/session/session_monitor.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace platform {
 
 // The session on a Linux desktop:
-// - screen lock: ActiveChanged(b) of org.freedesktop.ScreenSaver and of org.gnome.ScreenSaver on
-//   the session bus, and the Lock/Unlock signals of this login session on logind;
+// - screen lock: ActiveChanged(b) of the screensavers on the session bus (freedesktop, GNOME,
+//   Xfce, MATE, Cinnamon), and the Lock/Unlock signals and the LockedHint property of this login
+//   session on logind;
 // - session activity: the Active property of this login session on logind.
 // The login session is the one named by `sessionId` (XDG_SESSION_ID by default), else the one
 // logind gives for this process.
@@ -20,6 +22,8 @@ public:
                                 QString sessionId = defaultSessionId());
 
     static QString defaultSessionId();
+    // The screensavers heard; each serves ActiveChanged(b) on an interface of its own name.
+    static const QStringList& screenSaverNames();
     static constexpr DBusConnection::Timeout lookupTimeout{2000};
 
     [[nodiscard]] AnyCancellable observeSessionActive(std::function<void(bool active)> handler) override;

@@ -65,8 +65,7 @@ public:
     // Delivers a reopen request (a second start of the application).
     void handleReopen();
 
-    // The user's login session became inactive (another user took the screen). No Linux source
-    // reports it yet, so it never fires there.
+    // The user's login session became inactive (another user took the screen).
     const PassthroughSubject<>& sessionDidResignActive() const { return sessionDidResignActive_; }
 
     // Windows of this application; they register with its window list.

@@ -9,11 +9,14 @@
 
 namespace platform {
 
-DesktopApplication::DesktopApplication() : context_(std::make_unique<QObject>()) {
+DesktopApplication::DesktopApplication(SessionMonitor& session) : context_(std::make_unique<QObject>()) {
     // Quitting by other means (the session ending) still runs the delegate's will-terminate.
     if (auto* app = QCoreApplication::instance()) {
         QObject::connect(app, &QCoreApplication::aboutToQuit, context_.get(), [this] { runWillTerminateOnce(); });
     }
+    sessionActivity_ = session.observeSessionActive([this](bool active) {
+        if (!active) sessionDidResignActive().send();
+    });
 }
 
 DesktopApplication::~DesktopApplication() = default;

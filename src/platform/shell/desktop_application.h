@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/session/session_monitor.h"
 #include "platform/shell/application.h"
 
 #include <QObject>
@@ -10,10 +11,11 @@ namespace platform {
 
 // The application on a Linux desktop. There is no Dock, so the activation policy is only
 // recorded; it starts as accessory, as a menu-bar application does. Resources come from the
-// bundle's Contents/Resources folder.
+// bundle's Contents/Resources folder. The session resigns active when the login session stops
+// being the active one (another user took the screen).
 class DesktopApplication final : public Application {
 public:
-    DesktopApplication();
+    explicit DesktopApplication(SessionMonitor& session = SessionMonitor::shared());
     ~DesktopApplication() override;
 
     ActivationPolicy activationPolicy() const override { return policy_; }
@@ -32,6 +34,7 @@ public:
 private:
     ActivationPolicy policy_ = ActivationPolicy::Accessory;
     std::unique_ptr<QObject> context_;
+    AnyCancellable sessionActivity_;
 };
 
 }  // namespace platform
