@@ -34,10 +34,10 @@ bool ScreenshotService::isScreenshotName(const QString& name) {
     return false;
 }
 
-QString ScreenshotService::getScreenshotDirectory() const {
-    const QString home = folders_.homeDirectory();
+QString ScreenshotService::getScreenshotDirectory(const platform::UserFolders& folders) {
+    const QString home = folders.homeDirectory();
     const QString desktop = home + QStringLiteral("/Desktop");
-    if (const auto location = folders_.screenshotLocation()) {
+    if (const auto location = folders.screenshotLocation()) {
         const QString expanded = expandTilde(*location, home);
         // On a fresh account neither exists yet: the screenshot tool makes its own folder at its
         // first save, so that is the one to wait for.
@@ -49,14 +49,24 @@ QString ScreenshotService::getScreenshotDirectory() const {
 void ScreenshotService::start() {
     if (isRunning_) return;
     isRunning_ = true;
-    screenshotDir_ = getScreenshotDirectory();
-    snapshotExistingFiles();
-    startFSEvents();
-    Log::shared().info(QStringLiteral("ScreenshotService: Started watching ") + screenshotDir_);
+    const uint64_t run = ++runGeneration_;
+    auto resolved = lifetime_.wrap([this, run](const QString& folder) {
+        if (!isRunning_ || run != runGeneration_) return;  // stopped (and maybe started again) meanwhile
+        screenshotDir_ = folder;
+        snapshotExistingFiles();
+        startFSEvents();
+        Log::shared().info(QStringLiteral("ScreenshotService: Started watching ") + screenshotDir_);
+    });
+    // The screenshot tool's settings are the user's files: read off the main thread.
+    scheduler_.global([&folders = folders_, &scheduler = scheduler_, resolved]() mutable {
+        const QString folder = getScreenshotDirectory(folders);
+        scheduler.post([resolved, folder]() mutable { resolved(folder); });
+    });
 }
 
 void ScreenshotService::stop() {
     isRunning_ = false;
+    ++runGeneration_;
     if (eventStream_) {
         eventStream_->stop();
         eventStream_.reset();

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <memory>
 
 class ScreenshotService {
@@ -28,6 +29,7 @@ public:
     ScreenshotService(const ScreenshotService&) = delete;
     ScreenshotService& operator=(const ScreenshotService&) = delete;
 
+    // Resolves the folder off the main thread, then takes stock of it and starts watching.
     void start();
     // Always runs and logs, running or not.
     void stop();
@@ -42,7 +44,8 @@ public:
     static bool isScreenshotName(const QString& name);
 
 private:
-    QString getScreenshotDirectory() const;
+    // Blocking (it may read the screenshot tool's settings).
+    static QString getScreenshotDirectory(const platform::UserFolders& folders);
     void snapshotExistingFiles();
     void startFSEvents();
     void handleFSEvent(const QStringList& paths);
@@ -55,5 +58,7 @@ private:
     std::unique_ptr<platform::DirectoryWatch> eventStream_;
     QSet<QString> knownFiles_;
     QString screenshotDir_;
+    // Counts starts and stops, so a folder resolved for an earlier run is dropped.
+    uint64_t runGeneration_ = 0;
     platform::Lifetime lifetime_;
 };

@@ -7,6 +7,7 @@
 #include "support/fake_directory_watcher.h"
 #include "support/fake_user_folders.h"
 #include "support/fixtures.h"
+#include "support/service_fixtures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,6 +64,7 @@ protected:
 
 TEST_F(ScreenshotServiceTest, ANewScreenshotGivesOneEventAfterTheLatencyAndItsLaterChangesNone) {
     service.start();
+    scheduler.drain();
     EXPECT_EQ(log.texts(), (QStringList{"ScreenshotService: Found 0 existing screenshots",
                                         "ScreenshotService: Started watching " + folder}));
 
@@ -93,6 +95,7 @@ TEST_F(ScreenshotServiceTest, OnlyScreenshotNamesWithAnImageExtensionCountEachOn
     EXPECT_FALSE(ScreenshotService::isScreenshotName("Screenshots"));
 
     service.start();
+    scheduler.drain();
     const QStringList counted{"CleanShot 2024-01-01 at 10.00.00.PNG", QStringLiteral("スクリーンショット 2024-01-01 10.00.00.png"),
                               "Screenshot from 2026-01-02 10-11-12.png"};
     for (const QString& name : counted) ASSERT_TRUE(testsupport::writeFile(in(name), "x"));
@@ -115,7 +118,9 @@ TEST_F(ScreenshotServiceTest, ScreenshotsPresentAtStartAreRememberedAndARestartS
     ASSERT_TRUE(testsupport::writeFile(in("photo.png"), "x"));
     service.stop();  // stop always runs and logs; start is guarded
     service.start();
+    scheduler.drain();
     service.start();
+    scheduler.drain();
     EXPECT_EQ(log.count("ScreenshotService: Stopped"), 1);
     EXPECT_EQ(log.matching("ScreenshotService: Started watching").size(), 1);
     EXPECT_TRUE(log.contains("ScreenshotService: Found 2 existing screenshots"));
@@ -135,6 +140,7 @@ TEST_F(ScreenshotServiceTest, ScreenshotsPresentAtStartAreRememberedAndARestartS
 
     log.clear();
     service.start();
+    scheduler.drain();
     EXPECT_TRUE(log.contains("ScreenshotService: Found 3 existing screenshots"));
     settle();
     EXPECT_TRUE(events.empty());
@@ -148,6 +154,7 @@ TEST_F(ScreenshotServiceTest, AMissingOrUnsetLocationFallsBackToTheDesktop) {
     QDir().mkpath(desktop);
     folders.screenshots = home + "/Pictures/Nowhere";
     service.start();
+    scheduler.drain();
     EXPECT_EQ(service.screenshotDirectory(), desktop);
     EXPECT_TRUE(log.contains("ScreenshotService: Started watching " + desktop));
     ASSERT_TRUE(testsupport::writeFile(desktop + "/" + kScreenshot, "x"));
@@ -157,12 +164,14 @@ TEST_F(ScreenshotServiceTest, AMissingOrUnsetLocationFallsBackToTheDesktop) {
 
     folders.screenshots.reset();
     service.start();
+    scheduler.drain();
     EXPECT_EQ(service.screenshotDirectory(), desktop);
     service.stop();
 
     // A location written with a tilde means the home folder.
     folders.screenshots = QStringLiteral("~/Pictures/Screenshots");
     service.start();
+    scheduler.drain();
     EXPECT_EQ(service.screenshotDirectory(), folder);
     service.stop();
 }
@@ -170,6 +179,7 @@ TEST_F(ScreenshotServiceTest, AMissingOrUnsetLocationFallsBackToTheDesktop) {
 TEST_F(ScreenshotServiceTest, OnAFreshAccountTheScreenshotFolderIsAwaitedAndItsFirstScreenshotCounts) {
     QDir(home + "/Pictures").removeRecursively();  // neither the screenshot folder nor the Desktop
     service.start();
+    scheduler.drain();
     EXPECT_TRUE(service.isWatching());
     EXPECT_EQ(log.texts(), QStringList{"ScreenshotService: Started watching " + folder});
 
@@ -203,6 +213,7 @@ TEST(ScreenshotServiceEvents, ANameNoLongerInTheFolderIsSkippedAndMayCountLater)
     int events = 0;
     auto subscription = bus.liveActivityEventSubject.sink([&](const auto&) { ++events; });
     service.start();
+    scheduler.drain();
     EXPECT_EQ(watcher.latencyFor(root.path()), 0.5);
 
     const QString path = root.path() + "/" + kScreenshot;
@@ -225,6 +236,7 @@ TEST(ScreenshotServiceEvents, ANameNoLongerInTheFolderIsSkippedAndMayCountLater)
     watcher.failFor(root.path(), "Permission denied");
     folders.screenshots = root.path() + "/Pictures/Screenshots";
     service.start();
+    scheduler.drain();
     EXPECT_TRUE(service.isRunning());
     EXPECT_FALSE(service.isWatching());
     EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "ScreenshotService: Failed to create FSEventStream"));
@@ -242,4 +254,83 @@ TEST(XdgUserFolders, TheScreenshotFolderIsInThePicturesFolderTheUserDirectoriesN
     EXPECT_EQ(folders.screenshotLocation(), home.path() + "/Bilder/Screenshots");
     EXPECT_EQ(folders.downloadDirectory(), home.path() + "/Downloads");
     EXPECT_EQ(folders.homeDirectory(), home.path());
+}
+
+// Each desktop's own tool says where its screenshots go; the pictures folder the user directories
+// name is where the defaults start.
+TEST(XdgUserFolders, TheScreenshotFolderIsWhereTheDesktopsOwnToolSaves) {
+    testsupport::ScopedTempHome home;
+    testsupport::ScopedEnvironment env;
+    platform::XdgUserFolders folders;
+    const QString config = home.configPath();
+    ASSERT_TRUE(testsupport::writeFile(config + "/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
+    QDir().mkpath(home.path() + "/Bilder");
+    const QString pictures = home.path() + "/Bilder";
+
+    env.set("XDG_CURRENT_DESKTOP", "KDE");
+    EXPECT_EQ(folders.screenshotLocation(), pictures + "/Screenshots");  // Spectacle's default
+    ASSERT_TRUE(testsupport::writeFile(config + "/spectaclerc", "[Save]\ndefaultSaveLocation=file://" +
+                                                                     home.path().toUtf8() + "/Old%20Shots/\n"));
+    EXPECT_EQ(folders.screenshotLocation(), home.path() + "/Old Shots");
+    ASSERT_TRUE(testsupport::writeFile(config + "/spectaclerc", "[General]\nimageSaveLocation=file:///elsewhere\n"
+                                                                     "[ImageSave]\nimageSaveLocation[$e]=$HOME/Shots/\n"));
+    EXPECT_EQ(folders.screenshotLocation(), home.path() + "/Shots");
+
+    env.set("XDG_CURRENT_DESKTOP", "XFCE");
+    EXPECT_EQ(folders.screenshotLocation(), pictures);  // xfce4-screenshooter's default
+    ASSERT_TRUE(QDir().mkpath(config + "/xfce4"));
+    ASSERT_TRUE(testsupport::writeFile(config + "/xfce4/xfce4-screenshooter",
+                                       "app=ristretto\nscreenshot_dir=file://" + home.path().toUtf8() + "/Captures\n"));
+    EXPECT_EQ(folders.screenshotLocation(), home.path() + "/Captures");
+
+    // GNOME, and a desktop whose tool keeps no folder of its own, use GNOME's folder; another
+    // desktop's tool settings do not count there.
+    for (const char* desktop : {"ubuntu:GNOME", "MATE", ""}) {
+        env.set("XDG_CURRENT_DESKTOP", desktop);
+        EXPECT_EQ(folders.screenshotLocation(), pictures + "/Screenshots") << desktop;
+    }
+    // A setting that names no local folder is no setting.
+    env.set("XDG_CURRENT_DESKTOP", "KDE");
+    ASSERT_TRUE(testsupport::writeFile(config + "/spectaclerc", "[ImageSave]\nimageSaveLocation=smb://server/shots\n"));
+    EXPECT_EQ(folders.screenshotLocation(), pictures + "/Screenshots");
+}
+
+// On KDE a screenshot saved where Spectacle is set to save, named as Spectacle names it, counts.
+TEST(ScreenshotServiceOnTheDesktop, ScreenshotsOfTheDesktopsToolAreSeen) {
+    testsupport::ScopedTempHome home;
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_CURRENT_DESKTOP", "KDE");
+    const QString shots = QDir(home.path()).canonicalPath() + "/Shots";
+    ASSERT_TRUE(QDir().mkpath(shots));
+    ASSERT_TRUE(testsupport::writeFile(home.configPath() + "/spectaclerc",
+                                       "[ImageSave]\nimageSaveLocation=file://" + shots.toUtf8() + "/\n"));
+    testsupport::LogCapture log;
+    platform::VirtualScheduler scheduler;
+    EventBus bus{scheduler};
+    platform::InotifyDirectoryWatcher watcher{scheduler};
+    platform::XdgUserFolders folders;
+    ScreenshotService service{bus, scheduler, watcher, folders};
+    int events = 0;
+    auto subscription = bus.liveActivityEventSubject.sink([&](const auto&) { ++events; });
+    service.start();
+    EXPECT_FALSE(service.isWatching());  // the folder is being resolved off the main thread
+    scheduler.drain();
+    EXPECT_TRUE(log.contains("ScreenshotService: Started watching " + shots));
+
+    ASSERT_TRUE(testsupport::writeFile(shots + "/Screenshot_20260102_101113.png", "png"));
+    ASSERT_TRUE(testsupport::writeFile(shots + "/notes.png", "png"));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    scheduler.advance(ScreenshotService::eventLatency);
+    scheduler.drain();
+    EXPECT_EQ(events, 1);
+    EXPECT_TRUE(log.contains("ScreenshotService: New screenshot: Screenshot_20260102_101113.png"));
+
+    // Stopped before the folder was resolved: nothing starts.
+    service.stop();
+    service.start();
+    service.stop();
+    log.clear();
+    scheduler.drain();
+    EXPECT_FALSE(service.isWatching());
+    EXPECT_TRUE(log.matching("ScreenshotService: Started watching").isEmpty());
 }

@@ -1,5 +1,7 @@
 #include "platform/files/user_folders.h"
 
+#include "platform/files/screenshot_tool_settings.h"
+
 #include <QStandardPaths>
 
 namespace platform {
@@ -16,9 +18,10 @@ QString XdgUserFolders::downloadDirectory() const {
 }
 
 std::optional<QString> XdgUserFolders::screenshotLocation() const {
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (pictures.isEmpty()) return std::nullopt;
-    return pictures + QStringLiteral("/Screenshots");
+    const ScreenshotToolSettings settings(qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'), Qt::SkipEmptyParts),
+                                          QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                                          QStandardPaths::writableLocation(QStandardPaths::PicturesLocation), homeDirectory());
+    return settings.screenshotFolder();
 }
 
 }  // namespace platform

@@ -21,7 +21,8 @@ class InputSources {
 public:
     virtual ~InputSources() = default;
 
-    // The desktop's input sources (XKB on X11 unless a test installed another).
+    // The desktop's input sources (the input method framework's engine, else XKB on X11, unless
+    // a test installed another).
     static InputSources& shared();
     // Installs `sources` (nullptr restores the default); returns the previous one.
     static InputSources* setShared(InputSources* sources);

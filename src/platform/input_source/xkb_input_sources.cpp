@@ -1,5 +1,7 @@
 #include "platform/input_source/xkb_input_sources.h"
 
+#include "platform/input_source/desktop_input_sources.h"
+
 #include <QSocketNotifier>
 
 #include <xcb/xcb.h>
@@ -215,7 +217,7 @@ InputSources* sourcesOverride = nullptr;
 
 InputSources& InputSources::shared() {
     if (sourcesOverride) return *sourcesOverride;
-    static auto* sources = new XkbInputSources();
+    static auto* sources = new DesktopInputSources(std::make_unique<XkbInputSources>());
     return *sources;
 }
 

@@ -1,0 +1,54 @@
+#include "platform/input_source/desktop_input_sources.h"
+
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+DesktopInputSources::DesktopInputSources(std::unique_ptr<InputSources> keyboard, DBusConnection& sessionBus,
+                                         Scheduler& scheduler, IBusEngineWatch::AddressLookup ibusAddress)
+    : keyboard_(std::move(keyboard)), ibus_(sessionBus, scheduler, std::move(ibusAddress)), fcitx5_(sessionBus, scheduler) {}
+
+DesktopInputSources::~DesktopInputSources() {
+    lifetime_.reset();
+    ibus_.stop();
+    fcitx5_.stop();
+}
+
+std::optional<InputSource> DesktopInputSources::currentSource() {
+    if (const auto& engine = fcitx5_.engine()) return inputSourceFor(*engine);
+    if (const auto& engine = ibus_.engine()) return inputSourceFor(*engine);
+    return keyboard_->currentSource();
+}
+
+AnyCancellable DesktopInputSources::observeSelectionChanges(std::function<void()> handler) {
+    const uint64_t id = nextHandler_++;
+    handlers_->emplace(id, std::make_shared<std::function<void()>>(std::move(handler)));
+    if (handlers_->size() == 1) {
+        keyboardObservation_ = keyboard_->observeSelectionChanges(lifetime_.wrap([this] { notify(); }));
+        ibus_.start(lifetime_.wrap([this] { notify(); }));
+        fcitx5_.start(lifetime_.wrap([this] { notify(); }));
+    }
+    std::weak_ptr<Handlers> weak = handlers_;
+    return AnyCancellable(lifetime_.wrap([this, weak, id] {
+        auto handlers = weak.lock();
+        if (!handlers || !handlers->erase(id) || !handlers->empty()) return;
+        // Nobody listens: no polling, no connection to the frameworks.
+        keyboardObservation_.cancel();
+        ibus_.stop();
+        fcitx5_.stop();
+    }));
+}
+
+void DesktopInputSources::notify() {
+    // A handler may cancel itself or another: call copies of the live ones.
+    std::vector<std::shared_ptr<std::function<void()>>> handlers;
+    for (const auto& [id, handler] : *handlers_) handlers.push_back(handler);
+    for (const auto& handler : handlers) {
+        bool live = false;
+        for (const auto& [id, h] : *handlers_) live = live || h == handler;
+        if (live) (*handler)();
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/input_source/fcitx5_engine_watch.h"
+#include "platform/input_source/ibus_engine_watch.h"
+#include "platform/input_source/input_sources.h"
+
+#include <map>
+#include <memory>
+
+namespace platform {
+
+// The desktop's input source: the input method in use when an input method framework runs
+// (Fcitx5's, else IBus's global engine, each of which also stands for the plain keyboard
+// layouts), else the keyboard's own layout group. The frameworks are watched while someone
+// observes the changes.
+class DesktopInputSources final : public InputSources {
+public:
+    DesktopInputSources(std::unique_ptr<InputSources> keyboard, DBusConnection& sessionBus = DBusConnection::session(),
+                        Scheduler& scheduler = Scheduler::shared(), IBusEngineWatch::AddressLookup ibusAddress = {});
+    ~DesktopInputSources() override;
+    DesktopInputSources(const DesktopInputSources&) = delete;
+    DesktopInputSources& operator=(const DesktopInputSources&) = delete;
+
+    std::optional<InputSource> currentSource() override;
+    [[nodiscard]] AnyCancellable observeSelectionChanges(std::function<void()> handler) override;
+
+    const IBusEngineWatch& ibus() const { return ibus_; }
+    const Fcitx5EngineWatch& fcitx5() const { return fcitx5_; }
+
+private:
+    void notify();
+
+    std::unique_ptr<InputSources> keyboard_;
+    IBusEngineWatch ibus_;
+    Fcitx5EngineWatch fcitx5_;
+    using Handlers = std::map<uint64_t, std::shared_ptr<std::function<void()>>>;
+    std::shared_ptr<Handlers> handlers_ = std::make_shared<Handlers>();
+    uint64_t nextHandler_ = 0;
+    AnyCancellable keyboardObservation_;
+    Lifetime lifetime_;
+};
+
+}  // namespace platform

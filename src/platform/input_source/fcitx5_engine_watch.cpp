@@ -1,0 +1,113 @@
+#include "platform/input_source/fcitx5_engine_watch.h"
+
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+const QString kFcitxName = QStringLiteral("org.fcitx.Fcitx5");
+const QString kControllerPath = QStringLiteral("/controller");
+const QString kController = QStringLiteral("org.fcitx.Fcitx.Controller1");
+
+DBusCall controllerCall(const QString& method) { return DBusCall{kFcitxName, kControllerPath, kController, method, {}}; }
+
+}  // namespace
+
+Fcitx5EngineWatch::Fcitx5EngineWatch(DBusConnection& sessionBus, Scheduler& scheduler)
+    : sessionBus_(sessionBus), scheduler_(scheduler) {}
+
+Fcitx5EngineWatch::~Fcitx5EngineWatch() { stop(); }
+
+std::optional<InputMethodEngine> Fcitx5EngineWatch::engineFromAvailable(const QVariant& available, const QString& uniqueName) {
+    for (const QVariant& entry : available.toList()) {
+        const QVariantList fields = entry.toList();
+        if (fields.size() < 6 || fields.at(0).toString() != uniqueName) continue;
+        InputMethodEngine engine;
+        engine.framework = QStringLiteral("fcitx5");
+        engine.name = uniqueName;
+        engine.longName = fields.at(1).toString();
+        engine.symbol = fields.at(4).toString();
+        engine.language = fields.at(5).toString();
+        return engine;
+    }
+    return std::nullopt;
+}
+
+void Fcitx5EngineWatch::start(std::function<void()> changed) {
+    if (running_) return;
+    running_ = true;
+    changed_ = std::move(changed);
+    ownerWatch_ = sessionBus_.watchNameOwner(kFcitxName, lifetime_.wrap([this](const QString& owner) {
+        gone();
+        if (!owner.isEmpty()) appeared();
+    }));
+    presence_ = sessionBus_.callAsync(
+        DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {kFcitxName}},
+        callTimeout, lifetime_.wrap([this](const DBusReply& reply) {
+            if (running_ && reply.ok() && reply.value().toBool() && !timer_.isValid()) appeared();
+        }));
+}
+
+void Fcitx5EngineWatch::stop() {
+    running_ = false;
+    ownerWatch_.cancel();
+    presence_.cancel();
+    timer_.invalidate();
+    call_.cancel();
+    ++generation_;
+    engine_.reset();
+    settled_ = false;
+    changed_ = nullptr;
+}
+
+void Fcitx5EngineWatch::appeared() {
+    settled_ = false;
+    timer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
+    poll();
+}
+
+void Fcitx5EngineWatch::gone() {
+    timer_.invalidate();
+    call_.cancel();
+    ++generation_;
+    const bool had = engine_.has_value();
+    engine_.reset();
+    settled_ = false;
+    if (had && changed_) changed_();
+}
+
+void Fcitx5EngineWatch::poll() {
+    if (call_.isActive()) return;  // the last question is still out
+    const uint64_t generation = generation_;
+    call_ = sessionBus_.callAsync(controllerCall(QStringLiteral("CurrentInputMethod")), callTimeout,
+                                  lifetime_.wrap([this, generation](const DBusReply& reply) {
+                                      call_ = AnyCancellable();
+                                      if (!running_ || generation != generation_ || !reply.ok()) return;
+                                      // Empty until some input context has had the focus.
+                                      const QString uniqueName = reply.value().toString();
+                                      if (uniqueName.isEmpty() || (engine_ && engine_->name == uniqueName)) return;
+                                      describe(uniqueName);
+                                  }));
+}
+
+void Fcitx5EngineWatch::describe(const QString& uniqueName) {
+    const uint64_t generation = generation_;
+    call_ = sessionBus_.callAsync(
+        controllerCall(QStringLiteral("AvailableInputMethods")), callTimeout,
+        lifetime_.wrap([this, generation, uniqueName](const DBusReply& reply) {
+            call_ = AnyCancellable();
+            if (!running_ || generation != generation_) return;
+            InputMethodEngine engine;
+            engine.framework = QStringLiteral("fcitx5");
+            engine.name = uniqueName;
+            if (reply.ok()) engine = engineFromAvailable(reply.value(), uniqueName).value_or(engine);
+            const bool announce = settled_;
+            settled_ = true;
+            engine_ = std::move(engine);
+            if (announce && changed_) changed_();
+        }));
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/dbus/dbus_connection.h"
+#include "platform/input_source/input_method_engine.h"
+#include "platform/runtime/dispatch.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <optional>
+
+namespace platform {
+
+// Fcitx5's current input method (org.fcitx.Fcitx5 on the session bus). Fcitx5 tells no bystander
+// of a switch: its controller (/controller, org.fcitx.Fcitx.Controller1) signals only changes of
+// the input-method groups, and CurrentIM goes only to the owner of the focused input context. So
+// while Fcitx5 is on the bus its controller's CurrentInputMethod (the input method of the input
+// context focused last) is asked every `pollInterval`, one call at a time; a new one is described
+// from AvailableInputMethods. Main thread only.
+class Fcitx5EngineWatch {
+public:
+    static constexpr double pollInterval = 0.5;
+    static constexpr DBusConnection::Timeout callTimeout{500};
+
+    explicit Fcitx5EngineWatch(DBusConnection& sessionBus = DBusConnection::session(),
+                               Scheduler& scheduler = Scheduler::shared());
+    ~Fcitx5EngineWatch();
+    Fcitx5EngineWatch(const Fcitx5EngineWatch&) = delete;
+    Fcitx5EngineWatch& operator=(const Fcitx5EngineWatch&) = delete;
+
+    // The input method in use; none while Fcitx5 is away or no input context had the focus yet.
+    const std::optional<InputMethodEngine>& engine() const { return engine_; }
+    bool isPolling() const { return timer_.isValid(); }
+
+    // `changed` runs after each switch, and when Fcitx5 goes away while it had an input method.
+    // The first one learnt after Fcitx5 appears is where it stands, not a switch.
+    void start(std::function<void()> changed);
+    void stop();
+
+    // The entry for `uniqueName` in AvailableInputMethods' answer, a list of (unique name, name,
+    // native name, icon, label, language code, configurable); none when it is not there.
+    static std::optional<InputMethodEngine> engineFromAvailable(const QVariant& available, const QString& uniqueName);
+
+private:
+    void appeared();
+    void gone();
+    void poll();
+    void describe(const QString& uniqueName);
+
+    DBusConnection& sessionBus_;
+    Scheduler& scheduler_;
+    std::function<void()> changed_;
+    bool running_ = false;
+    bool settled_ = false;
+    uint64_t generation_ = 0;
+    std::optional<InputMethodEngine> engine_;
+    RepeatingTimer timer_;
+    AnyCancellable ownerWatch_;
+    AnyCancellable presence_;
+    AnyCancellable call_;
+    Lifetime lifetime_;
+};
+
+}  // namespace platform

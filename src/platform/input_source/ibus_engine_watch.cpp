@@ -1,0 +1,119 @@
+#include "platform/input_source/ibus_engine_watch.h"
+
+#include "platform/process/child_process.h"
+
+#include <QStandardPaths>
+
+#include <atomic>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+const QString kIBusName = QStringLiteral("org.freedesktop.IBus");
+const QString kIBusPath = QStringLiteral("/org/freedesktop/IBus");
+
+}  // namespace
+
+IBusEngineWatch::IBusEngineWatch(DBusConnection& sessionBus, Scheduler& scheduler, AddressLookup address)
+    : sessionBus_(sessionBus), scheduler_(scheduler), address_(address ? std::move(address) : AddressLookup(runIBusAddress)) {}
+
+IBusEngineWatch::~IBusEngineWatch() { stop(); }
+
+QString IBusEngineWatch::runIBusAddress() {
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("ibus"));
+    if (program.isEmpty()) return {};
+    const ProcessResult result =
+        ProcessLauncher::system().run(ProcessSpec{program, {QStringLiteral("address")}, {}, {}}, addressTimeout, 4096);
+    if (!result.succeeded()) return {};
+    const QString address = QString::fromUtf8(result.standardOutput).trimmed();
+    // Without a daemon the tool prints "(null)".
+    return address.contains(QLatin1Char(':')) && address.contains(QLatin1Char('=')) ? address : QString();
+}
+
+std::optional<InputMethodEngine> IBusEngineWatch::engineFromDescription(const QVariant& description) {
+    QVariant value = description;
+    const QVariantList fields = value.toList();
+    if (fields.size() < 13 || fields.at(0).toString() != QLatin1String("IBusEngineDesc")) return std::nullopt;
+    InputMethodEngine engine;
+    engine.framework = QStringLiteral("ibus");
+    engine.name = fields.at(2).toString();
+    engine.longName = fields.at(3).toString();
+    engine.language = fields.at(5).toString();
+    engine.symbol = fields.at(12).toString();
+    if (fields.size() > 14) engine.layoutVariant = fields.at(14).toString();
+    if (engine.name.isEmpty()) return std::nullopt;
+    return engine;
+}
+
+void IBusEngineWatch::start(std::function<void()> changed) {
+    if (running_) return;
+    running_ = true;
+    changed_ = std::move(changed);
+    ownerWatch_ = sessionBus_.watchNameOwner(kIBusName, lifetime_.wrap([this](const QString& owner) {
+        const bool had = engine_.has_value();
+        drop();
+        if (!owner.isEmpty()) discover();
+        else if (had && changed_) changed_();
+    }));
+    discover();
+}
+
+void IBusEngineWatch::stop() {
+    running_ = false;
+    ownerWatch_.cancel();
+    drop();
+    changed_ = nullptr;
+}
+
+void IBusEngineWatch::drop() {
+    ++generation_;
+    engineSignal_.cancel();
+    engineRead_.cancel();
+    ibusBus_.reset();
+    engine_.reset();
+    settled_ = false;
+}
+
+void IBusEngineWatch::discover() {
+    const uint64_t generation = ++generation_;
+    auto done = lifetime_.wrap([this, generation](const QString& address) {
+        if (running_ && generation == generation_) connectTo(address);
+    });
+    scheduler_.global([lookup = address_, done, &scheduler = scheduler_]() mutable {
+        const QString address = lookup();
+        scheduler.post([done, address]() mutable { done(address); });
+    });
+}
+
+void IBusEngineWatch::connectTo(const QString& address) {
+    if (address.isEmpty()) return;
+    static std::atomic<int> connections{0};
+    auto bus = std::make_unique<QtDBusConnection>(address, QStringLiteral("quillvex-ibus-%1").arg(++connections));
+    if (!bus->isConnected()) return;
+    ibusBus_ = std::move(bus);
+    // The daemon is the only sender on its own bus: no sender to match.
+    engineSignal_ = ibusBus_->subscribe(DBusMatch{QString(), kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
+                                            lifetime_.wrap([this](const DBusSignal&) { readEngine(true); }));
+    readEngine(false);
+}
+
+void IBusEngineWatch::readEngine(bool announce) {
+    if (!ibusBus_) return;
+    const uint64_t generation = generation_;
+    engineRead_ = ibusBus_->propertyAsync(
+        kIBusName, kIBusPath, kIBusName, QStringLiteral("GlobalEngine"), callTimeout,
+        lifetime_.wrap([this, generation, announce](const DBusReply& reply) {
+            if (!running_ || generation != generation_) return;
+            // No global engine yet is an answer too: IBus stands without one.
+            std::optional<InputMethodEngine> engine = reply.ok() ? engineFromDescription(reply.value()) : std::nullopt;
+            const bool wasSettled = settled_;
+            settled_ = true;
+            if (engine == engine_) return;
+            engine_ = std::move(engine);
+            if (announce && wasSettled && changed_) changed_();
+        }));
+}
+
+}  // namespace platform

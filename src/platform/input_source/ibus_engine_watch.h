@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/dbus/dbus_connection.h"
+#include "platform/input_source/input_method_engine.h"
+#include "platform/runtime/dispatch.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace platform {
+
+// IBus's global engine. IBus serves it on a bus of its own, whose address `ibus address` prints
+// (the tool knows every place the daemon may have written it); the daemon also owns
+// org.freedesktop.IBus on the session bus, which tells when it comes and goes. The engine is the
+// GlobalEngine property; GlobalEngineChanged announces each switch. Main thread only.
+class IBusEngineWatch {
+public:
+    // Blocking: runs off the main thread. The address, empty when there is no daemon.
+    using AddressLookup = std::function<QString()>;
+
+    static constexpr DBusConnection::Timeout callTimeout{1000};
+    static constexpr double addressTimeout = 2.0;
+
+    // An empty `address` runs `ibus address`.
+    explicit IBusEngineWatch(DBusConnection& sessionBus = DBusConnection::session(),
+                             Scheduler& scheduler = Scheduler::shared(), AddressLookup address = {});
+    ~IBusEngineWatch();
+    IBusEngineWatch(const IBusEngineWatch&) = delete;
+    IBusEngineWatch& operator=(const IBusEngineWatch&) = delete;
+
+    // The engine in use; none while IBus is away or has not answered yet.
+    const std::optional<InputMethodEngine>& engine() const { return engine_; }
+    // Whether IBus's bus is connected and its first answer is in.
+    bool isSettled() const { return settled_; }
+
+    // `changed` runs after each switch of the engine, and when IBus goes away while it had one.
+    // The first engine learnt after IBus appears is where it stands, not a switch.
+    void start(std::function<void()> changed);
+    void stop();
+
+    // The engine in an IBusEngineDesc as D-Bus carries it ("IBusEngineDesc", attachments, name,
+    // long name, description, language, license, author, icon, layout, rank, hotkeys, symbol,
+    // setup, layout variant, ...); none when it is anything else.
+    static std::optional<InputMethodEngine> engineFromDescription(const QVariant& description);
+    // The address `ibus address` prints, empty when it fails or names none.
+    static QString runIBusAddress();
+
+private:
+    void discover();
+    void connectTo(const QString& address);
+    void readEngine(bool announce);
+    void drop();
+
+    DBusConnection& sessionBus_;
+    Scheduler& scheduler_;
+    AddressLookup address_;
+    std::function<void()> changed_;
+    bool running_ = false;
+    bool settled_ = false;
+    uint64_t generation_ = 0;
+    std::optional<InputMethodEngine> engine_;
+    std::unique_ptr<DBusConnection> ibusBus_;
+    AnyCancellable ownerWatch_;
+    AnyCancellable engineSignal_;
+    // The read in flight; a newer one replaces it.
+    AnyCancellable engineRead_;
+    Lifetime lifetime_;
+};
+
+}  // namespace platform

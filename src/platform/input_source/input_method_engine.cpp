@@ -1,0 +1,39 @@
+#include "platform/input_source/input_method_engine.h"
+
+namespace platform {
+
+namespace {
+
+bool isKatakana(const QString& text) {
+    if (text.isEmpty()) return false;
+    for (const QChar c : text)
+        if (c.unicode() < 0x30A0 || c.unicode() > 0x30FF) return false;
+    return true;
+}
+
+// Engines that only select a keyboard layout: IBus's "xkb:…" and Fcitx5's "keyboard-…".
+bool isKeyboardLayout(const InputMethodEngine& engine) {
+    return engine.name.startsWith(QLatin1String("xkb:")) || engine.name.startsWith(QLatin1String("keyboard-"));
+}
+
+}  // namespace
+
+InputSource inputSourceFor(const InputMethodEngine& engine) {
+    QString id = engine.framework + QLatin1Char(':') + engine.name;
+    const bool japanese = engine.language == QLatin1String("ja") || engine.language.startsWith(QLatin1String("ja_"));
+    if (japanese) {
+        const bool katakana = isKatakana(engine.symbol) ||
+                              engine.name.contains(QLatin1String("katakana"), Qt::CaseInsensitive) ||
+                              engine.longName.contains(QLatin1String("katakana"), Qt::CaseInsensitive);
+        const bool kanaLayout = engine.layoutVariant.startsWith(QLatin1String("kana")) ||
+                                engine.name.contains(QLatin1String("-kana")) || engine.name.contains(QLatin1String(":kana"));
+        if (katakana) id += QStringLiteral(".Japanese.Katakana");
+        else if (!isKeyboardLayout(engine) || kanaLayout) id += QStringLiteral(".Japanese");
+    }
+    InputSource source;
+    source.id = id;
+    source.localizedName = engine.longName.isEmpty() ? engine.name : engine.longName;
+    return source;
+}
+
+}  // namespace platform
