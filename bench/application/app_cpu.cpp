@@ -1,21 +1,20 @@
-// The built application as a user runs it, on a private 1440 x 900 Xvfb and a private session bus,
-// its CPU time and wake-ups read from /proc over a fixed stretch of wall time:
+// The application benchmark's cases over stretches of wall time (see overlay_notification.cpp for
+// the whole): the built application as a user runs it, on a private 1440 x 900 Xvfb and a private
+// session bus, its CPU time and wake-ups read from /proc:
 // - TrackPlaying: a desktop player plays a track with a 300 x 300 cover, the mini player shows
 //   (level bars moving) and the pointer rests away from the notch. Goal: at most 1 s of CPU per
-//   minute. The now-playing helper's own CPU is reported apart.
-// - PointerStill / PointerMoving: nothing plays, the notch is closed; the pointer rests, or XTest
-//   moves it about 100 times a second over no window of the application. Goal at rest: no
-//   wake-ups from the pointer watch.
-// Wake-ups are the voluntary context switches of all the application's threads.
+//   minute, the application and its now-playing helper together; the main thread's wake-ups per
+//   second are reported apart.
+// - AtRest: nothing plays, the notch is closed, the pointer rests; wake-ups per minute of the
+//   application, of its helper and of dunst beside it (on an X server of its own). Goal: the
+//   application's own timers and nothing else.
+// - PointerMoving: as at rest, while XTest moves the pointer about 100 times a second over no
+//   window of the application. Goal: no wake-ups from the pointer watch.
+// Wake-ups are voluntary context switches, of all a process's threads unless said otherwise.
 
+#include "app_bench.h"
 #include "bench_support.h"
-#include "support/app_process.h"
-#include "support/service_fixtures.h"
 
-#include <QDir>
-#include <QFile>
-#include <QImage>
-#include <QThread>
 #include <QUrl>
 
 #include <xcb/xcb.h>
@@ -25,40 +24,15 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
-using testsupport::AppProcess;
-
 constexpr int kWindowSeconds = 20;
 
-QStringList fields(const QString& statPath) {
-    QFile file(statPath);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    const QString text = QString::fromLatin1(file.readAll());
-    // The command name may hold spaces: the fields follow its closing parenthesis.
-    return text.mid(text.lastIndexOf(QLatin1Char(')')) + 2).split(QLatin1Char(' '));
-}
-
-double cpuOf(qint64 pid) {
-    const QStringList f = fields(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (f.size() < 13) return 0;
-    return (f[11].toDouble() + f[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));  // utime, stime
-}
-
-QList<qint64> childrenOf(qint64 pid) {
-    QList<qint64> children;
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(tasks + u'/' + task + QStringLiteral("/children"));
-        if (!file.open(QIODevice::ReadOnly)) continue;
-        for (const QByteArray& id : file.readAll().split(' '))
-            if (!id.trimmed().isEmpty()) children << id.trimmed().toLongLong();
-    }
-    return children;
-}
+using appbench::childrenOf;
+using testsupport::AppProcess;
 
 // The desktop: X server, session bus, the application started with its notch features.
 struct Desktop {
@@ -80,12 +54,7 @@ struct Desktop {
         root = xcb_setup_roots_iterator(xcb_get_setup(xcb)).data->root;
         moveTo(100, 500);
         home.sessionBus = bus->address();
-        QProcessEnvironment env = home.environment();
-        env.insert(QStringLiteral("DISPLAY"), x->display());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("info"));
-        // QUILLVEX_BENCH_APP: another build of the application, to compare before and after a change.
-        app = std::make_unique<AppProcess>(qEnvironmentVariable("QUILLVEX_BENCH_APP", QStringLiteral(QUILLVEX_EXECUTABLE)), env);
+        app = std::make_unique<AppProcess>(appbench::applicationProgram(), appbench::applicationEnvironment(home, x->display()));
         if (!app->started() || app->waitForLine(QStringLiteral("info Notch features started successfully"),
                                                 testsupport::kAppStartTimeoutMs) < 0) {
             error = QStringLiteral("the application did not start its notch features");
@@ -120,28 +89,41 @@ struct Desktop {
                                             testsupport::kAppStartTimeoutMs) >= 0;
     }
 
-    // Runs `during` (if any) for the window and reports per minute of wall time.
-    void measure(benchmark::State& state, const std::function<void(const std::atomic<bool>&)>& during = {}) {
+    // Runs `during` (if any) for the window and reports per minute of wall time; `beside` (dunst)
+    // is measured alike.
+    void measure(benchmark::State& state, const std::function<void(const std::atomic<bool>&)>& during = {},
+                 qint64 beside = 0) {
         QThread::sleep(2);  // the start's own work and the reveal are over
         const qint64 pid = app->pid();
         const QList<qint64> children = childrenOf(pid);
-        double childCpu = 0;
-        for (qint64 child : children) childCpu -= cpuOf(child);
-        const double cpuBefore = cpuOf(pid);
-        const double wakeupsBefore = benchsupport::wakeupsOf(pid);
+        auto sum = [&children](double (*figure)(qint64)) {
+            double total = 0;
+            for (qint64 child : children) total += figure(child);
+            return total;
+        };
+        const double cpu0 = appbench::cpuMsOf(pid), wakeups0 = appbench::wakeupsOf(pid);
+        const double main0 = appbench::mainThreadWakeupsOf(pid);
+        const double helperCpu0 = sum(appbench::cpuMsOf), helperWakeups0 = sum(appbench::wakeupsOf);
+        const double besideCpu0 = appbench::cpuMsOf(beside), besideWakeups0 = appbench::wakeupsOf(beside);
         std::atomic<bool> stop{false};
         std::thread driver;
         if (during) driver = std::thread([&] { during(stop); });
         for (auto _ : state) QThread::sleep(kWindowSeconds);
         stop = true;
         if (driver.joinable()) driver.join();
-        const double cpu = cpuOf(pid) - cpuBefore;
-        const double wakeups = benchsupport::wakeupsOf(pid) - wakeupsBefore;
-        for (qint64 child : children) childCpu += cpuOf(child);
         const double perMinute = 60.0 / kWindowSeconds;
-        state.counters["cpu_s_per_min"] = cpu * perMinute;
-        state.counters["wakeups_per_min"] = wakeups * perMinute;
-        state.counters["helper_cpu_s_per_min"] = childCpu * perMinute;
+        const double cpu = (appbench::cpuMsOf(pid) - cpu0) / 1000 * perMinute;
+        const double helperCpu = (sum(appbench::cpuMsOf) - helperCpu0) / 1000 * perMinute;
+        state.counters["cpu_s_per_min"] = cpu;
+        state.counters["helper_cpu_s_per_min"] = helperCpu;
+        state.counters["total_cpu_s_per_min"] = cpu + helperCpu;
+        state.counters["wakeups_per_min"] = (appbench::wakeupsOf(pid) - wakeups0) * perMinute;
+        state.counters["main_wakeups_per_s"] = (appbench::mainThreadWakeupsOf(pid) - main0) / kWindowSeconds;
+        state.counters["helper_wakeups_per_min"] = (sum(appbench::wakeupsOf) - helperWakeups0) * perMinute;
+        if (beside) {
+            state.counters["dunst_cpu_s_per_min"] = (appbench::cpuMsOf(beside) - besideCpu0) / 1000 * perMinute;
+            state.counters["dunst_wakeups_per_min"] = (appbench::wakeupsOf(beside) - besideWakeups0) * perMinute;
+        }
         app->pump();
     }
 };
@@ -156,15 +138,21 @@ void BM_TrackPlaying(benchmark::State& state) {
 }
 BENCHMARK(BM_TrackPlaying)->Iterations(1)->Unit(benchmark::kSecond);
 
-void BM_PointerStill(benchmark::State& state) {
+void BM_AtRest(benchmark::State& state) {
     Desktop desktop;
     if (!desktop.ok()) {
         state.SkipWithError(desktop.error.toStdString().c_str());
         return;
     }
-    desktop.measure(state);
+    // dunst on an X server of its own and the same bus, at rest too.
+    auto dunstScreen = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &desktop.error);
+    auto busAddress = desktop.bus->exportAddress();
+    auto dunst = dunstScreen ? appbench::Dunst::start(dunstScreen->display(), &desktop.error) : nullptr;
+    // Its start-up threads come and go first: a thread that ends takes its count with it.
+    if (dunst) QThread::sleep(3);
+    desktop.measure(state, {}, dunst ? dunst->pid() : 0);
 }
-BENCHMARK(BM_PointerStill)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_AtRest)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_PointerMoving(benchmark::State& state) {
     Desktop desktop;
@@ -192,4 +180,3 @@ BENCHMARK(BM_PointerMoving)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();

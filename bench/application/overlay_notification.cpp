@@ -1,18 +1,21 @@
-// The built application beside dunst on one private X server and session bus, as a desktop runs
-// them: each Notify call is shown and hidden in full by both (the application watches the bus,
-// dunst serves the call). Without dunst installed, a dbusmock daemon serves the calls and the
-// dunst figures are left out.
+// The application benchmark: the built application beside dunst on one private session bus, each
+// drawing on a private X server of its own, so that each server's CPU is that side's drawing.
+// This file: each Notify call is shown and hidden in full by both (the application watches the
+// bus, dunst serves the call). Without dunst installed, a dbusmock daemon serves the calls and the
+// dunst figures are left out. The other cases: app_cpu.cpp (a playing track, rest, a moving
+// pointer) and app_start.cpp (start and memory).
 //
 // Reported per run of 20 notifications:
-//   app_cpu_ms, dunst_cpu_ms   CPU per notification (user + system, idle rate subtracted)
-//   cpu_ratio                  the application's over dunst's
-//   app_map_ms, dunst_map_ms   median time from the Notify call to the first window mapped
+//   app_cpu_ms, dunst_cpu_ms       CPU per notification (user + system, idle rate subtracted)
+//   app_x_cpu_ms, dunst_x_cpu_ms   the same of each side's X server
+//   cpu_ratio                      the application's over dunst's; cpu_ratio_with_x with the servers
+//   app_map_ms, dunst_map_ms       median time from the Notify call to the first window mapped
 //   app_map_max_ms
-// Argument: the ordinary windows open meanwhile (each with its icons); with any, openbox manages them.
+// Argument: the ordinary windows open meanwhile on each server (each with its icons); with any,
+// openbox manages them.
 // QUILLVEX_BENCH_APP=<executable> measures another build of the application.
 
-#include "support/app_process.h"
-#include "support/service_fixtures.h"
+#include "app_bench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,18 +42,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using appbench::Clock;
 using namespace std::chrono_literals;
 
-double cpuMsOf(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return 0;
-    const QByteArray line = stat.read(4096);
-    // Fields after the command's closing parenthesis: state is field 3, utime 14, stime 15.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) return 0;
-    return (fields[11].toDouble() + fields[12].toDouble()) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+using appbench::cpuMsOf;
+using appbench::wait;
 
 // Every map and unmap of a top-level window, with when it came and whose it is.
 class MapWatch {
@@ -168,64 +164,55 @@ private:
     xcb_ewmh_connection_t ew_{};
 };
 
-void wait(Clock::duration duration, testsupport::AppProcess* app = nullptr) {
-    const auto until = Clock::now() + duration;
-    while (Clock::now() < until) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (app) app->pump();
-        QThread::msleep(5);
-    }
-}
-
 double median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
+// One X server with, for a non-zero count, openbox and that many ordinary windows on it.
+struct Screen {
+    std::unique_ptr<testsupport::PrivateXServer> x;
+    std::unique_ptr<testsupport::ServiceProcess> wm;
+    std::unique_ptr<OrdinaryWindows> windows;
+    QByteArray name;
+
+    bool start(int windowCount, QString* error) {
+        x = testsupport::PrivateXServer::start(QStringLiteral("1512x982x24"), error);
+        if (!x) return false;
+        name = x->display().toUtf8();
+        if (windowCount == 0) return true;
+        testsupport::ScopedEnvironment env;
+        env.set("DISPLAY", name);
+        wm = testsupport::ServiceProcess::start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, -1, error);
+        if (!wm) return false;
+        appbench::wait(500ms);
+        windows = std::make_unique<OrdinaryWindows>(name, windowCount);
+        const auto deadline = Clock::now() + 10s;
+        while (windows->managed() < static_cast<size_t>(windowCount) && Clock::now() < deadline) appbench::wait(50ms);
+        return true;
+    }
+};
+
 void BM_NotificationShownAndHidden(benchmark::State& state) {
     const int windowCount = static_cast<int>(state.range(0));
     constexpr int kNotifications = 20;
     QString error;
-    auto x = testsupport::PrivateXServer::start(QStringLiteral("1512x982x24"), &error);
-    auto bus = x ? testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error) : nullptr;
+    // Each side draws on an X server of its own, so each server's CPU is that side's drawing.
+    Screen appScreen, dunstScreen;
+    auto bus = appScreen.start(windowCount, &error) && dunstScreen.start(windowCount, &error)
+                   ? testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error)
+                   : nullptr;
     if (!bus) {
         state.SkipWithError(error.toStdString().c_str());
         return;
     }
-    auto display = x->exportDisplay();
     auto busAddress = bus->exportAddress();
-    const QByteArray displayName = x->display().toUtf8();
-    std::unique_ptr<testsupport::ServiceProcess> wm;
-    std::unique_ptr<OrdinaryWindows> windows;
-    if (windowCount > 0) {
-        wm = testsupport::ServiceProcess::start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, -1,
-                                                &error);
-        if (!wm) {
-            state.SkipWithError(error.toStdString().c_str());
-            return;
-        }
-        wait(500ms);
-        windows = std::make_unique<OrdinaryWindows>(displayName, windowCount);
-        const auto deadline = Clock::now() + 10s;
-        while (windows->managed() < static_cast<size_t>(windowCount) && Clock::now() < deadline) wait(50ms);
-    }
 
     // dunst serves the calls where it is installed; otherwise a mock daemon does.
-    std::unique_ptr<testsupport::ServiceProcess> dunst;
+    std::unique_ptr<appbench::Dunst> dunst = appbench::Dunst::start(dunstScreen.x->display(), &error);
     std::unique_ptr<testsupport::DBusMock> mock;
-    const QString dunstPath = QStandardPaths::findExecutable(QStringLiteral("dunst"));
-    testsupport::ScopedServiceHome serviceHome;
-    if (!dunstPath.isEmpty()) {
-        QFile config(serviceHome.path() + QStringLiteral("/dunstrc"));
-        config.open(QIODevice::WriteOnly);
-        config.write("[global]\nfont = DejaVu Sans 10\n");
-        config.close();
-        dunst = testsupport::ServiceProcess::start(dunstPath, {QStringLiteral("-config"), config.fileName()}, {}, -1,
-                                                   &error);
-    } else {
-        mock = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
-    }
+    if (!dunst) mock = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
     if ((!dunst && !mock) || !bus->waitForName(QStringLiteral("org.freedesktop.Notifications"))) {
         state.SkipWithError(error.isEmpty() ? "no notification daemon" : error.toStdString().c_str());
         return;
@@ -233,20 +220,7 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
 
     testsupport::AppHome home;
     home.sessionBus = bus->address();
-    // No update check fetching meanwhile: it would land in some runs and not others.
-    QDir().mkpath(home.filePath(QStringLiteral(".config/Quillvex")));
-    QFile settings(home.filePath(QStringLiteral(".config/Quillvex/com.varnock.Quillvex.json")));
-    settings.open(QIODevice::WriteOnly);
-    settings.write(R"({"automaticUpdateChecks": false})");
-    settings.close();
-    QProcessEnvironment env = home.environment();
-    env.insert(QStringLiteral("DISPLAY"), x->display());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.remove(QStringLiteral("QUILLVEX_LOG_LEVEL"));  // info, as a user runs it
-    const QString program = qEnvironmentVariableIsEmpty("QUILLVEX_BENCH_APP")
-                                ? QStringLiteral(QUILLVEX_EXECUTABLE)
-                                : qEnvironmentVariable("QUILLVEX_BENCH_APP");
-    testsupport::AppProcess app(program, env);
+    testsupport::AppProcess app(appbench::applicationProgram(), appbench::applicationEnvironment(home, appScreen.x->display()));
     if (!app.started() ||
         app.waitForLine("info Monitoring started successfully", testsupport::kAppStartTimeoutMs) < 0) {
         state.SkipWithError("the application did not start");
@@ -254,26 +228,34 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
     }
     wait(2s, &app);  // start-up work settles
 
-    MapWatch watch(displayName);
+    MapWatch appWatch(appScreen.name);
+    std::unique_ptr<MapWatch> dunstWatch = dunst ? std::make_unique<MapWatch>(dunstScreen.name) : nullptr;
     const qint64 appPid = app.pid();
     const qint64 dunstPid = dunst ? dunst->pid() : 0;
+    const qint64 appX = appScreen.x->pid(), dunstX = dunstScreen.x->pid();
     auto isApp = [&](const MapWatch::Event& e) { return e.pid == appPid; };
-    auto isDunst = [&](const MapWatch::Event& e) { return dunst && (e.pid == dunstPid || e.wmClass.contains("unst")); };
+    auto isDunst = [&](const MapWatch::Event& e) { return e.pid == dunstPid || e.wmClass.contains("unst"); };
+    const std::vector<qint64> measured{appPid, appX, dunstPid, dunstX};
+    auto cpuNow = [&] {
+        std::vector<double> cpu;
+        for (qint64 pid : measured) cpu.push_back(cpuMsOf(pid));
+        return cpu;
+    };
 
     for (auto _ : state) {
         // The idle rate of each, to take out of the figures.
         const auto idleStart = Clock::now();
-        const double appIdle0 = cpuMsOf(appPid), dunstIdle0 = cpuMsOf(dunstPid);
+        const std::vector<double> idle0 = cpuNow();
         wait(3s, &app);
         const double idleSeconds = std::chrono::duration<double>(Clock::now() - idleStart).count();
-        const double appIdleRate = (cpuMsOf(appPid) - appIdle0) / idleSeconds;
-        const double dunstIdleRate = (cpuMsOf(dunstPid) - dunstIdle0) / idleSeconds;
+        const std::vector<double> idle1 = cpuNow();
 
         std::vector<double> appMaps, dunstMaps;
         const auto runStart = Clock::now();
-        const double app0 = cpuMsOf(appPid), dunst0 = cpuMsOf(dunstPid);
+        const std::vector<double> run0 = cpuNow();
         for (int n = 0; n < kNotifications; ++n) {
-            const size_t seen = watch.events().size();
+            const size_t appSeen = appWatch.events().size();
+            const size_t dunstSeen = dunstWatch ? dunstWatch->events().size() : 0;
             const auto sentAt = Clock::now();
             auto call = bus->connection().callAsync(
                 {QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
@@ -286,11 +268,15 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
             const auto deadline = sentAt + 10s;
             while (Clock::now() < deadline && !(appHidden && (!dunst || dunstHidden))) {
                 wait(10ms, &app);
-                const auto events = watch.events();
-                for (size_t i = seen; i < events.size(); ++i) {
-                    const MapWatch::Event& e = events[i];
+                const auto appEvents = appWatch.events();
+                for (size_t i = appSeen; i < appEvents.size(); ++i) {
+                    const MapWatch::Event& e = appEvents[i];
                     if (isApp(e) && e.mapped && !appMapped) appMapped = e.at;
                     if (isApp(e) && !e.mapped && appMapped) appHidden = e.at;
+                }
+                const auto dunstEvents = dunstWatch ? dunstWatch->events() : std::vector<MapWatch::Event>{};
+                for (size_t i = dunstSeen; i < dunstEvents.size(); ++i) {
+                    const MapWatch::Event& e = dunstEvents[i];
                     if (isDunst(e) && e.mapped && !dunstMapped) dunstMapped = e.at;
                     if (isDunst(e) && !e.mapped && dunstMapped) dunstHidden = e.at;
                 }
@@ -301,16 +287,25 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
             wait(300ms, &app);
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
-        const double appCpu = (cpuMsOf(appPid) - app0 - appIdleRate * seconds) / kNotifications;
-        const double dunstCpu = (cpuMsOf(dunstPid) - dunst0 - dunstIdleRate * seconds) / kNotifications;
+        const std::vector<double> run1 = cpuNow();
+        // Per notification, each process's idle rate over the run taken out.
+        auto perNotification = [&](size_t i) {
+            const double idleRate = (idle1[i] - idle0[i]) / idleSeconds;
+            return (run1[i] - run0[i] - idleRate * seconds) / kNotifications;
+        };
+        const double appCpu = perNotification(0), appXCpu = perNotification(1);
         state.counters["app_cpu_ms"] = appCpu;
+        state.counters["app_x_cpu_ms"] = appXCpu;
         state.counters["app_map_ms"] = median(appMaps);
         state.counters["app_map_max_ms"] = appMaps.empty() ? 0 : *std::max_element(appMaps.begin(), appMaps.end());
         state.counters["app_shown"] = static_cast<double>(appMaps.size());
         if (dunst) {
+            const double dunstCpu = perNotification(2), dunstXCpu = perNotification(3);
             state.counters["dunst_cpu_ms"] = dunstCpu;
+            state.counters["dunst_x_cpu_ms"] = dunstXCpu;
             state.counters["dunst_map_ms"] = median(dunstMaps);
             state.counters["cpu_ratio"] = dunstCpu > 0 ? appCpu / dunstCpu : 0;
+            state.counters["cpu_ratio_with_x"] = dunstCpu + dunstXCpu > 0 ? (appCpu + appXCpu) / (dunstCpu + dunstXCpu) : 0;
         }
     }
 }

@@ -1,0 +1,138 @@
+#pragma once
+
+// What the application benchmark's cases share: the built application (or another build named by
+// QUILLVEX_BENCH_APP) started as a user runs it, dunst beside it, and the figures read from /proc:
+// CPU time, wake-ups (voluntary context switches), resident memory.
+
+#include "support/app_process.h"
+#include "support/service_fixtures.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+
+namespace appbench {
+
+using Clock = std::chrono::steady_clock;
+
+// CPU time (user + system) of a whole process so far, in milliseconds.
+inline double cpuMsOf(qint64 pid) {
+    if (pid <= 0) return 0;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray line = stat.read(4096);
+    // Fields after the command's closing parenthesis (it may hold spaces): utime is field 14, stime 15.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) return 0;
+    return (fields[11].toDouble() + fields[12].toDouble()) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+inline double statusField(const QString& statusPath, const QByteArray& field) {
+    QFile status(statusPath);
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.read(16384).split('\n')) {
+        if (line.startsWith(field)) return line.mid(field.size()).trimmed().split(' ').value(0).toDouble();
+    }
+    return 0;
+}
+
+// Wake-ups so far: the voluntary context switches of all of a process's threads, or of its main
+// thread alone.
+inline double wakeupsOf(qint64 pid) {
+    if (pid <= 0) return 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    double wakeups = 0;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        wakeups += statusField(tasks + u'/' + task + QStringLiteral("/status"), "voluntary_ctxt_switches:");
+    return wakeups;
+}
+inline double mainThreadWakeupsOf(qint64 pid) {
+    return pid > 0 ? statusField(QStringLiteral("/proc/%1/task/%1/status").arg(pid), "voluntary_ctxt_switches:") : 0;
+}
+
+inline double rssMiBOf(qint64 pid) {
+    return pid > 0 ? statusField(QStringLiteral("/proc/%1/status").arg(pid), "VmRSS:") / 1024.0 : 0;
+}
+
+inline QList<qint64> childrenOf(qint64 pid) {
+    QList<qint64> children;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks + u'/' + task + QStringLiteral("/children"));
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& id : file.readAll().split(' '))
+            if (!id.trimmed().isEmpty()) children << id.trimmed().toLongLong();
+    }
+    return children;
+}
+
+// Runs the Qt event loop (and reads the application's log) for `duration` of wall time.
+inline void wait(Clock::duration duration, testsupport::AppProcess* app = nullptr) {
+    const auto until = Clock::now() + duration;
+    while (Clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (app) app->pump();
+        QThread::msleep(5);
+    }
+}
+
+inline QString applicationProgram() {
+    return qEnvironmentVariableIsEmpty("QUILLVEX_BENCH_APP") ? QStringLiteral(QUILLVEX_EXECUTABLE)
+                                                             : qEnvironmentVariable("QUILLVEX_BENCH_APP");
+}
+
+// The application's environment on `display`: a fresh home, info logging as a user runs it, no
+// update check fetching meanwhile (it would land in some runs and not others).
+inline QProcessEnvironment applicationEnvironment(testsupport::AppHome& home, const QString& display) {
+    QDir().mkpath(home.filePath(QStringLiteral(".config/Quillvex")));
+    QFile settings(home.filePath(QStringLiteral(".config/Quillvex/com.varnock.Quillvex.json")));
+    if (!settings.exists() && settings.open(QIODevice::WriteOnly)) settings.write(R"({"automaticUpdateChecks": false})");
+    settings.close();
+    QProcessEnvironment env = home.environment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), QStringLiteral("info"));
+    return env;
+}
+
+// dunst on `display` and the session bus in the environment, serving notifications; none when
+// it is not installed or does not take the name.
+struct Dunst {
+    std::unique_ptr<testsupport::ScopedServiceHome> home = std::make_unique<testsupport::ScopedServiceHome>();
+    std::unique_ptr<testsupport::ServiceProcess> process;
+    Clock::time_point startedAt;
+    qint64 pid() const { return process ? process->pid() : 0; }
+
+    static std::unique_ptr<Dunst> start(const QString& display, QString* error) {
+        const QString path = QStandardPaths::findExecutable(QStringLiteral("dunst"));
+        if (path.isEmpty()) return nullptr;
+        auto dunst = std::make_unique<Dunst>();
+        QFile config(dunst->home->path() + QStringLiteral("/dunstrc"));
+        config.open(QIODevice::WriteOnly);
+        config.write("[global]\nfont = DejaVu Sans 10\n");
+        config.close();
+        testsupport::ScopedEnvironment env;
+        env.set("DISPLAY", display.toLocal8Bit());
+        dunst->startedAt = Clock::now();
+        dunst->process = testsupport::ServiceProcess::start(path, {QStringLiteral("-config"), config.fileName()}, {}, -1, error);
+        if (!dunst->process) return nullptr;
+        return dunst;
+    }
+};
+
+// Whether `name` has an owner on `bus` now.
+inline bool nameOwned(testsupport::PrivateBus& bus, const QString& name) {
+    const auto reply = bus.connection().call({QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                              QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {name}},
+                                             std::chrono::seconds(1));
+    return reply.ok() && reply.value().toBool();
+}
+
+}  // namespace appbench
