@@ -1,6 +1,7 @@
 // The now-playing helper: a long-lived child of the application that reads the desktop's
 // now-playing source and answers one line-based request at a time. Its one argument (the path
-// of a script the application also writes) is not needed here.
+// of a script the application also writes) is not needed here. Between requests it sleeps in the
+// event loop, which also keeps the list of players current as the bus announces them.
 
 #include "music/nowplaying_helper/artwork_fetcher.h"
 #include "music/nowplaying_helper/mpris_now_playing.h"
@@ -10,10 +11,14 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QFileInfo>
+#include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include <unistd.h>
 
 namespace {
 
@@ -50,14 +55,35 @@ int main(int argc, char** argv) {
     NowPlayingHelperProtocol protocol(source);
 
     if (!writeLine(QByteArrayLiteral("READY"))) return 0;
-    char* buffer = nullptr;
-    size_t capacity = 0;
-    ssize_t length;
-    bool quit = false;
-    while (!quit && (length = getline(&buffer, &capacity, stdin)) >= 0) {
-        const std::optional<QByteArray> reply = protocol.handle(QByteArray(buffer, length), quit);
-        if (reply && !writeLine(*reply)) break;
-    }
-    std::free(buffer);
+    // Requests are read as they come; a line is answered once whole. The end of the input or
+    // "quit" ends the loop.
+    QByteArray pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    auto answer = [&](const QByteArray& line) {
+        bool quit = false;
+        const std::optional<QByteArray> reply = protocol.handle(line, quit);
+        return !quit && (!reply || writeLine(*reply));
+    };
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char chunk[65536];
+        const ssize_t length = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (length < 0 && errno == EINTR) return;
+        // Announcements of players that came or went before this request count for its answer.
+        QCoreApplication::sendPostedEvents();
+        bool goOn = length > 0;
+        if (goOn) pending.append(chunk, length);
+        qsizetype end;
+        while (goOn && (end = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 1);
+            goOn = answer(line);
+        }
+        if (goOn) return;
+        // At the end of the input a last line without its line feed is still a request.
+        if (length == 0 && !pending.isEmpty()) answer(pending);
+        input.setEnabled(false);
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
     return 0;
 }

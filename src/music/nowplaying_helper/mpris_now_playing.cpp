@@ -86,7 +86,23 @@ bool isTimeout(const QDBusMessage& reply) {
 }  // namespace
 
 MprisNowPlaying::MprisNowPlaying(QDBusConnection bus, int budgetMs, ArtworkFetcher* webCovers)
-    : bus_(std::move(bus)), budgetMs_(budgetMs), webCovers_(webCovers) {}
+    : bus_(std::move(bus)),
+      budgetMs_(budgetMs),
+      webCovers_(webCovers),
+      watcher_(kPrefix.chopped(1) + u'*', bus_, QDBusServiceWatcher::WatchForOwnerChange) {
+    QObject::connect(&watcher_, &QDBusServiceWatcher::serviceOwnerChanged,
+                     [this](const QString& name, const QString&, const QString& newOwner) { ownerChanged(name, newOwner); });
+}
+
+void MprisNowPlaying::ownerChanged(const QString& busName, const QString& newOwner) {
+    identities_.remove(busName);
+    if (!names_ || !busName.startsWith(kPrefix)) return;
+    names_->removeAll(busName);
+    if (!newOwner.isEmpty()) {
+        names_->append(busName);
+        names_->sort();
+    }
+}
 
 MprisNowPlaying::Outcome MprisNowPlaying::call(const QDBusMessage& message, const QDeadlineTimer& deadline,
                                                QDBusMessage& reply) {
@@ -109,6 +125,10 @@ std::optional<QVariantMap> MprisNowPlaying::getAll(const QString& busName, const
 }
 
 QStringList MprisNowPlaying::playerNames(const QDeadlineTimer& deadline, Outcome& outcome) {
+    if (names_) {
+        outcome = Outcome::ok;
+        return *names_;
+    }
     QDBusMessage reply;
     outcome = call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                                                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")),
@@ -119,15 +139,22 @@ QStringList MprisNowPlaying::playerNames(const QDeadlineTimer& deadline, Outcome
         if (name.startsWith(kPrefix)) names << name;
     }
     names.sort();
+    names_ = names;
     return names;
 }
 
 std::optional<QString> MprisNowPlaying::identityOf(const QString& busName, const QDeadlineTimer& deadline, Outcome& outcome) {
+    if (const auto known = identities_.constFind(busName); known != identities_.constEnd()) {
+        outcome = Outcome::ok;
+        return *known;
+    }
     const std::optional<QVariantMap> root = getAll(busName, kRootInterface, deadline, outcome);
     if (outcome == Outcome::timedOut) return std::nullopt;
     std::optional<QString> identity;
     if (root) identity = nonEmptyText(root->value(QStringLiteral("DesktopEntry")));
     if (!identity) identity = busName.mid(kPrefix.size());
+    // A player that answered keeps its identity while it holds the name; one that failed is asked again.
+    if (outcome == Outcome::ok && names_) identities_.insert(busName, *identity);
     return identity;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QHash>
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
@@ -17,6 +19,10 @@
 // else the first. Every request is bounded as a whole, since a stuck player would otherwise hold
 // a call for the bus library's default 25 s. Covers come from local files at once, and from the
 // web once their fetch has arrived (ArtworkFetcher): a query never waits for one.
+//
+// The players on the bus are listed once; from then on the bus's announcements of players coming
+// and going (delivered by the event loop) keep the list, and each player's identity is kept while
+// the same owner holds its name. With no player a query then asks the bus nothing.
 class MprisNowPlaying final : public NowPlayingHelperSource {
 public:
     // Covers larger than this are not sent; their base64 form stays well inside the 1 MiB line
@@ -50,7 +56,12 @@ private:
     std::optional<QVariantMap> getAll(const QString& busName, const QString& interface, const QDeadlineTimer& deadline,
                                       Outcome& outcome);
 
+    void ownerChanged(const QString& busName, const QString& newOwner);
+
     QDBusConnection bus_;
     int budgetMs_;
     ArtworkFetcher* webCovers_;
+    QDBusServiceWatcher watcher_;
+    std::optional<QStringList> names_;          // sorted; none until first listed
+    QHash<QString, QString> identities_;        // by bus name, for its current owner
 };
