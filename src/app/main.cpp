@@ -17,7 +17,14 @@
 #include <optional>
 
 int main(int argc, char** argv) {
+    // Windows are drawn without shared memory with the X server: with it, Qt waits for the server
+    // (a round trip) before every paint into an area it sent before, which an animation does each
+    // frame. Without it each frame sends only the area it changed, into a server-side copy of the
+    // window that Qt keeps. Applications the user opens from here do not inherit the choice.
+    const bool shmChosen = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (!shmChosen) qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
+    if (!shmChosen) qunsetenv("QT_XCB_NO_MITSHM");
     QApplication::setApplicationName(QStringLiteral("Quillvex"));
     QApplication::setOrganizationDomain(QStringLiteral("varnock.com"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -110,8 +110,16 @@ void IslandPanel::applyShape() {
     QRegion region;
     if (content_ && alpha_.value() > 0) region = content_->geometry() & rect();
     if (region == shape_) return;
+    // What the new shape uncovers is repainted here, as the content moves or fades in anyway: the
+    // window system need not report it exposed.
+    const QRegion uncovered = region - shape_;
     shape_ = region;
-    platform::setWindowShape(*this, region);
+    if (!isVisible()) {
+        platform::setWindowShape(*this, region);
+        return;
+    }
+    platform::reshapeRepainted(*this, region);
+    if (!uncovered.isEmpty()) update(uncovered);
 }
 
 void IslandPanel::showEvent(QShowEvent* event) {

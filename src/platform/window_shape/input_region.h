@@ -19,4 +19,9 @@ bool setInputRegion(QWidget& window, const QRegion& region);
 // input, also where no compositor honours transparency.
 bool setWindowShape(QWidget& window, const QRegion& region);
 
+// The same for a caller that repaints, after this call, whatever the new shape uncovers (a window
+// whose content moves every frame): the window system is not asked to report the uncovered area
+// as exposed, which would wake the application and copy that area to the screen once more.
+bool reshapeRepainted(QWidget& window, const QRegion& region);
+
 }  // namespace platform

@@ -116,6 +116,7 @@ public:
         xcb_flush(c_);
     }
     ~WindowBeneath() { xcb_disconnect(c_); }
+    xcb_window_t id() const { return window_; }
     // The clicks so far, waiting up to `timeoutMs` for at least `expected`.
     int clicksAfterWaiting(int expected, int timeoutMs = 3000) {
         QDeadlineTimer deadline(timeoutMs);
@@ -341,6 +342,38 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
                                    &pixel),
               0);
     EXPECT_TRUE(pixel.contains(QStringLiteral("#FFFFFF"))) << pixel.toStdString();
+    // The card grew without the window system reporting its new area exposed: it drew that area
+    // itself, and its window still hears of exposures from elsewhere.
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                             QStringLiteral("-crop"), QStringLiteral("1x1+620+20"),
+                                                             QStringLiteral("txt:-")},
+                                   &pixel),
+              0);
+    EXPECT_FALSE(pixel.contains(QStringLiteral("#FFFFFF"))) << pixel.toStdString();
+    {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+        ASSERT_TRUE(tree);
+        int overlays = 0;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
+            xcb_get_window_attributes_reply_t* a =
+                xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
+            // The overlay's window: mapped, over the card's point.
+            if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE && g->x <= 560 && g->x + g->width > 560 && g->y <= 20 &&
+                g->y + g->height > 20 && children[i] != beneath.id()) {
+                ++overlays;
+                EXPECT_TRUE(a->all_event_masks & XCB_EVENT_MASK_EXPOSURE);
+            }
+            std::free(g);
+            std::free(a);
+        }
+        std::free(tree);
+        xcb_disconnect(c);
+        EXPECT_EQ(overlays, 1);
+    }
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("120"),
                        QStringLiteral("click"), QStringLiteral("1")}),
               0);
