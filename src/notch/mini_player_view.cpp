@@ -38,8 +38,14 @@ MiniPlayerView::MiniPlayerView(QWidget* parent, const MiniPlayerEnvironment& env
     }));
     // A frame of the bars repaints their own small rectangle, not the band, and only when it would
     // show other pixels than the frame drawn last.
+    // The six bars move on one frame tick, each telling on its own: once a repaint is asked, the
+    // rest of the tick need not compare again.
     redraws_.insert(bars_.onChange([this] {
-        if (!drawnBars_ || bars_.frame(devicePixelRatioF()) != *drawnBars_) update(barsRect());
+        if (barsRepaintAsked_) return;
+        if (!drawnBars_ || bars_.frame(devicePixelRatioF()) != *drawnBars_) {
+            barsRepaintAsked_ = true;
+            update(barsRect());
+        }
     }));
 }
 
@@ -80,6 +86,7 @@ void MiniPlayerView::paintEvent(QPaintEvent* event) {
     paintContent(painter);
     layerSure_ = false;
     drawnBars_ = bars_.frame(devicePixelRatioF());
+    barsRepaintAsked_ = false;
 }
 
 QRect MiniPlayerView::barsRect() const {
