@@ -22,6 +22,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -121,7 +122,8 @@ protected:
         xcb_window_t active = 0;
         xcb_ewmh_get_active_window_reply(&ew, xcb_ewmh_get_active_window(&ew, 0), &active, nullptr);
         xcb_ewmh_set_active_window(&ew, 0, active);
-        xcb_flush(c);
+        // A round trip, not a flush: the server drops what it has not read from a client that hangs up.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         xcb_ewmh_connection_wipe(&ew);
         xcb_disconnect(c);
     }
