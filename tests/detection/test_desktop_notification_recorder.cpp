@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -309,20 +310,104 @@ TEST_F(RecorderOnBus, HugeTextsAreCutOnACharacterBoundarySoEveryRecordStaysReada
     EXPECT_EQ(request->value(QStringLiteral("body"))->text(), body.left(16 * 1024));
 }
 
-TEST_F(RecorderOnBus, WritesLostToALockAreLoggedOnceAndCountedWhenWritingWorksAgain) {
+// The sqlite3 shell in a process of its own, holding the store's write lock until released.
+class LockFromAnotherProcess {
+public:
+    explicit LockFromAnotherProcess(const QString& path) {
+        shell_.start(QStringLiteral("sqlite3"), {path});
+        if (!shell_.waitForStarted(5000)) return;
+        shell_.write("BEGIN IMMEDIATE;\nSELECT 'locked';\n");
+        QElapsedTimer clock;
+        clock.start();
+        while (!shell_.readAllStandardOutput().contains("locked") && clock.elapsed() < 10000) shell_.waitForReadyRead(100);
+        held_ = clock.elapsed() < 10000;
+    }
+    ~LockFromAnotherProcess() { release(); }
+    bool held() const { return held_; }
+    void release() {
+        if (shell_.state() == QProcess::NotRunning) return;
+        shell_.write("COMMIT;\n.quit\n");
+        shell_.closeWriteChannel();
+        shell_.waitForFinished(5000);
+    }
+
+private:
+    QProcess shell_;
+    bool held_ = false;
+};
+
+std::vector<QString> titles(const QString& path) {
+    std::vector<QString> out;
+    for (const auto& row : rows(path)) {
+        auto root = PropertyList::parse(row.data);
+        out.push_back(root ? root->value(QStringLiteral("req"))->value(QStringLiteral("titl"))->text().value_or(QString()) : QString());
+    }
+    return out;
+}
+
+TEST_F(RecorderOnBus, NotificationsThatMeetAnotherProgramsLockWaitAndGoInInOrderOnceItGoes) {
     startRecorder(1000, [](auto& options) { options.busyTimeoutMs = 20; });
-    platform::NotificationStoreWriter other(storePath(), 20);
-    ASSERT_TRUE(other.execute("BEGIN IMMEDIATE"));
-    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("lost %1").arg(i), {}).ok());
-    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 3; }));
-    ASSERT_TRUE(other.execute("COMMIT"));
-    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("kept"), {}).ok());
+    LockFromAnotherProcess other(storePath());
+    ASSERT_TRUE(other.held());
+    for (int i = 1; i <= 5; ++i) ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("n%1").arg(i), {}).ok());
+    ASSERT_TRUE(spinUntil([&] { return notices.size() == 1; })) << notices.join(u'\n').toStdString();
+    // Several tries meet the lock meanwhile: nothing is written, nothing is given up.
+    spinUntil([] { return false; }, 200);
+    EXPECT_EQ(recordedCount(), 0u);
+    other.release();
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 5; }));
+    EXPECT_EQ(titles(storePath()), (std::vector<QString>{"n1", "n2", "n3", "n4", "n5"}));
     ASSERT_TRUE(spinUntil([&] { return notices.size() == 2; })) << notices.join(u'\n').toStdString();
     EXPECT_EQ(notices.join(u'\n').toStdString(),
-              "warning Cannot write the notification store - cannot add the application: database is locked; "
-              "notifications are lost until writing works again\n"
-              "info Writing the notification store again; 3 notifications were lost");
-    EXPECT_EQ(rows(storePath()).size(), 1u);
+              "warning Cannot write the notification store - database is locked; notifications wait until writing "
+              "works again\n"
+              "info Writing the notification store again; the 5 notifications that waited are written");
+}
+
+TEST_F(RecorderOnBus, WhileTheStoreIsLockedOnlyTheOldestBeyondTheBoundAreLostAndThatIsSaid) {
+    startRecorder(3, [](auto& options) { options.busyTimeoutMs = 20; });
+    {
+        LockFromAnotherProcess other(storePath());
+        ASSERT_TRUE(other.held());
+        for (int i = 1; i <= 5; ++i) {
+            ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("n%1").arg(i), {}).ok());
+            // Each one waits on its own try, so the bound is met one at a time.
+            spinUntil([] { return false; }, 50);
+        }
+        ASSERT_TRUE(spinUntil([&] { return recordedCount() == 2; })) << "the two oldest are given up";
+    }
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 5; }));
+    EXPECT_EQ(titles(storePath()), (std::vector<QString>{"n3", "n4", "n5"}));
+    ASSERT_TRUE(spinUntil([&] { return notices.size() == 3; })) << notices.join(u'\n').toStdString();
+    EXPECT_EQ(notices.mid(1).join(u'\n').toStdString(),
+              "warning More than 3 notifications wait for the notification store; the oldest are lost\n"
+              "info Writing the notification store again; the 3 notifications that waited are written, 2 were lost");
+}
+
+TEST_F(RecorderOnBus, AStoreWhoseFilesAreRemovedUnderItIsOpenedAgainAndStaysReadable) {
+    startRecorder();
+    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("before"), {}).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 1; }));
+    ASSERT_TRUE(QFile::remove(storePath() + QStringLiteral("-wal")));
+    // A reader that comes now (the detector polls) finds an index that names a log that is gone.
+    rows(storePath());
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("after %1").arg(i), {}).ok());
+        ASSERT_TRUE(spinUntil([&] { return recordedCount() == static_cast<size_t>(1 + i); }));
+        EXPECT_EQ(titles(storePath()).size(), static_cast<size_t>(1 + i)) << "each one readable as it comes";
+    }
+    EXPECT_EQ(titles(storePath()), (std::vector<QString>{"before", "after 1", "after 2", "after 3"}));
+    EXPECT_EQ(notices.join(u'\n').toStdString(),
+              "warning The notification store was removed or replaced by another program; opening it again");
+
+    // The store itself removed: made anew, its record ids go on above what readers have seen.
+    ASSERT_TRUE(QFile::remove(storePath()));
+    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("new store"), {}).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 5; }));
+    const auto stored = rows(storePath());
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].id, 5);
+    EXPECT_EQ(notices.size(), 2);
 }
 
 TEST_F(RecorderOnBus, ABusThatDropsTheMonitorIsMonitoredAgainWhenItIsBack) {

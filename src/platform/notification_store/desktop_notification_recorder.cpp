@@ -57,9 +57,13 @@ struct DesktopNotificationRecorder::Shared {
     std::function<void(const Notice&)> noticeHandler;
     std::function<void(Notice)> notify;  // hands a notice to the starting thread
     QString address;
-    // Notifications lost since writing began to fail; failing is set from the first loss to the
-    // next record written.
+    // Received and not yet written, oldest first (recorder's thread only). Bounded by the
+    // records the store keeps: more would be pruned at their write anyway.
+    std::deque<DesktopNotification> pending;
+    // From the first failed write to the next one that works: whether it was said, and how many
+    // the bound dropped meanwhile.
     bool failing = false;
+    bool toldOfLoss = false;
     size_t lost = 0;
 
     std::mutex mutex;
@@ -96,24 +100,32 @@ struct DesktopNotificationRecorder::Shared {
     }
 
     // On the recorder's thread: connect, become a monitor, then write what arrives, checking
-    // the connection whenever nothing arrived for a while.
+    // the connection whenever nothing arrived for a while. What the store refuses (another
+    // program holds its lock) waits and is tried again until it goes in.
     void run(const std::function<void(Status)>& report) {
         Status status = monitor();
         report(status);
         if (!status.recording) return;
         const auto check = std::chrono::milliseconds(std::max(options.busCheckMs, 1));
+        const auto retry = std::chrono::milliseconds(std::max(options.busyTimeoutMs, 10));
         std::unique_lock lock(mutex);
         for (;;) {
-            const bool woken = wake.wait_for(lock, check, [this] { return quit || !queue.empty(); });
-            if (quit && queue.empty()) return;
-            if (woken) {
-                std::deque<DesktopNotification> batch;
-                batch.swap(queue);
+            const bool woken = wake.wait_for(lock, pending.empty() ? check : retry,
+                                             [this] { return quit || !queue.empty(); });
+            const bool quitting = quit;
+            std::deque<DesktopNotification> batch;
+            batch.swap(queue);
+            if (!batch.empty() || !pending.empty()) {
                 lock.unlock();
+                // Each arrival is prepared once; what waits for the store keeps what it got.
                 prepare(batch);
-                if (!batch.empty()) write(batch);
+                for (auto& n : batch) pending.push_back(std::move(n));
+                if (!pending.empty()) write();
+                if (quitting) abandonPending();
                 lock.lock();
-            } else if (!QDBusConnection(connectionName).isConnected()) {
+            }
+            if (quitting) return;
+            if (!woken && !QDBusConnection(connectionName).isConnected()) {
                 notify({true, QStringLiteral("The session bus dropped the monitoring; monitoring again when it allows")});
                 monitorAgain(lock);
             }
@@ -212,45 +224,77 @@ struct DesktopNotificationRecorder::Shared {
         return sender;
     }
 
-    void write(const std::deque<DesktopNotification>& batch) {
-        // One transaction per batch: a burst costs one commit, and each commit is one event for readers.
-        // When another writer holds the lock past the busy timeout, each insert tries on its own.
-        const bool inTransaction = writer->execute("BEGIN IMMEDIATE");
+    // Writes every pending notification in one transaction (a burst costs one commit, and each
+    // commit is one event for readers), or none: they wait for the next try.
+    void write() {
+        if (writer->filesReplaced()) {
+            // Writes would go into files no reader opens any more.
+            notify({true, QStringLiteral("The notification store was removed or replaced by another program; opening "
+                                         "it again")});
+            writer->reopen();
+        } else if (!writer->isOpen()) {
+            writer->reopen();
+        }
+        bound();
         std::vector<std::optional<int64_t>> ids;
-        QString error;  // the first reason a record was lost
-        for (const auto& n : batch) {
+        bool written = writer->execute("BEGIN IMMEDIATE");
+        for (auto n = pending.begin(); written && n != pending.end(); ++n) {
             ids.push_back(writer->appendRecord(
-                n.bundleIdentifier(),
-                encodeNotificationRecord(n.bundleIdentifier(), n.summary, std::nullopt, n.body, n.icon)));
-            if (!ids.back() && error.isEmpty()) error = writer->error();
+                n->bundleIdentifier(),
+                encodeNotificationRecord(n->bundleIdentifier(), n->summary, std::nullopt, n->body, n->icon)));
+            written = ids.back().has_value();
         }
-        writer->pruneKeepingNewest(options.keepNewest);
-        const bool committed = !inTransaction || writer->execute("COMMIT");
-        if (!committed) {
-            if (error.isEmpty()) error = writer->error();
+        if (written) {
+            writer->pruneKeepingNewest(options.keepNewest);
+            written = writer->execute("COMMIT");
+        }
+        if (!written) {
+            const QString error = writer->error();
             writer->execute("ROLLBACK");
+            if (!failing) {
+                failing = true;
+                notify({true, QStringLiteral("Cannot write the notification store - ") + error +
+                                  QStringLiteral("; notifications wait until writing works again")});
+            }
+            return;
         }
-        const size_t failed = committed ? size_t(std::count(ids.begin(), ids.end(), std::nullopt)) : ids.size();
-        account(failed, ids.size(), error);
-        if (!observer) return;
-        for (const auto& id : ids) observer(committed ? id : std::nullopt);
-    }
-
-    // One line when writing starts to fail, one with the count when a record is written again.
-    void account(size_t failed, size_t total, const QString& error) {
-        if (failed && !failing) {
-            failing = true;
-            notify({true, QStringLiteral("Cannot write the notification store - ") + error +
-                              QStringLiteral("; notifications are lost until writing works again")});
-        }
-        lost += failed;
-        if (failing && failed < total) {
-            notify({false, QStringLiteral("Writing the notification store again; %1 notification%2 lost")
-                               .arg(lost)
-                               .arg(lost == 1 ? QStringLiteral(" was") : QStringLiteral("s were"))});
+        const size_t count = pending.size();
+        pending.clear();
+        if (failing) {
+            QString text = QStringLiteral("Writing the notification store again; the %1 notification%2")
+                       .arg(count)
+                       .arg(count == 1 ? QStringLiteral(" that waited is written") : QStringLiteral("s that waited are written"));
+            if (lost) text += QStringLiteral(", %1 %2 lost").arg(lost).arg(lost == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+            notify({false, text});
             failing = false;
+            toldOfLoss = false;
             lost = 0;
         }
+        if (!observer) return;
+        for (const auto& id : ids) observer(id);
+    }
+
+    // Drops the oldest of the pending notifications beyond the bound, and says so once.
+    void bound() {
+        const size_t limit = static_cast<size_t>(std::max(options.keepNewest, 1));
+        if (pending.size() <= limit) return;
+        const size_t dropped = pending.size() - limit;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(dropped));
+        lost += dropped;
+        if (!toldOfLoss) {
+            toldOfLoss = true;
+            notify({true, QStringLiteral("More than %1 notifications wait for the notification store; the oldest are lost")
+                              .arg(limit)});
+        }
+        if (observer)
+            for (size_t i = 0; i < dropped; ++i) observer(std::nullopt);
+    }
+
+    // At the end, what the store still refused goes with the recorder.
+    void abandonPending() {
+        if (observer)
+            for (size_t i = 0; i < pending.size(); ++i) observer(std::nullopt);
+        pending.clear();
     }
 
     void stop() {

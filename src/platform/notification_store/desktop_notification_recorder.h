@@ -24,7 +24,9 @@ public:
         QString storePath;
         // Empty: the session bus as libdbus finds it (never auto-launched).
         QString busAddress;
+        // Also the bound on notifications waiting while the store cannot be written.
         int keepNewest = 1000;
+        // Each write's wait for another program's lock, and the pause between tries.
         int busyTimeoutMs = 250;
         // Bound on connecting and on the monitoring request.
         int busTimeoutMs = 2000;
@@ -38,7 +40,8 @@ public:
         bool recording = false;
         QString reason;  // why not, when not recording
     };
-    // A change worth a log line, after the start: writing fails or works again, the bus dropped
+    // A change worth a log line, after the start: writing fails or works again, notifications
+    // are lost to the bound, the store was replaced under the recorder, the bus dropped
     // the monitor or took it back. `text` comes without the component's name.
     struct Notice {
         bool warning = false;
@@ -59,8 +62,9 @@ public:
     // Called on the starting thread's event loop with each notice. Set before start().
     void setNoticeHandler(std::function<void(const Notice&)> handler);
 
-    // Called on the recorder's thread after each record is committed (row id) or fails
-    // (nullopt): benchmarks and tests. Set before start().
+    // Called on the recorder's thread after each record is committed (row id) or lost
+    // (nullopt: dropped by the bound, or still unwritten when the recorder stops): benchmarks and
+    // tests. Set before start().
     void setRecordObserver(std::function<void(std::optional<int64_t> recordId)> observer);
 
     const QString& storePath() const;

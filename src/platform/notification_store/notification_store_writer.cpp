@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -90,28 +91,35 @@ QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional
     return out;
 }
 
-NotificationStoreWriter::NotificationStoreWriter(const QString& path, int busyTimeoutMs) : path_(path) {
-    const QString folder = QFileInfo(path).absolutePath();
+NotificationStoreWriter::NotificationStoreWriter(const QString& path, int busyTimeoutMs)
+    : path_(path), busyTimeoutMs_(busyTimeoutMs) {
+    open();
+}
+
+NotificationStoreWriter::~NotificationStoreWriter() { close(); }
+
+void NotificationStoreWriter::open() {
+    const QString folder = QFileInfo(path_).absolutePath();
     if (!makePrivateFolders(folder)) {
         error_ = QStringLiteral("cannot create folder ") + folder;
         return;
     }
     ::chmod(QFile::encodeName(folder).constData(), 0700);
     // Made (or narrowed) before SQLite opens it: the journal files take the store's mode.
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray file = QFile::encodeName(path_);
     const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        error_ = QStringLiteral("cannot open ") + path + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
+        error_ = QStringLiteral("cannot open ") + path_ + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
         return;
     }
     ::fchmod(fd, 0600);
     ::close(fd);
     if (sqlite3_open_v2(file.constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
-        fail(QStringLiteral("cannot open ") + path);
+        fail(QStringLiteral("cannot open ") + path_);
         return;
     }
-    sqlite3_busy_timeout(db_, busyTimeoutMs);
+    sqlite3_busy_timeout(db_, busyTimeoutMs_);
     {
         // journal_mode answers with a row, so it goes through a statement of its own.
         Statement journal(db_, "PRAGMA journal_mode=WAL");
@@ -131,10 +139,57 @@ NotificationStoreWriter::NotificationStoreWriter(const QString& path, int busyTi
         fail(QStringLiteral("cannot create the tables"));
         return;
     }
+    {
+        Statement sequence(db_, "SELECT seq FROM sqlite_sequence WHERE name = 'record'");
+        if (sequence.ok() && sequence.step() == SQLITE_ROW) highestId_ = std::max(highestId_, sequence.columnInt64(0));
+    }
+    // The log and the index exist once the connection has read the store.
+    files_[0] = identityOf(path_);
+    files_[1] = identityOf(path_ + QStringLiteral("-wal"));
+    files_[2] = identityOf(path_ + QStringLiteral("-shm"));
     opened_ = true;
 }
 
-NotificationStoreWriter::~NotificationStoreWriter() { sqlite3_close_v2(db_); }
+void NotificationStoreWriter::close() {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    opened_ = false;
+}
+
+std::optional<NotificationStoreWriter::FileIdentity> NotificationStoreWriter::identityOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+bool NotificationStoreWriter::filesReplaced() const {
+    if (!opened_) return false;
+    const QString paths[3] = {path_, path_ + QStringLiteral("-wal"), path_ + QStringLiteral("-shm")};
+    for (int i = 0; i < 3; ++i) {
+        // A file that was not there at the opening is one SQLite has not made yet.
+        if (files_[i] && identityOf(paths[i]) != files_[i]) return true;
+    }
+    return false;
+}
+
+bool NotificationStoreWriter::reopen() {
+    close();
+    error_.clear();
+    open();
+    return opened_ && keepIdsGrowing();
+}
+
+bool NotificationStoreWriter::keepIdsGrowing() {
+    if (highestId_ <= 0) return true;
+    // AUTOINCREMENT continues after the sequence's value; a store made anew starts without one.
+    if (!execute("INSERT INTO sqlite_sequence (name, seq) SELECT 'record', 0 "
+                 "WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'record')"))
+        return false;
+    Statement raise(db_, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'record' AND seq < ?1");
+    if (!raise.ok() || !raise.bindInt64(1, highestId_) || raise.step() != SQLITE_DONE)
+        return fail(QStringLiteral("cannot carry the record ids over"));
+    return true;
+}
 
 bool NotificationStoreWriter::fail(const QString& what) {
     error_ = what + QStringLiteral(": ") + QString::fromUtf8(db_ ? sqlite3_errmsg(db_) : "out of memory");
@@ -175,6 +230,7 @@ std::optional<int64_t> NotificationStoreWriter::insertRecord(std::optional<int64
         fail(QStringLiteral("cannot add the record"));
         return std::nullopt;
     }
+    highestId_ = std::max(highestId_, static_cast<int64_t>(sqlite3_last_insert_rowid(db_)));
     return sqlite3_last_insert_rowid(db_);
 }
 

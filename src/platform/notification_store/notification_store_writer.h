@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 
@@ -36,6 +38,14 @@ public:
     NotificationStoreWriter& operator=(const NotificationStoreWriter&) = delete;
 
     bool isOpen() const { return opened_; }
+    // Whether the store's file, its write-ahead log or its shared index at the path are no longer
+    // the ones this connection holds (removed or replaced by another program). Writes would then
+    // go where no reader looks: reopen().
+    bool filesReplaced() const;
+    // Closes the connection (what it holds is saved into the store's file when that is still
+    // there) and opens the store at the path again, creating it when it went. Record ids go on
+    // from the highest this writer gave, also in a store made anew.
+    bool reopen();
     // Why it did not open, or why the last write failed. A failed write (a lock held past the
     // busy timeout) leaves the store open for the next one.
     const QString& error() const { return error_; }
@@ -52,12 +62,25 @@ public:
     bool execute(const char* sql);
 
 private:
+    struct FileIdentity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    static std::optional<FileIdentity> identityOf(const QString& path);
+    void open();
+    void close();
+    bool keepIdsGrowing();
     std::optional<int64_t> appId(const QString& bundleId);
     std::optional<int64_t> insertRecord(std::optional<int64_t> app, const std::optional<QByteArray>& data);
     bool fail(const QString& what);
 
     QString path_;
+    int busyTimeoutMs_;
     sqlite3* db_ = nullptr;
+    // The files as opened: the store, its write-ahead log and its shared index.
+    std::optional<FileIdentity> files_[3];
+    int64_t highestId_ = 0;
     bool opened_ = false;
     QString error_;
 };
