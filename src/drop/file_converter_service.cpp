@@ -46,7 +46,12 @@ const QString kNotRegular = QStringLiteral("not a regular file");
 // none with why for anything else.
 std::optional<QByteArray> regularFileHead(const QString& path, QString* why) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        // Some kinds refuse to be opened at all (a socket: ENXIO); they are named like the others.
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) *why = kNotRegular;
+        return std::nullopt;
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         *why = kNotRegular;

@@ -32,6 +32,16 @@ QString replyText(const QJsonValue& value) {
     return QStringLiteral("nil");
 }
 
+// What a log line quotes of a helper's words: a helper may write a line of any length.
+QString quoted(const QByteArray& line) {
+    constexpr qsizetype kMaxQuoted = 256;
+    if (line.size() <= kMaxQuoted) return QString::fromUtf8(line);
+    // Cut on a character boundary: continuation bytes go with the character they end.
+    qsizetype end = kMaxQuoted;
+    while (end > 0 && (static_cast<unsigned char>(line.at(end)) & 0xC0) == 0x80) --end;
+    return QString::fromUtf8(line.left(end)) + QStringLiteral("... (%1 bytes)").arg(line.size());
+}
+
 }  // namespace
 
 MediaRemoteBridge::MediaRemoteBridge(platform::ProcessLauncher& launcher, platform::Scheduler& scheduler,
@@ -81,6 +91,13 @@ bool MediaRemoteBridge::isReady() const { return isReady_; }
 void MediaRemoteBridge::launchHelper() {
     std::lock_guard guard(lock_);
     launchHelperLocked();
+    launchPending_ = false;
+}
+
+void MediaRemoteBridge::cancelLaunch() {
+    std::lock_guard guard(launchingMutex_);
+    launchCancelled_ = true;
+    if (launching_) launching_->kill();
 }
 
 void MediaRemoteBridge::launchHelperLocked() {
@@ -99,7 +116,16 @@ void MediaRemoteBridge::launchHelperLocked() {
     helperProcess_ = std::move(child);
     owedReplies_ = 0;
 
+    {
+        std::lock_guard launching(launchingMutex_);
+        if (launchCancelled_) helperProcess_->kill();
+        launching_ = helperProcess_.get();
+    }
     const std::optional<QByteArray> line = readLine(kReadyTimeout);
+    {
+        std::lock_guard launching(launchingMutex_);
+        launching_ = nullptr;
+    }
     if (line && line->trimmed() == "READY") {
         isReady_ = true;
         const QString pid = QString::number(helperProcess_->pid());
@@ -108,7 +134,7 @@ void MediaRemoteBridge::launchHelperLocked() {
     } else {
         setSummary(QStringLiteral("MediaRemoteHelper: failed to receive READY signal"));
         Log::shared().error(QStringLiteral("MediaRemoteBridge: helper did not send READY (got: ") +
-                            (line ? QString::fromUtf8(*line) : QStringLiteral("nil")) + QLatin1Char(')'));
+                            (line ? quoted(*line) : QStringLiteral("nil")) + QLatin1Char(')'));
         // Kept alive, a helper stuck before its greeting would never be replaced; gone, it is
         // started again at a later request, no sooner than the relaunch interval allows.
         helperProcess_->kill();
@@ -155,6 +181,7 @@ std::optional<QByteArray> MediaRemoteBridge::readLine(double timeout) {
 }
 
 std::optional<QJsonObject> MediaRemoteBridge::queryHelper(const QString& command, double timeout) {
+    if (launchPending_) return std::nullopt;  // the first helper is still greeting
     std::lock_guard guard(lock_);
     if (!helperProcess_ || !helperProcess_->isRunning()) {
         const double now = scheduler_.monotonicSeconds();

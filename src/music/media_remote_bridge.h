@@ -35,6 +35,11 @@ public:
     // Starts a helper and waits for its READY line. Blocks the calling thread. A helper that does
     // not greet within kReadyTimeout is killed.
     void launchHelper();
+    // Says that launchHelper() is about to run on another thread: until it has, requests answer
+    // none at once instead of waiting for it or launching a helper of their own.
+    void announceLaunch() { launchPending_ = true; }
+    // Ends a READY wait in progress at once (the helper is killed): the service is going.
+    void cancelLaunch();
     // Stops the helper and forgets it.
     void shutdown();
 
@@ -79,6 +84,10 @@ private:
     std::mutex lock_;  // held for each whole request
     std::unique_ptr<platform::ChildProcess> helperProcess_;
     std::atomic<bool> isReady_{false};
+    std::atomic<bool> launchPending_{false};
+    std::mutex launchingMutex_;
+    platform::ChildProcess* launching_ = nullptr;  // the helper whose greeting is awaited
+    bool launchCancelled_ = false;
     // Replies still owed to requests that gave up waiting: they come before the next reply.
     int owedReplies_ = 0;
     std::optional<double> lastLaunchAt_;  // scheduler's monotonic seconds

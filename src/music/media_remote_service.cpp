@@ -27,12 +27,26 @@ MediaRemoteService::MediaRemoteService(EventBus& bus, platform::Scheduler& sched
       currentSource_(settings_.musicNowPlayingSource()),
       mediaRemoteBridge_(bridge ? std::move(bridge) : std::make_unique<MediaRemoteBridge>(platform::ProcessLauncher::system(), scheduler)),
       scripts_(std::move(scripts)) {
-    mediaRemoteBridge_->launchHelper();
+    // A helper may take seconds to greet, or never: the wait is a worker's, and through the poll
+    // gate, so the service outlives it. Polls meanwhile get no answer from the helper.
+    mediaRemoteBridge_->announceLaunch();
+    scheduler_.global([bridge = mediaRemoteBridge_.get(), gate = pollGate_] {
+        {
+            std::lock_guard lock(gate->mutex);
+            if (!gate->open) return;
+            ++gate->running;
+        }
+        bridge->launchHelper();
+        std::lock_guard lock(gate->mutex);
+        --gate->running;
+        gate->idle.notify_all();
+    });
 }
 
 MediaRemoteService::~MediaRemoteService() {
     updateTimer_.invalidate();
     settingsCancellable_.cancel();
+    mediaRemoteBridge_->cancelLaunch();
     std::unique_lock lock(pollGate_->mutex);
     pollGate_->open = false;
     pollGate_->idle.wait(lock, [this] { return pollGate_->running == 0; });

@@ -11,8 +11,11 @@
 #include <QTemporaryDir>
 
 #include <condition_variable>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 
 using platform::LogLevel;
@@ -190,6 +193,29 @@ TEST_F(DropServiceTest, PipesNeverStallTheMainThreadAndAreLeftOutOrRefused) {
     for (const char* kind : {"Image", "Video"})
         EXPECT_TRUE(log.contains(LogLevel::Error, QStringLiteral("[DropService] %1 conversion failed for lone.jpeg: not a regular file")
                                                       .arg(QLatin1String(kind))));
+    EXPECT_TRUE(launcher.runs().empty());
+}
+
+// A socket cannot even be opened (ENXIO): its conversion fails with the same reason as a pipe's.
+TEST_F(DropServiceTest, ASocketIsRefusedForConversionAsNotARegularFile) {
+    platform::ThreadedGlobalScheduler threaded;
+    FileConverterService offMainConverter(launcher, threaded, converterConfig());
+    DropService offMain(offMainConverter, sharing, chooser, threaded);
+    QDir().mkpath(path(QStringLiteral("src")));
+    const QByteArray socketPath = QFile::encodeName(path(QStringLiteral("src/socket.png")));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(static_cast<size_t>(socketPath.size()), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, socketPath.constData(), static_cast<size_t>(socketPath.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    offMain.perform(DropAction::convertImage, {QUrl::fromLocalFile(QFile::decodeName(socketPath))});
+    threaded.settle();
+    ::close(fd);
+    EXPECT_TRUE(log.contains(LogLevel::Error, QStringLiteral("[DropService] Image conversion failed for socket.png: not a "
+                                                             "regular file")))
+        << log.matching(QStringLiteral("[DropService]")).join(u'\n').toStdString();
     EXPECT_TRUE(launcher.runs().empty());
 }
 

@@ -25,6 +25,7 @@ protected:
         nowPlaying = std::make_unique<MediaRemoteService>(bus, scheduler(), &defaults(), std::move(bridge),
                                                           PlayerScripts(&players, [](double) {},
                                                                         [](const QUrl&) { return std::nullopt; }));
+        scheduler().drain();  // the helper's launch
         service = std::make_unique<GlobalHotkeyService>(&defaults(), scheduler(), &monitor, nowPlaying.get());
     }
     ~GlobalHotkeyServiceTest() override { service.reset(); }

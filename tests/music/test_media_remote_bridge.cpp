@@ -3,9 +3,11 @@
 
 #include "fake_helper.h"
 #include "music/media_remote_bridge.h"
+#include "platform/process/posix_process_launcher.h"
 #include "support/fixtures.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -222,4 +224,26 @@ TEST_F(MediaRemoteBridgeTest, ShutdownSaysQuitAndForgetsTheHelper) {
     bridge.reset();
     EXPECT_EQ(helper.requests.size(), 2);
     EXPECT_TRUE(helper.child().released());
+}
+
+// A real helper process whose first line never ends: the log quotes only its start.
+TEST_F(MediaRemoteBridgeTest, AnEndlessGreetingIsQuotedOnlyInPart) {
+    QTemporaryDir folder;
+    const QString program = folder.filePath(QStringLiteral("endless-helper"));
+    {
+        QFile script(program);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nhead -c 2000000 /dev/zero | tr '\\0' x\nexec sleep 30\n");
+    }
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    platform::PosixProcessLauncher launcher;
+    MediaRemoteBridge bridge(launcher, scheduler(), program);
+    bridge.launchHelper();
+    EXPECT_EQ(bridge.lastDebugSummary(), "MediaRemoteHelper: failed to receive READY signal");
+    const QStringList lines = log.matching("MediaRemoteBridge: helper did not send READY (got: ");
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_LE(lines[0].size(), 400);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("MediaRemoteBridge: helper did not send READY (got: ") +
+                                    QString(256, u'x') + QStringLiteral("... (")))
+        << lines[0].left(300).toStdString();
 }

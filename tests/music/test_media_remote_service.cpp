@@ -4,10 +4,15 @@
 #include "fake_helper.h"
 #include "music/media_remote_service.h"
 #include "scripted_players.h"
+#include "platform/process/posix_process_launcher.h"
+#include "platform/runtime/qt_scheduler.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -54,6 +59,7 @@ protected:
         service = std::make_unique<MediaRemoteService>(bus, scheduler(), &defaults(), std::move(bridge),
                                                        PlayerScripts(&players, [](double) {},
                                                                      [](const QUrl&) { return std::nullopt; }));
+        scheduler().drain();  // the helper's launch runs on a worker
         return *service;
     }
     int queries() const { return static_cast<int>(helper.requests.count("query")); }
@@ -501,4 +507,38 @@ TEST_F(MediaRemoteServiceTest, AWebCoverOnItsWayIsAskedForTwiceSoonAfterThenOnly
     EXPECT_EQ(queries(), 5);
     scheduler().advance(MediaRemoteService::kCoverRefetchDelay);
     EXPECT_EQ(queries(), 6);
+}
+
+// A real helper process that never greets, with the application's own scheduler: creating the
+// service (which the application does while it starts) waits for nothing, and so neither do the
+// main thread, the polls or the transport.
+TEST_F(MediaRemoteServiceTest, ASilentHelperIsWaitedForOnAWorkerWhileTheMainThreadAndRequestsGoOn) {
+    QTemporaryDir folder;
+    const QString program = folder.filePath(QStringLiteral("silent-helper"));
+    {
+        QFile script(program);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec sleep 30\n");
+    }
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    platform::QtScheduler real;
+    platform::PosixProcessLauncher launcher;
+    EventBus realBus{real};
+    {
+        MediaRemoteService s(realBus, real, &defaults(), std::make_unique<MediaRemoteBridge>(launcher, real, program),
+                             PlayerScripts(&players, [](double) {}, [](const QUrl&) { return std::nullopt; }));
+        EXPECT_FALSE(log.contains(LogLevel::Error, "MediaRemoteBridge: helper did not send READY (got: nil)"));
+        bool ran = false;
+        real.post([&] { ran = true; });
+        QElapsedTimer clock;
+        clock.start();
+        while (!ran && clock.elapsed() < 4000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_TRUE(ran);
+        // Requests meanwhile answer at once instead of queueing behind the greeting.
+        EXPECT_FALSE(s.bridge().currentSnapshot(0.5));
+        EXPECT_FALSE(s.bridge().sendCommand(2));
+        EXPECT_FALSE(log.contains(LogLevel::Error, "MediaRemoteBridge: helper did not send READY (got: nil)"))
+            << "all of this came before the greeting's wait was over";
+        EXPECT_FALSE(s.bridge().isReady());
+    }  // going, the service ends a wait still in progress: the helper is killed
 }

@@ -184,6 +184,7 @@ protected:
         nowPlaying = std::make_unique<MediaRemoteService>(bus, scheduler(), &defaults(), std::move(bridge),
                                                           PlayerScripts(&players, [](double) {},
                                                                         [](const QUrl&) { return std::nullopt; }));
+        scheduler().drain();  // the helper's launch
         defaults().set(AppSettings::enableMusicHotkeysKey, true);
         service = std::make_unique<GlobalHotkeyService>(&defaults(), scheduler(), monitor.get(), nowPlaying.get());
         service->start();

@@ -1,6 +1,7 @@
 #include "platform/workspace/desktop_entries.h"
 
 #include "core/app_icon_helper.h"
+#include "platform/process/posix_process_launcher.h"
 #include "platform/workspace/linux_workspace.h"
 #include "support/service_fixtures.h"
 
@@ -113,6 +114,29 @@ TEST(DesktopEntries, ApplicationsResolveToTheirEntryIconAndLaunch) {
         if (file.open(QIODevice::ReadOnly)) lines = file.readAll();
     }
     EXPECT_EQ(lines, "Tune Player\nTune Player\nTune Player\n");
+}
+
+// The deprecated field codes stand for nothing: the launched program never gets an empty
+// argument for one.
+TEST(DesktopEntries, DeprecatedFieldCodesAreRemovedFromTheLaunchedCommand) {
+    QTemporaryDir folder;
+    const QString marker = folder.filePath(QStringLiteral("arguments"));
+    const QString program = folder.filePath(QStringLiteral("prog"));
+    write(program, "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > \"$0.out\"; mv \"$0.out\" " +
+                       QFile::encodeName(marker) + "\n");
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    platform::DesktopEntry entry;
+    entry.name = QStringLiteral("Prog");
+    entry.exec = program + QStringLiteral(" a %d %D b %n %N %v %m %f c%N");
+    EXPECT_EQ(platform::DesktopEntries::commandLine(entry), QStringList({program, "a", "b", "c"}));
+    platform::PosixProcessLauncher launcher;
+    ASSERT_TRUE(platform::DesktopEntries::launch(entry, launcher));
+    QByteArray lines;
+    for (QDeadlineTimer deadline(5000); lines.isEmpty() && !deadline.hasExpired(); QThread::msleep(20)) {
+        QFile file(marker);
+        if (file.open(QIODevice::ReadOnly)) lines = file.readAll();
+    }
+    EXPECT_EQ(lines, "[a]\n[b]\n[c]\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/calendar/eds_calendar_store.h"
 
+#include "platform/calendar/glib_thread.h"
 #include "platform/dbus/dbus_connection.h"
 #include "platform/runtime/dispatch.h"
 
@@ -116,10 +117,10 @@ bool sourcesServiceOnBus() {
 
 }  // namespace
 
-// The store is reached, queried and its live views opened on workers: each of those waits on the
-// bus and on the calendar backends, which must not hold the main thread. `lock` keeps one worker
-// at a time on the GLib objects. Change notices still arrive on the main loop (the objects are made
-// without a thread-default context of their own), and the observers are main-thread only.
+// The store is reached, queried and its live views opened on a GLib thread of its own: each of
+// those waits on the bus and on the calendar backends, which must not hold the main thread, and
+// the objects made there signal their changes there, where a loop runs. `lock` guards the GLib
+// objects against the main thread's quick reads. The observers are main-thread only.
 struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     struct View {
         ECalClientView* view = nullptr;
@@ -128,6 +129,9 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
         Impl* owner = nullptr;
     };
 
+    explicit Impl(Scheduler& scheduler) : scheduler(scheduler) {}
+
+    Scheduler& scheduler;
     std::recursive_mutex lock;  // guards the GLib objects below (not the observers)
     std::atomic<bool> wantsObserving{false};
     std::atomic<bool> reached{false};  // the registry is there: a status read need not wait for the lock
@@ -147,11 +151,19 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     QString lastError;
     std::optional<CalendarStoreProblem> problem;
 
+    // Declared last, so ended first: no step runs on members already gone.
+    GlibThread glib;
+
     ~Impl() {
-        std::lock_guard guard(lock);
-        stopObserving();
-        for (auto& [uid, client] : clients) g_object_unref(client);
-        if (registry) g_object_unref(registry);
+        // On the GLib thread, where the objects deliver: once it has run, none calls back.
+        glib.run([this] {
+            std::lock_guard guard(lock);
+            stopObserving();
+            for (auto& [uid, client] : clients) g_object_unref(client);
+            clients.clear();
+            if (registry) g_object_unref(registry);
+            registry = nullptr;
+        });
     }
 
     void setError(const QString& text, std::optional<CalendarStoreProblem> kind) {
@@ -192,16 +204,15 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
         return true;
     }
 
-    // Reaching waits on the bus and may iterate the GLib main context, which the Qt loop shares: it
-    // never runs on the main thread, where it would re-enter the event loop. Tells the status
-    // observers, then `done`, on the main thread.
+    // Reaching waits on the bus: never on the main thread. Tells the status observers, then
+    // `done`, on the main thread.
     void reachOnWorker(std::function<void(bool)> done = {}) {
         attempting = true;
         lastAttempt = std::chrono::steady_clock::now();
         onWorker([done = std::move(done)](Impl& self) mutable {
             const bool ok = self.reach();
             self.attempting = false;
-            Scheduler::shared().post([weak = self.weak_from_this(), ok, done = std::move(done)] {
+            self.scheduler.post([weak = self.weak_from_this(), ok, done = std::move(done)] {
                 if (auto impl = weak.lock()) impl->announceStatus();
                 if (done) done(ok);
             });
@@ -215,9 +226,9 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
-    // Runs `step` on a worker while the store lives, with the GLib objects to itself.
+    // Runs `step` on the GLib thread while the store lives, with the GLib objects to itself.
     void onWorker(std::function<void(Impl&)> step) {
-        Scheduler::shared().global([weak = weak_from_this(), step = std::move(step)] {
+        glib.post([weak = weak_from_this(), step = std::move(step)] {
             if (auto self = weak.lock()) {
                 std::lock_guard guard(self->lock);
                 step(*self);
@@ -269,12 +280,16 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
         return calendar;
     }
 
-    // On the main loop: tells the observers, then brings the views in line on a worker.
+    // On the GLib thread: tells the observers on the main thread, then brings the views in line.
     void notify() {
-        auto current = observers;
-        for (auto& [id, handler] : current) {
-            if (observers.count(id)) (*handler)();
-        }
+        scheduler.post([weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) return;
+            auto current = self->observers;
+            for (auto& [id, handler] : current) {
+                if (self->observers.count(id)) (*handler)();
+            }
+        });
         onWorker([](Impl& self) { self.syncViews(); });
     }
 
@@ -285,7 +300,7 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     static void onComplete(ECalClientView*, const GError*, gpointer data) { static_cast<View*>(data)->complete = true; }
     static void onSource(ESourceRegistry*, ESource*, gpointer data) { static_cast<Impl*>(data)->notify(); }
 
-    // On a worker, while anyone observes.
+    // On the GLib thread, while anyone observes.
     void startObserving() {
         if (!wantsObserving || !reach() || !registrySignals.empty()) return;
         for (const char* signal : {"source-added", "source-removed", "source-changed", "source-enabled", "source-disabled"}) {
@@ -349,7 +364,7 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     }
 };
 
-EdsCalendarStore::EdsCalendarStore() : impl_(std::make_shared<Impl>()) {
+EdsCalendarStore::EdsCalendarStore(Scheduler& scheduler) : impl_(std::make_shared<Impl>(scheduler)) {
     // Reaching the registry waits on the bus: it starts on a worker at once, so the first status
     // read seldom waits for it.
     impl_->reachOnWorker();
@@ -398,8 +413,14 @@ int EdsCalendarStore::eventCalendarCount() {
 }
 
 std::vector<StoreEvent> EdsCalendarStore::events(const QDateTime& start, const QDateTime& end) {
-    std::lock_guard guard(impl_->lock);
     std::vector<StoreEvent> events;
+    // The calendars' clients are made there too, and signal there.
+    impl_->glib.run([&] { collectEvents(start, end, events); });
+    return events;
+}
+
+void EdsCalendarStore::collectEvents(const QDateTime& start, const QDateTime& end, std::vector<StoreEvent>& events) {
+    std::lock_guard guard(impl_->lock);
     auto sources = impl_->calendarSources();
     for (ESource* source : sources) {
         ECalClient* calendar = impl_->client(source);
@@ -410,7 +431,6 @@ std::vector<StoreEvent> EdsCalendarStore::events(const QDateTime& start, const Q
                                              &collector);
     }
     Impl::release(sources);
-    return events;
 }
 
 AnyCancellable EdsCalendarStore::observeChanges(std::function<void()> handler) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/calendar/calendar_store.h"
+#include "platform/runtime/dispatch.h"
 
 #include <memory>
 
@@ -9,12 +10,13 @@ namespace platform {
 // The desktop's calendars through Evolution Data Server. Linux has no per-application calendar
 // gate, so a reachable store is full access; without a session bus or a source registry the
 // status stays notDetermined, problem() says why, and asking again tries to reach it. Called on
-// the main thread, except events(), which blocks and belongs on a worker;
-// the registry is reached (on every status read until it is) and the live views opened on
-// workers, and change notices arrive on the GLib main context, which the Qt event loop runs here.
+// the main thread, except events(), which blocks and belongs on a worker. The registry is reached
+// (on every status read until it is), the calendars queried and the live views opened on a GLib
+// thread of the store's own, which also receives the change notices; observers hear of them on
+// the main thread.
 class EdsCalendarStore final : public CalendarStore {
 public:
-    EdsCalendarStore();
+    explicit EdsCalendarStore(Scheduler& scheduler = Scheduler::shared());
     ~EdsCalendarStore() override;
     EdsCalendarStore(const EdsCalendarStore&) = delete;
     EdsCalendarStore& operator=(const EdsCalendarStore&) = delete;
@@ -32,6 +34,8 @@ public:
     QString lastError() const;
 
 private:
+    void collectEvents(const QDateTime& start, const QDateTime& end, std::vector<StoreEvent>& events);
+
     struct Impl;
     std::shared_ptr<Impl> impl_;  // shared so an observation handle can outlive the store
 };

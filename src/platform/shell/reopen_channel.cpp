@@ -52,9 +52,10 @@ ReopenChannel::~ReopenChannel() {
 }
 
 std::optional<QString> ReopenChannel::defaultSocketPath(const QString& name, QString* problem) {
+    // The runtime folder belongs to the session and is never created here. One that is relative
+    // or unsafe is passed over as if unset: every start then still meets at the same socket.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const bool fromEnvironment = !runtime.isEmpty();
-    // The runtime folder belongs to the session and is never created here.
+    const bool fromEnvironment = QDir::isAbsolutePath(runtime) && !privateFolderProblem(runtime, false);
     const QString folder = fromEnvironment ? runtime : QDir::homePath() + QStringLiteral("/.local/state/") + name;
     if (auto why = privateFolderProblem(folder, !fromEnvironment)) {
         if (problem) *problem = *why;

@@ -42,9 +42,10 @@ public:
     ReopenChannel& operator=(const ReopenChannel&) = delete;
 
     // <runtime folder>/<name>.reopen, where the runtime folder is $XDG_RUNTIME_DIR or, when that
-    // is unset, <home>/.local/state/<name> (created for this user alone). None when the folder is
-    // missing, not a folder, another user's or open to others; `problem` then says which. Never a
-    // shared folder such as the temporary one, where another user could take the name first.
+    // is unset, relative or not private (missing, not a folder, another user's or open to others),
+    // <home>/.local/state/<name> (created for this user alone). None when that folder cannot be
+    // private either; `problem` then says why. Never a shared folder such as the temporary one,
+    // where another user could take the name first.
     static std::optional<QString> defaultSocketPath(const QString& name, QString* problem = nullptr);
 
     // Delivers a reopen request to a running instance, or becomes the running instance and calls

@@ -224,12 +224,15 @@ QStringList DesktopEntries::commandLine(const DesktopEntry& entry) {
     if (quoted) return {};
     if (inWord) words << word;
 
-    // Nothing is opened: a code that stands for files or URLs goes, alone or inside a word.
+    // Nothing is opened: a code that stands for files or URLs goes, alone or inside a word, and
+    // so do the deprecated ones, which stand for nothing.
     QStringList command;
     for (const QString& w : words) {
-        static const QStringList fileCodes{QStringLiteral("%f"), QStringLiteral("%F"), QStringLiteral("%u"),
-                                           QStringLiteral("%U"), QStringLiteral("%i")};
-        if (fileCodes.contains(w)) continue;
+        static const QStringList removedCodes{QStringLiteral("%f"), QStringLiteral("%F"), QStringLiteral("%u"),
+                                              QStringLiteral("%U"), QStringLiteral("%i"), QStringLiteral("%d"),
+                                              QStringLiteral("%D"), QStringLiteral("%n"), QStringLiteral("%N"),
+                                              QStringLiteral("%v"), QStringLiteral("%m")};
+        if (removedCodes.contains(w)) continue;
         QString expanded;
         for (qsizetype i = 0; i < w.size(); ++i) {
             if (w.at(i) != QLatin1Char('%') || i + 1 >= w.size()) {

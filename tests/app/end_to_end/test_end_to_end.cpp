@@ -162,14 +162,16 @@ TEST_F(EndToEndOnSessionBus, DesktopNotificationsAreReceivedPromptlyAndAnotherRe
 }
 
 // SIGHUP and SIGQUIT shut down like SIGTERM and take the socket along. The SIGQUIT run has a
-// runtime folder open to others: no reopen channel there (nor a fallback in a temporary folder:
-// the test's or the application's, whose TMPDIR is the home), but the application runs.
-TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndARuntimeFolderOpenToOthersMeansNoReopenChannel) {
+// runtime folder open to others: the channel passes it over for the private one under the home
+// folder (never a temporary folder, where another user could take the name first), and a second
+// start still hands over to the running instance.
+TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndARuntimeFolderOpenToOthersStillMeansOneInstance) {
     for (int signal : {SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(signal);
         AppHome home;
-        const QString socket = home.runtimePath() + QStringLiteral("/Quillvex.reopen");
         const bool openFolder = signal == SIGQUIT;
+        const QString socket = openFolder ? home.filePath(QStringLiteral(".local/state/Quillvex/Quillvex.reopen"))
+                                          : home.runtimePath() + QStringLiteral("/Quillvex.reopen");
         if (openFolder) {
             QFile::setPermissions(home.runtimePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
@@ -178,13 +180,18 @@ TEST(EndToEnd, HangupAndQuitShutDownLikeSigtermAndARuntimeFolderOpenToOthersMean
         ASSERT_TRUE(app.started());
         ASSERT_GE(app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs), 0)
             << app.transcript().toStdString();
-        EXPECT_EQ(QFileInfo::exists(socket), !openFolder);
+        EXPECT_TRUE(QFileInfo::exists(socket));
+        EXPECT_TRUE(app.lines().filter(QStringLiteral("Reopen channel unavailable")).isEmpty())
+            << app.transcript().toStdString();
         if (openFolder) {
-            EXPECT_TRUE(app.lines().contains("warning Reopen channel unavailable, running without it: '" +
-                                             home.runtimePath() + "' is open to other users"))
-                << app.transcript().toStdString();
+            EXPECT_FALSE(QFileInfo::exists(home.runtimePath() + QStringLiteral("/Quillvex.reopen")));
             EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + QStringLiteral("/Quillvex.reopen")));
             EXPECT_FALSE(QFileInfo::exists(home.filePath(QStringLiteral("Quillvex.reopen"))));
+            RunningApp second(home);
+            ASSERT_TRUE(second.started());
+            ASSERT_TRUE(second.finish(kAppStartTimeoutMs)) << second.transcript().toStdString();
+            EXPECT_EQ(second.exitCode(), 0);
+            EXPECT_FALSE(second.lines().contains("info Application launched")) << second.transcript().toStdString();
         }
 
         ASSERT_TRUE(app.signal(signal));
