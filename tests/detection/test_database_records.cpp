@@ -332,3 +332,54 @@ TEST_F(DatabaseRecordsTest, TheSendersIconStandsInForAMissingApplicationIcon) {
     EXPECT_FALSE(received[3].appIconData);
     EXPECT_EQ(centre(4), QColor(20, 60, 200));
 }
+
+namespace {
+
+// A binary property list holding one dictionary whose one key is `key` (marker and payload as
+// the format writes them) and whose value is the text "v".
+QByteArray dictionaryWithKey(const QByteArray& key) {
+    QByteArray out = "bplist00";
+    const int dictAt = static_cast<int>(out.size());
+    out += QByteArray("\xD1\x01\x02", 3);  // one entry: key object 1, value object 2
+    const int keyAt = static_cast<int>(out.size());
+    out += key;
+    const int valueAt = static_cast<int>(out.size());
+    out += QByteArray("\x51v", 2);
+    const int tableAt = static_cast<int>(out.size());
+    for (int offset : {dictAt, keyAt, valueAt}) out += static_cast<char>(offset);
+    QByteArray trailer(32, '\0');
+    trailer[6] = 1;   // offset size
+    trailer[7] = 1;   // reference size
+    trailer[15] = 3;  // objects
+    trailer[23] = 0;  // top object
+    trailer[31] = static_cast<char>(tableAt);
+    return out + trailer;
+}
+
+}  // namespace
+
+// Keys are names: a NUL in one is refused in either text encoding; any other control character,
+// down to 0x01, is an ordinary character.
+TEST(BinaryPropertyList, ADictionaryKeyWithNulIsRefusedAndOneWithControlCharactersIsKept) {
+    const QByteArray asciiNul("\x53" "a\0b", 4);
+    const QByteArray utf16Nul("\x62\x00\x61\x00\x00", 5);  // "a", U+0000
+    for (const QByteArray& key : {asciiNul, utf16Nul}) {
+        QString error;
+        EXPECT_FALSE(PropertyList::parse(dictionaryWithKey(key), &error)) << key.toHex().toStdString();
+        EXPECT_EQ(error, QStringLiteral("a dictionary key holds a NUL character"));
+    }
+    const QByteArray asciiOne("\x53" "a\x01" "b", 4);
+    const QByteArray utf16One("\x62\x00\x61\x00\x01", 5);  // "a", U+0001
+    const QByteArray utf16HighNul("\x61\x01\x00", 3);      // U+0100: a zero byte, no NUL
+    const std::pair<QByteArray, QString> kept[] = {{asciiOne, QStringLiteral("a\x01" "b")},
+                                                   {utf16One, QStringLiteral("a\x01")},
+                                                   {utf16HighNul, QString(QChar(0x0100))}};
+    for (const auto& [key, name] : kept) {
+        QString error;
+        const auto root = PropertyList::parse(dictionaryWithKey(key), &error);
+        ASSERT_TRUE(root) << key.toHex().toStdString() << ": " << error.toStdString();
+        const auto value = root->value(name);
+        ASSERT_TRUE(value) << key.toHex().toStdString();
+        EXPECT_EQ(value->text(), QStringLiteral("v"));
+    }
+}

@@ -233,3 +233,37 @@ TEST_F(ScreenLockDBusTest, EveryScreenSaverAndTheLockedHintLockAndUnlock) {
     EXPECT_FALSE(bus.screenLockedSubject.value());
     service.stop();
 }
+
+// A session that goes inactive (another user's session switched to, say) with no lock signal at
+// all still shows the lock activity, and its coming back the unlock.
+TEST_F(ScreenLockDBusTest, TheSessionGoingInactiveWithoutALockSignalShowsTheLockActivity) {
+    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
+    testsupport::FakeDynamicLibraryLoader noFramework;
+    SkyLightHelper helper(noFramework);
+    EventBus bus(scheduler());
+    ScreenLockService service(bus, scheduler(), session, [] { return std::vector<int64_t>{}; },
+                              [&]() -> SkyLightHelper& { return helper; });
+    std::vector<std::string> seen;
+    platform::CancellableSet subscriptions;
+    subscriptions.insert(bus.screenLockedSubject.sink([&](bool v) { seen.push_back(v ? "locked" : "unlocked"); }));
+    subscriptions.insert(bus.liveActivityEventSubject.sink(
+        [&](const std::optional<LiveActivityType>& t) { seen.push_back(testsupport::requestName(t)); }));
+    seen.clear();
+    int changes = 0;
+    auto counter = session.observeSessionActive([&](bool) { ++changes; });
+    service.start();
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return session.sessionPath() == sessionPath; }));
+
+    ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), false, sessionPath));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return changes == 1; }));
+    scheduler().drain();
+    EXPECT_EQ(seen, (std::vector<std::string>{"locked", "screenLock"}));
+    EXPECT_EQ(log.count(QStringLiteral("ScreenLockService: Screen locked")), 1);
+
+    seen.clear();
+    ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), true, sessionPath));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return changes == 2; }));
+    scheduler().advance(1.5);
+    EXPECT_EQ(seen, (std::vector<std::string>{"screenUnlock", "none", "unlocked"}));
+    service.stop();
+}

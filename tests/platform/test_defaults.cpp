@@ -2,7 +2,9 @@
 #include "platform/storage/json_defaults_storage.h"
 #include "support/fixtures.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -205,6 +207,30 @@ TEST(Defaults, DomainsAreSeparateFilesUnderTheConfigFolder) {
 
     testsupport::ScopedMemoryDefaults memory;
     EXPECT_EQ(&Defaults::standard(), &memory.defaults);
+}
+
+// A file that opens but then cannot be read (here one whose every read fails with an I/O error)
+// is set aside with the read's own reason, never read as empty and then replaced by defaults.
+TEST(Defaults, AFileWhoseReadFailsAfterOpeningIsSetAsideNotOverwritten) {
+    testsupport::ScopedTempHome home;
+    testsupport::ScopedVirtualScheduler clock;
+    const QString path = home.configPath() + "/Quillvex/com.varnock.Quillvex.json";
+    const QString aside =
+        path + ".corrupt-" + QDateTime::fromSecsSinceEpoch(1'800'000'000).toString("yyyyMMdd-HHmmss");
+    ASSERT_TRUE(QDir().mkpath(home.configPath() + "/Quillvex"));
+    // A regular file by every measure, whose first read fails (nothing is mapped at address 0).
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), path));
+    testsupport::LogCapture log;
+    Defaults defaults(std::make_unique<JsonDefaultsStorage>(path));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].text, "Defaults: Could not read " + path + " (Input/output error); moved it aside as " +
+                                       QFileInfo(aside).fileName() + " and using the defaults");
+    EXPECT_TRUE(QFileInfo(aside).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(path));
+    defaults.set("flag", true);
+    EXPECT_TRUE(QFileInfo(path).isFile());
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(QFileInfo(aside).symLinkTarget(), QStringLiteral("/proc/self/mem"));
 }
 
 // What the settings file may be: a regular file of a sane size. Anything else is moved aside

@@ -215,6 +215,78 @@ TEST_F(SwitcherX11Test, TheListingFollowsWindowsThatComeAndGoAndHintsThatChange)
     EXPECT_EQ(workspace.runningApplications().size(), 4u);
 }
 
+// Three rules of the listing: an entry found by the window's WM_CLASS instance name (the class
+// differs), an ordinary window that asks to stay out of the task bar makes no ordinary
+// application, and of a window's icons the largest up to 256 pixels is the one shown.
+TEST_F(SwitcherX11Test, InstanceNamesSkipTaskbarWindowsAndIconsUpTo256PixelsFollowTheirRules) {
+    QFile entry(dataHome->path() + QStringLiteral("/applications/org.example.Fifth.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Fifth Viewer\nStartupWMClass=epsilon\nExec=fifth\n");
+    entry.close();
+    std::unique_ptr<ServiceProcess> epsilon(window({QStringLiteral("Epsilon")}));  // instance "epsilon"
+    std::unique_ptr<ServiceProcess> zeta(window({QStringLiteral("Zeta"), QStringLiteral("--skip-taskbar")}));
+    platform::LinuxWorkspace workspace;
+    const auto listed = [&](qint64 pid) -> std::optional<RunningApplication> {
+        const auto apps = workspace.runningApplications();
+        const RunningApplication* app = find(apps, pid);
+        return app ? std::optional(*app) : std::nullopt;
+    };
+    ASSERT_TRUE(waitFor([&] { return listed(epsilon->pid()) && listed(zeta->pid()); }, this));
+    EXPECT_EQ(listed(epsilon->pid())->bundleIdentifier, QStringLiteral("org.example.Fifth"));
+    EXPECT_EQ(listed(epsilon->pid())->localizedName, QStringLiteral("Fifth Viewer"));
+    EXPECT_EQ(listed(epsilon->pid())->activationPolicy, ActivationPolicy::Regular);
+    EXPECT_EQ(listed(zeta->pid())->activationPolicy, ActivationPolicy::Accessory);
+
+    // Zeta offers 16, 256 and 257 pixels: the 257 one is past the bound, the 256 one is shown.
+    const auto x = platform::X11Clients::connect();
+    uint32_t zetaWindow = 0;
+    for (const auto& client : x->clients(false)) {
+        if (client.pid == zeta->pid()) zetaWindow = client.window;
+    }
+    ASSERT_NE(zetaWindow, 0u);
+    std::vector<uint32_t> icons;
+    for (const auto& [side, colour] : {std::pair{16u, 0xff0000ffu}, {256u, 0xff00ff00u}, {257u, 0xffff0000u}}) {
+        icons.push_back(side);
+        icons.push_back(side);
+        icons.insert(icons.end(), side * side, colour);
+    }
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_ewmh_connection_t ew;
+    xcb_ewmh_init_atoms_replies(&ew, xcb_ewmh_init_atoms(c, &ew), nullptr);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, zetaWindow, ew._NET_WM_ICON, XCB_ATOM_CARDINAL, 32,
+                        static_cast<uint32_t>(icons.size()), icons.data());
+    xcb_flush(c);
+    EXPECT_TRUE(waitFor([&] { return x->describe(zetaWindow, true)->icon.size() == QSize(256, 256); }));
+    const auto iconColour = [&] {
+        const auto app = listed(zeta->pid());
+        return app && app->icon ? app->icon->pixmap(256).toImage().pixelColor(128, 128) : QColor();
+    };
+    EXPECT_TRUE(waitFor([&] { return iconColour() == QColor(Qt::green); }, this)) << iconColour().name().toStdString();
+    xcb_ewmh_connection_wipe(&ew);
+    xcb_disconnect(c);
+
+    epsilon.reset();
+    zeta.reset();
+    EXPECT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 4u; }, this));
+    QFile::remove(entry.fileName());
+}
+
+// A display that cannot be reached gives no window list at all, never one that fails later.
+TEST(SwitcherX11, ADisplayThatCannotBeReachedIsRefused) {
+    for (const char* display : {":4711", "not a display"}) {
+        EXPECT_EQ(platform::X11Clients::connect(display), nullptr) << display;
+    }
+    testsupport::ScopedEnvironment env;
+    env.set("DISPLAY", ":4711");
+    EXPECT_EQ(platform::X11Clients::connect(), nullptr);
+    // The listing then knows of this process alone, and cannot tell it is windowless.
+    platform::LinuxWorkspace workspace(":4711");
+    const auto apps = workspace.runningApplications();
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].processIdentifier, QCoreApplication::applicationPid());
+    EXPECT_EQ(apps[0].activationPolicy, ActivationPolicy::Regular);
+}
+
 TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFollowsButNotToolWindows) {
     platform::LinuxWorkspace workspace;
     testsupport::FakeScreens screens;

@@ -43,7 +43,8 @@ TEST(NowPlayingEndToEnd, APlayingTrackReachesTheApplicationWithinTwoSeconds) {
     ASSERT_TRUE(app.started());
     const int monitoring = app.waitForLine("info MediaRemoteService: Started monitoring (appleScript)", kAppStartTimeoutMs);
     ASSERT_GE(monitoring, 0) << app.transcript().toStdString();
-    const int ready = app.waitForPrefix("info MediaRemoteBridge: helper ready (pid=", 0);
+    // The helper greets on a worker of its own, so its line may come after the start's.
+    const int ready = app.waitForPrefix("info MediaRemoteBridge: helper ready (pid=", kAppStartTimeoutMs);
     ASSERT_GE(ready, 0) << app.transcript().toStdString();
     const qint64 helperPid = QRegularExpression("pid=(\\d+)").match(app.lines().at(ready)).captured(1).toLongLong();
     // The script file lies in the user's private folder, never in the shared temporary one.

@@ -1,6 +1,6 @@
 // Another application for the switcher's X11 tests: one top-level window with the hints real
 // programs set, running until it is killed or the server goes away.
-// switcher_test_window NAME [--desktop ID] [--tool] [--no-pid]
+// switcher_test_window NAME [--desktop ID] [--tool] [--skip-taskbar] [--no-pid]
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -28,10 +28,12 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     std::string desktop;
     bool tool = false;
+    bool skipTaskbar = false;
     bool pid = true;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--desktop") && i + 1 < argc) desktop = argv[++i];
         else if (!std::strcmp(argv[i], "--tool")) tool = true;
+        else if (!std::strcmp(argv[i], "--skip-taskbar")) skipTaskbar = true;
         else if (!std::strcmp(argv[i], "--no-pid")) pid = false;
     }
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -62,6 +64,10 @@ int main(int argc, char** argv) {
     if (tool) {
         xcb_atom_t type = ew._NET_WM_WINDOW_TYPE_UTILITY;
         xcb_ewmh_set_wm_window_type(&ew, w, 1, &type);
+        xcb_atom_t state = ew._NET_WM_STATE_SKIP_TASKBAR;
+        xcb_ewmh_set_wm_state(&ew, w, 1, &state);
+    } else if (skipTaskbar) {
+        // An ordinary window that asks to stay out of the task bar.
         xcb_atom_t state = ew._NET_WM_STATE_SKIP_TASKBAR;
         xcb_ewmh_set_wm_state(&ew, w, 1, &state);
     }
