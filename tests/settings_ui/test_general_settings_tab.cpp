@@ -3,8 +3,11 @@
 #include "settings_ui/general_settings_tab.h"
 #include "settings_ui/settings_card.h"
 #include "settings_ui/settings_style.h"
+#include "platform/accessibility/atspi_accessibility.h"
+#include "support/atspi_desktop.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLayout>
@@ -200,6 +203,47 @@ TEST_F(GeneralSettingsTabTest, TheRowButtonsPromptAndOpenTheirPanes) {
         EXPECT_EQ(shownAlerts()[i].alert.informativeText, informative);
         alertSurface->answer(0);
     }
+}
+
+// The desktop's real accessibility switch on a private accessibility bus: the row follows it,
+// and its button turns it on.
+TEST_F(GeneralSettingsTabTest, TheAccessibilityRowReadsAllowedOnceTheDesktopsAccessibilityIsOn) {
+    QString error;
+    auto desktop = testsupport::AtSpiDesktop::start(&error);
+    if (!desktop) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    ASSERT_TRUE(desktop->setEnabled(false));
+    platform::AtSpiAccessibility atspi;
+    PermissionManager desktopPermissions(&atspi, &workspace);
+    environment.permissions = &desktopPermissions;
+    auto tab = makeTab();
+    // Ticks of the tab's refresh while the real bus answers in its own time.
+    auto badgeBecomes = [&](const QString& badge) {
+        QElapsedTimer waited;
+        waited.start();
+        while (accessibilityRow->content().badge != badge && waited.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            scheduler().advance(1);
+        }
+        return accessibilityRow->content().badge == badge;
+    };
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1000) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    scheduler().advance(1);
+    EXPECT_EQ(accessibilityRow->content().badge, "Not Allowed");
+
+    accessibilityRow->row()->button()->click();
+    EXPECT_TRUE(badgeBecomes("Allowed"));
+    EXPECT_EQ(accessibilityRow->toneColor(), SettingsStyle::systemGreen());
+    ASSERT_EQ(shownAlerts().size(), 1u);  // it was off when pressed: the alert says what else may be needed
+    alertSurface->answer(0);
+
+    ASSERT_TRUE(desktop->setEnabled(false));
+    EXPECT_TRUE(badgeBecomes("Not Allowed"));
+    ASSERT_TRUE(desktop->setEnabled(true));
+    EXPECT_TRUE(badgeBecomes("Allowed"));
+    tab.reset();
+    environment.permissions = &permissions;
 }
 
 // A light-to-dark switch with the window open: titles take the new primary colour, notes and

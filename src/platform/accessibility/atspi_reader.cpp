@@ -105,10 +105,10 @@ void Reader::begin() {
         // or goes, is seen at once rather than at the next probe.
         session_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), {kNotifications},
-                         QString(), this, SLOT(probe()));
+                         QString(), this, SLOT(onNotificationsOwnerChanged()));
         session_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
-                         {QStringLiteral("org.a11y.Bus")}, QString(), this, SLOT(probe()));
+                         {QStringLiteral("org.a11y.Bus")}, QString(), this, SLOT(onA11yBusOwnerChanged()));
     }
     probe();
 }
@@ -140,15 +140,30 @@ void Reader::watch(int pid) {
     publish();
 }
 
+void Reader::onNotificationsOwnerChanged() {
+    ownerStale_ = true;
+    probe();
+}
+
+void Reader::onA11yBusOwnerChanged() {
+    addressStale_ = true;
+    probe();
+}
+
+// The owners of the accessibility bus and of the notification service are followed by their
+// owner changes, so a probe asks again only for the switch, which has no change signal of its own.
 void Reader::probe() {
-    QString address;
+    QString address = addressStale_ || !a11y_.isConnected() ? QString() : a11yAddress_;
     enabled_ = false;
     if (session_.isConnected()) {
-        const QDBusMessage reply = session_.call(
-            methodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus"),
-                       QStringLiteral("GetAddress")),
-            QDBus::Block, kCallTimeoutMs);
-        if (isReply(reply) && !reply.arguments().isEmpty()) address = reply.arguments().constFirst().toString();
+        if (address.isEmpty()) {
+            const QDBusMessage reply = session_.call(
+                methodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus"),
+                           QStringLiteral("GetAddress")),
+                QDBus::Block, kCallTimeoutMs);
+            if (isReply(reply) && !reply.arguments().isEmpty()) address = reply.arguments().constFirst().toString();
+            addressStale_ = false;
+        }
         if (!address.isEmpty()) {
             const QDBusMessage status = session_.call(
                 methodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), kProperties,
@@ -165,7 +180,8 @@ void Reader::probe() {
         connectAccessibilityBus(address);
     }
 
-    const auto pid = notificationOwnerPid();
+    const auto pid = ownerStale_ ? notificationOwnerPid() : notificationPid_;
+    ownerStale_ = false;
     const bool ownerChanged = pid != notificationPid_;
     notificationPid_ = pid;
     if (pid) watched_.insert(*pid);

@@ -58,6 +58,8 @@ public Q_SLOTS:
     void shutdown();
 
 private Q_SLOTS:
+    void onNotificationsOwnerChanged();
+    void onA11yBusOwnerChanged();
     void onEvent(const QDBusMessage& message);
     void onRootChildrenChanged(const QDBusMessage& message);
     void onA11yNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
@@ -81,6 +83,8 @@ private:
     QString sessionName_;
     QString a11yName_;
     bool enabled_ = false;
+    bool addressStale_ = true;
+    bool ownerStale_ = true;
     std::optional<int32_t> notificationPid_;
     QHash<QString, int32_t> appPids_;  // bus name -> process
     QElapsedTimer lastListing_;
