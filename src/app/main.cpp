@@ -7,6 +7,7 @@
 #include "core/ui_fonts.h"
 #include "drop/bluetooth_device_chooser.h"
 #include "permissions/notification_database_locations.h"
+#include "platform/accessibility/accessibility.h"
 #include "platform/calendar/calendar_store.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
 #include "platform/shell/desktop_application.h"
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
     // The calendar store starts reaching its registry on a worker now, while the rest starts: the
     // access check at launch then seldom waits for the bus.
     platform::CalendarStore::shared();
+    // Likewise the accessibility reader: its first answer on trust and on the notification daemon
+    // is then known by the time the runtime start asks.
+    platform::Accessibility::shared();
 
     // Desktop notifications reach the detector through the store this records them in; it is
     // created here, before detection looks for it.
