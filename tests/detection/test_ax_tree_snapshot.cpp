@@ -60,6 +60,27 @@ TEST_F(AXTreeSnapshotTest, NoReadingWithoutTrustOrNotificationProcess) {
     EXPECT_EQ(take().notificationCount, 1);
 }
 
+// The owner of the desktop's notification service comes first; a backend that counts the tree's
+// changes spares the walk of a tree that did not change.
+TEST_F(AXTreeSnapshotTest, TheNotificationServiceOwnerIsReadAndAnUnchangedTreeIsNotWalkedAgain) {
+    constexpr int32_t kDaemon = 900;
+    ax.addWindow(kDaemon, banner());
+    ax.addWindow(kDaemon, banner());
+    ax.setNotificationServerPID(kDaemon);
+    ax.setTreeGeneration(kDaemon, 1);
+    EXPECT_EQ(take().notificationCount, 2);
+    const int reads = ax.totalReads();
+    ASSERT_GT(reads, 0);
+    const AXTreeSnapshot again = take();
+    EXPECT_EQ(again.notificationCount, 2);
+    EXPECT_EQ(ax.totalReads(), reads);  // nothing read
+
+    ax.addWindow(kDaemon, banner());
+    ax.setTreeGeneration(kDaemon, 2);
+    EXPECT_EQ(take().notificationCount, 3);
+    EXPECT_GT(ax.totalReads(), reads);
+}
+
 TEST_F(AXTreeSnapshotTest, ALongestListWinsOverNotificationGroupsWhichCountWithoutOne) {
     // No windows: the application element is walked.
     ax.addChild(app, banner());

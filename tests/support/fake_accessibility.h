@@ -93,6 +93,16 @@ public:
     // source is still added at delivery.
     void post(int32_t pid, const QString& notification, platform::AXElement element = {});
 
+    // The notification service's owner, and a tree change count per process (none: not told).
+    void setNotificationServerPID(std::optional<int32_t> pid) { notificationServerPid_ = pid; }
+    void setTreeGeneration(int32_t pid, uint64_t generation) { generations_[pid] = generation; }
+    std::optional<int32_t> notificationServerPID() const override { return notificationServerPid_; }
+    std::optional<uint64_t> treeGeneration(int32_t pid) const override {
+        auto it = generations_.find(pid);
+        if (it == generations_.end()) return std::nullopt;
+        return it->second;
+    }
+
     bool isProcessTrusted() const override { return trusted_; }
     bool isProcessTrustedWithOptions(bool prompt) override;
     platform::AXError copyAttributeValue(const platform::AXElement& element, const QString& attribute,
@@ -123,6 +133,8 @@ private:
     Node* node(const platform::AXElement& element);
 
     bool trusted_ = false;
+    std::optional<int32_t> notificationServerPid_;
+    std::map<int32_t, uint64_t> generations_;
     int prompts_ = 0;
     int promptOptionChecks_ = 0;
     uint64_t nextId_ = 1;
