@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 
 namespace appbench {
@@ -43,15 +44,25 @@ inline double statusField(const QString& statusPath, const QByteArray& field) {
     return 0;
 }
 
-// Wake-ups so far: the voluntary context switches of all of a process's threads, or of its main
-// thread alone.
-inline double wakeupsOf(qint64 pid) {
-    if (pid <= 0) return 0;
+// Wake-ups so far: the voluntary context switches of each of a process's threads, or of its main
+// thread alone. A thread that ends takes its count with it, so a stretch counts what the threads
+// alive at both of its ends did, and the whole of those that began meanwhile.
+using ThreadWakeups = std::map<QString, double>;
+inline ThreadWakeups threadWakeupsOf(qint64 pid) {
+    ThreadWakeups wakeups;
+    if (pid <= 0) return wakeups;
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    double wakeups = 0;
     for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        wakeups += statusField(tasks + u'/' + task + QStringLiteral("/status"), "voluntary_ctxt_switches:");
+        wakeups[task] = statusField(tasks + u'/' + task + QStringLiteral("/status"), "voluntary_ctxt_switches:");
     return wakeups;
+}
+inline double wakeupsBetween(const ThreadWakeups& before, const ThreadWakeups& after) {
+    double total = 0;
+    for (const auto& [task, count] : after) {
+        const auto it = before.find(task);
+        total += it == before.end() ? count : count - it->second;
+    }
+    return total;
 }
 inline double mainThreadWakeupsOf(qint64 pid) {
     return pid > 0 ? statusField(QStringLiteral("/proc/%1/task/%1/status").arg(pid), "voluntary_ctxt_switches:") : 0;

@@ -96,15 +96,22 @@ struct Desktop {
         QThread::sleep(2);  // the start's own work and the reveal are over
         const qint64 pid = app->pid();
         const QList<qint64> children = childrenOf(pid);
-        auto sum = [&children](double (*figure)(qint64)) {
+        auto helperCpu = [&children] {
             double total = 0;
-            for (qint64 child : children) total += figure(child);
+            for (qint64 child : children) total += appbench::cpuMsOf(child);
             return total;
         };
-        const double cpu0 = appbench::cpuMsOf(pid), wakeups0 = appbench::wakeupsOf(pid);
-        const double main0 = appbench::mainThreadWakeupsOf(pid);
-        const double helperCpu0 = sum(appbench::cpuMsOf), helperWakeups0 = sum(appbench::wakeupsOf);
-        const double besideCpu0 = appbench::cpuMsOf(beside), besideWakeups0 = appbench::wakeupsOf(beside);
+        auto helperWakeups = [&children] {
+            std::vector<appbench::ThreadWakeups> each;
+            for (qint64 child : children) each.push_back(appbench::threadWakeupsOf(child));
+            return each;
+        };
+        const double cpu0 = appbench::cpuMsOf(pid), main0 = appbench::mainThreadWakeupsOf(pid);
+        const appbench::ThreadWakeups wakeups0 = appbench::threadWakeupsOf(pid);
+        const double helperCpu0 = helperCpu();
+        const std::vector<appbench::ThreadWakeups> helperWakeups0 = helperWakeups();
+        const double besideCpu0 = appbench::cpuMsOf(beside);
+        const appbench::ThreadWakeups besideWakeups0 = appbench::threadWakeupsOf(beside);
         std::atomic<bool> stop{false};
         std::thread driver;
         if (during) driver = std::thread([&] { during(stop); });
@@ -113,16 +120,21 @@ struct Desktop {
         if (driver.joinable()) driver.join();
         const double perMinute = 60.0 / kWindowSeconds;
         const double cpu = (appbench::cpuMsOf(pid) - cpu0) / 1000 * perMinute;
-        const double helperCpu = (sum(appbench::cpuMsOf) - helperCpu0) / 1000 * perMinute;
+        const double helper = (helperCpu() - helperCpu0) / 1000 * perMinute;
         state.counters["cpu_s_per_min"] = cpu;
-        state.counters["helper_cpu_s_per_min"] = helperCpu;
-        state.counters["total_cpu_s_per_min"] = cpu + helperCpu;
-        state.counters["wakeups_per_min"] = (appbench::wakeupsOf(pid) - wakeups0) * perMinute;
+        state.counters["helper_cpu_s_per_min"] = helper;
+        state.counters["total_cpu_s_per_min"] = cpu + helper;
+        state.counters["wakeups_per_min"] = appbench::wakeupsBetween(wakeups0, appbench::threadWakeupsOf(pid)) * perMinute;
         state.counters["main_wakeups_per_s"] = (appbench::mainThreadWakeupsOf(pid) - main0) / kWindowSeconds;
-        state.counters["helper_wakeups_per_min"] = (sum(appbench::wakeupsOf) - helperWakeups0) * perMinute;
+        const std::vector<appbench::ThreadWakeups> helperWakeups1 = helperWakeups();
+        double helperWoken = 0;
+        for (size_t i = 0; i < helperWakeups1.size() && i < helperWakeups0.size(); ++i)
+            helperWoken += appbench::wakeupsBetween(helperWakeups0[i], helperWakeups1[i]);
+        state.counters["helper_wakeups_per_min"] = helperWoken * perMinute;
         if (beside) {
             state.counters["dunst_cpu_s_per_min"] = (appbench::cpuMsOf(beside) - besideCpu0) / 1000 * perMinute;
-            state.counters["dunst_wakeups_per_min"] = (appbench::wakeupsOf(beside) - besideWakeups0) * perMinute;
+            state.counters["dunst_wakeups_per_min"] =
+                appbench::wakeupsBetween(besideWakeups0, appbench::threadWakeupsOf(beside)) * perMinute;
         }
         app->pump();
     }
