@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <csignal>
 
@@ -99,6 +100,31 @@ QString AppProcess::lastLine() const {
         if (!it->trimmed().isEmpty()) return *it;
     }
     return {};
+}
+
+QString AppProcess::threadStates() const {
+    const qint64 id = pid();
+    if (id <= 0 || process_.state() == QProcess::NotRunning) return QStringLiteral("(the process has ended)\n");
+    QString states;
+    if (!QStandardPaths::findExecutable(QStringLiteral("gdb")).isEmpty() &&
+        runTool(QStringLiteral("gdb"),
+                {QStringLiteral("-p"), QString::number(id), QStringLiteral("-batch"), QStringLiteral("-ex"),
+                 QStringLiteral("thread apply all bt 12")},
+                &states, std::chrono::seconds(60)) == 0)
+        return states;
+    const QString task = QStringLiteral("/proc/%1/task").arg(id);
+    for (const QString& thread : QDir(task).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const auto read = [&](const char* name) {
+            QFile file(task + QLatin1Char('/') + thread + QLatin1Char('/') + QLatin1String(name));
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(512)).trimmed() : QString();
+        };
+        // stat: "tid (name) state ..."; the name may hold spaces and parentheses.
+        const QString stat = read("stat");
+        const QString rest = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 2);
+        states += thread + QLatin1Char(' ') + read("comm") + QStringLiteral(" state=") + rest.left(1) +
+                  QStringLiteral(" wchan=") + read("wchan") + QLatin1Char('\n');
+    }
+    return states;
 }
 
 void AppProcess::readLines() {

@@ -67,6 +67,10 @@ public:
     const QStringList& lines() const { return lines_; }
     QString lastLine() const;
     QString transcript() const { return lines_.join(QLatin1Char('\n')); }
+    // What the running process's threads are doing, for a failure message: gdb's backtraces where
+    // gdb is installed, else each thread's state and kernel wait channel. Tells a stalled main
+    // thread from an idle one.
+    QString threadStates() const;
 
 private:
     void readLines();

@@ -18,6 +18,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -56,15 +57,26 @@ bool waitForWindow(AppProcess& app, const QString& geometry, bool shown, int tim
     }
 }
 
-// Asks the windows titled `title` to close, as a window manager's close button does; false until
-// one is found.
-bool closeWindowsTitled(const QString& title) {
+// The ids of the windows titled `title`, mapped or not.
+QStringList windowsTitled(const QString& title) {
     QString ids;
     if (testsupport::runTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
                                                          QLatin1Char('^') + title + QLatin1Char('$')},
                              &ids) != 0)
-        return false;
+        return {};
+    return ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Asks the windows titled `title` to close, as a window manager's close button does; false until
+// one is found and the server has taken the request.
+bool closeWindowsTitled(const QString& title) {
+    const QStringList ids = windowsTitled(title);
+    if (ids.isEmpty()) return false;
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
     const auto atom = [c](const char* name) {
         xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
             c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
@@ -73,7 +85,7 @@ bool closeWindowsTitled(const QString& title) {
         return value;
     };
     bool sent = false;
-    for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& id : ids) {
         bool ok = false;
         xcb_client_message_event_t event{};
         event.response_type = XCB_CLIENT_MESSAGE;
@@ -83,12 +95,59 @@ bool closeWindowsTitled(const QString& title) {
         event.type = atom("WM_PROTOCOLS");
         event.data.data32[0] = atom("WM_DELETE_WINDOW");
         event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-        sent = true;
+        // Checked, so the server has handled the request before the connection goes: requests
+        // still unread when a client hangs up are dropped with it, and a loaded server often has
+        // not read them yet.
+        xcb_generic_error_t* error = xcb_request_check(
+            c, xcb_send_event_checked(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event)));
+        if (!error && !xcb_connection_has_error(c)) sent = true;
+        std::free(error);
     }
-    xcb_flush(c);
     xcb_disconnect(c);
     return sent;
+}
+
+// Lowers `window` to the bottom of the stack (0 when the server refused), or tells whether it
+// stands above `other`; each over its own connection, with a round trip.
+bool lowerWindow(xcb_window_t window) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const uint32_t below[] = {XCB_STACK_MODE_BELOW};
+    xcb_generic_error_t* error =
+        xcb_request_check(c, xcb_configure_window_checked(c, window, XCB_CONFIG_WINDOW_STACK_MODE, below));
+    const bool lowered = !error && !xcb_connection_has_error(c);
+    std::free(error);
+    xcb_disconnect(c);
+    return lowered;
+}
+
+bool stacksAbove(xcb_window_t window, xcb_window_t other) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    bool above = false;
+    if (!xcb_connection_has_error(c)) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        if (xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr)) {
+            // Bottom to top.
+            const xcb_window_t* children = xcb_query_tree_children(tree);
+            const int count = xcb_query_tree_children_length(tree);
+            const auto at = [&](xcb_window_t w) { return std::find(children, children + count, w) - children; };
+            above = at(window) < count && at(other) < at(window);
+            std::free(tree);
+        }
+    }
+    xcb_disconnect(c);
+    return above;
+}
+
+// How the windows titled `title` stand, for a failure message.
+QString describeWindowsTitled(const QString& title) {
+    QString description;
+    for (const QString& id : windowsTitled(title)) {
+        QString info;
+        testsupport::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id.trimmed()}, &info);
+        static const QRegularExpression wanted(QStringLiteral("(Window id: .*|-geometry .*|Map State: .*)"));
+        for (auto it = wanted.globalMatch(info); it.hasNext();) description += it.next().captured(1) + QLatin1Char('\n');
+    }
+    return description.isEmpty() ? QStringLiteral("no window titled ") + title + QLatin1Char('\n') : description;
 }
 
 int xdotool(const QStringList& arguments) { return testsupport::runTool(QStringLiteral("xdotool"), arguments); }
@@ -258,13 +317,25 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     EXPECT_GE(back, 0) << app.transcript().toStdString();
 
     // A second start brings the settings window forward; closing it, the only window shown, leaves the
-    // application running.
+    // application running. (The start says nothing when the window is up already: it has been
+    // handled once the window stands above the one beneath again.)
+    const QStringList settingsIds = windowsTitled(QStringLiteral("Settings"));
+    ASSERT_EQ(settingsIds.size(), 1) << describeWindowsTitled(QStringLiteral("Settings")).toStdString();
+    const xcb_window_t settingsWindow = settingsIds.first().trimmed().toUInt();
+    ASSERT_TRUE(lowerWindow(settingsWindow));
+    ASSERT_FALSE(stacksAbove(settingsWindow, beneath.id()));
     {
         AppProcess second(QStringLiteral(QUILLVEX_EXECUTABLE), env);
         ASSERT_TRUE(second.started());
         ASSERT_TRUE(second.finish(kAppStartTimeoutMs));
         EXPECT_EQ(second.exitCode(), 0);
     }
+    bool forward = false;
+    for (QDeadlineTimer deadline(kAppStartTimeoutMs); !forward && !deadline.hasExpired(); QThread::msleep(20)) {
+        app.pump();
+        forward = stacksAbove(settingsWindow, beneath.id());
+    }
+    ASSERT_TRUE(forward) << app.transcript().toStdString();
     bool asked = false;
     for (QDeadlineTimer deadline(5000); !asked && !deadline.hasExpired(); app.pump()) {
         asked = closeWindowsTitled(QStringLiteral("Settings"));
@@ -272,7 +343,9 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     ASSERT_TRUE(asked);
     const int closed = app.waitForLine("info AppDelegate: Activation policy -> accessory [reason=settings-window-closed]",
                                        kAppStartTimeoutMs, back);
-    ASSERT_GE(closed, 0) << app.transcript().toStdString();
+    ASSERT_GE(closed, 0) << app.transcript().toStdString() << "\n"
+                         << describeWindowsTitled(QStringLiteral("Settings")).toStdString()
+                         << app.threadStates().toStdString();
     EXPECT_FALSE(app.finish(1000)) << app.transcript().toStdString();
 
     // Shutdown stops the notch features in their order: the hover detector, the now-playing
