@@ -30,15 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-bool waitUntil(const std::function<bool()>& done, double seconds = 15) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > seconds * 1000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using testsupport::AtSpiDesktop;
 
 // The desktop with a backend that reads it, shared by the benchmarks (the shared workspace keeps
 // its connection to the first X server); each benchmark starts a fresh GTK daemon, since the
@@ -54,7 +46,7 @@ struct UiDesktop {
         return *shared;
     }
     UiDesktop() {
-        desktop = testsupport::AtSpiDesktop::start(&error);
+        desktop = AtSpiDesktop::start(&error);
         if (!desktop || !desktop->setEnabled(true)) {
             if (error.isEmpty()) error = QStringLiteral("the desktop did not start");
             return;
@@ -63,9 +55,9 @@ struct UiDesktop {
     }
     void restartDaemon() {
         if (!desktop || !error.isEmpty()) return;
-        if (!desktop->startDaemon(testsupport::AtSpiDesktop::notificationDaemon(), &error)) return;
+        if (!desktop->startDaemon(AtSpiDesktop::notificationDaemon(), &error)) return;
         const int32_t pid = desktop->daemonPid();
-        if (!waitUntil([&] { return ax->isProcessTrusted() && ax->notificationServerPID() == pid; }))
+        if (!AtSpiDesktop::waitUntil([&] { return ax->isProcessTrusted() && ax->notificationServerPID() == pid; }))
             error = QStringLiteral("the accessibility backend never found the daemon");
     }
     bool ok() const { return error.isEmpty(); }
@@ -88,7 +80,7 @@ void BM_UiNotifyToSignalLatency(benchmark::State& state) {
     }
     EventBus& events = EventBus::shared();
     AXObserverDetector detector(events, *ui.ax, platform::Workspace::shared(), platform::Scheduler::shared());
-    if (!waitUntil([&] { return detector.start(); })) {
+    if (!AtSpiDesktop::waitUntil([&] { return detector.start(); })) {
         state.SkipWithError("the observer detector did not start");
         return;
     }
@@ -118,7 +110,7 @@ void BM_UiNotifyToSignalLatency(benchmark::State& state) {
         latencies.push_back(seconds);
         state.SetIterationTime(seconds);
         // The popup goes before the next one comes, as a user's notifications do.
-        waitUntil([] { return false; }, 0.8);
+        AtSpiDesktop::waitUntil([] { return false; }, 0.8);
     }
     detector.stop();
     benchsupport::reportLatencies(state, latencies, 0);
@@ -155,7 +147,7 @@ void pollIdle(benchmark::State& state, bool cached) {
     // One popup that stays (no expiry), so there is a tree to walk.
     ui.notify(QStringLiteral("Stays on screen"), 0);
     const int32_t pid = ui.desktop->daemonPid();
-    if (!waitUntil([&] {
+    if (!AtSpiDesktop::waitUntil([&] {
             platform::AXAttributeValue windows;
             return ui.ax->copyAttributeValue(platform::AXElement::application(pid), QStringLiteral("AXWindows"),
                                              windows) == platform::AXError::Success &&
@@ -170,7 +162,7 @@ void pollIdle(benchmark::State& state, bool cached) {
     EventBus& events = EventBus::shared();
     PollingDetector detector(events, platform::Scheduler::shared(), [&] { return AXTreeSnapshot::take(sources); });
     detector.start();
-    waitUntil([] { return false; }, 1.0);  // settled
+    AtSpiDesktop::waitUntil([] { return false; }, 1.0);  // settled
 
     constexpr int kWindowMs = 15000;
     double cpu = 0;

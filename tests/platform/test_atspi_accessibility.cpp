@@ -21,17 +21,7 @@ using platform::AXError;
 
 namespace {
 
-// Runs the main loop until `done`, for at most `seconds` of wall time (real daemons answer late
-// on a loaded machine).
-bool waitUntil(const std::function<bool()>& done, double seconds = 15) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > seconds * 1000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using testsupport::AtSpiDesktop;
 
 // Every text of an element and its subtree, depth first.
 QStringList textsBelow(platform::Accessibility& ax, const AXElement& element, int depth = 0) {
@@ -60,7 +50,7 @@ class AtSpiAccessibilityTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         QString error;
-        desktop = testsupport::AtSpiDesktop::start(&error).release();
+        desktop = AtSpiDesktop::start(&error).release();
         startError = new QString(error);
     }
     static void TearDownTestSuite() {
@@ -81,27 +71,27 @@ TEST_F(AtSpiAccessibilityTest, TrustFollowsTheDesktopSwitchAndTheRequestTurnsItO
     platform::AtSpiAccessibility ax;
     QElapsedTimer settle;
     settle.start();
-    waitUntil([&] { return settle.elapsed() > 1500; });  // several probes' worth
+    AtSpiDesktop::waitUntil([&] { return settle.elapsed() > 1500; });  // several probes' worth
     EXPECT_FALSE(ax.isProcessTrusted());
 
     // The request answers at once, and the switch follows.
     EXPECT_FALSE(ax.isProcessTrustedWithOptions(true));
-    EXPECT_TRUE(waitUntil([&] { return ax.isProcessTrusted(); }));
+    EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted(); }));
 
     ASSERT_TRUE(desktop->setEnabled(false));
-    EXPECT_TRUE(waitUntil([&] { return !ax.isProcessTrusted(); }));
+    EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return !ax.isProcessTrusted(); }));
     ASSERT_TRUE(desktop->setEnabled(true));
-    EXPECT_TRUE(waitUntil([&] { return ax.isProcessTrusted(); }));
+    EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted(); }));
 }
 
 TEST_F(AtSpiAccessibilityTest, APopupOfAGtkDaemonIsAnnouncedOnceAndReadWithItsTexts) {
     ASSERT_TRUE(desktop->setEnabled(true));
     QString error;
-    if (!desktop->startDaemon(testsupport::AtSpiDesktop::notificationDaemon(), &error))
+    if (!desktop->startDaemon(AtSpiDesktop::notificationDaemon(), &error))
         QUILLVEX_SERVICE_MISSING(error.toStdString());
     const int32_t pid = desktop->daemonPid();
     platform::AtSpiAccessibility ax;
-    ASSERT_TRUE(waitUntil([&] { return ax.isProcessTrusted() && ax.notificationServerPID() == pid; }));
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted() && ax.notificationServerPID() == pid; }));
 
     struct Received {
         QStringList notifications;
@@ -114,20 +104,20 @@ TEST_F(AtSpiAccessibilityTest, APopupOfAGtkDaemonIsAnnouncedOnceAndReadWithItsTe
                   },
                   observer),
               AXError::Success);
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] {
         return observer->addNotification(AXElement::application(pid), QStringLiteral("AXWindowCreated"), &received) ==
                AXError::Success;
     }));
     observer->addRunLoopSource();
-    ASSERT_TRUE(waitUntil([&] { return ax.treeGeneration(pid).has_value(); }));
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.treeGeneration(pid).has_value(); }));
     const auto before = ax.treeGeneration(pid);
 
     ASSERT_TRUE(desktop->notify(QStringLiteral("Dinner at 7?"), QStringLiteral("See you there")));
-    ASSERT_TRUE(waitUntil([&] { return !received.notifications.isEmpty(); }));
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] { return !received.notifications.isEmpty(); }));
     EXPECT_EQ(received.notifications, QStringList{"AXWindowCreated"});
     EXPECT_NE(ax.treeGeneration(pid), before);
     QStringList texts;
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] {
         texts.clear();
         for (const auto& window : windowsOf(ax, pid)) texts << textsBelow(ax, window);
         return texts.contains("Dinner at 7?") && texts.contains("See you there");
@@ -137,7 +127,7 @@ TEST_F(AtSpiAccessibilityTest, APopupOfAGtkDaemonIsAnnouncedOnceAndReadWithItsTe
     const auto settled = ax.treeGeneration(pid);
     QElapsedTimer quiet;
     quiet.start();
-    waitUntil([&] { return quiet.elapsed() > 1000; });
+    AtSpiDesktop::waitUntil([&] { return quiet.elapsed() > 1000; });
     EXPECT_EQ(ax.treeGeneration(pid), settled);
     EXPECT_EQ(received.notifications, QStringList{"AXWindowCreated"});
 }
@@ -145,10 +135,10 @@ TEST_F(AtSpiAccessibilityTest, APopupOfAGtkDaemonIsAnnouncedOnceAndReadWithItsTe
 TEST_F(AtSpiAccessibilityTest, ADaemonWithoutAccessibilityFailsAtOnce) {
     ASSERT_TRUE(desktop->setEnabled(true));
     QString error;
-    if (!desktop->startDaemon(testsupport::AtSpiDesktop::dunst(), &error)) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    if (!desktop->startDaemon(AtSpiDesktop::dunst(), &error)) QUILLVEX_SERVICE_MISSING(error.toStdString());
     const int32_t pid = desktop->daemonPid();
     platform::AtSpiAccessibility ax;
-    ASSERT_TRUE(waitUntil([&] { return ax.isProcessTrusted() && ax.notificationServerPID() == pid; }));
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted() && ax.notificationServerPID() == pid; }));
 
     std::unique_ptr<platform::AXObserver> observer;
     ASSERT_EQ(ax.createObserver(pid, [](platform::AXObserver&, const AXElement&, const QString&, void*) {}, observer),

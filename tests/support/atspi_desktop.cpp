@@ -1,5 +1,6 @@
 #include "support/atspi_desktop.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -78,6 +79,16 @@ AtSpiDesktop::~AtSpiDesktop() {
     env_.reset();
     bus_.reset();
     x_.reset();
+}
+
+bool AtSpiDesktop::waitUntil(const std::function<bool()>& done, double seconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > seconds * 1000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 bool AtSpiDesktop::setEnabled(bool on) {

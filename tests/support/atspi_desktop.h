@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace testsupport {
@@ -32,6 +33,10 @@ public:
     void stopDaemon();
     // Posts a notification from "Mail" with the desktop's tool; true when it was delivered.
     bool notify(const QString& title, const QString& body);
+
+    // Runs this thread's event loop until `done`, for at most `seconds` of wall time (real daemons
+    // answer late on a loaded machine); the result of `done`.
+    static bool waitUntil(const std::function<bool()>& done, double seconds = 15);
 
     static QString notificationDaemon() { return QStringLiteral("/usr/lib/notification-daemon/notification-daemon"); }
     static QString dunst() { return QStringLiteral("/usr/bin/dunst"); }
