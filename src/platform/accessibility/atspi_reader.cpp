@@ -313,11 +313,17 @@ void Reader::onEvent(const QDBusMessage& message) {
     auto app = appPids_.constFind(sender);
     if (app == appPids_.constEnd() || !watched_.count(*app)) return;
     const int32_t pid = *app;
-    dirty_.insert(pid);
-
     const QString interface = message.interface();
     const QString member = message.member();
     const QVariantList args = message.arguments();
+    // A toolkit announces the role and parent of each object as a reader first touches it: only a
+    // changed name or description changes what the mirror shows.
+    if (member == QLatin1String("PropertyChange")) {
+        const QString property = args.value(0).toString();
+        if (property != QLatin1String("accessible-name") && property != QLatin1String("accessible-description")) return;
+    }
+    dirty_.insert(pid);
+
     if (interface == QLatin1String("org.a11y.atspi.Event.Window")) {
         const bool created = member == QLatin1String("Create");
         pending_[pid].push_back({created ? QStringLiteral("AXWindowCreated") : QStringLiteral("AXUIElementDestroyed"),
