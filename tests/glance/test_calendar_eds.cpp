@@ -3,6 +3,7 @@
 
 #include "glance/calendar_service.h"
 #include "platform/calendar/eds_calendar_store.h"
+#include "platform/dbus/dbus_connection.h"
 
 #include "support/eds_session.h"
 #include "support/fixtures.h"
@@ -262,6 +263,17 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
     EXPECT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::notDetermined);
     EXPECT_TRUE(store.events(QDateTime::currentDateTime(), QDateTime::currentDateTime().addDays(1)).empty());
     EXPECT_EQ(store.problem(), platform::CalendarStoreProblem::notInstalled);
+
+    // Asking again reuses the probe's connection: the bus numbers every new connection, so a
+    // counting connection made after three more probes is the next one after the one before them.
+    int counters = 0;
+    const auto connectionNumber = [&] {
+        platform::QtDBusConnection counter(bus->address(), QStringLiteral("quillvex-test-counter-%1").arg(++counters));
+        return counter.uniqueName().section(QLatin1Char('.'), 1).toInt();
+    };
+    const int before = connectionNumber();
+    for (int i = 0; i < 3; ++i) store.events(QDateTime::currentDateTime(), QDateTime::currentDateTime().addDays(1));
+    EXPECT_EQ(connectionNumber(), before + 1);
 }
 
 }  // namespace

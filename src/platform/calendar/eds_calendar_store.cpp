@@ -3,6 +3,7 @@
 #include "platform/calendar/glib_thread.h"
 #include "platform/dbus/dbus_connection.h"
 #include "platform/runtime/dispatch.h"
+#include "platform/runtime/retry_backoff.h"
 
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <mutex>
 #include <map>
+#include <utility>
 
 namespace platform {
 
@@ -100,9 +102,20 @@ const QString kSourcesService = QStringLiteral("org.gnome.evolution.dataserver.S
 // bus without Evolution Data Server is told apart from one whose service failed.
 bool sourcesServiceOnBus() {
     // A connection of its own to the bus GLib would use now (the shared one may have been made
-    // for another bus earlier); closed again at once.
+    // for another bus earlier), kept for the next probe while that bus stays the same.
+    static std::mutex probeLock;
+    static QString probeAddress;
+    // Never destroyed: static destruction runs after the bus threads are gone.
+    static QtDBusConnection* probeBus = nullptr;
     static int probes = 0;
-    QtDBusConnection bus(sessionBusAddress(), QStringLiteral("quillvex-calendar-probe-") + QString::number(++probes));
+    std::lock_guard guard(probeLock);
+    const QString address = sessionBusAddress();
+    if (!probeBus || address != probeAddress || !probeBus->isConnected()) {
+        delete std::exchange(probeBus, nullptr);
+        probeBus = new QtDBusConnection(address, QStringLiteral("quillvex-calendar-probe-") + QString::number(++probes));
+        probeAddress = address;
+    }
+    QtDBusConnection& bus = *probeBus;
     const auto ask = [&bus](const QString& method, const QVariantList& arguments) {
         return bus.call(DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                                  QStringLiteral("org.freedesktop.DBus"), method, arguments},
@@ -138,6 +151,10 @@ struct EdsCalendarStore::Impl : std::enable_shared_from_this<Impl> {
     std::atomic<bool> attempting{false};  // a worker is reaching the registry
     std::atomic<int> calendarCount{0};  // enabled event calendars at the last listing
     std::chrono::steady_clock::time_point lastAttempt;  // main thread only
+    // How long a status read waits after an attempt before it tries again: a desktop without the
+    // calendar service is asked less and less often. Main thread only.
+    RetryBackoff retries{std::chrono::seconds(1), std::chrono::seconds(64)};
+    RetryBackoff::Duration retryWait{0};
     std::vector<std::unique_ptr<View>> retired;  // dropped views stay allocated: a notice may still name one
     mutable std::mutex errorLock;  // guards lastError and problem
 
@@ -374,9 +391,11 @@ EdsCalendarStore::~EdsCalendarStore() = default;
 
 CalendarAuthorizationStatus EdsCalendarStore::authorizationStatus() {
     if (impl_->reached) return CalendarAuthorizationStatus::fullAccess;
-    // Out of reach so far: try again in the background, at most once a second (the settings read
-    // the status every second, and each attempt's end makes them read it again).
-    if (!impl_->attempting && std::chrono::steady_clock::now() - impl_->lastAttempt >= std::chrono::seconds(1)) {
+    // Out of reach so far: try again in the background, a second after the last attempt at first and
+    // then ever less often (the settings read the status every second, and each attempt's end makes
+    // them read it again).
+    if (!impl_->attempting && std::chrono::steady_clock::now() - impl_->lastAttempt >= impl_->retryWait) {
+        impl_->retryWait = impl_->retries.next();
         impl_->reachOnWorker();
     }
     return CalendarAuthorizationStatus::notDetermined;

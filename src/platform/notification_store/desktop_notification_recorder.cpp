@@ -134,7 +134,7 @@ struct DesktopNotificationRecorder::Shared {
 
     // Waits, longer each time, until the bus takes the monitor again or the recorder stops.
     void monitorAgain(std::unique_lock<std::mutex>& lock) {
-        auto delay = std::chrono::milliseconds(std::max(options.busCheckMs, 1));
+        auto delay = std::chrono::milliseconds(std::clamp(options.busCheckMs, 1, 1000));
         while (!quit) {
             lock.unlock();
             release();
