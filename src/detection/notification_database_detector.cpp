@@ -26,6 +26,8 @@ const QString kPrefix = QStringLiteral("NotificationDatabaseDetector: ");
 
 // With file events doing the work the timer only catches what they miss.
 constexpr double kMonitoredTimerPeriod = 2.0;
+// The longest a poll trusts the store's unchanged files without reading it.
+constexpr double kUnchangedStoreRereadSeconds = 30.0;
 
 // A change notice can come before the writer's commit is visible (its log is written, then
 // synced, then published): a poll that found nothing looks again this often, this many times.
@@ -250,7 +252,8 @@ bool NotificationDatabaseDetector::poll() {
     if (isPolling_ || !dbPath_) return false;
     // Taken before reading: a write during the read changes it again, so it is read next time.
     std::vector<qint64> stamp = storeStamp(*dbPath_);
-    if (readStamp_ == stamp) return false;
+    const double now = scheduler_.monotonicSeconds();
+    if (readStamp_ == stamp && readsOfStamp_ >= 2 && now - lastReadAt_ < kUnchangedStoreRereadSeconds) return false;
     isPolling_ = true;
 
     std::vector<PendingRow> rows;
@@ -319,7 +322,11 @@ bool NotificationDatabaseDetector::poll() {
             lastNotificationIdByQuery_[candidate.label] = maxId;
             chosen = candidate;
             ran = true;
-            if (result == SQLITE_DONE) readStamp_ = std::move(stamp);
+            if (result == SQLITE_DONE) {
+                readsOfStamp_ = readStamp_ == stamp ? readsOfStamp_ + 1 : 1;
+                readStamp_ = std::move(stamp);
+                lastReadAt_ = now;
+            }
             break;
         }
 

@@ -95,9 +95,13 @@ private:
     bool didLogSchemaDiagnostics_ = false;
     double pollingInterval_ = 0.3;
     bool isPolling_ = false;
-    // The store's files as they were before the last poll that read them: a poll that finds them
-    // unchanged has nothing new to read and opens nothing.
+    // The store's files as they were before the last poll that read them, how many reads in a
+    // row saw them so, and when the last read began. A poll that finds them unchanged has nothing
+    // new to read and opens nothing, once two reads agreed (a writer makes its commit visible a
+    // moment after its last file write) and for at most half a minute since the last read.
     std::optional<std::vector<qint64>> readStamp_;
+    int readsOfStamp_ = 0;
+    double lastReadAt_ = 0;
 
     // Callbacks handed out (timer, file events) do nothing once this is gone; a poll checks it
     // after every signal it sends, since a subscriber may destroy the detector.
