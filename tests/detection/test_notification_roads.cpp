@@ -84,6 +84,7 @@ n.add_button('Reply', 'app.reply')
 app.send_notification('msg-1', n)
 app.withdraw_notification('msg-0')
 app.get_dbus_connection().flush_sync(None)
+sys.stdin.readline()
 )";
 
 class NotificationRoadsTest : public DatabaseDetectorTest {
@@ -131,8 +132,10 @@ protected:
         });
     }
 
-    // Runs the GLib sender as application `appId`; `flatpakId` set, its process looks sandboxed.
-    void sendWithGio(const QString& appId, const QString& title, const QString& body,
+    // Runs the GLib sender as application `appId` until `records` notifications are recorded; `flatpakId`
+    // set, its process looks sandboxed. The sender stays until then, as the recorder asks the bus
+    // which process sent a call after the fact.
+    void sendWithGio(int records, const QString& appId, const QString& title, const QString& body,
                      const QProcessEnvironment& extra = {}, const QString& flatpakId = {}) {
         QProcess python;
         testsupport::dieWithTest(python);
@@ -150,6 +153,7 @@ protected:
             file.write("[Application]\nname=" + flatpakId.toUtf8() + "\n");
         }
         python.write("go\n");
+        EXPECT_TRUE(waitForRecords(records));
         python.closeWriteChannel();
         ASSERT_TRUE(python.waitForFinished(10000));
         ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
@@ -202,14 +206,12 @@ TEST_F(NotificationRoadsTest, EachRoadGivesOneRecordWithItsApplicationTextsAndIc
     const QString body = QStringLiteral("Body line 1\nline 2 <b>x</b>");
 
     // Nobody owns org.gtk.Notifications: GLib falls back to Notify with a desktop-entry hint.
-    sendWithGio(QStringLiteral("org.example.Mail"), title, body);
-    ASSERT_TRUE(waitForRecords(1));
+    sendWithGio(1, QStringLiteral("org.example.Mail"), title, body);
     // The desktop owns org.gtk.Notifications: GLib sends there and nothing reaches Notify.
     auto gtk = standIn(QStringLiteral("org.gtk.Notifications"), QStringLiteral("/org/gtk/Notifications"),
                        QStringLiteral("org.gtk.Notifications"), QStringLiteral("ssa{sv}"), QStringLiteral("ss"));
     ASSERT_TRUE(gtk);
-    sendWithGio(QStringLiteral("org.example.Chat"), title, body);
-    ASSERT_TRUE(waitForRecords(2));
+    sendWithGio(2, QStringLiteral("org.example.Chat"), title, body);
     ASSERT_TRUE(gtk->calledMethods().contains(QStringLiteral("AddNotification")));
     // A sandboxed application goes through the portal, which names no application.
     auto portal = standIn(QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
@@ -220,8 +222,7 @@ TEST_F(NotificationRoadsTest, EachRoadGivesOneRecordWithItsApplicationTextsAndIc
                                       {{QStringLiteral("version"), 1u}}));
     QProcessEnvironment usePortal;
     usePortal.insert(QStringLiteral("GTK_USE_PORTAL"), QStringLiteral("1"));
-    sendWithGio(QStringLiteral("org.example.Ignored"), title, body, usePortal, QStringLiteral("org.example.Sandboxed"));
-    ASSERT_TRUE(waitForRecords(3));
+    sendWithGio(3, QStringLiteral("org.example.Ignored"), title, body, usePortal, QStringLiteral("org.example.Sandboxed"));
     EXPECT_TRUE(portal->calledMethods().contains(QStringLiteral("RemoveNotification")));
 
     // The withdrawals recorded nothing and removed nothing: after a last call, four records.
