@@ -5,6 +5,7 @@
 //   (level bars moving) and the pointer rests away from the notch. Goal: at most 1 s of CPU per
 //   minute, the application and its now-playing helper together; the main thread's wake-ups per
 //   second are reported apart.
+// Each case closes the settings window a first start may open, as a user would.
 // - AtRest: nothing plays, the notch is closed, the pointer rests; wake-ups per minute of the
 //   application, of its helper and of dunst beside it (on an X server of its own). Goal: the
 //   application's own timers and nothing else.
@@ -24,6 +25,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -66,6 +69,39 @@ struct Desktop {
     }
     bool ok() const { return app != nullptr; }
 
+    // Closes the application's ordinary windows (the settings window a start without calendar
+    // access opens) as a user would: the figures at rest are those with the settings window closed.
+    void closeOrdinaryWindows() {
+        auto atom = [this](const char* name) {
+            xcb_intern_atom_reply_t* reply =
+                xcb_intern_atom_reply(xcb, xcb_intern_atom(xcb, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+            const xcb_atom_t value = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+            std::free(reply);
+            return value;
+        };
+        const xcb_atom_t protocols = atom("WM_PROTOCOLS"), deleteWindow = atom("WM_DELETE_WINDOW");
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(xcb, xcb_query_tree(xcb, root), nullptr);
+        if (!tree) return;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            xcb_get_window_attributes_reply_t* a =
+                xcb_get_window_attributes_reply(xcb, xcb_get_window_attributes(xcb, children[i]), nullptr);
+            if (a && a->map_state == XCB_MAP_STATE_VIEWABLE && !a->override_redirect) {
+                xcb_client_message_event_t event{};
+                event.response_type = XCB_CLIENT_MESSAGE;
+                event.format = 32;
+                event.window = children[i];
+                event.type = protocols;
+                event.data.data32[0] = deleteWindow;
+                event.data.data32[1] = XCB_CURRENT_TIME;
+                xcb_send_event(xcb, 0, children[i], XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+            }
+            std::free(a);
+        }
+        std::free(tree);
+        xcb_flush(xcb);
+    }
+
     void moveTo(int x, int y) {
         xcb_test_fake_input(xcb, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
                             static_cast<int16_t>(y), 0);
@@ -93,6 +129,7 @@ struct Desktop {
     // is measured alike.
     void measure(benchmark::State& state, const std::function<void(const std::atomic<bool>&)>& during = {},
                  qint64 beside = 0) {
+        closeOrdinaryWindows();
         QThread::sleep(2);  // the start's own work and the reveal are over
         const qint64 pid = app->pid();
         const QList<qint64> children = childrenOf(pid);
