@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
@@ -147,6 +148,59 @@ void ProminentButton::paintEvent(QPaintEvent*) {
     }
     painter.setPen(palette().color(QPalette::HighlightedText));
     painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+}
+
+namespace {
+
+// Turns a wheel event away from a control the user has not focused: ignored, it goes on to the
+// control's parents, up to the page that scrolls. Focus the user gives (a click, Tab, a shortcut)
+// counts; focus moved there by a window's activation or a tab's switch does not.
+class WheelWhenFocused final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            noteFocus(event->type() == QEvent::FocusIn, static_cast<QFocusEvent*>(event)->reason());
+            return false;
+        case QEvent::Wheel:
+            if (userFocused_ && static_cast<QWidget*>(watched)->hasFocus()) return false;
+            event->ignore();
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    void noteFocus(bool in, Qt::FocusReason reason) {
+        switch (reason) {
+        case Qt::MouseFocusReason:
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            userFocused_ = in;
+            break;
+        case Qt::ActiveWindowFocusReason:
+        case Qt::PopupFocusReason:
+        case Qt::MenuBarFocusReason:
+            break;  // the window comes and goes; whoever focused the control still did
+        default:
+            userFocused_ = false;
+            break;
+        }
+    }
+
+    bool userFocused_ = false;
+};
+
+}  // namespace
+
+void takeWheelOnlyWhenFocused(QWidget* control) {
+    // Focused by a click or Tab, never by the wheel itself.
+    control->setFocusPolicy(Qt::StrongFocus);
+    control->installEventFilter(new WheelWhenFocused(control));
 }
 
 SegmentedPicker::SegmentedPicker(const QString& label, QWidget* parent) : QWidget(parent), label_(label) {

@@ -115,6 +115,11 @@ private:
     std::optional<int> selected_;
 };
 
+// A control that a turn of the mouse wheel would change (a slider, a spin box) takes the wheel
+// only once the user has focused it, by a click or Tab; otherwise the wheel scrolls the page
+// under it, and the page's settings stay as they are. (A segmented picker never takes the wheel.)
+void takeWheelOnlyWhenFocused(QWidget* control);
+
 // The page of a settings tab: a vertical scroll view, its indicator shown, around a column
 // aligned to the leading edge with 16 points between cards and 20 points of padding.
 class SettingsPage : public QScrollArea {

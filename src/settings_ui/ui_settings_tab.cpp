@@ -225,6 +225,7 @@ UISettingsTab::UISettingsTab(const SettingsEnvironment& environment, QWidget* pa
                                 static_cast<int>(UISettingsModel::cornerRadiusMax));
         radiusSlider_->setSingleStep(1);
         radiusSlider_->setPageStep(1);
+        takeWheelOnlyWhenFocused(radiusSlider_);
         radiusSlider_->setValue(model_.sliderPosition());
         // Connected after the range is set, so that the slider's own clamping is never stored.
         connect(radiusSlider_, &QSlider::valueChanged, this,

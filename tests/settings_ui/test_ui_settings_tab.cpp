@@ -3,8 +3,12 @@
 #include "settings_ui/ui_settings_tab.h"
 #include "settings_ui/settings_card.h"
 
+#include <QCoreApplication>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSlider>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <cmath>
 #include <limits>
@@ -125,6 +129,40 @@ TEST_F(UISettingsTabTest, DraggingTheSliderWritesWholeNumbersAndMovesThePreview)
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(header->text(), "Corner Radius: 24px");
     EXPECT_DOUBLE_EQ(preview->radius(), 24);
+}
+
+// Scrolling the page over the slider scrolls the page; only a slider the user focused takes the wheel.
+TEST_F(UISettingsTabTest, TheWheelOverAnUnfocusedSliderScrollsThePageAndChangesNothing) {
+    auto tab = makeTab();
+    tab->resize(700, 300);
+    tab->show();
+    tab->activateWindow();
+    QCoreApplication::processEvents();
+    const auto wheelOverSlider = [&] {
+        const QPointF at(slider->width() / 2.0, slider->height() / 2.0);
+        QWheelEvent wheel(at, slider->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        // As the window system delivers it: only such a turn goes on to the parents.
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        QCoreApplication::instance()->notify(slider, &wheel);
+    };
+    const int scrolled = tab->verticalScrollBar()->value();
+    wheelOverSlider();
+    EXPECT_EQ(slider->value(), 16);
+    EXPECT_TRUE(written.isEmpty()) << written.join(u' ').toStdString();
+    EXPECT_GT(tab->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(slider->focusPolicy(), Qt::StrongFocus);  // a wheel turn does not focus it either
+
+    slider->setFocus();  // moved there by the window, as a tab's switch does: not the user's focus
+    wheelOverSlider();
+    EXPECT_EQ(slider->value(), 16);
+
+    slider->clearFocus();
+    slider->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(slider->hasFocus());
+    wheelOverSlider();
+    EXPECT_NE(slider->value(), 16);
+    EXPECT_EQ(written, QStringList({AppSettings::dynamicIslandCornerRadiusKey}));
 }
 
 TEST_F(UISettingsTabTest, StoredRadiiOutsideTheRangeAreShownButNeverWrittenBack) {
