@@ -37,5 +37,6 @@ EventBus::EventBus(platform::Scheduler& scheduler)
       lyricsSubject(std::nullopt),
       calendarEventsSubject({}),
       weatherInfoSubject(std::nullopt),
+      weatherLocationUnavailableSubject(false),
       recentAppsSubject({}),
       bluetoothDevicesSubject({}) {}

@@ -56,6 +56,9 @@ public:
     const platform::CurrentValueSubject<std::optional<LyricsInfo>> lyricsSubject;
     const platform::CurrentValueSubject<QList<CalendarEvent>> calendarEventsSubject;
     const platform::CurrentValueSubject<std::optional<WeatherInfo>> weatherInfoSubject;
+    // True while no location can come for the weather (no location service, or access refused)
+    // and none is known, so no forecast is on its way either.
+    const platform::CurrentValueSubject<bool> weatherLocationUnavailableSubject;
     const platform::PassthroughSubject<QList<QUrl>> dropEventSubject;  // file URLs
     const platform::CurrentValueSubject<QList<platform::RunningApplication>> recentAppsSubject;
     const platform::CurrentValueSubject<QList<BluetoothDeviceInfo>> bluetoothDevicesSubject;

@@ -91,6 +91,11 @@ void GlanceExpandedView::subscribe() {
                                  weatherInfo_ = weather;
                                  update();
                              }));
+    cancellables_.insert(services_.bus.weatherLocationUnavailableSubject.receiveOnMain(&services_.scheduler)
+                             .sink([this](bool unavailable) {
+                                 weatherLocationUnavailable_ = unavailable;
+                                 update();
+                             }));
 }
 
 void GlanceExpandedView::showEvent(QShowEvent* event) {
@@ -147,7 +152,11 @@ void GlanceExpandedView::weatherSection(DrawList& out, const QRectF& column) con
     const double y = column.center().y() - contentH / 2;
     out.add(symbolItem(QStringLiteral("glance.weather.placeholderIcon"), QStringLiteral("cloud.fill"),
                        QRectF(column.center().x() - 12, y, 24, 24), whiteAt(0.3)));
-    out.add(textItem(QStringLiteral("glance.weather.loading"), L10n::pick(QStringLiteral("Loading..."), QStringLiteral("取得中...")),
+    // No location can come: say so rather than wait for ever.
+    const QString text = weatherLocationUnavailable_
+                             ? L10n::pick(QStringLiteral("Location unavailable"), QStringLiteral("現在地を取得できません"))
+                             : L10n::pick(QStringLiteral("Loading..."), QStringLiteral("取得中..."));
+    out.add(textItem(QStringLiteral("glance.weather.loading"), text,
                      QRectF(column.left(), y + 24 + 8, column.width(), lineHeight(font)), font, whiteAt(0.3), Qt::AlignCenter));
 }
 
@@ -178,6 +187,14 @@ void GlanceExpandedView::wheelEvent(QWheelEvent* event) {
     scrollBy(pixels.isNull() ? -event->angleDelta().y() / 4.0 : -pixels.y());
     if (scrollOffset_ != before) update();
     event->accept();
+}
+
+QPainterPath GlanceExpandedView::drawnOutline() const {
+    const QRectF bounds(0, 0, panelWidth, panelHeight);
+    QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.path(bounds);
+    outline.setFillRule(Qt::WindingFill);
+    outline.addRect(QRectF(topLineInset, 0, panelWidth - 2 * topLineInset, 1));
+    return outline;
 }
 
 void GlanceExpandedView::paintEvent(QPaintEvent*) {

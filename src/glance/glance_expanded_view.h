@@ -6,6 +6,7 @@
 #include "core/event_bus.h"
 #include "core/glance_records.h"
 #include "core/notch_info.h"
+#include "notch/notch_aware_shape.h"
 #include "notch/notch_drawing.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
@@ -47,7 +48,7 @@ struct GlancePanelDrawing {
     double eventsHeight = 0;
 };
 
-class GlanceExpandedView : public QWidget {
+class GlanceExpandedView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
 public:
@@ -65,6 +66,7 @@ public:
     double cornerRadius() const { return cornerRadius(services_.defaults); }
     // The notch of the first screen (the main one when the list is empty).
     NotchInfo notchInfo() const;
+    QPainterPath drawnOutline() const override;
     // Notch height + 4 under a notch, else 8.
     static double topPadding(const NotchInfo& notch) { return notch.height > 0 ? notch.height + 4 : 8; }
 
@@ -89,6 +91,7 @@ private:
     GlanceViewServices services_;
     QList<CalendarEvent> events_;
     std::optional<WeatherInfo> weatherInfo_;
+    bool weatherLocationUnavailable_ = false;
     platform::CancellableSet cancellables_;
     double scrollOffset_ = 0;
 };

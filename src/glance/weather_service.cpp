@@ -58,6 +58,10 @@ void WeatherService::start() {
     Log::shared().info(QStringLiteral("WeatherService: Starting"));
     location_.requestWhenInUseAuthorization();
     location_.startUpdatingLocation();
+    // A service already known to be missing or refusing tells nothing new by itself.
+    const auto status = location_.authorizationStatus();
+    publishLocationUnavailable(status == platform::LocationAuthorizationStatus::restricted ||
+                               status == platform::LocationAuthorizationStatus::denied);
     timer_.invalidate();
     timer_ = scheduler_.every(refreshInterval, lifetime_.wrap([this] { fetchWeatherIfPossible(); }));
     // A panel that comes up after a restart shows the last weather instead of waiting a quarter
@@ -70,6 +74,7 @@ void WeatherService::stop() {
     location_.stopUpdatingLocation();
     isRunning_ = false;
     ++runGeneration_;
+    publishLocationUnavailable(false);
     Log::shared().info(QStringLiteral("WeatherService: Stopped"));
 }
 
@@ -92,6 +97,7 @@ void WeatherService::didUpdateLocations(const std::vector<platform::Location>& l
         }
     } else {
         lastLocation_ = newest;
+        publishLocationUnavailable(false);
     }
     Log::shared().debug(QStringLiteral("WeatherService: Location updated ") +
                         coordinates(newest.latitude, newest.longitude));
@@ -102,6 +108,7 @@ void WeatherService::didUpdateLocations(const std::vector<platform::Location>& l
 void WeatherService::didFailWithError(const platform::LocationError& error) {
     Log::shared().error(QStringLiteral("WeatherService: Location error - ") + error.description);
     if (cachedWeather_) bus_.weatherInfoSubject.send(cachedWeather_);
+    publishLocationUnavailable(true);
 }
 
 void WeatherService::didChangeAuthorization() {
@@ -112,12 +119,20 @@ void WeatherService::didChangeAuthorization() {
     case platform::LocationAuthorizationStatus::restricted:
     case platform::LocationAuthorizationStatus::denied:
         Log::shared().error(QStringLiteral("WeatherService: Location access denied"));
+        publishLocationUnavailable(true);
         break;
     case platform::LocationAuthorizationStatus::authorized:
         Log::shared().info(QStringLiteral("WeatherService: Location authorized"));
         location_.startUpdatingLocation();
+        publishLocationUnavailable(false);
         break;
     }
+}
+
+void WeatherService::publishLocationUnavailable(bool noLocationCanCome) {
+    // A known location still brings forecasts; a stopped service promises nothing.
+    const bool unavailable = isRunning_ && noLocationCanCome && !lastLocation_;
+    if (bus_.weatherLocationUnavailableSubject.value() != unavailable) bus_.weatherLocationUnavailableSubject.send(unavailable);
 }
 
 void WeatherService::fetchWeatherIfPossible() {

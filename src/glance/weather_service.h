@@ -62,6 +62,8 @@ private:
     void fetchWeather(double latitude, double longitude);
     void handleReply(const platform::HttpResult& result);
     void resendCachedWeather();
+    // Tells the views whether the weather waits for a location that cannot come.
+    void publishLocationUnavailable(bool noLocationCanCome);
     QDateTime now() const;
 
     std::unique_ptr<platform::LocationManager> ownLocation_;

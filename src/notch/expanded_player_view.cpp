@@ -150,6 +150,11 @@ void ExpandedPlayerView::subscribeToGlance() {
                                        glance_.weatherInfo = weather;
                                        update();
                                    })));
+    glanceCancellables_.insert(services_.bus.weatherLocationUnavailableSubject.receiveOnMain(&services_.scheduler)
+                                   .sink(lifetime_.wrap([this](bool unavailable) {
+                                       glance_.weatherLocationUnavailable = unavailable;
+                                       update();
+                                   })));
 }
 
 void ExpandedPlayerView::receiveLyrics(const std::optional<LyricsInfo>& lyrics) {

@@ -298,7 +298,9 @@ void GlanceSidePanel::layoutWeather(DrawList& out, const QRectF& column) const {
 
     if (!state_.weatherInfo) {
         const QFont font = notchFont(9, QFont::Medium);
-        const QString text = L10n::pick(QStringLiteral("Loading weather"), QStringLiteral("天気を取得中"));
+        const QString text = state_.weatherLocationUnavailable
+                                 ? L10n::pick(QStringLiteral("Location unavailable"), QStringLiteral("現在地を取得できません"))
+                                 : L10n::pick(QStringLiteral("Loading weather"), QStringLiteral("天気を取得中"));
         const double textH = textHeight(font, text, inner, 2);
         const double content = 18 + 6 + textH;
         const QRectF card(column.left(), y, column.width(), std::max(0.0, column.bottom() - y));

@@ -26,6 +26,7 @@ enum class DayTone { regular, saturday, sundayOrHoliday };
 struct GlancePanelState {
     QList<CalendarEvent> events;  // every event received, in the order received
     std::optional<WeatherInfo> weatherInfo;
+    bool weatherLocationUnavailable = false;  // no weather can come: no location for it
     int weekOffset = 0;      // whole weeks between the strip's centre and today
     QDateTime selectedDate;  // start of the day whose events are listed
     bool showCalendar = true;

@@ -112,6 +112,16 @@ TEST_F(GlanceViewsTest, EmptyStatesInBothLanguages) {
     EXPECT_TRUE(texts.contains("予定"));
     EXPECT_TRUE(texts.contains("予定なし"));
     EXPECT_TRUE(texts.contains("取得中..."));
+
+    // No location can come for the weather: said in place of the wait, until one comes.
+    bus.weatherLocationUnavailableSubject.send(true);
+    scheduler().drain();
+    EXPECT_TRUE(panel->layout().surface.texts().contains("現在地を取得できません"));
+    defaults().set(L10n::languageKey, QStringLiteral("en"));
+    EXPECT_TRUE(panel->layout().surface.texts().contains("Location unavailable"));
+    bus.weatherLocationUnavailableSubject.send(false);
+    scheduler().drain();
+    EXPECT_TRUE(panel->layout().surface.texts().contains("Loading..."));
 }
 
 TEST_F(GlanceViewsTest, ShowsWhatTheBusCarriesOnceOnScreen) {

@@ -210,6 +210,33 @@ TEST_F(WeatherServiceTest, LocationErrorsAndAuthorizationChanges) {
     EXPECT_EQ(sent.size(), 2u);
 }
 
+// The views wait for the weather while a location may come, and say when none can.
+TEST_F(WeatherServiceTest, TheLocationIsUnavailableOnlyWhileRunningWithNoLocationComingAndNoneKnown) {
+    const auto unavailable = [&] { return bus.weatherLocationUnavailableSubject.value(); };
+    location.changeAuthorization(LocationAuthorizationStatus::denied);
+    EXPECT_FALSE(unavailable()) << "a stopped service promises nothing";
+    service.start();
+    EXPECT_TRUE(unavailable()) << "refused before the start";
+    location.changeAuthorization(LocationAuthorizationStatus::authorized);
+    EXPECT_FALSE(unavailable());
+    location.changeAuthorization(LocationAuthorizationStatus::restricted);  // the service went away
+    EXPECT_TRUE(unavailable());
+    service.stop();
+    EXPECT_FALSE(unavailable());
+
+    location.status = LocationAuthorizationStatus::notDetermined;
+    service.start();
+    EXPECT_FALSE(unavailable());
+    location.fail(QStringLiteral("The location service did not answer."));
+    EXPECT_TRUE(unavailable());
+    // Once a location is known, a forecast can always come for it.
+    location.deliver(35.6895, 139.69171);
+    EXPECT_FALSE(unavailable());
+    location.fail(QStringLiteral("gone"));
+    location.changeAuthorization(LocationAuthorizationStatus::denied);
+    EXPECT_FALSE(unavailable());
+}
+
 TEST_F(WeatherServiceTest, StartTwiceKeepsOneTimerAndStopThenStartMakesANewOne) {
     location.deliver(35.6895, 139.69171);  // a location known before the start
     http.respondOk(dayReply);

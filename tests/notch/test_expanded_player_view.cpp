@@ -234,7 +234,7 @@ TEST_F(ExpandedPlayerViewTest, GlanceValuesArriveWhileShownAndTheSelectedDayRese
     bus.calendarEventsSubject.send({standup});
     auto view = makeView();
     EXPECT_TRUE(view->isSubscribed());
-    EXPECT_EQ(view->glanceSubscriptionCount(), 2u);
+    EXPECT_EQ(view->glanceSubscriptionCount(), 3u);
     EXPECT_EQ(view->glanceState().events.size(), 1);
     EXPECT_EQ(text(view->layout(), "glance.event.s.text"), "09:30  Standup");
 
@@ -246,6 +246,9 @@ TEST_F(ExpandedPlayerViewTest, GlanceValuesArriveWhileShownAndTheSelectedDayRese
     bus.weatherInfoSubject.send(std::nullopt);
     scheduler.drain();
     EXPECT_TRUE(view->layout().drawing.has("glance.weather.placeholder"));
+    bus.weatherLocationUnavailableSubject.send(true);
+    scheduler.drain();
+    EXPECT_EQ(text(view->layout(), "glance.weather.loading"), "Location unavailable");
 
     // A swipe and a tap on the strip, through the pointer.
     const ExpandedPlayerLayout layout = view->layout();

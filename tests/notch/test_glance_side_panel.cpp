@@ -222,3 +222,17 @@ TEST_F(GlanceSidePanelTest, WeatherCardPlaceholderForecastAndColumnWidths) {
     EXPECT_EQ(drawing.find("glance.weather.title")->text, "天気");
     EXPECT_EQ(drawing.find("glance.weather.loading")->text, "天気を取得中");
 }
+
+// No location can come: the placeholder says so instead of waiting for ever, in both languages.
+TEST_F(GlanceSidePanelTest, WithoutALocationThePlaceholderSaysItIsUnavailable) {
+    state.weatherLocationUnavailable = true;
+    DrawList drawing = panel().layout({276, 111}).drawing;
+    EXPECT_EQ(drawing.find("glance.weather.loading")->text, "Location unavailable");
+    EXPECT_TRUE(drawing.has("glance.weather.placeholder"));
+    useJapanese();
+    drawing = panel().layout({276, 111}).drawing;
+    EXPECT_EQ(drawing.find("glance.weather.loading")->text, "現在地を取得できません");
+    // A weather that came from the cache is shown as ever.
+    state.weatherInfo = WeatherInfo{};
+    EXPECT_FALSE(panel().layout({276, 111}).drawing.has("glance.weather.loading"));
+}
