@@ -178,14 +178,27 @@ void AppDelegate::whenCalendarAccessKnown(platform::AnyCancellable& wait, std::f
 }
 
 void AppDelegate::warnCalendarAccessMissing() {
-    if (notchFeatures_.lacksCalendarSessionBus()) {
-        // Nothing to ask for: the settings window would only offer a request that cannot succeed.
-        Log::shared().warning(QStringLiteral("AppDelegate: No session bus for the calendar store; continuing startup "
-                                             "with calendar glance disabled"));
-    } else {
+    const auto problem = notchFeatures_.calendarStoreProblem();
+    if (!problem) {
         Log::shared().warning(QStringLiteral(
             "AppDelegate: Calendar permission is pending; continuing startup with calendar glance disabled"));
         openSettings();
+        return;
+    }
+    // Nothing to ask for: the settings window would only offer a request that cannot succeed.
+    switch (*problem) {
+    case platform::CalendarStoreProblem::noSessionBus:
+        Log::shared().warning(QStringLiteral("AppDelegate: No session bus for the calendar store; continuing startup "
+                                             "with calendar glance disabled"));
+        break;
+    case platform::CalendarStoreProblem::notInstalled:
+        Log::shared().warning(QStringLiteral("AppDelegate: No calendar store on the session bus; continuing startup "
+                                             "with calendar glance disabled"));
+        break;
+    case platform::CalendarStoreProblem::unreachable:
+        Log::shared().warning(QStringLiteral("AppDelegate: The calendar store does not answer; continuing startup "
+                                             "with calendar glance disabled"));
+        break;
     }
 }
 

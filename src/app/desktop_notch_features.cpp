@@ -95,8 +95,8 @@ platform::AnyCancellable DesktopNotchFeatures::observeCalendarAccess(std::functi
     return platform::CalendarStore::shared().observeStatus(std::move(handler));
 }
 
-bool DesktopNotchFeatures::lacksCalendarSessionBus() const {
-    return platform::CalendarStore::shared().problem() == platform::CalendarStoreProblem::noSessionBus;
+std::optional<platform::CalendarStoreProblem> DesktopNotchFeatures::calendarStoreProblem() const {
+    return platform::CalendarStore::shared().problem();
 }
 
 void DesktopNotchFeatures::stopAll() {

@@ -21,7 +21,7 @@ public:
     bool isCalendarAccessGranted() const override;
     bool isCalendarAccessPending() const override;
     platform::AnyCancellable observeCalendarAccess(std::function<void()> handler) override;
-    bool lacksCalendarSessionBus() const override;
+    std::optional<platform::CalendarStoreProblem> calendarStoreProblem() const override;
     void stopAll() override;
     bool hasNotchWindowController() const override;
     void releaseNotchWindowController() override;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/calendar/calendar_store.h"
 #include "platform/runtime/reactive.h"
 
 #include <functional>
+#include <optional>
 
 // The notch features (notch window, now playing, hover, live activities, lyrics, media hotkeys,
 // calendar, weather, app switcher) as the delegate starts and stops them. The delegate keeps the
@@ -27,9 +29,9 @@ public:
     // Calls `handler` on the main thread whenever an answer about calendar access arrives, until
     // the returned handle is cancelled.
     virtual platform::AnyCancellable observeCalendarAccess(std::function<void()>) { return {}; }
-    // Whether the calendar store is out of reach because the process has no session bus, which
-    // nothing in the settings window can change.
-    virtual bool lacksCalendarSessionBus() const { return false; }
+    // Why the calendar store is out of reach (no session bus, no store on it, no answer from it),
+    // which no request from the settings window can change; none when it answered.
+    virtual std::optional<platform::CalendarStoreProblem> calendarStoreProblem() const { return std::nullopt; }
 
     // Stops every service, held or not, clears the held ones, closes the notch window and drops
     // it. Safe when nothing runs.

@@ -30,14 +30,14 @@ public:
     platform::AnyCancellable observeCalendarAccess(std::function<void()> handler) override {
         return platform::CalendarStore::shared().observeStatus(std::move(handler));
     }
-    bool lacksCalendarSessionBus() const override { return noSessionBus; }
+    std::optional<platform::CalendarStoreProblem> calendarStoreProblem() const override { return storeProblem; }
     void stopAll() override { calls.emplace_back("stop"), holdsWindow = false; }
     bool hasNotchWindowController() const override { return holdsWindow; }
     void releaseNotchWindowController() override { calls.emplace_back("release"), holdsWindow = false; }
 
     std::vector<QString> calls;
     bool calendarGranted = true;
-    bool noSessionBus = false;
+    std::optional<platform::CalendarStoreProblem> storeProblem;
     bool holdsWindow = false;
 };
 

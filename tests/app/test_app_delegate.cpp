@@ -275,7 +275,7 @@ TEST_F(AppDelegateTest, NotchFeaturesFollowTheirSwitchAndSettingsAndLeaveDetecti
     EXPECT_EQ(notch.calls, calls);
 }
 
-TEST_F(AppDelegateTest, WithGlanceOffOrWithoutASessionBusTheStartOpensNoSettingsForCalendarAccess) {
+TEST_F(AppDelegateTest, WithGlanceOffOrWithoutAStoreToAskTheStartOpensNoSettingsForCalendarAccess) {
     ASSERT_TRUE(grantFullDiskAccess());
     notch.calendarGranted = false;
     defaults().set(AppSettings::enableGlanceKey, false);
@@ -283,14 +283,28 @@ TEST_F(AppDelegateTest, WithGlanceOffOrWithoutASessionBusTheStartOpensNoSettings
     EXPECT_EQ(notch.calls, (std::vector<QString>{"stop", "core", "switcher"}));  // neither calendar nor weather
     EXPECT_EQ(delegate->settingsWindow(), nullptr);
 
-    delegate.reset();
+    // No request could reach a store that is not there or does not answer.
     defaults().set(AppSettings::enableGlanceKey, true);
-    notch.noSessionBus = true;
-    launch();
-    EXPECT_EQ(delegate->settingsWindow(), nullptr);
-    EXPECT_TRUE(log.contains(platform::LogLevel::Warning, "AppDelegate: No session bus for the calendar store; continuing "
-                                                          "startup with calendar glance disabled"));
-    EXPECT_TRUE(delegate->monitoringStarted());
+    const std::pair<platform::CalendarStoreProblem, const char*> problems[] = {
+        {platform::CalendarStoreProblem::noSessionBus,
+         "AppDelegate: No session bus for the calendar store; continuing startup with calendar glance disabled"},
+        {platform::CalendarStoreProblem::notInstalled,
+         "AppDelegate: No calendar store on the session bus; continuing startup with calendar glance disabled"},
+        {platform::CalendarStoreProblem::unreachable,
+         "AppDelegate: The calendar store does not answer; continuing startup with calendar glance disabled"},
+    };
+    for (const auto& [problem, line] : problems) {
+        SCOPED_TRACE(line);
+        delegate.reset();
+        log.clear();
+        notch.storeProblem = problem;
+        launch();
+        EXPECT_EQ(delegate->settingsWindow(), nullptr);
+        EXPECT_TRUE(log.contains(platform::LogLevel::Warning, line));
+        EXPECT_FALSE(log.contains("AppDelegate: Calendar permission is pending; continuing startup with calendar glance "
+                                  "disabled"));
+        EXPECT_TRUE(delegate->monitoringStarted());
+    }
 }
 
 // The store still being reached holds back only the calendar service and the access check.

@@ -21,12 +21,10 @@ TEST(DesktopNotchFeaturesTest, CalendarAccessIsTheStoresFullAccessOnly) {
     store.status = CalendarAuthorizationStatus::fullAccess;
     EXPECT_TRUE(features.isCalendarAccessGranted());
 
-    // Only a missing session bus is beyond what the settings window can help with.
-    EXPECT_FALSE(features.lacksCalendarSessionBus());
+    // Why the store is out of reach, as the store last found it.
+    EXPECT_EQ(features.calendarStoreProblem(), std::nullopt);
     store.storeProblem = platform::CalendarStoreProblem::notInstalled;
-    EXPECT_FALSE(features.lacksCalendarSessionBus());
-    store.storeProblem = platform::CalendarStoreProblem::noSessionBus;
-    EXPECT_TRUE(features.lacksCalendarSessionBus());
+    EXPECT_EQ(features.calendarStoreProblem(), platform::CalendarStoreProblem::notInstalled);
 }
 
 // The container with the views the application installs: every child of fixed size stands centred
