@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTransform>
 
 namespace {
 
@@ -157,6 +158,18 @@ void DropZoneView::handleDrop(const QList<QUrl>& urls) {
     setAcceptDrops(false);
     picker_->show();
     update();
+}
+
+QPainterPath DropZoneView::drawnOutline() const {
+    if (entranceOpacity() <= 0) return {};
+    const QRectF bounds(0, 0, zoneWidth, zoneHeight);
+    QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.path(bounds);
+    outline.setFillRule(Qt::WindingFill);
+    outline.addRect(QRectF(topLineInset, 0, zoneWidth - 2 * topLineInset, 1));
+    // As the entrance draws it, scaled about the centre.
+    const QPointF centre = bounds.center();
+    const double scale = entranceScale();
+    return QTransform().translate(centre.x(), centre.y()).scale(scale, scale).translate(-centre.x(), -centre.y()).map(outline);
 }
 
 void DropZoneView::paintEvent(QPaintEvent*) {

@@ -6,6 +6,7 @@
 #include "core/event_bus.h"
 #include "core/notch_info.h"
 #include "drop/drop_action_picker.h"
+#include "notch/notch_aware_shape.h"
 #include "notch/notch_drawing.h"
 #include "platform/animation/animation.h"
 #include "platform/runtime/dispatch.h"
@@ -27,7 +28,7 @@ struct DropZoneServices {
     DropActionPicker::Perform perform;
 };
 
-class DropZoneView : public QWidget {
+class DropZoneView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
 public:
@@ -48,6 +49,7 @@ public:
     static double cornerRadius(const platform::Defaults& defaults);
     double cornerRadius() const { return cornerRadius(services_.defaults); }
     NotchInfo notchInfo() const;
+    QPainterPath drawnOutline() const override;
 
     // The file URLs a drag offers, when it may be copied; empty otherwise (a source that only
     // lets its files be moved would delete them after the drop).

@@ -107,6 +107,14 @@ void ExpandedNotchView::placePlayer() {
     player_->setSurfaceClip(NotchAwareShape{cornerRadius, m.notchInfo}.path(m.surface).translated(-origin));
 }
 
+QPainterPath ExpandedNotchView::drawnOutline() const {
+    const ExpandedNotchModel m = model();
+    QPainterPath outline = NotchAwareShape{cornerRadius, m.notchInfo}.path(m.surface);
+    outline.setFillRule(Qt::WindingFill);
+    outline.addRect(QRectF(m.surface.left() + topLineInset, 0, std::max(0.0, m.surface.width() - 2 * topLineInset), 1));
+    return outline;
+}
+
 void ExpandedNotchView::paintEvent(QPaintEvent*) {
     const ExpandedNotchModel m = model();
     QPainter painter(this);

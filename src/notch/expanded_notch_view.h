@@ -16,6 +16,7 @@
 
 #include "core/notch_info.h"
 #include "notch/expanded_player_view.h"
+#include "notch/notch_aware_shape.h"
 #include "notch/notch_view_services.h"
 #include "platform/animation/animation.h"
 
@@ -34,7 +35,7 @@ struct ExpandedNotchModel {
     double contentOpacity = 0;
 };
 
-class ExpandedNotchView : public QWidget {
+class ExpandedNotchView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
 public:
@@ -57,6 +58,8 @@ public:
     QSizeF surfaceSize(double progress) const;
 
     ExpandedNotchModel model() const;
+    // The surface as it grows or shrinks, with the line over its top edge.
+    QPainterPath drawnOutline() const override;
     const platform::Animated<double>& expandProgress() const { return expandProgress_; }
     const platform::Animated<double>& contentOpacity() const { return contentOpacity_; }
     ExpandedPlayerView* player() const { return player_; }

@@ -1,12 +1,14 @@
 #include "notch/notch_container_view.h"
 
 #include "notch/notch_aware_shape.h"
+#include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
 
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTransform>
 
 #include <algorithm>
 
@@ -157,10 +159,13 @@ NotchContainerView::NotchContainerView(QWidget* parent, EventBus& bus, platform:
     if (current_.view) placeChild(current_.view, current_.content);
     applyInputRegion();
     modeSubscription_ = bus_.notchModeSubject.sink(lifetime_.wrap([this](const NotchMode& mode) { receive(mode); }));
+    // A compositor that starts or stops changes what clear pixels show: shape again, or unshape.
+    compositorWatch_ = platform::CompositorWatch::shared().observe(lifetime_.wrap([this] { applyInputRegion(); }));
 }
 
 NotchContainerView::~NotchContainerView() {
     modeSubscription_.cancel();
+    compositorWatch_.cancel();
     lifetime_.reset();
     // Children go with the widget; their transitions must not outlive them.
     current_.redraw.cancel();
@@ -190,7 +195,8 @@ QRegion NotchContainerView::inputRegion() const {
     QWidget* view = current_.view.data();
     if (!view) return {};
     QRegion region(view->geometry());
-    if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view)) {
+    const bool band = current_.content == NotchContent::miniPlayer || current_.content == NotchContent::liveActivity;
+    if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view); outlined && band) {
         // A band redraws far more often (level bars, artwork) than its outline moves.
         const QPainterPath outline = outlined->drawnOutline().translated(view->pos());
         if (outline != lastOutline_) {
@@ -202,14 +208,67 @@ QRegion NotchContainerView::inputRegion() const {
     return region & rect();
 }
 
+QRegion NotchContainerView::drawnRegion() const {
+    QRegion region;
+    const auto add = [&](const Slot& slot, bool current) {
+        QWidget* view = slot.view.data();
+        if (!view || view->isHidden()) return;
+        QPainterPath outline;
+        if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view)) {
+            outline = outlined->drawnOutline();
+        } else {
+            outline.addRect(QRectF(QPointF(0, 0), view->size()));
+        }
+        const double progress = slot.effect ? slot.effect->progress() : 1.0;
+        if (progress <= 0) return;
+        if (progress != 1) {
+            // As the transition draws it: scaled about the child's centre.
+            const double k = slot.effect->scale() + (1 - slot.effect->scale()) * progress;
+            const QPointF centre = QRectF(QPointF(0, 0), view->size()).center();
+            outline = QTransform().translate(centre.x(), centre.y()).scale(k, k).translate(-centre.x(), -centre.y()).map(outline);
+        }
+        outline.translate(view->pos());
+        if (!current) {
+            region += pixelsCovered(outline);
+            return;
+        }
+        // The child at rest keeps its outline between redraws.
+        if (outline != lastDrawnOutline_) {
+            lastDrawnOutline_ = outline;
+            lastDrawnOutlineRegion_ = pixelsCovered(outline);
+        }
+        region += lastDrawnOutlineRegion_;
+    };
+    add(current_, true);
+    for (const Slot& slot : removing_) add(slot, false);
+    return region & rect();
+}
+
 void NotchContainerView::applyInputRegion() {
     QWidget* host = window();
     if (host == this) return;  // not in a panel (yet)
+    applyWindowShape(host);
     const QRegion region = inputRegion().translated(mapTo(host, QPoint(0, 0)));
     if (appliedWindow_ == host && appliedRegion_ == region) return;
     if (!platform::setInputRegion(*host, region)) return;
     appliedWindow_ = host;
     appliedRegion_ = region;
+}
+
+void NotchContainerView::applyWindowShape(QWidget* host) {
+    if (platform::CompositorWatch::shared().isActive()) {
+        // Transparency is honoured: the window keeps its full size, as the input shape alone decides clicks.
+        if (shapedWindow_ == host && appliedShape_ && platform::clearWindowShape(*host)) {
+            appliedShape_.reset();
+            appliedRegion_.reset();  // the server's input shape went with the bounding one
+        }
+        return;
+    }
+    const QRegion region = drawnRegion().translated(mapTo(host, QPoint(0, 0)));
+    if (shapedWindow_ == host && appliedShape_ == region) return;
+    if (!platform::setWindowShape(*host, region)) return;
+    shapedWindow_ = host;
+    appliedShape_ = region;
 }
 
 bool NotchContainerView::eventFilter(QObject* watched, QEvent* event) {
@@ -253,8 +312,9 @@ void NotchContainerView::replaceContent(const NotchMode& previousMode) {
                 old.effect->setProgress(1.0);
                 QPointer<NotchTransitionEffect> effect = old.effect;
                 auto progress = old.progress;
-                old.redraw = old.progress->onChange([effect, progress] {
+                old.redraw = old.progress->onChange([this, effect, progress] {
                     if (effect) effect->setProgress(progress->value());
+                    applyInputRegion();
                 });
             }
             old.view->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -287,8 +347,9 @@ void NotchContainerView::replaceContent(const NotchMode& previousMode) {
         current_.progress = std::make_shared<platform::Animated<double>>(0.0, scheduler_);
         QPointer<NotchTransitionEffect> effect = current_.effect;
         auto progress = current_.progress;
-        current_.redraw = current_.progress->onChange([effect, progress] {
+        current_.redraw = current_.progress->onChange([this, effect, progress] {
             if (effect) effect->setProgress(progress->value());
+            applyInputRegion();
         });
         QPointer<QWidget> view = current_.view;
         current_.progress->animate(1, spring, lifetime_.wrap([this, view] {
@@ -350,6 +411,8 @@ void NotchContainerView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The panel's native window may be new: it starts out taking input everywhere.
     appliedRegion_.reset();
+    shapedWindow_ = nullptr;
+    appliedShape_.reset();
     applyInputRegion();
 }
 
@@ -359,6 +422,7 @@ void NotchContainerView::finishRemoval(QWidget* view) {
     it->redraw.cancel();
     discard(it->view);
     removing_.erase(it);
+    applyInputRegion();
 }
 
 // Hidden at once (it leaves the screen now) and deleted on the next pass: a mode change may come

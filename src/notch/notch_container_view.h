@@ -99,6 +99,11 @@ public:
     // nothing while nothing is shown. Kept on the hosting window's X input shape through every
     // mode change, resize and redraw of the child, so clicks elsewhere reach the windows below.
     QRegion inputRegion() const;
+    // Every pixel the panel draws now, in this view's coordinates: the outline of each child shown
+    // or still leaving (the whole child where it declares none), as its transition scales it.
+    // Without a compositor the hosting window is shaped to it through every mode change and
+    // animation, as clear pixels would show black; with one the window keeps its full size.
+    QRegion drawnRegion() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -121,6 +126,7 @@ private:
     void placeChild(QWidget* view, NotchContent content) const;
     void finishRemoval(QWidget* view);
     void applyInputRegion();
+    void applyWindowShape(QWidget* host);
     static void discard(QWidget* view);
 
     EventBus& bus_;
@@ -132,6 +138,12 @@ private:
     mutable QPainterPath lastOutline_;
     mutable QRegion lastOutlineRegion_;
     QPointer<QWidget> appliedWindow_;
+    // The bounding shape last given to the hosting window; none while it has none.
+    std::optional<QRegion> appliedShape_;
+    QPointer<QWidget> shapedWindow_;
+    mutable QPainterPath lastDrawnOutline_;
+    mutable QRegion lastDrawnOutlineRegion_;
+    platform::AnyCancellable compositorWatch_;
     Slot current_;
     std::vector<Slot> removing_;
     platform::AnyCancellable modeSubscription_;

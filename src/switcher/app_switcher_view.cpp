@@ -228,6 +228,14 @@ void AppSwitcherView::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
+QPainterPath AppSwitcherView::drawnOutline() const {
+    const QRectF bounds(0, 0, panelWidth, panelHeight);
+    QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.path(bounds);
+    outline.setFillRule(Qt::WindingFill);
+    outline.addRect(QRectF(topLineInset, 0, panelWidth - 2 * topLineInset, 1));
+    return outline;
+}
+
 void AppSwitcherView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

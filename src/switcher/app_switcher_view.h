@@ -5,6 +5,7 @@
 
 #include "core/event_bus.h"
 #include "core/notch_info.h"
+#include "notch/notch_aware_shape.h"
 #include "notch/notch_drawing.h"
 #include "platform/animation/animation.h"
 #include "platform/runtime/dispatch.h"
@@ -28,7 +29,7 @@ struct SwitcherViewServices {
     platform::Workspace& workspace = platform::Workspace::shared();
 };
 
-class AppSwitcherView : public QWidget {
+class AppSwitcherView : public QWidget, public NotchOutlinedView {
     Q_OBJECT
 
 public:
@@ -54,6 +55,7 @@ public:
     double cornerRadius() const { return cornerRadius(services_.defaults); }
     // The notch of the first screen (the main one when the list is empty).
     NotchInfo notchInfo() const;
+    QPainterPath drawnOutline() const override;
 
     // The button of entry `index` where it sits now (the row scrolled by the offset).
     QRectF itemFrame(qsizetype index) const;

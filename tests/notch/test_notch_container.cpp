@@ -78,6 +78,7 @@ TEST_F(NotchContainerTest, OnlyARepaintOfTheWholeBandOrANewSizeReadsItsOutlineAg
     };
     QPointer<Outlined> band;
     factory.miniPlayer = [&](QWidget* parent) -> QWidget* { return band = new Outlined(parent); };
+    factory.expanded = [&](QWidget* parent) -> QWidget* { return new Outlined(parent); };
     QWidget host;
     host.resize(620, 200);
     auto view = makeContainer();
@@ -96,6 +97,40 @@ TEST_F(NotchContainerTest, OnlyARepaintOfTheWholeBandOrANewSizeReadsItsOutlineAg
     band->resize(band->width(), 40);
     EXPECT_EQ(band->reads, reads + 2);
     EXPECT_EQ(view->inputRegion(), QRegion(10, 0, 100, 32));
+    EXPECT_EQ(view->drawnRegion(), QRegion(10, 0, 100, 32));
+
+    // An open surface draws its outline but takes input all over, as it always has.
+    send(NotchMode::expanded);
+    EXPECT_EQ(view->inputRegion(), QRegion(0, 0, 620, 200));
+    EXPECT_EQ(view->drawnRegion(), QRegion(10, 0, 100, 32));
+}
+
+// Without a compositor the panel is shaped to this: every child shown or still leaving, as its
+// transition scales it about its centre, and nothing once all is gone.
+TEST_F(NotchContainerTest, TheDrawnRegionHoldsEveryChildShownOrLeavingAsItsTransitionDrawsIt) {
+    auto view = makeContainer();
+    view->show();
+    const QRect all(0, 0, 620, 200);
+    send(NotchMode::glance);
+    EXPECT_TRUE(view->drawnRegion().isEmpty());  // it enters from nothing
+    scheduler().advance(0.05);
+    QRect drawn = view->drawnRegion().boundingRect();
+    EXPECT_TRUE(all.contains(drawn) && drawn.width() < 600 && drawn.width() > 560) << drawn.width();
+    EXPECT_NEAR(drawn.center().x(), 310, 1);
+    EXPECT_NEAR(drawn.center().y(), 100, 1);
+    scheduler().advance(2.0);
+    EXPECT_EQ(view->drawnRegion(), QRegion(all));
+
+    send(NotchMode::notification);
+    EXPECT_TRUE(view->inputRegion().isEmpty());
+    EXPECT_EQ(view->drawnRegion(), QRegion(all));  // it leaves as it came
+    scheduler().advance(0.15);
+    drawn = view->drawnRegion().boundingRect();
+    EXPECT_TRUE(drawn.width() < 610 && drawn.width() > 560) << drawn.width();
+    scheduler().advance(2.0);
+    flushDeletes();
+    EXPECT_TRUE(view->removingViews().empty());
+    EXPECT_TRUE(view->drawnRegion().isEmpty());
 }
 
 TEST(NotchContainerState, LastVisibleModeFollowsContentModesAndIsClearedByLiveActivities) {

@@ -220,16 +220,62 @@ TEST_F(XdndDragTest, AFileDragIsReadWhileItRunsAndNotAfterTheDrop) {
     stopSource(*source);
 }
 
-TEST_F(XdndDragTest, RawMotionTellsThatThePointerMoved) {
+// Every motion the server makes is heard where it records: a program's absolute XTest motion and
+// a warp (xdotool's mousemove) as well as a device's. Raw motion, the fallback, hears XTest only.
+TEST_F(XdndDragTest, TheMotionWatchHearsEveryPointerMovementTheServerMakes) {
+    xcb_connection_t* c = xcb_connect(x->display().toLocal8Bit().constData(), nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const auto fakeMotion = [&](int x, int y) {
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x), static_cast<int16_t>(y), 0);
+        xcb_flush(c);
+    };
+    const auto warp = [&](int x, int y) {
+        xcb_warp_pointer(c, XCB_NONE, root, 0, 0, 0, 0, static_cast<int16_t>(x), static_cast<int16_t>(y));
+        xcb_flush(c);
+    };
+
+    // Another program's window over the screen hears the motion itself: none reaches the root.
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    const uint32_t values[] = {1, XCB_EVENT_MASK_POINTER_MOTION};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root, 0, 0, screen->width_in_pixels, screen->height_in_pixels, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+
     int batches = 0;
     auto watch = platform::X11MotionWatch::start([&] { ++batches; }, x->display().toLocal8Bit());
     ASSERT_TRUE(watch);
-    // XTest motion, as a device makes it (a warp makes none).
-    xcb_connection_t* c = xcb_connect(x->display().toLocal8Bit().constData(), nullptr);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, 710, 300, 0);
-    xcb_flush(c);
+    EXPECT_EQ(watch->source(), platform::X11MotionWatch::Source::record);
+    warp(700, 300);
     EXPECT_TRUE(waitFor([&] { return batches > 0; }));
+    fakeMotion(710, 300);
+    int seen = batches;
+    EXPECT_TRUE(waitFor([&] { return batches > seen; }));
+    // Not listening, nothing is heard; listening again, the next warp is.
+    watch->setListening(false);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    seen = batches;
+    warp(600, 300);
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(batches, seen);
+    watch->setListening(true);
+    waitFor([] { return false; }, 100);
+    warp(650, 310);
+    EXPECT_TRUE(waitFor([&] { return batches > seen; }));
+    watch.reset();
+
+    int rawBatches = 0;
+    auto raw = platform::X11MotionWatch::start([&] { ++rawBatches; }, x->display().toLocal8Bit(), false);
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->source(), platform::X11MotionWatch::Source::rawMotion);
+    fakeMotion(720, 300);
+    EXPECT_TRUE(waitFor([&] { return rawBatches > 0; }));
+    seen = rawBatches;
+    warp(500, 500);
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(rawBatches, seen) << "raw motion hears no warp";
+    xcb_destroy_window(c, window);
     xcb_disconnect(c);
     EXPECT_FALSE(platform::X11MotionWatch::start([] {}, ":nonexistent.9"));
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-// The pointer monitor. Where a motion feed tells when the pointer moves (X11: XInput2 raw motion),
-// nothing runs while the pointer rests: a motion wakes it, the pointer is then read about 60 times
-// a second (the feed silenced meanwhile, so a fast device does not wake it at its own rate) until
-// it has stood on one pixel for a few reads, and the feed takes over again. A warped pointer makes
-// no motion and is seen at the next real one. Without a feed the pointer is read about 60 times a
+// The pointer monitor. Where a motion feed tells when the pointer moves (X11: every motion event
+// the server makes, see x11_motion_watch.h), nothing runs while the pointer rests: a motion wakes
+// it, the pointer is then read about 60 times a second (the feed silenced meanwhile, so a fast
+// device does not wake it at its own rate) until it has stood on one pixel for a few reads, and
+// the feed takes over again. Without a feed the pointer is read about 60 times a
 // second while a handler exists. A movement is reported only when the pointer stands on another
 // pixel than at the last read. A pixel is reported at its centre, so the top pixel row lies inside
 // the screen's frame (its top edge, the frame's maximum y, belongs to no rectangle that ends there).
@@ -58,7 +58,7 @@ public:
     // (whose buttons are only those pressed on this application's windows). `isOverOwnWindow`
     // empty: whether one of this application's top-level windows is under the pixel. `screens`
     // nullptr uses the shared provider at each use.
-    // `watch` empty: X11 raw motion when the source is the system's, none with a source given here.
+    // `watch` empty: the X11 motion watch when the source is the system's, none with a source given here.
     explicit PolledPointerMonitor(SampleSource source = {}, OwnWindowTest isOverOwnWindow = {},
                                   Screens* screens = nullptr, Scheduler& scheduler = Scheduler::shared(),
                                   MotionWatch watch = {});

@@ -2,7 +2,9 @@
 
 #include <QSocketNotifier>
 
+#include <xcb/record.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 #include <xcb/xinput.h>
 
 #include <cstdlib>
@@ -10,6 +12,10 @@
 namespace platform {
 
 namespace {
+
+// The categories of recorded data (the RECORD protocol's; xcb names none of them).
+constexpr uint8_t recordedFromServer = 0;
+constexpr uint8_t recordEndOfData = 5;
 
 xcb_void_cookie_t selectRawMotion(xcb_connection_t* c, xcb_window_t root, bool listening) {
     struct {
@@ -19,40 +25,121 @@ xcb_void_cookie_t selectRawMotion(xcb_connection_t* c, xcb_window_t root, bool l
     return xcb_input_xi_select_events_checked(c, root, 1, &selection.head);
 }
 
+xcb_connection_t* connect(const QByteArray& display) {
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    if (c && xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return nullptr;
+    }
+    return c;
+}
+
 }  // namespace
 
-std::unique_ptr<X11MotionWatch> X11MotionWatch::start(std::function<void()> moved, const QByteArray& display) {
+std::unique_ptr<X11MotionWatch> X11MotionWatch::start(std::function<void()> moved, const QByteArray& display,
+                                                      bool allowRecord) {
     const QByteArray name = display.isEmpty() ? qgetenv("DISPLAY") : display;
     if (name.isEmpty()) return nullptr;
     std::unique_ptr<X11MotionWatch> watch(new X11MotionWatch);
-    watch->connection_ = xcb_connect(name.constData(), nullptr);
-    xcb_connection_t* c = watch->connection_;
-    if (!c || xcb_connection_has_error(c)) return nullptr;
+    watch->connection_ = connect(name);
+    if (!watch->connection_) return nullptr;
+    watch->root_ = xcb_setup_roots_iterator(xcb_get_setup(watch->connection_)).data->root;
+    if (!(allowRecord && watch->startRecording(name)) && !watch->startRawMotion()) return nullptr;
+    watch->moved_ = std::move(moved);
+    return watch;
+}
 
+bool X11MotionWatch::startRecording(const QByteArray& display) {
+    xcb_connection_t* c = connection_;
+    const xcb_query_extension_reply_t* record = xcb_get_extension_data(c, &xcb_record_id);
+    if (!record || !record->present) return false;
+    auto* version = xcb_record_query_version_reply(c, xcb_record_query_version(c, 1, 13), nullptr);
+    if (!version) return false;
+    std::free(version);
+    // Core motion of every device, whoever made it; nothing else is recorded.
+    context_ = xcb_generate_id(c);
+    xcb_record_client_spec_t clients = XCB_RECORD_CS_ALL_CLIENTS;
+    xcb_record_range_t range{};
+    range.device_events.first = XCB_MOTION_NOTIFY;
+    range.device_events.last = XCB_MOTION_NOTIFY;
+    if (xcb_generic_error_t* error = xcb_request_check(c, xcb_record_create_context_checked(c, context_, 0, 1, 1, &clients, &range))) {
+        std::free(error);
+        return false;
+    }
+    // An enabled context answers on the connection that enabled it, for as long as it is enabled.
+    dataConnection_ = connect(display);
+    if (!dataConnection_) return false;
+    source_ = Source::record;
+    watchSocket(dataConnection_);
+    // The server sends what it recorded when it next writes to any client. A motion that no other
+    // client hears (over the bare root, say) reaches this one here, so none waits for the next.
+    selectRootMotion(true);
+    rootNotifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
+    QObject::connect(rootNotifier_.get(), &QSocketNotifier::activated, [this] { readRootEvents(); });
+    enableRecording();
+    return true;
+}
+
+bool X11MotionWatch::startRawMotion() {
+    xcb_connection_t* c = connection_;
     const xcb_query_extension_reply_t* xi = xcb_get_extension_data(c, &xcb_input_id);
-    if (!xi || !xi->present) return nullptr;
-    watch->xinputOpcode_ = xi->major_opcode;
+    if (!xi || !xi->present) return false;
+    xinputOpcode_ = xi->major_opcode;
     auto* version = xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr);
     // Raw events reach a root listener whoever grabs the pointer from 2.1 on.
     const bool recent = version && (version->major_version > 2 ||
                                     (version->major_version == 2 && version->minor_version >= 1));
     std::free(version);
-    if (!recent) return nullptr;
-
-    watch->root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_generic_error_t* error = xcb_request_check(c, selectRawMotion(c, watch->root_, true));
-    if (error) {
+    if (!recent) return false;
+    if (xcb_generic_error_t* error = xcb_request_check(c, selectRawMotion(c, root_, true))) {
         std::free(error);
-        return nullptr;
+        return false;
     }
-    watch->moved_ = std::move(moved);
-    watch->notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
-    X11MotionWatch* raw = watch.get();
-    QObject::connect(watch->notifier_.get(), &QSocketNotifier::activated, [raw] { raw->readPendingEvents(); });
-    return watch;
+    source_ = Source::rawMotion;
+    watchSocket(c);
+    return true;
+}
+
+void X11MotionWatch::watchSocket(xcb_connection_t* connection) {
+    notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { readPendingEvents(); });
+}
+
+void X11MotionWatch::selectRootMotion(bool listening) {
+    const uint32_t mask = listening ? uint32_t{XCB_EVENT_MASK_POINTER_MOTION} : 0u;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_);
+}
+
+void X11MotionWatch::readRootEvents() {
+    bool moved = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        moved = moved || (event->response_type & 0x7f) == XCB_MOTION_NOTIFY;
+        std::free(event);
+    }
+    if (xcb_connection_has_error(connection_)) rootNotifier_.reset();
+    if (moved && wantsListening_ && moved_) moved_();
+}
+
+void X11MotionWatch::enableRecording() {
+    if (enabledSequence_ != 0) return;  // still enabled, or its end not read yet: enabled again once it is
+    enabledSequence_ = xcb_record_enable_context(dataConnection_, context_).sequence;
+    xcb_flush(dataConnection_);
 }
 
 void X11MotionWatch::setListening(bool listening) {
+    wantsListening_ = listening;
+    if (source_ == Source::record) {
+        selectRootMotion(listening);
+        if (listening) {
+            enableRecording();
+        } else if (enabledSequence_ != 0) {
+            // Answered on the data connection with the end of the data.
+            xcb_record_disable_context(connection_, context_);
+            xcb_flush(connection_);
+        }
+        return;
+    }
     // Not waited for: a server that went away is noticed by the socket.
     xcb_discard_reply(connection_, selectRawMotion(connection_, root_, listening).sequence);
     xcb_flush(connection_);
@@ -60,19 +147,50 @@ void X11MotionWatch::setListening(bool listening) {
 
 X11MotionWatch::~X11MotionWatch() {
     notifier_.reset();
-    if (connection_) xcb_disconnect(connection_);
+    rootNotifier_.reset();
+    if (dataConnection_) xcb_disconnect(dataConnection_);
+    if (connection_) {
+        if (context_) xcb_record_free_context(connection_, context_);
+        xcb_disconnect(connection_);
+    }
+}
+
+void X11MotionWatch::readRecordedData() {
+    bool moved = false;
+    while (enabledSequence_ != 0) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (!xcb_poll_for_reply(dataConnection_, enabledSequence_, &reply, &error)) break;
+        if (!reply) {
+            // The enabling request ended (an error, or its last reply was read).
+            std::free(error);
+            enabledSequence_ = 0;
+            break;
+        }
+        auto* data = static_cast<xcb_record_enable_context_reply_t*>(reply);
+        if (data->category == recordedFromServer && xcb_record_enable_context_data_length(data) > 0) moved = true;
+        if (data->category == recordEndOfData) enabledSequence_ = 0;
+        std::free(reply);
+    }
+    if (enabledSequence_ == 0 && wantsListening_ && !xcb_connection_has_error(dataConnection_)) enableRecording();
+    if (moved && wantsListening_ && moved_) moved_();
 }
 
 void X11MotionWatch::readPendingEvents() {
+    xcb_connection_t* c = source_ == Source::record ? dataConnection_ : connection_;
     bool moved = false;
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-        if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
-            auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
-            moved = moved || (generic->extension == xinputOpcode_ && generic->event_type == XCB_INPUT_RAW_MOTION);
+    if (source_ == Source::record) {
+        readRecordedData();
+    } else {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
+                auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
+                moved = moved || (generic->extension == xinputOpcode_ && generic->event_type == XCB_INPUT_RAW_MOTION);
+            }
+            std::free(event);
         }
-        std::free(event);
     }
-    if (xcb_connection_has_error(connection_)) {
+    if (xcb_connection_has_error(c)) {
         // The server went away: no more wake-ups; the poller keeps its own pace.
         notifier_.reset();
     }

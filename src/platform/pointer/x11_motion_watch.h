@@ -1,11 +1,14 @@
 #pragma once
 
-// Tells when the pointer moves on an X display, without saying where: XInput2 raw motion events
-// selected on the root window of a connection of its own. Costs nothing while the pointer stands
-// still (the socket is watched, never polled), and nothing while it is not listening.
+// Tells when the pointer moves on an X display, without saying where, on connections of its own.
+// Where the server records (the RECORD extension), every motion event the server makes is heard:
+// a device's, a program's through XTest, relative or absolute, and a warp. Elsewhere XInput2 raw
+// motion, which only devices and XTest make. Costs nothing while the pointer stands still (the
+// socket is watched, never polled), and nothing while it is not listening.
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -16,24 +19,44 @@ namespace platform {
 
 class X11MotionWatch {
 public:
-    // Watches `display` (empty: $DISPLAY); nullptr without a display or the input extension.
-    // `moved` runs on the main thread once per batch of motion the server sent.
-    static std::unique_ptr<X11MotionWatch> start(std::function<void()> moved, const QByteArray& display = {});
+    enum class Source { record, rawMotion };
+
+    // Watches `display` (empty: $DISPLAY); nullptr without a display or either extension.
+    // `moved` runs on the main thread once per batch of motion the server sent. `allowRecord`
+    // false takes raw motion even where the server records.
+    static std::unique_ptr<X11MotionWatch> start(std::function<void()> moved, const QByteArray& display = {},
+                                                 bool allowRecord = true);
     ~X11MotionWatch();
     X11MotionWatch(const X11MotionWatch&) = delete;
     X11MotionWatch& operator=(const X11MotionWatch&) = delete;
 
-    // Selects raw motion again, or deselects it so that no motion wakes the process meanwhile.
+    Source source() const { return source_; }
+    // Hears motion again, or stops hearing it so that no motion wakes the process meanwhile.
     void setListening(bool listening);
     void readPendingEvents();
 
 private:
     X11MotionWatch() = default;
+    bool startRecording(const QByteArray& display);
+    bool startRawMotion();
+    void watchSocket(xcb_connection_t* connection);
+    void enableRecording();
+    void readRecordedData();
+    void selectRootMotion(bool listening);
+    void readRootEvents();
 
+    Source source_ = Source::rawMotion;
+    // Requests (and raw motion events); the recorded data arrives on dataConnection_.
     xcb_connection_t* connection_ = nullptr;
+    xcb_connection_t* dataConnection_ = nullptr;
     uint32_t root_ = 0;
     uint8_t xinputOpcode_ = 0;
+    uint32_t context_ = 0;
+    // The enabling request whose data is being read; 0 while the context is not enabled.
+    unsigned int enabledSequence_ = 0;
+    bool wantsListening_ = true;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QSocketNotifier> rootNotifier_;  // motion over the root, while recording
     std::function<void()> moved_;
 };
 

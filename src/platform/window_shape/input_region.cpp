@@ -28,13 +28,19 @@ uint32_t eventMaskOf(xcb_connection_t* c, xcb_window_t window) {
     return it->second;
 }
 
-bool setShape(QWidget& window, const QRegion& region, xcb_shape_kind_t kind, bool callerRepaints = false) {
-    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb") || !window.isWindow()) return false;
+// Qt's connection when `window` is a top-level window on X11 with the shape extension.
+xcb_connection_t* shapeConnection(const QWidget& window) {
+    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb") || !window.isWindow()) return nullptr;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-    if (!c) return false;
+    if (!c) return nullptr;
     const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
-    if (!shape || !shape->present) return false;
+    return shape && shape->present ? c : nullptr;
+}
+
+bool setShape(QWidget& window, const QRegion& region, xcb_shape_kind_t kind, bool callerRepaints = false) {
+    xcb_connection_t* c = shapeConnection(window);
+    if (!c) return false;
     // The shape is in device pixels; regions round outwards so a fractional ratio loses no edge.
     const qreal ratio = window.devicePixelRatioF();
     std::vector<xcb_rectangle_t> rects;
@@ -72,6 +78,13 @@ bool setWindowShape(QWidget& window, const QRegion& region) { return setShape(wi
 
 bool reshapeRepainted(QWidget& window, const QRegion& region) {
     return setShape(window, region, XCB_SHAPE_SK_BOUNDING, true);
+}
+
+bool clearWindowShape(QWidget& window) {
+    xcb_connection_t* c = shapeConnection(window);
+    if (!c) return false;
+    xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, static_cast<xcb_window_t>(window.winId()), 0, 0, XCB_NONE);
+    return true;
 }
 
 }  // namespace platform

@@ -24,4 +24,7 @@ bool setWindowShape(QWidget& window, const QRegion& region);
 // as exposed, which would wake the application and copy that area to the screen once more.
 bool reshapeRepainted(QWidget& window, const QRegion& region);
 
+// Drops the shape the two above gave: the window draws and takes input all over again.
+bool clearWindowShape(QWidget& window);
+
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRect>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -196,6 +198,85 @@ private:
     int clicks_ = 0;
 };
 
+// A program the test starts and stops (a window manager, a terminal), killed with the test.
+std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    testsupport::dieWithTest(*process);
+    process->start(program, arguments);
+    return process->waitForStarted(5000) ? std::move(process) : nullptr;
+}
+
+// The top-level window under the pointer at (x, y), as xdotool finds it; 0 when none.
+uint32_t windowUnderPointer(int x, int y) {
+    QString output;
+    if (testsupport::runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
+                                                        QStringLiteral("getmouselocation"), QStringLiteral("--shell")},
+                             &output) != 0)
+        return 0;
+    static const QRegularExpression window(QStringLiteral("WINDOW=(\\d+)"));
+    return window.match(output).captured(1).toUInt();
+}
+
+// The viewable window of the application at `geometry`; 0 when there is none.
+uint32_t windowAt(const QString& geometry) {
+    QString tree;
+    testsupport::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}, &tree);
+    static const QRegularExpression line(QStringLiteral("^\\s*(0x[0-9a-f]+) .*\\s(\\d+x\\d+\\+-?\\d+\\+-?\\d+)\\s"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(tree); it.hasNext();) {
+        const auto match = it.next();
+        if (match.captured(2) == geometry && windowShownAt(geometry)) return match.captured(1).toUInt(nullptr, 16);
+    }
+    return 0;
+}
+
+// The x of every black pixel of the screen's row `y` from `left` to `right` (a screenshot).
+QList<int> blackPixelsOfRow(int y, int left, int right) {
+    QString pixels;
+    testsupport::runTool(QStringLiteral("import"),
+                         {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                          QStringLiteral("%1x1+%2+%3").arg(right - left).arg(left).arg(y), QStringLiteral("txt:-")},
+                         &pixels);
+    static const QRegularExpression pixel(QStringLiteral("^(\\d+),0: \\((\\d+),(\\d+),(\\d+)"), QRegularExpression::MultilineOption);
+    QList<int> black;
+    for (auto it = pixel.globalMatch(pixels); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(2).toInt() < 24 && m.captured(3).toInt() < 24 && m.captured(4).toInt() < 24)
+            black << left + m.captured(1).toInt();
+    }
+    return black;
+}
+
+// Whether a bounding shape cuts the window: without one it is drawn whole.
+bool isShaped(uint32_t window) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    auto* extents = xcb_shape_query_extents_reply(c, xcb_shape_query_extents(c, window), nullptr);
+    const bool shaped = extents && extents->bounding_shaped;
+    std::free(extents);
+    xcb_disconnect(c);
+    return shaped;
+}
+
+// Stands in for a compositing manager: owns the screen's compositor selection while it lives.
+class CompositorSelection {
+public:
+    CompositorSelection() {
+        c_ = xcb_connect(nullptr, nullptr);
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        const xcb_window_t window = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window, screen->root, -10, -10, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        auto* atom = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, 13, "_NET_WM_CM_S0"), nullptr);
+        xcb_set_selection_owner(c_, window, atom->atom, XCB_CURRENT_TIME);
+        std::free(atom);
+        xcb_flush(c_);
+    }
+    ~CompositorSelection() { xcb_disconnect(c_); }
+
+private:
+    xcb_connection_t* c_ = nullptr;
+};
+
 }  // namespace
 
 TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTakesTheNotchAndGivesItBack) {
@@ -364,6 +445,117 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     EXPECT_FALSE(windowShownAt(QStringLiteral("620x32+410+0")));
 }
 
+
+// A plain desktop: openbox, no compositor, a terminal across the top and a private bus without a
+// calendar store. The first start opens no window; the panel draws and takes clicks only on the
+// mini player's band; a program's absolute move (a warp) onto the notch opens the hover.
+TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMoveOpensIt) {
+    QString error;
+    if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
+    for (const char* tool : {"xwininfo", "xdotool", "openbox", "xterm", "import"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QUILLVEX_SERVICE_MISSING(std::string(tool) + " is not installed");
+    }
+    auto x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
+    ASSERT_TRUE(x) << error.toStdString();
+    auto display = x->exportDisplay();
+    auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
+    ASSERT_TRUE(bus) << error.toStdString();
+    auto windowManager = startProgram(QStringLiteral("openbox"), {});
+    ASSERT_TRUE(windowManager);
+    auto terminal = startProgram(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("238x20+0+0"),
+                                                           QStringLiteral("-bg"), QStringLiteral("white"),
+                                                           QStringLiteral("-title"), QStringLiteral("t")});
+    ASSERT_TRUE(terminal);
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+
+    testsupport::AppHome home;
+    home.sessionBus = bus->address();
+    QProcessEnvironment env = home.environment();
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QUILLVEX_SIMULATED_NOTCH"), QStringLiteral("200x32"));
+    AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+    ASSERT_TRUE(app.started());
+    const int started = app.waitForLine("info Notch features started successfully", kAppStartTimeoutMs);
+    ASSERT_GE(started, 0) << app.transcript().toStdString();
+    // No calendar store answers: nothing could be granted, so no settings window asks.
+    const int noStore = app.waitForLine(
+        "warning AppDelegate: No calendar store on the session bus; continuing startup with calendar glance disabled",
+        kAppStartTimeoutMs);
+    EXPECT_GE(noStore, 0) << app.transcript().toStdString();
+
+    auto player = testsupport::DBusMock::startMprisPlayer(
+        *bus, QStringLiteral("mockplayer"),
+        {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
+         {QStringLiteral("Metadata"), QVariantMap{{QStringLiteral("xesam:title"), QStringLiteral("Song")},
+                                                  {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
+        &error);
+    ASSERT_TRUE(player) << error.toStdString();
+    const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
+    ASSERT_GE(mini, 0) << app.transcript().toStdString();
+    ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000)) << app.transcript().toStdString();
+    const uint32_t panel = windowAt(QStringLiteral("620x32+410+0"));
+    ASSERT_NE(panel, 0u);
+    QString tree;
+    testsupport::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}, &tree);
+    EXPECT_FALSE(tree.contains(QStringLiteral("\"Settings\""))) << tree.toStdString();
+    QThread::msleep(800);  // the pills have grown
+
+    // Beside the band (x 582 to 858) the terminal is found and seen, not a black bar of ours.
+    for (int at : {470, 970}) {
+        const uint32_t under = windowUnderPointer(at, 10);
+        EXPECT_NE(under, 0u);
+        EXPECT_NE(under, panel) << "at x " << at;
+    }
+    EXPECT_EQ(windowUnderPointer(720, 10), panel);
+    EXPECT_TRUE(isShaped(panel));
+    for (int y : {10, 25}) {
+        const QList<int> black = blackPixelsOfRow(y, 410, 1030);
+        EXPECT_FALSE(black.isEmpty());
+        QList<int> beside;
+        for (int pixel : black)
+            if (pixel < 580 || pixel > 860) beside << pixel;
+        EXPECT_TRUE(beside.isEmpty()) << beside.size() << " black pixels beside the band at y " << y << ", from x "
+                                      << beside.value(0);
+    }
+
+    // A compositor comes: transparency is honoured, the panel is whole again and still takes
+    // clicks only on the band; it goes, and the panel is shaped again.
+    {
+        CompositorSelection compositor;
+        QDeadlineTimer deadline(3000);
+        while (isShaped(panel) && !deadline.hasExpired()) {
+            app.pump();
+            QThread::msleep(20);
+        }
+        EXPECT_FALSE(isShaped(panel));
+        EXPECT_NE(windowUnderPointer(470, 10), panel);
+        EXPECT_EQ(windowUnderPointer(720, 10), panel);
+    }
+    QDeadlineTimer deadline(3000);
+    while (!isShaped(panel) && !deadline.hasExpired()) {
+        app.pump();
+        QThread::msleep(20);
+    }
+    EXPECT_TRUE(isShaped(panel));
+
+    // A warp onto the notch, as remote desktops and xdotool move the pointer, opens the hover.
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
+    QThread::msleep(200);
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("5")}), 0);
+    const int expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, mini);
+    EXPECT_GE(expanded, 0) << app.transcript().toStdString();
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
+
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+    for (auto* program : {terminal.get(), windowManager.get()}) {
+        program->kill();
+        program->waitForFinished(5000);
+    }
+}
 
 TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus) {
     QString error;
