@@ -163,9 +163,7 @@ void DropZoneView::handleDrop(const QList<QUrl>& urls) {
 QPainterPath DropZoneView::drawnOutline() const {
     if (entranceOpacity() <= 0) return {};
     const QRectF bounds(0, 0, zoneWidth, zoneHeight);
-    QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.path(bounds);
-    outline.setFillRule(Qt::WindingFill);
-    outline.addRect(QRectF(topLineInset, 0, zoneWidth - 2 * topLineInset, 1));
+    const QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.drawnArea(bounds, topLineInset);
     // As the entrance draws it, scaled about the centre.
     const QPointF centre = bounds.center();
     const double scale = entranceScale();

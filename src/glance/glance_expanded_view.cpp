@@ -190,11 +190,7 @@ void GlanceExpandedView::wheelEvent(QWheelEvent* event) {
 }
 
 QPainterPath GlanceExpandedView::drawnOutline() const {
-    const QRectF bounds(0, 0, panelWidth, panelHeight);
-    QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.path(bounds);
-    outline.setFillRule(Qt::WindingFill);
-    outline.addRect(QRectF(topLineInset, 0, panelWidth - 2 * topLineInset, 1));
-    return outline;
+    return NotchAwareShape{cornerRadius(), notchInfo()}.drawnArea(QRectF(0, 0, panelWidth, panelHeight), topLineInset);
 }
 
 void GlanceExpandedView::paintEvent(QPaintEvent*) {

@@ -109,10 +109,7 @@ void ExpandedNotchView::placePlayer() {
 
 QPainterPath ExpandedNotchView::drawnOutline() const {
     const ExpandedNotchModel m = model();
-    QPainterPath outline = NotchAwareShape{cornerRadius, m.notchInfo}.path(m.surface);
-    outline.setFillRule(Qt::WindingFill);
-    outline.addRect(QRectF(m.surface.left() + topLineInset, 0, std::max(0.0, m.surface.width() - 2 * topLineInset), 1));
-    return outline;
+    return NotchAwareShape{cornerRadius, m.notchInfo}.drawnArea(m.surface, topLineInset);
 }
 
 void ExpandedNotchView::paintEvent(QPaintEvent*) {

@@ -1,5 +1,7 @@
 #include "notch/notch_aware_shape.h"
 
+#include <algorithm>
+
 QPainterPath NotchAwareShape::path(const QRectF& rect) const {
     const double f = topFlare;
     const double r = cornerRadius;
@@ -20,4 +22,11 @@ QPainterPath NotchAwareShape::path(const QRectF& rect) const {
     path.quadTo(maxX - f, minY, maxX, minY);
     path.lineTo(minX, minY);
     return path;
+}
+
+QPainterPath NotchAwareShape::drawnArea(const QRectF& rect, double topLineInset) const {
+    QPainterPath area = path(rect);
+    area.setFillRule(Qt::WindingFill);
+    area.addRect(QRectF(rect.left() + topLineInset, rect.top(), std::max(0.0, rect.width() - 2 * topLineInset), 1));
+    return area;
 }

@@ -18,6 +18,9 @@ struct NotchAwareShape {
     NotchInfo notchInfo;
 
     QPainterPath path(const QRectF& rect) const;
+    // Where a surface with this outline draws: the filled outline and the line laid over its top
+    // edge, `topLineInset` in from each side.
+    QPainterPath drawnArea(const QRectF& rect, double topLineInset = topFlare) const;
 
     // The animated pair is (flare, radius). Writing it is ignored, so a radius change is drawn at
     // its final value rather than interpolated.

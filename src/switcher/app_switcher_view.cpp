@@ -229,11 +229,7 @@ void AppSwitcherView::wheelEvent(QWheelEvent* event) {
 }
 
 QPainterPath AppSwitcherView::drawnOutline() const {
-    const QRectF bounds(0, 0, panelWidth, panelHeight);
-    QPainterPath outline = NotchAwareShape{cornerRadius(), notchInfo()}.path(bounds);
-    outline.setFillRule(Qt::WindingFill);
-    outline.addRect(QRectF(topLineInset, 0, panelWidth - 2 * topLineInset, 1));
-    return outline;
+    return NotchAwareShape{cornerRadius(), notchInfo()}.drawnArea(QRectF(0, 0, panelWidth, panelHeight), topLineInset);
 }
 
 void AppSwitcherView::paintEvent(QPaintEvent*) {

@@ -153,7 +153,9 @@ TEST_F(UISettingsTabTest, TheWheelOverAnUnfocusedSliderScrollsThePageAndChangesN
     EXPECT_GT(tab->verticalScrollBar()->value(), scrolled);
     EXPECT_EQ(slider->focusPolicy(), Qt::StrongFocus);  // a wheel turn does not focus it either
 
+    slider->clearFocus();
     slider->setFocus();  // moved there by the window, as a tab's switch does: not the user's focus
+    ASSERT_TRUE(slider->hasFocus());
     wheelOverSlider();
     EXPECT_EQ(slider->value(), 16);
 

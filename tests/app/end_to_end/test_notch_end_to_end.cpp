@@ -198,6 +198,16 @@ private:
     int clicks_ = 0;
 };
 
+// A desktop player playing "Song" by "Band".
+std::unique_ptr<testsupport::DBusMock> startPlayingSong(testsupport::PrivateBus& bus, QString* error) {
+    return testsupport::DBusMock::startMprisPlayer(
+        bus, QStringLiteral("mockplayer"),
+        {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
+         {QStringLiteral("Metadata"), QVariantMap{{QStringLiteral("xesam:title"), QStringLiteral("Song")},
+                                                  {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
+        error);
+}
+
 // A program the test starts and stops (a window manager, a terminal), killed with the test.
 std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
@@ -314,12 +324,7 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 1000));
 
     // A desktop player starts playing: the mini player's panel hangs from the top edge, centred.
-    auto player = testsupport::DBusMock::startMprisPlayer(
-        *bus, QStringLiteral("mockplayer"),
-        {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
-         {QStringLiteral("Metadata"), QVariantMap{{QStringLiteral("xesam:title"), QStringLiteral("Song")},
-                                                  {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
-        &error);
+    auto player = startPlayingSong(*bus, &error);
     ASSERT_TRUE(player) << error.toStdString();
     const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
     ASSERT_GE(mini, 0) << app.transcript().toStdString();
@@ -486,12 +491,7 @@ TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMov
         kAppStartTimeoutMs);
     EXPECT_GE(noStore, 0) << app.transcript().toStdString();
 
-    auto player = testsupport::DBusMock::startMprisPlayer(
-        *bus, QStringLiteral("mockplayer"),
-        {{QStringLiteral("PlaybackStatus"), QStringLiteral("Playing")},
-         {QStringLiteral("Metadata"), QVariantMap{{QStringLiteral("xesam:title"), QStringLiteral("Song")},
-                                                  {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
-        &error);
+    auto player = startPlayingSong(*bus, &error);
     ASSERT_TRUE(player) << error.toStdString();
     const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
     ASSERT_GE(mini, 0) << app.transcript().toStdString();
