@@ -109,19 +109,7 @@ bool closeWindowsTitled(const QString& title) {
     return sent;
 }
 
-// Lowers `window` to the bottom of the stack (0 when the server refused), or tells whether it
-// stands above `other`; each over its own connection, with a round trip.
-bool lowerWindow(xcb_window_t window) {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    const uint32_t below[] = {XCB_STACK_MODE_BELOW};
-    xcb_generic_error_t* error =
-        xcb_request_check(c, xcb_configure_window_checked(c, window, XCB_CONFIG_WINDOW_STACK_MODE, below));
-    const bool lowered = !error && !xcb_connection_has_error(c);
-    std::free(error);
-    xcb_disconnect(c);
-    return lowered;
-}
-
+// Whether `window` stands above `other`, over a connection of its own, with a round trip.
 bool stacksAbove(xcb_window_t window, xcb_window_t other) {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     bool above = false;
@@ -402,14 +390,11 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     const int back = app.waitForPrefix("info NotchStateManager: Returned from notification to ", 30000, notification);
     EXPECT_GE(back, 0) << app.transcript().toStdString();
 
-    // A second start brings the settings window forward; closing it, the only window shown, leaves the
-    // application running. (The start says nothing when the window is up already: it has been
-    // handled once the window stands above the one beneath again.)
-    const QStringList settingsIds = windowsTitled(QStringLiteral("Settings"));
-    ASSERT_EQ(settingsIds.size(), 1) << describeWindowsTitled(QStringLiteral("Settings")).toStdString();
-    const xcb_window_t settingsWindow = settingsIds.first().trimmed().toUInt();
-    ASSERT_TRUE(lowerWindow(settingsWindow));
-    ASSERT_FALSE(stacksAbove(settingsWindow, beneath.id()));
+    // The start found no calendar store to ask and opened no window; a second start opens the
+    // settings window above the others. Closing it, the only window shown, leaves the application
+    // running.
+    EXPECT_TRUE(windowsTitled(QStringLiteral("Settings")).isEmpty())
+        << describeWindowsTitled(QStringLiteral("Settings")).toStdString();
     {
         AppProcess second(QStringLiteral(QUILLVEX_EXECUTABLE), env);
         ASSERT_TRUE(second.started());
@@ -419,7 +404,8 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     bool forward = false;
     for (QDeadlineTimer deadline(kAppStartTimeoutMs); !forward && !deadline.hasExpired(); QThread::msleep(20)) {
         app.pump();
-        forward = stacksAbove(settingsWindow, beneath.id());
+        const QStringList ids = windowsTitled(QStringLiteral("Settings"));
+        forward = ids.size() == 1 && stacksAbove(ids.first().trimmed().toUInt(), beneath.id());
     }
     ASSERT_TRUE(forward) << app.transcript().toStdString();
     bool asked = false;
