@@ -89,6 +89,22 @@ protected:
         return platform::DBusSessionMonitor(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
     }
 
+    // The lock service over this suite's buses, as the application builds it, without the window
+    // server's framework.
+    struct LockServiceRig {
+        explicit LockServiceRig(platform::VirtualScheduler& scheduler)
+            : session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1")),
+              helper(noFramework),
+              bus(scheduler),
+              service(bus, scheduler, session, [] { return std::vector<int64_t>{}; },
+                      [this]() -> SkyLightHelper& { return helper; }) {}
+        platform::DBusSessionMonitor session;
+        testsupport::FakeDynamicLibraryLoader noFramework;
+        SkyLightHelper helper;
+        EventBus bus;
+        ScreenLockService service;
+    };
+
     static inline PrivateBus* systemBus = nullptr;
     static inline PrivateBus* sessionBus = nullptr;
     static inline DBusMock* logind = nullptr;
@@ -137,12 +153,8 @@ TEST_F(ScreenLockDBusTest, EveryLockSourceAndTheSessionsActivityReachTheMonitor)
 }
 
 TEST_F(ScreenLockDBusTest, ALockOnBothPathsActsOnceAndTheUnlockEndsLater) {
-    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
-    testsupport::FakeDynamicLibraryLoader noFramework;
-    SkyLightHelper helper(noFramework);
-    EventBus bus(scheduler());
-    ScreenLockService service(bus, scheduler(), session, [] { return std::vector<int64_t>{}; },
-                              [&]() -> SkyLightHelper& { return helper; });
+    LockServiceRig rig(scheduler());
+    auto& [session, noFramework, helper, bus, service] = rig;
 
     std::vector<std::string> seen;
     platform::CancellableSet subscriptions;
@@ -189,12 +201,8 @@ TEST_F(ScreenLockDBusTest, EveryScreenSaverAndTheLockedHintLockAndUnlock) {
                                               QStringLiteral("/org/%1/ScreenSaver").arg(QLatin1String(desktop)), name, &error));
         ASSERT_TRUE(savers.back()) << error.toStdString();
     }
-    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
-    testsupport::FakeDynamicLibraryLoader noFramework;
-    SkyLightHelper helper(noFramework);
-    EventBus bus(scheduler());
-    ScreenLockService service(bus, scheduler(), session, [] { return std::vector<int64_t>{}; },
-                              [&]() -> SkyLightHelper& { return helper; });
+    LockServiceRig rig(scheduler());
+    auto& [session, noFramework, helper, bus, service] = rig;
     std::vector<std::string> events;
     auto sub = bus.liveActivityEventSubject.sink([&](const std::optional<LiveActivityType>& t) {
         if (t) events.push_back(testsupport::requestName(t));
@@ -250,12 +258,8 @@ TEST_F(ScreenLockDBusTest, EveryScreenSaverAndTheLockedHintLockAndUnlock) {
 // A session that goes inactive (another user's session switched to, say) with no lock signal at
 // all still shows the lock activity, and its coming back the unlock.
 TEST_F(ScreenLockDBusTest, TheSessionGoingInactiveWithoutALockSignalShowsTheLockActivity) {
-    platform::DBusSessionMonitor session(sessionBus->connection(), systemBus->connection(), QStringLiteral("c1"));
-    testsupport::FakeDynamicLibraryLoader noFramework;
-    SkyLightHelper helper(noFramework);
-    EventBus bus(scheduler());
-    ScreenLockService service(bus, scheduler(), session, [] { return std::vector<int64_t>{}; },
-                              [&]() -> SkyLightHelper& { return helper; });
+    LockServiceRig rig(scheduler());
+    auto& [session, noFramework, helper, bus, service] = rig;
     std::vector<std::string> seen;
     platform::CancellableSet subscriptions;
     subscriptions.insert(bus.screenLockedSubject.sink([&](bool v) { seen.push_back(v ? "locked" : "unlocked"); }));
