@@ -219,7 +219,12 @@ TEST(BlueZLowEnergyClass, AudioAppearancesAndIconsGiveTheClassicClass) {
     // A classic device keeps the class it reports.
     const platform::BluetoothDevice classic = BlueZBluetoothDevices::deviceFrom(
         {{QStringLiteral("Class"), 0x240410u}, {QStringLiteral("Icon"), QStringLiteral("audio-headphones")}});
+    EXPECT_EQ(classic.deviceClassMajor, 4u);
     EXPECT_EQ(classic.deviceClassMinor, 4u);
+    // A laptop: major class 1 (computer), minor 3, read from bits 8-12 and 2-7.
+    const platform::BluetoothDevice laptop = BlueZBluetoothDevices::deviceFrom({{QStringLiteral("Class"), 0x5A010Cu}});
+    EXPECT_EQ(laptop.deviceClassMajor, 1u);
+    EXPECT_EQ(laptop.deviceClassMinor, 3u);
 }
 
 // A Bluetooth service that takes the call and never answers: the report gives up at its deadline.
