@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -81,6 +82,9 @@ TEST_F(ReopenChannelTest, IdleClientsAreCappedAndTimedOutWhileRequestsGetThrough
     ASSERT_TRUE(testsupport::writeFile(socketPath()));  // left by an instance that died: it blocks no one
     ReopenChannel running(socketPath(), scheduler);
     ASSERT_EQ(running.start([this] { ++reopened; }), ReopenChannel::Outcome::Listening);
+    struct stat socketInfo {};
+    ASSERT_EQ(::stat(QFile::encodeName(socketPath()).constData(), &socketInfo), 0);
+    EXPECT_EQ(socketInfo.st_mode & 07777, 0600u);  // only this user may ask for a reopen
 
     std::vector<int> idle;
     for (int i = 0; i < 3 * ReopenChannel::maxConnections; ++i) {
