@@ -19,6 +19,7 @@ QSize MiniAudioBarsView::sizeHint() const {
 
 void MiniAudioBarsView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    model_.setPixelRatio(devicePixelRatioF());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     const QColor top = model_.topColor();

@@ -3,37 +3,134 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+constexpr double kTimeEpsilon = 5e-7;
+
+}  // namespace
+
 MiniAudioBarsViewModel::MiniAudioBarsViewModel(AudioVisualizer& visualizer, QColor accentColor, double barWidth, double spacing,
                                                double maxHeight, platform::Scheduler& scheduler)
-    : scheduler_(scheduler), barWidth_(barWidth), spacing_(spacing), maxHeight_(maxHeight), accent_(accentColor, scheduler) {
-    animationListeners_.insert(accent_.onChange([this] { notify(); }));
+    : visualizer_(visualizer),
+      scheduler_(scheduler),
+      barWidth_(barWidth),
+      spacing_(spacing),
+      maxHeight_(maxHeight),
+      accent_(accentColor, scheduler) {
+    accentListener_ = accent_.onChange([this] { notify(); });
     levelsSubscription_ = visualizer.barHeights.sink([this](const AudioVisualizer::Heights& levels) { applyLevels(levels); });
 }
 
 MiniAudioBarsViewModel::~MiniAudioBarsViewModel() {
     levelsSubscription_.cancel();
-    animationListeners_.cancelAll();
+    accentListener_.cancel();
+    frame_.invalidate();
 }
 
+double MiniAudioBarsViewModel::levelAt(size_t i, double t) const {
+    const Motion& m = motions_[i];
+    if (!movingAt(i, t)) return m.to;
+    if (t <= m.start) return m.from;
+    const double p = platform::TimingCurve::easeInOut().valueAt((t - m.start) / kHeightAnimation);
+    return m.from + (m.to - m.from) * p;
+}
+
+bool MiniAudioBarsViewModel::movingAt(size_t i, double t) const {
+    const Motion& m = motions_[i];
+    return m.moving && t < m.start + kHeightAnimation - kTimeEpsilon;
+}
+
+double MiniAudioBarsViewModel::heightAt(size_t i, double t) const { return std::max(levelAt(i, t) * maxHeight_, kMinBarHeight); }
+
+double MiniAudioBarsViewModel::level(int i) const { return levelAt(static_cast<size_t>(i), now()); }
+
+bool MiniAudioBarsViewModel::isMoving(int i) const { return movingAt(static_cast<size_t>(i), now()); }
+
 void MiniAudioBarsViewModel::applyLevels(const AudioVisualizer::Heights& levels) {
-    if (levels.size() != heights_.size()) {
+    const double t = now();
+    if (levels.size() != motions_.size()) {
         // A new set of bars appears at its levels; only later changes move.
-        animationListeners_.cancelAll();
-        animationListeners_.insert(accent_.onChange([this] { notify(); }));
-        heights_.clear();
-        for (double level : levels) {
-            heights_.push_back(std::make_unique<platform::Animated<double>>(level, scheduler_));
-            animationListeners_.insert(heights_.back()->onChange([this] { notify(); }));
-        }
-        notify();
+        motions_.assign(levels.size(), Motion{});
+        for (size_t i = 0; i < levels.size(); ++i) motions_[i].to = levels[i];
+        frame_.invalidate();
+        showFrame();
         return;
     }
-    platform::withAnimation(
-        platform::Animation::easeInOut(kHeightAnimation),
-        [&] {
-            for (size_t i = 0; i < levels.size(); ++i) heights_[i]->set(levels[i]);
-        },
-        {}, scheduler_);
+    bool started = false;
+    for (size_t i = 0; i < levels.size(); ++i) {
+        Motion& m = motions_[i];
+        if (levels[i] == m.to) continue;  // already going there
+        m = Motion{levelAt(i, t), levels[i], t, true};
+        started = true;
+    }
+    if (started) gridStart_ = t;
+    scheduleFrame();
+}
+
+void MiniAudioBarsViewModel::scheduleFrame() {
+    const double t = now();
+    double end = -1;
+    for (size_t i = 0; i < motions_.size(); ++i) {
+        motions_[i].moving = movingAt(i, t);
+        if (motions_[i].moving) end = std::max(end, motions_[i].start + kHeightAnimation);
+    }
+    if (end < 0) {
+        // At rest: the resting values are shown exactly, now if the last frame missed them.
+        frame_.invalidate();
+        for (size_t i = 0; i < motions_.size(); ++i) {
+            if (heightAt(i, t) != shown_[i]) {
+                showFrame();
+                break;
+            }
+        }
+        return;
+    }
+    const double half = 0.5 / pixelRatio_;
+    auto movedEnough = [&](double at) {
+        for (size_t i = 0; i < motions_.size(); ++i) {
+            if (std::abs(heightAt(i, at) - shown_[i]) >= half) return true;
+        }
+        return false;
+    };
+    double due = end;
+    for (int k = std::max(1, static_cast<int>(std::floor((t - gridStart_) / kFrameInterval)) + 1);; ++k) {
+        const double at = gridStart_ + k * kFrameInterval;
+        if (at >= end - kTimeEpsilon) break;
+        if (movedEnough(at)) {
+            due = at;
+            break;
+        }
+    }
+    // While the walk runs, its next step comes when a motion ends and moves on from there: the end
+    // is then shown by that step's frames, and a wake of its own is kept only in case none comes.
+    if (due == end && visualizer_.isAnimating()) due += kFrameInterval;
+    if (frame_.isValid() && std::abs(frameDue_ - due) < kTimeEpsilon) return;
+    frameDue_ = due;
+    // A timer of our own, not a work item: a frame put off must not wake the thread for nothing.
+    frame_ = scheduler_.every(std::max(0.0, due - t), [this] {
+        frame_.invalidate();
+        frameDue();
+    });
+}
+
+void MiniAudioBarsViewModel::frameDue() {
+    const double t = now();
+    bool show = false;
+    const double half = 0.5 / pixelRatio_;
+    for (size_t i = 0; i < motions_.size() && !show; ++i) {
+        const double height = heightAt(i, t);
+        // Moving, half a device pixel counts; at rest, any difference (the resting value is exact).
+        show = movingAt(i, t) ? std::abs(height - shown_[i]) >= half : height != shown_[i];
+    }
+    if (show) showFrame();
+    scheduleFrame();
+}
+
+void MiniAudioBarsViewModel::showFrame() {
+    const double t = now();
+    shown_.resize(motions_.size());
+    for (size_t i = 0; i < motions_.size(); ++i) shown_[i] = heightAt(i, t);
+    notify();
 }
 
 void MiniAudioBarsViewModel::setAccentColor(const QColor& color) {
@@ -42,7 +139,11 @@ void MiniAudioBarsViewModel::setAccentColor(const QColor& color) {
     accent_.animate(color, platform::Animation::easeInOut(kColorAnimation));
 }
 
-double MiniAudioBarsViewModel::barHeight(int i) const { return std::max(level(i) * maxHeight_, kMinBarHeight); }
+void MiniAudioBarsViewModel::setPixelRatio(double ratio) {
+    if (ratio > 0 && std::isfinite(ratio)) pixelRatio_ = ratio;
+}
+
+double MiniAudioBarsViewModel::barHeight(int i) const { return heightAt(static_cast<size_t>(i), now()); }
 
 QRectF MiniAudioBarsViewModel::barRect(int i) const {
     const int count = barCount();
@@ -50,17 +151,6 @@ QRectF MiniAudioBarsViewModel::barRect(int i) const {
     const double left = (kFrameWidth - total) / 2;
     const double height = barHeight(i);
     return {left + i * (barWidth_ + spacing_), (kFrameHeight - height) / 2, barWidth_, height};
-}
-
-MiniAudioBarsViewModel::Frame MiniAudioBarsViewModel::frame(double dpr) const {
-    Frame out;
-    out.heights.reserve(heights_.size());
-    for (int i = 0; i < barCount(); ++i) {
-        const double pixels = barHeight(i) * dpr;
-        out.heights.push_back(heights_[static_cast<size_t>(i)]->isAnimating() ? std::round(pixels) : pixels);
-    }
-    out.color = accent_.value().rgba();
-    return out;
 }
 
 QColor MiniAudioBarsViewModel::bottomColor() const {

@@ -6,6 +6,7 @@
 //
 //   MiniAudioBarsViewModel model(AudioVisualizer::shared(), accent);   // 2 / 1.5 / 16 by default
 //   auto redraw = model.onChange([widget] { widget->update(); });
+//   model.setPixelRatio(widget->devicePixelRatioF());
 //   for (int i = 0; i < model.barCount(); ++i) paint(model.barRect(i), model.cornerRadius(), ...);
 
 #include "music/audio_visualizer.h"
@@ -18,7 +19,6 @@
 #include <QSizeF>
 
 #include <functional>
-#include <memory>
 #include <vector>
 
 class MiniAudioBarsViewModel {
@@ -29,6 +29,7 @@ public:
     static constexpr double kHeightAnimation = 0.1;  // ease-in-out, per bar
     static constexpr double kColorAnimation = 0.5;   // ease-in-out
     static constexpr double kBottomOpacity = 0.4;
+    static constexpr double kFrameInterval = 1.0 / 60.0;
 
     MiniAudioBarsViewModel(AudioVisualizer& visualizer, QColor accentColor, double barWidth = 2, double spacing = 1.5,
                            double maxHeight = 16, platform::Scheduler& scheduler = platform::Scheduler::shared());
@@ -38,10 +39,15 @@ public:
 
     // A new accent colour moves there over 0.5 s; the same colour changes nothing.
     void setAccentColor(const QColor& color);
+    // Device pixels per point where the bars are drawn (1 until told).
+    void setPixelRatio(double ratio);
 
-    int barCount() const { return static_cast<int>(heights_.size()); }
-    // The level bar i shows now (animated towards the visualizer's).
-    double level(int i) const { return heights_[static_cast<size_t>(i)]->value(); }
+    static platform::Animation heightAnimation() { return platform::Animation::easeInOut(kHeightAnimation); }
+
+    int barCount() const { return static_cast<int>(motions_.size()); }
+    // The level bar i shows now (moving towards the visualizer's with heightAnimation()).
+    double level(int i) const;
+    bool isMoving(int i) const;
     // Height in points: level × maximum height, never under 4 points.
     double barHeight(int i) const;
     // Bar i inside the frame (origin top left): bars side by side, centred both ways.
@@ -51,30 +57,43 @@ public:
     QColor bottomColor() const;
     static QSizeF frameSize() { return {kFrameWidth, kFrameHeight}; }
 
-    // What a frame shows at `dpr`: while a bar moves its height counts in whole device pixels, so a
-    // view skips a frame equal to the one it drew last; at rest every bar counts exactly, so the
-    // resting frame is always drawn where it lies.
-    struct Frame {
-        std::vector<double> heights;
-        QRgb color = 0;
-        friend bool operator==(const Frame&, const Frame&) = default;
-    };
-    Frame frame(double dpr) const;
-
-    // Called whenever what is shown changes (new levels, animation frames, the accent).
+    // Called whenever what is shown changes: new bars, the accent's frames, and the frames of the
+    // bars' motion, on the 60 Hz grid of their start, that show a bar at least half a device pixel
+    // away from where the last such frame showed it; the end of a motion is always shown.
     platform::AnyCancellable onChange(std::function<void()> listener);
 
 private:
+    struct Motion {
+        double from = 0;
+        double to = 0;
+        double start = 0;  // scheduler seconds; over once kHeightAnimation has passed
+        bool moving = false;
+    };
+
+    double levelAt(size_t i, double t) const;
+    double heightAt(size_t i, double t) const;
+    bool movingAt(size_t i, double t) const;
+    double now() const { return scheduler_.monotonicSeconds(); }
     void applyLevels(const AudioVisualizer::Heights& levels);
+    // Sets a wake-up for the next frame worth showing, if any motion runs.
+    void scheduleFrame();
+    void frameDue();
+    void showFrame();
     void notify();
 
+    AudioVisualizer& visualizer_;
     platform::Scheduler& scheduler_;
     double barWidth_;
     double spacing_;
     double maxHeight_;
+    double pixelRatio_ = 1;
     platform::Animated<QColor> accent_;
-    std::vector<std::unique_ptr<platform::Animated<double>>> heights_;
-    platform::CancellableSet animationListeners_;
+    std::vector<Motion> motions_;
+    std::vector<double> shown_;  // heights in points the last frame showed
+    double gridStart_ = 0;
+    platform::RepeatingTimer frame_;
+    double frameDue_ = 0;
+    platform::AnyCancellable accentListener_;
     platform::PassthroughSubject<> changed_;
     platform::AnyCancellable levelsSubscription_;
 };

@@ -36,17 +36,9 @@ MiniPlayerView::MiniPlayerView(QWidget* parent, const MiniPlayerEnvironment& env
         bars_.setAccentColor(model_.accentColor());
         update();
     }));
-    // A frame of the bars repaints their own small rectangle, not the band, and only when it would
-    // show other pixels than the frame drawn last.
-    // The six bars move on one frame tick, each telling on its own: once a repaint is asked, the
-    // rest of the tick need not compare again.
-    redraws_.insert(bars_.onChange([this] {
-        if (barsRepaintAsked_) return;
-        if (!drawnBars_ || bars_.frame(devicePixelRatioF()) != *drawnBars_) {
-            barsRepaintAsked_ = true;
-            update(barsRect());
-        }
-    }));
+    // A frame of the bars repaints their own small rectangle, not the band; the bars ask for one
+    // only when it shows other pixels than the last.
+    redraws_.insert(bars_.onChange([this] { update(barsRect()); }));
 }
 
 MiniPlayerView::~MiniPlayerView() {
@@ -85,8 +77,6 @@ void MiniPlayerView::paintEvent(QPaintEvent* event) {
     layerSure_ = layerKey_ && barsRect().contains(event->rect());
     paintContent(painter);
     layerSure_ = false;
-    drawnBars_ = bars_.frame(devicePixelRatioF());
-    barsRepaintAsked_ = false;
 }
 
 QRect MiniPlayerView::barsRect() const {
@@ -117,6 +107,7 @@ void MiniPlayerView::paintContent(QPainter& painter) {
     const QRectF band = bandRect();
     if (band.width() <= 0 || band.height() <= 0) return;
     const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    bars_.setPixelRatio(dpr);
 
     // Fully revealed, the bars lie well inside the outline at every corner radius, so they can be
     // drawn over a layer kept from frame to frame: a frame of the bars draws the six bars only.

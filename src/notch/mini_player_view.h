@@ -65,8 +65,6 @@ private:
     QImage layer_;
     std::optional<LayerKey> layerKey_;
     bool layerSure_ = false;  // this paint covers the bars only
-    std::optional<MiniAudioBarsViewModel::Frame> drawnBars_;
-    bool barsRepaintAsked_ = false;  // until the next paint, which draws the bars as they are then
     QImage scaledArtwork_;
     qint64 scaledArtworkSource_ = 0;
     double scaledArtworkRatio_ = 0;

@@ -124,12 +124,13 @@ TEST_F(AudioVisualizerTest, ViewModelLaysOutTheBarsAndAnimatesThem) {
 
     int changes = 0;
     auto listening = model.onChange([&] { ++changes; });
-    platform::AnimationRecorder animations;
+    EXPECT_EQ(MiniAudioBarsViewModel::heightAnimation(), platform::Animation::easeInOut(0.1));
     visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 0.5, 0.2, 0.2, 0.2, 0.2});
-    ASSERT_EQ(animations.entries().size(), 1u);
-    EXPECT_EQ(animations.entries()[0].animation, platform::Animation::easeInOut(0.1));
-    EXPECT_EQ(animations.entries()[0].valueCount, 2);  // the unchanged bars do not move
+    EXPECT_TRUE(model.isMoving(0));
+    EXPECT_TRUE(model.isMoving(1));
+    for (int i : {2, 3, 4, 5}) EXPECT_FALSE(model.isMoving(i)) << i;  // the unchanged bars do not move
     scheduler().advance(0.05);
+    EXPECT_NEAR(model.level(0), 0.6, 1e-9);  // ease-in-out: half way at half time
     EXPECT_GT(model.barHeight(0), 4);
     EXPECT_LT(model.barHeight(0), 16);
     scheduler().advance(0.1);
@@ -137,20 +138,9 @@ TEST_F(AudioVisualizerTest, ViewModelLaysOutTheBarsAndAnimatesThem) {
     EXPECT_EQ(model.barRect(0), QRectF(1.25, 2, 2, 16));
     EXPECT_DOUBLE_EQ(model.barHeight(1), 8);
     EXPECT_GT(changes, 2);
+    EXPECT_EQ(scheduler().pendingCount(), 0u);  // at rest nothing is set to wake
 
-    // At rest nothing ticks; a new target ticks again. A frame moving less than a device pixel
-    // shows what the last one did, the resting frame counts exactly.
-    EXPECT_EQ(scheduler().pendingCount(), 0u);
-    const MiniAudioBarsViewModel::Frame rest = model.frame(2);
-    EXPECT_EQ(rest.heights[1], 16);
-    visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 0.51, 0.2, 0.2, 0.2, 0.2});
-    EXPECT_GT(scheduler().pendingCount(), 0u);
-    scheduler().advance(0.05);
-    EXPECT_EQ(model.frame(2), rest);
-    scheduler().advance(0.1);
-    EXPECT_DOUBLE_EQ(model.frame(2).heights[1], 16.32);
-    EXPECT_EQ(scheduler().pendingCount(), 0u);
-
+    platform::AnimationRecorder animations;
     animations.clear();
     model.setAccentColor(QColor(Qt::white));
     EXPECT_TRUE(animations.entries().empty());
@@ -178,4 +168,84 @@ TEST_F(AudioVisualizerTest, ViewPaintsGradientBarsInItsFrame) {
     EXPECT_EQ(image.pixelColor(0, 10), QColor(Qt::black));  // left of the first bar (x 1.25 ... 3.25)
     EXPECT_LT(image.pixelColor(3, 10).green(), image.pixelColor(2, 10).green() / 2);  // mostly the gap
     EXPECT_EQ(image.pixelColor(2, 1), QColor(Qt::black));   // above the bar
+}
+
+// The bars ask for a frame only on the 60 Hz grid of their motion, only once a bar has moved half a
+// device pixel from what the last frame showed, and always at the end, where they rest exactly.
+TEST_F(AudioVisualizerTest, BarsAskForAFrameOnlyWhenABarMovedHalfADevicePixelAndAlwaysAtTheEnd) {
+    AudioVisualizer visualizer(bus, scheduler());
+    scheduler().drain();
+    visualizer.barHeights.send(AudioVisualizer::Heights{0.2, 0.5, 0.2, 0.2, 0.2, 0.2});
+    MiniAudioBarsViewModel model(visualizer, QColor(Qt::white), 2, 1.5, 16, scheduler());
+    model.setPixelRatio(2);
+    struct Shown {
+        double at;
+        std::vector<double> heights;
+    };
+    std::vector<Shown> shown;
+    auto listening = model.onChange([&] {
+        std::vector<double> heights;
+        for (int i = 0; i < model.barCount(); ++i) heights.push_back(model.barHeight(i));
+        shown.push_back({scheduler().elapsed(), heights});
+    });
+
+    // 8 to 8.16 points: a third of a device pixel at ratio 2, so nothing until the end.
+    const double start = scheduler().elapsed();
+    visualizer.barHeights.send(AudioVisualizer::Heights{0.2, 0.51, 0.2, 0.2, 0.2, 0.2});
+    EXPECT_TRUE(shown.empty());
+    scheduler().advance(0.3);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NEAR(shown[0].at, start + 0.1, 1e-6);
+    EXPECT_DOUBLE_EQ(shown[0].heights[1], 16 * 0.51);
+
+    // 4 to 16 points: the ease starts slowly, so its first grid frame (0.07 points) is skipped;
+    // every frame shown moved half a device pixel, on the grid, and the last one rests exactly.
+    shown.clear();
+    const double second = scheduler().elapsed();
+    visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 0.51, 0.2, 0.2, 0.2, 0.2});
+    scheduler().advance(0.3);
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_LT(shown.size(), 7u);
+    EXPECT_GT(shown.front().at, second + MiniAudioBarsViewModel::kFrameInterval + 1e-6);
+    double before = 4;
+    for (const Shown& frame : shown) {
+        const double k = (frame.at - second) / MiniAudioBarsViewModel::kFrameInterval;
+        EXPECT_NEAR(k, std::round(k), 1e-3) << frame.at;
+        EXPECT_GE(frame.heights[0] - before, 0.25) << frame.at;
+        before = frame.heights[0];
+    }
+    EXPECT_DOUBLE_EQ(shown.back().heights[0], 16);
+    EXPECT_NEAR(shown.back().at, second + 0.1, 1e-6);
+
+    // Levels it already shows change nothing.
+    shown.clear();
+    visualizer.barHeights.send(AudioVisualizer::Heights{1.0, 0.51, 0.2, 0.2, 0.2, 0.2});
+    scheduler().advance(0.3);
+    EXPECT_TRUE(shown.empty());
+}
+
+// While the walk runs, a motion's end is shown with the first frame of the next step, not on a
+// wake of its own; with the walk stopped, the bars come to rest at the end of their motion.
+TEST_F(AudioVisualizerTest, WhileTheWalkRunsAMotionsEndIsShownWithTheNextStep) {
+    bus.nowPlayingSubject.send(playing(1.0));
+    AudioVisualizer visualizer(bus, scheduler());
+    MiniAudioBarsViewModel model(visualizer, QColor(Qt::white), 2, 1.5, 16, scheduler());
+    std::vector<double> shownAt;
+    auto listening = model.onChange([&] { shownAt.push_back(scheduler().elapsed()); });
+    pinRandom(1.0);  // +0.3: every bar rises to the top within a few steps
+    const double start = scheduler().elapsed();
+    scheduler().advance(0.1);  // the first step: the bars start to move
+    const double moved = scheduler().elapsed();
+    scheduler().advance(0.1 + MiniAudioBarsViewModel::kFrameInterval / 2);
+    // The end of the first motion (0.1 s after it began) showed nothing on its own.
+    for (double at : shownAt) EXPECT_GT(std::abs(at - (moved + 0.1)), 1e-6) << at - start;
+
+    bus.nowPlayingSubject.send(playing(0.0));
+    scheduler().advance(1.0);
+    ASSERT_FALSE(shownAt.empty());
+    for (int i = 0; i < model.barCount(); ++i) EXPECT_DOUBLE_EQ(model.barHeight(i), 4) << i;  // 0.15 x 16 is raised to 4
+    const double rested = shownAt.back();
+    scheduler().advance(1.0);
+    EXPECT_EQ(shownAt.back(), rested);
+    EXPECT_EQ(scheduler().pendingCount(), 0u);
 }
