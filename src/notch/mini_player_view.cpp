@@ -37,8 +37,9 @@ MiniPlayerView::MiniPlayerView(QWidget* parent, const MiniPlayerEnvironment& env
         update();
     }));
     // A frame of the bars repaints their own small rectangle, not the band; the bars ask for one
-    // only when it shows other pixels than the last.
-    redraws_.insert(bars_.onChange([this] { update(barsRect()); }));
+    // only when it shows other pixels than the last. It is drawn at once: the bars' own wake-up
+    // is the frame, with no second turn of the event loop for a queued update.
+    redraws_.insert(bars_.onChange([this] { repaint(barsRect()); }));
 }
 
 MiniPlayerView::~MiniPlayerView() {
