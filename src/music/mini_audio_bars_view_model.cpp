@@ -115,15 +115,14 @@ void MiniAudioBarsViewModel::scheduleFrame() {
 
 void MiniAudioBarsViewModel::frameDue() {
     const double t = now();
-    bool show = false;
     const double half = 0.5 / pixelRatio_;
-    for (size_t i = 0; i < motions_.size() && !show; ++i) {
-        const double height = heightAt(i, t);
-        // Moving, half a device pixel counts; at rest, any difference (the resting value is exact).
-        show = movingAt(i, t) ? std::abs(height - shown_[i]) >= half : height != shown_[i];
+    for (size_t i = 0; i < motions_.size(); ++i) {
+        if (std::abs(heightAt(i, t) - shown_[i]) >= half) {
+            showFrame();
+            break;
+        }
     }
-    if (show) showFrame();
-    scheduleFrame();
+    scheduleFrame();  // which also shows where the bars came to rest
 }
 
 void MiniAudioBarsViewModel::showFrame() {
