@@ -9,6 +9,8 @@
 // - AtRest: nothing plays, the notch is closed, the pointer rests; wake-ups per minute of the
 //   application, of its helper and of dunst beside it (on an X server of its own). Goal: the
 //   application's own timers and nothing else.
+// - AtRestSettingsOpen: as at rest, with the settings window a second start opens left open on
+//   its first page. Goal: the same timers, and the window's own only while it is shown.
 // - PointerMoving: as at rest, while XTest moves the pointer about 100 times a second over no
 //   window of the application. Goal: no wake-ups from the pointer watch.
 // Wake-ups are voluntary context switches, of all a process's threads unless said otherwise.
@@ -102,6 +104,21 @@ struct Desktop {
         xcb_flush(xcb);
     }
 
+    // A second start hands over to the running application, which opens its settings window.
+    bool openSettings() {
+        AppProcess second(appbench::applicationProgram(), appbench::applicationEnvironment(home, x->display()));
+        if (!second.started() || !second.finish(testsupport::kAppStartTimeoutMs)) {
+            error = QStringLiteral("the second start did not hand over");
+            return false;
+        }
+        if (app->waitForLine(QStringLiteral("info AppDelegate: Settings window created"),
+                             testsupport::kAppStartTimeoutMs) < 0) {
+            error = QStringLiteral("the settings window did not open");
+            return false;
+        }
+        return true;
+    }
+
     void moveTo(int x, int y) {
         xcb_test_fake_input(xcb, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
                             static_cast<int16_t>(y), 0);
@@ -128,8 +145,8 @@ struct Desktop {
     // Runs `during` (if any) for the window and reports per minute of wall time; `beside` (dunst)
     // is measured alike.
     void measure(benchmark::State& state, const std::function<void(const std::atomic<bool>&)>& during = {},
-                 qint64 beside = 0) {
-        closeOrdinaryWindows();
+                 qint64 beside = 0, bool keepWindows = false) {
+        if (!keepWindows) closeOrdinaryWindows();
         QThread::sleep(2);  // the start's own work and the reveal are over
         const qint64 pid = app->pid();
         const QList<qint64> children = childrenOf(pid);
@@ -202,6 +219,21 @@ void BM_AtRest(benchmark::State& state) {
     desktop.measure(state, {}, dunst ? dunst->pid() : 0);
 }
 BENCHMARK(BM_AtRest)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_AtRestSettingsOpen(benchmark::State& state) {
+    Desktop desktop;
+    if (!desktop.ok()) {
+        state.SkipWithError(desktop.error.toStdString().c_str());
+        return;
+    }
+    desktop.closeOrdinaryWindows();
+    if (!desktop.openSettings()) {
+        state.SkipWithError(desktop.error.toStdString().c_str());
+        return;
+    }
+    desktop.measure(state, {}, 0, true);
+}
+BENCHMARK(BM_AtRestSettingsOpen)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_PointerMoving(benchmark::State& state) {
     Desktop desktop;

@@ -7,9 +7,17 @@
 #include <utility>
 
 BrightnessService::BrightnessService(EventBus& bus, platform::Scheduler& scheduler, const platform::Backlights& backlights,
+                                     platform::BacklightWatch& watch,
                                      const platform::CurrentValueSubject<std::optional<BrightnessInfo>>& subject,
                                      LiveActivityType event, QString name)
-    : bus(bus), backlights_(backlights), scheduler_(scheduler), subject_(subject), event_(event), name_(std::move(name)) {}
+    : bus(bus),
+      backlights_(backlights),
+      scheduler_(scheduler),
+      subject_(subject),
+      event_(event),
+      name_(std::move(name)),
+      watch_(watch),
+      pollTimer_(scheduler, pollInterval, [this] { poll(); }) {}
 
 float BrightnessService::snap(float level) {
     if (level > 0.97f) return 1.0f;
@@ -29,13 +37,15 @@ void BrightnessService::start() {
     const std::optional<float> level = currentLevel();
     needsBase_ = !level;
     if (level) lastBrightness_ = *level;
-    pollTimer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
+    pollTimer_.start();
     Log::shared().info(line(": Started (brightness=%1%)", level ? *level : std::max(lastBrightness_, 0.0f)));
+    waitForDeviceIfNone();
 }
 
 void BrightnessService::stop() {
     isRunning_ = false;
-    pollTimer_.invalidate();
+    pollTimer_.stop();
+    deviceWatch_.cancel();
     if (activityDebounceWorkItem_) activityDebounceWorkItem_->cancel();
     activityDebounceWorkItem_.reset();
     isActivityShowing_ = false;
@@ -44,6 +54,23 @@ void BrightnessService::stop() {
 
 void BrightnessService::poll() {
     if (!isRunning_) return;
+    readAndPublish();
+    waitForDeviceIfNone();
+}
+
+// Without a device the level reads 0: after one such poll the last level is within the threshold
+// of 0, so further polls could publish nothing until a device comes.
+void BrightnessService::waitForDeviceIfNone() {
+    if (!isRunning_ || hadDevice() || !pollTimer_.isTicking()) return;
+    pollTimer_.pause();
+    deviceWatch_ = watch_.onChange(lifetime_.wrap([this] {
+        if (!isRunning_) return;
+        deviceWatch_.cancel();
+        pollTimer_.resume();
+    }));
+}
+
+void BrightnessService::readAndPublish() {
     // A failed read is no reading: it must not show the backlight as off.
     const std::optional<float> level = currentLevel();
     if (!level) return;
@@ -82,8 +109,8 @@ DisplayBrightnessService& DisplayBrightnessService::shared() {
 }
 
 DisplayBrightnessService::DisplayBrightnessService(EventBus& bus, platform::Scheduler& scheduler,
-                                                   const platform::Backlights& backlights)
-    : BrightnessService(bus, scheduler, backlights, bus.displayBrightnessSubject, LiveActivityType::displayBrightness,
+                                                   const platform::Backlights& backlights, platform::BacklightWatch& watch)
+    : BrightnessService(bus, scheduler, backlights, watch, bus.displayBrightnessSubject, LiveActivityType::displayBrightness,
                         QStringLiteral("DisplayBrightnessService")) {
     using Result = platform::Backlights::DisplayLookup::Result;
     const auto lookup = backlights.findDisplay();
@@ -119,12 +146,13 @@ KeyboardBrightnessService& KeyboardBrightnessService::shared() {
 }
 
 KeyboardBrightnessService::KeyboardBrightnessService(EventBus& bus, platform::Scheduler& scheduler,
-                                                     const platform::Backlights& backlights)
-    : BrightnessService(bus, scheduler, backlights, bus.keyboardBrightnessSubject, LiveActivityType::keyboardBrightness,
+                                                     const platform::Backlights& backlights, platform::BacklightWatch& watch)
+    : BrightnessService(bus, scheduler, backlights, watch, bus.keyboardBrightnessSubject, LiveActivityType::keyboardBrightness,
                         QStringLiteral("KeyboardBrightnessService")) {}
 
 std::optional<float> KeyboardBrightnessService::currentLevel() {
     const std::optional<QString> device = backlights_.findKeyboard();
+    hadDevice_ = device.has_value();
     if (!device) return 0.0f;
     const std::optional<float> level = platform::Backlights::readLevel(*device);
     if (!level) return std::nullopt;

@@ -2,11 +2,15 @@
 
 // Display and keyboard brightness, polled every 0.3 s (the backlights send no notices). Each
 // change above 0.02 goes out on the service's subject; the first change of a burst asks for the
-// activity, and when the level moved on meanwhile the settled level asks once more.
+// activity, and when the level moved on meanwhile the settled level asks once more. Without a
+// device every reading is 0, so after one such poll the service waits for a device to come
+// instead of polling; polls resume on their 0.3 s grid.
 
 #include "core/event_bus.h"
 #include "platform/brightness/backlight.h"
+#include "platform/brightness/backlight_watch.h"
 #include "platform/runtime/dispatch.h"
+#include "platform/runtime/grid_timer.h"
 
 #include <QString>
 
@@ -31,12 +35,15 @@ public:
     float lastBrightness() const { return lastBrightness_; }
     float lastReportedBrightness() const { return lastReportedBrightness_; }
     bool isActivityShowing() const { return isActivityShowing_; }
+    // Running and polling (not waiting for a device).
+    bool isPolling() const { return pollTimer_.isTicking(); }
 
     // Near the ends a backlight rarely reads exactly 0 or 1.
     static float snap(float level);
 
 protected:
     BrightnessService(EventBus& bus, platform::Scheduler& scheduler, const platform::Backlights& backlights,
+                      platform::BacklightWatch& watch,
                       const platform::CurrentValueSubject<std::optional<BrightnessInfo>>& subject, LiveActivityType event,
                       QString name);
 
@@ -44,12 +51,16 @@ protected:
     virtual bool canStart() { return true; }
     // One snapped reading; absent when the device could not be read.
     virtual std::optional<float> currentLevel() = 0;
+    // Whether the last reading found the device; without one later readings cannot change.
+    virtual bool hadDevice() const { return true; }
 
     EventBus& bus;
     const platform::Backlights& backlights_;
 
 private:
     void poll();
+    void readAndPublish();
+    void waitForDeviceIfNone();
     void settle();
     QString line(const char* text, float level) const;
 
@@ -58,7 +69,9 @@ private:
     const LiveActivityType event_;
     const QString name_;
     bool isRunning_ = false;
-    platform::RepeatingTimer pollTimer_;
+    platform::BacklightWatch& watch_;
+    platform::GridTimer pollTimer_;
+    platform::AnyCancellable deviceWatch_;
     float lastBrightness_ = -1.0f;
     float lastReportedBrightness_ = -1.0f;
     // A start whose reading failed: the first good poll sets the base instead of publishing.
@@ -74,7 +87,8 @@ public:
     static DisplayBrightnessService& shared();
     explicit DisplayBrightnessService(EventBus& bus = EventBus::shared(),
                                       platform::Scheduler& scheduler = platform::Scheduler::shared(),
-                                      const platform::Backlights& backlights = platform::Backlights::shared());
+                                      const platform::Backlights& backlights = platform::Backlights::shared(),
+                                      platform::BacklightWatch& watch = platform::BacklightWatch::shared());
 
     bool isAvailable() const { return devicePath_.has_value(); }
 
@@ -92,8 +106,13 @@ public:
     static KeyboardBrightnessService& shared();
     explicit KeyboardBrightnessService(EventBus& bus = EventBus::shared(),
                                        platform::Scheduler& scheduler = platform::Scheduler::shared(),
-                                       const platform::Backlights& backlights = platform::Backlights::shared());
+                                       const platform::Backlights& backlights = platform::Backlights::shared(),
+                                       platform::BacklightWatch& watch = platform::BacklightWatch::shared());
 
 protected:
     std::optional<float> currentLevel() override;
+    bool hadDevice() const override { return hadDevice_; }
+
+private:
+    bool hadDevice_ = true;
 };

@@ -3,9 +3,23 @@
 
 #include <QTemporaryDir>
 
+#include <string_view>
 #include <vector>
 
 namespace {
+
+// Device announcements the test makes itself.
+class FakeBacklightWatch final : public platform::BacklightWatch {
+public:
+    platform::AnyCancellable onChange(std::function<void()> changed) override {
+        return changed_.subscribe([changed = std::move(changed)](const platform::Unit&) { changed(); });
+    }
+    void announce() const { changed_.send(); }
+    size_t listeners() const { return changed_.subscriberCount(); }
+
+private:
+    platform::PassthroughSubject<platform::Unit> changed_;
+};
 
 // A sysfs tree of our own: one display backlight and one keyboard light.
 class BrightnessTest : public testsupport::QuillvexTest {
@@ -39,6 +53,7 @@ protected:
     std::vector<float> displayLevels;
     std::vector<LiveActivityType> events;
     platform::CancellableSet subscriptions;
+    FakeBacklightWatch watch;
 };
 
 }  // namespace
@@ -175,7 +190,7 @@ TEST_F(BrightnessTest, KeyboardLevelIsItsShareOfTheMaximum) {
     subscriptions.insert(bus.keyboardBrightnessSubject.sink([&](const std::optional<BrightnessInfo>& info) {
         if (info) levels.push_back(info->level);
     }));
-    KeyboardBrightnessService service(bus, scheduler(), backlights);
+    KeyboardBrightnessService service(bus, scheduler(), backlights, watch);
     service.start();
     EXPECT_TRUE(log.contains("KeyboardBrightnessService: Started (brightness=75%)"));
     EXPECT_EQ(service.lastBrightness(), 0.75f);
@@ -193,6 +208,69 @@ TEST_F(BrightnessTest, KeyboardLevelIsItsShareOfTheMaximum) {
     ASSERT_TRUE(QDir(keyboard).removeRecursively());  // the keyboard went away: off
     scheduler().advance(0.3);
     EXPECT_EQ(levels, (std::vector<float>{0.0f, 1.0f, 0.0f}));
+    EXPECT_FALSE(service.isPolling());  // nothing left to read: it waits for a keyboard
     service.stop();
     EXPECT_TRUE(log.contains("KeyboardBrightnessService: Stopped"));
+    EXPECT_EQ(watch.listeners(), 0u);
+}
+
+TEST_F(BrightnessTest, WithoutAKeyboardLightNothingIsPolledUntilOneComesThenPollsKeepTheirGrid) {
+    ASSERT_TRUE(QDir(keyboard).removeRecursively());
+    platform::Backlights backlights(root.path());
+    std::vector<std::pair<double, float>> levels;
+    subscriptions.insert(bus.keyboardBrightnessSubject.sink([&](const std::optional<BrightnessInfo>& info) {
+        if (info) levels.emplace_back(scheduler().elapsed(), info->level);
+    }));
+    KeyboardBrightnessService service(bus, scheduler(), backlights, watch);
+    service.start();  // polls would fall at 0.3, 0.6, ...
+    EXPECT_TRUE(log.contains("KeyboardBrightnessService: Started (brightness=0%)"));
+    EXPECT_TRUE(service.isRunning());
+    EXPECT_FALSE(service.isPolling());
+    EXPECT_EQ(scheduler().pendingCount(), 0u);
+
+    // A light that comes unannounced is not seen: nothing polls.
+    write(keyboard, "max_brightness", "4");
+    write(keyboard, "brightness", "2");
+    scheduler().advance(1.0);
+    EXPECT_TRUE(levels.empty());
+
+    // Announced at 1.0, it is read at the next point of the grid, 1.2.
+    watch.announce();
+    EXPECT_TRUE(service.isPolling());
+    EXPECT_EQ(watch.listeners(), 0u);
+    scheduler().advance(0.25);
+    ASSERT_EQ(levels.size(), 1u);
+    EXPECT_NEAR(levels[0].first, 1.2, 1e-6);
+    EXPECT_EQ(levels[0].second, 0.5f);
+    EXPECT_TRUE(log.contains("KeyboardBrightnessService: Brightness=50% (show)"));
+
+    // Another light class device that is no keyboard light: one poll, then waiting again.
+    ASSERT_TRUE(QDir(keyboard).removeRecursively());
+    scheduler().advance(0.3);
+    EXPECT_FALSE(service.isPolling());
+    EXPECT_EQ(levels.back().second, 0.0f);
+    watch.announce();
+    scheduler().advance(0.3);
+    EXPECT_FALSE(service.isPolling());
+    EXPECT_EQ(levels.size(), 2u);
+
+    // Stopped while waiting: an announcement starts nothing.
+    service.stop();
+    watch.announce();
+    EXPECT_FALSE(service.isPolling());
+}
+
+TEST(BacklightWatch, ReadsWhetherAKernelAnnouncementAddsOrRemovesALight) {
+    auto concerns = [](std::string_view message) {
+        return platform::KernelBacklightWatch::concernsBacklight(message.data(), message.size());
+    };
+    using namespace std::string_view_literals;
+    EXPECT_TRUE(concerns("add@/devices/platform/thinkpad_acpi/leds/tpacpi::kbd_backlight\0ACTION=add\0"
+                         "DEVPATH=/devices/platform/thinkpad_acpi/leds/tpacpi::kbd_backlight\0SUBSYSTEM=leds\0SEQNUM=4711"sv));
+    EXPECT_TRUE(concerns("remove@/devices/pci0000:00/backlight/intel_backlight\0ACTION=remove\0SUBSYSTEM=backlight"sv));
+    EXPECT_FALSE(concerns("change@/devices/platform/thinkpad_acpi/leds/tpacpi::kbd_backlight\0ACTION=change\0SUBSYSTEM=leds"sv));
+    EXPECT_FALSE(concerns("add@/devices/pci0000:00/usb1/1-1\0ACTION=add\0SUBSYSTEM=usb\0DEVTYPE=usb_device"sv));
+    // A field that only starts like the subsystem, and a message without a header.
+    EXPECT_FALSE(concerns("add@/devices/x\0ACTION=add\0SUBSYSTEM=ledsx"sv));
+    EXPECT_FALSE(concerns("libudev\0SUBSYSTEM=leds"sv));
 }

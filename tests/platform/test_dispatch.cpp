@@ -1,3 +1,4 @@
+#include "platform/runtime/grid_timer.h"
 #include "platform/runtime/retry_backoff.h"
 #include "support/virtual_scheduler.h"
 
@@ -113,3 +114,44 @@ TEST(RetryBackoff, DoublesUpToItsCeilingAndStartsOverAfterASuccess) {
 }
 
 }  // namespace
+
+TEST(GridTimer, PausedTicksAreLeftOutAndResumedOnesFallOnTheGridOfItsStart) {
+    platform::VirtualScheduler scheduler;
+    std::vector<double> ticks;
+    platform::GridTimer timer(scheduler, 0.3, [&] { ticks.push_back(scheduler.elapsed()); });
+    scheduler.advance(0.05);
+    timer.start();  // grid: 0.35, 0.65, 0.95, ...
+    scheduler.advance(0.7);
+    timer.pause();
+    EXPECT_FALSE(timer.isTicking());
+    scheduler.advance(0.5);  // 0.95 and 1.25 are left out
+    timer.resume();  // at 1.25 exactly: that point is over, the next is 1.55
+    timer.resume();  // a second resume lays no second tick
+    scheduler.advance(0.65);
+    ASSERT_EQ(ticks.size(), 4u);
+    const std::vector<double> expected{0.35, 0.65, 1.55, 1.85};
+    for (size_t i = 0; i < ticks.size(); ++i) EXPECT_NEAR(ticks[i], expected[i], 1e-6) << i;
+    timer.stop();
+
+    // Paused from inside its own tick, resumed between two points.
+    platform::GridTimer selfPausing(scheduler, 1.0, [&] {
+        ticks.push_back(scheduler.elapsed());
+        selfPausing.pause();
+    });
+    ticks.clear();
+    selfPausing.start();  // grid from 1.9
+    scheduler.advance(3.4);
+    selfPausing.resume();
+    scheduler.advance(1.0);
+    ASSERT_EQ(ticks.size(), 2u);
+    EXPECT_NEAR(ticks[0], 2.9, 1e-6);
+    EXPECT_NEAR(ticks[1], 5.9, 1e-6);
+
+    // Stopped, it neither ticks nor resumes.
+    selfPausing.stop();
+    selfPausing.resume();
+    timer.resume();
+    scheduler.advance(5.0);
+    EXPECT_EQ(ticks.size(), 2u);
+    EXPECT_EQ(scheduler.pendingCount(), 0u);
+}
