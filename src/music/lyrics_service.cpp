@@ -11,7 +11,7 @@ LyricsService& LyricsService::shared() {
 }
 
 LyricsService::LyricsService(EventBus& bus, platform::Scheduler& scheduler, TrackLyricsSource* source)
-    : bus_(bus), scheduler_(scheduler), source_(source) {}
+    : bus_(bus), scheduler_(scheduler), source_(source), pollTimer_(scheduler, kPollInterval, [this] { updateCurrentLine(); }) {}
 
 LyricsService::~LyricsService() = default;
 
@@ -51,14 +51,15 @@ void LyricsService::start() {
     cancellables_.insert(bus_.nowPlayingSubject.removeDuplicates(sameTrack)
                              .receiveOnMain(&scheduler_)
                              .sink(lifetime_.wrap([this](const std::optional<NowPlayingInfo>& info) { handleTrackChange(info); })));
-    pollTimer_ = scheduler_.every(kPollInterval, lifetime_.wrap([this] { updateCurrentLine(); }));
+    pollTimer_.start();
+    tickOnlyWithLines();
     Log::shared().info(QStringLiteral("LyricsService: Started"));
 }
 
 void LyricsService::stop() {
     // Fetches still under way belong to this run: their results must not land in the next one.
     lifetime_.reset();
-    pollTimer_.invalidate();
+    pollTimer_.stop();
     cancellables_.cancelAll();
     lyricsCache_.clear();
     currentTrackKey_.reset();
@@ -66,15 +67,31 @@ void LyricsService::stop() {
     Log::shared().info(QStringLiteral("LyricsService: Stopped"));
 }
 
+bool LyricsService::hasCurrentLines() const {
+    if (!currentTrackKey_) return false;
+    const auto entry = lyricsCache_.constFind(*currentTrackKey_);
+    return entry != lyricsCache_.cend() && !entry->isEmpty();
+}
+
+void LyricsService::tickOnlyWithLines() {
+    if (hasCurrentLines()) {
+        pollTimer_.resume();
+    } else {
+        pollTimer_.pause();
+    }
+}
+
 void LyricsService::handleTrackChange(const std::optional<NowPlayingInfo>& info) {
     if (!info || !info->title || !info->artist) {
         currentTrackKey_.reset();
+        tickOnlyWithLines();
         bus_.lyricsSubject.send(std::nullopt);
         return;
     }
     const QString title = *info->title;
     const QString key = lyricsKey(title, *info->artist);
     currentTrackKey_ = key;
+    tickOnlyWithLines();
 
     if (auto cached = lyricsCache_.constFind(key); cached != lyricsCache_.cend()) {
         Log::shared().debug(QStringLiteral("LyricsService: Using cached lyrics for ") + title);
@@ -104,6 +121,7 @@ void LyricsService::handleFetchResult(const QString& key, const QString& title, 
     }
     const QStringList lines = splitLines(*text);
     lyricsCache_.insert(key, lines);
+    tickOnlyWithLines();
     Log::shared().info(QStringLiteral("LyricsService: Fetched ") + QString::number(lines.size()) + QStringLiteral(" lines for ") +
                        title);
     if (lines.isEmpty()) {
@@ -115,10 +133,8 @@ void LyricsService::handleFetchResult(const QString& key, const QString& title, 
 }
 
 void LyricsService::updateCurrentLine() {
-    if (!currentTrackKey_) return;
-    const auto entry = lyricsCache_.constFind(*currentTrackKey_);
-    if (entry == lyricsCache_.cend() || entry->isEmpty()) return;
-    const QStringList& lines = *entry;
+    if (!hasCurrentLines()) return;
+    const QStringList& lines = *lyricsCache_.constFind(*currentTrackKey_);
     const int index = lineIndex(static_cast<int>(lines.size()), bus_.nowPlayingSubject.value());
     bus_.lyricsSubject.send(LyricsInfo{lines.join(QLatin1Char('\n')), lines, index});
 }

@@ -2,11 +2,14 @@
 
 // Lyrics of the track that plays, asked of the player that shows it when the track changes, cached
 // for as long as the service runs, and published once a second with the line at the play position.
+// The second's tick runs only while the current track has lines cached (a tick without them does
+// nothing); it keeps the grid of start(), so the ticks that run fall where they always would.
 
 #include "core/event_bus.h"
 #include "core/notch_records.h"
 #include "music/track_lyrics_source.h"
 #include "platform/runtime/dispatch.h"
+#include "platform/runtime/grid_timer.h"
 #include "platform/runtime/reactive.h"
 
 #include <QHash>
@@ -33,7 +36,9 @@ public:
     void start();
     void stop();
 
-    bool isPolling() const { return pollTimer_.isValid(); }
+    // Started (the second's grid laid), and ticking (lines cached for the current track).
+    bool isPolling() const { return pollTimer_.isStarted(); }
+    bool isTicking() const { return pollTimer_.isTicking(); }
     const std::optional<QString>& currentTrackKey() const { return currentTrackKey_; }
     bool hasCachedLyrics(const QString& key) const { return lyricsCache_.contains(key); }
 
@@ -48,11 +53,13 @@ private:
     void handleTrackChange(const std::optional<NowPlayingInfo>& info);
     void handleFetchResult(const QString& key, const QString& title, const std::optional<QString>& text);
     void updateCurrentLine();
+    bool hasCurrentLines() const;
+    void tickOnlyWithLines();
 
     EventBus& bus_;
     platform::Scheduler& scheduler_;
     TrackLyricsSource* source_;
-    platform::RepeatingTimer pollTimer_;
+    platform::GridTimer pollTimer_;
     platform::CancellableSet cancellables_;
     QHash<QString, QStringList> lyricsCache_;
     std::optional<QString> currentTrackKey_;

@@ -260,3 +260,51 @@ TEST_F(LyricsServiceTest, BlankLyricsMissingArtistsEmptyAnswersAndSilentPlayersS
     play(track("Quiet", "Band"));
     EXPECT_TRUE(s.hasCachedLyrics(QStringLiteral("Quiet:::Band")));
 }
+
+TEST_F(LyricsServiceTest, TheSecondsTickRunsOnlyWhileTheTrackHasLinesAndKeepsTheGridOfStart) {
+    LyricsService& s = makeService();
+    s.start();  // the second's grid: 1, 2, 3, ...
+    scheduler().drain();
+    EXPECT_TRUE(s.isPolling());
+    EXPECT_FALSE(s.isTicking());  // nothing plays
+    EXPECT_EQ(scheduler().pendingCount(), 0u);
+
+    // A track without lyrics: still nothing to tick for.
+    scheduler().advance(0.2);
+    play(track("Silent", "Band"));
+    EXPECT_FALSE(s.isTicking());
+
+    // Lines arrive at 0.5: one record at once, then on the grid, at 1.0 and 2.0.
+    scheduler().advance(0.3);
+    players.enqueue(QStringLiteral("one\ntwo"));
+    play(track("Song", "Band"));
+    EXPECT_TRUE(s.isTicking());
+    std::vector<double> times;
+    platform::AnyCancellable timing = bus.lyricsSubject.sink([&](const std::optional<LyricsInfo>& info) {
+        if (info) times.push_back(scheduler().elapsed());
+    });
+    times.clear();
+    scheduler().advance(1.6);
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_NEAR(times[0], 1.0, 1e-6);
+    EXPECT_NEAR(times[1], 2.0, 1e-6);
+
+    // Nothing plays, then the cached track again at 2.4: a record at once, the next at 3.0.
+    play(std::nullopt);
+    EXPECT_FALSE(s.isTicking());
+    scheduler().advance(0.3);
+    times.clear();
+    play(track("Song", "Band"));
+    scheduler().advance(0.7);
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_NEAR(times[0], 2.4, 1e-6);
+    EXPECT_NEAR(times[1], 3.0, 1e-6);
+
+    // Blank lyrics cache an empty list: nothing to tick for.
+    players.enqueue(QStringLiteral(" \n"));
+    play(track("Blank", "Band"));
+    EXPECT_TRUE(s.hasCachedLyrics(QStringLiteral("Blank:::Band")));
+    EXPECT_FALSE(s.isTicking());
+    s.stop();
+    EXPECT_FALSE(s.isPolling());
+}
