@@ -14,16 +14,20 @@ PlayerModes modesOf(const MediaRemoteSnapshot& snapshot) { return PlayerModes{sn
 }  // namespace
 
 MediaRemoteService& MediaRemoteService::shared() {
-    static auto* instance = new MediaRemoteService();
+    static auto* players = new MprisPlayerPresence();
+    static auto* instance = new MediaRemoteService(EventBus::shared(), platform::Scheduler::shared(), nullptr, nullptr,
+                                                   PlayerScripts(), players);
     return *instance;
 }
 
 MediaRemoteService::MediaRemoteService(EventBus& bus, platform::Scheduler& scheduler, platform::Defaults* defaults,
-                                       std::unique_ptr<MediaRemoteBridge> bridge, PlayerScripts scripts)
+                                       std::unique_ptr<MediaRemoteBridge> bridge, PlayerScripts scripts,
+                                       PlayerPresence* players)
     : bus_(bus),
       scheduler_(scheduler),
       defaults_(defaults),
       settings_(defaults),
+      players_(players),
       currentSource_(settings_.musicNowPlayingSource()),
       mediaRemoteBridge_(bridge ? std::move(bridge) : std::make_unique<MediaRemoteBridge>(platform::ProcessLauncher::system(), scheduler)),
       scripts_(std::move(scripts)) {
@@ -44,7 +48,8 @@ MediaRemoteService::MediaRemoteService(EventBus& bus, platform::Scheduler& sched
 }
 
 MediaRemoteService::~MediaRemoteService() {
-    updateTimer_.invalidate();
+    updateTimer_.reset();
+    playersWatch_.cancel();
     settingsCancellable_.cancel();
     mediaRemoteBridge_->cancelLaunch();
     std::unique_lock lock(pollGate_->mutex);
@@ -57,6 +62,7 @@ MediaRemoteService::~MediaRemoteService() {
 void MediaRemoteService::setNowPlaying(std::optional<NowPlayingInfo> value) {
     objectWillChange.send();
     nowPlaying_ = std::move(value);
+    tickOnlyWithSomethingToFind();
 }
 
 void MediaRemoteService::setIsPlaying(bool value) {
@@ -83,6 +89,7 @@ void MediaRemoteService::setPlayerModes(PlayerModes value) {
 // MARK: - Start and stop
 
 void MediaRemoteService::start() {
+    if (players_) playersWatch_ = players_->onChange(lifetime_.wrap([this] { tickOnlyWithSomethingToFind(); }));
     setupSettingsObserver();
     restartPollingTimer();
     fetchNowPlayingInfo();
@@ -90,7 +97,8 @@ void MediaRemoteService::start() {
 }
 
 void MediaRemoteService::stop() {
-    updateTimer_.invalidate();
+    updateTimer_.reset();
+    playersWatch_.cancel();
     settingsCancellable_.cancel();
     ++generation_;
     consecutiveMissCount_ = 0;
@@ -119,9 +127,21 @@ void MediaRemoteService::handleSettingsChange() {
 }
 
 void MediaRemoteService::restartPollingTimer() {
-    updateTimer_.invalidate();
     const double period = currentSource() == MusicNowPlayingSource::controlCenter ? kControlCenterPeriod : kAppleScriptPeriod;
-    updateTimer_ = scheduler_.every(period, lifetime_.wrap([this] { fetchNowPlayingInfo(); }));
+    updateTimer_ = std::make_unique<platform::GridTimer>(scheduler_, period, lifetime_.wrap([this] { fetchNowPlayingInfo(); }));
+    updateTimer_->start();
+    tickOnlyWithSomethingToFind();
+}
+
+// With no player on the bus and nothing shown, a poll can only find nothing and clear nothing.
+// A poll still under way that finds a track shows it, and the ticks resume with it.
+void MediaRemoteService::tickOnlyWithSomethingToFind() {
+    if (!updateTimer_ || !updateTimer_->isStarted()) return;
+    if (!players_ || players_->anyPlayer() || nowPlaying_) {
+        updateTimer_->resume();
+    } else {
+        updateTimer_->pause();
+    }
 }
 
 // MARK: - Polling

@@ -9,9 +9,11 @@
 #include "core/settings_enums.h"
 #include "music/media_remote_bridge.h"
 #include "music/native_player_rule.h"
+#include "music/player_presence.h"
 #include "music/player_scripts.h"
 #include "music/track_lyrics_source.h"
 #include "platform/runtime/dispatch.h"
+#include "platform/runtime/grid_timer.h"
 #include "platform/runtime/reactive.h"
 #include "platform/storage/defaults.h"
 
@@ -51,11 +53,13 @@ public:
     static MediaRemoteService& shared();
 
     // `defaults` nullptr: the standard defaults. `bridge` nullptr: a bridge to the helper beside
-    // the application. The bridge's helper is launched here, whatever the source.
+    // the application. The bridge's helper is launched here, whatever the source. `players`: with
+    // one, the poll's ticks run only while a player is there or a track is shown (a poll could
+    // find nothing else), on the grid of the timer's start; nullptr: they always run.
     explicit MediaRemoteService(EventBus& bus = EventBus::shared(),
                                 platform::Scheduler& scheduler = platform::Scheduler::shared(),
                                 platform::Defaults* defaults = nullptr, std::unique_ptr<MediaRemoteBridge> bridge = nullptr,
-                                PlayerScripts scripts = PlayerScripts());
+                                PlayerScripts scripts = PlayerScripts(), PlayerPresence* players = nullptr);
     ~MediaRemoteService() override;
     MediaRemoteService(const MediaRemoteService&) = delete;
     MediaRemoteService& operator=(const MediaRemoteService&) = delete;
@@ -96,7 +100,8 @@ public:
 
     MusicNowPlayingSource currentSource() const { return currentSource_.load(); }
     int consecutiveMissCount() const { return consecutiveMissCount_; }
-    bool isPolling() const { return updateTimer_.isValid(); }
+    bool isPolling() const { return updateTimer_ && updateTimer_->isStarted(); }
+    bool isTicking() const { return updateTimer_ && updateTimer_->isTicking(); }
     MediaRemoteBridge& bridge() { return *mediaRemoteBridge_; }
 
 private:
@@ -116,6 +121,7 @@ private:
     void setupSettingsObserver();
     void handleSettingsChange();
     void restartPollingTimer();
+    void tickOnlyWithSomethingToFind();
     void fetchNowPlayingInfo();
     void fetchNowPlayingViaControlCenter(uint64_t generation);
     void fetchNowPlayingViaAppleScript(uint64_t generation);
@@ -151,7 +157,9 @@ private:
     platform::Scheduler& scheduler_;
     platform::Defaults* defaults_;
     AppSettings settings_;
-    platform::RepeatingTimer updateTimer_;
+    std::unique_ptr<platform::GridTimer> updateTimer_;
+    PlayerPresence* players_;
+    platform::AnyCancellable playersWatch_;
     platform::AnyCancellable settingsCancellable_;
     std::atomic<MusicNowPlayingSource> currentSource_;
     int consecutiveMissCount_ = 0;

@@ -42,6 +42,23 @@ QByteArray png(int width, int height, QColor colour = QColor(220, 20, 30)) {
     return bytes;
 }
 
+// Players the test puts on and takes off the bus.
+class FakePlayerPresence final : public PlayerPresence {
+public:
+    bool anyPlayer() const override { return any; }
+    platform::AnyCancellable onChange(std::function<void()> changed) override {
+        return changed_.subscribe([changed = std::move(changed)](const platform::Unit&) { changed(); });
+    }
+    void set(bool value) {
+        any = value;
+        changed_.send();
+    }
+    bool any = false;
+
+private:
+    platform::PassthroughSubject<platform::Unit> changed_;
+};
+
 class MediaRemoteServiceTest : public testsupport::QuillvexTest {
 protected:
     MediaRemoteServiceTest() : bus(scheduler()) {
@@ -58,7 +75,8 @@ protected:
         auto bridge = std::make_unique<MediaRemoteBridge>(helper.launcher, scheduler(), QStringLiteral("/fake/helper"));
         service = std::make_unique<MediaRemoteService>(bus, scheduler(), &defaults(), std::move(bridge),
                                                        PlayerScripts(&players, [](double) {},
-                                                                     [](const QUrl&) { return std::nullopt; }));
+                                                                     [](const QUrl&) { return std::nullopt; }),
+                                                       presence);
         scheduler().drain();  // the helper's launch runs on a worker
         return *service;
     }
@@ -67,6 +85,7 @@ protected:
     EventBus bus;
     FakeHelper helper;
     ScriptedPlayers players;
+    PlayerPresence* presence = nullptr;  // none: the ticks always run
     std::unique_ptr<MediaRemoteService> service;
     std::vector<std::optional<NowPlayingInfo>> published;
     platform::AnyCancellable nowPlayingSubscription;
@@ -541,4 +560,45 @@ TEST_F(MediaRemoteServiceTest, ASilentHelperIsWaitedForOnAWorkerWhileTheMainThre
             << "all of this came before the greeting's wait was over";
         EXPECT_FALSE(s.bridge().isReady());
     }  // going, the service ends a wait still in progress: the helper is killed
+}
+
+TEST_F(MediaRemoteServiceTest, WithNoPlayerOnTheBusAndNothingShownTheTicksWaitAndResumeOnTheirGrid) {
+    FakePlayerPresence players;
+    presence = &players;
+    helper.answerQueries(kPaused);
+    MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
+    s.start();  // one poll now; the grid: 0.8, 1.6, 2.4, ...
+    scheduler().drain();
+    EXPECT_EQ(queries(), 1);
+    EXPECT_TRUE(s.isPolling());
+    EXPECT_FALSE(s.isTicking());
+    scheduler().advance(2.0);
+    EXPECT_EQ(queries(), 1);
+
+    // A player comes at 2.0: it is asked at 2.4, then every 0.8 s.
+    helper.answerQueries(kSongByBand);
+    players.set(true);
+    scheduler().advance(0.39);
+    EXPECT_EQ(queries(), 1);
+    scheduler().advance(0.01);
+    EXPECT_EQ(queries(), 2);
+    ASSERT_TRUE(s.nowPlaying());
+
+    // It goes while its track is shown: the polls go on until the third miss clears it, then wait.
+    helper.answerQueries(kPaused);
+    players.set(false);
+    EXPECT_TRUE(s.isTicking());
+    scheduler().advance(2.4);
+    EXPECT_EQ(queries(), 5);
+    EXPECT_FALSE(s.nowPlaying());
+    EXPECT_FALSE(s.isTicking());
+    scheduler().advance(3.0);
+    EXPECT_EQ(queries(), 5);
+
+    // Stopped, a player coming starts nothing.
+    s.stop();
+    players.set(true);
+    EXPECT_FALSE(s.isPolling());
+    scheduler().advance(2.0);
+    EXPECT_EQ(queries(), 5);
 }

@@ -398,3 +398,33 @@ TEST_F(NowPlayingMprisTest, WebCoversArriveOnALaterQueryAndNoServerEverDelaysThe
         }
     }
 }
+
+TEST_F(NowPlayingMprisTest, PlayerPresenceListsThePlayersOnceThenFollowsThemAsTheyComeAndGo) {
+    platform::QtDBusConnection connection(session->bus->address(), QStringLiteral("player-presence-test"));
+    ASSERT_TRUE(connection.isConnected());
+    auto first = session->player("first", MprisSession::playing("Song", {"Band"}));
+    ASSERT_TRUE(first);
+    MprisPlayerPresence presence(connection);
+    int changes = 0;
+    auto watching = presence.onChange([&changes] { ++changes; });
+    EXPECT_TRUE(presence.anyPlayer());  // nothing known yet
+    ASSERT_TRUE(testsupport::spinUntil([&] { return changes > 0; }, 5.0));
+    EXPECT_TRUE(presence.anyPlayer());  // listed
+
+    auto second = session->player("second", MprisSession::playing("Other", {"Band"}));
+    ASSERT_TRUE(second);
+    first.reset();
+    changes = 0;
+    second.reset();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !presence.anyPlayer(); }, 5.0));
+    EXPECT_GE(changes, 1);
+
+    // Names outside the players' space are no players.
+    QDBusConnection other = QDBusConnection::connectToBus(session->bus->address(), QStringLiteral("player-presence-other"));
+    ASSERT_TRUE(other.registerService(QStringLiteral("org.mpris.MediaPlayer2Extra")));
+    auto third = session->player("third", MprisSession::playing("Song", {"Band"}));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return presence.anyPlayer(); }, 5.0));
+    third.reset();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return !presence.anyPlayer(); }, 5.0));
+    QDBusConnection::disconnectFromBus(QStringLiteral("player-presence-other"));
+}

@@ -6,6 +6,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QDBusSignature>
 #include <QDBusVariant>
 #include <QFileInfo>
@@ -313,6 +314,38 @@ AnyCancellable DBusConnection::watchNameOwner(const QString& name, std::function
                          if (signal.arguments.size() < 3 || signal.arguments.at(0).toString() != name) return;
                          handler(signal.arguments.at(2).toString());
                      });
+}
+
+static bool inNameSpace(const QString& name, const QString& space) {
+    return name == space || (name.startsWith(space) && name.at(space.size()) == QLatin1Char('.'));
+}
+
+AnyCancellable DBusConnection::watchNameNamespace(const QString& space,
+                                                  std::function<void(const QString&, const QString&)> handler) {
+    return subscribe({kBusService, kBusPath, kBusService, QStringLiteral("NameOwnerChanged"), {}},
+                     [space, handler = std::move(handler)](const DBusSignal& signal) {
+                         if (signal.arguments.size() < 3) return;
+                         const QString name = signal.arguments.at(0).toString();
+                         if (inNameSpace(name, space)) handler(name, signal.arguments.at(2).toString());
+                     });
+}
+
+AnyCancellable QtDBusConnection::watchNameNamespace(const QString& space,
+                                                    std::function<void(const QString&, const QString&)> handler) {
+    if (!isConnected()) return {};
+    // The watcher's wildcard asks the bus for arg0namespace matches alone.
+    auto* watcher = new QDBusServiceWatcher(space + QLatin1Char('*'), state_->connection,
+                                            QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, watcher,
+                     [space, handler = std::move(handler)](const QString& name, const QString&, const QString& newOwner) {
+                         if (inNameSpace(name, space)) handler(name, newOwner);
+                     });
+    QPointer<QDBusServiceWatcher> guard(watcher);
+    return AnyCancellable([guard] {
+        if (!guard) return;
+        guard->disconnect();
+        guard->deleteLater();
+    });
 }
 
 AnyCancellable DBusConnection::listNamesAsync(Timeout timeout, std::function<void(const QStringList&)> done) {

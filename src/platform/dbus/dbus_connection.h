@@ -113,6 +113,11 @@ public:
         std::function<void(const QVariantMap& changed, const QStringList& invalidated)> handler);
     // Owner changes of one well-known name: handler(newOwner), empty when the name went away.
     [[nodiscard]] AnyCancellable watchNameOwner(const QString& name, std::function<void(const QString& newOwner)> handler);
+    // Owner changes of every name in a namespace ("org.mpris.MediaPlayer2" covers it and the names
+    // below it): handler(name, newOwner), newOwner empty when the name went away. On a real bus
+    // only those changes are sent to us, so other clients coming and going wake nothing.
+    [[nodiscard]] virtual AnyCancellable watchNameNamespace(const QString& space,
+                                                            std::function<void(const QString& name, const QString& newOwner)> handler);
     // Names currently on the bus (ListNames), empty on failure.
     [[nodiscard]] AnyCancellable listNamesAsync(Timeout timeout, std::function<void(const QStringList& names)> done);
 };
@@ -136,6 +141,8 @@ public:
     DBusReply call(const DBusCall& call, Timeout timeout) override;
     [[nodiscard]] AnyCancellable callAsync(const DBusCall& call, Timeout timeout, ReplyHandler done) override;
     [[nodiscard]] AnyCancellable subscribe(const DBusMatch& match, SignalHandler handler) override;
+    [[nodiscard]] AnyCancellable watchNameNamespace(const QString& space,
+                                                    std::function<void(const QString& name, const QString& newOwner)> handler) override;
 
 private:
     struct State;
