@@ -82,6 +82,13 @@ TEST_F(AtSpiAccessibilityTest, TrustFollowsTheDesktopSwitchAndTheRequestTurnsItO
     EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return !ax.isProcessTrusted(); }));
     ASSERT_TRUE(desktop->setEnabled(true));
     EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted(); }));
+
+    // Every turn of the switch is announced: a settings page asking every second wakes nobody.
+    QElapsedTimer asking;
+    asking.start();
+    AtSpiDesktop::waitUntil([&] { return !ax.isProcessTrusted() || asking.elapsed() > 1200; });
+    EXPECT_TRUE(ax.isProcessTrusted());
+    EXPECT_EQ(ax.probesRequested(), 0);
 }
 
 TEST_F(AtSpiAccessibilityTest, APopupOfAGtkDaemonIsAnnouncedOnceAndReadWithItsTexts) {

@@ -104,6 +104,12 @@ void AtSpiAccessibility::shutdown() {
 
 void AtSpiAccessibility::requestProbe() const {
     if (!reader_ || lastProbe_.elapsed() < kProbeIntervalMs) return;
+    {
+        // The reader follows every input of trust by its signals: asking again would only wake it.
+        std::lock_guard lock(state_->mutex);
+        if (state_->trustFollowed) return;
+    }
+    ++probesRequested_;
     lastProbe_.start();
     QMetaObject::invokeMethod(reader_, &atspi::Reader::probe, Qt::QueuedConnection);
 }

@@ -33,6 +33,8 @@ public:
     AXError createObserver(int32_t pid, AXObserverCallback callback, std::unique_ptr<AXObserver>& observer) override;
     std::optional<int32_t> notificationServerPID() const override;
     std::optional<uint64_t> treeGeneration(int32_t pid) const override;
+    // Probes asked of the reader by trust checks (not by the reader's own signals).
+    int probesRequested() const { return probesRequested_; }
 
     struct ObserverState;
 
@@ -45,6 +47,7 @@ private:
     QThread thread_;
     atspi::Reader* reader_ = nullptr;
     mutable QElapsedTimer lastProbe_;
+    mutable int probesRequested_ = 0;
     std::set<int32_t> watched_;
     std::vector<std::weak_ptr<ObserverState>> observers_;
 };

@@ -109,6 +109,12 @@ void Reader::begin() {
         session_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
                          {QStringLiteral("org.a11y.Bus")}, QString(), this, SLOT(onA11yBusOwnerChanged()));
+        // The launcher announces each turn of the desktop's switch.
+        const bool followed =
+            session_.connect(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), kProperties,
+                             QStringLiteral("PropertiesChanged"), this, SLOT(onA11yStatusChanged()));
+        std::lock_guard lock(state_->mutex);
+        state_->trustFollowed = followed;
     }
     probe();
 }
@@ -150,8 +156,10 @@ void Reader::onA11yBusOwnerChanged() {
     probe();
 }
 
+void Reader::onA11yStatusChanged() { probe(); }
+
 // The owners of the accessibility bus and of the notification service are followed by their
-// owner changes, so a probe asks again only for the switch, which has no change signal of its own.
+// owner changes, so a probe asks again only for the switch (whose change signal probes too).
 void Reader::probe() {
     QString address = addressStale_ || !a11y_.isConnected() ? QString() : a11yAddress_;
     enabled_ = false;

@@ -29,6 +29,9 @@ struct ObservedEvent {
 struct PublishedState {
     std::mutex mutex;
     bool trusted = false;
+    // The desktop's switch is followed by its change signal (with the owners of the buses by
+    // theirs), so the trust published stays current without anyone asking.
+    bool trustFollowed = false;
     std::optional<int32_t> notificationServerPid;
     std::set<int32_t> accessiblePids;  // processes with an application on the accessibility bus
     std::map<int32_t, MirrorPtr> mirrors;
@@ -60,6 +63,7 @@ public Q_SLOTS:
 private Q_SLOTS:
     void onNotificationsOwnerChanged();
     void onA11yBusOwnerChanged();
+    void onA11yStatusChanged();
     void onEvent(const QDBusMessage& message);
     void onRootChildrenChanged(const QDBusMessage& message);
     void onA11yNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
