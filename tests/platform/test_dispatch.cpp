@@ -1,5 +1,6 @@
 #include "platform/runtime/grid_timer.h"
 #include "platform/runtime/retry_backoff.h"
+#include "platform/runtime/shared_ticks.h"
 #include "support/virtual_scheduler.h"
 
 #include <gtest/gtest.h>
@@ -154,4 +155,63 @@ TEST(GridTimer, PausedTicksAreLeftOutAndResumedOnesFallOnTheGridOfItsStart) {
     scheduler.advance(5.0);
     EXPECT_EQ(ticks.size(), 2u);
     EXPECT_EQ(scheduler.pendingCount(), 0u);
+}
+
+TEST(SharedTicks, TimersOfOneIntervalStartedTogetherShareATickAndKeepTheirPeriods) {
+    platform::VirtualScheduler scheduler;
+    int rawTimers = 0;
+    platform::SharedTicks ticks([&] { return scheduler.monotonicMicros(); },
+                                [&](double interval, std::function<void()> fn) {
+                                    ++rawTimers;
+                                    return scheduler.every(interval, std::move(fn));
+                                });
+    std::vector<std::pair<char, double>> fired;
+    auto record = [&](char name) { return [&fired, &scheduler, name] { fired.emplace_back(name, scheduler.elapsed()); }; };
+
+    // Display and keyboard polls started a moment apart: one tick, the second's first firing
+    // 2 ms early, both every 0.3 s after.
+    platform::RepeatingTimer display = ticks.every(0.3, record('d'));
+    scheduler.advance(0.002);
+    platform::RepeatingTimer keyboard = ticks.every(0.3, record('k'));
+    // Started later than the tolerance allows: a tick of its own. Another interval: its own too.
+    scheduler.advance(0.1);
+    platform::RepeatingTimer late = ticks.every(0.3, record('l'));
+    platform::RepeatingTimer slow = ticks.every(1.0, record('s'));
+    EXPECT_EQ(rawTimers, 3);
+    EXPECT_EQ(ticks.tickCount(), 3u);
+
+    scheduler.advance(0.55);  // to 0.652
+    const std::vector<std::pair<char, double>> expected{{'d', 0.3}, {'k', 0.3}, {'l', 0.402}, {'d', 0.6}, {'k', 0.6}};
+    ASSERT_EQ(fired.size(), expected.size());
+    for (size_t i = 0; i < fired.size(); ++i) {
+        EXPECT_EQ(fired[i].first, expected[i].first) << i;
+        EXPECT_NEAR(fired[i].second, expected[i].second, 1e-6) << i;
+    }
+
+    // One leaves: the other keeps the tick; the last to leave ends it.
+    fired.clear();
+    display.invalidate();
+    scheduler.advance(0.3);
+    ASSERT_EQ(fired.size(), 2u);
+    EXPECT_EQ(fired[0].first, 'l');
+    EXPECT_EQ(fired[1].first, 'k');
+    keyboard.invalidate();
+    late.invalidate();
+    slow.invalidate();
+    EXPECT_EQ(ticks.tickCount(), 0u);
+    EXPECT_EQ(scheduler.pendingCount(), 0u);
+
+    // A member that leaves from inside its own call, while the other still fires in that tick.
+    fired.clear();
+    platform::RepeatingTimer once;
+    once = ticks.every(0.5, [&] {
+        fired.emplace_back('o', scheduler.elapsed());
+        once.invalidate();
+    });
+    platform::RepeatingTimer stays = ticks.every(0.5, record('t'));
+    scheduler.advance(1.0);
+    ASSERT_EQ(fired.size(), 3u);
+    EXPECT_EQ(fired[0].first, 'o');
+    EXPECT_EQ(fired[1].first, 't');
+    EXPECT_EQ(fired[2].first, 't');
 }

@@ -1,5 +1,6 @@
 #include "platform/calendar/glib_thread.h"
 
+#include <pthread.h>
 #include <glib.h>
 
 #include <future>
@@ -20,6 +21,7 @@ void deleteStep(gpointer data) { delete static_cast<std::function<void()>*>(data
 GlibThread::GlibThread() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
     // The thread holds its own references: it may outlive this object (see the destructor).
     thread_ = std::thread([context = g_main_context_ref(context_), loop = g_main_loop_ref(loop_)] {
+        pthread_setname_np(pthread_self(), "glib-loop");
         g_main_context_push_thread_default(context);
         g_main_loop_run(loop);
         // Steps still queued are dropped with the context, unrun.

@@ -2,6 +2,7 @@
 
 #include "platform/dbus/dbus_connection.h"
 
+#include <pthread.h>
 #include <gio/gio.h>
 
 #include <atomic>
@@ -45,6 +46,7 @@ void onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar* interfa
 
 // On the observation's thread: connect, subscribe to every signal, tell the starter, then serve.
 void run(std::shared_ptr<Observation> observation, const QByteArray& address, std::promise<bool> ready) {
+    pthread_setname_np(pthread_self(), "bus-notices");
     g_main_context_push_thread_default(observation->context);
     GError* error = nullptr;
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(

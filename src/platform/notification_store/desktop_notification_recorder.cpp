@@ -21,6 +21,8 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+
 namespace platform {
 
 namespace {
@@ -360,7 +362,10 @@ void DesktopNotificationRecorder::start(std::function<void(const Status&)> done)
         return;
     }
     Shared* shared = shared_.get();
-    shared_->thread = std::thread([shared, report] { shared->run(report); });
+    shared_->thread = std::thread([shared, report] {
+        pthread_setname_np(pthread_self(), "notice-recorder");
+        shared->run(report);
+    });
 }
 
 }  // namespace platform

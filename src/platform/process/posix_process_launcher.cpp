@@ -127,6 +127,7 @@ public:
 private:
     ForkThread() {
         std::thread([this] {
+            pthread_setname_np(pthread_self(), "process-spawner");
             std::unique_lock lock(mutex_);
             for (;;) {
                 wake_.wait(lock, [this] { return !pending_.empty(); });
@@ -595,6 +596,7 @@ std::optional<long long> PosixProcessLauncher::startDetached(const ProcessSpec& 
     if (!pid) return std::nullopt;
     // If it ends while we still run, it must not stay a zombie.
     std::thread([child = *pid] {
+        pthread_setname_np(pthread_self(), "child-reaper");
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
     }).detach();

@@ -16,7 +16,9 @@ int toMilliseconds(double seconds) {
 }
 }  // namespace
 
-QtScheduler::QtScheduler() = default;
+QtScheduler::QtScheduler()
+    : ticks_([this] { return monotonicMicros(); },
+             [this](double interval, std::function<void()> fn) { return rawEvery(interval, std::move(fn)); }) {}
 QtScheduler::~QtScheduler() {
     // Steps and timers still pending die with their scheduler rather than run after it.
     if (!context_) return;
@@ -79,7 +81,9 @@ WorkItem QtScheduler::after(double seconds, std::function<void()> fn) {
     return WorkItem(state);
 }
 
-RepeatingTimer QtScheduler::every(double interval, std::function<void()> fn) {
+RepeatingTimer QtScheduler::every(double interval, std::function<void()> fn) { return ticks_.every(interval, std::move(fn)); }
+
+RepeatingTimer QtScheduler::rawEvery(double interval, std::function<void()> fn) {
     QPointer<QTimer> timer = new QTimer(context());
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(toMilliseconds(interval));

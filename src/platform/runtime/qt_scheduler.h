@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/runtime/dispatch.h"
+#include "platform/runtime/shared_ticks.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,7 +10,8 @@
 
 namespace platform {
 
-// The real main queue: Qt's event loop on the thread that created the QApplication.
+// The real main queue: Qt's event loop on the thread that created the QApplication. Repeating
+// timers of one interval started together share one tick (SharedTicks).
 class QtScheduler final : public Scheduler {
 public:
     QtScheduler();
@@ -24,8 +26,10 @@ public:
 
 private:
     QObject* context();
+    RepeatingTimer rawEvery(double interval, std::function<void()> fn);
     std::mutex contextMutex_;  // post() may come from any thread, the first one included
     QPointer<QObject> context_;
+    SharedTicks ticks_;
 };
 
 }  // namespace platform
