@@ -16,6 +16,7 @@
 #include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -387,18 +388,40 @@ void IslandView::updateLine(const QString& key) {
         update();
         return;
     }
-    // The line's row and whatever its shadow may reach.
-    const QRectF area = line->frame.adjusted(-8, -8, 8, line->frame.height() + 8);
-    update(contentTransform().mapRect(area).toAlignedRect());
+    // A row at rest is drawn at whole device pixels: a pass at 30 points a second moves it by one
+    // every other frame on a 1x screen, and the frames between would send the same pixels.
+    const MarqueeText* rowMarquee = marquee(key);
+    const auto cached = lineCache_.find(line->key);
+    if (rowMarquee && rowMarquee->isAnimating() && cached != lineCache_.end() && cached->second.paintedX &&
+        cached->second.paintedScrolling == rowMarquee->isScrolling() &&
+        rowDeviceX(*line, *rowMarquee) == cached->second.paintedX) {
+        return;
+    }
+    update(lineArea(*line));
 }
 
-void IslandView::paintEvent(QPaintEvent*) {
+QRect IslandView::lineArea(const IslandTextLine& line) const {
+    // The line's row and whatever its shadow may reach.
+    const QRectF area = line.frame.adjusted(-8, -8, 8, line.frame.height() + 8);
+    return contentTransform().mapRect(area).toAlignedRect();
+}
+
+void IslandView::paintEvent(QPaintEvent* event) {
     paintedRect_ = drawnRect();
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.setTransform(contentTransform());
     painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize));
     paintLayout(painter, glass::pixelRatio(painter));
+    // Where each row now stands on screen, for rows this paint fully reached.
+    for (size_t i = 0; i < layout_.lines.size() && i < lineMarquees_.size(); ++i) {
+        const IslandTextLine& line = layout_.lines[i];
+        const auto cached = lineCache_.find(line.key);
+        if (cached == lineCache_.end()) continue;
+        const bool reached = ((QRegion(lineArea(line)) & rect()) - event->region()).isEmpty();
+        cached->second.paintedX = reached ? rowDeviceX(line, *lineMarquees_[i]) : std::nullopt;
+        cached->second.paintedScrolling = lineMarquees_[i]->isScrolling();
+    }
 }
 
 void IslandView::paintStill(QPainter& painter, bool below) const {
@@ -496,6 +519,14 @@ const IslandView::LineImage& IslandView::lineImage(const IslandTextLine& line, c
     }
     draw(painter);
     return image;
+}
+
+std::optional<long> IslandView::rowDeviceX(const IslandTextLine& line, const MarqueeText& marquee) const {
+    const auto cached = lineCache_.find(line.key);
+    if (cached == lineCache_.end() || cached->second.pixmap.isNull()) return std::nullopt;
+    const double x = line.frame.left() + marquee.offset() - cached->second.origin.x();
+    const double inWindow = mapTo(window(), QPoint(0, 0)).x() + contentTransform().map(QPointF(x, 0)).x();
+    return std::lround(inWindow * devicePixelRatioF());
 }
 
 void IslandView::paintLine(QPainter& painter, const IslandTextLine& line, const MarqueeText& marquee,

@@ -86,6 +86,8 @@ public:
     bool hasPendingHiddenState() const { return pendingHiddenStateWorkItem_.isPending(); }
     // The marquee drawing the layout's line `key` (nullptr when the style has no such line).
     const MarqueeText* marquee(const QString& key) const;
+    // The part of the view a change of `line`'s row redraws.
+    QRect lineArea(const IslandTextLine& line) const;
     // Where the compositor is asked to blur behind the card, in the window's coordinates: the
     // glass card's scaled shape; empty for the other styles.
     QRegion blurRegion() const;
@@ -139,7 +141,12 @@ private:
     struct LineImage {
         QPixmap pixmap;
         QPointF origin;  // where the line's top-left lies in the pixmap, in points
+        // The device pixel column the row was last drawn at, and whether with its second copy.
+        std::optional<long> paintedX;
+        bool paintedScrolling = false;
     };
+    // The device pixel column the row's image is drawn at now; none before its image exists.
+    std::optional<long> rowDeviceX(const IslandTextLine& line, const MarqueeText& marquee) const;
     void invalidateCaches();
     void paintStill(QPainter& painter, bool below) const;
     const QPixmap& stillLayer(bool below, qreal pixelRatio) const;

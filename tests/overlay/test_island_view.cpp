@@ -103,6 +103,42 @@ TEST_F(IslandViewTest, AShrinkRepaintsOnlyTheCardOnlyForVisibleStepsAndEndsOnThe
     EXPECT_EQ(spy.paints.back().second, IslandView::shrunkScale);
 }
 
+TEST_F(IslandViewTest, AScrollingRowIsRedrawnWhenItReachesAnotherPixelAndOnlyThen) {
+    IslandView& v = view();
+    send(visible(QStringLiteral("A message far too long for the pill it stands in, so that it scrolls along")));
+    v.resize(v.sizeHint());
+    v.show();
+    const MarqueeText* row = v.marquee(v.layout().lines.front().key);
+    ASSERT_TRUE(row);
+    while (!row->isAnimating()) at(scheduler().elapsed() + 0.05);
+    ASSERT_FALSE(v.contentScaleX().isAnimating());  // the grow has settled: only the row moves
+    QCoreApplication::processEvents();
+
+    struct PaintSpy : QObject {
+        const MarqueeText* row;
+        std::vector<double> offsets;  // the row's offset at each paint
+        explicit PaintSpy(const MarqueeText* r) : row(r) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) offsets.push_back(row->offset());
+            return false;
+        }
+    } spy(row);
+    v.installEventFilter(&spy);
+    std::vector<double> frames;
+    spy.offsets.push_back(row->offset());  // drawn before
+    while (frames.size() < 60 && row->isAnimating()) {
+        at(scheduler().elapsed() + 1.0 / 60);
+        QCoreApplication::processEvents();
+        frames.push_back(row->offset());
+        // On a 1x screen the row stands at whole pixels: a frame is drawn once it has moved one.
+        EXPECT_LT(spy.offsets.back() - row->offset(), 1.0 + 1e-9) << frames.size();
+    }
+    // 30 points a second at 60 frames a second: a new pixel every other frame.
+    EXPECT_EQ(frames.size(), 60u);
+    EXPECT_LE(spy.offsets.size(), 1 + frames.size() / 2 + 1);
+    EXPECT_GE(spy.offsets.size(), 1 + frames.size() / 2 - 1);
+}
+
 TEST_F(IslandViewTest, IconFallsThroughUndecodableImagesToTheDefaultAndKeepsASmallOneOverTheBell) {
     IslandView& v = view();
     OverlayState s = visible(QStringLiteral("Hi"), QStringLiteral("Chat"));
