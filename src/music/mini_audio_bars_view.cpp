@@ -1,8 +1,6 @@
 #include "music/mini_audio_bars_view.h"
 
-#include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
 
 MiniAudioBarsView::MiniAudioBarsView(AudioVisualizer& visualizer, QColor accentColor, QWidget* parent, double barWidth,
                                      double spacing, double maxHeight, platform::Scheduler& scheduler)
@@ -20,18 +18,5 @@ QSize MiniAudioBarsView::sizeHint() const {
 void MiniAudioBarsView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     model_.setPixelRatio(devicePixelRatioF());
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    const QColor top = model_.topColor();
-    const QColor bottom = model_.bottomColor();
-    const double radius = model_.cornerRadius();
-    for (int i = 0; i < model_.barCount(); ++i) {
-        const QRectF rect = model_.barRect(i);
-        QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
-        gradient.setColorAt(0, top);
-        gradient.setColorAt(1, bottom);
-        QPainterPath path;
-        path.addRoundedRect(rect, radius, radius);
-        painter.fillPath(path, gradient);
-    }
+    painter_.paint(painter, model_);
 }

@@ -6,6 +6,7 @@
 //   auto* bars = new MiniAudioBarsView(AudioVisualizer::shared(), accent, parent);  // 2 / 1.5 / 16
 //   bars->setAccentColor(artworkColour);                                           // fades over 0.5 s
 
+#include "music/mini_audio_bars_painter.h"
 #include "music/mini_audio_bars_view_model.h"
 
 #include <QWidget>
@@ -26,5 +27,6 @@ protected:
 
 private:
     MiniAudioBarsViewModel model_;
+    MiniAudioBarsPainter painter_;
     platform::AnyCancellable redraw_;
 };

@@ -4,7 +4,6 @@
 #include "notch/notch_aware_shape.h"
 #include "platform/symbols/symbols.h"
 
-#include <QLinearGradient>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -199,18 +198,7 @@ void MiniPlayerView::paintRightPill(QPainter& p, const MiniPlayerLayout& layout)
     const QSizeF frame = MiniAudioBarsViewModel::frameSize();
     const QPointF centre = layout.rightPill.center();
     p.translate(centre.x() - frame.width() / 2, centre.y() - frame.height() / 2);
-    p.setPen(Qt::NoPen);
-    const QColor top = bars_.topColor();
-    const QColor bottom = bars_.bottomColor();
-    const double radius = bars_.cornerRadius();
-    for (int i = 0; i < bars_.barCount(); ++i) {
-        const QRectF rect = bars_.barRect(i);
-        QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
-        gradient.setColorAt(0, top);
-        gradient.setColorAt(1, bottom);
-        p.setBrush(gradient);
-        p.drawRoundedRect(rect, radius, radius);
-    }
+    barsPainter_.paint(p, bars_);
     p.restore();
 }
 

@@ -5,6 +5,7 @@
 // notch state manager decides when it comes and goes. It draws the band centred at the top of its
 // width, 276 x 32 when fully revealed.
 
+#include "music/mini_audio_bars_painter.h"
 #include "music/mini_audio_bars_view_model.h"
 #include "notch/mini_player_view_model.h"
 #include "notch/notch_aware_shape.h"
@@ -62,6 +63,7 @@ private:
 
     MiniPlayerViewModel model_;
     MiniAudioBarsViewModel bars_;
+    MiniAudioBarsPainter barsPainter_;
     QImage layer_;
     std::optional<LayerKey> layerKey_;
     bool layerSure_ = false;  // this paint covers the bars only

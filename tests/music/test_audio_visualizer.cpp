@@ -2,11 +2,16 @@
 // values, and the bars' geometry, gradient and animations as the view model gives them.
 
 #include "music/audio_visualizer.h"
+#include "music/mini_audio_bars_painter.h"
 #include "music/mini_audio_bars_view.h"
 #include "music/mini_audio_bars_view_model.h"
 #include "support/fixtures.h"
 
 #include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -248,4 +253,61 @@ TEST_F(AudioVisualizerTest, WhileTheWalkRunsAMotionsEndIsShownWithTheNextStep) {
     scheduler().advance(1.0);
     EXPECT_EQ(shownAt.back(), rested);
     EXPECT_EQ(scheduler().pendingCount(), 0u);
+}
+
+// The bars' kept pictures draw what filling the rounded gradient bars in place draws: the same
+// pixels at rest, at ratio 1 and 2 and at a fractional origin; while moving (heights taken to
+// 1/16 device pixel) no more than an edge's share of that.
+TEST_F(AudioVisualizerTest, BarPicturesDrawWhatFillingTheBarsDraws) {
+    AudioVisualizer visualizer(bus, scheduler());
+    scheduler().drain();
+    visualizer.barHeights.send(AudioVisualizer::Heights{0.9, 0.2, 1.0, 0.37, 0.55, 0.15});
+    MiniAudioBarsViewModel model(visualizer, QColor(30, 200, 90), 2, 1.5, 16, scheduler());
+    MiniAudioBarsPainter barsPainter;
+    const auto render = [&](double ratio, QPointF origin, bool pictures) {
+        QImage image(QSize(30, 26) * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        painter.translate(origin);
+        if (pictures) {
+            barsPainter.paint(painter, model);
+        } else {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            for (int i = 0; i < model.barCount(); ++i) {
+                const QRectF rect = model.barRect(i);
+                QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
+                gradient.setColorAt(0, model.topColor());
+                gradient.setColorAt(1, model.bottomColor());
+                painter.setBrush(gradient);
+                painter.drawRoundedRect(rect, model.cornerRadius(), model.cornerRadius());
+            }
+        }
+        return image;
+    };
+    const auto maxDifference = [](const QImage& a, const QImage& b) {
+        int most = 0;
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                 std::abs(qBlue(p) - qBlue(q))});
+            }
+        }
+        return most;
+    };
+    for (double ratio : {1.0, 2.0}) {
+        for (QPointF origin : {QPointF(3, 2), QPointF(3.3, 2.6)}) {
+            EXPECT_LE(maxDifference(render(ratio, origin, true), render(ratio, origin, false)), 0) << ratio;
+        }
+    }
+    visualizer.barHeights.send(AudioVisualizer::Heights{0.3, 0.8, 0.5, 0.9, 0.2, 0.6});
+    for (int step = 0; step < 4; ++step) {
+        scheduler().advance(0.02);
+        ASSERT_TRUE(model.isMoving(0));
+        for (double ratio : {1.0, 2.0}) {
+            EXPECT_LE(maxDifference(render(ratio, QPointF(3, 2), true), render(ratio, QPointF(3, 2), false)), 8) << step;
+        }
+    }
 }
