@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr double kMovingSteps = 16;  // per device pixel
-constexpr qsizetype kMaxSprites = 4096;  // six bars at every 1/16 pixel of height fit well
+constexpr double kMovingSteps = 8;  // per device pixel
+constexpr qsizetype kMaxSprites = 1024;
 
 void fillBar(QPainter& painter, const QRectF& rect, double radius, const QColor& top, const QColor& bottom) {
     QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
@@ -18,6 +18,13 @@ void fillBar(QPainter& painter, const QRectF& rect, double radius, const QColor&
     gradient.setColorAt(1, bottom);
     painter.setBrush(gradient);
     painter.drawRoundedRect(rect, radius, radius);
+}
+
+// Draws `image` with its top left at device pixel `at`, whatever the painter's own transform;
+// `toDevice` takes device pixels to the painter's world.
+void drawSprite(QPainter& painter, const QTransform& toDevice, QPoint at, const QImage& image) {
+    painter.setWorldTransform(QTransform::fromTranslate(at.x(), at.y()) * toDevice);
+    painter.drawImage(QPointF(0, 0), image);
 }
 
 }  // namespace
@@ -40,15 +47,21 @@ void MiniAudioBarsPainter::paint(QPainter& painter, const MiniAudioBarsViewModel
     const QTransform toDevice = device.inverted() * painter.worldTransform();
     for (int i = 0; i < bars.barCount(); ++i) {
         QRectF rect = bars.barRect(i);
+        QPoint at;
         if (bars.isMoving(i)) {
+            // A moving bar's picture is kept by where it starts within its pixel and its height,
+            // whichever bar and place it is for: the few heights of a motion soon are all kept.
             const double height = std::round(rect.height() * scale * kMovingSteps) / kMovingSteps / scale;
-            rect = QRectF(rect.x(), rect.center().y() - height / 2, rect.width(), height);
+            const QRectF pixels = device.mapRect(QRectF(rect.x(), rect.center().y() - height / 2, rect.width(), height));
+            at = QPoint(static_cast<int>(std::floor(pixels.x())), static_cast<int>(std::floor(pixels.y())));
+            const Sprite& bar = sprite(Key{pixels.x() - at.x(), pixels.y() - at.y(), pixels.width(), pixels.height(),
+                                           radius * scale, 1, 0, 0, top.rgba64(), bottom.rgba64()});
+            drawSprite(painter, toDevice, at + bar.origin, bar.image);
+        } else {
+            const Sprite& bar = sprite(Key{rect.x(), rect.y(), rect.width(), rect.height(), radius, scale, device.dx(),
+                                           device.dy(), top.rgba64(), bottom.rgba64()});
+            drawSprite(painter, toDevice, bar.origin, bar.image);
         }
-        const Sprite& bar = sprite(Key{rect.x(), rect.y(), rect.width(), rect.height(), radius, scale, device.dx(),
-                                       device.dy(), top.rgba64(), bottom.rgba64()});
-        // The picture's origin at its device pixel, whatever the painter's own transform.
-        painter.setWorldTransform(QTransform::fromTranslate(bar.origin.x(), bar.origin.y()) * toDevice);
-        painter.drawImage(QPointF(0, 0), bar.image);
     }
     painter.restore();
 }

@@ -8,9 +8,10 @@
 //   barsPainter.paint(painter, model);
 //
 // A frame of moving bars would fill six antialiased gradient shapes; each bar is kept instead as a
-// small picture at its place within the device pixel, so a frame mostly copies pictures. While a
-// bar moves its height is taken to 1/16 of a device pixel (no eye tells the difference); at rest
-// it is exact.
+// small picture, so a frame mostly copies pictures. A resting bar's picture has exactly the pixels
+// a fill in place has; a moving bar's is kept by its height, taken to 1/8 of a device pixel, and
+// where it starts within its pixel, so one picture serves every bar and place (no eye tells the
+// difference while it moves).
 
 #include <QColor>
 #include <QHash>
@@ -26,7 +27,8 @@ public:
 private:
     // One bar: its rectangle and radius in the painter's points, where they land on the device
     // (scale and offset), and its colours. A picture is drawn with the very coordinates a direct
-    // fill would use, so it has the same pixels.
+    // fill would use, so it has the same pixels. A moving bar's is in device pixels (scale 1, no
+    // offset), within its first pixel.
     struct Key {
         double x, y, width, height, radius;
         double scale, dx, dy;

@@ -6,6 +6,9 @@
 namespace {
 
 constexpr double kTimeEpsilon = 5e-7;
+// A wake-up this close to a frame's time serves for it (timers count whole milliseconds).
+constexpr double kWakeTolerance = 0.002;
+constexpr double kMinWakePeriod = 0.001;
 
 }  // namespace
 
@@ -104,11 +107,17 @@ void MiniAudioBarsViewModel::scheduleFrame() {
     // While the walk runs, its next step comes when a motion ends and moves on from there: the end
     // is then shown by that step's frames, and a wake of its own is kept only in case none comes.
     if (due == end && visualizer_.isAnimating()) due += kFrameInterval;
-    if (frame_.isValid() && std::abs(frameDue_ - due) < kTimeEpsilon) return;
-    frameDue_ = due;
-    // A timer of our own, not a work item: a frame put off must not wake the thread for nothing.
-    frame_ = scheduler_.every(std::max(0.0, due - t), [this] {
-        frame_.invalidate();
+    wakeAt(due, t);
+}
+
+void MiniAudioBarsViewModel::wakeAt(double due, double t) {
+    // Frames in a row come from one repeating timer; a timer of our own rather than a work item,
+    // as a frame put off must not wake the thread for nothing.
+    if (frame_.isValid() && std::abs(nextWake_ - due) < kWakeTolerance) return;
+    wakePeriod_ = std::max(due - t, kMinWakePeriod);
+    nextWake_ = t + wakePeriod_;
+    frame_ = scheduler_.every(wakePeriod_, [this] {
+        nextWake_ = now() + wakePeriod_;
         frameDue();
     });
 }

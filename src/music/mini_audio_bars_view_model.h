@@ -77,6 +77,7 @@ private:
     void applyLevels(const AudioVisualizer::Heights& levels);
     // Sets a wake-up for the next frame worth showing, if any motion runs.
     void scheduleFrame();
+    void wakeAt(double due, double now);
     void frameDue();
     void showFrame();
     void notify();
@@ -92,7 +93,8 @@ private:
     std::vector<double> shown_;  // heights in points the last frame showed
     double gridStart_ = 0;
     platform::RepeatingTimer frame_;
-    double frameDue_ = 0;
+    double nextWake_ = 0;
+    double wakePeriod_ = 0;
     platform::AnyCancellable accentListener_;
     platform::PassthroughSubject<> changed_;
     platform::AnyCancellable levelsSubscription_;
