@@ -205,10 +205,13 @@ std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList
 }
 
 // The top-level window under the pointer at (x, y), as xdotool finds it; 0 when none.
+// The pointer goes back to rest at once: left on the notch it would open the hover, which widens
+// what the panel draws and takes.
 uint32_t windowUnderPointer(int x, int y) {
     QString output;
     if (testsupport::runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
-                                                        QStringLiteral("getmouselocation"), QStringLiteral("--shell")},
+                                                        QStringLiteral("getmouselocation"), QStringLiteral("--shell"),
+                                                        QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")},
                              &output) != 0)
         return 0;
     static const QRegularExpression window(QStringLiteral("WINDOW=(\\d+)"));
