@@ -20,6 +20,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <pthread.h>
 
@@ -52,6 +53,19 @@ private:
     std::function<void(DesktopNotification)> sink_;
 };
 
+// Told by Qt when the monitoring connection ends (the local Disconnected signal libdbus makes of
+// a closed socket), so the recorder learns of it without asking the connection on a timer.
+class DisconnectWatch final : public QObject {
+    Q_OBJECT
+public:
+    explicit DisconnectWatch(std::function<void()> gone) : gone_(std::move(gone)) {}
+public Q_SLOTS:
+    void disconnected() { gone_(); }
+
+private:
+    std::function<void()> gone_;
+};
+
 struct DesktopNotificationRecorder::Shared {
     Options options;
     std::unique_ptr<NotificationStoreWriter> writer;
@@ -72,6 +86,12 @@ struct DesktopNotificationRecorder::Shared {
     std::condition_variable wake;
     std::deque<DesktopNotification> queue;
     bool quit = false;
+    // The monitoring connection ended (under `mutex`); told by `disconnectWatch` when it could
+    // listen, which spares the periodic check.
+    bool dropped = false;
+    bool hearsDisconnect = false;
+    // Which connection a late notice is about: one released on purpose tells nothing.
+    std::atomic<int> generation{0};
     std::thread thread;
     QString connectionName;
     // An ordinary connection beside the monitor (which must never send): asks who sent a call.
@@ -85,6 +105,7 @@ struct DesktopNotificationRecorder::Shared {
     };
     std::deque<Forwardable> forwardable;
     std::unique_ptr<NotifySwallower> swallower;
+    std::unique_ptr<DisconnectWatch> disconnectWatch;
     // Qt hands the copied calls to the swallower's thread: one with an event loop of its own, so
     // a busy main thread never delays or drops them.
     std::unique_ptr<QThread> receiver;
@@ -111,9 +132,14 @@ struct DesktopNotificationRecorder::Shared {
         const auto check = std::chrono::milliseconds(std::max(options.busCheckMs, 1));
         const auto retry = std::chrono::milliseconds(std::max(options.busyTimeoutMs, 10));
         std::unique_lock lock(mutex);
+        const auto due = [this] { return quit || dropped || !queue.empty(); };
         for (;;) {
-            const bool woken = wake.wait_for(lock, pending.empty() ? check : retry,
-                                             [this] { return quit || !queue.empty(); });
+            bool woken = true;
+            if (pending.empty() && hearsDisconnect) {
+                wake.wait(lock, due);
+            } else {
+                woken = wake.wait_for(lock, pending.empty() ? check : retry, due);
+            }
             const bool quitting = quit;
             std::deque<DesktopNotification> batch;
             batch.swap(queue);
@@ -127,7 +153,7 @@ struct DesktopNotificationRecorder::Shared {
                 lock.lock();
             }
             if (quitting) return;
-            if (!woken && !QDBusConnection(connectionName).isConnected()) {
+            if (std::exchange(dropped, false) || (!woken && !QDBusConnection(connectionName).isConnected())) {
                 notify({true, QStringLiteral("The session bus dropped the monitoring; monitoring again when it allows")});
                 monitorAgain(lock);
             }
@@ -169,6 +195,18 @@ struct DesktopNotificationRecorder::Shared {
         receiver->setObjectName(QStringLiteral("notification-monitor"));
         swallower->moveToThread(receiver.get());
         receiver->start();
+        disconnectWatch = std::make_unique<DisconnectWatch>([this, current = generation.load()] {
+            {
+                std::lock_guard lock(mutex);
+                if (current != generation) return;
+                dropped = true;
+            }
+            wake.notify_one();
+        });
+        disconnectWatch->moveToThread(receiver.get());
+        hearsDisconnect = bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                                      QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                                      disconnectWatch.get(), SLOT(disconnected()));
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
             QStringLiteral("org.freedesktop.DBus.Monitoring"), QStringLiteral("BecomeMonitor"));
@@ -312,6 +350,7 @@ struct DesktopNotificationRecorder::Shared {
 
     // Leaves the bus: no copies arrive after this.
     void release() {
+        ++generation;
         if (!connectionName.isEmpty()) {
             QDBusConnection(connectionName).unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
             QDBusConnection::disconnectFromBus(connectionName);
@@ -326,6 +365,7 @@ struct DesktopNotificationRecorder::Shared {
             receiver->wait();
         }
         swallower.reset();
+        disconnectWatch.reset();
         receiver.reset();
     }
 };
@@ -369,3 +409,5 @@ void DesktopNotificationRecorder::start(std::function<void(const Status&)> done)
 }
 
 }  // namespace platform
+
+#include "desktop_notification_recorder.moc"

@@ -30,9 +30,9 @@ public:
         int busyTimeoutMs = 250;
         // Bound on connecting and on the monitoring request.
         int busTimeoutMs = 2000;
-        // How often the monitoring connection is checked while nothing arrives (a bus that goes
-        // away takes the session with it, so seldom is enough), and the first wait before
-        // monitoring again once the bus dropped it, a second at most (doubling up to 30 s).
+        // How often the monitoring connection is checked while nothing arrives, where its end
+        // cannot be heard, and the first wait before monitoring again once the bus dropped it, a
+        // second at most (doubling up to 30 s).
         int busCheckMs = 10000;
         // Where processes are read to find the application behind a portal call.
         QString procRoot = QStringLiteral("/proc");
