@@ -45,6 +45,11 @@ bool MiniAudioBarsViewModel::movingAt(size_t i, double t) const {
 
 double MiniAudioBarsViewModel::heightAt(size_t i, double t) const { return std::max(levelAt(i, t) * maxHeight_, kMinBarHeight); }
 
+bool MiniAudioBarsViewModel::edgesMoved(size_t i, double t) const {
+    // A bar grows and shrinks about its centre: each edge moves half the change in height.
+    return std::abs(heightAt(i, t) - shown_[i]) / 2 >= 0.5 / pixelRatio_;
+}
+
 double MiniAudioBarsViewModel::level(int i) const { return levelAt(static_cast<size_t>(i), now()); }
 
 bool MiniAudioBarsViewModel::isMoving(int i) const { return movingAt(static_cast<size_t>(i), now()); }
@@ -88,10 +93,9 @@ void MiniAudioBarsViewModel::scheduleFrame() {
         }
         return;
     }
-    const double half = 0.5 / pixelRatio_;
     auto movedEnough = [&](double at) {
         for (size_t i = 0; i < motions_.size(); ++i) {
-            if (std::abs(heightAt(i, at) - shown_[i]) >= half) return true;
+            if (edgesMoved(i, at)) return true;
         }
         return false;
     };
@@ -124,9 +128,8 @@ void MiniAudioBarsViewModel::wakeAt(double due, double t) {
 
 void MiniAudioBarsViewModel::frameDue() {
     const double t = now();
-    const double half = 0.5 / pixelRatio_;
     for (size_t i = 0; i < motions_.size(); ++i) {
-        if (std::abs(heightAt(i, t) - shown_[i]) >= half) {
+        if (edgesMoved(i, t)) {
             showFrame();
             break;
         }

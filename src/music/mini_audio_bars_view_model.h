@@ -58,8 +58,9 @@ public:
     static QSizeF frameSize() { return {kFrameWidth, kFrameHeight}; }
 
     // Called whenever what is shown changes: new bars, the accent's frames, and the frames of the
-    // bars' motion, on the 60 Hz grid of their start, that show a bar at least half a device pixel
-    // away from where the last such frame showed it; the end of a motion is always shown.
+    // bars' motion, on the 60 Hz grid of their start, that show a bar's edges at least half a
+    // device pixel away from where the last such frame showed them; the end of a motion is always
+    // shown.
     platform::AnyCancellable onChange(std::function<void()> listener);
 
 private:
@@ -73,6 +74,8 @@ private:
     double levelAt(size_t i, double t) const;
     double heightAt(size_t i, double t) const;
     bool movingAt(size_t i, double t) const;
+    // Whether bar i's edges at `t` lie half a device pixel or more from where the last frame showed them.
+    bool edgesMoved(size_t i, double t) const;
     double now() const { return scheduler_.monotonicSeconds(); }
     void applyLevels(const AudioVisualizer::Heights& levels);
     // Sets a wake-up for the next frame worth showing, if any motion runs.
