@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 
@@ -61,4 +62,30 @@ TEST(QtScheduler, CancelledStepsInvalidatedTimersAndADeadSchedulersStepsNeverRun
     spinUntil([&] { return later; });
     EXPECT_FALSE(cancelledRan);
     EXPECT_EQ(ticks, 3);
+}
+
+TEST(QtScheduler, ACancelledDelayedStepStopsItsTimerSoItNeverWakesTheThread) {
+    platform::QtScheduler s;
+    auto activeTimers = [] {
+        int active = 0;
+        for (const QTimer* timer : QCoreApplication::instance()->findChildren<QTimer*>()) active += timer->isActive();
+        return active;
+    };
+    const int before = activeTimers();
+    auto item = s.after(600.0, [] {});
+    ASSERT_EQ(activeTimers(), before + 1);
+    item.cancel();
+    EXPECT_EQ(activeTimers(), before);
+    EXPECT_FALSE(item.isPending());
+
+    // A step that cancels itself as it runs, and one that runs on.
+    bool ran = false;
+    platform::WorkItem self;
+    self = s.after(0.0, [&] {
+        self.cancel();
+        ran = true;
+    });
+    spinUntil([&] { return ran; });
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(activeTimers(), before);
 }

@@ -8,7 +8,9 @@
 namespace platform {
 
 void WorkItem::cancel() {
-    if (state_) state_->cancelled = true;
+    if (!state_) return;
+    state_->cancelled = true;
+    if (state_->onCancel) state_->onCancel();
 }
 
 bool WorkItem::isPending() const { return state_ && !state_->cancelled && !state_->done; }

@@ -21,6 +21,9 @@ public:
     struct State {
         std::atomic<bool> cancelled{false};
         std::atomic<bool> done{false};
+        // Set before the item is handed out, never after: what a cancel also does (a scheduler
+        // stopping the timer that would otherwise still wake its thread).
+        std::function<void()> onCancel;
     };
     explicit WorkItem(std::shared_ptr<State> state) : state_(std::move(state)) {}
 

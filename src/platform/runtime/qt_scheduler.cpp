@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -73,11 +74,33 @@ WorkItem QtScheduler::post(std::function<void()> fn) {
 
 WorkItem QtScheduler::after(double seconds, std::function<void()> fn) {
     auto state = std::make_shared<WorkItem::State>();
-    QTimer::singleShot(toMilliseconds(seconds), Qt::PreciseTimer, context(), [state, fn = std::move(fn)] {
+    QObject* owner = context();
+    if (QThread::currentThread() != owner->thread()) {
+        // Qt starts the timer on the owner's thread; a cancel from here only mutes it.
+        QTimer::singleShot(toMilliseconds(seconds), Qt::PreciseTimer, owner, [state, fn = std::move(fn)] {
+            if (state->cancelled) return;
+            state->done = true;
+            fn();
+        });
+        return WorkItem(state);
+    }
+    auto* timer = new QTimer(owner);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, state, fn = std::move(fn)] {
+        timer->deleteLater();
         if (state->cancelled) return;
         state->done = true;
         fn();
     });
+    // A cancel on the timer's thread stops it, so a step given up (an animation's end notice
+    // replaced by the next) never wakes the thread.
+    state->onCancel = [thread = owner->thread(), weak = QPointer<QTimer>(timer)] {
+        if (QThread::currentThread() != thread || !weak) return;
+        weak->stop();
+        weak->deleteLater();
+    };
+    timer->start(toMilliseconds(seconds));
     return WorkItem(state);
 }
 
