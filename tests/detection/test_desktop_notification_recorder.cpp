@@ -185,19 +185,13 @@ TEST(DesktopNotificationRecorder, WithoutABusItSaysSoAndStillCreatesTheStore) {
 class RecorderOnBus : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error).release();
-        if (bus) daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error).release();
-        startError = error;
+        shared = testsupport::NotificationBus::start();
+        bus = shared->bus.get();
+        daemon = shared->daemon.get();
     }
-    static void TearDownTestSuite() {
-        delete daemon;
-        delete bus;
-        daemon = nullptr;
-        bus = nullptr;
-    }
+    static void TearDownTestSuite() { shared.reset(); }
     void SetUp() override {
-        if (!bus || !daemon) QUILLVEX_SERVICE_MISSING(startError.toStdString());
+        if (!shared->started()) QUILLVEX_SERVICE_MISSING(shared->error.toStdString());
     }
 
     // Starts a recorder on the private bus; records are counted as they are committed, notices
@@ -235,9 +229,9 @@ protected:
     }
     QString storePath() const { return recorder->storePath(); }
 
+    static inline std::unique_ptr<testsupport::NotificationBus> shared;
     static inline testsupport::PrivateBus* bus = nullptr;
     static inline testsupport::DBusMock* daemon = nullptr;
-    static inline QString startError;
     QTemporaryDir home;
     std::unique_ptr<platform::DesktopNotificationRecorder> recorder;
     std::mutex mutex;

@@ -90,19 +90,13 @@ sys.stdin.readline()
 class NotificationRoadsTest : public DatabaseDetectorTest {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error).release();
-        if (bus) daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error).release();
-        startError = error;
+        shared = testsupport::NotificationBus::start();
+        bus = shared->bus.get();
+        daemon = shared->daemon.get();
     }
-    static void TearDownTestSuite() {
-        delete daemon;
-        delete bus;
-        daemon = nullptr;
-        bus = nullptr;
-    }
+    static void TearDownTestSuite() { shared.reset(); }
     void SetUp() override {
-        if (!bus || !daemon) QUILLVEX_SERVICE_MISSING(startError.toStdString());
+        if (!shared->started()) QUILLVEX_SERVICE_MISSING(shared->error.toStdString());
         previousRoot = AppIconHelper::setRoot(noApplications.path());  // no installed application's icon is found
     }
     void TearDown() override {
@@ -187,9 +181,9 @@ protected:
         return mock;
     }
 
+    static inline std::unique_ptr<testsupport::NotificationBus> shared;
     static inline testsupport::PrivateBus* bus = nullptr;
     static inline testsupport::DBusMock* daemon = nullptr;
-    static inline QString startError;
     QTemporaryDir proc;
     QTemporaryDir noApplications;
     QString previousRoot;

@@ -414,6 +414,13 @@ std::unique_ptr<DBusMock> DBusMock::startNotificationDaemon(PrivateBus& bus, QSt
                          QStringLiteral("/org/freedesktop/Notifications"), {}, error);
 }
 
+std::unique_ptr<NotificationBus> NotificationBus::start() {
+    auto shared = std::make_unique<NotificationBus>();
+    shared->bus = PrivateBus::start(PrivateBus::Kind::session, &shared->error);
+    if (shared->bus) shared->daemon = DBusMock::startNotificationDaemon(*shared->bus, &shared->error);
+    return shared;
+}
+
 DBusMock::~DBusMock() { process_.reset(); }
 
 platform::DBusReply DBusMock::call(const QString& method, const QVariantList& arguments, const QString& interface,

@@ -176,6 +176,15 @@ private:
     std::unique_ptr<ServiceProcess> process_;
 };
 
+// A private session bus with python3-dbusmock's notification daemon on it, for a suite to share.
+struct NotificationBus {
+    std::unique_ptr<PrivateBus> bus;
+    std::unique_ptr<DBusMock> daemon;  // declared after the bus: it ends first
+    QString error;                     // why one of them did not start
+    static std::unique_ptr<NotificationBus> start();
+    bool started() const { return bus && daemon; }
+};
+
 // A private PulseAudio daemon (user mode, as root, no shm) with null sinks, the first the default.
 // export() sets PULSE_SERVER (and PULSE_RUNTIME_PATH/PULSE_STATE_PATH) for the guard's lifetime.
 class PrivatePulseAudio {
