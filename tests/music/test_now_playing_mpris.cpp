@@ -45,16 +45,11 @@ const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player")
 class NowPlayingMprisTest : public testsupport::QuillvexTest {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        session = MprisSession::start(&error).release();
-        if (!session) skipReason = new QString(error);
+        session.start([](QString* error) { return MprisSession::start(error); });
     }
-    static void TearDownTestSuite() {
-        delete session;
-        session = nullptr;
-    }
+    static void TearDownTestSuite() { session.stop(); }
     void SetUp() override {
-        if (!session) QUILLVEX_SERVICE_MISSING(skipReason->toStdString());
+        if (!session) QUILLVEX_SERVICE_MISSING(session.error().toStdString());
     }
 
     std::unique_ptr<MediaRemoteBridge> makeBridge() {
@@ -78,8 +73,7 @@ protected:
         return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
     }
 
-    static inline MprisSession* session = nullptr;
-    static inline QString* skipReason = nullptr;
+    static inline testsupport::SuiteService<MprisSession> session;
     platform::PosixProcessLauncher launcher;
     EventBus bus{scheduler()};
     std::unique_ptr<MediaRemoteService> service;

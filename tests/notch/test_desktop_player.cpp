@@ -21,16 +21,11 @@ const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 class DesktopPlayerTest : public NotchViewTest {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        session = MprisSession::start(&error).release();
-        if (!session) skipReason = new QString(error);
+        session.start([](QString* error) { return MprisSession::start(error); });
     }
-    static void TearDownTestSuite() {
-        delete session;
-        session = nullptr;
-    }
+    static void TearDownTestSuite() { session.stop(); }
     void SetUp() override {
-        if (!session) QUILLVEX_SERVICE_MISSING(skipReason->toStdString());
+        if (!session) QUILLVEX_SERVICE_MISSING(session.error().toStdString());
         // Only the entries written here are installed.
         env.set("XDG_DATA_HOME", data.path().toUtf8());
         env.set("XDG_DATA_DIRS", (data.path() + "/none").toUtf8());
@@ -71,8 +66,7 @@ protected:
         return item ? item->text : QStringLiteral("<none>");
     }
 
-    static inline MprisSession* session = nullptr;
-    static inline QString* skipReason = nullptr;
+    static inline testsupport::SuiteService<MprisSession> session;
     QTemporaryDir data;
     testsupport::ScopedEnvironment env;
     platform::PosixProcessLauncher launcher;

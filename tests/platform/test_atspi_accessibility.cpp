@@ -49,21 +49,14 @@ AXElementList windowsOf(platform::Accessibility& ax, int32_t pid) {
 class AtSpiAccessibilityTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        desktop = AtSpiDesktop::start(&error).release();
-        startError = new QString(error);
+        desktop.start([](QString* error) { return AtSpiDesktop::start(error); });
     }
-    static void TearDownTestSuite() {
-        delete desktop;
-        desktop = nullptr;
-        delete startError;
-    }
+    static void TearDownTestSuite() { desktop.stop(); }
     void SetUp() override {
-        if (!desktop) QUILLVEX_SERVICE_MISSING(startError->toStdString());
+        if (!desktop) QUILLVEX_SERVICE_MISSING(desktop.error().toStdString());
     }
 
-    static inline testsupport::AtSpiDesktop* desktop = nullptr;
-    static inline QString* startError = nullptr;
+    static inline testsupport::SuiteService<testsupport::AtSpiDesktop> desktop;
 };
 
 TEST_F(AtSpiAccessibilityTest, TrustFollowsTheDesktopSwitchAndTheRequestTurnsItOn) {

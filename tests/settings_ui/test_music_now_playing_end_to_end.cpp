@@ -16,20 +16,14 @@ const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player")
 class MusicNowPlayingEndToEndTest : public SettingsTest {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        session = musictest::MprisSession::start(&error).release();
-        if (!session) skipReason = new QString(error);
+        session.start([](QString* error) { return musictest::MprisSession::start(error); });
     }
-    static void TearDownTestSuite() {
-        delete session;
-        session = nullptr;
-    }
+    static void TearDownTestSuite() { session.stop(); }
     void SetUp() override {
-        if (!session) QUILLVEX_SERVICE_MISSING(skipReason->toStdString());
+        if (!session) QUILLVEX_SERVICE_MISSING(session.error().toStdString());
     }
 
-    static inline musictest::MprisSession* session = nullptr;
-    static inline QString* skipReason = nullptr;
+    static inline testsupport::SuiteService<musictest::MprisSession> session;
     platform::PosixProcessLauncher launcher;
     EventBus bus{scheduler()};
 };

@@ -176,6 +176,28 @@ private:
     std::unique_ptr<ServiceProcess> process_;
 };
 
+// A service a whole test suite shares: started in SetUpTestSuite, ended in TearDownTestSuite.
+// When it could not start, error() says why (for QUILLVEX_SERVICE_MISSING).
+template <class Service>
+class SuiteService {
+public:
+    // `start(QString* error)` makes the service, nullptr when it cannot.
+    template <class Start>
+    void start(Start&& start) {
+        error_.clear();
+        service_ = start(&error_);
+    }
+    void stop() { service_.reset(); }
+    explicit operator bool() const { return service_ != nullptr; }
+    Service* operator->() const { return service_.get(); }
+    Service& operator*() const { return *service_; }
+    const QString& error() const { return error_; }
+
+private:
+    std::unique_ptr<Service> service_;
+    QString error_;
+};
+
 // A private session bus with python3-dbusmock's notification daemon on it, for a suite to share.
 struct NotificationBus {
     std::unique_ptr<PrivateBus> bus;

@@ -22,17 +22,11 @@ using testsupport::kAppStartTimeoutMs;
 class UiDetectionEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        QString error;
-        desktop = AtSpiDesktop::start(&error).release();
-        startError = new QString(error);
+        desktop.start([](QString* error) { return AtSpiDesktop::start(error); });
     }
-    static void TearDownTestSuite() {
-        delete desktop;
-        desktop = nullptr;
-        delete startError;
-    }
+    static void TearDownTestSuite() { desktop.stop(); }
     void SetUp() override {
-        if (!desktop) QUILLVEX_SERVICE_MISSING(startError->toStdString());
+        if (!desktop) QUILLVEX_SERVICE_MISSING(desktop.error().toStdString());
         home.sessionBus = desktop->bus().address();
         // The user chose "UI" on the General tab.
         QDir().mkpath(home.filePath(QStringLiteral(".config/Quillvex")));
@@ -48,8 +42,7 @@ protected:
         EXPECT_GE(app.waitForLine("info Application terminating", 0), 0) << app.transcript().toStdString();
     }
 
-    static inline AtSpiDesktop* desktop = nullptr;
-    static inline QString* startError = nullptr;
+    static inline testsupport::SuiteService<AtSpiDesktop> desktop;
     AppHome home;
 };
 
