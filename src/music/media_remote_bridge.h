@@ -38,10 +38,8 @@ public:
     // Says that launchHelper() is about to run on another thread: until it has, requests answer
     // none at once instead of waiting for it or launching a helper of their own.
     void announceLaunch() { launchPending_ = true; }
-    // Ends a READY wait in progress at once (the helper is killed), and any launch until
-    // allowLaunch(): the service is stopping or going.
+    // Ends a READY wait in progress at once (the helper is killed): the service is going.
     void cancelLaunch();
-    void allowLaunch();
     // Stops the helper and forgets it.
     void shutdown();
 

@@ -89,7 +89,6 @@ void MediaRemoteService::setPlayerModes(PlayerModes value) {
 // MARK: - Start and stop
 
 void MediaRemoteService::start() {
-    mediaRemoteBridge_->allowLaunch();
     if (players_) playersWatch_ = players_->onChange(lifetime_.wrap([this] { tickOnlyWithSomethingToFind(); }));
     setupSettingsObserver();
     restartPollingTimer();
@@ -98,8 +97,6 @@ void MediaRemoteService::start() {
 }
 
 void MediaRemoteService::stop() {
-    // A helper still starting would only greet a stopped service.
-    mediaRemoteBridge_->cancelLaunch();
     updateTimer_.reset();
     playersWatch_.cancel();
     settingsCancellable_.cancel();
