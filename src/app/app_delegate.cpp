@@ -130,6 +130,7 @@ void AppDelegate::startMonitoring(bool allowDatabaseDetection) {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    notchFeatures_.prepareForExit();
     detector_.stop();
     stopNotchFeatures();
     stopPermissionMonitoring();

@@ -99,6 +99,8 @@ std::optional<platform::CalendarStoreProblem> DesktopNotchFeatures::calendarStor
     return platform::CalendarStore::shared().problem();
 }
 
+void DesktopNotchFeatures::prepareForExit() { MediaRemoteService::shared().cancelHelperLaunch(); }
+
 void DesktopNotchFeatures::stopAll() {
     NotchHoverDetector::shared().stop();
     MediaRemoteService::shared().stop();

@@ -23,6 +23,7 @@ public:
     platform::AnyCancellable observeCalendarAccess(std::function<void()> handler) override;
     std::optional<platform::CalendarStoreProblem> calendarStoreProblem() const override;
     void stopAll() override;
+    void prepareForExit() override;
     bool hasNotchWindowController() const override;
     void releaseNotchWindowController() override;
 

@@ -36,6 +36,8 @@ public:
     // Stops every service, held or not, clears the held ones, closes the notch window and drops
     // it. Safe when nothing runs.
     virtual void stopAll() = 0;
+    // The application ends: work still starting (a helper's launch) is given up, not failed.
+    virtual void prepareForExit() {}
 
     // The notch window of the last start, while it is held.
     virtual bool hasNotchWindowController() const = 0;

@@ -122,9 +122,18 @@ void MediaRemoteBridge::launchHelperLocked() {
         launching_ = helperProcess_.get();
     }
     const std::optional<QByteArray> line = readLine(kReadyTimeout);
+    bool cancelled = false;
     {
         std::lock_guard launching(launchingMutex_);
         launching_ = nullptr;
+        cancelled = launchCancelled_;
+    }
+    if (cancelled) {
+        // The application is ending and stopped the helper itself: nothing failed.
+        helperProcess_->kill();
+        helperProcess_->wait(0.5);
+        helperProcess_.reset();
+        return;
     }
     if (line && line->trimmed() == "READY") {
         isReady_ = true;

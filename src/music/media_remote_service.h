@@ -68,6 +68,8 @@ public:
     void start();
     // Stops polling and clears what is shown; the helper keeps running. Main thread.
     void stop();
+    // The application ends: a helper still starting is stopped without counting as a failure.
+    void cancelHelperLaunch() { mediaRemoteBridge_->cancelLaunch(); }
 
     // Transport: the players' scripts for a Music or Spotify track, the helper for any other
     // track and when none is shown. They block the calling (main) thread while the command runs.

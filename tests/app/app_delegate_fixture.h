@@ -32,6 +32,7 @@ public:
     }
     std::optional<platform::CalendarStoreProblem> calendarStoreProblem() const override { return storeProblem; }
     void stopAll() override { calls.emplace_back("stop"), holdsWindow = false; }
+    void prepareForExit() override { calls.emplace_back("exit"); }
     bool hasNotchWindowController() const override { return holdsWindow; }
     void releaseNotchWindowController() override { calls.emplace_back("release"), holdsWindow = false; }
 

@@ -139,6 +139,9 @@ TEST_F(AppDelegateTest, SecondRuntimeStartIsSilentRefreshesAlwaysLogAndTerminati
     EXPECT_EQ(log.texts().last(), "Application terminating");
     EXPECT_EQ(log.count("Application terminating"), 1);
     EXPECT_FALSE(detector.isRunning());
+    // What is still starting is given up before everything stops.
+    ASSERT_GE(notch.calls.size(), 2u);
+    EXPECT_EQ(notch.calls[notch.calls.size() - 2], "exit");
     EXPECT_EQ(notch.calls.back(), "stop");
     EXPECT_EQ(updater.timerInvalidations, 1);
 }

@@ -247,3 +247,14 @@ TEST_F(MediaRemoteBridgeTest, AnEndlessGreetingIsQuotedOnlyInPart) {
                                     QString(256, u'x') + QStringLiteral("... (")))
         << lines[0].left(300).toStdString();
 }
+
+TEST_F(MediaRemoteBridgeTest, AHelperStoppedBecauseTheApplicationEndsIsNoFailure) {
+    helper.greeting = FakeHelper::Greeting::silent;
+    auto bridge = makeBridge();
+    bridge->cancelLaunch();  // the application is ending while the helper starts
+    bridge->launchHelper();
+    EXPECT_GE(helper.child().killCount(), 1);
+    EXPECT_FALSE(bridge->isReady());
+    EXPECT_FALSE(log.contains(LogLevel::Error, "MediaRemoteBridge: helper did not send READY (got: nil)"));
+    EXPECT_EQ(bridge->lastDebugSummary(), "MediaRemoteHelper: not started");
+}
