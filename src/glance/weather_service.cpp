@@ -154,6 +154,8 @@ void WeatherService::fetchWeather(double latitude, double longitude) {
     platform::HttpRequest request;
     request.url = url;
     request.timeoutSeconds = requestTimeout;
+    // A server that keeps sending a byte now and then never trips the idle timeout.
+    request.deadlineSeconds = requestTimeout;
     const uint64_t generation = runGeneration_;
     http_.get(request, lifetime_.wrap([this, generation](platform::HttpResult result) {
         // A reply to a request of an earlier run must not publish after the user turned weather off.

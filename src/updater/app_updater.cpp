@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -57,6 +58,7 @@ AppUpdater::AppUpdater(AppUpdaterEnvironment environment)
       bundle_(environment.bundle),
       applicationSupportDirectory_(std::move(environment.applicationSupportDirectory)),
       processIdentifier_(std::move(environment.processIdentifier)),
+      deadlines_(environment.deadlines),
       lastCheckedAt_(AppSettings(&defaults()).lastUpdateCheckAt()) {}
 
 AppUpdater::~AppUpdater() = default;
@@ -125,7 +127,8 @@ void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
     }
     attemptDirectory_ = *workingDirectory;
     const QString archive = QDir(*workingDirectory).filePath(UpdatePackage::archiveFileName(update.downloadURL));
-    const platform::HttpRequest request{update.downloadURL, packageTimeout, maxPackageBytes};
+    const platform::HttpRequest request{update.downloadURL, packageTimeout, packageByteLimit(update),
+                                       packageDeadline(update, deadlines_)};
     http().download(request, archive,
                     lifetime_.wrap([this, update, bundlePath, working = *workingDirectory, archive](platform::HttpResult result) {
                         if (!result.ok()) {
@@ -146,6 +149,17 @@ void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
                         }
                         continueInstall(update, bundlePath, working, archive);
                     }));
+}
+
+int64_t AppUpdater::packageByteLimit(const AppUpdateInfo& update) {
+    // A body longer than announced is not the package the feed describes.
+    if (!update.fileSizeBytes) return maxPackageBytes;
+    return std::clamp<int64_t>(*update.fileSizeBytes, 0, maxPackageBytes);
+}
+
+double AppUpdater::packageDeadline(const AppUpdateInfo& update, const AppUpdaterDeadlines& deadlines) {
+    const double rate = deadlines.packageMinimumBytesPerSecond > 0 ? deadlines.packageMinimumBytesPerSecond : 1.0;
+    return deadlines.packageFloorSeconds + static_cast<double>(packageByteLimit(update)) / rate;
 }
 
 void AppUpdater::continueInstall(const AppUpdateInfo& update, const QString& bundlePath, const QString& workingDirectory,
@@ -355,7 +369,9 @@ void AppUpdater::performCheck(bool promptIfAvailable, bool showNoUpdatePrompt, b
 void AppUpdater::fetchFeed(std::function<void(FeedOutcome)> done) {
     // The address as typed; the client refuses anything but a complete https address.
     const QUrl url(AppSettings(&defaults()).updateFeedURL(), QUrl::StrictMode);
-    http().get(platform::HttpRequest{url, feedTimeout, maxFeedBytes}, [done = std::move(done)](platform::HttpResult result) {
+    // The idle timeout alone lets a server that sends a byte now and then hold the check forever.
+    const platform::HttpRequest request{url, feedTimeout, maxFeedBytes, deadlines_.feedSeconds};
+    http().get(request, [done = std::move(done)](platform::HttpResult result) {
         if (!result.ok()) {
             const platform::HttpError& error = *result.error;
             switch (error.kind) {

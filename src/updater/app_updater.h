@@ -33,6 +33,15 @@ enum class UpdaterError {
 // `detail` is the failed tool's output (processFailed only).
 QString updaterErrorDescription(UpdaterError error, const QString& detail = {});
 
+// How long the updater's transfers may take as a whole, however steadily the server sends.
+struct AppUpdaterDeadlines {
+    double feedSeconds = 30.0;
+    // A package gets the floor plus its announced size (the largest accepted size when none is
+    // announced) at the slowest throughput still taken for a working connection.
+    double packageFloorSeconds = 60.0;
+    double packageMinimumBytesPerSecond = 64.0 * 1024.0;
+};
+
 // Everything the updater talks to; each nullptr means the shared one, looked up at each use.
 struct AppUpdaterEnvironment {
     platform::Defaults* defaults = nullptr;
@@ -49,6 +58,7 @@ struct AppUpdaterEnvironment {
     QString applicationSupportDirectory = {};
     // The process the install script waits for (this one when empty).
     std::function<long long()> processIdentifier = {};
+    AppUpdaterDeadlines deadlines = {};
 };
 
 // The application's updater: an hourly schedule with a randomly delayed first check, scheduled
@@ -77,6 +87,11 @@ public:
     static constexpr double packageTimeout = 60.0;
     static constexpr int64_t maxPackageBytes = int64_t{1} << 30;
     static constexpr const char* ownBundleIdentifier = "com.varnock.Quillvex";
+
+    // The most a package download may bring: what the feed announced, within maxPackageBytes.
+    static int64_t packageByteLimit(const AppUpdateInfo& update);
+    // Seconds the whole download of `update` may take.
+    static double packageDeadline(const AppUpdateInfo& update, const AppUpdaterDeadlines& deadlines);
 
     static AppUpdater& shared();
     explicit AppUpdater(AppUpdaterEnvironment environment = {});
@@ -169,6 +184,7 @@ private:
     const platform::MainBundle* bundle_;
     QString applicationSupportDirectory_;
     std::function<long long()> processIdentifier_;
+    AppUpdaterDeadlines deadlines_;
 
     State state_;
     std::optional<AppUpdateInfo> availableUpdate_;

@@ -72,6 +72,7 @@ TEST_F(WeatherServiceTest, FirstLocationLogsAndSendsOneRequestThenPublishesTheWe
               "https://forecast.example/v1/forecast?latitude=35.6895&longitude=139.69171&current_weather=true"
               "&hourly=temperature_2m,weathercode&timezone=auto&forecast_hours=4");
     EXPECT_EQ(http.sent()[0].timeoutSeconds, 60.0);
+    EXPECT_EQ(http.sent()[0].deadlineSeconds, 60.0);  // a trickling server cannot hold it longer
     EXPECT_FALSE(location.updating);  // updates stop after every batch
 
     // Decoded on a worker, published on the main queue: the main thread alone publishes nothing.

@@ -44,6 +44,7 @@ TEST_F(UpdaterTest, StartChecksOnceAfterTheRandomDelayThenHourly) {
     ASSERT_EQ(http.sent().size(), 1u);
     EXPECT_EQ(http.sent()[0].url, QUrl(AppSettings::builtInUpdateFeedURL));
     EXPECT_EQ(http.sent()[0].timeoutSeconds, 30.0);
+    EXPECT_EQ(http.sent()[0].deadlineSeconds, 30.0);  // the whole request, however steadily it trickles
     EXPECT_EQ(http.sent()[0].maxBodyBytes, 1 << 20);
     http.respondOk(feed("1.3.0", 20));
     scheduler().drain();

@@ -278,7 +278,35 @@ TEST_F(InstallTest, TheUpdateAlertsInstallButtonInstalls) {
     scheduler().drain();
     ASSERT_EQ(http.sent().size(), 2u);
     EXPECT_EQ(http.sent()[1].url, QUrl("https://u.example/q.zip"));
+    // No size announced: the cap, and the time the cap takes at the slowest accepted throughput.
     EXPECT_EQ(http.sent()[1].maxBodyBytes, AppUpdater::maxPackageBytes);
+    EXPECT_EQ(http.sent()[1].deadlineSeconds, 60.0 + 16384.0);
+}
+
+TEST_F(InstallTest, TheAnnouncedSizeBoundsTheDownloadAndItsDeadlineWithinTheCap) {
+    const std::pair<const char*, std::pair<int64_t, double>> cases[] = {
+        {R"(,"fileSizeBytes":6553600)", {6553600, 160.0}},
+        {R"(,"fileSizeBytes":"0")", {0, 60.0}},
+        {R"(,"fileSizeBytes":-5)", {0, 60.0}},
+        {R"(,"fileSizeBytes":9223372036854775807)", {AppUpdater::maxPackageBytes, 16444.0}},
+    };
+    for (const auto& [size, expected] : cases) {
+        SCOPED_TRACE(size);
+        const size_t before = http.sent().size();
+        updater().performCheck(false, false, false);
+        http.respondOk(QByteArray(R"({"version":"1.4.0","build":27,"downloadURL":"https://u.example/q.zip","sha256":"ab")") +
+                       size + "}");
+        scheduler().drain();
+        updater().installAvailableUpdate();
+        scheduler().drain();
+        ASSERT_EQ(http.sent().size(), before + 2);
+        EXPECT_EQ(http.sent().back().maxBodyBytes, expected.first);
+        EXPECT_EQ(http.sent().back().deadlineSeconds, expected.second);
+        http.respondStatus(404);
+        scheduler().drain();
+        alertSurface->answer(0);
+        scheduler().drain();
+    }
 }
 
 }  // namespace

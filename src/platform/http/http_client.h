@@ -69,9 +69,10 @@ struct HttpResult {
     bool ok() const { return response.has_value(); }
 };
 
-// GET over https, never from a cache, with a transfer timeout always set, following redirects
-// only to addresses the request could have named itself. Completions run on the main thread,
-// never inside the call that started the request, and never after the client is destroyed.
+// GET over https, never from a cache, with a transfer timeout always set (and a deadline for the
+// whole request when asked), following redirects only to addresses the request could have named
+// itself. Completions run on the main thread, never inside the call that started the request, and
+// never after the client is destroyed.
 class HttpClient {
 public:
     using Completion = std::function<void(HttpResult)>;

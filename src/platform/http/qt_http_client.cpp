@@ -161,7 +161,7 @@ void QtHttpClient::start(const HttpRequest& request, const QString* destinationP
         deadline->setSingleShot(true);
         QObject::connect(deadline, &QTimer::timeout, context, [transfer] {
             if (!transfer->reply->isFinished()) {
-                fail(*transfer, HttpError::Kind::Timeout, QStringLiteral("The request took too long."));
+                fail(*transfer, HttpError::Kind::Timeout, QStringLiteral("The request timed out."));
             }
         });
         deadline->start(timeoutMilliseconds(request.deadlineSeconds));
