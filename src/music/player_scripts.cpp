@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringList>
+#include <QTimer>
 
 #include <chrono>
 #include <thread>
@@ -45,7 +46,7 @@ PlayerScripts::PlayerScripts(platform::ScriptRunner* runner, Sleep sleep, UrlRea
     if (!sleep_) {
         sleep_ = [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
     }
-    if (!readUrl_) readUrl_ = &PlayerScripts::readUrl;
+    if (!readUrl_) readUrl_ = [](const QUrl& url) { return PlayerScripts::readUrl(url); };
 }
 
 platform::ScriptRunner& PlayerScripts::runner() const { return runner_ ? *runner_ : platform::ScriptRunner::shared(); }
@@ -200,7 +201,7 @@ std::optional<NowPlayingInfo> PlayerScripts::fetchSpotifyInfo() const {
     return info;
 }
 
-std::optional<QByteArray> PlayerScripts::readUrl(const QUrl& url) {
+std::optional<QByteArray> PlayerScripts::readUrl(const QUrl& url, double webSeconds) {
     if (url.isLocalFile()) {
         // Only a plain file (a pipe or device there would block the poll for good), and never
         // more than a cover can sensibly be, whatever its size claims.
@@ -214,9 +215,21 @@ std::optional<QByteArray> PlayerScripts::readUrl(const QUrl& url) {
     QNetworkReply* reply = manager.get(request);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // A server that sends a byte now and then never trips the idle timeout; nor may it send more
+    // than a cover can be.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxLocalArtworkBytes) reply->abort();
+    });
+    deadline.start(static_cast<int>(webSeconds * 1000));
     loop.exec();
     std::optional<QByteArray> bytes;
-    if (reply->error() == QNetworkReply::NoError) bytes = reply->readAll();
+    // The whole body may have arrived before its progress was reported.
+    if (reply->error() == QNetworkReply::NoError && reply->bytesAvailable() <= kMaxLocalArtworkBytes) {
+        bytes = reply->readAll();
+    }
     reply->deleteLater();
     return bytes;
 }

@@ -61,7 +61,9 @@ public:
 
     // A local cover larger than this is not read.
     static constexpr qint64 kMaxLocalArtworkBytes = 16 * 1024 * 1024;
-    static std::optional<QByteArray> readUrl(const QUrl& url);
+    // A web cover is read within this many seconds as a whole, and within the same size.
+    static constexpr double kWebArtworkSeconds = 60.0;
+    static std::optional<QByteArray> readUrl(const QUrl& url, double webSeconds = kWebArtworkSeconds);
 
 private:
     platform::ScriptRunner& runner() const;

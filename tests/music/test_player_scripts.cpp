@@ -3,6 +3,7 @@
 #include "music/player_scripts.h"
 #include "scripted_players.h"
 #include "support/fixtures.h"
+#include "support/loopback_http_server.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -149,4 +150,19 @@ TEST(PlayerScriptsUrl, ReadsPlainLocalFilesOnly) {
     EXPECT_EQ(PlayerScripts::readUrl(QUrl::fromLocalFile("/proc/self/pagemap")), std::nullopt);  // endless
     EXPECT_EQ(PlayerScripts::readUrl(QUrl::fromLocalFile(dir.filePath("missing.png"))), std::nullopt);
     EXPECT_EQ(PlayerScripts::readUrl(QUrl("ftp://example.com/x.png")), std::nullopt);
+}
+
+TEST(PlayerScriptsUrl, AWebCoverIsReadWithinItsDeadlineAndSize) {
+    using testsupport::LoopbackHttpServer;
+    // Served by this thread's loop, which the blocking read runs.
+    LoopbackHttpServer server([](const QString& path) {
+        if (path == "/cover.png") return LoopbackHttpServer::ok(png(8, 8));
+        if (path == "/trickle") return LoopbackHttpServer::stream(200, 1, 0.05);  // 10 s, a byte at a time
+        if (path == "/huge") return LoopbackHttpServer::stream(PlayerScripts::kMaxLocalArtworkBytes + (1 << 20));
+        return LoopbackHttpServer::status(404);
+    });
+    ASSERT_TRUE(server.isListening());
+    EXPECT_EQ(PlayerScripts::readUrl(QUrl(server.url("/cover.png")), 5.0), png(8, 8));
+    EXPECT_EQ(PlayerScripts::readUrl(QUrl(server.url("/trickle")), 0.5), std::nullopt);
+    EXPECT_EQ(PlayerScripts::readUrl(QUrl(server.url("/huge")), 30.0), std::nullopt);
 }
