@@ -59,9 +59,9 @@ public:
     std::optional<NowPlayingInfo> fetchSpotifyInfo() const;
     std::optional<QImage> fetchAppleMusicArtwork() const;
 
-    // A local cover larger than this is not read.
+    // A cover larger than this, local or from the web, is not read.
     static constexpr qint64 kMaxLocalArtworkBytes = 16 * 1024 * 1024;
-    // A web cover is read within this many seconds as a whole, and within the same size.
+    // The most a web cover's whole read may take, however steadily its server sends.
     static constexpr double kWebArtworkSeconds = 60.0;
     static std::optional<QByteArray> readUrl(const QUrl& url, double webSeconds = kWebArtworkSeconds);
 
