@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,20 @@ using platform::DirectoryEvent;
 using Kind = platform::DirectoryEvent::Kind;
 
 namespace {
+
+// The inotify instances this process holds: every watch has one of its own.
+int inotifyInstances() {
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds) return -1;
+    int count = 0;
+    while (const dirent* entry = ::readdir(fds)) {
+        char target[64] = {};
+        const QByteArray link = QByteArray("/proc/self/fd/") + entry->d_name;
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 && QByteArray(target) == "anon_inode:inotify") ++count;
+    }
+    ::closedir(fds);
+    return count;
+}
 
 class DirectoryWatcherTest : public ::testing::Test {
 protected:
@@ -112,6 +127,40 @@ TEST_F(DirectoryWatcherTest, StopEndsDeliveriesIncludingOneAlreadyDue) {
     scheduler.advance(0.2);
     EXPECT_EQ(batches.size(), 1u);
     EXPECT_FALSE(watch.watch);
+}
+
+// The kernel allows a user few inotify instances: none may outlive its watch. And a descriptor
+// closed once is never closed again, whoever holds its number by then.
+TEST_F(DirectoryWatcherTest, EveryWatchClosesItsDescriptorOnceAndNoOtherOne) {
+    const int before = inotifyInstances();
+    ASSERT_GE(before, 0);
+    const bool inputOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
+    EXPECT_FALSE(watcher.watch(path("absent"), 0.1, [](const auto&) {}));
+    EXPECT_EQ(inotifyInstances(), before);
+
+    auto watch = start(0.1);
+    ASSERT_TRUE(watch);
+    EXPECT_EQ(inotifyInstances(), before + 1);
+    watch.watch->stop();
+    EXPECT_EQ(inotifyInstances(), before);
+
+    const int reused = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // the lowest free number: most likely its old one
+    ASSERT_GE(reused, 0);
+    watch.watch->stop();
+    watch.watch.reset();
+    EXPECT_NE(::fcntl(reused, F_GETFD), -1);
+    EXPECT_EQ(::fcntl(STDIN_FILENO, F_GETFD) != -1, inputOpen);
+    ::close(reused);
+
+    // A watch whose folder went away still holds its instance until it is stopped.
+    auto ended = start(0.1);
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    pumpEvents();
+    scheduler.advance(0.1);
+    ASSERT_EQ(batches.size(), 1u);
+    ended.watch.reset();
+    EXPECT_EQ(inotifyInstances(), before);
 }
 
 TEST_F(DirectoryWatcherTest, TheFolderGoingAwayIsReportedOnce) {

@@ -91,6 +91,30 @@ TEST_F(ObexTransferWatchTest, ATransferLearnedFromItsChangesIsReadWholeAndItsFil
     EXPECT_TRUE(watch.propertiesOf(kIncoming).isEmpty());
 }
 
+// obexd names the file only once the push is accepted: a transfer first seen queued has no name
+// to read yet, and asks for it when its data starts to flow.
+TEST_F(ObexTransferWatchTest, ATransferFirstSeenQueuedAsksItsFilenameOnceItIsActive) {
+    QString transferStatus = QStringLiteral("queued");
+    bus.onCall(QStringLiteral("org.freedesktop.DBus.Properties.Get"), [&](const platform::DBusCall&) {
+        const QString name = transferStatus == QLatin1String("active") ? QStringLiteral("/home/u/Downloads/a.txt") : QString();
+        return DBusReply{DBusReply::Status::ok, {name}, {}, {}};
+    });
+    ObexTransferWatch watch(bus, record);
+    scheduler().drain();
+    added(kIncoming, {{QStringLiteral("Status"), QStringLiteral("queued")}, {QStringLiteral("Name"), QStringLiteral("a.txt")}});
+    scheduler().drain();
+    EXPECT_EQ(callsOf(QStringLiteral("Get")), 0);
+
+    transferStatus = QStringLiteral("active");
+    changed(kIncoming, status(transferStatus));
+    scheduler().drain();
+    EXPECT_EQ(callsOf(QStringLiteral("Get")), 1);
+    changed(kIncoming, status(QStringLiteral("complete")));
+    ASSERT_EQ(endings.size(), 1u);
+    EXPECT_TRUE(endings[0].complete);
+    EXPECT_EQ(endings[0].properties.value(QStringLiteral("Filename")), QStringLiteral("/home/u/Downloads/a.txt"));
+}
+
 TEST_F(ObexTransferWatchTest, TransfersThatVanishOrWhoseDaemonLeavesEndAsFailedAndOldOnesAreNeverTold) {
     bus.reply(QStringLiteral("org.freedesktop.DBus.ObjectManager.GetManagedObjects"),
               {QVariantMap{{QStringLiteral("/org/bluez/obex/server/session1/transfer9"), QVariantMap{{kTransfer, status(QStringLiteral("complete"))}}},

@@ -8,7 +8,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <future>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::LineRead;
 using platform::PosixProcessLauncher;
@@ -75,6 +80,38 @@ TEST_F(ProcessTest, StartedLineAtTheDeadlineIsFinishedByTheNextReadAndStaleOutpu
     EXPECT_EQ(stale->discardPendingOutput(), 9u);
     ASSERT_TRUE(stale->writeLine("go"));
     EXPECT_EQ(stale->readLine(5).text, "fresh");
+}
+
+TEST_F(ProcessTest, DiscardingTakesWhatWaitsInThePipeAndEndsAgainstAChildThatNeverStopsWriting) {
+    // Output written after our last read sits in the pipe, not yet in our buffer: it goes too.
+    QTemporaryDir dir;
+    const QString written = dir.filePath("written");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(written).constData(), 0600), 0);
+    auto stale = launcher.start(shell(QStringLiteral("echo first; read x; echo stale; echo >'%1'; read y; echo fresh").arg(written)));
+    ASSERT_TRUE(stale);
+    EXPECT_EQ(stale->readLine(5).text, "first");
+    ASSERT_TRUE(stale->writeLine("go"));
+    // The fifo opens once the child opens its end, which it does after writing "stale".
+    const int fifo = ::open(QFile::encodeName(written).constData(), O_RDONLY);
+    ASSERT_GE(fifo, 0);
+    char byte;
+    EXPECT_EQ(::read(fifo, &byte, 1), 1);
+    ::close(fifo);
+    EXPECT_EQ(stale->discardPendingOutput(), 6u);
+    ASSERT_TRUE(stale->writeLine("go"));
+    EXPECT_EQ(stale->readLine(5).text, "fresh");
+
+    // A child that never pauses: the discard takes what is there and returns, never waiting for an end.
+    auto endless = launcher.start(shell("exec yes"));
+    ASSERT_TRUE(endless);
+    ASSERT_EQ(endless->readLine(5).text, "y");
+    const auto pid = static_cast<pid_t>(endless->pid());
+    auto discarding = std::async(std::launch::async, [&] { return endless->discardPendingOutput(); });
+    const bool returned = discarding.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    if (!returned) ::kill(pid, SIGKILL);  // its end lets a discard without a bound return, so the test ends
+    EXPECT_TRUE(returned);
+    discarding.get();
+    EXPECT_EQ(endless->readLine(5).text, "y");
 }
 
 TEST_F(ProcessTest, ChildDyingMidProtocolEndsTheReadAtOnce) {

@@ -71,12 +71,17 @@ TEST(QtScheduler, ACancelledDelayedStepStopsItsTimerSoItNeverWakesTheThread) {
         for (const QTimer* timer : QCoreApplication::instance()->findChildren<QTimer*>()) active += timer->isActive();
         return active;
     };
+    // Stopped, and gone too: a long-lived scheduler would otherwise keep every timer given up.
+    auto timers = [] { return QCoreApplication::instance()->findChildren<QTimer*>().size(); };
     const int before = activeTimers();
     auto item = s.after(600.0, [] {});
     ASSERT_EQ(activeTimers(), before + 1);
+    const auto created = timers();
     item.cancel();
     EXPECT_EQ(activeTimers(), before);
     EXPECT_FALSE(item.isPending());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(timers(), created - 1);
 
     // A step that cancels itself as it runs, and one that runs on.
     bool ran = false;
