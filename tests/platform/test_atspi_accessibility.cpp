@@ -8,11 +8,18 @@
 #include "support/atspi_desktop.h"
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include <unistd.h>
 
 using platform::AXAttributeValue;
 using platform::AXElement;
@@ -44,6 +51,39 @@ AXElementList windowsOf(platform::Accessibility& ax, int32_t pid) {
         return {};
     auto* list = std::get_if<AXElementList>(&value);
     return list ? *list : AXElementList{};
+}
+
+// The connections this process holds on the bus at `address`, besides the one that asks.
+int connectionsOfThisProcess(const QString& address) {
+    const QString name = QStringLiteral("count-") + QUuid::createUuid().toString(QUuid::Id128);
+    int count = -1;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+        const QDBusReply<QStringList> names = bus.interface()->registeredServiceNames();
+        if (bus.isConnected() && names.isValid()) {
+            count = 0;
+            for (const QString& unique : names.value()) {
+                if (!unique.startsWith(QLatin1Char(':')) || unique == bus.baseService()) continue;
+                const QDBusReply<uint> pid = bus.interface()->servicePid(unique);
+                count += pid.isValid() && pid.value() == static_cast<uint>(::getpid()) ? 1 : 0;
+            }
+        }
+    }
+    QDBusConnection::disconnectFromBus(name);
+    return count;
+}
+
+QString accessibilityBusAddress(const QString& session) {
+    const QString name = QStringLiteral("address-") + QUuid::createUuid().toString(QUuid::Id128);
+    QString address;
+    {
+        const QDBusMessage reply = QDBusConnection::connectToBus(session, name).call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus"),
+            QStringLiteral("GetAddress")));
+        if (!reply.arguments().isEmpty()) address = reply.arguments().constFirst().toString();
+    }
+    QDBusConnection::disconnectFromBus(name);
+    return address;
 }
 
 class AtSpiAccessibilityTest : public ::testing::Test {
@@ -151,6 +191,59 @@ TEST_F(AtSpiAccessibilityTest, ADaemonWithoutAccessibilityFailsAtOnce) {
     EXPECT_EQ(ax.copyAttributeValue(AXElement::application(pid), QStringLiteral("AXWindows"), value),
               AXError::CannotComplete);
     EXPECT_LT(timer.elapsed(), 100);  // answered from what is known, never by waiting on a bus
+}
+
+// Applications that join the desktop after the reader began are announced by the registry and
+// read like those that were there first, also two that join at once (the second announced while
+// the listing for the first is fresh).
+TEST_F(AtSpiAccessibilityTest, ApplicationsStartedLaterAreRead) {
+    ASSERT_TRUE(desktop->setEnabled(true));
+    platform::AtSpiAccessibility ax;
+    ASSERT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted(); }));
+
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<testsupport::ServiceProcess>> later;
+    for (const char* label : {"Joined later", "Joined with it"}) {
+        const QString ui = dir.filePath(QString::fromLatin1(label) + QStringLiteral(".ui"));
+        QFile file(ui);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(R"(<interface><object class="GtkWindow"><child><object class="GtkLabel">
+                   <property name="label">)") + label + R"(</property><property name="visible">True</property>
+                   </object></child></object></interface>)");
+        file.close();
+        QString error;
+        later.push_back(testsupport::ServiceProcess::start(QStringLiteral("/usr/bin/gtk-builder-tool"),
+                                                           {QStringLiteral("preview"), ui}, {}, -1, &error));
+        if (!later.back()) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    }
+    QStringList texts;
+    EXPECT_TRUE(AtSpiDesktop::waitUntil([&] {
+        texts.clear();
+        for (const auto& app : later)
+            for (const auto& window : windowsOf(ax, app->pid())) texts << textsBelow(ax, window);
+        return texts.contains("Joined later") && texts.contains("Joined with it");
+    })) << texts.join(" | ").toStdString();
+}
+
+// The reader's connections to the session bus and to the accessibility bus end with it.
+TEST_F(AtSpiAccessibilityTest, StoppingClosesTheReadersConnectionsToBothBuses) {
+    ASSERT_TRUE(desktop->setEnabled(true));
+    const QString session = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    const QString a11y = accessibilityBusAddress(session);
+    ASSERT_FALSE(a11y.isEmpty());
+    const int sessionBefore = connectionsOfThisProcess(session);
+    const int a11yBefore = connectionsOfThisProcess(a11y);
+    ASSERT_GE(sessionBefore, 0);
+    ASSERT_GE(a11yBefore, 0);
+    {
+        platform::AtSpiAccessibility ax;
+        ASSERT_TRUE(AtSpiDesktop::waitUntil([&] { return ax.isProcessTrusted(); }));
+        EXPECT_GT(connectionsOfThisProcess(session), sessionBefore);
+        EXPECT_GT(connectionsOfThisProcess(a11y), a11yBefore);
+    }
+    // The bus daemon drops a closed connection's name as soon as it reads the hang-up.
+    EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return connectionsOfThisProcess(session) == sessionBefore; }));
+    EXPECT_TRUE(AtSpiDesktop::waitUntil([&] { return connectionsOfThisProcess(a11y) == a11yBefore; }));
 }
 
 TEST(AtSpiMirror, AttributesReadAsTheirAXCounterparts) {

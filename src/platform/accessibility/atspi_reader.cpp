@@ -28,6 +28,8 @@ constexpr int kCallTimeoutMs = 1000;
 // Events come in bursts (a popup announces its window, then each child): one reading after the
 // burst settles.
 constexpr int kCoalesceMs = 30;
+// Applications announced this soon after a listing are taken as one burst, listed once at its end.
+constexpr int kAnnouncementBurstMs = 100;
 // A notification daemon that has no application on the accessibility bus (one without
 // accessibility) is looked for again at most this often.
 constexpr qint64 kRelistIntervalMs = 2000;
@@ -90,6 +92,9 @@ Reader::Reader(std::shared_ptr<PublishedState> state, Deliver deliver)
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(kCoalesceMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &Reader::refreshDirty);
+    relistTimer_.setParent(this);
+    relistTimer_.setSingleShot(true);
+    connect(&relistTimer_, &QTimer::timeout, this, &Reader::listAnnouncedApplications);
 }
 
 Reader::~Reader() = default;
@@ -121,6 +126,7 @@ void Reader::begin() {
 
 void Reader::shutdown() {
     refreshTimer_.stop();
+    relistTimer_.stop();
     dropAccessibilityBus();
     if (!sessionName_.isEmpty()) {
         session_ = QDBusConnection(QString());
@@ -299,8 +305,18 @@ void Reader::listApplications() {
 
 void Reader::onRootChildrenChanged(const QDBusMessage& message) {
     if (appPids_.contains(message.service()) || !a11y_.isConnected()) return;
-    // The registry announces an application; one listing serves a burst of them.
-    if (lastListing_.isValid() && lastListing_.elapsed() < 100) return;
+    // The registry announces an application; one listing serves a burst of them. One announced
+    // just after a listing may have joined too late for it: the burst's end lists again.
+    if (lastListing_.isValid() && lastListing_.elapsed() < kAnnouncementBurstMs) {
+        if (!relistTimer_.isActive())
+            relistTimer_.start(static_cast<int>(kAnnouncementBurstMs - lastListing_.elapsed()) + 1);
+        return;
+    }
+    listAnnouncedApplications();
+}
+
+void Reader::listAnnouncedApplications() {
+    if (!a11y_.isConnected()) return;
     listApplications();
     for (int32_t watched : watched_)
         if (!mirrors_.count(watched)) refresh(watched);

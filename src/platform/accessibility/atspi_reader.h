@@ -66,6 +66,7 @@ private Q_SLOTS:
     void onA11yStatusChanged();
     void onEvent(const QDBusMessage& message);
     void onRootChildrenChanged(const QDBusMessage& message);
+    void listAnnouncedApplications();
     void onA11yNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
     void refreshDirty();
 
@@ -97,6 +98,7 @@ private:
     std::set<int32_t> dirty_;
     std::map<int32_t, std::vector<ObservedEvent>> pending_;
     QTimer refreshTimer_;
+    QTimer relistTimer_;  // an announcement within a burst: listed once the burst is over
     QHash<QString, uint64_t> ids_;
     uint64_t nextId_ = 1;
     uint64_t generations_ = 0;
