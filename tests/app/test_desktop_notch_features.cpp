@@ -1,8 +1,13 @@
 #include "app/desktop_notch_features.h"
 
+#include "live_activities/air_drop_service.h"
+#include "live_activities/screenshot_service.h"
 #include "notch/notch_container_view.h"
 #include "support/fake_calendar_store.h"
 #include "support/fixtures.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 
 namespace {
 
@@ -25,6 +30,26 @@ TEST(DesktopNotchFeaturesTest, CalendarAccessIsTheStoresFullAccessOnly) {
     EXPECT_EQ(features.calendarStoreProblem(), std::nullopt);
     store.storeProblem = platform::CalendarStoreProblem::notInstalled;
     EXPECT_EQ(features.calendarStoreProblem(), platform::CalendarStoreProblem::notInstalled);
+}
+
+// Turning the notch features off ends the folder watches of the screenshot and download activities.
+TEST(DesktopNotchFeaturesTest, StoppingEndsTheFolderWatchingActivities) {
+    testsupport::FakeCalendarStore store;
+    DesktopNotchFeatures features;
+    ScreenshotService& screenshots = ScreenshotService::shared();
+    AirDropService& downloads = AirDropService::shared();
+    screenshots.start();
+    downloads.start();
+    ASSERT_TRUE(screenshots.isRunning());
+    // The folder is resolved off the main thread, then watched on it.
+    for (QDeadlineTimer deadline(20000); !screenshots.isWatching() && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_TRUE(screenshots.isWatching());
+    ASSERT_TRUE(downloads.isRunning());
+    features.stopAll();
+    EXPECT_FALSE(screenshots.isRunning());
+    EXPECT_FALSE(screenshots.isWatching());
+    EXPECT_FALSE(downloads.isRunning());
 }
 
 // The container with the views the application installs: every child of fixed size stands centred

@@ -14,7 +14,9 @@
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QThread>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -65,6 +67,16 @@ TEST(PlatformWindows, FixedWindowsFollowTheirContentAndContentIsReplaced) {
     EXPECT_EQ(window->contentSize().height(), layout->minimumSize().height());
     EXPECT_LT(window->contentSize().height(), 420);
     EXPECT_EQ(window->widget()->minimumSize(), window->widget()->maximumSize());
+}
+
+TEST(PlatformWindows, CenteringPutsTheWindowInTheMiddleOfTheMainScreensFreeArea) {
+    testsupport::FakeApplication application;
+    auto window = application.makeWindow(QSize(300, 200), WindowStyle::Titled);
+    window->widget()->move(0, 0);
+    window->center();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(window->widget()->frameGeometry().center(), screen->availableGeometry().center());
 }
 
 TEST(PlatformAlerts, RequestsWaitForTheAlertOnScreen) {
@@ -168,22 +180,48 @@ TEST(StatusItemTray, TheBellHasLightAndDarkPixelsAtEverySize) {
     }
 }
 
+namespace {
+
+// The tray bell in its own process on a private X server, with no session bus.
+struct StatusItemHost {
+    std::unique_ptr<testsupport::PrivateXServer> x = testsupport::PrivateXServer::start();
+    QTemporaryDir home;
+    QProcess process;
+
+    // False when no X server could be started.
+    bool start(const QStringList& arguments = {}) {
+        if (!x) return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), x->display());
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+        process.setProcessEnvironment(env);
+        testsupport::dieWithTest(process);
+        process.start(QStringLiteral(QUILLVEX_STATUS_ITEM_HOST), arguments);
+        return true;
+    }
+};
+
+}  // namespace
+
+// The menu is built afresh at each opening: opened again, it holds each entry once.
+TEST(StatusItemTray, TheMenuOpenedAgainHoldsEachEntryOnce) {
+    StatusItemHost host;
+    if (!host.start({QStringLiteral("--menu")})) QUILLVEX_SERVICE_MISSING("Xvfb is not available");
+    ASSERT_TRUE(host.process.waitForFinished(60000));
+    EXPECT_EQ(host.process.exitCode(), 0) << host.process.readAllStandardError().toStdString();
+    EXPECT_EQ(host.process.readAllStandardOutput().toStdString(), "item Settings...\nitem -\nitem Quit\n");
+}
+
 // A tray that starts after the application (the usual race at login): the bell asks to dock as
 // soon as the tray's manager announces itself.
 TEST(StatusItemTray, TheBellDocksInATrayThatStartsAfterIt) {
-    auto x = testsupport::PrivateXServer::start();
-    if (!x) QUILLVEX_SERVICE_MISSING("Xvfb is not available");
-    QTemporaryDir home;
-    QProcess host;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), x->display());
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-    host.setProcessEnvironment(env);
-    testsupport::dieWithTest(host);
-    host.start(QStringLiteral(QUILLVEX_STATUS_ITEM_HOST));
+    StatusItemHost bell;
+    if (!bell.start()) QUILLVEX_SERVICE_MISSING("Xvfb is not available");
+    QProcess& host = bell.process;
+    const auto& x = bell.x;
     QByteArray seen;
     for (QDeadlineTimer deadline(10000); !seen.contains("ready") && !deadline.hasExpired();) {
         host.waitForReadyRead(100);

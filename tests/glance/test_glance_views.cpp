@@ -98,6 +98,13 @@ TEST_F(GlanceViewsTest, TopPaddingFollowsTheNotch) {
                           testsupport::plainScreen(1512, 0, 1920, 1080)};
     EXPECT_EQ(GlanceExpandedView::topPadding(plain.notchInfo()), 36);
     EXPECT_EQ(plain.layout().surface.find("glance.events.title")->frame.top(), 36);
+
+    // Every screen unplugged: no notch to clear, and the panel still lays out and draws its edge.
+    screens.screenList.clear();
+    EXPECT_FALSE(plain.notchInfo().hasSafeArea);
+    EXPECT_EQ(GlanceExpandedView::topPadding(plain.notchInfo()), 8);
+    EXPECT_EQ(plain.layout().surface.find("glance.events.title")->frame.top(), 8);
+    EXPECT_FALSE(plain.drawnOutline().isEmpty());
 }
 
 TEST_F(GlanceViewsTest, EmptyStatesInBothLanguages) {
