@@ -239,35 +239,45 @@ TEST_F(NotificationRoadsTest, EachRoadGivesOneRecordWithItsApplicationTextsAndIc
     EXPECT_FALSE(records[3].icon.themedName);
 }
 
-TEST_F(NotificationRoadsTest, APortalNotificationPassedOnToNotifyIsRecordedOnce) {
+// Only the portal's backend passes a portal notification on; another application that sends the
+// same texts at the same moment ("Build finished" from two builders) keeps its own record.
+TEST_F(NotificationRoadsTest, APortalNotificationPassedOnByItsBackendIsRecordedOnceAndOthersAreKept) {
     startRecorder();
     auto portal = standIn(QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
                           QStringLiteral("org.freedesktop.portal.Notification"), QStringLiteral("sa{sv}"),
                           QStringLiteral("s"));
     ASSERT_TRUE(portal);
-    // The application and the portal's backend each have a connection of their own.
+    // The application, the portal's backend and an unrelated application each have a connection.
     QDBusConnection application = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-application"));
     QDBusConnection backend = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-backend"));
-    ASSERT_TRUE(application.isConnected() && backend.isConnected());
+    QDBusConnection other = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-other"));
+    ASSERT_TRUE(application.isConnected() && backend.isConnected() && other.isConnected());
+    ASSERT_TRUE(backend.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.test")));
     const QString applicationName = application.baseService();
+    auto send = [](QDBusConnection& connection, const QDBusMessage& call) {
+        return connection.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    };
 
-    ASSERT_EQ(application.call(portalCall("Build done", "All green"), QDBus::Block, 5000).type(), QDBusMessage::ReplyMessage);
-    ASSERT_EQ(backend.call(notifyCall("", "Build done", "All green", "mail-unread"), QDBus::Block, 5000).type(),
-              QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(send(application, portalCall("Build done", "All green")));
+    ASSERT_TRUE(send(other, notifyCall("OtherIDE", "Build done", "All green")));
+    ASSERT_TRUE(send(backend, notifyCall("", "Build done", "All green", "mail-unread")));
     // The same title with another body is another notification.
-    ASSERT_EQ(backend.call(notifyCall("Builder", "Build done", "Other"), QDBus::Block, 5000).type(),
-              QDBusMessage::ReplyMessage);
-    ASSERT_TRUE(waitForRecords(2));
-    QDBusConnection::disconnectFromBus(QStringLiteral("roads-application"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("roads-backend"));
+    ASSERT_TRUE(send(backend, notifyCall("Builder", "Build done", "Other")));
+    ASSERT_TRUE(send(other, notifyCall("OtherIDE", "Build done", "All green")));
+    ASSERT_TRUE(waitForRecords(4));
+    for (const char* name : {"roads-application", "roads-backend", "roads-other"})
+        QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
 
     const auto records = storedRecords(storePath());
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 4u);
     // No process files to read: the sender's bus name stands for the application.
     EXPECT_EQ(records[0].identifier, applicationName);
     EXPECT_EQ(records[0].body, "All green");
-    EXPECT_EQ(records[1].identifier, "Builder");
-    EXPECT_EQ(records[1].body, "Other");
+    EXPECT_EQ(records[1].identifier, "OtherIDE");
+    EXPECT_EQ(records[1].body, "All green");
+    EXPECT_EQ(records[2].identifier, "Builder");
+    EXPECT_EQ(records[2].body, "Other");
+    EXPECT_EQ(records[3].identifier, "OtherIDE");
 }
 
 // notify-send -i <picture> from an application without a desktop entry: the picture reaches the

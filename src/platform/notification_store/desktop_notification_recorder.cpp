@@ -232,11 +232,12 @@ struct DesktopNotificationRecorder::Shared {
                 forwardable.push_back({n->summary, n->body, n->sender, n->received});
                 if (forwardable.size() > 64) forwardable.pop_front();
             } else {
-                // The backend sends the same title and body moments later, from its own connection.
+                // The backend sends the same title and body moments later, from its own connection;
+                // another application's notification with the same texts is its own.
                 const auto forward = std::find_if(forwardable.begin(), forwardable.end(), [&](const Forwardable& f) {
                     return f.sender != n->sender && f.summary == n->summary && f.body == n->body;
                 });
-                if (forward != forwardable.end()) {
+                if (forward != forwardable.end() && isPortalBackend(n->sender)) {
                     forwardable.erase(forward);
                     n = batch.erase(n);
                     continue;
@@ -248,18 +249,36 @@ struct DesktopNotificationRecorder::Shared {
         }
     }
 
+    // A bus call on the queries connection, bounded; none when it fails.
+    std::optional<QList<QVariant>> ask(const QString& member, const QVariantList& arguments) {
+        if (queriesName.isEmpty()) return std::nullopt;
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), member);
+        call.setArguments(arguments);
+        const QDBusMessage reply = QDBusConnection(queriesName).call(call, QDBus::Block, options.busTimeoutMs);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return std::nullopt;
+        return reply.arguments();
+    }
+
+    // Whether `sender` is a desktop portal backend: the connection that owns one of the backends'
+    // names and passes the portal's notifications on to the notification service.
+    bool isPortalBackend(const QString& sender) {
+        const auto names = ask(QStringLiteral("ListNames"), {});
+        if (!names) return false;
+        for (const QString& name : names->at(0).toStringList()) {
+            if (!name.startsWith(QLatin1String("org.freedesktop.impl.portal.desktop."))) continue;
+            const auto owner = ask(QStringLiteral("GetNameOwner"), {name});
+            if (owner && owner->at(0).toString() == sender) return true;
+        }
+        return false;
+    }
+
     // The application of the process that sent a portal call, else the sender's bus name.
     QString portalApplication(const QString& sender) {
-        if (!queriesName.isEmpty()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(
-                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
-            call << sender;
-            const QDBusMessage reply = QDBusConnection(queriesName).call(call, QDBus::Block, options.busTimeoutMs);
-            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-                const QString application = applicationOfProcess(reply.arguments().at(0).toLongLong(), options.procRoot);
-                if (!application.isEmpty()) return application;
-            }
+        if (const auto pid = ask(QStringLiteral("GetConnectionUnixProcessID"), {sender})) {
+            const QString application = applicationOfProcess(pid->at(0).toLongLong(), options.procRoot);
+            if (!application.isEmpty()) return application;
         }
         return sender;
     }
