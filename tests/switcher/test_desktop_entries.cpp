@@ -23,7 +23,7 @@ void write(const QString& path, const QByteArray& text) {
     file.write(text);
 }
 
-TEST(DesktopEntries, MatchesByHintThenStartupClassThenIdAndSkipsHiddenOnes) {
+TEST(DesktopEntries, MatchesByHintThenInstanceThenStartupClassThenIdAndSkipsHiddenOnes) {
     QTemporaryDir home, system;
     testsupport::ScopedEnvironment env;
     env.set("XDG_DATA_HOME", home.path().toUtf8());
@@ -48,6 +48,24 @@ TEST(DesktopEntries, MatchesByHintThenStartupClassThenIdAndSkipsHiddenOnes) {
     ASSERT_TRUE(term);
     EXPECT_EQ(term->id, QStringLiteral("vendor-term"));
     EXPECT_EQ(term->name, QStringLiteral("Terminal")) << "an action's name is not the entry's";
+    // xterm's own entry beside a copy that claims its class: the window is the one named after
+    // its instance, and the copy still describes it.
+    write(home.path() + "/applications/xterm.desktop", "[Desktop Entry]\nType=Application\nName=My XTerm\n");
+    platform::DesktopEntries withOwnEntry;  // read afresh, whatever the folders' stamps say
+    term = withOwnEntry.match(QString(), QStringLiteral("XTerm"), QStringLiteral("xterm"));
+    ASSERT_TRUE(term);
+    EXPECT_EQ(term->id, QStringLiteral("xterm"));
+    auto copy = withOwnEntry.match(QStringLiteral("vendor-term"), QString(), QString());
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(platform::DesktopEntries::describes(*copy, QStringLiteral("XTerm"), QStringLiteral("xterm")));
+    EXPECT_FALSE(platform::DesktopEntries::describes(*copy, QStringLiteral("UXTerm"), QStringLiteral("uxterm")));
+    // A StartupWMClass naming the instance comes before one naming the class.
+    write(system.path() + "/applications/a-term.desktop",
+          "[Desktop Entry]\nType=Application\nName=Term A\nStartupWMClass=XTerm\n");
+    write(system.path() + "/applications/z-term.desktop",
+          "[Desktop Entry]\nType=Application\nName=Term Z\nStartupWMClass=term\n");
+    EXPECT_EQ(platform::DesktopEntries().match(QString(), QStringLiteral("XTerm"), QStringLiteral("term"))->id,
+              QStringLiteral("z-term"));
     auto files = entries.match(QString(), QStringLiteral("Files"), QStringLiteral("files"));
     ASSERT_TRUE(files);
     EXPECT_EQ(files->id, QStringLiteral("org.gnome.Files"));

@@ -353,4 +353,44 @@ TEST_F(SwitcherX11Test, OpeningAnApplicationWhoseWindowIsOpenActivatesItAndStart
     EXPECT_TRUE(launcher.detachedStarts().empty());
 }
 
+// xterm's own entry beside a distribution's copy that claims its class (StartupWMClass=XTerm), as
+// on Debian: opening either brings the running xterm forward and starts no second one.
+TEST_F(SwitcherX11Test, OpeningXtermByEitherOfItsTwoEntriesActivatesItsWindowAndStartsNothing) {
+    const QString program = QStringLiteral("/usr/bin/xterm");
+    if (!QFile::exists(program)) QUILLVEX_SERVICE_MISSING("xterm is not installed");
+    const QString applications = dataHome->path() + QStringLiteral("/applications/");
+    const std::pair<QString, QByteArray> entries[] = {
+        {applications + QStringLiteral("debian-xterm.desktop"),
+         "[Desktop Entry]\nType=Application\nName=XTerm\nExec=xterm\nStartupWMClass=XTerm\n"},
+        {applications + QStringLiteral("xterm.desktop"), "[Desktop Entry]\nType=Application\nName=My XTerm\nExec=xterm\n"},
+    };
+    for (const auto& [path, text] : entries) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    std::unique_ptr<ServiceProcess> xterm(ServiceProcess::start(program, {QStringLiteral("-geometry"), QStringLiteral("40x8+300+300")}, {}, -1, &setUpError));
+    ASSERT_TRUE(xterm) << setUpError.toStdString();
+    ASSERT_TRUE(waitFor([&] {
+        auto x = platform::X11Clients::connect();
+        if (!x) return false;
+        for (const auto& client : x->clients(false)) {
+            if (client.pid == xterm->pid()) return true;
+        }
+        return false;
+    }));
+
+    testsupport::FakeProcessLauncher launcher;
+    platform::LinuxWorkspace workspace({}, launcher);
+    for (const char* id : {"xterm", "debian-xterm"}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(workspace.activateApplication(beta->pid(), true));
+        ASSERT_TRUE(waitFor([&] { return activePid() == beta->pid(); }, this));
+        EXPECT_TRUE(workspace.launchApplicationWithBundleIdentifier(QString::fromLatin1(id)));
+        EXPECT_TRUE(waitFor([&] { return activePid() == xterm->pid(); }, this));
+    }
+    EXPECT_TRUE(launcher.detachedStarts().empty());
+    for (const auto& entry : entries) QFile::remove(entry.first);
+}
+
 }  // namespace

@@ -25,6 +25,12 @@ QString programName(const DesktopEntry& entry) {
     return command.isEmpty() ? QString() : QFileInfo(command.front()).fileName();
 }
 
+// The entry's id, or the last dotted part of it, is the window's class or instance ignoring case.
+bool namedLoosely(const DesktopEntry& e, const QString& wmClass, const QString& wmInstance) {
+    const QString last = e.id.section(QLatin1Char('.'), -1);
+    return sameText(e.id, wmClass) || sameText(e.id, wmInstance) || sameText(last, wmClass) || sameText(last, wmInstance);
+}
+
 }  // namespace
 
 QStringList DesktopEntries::dataDirectories() {
@@ -118,15 +124,33 @@ std::optional<DesktopEntry> DesktopEntries::match(const QString& desktopHint, co
             if (e.id == desktopHint) return e;
         }
     }
+    // The instance names the program more closely than the class, which several entries may claim
+    // (xterm's own entry and a distribution's copy with StartupWMClass=XTerm): an entry named
+    // exactly after the window comes before another entry's StartupWMClass.
+    const auto exactly = [this](const QString& name) -> const DesktopEntry* {
+        if (name.isEmpty()) return nullptr;
+        for (const DesktopEntry& e : entries_) {
+            if (e.id == name) return &e;
+        }
+        for (const DesktopEntry& e : entries_) {
+            if (e.startupWmClass == name) return &e;
+        }
+        return nullptr;
+    };
+    if (const DesktopEntry* e = exactly(wmInstance)) return *e;
     for (const DesktopEntry& e : entries_) {
-        if (!e.startupWmClass.isEmpty() && (e.startupWmClass == wmClass || e.startupWmClass == wmInstance)) return e;
+        if (e.startupWmClass == wmClass && !wmClass.isEmpty()) return e;
     }
-    const auto same = sameText;
     for (const DesktopEntry& e : entries_) {
-        const QString last = e.id.section(QLatin1Char('.'), -1);
-        if (same(e.id, wmClass) || same(e.id, wmInstance) || same(last, wmClass) || same(last, wmInstance)) return e;
+        if (namedLoosely(e, wmClass, wmInstance)) return e;
     }
     return std::nullopt;
+}
+
+bool DesktopEntries::describes(const DesktopEntry& entry, const QString& wmClass, const QString& wmInstance) {
+    const auto exact = [](const QString& a, const QString& b) { return !a.isEmpty() && a == b; };
+    return exact(entry.id, wmInstance) || exact(entry.startupWmClass, wmInstance) ||
+           exact(entry.startupWmClass, wmClass) || namedLoosely(entry, wmClass, wmInstance);
 }
 
 std::optional<DesktopEntry> DesktopEntries::resolve(const QString& identifier) {

@@ -30,9 +30,13 @@ struct DesktopEntry {
 // folders changed. An earlier folder hides a later entry with the same id.
 class DesktopEntries {
 public:
-    // A window's entry: by its desktop hint, then by StartupWMClass, then by an id (or its last
-    // dotted part) equal to the class or instance, ignoring case.
+    // A window's entry: by its desktop hint, then the entry whose id, else whose StartupWMClass,
+    // is the WM_CLASS instance, then the StartupWMClass equal to the class, then an id (or its
+    // last dotted part) equal to the class or instance, ignoring case.
     std::optional<DesktopEntry> match(const QString& desktopHint, const QString& wmClass, const QString& wmInstance);
+    // Whether a window of this WM_CLASS could be the entry's by any of match's rules but the hint,
+    // though another entry may match it first.
+    static bool describes(const DesktopEntry& entry, const QString& wmClass, const QString& wmInstance);
     // The entry an application identifier names (a notification's desktop-entry hint or app
     // name, a player's DesktopEntry): by id, then StartupWMClass, then id, Name or the program
     // of Exec, ignoring case.

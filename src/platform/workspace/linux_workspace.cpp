@@ -236,8 +236,13 @@ uint32_t LinuxWorkspace::topmostWindow(const std::function<bool(const TrackedWin
 
 bool LinuxWorkspace::activateOpenWindow(const DesktopEntry& entry) {
     const qint64 ownPid = QCoreApplication::applicationPid();
+    // A window tied to another entry that claims the same class (a distribution's copy of the
+    // entry) is still this entry's program, unless the window names its entry itself.
     const uint32_t window = topmostWindow([&entry, ownPid](const TrackedWindow& tracked) {
-        return tracked.entry && tracked.entry->id == entry.id && tracked.client.pid != ownPid;
+        if (tracked.client.pid == ownPid) return false;
+        if (tracked.entry && tracked.entry->id == entry.id) return true;
+        return tracked.client.desktopHint.isEmpty() &&
+               DesktopEntries::describes(entry, tracked.client.wmClass, tracked.client.wmInstance);
     });
     return window && x11()->requestActivation(window);
 }

@@ -211,6 +211,7 @@ constexpr int kCardX = 560;
 constexpr int kCardY = 20;
 const QByteArray kSplitPill = R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false})";
 
+// The user's own xterm entry beside Debian's copy, which claims xterm's class.
 TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWindowForward) {
     startApp(kSplitPill, [](const QString& dataHome) {
         QDir().mkpath(dataHome + QStringLiteral("/applications"));
@@ -218,6 +219,9 @@ TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWi
         ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
         // Below the overlay, so the window manager's raise never covers the card.
         entry.write("[Desktop Entry]\nType=Application\nName=XTerm\nExec=xterm -geometry 40x8+200+400\n");
+        QFile copy(dataHome + QStringLiteral("/applications/debian-xterm.desktop"));
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write("[Desktop Entry]\nType=Application\nName=XTerm\nExec=xterm\nStartupWMClass=XTerm\n");
     });
     XServerView server;
     notify({QStringLiteral("-a"), QStringLiteral("XTerm"), QStringLiteral("--hint=string:desktop-entry:xterm"),
