@@ -10,8 +10,11 @@
 #include "platform/accessibility/accessibility.h"
 #include "platform/calendar/calendar_store.h"
 #include "platform/notification_store/desktop_notification_recorder.h"
+#include "platform/process/child_process.h"
+#include "platform/runtime/dispatch.h"
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/reopen_channel.h"
+#include "platform/workspace/desktop_icon_theme.h"
 
 #include <QApplication>
 
@@ -34,6 +37,12 @@ int main(int argc, char** argv) {
 
     // Every notification of an application asks for the same icon: look it up once.
     AppIconHelper::setRemembering(true);
+    // Qt's generic platform theme searches hicolor alone, which lacks most names notifications give.
+    platform::DesktopIconTheme::follow(platform::Scheduler::shared(), platform::ProcessLauncher::system(),
+                                       [](const QString&) {
+                                           AppIconHelper::setRemembering(false);  // forgets answers of the old theme
+                                           AppIconHelper::setRemembering(true);
+                                       });
 
     platform::DesktopApplication application;
     platform::Application::setShared(&application);

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 
 #include "support/app_process.h"
@@ -37,14 +38,14 @@ public:
 };
 
 // Sends a desktop notification from "Mail" on `bus` with the desktop's own tool.
-void notifySend(const testsupport::PrivateBus& bus, const QString& summary, const QString& body) {
+void notifySend(const testsupport::PrivateBus& bus, const QString& summary, const QString& body,
+                const QString& icon = QString()) {
     testsupport::ScopedEnvironment env;
     env.set("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    QStringList arguments{QStringLiteral("-a"), QStringLiteral("Mail"), summary, body};
+    if (!icon.isEmpty()) arguments << QStringLiteral("-i") << icon;
     QString output;
-    ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), {QStringLiteral("-a"), QStringLiteral("Mail"), summary, body},
-                                   &output),
-              0)
-        << output.toStdString();
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), arguments, &output), 0) << output.toStdString();
 }
 
 }  // namespace
@@ -159,6 +160,49 @@ TEST_F(EndToEndOnSessionBus, DesktopNotificationsAreReceivedPromptlyAndAnotherRe
     ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
     EXPECT_EQ(sqlite(QStringLiteral("PRAGMA integrity_check;")), "ok");
     EXPECT_EQ(sqlite(QStringLiteral("SELECT count(*) FROM record;")), "5");
+}
+
+// On a session whose settings name no icon theme (no XSETTINGS manager, no GNOME setting), a themed
+// name that hicolor lacks is found in the installed default theme.
+TEST_F(EndToEndOnSessionBus, AThemedIconNameIsFoundInTheInstalledDefaultThemeWhenTheDesktopNamesNone) {
+    const QString data = home.filePath(QStringLiteral("system-data"));
+    for (const char* theme : {"hicolor", "Adwaita"}) {
+        const QString folder = data + QStringLiteral("/icons/") + QLatin1String(theme);
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/128x128/apps")));
+        QFile index(folder + QStringLiteral("/index.theme"));
+        ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+        index.write(QByteArray("[Icon Theme]\nName=") + theme +
+                    "\nDirectories=128x128/apps\n\n[128x128/apps]\nSize=128\nType=Fixed\n");
+    }
+    QImage envelope(128, 128, QImage::Format_ARGB32);
+    envelope.fill(Qt::darkCyan);
+    ASSERT_TRUE(envelope.save(data + QStringLiteral("/icons/Adwaita/128x128/apps/mail-message-new.png")));
+    // On X11, as a user runs it: Qt's own theme there is hicolor alone.
+    QString error;
+    auto x = testsupport::PrivateXServer::start(QStringLiteral("1280x800x24"), &error);
+    ASSERT_TRUE(x) << error.toStdString();
+    QProcessEnvironment env = home.environment();
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_DATA_DIRS"), data);
+    // No desktop whose platform theme would name a theme.
+    for (const char* name : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "QT_QPA_PLATFORMTHEME", "QT_QPA_SYSTEM_ICON_THEME"})
+        env.remove(QLatin1String(name));
+
+    testsupport::AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
+    ASSERT_TRUE(app.started());
+    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    ASSERT_GE(ready, 0) << app.transcript().toStdString();
+    notifySend(*bus, QStringLiteral("New mail"), QStringLiteral("From Ann"), QStringLiteral("mail-message-new"));
+    const int received = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'New mail'",
+                                           kAppStartTimeoutMs, ready);
+    ASSERT_GE(received, 0) << app.transcript().toStdString();
+    EXPECT_GE(app.waitForPrefix("debug IslandView: Using high-res icon from notification data (size: (128.0, 128.0))",
+                                kAppStartTimeoutMs, received),
+              0)
+        << app.transcript().toStdString();
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
 }
 
 // SIGHUP and SIGQUIT shut down like SIGTERM and take the socket along. The SIGQUIT run has a

@@ -1,0 +1,241 @@
+#include "platform/workspace/desktop_icon_theme.h"
+
+#include "platform/workspace/desktop_entries.h"
+#include "support/fake_process.h"
+#include "support/service_fixtures.h"
+#include "support/virtual_scheduler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace {
+
+using platform::DesktopIconTheme;
+
+// An _XSETTINGS_SETTINGS value: an integer, a colour, then the string settings given.
+QByteArray xsettings(const std::vector<std::pair<QByteArray, QByteArray>>& strings, bool bigEndian = false) {
+    QByteArray data;
+    const auto card = [&](quint32 value, int size) {
+        for (int i = 0; i < size; ++i) {
+            const int shift = bigEndian ? 8 * (size - 1 - i) : 8 * i;
+            data.append(char((value >> shift) & 0xff));
+        }
+    };
+    const auto pad = [&] {
+        while (data.size() % 4) data.append('\0');
+    };
+    const auto header = [&](char type, const QByteArray& name) {
+        data.append(type).append('\0');
+        card(quint32(name.size()), 2);
+        data.append(name);
+        pad();
+        card(7, 4);  // last-change serial
+    };
+    data.append(char(bigEndian ? 1 : 0)).append(QByteArray(3, '\0'));
+    card(1, 4);  // serial
+    card(quint32(strings.size() + 2), 4);
+    header(0, "Net/DoubleClickTime");
+    card(400, 4);
+    header(2, "Gtk/Colour");
+    card(1, 2), card(2, 2), card(3, 2), card(4, 2);
+    for (const auto& [name, value] : strings) {
+        header(1, name);
+        card(quint32(value.size()), 4);
+        data.append(value);
+        pad();
+    }
+    return data;
+}
+
+TEST(DesktopIconTheme, XSettingsStringsAreReadInEitherByteOrderAndMalformedDataGivesNone) {
+    const QByteArray name = "Net/IconThemeName";
+    for (const bool bigEndian : {false, true}) {
+        const QByteArray data = xsettings({{"Net/ThemeName", "Adwaita-dark"}, {name, "Papirus"}}, bigEndian);
+        EXPECT_EQ(DesktopIconTheme::xsettingsString(data, name), QStringLiteral("Papirus")) << bigEndian;
+        EXPECT_EQ(DesktopIconTheme::xsettingsString(data, "Net/ThemeName"), QStringLiteral("Adwaita-dark"));
+        EXPECT_FALSE(DesktopIconTheme::xsettingsString(data, "Net/DoubleClickTime")) << "an integer is no name";
+        EXPECT_FALSE(DesktopIconTheme::xsettingsString(data, "Net/Missing"));
+        // Cut anywhere, the value is never read past the end.
+        for (qsizetype size = 0; size < data.size(); ++size)
+            EXPECT_FALSE(DesktopIconTheme::xsettingsString(data.left(size), name)) << size;
+    }
+    QByteArray lying = xsettings({{name, "Papirus"}});
+    qToLittleEndian<quint32>(0x7fffffff, lying.data() + lying.size() - 12);  // the string's length
+    EXPECT_FALSE(DesktopIconTheme::xsettingsString(lying, name));
+    QByteArray unknownType = xsettings({{name, "Papirus"}});
+    unknownType[12] = 5;
+    EXPECT_FALSE(DesktopIconTheme::xsettingsString(unknownType, name));
+    QByteArray unknownOrder = xsettings({{name, "Papirus"}});
+    unknownOrder[0] = 2;
+    EXPECT_FALSE(DesktopIconTheme::xsettingsString(unknownOrder, name));
+}
+
+// A private X server, data folders holding a few tiny themes that each draw mail-message-new in
+// their own colour (hicolor has no such icon, as on a real system), and QIcon pointed at them.
+class DesktopIconThemeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        x_ = testsupport::PrivateXServer::start(QStringLiteral("640x480x24"), &error);
+        if (!x_) QUILLVEX_SERVICE_MISSING("no X server: " << error.toStdString());
+        display_ = x_->exportDisplay();
+        env_.set("XDG_DATA_HOME", data_.filePath(QStringLiteral("home")).toUtf8());
+        env_.set("XDG_DATA_DIRS", data_.path().toUtf8());
+        theme(QStringLiteral("hicolor"), QColor());
+        theme(QStringLiteral("Adwaita"), Qt::red);
+        theme(QStringLiteral("breeze"), Qt::yellow);
+        theme(QStringLiteral("Fancy"), Qt::blue);
+        theme(QStringLiteral("Gnomish"), Qt::green);
+        savedPaths_ = QIcon::themeSearchPaths();
+        savedTheme_ = QIcon::themeName();
+        QIcon::setThemeSearchPaths({icons()});
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+    }
+    void TearDown() override {
+        QIcon::setThemeSearchPaths(savedPaths_);
+        QIcon::setThemeName(savedTheme_);
+    }
+
+    QString icons() const { return data_.filePath(QStringLiteral("icons")); }
+    void theme(const QString& name, const QColor& colour) {
+        const QString folder = icons() + QLatin1Char('/') + name;
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/48x48/apps")));
+        QFile index(folder + QStringLiteral("/index.theme"));
+        ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=" + name.toUtf8() +
+                    "\nInherits=hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+        if (!colour.isValid()) return;
+        QImage image(48, 48, QImage::Format_ARGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save(folder + QStringLiteral("/48x48/apps/mail-message-new.png")));
+    }
+    // The colour the data folders' icon lookup draws mail-message-new in; invalid when none is found.
+    static QColor mailIcon() {
+        const QIcon icon = platform::DesktopEntries::icon(QStringLiteral("mail-message-new"));
+        return icon.isNull() ? QColor() : icon.pixmap(48, 48).toImage().pixelColor(24, 24);
+    }
+
+    // Makes a window of ours the XSETTINGS manager of screen 0, naming `iconTheme`.
+    void serveXSettings(const QByteArray& iconTheme) {
+        if (!c_) {
+            c_ = xcb_connect(nullptr, nullptr);
+            ASSERT_FALSE(xcb_connection_has_error(c_));
+            xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+            manager_ = xcb_generate_id(c_);
+            xcb_create_window(c_, XCB_COPY_FROM_PARENT, manager_, screen->root, 0, 0, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        }
+        const xcb_atom_t property = atom("_XSETTINGS_SETTINGS");
+        const QByteArray value = xsettings({{"Net/IconThemeName", iconTheme}});
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, manager_, property, property, 8, uint32_t(value.size()),
+                            value.constData());
+        xcb_set_selection_owner(c_, manager_, atom("_XSETTINGS_S0"), XCB_CURRENT_TIME);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));  // a round trip: all is done
+    }
+    xcb_atom_t atom(const QByteArray& name) {
+        auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(name.size()), name.constData()), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : 0;
+        std::free(reply);
+        return value;
+    }
+
+    // Follows the desktop's theme with gsettings answering `gnome` (none: failing as without the
+    // schema); the themes it changed to, in order.
+    QStringList follow(const std::optional<QByteArray>& gnome) {
+        QStringList changes;
+        testsupport::FakeProcessLauncher launcher;
+        launcher.onRun = [gnome](const platform::ProcessSpec&, double) {
+            platform::ProcessResult result;
+            result.status = platform::ProcessResult::Status::Exited;
+            result.exitCode = gnome ? 0 : 1;
+            result.standardOutput = gnome.value_or(QByteArray());
+            return result;
+        };
+        DesktopIconTheme::Sources sources;
+        sources.gsettings = QStringLiteral("/usr/bin/gsettings");
+        DesktopIconTheme::follow(scheduler_, launcher, [&changes](const QString& theme) { changes << theme; }, sources);
+        scheduler_.drain();
+        gsettingsRuns_ += launcher.runs().size();
+        if (!launcher.runs().empty()) {
+            EXPECT_EQ(launcher.runs().front().spec.arguments,
+                      QStringList({"get", "org.gnome.desktop.interface", "icon-theme"}));
+        }
+        return changes;
+    }
+
+    std::unique_ptr<testsupport::PrivateXServer> x_;
+    std::unique_ptr<testsupport::ScopedEnvironment> display_;
+    testsupport::ScopedEnvironment env_;
+    QTemporaryDir data_;
+    QStringList savedPaths_;
+    QString savedTheme_;
+    platform::VirtualScheduler scheduler_;
+    size_t gsettingsRuns_ = 0;
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t manager_ = 0;
+
+public:
+    ~DesktopIconThemeTest() override {
+        if (c_) xcb_disconnect(c_);
+    }
+};
+
+TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalledDefaultNeverHicolorAlone) {
+    EXPECT_FALSE(mailIcon().isValid()) << "hicolor has no mail-message-new";
+
+    // Nothing names a theme: the installed default serves at once, without a worker.
+    DesktopIconTheme::Sources none;
+    none.gsettings = QString();
+    testsupport::FakeProcessLauncher unused;
+    QStringList changes;
+    DesktopIconTheme::follow(scheduler_, unused, [&changes](const QString& theme) { changes << theme; }, none);
+    EXPECT_EQ(changes, QStringList({"Adwaita"}));
+    EXPECT_EQ(QIcon::themeName(), QStringLiteral("Adwaita"));
+    EXPECT_EQ(mailIcon(), QColor(Qt::red));
+    EXPECT_TRUE(unused.runs().empty());
+
+    // The GNOME setting comes before the default; one that is not installed does not.
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+    EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList({"Adwaita", "Gnomish"}));
+    EXPECT_EQ(mailIcon(), QColor(Qt::green));
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+    EXPECT_EQ(follow(QByteArray("'Missing'\n")), QStringList({"Adwaita"}));
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+    EXPECT_EQ(follow(std::nullopt), QStringList({"Adwaita"}));
+    EXPECT_EQ(gsettingsRuns_, 3u);
+
+    // Without Adwaita, breeze is the default.
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+    ASSERT_TRUE(QDir(icons() + QStringLiteral("/Adwaita")).removeRecursively());
+    EXPECT_EQ(follow(std::nullopt), QStringList({"breeze"}));
+    EXPECT_EQ(mailIcon(), QColor(Qt::yellow));
+
+    // A theme Qt's platform theme chose stays when no X settings name another.
+    EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList());
+    EXPECT_EQ(gsettingsRuns_, 4u);
+
+    // The XSETTINGS manager's theme comes first of all, and the GNOME setting is not asked.
+    serveXSettings("Fancy");
+    EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList({"Fancy"}));
+    EXPECT_EQ(mailIcon(), QColor(Qt::blue));
+    EXPECT_EQ(gsettingsRuns_, 4u);
+    // One that is not installed, or a path, is passed over.
+    for (const QByteArray& named : {QByteArray("Missing"), QByteArray("../icons/Gnomish"), QByteArray("hicolor")}) {
+        SCOPED_TRACE(named.toStdString());
+        QIcon::setThemeName(QStringLiteral("hicolor"));
+        serveXSettings(named);
+        EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList({"breeze", "Gnomish"}));
+    }
+}
+
+}  // namespace
