@@ -32,11 +32,12 @@ QStringList LyricsService::splitLines(const QString& text) {
     return lines;
 }
 
-int LyricsService::lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info) {
+int LyricsService::lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info, double secondsSinceRead) {
     if (lineCount <= 0) return 0;
     if (!info || !info->duration || !(*info->duration > 0) || !info->elapsedTime || !(*info->elapsedTime >= 0)) return 0;
-    double progress = *info->elapsedTime / *info->duration;
-    progress = std::clamp(progress, 0.0, 1.0);
+    double elapsed = *info->elapsedTime;
+    if (info->playbackRate > 0 && secondsSinceRead > 0) elapsed += secondsSinceRead * info->playbackRate;
+    const double progress = std::clamp(elapsed / *info->duration, 0.0, 1.0);
     return std::min(lineCount - 1, static_cast<int>(progress * lineCount));
 }
 
@@ -48,6 +49,9 @@ void LyricsService::start() {
         const auto artist = [](const std::optional<NowPlayingInfo>& i) { return i ? i->artist : std::nullopt; };
         return title(a) == title(b) && artist(a) == artist(b);
     };
+    // Every publication, the same track's included, brings the position as read just before.
+    cancellables_.insert(bus_.nowPlayingSubject.sink(
+        lifetime_.wrap([this](const std::optional<NowPlayingInfo>&) { publishedAt_ = scheduler_.monotonicSeconds(); })));
     cancellables_.insert(bus_.nowPlayingSubject.removeDuplicates(sameTrack)
                              .receiveOnMain(&scheduler_)
                              .sink(lifetime_.wrap([this](const std::optional<NowPlayingInfo>& info) { handleTrackChange(info); })));
@@ -135,6 +139,7 @@ void LyricsService::handleFetchResult(const QString& key, const QString& title, 
 void LyricsService::updateCurrentLine() {
     if (!hasCurrentLines()) return;
     const QStringList& lines = *lyricsCache_.constFind(*currentTrackKey_);
-    const int index = lineIndex(static_cast<int>(lines.size()), bus_.nowPlayingSubject.value());
+    const int index = lineIndex(static_cast<int>(lines.size()), bus_.nowPlayingSubject.value(),
+                                scheduler_.monotonicSeconds() - publishedAt_);
     bus_.lyricsSubject.send(LyricsInfo{lines.join(QLatin1Char('\n')), lines, index});
 }

@@ -2,6 +2,8 @@
 
 // Lyrics of the track that plays, asked of the player that shows it when the track changes, cached
 // for as long as the service runs, and published once a second with the line at the play position.
+// The track is published again only when more than its position changes, so the position is its
+// last published one moved on by the time since, at the track's rate.
 // The second's tick runs only while the current track has lines cached (a tick without them does
 // nothing); it keeps the grid of start(), so the ticks that run fall where they always would.
 
@@ -45,9 +47,9 @@ public:
     static QString lyricsKey(const QString& title, const QString& artist);
     // Lines that are not blank (spaces and tabs) once trimmed, kept as they are; only line feeds split.
     static QStringList splitLines(const QString& text);
-    // The line at the play position: elapsed / duration of the track, or the first line when
-    // either is unknown.
-    static int lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info);
+    // The line at the play position: the track's elapsed time moved on by `secondsSinceRead` at
+    // its rate (a paused track stays), over its duration; the first line when either is unknown.
+    static int lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info, double secondsSinceRead = 0);
 
 private:
     void handleTrackChange(const std::optional<NowPlayingInfo>& info);
@@ -63,5 +65,6 @@ private:
     platform::CancellableSet cancellables_;
     QHash<QString, QStringList> lyricsCache_;
     std::optional<QString> currentTrackKey_;
+    double publishedAt_ = 0;  // monotonic seconds when the track (and its position) was last published
     platform::Lifetime lifetime_;
 };

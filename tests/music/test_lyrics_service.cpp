@@ -308,3 +308,32 @@ TEST_F(LyricsServiceTest, TheSecondsTickRunsOnlyWhileTheTrackHasLinesAndKeepsThe
     s.stop();
     EXPECT_FALSE(s.isPolling());
 }
+
+TEST_F(LyricsServiceTest, TheLineFollowsTheClockFromTheLastPublishedPositionAtTheTracksRate) {
+    // The track is published again only when more than its position changes: the line must move
+    // on with the clock between publications.
+    LyricsService& s = makeService();
+    players.enqueue(numberedLines(40));  // one line per 6 s of a 240 s track
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 61));
+    s.start();
+    scheduler().drain();
+    ASSERT_TRUE(bus.lyricsSubject.value());
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 10);
+    scheduler().advance(30.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 15);  // 91 s
+
+    // Paused: the position stays where the pause left it.
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 97, 0.0));
+    scheduler().advance(30.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 16);
+
+    // Twice as fast, from the position the resumed track brings.
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 121, 2.0));
+    scheduler().advance(30.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 30);  // 181 s
+    EXPECT_EQ(fetches(), 1);
+
+    // Past the end of the track the last line stays.
+    scheduler().advance(600.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 39);
+}
