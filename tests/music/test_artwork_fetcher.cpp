@@ -102,9 +102,23 @@ TEST_F(ArtworkFetcherTest, OtherSchemesAreNeverFetchedAndTheCacheStaysSmall) {
     EXPECT_EQ(fetcher.artwork(server.url("/cover-1")), std::nullopt);  // the oldest went
     EXPECT_EQ(fetcher.fetchesStarted(), 4);
 
-    // Without a pause to wait out, a failed address is asked again.
-    EXPECT_EQ(settle(fetcher, "/text"), std::nullopt);
+    // Without a pause to wait out, a server that did not answer in time is asked again.
+    EXPECT_EQ(settle(fetcher, "/stall"), std::nullopt);
     EXPECT_EQ(fetcher.fetchesStarted(), 6);
+}
+
+TEST_F(ArtworkFetcherTest, AnAnswerThatIsNoCoverIsFetchedOnceWhateverThePause) {
+    ArtworkFetcher::Limits limits = quick();
+    limits.retryAfterSeconds = 0;
+    ArtworkFetcher fetcher(limits);
+    // Asked on every poll while the track plays, the same answer would come each time.
+    const QStringList paths{"/text", "/huge", "/missing", "/to-file"};
+    for (const QString& path : paths) {
+        EXPECT_EQ(settle(fetcher, path), std::nullopt) << path.toStdString();
+        EXPECT_EQ(fetcher.artwork(server.url(path)), std::nullopt) << path.toStdString();
+    }
+    EXPECT_EQ(fetcher.fetchesStarted(), paths.size());
+    for (const QString& path : paths) EXPECT_EQ(server.requests().count(path), 1) << path.toStdString();
 }
 
 TEST(ArtworkSniffing, KnowsTheImageFormatsTheApplicationDecodes) {

@@ -51,7 +51,7 @@ std::optional<QByteArray> ArtworkFetcher::artwork(const QString& address) {
             cache_.splice(cache_.begin(), cache_, it);
             return cache_.front().second;
         }
-        if (fetching_.count(address)) return std::nullopt;
+        if (fetching_.count(address) || answeredWithoutCover_.count(address)) return std::nullopt;
         if (const auto failed = failedAt_.find(address); failed != failedAt_.end()) {
             if (Clock::now() - failed->second < std::chrono::duration<double>(limits_.retryAfterSeconds)) return std::nullopt;
             failedAt_.erase(failed);
@@ -77,11 +77,38 @@ void ArtworkFetcher::finish(const QString& address, const platform::HttpResult& 
     if (usable) {
         cache_.emplace_front(address, result.response->body);
         if (cache_.size() > limits_.cacheEntries) cache_.pop_back();
-    } else {
-        // A slow or broken server is not asked again on every poll.
-        if (failedAt_.size() >= 64) failedAt_.clear();
-        failedAt_[address] = Clock::now();
+        return;
     }
+    if (failedAt_.size() + answeredWithoutCover_.size() >= 64) {
+        failedAt_.clear();
+        answeredWithoutCover_.clear();
+    }
+    if (mayChange(result)) {
+        // A slow or broken server is not asked again on every poll.
+        failedAt_[address] = Clock::now();
+    } else {
+        answeredWithoutCover_.insert(address);
+    }
+}
+
+bool ArtworkFetcher::mayChange(const platform::HttpResult& result) {
+    if (!result.error) return false;  // a whole body that is no image
+    using Kind = platform::HttpError::Kind;
+    switch (result.error->kind) {
+    case Kind::Timeout:
+    case Kind::Transport:
+    case Kind::File:
+        return true;
+    case Kind::Status: {
+        const int status = result.error->statusCode.value_or(0);
+        return status >= 500 || status == 408 || status == 429;
+    }
+    case Kind::InvalidURL:
+    case Kind::InsecureRedirect:
+    case Kind::BodyTooLarge:
+        return false;
+    }
+    return true;
 }
 
 bool ArtworkFetcher::isFetching(const QString& address) const {

@@ -3,7 +3,9 @@
 // Covers that players name by a web address (http or https), fetched on a thread of their own so
 // that a query never waits for one: the first query of a cover starts its fetch and goes without
 // it; a later one finds it in a small cache by address. One fetch per address at a time, each
-// bounded in bytes and in time; a failed address is not asked again for a while.
+// bounded in bytes and in time. An address whose server answered with no cover (an error status,
+// a body that is no image or too large, a redirect refused) is not fetched again; one whose server
+// did not answer in time or at all is tried again after a while.
 
 #include "platform/http/http_client.h"
 
@@ -57,6 +59,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     void finish(const QString& address, const platform::HttpResult& result);
+    // Whether asking again could bring a cover: the server was slow, unreachable or briefly failing.
+    static bool mayChange(const platform::HttpResult& result);
 
     const Limits limits_;
     const platform::HttpSecurity security_;
@@ -68,5 +72,6 @@ private:
     std::list<std::pair<QString, QByteArray>> cache_;  // most recent first
     std::set<QString> fetching_;
     std::map<QString, Clock::time_point> failedAt_;
+    std::set<QString> answeredWithoutCover_;
     int started_ = 0;
 };
