@@ -7,6 +7,7 @@
 #include "platform/process/posix_process_launcher.h"
 #include "support/fixtures.h"
 #include "support/loopback_http_server.h"
+#include "support/test_authority.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -391,6 +392,65 @@ TEST_F(NowPlayingMprisTest, WebCoversArriveOnALaterQueryAndNoServerEverDelaysThe
                       << " kB after the endless body\n";
         }
     }
+}
+
+// https covers through the helper: one from a server whose authority the helper trusts arrives;
+// one whose certificate no trusted authority signed gives none, at once, and the track shows
+// meanwhile. The system's authorities alone (the application's default) trust neither.
+TEST_F(NowPlayingMprisTest, HttpsCoversArriveFromTrustedServersAndUntrustedOnesEndAtOnceWithNone) {
+    using testsupport::LoopbackHttpServer;
+    QString error;
+    const auto authority = testsupport::TestAuthority::make(&error);
+    const auto stranger = authority ? testsupport::TestAuthority::make(&error) : nullptr;
+    if (!stranger) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    const QByteArray cover = MprisSession::png(90, 90);
+    const auto route = [&cover](const QString&) { return LoopbackHttpServer::ok(cover); };
+    LoopbackHttpServer trusted(route, authority->serverCertificatePem(), authority->serverKeyPem());
+    LoopbackHttpServer untrusted(route, stranger->serverCertificatePem(), stranger->serverKeyPem());
+    ASSERT_TRUE(trusted.isListening() && untrusted.isListening());
+
+    // The track at once with its cover still coming, then what the fetch brought once it ended.
+    const auto coverOf = [](MediaRemoteBridge& bridge, const QString& address, const QString& title) {
+        auto player = session->player("secure", MprisSession::playing(title, {"Band"}, {{"mpris:artUrl", address}}));
+        std::optional<MediaRemoteSnapshot> snapshot;
+        testsupport::spinUntil([&] { return (snapshot = bridge.currentSnapshot(0.5)) && snapshot->title == title; }, 5.0);
+        EXPECT_TRUE(snapshot && snapshot->title == title) << bridge.lastDebugSummary().toStdString();
+        EXPECT_TRUE(snapshot && snapshot->artworkPending && !snapshot->artwork) << address.toStdString();
+        QElapsedTimer sinceShown;
+        sinceShown.start();
+        EXPECT_TRUE(testsupport::spinUntil([&] {
+            snapshot = bridge.currentSnapshot(0.5);
+            return snapshot && !snapshot->artworkPending;
+        }, 10.0)) << address.toStdString();
+        std::cout << "[ figure ] " << address.toStdString() << ": track to the fetch's end " << sinceShown.elapsed() << " ms\n";
+        return std::make_pair(snapshot ? snapshot->artwork : std::nullopt, sinceShown.elapsed());
+    };
+
+    {
+        testsupport::ScopedEnvironment env;
+        env.set("QUILLVEX_TEST_EXTRA_CA", authority->caPath().toLocal8Bit());
+        auto bridge = makeBridge();
+        bridge->launchHelper();
+        ASSERT_TRUE(bridge->isReady());
+        const auto [image, ms] = coverOf(*bridge, trusted.url("/cover.png"), "Trusted");
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->size(), QSize(90, 90));
+        EXPECT_EQ(trusted.requests(), QStringList{"/cover.png"});
+
+        const auto [none, refusedAfter] = coverOf(*bridge, untrusted.url("/cover.png"), "Untrusted");
+        EXPECT_FALSE(none);
+        EXPECT_TRUE(untrusted.requests().isEmpty());  // refused at the handshake
+        EXPECT_LT(refusedAfter, 3000);                // not ended by the fetch's own time limit
+    }
+
+    // Without the test's authority, a fresh helper (and its fresh connections) trusts no server here.
+    auto bridge = makeBridge();
+    bridge->launchHelper();
+    ASSERT_TRUE(bridge->isReady());
+    const auto [none, refusedAfter] = coverOf(*bridge, trusted.url("/default.png"), "Default");
+    EXPECT_FALSE(none);
+    EXPECT_FALSE(trusted.requests().contains("/default.png"));
+    EXPECT_LT(refusedAfter, 3000);
 }
 
 TEST_F(NowPlayingMprisTest, PlayerPresenceListsThePlayersOnceThenFollowsThemAsTheyComeAndGo) {

@@ -3,9 +3,9 @@
 #include "support/fixtures.h"
 #include "support/loopback_http_server.h"
 #include "support/service_fixtures.h"
+#include "support/test_authority.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -192,23 +192,13 @@ TEST_F(HttpClientTest, NoCompletionAfterTheClientIsGone) {
 
 // https against a throw-away authority: trusted only when configured, and never downgraded.
 TEST(HttpClientTls, TrustsOnlyTheConfiguredAuthorityAndRefusesDowngrades) {
-    QTemporaryDir dir;
-    QProcess openssl;
-    openssl.setWorkingDirectory(dir.path());
-    openssl.start("/bin/sh", {"-c",
-                              "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj '/CN=Test CA' && "
-                              "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj '/CN=127.0.0.1' && "
-                              "printf 'subjectAltName=IP:127.0.0.1\\n' > ext.cnf && "
-                              "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile ext.cnf"});
-    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) QUILLVEX_SERVICE_MISSING("openssl could not make a test authority");
-    auto read = [&](const char* name) {
-        QFile f(dir.filePath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    };
-    LoopbackHttpServer tls(route, read("server.pem"), read("server.key"));
+    QString error;
+    const auto authority = testsupport::TestAuthority::make(&error);
+    if (!authority) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    LoopbackHttpServer tls(route, authority->serverCertificatePem(), authority->serverKeyPem());
     ASSERT_TRUE(tls.isListening());
 
-    platform::QtHttpClient trusting{HttpSecurity{.allowLoopbackHttp = true, .caCertificates = QSslCertificate::fromData(read("ca.pem"))}};
+    platform::QtHttpClient trusting{HttpSecurity{.allowLoopbackHttp = true, .caCertificates = QSslCertificate::fromData(authority->caPem())}};
     const HttpResult ok = fetch(trusting, HttpRequest{QUrl(tls.url("/feed")), 30, 1024});
     ASSERT_TRUE(ok.ok()) << ok.error->description.toStdString();
     const HttpResult downgrade = fetch(trusting, HttpRequest{QUrl(tls.url("/to-plain")), 30, 1024});

@@ -12,6 +12,8 @@
 #include <QDBusError>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 
 #include <cerrno>
 #include <csignal>
@@ -32,6 +34,20 @@ QDBusConnection sessionBus() {
     return QDBusConnection::connectToBus(QStringLiteral("unix:path=") + socket, QStringLiteral("quillvex-nowplaying"));
 }
 
+// The system's authorities vouch for https covers. A test build also trusts those of the PEM file
+// QUILLVEX_TEST_EXTRA_CA names, so its tests can serve covers over https from loopback.
+platform::HttpSecurity coverSecurity() {
+    platform::HttpSecurity security = ArtworkFetcher::webSecurity();
+#ifdef QUILLVEX_TEST_SEAMS
+    const QString extra = qEnvironmentVariable("QUILLVEX_TEST_EXTRA_CA");
+    if (!extra.isEmpty()) {
+        const QList<QSslCertificate> authorities = QSslCertificate::fromPath(extra, QSsl::Pem);
+        if (!authorities.isEmpty()) security.caCertificates = QSslConfiguration::systemCaCertificates() + authorities;
+    }
+#endif
+    return security;
+}
+
 bool writeLine(const QByteArray& line) {
     return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout) == static_cast<size_t>(line.size()) &&
            std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
@@ -50,7 +66,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ERROR: no session bus%s%s\n", reason.isEmpty() ? "" : ": ", qPrintable(reason));
         return 1;
     }
-    ArtworkFetcher webCovers;
+    ArtworkFetcher webCovers({}, coverSecurity());
     MprisNowPlaying source(bus, 2000, &webCovers);
     NowPlayingHelperProtocol protocol(source);
 
