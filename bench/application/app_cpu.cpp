@@ -11,6 +11,10 @@
 //   application's own timers and nothing else.
 // - AtRestSettingsOpen: as at rest, with the settings window a second start opens left open on
 //   its first page. Goal: the same timers, and the window's own only while it is shown.
+// - AtRestInputMethod: as at rest, with Fcitx5 and Anthy on the session bus and a panel that owns
+//   org.kde.impanel, so that Fcitx5 broadcasts its input method's mode to the application. Goal:
+//   following the mode adds no wake-up while nothing changes (Fcitx5's input method is still asked
+//   twice a second, as without a panel).
 // - PointerMoving: as at rest, while XTest moves the pointer about 100 times a second over no
 //   window of the application. Goal: no wake-ups from the pointer watch.
 // Wake-ups are voluntary context switches, of all a process's threads unless said otherwise.
@@ -18,6 +22,9 @@
 #include "app_bench.h"
 #include "bench_support.h"
 
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <xcb/xcb.h>
@@ -234,6 +241,43 @@ void BM_AtRestSettingsOpen(benchmark::State& state) {
     desktop.measure(state, {}, 0, true);
 }
 BENCHMARK(BM_AtRestSettingsOpen)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_AtRestInputMethod(benchmark::State& state) {
+    Desktop desktop;
+    if (!desktop.ok()) {
+        state.SkipWithError(desktop.error.toStdString().c_str());
+        return;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("fcitx5")).isEmpty()) {
+        state.SkipWithError("fcitx5 is not installed");
+        return;
+    }
+    testsupport::ScopedServiceHome fcitxHome;
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/fcitx5");
+    QDir().mkpath(config);
+    QFile profile(config + QStringLiteral("/profile"));
+    profile.open(QIODevice::WriteOnly);
+    profile.write("[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=anthy\n"
+                  "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n[Groups/0/Items/1]\nName=anthy\nLayout=\n"
+                  "[GroupOrder]\n0=Default\n");
+    profile.close();
+    auto busAddress = desktop.bus->exportAddress();
+    testsupport::ScopedEnvironment env;
+    env.unset("DISPLAY");
+    auto fcitx5 = testsupport::ServiceProcess::start(QStringLiteral("/usr/bin/fcitx5"), {}, fcitxHome.path() + QStringLiteral("/fcitx5.log"),
+                                                     -1, &desktop.error);
+    if (!fcitx5 || !desktop.bus->waitForName(QStringLiteral("org.fcitx.Fcitx5"), std::chrono::seconds(20))) {
+        state.SkipWithError("fcitx5 did not start");
+        return;
+    }
+    platform::QtDBusConnection panel(desktop.bus->address(), QStringLiteral("bench-impanel"));
+    panel.call({QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+                QStringLiteral("RequestName"), {QStringLiteral("org.kde.impanel"), 4u}},
+               std::chrono::seconds(5));
+    QThread::sleep(3);  // Fcitx5's own start-up and its first broadcasts are over
+    desktop.measure(state);
+}
+BENCHMARK(BM_AtRestInputMethod)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_PointerMoving(benchmark::State& state) {
     Desktop desktop;

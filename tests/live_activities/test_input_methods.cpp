@@ -8,6 +8,7 @@
 #include "live_activities/live_test_helpers.h"
 #include "platform/input_source/desktop_input_sources.h"
 #include "platform/input_source/input_method_engine.h"
+#include "platform/input_source/input_method_mode.h"
 #include "platform/input_source/xkb_input_sources.h"
 #include "platform/runtime/qt_scheduler.h"
 #include "support/fixtures.h"
@@ -96,6 +97,77 @@ TEST(InputMethodEngines, DescriptionsAsTheFrameworksSendThem) {
 
 namespace {
 
+QVariantList ibusText(const QString& text) { return {"IBusText", QVariantMap(), text, QVariantList{"IBusAttrList", QVariantMap(), QVariantList()}}; }
+
+// An IBusProperty as the bus library hands it over once unwrapped.
+QVariantList ibusProperty(const QString& key, const QString& symbol) {
+    return {"IBusProperty", QVariantMap(), key, "", ibusText(QStringLiteral("Input mode (%1)").arg(symbol)),
+            ibusText("Switch input mode"), true, true, 1u, 0u, QVariantList{"IBusPropList", QVariantMap(), QVariantList()},
+            ibusText(symbol)};
+}
+
+}  // namespace
+
+// Each mode a Japanese engine announces gives the glyph of what it types, and names the mode.
+TEST(InputMethodModes, TheModeOfAJapaneseEngineDecidesItsIdentifierAndName) {
+    const InputMethodEngine anthy{"fcitx5", "anthy", "Anthy", "ja", QStringLiteral("あ"), ""};
+    const auto source = [&](const QString& label, const QString& name = {}) {
+        return platform::inputSourceFor(anthy, platform::InputMethodMode{label, name});
+    };
+    const auto glyph = [&](const QString& label) { return InputSourceActivityView::displayName(source(label).id.value_or(QString())); };
+    EXPECT_EQ(source(QStringLiteral("あ"), "Hiragana").id, QStringLiteral("fcitx5:anthy.Japanese"));
+    EXPECT_EQ(source(QStringLiteral("ア"), "Katakana").id, QStringLiteral("fcitx5:anthy.Japanese.Katakana"));
+    EXPECT_EQ(source(QStringLiteral("ア"), "Katakana").localizedName, QStringLiteral("Anthy (Katakana)"));
+    EXPECT_EQ(source("A", "Direct input").id, QStringLiteral("fcitx5:anthy.Roman"));
+    EXPECT_EQ(source("A", "Direct input").localizedName, QStringLiteral("Anthy (Direct input)"));
+    // Without a name from the framework, the mode's own.
+    EXPECT_EQ(source(QStringLiteral("_ｱ")).localizedName, QStringLiteral("Anthy (Half width katakana)"));
+    EXPECT_EQ(glyph(QStringLiteral("あ")), QStringLiteral("あ"));
+    EXPECT_EQ(glyph(QStringLiteral("ア")), QStringLiteral("ア"));
+    EXPECT_EQ(glyph(QStringLiteral("ｱ")), QStringLiteral("ア"));
+    EXPECT_EQ(glyph(QStringLiteral("_ｱ")), QStringLiteral("ア"));
+    EXPECT_EQ(glyph("A"), "abc");
+    EXPECT_EQ(glyph("_A"), "abc");
+    EXPECT_EQ(glyph(QStringLiteral("Ａ")), "abc");
+    // Each mode is a source of its own, so a switch between any two is announced.
+    QStringList ids;
+    for (const QString& label : {QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ｱ"), QStringLiteral("A"), QStringLiteral("Ａ")})
+        ids << source(label).id.value_or(QString());
+    ids.removeDuplicates();
+    EXPECT_EQ(ids.size(), 5);
+
+    // A label that names no Japanese mode, or a mode of another language, leaves the engine's own.
+    EXPECT_EQ(source(QStringLiteral("拼")).id, QStringLiteral("fcitx5:anthy.Japanese"));
+    EXPECT_EQ(source("").localizedName, QStringLiteral("Anthy"));
+    const InputMethodEngine pinyin{"fcitx5", "pinyin", "Pinyin", "zh_CN", QStringLiteral("拼"), ""};
+    EXPECT_EQ(platform::inputSourceFor(pinyin, platform::InputMethodMode{"A", "English"}).id, QStringLiteral("fcitx5:pinyin"));
+}
+
+TEST(InputMethodModes, ModesAsTheFrameworksBroadcastThem) {
+    const auto anthy = platform::kimpanelInputMethod(QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Half width katakana:menu,label=ｱ"));
+    ASSERT_TRUE(anthy.has_value());
+    EXPECT_EQ(anthy->name, "Anthy");
+    EXPECT_EQ(anthy->mode, (platform::InputMethodMode{QStringLiteral("ｱ"), "Half width katakana"}));
+    // A keyboard layout has no mode; a name may hold a colon.
+    const auto us = platform::kimpanelInputMethod("/Fcitx/im:Keyboard - English (US):input-keyboard-symbolic::menu,label=en");
+    ASSERT_TRUE(us.has_value());
+    EXPECT_EQ(us->name, "Keyboard - English (US)");
+    EXPECT_EQ(us->mode, std::nullopt);
+    EXPECT_EQ(platform::kimpanelInputMethod("/Fcitx/im:A:B:x:Direct input:menu,label=A")->name, "A:B");
+    EXPECT_EQ(platform::kimpanelInputMethod("/Fcitx/anthy-typing-method:Romaji:icon:tip:menu"), std::nullopt);
+    EXPECT_EQ(platform::kimpanelInputMethod("/Fcitx/im:Anthy"), std::nullopt);
+
+    EXPECT_EQ(platform::ibusInputMode(ibusProperty("InputMode", QStringLiteral("ア"))),
+              (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
+    EXPECT_EQ(platform::ibusInputMode(ibusProperty("InputMode", "_A")), (platform::InputMethodMode{"_A", "Latin"}));
+    EXPECT_EQ(platform::ibusInputMode(ibusProperty("TypingMode", "R")), std::nullopt);
+    EXPECT_EQ(platform::ibusInputMode(ibusProperty("InputMode", "")), std::nullopt);
+    EXPECT_EQ(platform::ibusInputMode(QVariantList{"IBusText", QVariantMap(), "InputMode"}), std::nullopt);
+    EXPECT_EQ(platform::ibusInputMode(QStringLiteral("InputMode")), std::nullopt);
+}
+
+namespace {
+
 // A private session bus and HOME for one framework's daemon. The daemons' engines are Python
 // programs that need the system's python3 with its GObject bindings.
 class InputMethodDaemonTest : public testsupport::QuillvexTest {
@@ -144,12 +216,42 @@ protected:
         testsupport::runTool(QStringLiteral("/usr/bin/ibus"), {QStringLiteral("engine")}, &output);
         return output.trimmed() == QLatin1String(engine);
     }
+    // A text field of another application focused on IBus's own bus, as a toolkit's IBus module
+    // makes one; it asks for the engine's properties, as a panel-less application does.
+    void focusATextField() {
+        ibusClient = std::make_unique<platform::QtDBusConnection>(platform::IBusEngineWatch::runIBusAddress(),
+                                                                  QStringLiteral("quillvex-test-ibus-client"));
+        ASSERT_TRUE(ibusClient->isConnected());
+        const auto created = ibusClient->call({QStringLiteral("org.freedesktop.IBus"), QStringLiteral("/org/freedesktop/IBus"),
+                                               QStringLiteral("org.freedesktop.IBus"), QStringLiteral("CreateInputContext"),
+                                               {QStringLiteral("quillvex-test")}},
+                                              std::chrono::seconds(5));
+        ASSERT_TRUE(created.ok()) << created.errorMessage.toStdString();
+        inputContext = created.value().value<QDBusObjectPath>().path();
+        const unsigned focusAndProperties = 8u | 16u;
+        ASSERT_TRUE(inputContextCall("SetCapabilities", {focusAndProperties}).ok());
+        ASSERT_TRUE(inputContextCall("FocusIn").ok());
+    }
+    platform::DBusReply inputContextCall(const char* method, const QVariantList& arguments = {}) {
+        return ibusClient->call({QStringLiteral("org.freedesktop.IBus"), inputContext,
+                                 QStringLiteral("org.freedesktop.IBus.InputContext"), QString::fromLatin1(method), arguments},
+                                std::chrono::seconds(5));
+    }
+    // Control and a key, pressed and released in the text field (IBus's key codes are X's less 8).
+    void pressControl(unsigned keyval, unsigned xKeycode) {
+        const unsigned control = 1u << 2, release = 1u << 30;
+        for (const unsigned state : {control, control | release})
+            ASSERT_TRUE(inputContextCall("ProcessKeyEvent", {keyval, xKeycode - 8, state}).ok());
+    }
+    std::unique_ptr<platform::QtDBusConnection> ibusClient;
+    QString inputContext;
 };
 
 }  // namespace
 
 // The switch a Japanese user makes: none, then Anthy, back to the US layout, to Anthy again.
-// The daemon's first engine is where it stands; each switch after it is announced.
+// The daemon's first engine is where it stands; each switch after it is announced. Anthy
+// publishes its mode as it becomes the engine: Latin input, where ibus-anthy starts.
 TEST_F(IBusInputMethodTest, EachGlobalEngineSwitchIsAnnouncedWithItsGlyph) {
     DesktopInputSources sources(noKeyboard(), sessionBus->connection(), scheduler());
     EventBus bus(scheduler());
@@ -158,26 +260,68 @@ TEST_F(IBusInputMethodTest, EachGlobalEngineSwitchIsAnnouncedWithItsGlyph) {
     service.start();
     ASSERT_TRUE(pump([&] { return sources.ibus().isSettled(); })) << "IBus's bus was not reached";
     EXPECT_EQ(sources.ibus().engine(), std::nullopt);  // a fresh daemon has no global engine
+    const auto reaches = [&](const char* id, const char* glyph) {
+        const bool reached = pump([&] { return !seen.sources.empty() && seen.sources.back().id == QLatin1String(id); });
+        if (!reached) return ::testing::AssertionFailure() << (seen.sources.empty() ? "nothing" : seen.sources.back().id.toStdString());
+        if (seen.glyphs().back() != QString::fromUtf8(glyph)) return ::testing::AssertionFailure() << seen.glyphs().back().toStdString();
+        return ::testing::AssertionSuccess();
+    };
 
     ASSERT_TRUE(switchTo("anthy"));
-    ASSERT_TRUE(pump([&] { return seen.sources.size() == 1; }));
-    EXPECT_EQ(seen.sources[0].id, QStringLiteral("ibus:anthy.Japanese"));
-    EXPECT_EQ(seen.sources[0].name, QStringLiteral("Anthy"));
-    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (ibus:anthy.Japanese)")));
-
+    ASSERT_TRUE(reaches("ibus:anthy.Roman", "abc"));
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (Latin) (ibus:anthy.Roman)")));
     ASSERT_TRUE(switchTo("xkb:us::eng"));
-    ASSERT_TRUE(pump([&] { return seen.sources.size() == 2; }));
+    ASSERT_TRUE(reaches("ibus:xkb:us::eng", "abc"));
     EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to English (US) (ibus:xkb:us::eng)")));
     ASSERT_TRUE(switchTo("xkb:jp:kana:jpn"));
-    ASSERT_TRUE(pump([&] { return seen.sources.size() == 3; }));
+    ASSERT_TRUE(reaches("ibus:xkb:jp:kana:jpn.Japanese", "あ"));
     ASSERT_TRUE(switchTo("anthy"));
-    ASSERT_TRUE(pump([&] { return seen.sources.size() == 4; }));
-    EXPECT_EQ(seen.glyphs(), (QStringList{QStringLiteral("あ"), "abc", QStringLiteral("あ"), QStringLiteral("あ")}));
+    ASSERT_TRUE(reaches("ibus:anthy.Roman", "abc"));
 
     // IBus going away takes its engine with it; the keyboard (none here) is the source again.
     daemon->stop();
     ASSERT_TRUE(pump([&] { return !sources.ibus().engine().has_value(); }));
     EXPECT_EQ(sources.currentSource(), std::nullopt);
+    service.stop();
+}
+
+// Anthy's own key in a focused text field: Control+comma steps the input mode (Latin, wide Latin,
+// hiragana, katakana, half-width katakana, Latin again). Each mode the engine publishes is heard
+// by eavesdropping on IBus's bus, with no panel of ours, and announced at once; on the real clock.
+TEST_F(IBusInputMethodTest, AnthysInputModesAreAnnouncedAsTheEnginePublishesThem) {
+    platform::QtScheduler realTime;
+    DesktopInputSources sources(noKeyboard(), sessionBus->connection(), realTime);
+    EventBus bus(realTime);
+    InputSourceService service(bus, realTime, sources);
+    Announcements seen(bus);
+    service.start();
+    ASSERT_TRUE(pump([&] { return sources.ibus().isSettled(); })) << "IBus's bus was not reached";
+    ASSERT_NO_FATAL_FAILURE(focusATextField());
+    const auto lastID = [&] { return seen.sources.empty() ? QString() : seen.sources.back().id; };
+
+    // ibus-anthy starts in Latin input.
+    ASSERT_TRUE(switchTo("anthy"));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:anthy.Roman"); })) << lastID().toStdString();
+    EXPECT_EQ(seen.sources.back().name, QStringLiteral("Anthy (Latin)"));
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (Latin) (ibus:anthy.Roman)")));
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:anthy.FullWidthRoman"); })) << lastID().toStdString();
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:anthy.Japanese"); })) << lastID().toStdString();
+    const qsizetype hiragana = seen.sources.size() - 1;
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:anthy.Japanese.Katakana"); })) << lastID().toStdString();
+    EXPECT_EQ(seen.sources.back().name, QStringLiteral("Anthy (Katakana)"));
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:anthy.Japanese.HalfWidthKatakana"); })) << lastID().toStdString();
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:anthy.Roman"); })) << lastID().toStdString();
+    EXPECT_EQ(seen.glyphs().mid(hiragana), (QStringList{QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ア"), "abc"}));
+
+    // Another engine forgets Anthy's mode.
+    ASSERT_TRUE(switchTo("xkb:us::eng"));
+    ASSERT_TRUE(pump([&] { return lastID() == QLatin1String("ibus:xkb:us::eng"); })) << lastID().toStdString();
+    EXPECT_EQ(sources.ibus().mode(), std::nullopt);
     service.stop();
 }
 
@@ -219,12 +363,23 @@ protected:
                                       std::chrono::seconds(5));
         ASSERT_TRUE(created.ok()) << created.errorMessage.toStdString();
         const QVariant value = created.value();
-        const QString path = value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
-        ASSERT_TRUE(bus.call({QStringLiteral("org.freedesktop.IBus"), path, QStringLiteral("org.freedesktop.IBus.InputContext"),
+        inputContext = value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
+        ASSERT_TRUE(bus.call({QStringLiteral("org.freedesktop.IBus"), inputContext, QStringLiteral("org.freedesktop.IBus.InputContext"),
                               QStringLiteral("FocusIn"), {}},
                              std::chrono::seconds(5))
                         .ok());
     }
+    // Control and a key, pressed and released in that input context (IBus's key codes are X's less 8).
+    void pressControl(unsigned keyval, unsigned xKeycode) {
+        const unsigned control = 1u << 2, release = 1u << 30;
+        for (const unsigned state : {control, control | release})
+            ASSERT_TRUE(sessionBus->connection()
+                            .call({QStringLiteral("org.freedesktop.IBus"), inputContext, QStringLiteral("org.freedesktop.IBus.InputContext"),
+                                   QStringLiteral("ProcessKeyEvent"), {keyval, xKeycode - 8, state}},
+                                  std::chrono::seconds(5))
+                            .ok());
+    }
+    QString inputContext;
     // The real clock: the poll's timer must really run.
     platform::QtScheduler realTime;
 };
@@ -254,4 +409,83 @@ TEST_F(Fcitx5InputMethodTest, TheFocusedInputMethodsSwitchesAreAnnounced) {
     // Nobody listening: no more questions to the daemon.
     service.stop();
     EXPECT_FALSE(sources.fcitx5().isPolling());
+}
+
+namespace {
+
+// Drives Anthy through its modes with a user's keys, after Fcitx5 stood on the US keyboard; each
+// mode is announced as Fcitx5 shows it to its panel. The clock stands still in these tests, so
+// the poll never runs again after its first question: every announcement comes from what the
+// panel was shown, at once.
+class Fcitx5ModeTest : public Fcitx5InputMethodTest {
+protected:
+    void driveAnthysModes() {
+        DesktopInputSources sources(noKeyboard(), sessionBus->connection(), scheduler());
+        EventBus bus(scheduler());
+        InputSourceService service(bus, scheduler(), sources);
+        Announcements seen(bus);
+        service.start();
+        ASSERT_NO_FATAL_FAILURE(focusAnInputContext());
+        ASSERT_TRUE(pump([&] { return sources.fcitx5().engine().has_value(); }));
+        const auto lastID = [&] { return seen.sources.empty() ? QString() : seen.sources.back().id; };
+        const auto reaches = [&](const char* id) {
+            return pump([&] { return lastID() == QLatin1String(id); }) ? ::testing::AssertionSuccess()
+                                                                      : ::testing::AssertionFailure() << lastID().toStdString();
+        };
+
+        ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("anthy")}).ok());
+        ASSERT_TRUE(reaches("fcitx5:anthy.Japanese"));
+        EXPECT_EQ(seen.sources.back().name, QStringLiteral("Anthy (Hiragana)"));
+        EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (Hiragana) (fcitx5:anthy.Japanese)")));
+        const qsizetype first = seen.sources.size() - 1;
+        ASSERT_NO_FATAL_FAILURE(pressControl('.', 60));
+        ASSERT_TRUE(reaches("fcitx5:anthy.Japanese.Katakana"));
+        EXPECT_EQ(seen.sources.back().name, QStringLiteral("Anthy (Katakana)"));
+        ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+        ASSERT_TRUE(reaches("fcitx5:anthy.Japanese.HalfWidthKatakana"));
+        ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+        ASSERT_TRUE(reaches("fcitx5:anthy.Roman"));
+        EXPECT_EQ(seen.sources.back().name, QStringLiteral("Anthy (Direct input)"));
+        ASSERT_NO_FATAL_FAILURE(pressControl('.', 60));
+        ASSERT_TRUE(reaches("fcitx5:anthy.Japanese"));
+        EXPECT_EQ(seen.glyphs().mid(first),
+                  (QStringList{QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ア"), "abc", QStringLiteral("あ")}));
+
+        // Back to the keyboard layout: no mode, and the layout's own source.
+        ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("keyboard-us")}).ok());
+        ASSERT_TRUE(reaches("fcitx5:keyboard-us"));
+        EXPECT_EQ(sources.fcitx5().mode(), std::nullopt);
+        service.stop();
+    }
+};
+
+}  // namespace
+
+// A desktop whose panel owns org.kde.impanel (Plasma's): Fcitx5 broadcasts each mode over kimpanel.
+TEST_F(Fcitx5ModeTest, AnthysModesAreAnnouncedFromThePanelBroadcast) {
+    platform::QtDBusConnection panel(sessionBus->address(), QStringLiteral("quillvex-test-impanel"));
+    const unsigned doNotQueue = 4;
+    ASSERT_TRUE(panel.call({QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"),
+                            {QStringLiteral("org.kde.impanel"), doNotQueue}},
+                           std::chrono::seconds(5))
+                    .ok());
+    driveAnthysModes();
+}
+
+// A desktop that hosts tray items (a StatusNotifierWatcher, as Xfce's or LXQt's panel runs): Fcitx5's
+// tray menu names each mode.
+TEST_F(Fcitx5ModeTest, AnthysModesAreAnnouncedFromTheTrayMenu) {
+    QString error;
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    auto host = testsupport::DBusMock::startPlain(*sessionBus, watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, &error);
+    ASSERT_TRUE(host) << error.toStdString();
+    ASSERT_TRUE(host->addProperties(watcher, {{"IsStatusNotifierHostRegistered", true},
+                                              {"ProtocolVersion", 0},
+                                              {"RegisteredStatusNotifierItems", QStringList()}}));
+    ASSERT_TRUE(host->addMethod(watcher, "RegisterStatusNotifierHost", "s", "", ""));
+    ASSERT_TRUE(host->addMethod(watcher, "RegisterStatusNotifierItem", "s", "",
+                                "self.props['org.kde.StatusNotifierWatcher']['RegisteredStatusNotifierItems'] = [args[0]]; "
+                                "self.EmitSignal('org.kde.StatusNotifierWatcher', 'StatusNotifierItemRegistered', 's', [args[0]])"));
+    driveAnthysModes();
 }

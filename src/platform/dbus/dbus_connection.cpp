@@ -229,6 +229,29 @@ AnyCancellable QtDBusConnection::callAsync(const DBusCall& call, Timeout timeout
     });
 }
 
+namespace {
+
+QString eavesdropRuleFor(const DBusMatch& match) {
+    QString rule = QStringLiteral("type='signal',eavesdrop='true'");
+    const auto add = [&rule](const char* key, const QString& value) {
+        if (!value.isEmpty()) rule += QStringLiteral(",%1='%2'").arg(QLatin1String(key), value);
+    };
+    add("sender", match.service);
+    add("path", match.path);
+    add("interface", match.interface);
+    add("member", match.member);
+    add("arg0", match.arg0);
+    return rule;
+}
+
+QDBusMessage busMessage(const QString& method, const QString& rule) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService, method);
+    message << rule;
+    return message;
+}
+
+}  // namespace
+
 AnyCancellable QtDBusConnection::subscribe(const DBusMatch& match, SignalHandler handler) {
     if (!isConnected()) return {};
     auto* receiver = new DBusSignalReceiver(std::move(handler));
@@ -239,14 +262,21 @@ AnyCancellable QtDBusConnection::subscribe(const DBusMatch& match, SignalHandler
         delete receiver;
         return {};
     }
+    // Qt's own rule hears only what is sent to everyone; the bus hands a signal addressed to another
+    // connection to this one only under an eavesdropping rule, which Qt's dispatch then serves
+    // like any other.
+    const QString eavesdropRule = match.eavesdrop ? eavesdropRuleFor(match) : QString();
+    if (!eavesdropRule.isEmpty()) state_->connection.send(busMessage(QStringLiteral("AddMatch"), eavesdropRule));
     std::weak_ptr<State> weak = state_;
     QPointer<DBusSignalReceiver> guard(receiver);
-    return AnyCancellable([weak, guard, match, argumentMatch] {
+    return AnyCancellable([weak, guard, match, argumentMatch, eavesdropRule] {
         if (!guard) return;
         guard->deactivate();
-        if (auto state = weak.lock())
+        if (auto state = weak.lock()) {
             state->connection.disconnect(match.service, match.path, match.interface, match.member, argumentMatch,
                                          QString(), guard.data(), SLOT(receive(QDBusMessage)));
+            if (!eavesdropRule.isEmpty()) state->connection.send(busMessage(QStringLiteral("RemoveMatch"), eavesdropRule));
+        }
         guard->deleteLater();
     });
 }

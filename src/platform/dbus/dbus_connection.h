@@ -50,6 +50,9 @@ struct DBusMatch {
     QString interface;
     QString member;
     QString arg0;  // only signals whose first argument is this string (e.g. NameOwnerChanged)
+    // Also signals sent to another connection, which a bus hands on only to an eavesdropping match
+    // (where the bus allows it).
+    bool eavesdrop = false;
 };
 
 struct DBusSignal {

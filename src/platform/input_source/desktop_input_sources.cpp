@@ -16,8 +16,8 @@ DesktopInputSources::~DesktopInputSources() {
 }
 
 std::optional<InputSource> DesktopInputSources::currentSource() {
-    if (const auto& engine = fcitx5_.engine()) return inputSourceFor(*engine);
-    if (const auto& engine = ibus_.engine()) return inputSourceFor(*engine);
+    if (const auto& engine = fcitx5_.engine()) return inputSourceFor(*engine, fcitx5_.mode());
+    if (const auto& engine = ibus_.engine()) return inputSourceFor(*engine, ibus_.mode());
     return keyboard_->currentSource();
 }
 

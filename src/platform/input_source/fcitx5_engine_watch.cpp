@@ -10,12 +10,15 @@ const QString kFcitxName = QStringLiteral("org.fcitx.Fcitx5");
 const QString kControllerPath = QStringLiteral("/controller");
 const QString kController = QStringLiteral("org.fcitx.Fcitx.Controller1");
 
+const QString kKimpanelPath = QStringLiteral("/kimpanel");
+const QString kKimpanel = QStringLiteral("org.kde.kimpanel.inputmethod");
+
 DBusCall controllerCall(const QString& method) { return DBusCall{kFcitxName, kControllerPath, kController, method, {}}; }
 
 }  // namespace
 
 Fcitx5EngineWatch::Fcitx5EngineWatch(DBusConnection& sessionBus, Scheduler& scheduler)
-    : sessionBus_(sessionBus), scheduler_(scheduler) {}
+    : sessionBus_(sessionBus), scheduler_(scheduler), tray_(sessionBus) {}
 
 Fcitx5EngineWatch::~Fcitx5EngineWatch() { stop(); }
 
@@ -42,6 +45,17 @@ void Fcitx5EngineWatch::start(std::function<void()> changed) {
         gone();
         if (!owner.isEmpty()) appeared();
     }));
+    kimpanelUpdates_ = sessionBus_.subscribe(
+        DBusMatch{kFcitxName, kKimpanelPath, kKimpanel, QStringLiteral("UpdateProperty"), QString()},
+        lifetime_.wrap([this](const DBusSignal& signal) {
+            if (auto status = kimpanelInputMethod(signal.arguments.value(0).toString())) statusHeard(std::move(*status));
+        }));
+    kimpanelRegistrations_ = sessionBus_.subscribe(
+        DBusMatch{kFcitxName, kKimpanelPath, kKimpanel, QStringLiteral("RegisterProperties"), QString()},
+        lifetime_.wrap([this](const DBusSignal& signal) {
+            for (const QString& property : signal.arguments.value(0).toStringList())
+                if (auto status = kimpanelInputMethod(property)) statusHeard(std::move(*status));
+        }));
     presence_ = sessionBus_.callAsync(
         DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                  QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {kFcitxName}},
@@ -54,6 +68,10 @@ void Fcitx5EngineWatch::stop() {
     running_ = false;
     ownerWatch_.cancel();
     presence_.cancel();
+    kimpanelUpdates_.cancel();
+    kimpanelRegistrations_.cancel();
+    status_.reset();
+    tray_.stop();
     timer_.invalidate();
     call_.cancel();
     ++generation_;
@@ -64,6 +82,7 @@ void Fcitx5EngineWatch::stop() {
 
 void Fcitx5EngineWatch::appeared() {
     settled_ = false;
+    tray_.start(kFcitxName, lifetime_.wrap([this](const InputMethodStatus& status) { statusHeard(status); }));
     timer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
     poll();
 }
@@ -74,8 +93,27 @@ void Fcitx5EngineWatch::gone() {
     ++generation_;
     const bool had = engine_.has_value();
     engine_.reset();
+    status_.reset();
+    tray_.stop();
     settled_ = false;
     if (had && changed_) changed_();
+}
+
+std::optional<InputMethodMode> Fcitx5EngineWatch::mode() const {
+    if (!engine_ || !status_ || status_->name != engine_->longName) return std::nullopt;
+    return status_->mode;
+}
+
+void Fcitx5EngineWatch::statusHeard(InputMethodStatus status) {
+    if (!running_) return;
+    const std::optional<InputMethodMode> before = mode();
+    status_ = std::move(status);
+    // Another input method than the one polled last: the switch is heard before the next poll.
+    if (!engine_ || engine_->longName != status_->name) {
+        if (timer_.isValid()) poll();
+        return;
+    }
+    if (settled_ && mode() != before && changed_) changed_();
 }
 
 void Fcitx5EngineWatch::poll() {

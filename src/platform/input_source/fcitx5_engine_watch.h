@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dbus/dbus_connection.h"
+#include "platform/input_source/fcitx5_tray_menu.h"
 #include "platform/input_source/input_method_engine.h"
 #include "platform/runtime/dispatch.h"
 
@@ -17,7 +18,13 @@ namespace platform {
 // the input-method groups, and CurrentIM goes only to the owner of the focused input context. So
 // while Fcitx5 is on the bus its controller's CurrentInputMethod (the input method of the input
 // context focused last) is asked every `pollInterval`, one call at a time; a new one is described
-// from AvailableInputMethods. Main thread only.
+// from AvailableInputMethods.
+//
+// The engine's mode (Anthy's hiragana, katakana, direct input) Fcitx5 tells only its panels: while
+// a kimpanel panel owns org.kde.impanel (Plasma's does), it broadcasts the current input method
+// and its mode as the "/Fcitx/im" property on the session bus, which anyone may hear; where the
+// desktop hosts tray items, its tray menu names the mode. Without either the mode stays unknown
+// and the engine alone is the source. Main thread only.
 class Fcitx5EngineWatch {
 public:
     static constexpr double pollInterval = 0.5;
@@ -31,6 +38,8 @@ public:
 
     // The input method in use; none while Fcitx5 is away or no input context had the focus yet.
     const std::optional<InputMethodEngine>& engine() const { return engine_; }
+    // The engine's mode, when a panel was last shown one for this engine.
+    std::optional<InputMethodMode> mode() const;
     bool isPolling() const { return timer_.isValid(); }
 
     // `changed` runs after each switch, and when Fcitx5 goes away while it had an input method.
@@ -47,6 +56,7 @@ private:
     void gone();
     void poll();
     void describe(const QString& uniqueName);
+    void statusHeard(InputMethodStatus status);
 
     DBusConnection& sessionBus_;
     Scheduler& scheduler_;
@@ -55,10 +65,15 @@ private:
     bool settled_ = false;
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;
+    // The last input method a panel was shown.
+    std::optional<InputMethodStatus> status_;
+    Fcitx5TrayMenu tray_;
     RepeatingTimer timer_;
     AnyCancellable ownerWatch_;
     AnyCancellable presence_;
     AnyCancellable call_;
+    AnyCancellable kimpanelUpdates_;
+    AnyCancellable kimpanelRegistrations_;
     Lifetime lifetime_;
 };
 

@@ -13,6 +13,7 @@ namespace {
 
 const QString kIBusName = QStringLiteral("org.freedesktop.IBus");
 const QString kIBusPath = QStringLiteral("/org/freedesktop/IBus");
+const QString kEngine = QStringLiteral("org.freedesktop.IBus.Engine");
 
 }  // namespace
 
@@ -71,8 +72,12 @@ void IBusEngineWatch::drop() {
     ++generation_;
     engineSignal_.cancel();
     engineRead_.cancel();
+    propertyUpdates_.cancel();
+    propertyRegistrations_.cancel();
     ibusBus_.reset();
     engine_.reset();
+    mode_.reset();
+    modeSinceSwitch_ = false;
     settled_ = false;
 }
 
@@ -95,7 +100,19 @@ void IBusEngineWatch::connectTo(const QString& address) {
     ibusBus_ = std::move(bus);
     // The daemon is the only sender on its own bus: no sender to match.
     engineSignal_ = ibusBus_->subscribe(DBusMatch{QString(), kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
-                                            lifetime_.wrap([this](const DBusSignal&) { readEngine(true); }));
+                                            lifetime_.wrap([this](const DBusSignal&) {
+                                                modeSinceSwitch_ = false;
+                                                readEngine(true);
+                                            }));
+    // Engines are separate connections of their own paths; their signals go to the daemon.
+    propertyUpdates_ = ibusBus_->subscribe(DBusMatch{QString(), QString(), kEngine, QStringLiteral("UpdateProperty"), QString(), true},
+                                           lifetime_.wrap([this](const DBusSignal& signal) { engineProperties(signal.arguments); }));
+    propertyRegistrations_ = ibusBus_->subscribe(
+        DBusMatch{QString(), QString(), kEngine, QStringLiteral("RegisterProperties"), QString(), true},
+        lifetime_.wrap([this](const DBusSignal& signal) {
+            // An IBusPropList: ("IBusPropList", attachments, properties).
+            engineProperties(signal.arguments.value(0).toList().value(2).toList());
+        }));
     readEngine(false);
 }
 
@@ -112,8 +129,22 @@ void IBusEngineWatch::readEngine(bool announce) {
             settled_ = true;
             if (engine == engine_) return;
             engine_ = std::move(engine);
+            // A mode heard since the switch began is the new engine's; an older one was the last's.
+            if (!modeSinceSwitch_) mode_.reset();
             if (announce && wasSettled && changed_) changed_();
         }));
+}
+
+void IBusEngineWatch::engineProperties(const QVariantList& properties) {
+    if (!running_) return;
+    for (const QVariant& property : properties) {
+        std::optional<InputMethodMode> mode = ibusInputMode(property);
+        if (!mode) continue;
+        modeSinceSwitch_ = true;
+        if (mode == mode_) continue;
+        mode_ = std::move(mode);
+        if (settled_ && engine_ && changed_) changed_();
+    }
 }
 
 }  // namespace platform

@@ -16,7 +16,11 @@ namespace platform {
 // IBus's global engine. IBus serves it on a bus of its own, whose address `ibus address` prints
 // (the tool knows every place the daemon may have written it); the daemon also owns
 // org.freedesktop.IBus on the session bus, which tells when it comes and goes. The engine is the
-// GlobalEngine property; GlobalEngineChanged announces each switch. Main thread only.
+// GlobalEngine property; GlobalEngineChanged announces each switch.
+//
+// An engine publishes its mode as its "InputMode" property (ibus-anthy, ibus-mozc), sent through
+// the daemon to the focused input context only. An eavesdropping match on IBus's bus hears the
+// engine's RegisterProperties and UpdateProperty without taking the panel's place. Main thread only.
 class IBusEngineWatch {
 public:
     // Blocking: runs off the main thread. The address, empty when there is no daemon.
@@ -34,6 +38,8 @@ public:
 
     // The engine in use; none while IBus is away or has not answered yet.
     const std::optional<InputMethodEngine>& engine() const { return engine_; }
+    // The engine's mode, once it published one since it became the engine.
+    const std::optional<InputMethodMode>& mode() const { return mode_; }
     // Whether IBus's bus is connected and its first answer is in.
     bool isSettled() const { return settled_; }
 
@@ -53,6 +59,7 @@ private:
     void discover();
     void connectTo(const QString& address);
     void readEngine(bool announce);
+    void engineProperties(const QVariantList& properties);
     void drop();
 
     DBusConnection& sessionBus_;
@@ -63,9 +70,14 @@ private:
     bool settled_ = false;
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;
+    std::optional<InputMethodMode> mode_;
+    // Whether the engine published a mode since the last switch began.
+    bool modeSinceSwitch_ = false;
     std::unique_ptr<DBusConnection> ibusBus_;
     AnyCancellable ownerWatch_;
     AnyCancellable engineSignal_;
+    AnyCancellable propertyUpdates_;
+    AnyCancellable propertyRegistrations_;
     // The read in flight; a newer one replaces it.
     AnyCancellable engineRead_;
     Lifetime lifetime_;

@@ -16,11 +16,29 @@ bool isKeyboardLayout(const InputMethodEngine& engine) {
     return engine.name.startsWith(QLatin1String("xkb:")) || engine.name.startsWith(QLatin1String("keyboard-"));
 }
 
+
+QString modeSuffix(InputModeKind kind) {
+    switch (kind) {
+    case InputModeKind::hiragana: return QStringLiteral(".Japanese");
+    case InputModeKind::katakana: return QStringLiteral(".Japanese.Katakana");
+    case InputModeKind::halfWidthKatakana: return QStringLiteral(".Japanese.HalfWidthKatakana");
+    case InputModeKind::latin: return QStringLiteral(".Roman");
+    case InputModeKind::wideLatin: return QStringLiteral(".FullWidthRoman");
+    }
+    return {};
+}
+
 }  // namespace
 
-InputSource inputSourceFor(const InputMethodEngine& engine) {
+InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode) {
     QString id = engine.framework + QLatin1Char(':') + engine.name;
+    const QString name = engine.longName.isEmpty() ? engine.name : engine.longName;
     const bool japanese = engine.language == QLatin1String("ja") || engine.language.startsWith(QLatin1String("ja_"));
+    const std::optional<InputModeKind> kind = mode ? inputModeKind(mode->label) : std::nullopt;
+    if (japanese && kind) {
+        const QString modeName = mode->name.isEmpty() ? inputModeName(*kind) : mode->name;
+        return InputSource{id + modeSuffix(*kind), name + QStringLiteral(" (") + modeName + QLatin1Char(')')};
+    }
     if (japanese) {
         const bool katakana = isKatakana(engine.symbol) ||
                               engine.name.contains(QLatin1String("katakana"), Qt::CaseInsensitive) ||
@@ -32,7 +50,7 @@ InputSource inputSourceFor(const InputMethodEngine& engine) {
     }
     InputSource source;
     source.id = id;
-    source.localizedName = engine.longName.isEmpty() ? engine.name : engine.longName;
+    source.localizedName = name;
     return source;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/input_source/input_method_mode.h"
 #include "platform/input_source/input_sources.h"
 
 #include <QString>
@@ -23,6 +24,10 @@ struct InputMethodEngine {
 // katakana ".Japanese.Katakana", the way the system's own Japanese input modes are named. A
 // keyboard-layout engine types kana only for a kana layout; any other layout (even a Japanese
 // one) types Latin letters. The name is the engine's display name.
-InputSource inputSourceFor(const InputMethodEngine& engine);
+//
+// Where the framework tells a Japanese engine's mode, the mode decides instead: hiragana
+// ".Japanese", katakana ".Japanese.Katakana" (half width ".Japanese.HalfWidthKatakana"), Latin
+// ".Roman" (wide ".FullWidthRoman"), and the name carries the mode: "Anthy (Katakana)".
+InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode = std::nullopt);
 
 }  // namespace platform
