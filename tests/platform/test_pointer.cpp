@@ -11,11 +11,13 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <xcb/record.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -243,10 +245,19 @@ TEST_F(XdndDragTest, TheMotionWatchHearsEveryPointerMovementTheServerMakes) {
     xcb_map_window(c, window);
     xcb_flush(c);
 
+    // The server records once start returns (and again once listening resumes), so the first motion
+    // after it is heard.
+    const auto recording = [&](uint32_t context) {
+        auto* reply = xcb_record_get_context_reply(c, xcb_record_get_context(c, context), nullptr);
+        const bool enabled = reply && reply->enabled;
+        std::free(reply);
+        return enabled;
+    };
     int batches = 0;
     auto watch = platform::X11MotionWatch::start([&] { ++batches; }, x->display().toLocal8Bit());
     ASSERT_TRUE(watch);
     EXPECT_EQ(watch->source(), platform::X11MotionWatch::Source::record);
+    EXPECT_TRUE(recording(watch->recordContext()));
     warp(700, 300);
     EXPECT_TRUE(waitFor([&] { return batches > 0; }));
     fakeMotion(710, 300);
@@ -254,13 +265,12 @@ TEST_F(XdndDragTest, TheMotionWatchHearsEveryPointerMovementTheServerMakes) {
     EXPECT_TRUE(waitFor([&] { return batches > seen; }));
     // Not listening, nothing is heard; listening again, the next warp is.
     watch->setListening(false);
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
     seen = batches;
     warp(600, 300);
     waitFor([] { return false; }, 300);
     EXPECT_EQ(batches, seen);
     watch->setListening(true);
-    waitFor([] { return false; }, 100);
+    EXPECT_TRUE(recording(watch->recordContext()));
     warp(650, 310);
     EXPECT_TRUE(waitFor([&] { return batches > seen; }));
     watch.reset();

@@ -15,6 +15,7 @@ namespace {
 
 // The categories of recorded data (the RECORD protocol's; xcb names none of them).
 constexpr uint8_t recordedFromServer = 0;
+constexpr uint8_t recordStartOfData = 4;
 constexpr uint8_t recordEndOfData = 5;
 
 xcb_void_cookie_t selectRawMotion(xcb_connection_t* c, xcb_window_t root, bool listening) {
@@ -44,8 +45,8 @@ std::unique_ptr<X11MotionWatch> X11MotionWatch::start(std::function<void()> move
     watch->connection_ = connect(name);
     if (!watch->connection_) return nullptr;
     watch->root_ = xcb_setup_roots_iterator(xcb_get_setup(watch->connection_)).data->root;
-    if (!(allowRecord && watch->startRecording(name)) && !watch->startRawMotion()) return nullptr;
     watch->moved_ = std::move(moved);
+    if (!(allowRecord && watch->startRecording(name)) && !watch->startRawMotion()) return nullptr;
     return watch;
 }
 
@@ -71,13 +72,16 @@ bool X11MotionWatch::startRecording(const QByteArray& display) {
     if (!dataConnection_) return false;
     source_ = Source::record;
     watchSocket(dataConnection_);
-    // The server sends what it recorded when it next writes to any client. A motion that no other
-    // client hears (over the bare root, say) reaches this one here, so none waits for the next.
-    selectRootMotion(true);
     rootNotifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
     QObject::connect(rootNotifier_.get(), &QSocketNotifier::activated, [this] { readRootEvents(); });
-    enableRecording();
-    return true;
+    listen();
+    if (enabledSequence_ != 0) return true;
+    // The server would not record after all: raw motion stands in.
+    rootNotifier_.reset();
+    notifier_.reset();
+    selectRootMotion(false);
+    source_ = Source::rawMotion;
+    return false;
 }
 
 bool X11MotionWatch::startRawMotion() {
@@ -107,8 +111,26 @@ void X11MotionWatch::watchSocket(xcb_connection_t* connection) {
 
 void X11MotionWatch::selectRootMotion(bool listening) {
     const uint32_t mask = listening ? uint32_t{XCB_EVENT_MASK_POINTER_MOTION} : 0u;
+    if (listening) {
+        // Waited for, like the recording itself: the selection is in effect on return.
+        std::free(xcb_request_check(connection_, xcb_change_window_attributes_checked(connection_, root_, XCB_CW_EVENT_MASK, &mask)));
+        return;
+    }
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection_);
+}
+
+void X11MotionWatch::listen() {
+    // The server sends what it recorded when it next writes to any client. A motion that no other
+    // client hears (over the bare root, say) reaches this one here, so none waits for the next.
+    selectRootMotion(true);
+    if (disabling_) {
+        // The context is still enabled until its end of data arrives; only then can it be enabled again.
+        awaitRecorded(recordEndOfData);
+    }
+    enableRecording();
+    // Events read while waiting wait in the connection's queue, where the socket cannot tell of them.
+    if (rootNotifier_) QMetaObject::invokeMethod(rootNotifier_.get(), [this] { readRootEvents(); }, Qt::QueuedConnection);
 }
 
 void X11MotionWatch::readRootEvents() {
@@ -122,24 +144,65 @@ void X11MotionWatch::readRootEvents() {
 }
 
 void X11MotionWatch::enableRecording() {
-    if (enabledSequence_ != 0) return;  // still enabled, or its end not read yet: enabled again once it is
+    if (enabledSequence_ != 0) return;  // still enabled
     enabledSequence_ = xcb_record_enable_context(dataConnection_, context_).sequence;
-    xcb_flush(dataConnection_);
+    // The server's first answer, the start of the data, comes once it records: every motion after
+    // this returns is heard.
+    awaitRecorded(recordStartOfData);
+    // Data read with that answer waits in the connection's queue, where the socket cannot tell of it.
+    if (enabledSequence_ != 0 && notifier_)
+        QMetaObject::invokeMethod(notifier_.get(), [this] { readPendingEvents(); }, Qt::QueuedConnection);
+}
+
+void X11MotionWatch::awaitRecorded(uint8_t category) {
+    while (enabledSequence_ != 0) {
+        xcb_generic_error_t* error = nullptr;
+        auto* reply = static_cast<xcb_record_enable_context_reply_t*>(
+            xcb_wait_for_reply(dataConnection_, enabledSequence_, &error));
+        if (!reply) {
+            // The enabling request failed, or the server went away.
+            std::free(error);
+            endRecording();
+            return;
+        }
+        const uint8_t got = takeRecorded(reply);
+        if (got == category) return;
+    }
+}
+
+uint8_t X11MotionWatch::takeRecorded(void* reply) {
+    auto* data = static_cast<xcb_record_enable_context_reply_t*>(reply);
+    const uint8_t category = data->category;
+    if (category == recordedFromServer && xcb_record_enable_context_data_length(data) > 0 && wantsListening_)
+        movedUnheard_ = true;
+    if (category == recordEndOfData) endRecording();
+    std::free(reply);
+    return category;
+}
+
+void X11MotionWatch::endRecording() {
+    enabledSequence_ = 0;
+    disabling_ = false;
 }
 
 void X11MotionWatch::setListening(bool listening) {
-    wantsListening_ = listening;
     if (source_ == Source::record) {
-        selectRootMotion(listening);
         if (listening) {
-            enableRecording();
-        } else if (enabledSequence_ != 0) {
+            listen();  // before listening: what was recorded until now is not news
+            wantsListening_ = true;
+            return;
+        }
+        wantsListening_ = false;
+        selectRootMotion(false);
+        if (enabledSequence_ != 0 && !disabling_) {
             // Answered on the data connection with the end of the data.
+            disabling_ = true;
             xcb_record_disable_context(connection_, context_);
             xcb_flush(connection_);
         }
         return;
     }
+    wantsListening_ = listening;
     // Not waited for: a server that went away is noticed by the socket.
     xcb_discard_reply(connection_, selectRawMotion(connection_, root_, listening).sequence);
     xcb_flush(connection_);
@@ -156,7 +219,6 @@ X11MotionWatch::~X11MotionWatch() {
 }
 
 void X11MotionWatch::readRecordedData() {
-    bool moved = false;
     while (enabledSequence_ != 0) {
         void* reply = nullptr;
         xcb_generic_error_t* error = nullptr;
@@ -164,15 +226,14 @@ void X11MotionWatch::readRecordedData() {
         if (!reply) {
             // The enabling request ended (an error, or its last reply was read).
             std::free(error);
-            enabledSequence_ = 0;
+            endRecording();
             break;
         }
-        auto* data = static_cast<xcb_record_enable_context_reply_t*>(reply);
-        if (data->category == recordedFromServer && xcb_record_enable_context_data_length(data) > 0) moved = true;
-        if (data->category == recordEndOfData) enabledSequence_ = 0;
-        std::free(reply);
+        takeRecorded(reply);
     }
     if (enabledSequence_ == 0 && wantsListening_ && !xcb_connection_has_error(dataConnection_)) enableRecording();
+    const bool moved = movedUnheard_;
+    movedUnheard_ = false;
     if (moved && wantsListening_ && moved_) moved_();
 }
 

@@ -21,7 +21,8 @@ class X11MotionWatch {
 public:
     enum class Source { record, rawMotion };
 
-    // Watches `display` (empty: $DISPLAY); nullptr without a display or either extension.
+    // Watches `display` (empty: $DISPLAY); nullptr without a display or either extension. Every
+    // motion the server makes once this returns is heard (and again once listening resumes).
     // `moved` runs on the main thread once per batch of motion the server sent. `allowRecord`
     // false takes raw motion even where the server records.
     static std::unique_ptr<X11MotionWatch> start(std::function<void()> moved, const QByteArray& display = {},
@@ -31,6 +32,8 @@ public:
     X11MotionWatch& operator=(const X11MotionWatch&) = delete;
 
     Source source() const { return source_; }
+    // The RECORD context that is enabled while listening; 0 with raw motion.
+    uint32_t recordContext() const { return source_ == Source::record ? context_ : 0; }
     // Hears motion again, or stops hearing it so that no motion wakes the process meanwhile.
     void setListening(bool listening);
     void readPendingEvents();
@@ -40,7 +43,12 @@ private:
     bool startRecording(const QByteArray& display);
     bool startRawMotion();
     void watchSocket(xcb_connection_t* connection);
+    void listen();
     void enableRecording();
+    // Reads the recorded data, waiting, up to an answer of `category` or the end of the recording.
+    void awaitRecorded(uint8_t category);
+    uint8_t takeRecorded(void* reply);
+    void endRecording();
     void readRecordedData();
     void selectRootMotion(bool listening);
     void readRootEvents();
@@ -54,6 +62,8 @@ private:
     uint32_t context_ = 0;
     // The enabling request whose data is being read; 0 while the context is not enabled.
     unsigned int enabledSequence_ = 0;
+    bool disabling_ = false;     // asked to stop recording; its end of data not read yet
+    bool movedUnheard_ = false;  // motion read while waiting on the server, not told yet
     bool wantsListening_ = true;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::unique_ptr<QSocketNotifier> rootNotifier_;  // motion over the root, while recording
