@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 void write(const QString& path, const QByteArray& text) {
@@ -75,6 +78,14 @@ TEST(DesktopEntries, MatchesByHintThenInstanceThenStartupClassThenIdAndSkipsHidd
     // A new entry is seen without a restart.
     write(home.path() + "/applications/ghost.desktop", "[Desktop Entry]\nType=Application\nName=Ghost\n");
     EXPECT_TRUE(entries.match(QString(), QStringLiteral("Ghost"), QString()));
+    // Even when its folder keeps the stamp it had, as a change within one tick of a coarse clock does.
+    const QString folder = home.path() + "/applications";
+    const QDateTime stamp = QFileInfo(folder).lastModified();
+    write(folder + "/late.desktop", "[Desktop Entry]\nType=Application\nName=Late\n");
+    const timespec times[2] = {{0, UTIME_OMIT}, {stamp.toSecsSinceEpoch(), stamp.time().msec() * 1000000L}};
+    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+    ASSERT_EQ(QFileInfo(folder).lastModified(), stamp);
+    EXPECT_TRUE(entries.match(QString(), QStringLiteral("Late"), QString()));
 }
 
 // On Linux an application is its desktop entry: what a notification or a player names resolves to

@@ -9,6 +9,8 @@
 #include <QGuiApplication>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cstdlib>
 #include <set>
 
 namespace platform {
@@ -96,9 +98,21 @@ DesktopEntries::Stamps DesktopEntries::directoryStamps(const QString& root) {
     return stamps;
 }
 
+bool DesktopEntries::settled(const Stamps& stamps) {
+    // A folder's stamp is kept to the millisecond, and file systems stamp with a coarse clock: a
+    // folder changed just now may change again under the same stamp. Only an older one is trusted
+    // (or one from the future, which no change now can give).
+    constexpr qint64 kSettleMs = 2000;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    return std::all_of(stamps.begin(), stamps.end(), [&](const auto& stamp) {
+        return !stamp.second.isValid() || std::abs(stamp.second.msecsTo(now)) > kSettleMs;
+    });
+}
+
 void DesktopEntries::refreshIfChanged() {
     Stamps stamps = directoryStamps();
-    if (loaded_ && stamps == stamps_) return;
+    if (loaded_ && settled_ && stamps == stamps_) return;
+    settled_ = settled(stamps);
     stamps_ = std::move(stamps);
     loaded_ = true;
     entries_.clear();

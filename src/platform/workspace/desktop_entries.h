@@ -48,6 +48,8 @@ public:
     // removed or renamed at their top level since.
     using Stamps = std::vector<std::pair<QString, QDateTime>>;
     static Stamps directoryStamps(const QString& root = QStringLiteral("/"));
+    // Whether a later change is sure to change these stamps: none was made in the last moments.
+    static bool settled(const Stamps& stamps);
 
     static QStringList directories();
     // The [Desktop Entry] of one file; absent for hidden, non-application or nameless entries.
@@ -67,6 +69,7 @@ private:
 
     std::vector<DesktopEntry> entries_;
     Stamps stamps_;
+    bool settled_ = false;
     bool loaded_ = false;
 };
 
