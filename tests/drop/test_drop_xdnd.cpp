@@ -50,13 +50,19 @@ protected:
         process->setProcessEnvironment(env);
         testsupport::dieWithTest(*process);
         process->start(program, arguments);
-        QByteArray seen;
-        QDeadlineTimer deadline(10000);
-        while (!seen.contains("ready") && !deadline.hasExpired()) {
-            process->waitForReadyRead(100);
-            seen += process->readAllStandardOutput();
-        }
+        EXPECT_TRUE(waitForLine(*process, "ready")) << program.toStdString();
         return process;
+    }
+
+    // Reads the process's output up to a line holding `text` (10 s at most).
+    static bool waitForLine(QProcess& process, const QByteArray& text) {
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            while (process.canReadLine())
+                if (process.readLine().contains(text)) return true;
+            process.waitForReadyRead(100);
+        }
+        return false;
     }
 
     static void stop(QProcess& process) {
@@ -76,6 +82,8 @@ TEST_F(DropZoneXdndTest, AFileDroppedFromAnotherProcessReachesTheBusWithoutTheWe
                         {QStringLiteral("file:///etc/hostname"), QStringLiteral("https://example.com/")});
     ASSERT_EQ(xdotool({"mousemove", "100", "100", "mousedown", "1"}), 0);
     for (const char* step : {"300", "600", "700", "760", "770"}) xdotool({"mousemove", step, "90"});
+    // Released before the source heard the zone accept, the drag would be cancelled.
+    EXPECT_TRUE(waitForLine(*source, "accepted"));
     ASSERT_EQ(xdotool({"mouseup", "1"}), 0);
 
     QByteArray output;

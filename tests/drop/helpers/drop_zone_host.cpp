@@ -2,9 +2,9 @@
 // files the zone sends on the bus ("bus: URL URL ..."). Prints "ready" once shown.
 #include "core/event_bus.h"
 #include "drop/drop_zone_view.h"
+#include "support/ready_when_exposed.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -20,10 +20,7 @@ int main(int argc, char** argv) {
     services.perform = [](DropAction, const QList<QUrl>&) {};
     DropZoneView zone(nullptr, services);
     zone.move(600, 0);
+    testsupport::announceReadyWhenExposed(zone);
     zone.show();
-    QTimer::singleShot(300, [] {
-        std::printf("ready\n");
-        std::fflush(stdout);
-    });
     return app.exec();
 }

@@ -1,11 +1,12 @@
 // A drag source for tests on a private X server: a 200 x 200 window at the top-left corner that
 // starts a drag when pressed, carrying the arguments as URLs, or as plain text when an argument
-// starts with "text:". Prints "ready" once shown.
+// starts with "text:". Prints "ready" once shown, and "accepted" when a target accepts the drag.
+#include "support/ready_when_exposed.h"
+
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -25,6 +26,12 @@ protected:
         if (!text.isEmpty()) mime->setText(text);
         auto* drag = new QDrag(this);
         drag->setMimeData(mime);
+        // A target's acceptance, read before the release: released earlier the drag is cancelled.
+        connect(drag, &QDrag::actionChanged, [](Qt::DropAction action) {
+            if (action == Qt::IgnoreAction) return;
+            std::printf("accepted\n");
+            std::fflush(stdout);
+        });
         drag->exec(Qt::CopyAction);
         std::printf("finished\n");
         std::fflush(stdout);
@@ -45,10 +52,7 @@ int main(int argc, char** argv) {
         }
     }
     source.setGeometry(0, 0, 200, 200);
+    testsupport::announceReadyWhenExposed(source);
     source.show();
-    QTimer::singleShot(200, [] {
-        std::printf("ready\n");
-        std::fflush(stdout);
-    });
     return app.exec();
 }
