@@ -26,6 +26,7 @@ LoopbackHttpServer::Reply route(const QString& path) {
     if (path == "/to-cover") return LoopbackHttpServer::redirect("/cover-moved");
     if (path == "/text") return LoopbackHttpServer::ok("<html>not an image</html>");
     if (path == "/huge") return LoopbackHttpServer::ok(kCover + QByteArray(700 * 1024, 'x'));
+    if (path == "/busy") return LoopbackHttpServer::status(503);
     return LoopbackHttpServer::status(404);
 }
 
@@ -102,9 +103,12 @@ TEST_F(ArtworkFetcherTest, OtherSchemesAreNeverFetchedAndTheCacheStaysSmall) {
     EXPECT_EQ(fetcher.artwork(server.url("/cover-1")), std::nullopt);  // the oldest went
     EXPECT_EQ(fetcher.fetchesStarted(), 4);
 
-    // Without a pause to wait out, a server that did not answer in time is asked again.
+    // Without a pause to wait out, a server that did not answer in time, or was briefly failing,
+    // is asked again.
     EXPECT_EQ(settle(fetcher, "/stall"), std::nullopt);
     EXPECT_EQ(fetcher.fetchesStarted(), 6);
+    EXPECT_EQ(settle(fetcher, "/busy"), std::nullopt);
+    EXPECT_EQ(fetcher.fetchesStarted(), 8);
 }
 
 TEST_F(ArtworkFetcherTest, AnAnswerThatIsNoCoverIsFetchedOnceWhateverThePause) {
