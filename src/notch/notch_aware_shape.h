@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/notch_info.h"
+#include "platform/window_shape/window_shape.h"
 
 #include <QPainterPath>
 #include <QRectF>
@@ -30,9 +31,4 @@ struct NotchAwareShape {
 
 // A notch view that draws only part of its rectangle (a band hanging from the notch): the panel
 // takes input only there.
-class NotchOutlinedView {
-public:
-    virtual ~NotchOutlinedView() = default;
-    // Where the view draws now, in its own coordinates.
-    virtual QPainterPath drawnOutline() const = 0;
-};
+using NotchOutlinedView = platform::OutlinedView;

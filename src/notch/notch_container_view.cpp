@@ -4,7 +4,6 @@
 #include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
 
-#include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -116,37 +115,6 @@ void NotchTransitionEffect::draw(QPainter* painter) {
 
 // ---- container
 
-namespace {
-
-// Every pixel the path touches, as its antialiased fill does (a polygon's region drops the thin
-// tips of the top flares).
-QRegion pixelsCovered(const QPainterPath& path) {
-    const QRect bounds = path.boundingRect().toAlignedRect();
-    if (bounds.isEmpty()) return {};
-    QImage coverage(bounds.size(), QImage::Format_Alpha8);
-    coverage.fill(0);
-    QPainter painter(&coverage);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(-bounds.topLeft());
-    painter.fillPath(path, Qt::black);
-    painter.end();
-    QRegion region;
-    for (int y = 0; y < coverage.height(); ++y) {
-        const uchar* row = coverage.constScanLine(y);
-        for (int x = 0; x < coverage.width();) {
-            if (!row[x]) {
-                ++x;
-                continue;
-            }
-            const int start = x;
-            while (x < coverage.width() && row[x]) ++x;
-            region += QRect(bounds.x() + start, bounds.y() + y, x - start, 1);
-        }
-    }
-    return region;
-}
-
-}  // namespace
 
 NotchContainerView::NotchContainerView(QWidget* parent, EventBus& bus, platform::Scheduler& scheduler,
                                        const NotchContentFactory& factory)
@@ -201,7 +169,7 @@ QRegion NotchContainerView::inputRegion() const {
         const QPainterPath outline = outlined->drawnOutline().translated(view->pos());
         if (outline != lastOutline_) {
             lastOutline_ = outline;
-            lastOutlineRegion_ = pixelsCovered(outline);
+            lastOutlineRegion_ = platform::pixelsCovered(outline);
         }
         region = lastOutlineRegion_;
     }
@@ -229,13 +197,13 @@ QRegion NotchContainerView::drawnRegion() const {
         }
         outline.translate(view->pos());
         if (!current) {
-            region += pixelsCovered(outline);
+            region += platform::pixelsCovered(outline);
             return;
         }
         // The child at rest keeps its outline between redraws.
         if (outline != lastDrawnOutline_) {
             lastDrawnOutline_ = outline;
-            lastDrawnOutlineRegion_ = pixelsCovered(outline);
+            lastDrawnOutlineRegion_ = platform::pixelsCovered(outline);
         }
         region += lastDrawnOutlineRegion_;
     };
@@ -247,28 +215,14 @@ QRegion NotchContainerView::drawnRegion() const {
 void NotchContainerView::applyInputRegion() {
     QWidget* host = window();
     if (host == this) return;  // not in a panel (yet)
-    applyWindowShape(host);
-    const QRegion region = inputRegion().translated(mapTo(host, QPoint(0, 0)));
-    if (appliedWindow_ == host && appliedRegion_ == region) return;
-    if (!platform::setInputRegion(*host, region)) return;
-    appliedWindow_ = host;
-    appliedRegion_ = region;
-}
-
-void NotchContainerView::applyWindowShape(QWidget* host) {
-    if (platform::CompositorWatch::shared().isActive()) {
-        // Transparency is honoured: the window keeps its full size, as the input shape alone decides clicks.
-        if (shapedWindow_ == host && appliedShape_ && platform::clearWindowShape(*host)) {
-            appliedShape_.reset();
-            appliedRegion_.reset();  // the server's input shape went with the bounding one
-        }
-        return;
-    }
-    const QRegion region = drawnRegion().translated(mapTo(host, QPoint(0, 0)));
-    if (shapedWindow_ == host && appliedShape_ == region) return;
-    if (!platform::setWindowShape(*host, region)) return;
-    shapedWindow_ = host;
-    appliedShape_ = region;
+    const QPoint origin = mapTo(host, QPoint(0, 0));
+    const qreal ratio = host->devicePixelRatioF();
+    const QRegion input = platform::toDevicePixels(inputRegion().translated(origin), ratio);
+    // Where transparency is honoured the window keeps its full size, as the input shape alone decides clicks.
+    const QRegion drawn = platform::WindowShapeKeeper::cutsToDrawn()
+                              ? platform::toDevicePixels(drawnRegion().translated(origin), ratio)
+                              : QRegion();
+    shape_.apply(*host, drawn, input);
 }
 
 bool NotchContainerView::eventFilter(QObject* watched, QEvent* event) {
@@ -410,9 +364,7 @@ void NotchContainerView::resizeEvent(QResizeEvent* event) {
 void NotchContainerView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The panel's native window may be new: it starts out taking input everywhere.
-    appliedRegion_.reset();
-    shapedWindow_ = nullptr;
-    appliedShape_.reset();
+    shape_.forget();
     applyInputRegion();
 }
 

@@ -17,6 +17,7 @@
 #include "platform/animation/animation.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
+#include "platform/window_shape/window_shape.h"
 
 #include <QGraphicsEffect>
 #include <QPainterPath>
@@ -126,7 +127,6 @@ private:
     void placeChild(QWidget* view, NotchContent content) const;
     void finishRemoval(QWidget* view);
     void applyInputRegion();
-    void applyWindowShape(QWidget* host);
     static void discard(QWidget* view);
 
     EventBus& bus_;
@@ -134,13 +134,9 @@ private:
     NotchContentFactory factory_;
     NotchContainerState state_;
     double topInset_ = 0;
-    std::optional<QRegion> appliedRegion_;
     mutable QPainterPath lastOutline_;
     mutable QRegion lastOutlineRegion_;
-    QPointer<QWidget> appliedWindow_;
-    // The bounding shape last given to the hosting window; none while it has none.
-    std::optional<QRegion> appliedShape_;
-    QPointer<QWidget> shapedWindow_;
+    platform::WindowShapeKeeper shape_;
     mutable QPainterPath lastDrawnOutline_;
     mutable QRegion lastDrawnOutlineRegion_;
     platform::AnyCancellable compositorWatch_;

@@ -1,6 +1,7 @@
 #include "overlay/island_layout.h"
 
 #include "core/ui_fonts.h"
+#include "overlay/glass_shape.h"
 
 #include <QStringList>
 
@@ -30,6 +31,13 @@ IslandLayout IslandLayout::framed(const IslandMetrics& metrics, OverlayStyle sty
     layout.frameSize = QSizeF(metrics.totalWidth + 2 * pad, metrics.height + 2 * pad);
     layout.contentRect = QRectF(pad, pad, metrics.totalWidth, metrics.height);
     return layout;
+}
+
+QPainterPath IslandLayout::drawnOutline() const {
+    if (glass) return glass->glassShape(contentRect);
+    QPainterPath outline;
+    for (const IslandShape& shape : shapes) outline.addPath(glass::roundedRect(shape.rect, shape.cornerRadius));
+    return outline;
 }
 
 const IslandTextLine* IslandLayout::line(const QString& key) const {

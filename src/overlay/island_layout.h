@@ -78,6 +78,10 @@ struct IslandLayout {
     // A layout of `style` with its frame and content rectangle set from `metrics`; nothing drawn yet.
     static IslandLayout framed(const IslandMetrics& metrics, OverlayStyle style, OverlayTint tint);
 
+    // Where the style draws, in frame coordinates: its pills, or its card (shadows that fall
+    // outside the card aside).
+    QPainterPath drawnOutline() const;
+
     const IslandTextLine* line(const QString& key) const;
     QStringList texts() const;
 };

@@ -1,5 +1,6 @@
 #include "overlay/island_panel.h"
 
+#include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
 
 #include <QGraphicsOpacityEffect>
@@ -38,9 +39,15 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
     applyFrame();
     applyAlpha();
     livePanels().push_back(this);
+    // A compositor that starts or stops decides whether the window is cut to what it draws.
+    compositorWatch_ = platform::CompositorWatch::shared().observe([this] { applyShape(); });
 }
 
-IslandPanel::~IslandPanel() { std::erase(livePanels(), this); }
+IslandPanel::~IslandPanel() {
+    compositorWatch_.cancel();
+    if (auto* outlined = dynamic_cast<platform::OutlinedView*>(content_.data())) outlined->setOnOutlineChange({});
+    std::erase(livePanels(), this);
+}
 
 platform::Screens& IslandPanel::screens() const {
     return screensOverride_ ? *screensOverride_ : platform::Screens::shared();
@@ -105,27 +112,56 @@ void IslandPanel::applyAlpha() {
     applyShape();
 }
 
+QRegion IslandPanel::drawnPixels(qreal ratio) const {
+    const QRegion frame = platform::toDevicePixels(QRegion(content_->geometry() & rect()), ratio);
+    const auto* outlined = dynamic_cast<const platform::OutlinedView*>(content_.data());
+    if (!outlined) return frame;
+    return outlined->drawnPixels(ratio, content_->pos()) & frame;
+}
+
 void IslandPanel::applyShape() {
     if (!stage_) return;
-    QRegion region;
-    if (content_ && alpha_.value() > 0) region = content_->geometry() & rect();
-    if (region == shape_) return;
-    // What the new shape uncovers is repainted here, as the content moves or fades in anyway: the
-    // window system need not report it exposed.
-    const QRegion uncovered = region - shape_;
-    shape_ = region;
-    if (!isVisible()) {
-        platform::setWindowShape(*this, region);
+    // While the content shows, its shape is taken as it paints, once a frame whatever moved.
+    if (isVisible() && content_ && content_->isVisible() && alpha_.value() > 0) {
+        shapeDirty_ = true;
         return;
     }
-    platform::reshapeRepainted(*this, region);
-    if (!uncovered.isEmpty()) update(uncovered);
+    reshape(false);
+}
+
+const QRegion& IslandPanel::shape() {
+    if (shapeDirty_) reshape(false);
+    return shape_;
+}
+
+void IslandPanel::reshape(bool painting) {
+    shapeDirty_ = false;
+    const qreal ratio = devicePixelRatioF();
+    QRegion region;
+    if (content_ && alpha_.value() > 0) region = drawnPixels(ratio);
+    shape_ = region;
+    // What a grown shape uncovers is repainted, as the content moves or fades in anyway (by the
+    // paint under way, if any): the window system need not report it exposed.
+    const QRegion uncovered = shapeKeeper_.apply(*this, region, region, isVisible());
+    if (painting || uncovered.isEmpty()) return;
+    QRegion points;
+    for (const QRect& r : uncovered) {
+        points += QRectF(r.x() / ratio, r.y() / ratio, r.width() / ratio, r.height() / ratio).toAlignedRect();
+    }
+    update(points);
+}
+
+bool IslandPanel::eventFilter(QObject* watched, QEvent* event) {
+    // Before the content draws a frame, so the shape goes out with it.
+    if (watched == content_ && event->type() == QEvent::Paint && shapeDirty_) reshape(true);
+    return QWidget::eventFilter(watched, event);
 }
 
 void IslandPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The native window may be new; it starts unshaped.
-    if (stage_) platform::setWindowShape(*this, shape_);
+    shapeKeeper_.forget();
+    applyShape();
 }
 
 void IslandPanel::setLevel(int level) {
@@ -173,10 +209,16 @@ std::optional<platform::ScreenInfo> IslandPanel::currentScreen() const {
 
 void IslandPanel::setContentView(QWidget* view) {
     if (content_ == view) return;
-    if (content_) content_->deleteLater();
+    if (content_) {
+        if (auto* outlined = dynamic_cast<platform::OutlinedView*>(content_.data())) outlined->setOnOutlineChange({});
+        content_->deleteLater();
+    }
     content_ = view;
     if (!view) return;
     view->setParent(this);
+    view->installEventFilter(this);
+    // Content that draws inside an outline keeps the shape on it through its own animations.
+    if (auto* outlined = dynamic_cast<platform::OutlinedView*>(view)) outlined->setOnOutlineChange([this] { applyShape(); });
     view->show();
     applyFrame();
     applyAlpha();

@@ -9,12 +9,14 @@
 // animated with the animation kit. Reads of frame() and alphaValue() give the value on show, also
 // in the middle of an animation. Without a stage the widget's geometry and opacity follow them.
 // With a stage the window keeps the stage's geometry and full opacity: the content moves and
-// fades inside it, and the window is shaped to the content's frame (it draws and takes input
-// nowhere else, with or without a compositor), so an animation never resizes the window.
+// fades inside it, so an animation never resizes the window, and the window takes input only
+// where the content draws (the outline of content that declares one, else its frame); without a
+// compositor it is cut to that too, so its clear pixels show nothing.
 
 #include "platform/animation/animation.h"
 #include "platform/runtime/reactive.h"
 #include "platform/screens/screens.h"
+#include "platform/window_shape/window_shape.h"
 
 #include <QPointer>
 #include <QRectF>
@@ -59,9 +61,10 @@ public:
     // Fixes the window to `stage` (global coordinates); none: the window follows the frame. While
     // the frame lies outside the stage the window covers both.
     void setStage(const std::optional<QRectF>& stage);
-    // Where a staged window exists (draws and takes input), in widget coordinates: the content's
-    // frame, empty while fully transparent.
-    const QRegion& shape() const { return shape_; }
+    // Where a staged window's content draws, in the window's device pixels: the pixels its
+    // outline touches within its frame, empty while fully transparent. The window takes input
+    // only there and, without a compositor, exists only there.
+    const QRegion& shape();
 
     // The screen holding the largest part of the frame; none when it lies on no screen.
     std::optional<platform::ScreenInfo> currentScreen() const;
@@ -73,12 +76,15 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     platform::Screens& screens() const;
     void applyFrame();
     void applyAlpha();
     void applyShape();
+    void reshape(bool painting);
+    QRegion drawnPixels(qreal ratio) const;
     void restackByLevel();
     QRect qtRect(const QRectF& frame) const;
 
@@ -89,6 +95,9 @@ private:
     QPointer<QWidget> content_;
     std::optional<QRectF> stage_;
     QRegion shape_;
+    bool shapeDirty_ = false;
+    platform::WindowShapeKeeper shapeKeeper_;
+    platform::AnyCancellable compositorWatch_;
     platform::AnyCancellable frameWatch_;
     platform::AnyCancellable alphaWatch_;
 };

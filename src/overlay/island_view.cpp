@@ -12,6 +12,7 @@
 #include "overlay/glass_specular_highlight.h"
 #include "overlay/scroll_dismiss_view.h"
 #include "platform/window_shape/blur_behind.h"
+#include "platform/window_shape/compositor.h"
 
 #include <QEnterEvent>
 #include <QFontMetricsF>
@@ -69,6 +70,12 @@ IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& sche
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
 
+    composited_ = !platform::WindowShapeKeeper::cutsToDrawn();
+    compositorWatch_ = platform::CompositorWatch::shared().observe(lifetime_.wrap([this] {
+        composited_ = !platform::WindowShapeKeeper::cutsToDrawn();
+        invalidateCaches();
+        update();
+    }));
     rebuild();
     subscriptions_.insert(contentScaleX_.onChange([this] { scaleChanged(); }));
     subscriptions_.insert(contentScaleY_.onChange([this] { scaleChanged(); }));
@@ -80,6 +87,7 @@ IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& sche
 }
 
 IslandView::~IslandView() {
+    compositorWatch_.cancel();
     subscriptions_.cancelAll();
     pendingHiddenStateWorkItem_.cancel();
 }
@@ -260,6 +268,7 @@ void IslandView::rebuild() {
     case OverlayStyle::notchSheet: layout_ = notchSheetBody(m, t); break;
     case OverlayStyle::liquidGlass: layout_ = liquidGlassBody(m, t); break;
     }
+    outline_ = layout_.drawnOutline();
     glassGlow_.updateTrackingAreas(QRectF(QPointF(0, 0), layout_.contentRect.size()));
     invalidateCaches();
     syncMarquees();
@@ -267,6 +276,7 @@ void IslandView::rebuild() {
     updateGeometry();
     update();
     updateBlurRegion();
+    outlineChanged();
 }
 
 QString IslandView::marqueeKey(const QString& line) const {
@@ -326,12 +336,14 @@ QSize IslandView::sizeHint() const {
                  static_cast<int>(std::ceil(layout_.frameSize.height())));
 }
 
-QTransform IslandView::contentTransform() const {
+QTransform IslandView::contentTransform() const { return transformAt(shownScale_); }
+
+QTransform IslandView::transformAt(QPointF scale) const {
     // Scaled about the frame's top centre.
     const QRectF frame = frameRect();
     QTransform transform;
     transform.translate(frame.left() + frame.width() / 2, frame.top());
-    transform.scale(contentScaleX_.value(), contentScaleY_.value());
+    transform.scale(scale.x(), scale.y());
     transform.translate(-frame.width() / 2, 0);
     return transform;
 }
@@ -341,20 +353,26 @@ QTransform IslandView::contentTransform() const {
 QRectF IslandView::drawnRect() const { return contentTransform().mapRect(QRectF(QPointF(0, 0), layout_.frameSize)); }
 
 void IslandView::scaleChanged() {
-    const QRectF now = drawnRect();
+    const QPointF live(contentScaleX_.value(), contentScaleY_.value());
+    if (live == shownScale_) return;
+    const QRectF shown = drawnRect();
+    const QRectF now = transformAt(live).mapRect(QRectF(QPointF(0, 0), layout_.frameSize));
     const bool atRest = contentScaleX_.value() == contentScaleX_.target() &&
                         contentScaleY_.value() == contentScaleY_.target();
-    if (now == paintedRect_) return;
     // A spring's tail moves by less than half a device pixel per frame: nothing visible changes
     // until it has moved that far, or until it rests (the end value is always drawn exactly).
-    const double shift = std::max({std::abs(now.left() - paintedRect_.left()), std::abs(now.top() - paintedRect_.top()),
-                                   std::abs(now.right() - paintedRect_.right()),
-                                   std::abs(now.bottom() - paintedRect_.bottom())});
+    // Every paint and the outline keep the scale shown until then.
+    const double shift = std::max({std::abs(now.left() - shown.left()), std::abs(now.top() - shown.top()),
+                                   std::abs(now.right() - shown.right()), std::abs(now.bottom() - shown.bottom())});
     if (!atRest && shift * devicePixelRatioF() < 0.5) return;
+    shownScale_ = live;
     // The card draws nowhere outside its scaled frame.
-    update(QRectF(now | paintedRect_).toAlignedRect().adjusted(-1, -1, 1, 1));
+    update(QRectF(now | shown).toAlignedRect().adjusted(-1, -1, 1, 1));
     updateBlurRegion();
+    outlineChanged();
 }
+
+QPainterPath IslandView::drawnOutline() const { return contentTransform().map(outline_); }
 
 QRegion IslandView::blurRegion() const {
     if (!layout_.glass) return {};
@@ -380,6 +398,54 @@ void IslandView::invalidateCaches() {
     belowCache_ = QPixmap();
     aboveCache_ = QPixmap();
     lineCache_.clear();
+    pictureAlpha_ = QImage();
+    placedPixels_.reset();
+}
+
+QRegion IslandView::drawnPixels(qreal ratio, QPoint origin) const {
+    // The text and the glass's moving layers lie on the still layers: their alpha is the card's.
+    if (pictureAlpha_.isNull() || pictureAlpha_.devicePixelRatio() != ratio) {
+        pictureAlpha_ = QImage((layout_.frameSize * ratio).toSize().expandedTo(QSize(1, 1)),
+                               QImage::Format_ARGB32_Premultiplied);
+        pictureAlpha_.setDevicePixelRatio(ratio);
+        pictureAlpha_.fill(Qt::transparent);
+        QPainter painter(&pictureAlpha_);
+        const QRectF frame(QPointF(0, 0), layout_.frameSize);
+        for (const bool below : {true, false}) {
+            if (below && !layout_.glass) continue;
+            const QPixmap& layer = stillLayer(below, ratio);
+            painter.drawPixmap(frame, layer, QRectF(QPointF(0, 0), layer.size()));
+        }
+        painter.end();
+        pictureAlphaPixels_ = platform::opaquePixels(pictureAlpha_);
+        placedPixels_.reset();
+    }
+    // Placed in the window's device pixels as the paint places it, rounding included.
+    const QTransform transform = contentTransform() * QTransform::fromTranslate(origin.x(), origin.y()) *
+                                 QTransform::fromScale(ratio, ratio);
+    const QRect inView = QRectF(QPointF(origin) * ratio, QSizeF(size()) * ratio).toAlignedRect();
+    if (placedPixels_ && placedPixels_->transform == transform && placedPixels_->area == inView) return placedPixels_->pixels;
+
+    QRegion pixels;
+    const bool whole = transform.type() <= QTransform::TxTranslate && transform.dx() == std::round(transform.dx()) &&
+                       transform.dy() == std::round(transform.dy());
+    if (whole) {
+        // Drawn pixel for pixel, as at rest.
+        pixels = pictureAlphaPixels_.translated(static_cast<int>(transform.dx()), static_cast<int>(transform.dy())) & inView;
+    } else {
+        // From the picture's own top-left pixel, so a half pixel rounds as it does in the window.
+        const QRect area = transform.mapRect(QRectF(QPointF(0, 0), layout_.frameSize)).toAlignedRect();
+        QImage placed(area.size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+        placed.fill(Qt::transparent);
+        QPainter painter(&placed);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setTransform(transform * QTransform::fromTranslate(-area.left(), -area.top()));
+        painter.drawImage(QRectF(QPointF(0, 0), layout_.frameSize), pictureAlpha_, QRectF(QPointF(0, 0), pictureAlpha_.size()));
+        painter.end();
+        pixels = platform::opaquePixels(placed, area.topLeft()) & inView;
+    }
+    placedPixels_ = PlacedPixels{transform, inView, pixels};
+    return pixels;
 }
 
 void IslandView::updateLine(const QString& key) {
@@ -407,7 +473,6 @@ QRect IslandView::lineArea(const IslandTextLine& line) const {
 }
 
 void IslandView::paintEvent(QPaintEvent* event) {
-    paintedRect_ = drawnRect();
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.setTransform(contentTransform());
@@ -430,8 +495,9 @@ void IslandView::paintStill(QPainter& painter, bool below) const {
         if (!l.glass) return;
         painter.save();
         painter.translate(l.contentRect.topLeft());
+        const unsigned layers = LiquidGlassModifier::Layers::below | (composited_ ? LiquidGlassModifier::Layers::dropShadows : 0u);
         l.glass->paintLayers(painter, QRectF(QPointF(0, 0), l.contentRect.size()), 0, glassGlow_,
-                             LiquidGlassModifier::Layers::below);
+                             LiquidGlassModifier::Layers(layers));
         painter.restore();
         return;
     }

@@ -11,6 +11,7 @@
 #include "platform/storage/defaults.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/reactive.h"
+#include "platform/window_shape/window_shape.h"
 #include "platform/workspace/workspace.h"
 
 #include <QColor>
@@ -30,8 +31,8 @@
 // copy of the overlay state (adopting a hidden one only after the shrink has played), draws it in
 // the style and tint of the settings, resolves and caches the posting application's icon and its
 // accent colour, scales itself in and out from its top centre, opens the posting application on a
-// click and turns an upward scroll into a dismiss.
-class IslandView : public QWidget {
+// click and turns an upward scroll into a dismiss. It announces each change of its outline.
+class IslandView : public QWidget, public platform::OutlinedView {
     Q_OBJECT
 
 public:
@@ -91,6 +92,11 @@ public:
     // Where the compositor is asked to blur behind the card, in the window's coordinates: the
     // glass card's scaled shape; empty for the other styles.
     QRegion blurRegion() const;
+    // The style's pills or card as the next paint scales them, in the view's coordinates.
+    QPainterPath drawnOutline() const override;
+    // Every pixel the next paint draws: where the card's picture, as that paint places and scales
+    // it, is not clear.
+    QRegion drawnPixels(qreal ratio, QPoint origin) const override;
 
     OverlayStyle style() const;
     OverlayTint tint() const;
@@ -125,7 +131,8 @@ private:
     QString marqueeKey(const QString& line) const;
     void updateFrameDriver();
     QTransform contentTransform() const;
-    // Where the scaled frame lies in the widget, and where it lay at the last paint.
+    QTransform transformAt(QPointF scale) const;
+    // Where the scaled frame lies in the widget.
     QRectF drawnRect() const;
     void scaleChanged();
     // Hands the window's blur region to the compositor when it changed.
@@ -175,19 +182,35 @@ private:
     platform::Animated<double> contentScaleX_;
 
     IslandLayout layout_;
+    QPainterPath outline_;  // the layout's, unscaled
     std::map<QString, std::unique_ptr<MarqueeText>> marquees_;
     // The marquee of each of the layout's lines, in order: painting looks up nothing.
     std::vector<MarqueeText*> lineMarquees_;
     HoverEdgeGlowView glassGlow_;
+    // Whether a compositor shows what the window draws beyond its card: the glass card's shadows
+    // are drawn only then (without one the window is cut to the card).
+    bool composited_ = true;
+    platform::AnyCancellable compositorWatch_;
     bool appeared_ = false;
     bool pressed_ = false;
     platform::RepeatingTimer highlightTimer_;
 
-    QRectF paintedRect_;
+    // The scale every paint draws with: the springs' value when it last moved far enough to show.
+    QPointF shownScale_{1.0, 1.0};
     QRegion requestedBlur_;
     mutable QPixmap belowCache_;
     mutable QPixmap aboveCache_;
     mutable std::map<QString, LineImage> lineCache_;
+    // The still layers' alpha, frame coordinates at a device's pixel ratio, and its pixels.
+    mutable QImage pictureAlpha_;
+    mutable QRegion pictureAlphaPixels_;
+    // The pixels last asked for, with what placed them.
+    struct PlacedPixels {
+        QTransform transform;
+        QRect area;
+        QRegion pixels;
+    };
+    mutable std::optional<PlacedPixels> placedPixels_;
 
     platform::CancellableSet subscriptions_;
     platform::Lifetime lifetime_;

@@ -52,7 +52,7 @@ void LiquidGlassModifier::paintLayers(QPainter& painter, const QRectF& rect, dou
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    if (below) {
+    if (layers & Layers::dropShadows) {
         for (const Shadow& shadow : shadows()) glass::paintShadow(painter, shape, shadow.color, shadow.radius, shadow.offset);
     }
 

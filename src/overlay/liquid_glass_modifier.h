@@ -40,9 +40,9 @@ public:
     // and intensity come from this modifier.
     void paintBackground(QPainter& painter, const QRectF& rect, double phase, const HoverEdgeGlowView& pointer) const;
 
-    // The stack in three slices, bottom to top, so a host can keep the still ones drawn once: the
-    // shadows and blurs; the highlight, tint gradient and pointer glow (these move); the two rims.
-    enum Layers : unsigned { below = 1, moving = 2, above = 4, all = 7 };
+    // The stack in slices, bottom to top, so a host can keep the still ones drawn once: the
+    // drop shadows; the blurs; the highlight, tint gradient and pointer glow (these move); the two rims.
+    enum Layers : unsigned { dropShadows = 1, below = 2, moving = 4, above = 8, all = 15 };
     void paintLayers(QPainter& painter, const QRectF& rect, double phase, const HoverEdgeGlowView& pointer,
                      Layers layers) const;
 };

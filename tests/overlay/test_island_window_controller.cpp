@@ -5,8 +5,10 @@
 #include "overlay/island_placement.h"
 #include "overlay/island_view.h"
 #include "overlay/island_window_controller.h"
+#include "drawn_pixels.h"
 #include "overlay_state_log.h"
 #include "platform/animation/animation.h"
+#include "support/fake_compositor.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 #include "support/golden_image.h"
@@ -199,6 +201,40 @@ TEST_F(IslandWindowControllerTest, TheWindowKeepsOneSizeWhileTheCardMovesAndTake
     defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));
     publish(overlay(true, IslandMode::peek, 1));
     EXPECT_EQ(main().geometry().width(), 408);
+}
+
+// Without a compositor the window exists only where its card draws, and it takes input only there
+// with or without one: through every frame of a show, a resize and a hide, its shape is the split
+// pill's two capsules as they are drawn at that moment, never the notch between them.
+TEST_F(IslandWindowControllerTest, TheWindowsShapeIsWhatItsCardDrawsThroughEveryFrame) {
+    const testsupport::FakeCompositor noCompositor(false);
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    int frames = 0;
+    const auto everyFrame = [&](double seconds) {
+        for (double t = 0; t < seconds; t += 1.0 / 60, scheduler().advance(1.0 / 60)) {
+            const QImage image = overlaytest::rendered(main());
+            const QRegion shape = main().shape();
+            const QRegion drawn = overlaytest::drawnPixels(image);
+            EXPECT_TRUE((shape ^ drawn).isEmpty()) << "frame " << frames << ": " << (shape - drawn).rectCount()
+                                                   << " undrawn, " << (drawn - shape).rectCount() << " outside";
+            ++frames;
+        }
+    };
+    publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
+    everyFrame(1.0);
+    // At rest, the notch between the pills left out.
+    const QPoint card = main().contentView()->pos();
+    EXPECT_FALSE(main().shape().contains(card + QPoint(188, 21)));
+    EXPECT_TRUE(main().shape().contains(card + QPoint(78, 21)));
+    EXPECT_TRUE(main().shape().contains(card + QPoint(298, 21)));
+    publish(overlay(true, IslandMode::stacked, 3, QStringLiteral("Build finished")));
+    everyFrame(1.0);
+    publish(overlay(false, IslandMode::stacked, 3, QStringLiteral("Build finished")));
+    everyFrame(1.0);
+    EXPECT_TRUE(main().shape().isEmpty());
+    AppIconHelper::setRoot(previousRoot);
 }
 
 // The card as the window draws it, at rest and through its fade, as sharp at 2x as the view on its

@@ -38,52 +38,59 @@ xcb_connection_t* shapeConnection(const QWidget& window) {
     return shape && shape->present ? c : nullptr;
 }
 
-bool setShape(QWidget& window, const QRegion& region, xcb_shape_kind_t kind, bool callerRepaints = false) {
-    xcb_connection_t* c = shapeConnection(window);
-    if (!c) return false;
-    // The shape is in device pixels; regions round outwards so a fractional ratio loses no edge.
-    const qreal ratio = window.devicePixelRatioF();
-    std::vector<xcb_rectangle_t> rects;
+xcb_shape_kind_t xcbKind(ShapeKind kind) {
+    return kind == ShapeKind::bounding ? XCB_SHAPE_SK_BOUNDING : XCB_SHAPE_SK_INPUT;
+}
+
+}  // namespace
+
+QRegion toDevicePixels(const QRegion& region, qreal ratio) {
+    if (ratio == 1) return region;
+    std::vector<QRect> rects;
     rects.reserve(static_cast<size_t>(region.rectCount()));
     for (const QRect& r : region) {
         const int left = static_cast<int>(std::floor(r.left() * ratio));
         const int top = static_cast<int>(std::floor(r.top() * ratio));
         const int right = static_cast<int>(std::ceil((r.right() + 1) * ratio));
         const int bottom = static_cast<int>(std::ceil((r.bottom() + 1) * ratio));
-        rects.push_back({static_cast<int16_t>(left), static_cast<int16_t>(top), static_cast<uint16_t>(right - left),
-                         static_cast<uint16_t>(bottom - top)});
+        rects.emplace_back(left, top, right - left, bottom - top);
+    }
+    QRegion pixels;
+    for (const QRect& r : rects) pixels += r;
+    return pixels;
+}
+
+bool setShape(QWidget& window, ShapeKind kind, const QRegion& pixels, bool callerRepaints) {
+    xcb_connection_t* c = shapeConnection(window);
+    if (!c) return false;
+    std::vector<xcb_rectangle_t> rects;
+    rects.reserve(static_cast<size_t>(pixels.rectCount()));
+    for (const QRect& r : pixels) {
+        rects.push_back({static_cast<int16_t>(r.x()), static_cast<int16_t>(r.y()), static_cast<uint16_t>(r.width()),
+                         static_cast<uint16_t>(r.height())});
     }
     // On Qt's own connection, so the shape is ordered with Qt's requests for the same window and
     // goes out with Qt's next flush (at the latest before the event loop waits).
     const auto id = static_cast<xcb_window_t>(window.winId());
     // Requests run in order: with exposures unselected around the shape alone, only the exposure
     // the shape itself causes goes unreported.
-    const uint32_t mask = callerRepaints ? eventMaskOf(c, id) : 0;
+    const uint32_t mask = callerRepaints && kind == ShapeKind::bounding ? eventMaskOf(c, id) : 0;
     const bool quiet = (mask & XCB_EVENT_MASK_EXPOSURE) != 0;
     if (quiet) {
         const uint32_t without = mask & ~uint32_t(XCB_EVENT_MASK_EXPOSURE);
         xcb_change_window_attributes(c, id, XCB_CW_EVENT_MASK, &without);
     }
-    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, id, 0, 0,
+    // A QRegion's rectangles come in bands, top to bottom and left to right within a band.
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, xcbKind(kind), XCB_CLIP_ORDERING_YX_BANDED, id, 0, 0,
                          static_cast<uint32_t>(rects.size()), rects.data());
     if (quiet) xcb_change_window_attributes(c, id, XCB_CW_EVENT_MASK, &mask);
     return true;
 }
 
-}  // namespace
-
-bool setInputRegion(QWidget& window, const QRegion& region) { return setShape(window, region, XCB_SHAPE_SK_INPUT); }
-
-bool setWindowShape(QWidget& window, const QRegion& region) { return setShape(window, region, XCB_SHAPE_SK_BOUNDING); }
-
-bool reshapeRepainted(QWidget& window, const QRegion& region) {
-    return setShape(window, region, XCB_SHAPE_SK_BOUNDING, true);
-}
-
-bool clearWindowShape(QWidget& window) {
+bool clearShape(QWidget& window, ShapeKind kind) {
     xcb_connection_t* c = shapeConnection(window);
     if (!c) return false;
-    xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, static_cast<xcb_window_t>(window.winId()), 0, 0, XCB_NONE);
+    xcb_shape_mask(c, XCB_SHAPE_SO_SET, xcbKind(kind), static_cast<xcb_window_t>(window.winId()), 0, 0, XCB_NONE);
     return true;
 }
 

@@ -10,21 +10,24 @@ class QWidget;
 
 namespace platform {
 
-// Sets the input region of `window` (a top-level widget) in its own device-independent
-// coordinates; an empty region takes no input at all. Creates the native window when it has none.
-// Returns whether the window system took it.
-bool setInputRegion(QWidget& window, const QRegion& region);
+enum class ShapeKind {
+    bounding,  // outside it the window neither draws nor takes input, also without a compositor
+    input,     // outside it the window takes no input
+};
 
-// Shapes `window` to `region` (same coordinates): outside it the window neither draws nor takes
-// input, also where no compositor honours transparency.
-bool setWindowShape(QWidget& window, const QRegion& region);
+// Sets the shape of `window` (a top-level widget) to `pixels`, in the window's device pixels; an
+// empty region leaves nothing. Creates the native window when it has none. Returns whether the
+// window system took it.
+// `callerRepaints`: the caller repaints, after this call, whatever a new bounding shape uncovers
+// (a window whose content moves every frame), so the window system is not asked to report that
+// area as exposed, which would wake the application and copy it to the screen once more.
+bool setShape(QWidget& window, ShapeKind kind, const QRegion& pixels, bool callerRepaints = false);
 
-// The same for a caller that repaints, after this call, whatever the new shape uncovers (a window
-// whose content moves every frame): the window system is not asked to report the uncovered area
-// as exposed, which would wake the application and copy that area to the screen once more.
-bool reshapeRepainted(QWidget& window, const QRegion& region);
+// Drops the shape: the window draws (or takes input) all over again.
+bool clearShape(QWidget& window, ShapeKind kind);
 
-// Drops the shape the two above gave: the window draws and takes input all over again.
-bool clearWindowShape(QWidget& window);
+// `region`, in a window's device-independent coordinates, as device pixels at `ratio`; rounded
+// outwards, so a fractional ratio loses no edge.
+QRegion toDevicePixels(const QRegion& region, qreal ratio);
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -114,6 +115,20 @@ public:
         }
         std::free(tree);
         return found;
+    }
+    // Where `window` exists (its bounding shape), in root coordinates.
+    QRegion boundingShape(uint32_t window) {
+        QRegion region;
+        auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr);
+        auto* shape = xcb_shape_get_rectangles_reply(c_, xcb_shape_get_rectangles(c_, window, XCB_SHAPE_SK_BOUNDING), nullptr);
+        if (g && shape) {
+            const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(shape);
+            for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(shape); ++i)
+                region += QRect(g->x + rects[i].x, g->y + rects[i].y, rects[i].width, rects[i].height);
+        }
+        std::free(shape);
+        std::free(g);
+        return region;
     }
     // A normal window the window manager manages, to take the focus from others.
     uint32_t createWindow(const QRect& at) {
@@ -290,6 +305,35 @@ TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDow
     // Fingers moving up: content scrolls down (wheel button 5). The overlay goes long before its 30 s.
     ASSERT_EQ(clickAt(kCardX, kCardY, 5), 0);
     EXPECT_TRUE(waitUntil(*app_, [&] { return windowUnderCard() != overlay; }, 10000)) << app_->transcript().toStdString();
+}
+
+// The desktop has no compositor: the overlay's window exists only where the split pill's two
+// capsules are drawn, round ends and all, so neither the notch between them nor the corners show black.
+TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
+    startApp(kSplitPill);
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    XServerView server;
+    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(kCardX), QString::number(kCardY)}), 0);
+    QString out;
+    xdotool({QStringLiteral("getmouselocation"), QStringLiteral("--shell")}, &out);
+    static const QRegularExpression windowId(QStringLiteral("WINDOW=(\\d+)"));
+    const uint32_t overlay = windowId.match(out).captured(1).toUInt();
+    ASSERT_NE(overlay, 0u) << out.toStdString();
+    // The pills at rest: 150 × 36 each, x 535 and 755, the notch's 70 points between them.
+    QRegion shape;
+    const bool rested = waitUntil(*app_, [&] {
+        shape = server.boundingShape(overlay);
+        return shape.boundingRect() == QRect(535, 3, 370, 36);
+    });
+    ASSERT_TRUE(rested) << shape.boundingRect().x() << "," << shape.boundingRect().y() << " "
+                        << shape.boundingRect().width() << "x" << shape.boundingRect().height();
+    EXPECT_TRUE(shape.contains(QPoint(610, 21)));
+    EXPECT_TRUE(shape.contains(QPoint(830, 21)));
+    for (const int x : {686, 720, 754}) EXPECT_FALSE(shape.contains(QPoint(x, 21))) << x;
+    for (const QPoint corner : {QPoint(535, 3), QPoint(684, 3), QPoint(755, 38), QPoint(904, 38)})
+        EXPECT_FALSE(shape.contains(corner)) << corner.x() << "," << corner.y();
+    EXPECT_TRUE(shape.contains(QPoint(535, 21)));
+    EXPECT_TRUE(shape.contains(QPoint(904, 21)));
 }
 
 TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {

@@ -1,0 +1,102 @@
+#include "platform/window_shape/window_shape.h"
+
+#include "platform/window_shape/compositor.h"
+#include "platform/window_shape/input_region.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <vector>
+
+namespace platform {
+
+QRegion pixelsCovered(const QPainterPath& path, qreal ratio) {
+    const QRect bounds = QTransform::fromScale(ratio, ratio).map(path).boundingRect().toAlignedRect();
+    if (bounds.isEmpty()) return {};
+    QImage coverage(bounds.size(), QImage::Format_Alpha8);
+    coverage.fill(0);
+    QPainter painter(&coverage);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(-bounds.topLeft());
+    painter.scale(ratio, ratio);
+    painter.fillPath(path, Qt::black);
+    painter.end();
+    return opaquePixels(coverage, bounds.topLeft());
+}
+
+QRegion opaquePixels(const QImage& image, QPoint offset) {
+    const bool alphaOnly = image.format() == QImage::Format_Alpha8;
+    // Rows with the same runs as the row above extend its rectangles downwards, so a shape with
+    // straight sides is a few rectangles, in the bands a region keeps.
+    std::vector<QRect> rects;
+    std::vector<std::pair<int, int>> runs;
+    std::vector<std::pair<int, int>> previousRuns;
+    size_t previousFirst = 0;
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        runs.clear();
+        // A premultiplied pixel is clear when all of it is 0.
+        if (alphaOnly) {
+            const uchar* row = image.constScanLine(y);
+            for (int x = 0; x < width;) {
+                while (x < width && !row[x]) ++x;
+                const int start = x;
+                while (x < width && row[x]) ++x;
+                if (x > start) runs.emplace_back(start, x);
+            }
+        } else {
+            const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+            for (int x = 0; x < width;) {
+                while (x < width && !(row[x] & 0xff000000u)) ++x;
+                const int start = x;
+                while (x < width && (row[x] & 0xff000000u)) ++x;
+                if (x > start) runs.emplace_back(start, x);
+            }
+        }
+        if (!runs.empty() && runs == previousRuns) {
+            for (size_t i = previousFirst; i < rects.size(); ++i) rects[i].setBottom(rects[i].bottom() + 1);
+            continue;
+        }
+        previousFirst = rects.size();
+        for (const auto& [start, end] : runs) rects.emplace_back(offset.x() + start, offset.y() + y, end - start, 1);
+        previousRuns.swap(runs);
+    }
+    QRegion region;
+    region.setRects(rects.data(), static_cast<int>(rects.size()));
+    return region;
+}
+
+bool WindowShapeKeeper::cutsToDrawn() { return !CompositorWatch::shared().isActive(); }
+
+void WindowShapeKeeper::forget() {
+    bounding_.reset();
+    input_.reset();
+}
+
+QRegion WindowShapeKeeper::apply(QWidget& window, const QRegion& drawn, const QRegion& input, bool callerRepaints) {
+    if (window_ != &window) {
+        forget();
+        window_ = &window;
+    }
+    const bool cut = cutsToDrawn();
+    const std::optional<QRegion> bounding = cut ? std::optional(drawn) : std::nullopt;
+    // Input outside the bounding shape is cut with it: where the two agree, the input shape is
+    // left whole and each change is one request.
+    const std::optional<QRegion> inputShape = cut && input == drawn ? std::nullopt : std::optional(input);
+
+    QRegion uncovered;
+    if (bounding != bounding_) {
+        const bool sent = bounding ? setShape(window, ShapeKind::bounding, *bounding, callerRepaints)
+                                   : clearShape(window, ShapeKind::bounding);
+        if (!sent) return {};
+        if (bounding && bounding_ && callerRepaints) uncovered = *bounding - *bounding_;
+        bounding_ = bounding;
+    }
+    if (inputShape != input_) {
+        if (inputShape ? setShape(window, ShapeKind::input, *inputShape) : clearShape(window, ShapeKind::input))
+            input_ = inputShape;
+    }
+    return uncovered;
+}
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+
+// A window that draws only part of its rectangle, kept shaped to what it draws: without a
+// compositor the window system shows its clear pixels black, so the window is cut to its drawn
+// pixels (rounded corners and all); with one it stays whole. Either way it takes input only where
+// its owner says.
+
+#include <QImage>
+#include <QPainterPath>
+#include <QPointer>
+#include <QRegion>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+namespace platform {
+
+// Every pixel an antialiased fill of `path` touches, `ratio` pixels to a unit of its coordinates.
+QRegion pixelsCovered(const QPainterPath& path, qreal ratio = 1);
+// The pixels of `image` (ARGB32 premultiplied or Alpha8) that are not clear, moved by `offset`.
+QRegion opaquePixels(const QImage& image, QPoint offset = {});
+
+// A view that draws only inside an outline.
+class OutlinedView {
+public:
+    virtual ~OutlinedView() = default;
+    // Where the view draws now, in its own coordinates.
+    virtual QPainterPath drawnOutline() const = 0;
+    // The pixels it draws now in a window where its top-left corner lies at `origin`, in the
+    // window's device pixels at `ratio`: those its outline touches, unless the view knows its
+    // picture better.
+    virtual QRegion drawnPixels(qreal ratio, QPoint origin) const {
+        return pixelsCovered(drawnOutline().translated(origin), ratio);
+    }
+    // Called each time the outline changes on its own (not by a move or resize of the view),
+    // before the view repaints for it. Views that announce it say so.
+    void setOnOutlineChange(std::function<void()> handler) { onOutlineChange_ = std::move(handler); }
+
+protected:
+    void outlineChanged() const {
+        if (onOutlineChange_) onOutlineChange_();
+    }
+
+private:
+    std::function<void()> onOutlineChange_;
+};
+
+// The shapes of one top-level window, each sent to the window system only when it changes.
+class WindowShapeKeeper {
+public:
+    // Whether windows are cut to what they draw now: no compositor honours transparency.
+    static bool cutsToDrawn();
+
+    // Without a compositor `window` is cut to `drawn`, with one it stays whole; it takes input only
+    // in `input` (within `drawn`). Both in the window's device pixels; `drawn` is not read while a
+    // compositor runs. With `callerRepaints` the window system reports nothing exposed where a
+    // grown shape uncovers the window: that area is returned, for the caller to repaint.
+    QRegion apply(QWidget& window, const QRegion& drawn, const QRegion& input, bool callerRepaints = false);
+    // The native window is new: it starts unshaped.
+    void forget();
+
+private:
+    QPointer<QWidget> window_;
+    // What the window system holds; none: unshaped.
+    std::optional<QRegion> bounding_;
+    std::optional<QRegion> input_;
+};
+
+}  // namespace platform
