@@ -1,5 +1,7 @@
 #include "overlay/island_panel.h"
 
+#include "overlay/fading_content.h"
+
 #include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
 
@@ -94,7 +96,9 @@ void IslandPanel::applyAlpha() {
         return;
     }
     if (windowOpacity() != 1.0) setWindowOpacity(1.0);
-    if (content_) {
+    if (auto* fading = dynamic_cast<FadingContent*>(content_.data())) {
+        fading->setContentOpacity(opacity);
+    } else if (content_) {
         // Drawn through an effect only while it fades: at full opacity the content paints directly.
         auto* effect = qobject_cast<QGraphicsOpacityEffect*>(content_->graphicsEffect());
         if (opacity >= 1.0) {

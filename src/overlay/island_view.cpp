@@ -397,6 +397,7 @@ void IslandView::updateBlurRegion() {
 void IslandView::invalidateCaches() {
     belowCache_ = QPixmap();
     aboveCache_ = QPixmap();
+    bakedLines_.clear();
     lineCache_.clear();
     pictureAlpha_ = QImage();
     placedPixels_.reset();
@@ -477,6 +478,7 @@ void IslandView::paintEvent(QPaintEvent* event) {
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     painter.setTransform(contentTransform());
     painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize));
+    painter.setOpacity(opacity_);
     paintLayout(painter, glass::pixelRatio(painter));
     // Where each row now stands on screen, for rows this paint fully reached.
     for (size_t i = 0; i < layout_.lines.size() && i < lineMarquees_.size(); ++i) {
@@ -527,6 +529,15 @@ void IslandView::paintStill(QPainter& painter, bool below) const {
 
 const QPixmap& IslandView::stillLayer(bool below, qreal pixelRatio) const {
     QPixmap& cache = below ? belowCache_ : aboveCache_;
+    if (!below && !cache.isNull()) {
+        // A line that starts or stops moving leaves the picture, or joins it.
+        for (size_t i = 0; i < layout_.lines.size() && i < lineMarquees_.size(); ++i) {
+            if (i >= bakedLines_.size() || bakedLines_[i] != baked(*lineMarquees_[i])) {
+                cache = QPixmap();
+                break;
+            }
+        }
+    }
     if (!cache.isNull() && cache.devicePixelRatio() == pixelRatio) return cache;
     const QSizeF size = layout_.frameSize;
     cache = QPixmap((size * pixelRatio).toSize().expandedTo(QSize(1, 1)));
@@ -535,7 +546,25 @@ const QPixmap& IslandView::stillLayer(bool below, qreal pixelRatio) const {
     QPainter painter(&cache);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
     paintStill(painter, below);
+    if (!below) {
+        // The lines standing still, so the card at rest (and through its fade) is one picture.
+        bakedLines_.assign(layout_.lines.size(), false);
+        painter.setClipRect(QRectF(QPointF(0, 0), size));
+        for (size_t i = 0; i < layout_.lines.size() && i < lineMarquees_.size(); ++i) {
+            if (!baked(*lineMarquees_[i])) continue;
+            paintLine(painter, layout_.lines[i], *lineMarquees_[i], pixelRatio);
+            bakedLines_[i] = true;
+        }
+    }
     return cache;
+}
+
+void IslandView::setContentOpacity(double opacity) {
+    if (opacity == opacity_) return;
+    // Less than half an alpha step draws the same pixels; none and full are always drawn exactly.
+    if (opacity > 0 && opacity < 1 && opacity_ < 1 && std::abs(opacity - opacity_) * 255 < 0.5) return;
+    opacity_ = opacity;
+    update(drawnRect().toAlignedRect().adjusted(-1, -1, 1, 1));
 }
 
 void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {
@@ -552,8 +581,10 @@ void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {
     }
     const QPixmap& above = stillLayer(false, pixelRatio);
     painter.drawPixmap(frame, above, QRectF(QPointF(0, 0), above.size()));
-    for (size_t i = 0; i < l.lines.size() && i < lineMarquees_.size(); ++i)
+    for (size_t i = 0; i < l.lines.size() && i < lineMarquees_.size(); ++i) {
+        if (i < bakedLines_.size() && bakedLines_[i]) continue;
         paintLine(painter, l.lines[i], *lineMarquees_[i], pixelRatio);
+    }
 }
 
 const IslandView::LineImage& IslandView::lineImage(const IslandTextLine& line, const MarqueeText& marquee,

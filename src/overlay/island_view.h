@@ -5,6 +5,7 @@
 #include "core/settings_enums.h"
 #include "overlay/glass_hover_glow.h"
 #include "overlay/island_layout.h"
+#include "overlay/fading_content.h"
 #include "overlay/island_metrics.h"
 #include "overlay/marquee_text.h"
 #include "platform/animation/animation.h"
@@ -32,7 +33,7 @@
 // the style and tint of the settings, resolves and caches the posting application's icon and its
 // accent colour, scales itself in and out from its top centre, opens the posting application on a
 // click and turns an upward scroll into a dismiss. It announces each change of its outline.
-class IslandView : public QWidget, public platform::OutlinedView {
+class IslandView : public QWidget, public platform::OutlinedView, public FadingContent {
     Q_OBJECT
 
 public:
@@ -97,6 +98,9 @@ public:
     // Every pixel the next paint draws: where the card's picture, as that paint places and scales
     // it, is not clear.
     QRegion drawnPixels(qreal ratio, QPoint origin) const override;
+    // The whole card drawn at `opacity`, as one picture (the window's fade).
+    void setContentOpacity(double opacity) override;
+    double contentOpacity() const { return opacity_; }
 
     OverlayStyle style() const;
     OverlayTint tint() const;
@@ -139,6 +143,11 @@ private:
     void updateBlurRegion();
     void paintLayout(QPainter& painter, qreal pixelRatio) const;
     void paintLine(QPainter& painter, const IslandTextLine& line, const MarqueeText& marquee, qreal pixelRatio) const;
+    // A line standing still on the card at its full size is drawn into the still picture above
+    // the card, once (scaled, each picture is filtered on its own, as it always was).
+    bool baked(const MarqueeText& marquee) const {
+        return !marquee.isScrolling() && marquee.offset() == 0 && shownScale_ == QPointF(1, 1);
+    }
     // Redraws only the part of the widget where `line` lies, when the content stands still.
     void updateLine(const QString& key);
 
@@ -197,9 +206,12 @@ private:
 
     // The scale every paint draws with: the springs' value when it last moved far enough to show.
     QPointF shownScale_{1.0, 1.0};
+    double opacity_ = 1.0;
     QRegion requestedBlur_;
     mutable QPixmap belowCache_;
     mutable QPixmap aboveCache_;
+    // Which lines the picture above the card holds.
+    mutable std::vector<bool> bakedLines_;
     mutable std::map<QString, LineImage> lineCache_;
     // The still layers' alpha, frame coordinates at a device's pixel ratio, and its pixels.
     mutable QImage pictureAlpha_;

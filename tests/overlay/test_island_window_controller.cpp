@@ -249,6 +249,9 @@ TEST_F(IslandWindowControllerTest, TheWindowDrawsItsCardAtTheDevicesPixelRatio) 
     for (const double alpha : {1.0, 0.5}) {
         main().setAlphaValue(alpha);
         scheduler().drain();
+        // Faded with the painter's opacity, the card drawn as one picture: no offscreen effect.
+        EXPECT_EQ(main().contentView()->graphicsEffect(), nullptr);
+        EXPECT_EQ(static_cast<IslandView*>(main().contentView())->contentOpacity(), alpha);
         EXPECT_GOLDEN(QStringLiteral("window-card-alpha%1").arg(alpha * 100), card.size(), [&](QPainter& painter) {
             main().render(&painter, QPoint(), QRegion(card), QWidget::DrawChildren);  // the card at the top left
         });

@@ -1,3 +1,4 @@
+#include "drawn_pixels.h"
 #include "test_island_view_fixture.h"
 
 #include "core/l10n.h"
@@ -51,6 +52,10 @@ TEST_F(StylesTest, LongMessageScrollsInsideTheRightPillOnly) {
     EXPECT_TRUE(text->isScrolling());
     EXPECT_EQ(text->containerWidth(), 126);
     EXPECT_LT(text->offset(), 0);
+    // The moving row is drawn apart from the card's still picture: its pixels follow the pass.
+    const QImage during = rendered(view());
+    at(scheduler().elapsed() + 0.5);
+    EXPECT_NE(rendered(view()), during);
 
     // A hidden view's pending steps do nothing; showing it again measures afresh.
     view().hide();
