@@ -5,6 +5,7 @@
 #include "core/wall_clock.h"
 #include "detection/ax_tree_snapshot.h"
 #include "detection/notification_center_name.h"
+#include "detection/popup_content.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -20,33 +21,6 @@ const QString kWindows = QStringLiteral("AXWindows");
 // window is given to show its text.
 constexpr double kSettleSeconds = 0.1;
 constexpr int kMaxEmptyReadings = 10;
-
-struct PopupContent {
-    std::optional<QString> message;
-    std::optional<QString> appName;
-};
-
-// A popup's title and the first text after it, joined as the overlay splits them. A name picked
-// from the popup's own texts is its title or body, not the posting application's name.
-PopupContent popupContent(const AXTreeSnapshot& snapshot) {
-    PopupContent content;
-    if (snapshot.texts.isEmpty()) return content;
-    const QString title = snapshot.texts.front();
-    std::optional<QString> body;
-    for (const QString& text : snapshot.texts.mid(1)) {
-        if (text.compare(title, Qt::CaseInsensitive) != 0) {
-            body = text;
-            break;
-        }
-    }
-    content.message = body ? title + QStringLiteral(" \u2022 ") + *body : title;
-    content.appName = snapshot.appName;
-    auto isText = [&](const QString& name) {
-        return name.compare(title, Qt::CaseInsensitive) == 0 || (body && name.compare(*body, Qt::CaseInsensitive) == 0);
-    };
-    if (content.appName && isText(*content.appName)) content.appName.reset();
-    return content;
-}
 
 }  // namespace
 
@@ -187,7 +161,7 @@ void AXObserverDetector::readNewPopups() {
             continue;
         }
         reported_.insert(id);
-        const auto [message, appName] = popupContent(*snapshot);
+        const auto [message, appName] = PopupContent::of(*snapshot);
         emitSignal(SignalConfidence::normal, appName, message, snapshot->appIconData, snapshot->bundleId);
     }
     if (waiting) {

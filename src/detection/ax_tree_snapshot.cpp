@@ -171,6 +171,7 @@ struct WalkResult {
     std::optional<QByteArray> appIconData;
     std::optional<QString> bundleId;
     int64_t signature = 0;
+    AXElementList windows;
 };
 
 WalkResult countAndExtract(platform::Accessibility& ax, const platform::Workspace& workspace,
@@ -301,6 +302,7 @@ AXTreeSnapshot snapshotOf(const WalkResult& walk, const AXTreeSnapshot::Sources&
     snapshot.bundleId = walk.bundleId;
     snapshot.signature = walk.signature;
     snapshot.texts = walk.texts;
+    snapshot.windows = walk.windows;
     return snapshot;
 }
 
@@ -330,6 +332,7 @@ std::optional<AXTreeSnapshot> AXTreeSnapshot::take(const Sources& sources) {
     AXElementList roots = appReader.elements(kWindows);
     if (roots.empty()) roots.push_back(*app);
     WalkResult walk = countAndExtract(sources.accessibility, sources.workspace, roots);
+    if (roots.front() != *app) walk.windows = roots;
     if (generation)
         last = LastWalk{&sources.accessibility, app->pid(), *generation, walk};
     else

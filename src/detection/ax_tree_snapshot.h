@@ -28,6 +28,9 @@ struct AXTreeSnapshot {
     // The kept texts in the order the message is chosen from: those inside notification
     // containers, then the others (a popup's title, then its body).
     QStringList texts;
+    // The windows the reading started from, as the process lists them; empty when it has none
+    // and the reading started from the process itself.
+    platform::AXElementList windows;
 
     // Where a reading comes from; the shared platform ports unless a test passes others.
     struct Sources {

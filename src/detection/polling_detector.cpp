@@ -5,13 +5,21 @@
 #include "core/log.h"
 #include "core/wall_clock.h"
 #include "detection/notification_center_name.h"
+#include "detection/popup_content.h"
 
 #include <QImage>
 #include <QUuid>
 
-PollingDetector::PollingDetector(EventBus& bus, platform::Scheduler& scheduler, SnapshotSource takeSnapshot)
-    : bus_(bus), scheduler_(scheduler), takeSnapshot_(std::move(takeSnapshot)) {
+#include <algorithm>
+
+PollingDetector::PollingDetector(EventBus& bus, platform::Scheduler& scheduler, SnapshotSource takeSnapshot,
+                                 PopupSource readPopup)
+    : bus_(bus), scheduler_(scheduler), takeSnapshot_(std::move(takeSnapshot)), readPopup_(std::move(readPopup)) {
     if (!takeSnapshot_) takeSnapshot_ = [] { return AXTreeSnapshot::take(); };
+    if (!readPopup_)
+        readPopup_ = [](const platform::AXElement& window) {
+            return AXTreeSnapshot::take(AXTreeSnapshot::Sources::shared(), {window});
+        };
 }
 
 void PollingDetector::start() {
@@ -56,13 +64,11 @@ void PollingDetector::poll() {
                 Log::shared().debug(QStringLiteral("PollingDetector: Ignoring notification during cooldown period"));
                 describe = false;
             } else {
-                emitSignal(d == 1 ? SignalConfidence::normal : SignalConfidence::strong, now.appName, now.message,
-                           now.appIconData, now.bundleId);
+                emitReading(d == 1 ? SignalConfidence::normal : SignalConfidence::strong, now, old);
             }
         } else if (!inCooldown && now.notificationCount != 0) {
             const bool newMessage = now.message && (!old.message || *old.message != *now.message);
-            if (newMessage || now.signature != old.signature)
-                emitSignal(SignalConfidence::weak, now.appName, now.message, now.appIconData, now.bundleId);
+            if (newMessage || now.signature != old.signature) emitReading(SignalConfidence::weak, now, old);
         }
     }
 
@@ -72,6 +78,21 @@ void PollingDetector::poll() {
                                 .arg(*now.message, now.appName.value_or(QStringLiteral("unknown"))));
     }
     lastSnapshot_ = std::move(fresh);
+}
+
+// The newest window that was not there before, read alone as the observer reads a popup; the
+// whole reading when no new window can be told apart (a popup whose text changed in place).
+void PollingDetector::emitReading(SignalConfidence confidence, const AXTreeSnapshot& now, const AXTreeSnapshot& old) {
+    std::optional<AXTreeSnapshot> popup;
+    for (auto window = now.windows.rbegin(); window != now.windows.rend() && !popup; ++window) {
+        if (std::find(old.windows.begin(), old.windows.end(), *window) != old.windows.end()) continue;
+        popup = readPopup_(*window);
+        if (popup && popup->texts.isEmpty()) popup.reset();
+    }
+    const AXTreeSnapshot& reading = popup ? *popup : now;
+    const PopupContent content =
+        reading.texts.isEmpty() ? PopupContent{reading.message, reading.appName} : PopupContent::of(reading);
+    emitSignal(confidence, content.appName, content.message, reading.appIconData, reading.bundleId);
 }
 
 void PollingDetector::emitSignal(SignalConfidence confidence, const std::optional<QString>& appName,

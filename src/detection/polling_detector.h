@@ -16,11 +16,14 @@
 class PollingDetector {
 public:
     using SnapshotSource = std::function<std::optional<AXTreeSnapshot>()>;
+    // A reading of one window of the notification process alone.
+    using PopupSource = std::function<std::optional<AXTreeSnapshot>(const platform::AXElement& window)>;
 
-    // `takeSnapshot` defaults to AXTreeSnapshot::take().
+    // `takeSnapshot` defaults to AXTreeSnapshot::take(), `readPopup` to a reading of that window
+    // from the same shared sources.
     explicit PollingDetector(EventBus& bus = EventBus::shared(),
                              platform::Scheduler& scheduler = platform::Scheduler::shared(),
-                             SnapshotSource takeSnapshot = {});
+                             SnapshotSource takeSnapshot = {}, PopupSource readPopup = {});
     PollingDetector(const PollingDetector&) = delete;
     PollingDetector& operator=(const PollingDetector&) = delete;
 
@@ -33,6 +36,7 @@ public:
 
 private:
     void poll();
+    void emitReading(SignalConfidence confidence, const AXTreeSnapshot& now, const AXTreeSnapshot& old);
     void emitSignal(SignalConfidence confidence, const std::optional<QString>& appName,
                     const std::optional<QString>& message, std::optional<QByteArray> appIconData,
                     const std::optional<QString>& bundleId);
@@ -45,5 +49,6 @@ private:
     const double bulkIncreaseCooldown_ = 2.0;
     platform::Scheduler& scheduler_;
     SnapshotSource takeSnapshot_;
+    PopupSource readPopup_;
     platform::Lifetime lifetime_;
 };

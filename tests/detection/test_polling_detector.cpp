@@ -8,6 +8,7 @@
 #include <QImage>
 
 #include <deque>
+#include <map>
 
 using platform::LogLevel;
 
@@ -22,6 +23,16 @@ AXTreeSnapshot snapshot(int64_t count, std::optional<QString> message = std::nul
     s.message = std::move(message);
     s.signature = signature;
     s.appName = std::move(appName);
+    return s;
+}
+
+// A reading as the walk gives it: the texts in order, the first one the message, and the name
+// picked among them.
+AXTreeSnapshot walked(int64_t count, QStringList texts, std::optional<QString> appName,
+                      std::vector<uint64_t> windows = {}, int64_t signature = 0) {
+    AXTreeSnapshot s = snapshot(count, texts.value(0), signature, std::move(appName));
+    s.texts = std::move(texts);
+    for (uint64_t id : windows) s.windows.push_back(platform::AXElement(400, id));
     return s;
 }
 
@@ -49,12 +60,22 @@ protected:
     platform::AnyCancellable subscription;
     std::deque<std::optional<AXTreeSnapshot>> readings;
     int takes = 0;
-    PollingDetector detector{bus, scheduler(), [this]() -> std::optional<AXTreeSnapshot> {
+    // Readings of single windows, by window id.
+    std::map<uint64_t, AXTreeSnapshot> popups;
+    std::vector<uint64_t> popupsRead;
+    PollingDetector detector{bus, scheduler(),
+                             [this]() -> std::optional<AXTreeSnapshot> {
                                  ++takes;
                                  if (readings.empty()) return std::nullopt;
                                  auto next = readings.front();
                                  readings.pop_front();
                                  return next;
+                             },
+                             [this](const platform::AXElement& window) -> std::optional<AXTreeSnapshot> {
+                                 popupsRead.push_back(window.id());
+                                 auto found = popups.find(window.id());
+                                 if (found == popups.end()) return std::nullopt;
+                                 return found->second;
                              }};
 };
 
@@ -141,6 +162,30 @@ TEST_F(PollingDetectorTest, SignalsCarryTheSnapshotsContent) {
     // No icon and no application: no icon.
     EXPECT_FALSE(received.back().appIconData.has_value());
     EXPECT_TRUE(log.contains("PollingDetector: Emitting signal for 'unknown' with icon: false"));
+}
+
+// A new popup is read as the observer reads one: alone, its title and text joined, and a name
+// that is only its title or text is no application's.
+TEST_F(PollingDetectorTest, ANewPopupGivesItsTitleAndTextAndNotItsTitleForTheApplication) {
+    // One popup on screen, a second one comes; the whole tree begins with the older one.
+    popups[8] = walked(1, {"Polled title", "Polled body"}, QStringLiteral("Polled title"));
+    popups[8].bundleId = QStringLiteral("com.example.polled");
+    run(walked(1, {"Older", "Still shown"}, QStringLiteral("Older"), {7}),
+        {walked(2, {"Older", "Still shown", "Polled title", "Polled body"}, QStringLiteral("Older"), {7, 8}, 1),
+         // Content that changes in place: the whole reading, read the same way.
+         walked(2, {"Older", "Still shown", "Polled title", "Polled body"}, QStringLiteral("Still shown"), {7, 8}, 2),
+         walked(2, {"Build finished", "Build finished", "All green"}, QStringLiteral("Builder"), {7, 8}, 3)});
+
+    EXPECT_EQ(popupsRead, std::vector<uint64_t>{8});
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_EQ(received[0].confidence, C::normal);
+    EXPECT_EQ(received[0].message, QStringLiteral("Polled title \u2022 Polled body"));
+    EXPECT_FALSE(received[0].sourceHint);
+    EXPECT_EQ(received[0].bundleId, QStringLiteral("com.example.polled"));
+    EXPECT_EQ(received[1].message, QStringLiteral("Older \u2022 Still shown"));
+    EXPECT_FALSE(received[1].sourceHint);
+    EXPECT_EQ(received[2].message, QStringLiteral("Build finished \u2022 All green"));
+    EXPECT_EQ(received[2].sourceHint, QStringLiteral("Builder"));
 }
 
 TEST_F(PollingDetectorTest, ALargeIconIsReencodedWithinFiveHundredTwelvePoints) {
