@@ -9,7 +9,9 @@
 #include "core/image_helper.h"
 #include "detection/notification_record_decoder.h"
 #include "detection/property_list.h"
+#include "platform/files/child_file_read.h"
 #include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
 #include "icon_fixtures.h"
 #include "test_database_fixture.h"
 
@@ -23,7 +25,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
+#include <csignal>
 #include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -278,6 +283,68 @@ TEST_F(NotificationRoadsTest, APortalNotificationPassedOnByItsBackendIsRecordedO
     EXPECT_EQ(records[2].identifier, "Builder");
     EXPECT_EQ(records[2].body, "Other");
     EXPECT_EQ(records[3].identifier, "OtherIDE");
+}
+
+// An icon on a file system whose reads never return (a hung sshfs or NFS server) costs only that
+// icon: the notification and every later one are recorded, and the recorder stops at once even
+// while such a read waits, so the application can quit.
+TEST_F(NotificationRoadsTest, AnIconFileThatNeverFinishesReadingHoldsUpNeitherLaterNotificationsNorTheStop) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    startRecorder();
+    QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-stuck"));
+    auto send = [&](const QDBusMessage& call) {
+        return own.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    };
+    auto stuck = [&](const QString& name) { return QVariantMap{{QStringLiteral("image-path"), mount->stuckFile(name)}}; };
+
+    ASSERT_TRUE(send(notifyCall("Stuck", "First", "icon on a hung mount", "mail-unread", stuck("first.png"))));
+    ASSERT_TRUE(mount->waitForRead());
+    ASSERT_TRUE(send(notifyCall("Later", "Second", "no icon")));
+    ASSERT_TRUE(waitForRecords(2));
+
+    // Stopping while a read waits. Should the stop wait on it, ending the server lets it go, so
+    // that the failure is told rather than the suite hanging.
+    ASSERT_TRUE(send(notifyCall("Stuck", "Third", "stopped while reading", {}, stuck("third.png"))));
+    ASSERT_TRUE(mount->waitForRead());
+    std::mutex watch;
+    std::condition_variable stoppedSignal;
+    bool stopped = false;
+    bool serverEnded = false;
+    std::thread watchdog([&, pid = mount->serverPid()] {
+        std::unique_lock lock(watch);
+        if (!stoppedSignal.wait_for(lock, 10s, [&] { return stopped; })) {
+            serverEnded = true;
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+    });
+    recorder.reset();
+    {
+        std::lock_guard lock(watch);
+        stopped = true;
+    }
+    stoppedSignal.notify_all();
+    watchdog.join();
+    EXPECT_FALSE(serverEnded) << "the stop waited on the read";
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-stuck"));
+
+    // Nothing lost; the icon name that came second was kept where the file gave nothing.
+    const auto records = storedRecords(storePath());
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].identifier, "Stuck");
+    EXPECT_EQ(records[0].body, "icon on a hung mount");
+    EXPECT_EQ(records[0].icon.themedName, "mail-unread");
+    EXPECT_FALSE(records[0].icon.png);
+    EXPECT_EQ(records[1].identifier, "Later");
+    EXPECT_EQ(records[2].title, "Third");
+    EXPECT_FALSE(records[2].icon.png);
+
+    // The readers left behind end with the server: no process stays stuck.
+    mount->stop();
+    EXPECT_TRUE(spinUntil([] { return platform::childFileReadsLeftBehind() == 0; }));
 }
 
 // notify-send -i <picture> from an application without a desktop entry: the picture reaches the

@@ -7,10 +7,21 @@
 
 namespace platform {
 
+class FileReadCanceller;
+
+// How long a read in a child process may take before it is given up.
+inline constexpr int kFileReadTimeoutMs = 1000;
+
 // The bytes of the regular file at `path`, read with a byte limit that holds whatever the file's
 // size claims (files under /proc say 0 and never end). None when it cannot be opened, is anything
 // but a regular file (a pipe there never blocks the caller: it is opened non-blocking), is empty,
 // or holds more than `maxBytes`.
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes);
+//
+// A file on a network or FUSE file system, or reached through a symbolic link (which may lead to
+// one), is read by a child process given kFileReadTimeoutMs (see readRegularFileInChild): a read
+// such a file system never answers cannot be interrupted, and must not hold up the caller's thread
+// or the application's exit. Local files are read here.
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes,
+                                          const FileReadCanceller* canceller = nullptr);
 
 }  // namespace platform

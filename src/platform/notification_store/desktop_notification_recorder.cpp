@@ -1,6 +1,7 @@
 #include "platform/notification_store/desktop_notification_recorder.h"
 
 #include "platform/dbus/dbus_connection.h"
+#include "platform/files/child_file_read.h"
 #include "platform/notification_store/notification_store_writer.h"
 #include "platform/notification_store/sender_application.h"
 
@@ -104,6 +105,8 @@ struct DesktopNotificationRecorder::Shared {
         std::chrono::steady_clock::time_point received;
     };
     std::deque<Forwardable> forwardable;
+    // Given up when stopping: a file that does not come in time costs its notification the icon.
+    FileReadCanceller reads;
     std::unique_ptr<NotifySwallower> swallower;
     std::unique_ptr<DisconnectWatch> disconnectWatch;
     // Qt hands the copied calls to the swallower's thread: one with an event loop of its own, so
@@ -243,7 +246,7 @@ struct DesktopNotificationRecorder::Shared {
                     continue;
                 }
             }
-            n->icon = resolveSenderIcon(n->iconSources);
+            n->icon = resolveSenderIcon(n->iconSources, &reads);
             n->iconSources.clear();
             ++n;
         }
@@ -277,7 +280,7 @@ struct DesktopNotificationRecorder::Shared {
     // The application of the process that sent a portal call, else the sender's bus name.
     QString portalApplication(const QString& sender) {
         if (const auto pid = ask(QStringLiteral("GetConnectionUnixProcessID"), {sender})) {
-            const QString application = applicationOfProcess(pid->at(0).toLongLong(), options.procRoot);
+            const QString application = applicationOfProcess(pid->at(0).toLongLong(), options.procRoot, &reads);
             if (!application.isEmpty()) return application;
         }
         return sender;
@@ -361,6 +364,7 @@ struct DesktopNotificationRecorder::Shared {
             std::lock_guard lock(mutex);
             quit = true;
         }
+        reads.cancel();
         wake.notify_all();
         if (thread.joinable()) thread.join();
         release();

@@ -10,8 +10,8 @@ namespace {
 
 constexpr qint64 kMaxFileBytes = 64 * 1024;
 
-QString fileText(const QString& path) {
-    const auto bytes = readRegularFile(path, kMaxFileBytes);
+QString fileText(const QString& path, const FileReadCanceller* canceller = nullptr) {
+    const auto bytes = readRegularFile(path, kMaxFileBytes, canceller);
     return bytes ? QString::fromUtf8(*bytes) : QString();
 }
 
@@ -70,10 +70,10 @@ QString applicationOfUnit(const QString& unit) {
     return unescaped(rest);
 }
 
-QString applicationOfProcess(qint64 pid, const QString& procRoot) {
+QString applicationOfProcess(qint64 pid, const QString& procRoot, const FileReadCanceller* canceller) {
     if (pid <= 0) return {};
     const QString process = procRoot + QLatin1Char('/') + QString::number(pid);
-    const QString flatpak = flatpakApplication(fileText(process + QStringLiteral("/root/.flatpak-info")));
+    const QString flatpak = flatpakApplication(fileText(process + QStringLiteral("/root/.flatpak-info"), canceller));
     if (!flatpak.isEmpty()) return flatpak;
     // One line per hierarchy: "0::/user.slice/.../app-gnome-org.gnome.Terminal-1234.scope".
     for (const QString& line : fileText(process + QStringLiteral("/cgroup")).split(QLatin1Char('\n'))) {

@@ -55,7 +55,7 @@ std::optional<QByteArray> fromImageBytes(const QByteArray& bytes) {
     return pngOf(std::move(image));
 }
 
-std::optional<QByteArray> fromFile(const QString& pathOrUrl) {
+std::optional<QByteArray> fromFile(const QString& pathOrUrl, const FileReadCanceller* canceller) {
     QString path = pathOrUrl;
     if (path.startsWith(QLatin1String("file:"))) {
         const QUrl url(path);
@@ -63,7 +63,7 @@ std::optional<QByteArray> fromFile(const QString& pathOrUrl) {
         path = url.toLocalFile();
     }
     if (!path.startsWith(QLatin1Char('/'))) return std::nullopt;
-    const std::optional<QByteArray> bytes = readRegularFile(path, maxSourceBytes);
+    const std::optional<QByteArray> bytes = readRegularFile(path, maxSourceBytes, canceller);
     return bytes ? fromImageBytes(*bytes) : std::nullopt;
 }
 
@@ -101,7 +101,7 @@ bool looksLikeFile(const QString& text) {
 
 }  // namespace
 
-StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources) {
+StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileReadCanceller* canceller) {
     for (const IconSource& source : sources) {
         std::optional<QByteArray> png;
         switch (source.kind) {
@@ -112,7 +112,7 @@ StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources) {
             }
             [[fallthrough]];
         case IconSource::Kind::file:
-            png = fromFile(source.text);
+            png = fromFile(source.text, canceller);
             break;
         case IconSource::Kind::imageBytes:
             png = fromImageBytes(source.bytes);

@@ -58,9 +58,12 @@ inline constexpr qsizetype maxNameBytes = 255;
 
 }  // namespace sendericon
 
+class FileReadCanceller;
+
 // The first of `sources` (most preferred first) that gives a usable icon. Reads files with a byte
-// limit and only when they are regular files; refuses images whose declared size is too large or
-// whose pixel data is shorter than its declared size. Runs off the main thread.
-StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources);
+// limit and only when they are regular files (see readRegularFile: a file system that never
+// answers costs only that icon); refuses images whose declared size is too large or whose pixel
+// data is shorter than its declared size. Runs off the main thread.
+StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileReadCanceller* canceller = nullptr);
 
 }  // namespace platform

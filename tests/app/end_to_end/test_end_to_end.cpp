@@ -11,6 +11,7 @@
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
 
 #include <gtest/gtest.h>
 
@@ -203,6 +204,48 @@ TEST_F(EndToEndOnSessionBus, AThemedIconNameIsFoundInTheInstalledDefaultThemeWhe
         << app.transcript().toStdString();
     ASSERT_TRUE(app.signal(SIGTERM));
     ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+}
+
+// notify-send -i with a picture on a mount whose reads never return (a hung sshfs): that
+// notification comes without its picture, later ones come as usual, and SIGTERM still ends the
+// application, also while such a read waits.
+TEST_F(EndToEndOnSessionBus, AnIconOnAHungMountHoldsUpNeitherLaterNotificationsNorTheQuit) {
+    RunningApp app(home);
+    // Made after the application, so that it is taken down first should the application hang.
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    auto sendWithPicture = [&](const QString& summary, const QString& picture) {
+        testsupport::ScopedEnvironment env;
+        env.set("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"),
+                                       {QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("-i"),
+                                        mount->stuckFile(picture), summary, QStringLiteral("Body")}),
+                  0);
+    };
+
+    ASSERT_TRUE(app.started());
+    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    ASSERT_GE(ready, 0) << app.transcript().toStdString();
+    sendWithPicture(QStringLiteral("Picture on a hung mount"), QStringLiteral("first.png"));
+    ASSERT_TRUE(mount->waitForRead());
+    notifySend(*bus, QStringLiteral("After it"), QStringLiteral("Body"));
+    int from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'Picture on a hung mount'",
+                                 kAppStartTimeoutMs, ready);
+    ASSERT_GE(from, 0) << app.transcript().toStdString();
+    from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'After it'",
+                             kAppStartTimeoutMs, from);
+    ASSERT_GE(from, 0) << app.transcript().toStdString();
+
+    sendWithPicture(QStringLiteral("Quit while reading"), QStringLiteral("second.png"));
+    ASSERT_TRUE(mount->waitForRead());
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(app.lastLine(), "info Application terminating") << app.transcript().toStdString();
 }
 
 // SIGHUP and SIGQUIT shut down like SIGTERM and take the socket along. The SIGQUIT run has a

@@ -1,0 +1,174 @@
+#include "platform/files/child_file_read.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <mutex>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Enough for a few stuck mounts; beyond it a file system that stopped answering would gather a
+// process per notification.
+constexpr size_t kMaxLeftBehind = 8;
+
+std::mutex leftBehindMutex;
+std::vector<pid_t> leftBehind;
+
+void reapLeftBehind() {
+    std::lock_guard lock(leftBehindMutex);
+    std::erase_if(leftBehind, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+
+void leaveBehind(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+    std::lock_guard lock(leftBehindMutex);
+    leftBehind.push_back(pid);
+}
+
+using Clock = std::chrono::steady_clock;
+
+int millisUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+// Waits for `fd` to become readable; false at the deadline or once `canceller` cancels.
+bool waitReadable(int fd, Clock::time_point deadline, const FileReadCanceller* canceller) {
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {canceller ? canceller->fd() : -1, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, millisUntil(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0 || fds[1].revents) return false;
+        return true;
+    }
+}
+
+// Between fork and _exit only async-signal-safe calls: the other threads' locks stay taken here.
+[[noreturn]] void readInChild(const char* path, qint64 maxBytes, int out, pid_t parent, int openMax) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(2);
+    if (::dup2(out, STDOUT_FILENO) < 0) ::_exit(2);
+    // The application's streams, sockets and files are not the child's to keep open while it is
+    // stuck: whoever reads the application's output would wait for its end.
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDERR_FILENO) < 0) ::_exit(2);
+#ifdef SYS_close_range
+    if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+#endif
+        for (int fd = 3; fd < openMax; ++fd) ::close(fd);
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) ::_exit(1);
+    char buffer[16384];
+    for (qint64 left = maxBytes + 1; left > 0;) {
+        const ssize_t n = ::read(fd, buffer, static_cast<size_t>(std::min<qint64>(left, sizeof buffer)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ::_exit(1);
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(STDOUT_FILENO, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) ::_exit(1);
+            done += w;
+        }
+        left -= n;
+    }
+    if (::close(fd) != 0) ::_exit(1);
+    ::_exit(0);
+}
+
+}  // namespace
+
+FileReadCanceller::FileReadCanceller() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+FileReadCanceller::~FileReadCanceller() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void FileReadCanceller::cancel() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(fd_, &one, sizeof one);
+}
+
+bool FileReadCanceller::isCancelled() const {
+    pollfd fd{fd_, POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0;
+}
+
+int childFileReadsLeftBehind() {
+    reapLeftBehind();
+    std::lock_guard lock(leftBehindMutex);
+    return static_cast<int>(leftBehind.size());
+}
+
+std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, int timeoutMs,
+                                                 const FileReadCanceller* canceller) {
+    if (childFileReadsLeftBehind() >= static_cast<int>(kMaxLeftBehind)) return std::nullopt;
+    if (canceller && canceller->isCancelled()) return std::nullopt;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
+    const int openMax = static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
+    // No handler of ours may run in the child.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) readInChild(path.constData(), maxBytes, fds[1], parent, openMax);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return std::nullopt;
+    }
+
+    QByteArray bytes;
+    bool ended = false;
+    while (!ended && waitReadable(fds[0], deadline, canceller)) {
+        char buffer[16384];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n > 0 && bytes.size() <= maxBytes) bytes.append(buffer, n);
+        if (n == 0) ended = true;
+        if (n < 0 && errno != EINTR && errno != EAGAIN) break;
+    }
+    ::close(fds[0]);
+
+    // Its output ends when it exits; one that does not exit then is stuck closing the file.
+    int status = 0;
+    bool exited = false;
+    if (ended) {
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd >= 0) {
+            waitReadable(pidfd, deadline, canceller);
+            ::close(pidfd);
+            exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        } else {
+            while (!(exited = ::waitpid(pid, &status, WNOHANG) == pid) && Clock::now() < deadline &&
+                   !(canceller && canceller->isCancelled()))
+                ::poll(nullptr, 0, 2);
+        }
+    }
+    if (!exited) {
+        leaveBehind(pid);
+        return std::nullopt;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.isEmpty() || bytes.size() > maxBytes)
+        return std::nullopt;
+    return bytes;
+}
+
+}  // namespace platform

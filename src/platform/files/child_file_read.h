@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace platform {
+
+// Lets a stopping service give up at once the file reads its thread waits on.
+class FileReadCanceller {
+public:
+    FileReadCanceller();
+    ~FileReadCanceller();
+    FileReadCanceller(const FileReadCanceller&) = delete;
+    FileReadCanceller& operator=(const FileReadCanceller&) = delete;
+
+    // Every read waiting now or started later gives up. Any thread.
+    void cancel();
+    bool isCancelled() const;
+    // Readable once cancelled.
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Up to maxBytes + 1 bytes of the regular file at `path`, read by a child process, so that a file
+// system that never answers holds up the child, never this process: a child not done within
+// `timeoutMs` (or when `canceller` cancels) is killed and left behind unwaited, as a process stuck
+// in such a read cannot end until the file system answers or goes away. None then, and when the
+// file cannot be opened, is not a regular file, is empty or holds more than maxBytes. While
+// several children are still stuck, further reads give up at once.
+std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, int timeoutMs,
+                                                 const FileReadCanceller* canceller = nullptr);
+
+// Children killed at their deadline and not yet gone; they are reaped as they go.
+int childFileReadsLeftBehind();
+
+}  // namespace platform

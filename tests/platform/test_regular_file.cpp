@@ -1,0 +1,84 @@
+// Reading a file that another program named: local files in place, everything that may lead to a
+// file system that never answers in a child process that can be left behind.
+
+#include "platform/files/child_file_read.h"
+#include "platform/files/mount_table.h"
+#include "platform/files/regular_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(MountTable, OnlyPathsWhoseEveryMountIsOfALocalTypeAreLocal) {
+    const QByteArray table =
+        "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+        "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+        "40 27 0:40 / /home/u/remote rw,nosuid shared:5 - fuse.sshfs host:/ rw,user_id=1000\n"
+        "41 27 0:41 / /mnt/nfs rw - nfs4 server:/export rw\n"
+        "42 41 0:42 / /mnt/nfs/cache rw - tmpfs tmpfs rw\n"
+        "43 27 0:43 / /media/My\\040Disk rw - vfat /dev/sdb1 rw\n"
+        "44 27 0:44 / /media/Odd\\040Share rw - cifs //nas/share rw\n"
+        "45 27 0:45 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n";
+    for (const char* local : {"/home/u/picture.png", "/home/u/remote2/x.png", "/proc/42/cgroup", "/media/My Disk/a.png",
+                              "/media/My"})
+        EXPECT_TRUE(platform::isOnLocalFileSystem(QString::fromUtf8(local), table)) << local;
+    for (const char* remote : {"/home/u/remote", "/home/u/remote/x.png", "/mnt/nfs/a", "/mnt/nfs/cache/a",
+                               "/media/Odd Share/a.png", "/run/user/1000/gvfs/sftp:host=h/x.png", "relative.png"})
+        EXPECT_FALSE(platform::isOnLocalFileSystem(QString::fromUtf8(remote), table)) << remote;
+    // No root mount listed, an unknown type, a line cut short: nothing can be trusted.
+    EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "22 27 0:21 / /proc rw - proc proc rw\n"));
+    EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw - newfs /dev/vda rw\n"));
+    EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw shared:1\n"));
+}
+
+TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
+    QTemporaryDir dir;
+    auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return file.fileName();
+    };
+    const QString small = write(QStringLiteral("small"), "twelve bytes");
+    const QString large = write(QStringLiteral("large"), QByteArray(100, 'x'));
+    write(QStringLiteral("empty"), {});
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+    for (const char* name : {"small", "large", "empty", "fifo"})
+        ASSERT_TRUE(QFile::link(dir.filePath(QString::fromLatin1(name)), dir.filePath(QStringLiteral("to-") + name)));
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath(QStringLiteral("folder"))));
+
+    // In place and through a link, one reading each way.
+    for (const QString& prefix : {QStringLiteral(""), QStringLiteral("to-")}) {
+        SCOPED_TRACE(prefix.toStdString());
+        EXPECT_EQ(platform::readRegularFile(dir.filePath(prefix + "small"), 12), QByteArray("twelve bytes"));
+        EXPECT_FALSE(platform::readRegularFile(dir.filePath(prefix + "small"), 11));
+        EXPECT_EQ(platform::readRegularFile(dir.filePath(prefix + "large"), 100)->size(), 100);
+        EXPECT_FALSE(platform::readRegularFile(dir.filePath(prefix + "large"), 99));
+        EXPECT_FALSE(platform::readRegularFile(dir.filePath(prefix + "empty"), 10));
+        EXPECT_FALSE(platform::readRegularFile(dir.filePath(prefix + "fifo"), 10));  // never waits for a writer
+        EXPECT_FALSE(platform::readRegularFile(dir.filePath(prefix + "missing"), 10));
+    }
+    EXPECT_EQ(platform::readRegularFile(dir.filePath(QStringLiteral("folder/small")), 12), QByteArray("twelve bytes"));
+    EXPECT_EQ(platform::readRegularFile(dir.filePath(QStringLiteral("x/../small")), 12), QByteArray("twelve bytes"));
+    EXPECT_FALSE(platform::readRegularFile(dir.path(), 10));
+    EXPECT_FALSE(platform::readRegularFile(QStringLiteral("/dev/zero"), 10));
+    EXPECT_EQ(platform::childFileReadsLeftBehind(), 0);
+
+    // A cancelled reader gives up before it starts.
+    platform::FileReadCanceller canceller;
+    EXPECT_FALSE(canceller.isCancelled());
+    canceller.cancel();
+    EXPECT_TRUE(canceller.isCancelled());
+    EXPECT_FALSE(platform::readRegularFile(dir.filePath(QStringLiteral("to-small")), 12, &canceller));
+    EXPECT_EQ(platform::readRegularFile(small, 12, &canceller), QByteArray("twelve bytes"));  // local: in place
+    Q_UNUSED(large);
+}
+
+}  // namespace
