@@ -14,6 +14,7 @@
 #include "platform/runtime/dispatch.h"
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/reopen_channel.h"
+#include "platform/storage/defaults.h"
 #include "platform/workspace/desktop_icon_theme.h"
 
 #include <QApplication>
@@ -90,6 +91,9 @@ int main(int argc, char** argv) {
             Log::shared().warning(QStringLiteral("DesktopNotificationRecorder: Cannot record desktop notifications - ") +
                                   status.reason);
     });
+
+    // The settings file is the user's too: what they change in it while we run applies at once.
+    platform::Defaults::standard().followStorageChanges();
 
     DesktopNotchFeatures notchFeatures;
     AppDelegateEnvironment environment;

@@ -2,6 +2,8 @@
 #include "platform/storage/json_defaults_storage.h"
 #include "support/fixtures.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +14,9 @@
 #include <cmath>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +31,31 @@ QByteArray readFile(const QString& path) {
 
 std::unique_ptr<Defaults> openFile(const QString& path) {
     return std::make_unique<Defaults>(std::make_unique<JsonDefaultsStorage>(path));
+}
+
+// Runs the real event loop until `done`; false when it never came (the bound only ends a failing
+// test, nothing waits for it to pass).
+bool runUntil(const std::function<bool()>& done) {
+    QDeadlineTimer bound(20'000);
+    while (!done()) {
+        if (bound.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    return true;
+}
+
+// Writes the file in place, as an editor that truncates and rewrites it does.
+void writeInPlace(const QString& path, const QByteArray& bytes) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    ::close(fd);
+}
+
+// Writes a new file beside it and renames it over the old one, as most editors save.
+void replaceFile(const QString& path, const QByteArray& bytes) {
+    ASSERT_TRUE(testsupport::writeFile(path + ".new", bytes));
+    ASSERT_EQ(::rename(QFile::encodeName(path + ".new").constData(), QFile::encodeName(path).constData()), 0);
 }
 
 TEST(Defaults, ReadsWithThePlatformCoercions) {
@@ -188,6 +217,63 @@ TEST(Defaults, AFailedSaveIsLoggedAndTheValueKeptInMemory) {
     defaults->set("k", int64_t(1));
     EXPECT_EQ(defaults->integerValue("k"), 1);
     EXPECT_EQ(log.matching("Defaults: Could not save ").size(), 1);
+}
+
+// Someone else's edit of the file since it was read stays: a write changes only its own key,
+// and entries this store cannot read are kept as they are.
+TEST(Defaults, AWriteChangesOnlyItsOwnKeyInTheFileAsItIsNow) {
+    testsupport::ScopedTempHome home;
+    const QString path = home.configPath() + "/Quillvex/x.json";
+    ASSERT_TRUE(testsupport::writeFile(path, R"({"mine": 1, "theirs": "old", "dropped": true})"));
+    auto defaults = openFile(path);
+    replaceFile(path, R"({"mine": 1, "theirs": "edited", "added": ["x"], "odd": null, "dropped": true})");
+
+    defaults->set("mine", int64_t(2));
+    defaults->remove("dropped");
+
+    testsupport::LogCapture log;
+    auto reread = openFile(path);
+    EXPECT_EQ(reread->integerValue("mine"), 2);
+    EXPECT_EQ(reread->stringValue("theirs"), "edited");
+    EXPECT_EQ(reread->stringListValue("added"), QStringList{"x"});
+    EXPECT_FALSE(reread->contains("dropped"));
+    EXPECT_TRUE(readFile(path).contains("\"odd\": null"));
+}
+
+// An edit of the file while the application runs arrives through the file system's events as a
+// change of each key it changed; an edit caught halfway is logged and left alone, never moved
+// aside, and the finished edit then applies.
+TEST(Defaults, EditsOfTheFileApplyAsChangesAndAHalfWrittenFileIsLeftAlone) {
+    testsupport::ScopedTempHome home;
+    testsupport::LogCapture log;
+    const QString folder = home.configPath() + "/Quillvex";
+    const QString path = folder + "/com.varnock.Quillvex.json";
+    ASSERT_TRUE(testsupport::writeFile(path, R"({"flag": true, "kept": 1, "nan": {"$double": "nan"}})"));
+    Defaults defaults(std::make_unique<JsonDefaultsStorage>(path));
+    defaults.followStorageChanges();
+    QStringList seen;
+    auto sub = defaults.didChange().subscribe([&](const QString& key) { seen << key; });
+
+    replaceFile(path, R"({"flag": false, "kept": 1, "nan": {"$double": "nan"}, "added": "x"})");
+    ASSERT_TRUE(runUntil([&] { return seen.contains("flag") && seen.contains("added"); })) << seen.join(',').toStdString();
+    EXPECT_EQ(defaults.boolValue("flag"), false);
+    EXPECT_EQ(defaults.stringValue("added"), "x");
+    EXPECT_FALSE(seen.contains("kept") || seen.contains("nan"));
+
+    seen.clear();
+    writeInPlace(path, R"({"flag": tr)");
+    const QString halfRead = "Defaults: Could not read " + path + " (";
+    ASSERT_TRUE(runUntil([&] { return !log.matching(halfRead).isEmpty(); }));
+    EXPECT_TRUE(log.matching(halfRead).first().endsWith("; keeping the settings in use until it changes again"));
+    EXPECT_EQ(defaults.boolValue("flag"), false);
+    EXPECT_TRUE(seen.isEmpty());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"com.varnock.Quillvex.json"});
+
+    writeInPlace(path, R"({"flag": true, "kept": 1})");
+    ASSERT_TRUE(runUntil([&] { return seen.contains("flag") && seen.contains("added"); })) << seen.join(',').toStdString();
+    EXPECT_EQ(defaults.boolValue("flag"), true);
+    EXPECT_FALSE(defaults.contains("added"));
+    EXPECT_FALSE(defaults.contains("nan"));
 }
 
 TEST(Defaults, DomainsAreSeparateFilesUnderTheConfigFolder) {

@@ -1,8 +1,10 @@
 #include "platform/storage/defaults.h"
 
+#include "platform/logging/log_backend.h"
 #include "platform/storage/json_defaults_storage.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <atomic>
@@ -60,7 +62,26 @@ std::optional<int64_t> integerFromText(const QString& text) {
     return truncated(std::get<double>(*number));
 }
 
+// Equal as stored: a NaN equals a NaN, so rereading a file that holds one changes nothing.
+bool sameValue(const DefaultsValue& a, const DefaultsValue& b) {
+    const auto* x = std::get_if<double>(&a);
+    const auto* y = std::get_if<double>(&b);
+    if (x && y && std::isnan(*x) && std::isnan(*y)) return true;
+    return a == b;
+}
+
+// Events in a burst (an editor's save is several) are read once.
+constexpr double storageEventLatency = 0.05;
+
 }  // namespace
+
+struct Defaults::Follow {
+    Scheduler* scheduler = nullptr;
+    std::unique_ptr<DirectoryWatch> watch;
+    bool reading = false;
+    bool readAgain = false;
+    Lifetime lifetime;
+};
 
 Defaults::Defaults() = default;
 
@@ -69,6 +90,87 @@ Defaults::Defaults(std::unique_ptr<DefaultsStorage> storage) : storage_(std::mov
 }
 
 Defaults::~Defaults() = default;
+
+void Defaults::followStorageChanges(DirectoryWatcher& watcher, Scheduler& scheduler) {
+    const QString file = storage_ ? storage_->filePath() : QString();
+    if (file.isEmpty()) return;
+    follow_ = std::make_unique<Follow>();
+    follow_->scheduler = &scheduler;
+    const QString absoluteFile = QFileInfo(file).absoluteFilePath();
+    auto started = watcher.watchOnceItExists(
+        QFileInfo(absoluteFile).absolutePath(), storageEventLatency,
+        follow_->lifetime.wrap([this, absoluteFile](const std::vector<DirectoryEvent>& batch) {
+            for (const auto& event : batch) {
+                if (event.path == absoluteFile || event.kind == DirectoryEvent::Kind::Overflow) {
+                    rereadStorage();
+                    return;
+                }
+            }
+        }));
+    if (!started) {
+        auto& backend = LogBackend::shared();
+        if (backend.isEnabled(LogLevel::Error))
+            backend.write(LogLevel::Error, QStringLiteral("Defaults: Cannot follow changes made to %1: %2")
+                                               .arg(file, started.errorText));
+    }
+    follow_->watch = std::move(started.watch);
+}
+
+void Defaults::rereadStorage() {
+    if (follow_->reading) {
+        follow_->readAgain = true;
+        return;
+    }
+    follow_->reading = true;
+    uint64_t generation;
+    {
+        std::lock_guard lock(mutex_);
+        generation = generation_;
+    }
+    Scheduler* scheduler = follow_->scheduler;
+    auto apply = follow_->lifetime.wrap(
+        [this](DefaultsStorage::Reread& stored, uint64_t readAt) { applyStored(std::move(stored), readAt); });
+    scheduler->global([storage = storage_, scheduler, generation, apply]() mutable {
+        auto stored = storage->reread();
+        scheduler->post([stored = std::move(stored), generation, apply]() mutable { apply(stored, generation); });
+    });
+}
+
+void Defaults::applyStored(DefaultsStorage::Reread reread, uint64_t generation) {
+    follow_->reading = false;
+    auto& backend = LogBackend::shared();
+    if (backend.isEnabled(LogLevel::Error))
+        for (const QString& line : reread.problems) backend.write(LogLevel::Error, line);
+    QStringList changed;
+    if (auto& stored = reread.values) {
+        std::lock_guard lock(mutex_);
+        if (generation != generation_) {
+            // One of our writes came between the read and now: the read may predate it.
+            follow_->readAgain = true;
+        } else {
+            for (auto it = values_.begin(); it != values_.end();) {
+                if (stored->count(it->first)) {
+                    ++it;
+                    continue;
+                }
+                changed << it->first;
+                it = values_.erase(it);
+            }
+            for (auto& [key, value] : *stored) {
+                auto it = values_.find(key);
+                if (it != values_.end() && sameValue(it->second, value)) continue;
+                changed << key;
+                values_.insert_or_assign(key, std::move(value));
+            }
+        }
+    }
+    if (follow_->readAgain) {
+        follow_->readAgain = false;
+        rereadStorage();
+    }
+    // Outside the lock, as for a write here: a handler may read or write again.
+    for (const QString& key : changed) didChange_.send(key);
+}
 
 QString Defaults::standardDomainName() { return QStringLiteral("com.varnock.Quillvex"); }
 
@@ -174,21 +276,21 @@ std::optional<QStringList> Defaults::stringListValue(const QString& key) const {
     return only<QStringList>(value(key));
 }
 
-void Defaults::set(const QString& key, DefaultsValue value) {
+void Defaults::set(const QString& key, DefaultsValue value) { write(key, std::move(value)); }
+
+void Defaults::remove(const QString& key) { write(key, std::nullopt); }
+
+void Defaults::write(const QString& key, std::optional<DefaultsValue> value) {
     {
         std::lock_guard lock(mutex_);
-        values_.insert_or_assign(key, std::move(value));
-        if (storage_) storage_->save(values_);
+        ++generation_;
+        if (storage_ && (value || values_.count(key) > 0)) storage_->save(key, value);
+        if (value)
+            values_.insert_or_assign(key, std::move(*value));
+        else
+            values_.erase(key);
     }
     // Outside the lock: a handler may read or write again.
-    didChange_.send(key);
-}
-
-void Defaults::remove(const QString& key) {
-    {
-        std::lock_guard lock(mutex_);
-        if (values_.erase(key) > 0 && storage_) storage_->save(values_);
-    }
     didChange_.send(key);
 }
 

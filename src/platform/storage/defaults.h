@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files/directory_watcher.h"
 #include "platform/runtime/reactive.h"
 
 #include <QByteArray>
@@ -18,12 +19,39 @@ namespace platform {
 
 using DefaultsValue = std::variant<bool, int64_t, double, QString, QDateTime, QByteArray, QStringList>;
 
+// Why a write did not reach the place the values live.
+struct DefaultsSaveFailure {
+    enum class Kind {
+        NotWritable,     // the file or its folder refuses to be created or replaced
+        UnreadableFile,  // the stored file cannot be read, so it cannot be merged into
+        WriteFailed,     // writing the new contents failed (a full disk, an I/O error)
+    };
+    QString key;
+    QString filePath;
+    Kind kind = Kind::NotWritable;
+    QString reason;  // the system's own words, for the log
+
+    bool operator==(const DefaultsSaveFailure&) const = default;
+};
+
 // Where a domain's values live between runs.
 class DefaultsStorage {
 public:
     virtual ~DefaultsStorage() = default;
+    // The values stored at start.
     virtual std::map<QString, DefaultsValue> load() = 0;
-    virtual void save(const std::map<QString, DefaultsValue>& values) = 0;
+    // Stores one change (nullopt removes the key) into what is stored now: every other key
+    // keeps its stored value, also one changed by someone else since load(). Why not, or nullopt.
+    virtual std::optional<DefaultsSaveFailure> save(const QString& key, const std::optional<DefaultsValue>& value) = 0;
+    // The file the values live in, for following changes made to it; empty when none.
+    virtual QString filePath() const { return {}; }
+    struct Reread {
+        std::optional<std::map<QString, DefaultsValue>> values;  // nullopt: cannot be read now
+        QStringList problems;  // log lines, for the caller to log on its own thread
+    };
+    // The values as stored now, read again without repairing anything. Safe off the main
+    // thread, also while save() runs.
+    virtual Reread reread() { return {}; }
 };
 
 // A key-value store of typed settings, read with the platform's coercions. Every write (set or
@@ -75,11 +103,27 @@ public:
 
     const PassthroughSubject<QString>& didChange() const { return didChange_; }
 
+    // Follows changes made to the storage's file by others (watching its folder, so a file
+    // replaced by a rename is seen too): each key whose stored value differs from ours takes the
+    // stored one and sends `didChange`, as if written here. A file that cannot be read at that
+    // moment (an editor halfway through writing it) is logged and left alone until it changes
+    // again. Main thread only; the file is read on the scheduler's global queue.
+    void followStorageChanges(DirectoryWatcher& watcher = DirectoryWatcher::system(),
+                              Scheduler& scheduler = Scheduler::shared());
+
 private:
-    mutable std::mutex mutex_;  // guards values_ and the storage
-    std::unique_ptr<DefaultsStorage> storage_;
+    struct Follow;
+
+    void write(const QString& key, std::optional<DefaultsValue> value);
+    void rereadStorage();
+    void applyStored(DefaultsStorage::Reread stored, uint64_t generation);
+
+    mutable std::mutex mutex_;  // guards values_, the storage's writes and generation_
+    std::shared_ptr<DefaultsStorage> storage_;
     std::map<QString, DefaultsValue> values_;
+    uint64_t generation_ = 0;  // counts our writes, so a read of the file older than one is not applied
     PassthroughSubject<QString> didChange_;
+    std::unique_ptr<Follow> follow_;
 };
 
 }  // namespace platform

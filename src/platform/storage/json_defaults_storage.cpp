@@ -123,71 +123,107 @@ QString corruptTimestamp() {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyyMMdd-HHmmss"));
 }
 
-}  // namespace
+// The file's top-level object; an absent file is an empty object.
+struct FileRead {
+    std::optional<Json> root;  // nullopt when there is no file
+    QString failure;           // why it cannot be read; empty when it could
+};
 
-JsonDefaultsStorage::JsonDefaultsStorage(QString filePath) : filePath_(std::move(filePath)) {}
-
-std::map<QString, DefaultsValue> JsonDefaultsStorage::load() {
-    std::map<QString, DefaultsValue> values;
-    QFile file(filePath_);
-    if (!file.exists()) return values;
-    // Non-blocking, so a pipe or device put in the file's place cannot hold up the start; only a
-    // regular file of a sane size is read.
-    const int fd = ::open(QFile::encodeName(filePath_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        const QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
-        if (fd >= 0) ::close(fd);
-        setAside(reason);
-        return values;
+// Reads a regular file of a sane size without blocking: a pipe or device put in the file's place
+// cannot hold up the caller.
+FileRead readRoot(const QString& path) {
+    FileRead result;
+    QFile file(path);
+    if (!file.exists()) return result;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.failure = QString::fromLocal8Bit(std::strerror(errno));
+        return result;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        result.failure = file.errorString();
+        return result;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        file.close();
-        setAside(QStringLiteral("not a regular file"));
-        return values;
+        result.failure = QStringLiteral("not a regular file");
+        return result;
     }
-    if (info.st_size > maxFileBytes) {
-        file.close();
-        setAside(QStringLiteral("larger than %1 bytes").arg(maxFileBytes));
-        return values;
+    const QString tooLarge = QStringLiteral("larger than %1 bytes").arg(JsonDefaultsStorage::maxFileBytes);
+    if (info.st_size > JsonDefaultsStorage::maxFileBytes) {
+        result.failure = tooLarge;
+        return result;
     }
     // One byte more than the cap tells a file that grew since it was measured.
-    const QByteArray bytes = file.read(maxFileBytes + 1);
-    if (bytes.size() > maxFileBytes) {
-        file.close();
-        setAside(QStringLiteral("larger than %1 bytes").arg(maxFileBytes));
-        return values;
+    const QByteArray bytes = file.read(JsonDefaultsStorage::maxFileBytes + 1);
+    if (bytes.size() > JsonDefaultsStorage::maxFileBytes) {
+        result.failure = tooLarge;
+        return result;
     }
     if (file.error() != QFileDevice::NoError) {
-        QString reason = file.errorString();
-        file.close();
-        setAside(reason);
-        return values;
+        result.failure = file.errorString();
+        return result;
     }
     file.close();
 
-    Json root;
     try {
-        root = Json::parse(bytes.constBegin(), bytes.constEnd());
+        Json root = Json::parse(bytes.constBegin(), bytes.constEnd());
+        if (!root.is_object()) {
+            result.failure = QStringLiteral("the top level is not an object");
+            return result;
+        }
+        result.root = std::move(root);
     } catch (const Json::exception& e) {
-        setAside(QString::fromUtf8(e.what()));
-        return values;
+        result.failure = QString::fromUtf8(e.what());
     }
-    if (!root.is_object()) {
-        setAside(QStringLiteral("the top level is not an object"));
-        return values;
-    }
+    return result;
+}
 
+// The entries that decode; a line for each one skipped.
+std::map<QString, DefaultsValue> decodeEntries(const Json& root, const QString& path, QStringList& problems) {
+    std::map<QString, DefaultsValue> values;
     for (const auto& [key, json] : root.items()) {
         QString name = fromUtf8(key);
         auto decoded = decode(json);
         if (auto* reason = std::get_if<QString>(&decoded)) {
-            logError(QStringLiteral("Defaults: Skipped \"%1\" in %2: %3").arg(name, filePath_, *reason));
+            problems << QStringLiteral("Defaults: Skipped \"%1\" in %2: %3").arg(name, path, *reason);
             continue;
         }
         values.emplace(name, std::get<DefaultsValue>(std::move(decoded)));
     }
     return values;
+}
+
+}  // namespace
+
+JsonDefaultsStorage::JsonDefaultsStorage(QString filePath) : filePath_(std::move(filePath)) {}
+
+std::map<QString, DefaultsValue> JsonDefaultsStorage::load() {
+    const FileRead read = readRoot(filePath_);
+    if (!read.failure.isEmpty()) {
+        setAside(read.failure);
+        return {};
+    }
+    if (!read.root) return {};
+    QStringList problems;
+    auto values = decodeEntries(*read.root, filePath_, problems);
+    for (const QString& line : problems) logError(line);
+    return values;
+}
+
+DefaultsStorage::Reread JsonDefaultsStorage::reread() {
+    Reread result;
+    const FileRead read = readRoot(filePath_);
+    if (!read.failure.isEmpty()) {
+        // Most often an editor caught halfway through its save: its next write brings us back.
+        result.problems << QStringLiteral("Defaults: Could not read %1 (%2); keeping the settings in use until it "
+                                          "changes again")
+                               .arg(filePath_, read.failure);
+    } else if (read.root) {
+        result.values = decodeEntries(*read.root, filePath_, result.problems);
+    }
+    return result;
 }
 
 void JsonDefaultsStorage::setAside(const QString& reason) {
@@ -200,32 +236,43 @@ void JsonDefaultsStorage::setAside(const QString& reason) {
                      .arg(filePath_, reason, QFileInfo(target).fileName()));
         return;
     }
-    // Keep the user's file intact rather than replace it with our defaults.
-    writable_ = false;
+    // The user's file stays intact: a write reads it first and never replaces one it cannot read.
     logError(QStringLiteral("Defaults: Could not read %1 (%2) nor move it aside; using the defaults and "
                             "not saving changes to it")
                  .arg(filePath_, reason));
 }
 
-void JsonDefaultsStorage::save(const std::map<QString, DefaultsValue>& values) {
-    if (!writable_) return;
-    Json root = Json::object();
-    for (const auto& [key, value] : values) root[utf8(key)] = encode(value);
+std::optional<DefaultsSaveFailure> JsonDefaultsStorage::save(const QString& key,
+                                                             const std::optional<DefaultsValue>& value) {
+    auto fail = [&](DefaultsSaveFailure::Kind kind, const QString& reason) {
+        logError(QStringLiteral("Defaults: Could not save %1: %2").arg(filePath_, reason));
+        return DefaultsSaveFailure{key, filePath_, kind, reason};
+    };
+    // Merge into the file as it is now, so a key changed there by someone else keeps their value.
+    FileRead read = readRoot(filePath_);
+    if (!read.failure.isEmpty())
+        return fail(DefaultsSaveFailure::Kind::UnreadableFile,
+                    QStringLiteral("cannot read it to merge into (%1)").arg(read.failure));
+    Json root = read.root ? std::move(*read.root) : Json::object();
+    if (value)
+        root[utf8(key)] = encode(*value);
+    else
+        root.erase(utf8(key));
     const std::string text = root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 
     const QFileInfo info(filePath_);
-    if (!QDir().mkpath(info.absolutePath())) {
-        logError(QStringLiteral("Defaults: Could not save %1: cannot create its folder").arg(filePath_));
-        return;
-    }
+    if (!QDir().mkpath(info.absolutePath()))
+        return fail(DefaultsSaveFailure::Kind::NotWritable, QStringLiteral("cannot create its folder"));
     QSaveFile file(filePath_);
-    if (!file.open(QIODevice::WriteOnly)) {
-        logError(QStringLiteral("Defaults: Could not save %1: %2").arg(filePath_, file.errorString()));
-        return;
-    }
+    if (!file.open(QIODevice::WriteOnly)) return fail(DefaultsSaveFailure::Kind::NotWritable, file.errorString());
     file.write(text.data(), qint64(text.size()));
-    if (!file.commit())
-        logError(QStringLiteral("Defaults: Could not save %1: %2").arg(filePath_, file.errorString()));
+    if (!file.commit()) {
+        const bool refused = file.error() == QFileDevice::OpenError || file.error() == QFileDevice::RenameError ||
+                             file.error() == QFileDevice::PermissionsError;
+        return fail(refused ? DefaultsSaveFailure::Kind::NotWritable : DefaultsSaveFailure::Kind::WriteFailed,
+                    file.errorString());
+    }
+    return std::nullopt;
 }
 
 }  // namespace platform

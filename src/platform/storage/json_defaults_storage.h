@@ -13,8 +13,10 @@ namespace platform {
 //
 // A file that cannot be read or parsed, is no regular file (a pipe must not block the start) or
 // is larger than `maxFileBytes` is logged once and moved aside as `<name>.corrupt-<yyyyMMdd-HHmmss>`;
-// the domain then starts empty and the next write creates a fresh file. If it cannot even be moved aside, nothing is ever written over it. Entries of an
-// unknown shape are skipped with a log line and the rest is kept.
+// the domain then starts empty and the next write creates a fresh file. Only the start does that:
+// a file found unreadable later (by `reread`, or when a write reads it to merge into) is left as
+// it is, and a write that cannot merge into it fails rather than replace it. Entries of an
+// unknown shape are skipped with a log line and the rest is kept; a write keeps them in the file.
 class JsonDefaultsStorage final : public DefaultsStorage {
 public:
     // Settings take a few kilobytes; a file far beyond that is not ours to load whole.
@@ -23,16 +25,17 @@ public:
     explicit JsonDefaultsStorage(QString filePath);
 
     std::map<QString, DefaultsValue> load() override;
-    // Replaces the file atomically; a failure is logged and the values stay in memory.
-    void save(const std::map<QString, DefaultsValue>& values) override;
-
-    const QString& filePath() const { return filePath_; }
+    // Reads the file as it is now, changes the one key and replaces the file atomically; a
+    // failure is logged.
+    std::optional<DefaultsSaveFailure> save(const QString& key, const std::optional<DefaultsValue>& value) override;
+    QString filePath() const override { return filePath_; }
+    // An absent file reads as nullopt too: some editors delete the file before writing it anew.
+    Reread reread() override;
 
 private:
     void setAside(const QString& reason);
 
-    QString filePath_;
-    bool writable_ = true;
+    const QString filePath_;
 };
 
 }  // namespace platform
