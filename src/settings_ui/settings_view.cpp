@@ -1,10 +1,12 @@
 #include "settings_view.h"
 
+#include "core/l10n.h"
 #include "platform/symbols/symbols.h"
 #include "settings_style.h"
 #include "settings_tabs.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -14,6 +16,17 @@ SettingsView::SettingsView(SettingsEnvironment environment, QWidget* parent)
     setObjectName(QStringLiteral("SettingsView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    saveError_ = new QLabel(this);
+    saveError_->setObjectName(QStringLiteral("SettingsSaveError"));
+    saveError_->setWordWrap(true);
+    saveError_->setContentsMargins(20, 8, 20, 8);
+    saveError_->setFont(SettingsStyle::systemFont(12, QFont::Medium));
+    QPalette errorPalette = saveError_->palette();
+    errorPalette.setColor(QPalette::WindowText, SettingsStyle::systemRed());
+    saveError_->setPalette(errorPalette);
+    saveError_->hide();
+    layout->addWidget(saveError_);
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("SettingsTabs"));
     tabs_->setMinimumSize(minimumWidth, minimumHeight);
@@ -42,6 +55,28 @@ SettingsView::SettingsView(SettingsEnvironment environment, QWidget* parent)
     });
     languageWatch_ = std::make_unique<SettingsKeyWatch>(environment_.resolvedDefaults(), QSet<QString>{});
     languageSubscription_ = languageWatch_->changed().sink([this] { relabel(); });
+    // Every write, stored or not, tells whether the store took it.
+    writeSubscription_ = environment_.resolvedDefaults().didChange().sink([this](const QString&) { showSaveError(); });
+    showSaveError();
+}
+
+QString SettingsView::saveErrorText(const platform::DefaultsSaveFailure& failure) {
+    using Kind = platform::DefaultsSaveFailure::Kind;
+    QString reason;
+    switch (failure.kind) {
+    case Kind::NotWritable: reason = L10n::settingsNotSavedNotWritable(); break;
+    case Kind::UnreadableFile: reason = L10n::settingsNotSavedUnreadable(); break;
+    case Kind::WriteFailed: reason = L10n::settingsNotSavedWriteFailed(); break;
+    }
+    // Japanese sentences follow one another without a space.
+    return L10n::format(L10n::settingsNotSavedFormat(), failure.filePath) + L10n::pick(QStringLiteral(" "), QString()) +
+           reason;
+}
+
+void SettingsView::showSaveError() {
+    const auto failure = environment_.resolvedDefaults().lastSaveFailure();
+    if (failure) saveError_->setText(saveErrorText(*failure));
+    saveError_->setVisible(failure.has_value());
 }
 
 SettingsView::~SettingsView() = default;

@@ -9,12 +9,14 @@
 #include <memory>
 #include <vector>
 
+class QLabel;
 class QTabWidget;
 
 // The root of the settings window: a tab view over the eight tabs, opened on General. It keeps
 // no setting of its own and forgets its selection with the window. A tab's page is built the
 // first time the tab is shown; the labels follow the language when a tab is chosen or the
-// language changes.
+// language changes. A change the settings file did not take is told in a line above the tabs
+// until a later change is stored.
 class SettingsView final : public QWidget {
     Q_OBJECT
 
@@ -33,14 +35,22 @@ public:
     // The tab's page once it has been built, else nullptr.
     QWidget* tabPage(int tag) const;
     QTabWidget* tabWidget() const { return tabs_; }
+    // The line that tells of a change not saved; hidden while the last write was stored.
+    QLabel* saveErrorLine() const { return saveError_; }
+
+    // What that line says of `failure`, in the current language.
+    static QString saveErrorText(const platform::DefaultsSaveFailure& failure);
 
 private:
     void ensureBuilt(int index);
     void relabel();
+    void showSaveError();
 
     SettingsEnvironment environment_;
+    QLabel* saveError_;
     QTabWidget* tabs_;
     std::vector<QWidget*> pages_;
     std::unique_ptr<SettingsKeyWatch> languageWatch_;
     platform::AnyCancellable languageSubscription_;
+    platform::AnyCancellable writeSubscription_;
 };

@@ -63,8 +63,8 @@ TEST_F(L10nTest, EveryEntryHasBothTextsAndFormatsHoldOnePlaceholder) {
         EXPECT_EQ(english.count(token), expected) << entry.name;
         EXPECT_EQ(japanese.count(token), expected) << entry.name;
     }
-    EXPECT_EQ(formats, 5);
-    EXPECT_EQ(names.size(), 129);
+    EXPECT_EQ(formats, 6);
+    EXPECT_EQ(names.size(), 133);
 }
 
 TEST_F(L10nTest, FormatInsertsTheArgumentLiterally) {

@@ -15,6 +15,8 @@
 #include <limits>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +59,29 @@ void replaceFile(const QString& path, const QByteArray& bytes) {
     ASSERT_TRUE(testsupport::writeFile(path + ".new", bytes));
     ASSERT_EQ(::rename(QFile::encodeName(path + ".new").constData(), QFile::encodeName(path).constData()), 0);
 }
+
+// Marks a folder immutable (nothing in it may be created, renamed or removed, even by root)
+// for its lifetime; `applied` is false where the file system has no such flag.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY)) {
+        applied = fd_ >= 0 && setImmutable(true);
+    }
+    ~ImmutableFolder() {
+        if (applied) setImmutable(false);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool applied = false;
+
+private:
+    bool setImmutable(bool on) {
+        int flags = 0;
+        if (::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return false;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        return ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    int fd_;
+};
 
 TEST(Defaults, ReadsWithThePlatformCoercions) {
     const struct {
@@ -209,14 +234,55 @@ TEST(Defaults, IllTypedEntriesAreSkippedAndTheRestKept) {
     EXPECT_FALSE(defaults->contains("a") || defaults->contains("c") || defaults->contains("e"));
 }
 
-TEST(Defaults, AFailedSaveIsLoggedAndTheValueKeptInMemory) {
+// A write the file refuses is not taken: the key keeps its stored value, a control bound to it
+// hears of the write and reads that value back, and why stays known until a write is stored.
+TEST(Defaults, AFailedSaveKeepsTheStoredValueAndSaysWhy) {
+    using Kind = platform::DefaultsSaveFailure::Kind;
     testsupport::ScopedTempHome home;
-    ASSERT_TRUE(testsupport::writeFile(home.path() + "/blocker", "not a folder"));
     testsupport::LogCapture log;
-    auto defaults = openFile(home.path() + "/blocker/Quillvex/x.json");
+    QStringList seen;
+
+    // A folder that cannot be made: its parent is a regular file.
+    ASSERT_TRUE(testsupport::writeFile(home.path() + "/blocker", "not a folder"));
+    const QString blocked = home.path() + "/blocker/Quillvex/x.json";
+    auto defaults = openFile(blocked);
+    auto sub = defaults->didChange().subscribe([&](const QString& key) { seen << key; });
     defaults->set("k", int64_t(1));
-    EXPECT_EQ(defaults->integerValue("k"), 1);
-    EXPECT_EQ(log.matching("Defaults: Could not save ").size(), 1);
+    EXPECT_FALSE(defaults->contains("k"));
+    EXPECT_EQ(seen, QStringList{"k"});
+    EXPECT_EQ(defaults->lastSaveFailure(),
+              (platform::DefaultsSaveFailure{"k", blocked, Kind::NotWritable, "cannot create its folder"}));
+    EXPECT_TRUE(log.contains("Defaults: Could not save " + blocked + ": cannot create its folder"));
+
+    // A folder that refuses new files: the stored value stays, in the file and in memory.
+    const QString path = home.configPath() + "/Quillvex/x.json";
+    ASSERT_TRUE(testsupport::writeFile(path, R"({"flag": true})"));
+    auto stored = openFile(path);
+    {
+        ImmutableFolder frozen(home.configPath() + "/Quillvex");
+        if (frozen.applied) {
+            stored->set("flag", false);
+            EXPECT_EQ(stored->boolValue("flag"), true);
+            ASSERT_TRUE(stored->lastSaveFailure());
+            EXPECT_EQ(stored->lastSaveFailure()->kind, Kind::NotWritable);
+            stored->remove("flag");
+            EXPECT_EQ(stored->boolValue("flag"), true);
+        }
+    }
+
+    // A file that cannot be read to merge into is never replaced.
+    writeInPlace(path, R"({"flag": fal)");
+    stored->set("other", true);
+    EXPECT_FALSE(stored->contains("other"));
+    ASSERT_TRUE(stored->lastSaveFailure());
+    EXPECT_EQ(stored->lastSaveFailure()->kind, Kind::UnreadableFile);
+    EXPECT_EQ(readFile(path), R"({"flag": fal)");
+
+    // Once a write is stored again, nothing is wrong any more.
+    writeInPlace(path, R"({"flag": true})");
+    stored->set("other", true);
+    EXPECT_EQ(stored->boolValue("other"), true);
+    EXPECT_EQ(stored->lastSaveFailure(), std::nullopt);
 }
 
 // Someone else's edit of the file since it was read stays: a write changes only its own key,

@@ -1,10 +1,14 @@
+#include "core/app_settings.h"
+#include "platform/storage/json_defaults_storage.h"
 #include "settings_fixture.h"
+#include "settings_ui/settings_controls.h"
 #include "settings_ui/settings_view.h"
 #include "settings_ui/ui_settings_tab.h"
 #include "support/fake_calendar_store.h"
 #include "support/golden_image.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QTabWidget>
 
 // The calendar rows show a store that could not be reached, whatever the machine's own store does.
@@ -75,4 +79,78 @@ TEST_F(SettingsViewTest, JapaneseLabelsAndALanguageChangeRelabels) {
     auto* tab = dynamic_cast<UISettingsTab*>(view.tabPage(2));
     ASSERT_NE(tab, nullptr);
     EXPECT_EQ(tab->model().cornerRadiusHeader(), "Corner Radius: 16px");
+}
+
+// A change the settings file refuses: the switch shows the stored value again and the window says
+// which file and why, until a change is stored.
+TEST_F(SettingsViewTest, AChangeTheFileRefusesIsUndoneAndTold) {
+    testsupport::ScopedTempHome home;
+    // The file's folder cannot be made while its parent is a regular file.
+    const QString blocker = home.path() + "/blocker";
+    ASSERT_TRUE(testsupport::writeFile(blocker, "not a folder"));
+    const QString path = blocker + "/Quillvex/com.varnock.Quillvex.json";
+    platform::Defaults stored(std::make_unique<platform::JsonDefaultsStorage>(path));
+    environment.defaults = &stored;
+    SettingsView view(environment);
+    view.resize(760, 620);
+    view.show();
+    EXPECT_FALSE(view.saveErrorLine()->isVisible());
+
+    view.setSelectedTab(6);
+    auto* dropSwitch = find<SwitchToggle>(view.tabPage(6), QStringLiteral("enableDropSwitch"));
+    ASSERT_TRUE(dropSwitch->isChecked());
+    dropSwitch->click();
+    EXPECT_TRUE(dropSwitch->isChecked());
+    EXPECT_FALSE(stored.contains(AppSettings::enableDropKey));
+    ASSERT_TRUE(view.saveErrorLine()->isVisible());
+    EXPECT_EQ(view.saveErrorLine()->text(), "Your change was not saved to " + path +
+                                                ", so the setting shows its stored value again. The file or its "
+                                                "folder cannot be written.");
+
+    ASSERT_TRUE(QFile::remove(blocker));
+    dropSwitch->click();
+    EXPECT_FALSE(dropSwitch->isChecked());
+    EXPECT_EQ(stored.boolValue(AppSettings::enableDropKey), false);
+    EXPECT_FALSE(view.saveErrorLine()->isVisible());
+}
+
+// The line in both languages, for each reason; a path no one can create a folder under keeps the
+// pictures the same on every machine.
+TEST_F(SettingsViewTest, TheSaveErrorLineInBothLanguages) {
+    using Kind = platform::DefaultsSaveFailure::Kind;
+    const QString path = QStringLiteral("/dev/null/Quillvex/com.varnock.Quillvex.json");
+    platform::Defaults stored(std::make_unique<platform::JsonDefaultsStorage>(path));
+    environment.defaults = &stored;
+    stored.set(AppSettings::enableDropKey, false);
+    ASSERT_TRUE(stored.lastSaveFailure());
+    EXPECT_EQ(stored.lastSaveFailure()->kind, Kind::NotWritable);
+    {
+        SettingsView view(environment);
+        view.resize(760, 620);
+        view.show();
+        EXPECT_GOLDEN(QStringLiteral("save-error-en"), view);
+    }
+    const platform::DefaultsSaveFailure unreadable{"k", "/f.json", Kind::UnreadableFile, "x"};
+    const platform::DefaultsSaveFailure failed{"k", "/f.json", Kind::WriteFailed, "x"};
+    EXPECT_EQ(SettingsView::saveErrorText(unreadable),
+              "Your change was not saved to /f.json, so the setting shows its stored value again. The file cannot "
+              "be read as settings; correct or remove it, then try again.");
+    EXPECT_EQ(SettingsView::saveErrorText(failed),
+              "Your change was not saved to /f.json, so the setting shows its stored value again. Writing the file "
+              "failed, for example because the disk is full.");
+
+    useJapanese();
+    SettingsView view(environment);
+    view.resize(760, 620);
+    view.show();
+    EXPECT_EQ(view.saveErrorLine()->text(),
+              "変更を " + path + " に保存できなかったため、設定は保存されている値に戻りました。"
+                                 "ファイルまたはそのフォルダに書き込めません。");
+    EXPECT_GOLDEN(QStringLiteral("save-error-ja"), view);
+    EXPECT_EQ(SettingsView::saveErrorText(unreadable),
+              "変更を /f.json に保存できなかったため、設定は保存されている値に戻りました。ファイルを設定として読み込めません。"
+              "修正するか削除してから、もう一度お試しください。");
+    EXPECT_EQ(SettingsView::saveErrorText(failed),
+              "変更を /f.json に保存できなかったため、設定は保存されている値に戻りました。ディスクの空き容量不足などにより、"
+              "ファイルの書き込みに失敗しました。");
 }

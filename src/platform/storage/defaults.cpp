@@ -91,6 +91,11 @@ Defaults::Defaults(std::unique_ptr<DefaultsStorage> storage) : storage_(std::mov
 
 Defaults::~Defaults() = default;
 
+std::optional<DefaultsSaveFailure> Defaults::lastSaveFailure() const {
+    std::lock_guard lock(mutex_);
+    return lastSaveFailure_;
+}
+
 void Defaults::followStorageChanges(DirectoryWatcher& watcher, Scheduler& scheduler) {
     const QString file = storage_ ? storage_->filePath() : QString();
     if (file.isEmpty()) return;
@@ -284,11 +289,19 @@ void Defaults::write(const QString& key, std::optional<DefaultsValue> value) {
     {
         std::lock_guard lock(mutex_);
         ++generation_;
-        if (storage_ && (value || values_.count(key) > 0)) storage_->save(key, value);
-        if (value)
-            values_.insert_or_assign(key, std::move(*value));
-        else
-            values_.erase(key);
+        const bool changesStore = storage_ && (value || values_.count(key) > 0);
+        std::optional<DefaultsSaveFailure> failure;
+        if (changesStore) {
+            failure = storage_->save(key, value);
+            lastSaveFailure_ = failure;
+        }
+        // Not stored, not taken: the value stays what the store holds.
+        if (!failure) {
+            if (value)
+                values_.insert_or_assign(key, std::move(*value));
+            else
+                values_.erase(key);
+        }
     }
     // Outside the lock: a handler may read or write again.
     didChange_.send(key);

@@ -68,6 +68,10 @@ public:
 //   date, bytes, list of texts: only a value of that very kind.
 // Otherwise the typed read gives nullopt. Values may be read from any thread; write on the main
 // thread, since `didChange` reaches its subscribers synchronously on the writer's thread.
+//
+// A write that cannot be stored leaves the value as it was and still sends `didChange`, so that a
+// control bound to the key shows what is really stored; `lastSaveFailure` then says why until the
+// next write is stored.
 class Defaults {
 public:
     // In memory, nothing persisted.
@@ -102,6 +106,7 @@ public:
     void remove(const QString& key);
 
     const PassthroughSubject<QString>& didChange() const { return didChange_; }
+    std::optional<DefaultsSaveFailure> lastSaveFailure() const;
 
     // Follows changes made to the storage's file by others (watching its folder, so a file
     // replaced by a rename is seen too): each key whose stored value differs from ours takes the
@@ -118,10 +123,11 @@ private:
     void rereadStorage();
     void applyStored(DefaultsStorage::Reread stored, uint64_t generation);
 
-    mutable std::mutex mutex_;  // guards values_, the storage's writes and generation_
+    mutable std::mutex mutex_;  // guards values_, the storage's writes, generation_ and lastSaveFailure_
     std::shared_ptr<DefaultsStorage> storage_;
     std::map<QString, DefaultsValue> values_;
     uint64_t generation_ = 0;  // counts our writes, so a read of the file older than one is not applied
+    std::optional<DefaultsSaveFailure> lastSaveFailure_;
     PassthroughSubject<QString> didChange_;
     std::unique_ptr<Follow> follow_;
 };
