@@ -121,11 +121,12 @@ bool AtSpiAccessibility::isProcessTrusted() const {
 }
 
 bool AtSpiAccessibility::isProcessTrustedWithOptions(bool prompt) {
-    if (prompt && reader_) {
-        lastProbe_.start();
-        QMetaObject::invokeMethod(reader_, &atspi::Reader::enable, Qt::QueuedConnection);
-    }
-    return isProcessTrusted();
+    if (!prompt || !reader_) return isProcessTrusted();
+    lastProbe_.start();  // the request probes anyway
+    // The answer is the trust before the request, whenever the reader gets to the switch.
+    const bool trusted = isProcessTrusted();
+    QMetaObject::invokeMethod(reader_, &atspi::Reader::enable, Qt::QueuedConnection);
+    return trusted;
 }
 
 void AtSpiAccessibility::watch(int32_t pid) {
