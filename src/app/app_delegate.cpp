@@ -130,6 +130,8 @@ void AppDelegate::startMonitoring(bool allowDatabaseDetection) {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    // A calendar store still unanswered at startup is no news once the application ends.
+    startupCalendarWait_.cancel();
     notchFeatures_.prepareForExit();
     detector_.stop();
     stopNotchFeatures();
