@@ -15,6 +15,8 @@
 #include <QProcess>
 
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -259,9 +261,21 @@ TEST(CalendarStoreWithoutBusTest, AnUnreachableStoreIsNotGranted) {
     ASSERT_TRUE(bus) << error.toStdString();
     // GLib is never asked here, so this needs no process of its own.
     const auto address = bus->exportAddress();
-    platform::EdsCalendarStore store;
+    platform::VirtualScheduler mainQueue;
+    platform::EdsCalendarStore store(mainQueue);
     EXPECT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::notDetermined);
     EXPECT_TRUE(store.events(QDateTime::currentDateTime(), QDateTime::currentDateTime().addDays(1)).empty());
+    EXPECT_EQ(store.problem(), platform::CalendarStoreProblem::notInstalled);
+    // Asking for access there is refused with the reason.
+    std::optional<std::pair<bool, std::optional<QString>>> answer;
+    store.requestFullAccess([&](bool granted, std::optional<QString> why) { answer.emplace(granted, why); });
+    ASSERT_TRUE(EdsSession::waitUntil([&] {
+        mainQueue.drain();
+        return answer.has_value();
+    }));
+    EXPECT_FALSE(answer->first);
+    EXPECT_TRUE(answer->second && answer->second->contains(QStringLiteral("not installed")));
+    EXPECT_EQ(store.authorizationStatus(), platform::CalendarAuthorizationStatus::notDetermined);
     EXPECT_EQ(store.problem(), platform::CalendarStoreProblem::notInstalled);
 
     // Asking again reuses the probe's connection: the bus numbers every new connection, so a

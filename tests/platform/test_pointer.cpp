@@ -7,6 +7,7 @@
 #include "support/virtual_scheduler.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -126,6 +127,29 @@ TEST(PointerTest, WithAMotionFeedThePointerIsReadOnlyWhileItMoves) {
     poller.removeMonitor(*token);
     EXPECT_FALSE(feed.alive);
     EXPECT_FALSE(poller.isPolling());
+}
+
+TEST(PointerTest, WhereTheApplicationIsNotOnX11ThePollerFollowsQtsCursor) {
+    // This process runs on Qt's offscreen platform: no X11 source and no motion feed, so the
+    // monitor polls Qt's cursor.
+    platform::VirtualScheduler scheduler;
+    testsupport::FakeScreens screens;
+    screens.screenList = {testsupport::plainScreen(0, 0, 1440, 900)};
+    QCursor::setPos(QPoint(100, 100));
+    platform::PolledPointerMonitor poller({}, [](const QPoint&) { return false; }, &screens, scheduler);
+    std::vector<QPointF> seen;
+    auto token = poller.addGlobalMonitor([&](const platform::PointerEvent& e) { seen.push_back(e.location); });
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(poller.isPolling());
+    EXPECT_FALSE(poller.isResting());
+    EXPECT_EQ(poller.mouseLocation(), QPointF(100.5, 799.5));
+
+    QCursor::setPos(QPoint(300, 20));
+    scheduler.advance(platform::PolledPointerMonitor::pollInterval);
+    EXPECT_EQ(seen, std::vector<QPointF>{QPointF(300.5, 879.5)});
+    scheduler.advance(platform::PolledPointerMonitor::pollInterval * 4);
+    EXPECT_EQ(seen.size(), 1u);
+    poller.removeMonitor(*token);
 }
 
 TEST(PointerTest, AUriListCountsWhenItHoldsAFileUrlAndWithoutADisplayThePasteboardOffersNothing) {
