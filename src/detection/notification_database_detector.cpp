@@ -11,12 +11,10 @@
 #include "detection/sqlite_statement.h"
 #include "permissions/notification_database_locations.h"
 
-#include <QFile>
 #include <QStringList>
 #include <QUuid>
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -24,15 +22,9 @@ namespace {
 
 const QString kPrefix = QStringLiteral("NotificationDatabaseDetector: ");
 
-// With file events doing the work the timer only catches what they miss.
+// With file events doing the work the timer only catches what they miss (a change notice that
+// came before the writer's commit was visible, a log created after start).
 constexpr double kMonitoredTimerPeriod = 2.0;
-// The longest a poll trusts the store's unchanged files without reading it.
-constexpr double kUnchangedStoreRereadSeconds = 30.0;
-
-// A change notice can come before the writer's commit is visible (its log is written, then
-// synced, then published): a poll that found nothing looks again this often, this many times.
-constexpr double kFollowUpDelay = 0.05;
-constexpr int kFollowUpPolls = 4;
 
 // A writer holds the store's lock only briefly (a commit, a checkpoint). Polls run on the main
 // thread, so they wait a moment for it and otherwise leave the rows to the next poll.
@@ -56,7 +48,7 @@ NotificationDatabaseDetector::NotificationDatabaseDetector(EventBus& bus, platfo
       fileAccess_(fileAccess),
       fileWatcher_(fileWatcher) {}
 
-NotificationDatabaseDetector::~NotificationDatabaseDetector() { followUp_.cancel(); }
+NotificationDatabaseDetector::~NotificationDatabaseDetector() = default;
 
 // MARK: Location and schema
 
@@ -177,9 +169,7 @@ bool NotificationDatabaseDetector::start() {
 
 void NotificationDatabaseDetector::stop() {
     timer_.invalidate();
-    followUp_.cancel();
     fileMonitor_.reset();  // also closes the event-only descriptor
-    readStamp_.reset();
     dbPath_.reset();
     isPolling_ = false;
     queryCandidatesCache_.clear();
@@ -212,7 +202,7 @@ bool NotificationDatabaseDetector::setupFileMonitoring(const QString& path) {
     const QString target = fileAccess_.exists(wal) ? wal : path;
     fileMonitor_ = fileWatcher_.watchWrites(target, lifetime_.wrap([this, target] {
         debug(QStringLiteral("Database file changed (") + target + QStringLiteral("), checking for new notifications"));
-        pollAfterChange(kFollowUpPolls);
+        poll();
     }));
     if (!fileMonitor_) {
         warning(QStringLiteral("Failed to open file descriptor for monitoring"));
@@ -221,39 +211,8 @@ bool NotificationDatabaseDetector::setupFileMonitoring(const QString& path) {
     return true;
 }
 
-void NotificationDatabaseDetector::pollAfterChange(int followUps) {
-    followUp_.cancel();
-    std::weak_ptr<char> alive = alive_;
-    if (poll() || alive.expired() || !dbPath_ || followUps <= 0) return;
-    followUp_ = scheduler_.after(kFollowUpDelay, lifetime_.wrap([this, followUps] { pollAfterChange(followUps - 1); }));
-}
-
-namespace {
-
-// What every commit changes: the database file's and its write-ahead log's identity, size and
-// modification time (to the nanosecond). A file that is missing counts as such.
-std::vector<qint64> storeStamp(const QString& path) {
-    std::vector<qint64> stamp;
-    for (const QString& file : {path, path + QStringLiteral("-wal")}) {
-        struct stat info {};
-        if (::stat(QFile::encodeName(file).constData(), &info) != 0) {
-            stamp.insert(stamp.end(), {-1, 0, 0, 0, 0});
-            continue;
-        }
-        stamp.insert(stamp.end(), {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
-                                   qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)});
-    }
-    return stamp;
-}
-
-}  // namespace
-
-bool NotificationDatabaseDetector::poll() {
-    if (isPolling_ || !dbPath_) return false;
-    // Taken before reading: a write during the read changes it again, so it is read next time.
-    std::vector<qint64> stamp = storeStamp(*dbPath_);
-    const double now = scheduler_.monotonicSeconds();
-    if (readStamp_ == stamp && readsOfStamp_ >= 2 && now - lastReadAt_ < kUnchangedStoreRereadSeconds) return false;
+void NotificationDatabaseDetector::poll() {
+    if (isPolling_ || !dbPath_) return;
     isPolling_ = true;
 
     std::vector<PendingRow> rows;
@@ -263,13 +222,13 @@ bool NotificationDatabaseDetector::poll() {
         if (!db.isOpen()) {
             debug(QStringLiteral("Failed to open db in poll: ") + db.errorMessage());
             isPolling_ = false;
-            return false;
+            return;
         }
         db.setBusyTimeout(kReadBusyTimeoutMs);
         if (queryCandidatesCache_.empty()) {
             debug(QStringLiteral("Query cache is empty, skipping poll"));
             isPolling_ = false;
-            return false;
+            return;
         }
 
         std::vector<QueryCandidate> order = queryCandidatesCache_;
@@ -289,7 +248,7 @@ bool NotificationDatabaseDetector::poll() {
                 // A lock says nothing about the schema: keep the active query and try again at
                 // the next poll.
                 isPolling_ = false;
-                return false;
+                return;
             }
             if (!statement.isPrepared()) {
                 debug(QStringLiteral("Query '") + candidate.label + QStringLiteral("' prepare failed: ") + db.errorMessage());
@@ -306,8 +265,7 @@ bool NotificationDatabaseDetector::poll() {
             statement.bindInt64(1, watermark);
             int64_t maxId = watermark;
             // Any result but a row (done or an error) ends the loop; what was read still counts.
-            int result = SQLITE_ROW;
-            while ((result = statement.step()) == SQLITE_ROW) {
+            while (statement.step() == SQLITE_ROW) {
                 const int64_t id = statement.columnInt64(0);
                 maxId = std::max(maxId, id);
                 if (candidate.format == QueryFormat::sequoiaRecord) {
@@ -322,11 +280,6 @@ bool NotificationDatabaseDetector::poll() {
             lastNotificationIdByQuery_[candidate.label] = maxId;
             chosen = candidate;
             ran = true;
-            if (result == SQLITE_DONE) {
-                readsOfStamp_ = readStamp_ == stamp ? readsOfStamp_ + 1 : 1;
-                readStamp_ = std::move(stamp);
-                lastReadAt_ = now;
-            }
             break;
         }
 
@@ -336,7 +289,7 @@ bool NotificationDatabaseDetector::poll() {
                 activeQueryLabel_.reset();
             }
             isPolling_ = false;
-            return false;
+            return;
         }
     }  // the connection is closed before anything is published
 
@@ -348,13 +301,12 @@ bool NotificationDatabaseDetector::poll() {
                 processSequoiaNotification(row->bundleId, row->data);
             else
                 processLegacyNotification(row->title, row->bundleId);
-            if (alive.expired()) return true;  // a subscriber destroyed this detector
+            if (alive.expired()) return;  // a subscriber destroyed this detector
         }
         info(QStringLiteral("Processed ") + QString::number(rows.size()) + QStringLiteral(" notifications using query '") +
              chosen.label + u'\'');
     }
     isPolling_ = false;
-    return !rows.empty();
 }
 
 // MARK: Record decoding

@@ -64,11 +64,8 @@ private:
 
     void initializeQueryWatermarks();
     bool setupFileMonitoring(const QString& path);
-    // True when it read new rows.
-    bool poll();
-    // A poll for a change notice; when it finds nothing (the writer's commit may not be visible
-    // yet, as with synchronous=FULL) a few short follow-ups look again.
-    void pollAfterChange(int followUps);
+    // One read-only open of the store, closed again before anything is published.
+    void poll();
 
     void processSequoiaNotification(const std::optional<QString>& bundleId, const std::optional<QByteArray>& data);
     void processLegacyNotification(const std::optional<QString>& title, const std::optional<QString>& bundleId);
@@ -87,7 +84,6 @@ private:
     // "Stopped" line belongs to stop()). The watch owns the event-only descriptor.
     platform::RepeatingTimer timer_;
     std::unique_ptr<platform::FileEventSource> fileMonitor_;
-    platform::WorkItem followUp_;
     std::optional<QString> dbPath_;
     std::vector<QueryCandidate> queryCandidatesCache_;
     std::map<QString, int64_t> lastNotificationIdByQuery_;
@@ -95,13 +91,6 @@ private:
     bool didLogSchemaDiagnostics_ = false;
     double pollingInterval_ = 0.3;
     bool isPolling_ = false;
-    // The store's files as they were before the last poll that read them, how many reads in a
-    // row saw them so, and when the last read began. A poll that finds them unchanged has nothing
-    // new to read and opens nothing, once two reads agreed (a writer makes its commit visible a
-    // moment after its last file write) and for at most half a minute since the last read.
-    std::optional<std::vector<qint64>> readStamp_;
-    int readsOfStamp_ = 0;
-    double lastReadAt_ = 0;
 
     // Callbacks handed out (timer, file events) do nothing once this is gone; a poll checks it
     // after every signal it sends, since a subscriber may destroy the detector.
