@@ -134,6 +134,10 @@ void AppDelegate::applicationWillTerminate() {
     startupCalendarWait_.cancel();
     notchFeatures_.prepareForExit();
     detector_.stop();
+    // The overlay stays on screen to the process's end, but the event loop still turns until the
+    // quit is taken: nothing of it may publish, animate to a new state or log after the last line.
+    if (islandQueue_) islandQueue_->stop();
+    if (islandWindowController_) islandWindowController_->stop();
     stopNotchFeatures();
     stopPermissionMonitoring();
     updater_.invalidateTimer();

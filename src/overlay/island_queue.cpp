@@ -105,6 +105,12 @@ void IslandQueue::autoHideFired() {
     pendingCount = 0;
 }
 
+void IslandQueue::stop() {
+    cancellables.cancelAll();
+    if (autoHideTask) autoHideTask->cancel();
+    lifetime_.reset();
+}
+
 void IslandQueue::dismiss() {
     if (autoHideTask) autoHideTask->cancel();
     OverlayState state = bus.overlayStateSubject.value();

@@ -29,6 +29,9 @@ public:
     // Hides the overlay now (also when it is already hidden).
     void dismiss();
 
+    // Ends following the bus and drops the pending hide: nothing is published any more.
+    void stop();
+
     // A signal arriving more than this after the last expand expands; any other stacks.
     static constexpr double debounceWindow = 0.5;
 

@@ -86,10 +86,13 @@ IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& sche
     subscriptions_.insert(bus_.overlayStateSubject.sink([this](const OverlayState& s) { receiveState(s); }));
 }
 
-IslandView::~IslandView() {
+IslandView::~IslandView() { stop(); }
+
+void IslandView::stop() {
     compositorWatch_.cancel();
     subscriptions_.cancelAll();
     pendingHiddenStateWorkItem_.cancel();
+    lifetime_.reset();
 }
 
 OverlayStyle IslandView::style() const { return AppSettings(&defaults_).overlayStyle(); }

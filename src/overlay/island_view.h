@@ -47,6 +47,11 @@ public:
                         platform::Workspace& workspace = platform::Workspace::shared());
     ~IslandView() override;
 
+    // Ends following the bus, the settings and the compositor and drops the hidden state still to
+    // be adopted: the view stays as drawn. For the application's end, whose event loop still turns
+    // a while after its last line.
+    void stop();
+
     static IslandMetrics metrics(const OverlayState& state, OverlayStyle style, bool showAppName) {
         return IslandMetrics::metrics(state, style, showAppName);
     }

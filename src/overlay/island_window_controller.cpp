@@ -73,6 +73,15 @@ std::unique_ptr<IslandPanel> IslandWindowController::makePanel() const {
 
 void IslandWindowController::windowDidLoad() { placeWindows(); }
 
+void IslandWindowController::stop() {
+    cancellables.cancelAll();
+    lifetime_.reset();
+    pendingOverlayQueue.clear();
+    for (IslandPanel* panel : allManagedWindows()) {
+        if (auto* view = qobject_cast<IslandView*>(panel->contentView())) view->stop();
+    }
+}
+
 void IslandWindowController::placeWindows() {
     const QSizeF size = metricsForPresentation(lastOverlayState);
     for (const auto& [window, screen] : resolvedWindowTargets()) {

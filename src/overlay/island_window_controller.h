@@ -45,6 +45,10 @@ public:
     // Places every window again for the last state handled.
     void windowDidLoad();
 
+    // Ends following the bus and the settings, and every pending step of a show or hide; each
+    // panel's IslandView stops too. The windows stay as they are until the process ends.
+    void stop();
+
     IslandPanel* window() const { return window_.get(); }
     // The main window followed by every supplemental panel, by display number.
     std::vector<IslandPanel*> allManagedWindows() const;

@@ -1,6 +1,8 @@
 #include "app_delegate_fixture.h"
 
 #include "core/l10n.h"
+#include "overlay/island_view.h"
+#include "overlay/island_window_controller.h"
 #include "settings_ui/settings_view.h"
 #include "settings_ui/ui_settings_tab.h"
 #include "tools/notification_store.h"
@@ -144,6 +146,24 @@ TEST_F(AppDelegateTest, SecondRuntimeStartIsSilentRefreshesAlwaysLogAndTerminati
     EXPECT_EQ(notch.calls[notch.calls.size() - 2], "exit");
     EXPECT_EQ(notch.calls.back(), "stop");
     EXPECT_EQ(updater.timerInvalidations, 1);
+}
+
+// The event loop turns on after the last line until the quit is taken: the overlay, left on
+// screen, neither takes a notification nor adopts a state nor logs meanwhile.
+TEST_F(AppDelegateTest, NothingOfTheOverlayRunsOnAfterTheLastLine) {
+    ASSERT_TRUE(grantFullDiskAccess());
+    launch();
+    ASSERT_NE(delegate->islandWindowController(), nullptr);
+    auto* view = dynamic_cast<IslandView*>(delegate->islandWindowController()->window()->contentView());
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(view->hasPendingHiddenState());  // the bus's first state, adopted once the shrink played
+
+    application.terminate();
+    bus.signalSubject.send(signal("After the end"));
+    scheduler().advance(AppSettings::maxDisplayTimeout + 1);
+    EXPECT_EQ(log.texts().last(), "Application terminating");
+    EXPECT_FALSE(bus.overlayStateSubject.value().isVisible);
+    EXPECT_FALSE(view->hasPendingHiddenState());
 }
 
 TEST_F(AppDelegateTest, SettingsWindowOpensOnceKeepsThePolicyRegularAndIsReplacedWhenHidden) {

@@ -187,3 +187,15 @@ TEST_F(IslandQueueTest, ADismissDisarmsTheAutoHide) {
     scheduler().advance(10.0);
     EXPECT_EQ(states.size(), count);  // no second hidden state at the display timeout
 }
+
+TEST_F(IslandQueueTest, AStoppedQueueKeepsWhatItShowsAndNeitherHidesNorListens) {
+    bus.signalSubject.send(makeSignal(QStringLiteral("Mail"), QStringLiteral("a")));
+    queue->stop();
+    log.clear();
+    scheduler().advance(AppSettings::maxDisplayTimeout + 1);
+    bus.signalSubject.send(makeSignal(QStringLiteral("Mail"), QStringLiteral("b")));
+    bus.overlayDismissSubject.send();
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_TRUE(bus.overlayStateSubject.value().isVisible);
+    EXPECT_TRUE(log.lines().empty());
+}

@@ -371,3 +371,40 @@ TEST_F(IslandWindowControllerTest, PanelIsAFocuslessToolKeptWhereverItIsPut) {
     EXPECT_EQ(panel.contentView()->geometry().translated(panel.pos()), QRect(500, -90, 300, 40));
     EXPECT_FALSE(panel.currentScreen());
 }
+
+TEST_F(IslandWindowControllerTest, AStoppedControllerAndItsViewsHoldStillWhateverTheBusSays) {
+    screens.screenList.push_back(plainScreen(1512, 0, 1920, 1080, 25, 7));
+    defaults().set(AppSettings::notificationDisplayScreenKey, QStringLiteral("all"));
+    start({});
+    std::vector<IslandView*> views;
+    for (IslandPanel* panel : controller->allManagedWindows()) {
+        views.push_back(dynamic_cast<IslandView*>(panel->contentView()));
+        ASSERT_NE(views.back(), nullptr);
+        EXPECT_TRUE(views.back()->hasPendingHiddenState());  // the bus's first, hidden state
+    }
+    ASSERT_EQ(views.size(), 2u);
+    publish(overlay(true, IslandMode::expanded, 1));
+    scheduler().advance(0.5);
+    publish(overlay(false, IslandMode::expanded, 1));  // the hide starts, the views shrink
+    ASSERT_TRUE(controller->isHideAnimating());
+
+    controller->stop();
+    published.clear();
+    log.clear();
+    const QRectF collapseTo = main().frameAnimator().lastAnimation()->to;
+    publish(overlay(true, IslandMode::stacked, 2));
+    scheduler().advance(5.0);
+    defaults().set(AppSettings::styleKey, QStringLiteral("singlePill"));
+    scheduler().advance(5.0);
+
+    for (IslandView* view : views) {
+        EXPECT_FALSE(view->hasPendingHiddenState());
+        EXPECT_TRUE(view->state().isVisible);
+        EXPECT_EQ(view->state().count, 1);
+    }
+    // Neither the new state nor the setting moves the window, and the hide's later steps are dropped.
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, collapseTo);
+    EXPECT_TRUE(main().isOrderedIn());
+    EXPECT_EQ(published.size(), 1u);  // the test's own state; no cleared state follows
+    EXPECT_TRUE(log.lines().empty()) << log.texts().join('\n').toStdString();
+}
