@@ -269,6 +269,7 @@ TEST_F(ScreenLockDBusTest, TheSessionGoingInactiveWithoutALockSignalShowsTheLock
     int changes = 0;
     auto counter = session.observeSessionActive([&](bool) { ++changes; });
     service.start();
+    // Once the monitor knows the session, the service's own observations watch it too.
     ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return session.sessionPath() == sessionPath; }));
 
     ASSERT_TRUE(logind->setProperty(kSessionInterface, QStringLiteral("Active"), false, sessionPath));

@@ -43,20 +43,41 @@ DBusSessionMonitor::DBusSessionMonitor(DBusConnection& sessionBus, DBusConnectio
 QString DBusSessionMonitor::defaultSessionId() { return qEnvironmentVariable("XDG_SESSION_ID"); }
 
 AnyCancellable DBusSessionMonitor::resolveSessionPath(std::function<void(const QString& path)> ready) {
-    DBusCall call{kLogindService, kLogindPath, kManagerInterface, QString(), {}};
-    if (!sessionId_.isEmpty()) {
-        call.method = QStringLiteral("GetSession");
-        call.arguments = {sessionId_};
-    } else {
-        call.method = QStringLiteral("GetSessionByPID");
-        call.arguments = {static_cast<uint>(getpid())};
+    if (!sessionPath_.isEmpty()) {
+        ready(sessionPath_);
+        return {};
     }
-    return systemBus_.callAsync(call, lookupTimeout, [ready = std::move(ready)](const DBusReply& reply) {
-        // No logind (or a process outside any session): the other sources still report.
-        if (!reply.ok()) return;
-        const QString path = pathOf(reply.value());
-        if (!path.isEmpty()) ready(path);
+    // Every observation waits on one lookup, so that all of them watch the session before the path
+    // is known: one looking it up on its own would still miss what the session does meanwhile.
+    const uint64_t id = lookup_->nextId++;
+    lookup_->waiting.emplace(id, std::move(ready));
+    if (!lookup_->call.isActive()) {
+        DBusCall call{kLogindService, kLogindPath, kManagerInterface, QString(), {}};
+        if (!sessionId_.isEmpty()) {
+            call.method = QStringLiteral("GetSession");
+            call.arguments = {sessionId_};
+        } else {
+            call.method = QStringLiteral("GetSessionByPID");
+            call.arguments = {static_cast<uint>(getpid())};
+        }
+        // The monitor owns the call: it ends with the monitor.
+        lookup_->call = systemBus_.callAsync(call, lookupTimeout, [this](const DBusReply& reply) { sessionPathAnswered(reply); });
+    }
+    return AnyCancellable([weak = std::weak_ptr<PathLookup>(lookup_), id] {
+        if (auto lookup = weak.lock()) lookup->waiting.erase(id);
     });
+}
+
+void DBusSessionMonitor::sessionPathAnswered(const DBusReply& reply) {
+    const auto waiting = std::exchange(lookup_->waiting, {});
+    lookup_->call = AnyCancellable();
+    // No logind (or a process outside any session): the other sources still report, and a later
+    // observation asks again.
+    if (!reply.ok()) return;
+    const QString path = pathOf(reply.value());
+    if (path.isEmpty()) return;
+    for (const auto& [id, ready] : waiting) ready(path);
+    sessionPath_ = path;
 }
 
 const QStringList& DBusSessionMonitor::screenSaverNames() {
@@ -78,7 +99,6 @@ AnyCancellable DBusSessionMonitor::observeSessionActive(std::function<void(bool 
                 const auto it = changed.find(QStringLiteral("Active"));
                 if (it != changed.end()) (*shared)(it->toBool());
             }));
-        sessionPath_ = path;
     }));
     return own(observation);
 }
@@ -109,7 +129,6 @@ AnyCancellable DBusSessionMonitor::observeScreenLock(std::function<void(bool loc
                 const auto it = changed.find(QStringLiteral("LockedHint"));
                 if (it != changed.end()) (*shared)(it->toBool());
             }));
-        sessionPath_ = path;
     }));
     return own(observation);
 }

@@ -6,6 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <map>
+#include <memory>
+
 namespace platform {
 
 // The session on a Linux desktop:
@@ -29,18 +33,28 @@ public:
     [[nodiscard]] AnyCancellable observeSessionActive(std::function<void(bool active)> handler) override;
     [[nodiscard]] AnyCancellable observeScreenLock(std::function<void(bool locked)> handler) override;
 
-    // The login session's object path once logind has named it (and its signals are watched);
-    // empty before, or without logind.
+    // The login session's object path once logind has named it; by then every observation made
+    // so far watches its signals, and one made later does before it returns. Empty before, or
+    // without logind.
     const QString& sessionPath() const { return sessionPath_; }
 
 private:
-    // Finds this login session's object path, then hands it to `ready` (never when not found).
+    // Hands this login session's object path to `ready`: at once when it is known, else once the
+    // one lookup in flight answers (never when not found).
     AnyCancellable resolveSessionPath(std::function<void(const QString& path)> ready);
+    void sessionPathAnswered(const DBusReply& reply);
+
+    struct PathLookup {
+        std::map<uint64_t, std::function<void(const QString& path)>> waiting;
+        uint64_t nextId = 0;
+        AnyCancellable call;  // inactive when no lookup is in flight
+    };
 
     DBusConnection& sessionBus_;
     DBusConnection& systemBus_;
     QString sessionId_;
     QString sessionPath_;
+    std::shared_ptr<PathLookup> lookup_ = std::make_shared<PathLookup>();
 };
 
 }  // namespace platform
