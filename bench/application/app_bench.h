@@ -1,8 +1,8 @@
 #pragma once
 
 // What the application benchmark's cases share: the built application (or another build named by
-// QUILLVEX_BENCH_APP) started as a user runs it, dunst beside it, and the figures read from /proc:
-// CPU time, wake-ups (voluntary context switches), resident memory.
+// QUILLVEX_BENCH_APP) started as a user runs it, dunst and xfce4-notifyd beside it, and the figures
+// read from /proc: CPU time, wake-ups (voluntary context switches), resident memory.
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
@@ -13,9 +13,12 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <xcb/xcb.h>
+
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -135,6 +138,92 @@ struct Dunst {
         dunst->process = testsupport::ServiceProcess::start(path, {QStringLiteral("-config"), config.fileName()}, {}, -1, error);
         if (!dunst->process) return nullptr;
         return dunst;
+    }
+};
+
+// `name` on the PATH or, for a daemon kept out of it, in one of `folders`.
+inline QString findProgram(const QString& name, const QStringList& folders) {
+    const QString onPath = QStandardPaths::findExecutable(name);
+    return onPath.isEmpty() ? QStandardPaths::findExecutable(name, folders) : onPath;
+}
+
+// Whether a compositing manager owns the screen of `display`, waiting up to `timeout`.
+inline bool waitForCompositor(const QByteArray& display, std::chrono::milliseconds timeout) {
+    xcb_connection_t* c = xcb_connect(display.constData(), nullptr);
+    bool owned = false;
+    if (!xcb_connection_has_error(c)) {
+        static const char kName[] = "_NET_WM_CM_S0";
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof kName - 1, kName), nullptr);
+        const auto deadline = Clock::now() + timeout;
+        while (atom && !owned && Clock::now() < deadline) {
+            xcb_get_selection_owner_reply_t* r =
+                xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+            owned = r && r->owner != XCB_NONE;
+            std::free(r);
+            if (!owned) QThread::msleep(20);
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(c);
+    return owned;
+}
+
+// xfce4-notifyd on `display` and on a session bus of its own (the notification name is dunst's on
+// the other), fading each window out as it expires, composited by picom with the xrender backend;
+// with `picomFades` picom fades windows in and out as well. Its settings come from a private home
+// through an xfconfd of its own. None when any of them is missing or does not start.
+struct XfceNotifyd {
+    std::unique_ptr<testsupport::ScopedServiceHome> home = std::make_unique<testsupport::ScopedServiceHome>();
+    std::unique_ptr<testsupport::PrivateBus> bus;
+    std::unique_ptr<testsupport::ServiceProcess> picom, xfconfd, process;
+    qint64 pid() const { return process ? process->pid() : 0; }
+    qint64 picomPid() const { return picom ? picom->pid() : 0; }
+
+    static std::unique_ptr<XfceNotifyd> start(const QString& display, bool picomFades, QString* error) {
+        const QString notifyd = findProgram(QStringLiteral("xfce4-notifyd"),
+                                            {QStringLiteral("/usr/lib/x86_64-linux-gnu/xfce4/notifyd"),
+                                             QStringLiteral("/usr/lib/aarch64-linux-gnu/xfce4/notifyd"),
+                                             QStringLiteral("/usr/lib/xfce4/notifyd"), QStringLiteral("/usr/libexec/xfce4/notifyd")});
+        const QString xfconfd = findProgram(QStringLiteral("xfconfd"),
+                                            {QStringLiteral("/usr/lib/x86_64-linux-gnu/xfce4/xfconf"),
+                                             QStringLiteral("/usr/lib/aarch64-linux-gnu/xfce4/xfconf"),
+                                             QStringLiteral("/usr/lib/xfce4/xfconf"), QStringLiteral("/usr/libexec/xfce4/xfconf")});
+        const QString picom = QStandardPaths::findExecutable(QStringLiteral("picom"));
+        if (notifyd.isEmpty() || xfconfd.isEmpty() || picom.isEmpty()) return nullptr;
+
+        auto peer = std::make_unique<XfceNotifyd>();
+        const QString root = peer->home->path();
+        const QString channels = root + QStringLiteral("/.config/xfce4/xfconf/xfce-perchannel-xml");
+        QDir().mkpath(channels);
+        QFile channel(channels + QStringLiteral("/xfce4-notifyd.xml"));
+        channel.open(QIODevice::WriteOnly);
+        channel.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-notifyd" version="1.0">
+  <property name="do-fadeout" type="bool" value="true"/>
+  <property name="do-slideout" type="bool" value="false"/>
+  <property name="notification-log" type="bool" value="false"/>
+</channel>
+)");
+        channel.close();
+        QFile config(root + QStringLiteral("/picom.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write(QByteArray("backend = \"xrender\";\nvsync = false;\nshadow = false;\nfading = ") +
+                     (picomFades ? "true" : "false") + ";\n");
+        config.close();
+
+        peer->bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, error);
+        if (!peer->bus) return nullptr;
+        testsupport::ScopedEnvironment env;
+        env.set("DISPLAY", display.toLocal8Bit());
+        env.set("DBUS_SESSION_BUS_ADDRESS", peer->bus->address().toUtf8());
+        env.set("NO_AT_BRIDGE", "1");
+        peer->picom = testsupport::ServiceProcess::start(picom, {QStringLiteral("--config"), config.fileName()}, {}, -1, error);
+        if (!peer->picom || !waitForCompositor(display.toLocal8Bit(), std::chrono::seconds(5))) return nullptr;
+        peer->xfconfd = testsupport::ServiceProcess::start(xfconfd, {}, {}, -1, error);
+        if (!peer->xfconfd || !peer->bus->waitForName(QStringLiteral("org.xfce.Xfconf"))) return nullptr;
+        peer->process = testsupport::ServiceProcess::start(notifyd, {}, {}, -1, error);
+        if (!peer->process || !peer->bus->waitForName(QStringLiteral("org.freedesktop.Notifications"))) return nullptr;
+        return peer;
     }
 };
 

@@ -1,21 +1,32 @@
-// The application benchmark: the built application beside dunst on one private session bus, each
-// drawing on a private X server of its own, so that each server's CPU is that side's drawing.
-// This file: each Notify call is shown and hidden in full by both (the application watches the
-// bus, dunst serves the call). Without dunst installed, a dbusmock daemon serves the calls and the
-// dunst figures are left out. The other cases: app_cpu.cpp (a playing track, rest, a moving
-// pointer) and app_start.cpp (start and memory).
+// The application benchmark: the built application beside dunst and beside xfce4-notifyd fading
+// through picom, each drawing on a private X server of its own, so that each server's CPU is that
+// side's drawing. This file: each Notify call is shown and hidden in full by all three (the
+// application watches the bus that dunst serves; xfce4-notifyd serves a bus of its own, sent the
+// same call at the same moment). Without dunst installed, a dbusmock daemon serves the calls and
+// the dunst figures are left out; without xfce4-notifyd, xfconfd or picom, the xfce figures are.
+// The other cases: app_cpu.cpp (a playing track, rest, a moving pointer) and app_start.cpp (start
+// and memory).
 //
-// Reported per run of 20 notifications:
-//   app_cpu_ms, dunst_cpu_ms       CPU per notification (user + system, idle rate subtracted)
-//   app_x_cpu_ms, dunst_x_cpu_ms   the same of each side's X server
-//   cpu_ratio                      the application's over dunst's; cpu_ratio_with_x with the servers
-//   app_map_ms, dunst_map_ms       median time from the Notify call to the first window mapped
+// Reported per run of 12 notifications (idle rates subtracted):
+//   app_ms, dunst_ms, xfce_ms          CPU per notification of each side with its X server (and,
+//                                      for xfce4-notifyd, picom): the side-by-side figures
+//   ratio_dunst, ratio_xfce            app_ms over dunst_ms, over xfce_ms
+//   app_frames, dunst_frames, xfce_frames
+//                                      frames painted per notification, counted at each X server
+//                                      (frame_counter.h)
+//   app_cpu_ms, app_x_cpu_ms, dunst_cpu_ms, dunst_x_cpu_ms, xfce_cpu_ms, xfce_x_cpu_ms,
+//   picom_cpu_ms                       the parts; cpu_ratio is the application's over dunst's alone
+//   app_map_ms, dunst_map_ms           median time from the Notify call to the first window mapped
 //   app_map_max_ms
-// Argument: the ordinary windows open meanwhile on each server (each with its icons); with any,
-// openbox manages them.
-// QUILLVEX_BENCH_APP=<executable> measures another build of the application.
+// Arguments: the ordinary windows open meanwhile on each server (each with its icons; with any,
+// openbox manages them), and whether picom fades windows in and out besides xfce4-notifyd's own
+// fade (1) or not (0).
+// QUILLVEX_BENCH_APP=<executable> measures another build of the application. Side-by-side figures:
+//   bench_application --benchmark_filter='BM_NotificationShownAndHidden/0/0' --benchmark_repetitions=3
+// and the median of the per-run ratios (printed as the _median rows).
 
 #include "app_bench.h"
+#include "frame_counter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,8 +47,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -103,6 +116,11 @@ private:
                                            xcb_get_property_value_length(r));
                 std::free(r);
             }
+            // A window destroyed right after its unmap has no properties left to read by then.
+            if (event.pid || !event.wmClass.isEmpty())
+                owners_[window] = {event.pid, event.wmClass};
+            else if (auto known = owners_.find(window); known != owners_.end())
+                std::tie(event.pid, event.wmClass) = known->second;
             std::lock_guard lock(mutex_);
             events_.push_back(event);
         }
@@ -115,6 +133,7 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<Event> events_;
+    std::map<xcb_window_t, std::pair<qint64, QByteArray>> owners_;  // the watch thread's only
 };
 
 // Ordinary application windows with the hints and icons real programs set, one process id each.
@@ -194,13 +213,35 @@ struct Screen {
     }
 };
 
+// A side's state for one notification: its first window mapped, then hidden again (the epoch
+// while not yet).
+struct Showing {
+    explicit Showing(size_t already) : seen(already) {}
+    size_t seen;
+    Clock::time_point mapped{}, hidden{};
+
+    template <class Belongs>
+    void follow(MapWatch& watch, const Belongs& belongs) {
+        const auto events = watch.events();
+        for (size_t i = seen; i < events.size(); ++i) {
+            const MapWatch::Event& e = events[i];
+            if (belongs(e) && e.mapped && !isMapped()) mapped = e.at;
+            if (belongs(e) && !e.mapped && isMapped()) hidden = e.at;
+        }
+    }
+    bool isMapped() const { return mapped != Clock::time_point{}; }
+    bool isHidden() const { return hidden != Clock::time_point{}; }
+};
+
 void BM_NotificationShownAndHidden(benchmark::State& state) {
     const int windowCount = static_cast<int>(state.range(0));
-    constexpr int kNotifications = 20;
+    const bool picomFades = state.range(1) != 0;
+    constexpr int kNotifications = 12;
     QString error;
     // Each side draws on an X server of its own, so each server's CPU is that side's drawing.
-    Screen appScreen, dunstScreen;
-    auto bus = appScreen.start(windowCount, &error) && dunstScreen.start(windowCount, &error)
+    Screen appScreen, dunstScreen, xfceScreen;
+    auto bus = appScreen.start(windowCount, &error) && dunstScreen.start(windowCount, &error) &&
+                       xfceScreen.start(windowCount, &error)
                    ? testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error)
                    : nullptr;
     if (!bus) {
@@ -217,6 +258,7 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
         state.SkipWithError(error.isEmpty() ? "no notification daemon" : error.toStdString().c_str());
         return;
     }
+    std::unique_ptr<appbench::XfceNotifyd> xfce = appbench::XfceNotifyd::start(xfceScreen.x->display(), picomFades, &error);
 
     testsupport::AppHome home;
     home.sessionBus = bus->address();
@@ -230,17 +272,23 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
 
     MapWatch appWatch(appScreen.name);
     std::unique_ptr<MapWatch> dunstWatch = dunst ? std::make_unique<MapWatch>(dunstScreen.name) : nullptr;
+    std::unique_ptr<MapWatch> xfceWatch = xfce ? std::make_unique<MapWatch>(xfceScreen.name) : nullptr;
+    appbench::FrameCounter appFrames(appScreen.name), dunstFrames(dunstScreen.name), xfceFrames(xfceScreen.name);
     const qint64 appPid = app.pid();
     const qint64 dunstPid = dunst ? dunst->pid() : 0;
-    const qint64 appX = appScreen.x->pid(), dunstX = dunstScreen.x->pid();
+    const qint64 xfcePid = xfce ? xfce->pid() : 0;
     auto isApp = [&](const MapWatch::Event& e) { return e.pid == appPid; };
     auto isDunst = [&](const MapWatch::Event& e) { return e.pid == dunstPid || e.wmClass.contains("unst"); };
-    const std::vector<qint64> measured{appPid, appX, dunstPid, dunstX};
+    auto isXfce = [&](const MapWatch::Event& e) { return e.pid == xfcePid || e.wmClass.contains("notifyd"); };
+    enum Measured { kApp, kAppX, kDunst, kDunstX, kXfce, kXfceX, kPicom };
+    const std::vector<qint64> measured{appPid,  appScreen.x->pid(),  dunstPid,
+                                       dunstScreen.x->pid(), xfcePid, xfceScreen.x->pid(), xfce ? xfce->picomPid() : 0};
     auto cpuNow = [&] {
         std::vector<double> cpu;
         for (qint64 pid : measured) cpu.push_back(cpuMsOf(pid));
         return cpu;
     };
+    auto framesNow = [&] { return std::vector<int>{appFrames.frames(), dunstFrames.frames(), xfceFrames.frames()}; };
 
     for (auto _ : state) {
         // The idle rate of each, to take out of the figures.
@@ -253,63 +301,81 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
         std::vector<double> appMaps, dunstMaps;
         const auto runStart = Clock::now();
         const std::vector<double> run0 = cpuNow();
+        const std::vector<int> frames0 = framesNow();
         for (int n = 0; n < kNotifications; ++n) {
-            const size_t appSeen = appWatch.events().size();
-            const size_t dunstSeen = dunstWatch ? dunstWatch->events().size() : 0;
+            Showing appShows{appWatch.events().size()};
+            Showing dunstShows{dunstWatch ? dunstWatch->events().size() : 0};
+            Showing xfceShows{xfceWatch ? xfceWatch->events().size() : 0};
+            const platform::DBusCall notify{
+                QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+                QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"),
+                {QStringLiteral("Mail"), 0u, QString(), QStringLiteral("Message number %1").arg(n + 1),
+                 QStringLiteral("A body of ordinary length."), QStringList(), QVariantMap(), 2000}};
             const auto sentAt = Clock::now();
-            auto call = bus->connection().callAsync(
-                {QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-                 QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"),
-                 {QStringLiteral("Mail"), 0u, QString(), QStringLiteral("Message number %1").arg(n + 1),
-                  QStringLiteral("A body of ordinary length."), QStringList(), QVariantMap(), 2000}},
-                2s, [](const platform::DBusReply&) {});
-            // Both shown and hidden again (or 10 s gone).
-            std::optional<Clock::time_point> appMapped, appHidden, dunstMapped, dunstHidden;
+            auto call = bus->connection().callAsync(notify, 2s, [](const platform::DBusReply&) {});
+            platform::AnyCancellable xfceCall;
+            if (xfce) xfceCall = xfce->bus->connection().callAsync(notify, 2s, [](const platform::DBusReply&) {});
+            // All shown and hidden again (or 10 s gone).
             const auto deadline = sentAt + 10s;
-            while (Clock::now() < deadline && !(appHidden && (!dunst || dunstHidden))) {
+            while (Clock::now() < deadline &&
+                   !(appShows.isHidden() && (!dunst || dunstShows.isHidden()) && (!xfce || xfceShows.isHidden()))) {
                 wait(10ms, &app);
-                const auto appEvents = appWatch.events();
-                for (size_t i = appSeen; i < appEvents.size(); ++i) {
-                    const MapWatch::Event& e = appEvents[i];
-                    if (isApp(e) && e.mapped && !appMapped) appMapped = e.at;
-                    if (isApp(e) && !e.mapped && appMapped) appHidden = e.at;
-                }
-                const auto dunstEvents = dunstWatch ? dunstWatch->events() : std::vector<MapWatch::Event>{};
-                for (size_t i = dunstSeen; i < dunstEvents.size(); ++i) {
-                    const MapWatch::Event& e = dunstEvents[i];
-                    if (isDunst(e) && e.mapped && !dunstMapped) dunstMapped = e.at;
-                    if (isDunst(e) && !e.mapped && dunstMapped) dunstHidden = e.at;
-                }
+                appShows.follow(appWatch, isApp);
+                if (dunstWatch) dunstShows.follow(*dunstWatch, isDunst);
+                if (xfceWatch) xfceShows.follow(*xfceWatch, isXfce);
             }
             auto ms = [&](Clock::time_point t) { return std::chrono::duration<double, std::milli>(t - sentAt).count(); };
-            if (appMapped) appMaps.push_back(ms(*appMapped));
-            if (dunstMapped) dunstMaps.push_back(ms(*dunstMapped));
-            wait(300ms, &app);
+            if (appShows.isMapped()) appMaps.push_back(ms(appShows.mapped));
+            if (dunstShows.isMapped()) dunstMaps.push_back(ms(dunstShows.mapped));
+            wait(500ms, &app);  // a compositor's fade outlasts the window
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
         const std::vector<double> run1 = cpuNow();
+        const std::vector<int> frames1 = framesNow();
         // Per notification, each process's idle rate over the run taken out.
         auto perNotification = [&](size_t i) {
             const double idleRate = (idle1[i] - idle0[i]) / idleSeconds;
             return (run1[i] - run0[i] - idleRate * seconds) / kNotifications;
         };
-        const double appCpu = perNotification(0), appXCpu = perNotification(1);
+        auto framesPer = [&](size_t i) { return static_cast<double>(frames1[i] - frames0[i]) / kNotifications; };
+        const double appCpu = perNotification(kApp), appXCpu = perNotification(kAppX);
+        const double appTotal = appCpu + appXCpu;
         state.counters["app_cpu_ms"] = appCpu;
         state.counters["app_x_cpu_ms"] = appXCpu;
+        state.counters["app_ms"] = appTotal;
         state.counters["app_map_ms"] = median(appMaps);
         state.counters["app_map_max_ms"] = appMaps.empty() ? 0 : *std::max_element(appMaps.begin(), appMaps.end());
         state.counters["app_shown"] = static_cast<double>(appMaps.size());
+        if (appFrames.available()) state.counters["app_frames"] = framesPer(0);
         if (dunst) {
-            const double dunstCpu = perNotification(2), dunstXCpu = perNotification(3);
+            const double dunstCpu = perNotification(kDunst), dunstXCpu = perNotification(kDunstX);
             state.counters["dunst_cpu_ms"] = dunstCpu;
             state.counters["dunst_x_cpu_ms"] = dunstXCpu;
+            state.counters["dunst_ms"] = dunstCpu + dunstXCpu;
             state.counters["dunst_map_ms"] = median(dunstMaps);
             state.counters["cpu_ratio"] = dunstCpu > 0 ? appCpu / dunstCpu : 0;
-            state.counters["cpu_ratio_with_x"] = dunstCpu + dunstXCpu > 0 ? (appCpu + appXCpu) / (dunstCpu + dunstXCpu) : 0;
+            state.counters["ratio_dunst"] = dunstCpu + dunstXCpu > 0 ? appTotal / (dunstCpu + dunstXCpu) : 0;
+            if (dunstFrames.available()) state.counters["dunst_frames"] = framesPer(1);
+        }
+        if (xfce) {
+            const double xfceCpu = perNotification(kXfce), xfceXCpu = perNotification(kXfceX);
+            const double picomCpu = perNotification(kPicom);
+            const double xfceTotal = xfceCpu + xfceXCpu + picomCpu;
+            state.counters["xfce_cpu_ms"] = xfceCpu;
+            state.counters["xfce_x_cpu_ms"] = xfceXCpu;
+            state.counters["picom_cpu_ms"] = picomCpu;
+            state.counters["xfce_ms"] = xfceTotal;
+            state.counters["ratio_xfce"] = xfceTotal > 0 ? appTotal / xfceTotal : 0;
+            if (xfceFrames.available()) state.counters["xfce_frames"] = framesPer(2);
         }
     }
 }
-BENCHMARK(BM_NotificationShownAndHidden)->Arg(0)->Arg(20)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_NotificationShownAndHidden)
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({20, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 
