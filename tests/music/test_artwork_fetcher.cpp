@@ -56,7 +56,9 @@ TEST_F(ArtworkFetcherTest, ACoverArrivesOnTheNextQueryFetchedOnceAndKeptByAddres
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(fetcher.artwork(address), std::nullopt);
-    EXPECT_LT(timer.elapsed(), 100);
+    // The server answers only when this thread's loop turns: a query that waited for the cover
+    // would have come back with it, or with the fetch over.
+    EXPECT_TRUE(fetcher.isFetching(address));
     EXPECT_EQ(fetcher.artwork(address), std::nullopt);  // under way: not asked twice
     EXPECT_EQ(fetcher.fetchesStarted(), 1);
     ASSERT_TRUE(spinUntil([&] { return !fetcher.isFetching(address); }));
@@ -71,12 +73,10 @@ TEST_F(ArtworkFetcherTest, ACoverArrivesOnTheNextQueryFetchedOnceAndKeptByAddres
 
 TEST_F(ArtworkFetcherTest, EndlessStalledTricklingRedirectedAwayAndNonImageBodiesGiveNone) {
     ArtworkFetcher fetcher(quick());
-    for (const char* path : {"/endless", "/stall", "/trickle", "/to-file", "/text", "/huge", "/missing"}) {
-        QElapsedTimer timer;
-        timer.start();
+    // The stalled and the trickling server would hold a fetch for ever (the trickle for minutes):
+    // only the fetch's own limits end them within settle's wait.
+    for (const char* path : {"/endless", "/stall", "/trickle", "/to-file", "/text", "/huge", "/missing"})
         EXPECT_EQ(settle(fetcher, path), std::nullopt) << path;
-        EXPECT_LT(timer.elapsed(), 3000) << path;  // the 0.3 s limit, whatever the server does
-    }
     // The endless body was cut near the byte limit, not read to its end.
     EXPECT_LT(server.streamed(), qint64(64) << 20);
     // A failed address is not asked again at once.

@@ -190,7 +190,9 @@ TEST_F(AtSpiAccessibilityTest, ADaemonWithoutAccessibilityFailsAtOnce) {
     AXAttributeValue value;
     EXPECT_EQ(ax.copyAttributeValue(AXElement::application(pid), QStringLiteral("AXWindows"), value),
               AXError::CannotComplete);
-    EXPECT_LT(timer.elapsed(), 100);  // answered from what is known, never by waiting on a bus
+    // Answered from what is known, never by waiting on a bus: a wait would last until the reader's
+    // calls give up (a second each). The bound only has to stay below that, never to be tight.
+    EXPECT_LT(timer.elapsed(), 700);
 }
 
 // Applications that join the desktop after the reader began are announced by the registry and

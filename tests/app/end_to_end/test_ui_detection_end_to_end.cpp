@@ -65,8 +65,7 @@ TEST_F(UiDetectionEndToEnd, TheSetupFinishesAndAGtkDaemonsPopupReachesTheOverlay
               0);
 
     ASSERT_TRUE(desktop->notify(QStringLiteral("Dinner at 7?"), QStringLiteral("See you there")));
-    QElapsedTimer sinceNotify;
-    sinceNotify.start();
+    // Within two polling periods is bench/ui_detection's to measure; here it arrives, once.
     const int received = app.waitForLine(
         [](const QString& line) {
             return line.startsWith(QStringLiteral("info IslandQueue: Received signal - ")) &&
@@ -74,8 +73,6 @@ TEST_F(UiDetectionEndToEnd, TheSetupFinishesAndAGtkDaemonsPopupReachesTheOverlay
         },
         kAppStartTimeoutMs, started);
     ASSERT_GE(received, 0) << app.transcript().toStdString();
-    // Within two polling periods even on a loaded machine (the benchmark measures it).
-    EXPECT_LE(sinceNotify.elapsed(), 1600);
     EXPECT_EQ(app.lines().filter(QStringLiteral("IslandQueue: Received signal")).size(), 1)
         << app.transcript().toStdString();
     expectCleanShutdown(app);
@@ -105,7 +102,9 @@ TEST_F(UiDetectionEndToEnd, ADaemonWithoutAccessibilityGivesTheFailureLinesAndTh
     QElapsedTimer sinceTerm;
     sinceTerm.start();
     expectCleanShutdown(app);
-    EXPECT_LE(sinceTerm.elapsed(), 5000);
+    // Not a speed goal but a hang: a call left to the D-Bus library's own 25 s timeout would
+    // hold the quit up far longer than this.
+    EXPECT_LE(sinceTerm.elapsed(), 8000);
     EXPECT_TRUE(app.lines().filter(QStringLiteral("IslandQueue: Received signal")).isEmpty());
 }
 

@@ -1,5 +1,5 @@
 // The built application on a private session bus: a track that a desktop player starts playing
-// reaches the application's bus within two seconds, and its web cover is fetched once. The log on
+// reaches the application's bus, and its web cover is fetched once. The log on
 // standard error is followed line by line; every wait ends as soon as the expected line arrives.
 
 #include "support/app_process.h"
@@ -8,7 +8,6 @@
 
 #include <QBuffer>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
@@ -43,7 +42,7 @@ int waitServing(testsupport::AppProcess& app, const QString& line, int from, int
 
 }  // namespace
 
-TEST(NowPlayingEndToEnd, APlayingTrackReachesTheApplicationWithinTwoSeconds) {
+TEST(NowPlayingEndToEnd, APlayingTrackReachesTheApplication) {
     QString error;
     if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
     auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
@@ -72,11 +71,9 @@ TEST(NowPlayingEndToEnd, APlayingTrackReachesTheApplicationWithinTwoSeconds) {
                                                   {QStringLiteral("xesam:artist"), QStringList{QStringLiteral("Band")}}}}},
         &error);
     ASSERT_TRUE(player) << error.toStdString();
-    QElapsedTimer sincePlaying;
-    sincePlaying.start();
+    // How soon the track arrives is bench/now_playing's to measure; here it arrives.
     const int updated = app.waitForLine("debug MediaRemoteService: Updated - Song by Band", kAppStartTimeoutMs, monitoring);
     ASSERT_GE(updated, 0) << app.transcript().toStdString();
-    EXPECT_LE(sincePlaying.elapsed(), 2000);
     EXPECT_GE(app.waitForLine("info MediaRemoteService[appleScript] probe=none; MediaRemote fallback hit: title=Song "
                               "bundle=mockplayer", 0, monitoring), 0);
     EXPECT_TRUE(app.lines().filter("AppleScript error").isEmpty()) << app.transcript().toStdString();
