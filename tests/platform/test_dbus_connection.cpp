@@ -68,25 +68,26 @@ protected:
     static inline QDBusConnection* silentBus = nullptr;
 };
 
+// The bounds stand for a hang, not a speed: the library's own wait is 25 s.
 TEST_F(DBusConnectionTest, CallsAreBoundedByTheirTimeout) {
     const platform::DBusCall hung{QStringLiteral("org.example.Silent"), kPath, kIface, QStringLiteral("Slow"), {}};
     QElapsedTimer clock;
     clock.start();
     const DBusReply blocking = connection().call(hung, 150ms);
     EXPECT_EQ(blocking.status, DBusReply::Status::timedOut);
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 5000);
 
     std::optional<DBusReply> async;
     clock.restart();
     auto pending = connection().callAsync(hung, 150ms, [&](const DBusReply& r) { async = r; });
     ASSERT_TRUE(spinUntil([&] { return async.has_value(); }));
     EXPECT_EQ(async->status, DBusReply::Status::timedOut);
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 5000);
 
     // A negative timeout is not the library's default (25 s) but the shortest wait.
     clock.restart();
     EXPECT_EQ(connection().call(hung, -1ms).status, DBusReply::Status::timedOut);
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 TEST_F(DBusConnectionTest, RepliesArePlainValuesAndErrorsCarryTheirName) {
