@@ -157,6 +157,29 @@ TEST_F(DBusConnectionTest, PropertyChangesAndNameOwnersAreDelivered) {
     QDBusConnection::disconnectFromBus(QStringLiteral("test-other"));
 }
 
+// A watch's owner cancels it and ends the connection before the event loop turns again, as a
+// service stopping does: the watcher deleted afterwards must not reach into the ended connection.
+TEST_F(DBusConnectionTest, ANamespaceWatchCancelledJustBeforeItsConnectionEndsLeavesNothingBehind) {
+    for (int round = 0; round < 5; ++round) {
+        QStringList seen;
+        {
+            platform::QtDBusConnection own(bus->address(), QStringLiteral("test-watch-%1").arg(round));
+            ASSERT_TRUE(own.isConnected());
+            auto watch = own.watchNameNamespace(QStringLiteral("org.example.Space"),
+                                                [&](const QString& name, const QString&) { seen << name; });
+            QDBusConnection other = QDBusConnection::connectToBus(bus->address(), QStringLiteral("test-watch-other"));
+            ASSERT_TRUE(other.registerService(QStringLiteral("org.example.Space.One")));
+            ASSERT_TRUE(spinUntil([&] { return !seen.isEmpty(); }));
+            QDBusConnection::disconnectFromBus(QStringLiteral("test-watch-other"));
+            watch.cancel();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // A round trip through the bus thread after the deletion: what it was handed is done.
+        ASSERT_TRUE(connection().call(probe(QStringLiteral("Echo"), {QVariantMap{}}), 2s).ok());
+        EXPECT_EQ(seen, QStringList{"org.example.Space.One"});
+    }
+}
+
 TEST(DBusConnectionWithoutBus, ReportsNoBusAtOnceAndAsynchronously) {
     platform::QtDBusConnection none(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("test-none"));
     EXPECT_FALSE(none.isConnected());

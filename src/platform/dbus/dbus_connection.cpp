@@ -374,6 +374,9 @@ AnyCancellable QtDBusConnection::watchNameNamespace(const QString& space,
     return AnyCancellable([guard] {
         if (!guard) return;
         guard->disconnect();
+        // Its match goes now, while the connection surely lives: the deferred deletion may run
+        // after the connection has ended, and would then reach into it from the bus thread.
+        guard->setWatchedServices({});
         guard->deleteLater();
     });
 }
