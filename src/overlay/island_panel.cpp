@@ -1,6 +1,6 @@
 #include "overlay/island_panel.h"
 
-#include "overlay/fading_content.h"
+#include "overlay/staged_content.h"
 
 #include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
@@ -82,11 +82,20 @@ void IslandPanel::applyFrame() {
         window = qtRect(stage_->contains(frame_.value()) ? *stage_ : stageAround(stage_->united(frame_.value())));
     }
     if (geometry() != window) setGeometry(window);
-    if (content_) {
-        const QRect local = card.translated(-window.topLeft());
-        if (content_->geometry() != local) content_->setGeometry(local);
+    cardRect_ = card.translated(-window.topLeft());
+    if (auto* staged = stagedContent()) {
+        // The content fills the window and draws its frame where it lies now.
+        const QRect whole(QPoint(0, 0), window.size());
+        if (content_->geometry() != whole) content_->setGeometry(whole);
+        staged->setPlacement(cardRect_);
+    } else if (content_ && content_->geometry() != cardRect_) {
+        content_->setGeometry(cardRect_);
     }
     applyShape();
+}
+
+StagedContent* IslandPanel::stagedContent() const {
+    return stage_ ? dynamic_cast<StagedContent*>(content_.data()) : nullptr;
 }
 
 void IslandPanel::applyAlpha() {
@@ -96,8 +105,8 @@ void IslandPanel::applyAlpha() {
         return;
     }
     if (windowOpacity() != 1.0) setWindowOpacity(1.0);
-    if (auto* fading = dynamic_cast<FadingContent*>(content_.data())) {
-        fading->setContentOpacity(opacity);
+    if (auto* staged = stagedContent()) {
+        staged->setContentOpacity(opacity);
     } else if (content_) {
         // Drawn through an effect only while it fades: at full opacity the content paints directly.
         auto* effect = qobject_cast<QGraphicsOpacityEffect*>(content_->graphicsEffect());
@@ -117,7 +126,7 @@ void IslandPanel::applyAlpha() {
 }
 
 QRegion IslandPanel::drawnPixels(qreal ratio) const {
-    const QRegion frame = platform::toDevicePixels(QRegion(content_->geometry() & rect()), ratio);
+    const QRegion frame = platform::toDevicePixels(QRegion(cardRect_ & rect()), ratio);
     const auto* outlined = dynamic_cast<const platform::OutlinedView*>(content_.data());
     if (!outlined) return frame;
     return outlined->drawnPixels(ratio, content_->pos()) & frame;
@@ -180,7 +189,13 @@ void IslandPanel::orderFront() {
     restackByLevel();
 }
 
-void IslandPanel::orderOut() { hide(); }
+void IslandPanel::orderOut() {
+    // Hiding asks for a redraw of what the window showed, which a window taken off the screen never
+    // needs: it would only wake the event loop once more.
+    setUpdatesEnabled(false);
+    hide();
+    setUpdatesEnabled(true);
+}
 
 void IslandPanel::restackByLevel() {
     // The offscreen platform has no stacking order (and warns at every raise).
@@ -231,5 +246,8 @@ void IslandPanel::setContentView(QWidget* view) {
 void IslandPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // Without a stage the content fills the window, whoever sized it.
-    if (!stage_ && content_) content_->setGeometry(rect());
+    if (!stage_ && content_) {
+        cardRect_ = rect();
+        content_->setGeometry(rect());
+    }
 }

@@ -25,6 +25,8 @@
 
 #include <optional>
 
+class StagedContent;
+
 class IslandPanel : public QWidget {
     Q_OBJECT
 
@@ -72,6 +74,9 @@ public:
     // Replaces the content (the panel takes ownership); it fills the frame.
     void setContentView(QWidget* view);
     QWidget* contentView() const { return content_; }
+    // Where the frame lies in the window. Staged content that takes its placement fills the
+    // window and draws there; any other content is placed there.
+    QRect cardRect() const { return cardRect_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -85,6 +90,7 @@ private:
     void applyShape();
     void reshape(bool painting);
     QRegion drawnPixels(qreal ratio) const;
+    StagedContent* stagedContent() const;
     void restackByLevel();
     QRect qtRect(const QRectF& frame) const;
 
@@ -94,6 +100,7 @@ private:
     int level_ = screenSaverLevel;
     QPointer<QWidget> content_;
     std::optional<QRectF> stage_;
+    QRect cardRect_;
     QRegion shape_;
     bool shapeDirty_ = false;
     platform::WindowShapeKeeper shapeKeeper_;

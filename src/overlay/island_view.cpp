@@ -11,6 +11,7 @@
 #include "overlay/glass_shape.h"
 #include "overlay/glass_specular_highlight.h"
 #include "overlay/scroll_dismiss_view.h"
+#include "platform/animation/frame_paint.h"
 #include "platform/window_shape/blur_behind.h"
 #include "platform/window_shape/compositor.h"
 
@@ -323,7 +324,10 @@ void IslandView::updateFrameDriver() {
     // The glass highlight moves with the clock, so the card redraws while it is on screen.
     const bool wantsFrames = isVisible() && layout_.glass.has_value();
     if (wantsFrames && !highlightTimer_.isValid()) {
-        highlightTimer_ = scheduler_.every(SpecularHighlightView::kFrameInterval, lifetime_.wrap([this] { update(); }));
+        highlightTimer_ = scheduler_.every(SpecularHighlightView::kFrameInterval, lifetime_.wrap([this] {
+            const platform::FrameScope frame;
+            platform::paintInFrame(*this, placement());
+        }));
     } else if (!wantsFrames) {
         highlightTimer_.invalidate();
     }
@@ -331,7 +335,17 @@ void IslandView::updateFrameDriver() {
 
 QRectF IslandView::frameRect() const {
     const QSizeF size = layout_.frameSize;
-    return QRectF((width() - size.width()) / 2, (height() - size.height()) / 2, size.width(), size.height());
+    const QRect area = placement();
+    return QRectF(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2,
+                  size.width(), size.height());
+}
+
+void IslandView::setPlacement(const QRect& placement) {
+    if (placement_ == placement) return;
+    const QRect before = this->placement();
+    placement_ = placement;
+    platform::paintInFrame(*this, QRegion(before) | placement);
+    updateBlurRegion();
 }
 
 QSize IslandView::sizeHint() const {
@@ -370,7 +384,7 @@ void IslandView::scaleChanged() {
     if (!atRest && shift * devicePixelRatioF() < 0.5) return;
     shownScale_ = live;
     // The card draws nowhere outside its scaled frame.
-    update(QRectF(now | shown).toAlignedRect().adjusted(-1, -1, 1, 1));
+    platform::paintInFrame(*this, QRectF(now | shown).toAlignedRect().adjusted(-1, -1, 1, 1));
     updateBlurRegion();
     outlineChanged();
 }
@@ -427,7 +441,8 @@ QRegion IslandView::drawnPixels(qreal ratio, QPoint origin) const {
     // Placed in the window's device pixels as the paint places it, rounding included.
     const QTransform transform = contentTransform() * QTransform::fromTranslate(origin.x(), origin.y()) *
                                  QTransform::fromScale(ratio, ratio);
-    const QRect inView = QRectF(QPointF(origin) * ratio, QSizeF(size()) * ratio).toAlignedRect();
+    const QRect area = placement();
+    const QRect inView = QRectF(QPointF(origin + area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toAlignedRect();
     if (placedPixels_ && placedPixels_->transform == transform && placedPixels_->area == inView) return placedPixels_->pixels;
 
     QRegion pixels;
@@ -455,7 +470,7 @@ QRegion IslandView::drawnPixels(qreal ratio, QPoint origin) const {
 void IslandView::updateLine(const QString& key) {
     const IslandTextLine* line = layout_.line(key);
     if (!line || contentScaleX_.isAnimating() || contentScaleY_.isAnimating()) {
-        update();
+        platform::paintInFrame(*this, placement());
         return;
     }
     // A row at rest is drawn at whole device pixels: a pass at 30 points a second moves it by one
@@ -467,7 +482,7 @@ void IslandView::updateLine(const QString& key) {
         rowDeviceX(*line, *rowMarquee) == cached->second.paintedX) {
         return;
     }
-    update(lineArea(*line));
+    platform::paintInFrame(*this, lineArea(*line));
 }
 
 QRect IslandView::lineArea(const IslandTextLine& line) const {
@@ -479,8 +494,9 @@ QRect IslandView::lineArea(const IslandTextLine& line) const {
 void IslandView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+    painter.setClipRect(placement());
     painter.setTransform(contentTransform());
-    painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize));
+    painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize), Qt::IntersectClip);
     painter.setOpacity(opacity_);
     paintLayout(painter, glass::pixelRatio(painter));
     // Where each row now stands on screen, for rows this paint fully reached.
@@ -488,7 +504,7 @@ void IslandView::paintEvent(QPaintEvent* event) {
         const IslandTextLine& line = layout_.lines[i];
         const auto cached = lineCache_.find(line.key);
         if (cached == lineCache_.end()) continue;
-        const bool reached = ((QRegion(lineArea(line)) & rect()) - event->region()).isEmpty();
+        const bool reached = ((QRegion(lineArea(line)) & placement()) - event->region()).isEmpty();
         cached->second.paintedX = reached ? rowDeviceX(line, *lineMarquees_[i]) : std::nullopt;
         cached->second.paintedScrolling = lineMarquees_[i]->isScrolling();
     }
@@ -567,7 +583,7 @@ void IslandView::setContentOpacity(double opacity) {
     // Less than half an alpha step draws the same pixels; none and full are always drawn exactly.
     if (opacity > 0 && opacity < 1 && opacity_ < 1 && std::abs(opacity - opacity_) * 255 < 0.5) return;
     opacity_ = opacity;
-    update(drawnRect().toAlignedRect().adjusted(-1, -1, 1, 1));
+    platform::paintInFrame(*this, drawnRect().toAlignedRect().adjusted(-1, -1, 1, 1));
 }
 
 void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {

@@ -5,7 +5,7 @@
 #include "core/settings_enums.h"
 #include "overlay/glass_hover_glow.h"
 #include "overlay/island_layout.h"
-#include "overlay/fading_content.h"
+#include "overlay/staged_content.h"
 #include "overlay/island_metrics.h"
 #include "overlay/marquee_text.h"
 #include "platform/animation/animation.h"
@@ -33,7 +33,7 @@
 // the style and tint of the settings, resolves and caches the posting application's icon and its
 // accent colour, scales itself in and out from its top centre, opens the posting application on a
 // click and turns an upward scroll into a dismiss. It announces each change of its outline.
-class IslandView : public QWidget, public platform::OutlinedView, public FadingContent {
+class IslandView : public QWidget, public platform::OutlinedView, public StagedContent {
     Q_OBJECT
 
 public:
@@ -78,9 +78,11 @@ public:
     IslandLayout notchSheetBody(const IslandMetrics& metrics, OverlayTint tint) const;
     IslandLayout liquidGlassBody(const IslandMetrics& metrics, OverlayTint tint) const;
 
-    // What is drawn now (the style chosen by the settings), and where the frame stands in the widget.
+    // What is drawn now (the style chosen by the settings), and where the frame stands in the
+    // widget: centred in its placement, by default the whole widget.
     const IslandLayout& layout() const { return layout_; }
     QRectF frameRect() const;
+    QRect placement() const { return placement_.value_or(rect()); }
 
     // View state, for inspection.
     const OverlayState& state() const { return state_; }
@@ -106,6 +108,7 @@ public:
     // The whole card drawn at `opacity`, as one picture (the window's fade).
     void setContentOpacity(double opacity) override;
     double contentOpacity() const { return opacity_; }
+    void setPlacement(const QRect& placement) override;
 
     OverlayStyle style() const;
     OverlayTint tint() const;
@@ -212,6 +215,7 @@ private:
     // The scale every paint draws with: the springs' value when it last moved far enough to show.
     QPointF shownScale_{1.0, 1.0};
     double opacity_ = 1.0;
+    std::optional<QRect> placement_;
     QRegion requestedBlur_;
     mutable QPixmap belowCache_;
     mutable QPixmap aboveCache_;

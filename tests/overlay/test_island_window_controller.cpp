@@ -13,6 +13,7 @@
 #include "support/fixtures.h"
 #include "support/golden_image.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -225,7 +226,7 @@ TEST_F(IslandWindowControllerTest, TheWindowsShapeIsWhatItsCardDrawsThroughEvery
     publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
     everyFrame(1.0);
     // At rest, the notch between the pills left out.
-    const QPoint card = main().contentView()->pos();
+    const QPoint card = main().cardRect().topLeft();
     EXPECT_FALSE(main().shape().contains(card + QPoint(188, 21)));
     EXPECT_TRUE(main().shape().contains(card + QPoint(78, 21)));
     EXPECT_TRUE(main().shape().contains(card + QPoint(298, 21)));
@@ -245,7 +246,7 @@ TEST_F(IslandWindowControllerTest, TheWindowDrawsItsCardAtTheDevicesPixelRatio) 
     start({});
     publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
     scheduler().advance(1.0);
-    const QRect card = main().contentView()->geometry();
+    const QRect card = main().cardRect();
     for (const double alpha : {1.0, 0.5}) {
         main().setAlphaValue(alpha);
         scheduler().drain();
@@ -256,6 +257,52 @@ TEST_F(IslandWindowControllerTest, TheWindowDrawsItsCardAtTheDevicesPixelRatio) 
             main().render(&painter, QPoint(), QRegion(card), QWidget::DrawChildren);  // the card at the top left
         });
     }
+    AppIconHelper::setRoot(previousRoot);
+}
+
+// Each frame of a show, a resize and a hide is painted in the pass of the event loop that computes
+// it: nothing is posted to the window for a later pass, which would wake the thread once more.
+TEST_F(IslandWindowControllerTest, EachFrameIsPaintedInThePassThatComputesIt) {
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    struct Watch : QObject {
+        QObject* window = nullptr;
+        bool ticking = false;
+        int paintedInTicks = 0;
+        int postedRequests = 0;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (watched == window && event->type() == QEvent::UpdateRequest && !ticking) ++postedRequests;
+            if (watched != window && event->type() == QEvent::Paint && ticking) ++paintedInTicks;
+            return false;
+        }
+    } watch;
+    watch.window = &main();
+    main().installEventFilter(&watch);
+    main().contentView()->installEventFilter(&watch);
+    const auto frames = [&](double seconds) {
+        QApplication::processEvents();  // the state's own redraw, and the window's exposure
+        for (double t = 0; t < seconds; t += 1.0 / 60) {
+            watch.ticking = true;
+            scheduler().advance(1.0 / 60);
+            watch.ticking = false;
+            const int before = watch.postedRequests;
+            QApplication::sendPostedEvents();
+            EXPECT_EQ(watch.postedRequests, before) << "a request posted at " << scheduler().elapsed();
+        }
+    };
+    publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
+    frames(1.0);
+    const int shown = watch.paintedInTicks;
+    EXPECT_GE(shown, 10);
+    publish(overlay(true, IslandMode::stacked, 3, QStringLiteral("Build finished")));
+    frames(0.5);
+    const int resized = watch.paintedInTicks;
+    EXPECT_GE(resized - shown, 5);
+    publish(overlay(false, IslandMode::stacked, 3, QStringLiteral("Build finished")));
+    frames(1.0);
+    EXPECT_FALSE(main().isOrderedIn());
+    EXPECT_GE(watch.paintedInTicks - resized, 15);  // the collapse and the fade
     AppIconHelper::setRoot(previousRoot);
 }
 

@@ -40,7 +40,36 @@ private:
     Transaction* previous_;
 };
 
+int frameDepth = 0;
+std::vector<std::function<void()>> frameEndWork;
+
 }  // namespace
+
+FrameScope::FrameScope() { ++frameDepth; }
+
+FrameScope::~FrameScope() {
+    if (frameDepth > 1) {
+        --frameDepth;
+        return;
+    }
+    // Still inside while the work runs, so what it asks for joins this frame's end.
+    for (size_t i = 0; i < frameEndWork.size(); ++i) {
+        auto work = std::move(frameEndWork[i]);
+        work();
+    }
+    frameEndWork.clear();
+    frameDepth = 0;
+}
+
+bool FrameScope::active() { return frameDepth > 0; }
+
+void FrameScope::atEnd(std::function<void()> fn) {
+    if (frameDepth == 0) {
+        fn();
+        return;
+    }
+    frameEndWork.push_back(std::move(fn));
+}
 
 struct AnimationRecorderAccess {
     static void add(const AnimationRecorder::Entry& entry) {
@@ -112,7 +141,10 @@ void withAnimation(const Animation& animation, const std::function<void()>& chan
         end = std::max(start, transaction.latestEnd);
     }
     if (!std::isfinite(end)) return;  // runs forever
-    scheduler.after(end - scheduler.monotonicSeconds(), std::move(completion));
+    scheduler.after(end - scheduler.monotonicSeconds(), [completion = std::move(completion)] {
+        const FrameScope frame;  // may start the next animation
+        completion();
+    });
 }
 
 void withoutAnimation(const std::function<void()>& changes) {
@@ -300,6 +332,7 @@ private:
     }
 
     void fire() {
+        const FrameScope frame;
         // A tick may add or remove entries (a listener starting another animation).
         firing_ = true;
         const auto snapshot = entries_;
@@ -432,6 +465,7 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
             endNotice = scheduler->after(next->end - t, [weak] {
                 auto self = weak.lock();
                 if (!self) return;
+                const FrameScope frame;
                 self->finishIfOver();
                 self->notify();
             });

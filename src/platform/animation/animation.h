@@ -94,6 +94,21 @@ void withAnimation(const Animation& animation, const std::function<void()>& chan
 // Values set while `changes` runs jump to their new value, even inside withAnimation.
 void withoutAnimation(const std::function<void()>& changes);
 
+// A frame of animation: the frame clock's tick, a motion's exact end, an animation's completion.
+// What their listeners ask to redraw is drawn at the outermost frame's end, in the same pass of
+// the event loop (frame_paint.h).
+class FrameScope {
+public:
+    FrameScope();
+    ~FrameScope();
+    FrameScope(const FrameScope&) = delete;
+    FrameScope& operator=(const FrameScope&) = delete;
+
+    static bool active();
+    // Runs `fn` when the outermost frame ends; at once outside a frame.
+    static void atEnd(std::function<void()> fn);
+};
+
 // Lists every withAnimation call made while it lives (tests).
 class AnimationRecorder {
 public:
