@@ -325,6 +325,57 @@ TEST_F(IBusInputMethodTest, AnthysInputModesAreAnnouncedAsTheEnginePublishesThem
     service.stop();
 }
 
+// Signals of two senders keep no order between them: the new engine's RegisterProperties may come
+// before the daemon's GlobalEngineChanged, the daemon already switched. A stand-in daemon on a
+// plain bus sends them in that order, so the race is the same every run; the mode still goes to
+// the engine it came with.
+TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBelongsToTheNewEngine) {
+    ASSERT_NO_FATAL_FAILURE(startBus());
+    QString error;
+    const QString ibus = QStringLiteral("org.freedesktop.IBus");
+    auto daemon = testsupport::DBusMock::startPlain(*sessionBus, ibus, QStringLiteral("/org/freedesktop/IBus"), ibus, &error);
+    ASSERT_TRUE(daemon) << error.toStdString();
+    // Python helpers for the daemon's values: IBusText, IBusEngineDesc and an IBusPropList.
+    const QString values = QStringLiteral(
+        "text = lambda s: dbus.Struct(('IBusText', dbus.Dictionary({}, signature='sv'), s, "
+        "dbus.Struct(('IBusAttrList', dbus.Dictionary({}, signature='sv'), dbus.Array([], signature='v')), variant_level=1)), variant_level=1); "
+        "desc = lambda name, lang, symbol: dbus.Struct(('IBusEngineDesc', dbus.Dictionary({}, signature='sv'), name, name.title(), '', lang, "
+        "'', '', '', 'us', dbus.UInt32(0), '', symbol, '', ''), variant_level=1); ");
+    ASSERT_TRUE(daemon->addMethod(ibus, "SwitchTo", "ss", "",
+                                  values + "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
+                                           "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
+    ASSERT_TRUE(daemon->addMethod(
+        ibus, "RegisterModeThenSwitchTo", "sss", "",
+        values + "path = '/org/freedesktop/IBus/Engine/' + args[0]; "
+                 "objects.get(path) or self.AddObject(path, 'org.freedesktop.IBus.Engine', {}, []); "
+                 "prop = dbus.Struct(('IBusProperty', dbus.Dictionary({}, signature='sv'), 'InputMode', dbus.UInt32(0), text('Input mode'), "
+                 "'', text(''), True, True, dbus.UInt32(0), dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), "
+                 "dbus.Array([], signature='v')), variant_level=1), text(args[2])), variant_level=1); "
+                 "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
+                 "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'RegisterProperties', 'v', "
+                 "[dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), dbus.Array([prop], signature='v')), variant_level=1)]); "
+                 "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
+    ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("xkb:us::eng"), QStringLiteral("en")}, ibus).ok());
+
+    platform::IBusEngineWatch watch(sessionBus->connection(), scheduler(), [address = sessionBus->address()] { return address; });
+    int changes = 0;
+    watch.start([&] { ++changes; });
+    ASSERT_TRUE(pump([&] { return watch.isSettled(); }));
+    ASSERT_EQ(watch.engine().value_or(platform::InputMethodEngine{}).name, QStringLiteral("xkb:us::eng"));
+
+    ASSERT_TRUE(daemon->call("RegisterModeThenSwitchTo", {QStringLiteral("anthy"), QStringLiteral("ja"), "_A"}, ibus).ok());
+    ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("anthy"); }));
+    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{"_A", "Latin"}));
+    EXPECT_EQ(changes, 1);
+
+    // The next engine, which publishes no mode, does not inherit Anthy's.
+    ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("kkc"), QStringLiteral("ja")}, ibus).ok());
+    ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("kkc"); }));
+    EXPECT_EQ(watch.mode(), std::nullopt);
+    EXPECT_EQ(changes, 2);
+    watch.stop();
+}
+
 namespace {
 
 class Fcitx5InputMethodTest : public InputMethodDaemonTest {

@@ -78,6 +78,9 @@ void IBusEngineWatch::drop() {
     engine_.reset();
     mode_.reset();
     modeSinceSwitch_ = false;
+    modeUnannounced_ = false;
+    registeredInstanceRead_ = false;
+    lastRegistered_.clear();
     settled_ = false;
 }
 
@@ -101,17 +104,30 @@ void IBusEngineWatch::connectTo(const QString& address) {
     // The daemon is the only sender on its own bus: no sender to match.
     engineSignal_ = ibusBus_->subscribe(DBusMatch{QString(), kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
                                             lifetime_.wrap([this](const DBusSignal&) {
-                                                modeSinceSwitch_ = false;
+                                                // A mode registered just before is this switch's own.
+                                                if (!registeredInstanceRead_) modeSinceSwitch_ = false;
                                                 readEngine(true);
                                             }));
     // Engines are separate connections of their own paths; their signals go to the daemon.
     propertyUpdates_ = ibusBus_->subscribe(DBusMatch{QString(), QString(), kEngine, QStringLiteral("UpdateProperty"), QString(), true},
-                                           lifetime_.wrap([this](const DBusSignal& signal) { engineProperties(signal.arguments); }));
+                                           lifetime_.wrap([this](const DBusSignal& signal) { engineProperties(signal.arguments, true); }));
     propertyRegistrations_ = ibusBus_->subscribe(
         DBusMatch{QString(), QString(), kEngine, QStringLiteral("RegisterProperties"), QString(), true},
         lifetime_.wrap([this](const DBusSignal& signal) {
             // An IBusPropList: ("IBusPropList", attachments, properties).
-            engineProperties(signal.arguments.value(0).toList().value(2).toList());
+            const QVariantList properties = signal.arguments.value(0).toList().value(2).toList();
+            const QString instance = signal.sender + signal.path;
+            if (instance == lastRegistered_) {
+                engineProperties(properties, true);  // the active engine registering again, on focus
+                return;
+            }
+            // A new engine instance registers as the daemon switches to it, and its signal may
+            // overtake the daemon's GlobalEngineChanged: the daemon, already switched, says whose
+            // mode this is, and the mode is announced with that answer.
+            lastRegistered_ = instance;
+            if (!engineProperties(properties, false)) return;
+            registeredInstanceRead_ = true;
+            readEngine(true);
         }));
     readEngine(false);
 }
@@ -127,7 +143,12 @@ void IBusEngineWatch::readEngine(bool announce) {
             std::optional<InputMethodEngine> engine = reply.ok() ? engineFromDescription(reply.value()) : std::nullopt;
             const bool wasSettled = settled_;
             settled_ = true;
-            if (engine == engine_) return;
+            registeredInstanceRead_ = false;
+            const bool modeUnannounced = std::exchange(modeUnannounced_, false);
+            if (engine == engine_) {
+                if (modeUnannounced && engine_ && changed_) changed_();
+                return;
+            }
             engine_ = std::move(engine);
             // A mode heard since the switch began is the new engine's; an older one was the last's.
             if (!modeSinceSwitch_) mode_.reset();
@@ -135,16 +156,20 @@ void IBusEngineWatch::readEngine(bool announce) {
         }));
 }
 
-void IBusEngineWatch::engineProperties(const QVariantList& properties) {
-    if (!running_) return;
+bool IBusEngineWatch::engineProperties(const QVariantList& properties, bool announce) {
+    if (!running_) return false;
+    bool carried = false;
     for (const QVariant& property : properties) {
         std::optional<InputMethodMode> mode = ibusInputMode(property);
         if (!mode) continue;
+        carried = true;
         modeSinceSwitch_ = true;
         if (mode == mode_) continue;
         mode_ = std::move(mode);
-        if (settled_ && engine_ && changed_) changed_();
+        if (!announce) modeUnannounced_ = true;
+        else if (settled_ && engine_ && changed_) changed_();
     }
+    return carried;
 }
 
 }  // namespace platform

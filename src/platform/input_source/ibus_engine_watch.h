@@ -59,7 +59,9 @@ private:
     void discover();
     void connectTo(const QString& address);
     void readEngine(bool announce);
-    void engineProperties(const QVariantList& properties);
+    // True when the properties carried an input mode; `announce` false leaves a change to the
+    // engine read that follows.
+    bool engineProperties(const QVariantList& properties, bool announce);
     void drop();
 
     DBusConnection& sessionBus_;
@@ -73,6 +75,12 @@ private:
     std::optional<InputMethodMode> mode_;
     // Whether the engine published a mode since the last switch began.
     bool modeSinceSwitch_ = false;
+    // A mode heard but left for the engine read that follows.
+    bool modeUnannounced_ = false;
+    // The engine instance (sender and path) that registered its properties last, and whether
+    // the read that a new one's registration started is still out.
+    QString lastRegistered_;
+    bool registeredInstanceRead_ = false;
     std::unique_ptr<DBusConnection> ibusBus_;
     AnyCancellable ownerWatch_;
     AnyCancellable engineSignal_;
