@@ -38,6 +38,21 @@ TEST(MountTable, OnlyPathsWhoseEveryMountIsOfALocalTypeAreLocal) {
     EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw shared:1\n"));
 }
 
+// Asked for every file another program names: the table is read afresh each time, and its
+// descriptor never stays open.
+TEST(MountTable, ThisProcesssOwnTableIsReadAndClosedEachTime) {
+    const auto mountInfoDescriptors = [] {
+        int open = 0;
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            if (QFile::symLinkTarget(fds.filePath(fd)).endsWith(QStringLiteral("/mountinfo"))) ++open;
+        return open;
+    };
+    // /proc's own mount is always listed, and of a local type.
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(platform::isOnLocalFileSystem(QStringLiteral("/proc/self/status")));
+    EXPECT_EQ(mountInfoDescriptors(), 0);
+}
+
 TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
     QTemporaryDir dir;
     auto write = [&](const QString& name, const QByteArray& bytes) {
