@@ -7,10 +7,12 @@
 #include "live_activities/input_source_service.h"
 #include "live_activities/live_test_helpers.h"
 #include "platform/input_source/desktop_input_sources.h"
+#include "platform/input_source/fcitx5_engine_watch.h"
 #include "platform/input_source/input_method_engine.h"
 #include "platform/input_source/input_method_mode.h"
 #include "platform/input_source/xkb_input_sources.h"
 #include "platform/runtime/qt_scheduler.h"
+#include "support/fake_dbus_connection.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 
@@ -372,6 +374,39 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("kkc"), QStringLiteral("ja")}, ibus).ok());
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("kkc"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);
+    EXPECT_EQ(changes, 2);
+    watch.stop();
+}
+
+// Fcitx5 lists every status to its panel again when another input context takes the focus: the
+// input method's mode is read from that list as from a single update.
+TEST(Fcitx5EngineWatchTest, TheModeComesFromThePanelsListingAsFromItsUpdates) {
+    testsupport::ScopedVirtualScheduler clock;
+    testsupport::FakeDBusConnection bus;
+    bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral(":1.5"));
+    bus.reply(QStringLiteral("org.freedesktop.DBus.NameHasOwner"), {true});
+    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"), {QStringLiteral("anthy")});
+    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"),
+              {QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"}}});
+    platform::Fcitx5EngineWatch watch(bus, clock.scheduler);
+    int changes = 0;
+    watch.start([&] { ++changes; });
+    clock.scheduler.advance(0.1);
+    ASSERT_TRUE(watch.engine().has_value());
+    ASSERT_EQ(watch.engine()->longName, QStringLiteral("Anthy"));
+
+    const auto panel = [&](const char* member, const QVariant& argument) {
+        return bus.emitSignal({QStringLiteral(":1.5"), QStringLiteral("/kimpanel"),
+                               QStringLiteral("org.kde.kimpanel.inputmethod"), QString::fromLatin1(member), {argument}});
+    };
+    EXPECT_GE(panel("RegisterProperties",
+                    QStringList{QStringLiteral("/Fcitx/keyboard:Keyboard:input-keyboard::menu"),
+                                QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Half width katakana:menu,label=ｱ")}),
+              1);
+    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("ｱ"), "Half width katakana"}));
+    EXPECT_EQ(changes, 1);
+    EXPECT_GE(panel("UpdateProperty", QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Hiragana:menu,label=あ")), 1);
+    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("あ"), "Hiragana"}));
     EXPECT_EQ(changes, 2);
     watch.stop();
 }
