@@ -1,6 +1,10 @@
 #include "notch/glance_side_panel.h"
 #include "notch_view_fixture.h"
 
+#include "support/golden_image.h"
+
+#include <QPainter>
+
 #include <cmath>
 #include <limits>
 
@@ -221,6 +225,25 @@ TEST_F(GlanceSidePanelTest, WeatherCardPlaceholderForecastAndColumnWidths) {
     drawing = panel().layout({276, 111}).drawing;
     EXPECT_EQ(drawing.find("glance.weather.title")->text, "天気");
     EXPECT_EQ(drawing.find("glance.weather.loading")->text, "天気を取得中");
+}
+
+// The full card, as the glance shows it without the player: a condition too long for one line
+// takes a second, and the hours follow below it.
+TEST_F(GlanceSidePanelTest, AConditionTooLongForOneLineWrapsInTheFullCard) {
+    WeatherInfo weather;
+    weather.temperature = 12.4;
+    weather.conditionDescription = "Patchy light rain with thunder";
+    weather.iconName = "cloud.bolt.rain.fill";
+    for (int i = 0; i < 3; ++i)
+        weather.hourlyForecast << WeatherInfo::HourlyWeather{QUuid::createUuid(), at(day(2025, 12, 12), QTime(13 + i, 0)),
+                                                             12.0 - i, 80, "cloud.rain.fill"};
+    state.weatherInfo = weather;
+    const DrawList drawing = panel().layout({276, 250}).drawing;
+    EXPECT_GOLDEN(QStringLiteral("glance-weather-long-condition"), QSize(276, 250),
+                  [&](QPainter& painter) {
+                      painter.fillRect(QRectF(0, 0, 276, 250), Qt::black);  // the notch's own colour
+                      drawing.paint(painter);
+                  });
 }
 
 // No location can come: the placeholder says so instead of waiting for ever, in both languages.
