@@ -16,6 +16,7 @@
 //                                      (frame_counter.h)
 //   app_cpu_ms, app_x_cpu_ms, dunst_cpu_ms, dunst_x_cpu_ms, xfce_cpu_ms, xfce_x_cpu_ms,
 //   picom_cpu_ms                       the parts; cpu_ratio is the application's over dunst's alone
+//   app_wakeups                        the application's wake-ups per notification, all threads
 //   app_map_ms, dunst_map_ms           median time from the Notify call to the first window mapped
 //   app_map_max_ms
 // Arguments: the ordinary windows open meanwhile on each server (each with its icons; with any,
@@ -294,13 +295,16 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
         // The idle rate of each, to take out of the figures.
         const auto idleStart = Clock::now();
         const std::vector<double> idle0 = cpuNow();
+        const appbench::ThreadWakeups idleWakeups0 = appbench::threadWakeupsOf(appPid);
         wait(3s, &app);
         const double idleSeconds = std::chrono::duration<double>(Clock::now() - idleStart).count();
         const std::vector<double> idle1 = cpuNow();
+        const double idleWakeups = appbench::wakeupsBetween(idleWakeups0, appbench::threadWakeupsOf(appPid));
 
         std::vector<double> appMaps, dunstMaps;
         const auto runStart = Clock::now();
         const std::vector<double> run0 = cpuNow();
+        const appbench::ThreadWakeups runWakeups0 = appbench::threadWakeupsOf(appPid);
         const std::vector<int> frames0 = framesNow();
         for (int n = 0; n < kNotifications; ++n) {
             Showing appShows{appWatch.events().size()};
@@ -331,6 +335,7 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
         const std::vector<double> run1 = cpuNow();
+        const double runWakeups = appbench::wakeupsBetween(runWakeups0, appbench::threadWakeupsOf(appPid));
         const std::vector<int> frames1 = framesNow();
         // Per notification, each process's idle rate over the run taken out.
         auto perNotification = [&](size_t i) {
@@ -341,6 +346,7 @@ void BM_NotificationShownAndHidden(benchmark::State& state) {
         const double appCpu = perNotification(kApp), appXCpu = perNotification(kAppX);
         const double appTotal = appCpu + appXCpu;
         state.counters["app_cpu_ms"] = appCpu;
+        state.counters["app_wakeups"] = (runWakeups - idleWakeups / idleSeconds * seconds) / kNotifications;
         state.counters["app_x_cpu_ms"] = appXCpu;
         state.counters["app_ms"] = appTotal;
         state.counters["app_map_ms"] = median(appMaps);
