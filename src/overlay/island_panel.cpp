@@ -62,25 +62,40 @@ QRect IslandPanel::qtRect(const QRectF& frame) const {
 }
 
 namespace {
-// Whole points with a point to spare on each side, so a rounded frame at the stage's edge stays inside.
-QRectF stageAround(const QRectF& rect) { return QRectF(rect.toAlignedRect()).adjusted(-1, -1, 1, 1); }
+// Whole points with a point to spare on each side, so a rounded frame at the edge stays inside.
+QRectF withMargin(const QRectF& rect) { return QRectF(rect.toAlignedRect()).adjusted(-1, -1, 1, 1); }
 }  // namespace
 
-void IslandPanel::setStage(const std::optional<QRectF>& stage) {
-    const std::optional<QRectF> wanted = stage ? std::optional(stageAround(*stage)) : std::nullopt;
-    if (stage_ == wanted) return;
-    stage_ = wanted;
+void IslandPanel::setStaged(bool staged) {
+    if (staged_ == staged) return;
+    staged_ = staged;
     applyFrame();
     applyAlpha();
 }
 
+QRectF IslandPanel::drawnExtent(const QRectF& frame) const {
+    // Content centres its own frame on the panel's: while the panel's is smaller, the window
+    // holds the content's too, so the content never draws from beyond the window's edge.
+    const auto* staged = stagedContent();
+    if (!staged) return frame;
+    const QSizeF size = staged->frameSize();
+    return frame.united(QRectF(frame.center() - QPointF(size.width() / 2, size.height() / 2), size));
+}
+
+QRect IslandPanel::stagedGeometry() const {
+    // Off screen, the frame with its margin. A motion gets the window it needs all the way to its
+    // target at its start, so no frame of it resizes the window; on screen the window only grows,
+    // keeping the room of the motions since it was shown: a card collapses back into the strip it
+    // grew out of, and resizing a window on show costs a redraw of all of it.
+    const QRectF frame = drawnExtent(frame_.value());
+    const QRect needed = qtRect(withMargin(
+        frame_.isAnimating() ? frame.united(drawnExtent(frame_.target())) : frame));
+    return isVisible() && geometry().contains(needed) ? geometry() : needed;
+}
+
 void IslandPanel::applyFrame() {
     const QRect card = qtRect(frame_.value());
-    QRect window = card;
-    if (stage_) {
-        // A frame set from outside may leave the stage; the window then covers both for as long.
-        window = qtRect(stage_->contains(frame_.value()) ? *stage_ : stageAround(stage_->united(frame_.value())));
-    }
+    const QRect window = staged_ ? stagedGeometry() : card;
     if (geometry() != window) setGeometry(window);
     cardRect_ = card.translated(-window.topLeft());
     if (auto* staged = stagedContent()) {
@@ -95,12 +110,12 @@ void IslandPanel::applyFrame() {
 }
 
 StagedContent* IslandPanel::stagedContent() const {
-    return stage_ ? dynamic_cast<StagedContent*>(content_.data()) : nullptr;
+    return staged_ ? dynamic_cast<StagedContent*>(content_.data()) : nullptr;
 }
 
 void IslandPanel::applyAlpha() {
     const double opacity = std::clamp(alpha_.value(), 0.0, 1.0);
-    if (!stage_) {
+    if (!staged_) {
         if (windowOpacity() != opacity) setWindowOpacity(opacity);
         return;
     }
@@ -133,7 +148,7 @@ QRegion IslandPanel::drawnPixels(qreal ratio) const {
 }
 
 void IslandPanel::applyShape() {
-    if (!stage_) return;
+    if (!staged_) return;
     // While the content shows, its shape is taken as it paints, once a frame whatever moved.
     if (isVisible() && content_ && content_->isVisible() && alpha_.value() > 0) {
         shapeDirty_ = true;
@@ -245,8 +260,8 @@ void IslandPanel::setContentView(QWidget* view) {
 
 void IslandPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // Without a stage the content fills the window, whoever sized it.
-    if (!stage_ && content_) {
+    // Unstaged, the content fills the window, whoever sized it.
+    if (!staged_ && content_) {
         cardRect_ = rect();
         content_->setGeometry(rect());
     }

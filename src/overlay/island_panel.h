@@ -7,11 +7,12 @@
 //
 // Its frame and alpha are model values in global screen coordinates (bottom-left origin, y up),
 // animated with the animation kit. Reads of frame() and alphaValue() give the value on show, also
-// in the middle of an animation. Without a stage the widget's geometry and opacity follow them.
-// With a stage the window keeps the stage's geometry and full opacity: the content moves and
-// fades inside it, so an animation never resizes the window, and the window takes input only
-// where the content draws (the outline of content that declares one, else its frame); without a
-// compositor it is cut to that too, so its clear pixels show nothing.
+// in the middle of an animation. Unstaged, the widget's geometry and opacity follow them.
+// Staged, the window stays at full opacity and the content moves and fades inside it: the window
+// is the frame with a point to spare when ordered in, and grows at a motion's start to all the
+// motion covers, so the frames between never resize it; it shrinks again off screen. It takes
+// input only where the content draws (the outline of content that declares one, else its frame);
+// without a compositor it is cut to that too, so its clear pixels show nothing.
 
 #include "platform/animation/animation.h"
 #include "platform/runtime/reactive.h"
@@ -60,9 +61,9 @@ public:
     // Ordered in (shown), whatever its alpha.
     bool isOrderedIn() const { return isVisible(); }
 
-    // Fixes the window to `stage` (global coordinates); none: the window follows the frame. While
-    // the frame lies outside the stage the window covers both.
-    void setStage(const std::optional<QRectF>& stage);
+    // Staged, the window covers the frame with a point to spare and, while shown, every motion of
+    // it since it was ordered in; unstaged, the window is the frame.
+    void setStaged(bool staged);
     // Where a staged window's content draws, in the window's device pixels: the pixels its
     // outline touches within its frame, empty while fully transparent. The window takes input
     // only there and, without a compositor, exists only there.
@@ -86,6 +87,8 @@ protected:
 private:
     platform::Screens& screens() const;
     void applyFrame();
+    QRectF drawnExtent(const QRectF& frame) const;
+    QRect stagedGeometry() const;
     void applyAlpha();
     void applyShape();
     void reshape(bool painting);
@@ -99,7 +102,7 @@ private:
     platform::Animated<double> alpha_;
     int level_ = screenSaverLevel;
     QPointer<QWidget> content_;
-    std::optional<QRectF> stage_;
+    bool staged_ = false;
     QRect cardRect_;
     QRegion shape_;
     bool shapeDirty_ = false;

@@ -84,24 +84,6 @@ QRectF IslandPlacement::slidUpFrame(const ScreenInfo& screen, const QRectF& fram
     return QRectF(frame.x(), y, frame.width(), frame.height());
 }
 
-QRectF IslandPlacement::stageFrame(const ScreenInfo& screen, const std::vector<QSizeF>& sizes) {
-    std::vector<std::optional<double>> depths{std::nullopt};
-    for (const NotchMode& mode : {NotchMode::expanded, NotchMode::glance, NotchMode::drop, NotchMode::switcher,
-                                  NotchMode::miniPlayer}) {
-        depths.push_back(notchDepth(mode));
-    }
-    QRectF stage;
-    for (const QSizeF& size : sizes) {
-        for (const std::optional<double>& depth : depths) {
-            const QRectF end = endFrameAt(screen, size.width(), size.height(), depth);
-            stage |= end;
-            stage |= collapsedOverlayFrame(screen, end.x(), end.width(), end.height());
-            stage |= slidUpFrame(screen, end);
-        }
-    }
-    return stage;
-}
-
 QRectF IslandPlacement::collapsedOverlayFrame(const ScreenInfo& screen, double x, double width,
                                               double sourceHeight) {
     const double screenTop = frameTop(screen.frame);

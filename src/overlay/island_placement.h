@@ -11,7 +11,6 @@
 
 #include <QPointF>
 #include <QRectF>
-#include <QSizeF>
 
 #include <optional>
 #include <vector>
@@ -43,9 +42,6 @@ struct IslandPlacement {
                                         double sourceHeight);
     // Where a hide that slides `frame` up on `screen` takes it.
     static QRectF slidUpFrame(const platform::ScreenInfo& screen, const QRectF& frame);
-    // The rectangle every motion of an overlay of these sizes covers on `screen`: its frame under
-    // every notch mode, the strip it grows from and collapses into, and the slide above the top.
-    static QRectF stageFrame(const platform::ScreenInfo& screen, const std::vector<QSizeF>& sizes);
     // The screen frame's top less the visible frame's top.
     static double menuBarHeight(const platform::ScreenInfo& screen);
 };

@@ -109,6 +109,7 @@ public:
     void setContentOpacity(double opacity) override;
     double contentOpacity() const { return opacity_; }
     void setPlacement(const QRect& placement) override;
+    QSizeF frameSize() const override { return layout_.frameSize; }
 
     OverlayStyle style() const;
     OverlayTint tint() const;

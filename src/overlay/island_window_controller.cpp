@@ -63,6 +63,8 @@ platform::Defaults& IslandWindowController::defaults() const {
 
 std::unique_ptr<IslandPanel> IslandWindowController::makePanel() const {
     auto panel = std::make_unique<IslandPanel>(QRectF(0, 0, 320, 36), screensOverride_, scheduler_);
+    // Every motion is drawn inside the window, which only grows to what the motion covers.
+    panel->setStaged(true);
     panel->setContentView(makeContentView_());
     // A panel that was never ordered front shows nothing: without this a new window's full alpha
     // would count it as shown and the first hidden state would play an invisible slide-up, holding
@@ -329,16 +331,6 @@ std::vector<IslandWindowController::Target> IslandWindowController::resolvedWind
         auto it = supplementalPanels_.find(*screens[i].displayNumber);
         if (it != supplementalPanels_.end()) targets.emplace_back(it->second.get(), screens[i]);
     }
-    // Each window keeps one size for its screen and style; every motion is drawn inside it.
-    std::vector<QSizeF> sizes;
-    const OverlayStyle style = AppSettings(defaults_).overlayStyle();
-    for (IslandMode mode : {IslandMode::peek, IslandMode::expanded, IslandMode::stacked}) {
-        OverlayState state;
-        state.isVisible = true;
-        state.mode = mode;
-        sizes.push_back(IslandMetrics::panelSize(state, style));
-    }
-    for (const auto& [window, screen] : targets) window->setStage(IslandPlacement::stageFrame(screen, sizes));
     return targets;
 }
 

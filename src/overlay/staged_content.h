@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRect>
+#include <QSizeF>
 
 // Content of a staged overlay panel, which moves and fades inside its window: the panel tells it
 // where its frame lies and at what opacity to draw, rather than moving the widget (each move
@@ -11,4 +12,7 @@ public:
     virtual void setContentOpacity(double opacity) = 0;
     // Where the panel's frame lies, in the content's coordinates; it draws nothing outside.
     virtual void setPlacement(const QRect& placement) = 0;
+    // The size of the frame it lays out, centred on its placement: larger than the placement
+    // while the panel's frame grows out of, or shrinks into, a smaller one.
+    virtual QSizeF frameSize() const = 0;
 };

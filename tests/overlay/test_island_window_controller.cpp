@@ -175,33 +175,43 @@ TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnc
     EXPECT_EQ(published.size(), 2u);  // the controller's own cleared state starts nothing new
 }
 
-TEST_F(IslandWindowControllerTest, TheWindowKeepsOneSizeWhileTheCardMovesAndTakesInputOnlyOnTheCard) {
+// The window is its card with a point to spare when it is ordered in, and grows at each motion's
+// start to all the motion covers, so no frame between resizes it; on screen it keeps that room
+// (the card collapses back into the strip it grew out of) and shrinks again off screen. The card
+// stands where it did in a window of any size, and the window takes input only on it.
+TEST_F(IslandWindowControllerTest, TheWindowHoldsItsCardAndTheRoomOfItsMotionsWhileShown) {
     start();
-    // Every frame a split pill takes on this screen: its widest (376) under the glance (200 deep)
-    // down to y 740, the slide above the top up to 1000 + 42; a point to spare on each side.
-    const QRect stage(567, 982 - 1043, 378, 304);
-    EXPECT_EQ(main().geometry(), stage);
-    const auto card = [&] { return main().contentView()->geometry().translated(stage.topLeft()); };
-    const auto sample = [&] {
-        EXPECT_EQ(main().geometry(), stage);
-        EXPECT_EQ(main().windowOpacity(), 1.0);
-        EXPECT_EQ(main().shape(), main().alphaValue() > 0 ? QRegion(main().contentView()->geometry()) : QRegion());
+    const auto card = [&] { return main().cardRect().translated(main().pos()); };
+    EXPECT_EQ(main().geometry(), QRect(627, 31, 258, 44));  // placed, hidden: peek 256 × 42
+    const auto motion = [&](const QRect& window, double seconds) {
+        for (double t = 0; t < seconds; t += 0.05, scheduler().advance(0.05)) {
+            EXPECT_EQ(main().geometry(), window) << t;
+            EXPECT_TRUE(main().geometry().contains(card())) << t;
+            EXPECT_EQ(main().windowOpacity(), 1.0);
+            EXPECT_EQ(main().shape(), main().alphaValue() > 0 ? QRegion(main().cardRect()) : QRegion()) << t;
+        }
     };
     publish(overlay(true, IslandMode::expanded, 1));
-    EXPECT_LT(card().height(), 42);  // growing out of the strip
-    for (int i = 0; i < 5; ++i, scheduler().advance(0.1)) sample();
+    // Out of the strip, 962.6 up to 973.1, down to the card at 908: Qt y 8.9 to 74.
+    EXPECT_LT(card().height(), 42);
+    const QRect shown(567, 7, 378, 68);
+    motion(shown, 1.0);
     EXPECT_EQ(card(), QRect(568, 32, 376, 42));
     publish(overlay(true, IslandMode::stacked, 3));
-    for (int i = 0; i < 3; ++i, scheduler().advance(0.1)) sample();
+    motion(shown, 0.5);
     EXPECT_EQ(card(), QRect(588, 32, 336, 42));
     publish(overlay(false, IslandMode::stacked, 3));
-    for (int i = 0; i < 5; ++i, scheduler().advance(0.1)) sample();
+    motion(shown, 0.5);  // the collapse into the strip and the fade
+    EXPECT_FALSE(main().isOrderedIn());
     EXPECT_TRUE(main().shape().isEmpty());
 
-    // Another style is another size, taken at the next show.
-    defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));
+    // The next show starts from the strip: the room of the last one is gone.
+    defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));  // another size
     publish(overlay(true, IslandMode::peek, 1));
-    EXPECT_EQ(main().geometry().width(), 408);
+    EXPECT_EQ(main().geometry(), QRect(582, 1, 348, 118));  // strip Qt y 2 to 23.5, card 32 to 118
+    scheduler().advance(1.0);
+    EXPECT_EQ(card(), QRect(583, 32, 346, 86));
+    EXPECT_EQ(main().geometry(), QRect(582, 1, 348, 118));
 }
 
 // Without a compositor the window exists only where its card draws, and it takes input only there
@@ -217,6 +227,8 @@ TEST_F(IslandWindowControllerTest, TheWindowsShapeIsWhatItsCardDrawsThroughEvery
         for (double t = 0; t < seconds; t += 1.0 / 60, scheduler().advance(1.0 / 60)) {
             const QImage image = overlaytest::rendered(main());
             const QRegion shape = main().shape();
+            // The window holds the card's frame as the view lays it out, however small the card.
+            EXPECT_TRUE(QRectF(main().rect()).contains(static_cast<IslandView*>(main().contentView())->frameRect()));
             const QRegion drawn = overlaytest::drawnPixels(image);
             EXPECT_TRUE((shape ^ drawn).isEmpty()) << "frame " << frames << ": " << (shape - drawn).rectCount()
                                                    << " undrawn, " << (drawn - shape).rectCount() << " outside";
@@ -261,7 +273,8 @@ TEST_F(IslandWindowControllerTest, TheWindowDrawsItsCardAtTheDevicesPixelRatio) 
 }
 
 // Each frame of a show, a resize and a hide is painted in the pass of the event loop that computes
-// it: nothing is posted to the window for a later pass, which would wake the thread once more.
+// it: nothing is posted to the window for a later pass, which would wake the thread once more. Only
+// a frame that resizes the window (where a motion rests) lets the toolkit's own request through.
 TEST_F(IslandWindowControllerTest, EachFrameIsPaintedInThePassThatComputesIt) {
     const QTemporaryDir apps;  // no icon is found
     const QString previousRoot = AppIconHelper::setRoot(apps.path());
@@ -283,11 +296,13 @@ TEST_F(IslandWindowControllerTest, EachFrameIsPaintedInThePassThatComputesIt) {
     const auto frames = [&](double seconds) {
         QApplication::processEvents();  // the state's own redraw, and the window's exposure
         for (double t = 0; t < seconds; t += 1.0 / 60) {
+            const QRect window = main().geometry();
             watch.ticking = true;
             scheduler().advance(1.0 / 60);
             watch.ticking = false;
             const int before = watch.postedRequests;
             QApplication::sendPostedEvents();
+            if (main().geometry() != window) continue;
             EXPECT_EQ(watch.postedRequests, before) << "a request posted at " << scheduler().elapsed();
         }
     };
