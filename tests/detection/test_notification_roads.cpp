@@ -265,24 +265,28 @@ TEST_F(NotificationRoadsTest, APortalNotificationPassedOnByItsBackendIsRecordedO
 
     ASSERT_TRUE(send(application, portalCall("Build done", "All green")));
     ASSERT_TRUE(send(other, notifyCall("OtherIDE", "Build done", "All green")));
+    // Another title with the same body, while the copy is still to come, is another notification.
+    ASSERT_TRUE(send(backend, notifyCall("Builder", "Deploy done", "All green")));
     ASSERT_TRUE(send(backend, notifyCall("", "Build done", "All green", "mail-unread")));
     // The same title with another body is another notification.
     ASSERT_TRUE(send(backend, notifyCall("Builder", "Build done", "Other")));
     ASSERT_TRUE(send(other, notifyCall("OtherIDE", "Build done", "All green")));
-    ASSERT_TRUE(waitForRecords(4));
+    ASSERT_TRUE(waitForRecords(5));
     for (const char* name : {"roads-application", "roads-backend", "roads-other"})
         QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
 
     const auto records = storedRecords(storePath());
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     // No process files to read: the sender's bus name stands for the application.
     EXPECT_EQ(records[0].identifier, applicationName);
     EXPECT_EQ(records[0].body, "All green");
     EXPECT_EQ(records[1].identifier, "OtherIDE");
     EXPECT_EQ(records[1].body, "All green");
     EXPECT_EQ(records[2].identifier, "Builder");
-    EXPECT_EQ(records[2].body, "Other");
-    EXPECT_EQ(records[3].identifier, "OtherIDE");
+    EXPECT_EQ(records[2].title, "Deploy done");
+    EXPECT_EQ(records[3].identifier, "Builder");
+    EXPECT_EQ(records[3].body, "Other");
+    EXPECT_EQ(records[4].identifier, "OtherIDE");
 }
 
 // An icon on a file system whose reads never return (a hung sshfs or NFS server) costs only that
