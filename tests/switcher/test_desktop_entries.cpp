@@ -67,8 +67,11 @@ TEST(DesktopEntries, MatchesByHintThenInstanceThenStartupClassThenIdAndSkipsHidd
           "[Desktop Entry]\nType=Application\nName=Term A\nStartupWMClass=XTerm\n");
     write(system.path() + "/applications/z-term.desktop",
           "[Desktop Entry]\nType=Application\nName=Term Z\nStartupWMClass=term\n");
-    EXPECT_EQ(platform::DesktopEntries().match(QString(), QStringLiteral("XTerm"), QStringLiteral("term"))->id,
-              QStringLiteral("z-term"));
+    const auto zTerm = platform::DesktopEntries().match(QString(), QStringLiteral("XTerm"), QStringLiteral("term"));
+    ASSERT_TRUE(zTerm);
+    EXPECT_EQ(zTerm->id, QStringLiteral("z-term"));
+    // So its window is known as that application's when it is opened again.
+    EXPECT_TRUE(platform::DesktopEntries::describes(*zTerm, QStringLiteral("XTerm"), QStringLiteral("term")));
     auto files = entries.match(QString(), QStringLiteral("Files"), QStringLiteral("files"));
     ASSERT_TRUE(files);
     EXPECT_EQ(files->id, QStringLiteral("org.gnome.Files"));
