@@ -5,7 +5,9 @@
 #include "support/service_fixtures.h"
 #include "support/test_authority.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QNetworkReply>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -123,6 +125,27 @@ TEST_F(HttpClientTest, SuccessCarriesStatusAndBodyAndOtherStatusesFailWithTheirB
     const HttpResult big = get("/big", 30, 1999);
     ASSERT_FALSE(big.ok());
     EXPECT_EQ(big.error->kind, HttpError::Kind::BodyTooLarge);
+}
+
+// A client lives as long as the application: each reply goes once its result is handed over,
+// whatever the result, instead of staying with the client.
+TEST_F(HttpClientTest, EachFinishedReplyIsReleased) {
+    // Sees every deferred deletion on this thread.
+    class Releases : public QObject {
+    public:
+        Releases() { QCoreApplication::instance()->installEventFilter(this); }
+        ~Releases() override { QCoreApplication::instance()->removeEventFilter(this); }
+        int replies = 0;
+
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::DeferredDelete && qobject_cast<QNetworkReply*>(watched)) ++replies;
+            return false;
+        }
+    } releases;
+    ASSERT_TRUE(get("/feed").ok());
+    ASSERT_FALSE(get("/missing").ok());
+    EXPECT_TRUE(spinUntil([&] { return releases.replies == 2; }));
 }
 
 TEST_F(HttpClientTest, TransportFailuresAndTimeouts) {
