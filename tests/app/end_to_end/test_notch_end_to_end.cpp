@@ -5,6 +5,7 @@
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
+#include "window_shapes.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -167,7 +168,7 @@ public:
     ~WindowBeneath() { xcb_disconnect(c_); }
     xcb_window_t id() const { return window_; }
     // The clicks so far, waiting up to `timeoutMs` for at least `expected`.
-    int clicksAfterWaiting(int expected, int timeoutMs = 3000) {
+    int clicksAfterWaiting(int expected, int timeoutMs = 10000) {
         QDeadlineTimer deadline(timeoutMs);
         while (clicks() < expected && !deadline.hasExpired()) QThread::msleep(20);
         return clicks();
@@ -258,6 +259,26 @@ bool isShaped(uint32_t window) {
     return shaped;
 }
 
+// The mini player's band at rest, x 582 to 858. Its spring overshoots by two pixels each side on the
+// way, so the band is first this size while still moving: the checks made here allow for 580 to 860.
+const QRect kBandAtRest(582, 0, 276, 32);
+bool bandAtRest(const e2e::WindowShapes& shapes) {
+    return shapes.bounding.boundingRect() == kBandAtRest && shapes.clicks().boundingRect() == kBandAtRest;
+}
+
+// How many times the hover detector has heard the pointer enter the notch, and how many times it has
+// collapsed since, after line `from`. Equal once it has let go of every visit.
+std::pair<int, int> hoverVisits(const AppProcess& app, int from) {
+    int entered = 0;
+    int collapsed = 0;
+    for (qsizetype i = from + 1; i < app.lines().size(); ++i) {
+        const QString& line = app.lines()[i];
+        if (line.endsWith(QLatin1String("NotchHoverDetector: Mouse entered notch area"))) ++entered;
+        if (line.contains(QLatin1String("info NotchHoverDetector: Collapsed notch"))) ++collapsed;
+    }
+    return {entered, collapsed};
+}
+
 // Stands in for a compositing manager: owns the screen's compositor selection while it lives.
 class CompositorSelection {
 public:
@@ -319,28 +340,31 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     ASSERT_TRUE(player) << error.toStdString();
     const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
     ASSERT_GE(mini, 0) << app.transcript().toStdString();
-    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000)) << app.transcript().toStdString();
+    ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, kAppStartTimeoutMs)) << app.transcript().toStdString();
+    const uint32_t panel = windowAt(QStringLiteral("620x32+410+0"));
+    ASSERT_NE(panel, 0u);
     // The band is 276 wide (x 582 to 858): a click beside it in the panel reaches the window below.
     const auto click = [](int x, int y) {
         return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y), QStringLiteral("click"),
                         QStringLiteral("1")});
     };
-    QThread::msleep(800);  // the pills have grown
+    e2e::WindowShapes shapes;
+    ASSERT_TRUE(e2e::waitForShapes(app, panel, bandAtRest, &shapes)) << e2e::describe(shapes).toStdString();
     ASSERT_EQ(click(430, 10), 0);
     EXPECT_EQ(beneath.clicksAfterWaiting(1), 1);
 
     // The pointer on the top pixel row opens the expanded player; leaving closes it again.
     ASSERT_EQ(pointerTo(720, 0), 0);
-    const int expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, mini);
+    const int expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", kAppStartTimeoutMs, mini);
     ASSERT_GE(expanded, 0) << app.transcript().toStdString();
-    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, kAppStartTimeoutMs));
     ASSERT_EQ(pointerTo(100, 500), 0);
     const int collapsed =
-        app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, expanded);
+        app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", kAppStartTimeoutMs, expanded);
     ASSERT_GE(collapsed, 0) << app.transcript().toStdString();
-    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000));
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, kAppStartTimeoutMs));
     // Open, the panel took input all over; back to the mini player, only the band again.
-    QThread::msleep(800);
+    ASSERT_TRUE(e2e::waitForShapes(app, panel, bandAtRest, &shapes)) << e2e::describe(shapes).toStdString();
     ASSERT_EQ(click(1020, 10), 0);
     EXPECT_EQ(beneath.clicksAfterWaiting(2), 2);
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
@@ -351,24 +375,32 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     int idle = app.waitForLine("info NotchStateManager: Switched to idle (music stopped, 2-phase dismiss)",
                                      kAppStartTimeoutMs, collapsed);
     ASSERT_GE(idle, 0) << app.transcript().toStdString();
-    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, 3000));
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), false, kAppStartTimeoutMs));
 
     // Paused from outside, nothing is shown; play in the expanded notch resumes that player.
     ASSERT_EQ(pointerTo(720, 0), 0);
-    const int notPlaying = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, idle);
+    const int notPlaying = app.waitForLine("info NotchHoverDetector: Expanded notch", kAppStartTimeoutMs, idle);
     ASSERT_GE(notPlaying, 0) << app.transcript().toStdString();
-    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
-    QThread::msleep(800);  // grown
+    ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, kAppStartTimeoutMs));
+    const uint32_t open = windowAt(QStringLiteral("620x175+410+0"));
+    ASSERT_NE(open, 0u);
+    // Grown: the panel is drawn whole and the play button takes the click.
+    const QPoint play(601, 104);
+    ASSERT_TRUE(e2e::waitForShapes(
+        app, open,
+        [&](const e2e::WindowShapes& s) { return s.bounding.boundingRect() == QRect(410, 0, 620, 175) && s.clicks().contains(play); },
+        &shapes))
+        << e2e::describe(shapes).toStdString();
     player->clearCalls();
-    ASSERT_EQ(click(601, 104), 0);  // the play button
+    ASSERT_EQ(click(play.x(), play.y()), 0);
     const int sent = app.waitForLine("info MediaRemoteService: No track shown; sent command 2 through the helper -> true",
-                                     3000, notPlaying);
+                                     kAppStartTimeoutMs, notPlaying);
     EXPECT_GE(sent, 0) << app.transcript().toStdString();
     EXPECT_EQ(player->calledMethods().filter(QStringLiteral("Play")), QStringList{QStringLiteral("PlayPause")});
     EXPECT_GE(app.waitForLine("debug MediaRemoteService: Updated - Song by Band", kAppStartTimeoutMs, notPlaying), 0)
         << app.transcript().toStdString();
     ASSERT_EQ(pointerTo(100, 500), 0);
-    ASSERT_GE(app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", 5000, notPlaying), 0)
+    ASSERT_GE(app.waitForLine("info NotchHoverDetector: Collapsed notch to miniPlayer (after shrink)", kAppStartTimeoutMs, notPlaying), 0)
         << app.transcript().toStdString();
     ASSERT_TRUE(player->setProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("PlaybackStatus"),
                                     QStringLiteral("Paused")));
@@ -484,13 +516,14 @@ TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMov
     ASSERT_TRUE(player) << error.toStdString();
     const int mini = app.waitForPrefix("info NotchStateManager: Switched to miniPlayer", kAppStartTimeoutMs, started);
     ASSERT_GE(mini, 0) << app.transcript().toStdString();
-    ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, 3000)) << app.transcript().toStdString();
+    ASSERT_TRUE(waitForWindow(app, QStringLiteral("620x32+410+0"), true, kAppStartTimeoutMs)) << app.transcript().toStdString();
     const uint32_t panel = windowAt(QStringLiteral("620x32+410+0"));
     ASSERT_NE(panel, 0u);
     QString tree;
     testsupport::runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}, &tree);
     EXPECT_FALSE(tree.contains(QStringLiteral("\"Settings\""))) << tree.toStdString();
-    QThread::msleep(800);  // the pills have grown
+    e2e::WindowShapes shapes;
+    ASSERT_TRUE(e2e::waitForShapes(app, panel, bandAtRest, &shapes)) << e2e::describe(shapes).toStdString();
 
     // Beside the band (x 582 to 858) the terminal is found and seen, not a black bar of ours.
     for (int at : {470, 970}) {
@@ -514,16 +547,18 @@ TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMov
     // clicks only on the band; it goes, and the panel is shaped again.
     {
         CompositorSelection compositor;
-        QDeadlineTimer deadline(3000);
-        while (isShaped(panel) && !deadline.hasExpired()) {
-            app.pump();
-            QThread::msleep(20);
-        }
+        EXPECT_TRUE(e2e::waitForShapes(
+            app, panel,
+            [](const e2e::WindowShapes& s) {
+                return s.bounding.boundingRect() == QRect(410, 0, 620, 32) && s.clicks().boundingRect() == kBandAtRest;
+            },
+            &shapes))
+            << e2e::describe(shapes).toStdString();
         EXPECT_FALSE(isShaped(panel));
         EXPECT_NE(windowUnderPointer(470, 10), panel);
         EXPECT_EQ(windowUnderPointer(720, 10), panel);
     }
-    QDeadlineTimer deadline(3000);
+    QDeadlineTimer deadline(kAppStartTimeoutMs);
     while (!isShaped(panel) && !deadline.hasExpired()) {
         app.pump();
         QThread::msleep(20);
@@ -531,18 +566,25 @@ TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMov
     EXPECT_TRUE(isShaped(panel));
 
     // A warp onto the notch, as remote desktops and xdotool move the pointer, opens the hover.
-    // The checks above passed over the notch: away first, for longer than the hover's exit delay,
-    // or coming back counts as never having left (a loaded machine may hear the exit late, so the
-    // approach is tried again).
+    // The checks above passed over the notch: away first (a real movement, which the detector
+    // hears), until the detector has collapsed after every visit it heard, or coming back counts as
+    // never having left. A visit it hears just after that count is taken spoils the approach, which
+    // is then tried again.
     int expanded = -1;
     for (int attempt = 0; attempt < 3 && expanded < 0; ++attempt) {
-        ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
-        QThread::msleep(600);
+        ASSERT_EQ(pointerTo(100, 500), 0);
+        std::pair<int, int> visits;
+        for (QDeadlineTimer deadline(kAppStartTimeoutMs); !deadline.hasExpired(); QThread::msleep(20)) {
+            app.pump();
+            visits = hoverVisits(app, mini);
+            if (visits.first == visits.second) break;
+        }
+        ASSERT_EQ(visits.first, visits.second) << app.transcript().toStdString();
         ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("720"), QStringLiteral("5")}), 0);
-        expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", 3000, mini);
+        expanded = app.waitForLine("info NotchHoverDetector: Expanded notch", 10000, mini);
     }
     EXPECT_GE(expanded, 0) << app.transcript().toStdString();
-    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, 3000));
+    EXPECT_TRUE(waitForWindow(app, QStringLiteral("620x175+410+0"), true, kAppStartTimeoutMs));
 
     ASSERT_TRUE(app.signal(SIGTERM));
     ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
@@ -588,10 +630,24 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
                                                                       QStringLiteral("Lunch at noon")}),
                   0);
     }
-    // An expanded split pill, 376 x 42 centred at the top edge: x 532 to 908, y 0 to 42.
+    // The split pill at rest, 370 x 36 centred at the top edge: x 535 to 905, y 3 to 39.
     ASSERT_GE(app.waitForPrefix("debug IslandQueue: Emitting state - visible: true", kAppStartTimeoutMs, ready), 0)
         << app.transcript().toStdString();
-    QThread::msleep(800);  // the grow has ended
+    uint32_t overlay = 0;
+    for (QDeadlineTimer deadline(kAppStartTimeoutMs); !overlay && !deadline.hasExpired(); QThread::msleep(20)) {
+        app.pump();
+        overlay = e2e::topWindowAt(QPoint(560, 20), beneath.id());
+    }
+    ASSERT_NE(overlay, 0u) << app.transcript().toStdString();
+    // The grow has ended: the card's spring overshoots on the way and matches this rectangle whole
+    // only at rest.
+    const QRect card(535, 3, 370, 36);
+    e2e::WindowShapes shapes;
+    ASSERT_TRUE(e2e::waitForShapes(
+        app, overlay,
+        [&](const e2e::WindowShapes& s) { return s.bounding.boundingRect() == card && s.clicks().boundingRect() == card; },
+        &shapes))
+        << e2e::describe(shapes).toStdString();
 
     // Below the card, inside what the overlay's animations cover, the window beneath shows (no
     // compositor here to make the overlay's empty pixels transparent) and gets the click.

@@ -5,6 +5,7 @@
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
+#include "window_shapes.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -116,20 +117,6 @@ public:
         std::free(tree);
         return found;
     }
-    // Where `window` exists (its bounding shape), in root coordinates.
-    QRegion boundingShape(uint32_t window) {
-        QRegion region;
-        auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr);
-        auto* shape = xcb_shape_get_rectangles_reply(c_, xcb_shape_get_rectangles(c_, window, XCB_SHAPE_SK_BOUNDING), nullptr);
-        if (g && shape) {
-            const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(shape);
-            for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(shape); ++i)
-                region += QRect(g->x + rects[i].x, g->y + rects[i].y, rects[i].width, rects[i].height);
-        }
-        std::free(shape);
-        std::free(g);
-        return region;
-    }
     // A normal window the window manager manages, to take the focus from others.
     uint32_t createWindow(const QRect& at) {
         xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
@@ -192,13 +179,22 @@ protected:
         ASSERT_GE(ready_, 0) << app_->transcript().toStdString();
     }
 
-    // Posts a notification and waits until the overlay has grown.
-    void notify(const QStringList& arguments) {
+    // Posts a notification and waits until the overlay's card has grown to `atRest`: its spring
+    // overshoots on the way and matches that rectangle whole only at rest.
+    void notify(const QStringList& arguments, const QRect& atRest) {
         QString output;
         ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), arguments, &output), 0) << output.toStdString();
         shown_ = app_->waitForPrefix("debug IslandQueue: Emitting state - visible: true", kAppStartTimeoutMs, shown_ + 1);
         ASSERT_GE(shown_, 0) << app_->transcript().toStdString();
-        QThread::msleep(800);  // the grow has ended
+        uint32_t overlay = 0;
+        ASSERT_TRUE(waitUntil(*app_, [&] { return (overlay = e2e::topWindowAt(atRest.center())) != 0; }, kAppStartTimeoutMs))
+            << app_->transcript().toStdString();
+        e2e::WindowShapes shapes;
+        ASSERT_TRUE(e2e::waitForShapes(
+            *app_, overlay,
+            [&](const e2e::WindowShapes& s) { return s.bounding.boundingRect() == atRest && s.clicks().boundingRect() == atRest; },
+            &shapes))
+            << e2e::describe(shapes).toStdString();
     }
 
     static int dunstCount(const QString& which) {
@@ -221,7 +217,8 @@ protected:
     int shown_ = -1;
 };
 
-// The split pill's card, expanded: x 532 to 908, y 0 to 42.
+// The split pill's two capsules at rest: x 535 to 905, y 3 to 39.
+const QRect kSplitPillAtRest(535, 3, 370, 36);
 constexpr int kCardX = 560;
 constexpr int kCardY = 20;
 const QByteArray kSplitPill = R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false})";
@@ -240,7 +237,8 @@ TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWi
     });
     XServerView server;
     notify({QStringLiteral("-a"), QStringLiteral("XTerm"), QStringLiteral("--hint=string:desktop-entry:xterm"),
-            QStringLiteral("Build finished")});
+            QStringLiteral("Build finished")},
+           kSplitPillAtRest);
 
     // Not running yet: the click starts it.
     ASSERT_EQ(clickAt(kCardX, kCardY), 0);
@@ -264,7 +262,7 @@ TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWi
 
 TEST_F(OverlayDesktopTest, AClickWithNoApplicationToOpenShowsDunstsNotificationAgain) {
     startApp(kSplitPill);
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
     // dunst shows it too; closed there, it stays in dunst's history.
     ASSERT_EQ(testsupport::runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")}), 0);
     ASSERT_TRUE(waitUntil(*app_, [] { return dunstCount(QStringLiteral("displayed")) == 0; }));
@@ -290,7 +288,7 @@ TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDow
                                     QStringLiteral("libinput Natural Scrolling Enabled"), QStringLiteral("1")}),
               0);
     startApp(kSplitPill);
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
     // What stands under the card: the overlay's window while it shows.
     const auto windowUnderCard = [] {
         QString out;
@@ -311,7 +309,7 @@ TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDow
 // capsules are drawn, round ends and all, so neither the notch between them nor the corners show black.
 TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
     startApp(kSplitPill);
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
     XServerView server;
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(kCardX), QString::number(kCardY)}), 0);
     QString out;
@@ -322,7 +320,7 @@ TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
     // The pills at rest: 150 × 36 each, x 535 and 755, the notch's 70 points between them.
     QRegion shape;
     const bool rested = waitUntil(*app_, [&] {
-        shape = server.boundingShape(overlay);
+        shape = e2e::windowShape(overlay, XCB_SHAPE_SK_BOUNDING);
         return shape.boundingRect() == QRect(535, 3, 370, 36);
     });
     ASSERT_TRUE(rested) << shape.boundingRect().x() << "," << shape.boundingRect().y() << " "
@@ -338,7 +336,7 @@ TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
 
 TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {
     startApp(R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false, "overlayStyle": "liquidGlass"})");
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")});
+    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, QRect(520, 3, 400, 80));
     XServerView server;
     // The card at rest is 400 x 80 (the app name shown), centred at the top of the screen.
     QRect bounds;
