@@ -225,7 +225,7 @@ const QByteArray kSplitPill = R"({"overlayDisplayTimeout": 30, "enableNotchFeatu
 
 // The user's own xterm entry beside Debian's copy, which claims xterm's class.
 TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWindowForward) {
-    startApp(kSplitPill, [](const QString& dataHome) {
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, [](const QString& dataHome) {
         QDir().mkpath(dataHome + QStringLiteral("/applications"));
         QFile entry(dataHome + QStringLiteral("/applications/xterm.desktop"));
         ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
@@ -234,11 +234,11 @@ TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWi
         QFile copy(dataHome + QStringLiteral("/applications/debian-xterm.desktop"));
         ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
         copy.write("[Desktop Entry]\nType=Application\nName=XTerm\nExec=xterm\nStartupWMClass=XTerm\n");
-    });
+    }));
     XServerView server;
-    notify({QStringLiteral("-a"), QStringLiteral("XTerm"), QStringLiteral("--hint=string:desktop-entry:xterm"),
-            QStringLiteral("Build finished")},
-           kSplitPillAtRest);
+    ASSERT_NO_FATAL_FAILURE(notify({QStringLiteral("-a"), QStringLiteral("XTerm"),
+                                    QStringLiteral("--hint=string:desktop-entry:xterm"), QStringLiteral("Build finished")},
+                                   kSplitPillAtRest));
 
     // Not running yet: the click starts it.
     ASSERT_EQ(clickAt(kCardX, kCardY), 0);
@@ -261,8 +261,9 @@ TEST_F(OverlayDesktopTest, ClicksOnARunningApplicationsNotificationBringItsOneWi
 }
 
 TEST_F(OverlayDesktopTest, AClickWithNoApplicationToOpenShowsDunstsNotificationAgain) {
-    startApp(kSplitPill);
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill));
+    ASSERT_NO_FATAL_FAILURE(
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
     // dunst shows it too; closed there, it stays in dunst's history.
     ASSERT_EQ(testsupport::runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")}), 0);
     ASSERT_TRUE(waitUntil(*app_, [] { return dunstCount(QStringLiteral("displayed")) == 0; }));
@@ -287,8 +288,9 @@ TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDow
                                     QStringLiteral("Virtual core XTEST pointer"),
                                     QStringLiteral("libinput Natural Scrolling Enabled"), QStringLiteral("1")}),
               0);
-    startApp(kSplitPill);
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill));
+    ASSERT_NO_FATAL_FAILURE(
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
     // What stands under the card: the overlay's window while it shows.
     const auto windowUnderCard = [] {
         QString out;
@@ -308,8 +310,9 @@ TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDow
 // The desktop has no compositor: the overlay's window exists only where the split pill's two
 // capsules are drawn, round ends and all, so neither the notch between them nor the corners show black.
 TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
-    startApp(kSplitPill);
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill));
+    ASSERT_NO_FATAL_FAILURE(
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
     XServerView server;
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(kCardX), QString::number(kCardY)}), 0);
     QString out;
@@ -335,8 +338,10 @@ TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
 }
 
 TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {
-    startApp(R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false, "overlayStyle": "liquidGlass"})");
-    notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, QRect(520, 3, 400, 80));
+    ASSERT_NO_FATAL_FAILURE(
+        startApp(R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false, "overlayStyle": "liquidGlass"})"));
+    ASSERT_NO_FATAL_FAILURE(
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, QRect(520, 3, 400, 80)));
     XServerView server;
     // The card at rest is 400 x 80 (the app name shown), centred at the top of the screen.
     QRect bounds;
