@@ -418,6 +418,7 @@ void IslandView::invalidateCaches() {
     lineCache_.clear();
     pictureAlpha_ = QImage();
     placedPixels_.reset();
+    scaledPixels_.reset();
 }
 
 QRegion IslandView::drawnPixels(qreal ratio, QPoint origin) const {
@@ -437,6 +438,7 @@ QRegion IslandView::drawnPixels(qreal ratio, QPoint origin) const {
         painter.end();
         pictureAlphaPixels_ = platform::opaquePixels(pictureAlpha_);
         placedPixels_.reset();
+        scaledPixels_.reset();
     }
     // Placed in the window's device pixels as the paint places it, rounding included.
     const QTransform transform = contentTransform() * QTransform::fromTranslate(origin.x(), origin.y()) *
@@ -453,15 +455,23 @@ QRegion IslandView::drawnPixels(qreal ratio, QPoint origin) const {
         pixels = pictureAlphaPixels_.translated(static_cast<int>(transform.dx()), static_cast<int>(transform.dy())) & inView;
     } else {
         // From the picture's own top-left pixel, so a half pixel rounds as it does in the window.
+        // Drawn there, the picture's pixels depend only on the scale, the offset within a pixel and
+        // the extent: a card that slides at one scale is drawn once and moved by whole pixels.
         const QRect area = transform.mapRect(QRectF(QPointF(0, 0), layout_.frameSize)).toAlignedRect();
-        QImage placed(area.size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
-        placed.fill(Qt::transparent);
-        QPainter painter(&placed);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.setTransform(transform * QTransform::fromTranslate(-area.left(), -area.top()));
-        painter.drawImage(QRectF(QPointF(0, 0), layout_.frameSize), pictureAlpha_, QRectF(QPointF(0, 0), pictureAlpha_.size()));
-        painter.end();
-        pixels = platform::opaquePixels(placed, area.topLeft()) & inView;
+        const QTransform local = transform * QTransform::fromTranslate(-area.left(), -area.top());
+        if (!scaledPixels_ || scaledPixels_->transform != local || scaledPixels_->size != area.size()) {
+            QImage placed(area.size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+            placed.fill(Qt::transparent);
+            QPainter painter(&placed);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.setTransform(local);
+            painter.drawImage(QRectF(QPointF(0, 0), layout_.frameSize), pictureAlpha_,
+                              QRectF(QPointF(0, 0), pictureAlpha_.size()));
+            painter.end();
+            scaledPixels_ = ScaledPixels{local, area.size(), platform::opaquePixels(placed)};
+            ++scaledRenders_;
+        }
+        pixels = scaledPixels_->pixels.translated(area.topLeft()) & inView;
     }
     placedPixels_ = PlacedPixels{transform, inView, pixels};
     return pixels;

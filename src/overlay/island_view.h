@@ -105,6 +105,8 @@ public:
     // Every pixel the next paint draws: where the card's picture, as that paint places and scales
     // it, is not clear.
     QRegion drawnPixels(qreal ratio, QPoint origin) const override;
+    // How many times the picture was drawn through a scale or a part of a pixel for drawnPixels.
+    int scaledPictureRenders() const { return scaledRenders_; }
     // The whole card drawn at `opacity`, as one picture (the window's fade).
     void setContentOpacity(double opacity) override;
     double contentOpacity() const { return opacity_; }
@@ -233,6 +235,15 @@ private:
         QRegion pixels;
     };
     mutable std::optional<PlacedPixels> placedPixels_;
+    // The picture drawn through a transform that is not a whole-pixel move, from its own top-left
+    // pixel: its pixels there, and how many such drawings were made.
+    struct ScaledPixels {
+        QTransform transform;
+        QSize size;
+        QRegion pixels;
+    };
+    mutable std::optional<ScaledPixels> scaledPixels_;
+    mutable int scaledRenders_ = 0;
 
     platform::CancellableSet subscriptions_;
     platform::Lifetime lifetime_;

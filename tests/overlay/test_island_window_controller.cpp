@@ -250,6 +250,28 @@ TEST_F(IslandWindowControllerTest, TheWindowsShapeIsWhatItsCardDrawsThroughEvery
     AppIconHelper::setRoot(previousRoot);
 }
 
+// A card sliding in at its full size is drawn for its shape once, not once a frame, however many
+// half-pixel places it passes; the shape stays what the card draws.
+TEST_F(IslandWindowControllerTest, ASlidingCardsShapeIsDrawnOnceAndMovedWithIt) {
+    const testsupport::FakeCompositor noCompositor(false);
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
+    const auto* view = static_cast<IslandView*>(main().contentView());
+    const int rendersBefore = view->scaledPictureRenders();
+    std::vector<QRegion> shapes;
+    for (int frame = 0; frame < 30; ++frame, scheduler().advance(1.0 / 60)) {
+        const QRegion drawn = overlaytest::drawnPixels(overlaytest::rendered(main()));
+        const QRegion shape = main().shape();
+        EXPECT_TRUE((shape ^ drawn).isEmpty()) << "frame " << frame;
+        if (shapes.empty() || shapes.back() != shape) shapes.push_back(shape);
+    }
+    EXPECT_GE(shapes.size(), 5u);
+    EXPECT_LE(view->scaledPictureRenders() - rendersBefore, 1);
+    AppIconHelper::setRoot(previousRoot);
+}
+
 // The card as the window draws it, at rest and through its fade, as sharp at 2x as the view on its
 // own: a picture of it at one pixel per point would be scaled up.
 TEST_F(IslandWindowControllerTest, TheWindowDrawsItsCardAtTheDevicesPixelRatio) {
