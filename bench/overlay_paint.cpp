@@ -6,6 +6,8 @@
 // "HugeMessage" builds and draws a card whose message is 400,000 characters long, once per style;
 // run it alone under /usr/bin/time -v for its peak memory.
 //
+// "SlidingShape" takes the pixels the card draws (the window's shape) while it slides a pixel a frame.
+//
 // QUILLVEX_BENCH_FRAMES=<folder> also writes the frame of each style there as a PNG.
 
 #include "core/app_settings.h"
@@ -77,6 +79,22 @@ void BM_FirstFrame(benchmark::State& state) {
     state.SetLabel(caseName(kStyles[state.range(0)]).toStdString());
 }
 BENCHMARK(BM_FirstFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// The pixels the card draws, for the window's shape, while it slides at its full size by a pixel a
+// frame with its frame half a pixel off the grid (as a card shorter than its window is).
+void BM_SlidingShape(benchmark::State& state) {
+    ShownCard card(kStyles[state.range(0)]);
+    const QSize size = card.view->size();
+    card.view->resize(size.width(), size.height() + 60);
+    int step = 0;
+    for (auto _ : state) {
+        card.view->setPlacement(QRect(0, step, size.width(), size.height() + 1));
+        benchmark::DoNotOptimize(card.view->drawnPixels(1, QPoint()));
+        step = (step + 1) % 40;
+    }
+    state.SetLabel(caseName(kStyles[state.range(0)]).toStdString());
+}
+BENCHMARK(BM_SlidingShape)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 // A 400,000-character summary (a pasted log): shown from its arrival to its first frame.
 void BM_HugeMessage(benchmark::State& state) {
