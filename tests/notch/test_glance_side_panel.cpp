@@ -239,11 +239,13 @@ TEST_F(GlanceSidePanelTest, AConditionTooLongForOneLineWrapsInTheFullCard) {
                                                              12.0 - i, 80, "cloud.rain.fill"};
     state.weatherInfo = weather;
     const DrawList drawing = panel().layout({276, 250}).drawing;
-    EXPECT_GOLDEN(QStringLiteral("glance-weather-long-condition"), QSize(276, 250),
-                  [&](QPainter& painter) {
-                      painter.fillRect(QRectF(0, 0, 276, 250), Qt::black);  // the notch's own colour
-                      drawing.paint(painter);
-                  });
+    // The card alone, so that a word more or less in the condition is a large part of the picture.
+    const QRectF card = drawing.find("glance.weather.card")->frame;
+    EXPECT_GOLDEN(QStringLiteral("glance-weather-long-condition"), card.size().toSize(), [&](QPainter& painter) {
+        painter.fillRect(QRectF(QPointF(0, 0), card.size()), Qt::black);  // the notch's own colour
+        painter.translate(-card.topLeft());
+        drawing.paint(painter);
+    });
 }
 
 // No location can come: the placeholder says so instead of waiting for ever, in both languages.
