@@ -203,6 +203,19 @@ TEST_F(MiniPlayerTest, FramesOfTheBarsChangeTheirRectangleOnlyAndDynamicColourFi
     EXPECT_GOLDEN(QStringLiteral("mini-player-dynamic"), QSize(276, 32), paint);
 }
 
+// While the pills still spring out of the notch, the bars are drawn in theirs, moving with it.
+TEST_F(MiniPlayerTest, WhileThePillsGrowTheBarsGrowWithThem) {
+    MiniPlayerView view(nullptr, environment());
+    view.resize(276, 32);
+    visualizer.barHeights.send({0.9, 0.2, 1.0, 0.3, 0.8, 0.5});
+    view.model().appear();
+    advanceTo(0.6);
+    ASSERT_NE(view.model().pillReveal(), 1.0);  // still springing (past 1 here)
+    EXPECT_DOUBLE_EQ(view.model().contentOpacity(), 1.0);
+    EXPECT_GOLDEN(QStringLiteral("mini-player-revealing"), QSize(276, 32),
+                  [&](QPainter& painter) { view.paintContent(painter); });
+}
+
 TEST_F(MiniPlayerTest, DismissRetractsThePillsOnlyWhileShown) {
     MiniPlayerViewModel model(environment());
     bus.miniPlayerDismissSubject.send();  // no subscription yet
