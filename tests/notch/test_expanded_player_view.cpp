@@ -108,6 +108,12 @@ TEST_F(ExpandedPlayerViewTest, TrackLinesAndTransportGoToTheService) {
     drag(*view, next, next);
     EXPECT_EQ(media.commands.last(), "nextTrack");
     EXPECT_EQ(media.commands.size(), 4);
+    // The small symbols answer a little beyond their edges on every side, where the pointer is let go.
+    const QRectF frame = layout.controls.at(PlayerControl::next);
+    for (const QPointF end : {QPointF(frame.left() - 3.5, next.y()), QPointF(frame.right() + 3.5, next.y()),
+                              QPointF(next.x(), frame.top() - 3.5), QPointF(next.x(), frame.bottom() + 3.5)})
+        drag(*view, next, end);
+    EXPECT_EQ(media.commands.size(), 8);
 }
 
 TEST_F(ExpandedPlayerViewTest, ShuffleAndRepeatBounceAndToggleWithoutTellingAnyPlayer) {
