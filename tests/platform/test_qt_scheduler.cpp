@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
@@ -66,22 +67,25 @@ TEST(QtScheduler, CancelledStepsInvalidatedTimersAndADeadSchedulersStepsNeverRun
 
 TEST(QtScheduler, ACancelledDelayedStepStopsItsTimerSoItNeverWakesTheThread) {
     platform::QtScheduler s;
-    auto activeTimers = [] {
+    s.post([] {});  // the scheduler's own object exists from here on
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    auto activeTimers = [dispatcher] {
         int active = 0;
-        for (const QTimer* timer : QCoreApplication::instance()->findChildren<QTimer*>()) active += timer->isActive();
+        for (QObject* object : QCoreApplication::instance()->findChildren<QObject*>()) {
+            active += static_cast<int>(dispatcher->registeredTimers(object).size());
+        }
         return active;
     };
-    // Stopped, and gone too: a long-lived scheduler would otherwise keep every timer given up.
-    auto timers = [] { return QCoreApplication::instance()->findChildren<QTimer*>().size(); };
+    // Stopped, and gone too, at once: a long-lived scheduler would otherwise keep every timer given up.
+    auto objects = [] { return QCoreApplication::instance()->findChildren<QObject*>().size(); };
     const int before = activeTimers();
+    const auto created = objects();
     auto item = s.after(600.0, [] {});
     ASSERT_EQ(activeTimers(), before + 1);
-    const auto created = timers();
     item.cancel();
     EXPECT_EQ(activeTimers(), before);
     EXPECT_FALSE(item.isPending());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(timers(), created - 1);
+    EXPECT_EQ(objects(), created);
 
     // A step that cancels itself as it runs, and one that runs on.
     bool ran = false;
@@ -93,4 +97,34 @@ TEST(QtScheduler, ACancelledDelayedStepStopsItsTimerSoItNeverWakesTheThread) {
     spinUntil([&] { return ran; });
     EXPECT_TRUE(ran);
     EXPECT_EQ(activeTimers(), before);
+}
+
+TEST(QtScheduler, TimersThatFireOrAreGivenUpPostNothingForTheLoopToWakeFor) {
+    // Every event posted to the main thread while timers fire, are cancelled and are invalidated.
+    struct PostedEvents : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::DeferredDelete || event->type() == QEvent::MetaCall) ++count;
+            return false;
+        }
+    } posted;
+    platform::QtScheduler s;
+    int fired = 0, ticks = 0;
+    platform::RepeatingTimer ticking;
+    ticking = s.every(0.001, [&] {
+        if (++ticks == 3) ticking.invalidate();
+    });
+    s.after(0.0, [&] { ++fired; });
+    s.after(0.002, [&] { ++fired; });
+    s.after(600.0, [&] { ++fired; }).cancel();
+    platform::RepeatingTimer dropped = s.every(600.0, [&] { ++fired; });
+    dropped.invalidate();
+    QCoreApplication::instance()->installEventFilter(&posted);
+    spinUntil([&] { return fired == 2 && ticks == 3; });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::instance()->removeEventFilter(&posted);
+    EXPECT_EQ(fired, 2);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(posted.count, 0);
 }

@@ -5,8 +5,11 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
+#include <QTimerEvent>
 
 #include <cmath>
+#include <memory>
+#include <unordered_map>
 
 namespace platform {
 
@@ -16,6 +19,54 @@ int toMilliseconds(double seconds) {
     return static_cast<int>(std::min(std::ceil(seconds * 1000.0), 2147483647.0));
 }
 }  // namespace
+
+// Runs the scheduler's timers by id. A QTimer per step would have to be deleted later (it is
+// inside its own signal when it fires), and each such deletion is an event the loop wakes for.
+class TimerHost final : public QObject {
+public:
+    // Ids are reused once a timer is killed: a handle names its timer by id and serial.
+    struct Handle {
+        int id = 0;
+        uint64_t serial = 0;
+    };
+
+    Handle start(int milliseconds, bool repeating, std::function<void()> fn) {
+        const int id = startTimer(milliseconds, Qt::PreciseTimer);
+        if (id == 0) return {};
+        const uint64_t serial = ++lastSerial_;
+        timers_[id] = Entry{serial, repeating, std::make_shared<std::function<void()>>(std::move(fn))};
+        return {id, serial};
+    }
+
+    void stop(Handle handle) {
+        const auto it = timers_.find(handle.id);
+        if (it == timers_.end() || it->second.serial != handle.serial) return;
+        killTimer(handle.id);
+        timers_.erase(it);
+    }
+
+protected:
+    void timerEvent(QTimerEvent* event) override {
+        const auto it = timers_.find(event->timerId());
+        if (it == timers_.end()) return;
+        // Kept alive through the call: a repeating timer's function may stop its own timer.
+        const std::shared_ptr<std::function<void()>> fn = it->second.fn;
+        if (!it->second.repeating) {
+            killTimer(it->first);
+            timers_.erase(it);
+        }
+        (*fn)();
+    }
+
+private:
+    struct Entry {
+        uint64_t serial;
+        bool repeating;
+        std::shared_ptr<std::function<void()>> fn;
+    };
+    std::unordered_map<int, Entry> timers_;
+    uint64_t lastSerial_ = 0;
+};
 
 QtScheduler::QtScheduler()
     : ticks_([this] { return monotonicMicros(); },
@@ -30,12 +81,12 @@ QtScheduler::~QtScheduler() {
     }
 }
 
-QObject* QtScheduler::context() {
+TimerHost* QtScheduler::context() {
     // Created lazily so the scheduler can exist before the application object; it lives on the
     // application's (main) thread, which makes queued calls from worker threads land there.
     std::lock_guard lock(contextMutex_);
     if (!context_) {
-        auto* context = new QObject;
+        auto* context = new TimerHost;
         context_ = context;
         if (auto* app = QCoreApplication::instance()) {
             context->moveToThread(app->thread());
@@ -74,48 +125,33 @@ WorkItem QtScheduler::post(std::function<void()> fn) {
 
 WorkItem QtScheduler::after(double seconds, std::function<void()> fn) {
     auto state = std::make_shared<WorkItem::State>();
-    QObject* owner = context();
-    if (QThread::currentThread() != owner->thread()) {
-        // Qt starts the timer on the owner's thread; a cancel from here only mutes it.
-        QTimer::singleShot(toMilliseconds(seconds), Qt::PreciseTimer, owner, [state, fn = std::move(fn)] {
-            if (state->cancelled) return;
-            state->done = true;
-            fn();
-        });
-        return WorkItem(state);
-    }
-    auto* timer = new QTimer(owner);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, state, fn = std::move(fn)] {
-        timer->deleteLater();
+    TimerHost* owner = context();
+    auto run = [state, fn = std::move(fn)] {
         if (state->cancelled) return;
         state->done = true;
         fn();
-    });
+    };
+    if (QThread::currentThread() != owner->thread()) {
+        // Qt starts the timer on the owner's thread; a cancel from here only mutes it.
+        QTimer::singleShot(toMilliseconds(seconds), Qt::PreciseTimer, owner, std::move(run));
+        return WorkItem(state);
+    }
+    const TimerHost::Handle handle = owner->start(toMilliseconds(seconds), false, std::move(run));
     // A cancel on the timer's thread stops it, so a step given up (an animation's end notice
     // replaced by the next) never wakes the thread.
-    state->onCancel = [thread = owner->thread(), weak = QPointer<QTimer>(timer)] {
-        if (QThread::currentThread() != thread || !weak) return;
-        weak->stop();
-        weak->deleteLater();
+    state->onCancel = [weak = QPointer<TimerHost>(owner), handle] {
+        if (weak && QThread::currentThread() == weak->thread()) weak->stop(handle);
     };
-    timer->start(toMilliseconds(seconds));
     return WorkItem(state);
 }
 
 RepeatingTimer QtScheduler::every(double interval, std::function<void()> fn) { return ticks_.every(interval, std::move(fn)); }
 
 RepeatingTimer QtScheduler::rawEvery(double interval, std::function<void()> fn) {
-    QPointer<QTimer> timer = new QTimer(context());
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setInterval(toMilliseconds(interval));
-    QObject::connect(timer, &QTimer::timeout, timer, std::move(fn));
-    timer->start();
-    return RepeatingTimer([timer] {
-        if (!timer) return;
-        timer->stop();
-        timer->deleteLater();
+    const QPointer<TimerHost> owner = context();
+    const TimerHost::Handle handle = owner->start(toMilliseconds(interval), true, std::move(fn));
+    return RepeatingTimer([owner, handle] {
+        if (owner) owner->stop(handle);
     });
 }
 

@@ -10,8 +10,12 @@
 
 namespace platform {
 
+class TimerHost;
+
 // The real main queue: Qt's event loop on the thread that created the QApplication. Repeating
-// timers of one interval started together share one tick (SharedTicks).
+// timers of one interval started together share one tick (SharedTicks). Timers on the main thread
+// are plain timer ids on one object: firing, stopping or replacing one posts nothing, so none
+// costs the event loop a pass of its own.
 class QtScheduler final : public Scheduler {
 public:
     QtScheduler();
@@ -25,10 +29,10 @@ public:
     void global(std::function<void()> fn) override;
 
 private:
-    QObject* context();
+    TimerHost* context();
     RepeatingTimer rawEvery(double interval, std::function<void()> fn);
     std::mutex contextMutex_;  // post() may come from any thread, the first one included
-    QPointer<QObject> context_;
+    QPointer<TimerHost> context_;
     SharedTicks ticks_;
 };
 
