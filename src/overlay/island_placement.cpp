@@ -9,11 +9,13 @@ using platform::frameTop;
 using platform::ScreenInfo;
 
 std::vector<ScreenInfo> IslandPlacement::targetScreens(NotificationDisplayScreen setting,
-                                                       const std::vector<ScreenInfo>& screens, QPointF mouse) {
+                                                       const std::vector<ScreenInfo>& screens,
+                                                       const std::function<QPointF()>& mouse) {
     if (screens.empty()) return {};
     switch (setting) {
         case NotificationDisplayScreen::current:
-            return {platform::screenContaining(screens, mouse).value_or(screens.front())};
+            if (screens.size() == 1) return screens;
+            return {platform::screenContaining(screens, mouse()).value_or(screens.front())};
         case NotificationDisplayScreen::all:
             return screens;
         case NotificationDisplayScreen::main:

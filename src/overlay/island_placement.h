@@ -12,6 +12,7 @@
 #include <QPointF>
 #include <QRectF>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -24,10 +25,11 @@ struct IslandPlacement {
     };
 
     // The screens that show the overlay for the display-screen setting: the built-in screen (or
-    // the first), the one under the pointer (or the first), or all of them.
+    // the first), the one under the pointer (or the first), or all of them. `mouse` is asked only
+    // where the pointer decides: for the current screen among several.
     static std::vector<platform::ScreenInfo> targetScreens(NotificationDisplayScreen setting,
                                                            const std::vector<platform::ScreenInfo>& screens,
-                                                           QPointF mouse);
+                                                           const std::function<QPointF()>& mouse);
     // The first built-in screen with a display number.
     static std::optional<platform::ScreenInfo> builtInScreen(const std::vector<platform::ScreenInfo>& screens);
 

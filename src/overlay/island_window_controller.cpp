@@ -4,6 +4,7 @@
 #include "overlay/island_metrics.h"
 #include "overlay/island_view.h"
 #include "platform/animation/animation.h"
+#include "platform/pointer/pointer_monitor.h"
 
 #include <QPointer>
 
@@ -313,8 +314,13 @@ QRectF IslandWindowController::endFrame(const ScreenInfo& screen, const QSizeF& 
 
 std::vector<ScreenInfo> IslandWindowController::targetScreens() const {
     const platform::Screens& provider = screens();
-    return IslandPlacement::targetScreens(AppSettings(defaults_).notificationDisplayScreen(), provider.screens(),
-                                          provider.mouseLocation());
+    // Reading the pointer is a round trip to the window server: where a monitor follows it, its
+    // last read is as good.
+    const auto mouse = [&provider] {
+        if (const auto known = platform::PointerMonitor::shared().lastKnownLocation()) return *known;
+        return provider.mouseLocation();
+    };
+    return IslandPlacement::targetScreens(AppSettings(defaults_).notificationDisplayScreen(), provider.screens(), mouse);
 }
 
 std::vector<IslandWindowController::Target> IslandWindowController::resolvedWindowTargets() {

@@ -83,8 +83,15 @@ TEST(IslandPlacement, TargetScreensFollowTheSetting) {
     ScreenInfo external = kExternal;
     const ScreenInfo unnumberedBuiltIn = notchedScreen(0, 0, 1512, 982, 32, 662, 662, std::nullopt);
     const std::vector<ScreenInfo> screens{external, kNotched};
-    const QPointF onExternal(2000, 500);
-    const QPointF nowhere(-50, -50);
+    int asked = 0;
+    const auto at = [&asked](QPointF point) {
+        return [&asked, point] {
+            ++asked;
+            return point;
+        };
+    };
+    const auto onExternal = at(QPointF(2000, 500));
+    const auto nowhere = at(QPointF(-50, -50));
 
     EXPECT_EQ(P::targetScreens(NotificationDisplayScreen::main, screens, nowhere), std::vector<ScreenInfo>{kNotched});
     EXPECT_EQ(P::targetScreens(NotificationDisplayScreen::main, {external, unnumberedBuiltIn}, nowhere),
@@ -95,4 +102,8 @@ TEST(IslandPlacement, TargetScreensFollowTheSetting) {
               std::vector<ScreenInfo>{kNotched});
     EXPECT_EQ(P::targetScreens(NotificationDisplayScreen::all, screens, nowhere), screens);
     EXPECT_TRUE(P::targetScreens(NotificationDisplayScreen::all, {}, nowhere).empty());
+    // The pointer is read only where it picks among screens.
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(P::targetScreens(NotificationDisplayScreen::current, {external}, nowhere), std::vector<ScreenInfo>{external});
+    EXPECT_EQ(asked, 2);
 }

@@ -9,6 +9,7 @@
 #include "overlay_state_log.h"
 #include "platform/animation/animation.h"
 #include "support/fake_compositor.h"
+#include "support/fake_pointer.h"
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 #include "support/golden_image.h"
@@ -427,6 +428,33 @@ TEST_F(IslandWindowControllerTest, AllScreensGetSupplementalPanelsThatFollowTheS
     scheduler().drain();
     EXPECT_TRUE(controller->supplementalPanels().empty());
     EXPECT_EQ(main().frameAnimator().lastAnimation()->to, QRectF(2513, 908, 326, 42));
+}
+
+TEST_F(IslandWindowControllerTest, TheOverlayShowsUnderThePointerReadOnlyWhenItDecidesAndNotAgainWhileFollowed) {
+    screens.screenList = {plainScreen(0, 0, 1920, 1080, 25, 7), notchedScreen(1920, 0, 1512, 982, 32, 662, 662, 1)};
+    testsupport::FakePointerMonitor pointer;
+    start();
+    // The built-in screen, whatever the pointer: nothing asks where it is.
+    publish(overlay(true, IslandMode::expanded, 1));
+    scheduler().advance(0.5);
+    EXPECT_EQ(main().frame(), QRectF(2488, 908, 376, 42));
+    EXPECT_EQ(screens.mouseQueries, 0);
+
+    // Under the pointer: read once for the show that follows the change.
+    screens.mouse = QPointF(100, 500);
+    defaults().set(AppSettings::notificationDisplayScreenKey, QStringLiteral("current"));
+    scheduler().drain();
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, QRectF(772, 1013, 376, 42));
+    EXPECT_EQ(screens.mouseQueries, 1);
+
+    // A monitor follows the pointer: where it last saw it decides, and the window server is not asked.
+    auto followed = pointer.addGlobalMonitor([](const platform::PointerEvent&) {});
+    pointer.location = QPointF(2500, 500);
+    publish(overlay(true, IslandMode::peek, 1));
+    scheduler().advance(0.5);
+    EXPECT_EQ(main().frame().center().x(), 2676);
+    EXPECT_EQ(screens.mouseQueries, 1);
+    pointer.removeMonitor(*followed);
 }
 
 TEST_F(IslandWindowControllerTest, NoScreensMeansNoShowButThePresentationStillCounts) {

@@ -92,11 +92,14 @@ TEST(PointerTest, WithAMotionFeedThePointerIsReadOnlyWhileItMoves) {
         },
         [](const QPoint&) { return false; }, &screens, scheduler, feed.watch());
     std::vector<uint32_t> buttons;
+    const auto centre = [&](int x, int y) { return platform::pixelCentreLocation(QPoint(x, y), screens.primaryQtGeometry()); };
+    EXPECT_FALSE(poller.lastKnownLocation());  // nothing followed
     auto token = poller.addGlobalMonitor([&](const platform::PointerEvent&) { buttons.push_back(poller.pressedMouseButtons()); });
     ASSERT_TRUE(token && feed.listening && poller.isResting());
 
-    // At rest nothing is read and nothing is scheduled.
+    // At rest nothing is read and nothing is scheduled; where the pointer stands is known unread.
     scheduler.advance(5);
+    EXPECT_EQ(poller.lastKnownLocation(), centre(10, 10));
     EXPECT_EQ(samples, 1);
     EXPECT_EQ(scheduler.pendingCount(), 0u);
 
@@ -113,6 +116,9 @@ TEST(PointerTest, WithAMotionFeedThePointerIsReadOnlyWhileItMoves) {
     scheduler.advance(Monitor::pollInterval * (Monitor::stillSamplesBeforeRest + 1));
     EXPECT_TRUE(poller.isResting() && feed.listening);
     EXPECT_EQ(scheduler.pendingCount(), 0u);
+    const int reads = samples;
+    EXPECT_EQ(poller.lastKnownLocation(), centre(50, 10));
+    EXPECT_EQ(samples, reads);
 
     // A movement just before listening again sends no signal: the read after it finds it.
     sample.pixel = QPoint(60, 10);
@@ -127,6 +133,7 @@ TEST(PointerTest, WithAMotionFeedThePointerIsReadOnlyWhileItMoves) {
     poller.removeMonitor(*token);
     EXPECT_FALSE(feed.alive);
     EXPECT_FALSE(poller.isPolling());
+    EXPECT_FALSE(poller.lastKnownLocation());
 }
 
 TEST(PointerTest, WhereTheApplicationIsNotOnX11ThePollerFollowsQtsCursor) {

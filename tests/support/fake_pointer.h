@@ -23,6 +23,9 @@ public:
     std::optional<Token> addLocalMonitor(Handler handler) override;
     void removeMonitor(Token token) override;
     QPointF mouseLocation() const override { return location; }
+    std::optional<QPointF> lastKnownLocation() const override {
+        return handlers_.empty() ? std::nullopt : std::optional<QPointF>(location);
+    }
     uint32_t pressedMouseButtons() const override { return buttons; }
 
     // Moves the pointer with `buttons` held and tells the global handlers (the local ones when

@@ -26,10 +26,15 @@ public:
     std::vector<platform::ScreenInfo> screenList;
     std::optional<size_t> mainIndex;
     QPointF mouse;
+    // How often the pointer was read.
+    mutable int mouseQueries = 0;
 
     std::vector<platform::ScreenInfo> screens() const override { return screenList; }
     std::optional<platform::ScreenInfo> mainScreen() const override;
-    QPointF mouseLocation() const override { return mouse; }
+    QPointF mouseLocation() const override {
+        ++mouseQueries;
+        return mouse;
+    }
     QRectF primaryQtGeometry() const override;
 
 private:

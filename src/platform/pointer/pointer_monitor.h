@@ -48,6 +48,9 @@ public:
 
     // The pointer now, in global screen coordinates.
     virtual QPointF mouseLocation() const = 0;
+    // Where the pointer was at the monitor's last read, while it follows the pointer for a
+    // handler; none when nothing is followed. Costs no read.
+    virtual std::optional<QPointF> lastKnownLocation() const { return std::nullopt; }
     // MouseButtonBit flags of the buttons held now.
     virtual uint32_t pressedMouseButtons() const = 0;
 };

@@ -224,6 +224,11 @@ QPointF PolledPointerMonitor::mouseLocation() const {
     return pixelCentreLocation(sample->pixel, screens().primaryQtGeometry());
 }
 
+std::optional<QPointF> PolledPointerMonitor::lastKnownLocation() const {
+    if (handlers_.empty() || !lastPixel_) return std::nullopt;
+    return pixelCentreLocation(*lastPixel_, screens().primaryQtGeometry());
+}
+
 uint32_t PolledPointerMonitor::pressedMouseButtons() const {
     if (reportedButtons_) return *reportedButtons_;
     if (!source_) source_ = systemSource();

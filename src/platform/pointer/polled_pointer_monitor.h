@@ -70,6 +70,8 @@ public:
     std::optional<Token> addLocalMonitor(Handler handler) override;
     void removeMonitor(Token token) override;
     QPointF mouseLocation() const override;
+    // Resting, the pointer has not moved since the last read: the motion feed would have said so.
+    std::optional<QPointF> lastKnownLocation() const override;
     uint32_t pressedMouseButtons() const override;
 
     // One read; the timer calls it.
