@@ -157,7 +157,7 @@ void IslandWindowController::showWindowAnimated(const OverlayState& state, Windo
     const QSizeF size = metricsForPresentation(state);
 
     std::vector<std::pair<IslandPanel*, QRectF>> remembered;
-    bool needsAnimation = false;
+    std::vector<IslandPanel*> toFront;
     for (const auto& [window, screen] : targets) {
         const QRectF end = endFrame(screen, size, anchor);
         remembered.emplace_back(window, end);
@@ -168,16 +168,14 @@ void IslandWindowController::showWindowAnimated(const OverlayState& state, Windo
                 window->setFrame(collapsed);
                 window->setAlphaValue(1);
             });
-            window->orderFront();
-            needsAnimation = true;
+            toFront.push_back(window);
         } else if (standsAt(window->frame(), end) && std::abs(window->alphaValue() - 1) <= 0.01) {
             // Already in place.
         } else {
-            window->orderFront();
-            needsAnimation = true;
+            toFront.push_back(window);
         }
     }
-    if (!needsAnimation) return;
+    if (toFront.empty()) return;
 
     isShowAnimating_ = true;
     platform::withAnimation(
@@ -189,6 +187,10 @@ void IslandWindowController::showWindowAnimated(const OverlayState& state, Windo
             }
         },
         lifetime_.wrap([this] { isShowAnimating_ = false; }), scheduler_);
+    // Ordered in once the motion has started, so a hidden window takes the room of all of it as it
+    // is mapped: one native resize at most (none when the last show's room fits), not a resize to
+    // the strip and another as the motion starts, each with its round trips to the window server.
+    for (IslandPanel* window : toFront) window->orderFront();
 }
 
 void IslandWindowController::hideWindowAnimated(HideStyle style, bool skipStateClearing,

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include <memory>
 #include <vector>
@@ -213,6 +214,44 @@ TEST_F(IslandWindowControllerTest, TheWindowHoldsItsCardAndTheRoomOfItsMotionsWh
     scheduler().advance(1.0);
     EXPECT_EQ(card(), QRect(583, 32, 346, 86));
     EXPECT_EQ(main().geometry(), QRect(582, 1, 348, 118));
+}
+
+TEST_F(IslandWindowControllerTest, AShowResizesTheNativeWindowOnceAtMostAndNotWhenTheLastShowsRoomFits) {
+    // Each native move or resize is a configure the window system sends back, which Qt answers
+    // with round trips to the server.
+    struct NativeGeometry : QObject {
+        int changes = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            changes += event->type() == QEvent::Resize || event->type() == QEvent::Move;
+            return false;
+        }
+    } native;
+    start();
+    main().winId();
+    main().windowHandle()->installEventFilter(&native);
+    // The window system reports through the event loop, in the frames' passes.
+    const auto frames = [&](double seconds) {
+        for (double t = 0; t < seconds; t += 0.05) {
+            scheduler().advance(0.05);
+            QCoreApplication::processEvents();
+        }
+    };
+    // The changes of the show, then of the hide.
+    const auto showAndHide = [&] {
+        native.changes = 0;
+        publish(overlay(true, IslandMode::expanded, 1));
+        frames(1.0);
+        const int shown = std::exchange(native.changes, 0);
+        publish(overlay(false, IslandMode::expanded, 1));
+        frames(1.0);
+        EXPECT_FALSE(main().isOrderedIn());
+        return std::pair(shown, native.changes);
+    };
+    const auto [firstShow, firstHide] = showAndHide();
+    EXPECT_LE(firstShow, 2);  // a move and a resize together
+    EXPECT_EQ(firstHide, 0);
+    EXPECT_EQ(showAndHide(), std::pair(0, 0));
+    EXPECT_EQ(main().geometry(), QRect(567, 7, 378, 68));
 }
 
 // Without a compositor the window exists only where its card draws, and it takes input only there
