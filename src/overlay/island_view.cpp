@@ -10,6 +10,7 @@
 #include "overlay/glass_blur.h"
 #include "overlay/glass_shape.h"
 #include "overlay/glass_specular_highlight.h"
+#include "overlay/layer_drawing.h"
 #include "overlay/scroll_dismiss_view.h"
 #include "platform/animation/frame_paint.h"
 #include "platform/window_shape/blur_behind.h"
@@ -600,7 +601,7 @@ void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {
     const IslandLayout& l = layout_;
     const QRectF frame(QPointF(0, 0), l.frameSize);
     if (l.glass) {
-        painter.drawPixmap(frame, stillLayer(true, pixelRatio), QRectF(QPointF(0, 0), stillLayer(true, pixelRatio).size()));
+        drawLayer(painter, frame, stillLayer(true, pixelRatio));
         const double phase = SpecularHighlightView::phase(scheduler_.wallNow());
         painter.save();
         painter.translate(l.contentRect.topLeft());
@@ -608,8 +609,7 @@ void IslandView::paintLayout(QPainter& painter, qreal pixelRatio) const {
                              LiquidGlassModifier::Layers::moving);
         painter.restore();
     }
-    const QPixmap& above = stillLayer(false, pixelRatio);
-    painter.drawPixmap(frame, above, QRectF(QPointF(0, 0), above.size()));
+    drawLayer(painter, frame, stillLayer(false, pixelRatio));
     for (size_t i = 0; i < l.lines.size() && i < lineMarquees_.size(); ++i) {
         if (i < bakedLines_.size() && bakedLines_[i]) continue;
         paintLine(painter, l.lines[i], *lineMarquees_[i], pixelRatio);

@@ -1,10 +1,15 @@
+#include "drawn_pixels.h"
 #include "test_island_view_fixture.h"
 
 #include <QApplication>
 #include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QThreadPool>
 #include <QWheelEvent>
+
+#include <filesystem>
+#include <fstream>
 
 namespace overlaytest {
 namespace {
@@ -101,6 +106,46 @@ TEST_F(IslandViewTest, AShrinkRepaintsOnlyTheCardOnlyForVisibleStepsAndEndsOnThe
     // After the first step the card no longer covers the whole view.
     for (size_t i = 1; i < spy.paints.size(); ++i) EXPECT_NE(spy.paints[i].first, v.rect()) << i;
     EXPECT_EQ(spy.paints.back().second, IslandView::shrunkScale);
+}
+
+// Qt's raster engine splits a large smooth blend across the thread pool and sleeps until the
+// pool's threads are done: a wake-up of several threads for each picture of the card.
+TEST_F(IslandViewTest, TheCardIsDrawnOnThisThreadAtRestAndThroughItsScale) {
+    const auto pooledThreads = [] {
+        int count = 0;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            count += name == "Thread (pooled)";
+        }
+        return count;
+    };
+    IslandView& v = view();
+    const OverlayState shown = visible(QStringLiteral("Build finished \u2022 All 12 targets are up to date"));
+    send(shown);
+    v.resize(v.sizeHint());
+    v.show();
+    // At either pixel ratio, at rest and through the shrink; the card's pictures are made before
+    // (making them is not a frame's work).
+    const auto framesOfAShrink = [&](qreal ratio) {
+        send(shown);
+        at(scheduler().elapsed() + 2.0);
+        rendered(v, ratio);
+        QThreadPool::globalInstance()->waitForDone();  // ends the pool's threads
+        EXPECT_EQ(pooledThreads(), 0);
+        rendered(v, ratio);
+        bus.overlayDismissSubject.send();
+        int frames = 0;
+        for (; v.contentScaleX().isAnimating() && frames < 100; ++frames) {
+            at(scheduler().elapsed() + 1.0 / 60);
+            rendered(v, ratio);
+        }
+        EXPECT_GT(frames, 10);
+        EXPECT_EQ(pooledThreads(), 0) << "@" << ratio << "x";
+    };
+    framesOfAShrink(1);
+    framesOfAShrink(2);
 }
 
 TEST_F(IslandViewTest, AScrollingRowIsRedrawnWhenItReachesAnotherPixelAndOnlyThen) {

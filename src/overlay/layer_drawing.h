@@ -1,0 +1,14 @@
+#pragma once
+
+// Drawing a cached picture of the card (made at the pixel ratio it is shown at) into its frame.
+
+#include <QPainter>
+#include <QPixmap>
+#include <QRectF>
+
+// Draws `layer` over `frame` as QPainter::drawPixmap does, with the same pixels, without handing
+// the work to other threads: placed at whole device pixels without a scale it is copied pixel for
+// pixel, and through a scale it is drawn in bands of device rows. Qt's raster engine splits a
+// smooth blend of 96 spans or more across its thread pool and waits for it, and a card drawn
+// through a scale has about three spans a row (its two soft edges and its middle).
+void drawLayer(QPainter& painter, const QRectF& frame, const QPixmap& layer);
