@@ -41,8 +41,12 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
     applyFrame();
     applyAlpha();
     livePanels().push_back(this);
-    // A compositor that starts or stops decides whether the window is cut to what it draws.
-    compositorWatch_ = platform::CompositorWatch::shared().observe([this] { applyShape(); });
+    // A compositor that starts or stops decides whether the window is cut to what it draws. One
+    // that starts shows all of the window: what frames left undrawn beyond the cut is drawn first.
+    compositorWatch_ = platform::CompositorWatch::shared().observe([this] {
+        if (staged_ && isVisible() && !platform::WindowShapeKeeper::cutsToDrawn()) repaint();
+        applyShape();
+    });
 }
 
 IslandPanel::~IslandPanel() {
@@ -154,34 +158,42 @@ void IslandPanel::applyShape() {
         shapeDirty_ = true;
         return;
     }
-    reshape(false);
+    reshapeAndRepaint();
 }
 
 const QRegion& IslandPanel::shape() {
-    if (shapeDirty_) reshape(false);
+    if (shapeDirty_) reshapeAndRepaint();
     return shape_;
 }
 
-void IslandPanel::reshape(bool painting) {
+std::optional<QRegion> IslandPanel::shownArea() {
+    if (!staged_ || !platform::WindowShapeKeeper::cutsToDrawn()) return std::nullopt;
+    // What the new shape uncovers changed in this frame, so the frame draws it.
+    if (shapeDirty_) reshape();
+    // Whole columns, so a capsule's rounded ends cost no request per row in each frame.
+    return platform::fromDevicePixels(platform::columnBounds(shape_), devicePixelRatioF());
+}
+
+QRegion IslandPanel::reshape() {
     shapeDirty_ = false;
     const qreal ratio = devicePixelRatioF();
     QRegion region;
     if (content_ && alpha_.value() > 0) region = drawnPixels(ratio);
     shape_ = region;
-    // What a grown shape uncovers is repainted, as the content moves or fades in anyway (by the
-    // paint under way, if any): the window system need not report it exposed.
-    const QRegion uncovered = shapeKeeper_.apply(*this, region, region, isVisible());
-    if (painting || uncovered.isEmpty()) return;
-    QRegion points;
-    for (const QRect& r : uncovered) {
-        points += QRectF(r.x() / ratio, r.y() / ratio, r.width() / ratio, r.height() / ratio).toAlignedRect();
-    }
-    update(points);
+    // What a grown shape uncovers is repainted, as the content moves or fades in anyway: the
+    // window system need not report it exposed.
+    return platform::fromDevicePixels(shapeKeeper_.apply(*this, region, region, isVisible()), ratio);
+}
+
+void IslandPanel::reshapeAndRepaint() {
+    const QRegion uncovered = reshape();
+    if (!uncovered.isEmpty()) update(uncovered);
 }
 
 bool IslandPanel::eventFilter(QObject* watched, QEvent* event) {
-    // Before the content draws a frame, so the shape goes out with it.
-    if (watched == content_ && event->type() == QEvent::Paint && shapeDirty_) reshape(true);
+    // Before the content draws a frame, so the shape goes out with it; the paint under way draws
+    // what it uncovers.
+    if (watched == content_ && event->type() == QEvent::Paint && shapeDirty_) reshape();
     return QWidget::eventFilter(watched, event);
 }
 

@@ -12,9 +12,11 @@
 // is the frame with a point to spare when ordered in, and grows at a motion's start to all the
 // motion covers, so the frames between never resize it; it shrinks again off screen. It takes
 // input only where the content draws (the outline of content that declares one, else its frame);
-// without a compositor it is cut to that too, so its clear pixels show nothing.
+// without a compositor it is cut to that too, so its clear pixels show nothing, and its frames
+// draw only within the cut.
 
 #include "platform/animation/animation.h"
+#include "platform/animation/frame_paint.h"
 #include "platform/runtime/reactive.h"
 #include "platform/screens/screens.h"
 #include "platform/window_shape/window_shape.h"
@@ -28,7 +30,7 @@
 
 class StagedContent;
 
-class IslandPanel : public QWidget {
+class IslandPanel : public QWidget, public platform::PartlyShownWindow {
     Q_OBJECT
 
 public:
@@ -68,6 +70,9 @@ public:
     // outline touches within its frame, empty while fully transparent. The window takes input
     // only there and, without a compositor, exists only there.
     const QRegion& shape();
+    // Cut to its content's shape, the columns of the shape's parts (in points, each part's
+    // bounding box); none while the window shows all of itself.
+    std::optional<QRegion> shownArea() override;
 
     // The screen holding the largest part of the frame; none when it lies on no screen.
     std::optional<platform::ScreenInfo> currentScreen() const;
@@ -91,7 +96,8 @@ private:
     QRect stagedGeometry() const;
     void applyAlpha();
     void applyShape();
-    void reshape(bool painting);
+    QRegion reshape();
+    void reshapeAndRepaint();
     QRegion drawnPixels(qreal ratio) const;
     StagedContent* stagedContent() const;
     void restackByLevel();

@@ -510,12 +510,16 @@ void IslandView::paintEvent(QPaintEvent* event) {
     painter.setClipRect(QRectF(QPointF(0, 0), layout_.frameSize), Qt::IntersectClip);
     painter.setOpacity(opacity_);
     paintLayout(painter, glass::pixelRatio(painter));
-    // Where each row now stands on screen, for rows this paint fully reached.
+    // Where each row now stands on screen, for rows this paint fully reached where the window shows.
+    QRegion shown = placement();
+    if (auto* partly = dynamic_cast<platform::PartlyShownWindow*>(window())) {
+        if (const std::optional<QRegion> area = partly->shownArea()) shown &= area->translated(-mapTo(window(), QPoint(0, 0)));
+    }
     for (size_t i = 0; i < layout_.lines.size() && i < lineMarquees_.size(); ++i) {
         const IslandTextLine& line = layout_.lines[i];
         const auto cached = lineCache_.find(line.key);
         if (cached == lineCache_.end()) continue;
-        const bool reached = ((QRegion(lineArea(line)) & placement()) - event->region()).isEmpty();
+        const bool reached = ((QRegion(lineArea(line)) & shown) - event->region()).isEmpty();
         cached->second.paintedX = reached ? rowDeviceX(line, *lineMarquees_[i]) : std::nullopt;
         cached->second.paintedScrolling = lineMarquees_[i]->isScrolling();
     }

@@ -5,6 +5,7 @@
 #include "test_island_view_fixture.h"
 
 #include "core/l10n.h"
+#include "platform/window_shape/input_region.h"
 #include "platform/window_shape/window_shape.h"
 #include "support/fake_compositor.h"
 
@@ -57,7 +58,12 @@ TEST_F(IslandShapeTest, TheSplitPillsShapeIsTwoCapsulesWithTheNotchBetweenThem) 
         EXPECT_FALSE(pixels.contains(at(372, 38)));
         EXPECT_TRUE(pixels.contains(at(3, 21)));
         EXPECT_TRUE(pixels.contains(at(21, 3)));
+        // What a frame draws of it, in points: the two capsules' boxes, whatever the ratio.
+        EXPECT_EQ(platform::fromDevicePixels(platform::columnBounds(pixels), ratio),
+                  QRegion(3, 3, 150, 36) + QRegion(223, 3, 150, 36));
     }
+    // Columns that touch are one run.
+    EXPECT_EQ(platform::columnBounds(QRegion(0, 0, 2, 2) + QRegion(2, 5, 2, 2)), QRegion(0, 0, 4, 7));
 }
 
 TEST_F(IslandShapeTest, TheGlassCardsShadowsAreDrawnOnlyWhileACompositorShowsThem) {

@@ -16,11 +16,13 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QWindow>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 using platform::Animation;
@@ -309,6 +311,110 @@ TEST_F(IslandWindowControllerTest, ASlidingCardsShapeIsDrawnOnceAndMovedWithIt) 
     }
     EXPECT_GE(shapes.size(), 5u);
     EXPECT_LE(view->scaledPictureRenders() - rendersBefore, 1);
+    AppIconHelper::setRoot(previousRoot);
+}
+
+// Without a compositor, where the window is cut to its card, a frame draws only the columns of the
+// split pill's capsules: the notch between them is neither cleared, drawn nor sent. Every pixel the
+// window shows is still, every frame, what a full drawing shows; a compositor that starts shows
+// all of the window, and all of it is drawn at once, before anything else runs.
+TEST_F(IslandWindowControllerTest, WithoutACompositorFramesDrawOnlyWhereTheWindowShows) {
+    testsupport::FakeCompositor compositor(false);
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    struct PaintWatch : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } watch;
+    main().contentView()->installEventFilter(&watch);  // it fills the window
+    // The window's pixels as drawn so far: each paint redraws its area afresh.
+    QImage held;
+    const auto drawn = [&](bool laterInThePass = true) {
+        if (laterInThePass) QApplication::sendPostedEvents();
+        const QRegion painted = std::exchange(watch.painted, QRegion());
+        const QImage full = overlaytest::rendered(main());
+        watch.painted = QRegion();
+        if (held.size() != full.size()) held = QImage(full.size(), full.format());
+        QPainter painter(&held);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.setClipRegion(painted);
+        painter.drawImage(0, 0, full);
+        return std::pair{painted, full};
+    };
+    const auto same = [&](const QImage& full, const QRegion& where) {
+        for (const QRect& r : where) {
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    if (held.pixel(x, y) != full.pixel(x, y)) return false;
+                }
+            }
+        }
+        return true;
+    };
+    int frames = 0;
+    const auto everyFrame = [&](double seconds) {
+        for (double t = 0; t < seconds && main().isOrderedIn(); t += 1.0 / 60, ++frames) {
+            const QRect window = main().geometry();
+            scheduler().advance(1.0 / 60);
+            const QRegion inFrame = watch.painted;
+            EXPECT_TRUE(same(drawn().second, main().shape())) << "frame " << frames;
+            // A resized window is drawn whole.
+            const QRect notch(main().width() / 2 - 2, 0, 5, main().height());
+            if (main().geometry() == window) {
+                EXPECT_FALSE(inFrame.intersects(notch)) << "frame " << frames;
+            }
+        }
+    };
+    publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("Build finished")));
+    QApplication::processEvents();  // the window's first drawing
+    drawn();
+    everyFrame(1.0);
+    // A new state redraws the card in the loop's next pass, apart from the frames.
+    publish(overlay(true, IslandMode::stacked, 3, QStringLiteral("Build finished")));
+    drawn();
+    everyFrame(0.5);
+    publish(overlay(false, IslandMode::stacked, 3, QStringLiteral("Build finished")));
+    drawn();
+    everyFrame(0.2);  // part of the collapse
+    EXPECT_GE(frames, 100);
+    ASSERT_TRUE(main().isOrderedIn());
+
+    compositor.set(true);
+    EXPECT_TRUE(same(drawn(false).second, main().rect()));
+    AppIconHelper::setRoot(previousRoot);
+}
+
+// Cut to its capsules, a scrolling title is still drawn only when it reaches another pixel: its
+// row counts as drawn where the window shows it, though the room of its shadow reaches beyond.
+TEST_F(IslandWindowControllerTest, AScrollingTitleCutToItsCapsuleIsDrawnOnlyAtEachNewPixel) {
+    const testsupport::FakeCompositor noCompositor(false);
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    publish(overlay(true, IslandMode::expanded, 1, QStringLiteral("A title far too long for its capsule, so it scrolls")));
+    const auto* view = static_cast<IslandView*>(main().contentView());
+    const MarqueeText* row = view->marquee(view->layout().lines.front().key);
+    ASSERT_TRUE(row);
+    while (!row->isAnimating()) scheduler().advance(0.05);
+    ASSERT_FALSE(view->contentScaleX().isAnimating());
+    QApplication::processEvents();
+    struct PaintCount : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } count;
+    main().contentView()->installEventFilter(&count);
+    for (int frame = 0; frame < 60; ++frame) scheduler().advance(1.0 / 60);
+    // 30 points a second at 60 frames a second: a new pixel every other frame.
+    EXPECT_TRUE(row->isScrolling());
+    EXPECT_LE(count.paints, 31);
+    EXPECT_GE(count.paints, 29);
     AppIconHelper::setRoot(previousRoot);
 }
 

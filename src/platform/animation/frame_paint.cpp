@@ -25,7 +25,12 @@ std::vector<PendingPaint>& pendingPaints() {
 
 void paintPending() {
     for (const PendingPaint& paint : std::exchange(pendingPaints(), {})) {
-        if (paint.window) paint.window->repaint(paint.region);
+        if (!paint.window) continue;
+        QRegion region = paint.region;
+        if (auto* partly = dynamic_cast<PartlyShownWindow*>(paint.window.data())) {
+            if (const std::optional<QRegion> shown = partly->shownArea()) region &= *shown;
+        }
+        if (!region.isEmpty()) paint.window->repaint(region);
     }
 }
 

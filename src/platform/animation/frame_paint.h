@@ -9,9 +9,22 @@
 
 #include <QRegion>
 
+#include <optional>
+
 class QWidget;
 
 namespace platform {
+
+// A window that shows only part of itself (one cut to a shape) and knows which. A frame redraws
+// only that part of what it changed: what never shows is neither cleared, drawn nor sent to the
+// window system.
+class PartlyShownWindow {
+public:
+    virtual ~PartlyShownWindow() = default;
+    // Where the window shows anything once the frame under way is drawn, in its coordinates;
+    // none when it shows all of itself.
+    virtual std::optional<QRegion> shownArea() = 0;
+};
 
 // Redraws `area` (the widget's own coordinates) of `widget` as described above.
 void paintInFrame(QWidget& widget, const QRegion& area);

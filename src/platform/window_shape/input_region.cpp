@@ -44,6 +44,15 @@ xcb_shape_kind_t xcbKind(ShapeKind kind) {
 
 }  // namespace
 
+QRegion fromDevicePixels(const QRegion& pixels, qreal ratio) {
+    if (ratio == 1) return pixels;
+    QRegion points;
+    for (const QRect& r : pixels) {
+        points += QRectF(r.x() / ratio, r.y() / ratio, r.width() / ratio, r.height() / ratio).toAlignedRect();
+    }
+    return points;
+}
+
 QRegion toDevicePixels(const QRegion& region, qreal ratio) {
     if (ratio == 1) return region;
     std::vector<QRect> rects;

@@ -29,5 +29,7 @@ bool clearShape(QWidget& window, ShapeKind kind);
 // `region`, in a window's device-independent coordinates, as device pixels at `ratio`; rounded
 // outwards, so a fractional ratio loses no edge.
 QRegion toDevicePixels(const QRegion& region, qreal ratio);
+// `pixels`, a window's device pixels at `ratio`, as the points that hold them; rounded outwards.
+QRegion fromDevicePixels(const QRegion& pixels, qreal ratio);
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -64,6 +65,23 @@ QRegion opaquePixels(const QImage& image, QPoint offset) {
     QRegion region;
     region.setRects(rects.data(), static_cast<int>(rects.size()));
     return region;
+}
+
+QRegion columnBounds(const QRegion& region) {
+    std::vector<QRect> rects(region.begin(), region.end());
+    std::sort(rects.begin(), rects.end(), [](const QRect& a, const QRect& b) { return a.left() < b.left(); });
+    QRegion bounds;
+    std::optional<QRect> run;
+    for (const QRect& r : rects) {
+        if (run && r.left() <= run->right() + 1) {
+            *run |= r;
+            continue;
+        }
+        if (run) bounds += *run;
+        run = r;
+    }
+    if (run) bounds += *run;
+    return bounds;
 }
 
 bool WindowShapeKeeper::cutsToDrawn() { return !CompositorWatch::shared().isActive(); }

@@ -20,6 +20,9 @@ namespace platform {
 QRegion pixelsCovered(const QPainterPath& path, qreal ratio = 1);
 // The pixels of `image` (ARGB32 premultiplied or Alpha8) that are not clear, moved by `offset`.
 QRegion opaquePixels(const QImage& image, QPoint offset = {});
+// The bounding rectangle of each run of columns `region` covers: parts side by side keep one
+// rectangle each, so a capsule's rounded ends do not split it into a rectangle per row.
+QRegion columnBounds(const QRegion& region);
 
 // A view that draws only inside an outline.
 class OutlinedView {
