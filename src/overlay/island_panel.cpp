@@ -4,6 +4,7 @@
 
 #include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
+#include "platform/window_shape/state_echo.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -30,6 +31,8 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
     // Without a window manager in the way a frame above the screen's top edge is kept as set.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         setWindowFlag(Qt::X11BypassWindowManagerHint, true);
+        // Qt would read back at every show the state it writes itself.
+        platform::dropStateEchoes(*this);
     }
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
