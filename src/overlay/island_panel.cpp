@@ -39,6 +39,10 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
     setAttribute(Qt::WA_MacAlwaysShowToolWindow);  // stays when the application deactivates
     setFocusPolicy(Qt::NoFocus);
 
+    // A step that moves neither the card's whole points nor the window changes nothing applyFrame does.
+    frame_.setLooksSame([this](const QRectF& value, const QRectF& heard) {
+        return qtRect(value) == qtRect(heard) && (!staged_ || stagedGeometry(value) == stagedGeometry(heard));
+    });
     frameWatch_ = frame_.onChange([this] { applyFrame(); });
     alphaWatch_ = alpha_.onChange([this] { applyAlpha(); });
     applyFrame();
@@ -76,6 +80,12 @@ QRectF withMargin(const QRectF& rect) { return QRectF(rect.toAlignedRect()).adju
 void IslandPanel::setStaged(bool staged) {
     if (staged_ == staged) return;
     staged_ = staged;
+    // Staged content draws less than half an alpha step no differently (applyAlpha).
+    if (staged_) {
+        alpha_.setVisibleStep(0.5 / 255);
+    } else {
+        alpha_.clearVisibleStep();
+    }
     applyFrame();
     applyAlpha();
 }
@@ -89,12 +99,12 @@ QRectF IslandPanel::drawnExtent(const QRectF& frame) const {
     return frame.united(QRectF(frame.center() - QPointF(size.width() / 2, size.height() / 2), size));
 }
 
-QRect IslandPanel::stagedGeometry() const {
+QRect IslandPanel::stagedGeometry(const QRectF& value) const {
     // Off screen, the frame with its margin. A motion gets the window it needs all the way to its
     // target at its start, so no frame of it resizes the window; on screen the window only grows,
     // keeping the room of the motions since it was shown: a card collapses back into the strip it
     // grew out of, and resizing a window on show costs a redraw of all of it.
-    const QRectF frame = drawnExtent(frame_.value());
+    const QRectF frame = drawnExtent(value);
     const QRect needed = qtRect(withMargin(
         frame_.isAnimating() ? frame.united(drawnExtent(frame_.target())) : frame));
     return isVisible() && geometry().contains(needed) ? geometry() : needed;
@@ -102,7 +112,7 @@ QRect IslandPanel::stagedGeometry() const {
 
 void IslandPanel::applyFrame() {
     const QRect card = qtRect(frame_.value());
-    const QRect window = staged_ ? stagedGeometry() : card;
+    const QRect window = staged_ ? stagedGeometry(frame_.value()) : card;
     if (geometry() != window) setGeometry(window);
     cardRect_ = card.translated(-window.topLeft());
     if (auto* staged = stagedContent()) {

@@ -93,7 +93,8 @@ private:
     platform::Screens& screens() const;
     void applyFrame();
     QRectF drawnExtent(const QRectF& frame) const;
-    QRect stagedGeometry() const;
+    // The staged window while the frame stands at `value`.
+    QRect stagedGeometry(const QRectF& value) const;
     void applyAlpha();
     void applyShape();
     QRegion reshape();

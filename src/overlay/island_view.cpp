@@ -277,6 +277,7 @@ void IslandView::rebuild() {
     glassGlow_.updateTrackingAreas(QRectF(QPointF(0, 0), layout_.contentRect.size()));
     invalidateCaches();
     syncMarquees();
+    updateVisibleSteps();
     updateFrameDriver();
     updateGeometry();
     update();
@@ -371,6 +372,7 @@ QTransform IslandView::transformAt(QPointF scale) const {
 QRectF IslandView::drawnRect() const { return contentTransform().mapRect(QRectF(QPointF(0, 0), layout_.frameSize)); }
 
 void IslandView::scaleChanged() {
+    updateVisibleSteps();  // a motion starting or ending, or another screen
     const QPointF live(contentScaleX_.value(), contentScaleY_.value());
     if (live == shownScale_) return;
     const QRectF shown = drawnRect();
@@ -523,6 +525,7 @@ void IslandView::paintEvent(QPaintEvent* event) {
         cached->second.paintedX = reached ? rowDeviceX(line, *lineMarquees_[i]) : std::nullopt;
         cached->second.paintedScrolling = lineMarquees_[i]->isScrolling();
     }
+    updateVisibleSteps();
 }
 
 void IslandView::paintStill(QPainter& painter, bool below) const {
@@ -654,9 +657,46 @@ const IslandView::LineImage& IslandView::lineImage(const IslandTextLine& line, c
 std::optional<long> IslandView::rowDeviceX(const IslandTextLine& line, const MarqueeText& marquee) const {
     const auto cached = lineCache_.find(line.key);
     if (cached == lineCache_.end() || cached->second.pixmap.isNull()) return std::nullopt;
-    const double x = line.frame.left() + marquee.offset() - cached->second.origin.x();
+    return std::lround(rowDevicePosition(line, cached->second, marquee.offset()));
+}
+
+double IslandView::rowDevicePosition(const IslandTextLine& line, const LineImage& image, double offset) const {
+    const double x = line.frame.left() + offset - image.origin.x();
     const double inWindow = mapTo(window(), QPoint(0, 0)).x() + contentTransform().map(QPointF(x, 0)).x();
-    return std::lround(inWindow * devicePixelRatioF());
+    return inWindow * devicePixelRatioF();
+}
+
+void IslandView::updateVisibleSteps() {
+    const double ratio = devicePixelRatioF();
+    const QSizeF size = layout_.frameSize;
+    // Scaled about the top centre: a side moves by half the width times the change, the bottom by
+    // the height times it, and less than half a device pixel is not drawn (scaleChanged).
+    if (size.width() > 0 && size.height() > 0) {
+        contentScaleX_.setVisibleStep(1.0 / (ratio * size.width()));
+        contentScaleY_.setVisibleStep(0.5 / (ratio * size.height()));
+    } else {
+        contentScaleX_.clearVisibleStep();
+        contentScaleY_.clearVisibleStep();
+    }
+    // A row is drawn at whole device pixels once its place is known; while the card scales every
+    // frame redraws the card (updateLine).
+    const bool scaling = contentScaleX_.isAnimating() || contentScaleY_.isAnimating();
+    for (size_t i = 0; i < layout_.lines.size() && i < lineMarquees_.size(); ++i) {
+        MarqueeText& marquee = *lineMarquees_[i];
+        const IslandTextLine& line = layout_.lines[i];
+        const auto cached = lineCache_.find(line.key);
+        if (scaling || cached == lineCache_.end() || cached->second.pixmap.isNull() || !cached->second.paintedX) {
+            marquee.clearVisibleStep();
+            continue;
+        }
+        const double at = rowDevicePosition(line, cached->second, 0);
+        const double perPoint = ratio * contentTransform().m11();
+        if (!(perPoint > 0)) {
+            marquee.clearVisibleStep();
+            continue;
+        }
+        marquee.setVisibleGrid(1.0 / perPoint, at);
+    }
 }
 
 void IslandView::paintLine(QPainter& painter, const IslandTextLine& line, const MarqueeText& marquee,

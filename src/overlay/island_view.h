@@ -174,6 +174,11 @@ private:
     };
     // The device pixel column the row's image is drawn at now; none before its image exists.
     std::optional<long> rowDeviceX(const IslandTextLine& line, const MarqueeText& marquee) const;
+    // Before rounding, with the row shifted by `offset`.
+    double rowDevicePosition(const IslandTextLine& line, const LineImage& image, double offset) const;
+    // Tells the scale springs and the scrolling rows how far they must move to change the picture,
+    // so the frame clock skips the frames that would draw the same pixels.
+    void updateVisibleSteps();
     void invalidateCaches();
     void paintStill(QPainter& painter, bool below) const;
     const QPixmap& stillLayer(bool below, qreal pixelRatio) const;

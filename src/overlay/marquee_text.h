@@ -66,8 +66,13 @@ public:
     bool isAnimating() const { return offset_.isAnimating(); }
     const platform::Animated<double>& animatedOffset() const { return offset_; }
 
-    // Called after every change that alters what is drawn, and every frame while a pass runs.
+    // Called after every change that alters what is drawn, and every frame while a pass runs (or
+    // only on the frames where the offset reaches another of the owner's drawn steps).
     void setOnChange(std::function<void()> onChange);
+    // The owner draws the row at round(offset / step + grid); frames that would draw it in the
+    // same place are skipped.
+    void setVisibleGrid(double step, double grid) { offset_.setVisibleGrid(step, grid); }
+    void clearVisibleStep() { offset_.clearVisibleStep(); }
 
     // Draws the row with its top-left at `frame`'s top-left, clipped to the container width.
     void paint(QPainter& painter, const QRectF& frame) const;

@@ -96,13 +96,18 @@ TEST_F(IslandViewTest, AShrinkRepaintsOnlyTheCardOnlyForVisibleStepsAndEndsOnThe
 
     bus.overlayDismissSubject.send();
     int moves = 0;
+    int idleWakes = 0;  // frames that woke the thread and drew nothing
     for (double scale = v.contentScaleX().value(); v.contentScaleX().isAnimating(); scale = v.contentScaleX().value()) {
+        const uint64_t ran = scheduler().runCount();
+        const size_t painted = spy.paints.size();
         at(scheduler().elapsed() + 1.0 / 60);
         QCoreApplication::processEvents();
         moves += v.contentScaleX().value() != scale;
+        idleWakes += scheduler().runCount() != ran && spy.paints.size() == painted;
     }
     ASSERT_FALSE(spy.paints.empty());
     EXPECT_LT(spy.paints.size(), static_cast<size_t>(moves));  // the spring's tail moves by less than half a pixel
+    EXPECT_EQ(idleWakes, 0);  // nor does it wake the thread
     // After the first step the card no longer covers the whole view.
     for (size_t i = 1; i < spy.paints.size(); ++i) EXPECT_NE(spy.paints[i].first, v.rect()) << i;
     EXPECT_EQ(spy.paints.back().second, IslandView::shrunkScale);
@@ -182,6 +187,46 @@ TEST_F(IslandViewTest, AScrollingRowIsRedrawnWhenItReachesAnotherPixelAndOnlyThe
     EXPECT_EQ(frames.size(), 60u);
     EXPECT_LE(spy.offsets.size(), 1 + frames.size() / 2 + 1);
     EXPECT_GE(spy.offsets.size(), 1 + frames.size() / 2 - 1);
+}
+
+TEST_F(IslandViewTest, AScrollingRowWakesTheThreadOnlyForTheFramesThatMoveItAPixel) {
+    IslandView& v = view();
+    send(visible(QStringLiteral("A message far too long for the pill it stands in, so that it scrolls along")));
+    v.resize(v.sizeHint());
+    v.move(0, 0);
+    v.show();
+    const MarqueeText* row = v.marquee(v.layout().lines.front().key);
+    ASSERT_TRUE(row);
+    while (!row->isAnimating()) at(scheduler().elapsed() + 0.05);
+    at(scheduler().elapsed() + 0.1);
+    QCoreApplication::processEvents();
+
+    struct PaintSpy : QObject {
+        const MarqueeText* row;
+        std::vector<double> offsets;
+        explicit PaintSpy(const MarqueeText* r) : row(r) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) offsets.push_back(row->offset());
+            return false;
+        }
+    } spy(row);
+    v.installEventFilter(&spy);
+    // A second of the pass, frame by frame: which frames woke the thread, and what they drew.
+    int woken = 0;
+    for (int frame = 0; frame < 60; ++frame) {
+        const uint64_t ran = scheduler().runCount();
+        const size_t painted = spy.offsets.size();
+        at(scheduler().elapsed() + 1.0 / 60);
+        QCoreApplication::processEvents();
+        if (scheduler().runCount() == ran) continue;
+        ++woken;
+        EXPECT_EQ(spy.offsets.size(), painted + 1) << "frame " << frame << " woke the thread and drew nothing";
+    }
+    ASSERT_TRUE(row->isAnimating());
+    // 30 points a second on a 1x screen: 30 new pixels, each drawn on the frame it is reached.
+    EXPECT_GE(woken, 29);
+    EXPECT_LE(woken, 31);
+    for (size_t i = 1; i < spy.offsets.size(); ++i) EXPECT_NEAR(spy.offsets[i - 1] - spy.offsets[i], 1.0, 1e-3) << i;
 }
 
 TEST_F(IslandViewTest, IconFallsThroughUndecodableImagesToTheDefaultAndKeepsASmallOneOverTheBell) {

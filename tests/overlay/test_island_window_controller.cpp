@@ -489,6 +489,35 @@ TEST_F(IslandWindowControllerTest, EachFrameIsPaintedInThePassThatComputesIt) {
     AppIconHelper::setRoot(previousRoot);
 }
 
+TEST_F(IslandWindowControllerTest, TheCardMovesOnEveryFrameItReachesAnotherPointAndTheThreadWakesForNoOther) {
+    start();
+    // Where the frame's value is drawn on this screen: whole points, counted from the top.
+    const auto drawn = [](const QRectF& f) {
+        return QRect(int(std::lround(f.x())), int(std::lround(982 - f.y() - f.height())), int(std::lround(f.width())),
+                     int(std::lround(f.height())));
+    };
+    int moved = 0;
+    int idle = 0;  // frames that woke the thread and changed nothing on show
+    const auto frames = [&](double seconds) {
+        for (double t = 0; t < seconds; t += 1.0 / 60) {
+            const QRect before = main().cardRect().translated(main().geometry().topLeft());
+            const double alpha = main().alphaValue();
+            const uint64_t ran = scheduler().runCount();
+            scheduler().advance(1.0 / 60);
+            const QRect card = main().cardRect().translated(main().geometry().topLeft());
+            EXPECT_EQ(card, drawn(main().frame())) << "at " << scheduler().elapsed();
+            moved += card != before;
+            idle += scheduler().runCount() != ran && card == before && main().alphaValue() == alpha;
+        }
+    };
+    publish(overlay(true, IslandMode::expanded, 1));  // grows out of the strip
+    frames(1.0);
+    publish(overlay(false, IslandMode::expanded, 1));  // collapses into it and fades
+    frames(1.0);
+    EXPECT_GE(moved, 20);
+    EXPECT_LE(idle, 2);  // the show's end notice and the hide's completion, at their own times
+}
+
 TEST_F(IslandWindowControllerTest, VisibleStatesDuringAHideAreReplayedInOrderAndHiddenOnesDropped) {
     start();
     publish(overlay(true, IslandMode::expanded, 1));

@@ -231,3 +231,91 @@ TEST_F(AnimationTest, TransactionsJumpInsideWithoutAnimationIgnoreUnchangedValue
     clock.advance(3.0);
     EXPECT_TRUE(springDone);
 }
+
+namespace {
+
+struct Heard {
+    std::vector<double> times, values;
+    uint64_t wakes = 0;  // steps the clock ran: each a wake-up of the thread
+    double done = 0;     // when the completion ran
+};
+
+// Animates a value from 0 to `to`, optionally told its visible step, and lists what its listener heard.
+Heard listen(double to, const Animation& animation, const std::function<void(Animated<double>&)>& step = {}) {
+    VirtualScheduler s;
+    Animated<double> value(0.0, s);
+    if (step) step(value);
+    Heard heard;
+    auto sub = value.onChange([&] {
+        heard.times.push_back(s.elapsed());
+        heard.values.push_back(value.value());
+    });
+    withAnimation(animation, [&] { value.set(to); }, [&] { heard.done = s.elapsed(); }, s);
+    s.advance(3.0);
+    heard.wakes = s.runCount();
+    return heard;
+}
+
+}  // namespace
+
+TEST(VisibleStep, AValueDrawnRoundedIsHeardOnlyWhereItsPixelChangesOnTheSameTicksAsBefore) {
+    // 30 points a second on a 60 Hz grid: a whole pixel every other frame.
+    auto drawn = [](double v) { return std::lround(v + 0.3); };
+    const Heard all = listen(-30.0, Animation::linear(1.0));
+    const Heard some = listen(-30.0, Animation::linear(1.0), [](Animated<double>& v) { v.setVisibleGrid(1.0, 0.3); });
+    std::vector<double> changes{all.times.front()};
+    for (size_t i = 1; i < all.values.size(); ++i) {
+        if (drawn(all.values[i]) != drawn(all.values[i - 1])) changes.push_back(all.times[i]);
+    }
+    ASSERT_EQ(changes.size(), 31u);
+    EXPECT_EQ(some.times, changes);  // the last at the exact end
+    for (size_t i = 1; i < some.values.size(); ++i) EXPECT_EQ(drawn(some.values[i]), drawn(some.values[i - 1]) - 1) << i;
+    EXPECT_EQ(some.values.back(), -30.0);
+    EXPECT_EQ(some.done, all.done);
+    EXPECT_GE(all.wakes, 61u);
+    EXPECT_LE(some.wakes, 32u);
+}
+
+TEST(VisibleStep, ASpringsTicksThatMoveItLessThanItsStepAreNotScheduledAndItEndsOnItsTarget) {
+    const Animation spring = Animation::spring(0.4, 0.75);
+    const Heard all = listen(1.0, spring);
+    const Heard some = listen(1.0, spring, [](Animated<double>& v) { v.setVisibleStep(0.01); });
+    // Replaying every tick: one is heard once the value moved a step from the last heard.
+    std::vector<double> expected{all.times.front()};
+    for (size_t i = 1, last = 0; i + 1 < all.values.size(); ++i) {
+        if (std::abs(all.values[i] - all.values[last]) < 0.01) continue;
+        expected.push_back(all.times[i]);
+        last = i;
+    }
+    expected.push_back(all.times.back());
+    EXPECT_EQ(some.times, expected);
+    EXPECT_EQ(some.values.back(), 1.0);
+    EXPECT_EQ(some.done, all.done);
+    EXPECT_LT(some.wakes + 10, all.wakes);  // the creeping tail wakes nothing
+}
+
+TEST(VisibleStep, ANewMotionOrAnotherValueWakesTheSleepingClockOnItsGrid) {
+    VirtualScheduler s;
+    Animated<double> slow(0.0, s), fast(0.0, s);
+    slow.setVisibleStep(1.0);
+    std::vector<double> slowHeard, fastHeard;
+    auto a = slow.onChange([&] { slowHeard.push_back(s.elapsed()); });
+    auto b = fast.onChange([&] { fastHeard.push_back(s.elapsed()); });
+    slow.animate(4.0, Animation::linear(2.0));  // a step every half second
+    s.advance(0.1);
+    EXPECT_EQ(s.runCount(), 0u);
+    fast.animate(1.0, Animation::linear(0.1));  // every frame, on the same grid
+    s.advance(0.2);
+    ASSERT_GE(fastHeard.size(), 6u);
+    EXPECT_NEAR(fastHeard[1], 0.100002, 1e-9);  // the grid's sixth tick
+    // Retargeted: four whole steps, then the end; a smaller step is heard at once.
+    slow.animate(-4.0, Animation::linear(1.0));
+    slowHeard.clear();
+    s.advance(1.5);
+    EXPECT_EQ(slowHeard.size(), 5u);
+    slow.animate(1.0, Animation::linear(1.0));
+    slow.setVisibleStep(0.0001);
+    slowHeard.clear();
+    s.advance(0.5);
+    EXPECT_GE(slowHeard.size(), 29u);
+}

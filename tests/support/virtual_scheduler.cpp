@@ -102,6 +102,7 @@ void VirtualScheduler::runUntil(int64_t limitMicros) {
             queue_.erase(it);
         }
         if (entry.state->cancelled) continue;
+        ++runCount_;
         entry.state->done = true;
         entry.fn();  // unlocked: a step may schedule more
     }

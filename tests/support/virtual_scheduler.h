@@ -41,6 +41,8 @@ public:
     size_t pendingCount() const;
     // Steps still held in the queue, cancelled ones included (they leave only when due).
     size_t queuedCount() const;
+    // Steps run so far (timers, delayed and posted steps): on the real loop each wakes the thread.
+    uint64_t runCount() const { return runCount_; }
 
 private:
     struct Entry {
@@ -54,6 +56,7 @@ private:
 
     Clock::time_point wallStart_;
     std::atomic<int64_t> nowMicros_{0};
+    std::atomic<uint64_t> runCount_{0};
     mutable std::mutex mutex_;  // guards sequence_, queue_ and the held global steps
     uint64_t sequence_ = 0;
     std::map<Key, Entry> queue_;

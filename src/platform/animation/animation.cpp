@@ -293,11 +293,22 @@ AnimationVector Motion::velocityAt(double t) const {
 
 // ---- Frame clock ---------------------------------------------------------------------------
 
-// One 60 Hz tick per scheduler, shared by every moving channel: values animated together change in
+// One 60 Hz grid per scheduler, shared by every moving channel: values animated together change in
 // the same pass of the event loop, so their views redraw once per frame rather than once per
-// channel, and the tick stops as soon as nothing moves.
+// channel. The clock wakes only on the grid's ticks some entry asks for, and is dropped as soon as
+// nothing moves.
 class FrameClock {
 public:
+    static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+
+    // The grid: origin + k × period, in the scheduler's microseconds.
+    struct Grid {
+        int64_t origin = 0;
+        int64_t period = 1;
+        // The first tick strictly after `t`.
+        int64_t after(int64_t t) const { return origin + ((t - origin) / period + 1) * period; }
+    };
+
     static FrameClock& of(Scheduler& scheduler) {
         auto& clocks = all();
         auto it = clocks.find(&scheduler);
@@ -305,25 +316,36 @@ public:
         return *it->second;
     }
 
-    explicit FrameClock(Scheduler& scheduler) : scheduler_(scheduler) {}
+    explicit FrameClock(Scheduler& scheduler)
+        : scheduler_(scheduler), grid_{scheduler.monotonicMicros(), scheduler.periodMicros(kTickInterval)} {}
 
-    // `tick` runs on every frame until it returns false or is removed.
-    void add(const void* owner, std::function<bool()> tick) {
-        entries_.push_back({owner, std::make_shared<std::function<bool()>>(std::move(tick))});
-        if (!timer_.isValid()) timer_ = scheduler_.every(kTickInterval, [this] { fire(); });
+    // `tick` runs on the ticks `plan` asks for (given the grid and the time to plan after, it
+    // answers the first tick it needs, or kNever) until it returns false or is removed.
+    using Plan = std::function<int64_t(const Grid&, int64_t after)>;
+    void add(const void* owner, std::function<bool()> tick, Plan plan) {
+        Entry entry{owner, std::make_shared<std::function<bool()>>(std::move(tick)), std::move(plan), kNever};
+        entry.due = entry.plan(grid_, scheduler_.monotonicMicros());
+        entries_.push_back(std::move(entry));
+        schedule();
     }
     void remove(const void* owner) {
         std::erase_if(entries_, [owner](const Entry& e) { return e.owner == owner; });
         stopWhenIdle();
     }
-    bool contains(const void* owner) const {
-        return std::any_of(entries_.begin(), entries_.end(), [owner](const Entry& e) { return e.owner == owner; });
+    // What `owner` needs may have changed (a new motion, a new step).
+    void replan(const void* owner) {
+        for (Entry& entry : entries_) {
+            if (entry.owner == owner) entry.due = entry.plan(grid_, scheduler_.monotonicMicros());
+        }
+        schedule();
     }
 
 private:
     struct Entry {
         const void* owner;
         std::shared_ptr<std::function<bool()>> tick;
+        Plan plan;
+        int64_t due;
     };
 
     static std::map<Scheduler*, std::unique_ptr<FrameClock>>& all() {
@@ -331,30 +353,62 @@ private:
         return clocks;
     }
 
-    void fire() {
+    Entry* find(const std::shared_ptr<std::function<bool()>>& tick) {
+        auto it = std::find_if(entries_.begin(), entries_.end(), [&tick](const Entry& e) { return e.tick == tick; });
+        return it == entries_.end() ? nullptr : &*it;
+    }
+
+    void fire(int64_t due) {
+        scheduled_ = kNever;
         const FrameScope frame;
+        // A late timer plans from now, so missed ticks are left out rather than run in a burst.
+        const int64_t from = std::max(due, scheduler_.monotonicMicros());
         // A tick may add or remove entries (a listener starting another animation).
         firing_ = true;
-        const auto snapshot = entries_;
-        for (const Entry& entry : snapshot) {
-            const bool listed = std::any_of(entries_.begin(), entries_.end(),
-                                            [&entry](const Entry& e) { return e.tick == entry.tick; });
-            if (!listed) continue;
-            if (!(*entry.tick)()) std::erase_if(entries_, [&entry](const Entry& e) { return e.tick == entry.tick; });
+        std::vector<std::shared_ptr<std::function<bool()>>> dueTicks;
+        for (const Entry& entry : entries_) {
+            if (entry.due <= from) dueTicks.push_back(entry.tick);
+        }
+        for (const auto& tick : dueTicks) {
+            if (!find(tick)) continue;
+            const bool more = (*tick)();
+            Entry* entry = find(tick);
+            if (!entry) continue;
+            if (!more) {
+                std::erase_if(entries_, [&tick](const Entry& e) { return e.tick == tick; });
+            } else {
+                entry->due = entry->plan(grid_, from);
+            }
         }
         firing_ = false;
+        if (!entries_.empty()) schedule();
         stopWhenIdle();  // may end this clock: nothing may follow
     }
+
+    void schedule() {
+        if (firing_) return;  // the firing tick schedules once it is done
+        int64_t next = kNever;
+        for (const Entry& entry : entries_) next = std::min(next, entry.due);
+        if (next == scheduled_) return;
+        timer_.cancel();
+        scheduled_ = next;
+        if (next == kNever) return;
+        const double delay = static_cast<double>(next - scheduler_.monotonicMicros()) / 1e6;
+        timer_ = scheduler_.after(delay, [this, next] { fire(next); });
+    }
+
     // An idle clock is dropped, so a later scheduler at the same address starts afresh.
     void stopWhenIdle() {
         if (!entries_.empty() || firing_) return;
-        timer_.invalidate();
+        timer_.cancel();
         all().erase(&scheduler_);
     }
 
     Scheduler& scheduler_;
+    const Grid grid_;
     std::vector<Entry> entries_;
-    RepeatingTimer timer_;
+    WorkItem timer_;
+    int64_t scheduled_ = kNever;
     bool firing_ = false;
 };
 
@@ -375,6 +429,9 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
     std::vector<std::shared_ptr<Listener>> listeners;
     bool ticking = false;
     WorkItem endNotice;
+    std::optional<VisibleStep> visibleStep;
+    AnimationChannel::LooksSame looksSame;  // instead of the step
+    AnimationVector delivered{};  // the value the listeners last heard
 
     double now() const { return scheduler->monotonicSeconds(); }
     bool moving(double t) const { return motion && t < motion->end - kTimeEpsilon; }
@@ -383,6 +440,7 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
     AnimationVector velocityAt(double t) const { return motion ? motion->velocityAt(t) : AnimationVector{}; }
 
     void notify() {
+        delivered = valueAt(now());
         auto snapshot = listeners;
         for (auto& listener : snapshot) {
             if (!listener->active) continue;
@@ -404,18 +462,67 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
         }
     }
 
+    // Whether listeners that last heard `delivered` would see `value` differ.
+    bool shows(const AnimationVector& value) const {
+        if (looksSame) return !looksSame(value, delivered);
+        if (!visibleStep) return true;
+        for (int i = 0; i < dims; ++i) {
+            const double step = visibleStep->step[i];
+            if (!(step > 0)) {
+                if (value[i] != delivered[i]) return true;
+            } else if (visibleStep->grid) {
+                const double grid = (*visibleStep->grid)[i];
+                const double drawn = value[i] / step + grid;
+                if (std::llround(drawn) != std::llround(delivered[i] / step + grid)) return true;
+                // On a rounding edge the drawing may round either way.
+                if (std::abs(drawn - std::floor(drawn) - 0.5) < 1e-9) return true;
+            } else if (std::abs(value[i] - delivered[i]) >= step * (1 - 1e-9)) {
+                // Reached within rounding error counts as reached: a tick too many, never one too few.
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The first tick after `after` on which the listeners must hear the value: every tick without
+    // a visible step; with one, the first where the value shows a change. The exact end needs no
+    // tick (the end notice delivers it), and past a second ahead the clock wakes to look again.
+    int64_t plan(const FrameClock::Grid& grid, int64_t after) const {
+        const int64_t first = grid.after(after);
+        if ((!visibleStep && !looksSame) || !motion) return first;
+        constexpr int kLookAhead = 60;
+        int64_t t = first;
+        for (int k = 0; k < kLookAhead; ++k, t += grid.period) {
+            const double seconds = static_cast<double>(t) / 1e6;
+            if (seconds >= motion->end - kTimeEpsilon) return FrameClock::kNever;
+            if (shows(motion->valueAt(seconds))) return t;
+        }
+        return t;
+    }
+
+    void replan() {
+        if (ticking) FrameClock::of(*scheduler).replan(this);
+    }
+
     void startTicking() {
         if (listeners.empty() || !moving(now()) || ticking) return;
         ticking = true;
         std::weak_ptr<Impl> weak = weak_from_this();
-        FrameClock::of(*scheduler).add(this, [weak] {
-            auto self = weak.lock();
-            if (!self || !self->ticking) return false;
-            self->finishIfOver();
-            const bool more = self->ticking;
-            self->notify();
-            return more;
-        });
+        FrameClock::of(*scheduler).add(
+            this,
+            [weak] {
+                auto self = weak.lock();
+                if (!self || !self->ticking) return false;
+                self->finishIfOver();
+                const bool more = self->ticking;
+                // A tick woken to look further ahead shows nothing new.
+                if (!more || self->shows(self->valueAt(self->now()))) self->notify();
+                return more;
+            },
+            [weak](const FrameClock::Grid& grid, int64_t after) {
+                auto self = weak.lock();
+                return self ? self->plan(grid, after) : FrameClock::kNever;
+            });
     }
 
     void jump(const AnimationVector& value) {
@@ -470,6 +577,8 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
                 self->notify();
             });
         }
+        delivered = valueAt(t);  // what notify() hears below, which the ticks are planned from
+        if (ticking) replan();   // the new motion may want another tick
         startTicking();
         notify();
     }
@@ -527,5 +636,18 @@ AnyCancellable AnimationChannel::onChange(std::function<void()> listener) const 
 }
 
 Scheduler& AnimationChannel::scheduler() const { return *impl_->scheduler; }
+
+void AnimationChannel::setVisibleStep(std::optional<VisibleStep> step) {
+    if (impl_->visibleStep == step && !impl_->looksSame) return;
+    impl_->visibleStep = std::move(step);
+    impl_->looksSame = nullptr;
+    impl_->replan();
+}
+
+void AnimationChannel::setLooksSame(LooksSame same) {
+    impl_->visibleStep.reset();
+    impl_->looksSame = std::move(same);
+    impl_->replan();
+}
 
 }  // namespace platform

@@ -15,7 +15,11 @@
 //   scheduler's monotonic clock at each read, so tests on a VirtualScheduler advance time and
 //   sample exactly. A new animation starts from the value on show; a spring also keeps the
 //   velocity. While something listens (`onChange`) and the value moves, the listeners are called
-//   every 1/60 s through `Scheduler::every`, and once more at the exact end.
+//   on every tick of a shared 1/60 s grid, and once more at the exact end.
+// - A value told how far it must move before it looks different (`setVisibleStep`,
+//   `setVisibleGrid` for a value drawn rounded, `setLooksSame`) calls its listeners only on the ticks where it
+//   has, and the frame clock sleeps through ticks on which no value would: the ticks that do run
+//   fall where they always did, and the exact end is always delivered.
 // - `set()` animates when called inside `withAnimation`, and jumps otherwise (or inside
 //   `withoutAnimation`). Setting the value it already targets does nothing.
 // - `withAnimation`'s completion runs once the animation's time is up: delay + duration × repeats
@@ -176,6 +180,16 @@ struct Animatable<QColor> {
     static QColor fromVector(const AnimationVector& v);
 };
 
+// How much of a motion can be seen, component by component. A component whose step is 0 shows
+// every change. Without a grid a change shows once it reaches the step from the value last
+// delivered (a device pixel of a position, half an alpha step of an opacity); with one, the value
+// is drawn as round(value / step + grid) and a change shows where that whole number changes.
+struct VisibleStep {
+    AnimationVector step{};
+    std::optional<AnimationVector> grid;
+    friend bool operator==(const VisibleStep&, const VisibleStep&) = default;
+};
+
 // The untyped engine under Animated<T>.
 class AnimationChannel {
 public:
@@ -199,6 +213,11 @@ public:
     const std::optional<Record>& lastAnimation() const;
     AnyCancellable onChange(std::function<void()> listener) const;
     Scheduler& scheduler() const;
+    // None (the default): listeners hear every tick while the value moves.
+    void setVisibleStep(std::optional<VisibleStep> step);
+    // Any other rule: whether listeners that last heard `heard` would show `value` no differently.
+    using LooksSame = std::function<bool(const AnimationVector& value, const AnimationVector& heard)>;
+    void setLooksSame(LooksSame same);
 
     struct Impl;
 
@@ -240,8 +259,23 @@ public:
         return Record{r->animation, Traits::fromVector(r->from), Traits::fromVector(r->to), r->startTime};
     }
 
-    // Called on every jump, every 1/60 s while moving, and at the end of a motion.
+    // Called on every jump, every 1/60 s while moving (or only on the ticks where it moved as far
+    // as its visible step), and at the end of a motion.
     AnyCancellable onChange(std::function<void()> listener) const { return channel_.onChange(std::move(listener)); }
+
+    // A change of a component smaller than its step from the value last delivered shows nothing.
+    void setVisibleStep(const T& step) { channel_.setVisibleStep(VisibleStep{Traits::toVector(step), std::nullopt}); }
+    // The value is drawn as round(value / step + grid), component by component.
+    void setVisibleGrid(const T& step, const T& grid) {
+        channel_.setVisibleStep(VisibleStep{Traits::toVector(step), Traits::toVector(grid)});
+    }
+    void clearVisibleStep() { channel_.setVisibleStep(std::nullopt); }
+    // Any other rule, from what its listeners make of the value (a rectangle rounded to whole pixels).
+    void setLooksSame(std::function<bool(const T& value, const T& heard)> same) {
+        channel_.setLooksSame([same = std::move(same)](const AnimationVector& value, const AnimationVector& heard) {
+            return same(Traits::fromVector(value), Traits::fromVector(heard));
+        });
+    }
 
 private:
     AnimationChannel channel_;

@@ -2,7 +2,9 @@
 
 #include "platform/runtime/qt_scheduler.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <random>
 
 namespace platform {
@@ -48,6 +50,10 @@ Scheduler& Scheduler::shared() {
 }
 
 Scheduler* Scheduler::setShared(Scheduler* scheduler) { return installed.exchange(scheduler); }
+
+int64_t Scheduler::periodMicros(double interval) const {
+    return std::max<int64_t>(1, std::llround(interval * 1e6));
+}
 
 double Scheduler::randomUniform(double lo, double hi) {
     double unit;

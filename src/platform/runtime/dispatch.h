@@ -75,6 +75,9 @@ public:
     // Runs `fn` every `interval` seconds on the main thread until the handle is invalidated.
     // Main thread only.
     virtual RepeatingTimer every(double interval, std::function<void()> fn) = 0;
+    // The period `every(interval)` really keeps, in whole microseconds: a timer that wakes only
+    // on some of those ticks schedules them on this grid.
+    virtual int64_t periodMicros(double interval) const;
     // Runs blocking `fn` off the main thread; hand results back with post().
     virtual void global(std::function<void()> fn) = 0;
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <unordered_map>
@@ -146,6 +147,11 @@ WorkItem QtScheduler::after(double seconds, std::function<void()> fn) {
 }
 
 RepeatingTimer QtScheduler::every(double interval, std::function<void()> fn) { return ticks_.every(interval, std::move(fn)); }
+
+int64_t QtScheduler::periodMicros(double interval) const {
+    // Timers keep whole milliseconds.
+    return std::max<int64_t>(1, toMilliseconds(interval)) * 1000;
+}
 
 RepeatingTimer QtScheduler::rawEvery(double interval, std::function<void()> fn) {
     const QPointer<TimerHost> owner = context();

@@ -26,6 +26,7 @@ public:
     WorkItem post(std::function<void()> fn) override;
     WorkItem after(double seconds, std::function<void()> fn) override;
     RepeatingTimer every(double interval, std::function<void()> fn) override;
+    int64_t periodMicros(double interval) const override;
     void global(std::function<void()> fn) override;
 
 private:
