@@ -97,6 +97,15 @@ TEST(QtScheduler, ACancelledDelayedStepStopsItsTimerSoItNeverWakesTheThread) {
     spinUntil([&] { return ran; });
     EXPECT_TRUE(ran);
     EXPECT_EQ(activeTimers(), before);
+
+    // A step cancelled after it ran leaves the timer that took over its number running.
+    bool next = false;
+    auto done = s.after(0.0, [] {});
+    spinUntil([&] { return !done.isPending(); });
+    s.after(0.0, [&] { next = true; });
+    done.cancel();
+    spinUntil([&] { return next; });
+    EXPECT_TRUE(next);
 }
 
 TEST(QtScheduler, TimersThatFireOrAreGivenUpPostNothingForTheLoopToWakeFor) {

@@ -225,7 +225,7 @@ QPointF PolledPointerMonitor::mouseLocation() const {
 }
 
 std::optional<QPointF> PolledPointerMonitor::lastKnownLocation() const {
-    if (handlers_.empty() || !lastPixel_) return std::nullopt;
+    if (!lastPixel_) return std::nullopt;  // kept only while a handler is followed
     return pixelCentreLocation(*lastPixel_, screens().primaryQtGeometry());
 }
 
