@@ -80,12 +80,7 @@ QRectF withMargin(const QRectF& rect) { return QRectF(rect.toAlignedRect()).adju
 void IslandPanel::setStaged(bool staged) {
     if (staged_ == staged) return;
     staged_ = staged;
-    // Staged content draws less than half an alpha step no differently (applyAlpha).
-    if (staged_) {
-        alpha_.setVisibleStep(0.5 / 255);
-    } else {
-        alpha_.clearVisibleStep();
-    }
+    updateAlphaRule();
     applyFrame();
     applyAlpha();
 }
@@ -124,6 +119,22 @@ void IslandPanel::applyFrame() {
         content_->setGeometry(cardRect_);
     }
     applyShape();
+}
+
+void IslandPanel::updateAlphaRule() {
+    // Staged content draws less than half an alpha step no differently (applyAlpha), and no
+    // alpha at all while it draws nothing.
+    const StagedContent* staged = stagedContent();
+    const AlphaRule rule = !staged_                                 ? AlphaRule::everyStep
+                           : staged && staged->drawsNothing()       ? AlphaRule::unseen
+                                                                    : AlphaRule::halfAlphaStep;
+    if (rule == alphaRule_) return;
+    alphaRule_ = rule;
+    switch (rule) {
+    case AlphaRule::everyStep: alpha_.clearVisibleStep(); break;
+    case AlphaRule::halfAlphaStep: alpha_.setVisibleStep(0.5 / 255); break;
+    case AlphaRule::unseen: alpha_.setLooksSame([](double, double) { return true; }); break;
+    }
 }
 
 StagedContent* IslandPanel::stagedContent() const {
@@ -277,8 +288,14 @@ void IslandPanel::setContentView(QWidget* view) {
     view->setParent(this);
     view->installEventFilter(this);
     // Content that draws inside an outline keeps the shape on it through its own animations.
-    if (auto* outlined = dynamic_cast<platform::OutlinedView*>(view)) outlined->setOnOutlineChange([this] { applyShape(); });
+    if (auto* outlined = dynamic_cast<platform::OutlinedView*>(view)) {
+        outlined->setOnOutlineChange([this] {
+            applyShape();
+            updateAlphaRule();
+        });
+    }
     view->show();
+    updateAlphaRule();
     applyFrame();
     applyAlpha();
 }

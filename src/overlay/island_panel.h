@@ -96,6 +96,10 @@ private:
     // The staged window while the frame stands at `value`.
     QRect stagedGeometry(const QRectF& value) const;
     void applyAlpha();
+    // Which changes of alpha its listeners hear: every one unstaged, else only those the content shows.
+    void updateAlphaRule();
+    enum class AlphaRule { everyStep, halfAlphaStep, unseen };
+    AlphaRule alphaRule_ = AlphaRule::everyStep;
     void applyShape();
     QRegion reshape();
     void reshapeAndRepaint();

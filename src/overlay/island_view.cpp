@@ -277,6 +277,7 @@ void IslandView::rebuild() {
     glassGlow_.updateTrackingAreas(QRectF(QPointF(0, 0), layout_.contentRect.size()));
     invalidateCaches();
     syncMarquees();
+    visibilityInputs_.reset();
     updateVisibleSteps();
     updateFrameDriver();
     updateGeometry();
@@ -346,6 +347,7 @@ void IslandView::setPlacement(const QRect& placement) {
     if (placement_ == placement) return;
     const QRect before = this->placement();
     placement_ = placement;
+    updateVisibleSteps();
     platform::paintInFrame(*this, QRegion(before) | placement);
     updateBlurRegion();
 }
@@ -666,18 +668,41 @@ double IslandView::rowDevicePosition(const IslandTextLine& line, const LineImage
     return inWindow * devicePixelRatioF();
 }
 
+bool IslandView::clippedAwayAt(double scaleY) const {
+    const QRectF frame(QPointF(0, 0), layout_.frameSize);
+    return !transformAt(QPointF(shownScale_.x(), scaleY)).mapRect(frame).intersects(QRectF(placement()));
+}
+
 void IslandView::updateVisibleSteps() {
     const double ratio = devicePixelRatioF();
     const QSizeF size = layout_.frameSize;
-    // Scaled about the top centre: a side moves by half the width times the change, the bottom by
-    // the height times it, and less than half a device pixel is not drawn (scaleChanged).
-    if (size.width() > 0 && size.height() > 0) {
-        contentScaleX_.setVisibleStep(1.0 / (ratio * size.width()));
-        contentScaleY_.setVisibleStep(0.5 / (ratio * size.height()));
-    } else {
-        contentScaleX_.clearVisibleStep();
-        contentScaleY_.clearVisibleStep();
+    const bool clippedAway = clippedAwayAt(contentScaleY_.value());
+    const VisibilityInputs inputs{ratio, size, placement(), clippedAway};
+    if (inputs != visibilityInputs_) {
+        const bool flipped = visibilityInputs_ && visibilityInputs_->clippedAway != clippedAway;
+        visibilityInputs_ = inputs;
+        if (flipped) outlineChanged();  // the panel's fade shows, or stops showing
+        if (size.width() > 0 && size.height() > 0) {
+            // Scaled about the top centre: a side moves by half the width times the change, the
+            // bottom by the height times it, and less than half a device pixel is not drawn
+            // (scaleChanged). Nothing is drawn while the card misses its placement.
+            const double stepX = 1.0 / (ratio * size.width()) * (1 - 1e-9);
+            const double stepY = 0.5 / (ratio * size.height()) * (1 - 1e-9);
+            contentScaleX_.setLooksSame([clippedAway, stepX](double value, double heard) {
+                return clippedAway || std::abs(value - heard) < stepX;
+            });
+            contentScaleY_.setLooksSame([this, stepY](double value, double heard) {
+                return (clippedAwayAt(value) && clippedAwayAt(heard)) || std::abs(value - heard) < stepY;
+            });
+        } else {
+            contentScaleX_.clearVisibleStep();
+            contentScaleY_.clearVisibleStep();
+        }
+        if (clippedAway) {
+            for (MarqueeText* marquee : lineMarquees_) marquee->setLooksSame([](double, double) { return true; });
+        }
     }
+    if (clippedAway) return;
     // A row is drawn at whole device pixels once its place is known; while the card scales every
     // frame redraws the card (updateLine).
     const bool scaling = contentScaleX_.isAnimating() || contentScaleY_.isAnimating();

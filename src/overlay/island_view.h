@@ -112,6 +112,7 @@ public:
     double contentOpacity() const { return opacity_; }
     void setPlacement(const QRect& placement) override;
     QSizeF frameSize() const override { return layout_.frameSize; }
+    bool drawsNothing() const override { return clippedAwayAt(contentScaleY_.value()); }
 
     OverlayStyle style() const;
     OverlayTint tint() const;
@@ -179,6 +180,17 @@ private:
     // Tells the scale springs and the scrolling rows how far they must move to change the picture,
     // so the frame clock skips the frames that would draw the same pixels.
     void updateVisibleSteps();
+    // The card drawn at vertical scale `scaleY` misses its placement (it shrank into the strip it
+    // collapses to): nothing of it shows, whatever else moves.
+    bool clippedAwayAt(double scaleY) const;
+    struct VisibilityInputs {
+        qreal ratio = 0;
+        QSizeF size;
+        QRect placement;
+        bool clippedAway = false;
+        bool operator==(const VisibilityInputs&) const = default;
+    };
+    std::optional<VisibilityInputs> visibilityInputs_;
     void invalidateCaches();
     void paintStill(QPainter& painter, bool below) const;
     const QPixmap& stillLayer(bool below, qreal pixelRatio) const;

@@ -73,6 +73,8 @@ public:
     // same place are skipped.
     void setVisibleGrid(double step, double grid) { offset_.setVisibleGrid(step, grid); }
     void clearVisibleStep() { offset_.clearVisibleStep(); }
+    // Any other rule: whether a row drawn at offset `heard` would look the same at `value`.
+    void setLooksSame(std::function<bool(double value, double heard)> same) { offset_.setLooksSame(std::move(same)); }
 
     // Draws the row with its top-left at `frame`'s top-left, clipped to the container width.
     void paint(QPainter& painter, const QRectF& frame) const;

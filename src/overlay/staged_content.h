@@ -15,4 +15,7 @@ public:
     // The size of the frame it lays out, centred on its placement: larger than the placement
     // while the panel's frame grows out of, or shrinks into, a smaller one.
     virtual QSizeF frameSize() const = 0;
+    // Nothing of it shows now (it lies wholly outside its placement), so no change of its
+    // opacity could either. It says when that changes as its outline changes.
+    virtual bool drawsNothing() const { return false; }
 };

@@ -684,3 +684,28 @@ TEST_F(IslandWindowControllerTest, AStoppedControllerAndItsViewsHoldStillWhateve
     EXPECT_EQ(published.size(), 1u);  // the test's own state; no cleared state follows
     EXPECT_TRUE(log.lines().empty()) << log.texts().join('\n').toStdString();
 }
+
+TEST_F(IslandWindowControllerTest, ACardShrunkOutOfItsStripWakesNothingWhileItFades) {
+    const QTemporaryDir apps;  // no icon is found
+    const QString previousRoot = AppIconHelper::setRoot(apps.path());
+    start({});
+    const QString title = QStringLiteral("Build finished, and a title long enough to scroll along the pill");
+    publish(overlay(true, IslandMode::expanded, 1, title));
+    scheduler().advance(2.5);
+    publish(overlay(false, IslandMode::expanded, 1, title));
+    // The card collapses into the strip and shrinks above it, its title still scrolling; then
+    // the window fades out with nothing of the card left in it to show the fade.
+    int fading = 0, woken = 0;
+    for (int frame = 0; frame < 60; ++frame) {
+        const double alpha = main().alphaValue();
+        const uint64_t ran = scheduler().runCount();
+        scheduler().advance(1.0 / 60);
+        if (alpha <= 0 || alpha >= 1 || main().alphaValue() <= 0) continue;
+        ++fading;
+        woken += scheduler().runCount() != ran;
+    }
+    EXPECT_GE(fading, 6);
+    EXPECT_LE(woken, 1);  // the shrink's exact end, which falls in the fade
+    EXPECT_FALSE(main().isOrderedIn());
+    AppIconHelper::setRoot(previousRoot);
+}
