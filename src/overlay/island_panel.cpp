@@ -2,9 +2,9 @@
 
 #include "overlay/staged_content.h"
 
+#include "platform/window_shape/bypass_window_events.h"
 #include "platform/window_shape/compositor.h"
 #include "platform/window_shape/input_region.h"
-#include "platform/window_shape/state_echo.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -31,8 +31,8 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
     // Without a window manager in the way a frame above the screen's top edge is kept as set.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         setWindowFlag(Qt::X11BypassWindowManagerHint, true);
-        // Qt would read back at every show the state it writes itself.
-        platform::dropStateEchoes(*this);
+        // Qt would ask the server at every show what such a window's events already say.
+        platform::spareBypassWindowRoundTrips(*this);
     }
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);

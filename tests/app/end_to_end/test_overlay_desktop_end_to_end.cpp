@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/record.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
@@ -97,6 +98,12 @@ public:
         }
         return found;
     }
+    bool isMapped(uint32_t window) {
+        auto* reply = xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window), nullptr);
+        const bool mapped = reply && reply->map_state != XCB_MAP_STATE_UNMAPPED;
+        std::free(reply);
+        return mapped;
+    }
     uint32_t activeWindow() {
         const auto values = cardinals(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
         return values.empty() ? 0 : values.front();
@@ -135,6 +142,83 @@ public:
 private:
     xcb_connection_t* c_;
     xcb_window_t root_ = 0;
+};
+
+// The replies the X server sends the client owning `window` between construction and stop(): the
+// requests that client waited for. Recorded with RECORD, on connections of the test's own.
+class ClientReplies {
+public:
+    explicit ClientReplies(uint32_t window) : control_(xcb_connect(nullptr, nullptr)), data_(xcb_connect(nullptr, nullptr)) {
+        const xcb_query_extension_reply_t* record = xcb_get_extension_data(control_, &xcb_record_id);
+        if (!record || !record->present) return;
+        std::free(xcb_record_query_version_reply(control_, xcb_record_query_version(control_, 1, 13), nullptr));
+        context_ = xcb_generate_id(control_);
+        xcb_record_client_spec_t client = window;
+        xcb_record_range_t range{};
+        range.core_replies.first = 1;
+        range.core_replies.last = 127;
+        range.ext_replies.major.first = 128;
+        range.ext_replies.major.last = 255;
+        range.ext_replies.minor.last = 0xffff;
+        if (xcb_generic_error_t* error =
+                xcb_request_check(control_, xcb_record_create_context_checked(control_, context_, 0, 1, 1, &client, &range))) {
+            std::free(error);
+            return;
+        }
+        sequence_ = xcb_record_enable_context(data_, context_).sequence;
+        xcb_flush(data_);
+        recording_ = next(nullptr) == kStartOfData;
+    }
+    ~ClientReplies() {
+        xcb_disconnect(data_);
+        xcb_disconnect(control_);
+    }
+    ClientReplies(const ClientReplies&) = delete;
+    ClientReplies& operator=(const ClientReplies&) = delete;
+
+    bool recording() const { return recording_; }
+    // Ends the recording (the server then sends all it kept) and counts the replies.
+    int stop() {
+        if (!recording_) return -1;
+        recording_ = false;
+        xcb_record_disable_context(control_, context_);
+        xcb_flush(control_);
+        int replies = 0;
+        for (int category = 0; category >= 0 && category != kEndOfData;) category = next(&replies);
+        return replies;
+    }
+
+private:
+    // The RECORD protocol's categories of recorded data (xcb names none).
+    static constexpr int kFromServer = 0;
+    static constexpr int kStartOfData = 4;
+    static constexpr int kEndOfData = 5;
+
+    // The next piece of recorded data, its replies added to `replies`; its category, -1 at an error.
+    int next(int* replies) {
+        xcb_record_enable_context_reply_t* reply =
+            xcb_record_enable_context_reply(data_, xcb_record_enable_context_cookie_t{sequence_}, nullptr);
+        if (!reply) return -1;
+        const int category = reply->category;
+        if (category == kFromServer && replies) {
+            const auto* data = xcb_record_enable_context_data(reply);
+            const int length = xcb_record_enable_context_data_length(reply);
+            // Replies only were asked for: 32 bytes and their length's 4-byte units each.
+            for (int at = 0; at + 32 <= length; ++(*replies)) {
+                uint32_t units = 0;
+                std::memcpy(&units, data + at + 4, sizeof units);
+                at += 32 + 4 * static_cast<int>(units);
+            }
+        }
+        std::free(reply);
+        return category;
+    }
+
+    xcb_connection_t* control_;
+    xcb_connection_t* data_;
+    uint32_t context_ = 0;
+    unsigned int sequence_ = 0;
+    bool recording_ = false;
 };
 
 class OverlayDesktopTest : public ::testing::Test {
@@ -335,6 +419,28 @@ TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
         EXPECT_FALSE(shape.contains(corner)) << corner.x() << "," << corner.y();
     EXPECT_TRUE(shape.contains(QPoint(535, 21)));
     EXPECT_TRUE(shape.contains(QPoint(904, 21)));
+}
+
+// A round trip stops the application until the server answers. Once the window exists, showing
+// and hiding a notification like the last one waits only for what mapping the window costs in Qt:
+// its state read before the map and the sync after it. Where the pointer or the window is, the
+// window's frame and the state Qt wrote itself are not asked for.
+TEST_F(OverlayDesktopTest, ANotificationShownAndHiddenWaitsForTheServerOnlyToMapTheWindow) {
+    ASSERT_NO_FATAL_FAILURE(startApp(R"({"overlayDisplayTimeout": 2, "enableNotchFeatures": false})"));
+    XServerView server;
+    uint32_t overlay = 0;
+    const auto showAndHide = [&] {
+        ASSERT_NO_FATAL_FAILURE(
+            notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
+        overlay = e2e::topWindowAt(kSplitPillAtRest.center());
+        ASSERT_NE(overlay, 0u);
+        ASSERT_TRUE(waitUntil(*app_, [&] { return !server.isMapped(overlay); })) << app_->transcript().toStdString();
+    };
+    ASSERT_NO_FATAL_FAILURE(showAndHide());
+    ClientReplies replies(overlay);
+    ASSERT_TRUE(replies.recording());
+    ASSERT_NO_FATAL_FAILURE(showAndHide());
+    EXPECT_LE(replies.stop(), 2);
 }
 
 TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {
