@@ -551,7 +551,7 @@ void IslandView::paintStill(QPainter& painter, bool below) const {
     }
     painter.save();
     painter.setClipPath(l.clip, Qt::IntersectClip);
-    for (const IslandShape& shape : l.shapes) painter.fillPath(glass::roundedRect(shape.rect, shape.cornerRadius), shape.fill);
+    for (const IslandShape& shape : l.shapes) fillInBands(painter, glass::roundedRect(shape.rect, shape.cornerRadius), shape.fill);
     if (l.iconGlow) {
         QPainterPath disc;
         disc.addEllipse(l.iconGlow->frame);

@@ -1,8 +1,10 @@
 #pragma once
 
-// Drawing a cached picture of the card (made at the pixel ratio it is shown at) into its frame.
+// Drawing the card's pictures, and the outlines in them, without handing the work to other threads.
 
+#include <QBrush>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QRectF>
 
@@ -12,3 +14,7 @@
 // smooth blend of 96 spans or more across its thread pool and waits for it, and a card drawn
 // through a scale has about three spans a row (its two soft edges and its middle).
 void drawLayer(QPainter& painter, const QRectF& frame, const QPixmap& layer);
+
+// Fills `path` as QPainter::fillPath does, with the same pixels, in bands of device rows, so an
+// outline as tall as a card is filled on this thread too.
+void fillInBands(QPainter& painter, const QPainterPath& path, const QBrush& brush);
