@@ -276,6 +276,16 @@ TEST(VisibleStep, AValueDrawnRoundedIsHeardOnlyWhereItsPixelChangesOnTheSameTick
     EXPECT_LE(some.wakes, 32u);
 }
 
+TEST(VisibleStep, AValueOnARoundingEdgeIsHeardThoughItsOwnArithmeticRoundsTheOtherWay) {
+    // The first tick lands a hair below the half: the drawing's own arithmetic may round it up.
+    const double tick = 16667e-6;
+    const Heard heard = listen(1.0, Animation::linear(tick / (0.5 - 1e-12)), [](Animated<double>& v) {
+        v.setVisibleGrid(1.0, 0.0);
+    });
+    ASSERT_GE(heard.times.size(), 2u);
+    EXPECT_NEAR(heard.times[1], tick, 1e-9);
+}
+
 TEST(VisibleStep, ASpringsTicksThatMoveItLessThanItsStepAreNotScheduledAndItEndsOnItsTarget) {
     const Animation spring = Animation::spring(0.4, 0.75);
     const Heard all = listen(1.0, spring);
@@ -308,11 +318,22 @@ TEST(VisibleStep, ANewMotionOrAnotherValueWakesTheSleepingClockOnItsGrid) {
     s.advance(0.2);
     ASSERT_GE(fastHeard.size(), 6u);
     EXPECT_NEAR(fastHeard[1], 0.100002, 1e-9);  // the grid's sixth tick
-    // Retargeted: four whole steps, then the end; a smaller step is heard at once.
-    slow.animate(-4.0, Animation::linear(1.0));
+    // Retargeted to a faster motion, it is heard on the new one's first step, not the old one's.
+    slow.animate(-40.0, Animation::linear(1.0));
     slowHeard.clear();
+    s.advance(0.04);
+    EXPECT_EQ(slowHeard.size(), 1u);
     s.advance(1.5);
-    EXPECT_EQ(slowHeard.size(), 5u);
+    // Creeping a step in two seconds, the clock looks again after a second without a word.
+    const double start = s.elapsed();
+    slow.animate(-38.5, Animation::linear(3.0));
+    slowHeard.clear();
+    const uint64_t before = s.runCount();
+    s.advance(3.5);
+    ASSERT_EQ(slowHeard.size(), 2u);
+    EXPECT_NEAR(slowHeard[0], start + 2.0, 1.0 / 60);
+    EXPECT_EQ(s.runCount() - before, 3u);  // to look, the step, the end
+    // A step made smaller while it moves is heard at once.
     slow.animate(1.0, Animation::linear(1.0));
     slow.setVisibleStep(0.0001);
     slowHeard.clear();

@@ -485,17 +485,15 @@ struct AnimationChannel::Impl : std::enable_shared_from_this<AnimationChannel::I
     }
 
     // The first tick after `after` on which the listeners must hear the value: every tick without
-    // a visible step; with one, the first where the value shows a change. The exact end needs no
-    // tick (the end notice delivers it), and past a second ahead the clock wakes to look again.
+    // a visible step; with one, the first where the value shows a change (the end notice comes
+    // before any tick past the end), and past a second ahead the clock wakes to look again.
     int64_t plan(const FrameClock::Grid& grid, int64_t after) const {
         const int64_t first = grid.after(after);
         if ((!visibleStep && !looksSame) || !motion) return first;
         constexpr int kLookAhead = 60;
         int64_t t = first;
         for (int k = 0; k < kLookAhead; ++k, t += grid.period) {
-            const double seconds = static_cast<double>(t) / 1e6;
-            if (seconds >= motion->end - kTimeEpsilon) return FrameClock::kNever;
-            if (shows(motion->valueAt(seconds))) return t;
+            if (shows(motion->valueAt(static_cast<double>(t) / 1e6))) return t;
         }
         return t;
     }
