@@ -194,8 +194,7 @@ std::optional<QRegion> IslandPanel::shownArea() {
     if (!staged_ || !platform::WindowShapeKeeper::cutsToDrawn()) return std::nullopt;
     // What the new shape uncovers changed in this frame, so the frame draws it.
     if (shapeDirty_) reshape();
-    // Whole columns, so a capsule's rounded ends cost no request per row in each frame.
-    return platform::fromDevicePixels(platform::columnBounds(shape_), devicePixelRatioF());
+    return shownColumns_;
 }
 
 QRegion IslandPanel::reshape() {
@@ -204,6 +203,9 @@ QRegion IslandPanel::reshape() {
     QRegion region;
     if (content_ && alpha_.value() > 0) region = drawnPixels(ratio);
     shape_ = region;
+    // Whole columns, so a capsule's rounded ends cost no request per row in each frame. Taken once
+    // per shape, as every frame asks for them twice; a compositor that stops reshapes the window.
+    if (platform::WindowShapeKeeper::cutsToDrawn()) shownColumns_ = platform::fromDevicePixels(platform::columnBounds(region), ratio);
     // What a grown shape uncovers is repainted, as the content moves or fades in anyway: the
     // window system need not report it exposed.
     return platform::fromDevicePixels(shapeKeeper_.apply(*this, region, region, isVisible()), ratio);

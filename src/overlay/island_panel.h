@@ -116,6 +116,7 @@ private:
     bool staged_ = false;
     QRect cardRect_;
     QRegion shape_;
+    QRegion shownColumns_;  // shownArea() of shape_, in points
     bool shapeDirty_ = false;
     platform::WindowShapeKeeper shapeKeeper_;
     platform::AnyCancellable compositorWatch_;
