@@ -32,12 +32,19 @@ QStringList LyricsService::splitLines(const QString& text) {
     return lines;
 }
 
-int LyricsService::lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info, double secondsSinceRead) {
-    if (lineCount <= 0) return 0;
-    if (!info || !info->duration || !(*info->duration > 0) || !info->elapsedTime || !(*info->elapsedTime >= 0)) return 0;
+std::optional<double> LyricsService::playPosition(const std::optional<NowPlayingInfo>& info, double secondsSinceRead) {
+    if (!info || !info->elapsedTime || !(*info->elapsedTime >= 0)) return std::nullopt;
     double elapsed = *info->elapsedTime;
     if (info->playbackRate > 0 && secondsSinceRead > 0) elapsed += secondsSinceRead * info->playbackRate;
-    const double progress = std::clamp(elapsed / *info->duration, 0.0, 1.0);
+    return elapsed;
+}
+
+int LyricsService::lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info, double secondsSinceRead) {
+    if (lineCount <= 0) return 0;
+    if (!info || !info->duration || !(*info->duration > 0)) return 0;
+    const std::optional<double> elapsed = playPosition(info, secondsSinceRead);
+    if (!elapsed) return 0;
+    const double progress = std::clamp(*elapsed / *info->duration, 0.0, 1.0);
     return std::min(lineCount - 1, static_cast<int>(progress * lineCount));
 }
 
@@ -74,7 +81,7 @@ void LyricsService::stop() {
 bool LyricsService::hasCurrentLines() const {
     if (!currentTrackKey_) return false;
     const auto entry = lyricsCache_.constFind(*currentTrackKey_);
-    return entry != lyricsCache_.cend() && !entry->isEmpty();
+    return entry != lyricsCache_.cend() && !entry->lines.isEmpty();
 }
 
 void LyricsService::tickOnlyWithLines() {
@@ -99,7 +106,7 @@ void LyricsService::handleTrackChange(const std::optional<NowPlayingInfo>& info)
 
     if (auto cached = lyricsCache_.constFind(key); cached != lyricsCache_.cend()) {
         Log::shared().debug(QStringLiteral("LyricsService: Using cached lyrics for ") + title);
-        if (cached->isEmpty()) {
+        if (cached->lines.isEmpty()) {
             bus_.lyricsSubject.send(std::nullopt);  // blank lyrics: none, not the last track's
         } else {
             updateCurrentLine();
@@ -123,12 +130,15 @@ void LyricsService::handleFetchResult(const QString& key, const QString& title, 
         bus_.lyricsSubject.send(std::nullopt);
         return;
     }
-    const QStringList lines = splitLines(*text);
-    lyricsCache_.insert(key, lines);
+    ShownLyrics shown{splitLines(*text), {}};
+    if (std::optional<TimedLyrics> timed = parseTimedLyrics(shown.lines)) {
+        shown = {std::move(timed->lines), std::move(timed->startsMs)};
+    }
+    const qsizetype count = shown.lines.size();
+    lyricsCache_.insert(key, std::move(shown));
     tickOnlyWithLines();
-    Log::shared().info(QStringLiteral("LyricsService: Fetched ") + QString::number(lines.size()) + QStringLiteral(" lines for ") +
-                       title);
-    if (lines.isEmpty()) {
+    Log::shared().info(QStringLiteral("LyricsService: Fetched ") + QString::number(count) + QStringLiteral(" lines for ") + title);
+    if (count == 0) {
         // Blank lyrics are no lyrics: the previous track's must not stay up under this one.
         bus_.lyricsSubject.send(std::nullopt);
         return;
@@ -138,8 +148,10 @@ void LyricsService::handleFetchResult(const QString& key, const QString& title, 
 
 void LyricsService::updateCurrentLine() {
     if (!hasCurrentLines()) return;
-    const QStringList& lines = *lyricsCache_.constFind(*currentTrackKey_);
-    const int index = lineIndex(static_cast<int>(lines.size()), bus_.nowPlayingSubject.value(),
-                                scheduler_.monotonicSeconds() - publishedAt_);
-    bus_.lyricsSubject.send(LyricsInfo{lines.join(QLatin1Char('\n')), lines, index});
+    const ShownLyrics& shown = *lyricsCache_.constFind(*currentTrackKey_);
+    const std::optional<NowPlayingInfo>& info = bus_.nowPlayingSubject.value();
+    const double sinceRead = scheduler_.monotonicSeconds() - publishedAt_;
+    const int index = shown.startsMs.empty() ? lineIndex(static_cast<int>(shown.lines.size()), info, sinceRead)
+                                             : timedLineIndex(shown.startsMs, playPosition(info, sinceRead));
+    bus_.lyricsSubject.send(LyricsInfo{shown.lines.join(QLatin1Char('\n')), shown.lines, index});
 }

@@ -4,11 +4,13 @@
 // for as long as the service runs, and published once a second with the line at the play position.
 // The track is published again only when more than its position changes, so the position is its
 // last published one moved on by the time since, at the track's rate.
+// Lyrics whose every line carries time tags show without them, and the line whose time has come.
 // The second's tick runs only while the current track has lines cached (a tick without them does
 // nothing); it keeps the grid of start(), so the ticks that run fall where they always would.
 
 #include "core/event_bus.h"
 #include "core/notch_records.h"
+#include "music/timed_lyrics.h"
 #include "music/track_lyrics_source.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/runtime/grid_timer.h"
@@ -52,6 +54,13 @@ public:
     static int lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info, double secondsSinceRead = 0);
 
 private:
+    // The lines shown, and when each starts where the lyrics are timed (else empty).
+    struct ShownLyrics {
+        QStringList lines;
+        std::vector<qint64> startsMs;
+    };
+    static std::optional<double> playPosition(const std::optional<NowPlayingInfo>& info, double secondsSinceRead);
+
     void handleTrackChange(const std::optional<NowPlayingInfo>& info);
     void handleFetchResult(const QString& key, const QString& title, const std::optional<QString>& text);
     void updateCurrentLine();
@@ -63,7 +72,7 @@ private:
     TrackLyricsSource* source_;
     platform::GridTimer pollTimer_;
     platform::CancellableSet cancellables_;
-    QHash<QString, QStringList> lyricsCache_;
+    QHash<QString, ShownLyrics> lyricsCache_;
     std::optional<QString> currentTrackKey_;
     double publishedAt_ = 0;  // monotonic seconds when the track (and its position) was last published
     platform::Lifetime lifetime_;

@@ -112,6 +112,34 @@ TEST(LyricsLines, KeepsNonBlankLinesAsTheyAreAndSplitsOnlyAtLineFeeds) {
     EXPECT_EQ(LyricsService::lyricsKey(QStringLiteral("Song"), QStringLiteral("Band")), QStringLiteral("Song:::Band"));
 }
 
+TEST(LyricsTimedLines, TakesTheTagsOffOrdersTheLinesByTimeAndLeavesAnyOtherTextUntimed) {
+    const auto timed = [](const char* text) { return parseTimedLyrics(LyricsService::splitLines(QString::fromUtf8(text))); };
+    // Header lines are no lyric lines; a line with two tags is sung twice; a tag alone marks time.
+    const auto lyrics = timed("[ar:Band]\n[ti:Song]\n[length:03:30]\n[offset:-250]\n[00:12.00][01:30.5] chorus \r\n"
+                              "[00:01.00]  one\n[00:05.123]two\n[00:20.00]\n[1:40]end\n[999999:59.999]far");
+    ASSERT_TRUE(lyrics);
+    EXPECT_EQ(lyrics->lines, (QStringList{"one", "two", "chorus", "chorus", "end", "far"}));
+    EXPECT_EQ(lyrics->startsMs, (std::vector<qint64>{1000, 5123, 12000, 90500, 100000, 59999999999}));
+    const auto bare = timed("[00:01.00]\n[00:02.00]  ");
+    ASSERT_TRUE(bare);
+    EXPECT_TRUE(bare->lines.isEmpty());
+
+    // Untagged lines, garbled or absurd times: the text is shown as it is.
+    for (const char* text : {"plain\n[00:01.00] tagged", "[Chorus]\n[00:01.00] la", "[00:01.00] a\n[00:1x] b", "[00:01.00 a",
+                             "[99999999:99] a", "[99999999999999999999:00] a", "[00:75.00] a", "[00:01.00][00:02.00x] a",
+                             "[ar:Band]\nwords", "[ar:Band]"}) {
+        EXPECT_FALSE(timed(text)) << text;
+    }
+
+    const std::vector<qint64> starts{1000, 2000, 2000, 5000};
+    EXPECT_EQ(timedLineIndex(starts, 0.5), 0);
+    EXPECT_EQ(timedLineIndex(starts, 1.5), 0);
+    EXPECT_EQ(timedLineIndex(starts, 2.0), 2);
+    EXPECT_EQ(timedLineIndex(starts, 4.99), 2);
+    EXPECT_EQ(timedLineIndex(starts, 1e300), 3);
+    EXPECT_EQ(timedLineIndex(starts, std::nullopt), 0);
+}
+
 TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySecond) {
     LyricsService& s = makeService();
     players.enqueue(numberedLines(40));
@@ -336,4 +364,28 @@ TEST_F(LyricsServiceTest, TheLineFollowsTheClockFromTheLastPublishedPositionAtTh
     // Past the end of the track the last line stays.
     scheduler().advance(600.0);
     EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 39);
+}
+
+TEST_F(LyricsServiceTest, TimedLyricsShowWithoutTheirTagsAndTheLineWhoseTimeHasCome) {
+    LyricsService& s = makeService();
+    players.enqueue(QStringLiteral("[ti:Song]\n[00:00.50] Line number 1\n[00:02.00] Line number 2\n[00:30.00] Line number 3"));
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 0));
+    s.start();
+    scheduler().drain();
+    EXPECT_TRUE(log.contains(LogLevel::Info, "LyricsService: Fetched 3 lines for Song"));
+    ASSERT_TRUE(bus.lyricsSubject.value());
+    EXPECT_EQ(bus.lyricsSubject.value()->lines, (QStringList{"Line number 1", "Line number 2", "Line number 3"}));
+    EXPECT_EQ(bus.lyricsSubject.value()->fullText, QStringLiteral("Line number 1\nLine number 2\nLine number 3"));
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 0);  // before the first tag
+
+    // Position over length would stay on the first line for the first 80 s.
+    scheduler().advance(3.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 1);
+    scheduler().advance(27.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 2);
+    // The tags need no length.
+    bus.nowPlayingSubject.send(track("Song", "Band", std::nullopt, 10, 0.0));
+    scheduler().advance(1.0);
+    EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 1);
+    EXPECT_EQ(fetches(), 1);
 }

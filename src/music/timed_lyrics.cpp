@@ -1,0 +1,111 @@
+#include "music/timed_lyrics.h"
+
+#include <algorithm>
+#include <tuple>
+
+namespace {
+
+bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+
+// Reads a run of 1..`maxDigits` digits at `pos`; none when there is none or it is longer.
+std::optional<qint64> digits(QStringView text, qsizetype& pos, int maxDigits) {
+    const qsizetype start = pos;
+    qint64 value = 0;
+    while (pos < text.size() && isDigit(text[pos])) {
+        if (pos - start == maxDigits) return std::nullopt;
+        value = value * 10 + (text[pos].unicode() - '0');
+        ++pos;
+    }
+    if (pos == start) return std::nullopt;
+    return value;
+}
+
+// "m:ss", "mm:ss.x", "mm:ss.xx", "mm:ss.xxx" (also ':' before the fraction) in milliseconds.
+// The digit limits keep every time far inside 64 bits.
+std::optional<qint64> timeTag(QStringView tag) {
+    qsizetype pos = 0;
+    const auto minutes = digits(tag, pos, 6);
+    if (!minutes || pos >= tag.size() || tag[pos] != QLatin1Char(':')) return std::nullopt;
+    ++pos;
+    const auto seconds = digits(tag, pos, 2);
+    if (!seconds || *seconds >= 60) return std::nullopt;
+    qint64 millis = 0;
+    if (pos < tag.size()) {
+        if (tag[pos] != QLatin1Char('.') && tag[pos] != QLatin1Char(':')) return std::nullopt;
+        ++pos;
+        const qsizetype fractionStart = pos;
+        const auto fraction = digits(tag, pos, 3);
+        if (!fraction || pos != tag.size()) return std::nullopt;
+        millis = *fraction;
+        for (qsizetype n = pos - fractionStart; n < 3; ++n) millis *= 10;
+    }
+    return (*minutes * 60 + *seconds) * 1000 + millis;
+}
+
+// "[ar:Band]", "[offset:+250]": a key of letters, a colon, and the whole line.
+bool isHeaderLine(QStringView line) {
+    if (line.size() < 4 || line.front() != QLatin1Char('[') || line.back() != QLatin1Char(']')) return false;
+    const qsizetype colon = line.indexOf(QLatin1Char(':'));
+    if (colon < 2) return false;
+    for (QChar c : line.mid(1, colon - 1)) {
+        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines) {
+    struct Sung {
+        qint64 startMs;
+        int order;
+        QString words;
+    };
+    std::vector<Sung> sung;
+    bool anyTag = false;
+    int order = 0;
+    for (const QString& raw : lines) {
+        const QStringView line = QStringView(raw).trimmed();
+        std::vector<qint64> starts;
+        qsizetype pos = 0;
+        while (pos < line.size() && line[pos] == QLatin1Char('[')) {
+            const qsizetype close = line.indexOf(QLatin1Char(']'), pos);
+            const QStringView tag = close < 0 ? line.mid(pos + 1) : line.mid(pos + 1, close - pos - 1);
+            const std::optional<qint64> start = close < 0 ? std::nullopt : timeTag(tag);
+            if (!start) {
+                // Words may begin with a bracket ("[Chorus]"), a time may not be garbled.
+                if (!tag.isEmpty() && isDigit(tag.front())) return std::nullopt;
+                break;
+            }
+            starts.push_back(*start);
+            pos = close + 1;
+        }
+        if (starts.empty()) {
+            if (isHeaderLine(line)) continue;
+            return std::nullopt;
+        }
+        anyTag = true;
+        const QString words = line.mid(pos).trimmed().toString();
+        if (words.isEmpty()) continue;
+        for (qint64 start : starts) sung.push_back({start, order++, words});
+    }
+    if (!anyTag) return std::nullopt;
+    std::sort(sung.begin(), sung.end(),
+              [](const Sung& a, const Sung& b) { return std::tie(a.startMs, a.order) < std::tie(b.startMs, b.order); });
+    TimedLyrics timed;
+    timed.lines.reserve(static_cast<qsizetype>(sung.size()));
+    timed.startsMs.reserve(sung.size());
+    for (Sung& line : sung) {
+        timed.lines.append(std::move(line.words));
+        timed.startsMs.push_back(line.startMs);
+    }
+    return timed;
+}
+
+int timedLineIndex(const std::vector<qint64>& startsMs, std::optional<double> seconds) {
+    if (!seconds || !(*seconds >= 0)) return 0;
+    const double millis = *seconds * 1000.0;
+    const auto after = std::upper_bound(startsMs.begin(), startsMs.end(), millis,
+                                        [](double at, qint64 start) { return at < static_cast<double>(start); });
+    return std::max(0, static_cast<int>(after - startsMs.begin()) - 1);
+}
