@@ -166,6 +166,14 @@ TEST_F(BatteryServiceTest, WhileConnectedEveryCheckStartsAFreshDischarge) {
     EXPECT_EQ(events, (Events{"charging", "powerDisconnect"}));
     tick(10);
     EXPECT_EQ(events, (Events{"charging", "powerDisconnect", "lowBattery"}));
+
+    // A charger too weak for the load: the level fell across 20 while connected, so the unplug at 18
+    // counts from the last connected reading and announces nothing at once.
+    tick(25);
+    tick(25, true, true);
+    tick(18, true, false);
+    tick(18);
+    EXPECT_EQ(events, (Events{"charging", "powerDisconnect", "lowBattery", "charging", "powerDisconnect"}));
 }
 
 TEST_F(BatteryServiceTest, WithoutABatteryNothingIsEverSent) {

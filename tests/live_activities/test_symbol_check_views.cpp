@@ -63,6 +63,14 @@ TEST_F(SymbolCheckViewTest, AFurtherEventOfTheSameTypeReplaysNothing) {
     scheduler().advance(0.05);
     EXPECT_NEAR(view.viewModel().rightOpacity, 1.0, 1e-6);
     EXPECT_NEAR(view.viewModel().iconScale, 1.0, 1e-3);
+
+    // Shown again without an exit in between, the check mark fades in anew after the pop.
+    view.hide();
+    view.show();
+    scheduler().advance(LiveActivityAnimatedShell::appearDelay + 0.1);
+    EXPECT_EQ(view.viewModel().rightOpacity, 0.0);
+    scheduler().advance(0.4);
+    EXPECT_NEAR(view.viewModel().rightOpacity, 1.0, 1e-6);
 }
 
 TEST_F(SymbolCheckViewTest, TheScreenshotAndAirDropActivitiesAtTheSimulatedNotch) {

@@ -37,6 +37,14 @@ TEST_F(SettingsViewTest, OpensOnGeneralWithTheEightTabs) {
     view->setSelectedTab(4);
     EXPECT_EQ(view->selectedTab(), 4);
     EXPECT_NE(view->tabPage(4), nullptr);
+    // A tab visited again keeps the page it was built with.
+    QWidget* const general = view->tabPage(1);
+    QWidget* const liveActivity = view->tabPage(4);
+    view->setSelectedTab(1);
+    view->setSelectedTab(4);
+    EXPECT_EQ(view->tabPage(1), general);
+    EXPECT_EQ(view->tabPage(4), liveActivity);
+    EXPECT_EQ(view->tabWidget()->widget(3)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 1);
 
     // A new window (the old one is discarded on close) opens on General again.
     view = std::make_unique<SettingsView>(environment);

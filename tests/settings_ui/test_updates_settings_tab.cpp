@@ -182,6 +182,7 @@ TEST_F(UpdatesTabTest, JapaneseLabelsWithTheSystemsDateAndTheInstalledBuild) {
     check(newerFeed);
     useJapanese();
     EXPECT_EQ(card(tab.get(), 0)->titleLabel()->text(), "ソフトウェアアップデート");
+    EXPECT_EQ(find<SettingsKeyValueRow>(tab.get(), "currentVersionRow")->labelLabel()->text(), "現在のバージョン");
     EXPECT_EQ(find<SettingsKeyValueRow>(tab.get(), "lastCheckedRow")->labelLabel()->text(), "最終確認");
     // The date stays in the system's English medium style.
     EXPECT_TRUE(find<SettingsKeyValueRow>(tab.get(), "lastCheckedRow")->valueLabel()->text().startsWith("Jan 15, 2027"));
