@@ -86,9 +86,18 @@ void AppUpdater::checkForUpdatesInteractively() {
 }
 
 void AppUpdater::installAvailableUpdate() {
-    // A second install would race the first for the same bundle.
-    if (!availableUpdate_ || isInstalling_) return;
+    if (!availableUpdate_) return;
+    if (isInstalling_) {
+        // A second install would race the first for the same bundle. A check may have published
+        // its own outcome meanwhile: the press shows that the install is still under way.
+        if (state_ != installState_) {
+            state_ = installState_;
+            changed();
+        }
+        return;
+    }
     isInstalling_ = true;
+    installState_ = state_;
     const AppUpdateInfo update = *availableUpdate_;
     scheduler().post(lifetime_.wrap([this, update] { downloadAndInstall(update); }));
 }
@@ -116,8 +125,7 @@ void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
         failInstall({UpdaterError::runningFromDiskImage, {}});
         return;
     }
-    state_ = State{State::Kind::downloading, {}};
-    changed();
+    setInstallState(State::Kind::downloading);
 
     InstallFailure failure;
     const std::optional<QString> workingDirectory = makeWorkingDirectory(update, &failure);
@@ -127,28 +135,48 @@ void AppUpdater::downloadAndInstall(const AppUpdateInfo& update) {
     }
     attemptDirectory_ = *workingDirectory;
     const QString archive = QDir(*workingDirectory).filePath(UpdatePackage::archiveFileName(update.downloadURL));
-    const platform::HttpRequest request{update.downloadURL, packageTimeout, packageByteLimit(update),
-                                       packageDeadline(update, deadlines_)};
-    http().download(request, archive,
-                    lifetime_.wrap([this, update, bundlePath, working = *workingDirectory, archive](platform::HttpResult result) {
-                        if (!result.ok()) {
-                            const platform::HttpError& error = *result.error;
-                            switch (error.kind) {
-                            case platform::HttpError::Kind::InvalidURL:
-                            case platform::HttpError::Kind::InsecureRedirect:
-                            case platform::HttpError::Kind::Status:
-                            case platform::HttpError::Kind::BodyTooLarge:
-                                failInstall({UpdaterError::downloadFailed, {}});
-                                return;
-                            case platform::HttpError::Kind::Timeout:
-                            case platform::HttpError::Kind::Transport:
-                            case platform::HttpError::Kind::File:
-                                failInstall({std::nullopt, error.description});
-                                return;
-                            }
-                        }
-                        continueInstall(update, bundlePath, working, archive);
-                    }));
+    platform::HttpRequest request{update.downloadURL, packageTimeout, packageByteLimit(update),
+                                 packageDeadline(update, deadlines_)};
+    request.onProgress = lifetime_.wrap([this](int64_t received) {
+        if (packageWatch_) packageWatch_->received(received);
+    });
+    // However long the whole may take, a download that stops moving ends within the window.
+    packageStalled_ = false;
+    if (deadlines_.packageStallSeconds > 0) {
+        packageWatch_.emplace(scheduler(), deadlines_.packageStallSeconds, deadlines_.packageStallMinimumBytes,
+                              lifetime_.wrap([this] {
+                                  packageStalled_ = true;
+                                  packageTransfer_.cancel(platform::HttpError{platform::HttpError::Kind::Timeout,
+                                                                              QStringLiteral("The download stopped moving."), {}});
+                              }));
+    }
+    packageTransfer_ = http().download(
+        request, archive,
+        lifetime_.wrap([this, update, bundlePath, working = *workingDirectory, archive](platform::HttpResult result) {
+            packageWatch_.reset();
+            packageTransfer_ = {};
+            if (!result.ok() && packageStalled_) {
+                failInstall({UpdaterError::downloadFailed, {}});
+                return;
+            }
+            if (!result.ok()) {
+                const platform::HttpError& error = *result.error;
+                switch (error.kind) {
+                case platform::HttpError::Kind::InvalidURL:
+                case platform::HttpError::Kind::InsecureRedirect:
+                case platform::HttpError::Kind::Status:
+                case platform::HttpError::Kind::BodyTooLarge:
+                    failInstall({UpdaterError::downloadFailed, {}});
+                    return;
+                case platform::HttpError::Kind::Timeout:
+                case platform::HttpError::Kind::Transport:
+                case platform::HttpError::Kind::File:
+                    failInstall({std::nullopt, error.description});
+                    return;
+                }
+            }
+            continueInstall(update, bundlePath, working, archive);
+        }));
 }
 
 int64_t AppUpdater::packageByteLimit(const AppUpdateInfo& update) {
@@ -177,8 +205,7 @@ void AppUpdater::continueInstall(const AppUpdateInfo& update, const QString& bun
             failInstall({UpdaterError::hashMismatch, {}});
             return;
         }
-        state_ = State{State::Kind::extracting, {}};
-        changed();
+        setInstallState(State::Kind::extracting);
         auto extracted = lifetime_.wrap([this, update, bundlePath](std::optional<QString> bundle, InstallFailure failure) {
             finishInstall(update, bundlePath, bundle, failure);
         });
@@ -205,8 +232,7 @@ void AppUpdater::finishInstall(const AppUpdateInfo& update, const QString& bundl
         failInstall(*refused);
         return;
     }
-    state_ = State{State::Kind::installing, {}};
-    changed();
+    setInstallState(State::Kind::installing);
     if (std::optional<InstallFailure> launchFailure = launchInstaller(bundlePath, *extracted)) {
         failInstall(*launchFailure);
         return;
@@ -214,6 +240,12 @@ void AppUpdater::finishInstall(const AppUpdateInfo& update, const QString& bundl
     // The script installs from this attempt's folder: it is no longer ours to remove.
     attemptDirectory_.clear();
     application().terminate();
+}
+
+void AppUpdater::setInstallState(State::Kind kind) {
+    installState_ = State{kind, {}};
+    state_ = installState_;
+    changed();
 }
 
 void AppUpdater::failInstall(const InstallFailure& failure) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "updater/app_update_info.h"
+#include "updater/stall_watch.h"
 
 #include "platform/http/http_client.h"
 #include "platform/process/child_process.h"
@@ -33,13 +34,18 @@ enum class UpdaterError {
 // `detail` is the failed tool's output (processFailed only).
 QString updaterErrorDescription(UpdaterError error, const QString& detail = {});
 
-// How long the updater's transfers may take as a whole, however steadily the server sends.
+// How long the updater's transfers may take as a whole, however steadily the server sends, and
+// how little a package download may bring before it counts as stalled.
 struct AppUpdaterDeadlines {
     double feedSeconds = 30.0;
     // A package gets the floor plus its announced size (the largest accepted size when none is
     // announced) at the slowest throughput still taken for a working connection.
     double packageFloorSeconds = 60.0;
     double packageMinimumBytesPerSecond = 64.0 * 1024.0;
+    // A download that brings fewer bytes than this in any such stretch has stopped: even the
+    // poorest working link moves that much, while a server that drips stays far below it.
+    double packageStallSeconds = 45.0;
+    int64_t packageStallMinimumBytes = 8 * 1024;
 };
 
 // Everything the updater talks to; each nullptr means the shared one, looked up at each use.
@@ -111,8 +117,8 @@ public:
     // The user's check: reports every outcome in an alert. Returns at once.
     void checkForUpdatesInteractively();
     // Downloads, verifies and extracts availableUpdate(), starts the install script and quits.
-    // Returns at once; a call while an install is under way is ignored. Failures end in
-    // failed(message), lastErrorMessage and the error alert.
+    // Returns at once; a call while an install is under way starts nothing and shows the install's
+    // state again. Failures end in failed(message), lastErrorMessage and the error alert.
     void installAvailableUpdate();
     bool isInstalling() const { return isInstalling_; }
 
@@ -154,6 +160,7 @@ private:
     void finishInstall(const AppUpdateInfo& update, const QString& bundlePath, const std::optional<QString>& extracted,
                        const InstallFailure& failure);
     void failInstall(const InstallFailure& failure);
+    void setInstallState(State::Kind kind);
     std::optional<QString> makeWorkingDirectory(const AppUpdateInfo& update, InstallFailure* failure) const;
     // Blocking; runs on a worker.
     static std::optional<QString> extractApplication(const QString& archive, const QString& workingDirectory,
@@ -196,6 +203,12 @@ private:
     bool isInstalling_ = false;
     // The running install attempt's working folder, removed when the attempt fails.
     QString attemptDirectory_;
+    // Where the running install stands, whatever a check has published since.
+    State installState_;
+    // The package download under way, and whether it was ended for bringing too little.
+    platform::HttpTransfer packageTransfer_;
+    std::optional<StallWatch> packageWatch_;
+    bool packageStalled_ = false;
     platform::PassthroughSubject<> didChange_;
     platform::Lifetime lifetime_;
 };

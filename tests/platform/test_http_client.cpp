@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using platform::HttpError;
 using platform::HttpRequest;
 using platform::HttpResult;
@@ -199,6 +201,34 @@ TEST_F(HttpClientTest, DownloadWritesTheFileOnlyWhenComplete) {
     ASSERT_TRUE(spinUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(result->ok());
     EXPECT_FALSE(QFile::exists(missing));
+}
+
+// A caller that watches a download's progress can end it: the completion carries the caller's
+// error, after the call, and no file is left.
+TEST_F(HttpClientTest, ADownloadReportsItsProgressAndACancelEndsItWithTheCallersError) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("package.zip");
+    std::vector<int64_t> totals;
+    std::optional<HttpResult> result;
+    platform::HttpTransfer transfer;
+    HttpRequest request{QUrl(server.url("/trickle")), 30, 1 << 20};
+    request.onProgress = [&](int64_t received) {
+        totals.push_back(received);
+        if (received < 64) return;
+        transfer.cancel(HttpError{HttpError::Kind::Timeout, QStringLiteral("stopped"), {}});
+        EXPECT_FALSE(result) << "the completion never runs inside the cancel";
+    };
+    transfer = client.download(request, target, [&](HttpResult r) { result = std::move(r); });
+    ASSERT_TRUE(spinUntil([&] { return result.has_value(); }));
+    ASSERT_FALSE(result->ok());
+    EXPECT_EQ(result->error->kind, HttpError::Kind::Timeout);
+    EXPECT_EQ(result->error->description, "stopped");
+    EXPECT_EQ(result->error->statusCode, 200);
+    ASSERT_GE(totals.size(), 4u);  // each 16-byte chunk as it came
+    EXPECT_EQ(totals.front(), 16);
+    EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end()));
+    EXPECT_FALSE(QFile::exists(target));
+    transfer.cancel(HttpError{});  // after the end: nothing to do
 }
 
 TEST_F(HttpClientTest, NoCompletionAfterTheClientIsGone) {

@@ -2,31 +2,53 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace testsupport {
 
-void FakeHttpClient::get(const platform::HttpRequest& request, Completion completion) {
-    if (std::optional<platform::HttpError> refused = refusal(request.url, security_)) {
-        scheduler_.post([completion = std::move(completion), error = *refused] {
-            completion(platform::HttpResult::failure(error));
-        });
-        return;
-    }
-    sent_.push_back(request);
-    pending_.push_back(Request{request, std::nullopt, std::move(completion)});
+platform::HttpTransfer FakeHttpClient::get(const platform::HttpRequest& request, Completion completion) {
+    return enqueue(request, std::nullopt, std::move(completion));
 }
 
-void FakeHttpClient::download(const platform::HttpRequest& request, const QString& destinationPath,
-                              Completion completion) {
+platform::HttpTransfer FakeHttpClient::download(const platform::HttpRequest& request, const QString& destinationPath,
+                                                Completion completion) {
+    return enqueue(request, destinationPath, std::move(completion));
+}
+
+platform::HttpTransfer FakeHttpClient::enqueue(const platform::HttpRequest& request, std::optional<QString> destinationPath,
+                                               Completion completion) {
     if (std::optional<platform::HttpError> refused = refusal(request.url, security_)) {
         scheduler_.post([completion = std::move(completion), error = *refused] {
             completion(platform::HttpResult::failure(error));
         });
-        return;
+        return {};
     }
     sent_.push_back(request);
-    pending_.push_back(Request{request, destinationPath, std::move(completion)});
+    const uint64_t id = nextId_++;
+    pending_.push_back(Request{request, std::move(destinationPath), std::move(completion), id});
+    // A cancel answers the request with its error on the next scheduler step, as the network
+    // client does.
+    return platform::HttpTransfer([this, id, alive = std::weak_ptr<char>(alive_)](platform::HttpError error) {
+        if (!alive.lock()) return;
+        scheduler_.post([this, id, alive, error = std::move(error)] {
+            if (!alive.lock()) return;
+            const auto it = std::find_if(pending_.begin(), pending_.end(), [id](const Request& r) { return r.id == id; });
+            if (it == pending_.end()) return;
+            Completion completion = std::move(it->completion);
+            pending_.erase(it);
+            completion(platform::HttpResult::failure(error));
+        });
+    });
+}
+
+void FakeHttpClient::progress(int64_t received) {
+    if (pending_.empty()) {
+        ADD_FAILURE() << "no request is waiting for bytes";
+        return;
+    }
+    if (pending_.front().request.onProgress) pending_.front().request.onProgress(received);
 }
 
 void FakeHttpClient::respond(platform::HttpResult result) {

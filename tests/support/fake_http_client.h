@@ -16,13 +16,15 @@ public:
         platform::HttpRequest request;
         std::optional<QString> destinationPath;  // downloads only
         Completion completion;
+        uint64_t id = 0;
     };
 
     explicit FakeHttpClient(platform::Scheduler& scheduler, platform::HttpSecurity security = {})
         : scheduler_(scheduler), security_(std::move(security)) {}
 
-    void get(const platform::HttpRequest& request, Completion completion) override;
-    void download(const platform::HttpRequest& request, const QString& destinationPath, Completion completion) override;
+    platform::HttpTransfer get(const platform::HttpRequest& request, Completion completion) override;
+    platform::HttpTransfer download(const platform::HttpRequest& request, const QString& destinationPath,
+                                    Completion completion) override;
 
     // Every request that reached the network, in order.
     const std::vector<platform::HttpRequest>& sent() const { return sent_; }
@@ -35,12 +37,19 @@ public:
     // A reply outside 200...299 that carries `body`.
     void respondStatus(int status, const QByteArray& body);
     void respondError(platform::HttpError::Kind kind, const QString& description);
+    // The oldest waiting request has received `received` body bytes so far.
+    void progress(int64_t received);
 
 private:
+    platform::HttpTransfer enqueue(const platform::HttpRequest& request, std::optional<QString> destinationPath,
+                                   Completion completion);
+
     platform::Scheduler& scheduler_;
     platform::HttpSecurity security_;
     std::vector<platform::HttpRequest> sent_;
     std::deque<Request> pending_;
+    uint64_t nextId_ = 1;
+    std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };
 
 }  // namespace testsupport

@@ -181,6 +181,35 @@ TEST_F(InstallTest, DownloadFailuresEndTheInstallWithTheirTexts) {
     EXPECT_EQ(workingDirectories(), QStringList{"Notes"});  // only attempt folders are ours to remove
 }
 
+TEST_F(InstallTest, ADownloadThatStopsMovingFailsWithinAMinuteAndTheNextAttemptInstalls) {
+    offerAndInstall(sha(package));  // no size announced: the overall bound is hours away
+    // A slow but steady link is still a download.
+    int64_t received = 0;
+    for (int second = 0; second < 180; ++second) {
+        scheduler().advance(1);
+        http.progress(received += 400);
+    }
+    ASSERT_EQ(updater().state().kind, Kind::downloading);
+
+    // Then one byte every two seconds.
+    const double dripFrom = scheduler().elapsed();
+    while (updater().state().kind == Kind::downloading && scheduler().elapsed() - dripFrom < 600) {
+        scheduler().advance(2);
+        if (http.pendingCount() > 0) http.progress(++received);
+    }
+    EXPECT_LE(scheduler().elapsed() - dripFrom, 60.0);
+    EXPECT_EQ(http.pendingCount(), 0u);  // ended, not left dripping
+    expectFailedWith("The update package could not be downloaded.");
+    EXPECT_TRUE(workingDirectories().isEmpty());
+
+    updater().installAvailableUpdate();
+    scheduler().drain();
+    EXPECT_EQ(workingDirectories().size(), 1);
+    download(package);
+    EXPECT_EQ(updater().state().kind, Kind::installing);
+    EXPECT_EQ(application.terminateCount(), 1);
+}
+
 TEST_F(InstallTest, ADigestThatDiffersIsRefusedBeforeExtraction) {
     for (const QString& digest : {QString(64, QLatin1Char('0')), QString()}) {
         QDir(updaterDirectory()).removeRecursively();

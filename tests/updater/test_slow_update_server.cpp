@@ -1,12 +1,14 @@
 // The updater against a loopback server that sends a byte now and then, on the real event loop:
-// the idle timeout never runs out, so only a deadline for the whole transfer ends the check or
-// the download. The deadlines are shortened; the server's pace is far below them.
+// the idle timeout never runs out, so only a deadline for the whole transfer, or a package
+// download that brings too little, ends the check or the download. The deadlines and the stall
+// window are shortened; the server's pace is far below them.
 #include "updater/app_updater.h"
 
 #include "package_builder.h"
 #include "core/app_settings.h"
 #include "core/l10n.h"
 #include "platform/http/qt_http_client.h"
+#include "platform/runtime/qt_scheduler.h"
 #include "support/fake_app.h"
 #include "support/fake_process.h"
 #include "support/fixtures.h"
@@ -42,9 +44,8 @@ protected:
 
     AppUpdater& updater() {
         if (!updater_) {
-            AppUpdaterDeadlines deadlines{.feedSeconds = 1.5, .packageFloorSeconds = 1.5, .packageMinimumBytesPerSecond = 1e9};
             updater_ = std::make_unique<AppUpdater>(AppUpdaterEnvironment{
-                &defaults(), &scheduler(), &http, alerts.get(), &application,
+                &defaults(), realClock ? static_cast<platform::Scheduler*>(&*realClock) : &scheduler(), &http, alerts.get(), &application,
                 [] { return InstalledAppVersion{QStringLiteral("1.3.0"), 20}; }, &processes, &bundle, temp.filePath("support"),
                 [] { return 4242LL; }, deadlines});
         }
@@ -74,6 +75,9 @@ protected:
         scheduler().drain();
     }
 
+    AppUpdaterDeadlines deadlines{.feedSeconds = 1.5, .packageFloorSeconds = 1.5, .packageMinimumBytesPerSecond = 1e9};
+    // The updater's own timers on the event loop instead of virtual time.
+    std::optional<platform::QtScheduler> realClock;
     enum class Serve { Drip, Whole, Longer };
     Serve feedMode = Serve::Whole;
     Serve packageMode = Serve::Whole;
@@ -133,6 +137,32 @@ TEST_F(SlowUpdateServerTest, ADrippingPackageFailsAtItsDeadlineAndASecondAttempt
     ASSERT_TRUE(spin([&] { return application.terminateCount() == 1 || updater().state().kind == Kind::failed; }));
     EXPECT_EQ(updater().state().kind, Kind::installing) << updater().statusDescription().toStdString();
     EXPECT_EQ(processes.detachedStarts().size(), 1u);
+}
+
+TEST_F(SlowUpdateServerTest, ADrippingPackageWithoutASizeStopsWithinTheStallWindowAndTheNextAttemptInstalls) {
+    realClock.emplace();
+    deadlines = AppUpdaterDeadlines{.feedSeconds = 30, .packageStallSeconds = 1.0, .packageStallMinimumBytes = 1024};
+    packageMode = Serve::Drip;
+    updater().performCheck(false, false, false);
+    ASSERT_TRUE(spin([&] { return updater().state().kind == Kind::updateAvailable; })) << updater().statusDescription().toStdString();
+    updater().installAvailableUpdate();
+    ASSERT_TRUE(spin([&] { return server.streamed() > 0; }));
+
+    // A check meanwhile publishes its own outcome; pressing install again shows the install
+    // under way instead of starting a second one.
+    updater().performCheck(false, false, false);
+    ASSERT_TRUE(spin([&] { return updater().state().kind == Kind::updateAvailable; }));
+    updater().installAvailableUpdate();
+    EXPECT_EQ(updater().state().kind, Kind::downloading);
+
+    ASSERT_TRUE(spin([&] { return updater().state().kind == Kind::failed; })) << updater().statusDescription().toStdString();
+    expectFailed("The update package could not be downloaded.");
+    EXPECT_EQ(server.requests(), (QStringList{"/feed.json", "/Quillvex-1.4.0.zip", "/feed.json"}));
+
+    packageMode = Serve::Whole;
+    updater().installAvailableUpdate();
+    ASSERT_TRUE(spin([&] { return application.terminateCount() == 1 || updater().isInstalling() == false; }));
+    EXPECT_EQ(updater().state().kind, Kind::installing) << updater().statusDescription().toStdString();
 }
 
 TEST_F(SlowUpdateServerTest, APackageLongerThanAnnouncedIsRefusedAsADownloadFailure) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace platform {
@@ -33,6 +34,8 @@ struct HttpRequest {
     // Seconds the whole transfer may take, however steadily the server sends; zero or less: no
     // limit beyond timeoutSeconds. Running out fails the request as a Timeout.
     double deadlineSeconds = 0;
+    // Called on the main thread as the body arrives, with the bytes received so far.
+    std::function<void(int64_t received)> onProgress = {};
 };
 
 struct HttpError {
@@ -69,6 +72,23 @@ struct HttpResult {
     bool ok() const { return response.has_value(); }
 };
 
+// A request under way. Copies share it; an empty handle, or one whose request has completed,
+// ignores cancel().
+class HttpTransfer {
+public:
+    using Cancel = std::function<void(HttpError)>;
+    HttpTransfer() = default;
+    explicit HttpTransfer(Cancel cancel) : cancel_(std::make_shared<Cancel>(std::move(cancel))) {}
+    // Ends the request with `error`, which its completion carries; the completion runs later,
+    // never inside this call, and a download leaves no file.
+    void cancel(HttpError error) const {
+        if (cancel_ && *cancel_) (*cancel_)(std::move(error));
+    }
+
+private:
+    std::shared_ptr<Cancel> cancel_;
+};
+
 // GET over https, never from a cache, with a transfer timeout always set (and a deadline for the
 // whole request when asked), following redirects only to addresses the request could have named
 // itself. Completions run on the main thread, never inside the call that started the request, and
@@ -83,10 +103,10 @@ public:
     // Installs `client` (nullptr restores the default); returns the previous one.
     static HttpClient* setShared(HttpClient* client);
 
-    virtual void get(const HttpRequest& request, Completion completion) = 0;
+    virtual HttpTransfer get(const HttpRequest& request, Completion completion) = 0;
     // Streams the body into `destinationPath` (replaced only when the whole body arrived); the
     // response carries no body. maxBodyBytes bounds the file.
-    virtual void download(const HttpRequest& request, const QString& destinationPath, Completion completion) = 0;
+    virtual HttpTransfer download(const HttpRequest& request, const QString& destinationPath, Completion completion) = 0;
 
     // Why `url` may not be requested under `security`, or nothing when it may.
     static std::optional<HttpError> refusal(const QUrl& url, const HttpSecurity& security);

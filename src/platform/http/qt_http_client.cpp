@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSslConfiguration>
 #include <QTimer>
@@ -25,6 +26,8 @@ struct Transfer {
     // Set when the client itself ended the transfer; wins over what the reply reports.
     std::optional<HttpError> ownError;
     HttpClient::Completion completion;
+    std::function<void(int64_t)> onProgress;
+    bool completed = false;
 };
 
 int timeoutMilliseconds(double seconds) {
@@ -39,11 +42,17 @@ std::optional<int> statusOf(QNetworkReply* reply) {
     return status.toInt();
 }
 
-// Ends the transfer with an error of the client's own; the reply's finished signal follows.
-void fail(Transfer& transfer, HttpError::Kind kind, QString description) {
+// Ends the transfer with `error` instead of what the reply would report; the reply's finished
+// signal follows.
+void fail(Transfer& transfer, HttpError error) {
     if (transfer.ownError) return;
-    transfer.ownError = HttpError{kind, std::move(description), statusOf(transfer.reply)};
+    if (!error.statusCode) error.statusCode = statusOf(transfer.reply);
+    transfer.ownError = std::move(error);
     transfer.reply->abort();
+}
+
+void fail(Transfer& transfer, HttpError::Kind kind, QString description) {
+    fail(transfer, HttpError{kind, std::move(description), {}});
 }
 
 void take(Transfer& transfer) {
@@ -58,7 +67,9 @@ void take(Transfer& transfer) {
         transfer.body.append(chunk);
     } else if (transfer.file->write(chunk) != chunk.size()) {
         fail(transfer, HttpError::Kind::File, transfer.file->errorString());
+        return;
     }
+    if (transfer.onProgress) transfer.onProgress(transfer.received);
 }
 
 HttpResult finish(Transfer& transfer) {
@@ -105,12 +116,12 @@ QtHttpClient::~QtHttpClient() {
     context_.reset();  // drops every connection before the manager aborts its replies
 }
 
-void QtHttpClient::get(const HttpRequest& request, Completion completion) {
-    start(request, nullptr, std::move(completion));
+HttpTransfer QtHttpClient::get(const HttpRequest& request, Completion completion) {
+    return start(request, nullptr, std::move(completion));
 }
 
-void QtHttpClient::download(const HttpRequest& request, const QString& destinationPath, Completion completion) {
-    start(request, &destinationPath, std::move(completion));
+HttpTransfer QtHttpClient::download(const HttpRequest& request, const QString& destinationPath, Completion completion) {
+    return start(request, &destinationPath, std::move(completion));
 }
 
 void QtHttpClient::completeLater(Completion completion, HttpResult result) {
@@ -122,21 +133,22 @@ void QtHttpClient::completeLater(Completion completion, HttpResult result) {
         Qt::QueuedConnection);
 }
 
-void QtHttpClient::start(const HttpRequest& request, const QString* destinationPath, Completion completion) {
+HttpTransfer QtHttpClient::start(const HttpRequest& request, const QString* destinationPath, Completion completion) {
     if (std::optional<HttpError> refused = refusal(request.url, security_)) {
         completeLater(std::move(completion), HttpResult::failure(std::move(*refused)));
-        return;
+        return {};
     }
     auto transfer = std::make_shared<Transfer>();
     transfer->maxBodyBytes = request.maxBodyBytes;
     transfer->url = request.url;
     transfer->completion = std::move(completion);
+    transfer->onProgress = request.onProgress;
     if (destinationPath) {
         transfer->file = std::make_unique<QSaveFile>(*destinationPath);
         if (!transfer->file->open(QIODevice::WriteOnly)) {
             completeLater(std::move(transfer->completion),
                           HttpResult::failure(HttpError{HttpError::Kind::File, transfer->file->errorString(), {}}));
-            return;
+            return {};
         }
     }
 
@@ -181,11 +193,23 @@ void QtHttpClient::start(const HttpRequest& request, const QString* destinationP
         Q_EMIT transfer->reply->redirectAllowed();
     });
     QObject::connect(reply, &QNetworkReply::finished, context, [transfer] {
+        transfer->completed = true;
         HttpResult result = finish(*transfer);
         transfer->reply->deleteLater();
         transfer->file.reset();  // an uncommitted file is discarded, leaving no partial download
         Completion done = std::move(transfer->completion);
         if (done) done(std::move(result));
+    });
+    // The transfer lives as long as its reply's connections; a cancel after that finds nothing.
+    return HttpTransfer([weak = std::weak_ptr<Transfer>(transfer), context = QPointer<QObject>(context)](HttpError error) {
+        if (!context) return;
+        QMetaObject::invokeMethod(
+            context,
+            [weak, error = std::move(error)]() mutable {
+                const std::shared_ptr<Transfer> transfer = weak.lock();
+                if (transfer && !transfer->completed) fail(*transfer, std::move(error));
+            },
+            Qt::QueuedConnection);
     });
 }
 

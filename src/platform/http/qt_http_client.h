@@ -17,11 +17,11 @@ public:
     QtHttpClient(const QtHttpClient&) = delete;
     QtHttpClient& operator=(const QtHttpClient&) = delete;
 
-    void get(const HttpRequest& request, Completion completion) override;
-    void download(const HttpRequest& request, const QString& destinationPath, Completion completion) override;
+    HttpTransfer get(const HttpRequest& request, Completion completion) override;
+    HttpTransfer download(const HttpRequest& request, const QString& destinationPath, Completion completion) override;
 
 private:
-    void start(const HttpRequest& request, const QString* destinationPath, Completion completion);
+    HttpTransfer start(const HttpRequest& request, const QString* destinationPath, Completion completion);
     void completeLater(Completion completion, HttpResult result);
 
     HttpSecurity security_;
