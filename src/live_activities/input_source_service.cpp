@@ -25,20 +25,49 @@ QString InputSourceService::currentSourceName() {
 void InputSourceService::start() {
     if (isRunning_) return;
     isRunning_ = true;
-    lastSourceID_ = currentSourceID();
+    // Observing first starts the watch of the frameworks, whose first answers the start awaits.
     observer_ = sources_.observeSelectionChanges(lifetime_.wrap([this] { inputSourceChanged(); }));
+    settling_ = sources_.whenSettled(lifetime_.wrap([this] { settled(); }));
+}
+
+void InputSourceService::settled() {
+    if (!isRunning_ || isStarted_) return;
+    isStarted_ = true;
+    lastSourceID_ = currentSourceID();
     Log::shared().info(QStringLiteral("InputSourceService: Started (current: ") +
                        lastSourceID_.value_or(QStringLiteral("unknown")) + QStringLiteral(")"));
 }
 
 void InputSourceService::stop() {
     isRunning_ = false;
+    isStarted_ = false;
     observer_.cancel();
+    settling_.cancel();
+    if (quietCheck_) quietCheck_->cancel();
+    quietCheck_.reset();
     Log::shared().info(QStringLiteral("InputSourceService: Stopped"));
 }
 
 void InputSourceService::inputSourceChanged() {
-    if (!isRunning_) return;
+    // Before the start read, a change is part of where the sources settle.
+    if (!isStarted_) return;
+    lastNoticeMicros_ = scheduler_.monotonicMicros();
+    // One check waits however many notices come: it looks again when they went on meanwhile.
+    if (!quietCheck_ || !quietCheck_->isPending())
+        quietCheck_ = scheduler_.after(quietDelay, lifetime_.wrap([this] { quietCheck(); }));
+}
+
+void InputSourceService::quietCheck() {
+    if (!isStarted_) return;
+    const double quietFor = static_cast<double>(scheduler_.monotonicMicros() - lastNoticeMicros_) / 1e6;
+    if (quietFor + 1e-6 < quietDelay) {
+        quietCheck_ = scheduler_.after(quietDelay - quietFor, lifetime_.wrap([this] { quietCheck(); }));
+        return;
+    }
+    announceCurrent();
+}
+
+void InputSourceService::announceCurrent() {
     const std::optional<QString> newID = currentSourceID();
     if (newID == lastSourceID_) return;
     lastSourceID_ = newID;

@@ -3,6 +3,11 @@
 // Notices when the user switches the keyboard input source and announces the new one: the source
 // on the bus, then the input-source activity. A notice after which the source is the same as
 // before announces nothing.
+//
+// The source it starts from is the one the sources settled on (an input method framework's engine
+// and mode, once it answered), and the start line waits for it. Changes are announced once the
+// sources have been quiet for `quietDelay`: one switch, whose engine and mode a framework tells in
+// separate signals, is one announcement, and a flood of changes is one once it is over.
 
 #include "core/event_bus.h"
 #include "platform/input_source/input_sources.h"
@@ -15,6 +20,8 @@
 
 class InputSourceService {
 public:
+    static constexpr double quietDelay = 0.2;
+
     static InputSourceService& shared();
 
     explicit InputSourceService(EventBus& bus = EventBus::shared(),
@@ -28,6 +35,8 @@ public:
     void stop();
 
     bool isRunning() const { return isRunning_; }
+    // Running, and the source it started from read.
+    bool isStarted() const { return isStarted_; }
     const std::optional<QString>& lastSourceID() const { return lastSourceID_; }
 
     // The selected source may have changed.
@@ -36,12 +45,20 @@ public:
 private:
     std::optional<QString> currentSourceID();
     QString currentSourceName();
+    void settled();
+    void quietCheck();
+    void announceCurrent();
 
     EventBus& bus;
     platform::Scheduler& scheduler_;
     platform::InputSources& sources_;
     bool isRunning_ = false;
+    bool isStarted_ = false;
     std::optional<QString> lastSourceID_;
+    // The last change notice (monotonic microseconds), and the check that waits for quiet.
+    int64_t lastNoticeMicros_ = 0;
+    std::optional<platform::WorkItem> quietCheck_;
     platform::AnyCancellable observer_;
+    platform::AnyCancellable settling_;
     platform::Lifetime lifetime_;
 };

@@ -52,15 +52,15 @@ TEST_F(InputSourceServiceTest, ASwitchPublishesTheSourceThenTheEventAndTheSameSo
     sources.current = FakeInputSources::source(QStringLiteral("com.example.keylayout.ABC"), QStringLiteral("ABC"));
     service.start();
     sources.select(FakeInputSources::source(QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Hiragana")));
-    EXPECT_TRUE(seen.empty());  // published on the main queue
-    scheduler().drain();
+    EXPECT_TRUE(seen.empty());  // published once the sources are quiet
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_EQ(seen, (std::vector<std::string>{"source com.example.inputmethod.Japanese Hiragana", "event inputSource"}));
     EXPECT_TRUE(log.contains(platform::LogLevel::Info,
                              QStringLiteral("InputSourceService: Changed to Hiragana (com.example.inputmethod.Japanese)")));
 
     // The same identifier (even under another name) is no change.
     sources.select(FakeInputSources::source(QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Other")));
-    scheduler().drain();
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_EQ(seen.size(), 2u);
 }
 
@@ -68,15 +68,15 @@ TEST_F(InputSourceServiceTest, AnUnreadableIdentifierIsPublishedEmptyOnceAndAMis
     sources.current = FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)"));
     service.start();
     sources.select(platform::InputSource{std::nullopt, std::nullopt});
-    scheduler().drain();
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_EQ(seen, (std::vector<std::string>{"source  ?", "event inputSource"}));
     EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to ? ()")));
     sources.notify();
-    scheduler().drain();
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_EQ(seen.size(), 2u);
     // No source at all reads the same as an unreadable identifier.
     sources.select(std::nullopt);
-    scheduler().drain();
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_EQ(seen.size(), 2u);
 }
 
@@ -84,8 +84,8 @@ TEST_F(InputSourceServiceTest, AfterStopNothingIsAnnouncedAndASwitchMeanwhileIsN
     sources.current = FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)"));
     service.start();
     sources.select(FakeInputSources::source(QStringLiteral("de"), QStringLiteral("German")));
-    service.stop();  // the change was queued: it is dropped
-    scheduler().drain();
+    service.stop();  // the change was waiting for quiet: it is dropped
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_TRUE(seen.empty());
     EXPECT_EQ(sources.observerCount(), 0);
     service.inputSourceChanged();
@@ -98,6 +98,6 @@ TEST_F(InputSourceServiceTest, AfterStopNothingIsAnnouncedAndASwitchMeanwhileIsN
     service.start();
     EXPECT_EQ(service.lastSourceID(), QStringLiteral("fr"));
     sources.notify();
-    scheduler().drain();
+    scheduler().advance(InputSourceService::quietDelay);
     EXPECT_TRUE(seen.empty());
 }

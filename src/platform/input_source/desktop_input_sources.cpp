@@ -25,19 +25,41 @@ AnyCancellable DesktopInputSources::observeSelectionChanges(std::function<void()
     const uint64_t id = nextHandler_++;
     handlers_->emplace(id, std::make_shared<std::function<void()>>(std::move(handler)));
     if (handlers_->size() == 1) {
+        watching_ = true;
         keyboardObservation_ = keyboard_->observeSelectionChanges(lifetime_.wrap([this] { notify(); }));
-        ibus_.start(lifetime_.wrap([this] { notify(); }));
-        fcitx5_.start(lifetime_.wrap([this] { notify(); }));
+        ibus_.start(lifetime_.wrap([this] { notify(); }), lifetime_.wrap([this] { answered(); }));
+        fcitx5_.start(lifetime_.wrap([this] { notify(); }), lifetime_.wrap([this] { answered(); }));
     }
     std::weak_ptr<Handlers> weak = handlers_;
     return AnyCancellable(lifetime_.wrap([this, weak, id] {
         auto handlers = weak.lock();
         if (!handlers || !handlers->erase(id) || !handlers->empty()) return;
-        // Nobody listens: no polling, no connection to the frameworks.
+        // Nobody listens: no questions to Fcitx5. The signals the frameworks send keep the
+        // engine and its mode known.
         keyboardObservation_.cancel();
-        ibus_.stop();
-        fcitx5_.stop();
+        fcitx5_.pause();
     }));
+}
+
+bool DesktopInputSources::isSettled() const { return !watching_ || (ibus_.hasAnswered() && fcitx5_.hasAnswered()); }
+
+AnyCancellable DesktopInputSources::whenSettled(std::function<void()> ready) {
+    if (isSettled()) {
+        ready();
+        return AnyCancellable();
+    }
+    const uint64_t id = nextHandler_++;
+    waiting_->emplace(id, std::make_shared<std::function<void()>>(std::move(ready)));
+    std::weak_ptr<Handlers> weak = waiting_;
+    return AnyCancellable([weak, id] {
+        if (auto waiting = weak.lock()) waiting->erase(id);
+    });
+}
+
+void DesktopInputSources::answered() {
+    if (!isSettled()) return;
+    const Handlers ready = std::exchange(*waiting_, {});
+    for (const auto& [id, handler] : ready) (*handler)();
 }
 
 void DesktopInputSources::notify() {

@@ -37,10 +37,20 @@ std::optional<InputMethodEngine> Fcitx5EngineWatch::engineFromAvailable(const QV
     return std::nullopt;
 }
 
-void Fcitx5EngineWatch::start(std::function<void()> changed) {
-    if (running_) return;
+void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void()> answered) {
+    if (running_) {
+        if (!std::exchange(paused_, false)) return;
+        changed_ = std::move(changed);
+        answeredHandler_ = std::move(answered);
+        if (!present_) return;
+        answered_ = false;
+        timer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
+        return poll();
+    }
     running_ = true;
+    answered_ = false;
     changed_ = std::move(changed);
+    answeredHandler_ = std::move(answered);
     ownerWatch_ = sessionBus_.watchNameOwner(kFcitxName, lifetime_.wrap([this](const QString& owner) {
         gone();
         if (!owner.isEmpty()) appeared();
@@ -60,12 +70,29 @@ void Fcitx5EngineWatch::start(std::function<void()> changed) {
         DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                  QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {kFcitxName}},
         callTimeout, lifetime_.wrap([this](const DBusReply& reply) {
-            if (running_ && reply.ok() && reply.value().toBool() && !timer_.isValid()) appeared();
+            if (!running_ || present_) return;
+            if (reply.ok() && reply.value().toBool()) appeared();
+            else answer();
         }));
+}
+
+void Fcitx5EngineWatch::pause() {
+    if (!running_) return;
+    paused_ = true;
+    timer_.invalidate();
+    call_.cancel();
+}
+
+void Fcitx5EngineWatch::answer() {
+    if (running_ && !std::exchange(answered_, true) && answeredHandler_) answeredHandler_();
 }
 
 void Fcitx5EngineWatch::stop() {
     running_ = false;
+    paused_ = false;
+    present_ = false;
+    answered_ = false;
+    answeredHandler_ = nullptr;
     ownerWatch_.cancel();
     presence_.cancel();
     kimpanelUpdates_.cancel();
@@ -82,7 +109,10 @@ void Fcitx5EngineWatch::stop() {
 
 void Fcitx5EngineWatch::appeared() {
     settled_ = false;
+    present_ = true;
     tray_.start(kFcitxName, lifetime_.wrap([this](const InputMethodStatus& status) { statusHeard(status); }));
+    if (paused_) return;
+    answered_ = false;
     timer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
     poll();
 }
@@ -96,7 +126,9 @@ void Fcitx5EngineWatch::gone() {
     status_.reset();
     tray_.stop();
     settled_ = false;
+    const bool wasPresent = std::exchange(present_, false);
     if (had && changed_) changed_();
+    if (wasPresent) answer();
 }
 
 std::optional<InputMethodMode> Fcitx5EngineWatch::mode() const {
@@ -122,10 +154,10 @@ void Fcitx5EngineWatch::poll() {
     call_ = sessionBus_.callAsync(controllerCall(QStringLiteral("CurrentInputMethod")), callTimeout,
                                   lifetime_.wrap([this, generation](const DBusReply& reply) {
                                       call_ = AnyCancellable();
-                                      if (!running_ || generation != generation_ || !reply.ok()) return;
+                                      if (!running_ || generation != generation_) return;
                                       // Empty until some input context has had the focus.
-                                      const QString uniqueName = reply.value().toString();
-                                      if (uniqueName.isEmpty() || (engine_ && engine_->name == uniqueName)) return;
+                                      const QString uniqueName = reply.ok() ? reply.value().toString() : QString();
+                                      if (uniqueName.isEmpty() || (engine_ && engine_->name == uniqueName)) return answer();
                                       describe(uniqueName);
                                   }));
 }
@@ -145,6 +177,7 @@ void Fcitx5EngineWatch::describe(const QString& uniqueName) {
             settled_ = true;
             engine_ = std::move(engine);
             if (announce && changed_) changed_();
+            answer();
         }));
 }
 

@@ -41,11 +41,18 @@ public:
     // The engine's mode, when a panel was last shown one for this engine.
     std::optional<InputMethodMode> mode() const;
     bool isPolling() const { return timer_.isValid(); }
+    // Whether it is known if Fcitx5 runs and, where it does, its input method: false from
+    // start() (and from Fcitx5 appearing, and from resume()) until the poll answered.
+    bool hasAnswered() const { return answered_; }
 
     // `changed` runs after each switch, and when Fcitx5 goes away while it had an input method.
-    // The first one learnt after Fcitx5 appears is where it stands, not a switch.
-    void start(std::function<void()> changed);
+    // The first one learnt after Fcitx5 appears is where it stands, not a switch. `answered` runs
+    // each time hasAnswered() turns true.
+    void start(std::function<void()> changed, std::function<void()> answered = {});
     void stop();
+    // Stops asking the controller and goes on hearing the panels, so the mode is still known
+    // when the poll resumes (at once, with a question) at the next start().
+    void pause();
 
     // The entry for `uniqueName` in AvailableInputMethods' answer, a list of (unique name, name,
     // native name, icon, label, language code, configurable); none when it is not there.
@@ -57,11 +64,16 @@ private:
     void poll();
     void describe(const QString& uniqueName);
     void statusHeard(InputMethodStatus status);
+    void answer();
 
     DBusConnection& sessionBus_;
     Scheduler& scheduler_;
     std::function<void()> changed_;
+    std::function<void()> answeredHandler_;
     bool running_ = false;
+    bool paused_ = false;
+    bool present_ = false;
+    bool answered_ = false;
     bool settled_ = false;
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;

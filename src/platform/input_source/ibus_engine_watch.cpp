@@ -48,15 +48,17 @@ std::optional<InputMethodEngine> IBusEngineWatch::engineFromDescription(const QV
     return engine;
 }
 
-void IBusEngineWatch::start(std::function<void()> changed) {
+void IBusEngineWatch::start(std::function<void()> changed, std::function<void()> answered) {
     if (running_) return;
     running_ = true;
     changed_ = std::move(changed);
+    answeredHandler_ = std::move(answered);
     ownerWatch_ = sessionBus_.watchNameOwner(kIBusName, lifetime_.wrap([this](const QString& owner) {
         const bool had = engine_.has_value();
         drop();
-        if (!owner.isEmpty()) discover();
-        else if (had && changed_) changed_();
+        if (!owner.isEmpty()) return discover();
+        if (had && changed_) changed_();
+        answer();
     }));
     discover();
 }
@@ -65,13 +67,22 @@ void IBusEngineWatch::stop() {
     running_ = false;
     ownerWatch_.cancel();
     drop();
+    answered_ = false;
     changed_ = nullptr;
+    answeredHandler_ = nullptr;
+}
+
+void IBusEngineWatch::answer() {
+    if (running_ && !std::exchange(answered_, true) && answeredHandler_) answeredHandler_();
 }
 
 void IBusEngineWatch::drop() {
     ++generation_;
     engineSignal_.cancel();
     engineRead_.cancel();
+    readAgain_ = false;
+    announceAgain_ = false;
+    unregisteredModeAt_.reset();
     propertyUpdates_.cancel();
     propertyRegistrations_.cancel();
     ibusBus_.reset();
@@ -85,6 +96,7 @@ void IBusEngineWatch::drop() {
 }
 
 void IBusEngineWatch::discover() {
+    answered_ = false;
     const uint64_t generation = ++generation_;
     auto done = lifetime_.wrap([this, generation](const QString& address) {
         if (running_ && generation == generation_) connectTo(address);
@@ -96,21 +108,29 @@ void IBusEngineWatch::discover() {
 }
 
 void IBusEngineWatch::connectTo(const QString& address) {
-    if (address.isEmpty()) return;
+    if (address.isEmpty()) return answer();
     static std::atomic<int> connections{0};
     auto bus = std::make_unique<QtDBusConnection>(address, QStringLiteral("quillvex-ibus-%1").arg(++connections));
-    if (!bus->isConnected()) return;
+    if (!bus->isConnected()) return answer();
     ibusBus_ = std::move(bus);
     // The daemon is the only sender on its own bus: no sender to match.
     engineSignal_ = ibusBus_->subscribe(DBusMatch{QString(), kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
                                             lifetime_.wrap([this](const DBusSignal&) {
-                                                // A mode registered just before is this switch's own.
-                                                if (!registeredInstanceRead_) modeSinceSwitch_ = false;
+                                                // A mode registered just before, or published by a new
+                                                // instance just before, is this switch's own.
+                                                const bool early = unregisteredModeAt_ &&
+                                                                   scheduler_.monotonicSeconds() - *unregisteredModeAt_ <= earlyModeWindow;
+                                                if (!registeredInstanceRead_ && !early) modeSinceSwitch_ = false;
+                                                unregisteredModeAt_.reset();
                                                 readEngine(true);
                                             }));
     // Engines are separate connections of their own paths; their signals go to the daemon.
-    propertyUpdates_ = ibusBus_->subscribe(DBusMatch{QString(), QString(), kEngine, QStringLiteral("UpdateProperty"), QString(), true},
-                                           lifetime_.wrap([this](const DBusSignal& signal) { engineProperties(signal.arguments, true); }));
+    propertyUpdates_ = ibusBus_->subscribe(
+        DBusMatch{QString(), QString(), kEngine, QStringLiteral("UpdateProperty"), QString(), true},
+        lifetime_.wrap([this](const DBusSignal& signal) {
+            if (engineProperties(signal.arguments, true) && signal.sender + signal.path != lastRegistered_)
+                unregisteredModeAt_ = scheduler_.monotonicSeconds();
+        }));
     propertyRegistrations_ = ibusBus_->subscribe(
         DBusMatch{QString(), QString(), kEngine, QStringLiteral("RegisterProperties"), QString(), true},
         lifetime_.wrap([this](const DBusSignal& signal) {
@@ -127,6 +147,7 @@ void IBusEngineWatch::connectTo(const QString& address) {
             lastRegistered_ = instance;
             if (!engineProperties(properties, false)) return;
             registeredInstanceRead_ = true;
+            registrationRead_ = engineReads_ + 1;  // the next read sent, whether or not one is out
             readEngine(true);
         }));
     readEngine(false);
@@ -134,26 +155,42 @@ void IBusEngineWatch::connectTo(const QString& address) {
 
 void IBusEngineWatch::readEngine(bool announce) {
     if (!ibusBus_) return;
+    // A flood of switch notices asks once more, not once each: the answer after the last is
+    // where IBus stands.
+    if (engineRead_.isActive()) {
+        readAgain_ = true;
+        announceAgain_ = announceAgain_ || announce;
+        return;
+    }
     const uint64_t generation = generation_;
+    const uint64_t read = ++engineReads_;
     engineRead_ = ibusBus_->propertyAsync(
         kIBusName, kIBusPath, kIBusName, QStringLiteral("GlobalEngine"), callTimeout,
-        lifetime_.wrap([this, generation, announce](const DBusReply& reply) {
+        lifetime_.wrap([this, generation, announce, read](const DBusReply& reply) {
             if (!running_ || generation != generation_) return;
-            // No global engine yet is an answer too: IBus stands without one.
-            std::optional<InputMethodEngine> engine = reply.ok() ? engineFromDescription(reply.value()) : std::nullopt;
-            const bool wasSettled = settled_;
-            settled_ = true;
-            registeredInstanceRead_ = false;
-            const bool modeUnannounced = std::exchange(modeUnannounced_, false);
-            if (engine == engine_) {
-                if (modeUnannounced && engine_ && changed_) changed_();
-                return;
-            }
-            engine_ = std::move(engine);
-            // A mode heard since the switch began is the new engine's; an older one was the last's.
-            if (!modeSinceSwitch_) mode_.reset();
-            if (announce && wasSettled && changed_) changed_();
+            engineRead_ = AnyCancellable();
+            engineAnswered(reply, announce, read);
+            if (running_ && generation == generation_ && std::exchange(readAgain_, false))
+                readEngine(std::exchange(announceAgain_, false));
         }));
+}
+
+void IBusEngineWatch::engineAnswered(const DBusReply& reply, bool announce, uint64_t read) {
+    // No global engine yet is an answer too: IBus stands without one.
+    std::optional<InputMethodEngine> engine = reply.ok() ? engineFromDescription(reply.value()) : std::nullopt;
+    const bool wasSettled = settled_;
+    settled_ = true;
+    if (read >= registrationRead_) registeredInstanceRead_ = false;
+    const bool modeUnannounced = std::exchange(modeUnannounced_, false);
+    if (engine == engine_) {
+        if (modeUnannounced && engine_ && changed_) changed_();
+        return answer();
+    }
+    engine_ = std::move(engine);
+    // A mode heard since the switch began is the new engine's; an older one was the last's.
+    if (!modeSinceSwitch_) mode_.reset();
+    if (announce && wasSettled && changed_) changed_();
+    answer();
 }
 
 bool IBusEngineWatch::engineProperties(const QVariantList& properties, bool announce) {

@@ -42,10 +42,21 @@ public:
     const std::optional<InputMethodMode>& mode() const { return mode_; }
     // Whether IBus's bus is connected and its first answer is in.
     bool isSettled() const { return settled_; }
+    // Whether it is known if IBus runs and, where it does, its engine: false from start() (and
+    // from IBus appearing) until the address lookup found none or the first engine read answered.
+    bool hasAnswered() const { return answered_; }
+    // Engine reads sent since start: one at a time, however many switches are announced.
+    uint64_t engineReads() const { return engineReads_; }
+
+    // A mode heard from an engine instance that had not registered, this long before the daemon
+    // announces a switch, is the new engine's: the engine publishes it as it is made, before the
+    // daemon switches to it.
+    static constexpr double earlyModeWindow = 0.25;
 
     // `changed` runs after each switch of the engine, and when IBus goes away while it had one.
-    // The first engine learnt after IBus appears is where it stands, not a switch.
-    void start(std::function<void()> changed);
+    // The first engine learnt after IBus appears is where it stands, not a switch. `answered`
+    // runs each time hasAnswered() turns true.
+    void start(std::function<void()> changed, std::function<void()> answered = {});
     void stop();
 
     // The engine in an IBusEngineDesc as D-Bus carries it ("IBusEngineDesc", attachments, name,
@@ -58,7 +69,10 @@ public:
 private:
     void discover();
     void connectTo(const QString& address);
+    // Reads the engine, or asks for one more read once the read out answers.
     void readEngine(bool announce);
+    void engineAnswered(const DBusReply& reply, bool announce, uint64_t read);
+    void answer();
     // True when the properties carried an input mode; `announce` false leaves a change to the
     // engine read that follows.
     bool engineProperties(const QVariantList& properties, bool announce);
@@ -68,8 +82,10 @@ private:
     Scheduler& scheduler_;
     AddressLookup address_;
     std::function<void()> changed_;
+    std::function<void()> answeredHandler_;
     bool running_ = false;
     bool settled_ = false;
+    bool answered_ = false;
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;
     std::optional<InputMethodMode> mode_;
@@ -81,13 +97,19 @@ private:
     // the read that a new one's registration started is still out.
     QString lastRegistered_;
     bool registeredInstanceRead_ = false;
+    uint64_t registrationRead_ = 0;  // the read that answers for that registration
     std::unique_ptr<DBusConnection> ibusBus_;
     AnyCancellable ownerWatch_;
     AnyCancellable engineSignal_;
     AnyCancellable propertyUpdates_;
     AnyCancellable propertyRegistrations_;
-    // The read in flight; a newer one replaces it.
+    // When a mode was last heard from an instance that had not registered (monotonic seconds).
+    std::optional<double> unregisteredModeAt_;
+    // The read in flight, and whether another was asked for meanwhile (announced or not).
     AnyCancellable engineRead_;
+    bool readAgain_ = false;
+    bool announceAgain_ = false;
+    uint64_t engineReads_ = 0;
     Lifetime lifetime_;
 };
 

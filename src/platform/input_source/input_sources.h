@@ -31,6 +31,12 @@ public:
     virtual std::optional<InputSource> currentSource() = 0;
     // Called whenever the selected source may have changed (the handler reads currentSource()).
     [[nodiscard]] virtual AnyCancellable observeSelectionChanges(std::function<void()> handler) = 0;
+    // Runs `ready` once currentSource() tells where the user stands: at once, unless the sources
+    // observed are still being asked (an input method framework's first answer is out).
+    [[nodiscard]] virtual AnyCancellable whenSettled(std::function<void()> ready) {
+        ready();
+        return AnyCancellable();
+    }
 };
 
 }  // namespace platform
