@@ -337,7 +337,8 @@ TEST_F(IBusInputMethodTest, AnthysInputModesAreAnnouncedAsTheEnginePublishesThem
 }
 
 // Signals of two senders keep no order between them: the new engine's RegisterProperties may come
-// before the daemon's GlobalEngineChanged, the daemon already switched. A stand-in daemon on a
+// before the daemon's GlobalEngineChanged, the daemon already switched; its UpdateProperty, sent as
+// it is made, comes before. A stand-in daemon on a
 // plain bus sends them in that order, so the race is the same every run; the mode still goes to
 // the engine it came with.
 TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBelongsToTheNewEngine) {
@@ -356,13 +357,14 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
                                   values + "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
                                            "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
     ASSERT_TRUE(daemon->addMethod(
-        ibus, "RegisterModeThenSwitchTo", "sss", "",
+        ibus, "RegisterModeThenSwitchTo", "sssb", "",
         values + "path = '/org/freedesktop/IBus/Engine/' + args[0]; "
                  "objects.get(path) or self.AddObject(path, 'org.freedesktop.IBus.Engine', {}, []); "
                  "prop = dbus.Struct(('IBusProperty', dbus.Dictionary({}, signature='sv'), 'InputMode', dbus.UInt32(0), text('Input mode'), "
                  "'', text(''), True, True, dbus.UInt32(0), dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), "
                  "dbus.Array([], signature='v')), variant_level=1), text(args[2])), variant_level=1); "
                  "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
+                 "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [prop]) if args[3] else "
                  "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'RegisterProperties', 'v', "
                  "[dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), dbus.Array([prop], signature='v')), variant_level=1)]); "
                  "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
@@ -374,7 +376,7 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(pump([&] { return watch.isSettled(); }));
     ASSERT_EQ(watch.engine().value_or(platform::InputMethodEngine{}).name, QStringLiteral("xkb:us::eng"));
 
-    ASSERT_TRUE(daemon->call("RegisterModeThenSwitchTo", {QStringLiteral("anthy"), QStringLiteral("ja"), "_A"}, ibus).ok());
+    ASSERT_TRUE(daemon->call("RegisterModeThenSwitchTo", {QStringLiteral("anthy"), QStringLiteral("ja"), "_A", false}, ibus).ok());
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("anthy"); }));
     EXPECT_EQ(watch.mode(), (platform::InputMethodMode{"_A", "Latin"}));
     EXPECT_EQ(changes, 1);
@@ -384,6 +386,12 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("kkc"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);
     EXPECT_EQ(changes, 2);
+
+    // An engine that publishes its mode as it is made, before the daemon switches to it: the mode
+    // is the new engine's too.
+    ASSERT_TRUE(daemon->call("RegisterModeThenSwitchTo", {QStringLiteral("mozc"), QStringLiteral("ja"), QStringLiteral("ア"), true}, ibus).ok());
+    ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("mozc"); }));
+    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
     watch.stop();
 }
 
