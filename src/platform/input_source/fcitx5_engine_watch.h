@@ -42,7 +42,7 @@ public:
     std::optional<InputMethodMode> mode() const;
     bool isPolling() const { return timer_.isValid(); }
     // Whether it is known if Fcitx5 runs and, where it does, its input method: false from
-    // start() (and from Fcitx5 appearing, and from resume()) until the poll answered.
+    // start() (also from Fcitx5 appearing, and from a start() after pause()) until the poll answered.
     bool hasAnswered() const { return answered_; }
 
     // `changed` runs after each switch, and when Fcitx5 goes away while it had an input method.
