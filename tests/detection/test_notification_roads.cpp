@@ -10,6 +10,7 @@
 #include "detection/notification_record_decoder.h"
 #include "detection/property_list.h"
 #include "platform/files/child_file_read.h"
+#include "platform/notification_store/arriving_notifications.h"
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
 #include "icon_fixtures.h"
@@ -118,6 +119,7 @@ protected:
         recorder->setRecordObserver([this](std::optional<int64_t>) {
             std::lock_guard lock(mutex);
             ++recorded;
+            recordedAt.push_back(std::chrono::steady_clock::now());
         });
         std::optional<platform::DesktopNotificationRecorder::Status> status;
         recorder->start([&](const auto& s) { status = s; });
@@ -195,6 +197,7 @@ protected:
     std::unique_ptr<platform::DesktopNotificationRecorder> recorder;
     std::mutex mutex;
     int recorded = 0;
+    std::vector<std::chrono::steady_clock::time_point> recordedAt;
 };
 
 }  // namespace
@@ -347,6 +350,60 @@ TEST_F(NotificationRoadsTest, AnIconFileThatNeverFinishesReadingHoldsUpNeitherLa
     EXPECT_FALSE(records[2].icon.png);
 
     // The readers left behind end with the server: no process stays stuck.
+    mount->stop();
+    EXPECT_TRUE(spinUntil([] { return platform::childFileReadsLeftBehind() == 0; }));
+}
+
+// Pictures on a hung mount are read side by side, each for a second from its own notification's
+// arrival: five of them take a second together, not five. Five more hold up a plain notification
+// after them only briefly: they go in at once with it, without their pictures, in the order they
+// came. The processes stuck in such reads never outnumber the bound.
+TEST_F(NotificationRoadsTest, PicturesThatNeverComeHoldUpNoOtherNotificationAndTheirReadersStayBounded) {
+    using Clock = std::chrono::steady_clock;
+    const auto pictureWait = std::chrono::milliseconds(platform::ArrivingNotifications::kPictureWait);
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    startRecorder();
+    QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-five"));
+    auto send = [&](const QString& title, const QVariantMap& hints) {
+        return own.call(notifyCall("Stuck", title, {}, "mail-unread", hints), QDBus::Block, 5000).type() ==
+               QDBusMessage::ReplyMessage;
+    };
+    auto sendStuck = [&](int i) {
+        return send(QStringLiteral("Stuck %1").arg(i),
+                    {{QStringLiteral("image-path"), mount->stuckFile(QStringLiteral("%1.png").arg(i))}});
+    };
+    auto recordedSince = [&](int index, Clock::time_point since) {
+        std::lock_guard lock(mutex);
+        return recordedAt[index] - since;
+    };
+
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(sendStuck(i));
+    const auto fifthSent = Clock::now();
+    ASSERT_TRUE(waitForRecords(5));
+    EXPECT_LT(recordedSince(4, fifthSent), 2 * pictureWait);
+
+    for (int i = 5; i < 10; ++i) ASSERT_TRUE(sendStuck(i));
+    const auto plainSent = Clock::now();
+    ASSERT_TRUE(send(QStringLiteral("Plain"), {}));
+    ASSERT_TRUE(waitForRecords(11));
+    EXPECT_LT(recordedSince(10, plainSent), pictureWait / 2);
+    // At most three of the five more found a reader's place.
+    EXPECT_LE(platform::childFileReadsLeftBehind(), platform::kMaxChildFileReads);
+
+    const auto records = storedRecords(storePath());
+    ASSERT_EQ(records.size(), 11u);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(records[i].title, QStringLiteral("Stuck %1").arg(i));
+        EXPECT_EQ(records[i].icon.themedName, "mail-unread") << i;
+        EXPECT_FALSE(records[i].icon.png) << i;
+    }
+    EXPECT_EQ(records[10].title, "Plain");
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-five"));
+    recorder.reset();
     mount->stop();
     EXPECT_TRUE(spinUntil([] { return platform::childFileReadsLeftBehind() == 0; }));
 }

@@ -19,23 +19,36 @@ namespace platform {
 
 namespace {
 
-// Enough for a few stuck mounts; beyond it a file system that stopped answering would gather a
-// process per notification.
-constexpr size_t kMaxLeftBehind = 8;
-
 std::mutex leftBehindMutex;
 std::vector<pid_t> leftBehind;
+// Children reading now (under leftBehindMutex): each may turn out stuck.
+int reading = 0;
 
+// Under leftBehindMutex.
 void reapLeftBehind() {
-    std::lock_guard lock(leftBehindMutex);
     std::erase_if(leftBehind, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
 }
 
+// Takes one of the kMaxChildFileReads places, or none when all are taken.
+bool takePlace() {
+    std::lock_guard lock(leftBehindMutex);
+    reapLeftBehind();
+    if (reading + static_cast<int>(leftBehind.size()) >= kMaxChildFileReads) return false;
+    ++reading;
+    return true;
+}
+
+// Gives the place back, to a child that is gone (`stuck` none) or to one left behind.
+void leavePlace(std::optional<pid_t> stuck) {
+    std::lock_guard lock(leftBehindMutex);
+    --reading;
+    if (stuck) leftBehind.push_back(*stuck);
+}
+
+// Kills the child; one that does not go at once stays in its place until it does.
 void leaveBehind(pid_t pid) {
     ::kill(pid, SIGKILL);
-    if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
-    std::lock_guard lock(leftBehindMutex);
-    leftBehind.push_back(pid);
+    leavePlace(::waitpid(pid, nullptr, WNOHANG) != 0 ? std::nullopt : std::optional<pid_t>(pid));
 }
 
 using Clock = std::chrono::steady_clock;
@@ -109,18 +122,20 @@ bool FileReadCanceller::isCancelled() const {
 }
 
 int childFileReadsLeftBehind() {
-    reapLeftBehind();
     std::lock_guard lock(leftBehindMutex);
+    reapLeftBehind();
     return static_cast<int>(leftBehind.size());
 }
 
-std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, int timeoutMs,
+std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, Clock::time_point deadline,
                                                  const FileReadCanceller* canceller) {
-    if (childFileReadsLeftBehind() >= static_cast<int>(kMaxLeftBehind)) return std::nullopt;
-    if (canceller && canceller->isCancelled()) return std::nullopt;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if ((canceller && canceller->isCancelled()) || Clock::now() >= deadline) return std::nullopt;
+    if (!takePlace()) return std::nullopt;
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        leavePlace(std::nullopt);
+        return std::nullopt;
+    }
     const int openMax = static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
     // No handler of ours may run in the child.
     sigset_t all, previous;
@@ -133,6 +148,7 @@ std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 
     ::close(fds[1]);
     if (pid < 0) {
         ::close(fds[0]);
+        leavePlace(std::nullopt);
         return std::nullopt;
     }
 
@@ -166,6 +182,7 @@ std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 
         leaveBehind(pid);
         return std::nullopt;
     }
+    leavePlace(std::nullopt);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.isEmpty() || bytes.size() > maxBytes)
         return std::nullopt;
     return bytes;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <chrono>
 #include <optional>
 
 namespace platform {
@@ -25,13 +26,19 @@ private:
     int fd_ = -1;
 };
 
+// Children reading at once or left behind at most: each may be stuck for good, and none can be
+// killed, so a file system that stopped answering costs no more processes than this.
+inline constexpr int kMaxChildFileReads = 8;
+
 // Up to maxBytes + 1 bytes of the regular file at `path`, read by a child process, so that a file
-// system that never answers holds up the child, never this process: a child not done within
-// `timeoutMs` (or when `canceller` cancels) is killed and left behind unwaited, as a process stuck
+// system that never answers holds up the child, never this process: a child not done by
+// `deadline` (or when `canceller` cancels) is killed and left behind unwaited, as a process stuck
 // in such a read cannot end until the file system answers or goes away. None then, and when the
-// file cannot be opened, is not a regular file, is empty or holds more than maxBytes. While
-// several children are still stuck, further reads give up at once.
-std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, int timeoutMs,
+// file cannot be opened, is not a regular file, is empty or holds more than maxBytes. Reads may run
+// on several threads at once; while kMaxChildFileReads children are reading or still stuck,
+// further reads give up at once.
+std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes,
+                                                 std::chrono::steady_clock::time_point deadline,
                                                  const FileReadCanceller* canceller = nullptr);
 
 // Children killed at their deadline and not yet gone; they are reaped as they go.

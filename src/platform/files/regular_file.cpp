@@ -39,19 +39,56 @@ std::optional<QByteArray> readOpened(int fd, qint64 maxBytes) {
     return bytes;
 }
 
+QString absoluteClean(const QString& path) {
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path);
+}
+
+// A link, or a kernel (or sandbox) without openat2: the child follows it safely.
+bool needsChild(int error) { return error == ELOOP || error == ENOSYS || error == EPERM || error == E2BIG; }
+
+// Whether this kernel (and sandbox) lets openWithoutLinks work, asked once of the root folder.
+bool canOpenWithoutLinks() {
+    static const bool answer = [] {
+        open_how how{};
+        how.flags = O_PATH | O_CLOEXEC;
+        how.resolve = RESOLVE_NO_SYMLINKS;
+        const int fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, "/", &how, sizeof how));
+        if (fd >= 0) ::close(fd);
+        return fd >= 0 || !needsChild(errno);
+    }();
+    return answer;
+}
+
 }  // namespace
 
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, const FileReadCanceller* canceller) {
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, const FileReadCanceller* canceller,
+                                          std::optional<std::chrono::steady_clock::time_point> deadline) {
     if (path.isEmpty()) return std::nullopt;
-    const QString clean = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path);
+    const QString clean = absoluteClean(path);
     const QByteArray encoded = QFile::encodeName(clean);
     if (isOnLocalFileSystem(clean)) {
         const int fd = openWithoutLinks(encoded);
         if (fd >= 0) return readOpened(fd, maxBytes);
-        // A link, or a kernel (or sandbox) without openat2: the child follows it safely.
-        if (errno != ELOOP && errno != ENOSYS && errno != EPERM && errno != E2BIG) return std::nullopt;
+        if (!needsChild(errno)) return std::nullopt;
     }
-    return readRegularFileInChild(encoded, maxBytes, kFileReadTimeoutMs, canceller);
+    return readRegularFileInChild(
+        encoded, maxBytes,
+        deadline.value_or(std::chrono::steady_clock::now() + std::chrono::milliseconds(kFileReadTimeoutMs)), canceller);
+}
+
+bool readsInPlace(const QString& path) {
+    if (path.isEmpty()) return true;
+    const QString clean = absoluteClean(path);
+    if (!isOnLocalFileSystem(clean) || !canOpenWithoutLinks()) return false;
+    // Each folder on the way and the file itself, as openWithoutLinks walks them.
+    const QByteArray encoded = QFile::encodeName(clean);
+    for (qsizetype end = 1; end <= encoded.size(); ++end) {
+        if (end < encoded.size() && encoded[end] != '/') continue;
+        struct stat info {};
+        if (::lstat(encoded.left(end).constData(), &info) != 0) return true;
+        if (S_ISLNK(info.st_mode)) return false;
+    }
+    return true;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 namespace platform {
@@ -20,8 +21,15 @@ inline constexpr int kFileReadTimeoutMs = 1000;
 // A file on a network or FUSE file system, or reached through a symbolic link (which may lead to
 // one), is read by a child process given kFileReadTimeoutMs (see readRegularFileInChild): a read
 // such a file system never answers cannot be interrupted, and must not hold up the caller's thread
-// or the application's exit. Local files are read here.
+// or the application's exit. Local files are read here. `deadline` (by default kFileReadTimeoutMs
+// from now) bounds the child.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes,
-                                          const FileReadCanceller* canceller = nullptr);
+                                          const FileReadCanceller* canceller = nullptr,
+                                          std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+
+// Whether readRegularFile reads `path` here rather than in a child process: on a local file
+// system with no symbolic link on the way (or missing, which fails here at once). Decided without
+// opening the file.
+bool readsInPlace(const QString& path);
 
 }  // namespace platform

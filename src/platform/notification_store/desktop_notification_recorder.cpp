@@ -2,6 +2,7 @@
 
 #include "platform/dbus/dbus_connection.h"
 #include "platform/files/child_file_read.h"
+#include "platform/notification_store/arriving_notifications.h"
 #include "platform/notification_store/notification_store_writer.h"
 #include "platform/notification_store/sender_application.h"
 
@@ -36,6 +37,12 @@ QString withoutGuid(const QString& address) {
     return parts.join(u',');
 }
 
+// A call the recorder sends itself when it stops: the bus passes its copy to the monitor after
+// every copy it passed before, so once it is back, all that had come is in.
+const QString kMarkPath = QStringLiteral("/com/varnock/Quillvex/NotificationRecorder");
+const QString kMarkInterface = QStringLiteral("com.varnock.Quillvex.NotificationRecorder");
+const QString kMarkMember = QStringLiteral("Received");
+
 }  // namespace
 
 // Called by Qt on its bus thread with every message addressed to any path on the monitoring
@@ -43,15 +50,22 @@ QString withoutGuid(const QString& address) {
 // Qt sends no error reply: a monitor that sends anything is disconnected by the bus.
 class NotifySwallower final : public QDBusVirtualObject {
 public:
-    explicit NotifySwallower(std::function<void(DesktopNotification)> sink) : sink_(std::move(sink)) {}
+    NotifySwallower(std::function<void(DesktopNotification)> sink, std::function<void(quint64)> marked)
+        : sink_(std::move(sink)), marked_(std::move(marked)) {}
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
-        if (auto n = parseNotificationCall(message)) sink_(std::move(*n));
+        // Only the recorder's own connection sends these (the monitoring asks for no others).
+        if (message.interface() == kMarkInterface) {
+            marked_(message.arguments().value(0).toULongLong());
+        } else if (auto n = parseNotificationCall(message)) {
+            sink_(std::move(*n));
+        }
         return true;
     }
 
 private:
     std::function<void(DesktopNotification)> sink_;
+    std::function<void(quint64)> marked_;
 };
 
 // Told by Qt when the monitoring connection ends (the local Disconnected signal libdbus makes of
@@ -83,10 +97,21 @@ struct DesktopNotificationRecorder::Shared {
     bool toldOfLoss = false;
     size_t lost = 0;
 
+    // Received, their icons being resolved (recorder's thread only).
+    std::unique_ptr<ArrivingNotifications> arriving;
+
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<DesktopNotification> queue;
+    // Asked to stop; then no more is taken in (`quit`) once what had come is in.
+    bool stopping = false;
     bool quit = false;
+    // A picture read ended (under `mutex`).
+    bool readsFinished = false;
+    // The last mark back, and when a call last came in (under `mutex`).
+    quint64 markSeen = 0;
+    std::chrono::steady_clock::time_point lastArrival;
+    quint64 marks = 0;
     // The monitoring connection ended (under `mutex`); told by `disconnectWatch` when it could
     // listen, which spares the periodic check.
     bool dropped = false;
@@ -105,7 +130,7 @@ struct DesktopNotificationRecorder::Shared {
         std::chrono::steady_clock::time_point received;
     };
     std::deque<Forwardable> forwardable;
-    // Given up when stopping: a file that does not come in time costs its notification the icon.
+    // Given up when stopping: the files read about a portal call's process.
     FileReadCanceller reads;
     std::unique_ptr<NotifySwallower> swallower;
     std::unique_ptr<DisconnectWatch> disconnectWatch;
@@ -121,52 +146,132 @@ struct DesktopNotificationRecorder::Shared {
             std::lock_guard lock(mutex);
             if (quit) return;
             queue.push_back(std::move(n));
+            lastArrival = std::chrono::steady_clock::now();
         }
         wake.notify_one();
     }
 
-    // On the recorder's thread: connect, become a monitor, then write what arrives, checking
-    // the connection whenever nothing arrived for a while. What the store refuses (another
-    // program holds its lock) waits and is tried again until it goes in.
+    void marked(quint64 token) {
+        {
+            std::lock_guard lock(mutex);
+            markSeen = token;
+            lastArrival = std::chrono::steady_clock::now();
+        }
+        wake.notify_one();
+    }
+
+    // When stopping, how long the mark may take: nothing coming in for this long means the bus no
+    // longer delivers; the whole wait never passes the limit.
+    static constexpr std::chrono::milliseconds kMarkQuiet{150};
+    static constexpr std::chrono::milliseconds kMarkLimit{1000};
+
+    // On the recorder's thread: connect, become a monitor, then write what arrives in the order
+    // it arrived, checking the connection from time to time where its end cannot be heard. What
+    // the store refuses (another program holds its lock) waits and is tried again until it goes
+    // in. Asked to stop, it gives up the picture reads, waits until what the bus had passed on by
+    // then has come (its mark is back), writes it all in one go and ends.
     void run(const std::function<void(Status)>& report) {
+        using Clock = std::chrono::steady_clock;
         Status status = monitor();
         report(status);
         if (!status.recording) return;
+        arriving = std::make_unique<ArrivingNotifications>([this] {
+            {
+                std::lock_guard lock(mutex);
+                readsFinished = true;
+            }
+            wake.notify_one();
+        });
         const auto check = std::chrono::milliseconds(std::max(options.busCheckMs, 1));
         const auto retry = std::chrono::milliseconds(std::max(options.busyTimeoutMs, 10));
+        auto nextCheck = Clock::now() + check;
         std::unique_lock lock(mutex);
-        const auto due = [this] { return quit || dropped || !queue.empty(); };
+        const auto due = [this] { return stopping || dropped || !queue.empty() || readsFinished; };
         for (;;) {
-            bool woken = true;
-            if (pending.empty() && hearsDisconnect) {
-                wake.wait(lock, due);
+            std::optional<Clock::time_point> until;
+            const auto sooner = [&](Clock::time_point at) {
+                if (!until || at < *until) until = at;
+            };
+            if (!pending.empty()) sooner(Clock::now() + retry);
+            if (!hearsDisconnect) sooner(nextCheck);
+            if (const auto hold = arriving->nextDue()) sooner(*hold);
+            if (until) {
+                wake.wait_until(lock, *until, due);
             } else {
-                woken = wake.wait_for(lock, pending.empty() ? check : retry, due);
+                wake.wait(lock, due);
             }
-            const bool quitting = quit;
+            if (stopping) {
+                lock.unlock();
+                arriving->giveUp();
+                const quint64 mark = sendMark();
+                lock.lock();
+                if (mark) awaitMark(lock, mark);
+                lock.unlock();
+                return finish();
+            }
+            readsFinished = false;
             std::deque<DesktopNotification> batch;
             batch.swap(queue);
-            if (!batch.empty() || !pending.empty()) {
-                lock.unlock();
-                // Each arrival is prepared once; what waits for the store keeps what it got.
-                prepare(batch);
-                for (auto& n : batch) pending.push_back(std::move(n));
-                if (!pending.empty()) write();
-                if (quitting) abandonPending();
-                lock.lock();
+            lock.unlock();
+            // Each arrival is prepared once; what waits for the store keeps what it got.
+            prepare(batch);
+            for (auto& n : arriving->takeReady(Clock::now())) pending.push_back(std::move(n));
+            if (!pending.empty()) write();
+            lock.lock();
+            if (!hearsDisconnect && Clock::now() >= nextCheck) {
+                nextCheck = Clock::now() + check;
+                if (!QDBusConnection(connectionName).isConnected()) dropped = true;
             }
-            if (quitting) return;
-            if (std::exchange(dropped, false) || (!woken && !QDBusConnection(connectionName).isConnected())) {
+            if (std::exchange(dropped, false)) {
                 notify({true, QStringLiteral("The session bus dropped the monitoring; monitoring again when it allows")});
                 monitorAgain(lock);
             }
         }
     }
 
+    // Until `mark` is back: what the bus had passed on when it was sent is then in the queue.
+    // Nothing coming in for kMarkQuiet means the bus no longer delivers.
+    void awaitMark(std::unique_lock<std::mutex>& lock, quint64 mark) {
+        const auto sent = std::chrono::steady_clock::now();
+        lastArrival = sent;
+        while (markSeen != mark) {
+            const auto until = std::min(lastArrival + kMarkQuiet, sent + kMarkLimit);
+            if (std::chrono::steady_clock::now() >= until) return;
+            wake.wait_until(lock, until);
+        }
+    }
+
+    // The last of a stop: what came until now is written, with the icons resolved so far; what
+    // the store still refuses goes with the recorder.
+    void finish() {
+        std::deque<DesktopNotification> batch;
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+            batch.swap(queue);
+        }
+        arriving->giveUp();
+        prepare(batch);
+        for (auto& n : arriving->takeAll()) pending.push_back(std::move(n));
+        if (!pending.empty()) write();
+        abandonPending();
+    }
+
+    // Sends the mark on the queries connection; its token, or 0 when it cannot go.
+    quint64 sendMark() {
+        if (queriesName.isEmpty() || !QDBusConnection(connectionName).isConnected()) return 0;
+        QDBusConnection queries(queriesName);
+        if (!queries.isConnected()) return 0;
+        const quint64 token = ++marks;
+        QDBusMessage mark = QDBusMessage::createMethodCall(queries.baseService(), kMarkPath, kMarkInterface, kMarkMember);
+        mark << qulonglong(token);
+        return queries.send(mark) ? token : 0;
+    }
+
     // Waits, longer each time, until the bus takes the monitor again or the recorder stops.
     void monitorAgain(std::unique_lock<std::mutex>& lock) {
         auto delay = std::chrono::milliseconds(std::clamp(options.busCheckMs, 1, 1000));
-        while (!quit) {
+        while (!stopping) {
             lock.unlock();
             release();
             const bool back = monitor().recording;
@@ -175,7 +280,7 @@ struct DesktopNotificationRecorder::Shared {
                 notify({false, QStringLiteral("Monitoring desktop notifications again")});
                 return;
             }
-            wake.wait_for(lock, delay, [this] { return quit; });
+            wake.wait_for(lock, delay, [this] { return stopping; });
             delay = std::min(delay * 2, std::chrono::milliseconds(30000));
         }
     }
@@ -191,7 +296,8 @@ struct DesktopNotificationRecorder::Shared {
             const QString error = bus.lastError().message();
             return {false, QStringLiteral("no session bus") + (error.isEmpty() ? QString() : QStringLiteral(": ") + error)};
         }
-        swallower = std::make_unique<NotifySwallower>([this](DesktopNotification n) { enqueue(std::move(n)); });
+        swallower = std::make_unique<NotifySwallower>([this](DesktopNotification n) { enqueue(std::move(n)); },
+                                                      [this](quint64 token) { marked(token); });
         if (!bus.registerVirtualObject(QStringLiteral("/"), swallower.get(), QDBusConnection::SubPath))
             return {false, QStringLiteral("cannot receive the monitored calls")};
         receiver = std::make_unique<QThread>();
@@ -210,21 +316,26 @@ struct DesktopNotificationRecorder::Shared {
         hearsDisconnect = bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
                                       QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
                                       disconnectWatch.get(), SLOT(disconnected()));
+        // Without it, portal notifications are recorded under their sender's bus name, and a stop
+        // cannot tell when what the bus had passed on is in.
+        queriesName = connectionName + QStringLiteral("-queries");
+        const QDBusConnection queries = QDBusConnection::connectToBus(address, queriesName);
+        QStringList rules = notificationMatchRules();
+        if (queries.isConnected())
+            rules << QStringLiteral("type='method_call',sender='%1',interface='%2'").arg(queries.baseService(), kMarkInterface);
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
             QStringLiteral("org.freedesktop.DBus.Monitoring"), QStringLiteral("BecomeMonitor"));
-        call << notificationMatchRules() << 0u;
+        call << rules << 0u;
         const QDBusMessage reply = bus.call(call, QDBus::Block, options.busTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage)
             return {false, QStringLiteral("monitoring refused: ") + reply.errorMessage()};
-        // Without it, portal notifications are recorded under their sender's bus name.
-        queriesName = connectionName + QStringLiteral("-queries");
-        QDBusConnection::connectToBus(address, queriesName);
         return {true, {}};
     }
 
     // On the recorder's thread, in the order the calls arrived: names the application behind
-    // each portal call, drops the copy its backend passes on, and resolves the senders' icons.
+    // each portal call, drops the copy its backend passes on, and hands each on to have its
+    // sender's icon resolved.
     void prepare(std::deque<DesktopNotification>& batch) {
         const auto window = std::chrono::seconds(5);
         for (auto n = batch.begin(); n != batch.end();) {
@@ -246,10 +357,10 @@ struct DesktopNotificationRecorder::Shared {
                     continue;
                 }
             }
-            n->icon = resolveSenderIcon(n->iconSources, &reads);
-            n->iconSources.clear();
+            arriving->add(std::move(*n));
             ++n;
         }
+        batch.clear();
     }
 
     // A bus call on the queries connection, bounded; none when it fails.
@@ -352,7 +463,6 @@ struct DesktopNotificationRecorder::Shared {
             for (size_t i = 0; i < dropped; ++i) observer(std::nullopt);
     }
 
-    // At the end, what the store still refused goes with the recorder.
     void abandonPending() {
         if (observer)
             for (size_t i = 0; i < pending.size(); ++i) observer(std::nullopt);
@@ -362,12 +472,13 @@ struct DesktopNotificationRecorder::Shared {
     void stop() {
         {
             std::lock_guard lock(mutex);
-            quit = true;
+            stopping = true;
         }
         reads.cancel();
         wake.notify_all();
         if (thread.joinable()) thread.join();
         release();
+        arriving.reset();
         context.reset();
     }
 

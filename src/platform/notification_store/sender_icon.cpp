@@ -55,7 +55,8 @@ std::optional<QByteArray> fromImageBytes(const QByteArray& bytes) {
     return pngOf(std::move(image));
 }
 
-std::optional<QByteArray> fromFile(const QString& pathOrUrl, const FileReadCanceller* canceller) {
+// The absolute path a file source names; none for anything else.
+std::optional<QString> pathOf(const QString& pathOrUrl) {
     QString path = pathOrUrl;
     if (path.startsWith(QLatin1String("file:"))) {
         const QUrl url(path);
@@ -63,7 +64,14 @@ std::optional<QByteArray> fromFile(const QString& pathOrUrl, const FileReadCance
         path = url.toLocalFile();
     }
     if (!path.startsWith(QLatin1Char('/'))) return std::nullopt;
-    const std::optional<QByteArray> bytes = readRegularFile(path, maxSourceBytes, canceller);
+    return path;
+}
+
+std::optional<QByteArray> fromFile(const QString& pathOrUrl, const FileReadCanceller* canceller,
+                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
+    const std::optional<QString> path = pathOf(pathOrUrl);
+    if (!path) return std::nullopt;
+    const std::optional<QByteArray> bytes = readRegularFile(*path, maxSourceBytes, canceller, deadline);
     return bytes ? fromImageBytes(*bytes) : std::nullopt;
 }
 
@@ -101,7 +109,19 @@ bool looksLikeFile(const QString& text) {
 
 }  // namespace
 
-StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileReadCanceller* canceller) {
+bool readsFilesInPlace(const std::vector<IconSource>& sources) {
+    for (const IconSource& source : sources) {
+        const bool file = source.kind == IconSource::Kind::file ||
+                          (source.kind == IconSource::Kind::nameOrFile && looksLikeFile(source.text));
+        if (!file) continue;
+        const std::optional<QString> path = pathOf(source.text);
+        if (path && !readsInPlace(*path)) return false;
+    }
+    return true;
+}
+
+StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileReadCanceller* canceller,
+                             std::optional<std::chrono::steady_clock::time_point> deadline) {
     for (const IconSource& source : sources) {
         std::optional<QByteArray> png;
         switch (source.kind) {
@@ -112,7 +132,7 @@ StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileR
             }
             [[fallthrough]];
         case IconSource::Kind::file:
-            png = fromFile(source.text, canceller);
+            png = fromFile(source.text, canceller, deadline);
             break;
         case IconSource::Kind::imageBytes:
             png = fromImageBytes(source.bytes);

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -62,8 +64,14 @@ class FileReadCanceller;
 
 // The first of `sources` (most preferred first) that gives a usable icon. Reads files with a byte
 // limit and only when they are regular files (see readRegularFile: a file system that never
-// answers costs only that icon); refuses images whose declared size is too large or whose pixel
-// data is shorter than its declared size. Runs off the main thread.
-StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileReadCanceller* canceller = nullptr);
+// answers costs only that icon, and a read in a child process ends by `deadline`); refuses images
+// whose declared size is too large or whose pixel data is shorter than its declared size. Runs off
+// the main thread.
+StoredIcon resolveSenderIcon(const std::vector<IconSource>& sources, const FileReadCanceller* canceller = nullptr,
+                             std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+
+// Whether resolveSenderIcon reads every file that `sources` name in place (see readsInPlace), so
+// that it never waits on a child process.
+bool readsFilesInPlace(const std::vector<IconSource>& sources);
 
 }  // namespace platform

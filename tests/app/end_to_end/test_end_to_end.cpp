@@ -2,6 +2,9 @@
 // notification into the store with the posting tool and follows the application's log on
 // standard error. Every wait ends as soon as the expected line arrives.
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -242,6 +245,59 @@ TEST_F(EndToEndOnSessionBus, AnIconOnAHungMountHoldsUpNeitherLaterNotificationsN
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_EQ(app.lastLine(), "info Application terminating") << app.transcript().toStdString();
+}
+
+// A burst of calls that the bus has passed on when SIGTERM comes is in the store, every one,
+// when the application has ended. The application is stopped while the burst comes, so that all
+// of it still waits for it when the quit begins, as on a busy machine.
+TEST_F(EndToEndOnSessionBus, ABurstTheBusPassedOnBeforeSigtermIsRecordedInFull) {
+    const QString store = home.filePath(QStringLiteral("Library/Group Containers/group.com.apple.usernoted/db2/db"));
+    RunningApp app(home);
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.waitForPrefix("info DesktopNotificationRecorder: Recording desktop notifications into '",
+                                kAppStartTimeoutMs),
+              0)
+        << app.transcript().toStdString();
+    ASSERT_GE(app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs), 0)
+        << app.transcript().toStdString();
+
+    constexpr int kBurst = 200;
+    // Each with a 64 x 64 picture, as chat applications send their senders' faces.
+    QDBusArgument picture;
+    picture.beginStructure();
+    picture << 64 << 64 << 64 * 4 << true << 8 << 4 << QByteArray(64 * 64 * 4, '\x40');
+    picture.endStructure();
+    const QVariantMap hints{{QStringLiteral("image-data"), QVariant::fromValue(picture)}};
+    ASSERT_TRUE(app.signal(SIGSTOP));
+    {
+        QDBusConnection sender = QDBusConnection::connectToBus(bus->address(), QStringLiteral("burst"));
+        ASSERT_TRUE(sender.isConnected());
+        for (int i = 0; i < kBurst; ++i) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+                QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+            call << QStringLiteral("Burst") << 0u << QString() << QStringLiteral("Burst %1").arg(i) << QString()
+                 << QStringList() << hints << -1;
+            ASSERT_TRUE(sender.send(call));
+        }
+        // The bus answers after it has passed on every call sent before.
+        const QDBusMessage id = sender.call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+        ASSERT_EQ(id.type(), QDBusMessage::ReplyMessage) << id.errorMessage().toStdString();
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("burst"));
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.signal(SIGCONT));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(app.lastLine(), "info Application terminating") << app.transcript().toStdString();
+    QString output;
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("sqlite3"), {store, QStringLiteral("SELECT count(*) FROM record;")},
+                                   &output),
+              0)
+        << output.toStdString();
+    EXPECT_EQ(output.trimmed(), QString::number(kBurst));
 }
 
 // SIGHUP and SIGQUIT shut down like SIGTERM and take the socket along. The SIGQUIT run has a
