@@ -8,6 +8,7 @@
 
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +27,7 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
                   Qt::NoDropShadowWindowHint),
       screensOverride_(screens),
+      scheduler_(scheduler),
       frame_(contentRect, scheduler),
       alpha_(1.0, scheduler) {
     // Without a window manager in the way a frame above the screen's top edge is kept as set.
@@ -58,6 +60,7 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
 
 IslandPanel::~IslandPanel() {
     compositorWatch_.cancel();
+    swipeEnd_.cancel();
     if (auto* outlined = dynamic_cast<platform::OutlinedView*>(content_.data())) outlined->setOnOutlineChange({});
     std::erase(livePanels(), this);
 }
@@ -190,6 +193,17 @@ const QRegion& IslandPanel::shape() {
     return shape_;
 }
 
+const QRegion& IslandPanel::inputArea() {
+    if (shapeDirty_) reshapeAndRepaint();
+    return input_;
+}
+
+void IslandPanel::holdInput() {
+    if (!isVisible()) return;
+    heldInput_ = cardRect_.translated(geometry().topLeft());
+    applyShape();
+}
+
 std::optional<QRegion> IslandPanel::shownArea() {
     if (!staged_ || !platform::WindowShapeKeeper::cutsToDrawn()) return std::nullopt;
     // What the new shape uncovers changed in this frame, so the frame draws it.
@@ -203,12 +217,23 @@ QRegion IslandPanel::reshape() {
     QRegion region;
     if (content_ && alpha_.value() > 0) region = drawnPixels(ratio);
     shape_ = region;
+    // The whole frame, transparent parts too, takes the pointer while the window shows.
+    QRegion input;
+    if (isVisible() && alpha_.value() > 0) {
+        input = cardRect_;
+        if (heldInput_) input += heldInput_->translated(-geometry().topLeft());
+        input = platform::toDevicePixels(input & rect(), ratio);
+    }
+    input_ = input;
     // Whole columns, so a capsule's rounded ends cost no request per row in each frame. Taken once
     // per shape, as every frame asks for them twice; a compositor that stops reshapes the window.
     if (platform::WindowShapeKeeper::cutsToDrawn()) shownColumns_ = platform::fromDevicePixels(platform::columnBounds(region), ratio);
     // What a grown shape uncovers is repainted, as the content moves or fades in anyway: the
     // window system need not report it exposed.
-    return platform::fromDevicePixels(shapeKeeper_.apply(*this, region, region, isVisible()), ratio);
+    // Off screen the input shape follows the bounding one, so a window shown again holds no input
+    // shape its keeper, told the window is new, does not know of.
+    const QRegion given = isVisible() ? input : region;
+    return platform::fromDevicePixels(shapeKeeper_.apply(*this, region, given, isVisible()), ratio);
 }
 
 void IslandPanel::reshapeAndRepaint() {
@@ -220,14 +245,44 @@ bool IslandPanel::eventFilter(QObject* watched, QEvent* event) {
     // Before the content draws a frame, so the shape goes out with it; the paint under way draws
     // what it uncovers.
     if (watched == content_ && event->type() == QEvent::Paint && shapeDirty_) reshape();
+    if (watched == content_ && event->type() == QEvent::Wheel) noteWheelStep();
     return QWidget::eventFilter(watched, event);
 }
 
 void IslandPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    swipeEnd_.cancel();
     // The native window may be new; it starts unshaped.
     shapeKeeper_.forget();
     applyShape();
+}
+
+void IslandPanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    heldInput_.reset();
+    // The desktop gets the pointer back at once, not at the next reshape, unless a swipe runs on.
+    const bool swiping = lastWheelStep_ && scheduler_.monotonicMicros() - *lastWheelStep_ < kSwipeGap * 1e6;
+    if (swiping) {
+        shapeKeeper_.lingerOver();
+        noteWheelStep();
+    } else {
+        shapeKeeper_.hidden();
+    }
+}
+
+void IslandPanel::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    if (!isVisible()) noteWheelStep();
+}
+
+void IslandPanel::noteWheelStep() {
+    lastWheelStep_ = scheduler_.monotonicMicros();
+    if (isVisible()) return;
+    // Off screen, the swipe ends once its steps stop coming.
+    swipeEnd_.cancel();
+    swipeEnd_ = scheduler_.after(kSwipeGap, lifetime_.wrap([this] {
+        if (!isVisible()) shapeKeeper_.hidden();
+    }));
 }
 
 void IslandPanel::setLevel(int level) {
@@ -254,14 +309,19 @@ void IslandPanel::restackByLevel() {
     // The offscreen platform has no stacking order (and warns at every raise).
     static const bool hasStacking = QGuiApplication::platformName() != QLatin1String("offscreen");
     if (!hasStacking) return;
-    raise();
+    raiseWithInput();
     // Panels of a higher level go back above this one, lowest first.
     std::vector<IslandPanel*> higher;
     for (IslandPanel* panel : livePanels()) {
         if (panel != this && panel->isVisible() && panel->level_ > level_) higher.push_back(panel);
     }
     std::stable_sort(higher.begin(), higher.end(), [](auto* a, auto* b) { return a->level_ < b->level_; });
-    for (IslandPanel* panel : higher) panel->raise();
+    for (IslandPanel* panel : higher) panel->raiseWithInput();
+}
+
+void IslandPanel::raiseWithInput() {
+    raise();
+    shapeKeeper_.raised();
 }
 
 std::optional<platform::ScreenInfo> IslandPanel::currentScreen() const {

@@ -10,10 +10,10 @@
 // in the middle of an animation. Unstaged, the widget's geometry and opacity follow them.
 // Staged, the window stays at full opacity and the content moves and fades inside it: the window
 // is the frame with a point to spare when ordered in, and grows at a motion's start to all the
-// motion covers, so the frames between never resize it; it shrinks again off screen. It takes
-// input only where the content draws (the outline of content that declares one, else its frame);
-// without a compositor it is cut to that too, so its clear pixels show nothing, and its frames
-// draw only within the cut.
+// motion covers, so the frames between never resize it; it shrinks again off screen. Its frame
+// takes pointer input, clear parts included, while it is on screen; without a compositor the window
+// is cut to where the content draws (the outline of content that declares one, else its frame), so
+// its clear pixels show nothing, and its frames draw only within the cut.
 
 #include "platform/animation/animation.h"
 #include "platform/animation/frame_paint.h"
@@ -73,6 +73,12 @@ public:
     // Cut to its content's shape, the columns of the shape's parts (in points, each part's
     // bounding box); none while the window shows all of itself.
     std::optional<QRegion> shownArea() override;
+    // Where a staged window takes pointer input, in its device pixels: its frame, and where the
+    // frame stood at holdInput(); empty while it is off screen or fully transparent.
+    const QRegion& inputArea();
+    // Until ordered out, the place the frame stands now keeps taking input: a card going away
+    // still takes the rest of the swipe that sent it.
+    void holdInput();
 
     // The screen holding the largest part of the frame; none when it lies on no screen.
     std::optional<platform::ScreenInfo> currentScreen() const;
@@ -86,6 +92,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    // The wheel steps of a swipe that goes on after the window left the screen.
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -106,9 +115,18 @@ private:
     QRegion drawnPixels(qreal ratio) const;
     StagedContent* stagedContent() const;
     void restackByLevel();
+    void raiseWithInput();
+    // A swipe goes on while its wheel steps come less than this far apart (seconds): after a hide
+    // its rest still lands where the card stood, not on what lies below.
+    static constexpr double kSwipeGap = 0.3;
+    void noteWheelStep();
     QRect qtRect(const QRectF& frame) const;
 
     platform::Screens* screensOverride_;
+    platform::Scheduler& scheduler_;
+    std::optional<int64_t> lastWheelStep_;  // monotonic microseconds
+    platform::WorkItem swipeEnd_;
+    platform::Lifetime lifetime_;
     platform::Animated<QRectF> frame_;
     platform::Animated<double> alpha_;
     int level_ = screenSaverLevel;
@@ -116,6 +134,8 @@ private:
     bool staged_ = false;
     QRect cardRect_;
     QRegion shape_;
+    QRegion input_;
+    std::optional<QRect> heldInput_;  // in Qt's global coordinates
     QRegion shownColumns_;  // shownArea() of shape_, in points
     bool shapeDirty_ = false;
     platform::WindowShapeKeeper shapeKeeper_;

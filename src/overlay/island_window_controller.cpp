@@ -230,6 +230,8 @@ void IslandWindowController::hideWindowAnimated(HideStyle style, bool skipStateC
         targets.emplace_back(w, target);
     }
 
+    // A swipe that sent the card away goes on over the place it leaves, not over the desktop.
+    for (IslandPanel* w : shown) w->holdInput();
     // Panels may be closed while the hide runs (a supplemental screen going away); track them weakly.
     std::vector<QPointer<IslandPanel>> shownPanels(shown.begin(), shown.end());
     isHideAnimating_ = true;

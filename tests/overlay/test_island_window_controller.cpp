@@ -194,17 +194,20 @@ TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnc
 // The window is its card with a point to spare when it is ordered in, and grows at each motion's
 // start to all the motion covers, so no frame between resizes it; on screen it keeps that room
 // (the card collapses back into the strip it grew out of) and shrinks again off screen. The card
-// stands where it did in a window of any size, and the window takes input only on it.
+// stands where it did in a window of any size, and the window takes input on it and, through its
+// hide, where it stood as the hide began, so a swipe that sent it away stays on it.
 TEST_F(IslandWindowControllerTest, TheWindowHoldsItsCardAndTheRoomOfItsMotionsWhileShown) {
     start();
     const auto card = [&] { return main().cardRect().translated(main().pos()); };
     EXPECT_EQ(main().geometry(), QRect(627, 31, 258, 44));  // placed, hidden: peek 256 × 42
-    const auto motion = [&](const QRect& window, double seconds) {
+    const auto motion = [&](const QRect& window, double seconds, const QRect& held = {}) {
         for (double t = 0; t < seconds; t += 0.05, scheduler().advance(0.05)) {
             EXPECT_EQ(main().geometry(), window) << t;
             EXPECT_TRUE(main().geometry().contains(card())) << t;
             EXPECT_EQ(main().windowOpacity(), 1.0);
             EXPECT_EQ(main().shape(), main().alphaValue() > 0 ? QRegion(main().cardRect()) : QRegion()) << t;
+            EXPECT_EQ(main().inputArea().translated(main().pos()), main().alphaValue() > 0 ? QRegion(card()) + held : QRegion())
+                << t;
         }
     };
     publish(overlay(true, IslandMode::expanded, 1));
@@ -217,9 +220,10 @@ TEST_F(IslandWindowControllerTest, TheWindowHoldsItsCardAndTheRoomOfItsMotionsWh
     motion(shown, 0.5);
     EXPECT_EQ(card(), QRect(588, 32, 336, 42));
     publish(overlay(false, IslandMode::stacked, 3));
-    motion(shown, 0.5);  // the collapse into the strip and the fade
+    motion(shown, 0.5, QRect(588, 32, 336, 42));  // the collapse into the strip and the fade
     EXPECT_FALSE(main().isOrderedIn());
     EXPECT_TRUE(main().shape().isEmpty());
+    EXPECT_TRUE(main().inputArea().isEmpty());
 
     // The next show starts from the strip: the room of the last one is gone.
     defaults().set(AppSettings::styleKey, QStringLiteral("liquidGlass"));  // another size
@@ -294,6 +298,7 @@ TEST_F(IslandWindowControllerTest, TheWindowsShapeIsWhatItsCardDrawsThroughEvery
     // At rest, the notch between the pills left out.
     const QPoint card = main().cardRect().topLeft();
     EXPECT_FALSE(main().shape().contains(card + QPoint(188, 21)));
+    EXPECT_EQ(main().inputArea(), QRegion(main().cardRect()));  // the notch too
     EXPECT_TRUE(main().shape().contains(card + QPoint(78, 21)));
     EXPECT_TRUE(main().shape().contains(card + QPoint(298, 21)));
     publish(overlay(true, IslandMode::stacked, 3, QStringLiteral("Build finished")));

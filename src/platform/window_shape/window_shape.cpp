@@ -1,6 +1,7 @@
 #include "platform/window_shape/window_shape.h"
 
 #include "platform/window_shape/compositor.h"
+#include "platform/window_shape/input_catcher.h"
 #include "platform/window_shape/input_region.h"
 
 #include <QImage>
@@ -84,6 +85,9 @@ QRegion columnBounds(const QRegion& region) {
     return bounds;
 }
 
+WindowShapeKeeper::WindowShapeKeeper() = default;
+WindowShapeKeeper::~WindowShapeKeeper() = default;
+
 bool WindowShapeKeeper::cutsToDrawn() { return !CompositorWatch::shared().isActive(); }
 
 void WindowShapeKeeper::forget() {
@@ -91,16 +95,36 @@ void WindowShapeKeeper::forget() {
     input_.reset();
 }
 
+void WindowShapeKeeper::raised() {
+    if (catcher_) catcher_->restack();
+}
+
+void WindowShapeKeeper::hidden() {
+    if (catcher_) catcher_->withdraw();
+}
+
+void WindowShapeKeeper::lingerOver() {
+    if (!window_ || shownInput_.isEmpty()) return;
+    // With a compositor the window took its input itself: the catcher starts here.
+    if (!catcher_) catcher_ = std::make_unique<InputCatcher>(*window_);
+    if (!catcher_->isLingering()) catcher_->cover(shownInput_);
+    catcher_->linger();
+}
+
 QRegion WindowShapeKeeper::apply(QWidget& window, const QRegion& drawn, const QRegion& input, bool callerRepaints) {
     if (window_ != &window) {
         forget();
+        catcher_.reset();
         window_ = &window;
     }
     const bool cut = cutsToDrawn();
     const std::optional<QRegion> bounding = cut ? std::optional(drawn) : std::nullopt;
-    // Input outside the bounding shape is cut with it: where the two agree, the input shape is
-    // left whole and each change is one request.
-    const std::optional<QRegion> inputShape = cut && input == drawn ? std::nullopt : std::optional(input);
+    // Input outside the bounding shape is cut with it: where the window takes input all over what
+    // it draws, the input shape is left whole and each change is one request. What lies beyond
+    // the cut an input-only window takes, over all of `input`, so the pointer never crosses from
+    // one window to the other.
+    const QRegion ownInput = cut ? input & drawn : input;
+    const std::optional<QRegion> inputShape = cut && ownInput == drawn ? std::nullopt : std::optional(ownInput);
 
     QRegion uncovered;
     if (bounding != bounding_) {
@@ -114,6 +138,11 @@ QRegion WindowShapeKeeper::apply(QWidget& window, const QRegion& drawn, const QR
         if (inputShape ? setShape(window, ShapeKind::input, *inputShape) : clearShape(window, ShapeKind::input))
             input_ = inputShape;
     }
+    if (window.isVisible()) shownInput_ = input;
+    const bool beyondCut = cut && window.isVisible() && !(input - drawn).isEmpty();
+    if (beyondCut && !catcher_) catcher_ = std::make_unique<InputCatcher>(window);
+    // A lingering catcher outlives the window's changes off screen.
+    if (catcher_ && (beyondCut || !catcher_->isLingering())) catcher_->cover(beyondCut ? input : QRegion());
     return uncovered;
 }
 

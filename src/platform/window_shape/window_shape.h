@@ -2,8 +2,8 @@
 
 // A window that draws only part of its rectangle, kept shaped to what it draws: without a
 // compositor the window system shows its clear pixels black, so the window is cut to its drawn
-// pixels (rounded corners and all); with one it stays whole. Either way it takes input only where
-// its owner says.
+// pixels (rounded corners and all); with one it stays whole. Either way it takes input where its
+// owner says, also beyond the cut.
 
 #include <QImage>
 #include <QPainterPath>
@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace platform {
@@ -49,25 +50,40 @@ private:
     std::function<void()> onOutlineChange_;
 };
 
+class InputCatcher;
+
 // The shapes of one top-level window, each sent to the window system only when it changes.
 class WindowShapeKeeper {
 public:
+    WindowShapeKeeper();
+    ~WindowShapeKeeper();
+
     // Whether windows are cut to what they draw now: no compositor honours transparency.
     static bool cutsToDrawn();
 
     // Without a compositor `window` is cut to `drawn`, with one it stays whole; it takes input only
-    // in `input` (within `drawn`). Both in the window's device pixels; `drawn` is not read while a
-    // compositor runs. With `callerRepaints` the window system reports nothing exposed where a
-    // grown shape uncovers the window: that area is returned, for the caller to repaint.
+    // in `input`, where the window is cut an input-only window over it taking the rest. Both in the
+    // window's device pixels; `drawn` is not read while a compositor runs. With `callerRepaints`
+    // the window system reports nothing exposed where a grown shape uncovers the window: that area
+    // is returned, for the caller to repaint.
     QRegion apply(QWidget& window, const QRegion& drawn, const QRegion& input, bool callerRepaints = false);
     // The native window is new: it starts unshaped.
     void forget();
+    // The window was raised: what takes its input beyond its cut goes back above it.
+    void raised();
+    // The window left the screen: so does what takes its input beyond its cut.
+    void hidden();
+    // The window left the screen while a swipe over it goes on: an input-only window stays over
+    // where it took input, handing it the wheel steps, until hidden() or the next apply() on screen.
+    void lingerOver();
 
 private:
     QPointer<QWidget> window_;
     // What the window system holds; none: unshaped.
     std::optional<QRegion> bounding_;
     std::optional<QRegion> input_;
+    std::unique_ptr<InputCatcher> catcher_;
+    QRegion shownInput_;  // the input of the window's last apply on screen
 };
 
 }  // namespace platform

@@ -104,6 +104,18 @@ public:
         std::free(reply);
         return mapped;
     }
+    // openbox's workspace, which its wheel over the bare desktop switches.
+    int currentDesktop() {
+        const auto values = cardinals(root_, "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL);
+        return values.empty() ? -1 : static_cast<int>(values.front());
+    }
+    // The top-level window the pointer is in, input-only ones too; 0 over the bare desktop.
+    uint32_t windowUnderPointer() {
+        auto* reply = xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr);
+        const uint32_t child = reply ? reply->child : 0;
+        std::free(reply);
+        return child;
+    }
     uint32_t activeWindow() {
         const auto values = cardinals(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
         return values.empty() ? 0 : values.front();
@@ -391,19 +403,51 @@ TEST_F(OverlayDesktopTest, WithNaturalScrollingTheSwipeUpThatArrivesAsAScrollDow
     EXPECT_TRUE(waitUntil(*app_, [&] { return windowUnderCard() != overlay; }, 10000)) << app_->transcript().toStdString();
 }
 
+// A swipe goes on after its first step has sent the card away: the card shrinks and collapses
+// under the pointer, and the rest of the swipe still lands on the overlay, over a pill or the notch
+// between them, never on the desktop, whose wheel switches openbox's workspace. The notch takes a
+// click as a pill does; once the overlay is gone the desktop has its wheel back.
+TEST_F(OverlayDesktopTest, TheWholeCardTakesTheSwipeThatSendsItAwayAndTheNotchBetweenThePillsAClick) {
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill));
+    XServerView server;
+    ASSERT_EQ(server.currentDesktop(), 0);
+    uint32_t overlay = 0;
+    for (const int x : {kCardX, 720}) {
+        ASSERT_NO_FATAL_FAILURE(
+            notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
+        overlay = e2e::topWindowAt(kSplitPillAtRest.center());
+        ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(kCardY + 1),
+                           QStringLiteral("mousemove_relative"), QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")}),
+                  0);
+        // Each click is a tenth of a second: the swipe outlasts the hide.
+        for (int step = 0; step < 6; ++step) ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
+        ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
+        EXPECT_FALSE(server.isMapped(overlay));
+        EXPECT_EQ(server.currentDesktop(), 0) << x;
+    }
+    ASSERT_NO_FATAL_FAILURE(
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
+    ASSERT_EQ(clickAt(720, kCardY), 0);
+    EXPECT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                kAppStartTimeoutMs, ready_),
+              0)
+        << app_->transcript().toStdString();
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")}), 0);
+    // Hidden at last, the overlay leaves the notch's place to the desktop.
+    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
+    ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
+    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
+    EXPECT_TRUE(waitUntil(*app_, [&] { return server.currentDesktop() == 3; })) << server.currentDesktop();
+}
+
 // The desktop has no compositor: the overlay's window exists only where the split pill's two
 // capsules are drawn, round ends and all, so neither the notch between them nor the corners show black.
 TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
     ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill));
     ASSERT_NO_FATAL_FAILURE(
         notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
-    XServerView server;
-    ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(kCardX), QString::number(kCardY)}), 0);
-    QString out;
-    xdotool({QStringLiteral("getmouselocation"), QStringLiteral("--shell")}, &out);
-    static const QRegularExpression windowId(QStringLiteral("WINDOW=(\\d+)"));
-    const uint32_t overlay = windowId.match(out).captured(1).toUInt();
-    ASSERT_NE(overlay, 0u) << out.toStdString();
+    const uint32_t overlay = e2e::topWindowAt(QPoint(kCardX, kCardY));
+    ASSERT_NE(overlay, 0u);
     // The pills at rest: 150 × 36 each, x 535 and 755, the notch's 70 points between them.
     QRegion shape;
     const bool rested = waitUntil(*app_, [&] {

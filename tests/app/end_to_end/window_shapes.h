@@ -40,8 +40,8 @@ inline QRegion windowShape(uint32_t window, xcb_shape_sk_t kind) {
     return region;
 }
 
-// The topmost viewable top-level window whose rectangle holds `point` (its shapes aside), other
-// than `except`; 0 when none.
+// The topmost viewable top-level window that can draw and whose rectangle holds `point` (its
+// shapes aside), other than `except`; 0 when none.
 inline uint32_t topWindowAt(const QPoint& point, uint32_t except = 0) {
     uint32_t found = 0;
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -57,7 +57,8 @@ inline uint32_t topWindowAt(const QPoint& point, uint32_t except = 0) {
             if (children[i] == except) continue;
             auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
             auto* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
-            if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE && QRect(g->x, g->y, g->width, g->height).contains(point))
+            if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE && a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT &&
+                QRect(g->x, g->y, g->width, g->height).contains(point))
                 found = children[i];
             std::free(g);
             std::free(a);

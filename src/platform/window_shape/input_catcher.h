@@ -1,0 +1,64 @@
+#pragma once
+
+// Pointer input beyond a window's bounding shape. Without a compositor an X window exists only
+// inside its bounding shape, and takes input nowhere else, whatever its input shape says. An
+// input-only window stacked right above it takes the pointer wherever the window should, draws
+// nothing, and hands what it gets to the window's widgets as the window would have had it.
+// Override-redirect, it is never given the focus. X11 only; elsewhere it does nothing.
+
+#include <QPointF>
+#include <QPointer>
+#include <QRect>
+#include <QRegion>
+#include <QWidget>
+
+#include <cstdint>
+
+struct xcb_connection_t;
+
+namespace platform {
+
+class InputCatcher {
+public:
+    explicit InputCatcher(QWidget& window);
+    ~InputCatcher();
+    InputCatcher(const InputCatcher&) = delete;
+    InputCatcher& operator=(const InputCatcher&) = delete;
+
+    // Takes the pointer in `pixels` (the window's device pixels) over the window; empty: nowhere,
+    // and the catcher leaves the screen. Sends requests only for what changed.
+    void cover(const QRegion& pixels);
+    // The window was raised or mapped anew: the catcher goes back right above it.
+    void restack();
+    // The window left the screen: so does the catcher.
+    void withdraw();
+    // The window left the screen in the middle of a swipe: the catcher stays where it was, handing
+    // the window (not its widgets) only the wheel steps, until withdrawn, covered anew or clicked.
+    void linger();
+    bool isLingering() const { return lingering_; }
+    // The catcher's X window, 0 until it takes input somewhere.
+    uint32_t id() const { return id_; }
+
+    // An XInput2 pointer event (`extension` the XInput opcode) sent to the catcher, turned into
+    // the window's widgets' events. False for an event of any other window.
+    bool handle(const void* event, uint8_t extension);
+
+private:
+    QWidget* widgetAt(QPointF point) const;
+    void moveUnder(QWidget* widget, QPointF point, QPointF global);
+    void sendMouse(int type, QPointF point, QPointF global, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
+    void sendWheel(int button, QPointF point, QPointF global, int sourceDevice, Qt::KeyboardModifiers modifiers);
+
+    QPointer<QWidget> window_;
+    xcb_connection_t* c_ = nullptr;
+    uint32_t id_ = 0;
+    bool mapped_ = false;
+    bool lingering_ = false;
+    QRect geometry_;
+    QRegion shape_;
+    QPointer<QWidget> under_;    // the widget the pointer is in
+    QPointer<QWidget> grabber_;  // the widget a held button's motion goes to
+    Qt::MouseButtons buttons_;
+};
+
+}  // namespace platform
