@@ -677,8 +677,8 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
             xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, children[i]), nullptr);
             xcb_get_window_attributes_reply_t* a =
                 xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
-            // The overlay's window: mapped, over the card's point.
-            if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE && g->x <= 560 && g->x + g->width > 560 && g->y <= 20 &&
+            // The overlay's window: mapped, over the card's point, drawing (not the input-only one over it).
+            if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE && a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT && g->x <= 560 && g->x + g->width > 560 && g->y <= 20 &&
                 g->y + g->height > 20 && children[i] != beneath.id()) {
                 ++overlays;
                 EXPECT_TRUE(a->all_event_masks & XCB_EVENT_MASK_EXPOSURE);

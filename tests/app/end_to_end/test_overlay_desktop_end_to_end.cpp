@@ -448,11 +448,14 @@ TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
         notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
     const uint32_t overlay = e2e::topWindowAt(QPoint(kCardX, kCardY));
     ASSERT_NE(overlay, 0u);
-    // The pills at rest: 150 × 36 each, x 535 and 755, the notch's 70 points between them.
+    // The pills at rest: 150 × 36 each, x 535 and 755, the notch's 70 points between them. The
+    // spring's tail moves their inner edges last.
     QRegion shape;
+    const QRect middleRow(535, 21, 370, 1);
     const bool rested = waitUntil(*app_, [&] {
         shape = e2e::windowShape(overlay, XCB_SHAPE_SK_BOUNDING);
-        return shape.boundingRect() == QRect(535, 3, 370, 36);
+        return shape.boundingRect() == QRect(535, 3, 370, 36) &&
+               (shape & middleRow) == QRegion(535, 21, 150, 1) + QRegion(755, 21, 150, 1);
     });
     ASSERT_TRUE(rested) << shape.boundingRect().x() << "," << shape.boundingRect().y() << " "
                         << shape.boundingRect().width() << "x" << shape.boundingRect().height();
