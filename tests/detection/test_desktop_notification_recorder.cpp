@@ -114,6 +114,18 @@ TEST(NotificationStoreWriter, ProbingTheOpenStoreForReadingKeepsItsLocks) {
     EXPECT_EQ(probe.openForReading(path), std::nullopt);
     EXPECT_EQ(locksHeld(path), held);
     EXPECT_EQ(probe.openForReading(home.filePath(QStringLiteral("missing"))), "No such file or directory");
+    // Nor may another writer opening it, nor a sender that names the store, its log or its index as
+    // its picture.
+    {
+        platform::NotificationStoreWriter second(path, 100);
+        EXPECT_TRUE(second.isOpen());
+        EXPECT_EQ(locksHeld(path), held);
+    }
+    for (const QString& file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")}) {
+        const int before = locksHeld(file);
+        EXPECT_TRUE(platform::resolveSenderIcon({{platform::IconSource::Kind::file, file, {}, {}}}).isEmpty());
+        EXPECT_EQ(locksHeld(file), before) << file.toStdString();
+    }
 }
 
 TEST(NotificationStoreWriter, IsPrivateAndItsIdsNeverGoDown) {

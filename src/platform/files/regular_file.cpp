@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <mutex>
+#include <set>
+#include <utility>
+
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -39,6 +43,16 @@ std::optional<QByteArray> readOpened(int fd, qint64 maxBytes) {
     return bytes;
 }
 
+std::mutex heldMutex;
+std::multiset<std::pair<dev_t, ino_t>> held;
+
+bool isHeldByDatabase(const QByteArray& path) {
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0) return false;
+    std::lock_guard lock(heldMutex);
+    return held.contains({info.st_dev, info.st_ino});
+}
+
 QString absoluteClean(const QString& path) {
     return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::currentPath() + u'/' + path);
 }
@@ -67,6 +81,8 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
     const QString clean = absoluteClean(path);
     const QByteArray encoded = QFile::encodeName(clean);
     if (isOnLocalFileSystem(clean)) {
+        // A child's descriptors are its own: only here would a close drop our locks.
+        if (isHeldByDatabase(encoded)) return std::nullopt;
         const int fd = openWithoutLinks(encoded);
         if (fd >= 0) return readOpened(fd, maxBytes);
         if (!needsChild(errno)) return std::nullopt;
@@ -89,6 +105,15 @@ bool readsInPlace(const QString& path) {
         if (S_ISLNK(info.st_mode)) return false;
     }
     return true;
+}
+
+void setHeldByDatabase(dev_t device, ino_t inode, bool isHeld) {
+    std::lock_guard lock(heldMutex);
+    if (isHeld) {
+        held.insert({device, inode});
+    } else if (const auto it = held.find({device, inode}); it != held.end()) {
+        held.erase(it);
+    }
 }
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <optional>
 
@@ -31,5 +33,11 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes,
 // system with no symbolic link on the way (or missing, which fails here at once). Decided without
 // opening the file.
 bool readsInPlace(const QString& path);
+
+// A file an SQLite connection of this process keeps open (by device and inode) while `held`:
+// readRegularFile never opens it here, since closing any descriptor of a file drops every lock
+// this process holds on it. A sender may name the notification store as its picture. Counted:
+// each hold is given back once.
+void setHeldByDatabase(dev_t device, ino_t inode, bool held);
 
 }  // namespace platform

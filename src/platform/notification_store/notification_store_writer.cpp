@@ -1,5 +1,7 @@
 #include "platform/notification_store/notification_store_writer.h"
 
+#include "platform/files/regular_file.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,6 +64,28 @@ bool makePrivateFolders(const QString& folder) {
     return QFileInfo(folder).isDir();
 }
 
+// Creates the file at `path` as 0600, or narrows the one there to its owner (never through a
+// link); false with errno set when it cannot be read and written.
+bool makePrivateFile(const QByteArray& path) {
+    struct stat info {};
+    if (::lstat(path.constData(), &info) == 0) {
+        if (S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode)) {
+            errno = S_ISLNK(info.st_mode) ? ELOOP : EISDIR;
+            return false;
+        }
+        if (::access(path.constData(), R_OK | W_OK) != 0) return false;
+        // Narrowed only; a store of another owner keeps its mode, as before.
+        ::chmod(path.constData(), info.st_mode & 0600);
+        return true;
+    }
+    if (errno != ENOENT) return false;
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errno == EEXIST && makePrivateFile(path);
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    return true;
+}
+
 }  // namespace
 
 QByteArray encodeNotificationRecord(const QString& bundleId, const std::optional<QString>& title,
@@ -105,15 +129,14 @@ void NotificationStoreWriter::open() {
         return;
     }
     ::chmod(QFile::encodeName(folder).constData(), 0700);
-    // Made (or narrowed) before SQLite opens it: the journal files take the store's mode.
+    // Made (or narrowed) before SQLite opens it: the journal files take the store's mode. An
+    // existing store is narrowed by its path: another connection of this process may hold it, and
+    // closing a descriptor of it would drop that connection's locks.
     const QByteArray file = QFile::encodeName(path_);
-    const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    if (!makePrivateFile(file)) {
         error_ = QStringLiteral("cannot open ") + path_ + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
         return;
     }
-    ::fchmod(fd, 0600);
-    ::close(fd);
     if (sqlite3_open_v2(file.constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         fail(QStringLiteral("cannot open ") + path_);
@@ -147,12 +170,18 @@ void NotificationStoreWriter::open() {
     files_[0] = identityOf(path_);
     files_[1] = identityOf(path_ + QStringLiteral("-wal"));
     files_[2] = identityOf(path_ + QStringLiteral("-shm"));
+    for (const auto& file : files_)
+        if (file) setHeldByDatabase(file->device, file->inode, true);
     opened_ = true;
 }
 
 void NotificationStoreWriter::close() {
     sqlite3_close_v2(db_);
     db_ = nullptr;
+    if (opened_) {
+        for (auto& file : files_)
+            if (file) setHeldByDatabase(file->device, file->inode, false);
+    }
     opened_ = false;
 }
 
