@@ -138,6 +138,8 @@ TEST(LyricsTimedLines, TakesTheTagsOffOrdersTheLinesByTimeAndLeavesAnyOtherTextU
     EXPECT_EQ(timedLineIndex(starts, 4.99), 2);
     EXPECT_EQ(timedLineIndex(starts, 1e300), 3);
     EXPECT_EQ(timedLineIndex(starts, std::nullopt), 0);
+    // Lines of the first second are followed too.
+    EXPECT_EQ(timedLineIndex({0, 400, 900}, 0.5), 1);
 }
 
 TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySecond) {
