@@ -10,8 +10,10 @@
 #include "support/service_fixtures.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -22,8 +24,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -76,6 +82,22 @@ int64_t scalar(const QString& path, const char* sql) {
     sqlite3_finalize(s);
     sqlite3_close(db);
     return value;
+}
+
+// The CPU time, in clock ticks, that this process's thread named `name` has used; -1 without one.
+long threadCpuTicks(const QByteArray& name) {
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name) continue;
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly)) return -1;
+        // After the name in parentheses: state, then user and system time as the 12th and 13th.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        return fields.size() > 12 ? fields[11].toLong() + fields[12].toLong() : -1;
+    }
+    return -1;
 }
 
 // The POSIX locks this process holds on the file at `path`, as /proc/locks lists them. The table
@@ -158,6 +180,35 @@ TEST(NotificationStoreWriter, IsPrivateAndItsIdsNeverGoDown) {
     platform::NotificationStoreWriter again(path, 100);
     EXPECT_TRUE(again.isOpen());
     EXPECT_EQ(mode(path), 0600);
+}
+
+// Whatever sits at the store's path that is not a file of its own stays as it is: a link is never
+// followed (its target neither narrowed nor made a database), a folder never narrowed.
+TEST(NotificationStoreWriter, ALinkOrAFolderAtItsPathIsRefusedAndLeftAsItIs) {
+    QTemporaryDir home;
+    const QString elsewhere = home.filePath(QStringLiteral("shared.txt"));
+    QFile target(elsewhere);
+    ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+    target.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(elsewhere).constData(), 0644), 0);
+    const QString link = home.filePath(QStringLiteral("linked/db"));
+    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral("linked"))));
+    ASSERT_TRUE(QFile::link(elsewhere, link));
+    const QString folder = home.filePath(QStringLiteral("folder/db"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+
+    for (const auto& [path, reason] : {std::pair{link, ELOOP}, std::pair{folder, EISDIR}}) {
+        platform::NotificationStoreWriter writer(path, 100);
+        EXPECT_FALSE(writer.isOpen()) << path.toStdString();
+        EXPECT_EQ(writer.error().toStdString(), "cannot open " + path.toStdString() + ": " + strerror(reason));
+        EXPECT_FALSE(writer.appendRecord(QStringLiteral("x"), "d"));
+    }
+    EXPECT_EQ(mode(elsewhere), 0644);
+    EXPECT_EQ(QFileInfo(elsewhere).size(), 0);
+    EXPECT_FALSE(QFileInfo::exists(link + QStringLiteral("-wal")));
+    EXPECT_EQ(mode(folder), 0755);
+    EXPECT_TRUE(QDir(folder).isEmpty());
 }
 
 TEST(NotificationStoreWriter, AWriteThatMeetsALockDoesNotEndTheNextOnes) {
@@ -288,6 +339,33 @@ TEST_F(RecorderOnBus, RecordsEachNotifyAsTheDecoderReadsItWhileTheDaemonKeepsAns
         EXPECT_EQ(request->value(QStringLiteral("titl"))->text(), expected[i][0]);
         EXPECT_EQ(request->value(QStringLiteral("body"))->text(), expected[i][1]);
     }
+}
+
+// A picture read on a thread of its own wakes the recorder as it ends; once its notification is
+// written, the recorder sleeps until the next one comes rather than spinning on that wake-up.
+TEST_F(RecorderOnBus, AfterAPictureReadTheRecorderSleepsUntilTheNextNotification) {
+    startRecorder();
+    const QString picture = home.filePath(QStringLiteral("picture.png"));
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    ASSERT_TRUE(image.save(picture));
+    const QString link = home.filePath(QStringLiteral("link.png"));  // read by a child, on a thread
+    ASSERT_TRUE(QFile::link(picture, link));
+    const QVariantMap hints{{QStringLiteral("image-path"), link}};
+    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("first"), {}, hints).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 1; }));
+
+    const long before = threadCpuTicks("notice-recorder");
+    ASSERT_GE(before, 0);
+    QElapsedTimer wall;
+    wall.start();
+    std::this_thread::sleep_for(1s);  // the span its CPU time is measured over, not a wait for it
+    const long used = threadCpuTicks("notice-recorder") - before;
+    const double span = double(wall.elapsed()) * double(::sysconf(_SC_CLK_TCK)) / 1000.0;
+    EXPECT_LT(double(used), 0.3 * span) << used << " ticks of CPU in " << span;
+
+    ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("second"), {}, hints).ok());
+    ASSERT_TRUE(spinUntil([&] { return recordedCount() == 2; }));
 }
 
 TEST_F(RecorderOnBus, KeepsTheNewestRecordsWithIdsThatOnlyGrow) {

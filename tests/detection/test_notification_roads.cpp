@@ -408,6 +408,40 @@ TEST_F(NotificationRoadsTest, PicturesThatNeverComeHoldUpNoOtherNotificationAndT
     EXPECT_TRUE(spinUntil([] { return platform::childFileReadsLeftBehind() == 0; }));
 }
 
+// A picture named through a symbolic link (a linked folder, a link to the file) is read by a
+// child process on a thread of its own, and kept as any other.
+TEST_F(NotificationRoadsTest, APictureNamedThroughALinkIsKept) {
+    startRecorder();
+    ASSERT_TRUE(QDir().mkpath(proc.filePath("pictures")));
+    const QString picture = proc.filePath("pictures/picture.png");
+    QFile file(picture);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(icontest::encoded(icontest::solid(32, 32, QColor(20, 60, 200))));
+    file.close();
+    ASSERT_TRUE(QFile::link(proc.filePath("pictures"), proc.filePath("linked")));
+    ASSERT_TRUE(QFile::link(picture, proc.filePath("link.png")));
+
+    QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-links"));
+    const QString named[] = {proc.filePath("linked/picture.png"), proc.filePath("link.png")};
+    for (const QString& path : named) {
+        ASSERT_EQ(own.call(notifyCall("Linked", "Look", path, {}, {{QStringLiteral("image-path"), path}}),
+                           QDBus::Block, 5000)
+                      .type(),
+                  QDBusMessage::ReplyMessage);
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("roads-links"));
+    ASSERT_TRUE(waitForRecords(2));
+
+    const auto records = storedRecords(storePath());
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        ASSERT_TRUE(record.icon.png) << record.body.toStdString();
+        const auto kept = ImageHelper::image(*record.icon.png);
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->pixelColor(16, 16), QColor(20, 60, 200)) << record.body.toStdString();
+    }
+}
+
 // notify-send -i <picture> from an application without a desktop entry: the picture reaches the
 // signal (and so the overlay) in place of the bell. Hostile icons cost only the icon.
 TEST_F(NotificationRoadsTest, ASendersPictureReachesTheSignalAndHostileIconsGiveNone) {

@@ -4,8 +4,11 @@
 #include "platform/files/child_file_read.h"
 #include "platform/files/mount_table.h"
 #include "platform/files/regular_file.h"
+#include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -13,6 +16,10 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -94,6 +101,51 @@ TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
     EXPECT_FALSE(platform::readRegularFile(dir.filePath(QStringLiteral("to-small")), 12, &canceller));
     EXPECT_EQ(platform::readRegularFile(small, 12, &canceller), QByteArray("twelve bytes"));  // local: in place
     Q_UNUSED(large);
+}
+
+// Readers at work and readers stuck on a hung mount share the places: a read that ends gives its
+// place back, a stuck one keeps it until its file system goes.
+TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("small")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("twelve bytes");
+    file.close();
+    const auto readSmall = [&] {
+        return platform::readRegularFileInChild(QFile::encodeName(file.fileName()), 12,
+                                                std::chrono::steady_clock::now() + 10s);
+    };
+    for (int i = 0; i <= platform::kMaxChildFileReads; ++i) ASSERT_EQ(readSmall(), QByteArray("twelve bytes")) << i;
+    EXPECT_EQ(platform::childFileReadsLeftBehind(), 0);
+
+    // Each stuck read is given up once the server has it.
+    for (int i = 0; i < platform::kMaxChildFileReads; ++i) {
+        platform::FileReadCanceller canceller;
+        std::optional<QByteArray> read = "unread";
+        std::thread reader([&] {
+            read = platform::readRegularFileInChild(QFile::encodeName(mount->stuckFile()), 4096,
+                                                    std::chrono::steady_clock::now() + 10s, &canceller);
+        });
+        const bool reached = mount->waitForRead();
+        canceller.cancel();
+        reader.join();
+        ASSERT_TRUE(reached) << i;
+        EXPECT_FALSE(read) << i;
+    }
+    EXPECT_EQ(platform::childFileReadsLeftBehind(), platform::kMaxChildFileReads);
+    EXPECT_FALSE(readSmall()) << "no place is left";
+
+    mount->stop();
+    QElapsedTimer clock;
+    clock.start();
+    while (platform::childFileReadsLeftBehind() > 0 && clock.elapsed() < 10000) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(platform::childFileReadsLeftBehind(), 0);
+    EXPECT_EQ(readSmall(), QByteArray("twelve bytes"));
 }
 
 }  // namespace
