@@ -3,8 +3,10 @@
 #include "settings_ui/general_settings_tab.h"
 #include "settings_ui/settings_card.h"
 #include "settings_ui/settings_style.h"
+#include "settings_ui/settings_view.h"
 #include "platform/accessibility/atspi_accessibility.h"
 #include "support/atspi_desktop.h"
+#include "support/golden_image.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -386,6 +388,55 @@ TEST_F(GeneralSettingsTabTest, TheScreenNoteFollowsTheStoredValue) {
     defaults().set(AppSettings::notificationDisplayScreenKey, QStringLiteral("left"));
     EXPECT_EQ(picker->selectedIndex(), std::nullopt);
     EXPECT_FALSE(screenNote->isVisible());
+}
+
+// The whole page as the window shows it, the part below the fold included, in both languages: the
+// screen picker opens on the main display, the step note sits beside the stepper, and the test
+// buttons keep their own width.
+TEST_F(GeneralSettingsTabTest, TheWholePageInBothLanguages) {
+    SettingsView view(environment);
+    view.resize(760, 620);
+    view.show();
+    auto* page = dynamic_cast<GeneralSettingsTab*>(view.tabPage(1));
+    ASSERT_NE(page, nullptr);
+    QWidget* content = page->widget();
+    const auto check = [&](const char* language, const QString& mainDisplay, const QString& stepNote) {
+        SCOPED_TRACE(language);
+        QApplication::sendPostedEvents();
+        content->layout()->activate();
+        ASSERT_GT(content->height(), page->viewport()->height());  // the page scrolls
+        const auto& screens = find<SegmentedPicker>(page, "screenPicker")->segments();
+        ASSERT_EQ(screens.size(), 3u);
+        EXPECT_EQ(screens[0].tag, "main");
+        EXPECT_EQ(screens[0].title, mainDisplay);
+
+        auto* stepper = find<SettingsStepper>(page, "timeoutStepper");
+        QLabel* note = nullptr;
+        for (QLabel* label : page->findChildren<QLabel*>()) {
+            if (label->text() == stepNote) note = label;
+        }
+        ASSERT_NE(note, nullptr);
+        const QRect stepperFrame(stepper->mapTo(content, QPoint()), stepper->size());
+        const QRect noteFrame(note->mapTo(content, QPoint()), note->size());
+        EXPECT_EQ(noteFrame.left(), stepperFrame.right() + 1 + 10);
+        EXPECT_GE(noteFrame.width(), note->sizeHint().width());
+        EXPECT_TRUE(noteFrame.top() <= stepperFrame.center().y() && stepperFrame.center().y() <= noteFrame.bottom());
+
+        QPushButton* previous = nullptr;
+        for (const char* name : {"genericTestButton", "messageTestButton", "faceTimeTestButton"}) {
+            auto* button = find<QPushButton>(page, name);
+            EXPECT_EQ(button->width(), button->sizeHint().width()) << name;
+            if (previous) {
+                EXPECT_EQ(button->x(), previous->geometry().right() + 1 + 8) << name;
+            }
+            previous = button;
+        }
+        EXPECT_GOLDEN(QStringLiteral("general-page-%1").arg(QLatin1String(language)), *content,
+                      page->viewport()->palette().color(page->viewport()->backgroundRole()));
+    };
+    check("en", "Main Display", "0.1s step");
+    L10n::setSelectedLanguage(L10n::languageJapanese);
+    check("ja", "メインディスプレイ", "0.1秒刻み");
 }
 
 TEST_F(GeneralSettingsTabTest, TheTestButtonsSendTheirSignals) {
