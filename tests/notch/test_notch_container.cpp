@@ -105,6 +105,42 @@ TEST_F(NotchContainerTest, OnlyARepaintOfTheWholeBandOrANewSizeReadsItsOutlineAg
     EXPECT_EQ(view->drawnRegion(), QRegion(10, 0, 100, 32));
 }
 
+// The open surfaces of fixed size sit centred in the panel and take input only where they are: a
+// click beside one, still inside the panel, reaches the window below.
+TEST_F(NotchContainerTest, AFixedSizeSurfaceTakesInputOnlyWhereItIsCentred) {
+    struct Surface {
+        NotchMode mode;
+        NotchContentFactory::Maker* maker;
+        QSize size;
+    };
+    for (const Surface& surface : {Surface{NotchMode::glance, &factory.glance, QSize(380, 200)},
+                                   Surface{NotchMode::drop, &factory.drop, QSize(340, 180)},
+                                   Surface{NotchMode::switcher, &factory.switcher, QSize(400, 160)}}) {
+        SCOPED_TRACE(surface.mode.description().toStdString());
+        const QSize size = surface.size;
+        *surface.maker = [size](QWidget* parent) -> QWidget* {
+            auto* view = new NotchPlaceholderView(QStringLiteral("surface"), parent);
+            view->setFixedSize(size);
+            return view;
+        };
+        auto view = makeContainer();
+        view->resize(620, size.height());  // the panel is as high as the surface
+        view->show();
+        send(surface.mode);
+        scheduler().advance(2.0);
+        const QRect child((620 - size.width()) / 2, 0, size.width(), size.height());
+        EXPECT_EQ(view->contentView()->geometry(), child);
+        const QRegion input = view->inputRegion();
+        EXPECT_EQ(input, QRegion(child));
+        const int middle = size.height() / 2;
+        EXPECT_TRUE(input.contains(QPoint(310, middle)));
+        EXPECT_FALSE(input.contains(QPoint(child.left() - 1, middle)));
+        EXPECT_FALSE(input.contains(QPoint(child.right() + 1, middle)));
+        EXPECT_FALSE(input.contains(QPoint(5, 5)));
+        send(NotchMode::notification);
+    }
+}
+
 // Without a compositor the panel is shaped to this: every child shown or still leaving, as its
 // transition scales it about its centre, and nothing once all is gone.
 TEST_F(NotchContainerTest, TheDrawnRegionHoldsEveryChildShownOrLeavingAsItsTransitionDrawsIt) {
