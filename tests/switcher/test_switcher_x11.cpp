@@ -22,6 +22,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -213,6 +214,57 @@ TEST_F(SwitcherX11Test, TheListingFollowsWindowsThatComeAndGoAndHintsThatChange)
     delta.reset();
     EXPECT_TRUE(waitFor([&] { return !listed(); }, this));
     EXPECT_EQ(workspace.runningApplications().size(), 4u);
+}
+
+// An application that shows several windows is one application: listed once, at its first
+// window's place, and still one entry in the switcher when its other window comes forward.
+TEST_F(SwitcherX11Test, AnApplicationWithSeveralWindowsIsListedOnce) {
+    std::unique_ptr<ServiceProcess> eta(
+        window({QStringLiteral("Eta"), QStringLiteral("--desktop"), QStringLiteral("org.example.Eta"),
+                QStringLiteral("--windows"), QStringLiteral("2")}));
+    ASSERT_TRUE(eta) << setUpError.toStdString();
+    std::vector<uint32_t> etaWindows;
+    ASSERT_TRUE(waitFor([&] {
+        etaWindows.clear();
+        if (auto x = platform::X11Clients::connect()) {
+            for (const auto& client : x->clients(false)) {
+                if (client.pid == eta->pid()) etaWindows.push_back(client.window);
+            }
+        }
+        return etaWindows.size() == 2;
+    }));
+    const auto entriesOf = [](const auto& apps, qint64 pid) {
+        return std::count_if(apps.begin(), apps.end(),
+                             [pid](const RunningApplication& a) { return a.processIdentifier == pid; });
+    };
+    platform::LinuxWorkspace workspace;
+    const std::vector<RunningApplication> apps = workspace.runningApplications();
+    EXPECT_EQ(entriesOf(apps, eta->pid()), 1);
+    EXPECT_EQ(apps.size(), 5u);
+
+    EventBus bus{scheduler()};
+    AppSwitcherService service(bus, &workspace, scheduler(), QStringLiteral("com.varnock.Quillvex"),
+                               QCoreApplication::applicationPid());
+    service.start();
+    EXPECT_EQ(entriesOf(service.recentApps(), eta->pid()), 1);
+    // Another application first, one that is not active yet, so that its switch is seen.
+    const qint64 other = activePid() == beta->pid() ? alpha->pid() : beta->pid();
+    int publications = 0;
+    platform::AnyCancellable counting = bus.recentAppsSubject.sink([&](const auto&) { ++publications; });
+    publications = 0;
+    ASSERT_TRUE(workspace.activateApplication(other, true));
+    ASSERT_TRUE(waitFor(
+        [&] { return publications > 0 && service.recentApps().front().processIdentifier == other; }, this));
+    // Its second window, asked for as a pager asks; the connection stays until the change is seen.
+    const auto x = platform::X11Clients::connect();
+    ASSERT_TRUE(x && x->requestActivation(etaWindows.back()));
+    ASSERT_TRUE(waitFor([&] { return service.recentApps().front().processIdentifier == eta->pid(); }, this));
+    EXPECT_EQ(entriesOf(service.recentApps(), eta->pid()), 1);
+    EXPECT_EQ(service.recentApps().size(), 3);
+    service.stop();
+
+    eta.reset();
+    EXPECT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 4u; }, this));
 }
 
 // Three rules of the listing: an entry found by the window's WM_CLASS instance name (the class
