@@ -1,5 +1,7 @@
 #include "detection/sqlite_connection.h"
 
+#include "platform/files/database_files.h"
+
 #include <sqlite3.h>
 
 #include <utility>
@@ -19,6 +21,7 @@ SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept
 SqliteConnection::~SqliteConnection() { close(); }
 
 SqliteConnection SqliteConnection::open(const QString& path, int flags) {
+    platform::recordFilesHeldByDatabases();
     SqliteConnection connection;
     connection.openResult_ = sqlite3_open_v2(path.toUtf8().constData(), &connection.db_, flags, nullptr);
     return connection;

@@ -1,5 +1,7 @@
 #include "platform/files/file_access_probe.h"
 
+#include "platform/files/database_files.h"
+
 #include <QFile>
 
 #include <sqlite3.h>
@@ -27,6 +29,7 @@ bool SystemFileAccessProbe::isReadable(const QString& path) const {
 
 std::optional<QString> SystemFileAccessProbe::openForReading(const QString& path) const {
     // A read-only SQLite open opens the file at once and reads nothing yet.
+    recordFilesHeldByDatabases();
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     std::optional<QString> error;
@@ -40,6 +43,7 @@ std::optional<QString> SystemFileAccessProbe::openForReading(const QString& path
 }
 
 FileAccessProbe::SqliteOpenResult SystemFileAccessProbe::openSqliteReadOnly(const QString& path) const {
+    recordFilesHeldByDatabases();
     sqlite3* db = nullptr;
     SqliteOpenResult result;
     result.resultCode = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);

@@ -46,7 +46,7 @@ std::optional<QByteArray> readOpened(int fd, qint64 maxBytes) {
 std::mutex heldMutex;
 std::multiset<std::pair<dev_t, ino_t>> held;
 
-bool isHeldByDatabase(const QByteArray& path) {
+bool isHeldAt(const QByteArray& path) {
     struct stat info {};
     if (::stat(path.constData(), &info) != 0) return false;
     std::lock_guard lock(heldMutex);
@@ -82,7 +82,7 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
     const QByteArray encoded = QFile::encodeName(clean);
     if (isOnLocalFileSystem(clean)) {
         // A child's descriptors are its own: only here would a close drop our locks.
-        if (isHeldByDatabase(encoded)) return std::nullopt;
+        if (isHeldAt(encoded)) return std::nullopt;
         const int fd = openWithoutLinks(encoded);
         if (fd >= 0) return readOpened(fd, maxBytes);
         if (!needsChild(errno)) return std::nullopt;
@@ -105,6 +105,10 @@ bool readsInPlace(const QString& path) {
         if (S_ISLNK(info.st_mode)) return false;
     }
     return true;
+}
+
+bool isHeldByDatabase(const QString& path) {
+    return !path.isEmpty() && isHeldAt(QFile::encodeName(absoluteClean(path)));
 }
 
 void setHeldByDatabase(dev_t device, ino_t inode, bool isHeld) {

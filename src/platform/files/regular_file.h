@@ -37,7 +37,11 @@ bool readsInPlace(const QString& path);
 // A file an SQLite connection of this process keeps open (by device and inode) while `held`:
 // readRegularFile never opens it here, since closing any descriptor of a file drops every lock
 // this process holds on it. A sender may name the notification store as its picture. Counted:
-// each hold is given back once.
+// each hold is given back once. See recordFilesHeldByDatabases, which records every connection's.
 void setHeldByDatabase(dev_t device, ino_t inode, bool held);
+// Whether the file at `path` (its links followed) is one an SQLite connection of this process
+// holds: a road that must open a file by name, and cannot read it through readRegularFile, leaves
+// such a file alone.
+bool isHeldByDatabase(const QString& path);
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #include "platform/notification_store/notification_store_writer.h"
 
-#include "platform/files/regular_file.h"
+#include "platform/files/database_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,6 +137,7 @@ void NotificationStoreWriter::open() {
         error_ = QStringLiteral("cannot open ") + path_ + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(errno));
         return;
     }
+    recordFilesHeldByDatabases();
     if (sqlite3_open_v2(file.constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         fail(QStringLiteral("cannot open ") + path_);
@@ -170,18 +171,12 @@ void NotificationStoreWriter::open() {
     files_[0] = identityOf(path_);
     files_[1] = identityOf(path_ + QStringLiteral("-wal"));
     files_[2] = identityOf(path_ + QStringLiteral("-shm"));
-    for (const auto& file : files_)
-        if (file) setHeldByDatabase(file->device, file->inode, true);
     opened_ = true;
 }
 
 void NotificationStoreWriter::close() {
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    if (opened_) {
-        for (auto& file : files_)
-            if (file) setHeldByDatabase(file->device, file->inode, false);
-    }
     opened_ = false;
 }
 
