@@ -1,6 +1,8 @@
 #include "platform/workspace/desktop_entries.h"
 
+#include "platform/files/regular_file.h"
 #include "platform/process/child_process.h"
+#include "platform/workspace/icon_files.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -55,11 +57,10 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QSt
     // Entries are a few hundred bytes; a huge file is not one, and a pipe or device never is.
     constexpr qint64 kLimit = 256 * 1024;
     if (!QFileInfo(path).isFile()) return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray bytes = file.read(kLimit + 1);
-    file.close();
-    if (bytes.size() > kLimit) return std::nullopt;
+    // Any file may be named so, the notification store's included.
+    const std::optional<QByteArray> read = readRegularFile(path, kLimit);
+    if (!read) return std::nullopt;
+    const QByteArray& bytes = *read;
     DesktopEntry entry;
     entry.id = id;
     entry.path = QFileInfo(path).absoluteFilePath();
@@ -184,19 +185,29 @@ std::optional<DesktopEntry> DesktopEntries::resolve(const QString& identifier) {
     return std::nullopt;
 }
 
+namespace {
+
+QIcon iconOf(const QImage& image) { return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)); }
+
+}  // namespace
+
 QIcon DesktopEntries::icon(const QString& iconField) {
+    // Every file is read through readRegularFile and decoded from memory, never opened by name
+    // (by QIcon): an entry may name any file, the notification store's included.
     if (iconField.isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return {};
-    if (QFileInfo(iconField).isAbsolute()) return QFileInfo(iconField).isFile() ? QIcon(iconField) : QIcon();
-    QIcon themed = QIcon::fromTheme(iconField);
-    if (!themed.isNull()) return themed;
+    if (QFileInfo(iconField).isAbsolute()) return iconOf(readIconFile(iconField));
+    if (const std::optional<ThemedIconFile> themed = themedIconFile(iconField)) {
+        const QIcon found = iconOf(readIconFile(themed->path, themed->size > 0 ? themed->size : 256));
+        if (!found.isNull()) return found;
+    }
     // The theme's search paths are fixed when it is first used; the data folders are read now.
     QString name = iconField;
     for (const char* extension : {".png", ".svg", ".xpm"}) {
         if (name.endsWith(QLatin1String(extension))) name.chop(4);
     }
+    // Largest first: the first picture found is the one shown.
     static const char* const sizes[] = {"512x512", "256x256", "128x128", "96x96", "64x64", "48x48",
                                         "32x32",   "24x24",   "22x22",   "16x16", "scalable"};
-    QIcon found;
     for (const QString& root : dataDirectories()) {
         QStringList candidates;
         for (const char* size : sizes) {
@@ -206,11 +217,12 @@ QIcon DesktopEntries::icon(const QString& iconField) {
         for (const char* extension : {".png", ".svg", ".xpm"})
             candidates << root + QStringLiteral("/pixmaps/") + name + QLatin1String(extension);
         for (const QString& candidate : candidates) {
-            if (QFileInfo(candidate).isFile()) found.addFile(candidate);
+            if (!QFileInfo(candidate).isFile()) continue;
+            const QIcon found = iconOf(readIconFile(candidate));
+            if (!found.isNull()) return found;
         }
-        if (!found.isNull()) break;
     }
-    return found;
+    return {};
 }
 
 QStringList DesktopEntries::commandLine(const DesktopEntry& entry) {

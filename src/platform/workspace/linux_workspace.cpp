@@ -4,11 +4,11 @@
 #include "platform/shell/main_bundle.h"
 #include "platform/workspace/x11_clients.h"
 
-#include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QImage>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QSocketNotifier>
 #include <QThread>
@@ -193,10 +193,16 @@ QIcon LinuxWorkspace::iconForFile(const QString& path) const {
             if (!icon.isNull()) return icon;
         }
     }
+    // The type's icon, by the name alone: telling the type by content, or asking the desktop for the
+    // file's icon, would open the file here, and it may be one an SQLite connection of ours holds.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        QAbstractFileIconProvider provider;
-        const QIcon icon = provider.icon(QFileInfo(path));
-        if (!icon.isNull() && !icon.pixmap(64).isNull()) return icon;
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+        const QStringList names = QFileInfo(path).isDir() ? QStringList{QStringLiteral("folder")}
+                                                          : QStringList{type.iconName(), type.genericIconName()};
+        for (const QString& name : names) {
+            const QIcon icon = DesktopEntries::icon(name);
+            if (!icon.isNull()) return icon;
+        }
     }
     return genericIcon();
 }
