@@ -3,6 +3,7 @@
 #include "core/l10n.h"
 #include "core/log.h"
 #include "drop/staging_names.h"
+#include "platform/files/regular_file.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -39,9 +40,13 @@ QString detail(const QString& failure) { return failure.isEmpty() ? QString() : 
 
 QString notCopyable(const QString& name) { return QStringLiteral("%1 is not a regular file, folder or link").arg(name); }
 
+QString inUse(const QString& name) { return QStringLiteral("%1 is a database this application has open").arg(name); }
+
 // Copies a regular file's bytes and permissions to `target`, which must not exist yet. The
 // source is opened without waiting, so a pipe swapped in after the check cannot stall the copy.
 std::optional<QString> copyFile(const QString& source, const QString& target) {
+    // Closing our descriptor of it would take away the locks of the connection that holds it.
+    if (platform::isHeldByDatabase(source)) return inUse(QFileInfo(source).fileName());
     const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return systemError(errno);
     struct stat info {};

@@ -1,6 +1,7 @@
 #include "drop/file_converter_service.h"
 
 #include "drop/staging_names.h"
+#include "platform/files/regular_file.h"
 #include "platform/files/private_folder.h"
 
 #include <QDir>
@@ -45,6 +46,11 @@ const QString kNotRegular = QStringLiteral("not a regular file");
 // The first bytes of a regular file, opened without waiting (a pipe would block the open);
 // none with why for anything else.
 std::optional<QByteArray> regularFileHead(const QString& path, QString* why) {
+    // Closing our descriptor of it would take away the locks of the connection that holds it.
+    if (platform::isHeldByDatabase(path)) {
+        *why = QStringLiteral("a database this application has open");
+        return std::nullopt;
+    }
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         // Some kinds refuse to be opened at all (a socket: ENXIO); they are named like the others.

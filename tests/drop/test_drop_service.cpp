@@ -1,9 +1,12 @@
 #include "drop/drop_service.h"
 
+#include "platform/notification_store/notification_store_writer.h"
+
 #include "support/fake_folder_chooser.h"
 #include "support/fake_process.h"
 #include "support/fake_sharing.h"
 #include "support/fixtures.h"
+#include "support/held_locks.h"
 #include "support/virtual_scheduler.h"
 
 #include <QDir>
@@ -216,6 +219,33 @@ TEST_F(DropServiceTest, ASocketIsRefusedForConversionAsNotARegularFile) {
     EXPECT_TRUE(log.contains(LogLevel::Error, QStringLiteral("[DropService] Image conversion failed for socket.png: not a "
                                                              "regular file")))
         << log.matching(QStringLiteral("[DropService]")).join(u'\n').toStdString();
+    EXPECT_TRUE(launcher.runs().empty());
+}
+
+// The notification store dropped while it is open, alone or in its folder: neither copied nor
+// converted, since closing a descriptor of ours on it would take its connection's locks away.
+TEST_F(DropServiceTest, TheOpenNotificationStoreIsNeitherCopiedNorConvertedAndKeepsItsLocks) {
+    const QString store = path(QStringLiteral("src/store/db"));
+    platform::NotificationStoreWriter writer(store, 100);
+    ASSERT_TRUE(writer.appendRecord(QStringLiteral("x"), "d"));
+    const int held = testsupport::locksHeld(store);
+    ASSERT_GT(held, 0);
+    QDir().mkpath(path(QStringLiteral("dest")));
+    chooser.answer = path(QStringLiteral("dest"));
+    const QUrl url = QUrl::fromLocalFile(store);
+    service.perform(DropAction::copyToFolder, {url, QUrl::fromLocalFile(path(QStringLiteral("src/store")))});
+    service.perform(DropAction::convertImage, {url});
+    service.perform(DropAction::convertVideo, {url});
+    scheduler().drain();
+    EXPECT_EQ(testsupport::locksHeld(store), held);
+    EXPECT_EQ(log.matching(QStringLiteral("[DropService] Copy failed: ")).size(), 2);
+    EXPECT_TRUE(log.contains(LogLevel::Error, QStringLiteral("[DropService] Copy failed: db is a database this "
+                                                             "application has open")));
+    for (const char* kind : {"Image", "Video"})
+        EXPECT_TRUE(log.contains(LogLevel::Error, QStringLiteral("[DropService] %1 conversion failed for db: a database "
+                                                                 "this application has open")
+                                                      .arg(QLatin1String(kind))));
+    EXPECT_TRUE(QDir(path(QStringLiteral("dest"))).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     EXPECT_TRUE(launcher.runs().empty());
 }
 
