@@ -144,6 +144,23 @@ TEST(HelperProtocol, LyricsAndPlayerSettingsNameThePlayerLastAndRefuseMalformedL
               std::optional<QByteArray>("{\"found\":true,\"title\":\"Song\",\"artist\":\"Band\",\"lyrics\":\"la\\nla\"}"));
     source.lyricsReply.reset();
     EXPECT_EQ(protocol.handle("lyrics:mpv", quit), std::optional<QByteArray>("{\"error\":\"timeout\"}"));
+
+    // Lyrics past the limit end with their last whole line, so no half time tag makes them untimed.
+    const qsizetype limit = HelperLyricsReply::kMaxLyricsLength;
+    QString lyrics;
+    for (int i = 0; lyrics.size() <= limit; ++i) {
+        lyrics += QStringLiteral("[%1:%2.00] line\n").arg(i / 60).arg(i % 60, 2, 10, QLatin1Char('0'));
+    }
+    const auto cut = [](const QString& text) {
+        return parse(HelperLyricsReply{true, {}, {}, text}.encode()).value("lyrics").toString();
+    };
+    const QString sent = cut(lyrics);
+    EXPECT_LE(sent.size(), limit);
+    EXPECT_GT(sent.size(), limit - 20);
+    EXPECT_EQ(sent, lyrics.left(sent.size()));
+    EXPECT_TRUE(lyrics.at(sent.size()) == QLatin1Char('\n')) << sent.right(20).toStdString();
+    EXPECT_EQ(cut(lyrics.left(limit)), lyrics.left(limit));  // within the limit: whole
+    EXPECT_EQ(cut(QString(limit + 10, QLatin1Char('a'))).size(), limit);  // one long line: cut where it must be
     EXPECT_EQ(protocol.handle("lyrics:", quit), std::optional<QByteArray>("{\"found\":false}"));
 
     const auto result = [&](const char* line) { return protocol.handle(line, quit); };

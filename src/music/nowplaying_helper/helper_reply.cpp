@@ -80,18 +80,33 @@ QByteArray HelperQueryReply::encode() const {
     return out;
 }
 
+namespace {
+
+// Long lyrics end with their last whole line: a line cut in half may end in half a time tag, and
+// one such line makes the whole text untimed. A text of one long line is cut where it must be.
+QString clippedAtLineEnd(const QString& text, qsizetype limit) {
+    if (text.size() <= limit) return text;
+    const qsizetype end = text.lastIndexOf(QLatin1Char('\n'), limit);
+    return end > 0 ? text.left(end) : format::clipped(text, limit);
+}
+
+}  // namespace
+
 QByteArray HelperLyricsReply::encode() const {
     QByteArray out = found ? QByteArrayLiteral("{\"found\":true") : QByteArrayLiteral("{\"found\":false");
-    const auto addText = [&out](const char* key, const std::optional<QString>& value, qsizetype limit) {
+    const auto addText = [&out](const char* key, const std::optional<QString>& value) {
         if (!value || value->isEmpty()) return;
         out += ",\"";
         out += key;
         out += "\":";
-        out += helper_reply::jsonString(format::clipped(*value, limit));
+        out += helper_reply::jsonString(format::clipped(*value, HelperQueryReply::kMaxTextLength));
     };
-    addText("title", title, HelperQueryReply::kMaxTextLength);
-    addText("artist", artist, HelperQueryReply::kMaxTextLength);
-    addText("lyrics", lyrics, kMaxLyricsLength);
+    addText("title", title);
+    addText("artist", artist);
+    if (lyrics && !lyrics->isEmpty()) {
+        out += ",\"lyrics\":";
+        out += helper_reply::jsonString(clippedAtLineEnd(*lyrics, kMaxLyricsLength));
+    }
     out += '}';
     return out;
 }

@@ -35,7 +35,7 @@ struct HelperQueryReply {
 
 // The reply to "lyrics:<player>": the track that player shows and the lyrics it carries for it.
 struct HelperLyricsReply {
-    // Longer lyrics are cut here, on a character boundary.
+    // Longer lyrics are cut here, after their last whole line within it.
     static constexpr qsizetype kMaxLyricsLength = 64 * 1024;
 
     bool found = false;  // a player with that identity answered
