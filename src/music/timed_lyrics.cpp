@@ -53,6 +53,30 @@ bool isHeaderLine(QStringView line) {
     return true;
 }
 
+// The words of a timed line without the times of its single words ("<00:08.00>word"): they time
+// each word for singing along, and the line is shown whole. Other angle brackets are words.
+QString withoutWordTimes(QStringView words) {
+    QString out;
+    out.reserve(words.size());
+    qsizetype pos = 0;
+    while (pos < words.size()) {
+        const qsizetype open = words.indexOf(QLatin1Char('<'), pos);
+        const qsizetype close = open < 0 ? -1 : words.indexOf(QLatin1Char('>'), open);
+        if (close < 0) break;
+        if (!timeTag(words.mid(open + 1, close - open - 1))) {
+            out += words.mid(pos, open + 1 - pos);
+            pos = open + 1;
+            continue;
+        }
+        out += words.mid(pos, open - pos);
+        pos = close + 1;
+        // "one <00:09.00> two": one space between the words, not two.
+        if (out.endsWith(QLatin1Char(' ')) && pos < words.size() && words[pos] == QLatin1Char(' ')) ++pos;
+    }
+    out += words.mid(pos);
+    return out.trimmed();
+}
+
 }  // namespace
 
 std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines) {
@@ -85,7 +109,7 @@ std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines) {
             return std::nullopt;
         }
         anyTag = true;
-        const QString words = line.mid(pos).trimmed().toString();
+        const QString words = withoutWordTimes(line.mid(pos));
         if (words.isEmpty()) continue;
         for (qint64 start : starts) sung.push_back({start, order++, words});
     }

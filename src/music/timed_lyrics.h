@@ -1,7 +1,8 @@
 #pragma once
 
 // Lyrics whose lines carry time tags ("[01:02.50] words"), as players hand out synced lyrics:
-// the tags are read for the times and taken off the text that is shown.
+// the tags are read for the times and taken off the text that is shown, and so are the times of
+// single words that enhanced lyrics add ("[00:08.00]<00:08.00>One <00:08.40>two").
 
 #include <QString>
 #include <QStringList>

@@ -123,6 +123,12 @@ TEST(LyricsTimedLines, TakesTheTagsOffOrdersTheLinesByTimeAndLeavesAnyOtherTextU
     const auto bare = timed("[00:01.00]\n[00:02.00]  ");
     ASSERT_TRUE(bare);
     EXPECT_TRUE(bare->lines.isEmpty());
+    // The times of single words go too; other angle brackets are words.
+    const auto words = timed("[00:08.00]<00:08.00>One <00:08.40>two<00:09.10>\n[00:10.00] <00:10.00> three <00:10.50> four\n"
+                             "[00:12.00]<b>bold</b> <1:02.5>x<y<00:13.00>z <00:1x>\n[00:14.00]<00:14.00>");
+    ASSERT_TRUE(words);
+    EXPECT_EQ(words->lines, (QStringList{"One two", "three four", "<b>bold</b> x<yz <00:1x>"}));
+    EXPECT_EQ(words->startsMs, (std::vector<qint64>{8000, 10000, 12000}));
 
     // Untagged lines, garbled or absurd times: the text is shown as it is.
     for (const char* text : {"plain\n[00:01.00] tagged", "[Chorus]\n[00:01.00] la", "[00:01.00] a\n[00:1x] b", "[00:01.00 a",
