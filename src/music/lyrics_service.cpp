@@ -10,8 +10,13 @@ LyricsService& LyricsService::shared() {
     return service;
 }
 
-LyricsService::LyricsService(EventBus& bus, platform::Scheduler& scheduler, TrackLyricsSource* source)
-    : bus_(bus), scheduler_(scheduler), source_(source), pollTimer_(scheduler, kPollInterval, [this] { updateCurrentLine(); }) {}
+LyricsService::LyricsService(EventBus& bus, platform::Scheduler& scheduler, TrackLyricsSource* source,
+                             PlayPositionSource* positions)
+    : bus_(bus),
+      scheduler_(scheduler),
+      source_(source),
+      positions_(positions),
+      pollTimer_(scheduler, kPollInterval, [this] { updateCurrentLine(); }) {}
 
 LyricsService::~LyricsService() = default;
 
@@ -40,16 +45,21 @@ std::optional<double> LyricsService::playPosition(const std::optional<NowPlaying
 }
 
 int LyricsService::lineIndex(int lineCount, const std::optional<NowPlayingInfo>& info, double secondsSinceRead) {
-    if (lineCount <= 0) return 0;
-    if (!info || !info->duration || !(*info->duration > 0)) return 0;
-    const std::optional<double> elapsed = playPosition(info, secondsSinceRead);
-    if (!elapsed) return 0;
-    const double progress = std::clamp(*elapsed / *info->duration, 0.0, 1.0);
+    if (!info) return 0;
+    return lineIndex(lineCount, info->duration, playPosition(info, secondsSinceRead));
+}
+
+int LyricsService::lineIndex(int lineCount, std::optional<double> duration, std::optional<double> position) {
+    if (lineCount <= 0 || !duration || !(*duration > 0) || !position || !(*position >= 0)) return 0;
+    const double progress = std::clamp(*position / *duration, 0.0, 1.0);
     return std::min(lineCount - 1, static_cast<int>(progress * lineCount));
 }
 
 void LyricsService::start() {
-    if (!source_) source_ = &MediaRemoteService::shared();
+    if (!source_) {
+        source_ = &MediaRemoteService::shared();
+        if (!positions_) positions_ = &MediaRemoteService::shared();
+    }
     // The same title and artist is the same lyrics; nothing playing counts as neither.
     auto sameTrack = [](const std::optional<NowPlayingInfo>& a, const std::optional<NowPlayingInfo>& b) {
         const auto title = [](const std::optional<NowPlayingInfo>& i) { return i ? i->title : std::nullopt; };
@@ -57,8 +67,14 @@ void LyricsService::start() {
         return title(a) == title(b) && artist(a) == artist(b);
     };
     // Every publication, the same track's included, brings the position as read just before.
-    cancellables_.insert(bus_.nowPlayingSubject.sink(
-        lifetime_.wrap([this](const std::optional<NowPlayingInfo>&) { publishedAt_ = scheduler_.monotonicSeconds(); })));
+    cancellables_.insert(bus_.nowPlayingSubject.sink(lifetime_.wrap([this](const std::optional<NowPlayingInfo>&) {
+        publishedAt_ = scheduler_.monotonicSeconds();
+        lastRead_.reset();
+    })));
+    if (positions_) {
+        cancellables_.insert(
+            positions_->onPlayPosition(lifetime_.wrap([this](const PlayPosition& read) { handlePositionRead(read); })));
+    }
     cancellables_.insert(bus_.nowPlayingSubject.removeDuplicates(sameTrack)
                              .receiveOnMain(&scheduler_)
                              .sink(lifetime_.wrap([this](const std::optional<NowPlayingInfo>& info) { handleTrackChange(info); })));
@@ -74,6 +90,8 @@ void LyricsService::stop() {
     cancellables_.cancelAll();
     lyricsCache_.clear();
     currentTrackKey_.reset();
+    lastRead_.reset();
+    sentIndex_.reset();
     bus_.lyricsSubject.send(std::nullopt);
     Log::shared().info(QStringLiteral("LyricsService: Stopped"));
 }
@@ -93,6 +111,7 @@ void LyricsService::tickOnlyWithLines() {
 }
 
 void LyricsService::handleTrackChange(const std::optional<NowPlayingInfo>& info) {
+    sentIndex_.reset();
     if (!info || !info->title || !info->artist) {
         currentTrackKey_.reset();
         tickOnlyWithLines();
@@ -146,12 +165,34 @@ void LyricsService::handleFetchResult(const QString& key, const QString& title, 
     updateCurrentLine();
 }
 
-void LyricsService::updateCurrentLine() {
+void LyricsService::handlePositionRead(const PlayPosition& read) {
+    const std::optional<NowPlayingInfo>& shown = bus_.nowPlayingSubject.value();
+    if (!shown || read.title != shown->title || read.artist != shown->artist) return;
+    lastRead_ = read;
+    // A seek shows at the read that finds it, not at the next tick. A track just published has its
+    // lines looked up on the next turn; until then the lines are another track's.
+    if (read.title && read.artist && currentTrackKey_ == lyricsKey(*read.title, *read.artist)) updateCurrentLine(true);
+}
+
+std::optional<double> LyricsService::positionNow(const std::optional<NowPlayingInfo>& info) const {
+    const double now = scheduler_.monotonicSeconds();
+    if (lastRead_) {
+        double position = lastRead_->elapsed;
+        if (lastRead_->rate > 0 && now > lastRead_->readAt) position += (now - lastRead_->readAt) * lastRead_->rate;
+        return position;
+    }
+    return playPosition(info, now - publishedAt_);
+}
+
+void LyricsService::updateCurrentLine(bool onlyWhenMoved) {
     if (!hasCurrentLines()) return;
     const ShownLyrics& shown = *lyricsCache_.constFind(*currentTrackKey_);
     const std::optional<NowPlayingInfo>& info = bus_.nowPlayingSubject.value();
-    const double sinceRead = scheduler_.monotonicSeconds() - publishedAt_;
-    const int index = shown.startsMs.empty() ? lineIndex(static_cast<int>(shown.lines.size()), info, sinceRead)
-                                             : timedLineIndex(shown.startsMs, playPosition(info, sinceRead));
+    const std::optional<double> position = positionNow(info);
+    const int index = shown.startsMs.empty()
+                          ? lineIndex(static_cast<int>(shown.lines.size()), info ? info->duration : std::nullopt, position)
+                          : timedLineIndex(shown.startsMs, position);
+    if (onlyWhenMoved && sentIndex_ == index) return;
+    sentIndex_ = index;
     bus_.lyricsSubject.send(LyricsInfo{shown.lines.join(QLatin1Char('\n')), shown.lines, index});
 }

@@ -5,6 +5,9 @@
 #include "core/format.h"
 #include "core/log.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 const QString kNil = QStringLiteral("nil");
@@ -50,6 +53,7 @@ MediaRemoteService::MediaRemoteService(EventBus& bus, platform::Scheduler& sched
 MediaRemoteService::~MediaRemoteService() {
     updateTimer_.reset();
     playersWatch_.cancel();
+    jumpsWatch_.cancel();
     settingsCancellable_.cancel();
     mediaRemoteBridge_->cancelLaunch();
     std::unique_lock lock(pollGate_->mutex);
@@ -89,7 +93,10 @@ void MediaRemoteService::setPlayerModes(PlayerModes value) {
 // MARK: - Start and stop
 
 void MediaRemoteService::start() {
-    if (players_) playersWatch_ = players_->onChange(lifetime_.wrap([this] { tickOnlyWithSomethingToFind(); }));
+    if (players_) {
+        playersWatch_ = players_->onChange(lifetime_.wrap([this] { tickOnlyWithSomethingToFind(); }));
+        jumpsWatch_ = players_->onPositionJump(lifetime_.wrap([this] { pollAfterJump(); }));
+    }
     setupSettingsObserver();
     restartPollingTimer();
     fetchNowPlayingInfo();
@@ -99,6 +106,7 @@ void MediaRemoteService::start() {
 void MediaRemoteService::stop() {
     updateTimer_.reset();
     playersWatch_.cancel();
+    jumpsWatch_.cancel();
     settingsCancellable_.cancel();
     ++generation_;
     consecutiveMissCount_ = 0;
@@ -235,8 +243,9 @@ void MediaRemoteService::fetchNowPlayingViaAppleScript(uint64_t generation) {
 void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes, bool coverPending) {
     // Desktop entries are files: they are read here, on the poll's thread.
     const bool browser = info.bundleIdentifier && !nativePlayers_.isNativePlayer(*info.bundleIdentifier);
+    const double readAt = scheduler_.monotonicSeconds();
     scheduler_.post(lifetime_.wrap([this, generation, info = std::move(info), modes = std::move(modes), browser,
-                                        coverPending] {
+                                        coverPending, readAt] {
         if (generation != generation_) return;
         consecutiveMissCount_ = 0;
         if (browser != isBrowserPlayer_) {
@@ -245,6 +254,11 @@ void MediaRemoteService::hit(uint64_t generation, NowPlayingInfo info, PlayerMod
         }
         setPlayerModes(modes);
         updateNowPlaying(info);
+        // Views see no seek (the track is unchanged), the lyrics must.
+        if (info.elapsedTime && std::isfinite(*info.elapsedTime) && *info.elapsedTime >= 0) {
+            playPositions_.send(PlayPosition{info.title, info.artist, *info.elapsedTime,
+                                             std::isfinite(info.playbackRate) ? info.playbackRate : 0.0, readAt});
+        }
         if (coverPending) {
             const QString track = info.title.value_or(QString()) + QLatin1Char('\n') + info.artist.value_or(QString()) +
                                   QLatin1Char('\n') + info.bundleIdentifier.value_or(QString());
@@ -404,9 +418,25 @@ std::optional<QString> MediaRemoteService::lyricsFor(const NowPlayingInfo& track
     return reply->lyrics;
 }
 
+platform::AnyCancellable MediaRemoteService::onPlayPosition(std::function<void(const PlayPosition&)> read) {
+    return playPositions_.sink(std::move(read));
+}
+
 void MediaRemoteService::refetchAfter(double seconds) {
     // Like a poll under way, a refetch due after stop() would show a track nothing clears.
     scheduler_.after(seconds, lifetime_.wrap([this, generation = generation_] {
+        if (generation == generation_) fetchNowPlayingInfo();
+    }));
+}
+
+void MediaRemoteService::pollAfterJump() {
+    if (jumpPollDue_) return;  // the poll already due reads the latest position
+    const double now = scheduler_.monotonicSeconds();
+    const double wait = lastJumpPollAt_ ? std::max(0.0, *lastJumpPollAt_ + kJumpPollInterval - now) : 0.0;
+    jumpPollDue_ = true;
+    scheduler_.after(wait, lifetime_.wrap([this, generation = generation_] {
+        jumpPollDue_ = false;
+        lastJumpPollAt_ = scheduler_.monotonicSeconds();
         if (generation == generation_) fetchNowPlayingInfo();
     }));
 }

@@ -9,6 +9,7 @@
 #include "core/settings_enums.h"
 #include "music/media_remote_bridge.h"
 #include "music/native_player_rule.h"
+#include "music/play_position.h"
 #include "music/player_presence.h"
 #include "music/player_scripts.h"
 #include "music/track_lyrics_source.h"
@@ -37,7 +38,7 @@ struct PlayerModes {
     bool operator==(const PlayerModes&) const = default;
 };
 
-class MediaRemoteService final : public TrackLyricsSource {
+class MediaRemoteService final : public TrackLyricsSource, public PlayPositionSource {
 public:
     static constexpr double kControlCenterPeriod = 0.8;
     static constexpr double kAppleScriptPeriod = 1.0;
@@ -48,6 +49,9 @@ public:
     // waiting for it.
     static constexpr double kCoverRefetchDelay = 0.15;
     static constexpr int kCoverRefetches = 2;
+    // A player that says its position jumped (a seek, a new rate) is polled at once, so the lyrics
+    // follow; a burst of such news is polled at most this often.
+    static constexpr double kJumpPollInterval = 0.25;
 
     // The process-wide service; creating it launches the helper and waits for its READY.
     static MediaRemoteService& shared();
@@ -55,7 +59,8 @@ public:
     // `defaults` nullptr: the standard defaults. `bridge` nullptr: a bridge to the helper beside
     // the application. The bridge's helper is launched here, whatever the source. `players`: with
     // one, the poll's ticks run only while a player is there or a track is shown (a poll could
-    // find nothing else), on the grid of the timer's start; nullptr: they always run.
+    // find nothing else), on the grid of the timer's start, and a player's seek is polled at once;
+    // nullptr: they always run.
     explicit MediaRemoteService(EventBus& bus = EventBus::shared(),
                                 platform::Scheduler& scheduler = platform::Scheduler::shared(),
                                 platform::Defaults* defaults = nullptr, std::unique_ptr<MediaRemoteBridge> bridge = nullptr,
@@ -92,6 +97,8 @@ public:
     // The lyrics the player of `track` carries for it (MPRIS xesam:asText); none when that
     // player shows another track meanwhile. Any thread; blocks while the helper answers.
     std::optional<QString> lyricsFor(const NowPlayingInfo& track) override;
+    // The position of every poll that found a track with one, whether or not it was published.
+    platform::AnyCancellable onPlayPosition(std::function<void(const PlayPosition&)> read) override;
 
     // Published for the player views; objectWillChange fires before each of them changes.
     const std::optional<NowPlayingInfo>& nowPlaying() const { return nowPlaying_; }
@@ -127,6 +134,7 @@ private:
     void fetchNowPlayingInfo();
     void fetchNowPlayingViaControlCenter(uint64_t generation);
     void fetchNowPlayingViaAppleScript(uint64_t generation);
+    // On the poll's thread, as soon as the poll has its answer (the position's time of reading).
     // `coverPending`: the helper is still fetching the track's web cover.
     void hit(uint64_t generation, NowPlayingInfo info, PlayerModes modes = {}, bool coverPending = false);
     void updateNowPlaying(const NowPlayingInfo& info);
@@ -139,6 +147,7 @@ private:
     void maybeLogMediaRemoteDebug(const QString& context);
     bool passesThrottle(Throttle& throttle, const QString& text, double interval);
     void refetchAfter(double seconds);
+    void pollAfterJump();
     void sendTransport(uint32_t command, const QString& musicScript, const QString& spotifyScript);
     static NowPlayingInfo infoFrom(const MediaRemoteSnapshot& snapshot);
 
@@ -162,6 +171,9 @@ private:
     std::unique_ptr<platform::GridTimer> updateTimer_;
     PlayerPresence* players_;
     platform::AnyCancellable playersWatch_;
+    platform::AnyCancellable jumpsWatch_;
+    bool jumpPollDue_ = false;
+    std::optional<double> lastJumpPollAt_;  // monotonic seconds
     platform::AnyCancellable settingsCancellable_;
     std::atomic<MusicNowPlayingSource> currentSource_;
     int consecutiveMissCount_ = 0;
@@ -170,6 +182,7 @@ private:
     std::unique_ptr<MediaRemoteBridge> mediaRemoteBridge_;
     PlayerScripts scripts_;
     NativePlayerRule nativePlayers_;
+    platform::PassthroughSubject<PlayPosition> playPositions_;
 
     std::mutex throttleMutex_;
     Throttle mediaRemoteDebug_;

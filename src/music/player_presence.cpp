@@ -1,6 +1,8 @@
 #include "music/player_presence.h"
 
 #include <chrono>
+#include <memory>
+#include <utility>
 
 MprisPlayerPresence::MprisPlayerPresence(platform::DBusConnection& bus) : bus_(bus) {
     const QString space = QString::fromLatin1(kNameSpace);
@@ -30,4 +32,21 @@ void MprisPlayerPresence::ownerChanged(const QString& name, const QString& newOw
         players_.insert(name);
     }
     changed_.send();
+}
+
+platform::AnyCancellable MprisPlayerPresence::onPositionJump(std::function<void()> jumped) {
+    const QString path = QStringLiteral("/org/mpris/MediaPlayer2");
+    const QString player = QStringLiteral("org.mpris.MediaPlayer2.Player");
+    auto both = std::make_shared<std::pair<platform::AnyCancellable, platform::AnyCancellable>>();
+    both->first = bus_.subscribe({{}, path, player, QStringLiteral("Seeked"), {}},
+                                 [jumped](const platform::DBusSignal&) { jumped(); });
+    both->second = bus_.subscribe(
+        {{}, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"), player},
+        [jumped](const platform::DBusSignal& signal) {
+            if (signal.arguments.value(1).toMap().contains(QStringLiteral("Rate"))) jumped();
+        });
+    return platform::AnyCancellable([both] {
+        both->first.cancel();
+        both->second.cancel();
+    });
 }

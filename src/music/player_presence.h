@@ -18,6 +18,12 @@ public:
     virtual bool anyPlayer() const = 0;
     // `changed` runs on the main thread whenever anyPlayer() may have changed.
     virtual platform::AnyCancellable onChange(std::function<void()> changed) = 0;
+    // `jumped` runs on the main thread when a player says its position moved other than by
+    // playing on: a seek, or a new rate. Never, where players cannot say so.
+    virtual platform::AnyCancellable onPositionJump(std::function<void()> jumped) {
+        (void)jumped;
+        return {};
+    }
 };
 
 class MprisPlayerPresence final : public PlayerPresence {
@@ -28,6 +34,8 @@ public:
     // True until the names are listed, and without a bus: then nothing is known to be absent.
     bool anyPlayer() const override;
     platform::AnyCancellable onChange(std::function<void()> changed) override;
+    // MPRIS Seeked, and PropertiesChanged of a player's Rate.
+    platform::AnyCancellable onPositionJump(std::function<void()> jumped) override;
 
 private:
     void ownerChanged(const QString& name, const QString& newOwner);

@@ -47,6 +47,15 @@ private:
     QStringList asked_;
 };
 
+// The now-playing service's reads of the player's position, sent by the test.
+class ReadPositions final : public PlayPositionSource {
+public:
+    platform::AnyCancellable onPlayPosition(std::function<void(const PlayPosition&)> read) override {
+        return reads.sink(std::move(read));
+    }
+    platform::PassthroughSubject<PlayPosition> reads;
+};
+
 NowPlayingInfo track(const QString& title, std::optional<QString> artist, std::optional<double> duration = std::nullopt,
                      std::optional<double> elapsed = std::nullopt, double rate = 1.0) {
     NowPlayingInfo info;
@@ -72,7 +81,7 @@ protected:
     }
 
     LyricsService& makeService() {
-        service = std::make_unique<LyricsService>(bus, scheduler(), &players);
+        service = std::make_unique<LyricsService>(bus, scheduler(), &players, &positions);
         return *service;
     }
     void play(const std::optional<NowPlayingInfo>& info) {
@@ -81,8 +90,16 @@ protected:
     }
     int fetches() const { return static_cast<int>(players.asked().size()); }
 
+    // A poll's read of the shown track, taken now.
+    void read(const char* title, double elapsed, double rate = 1.0) {
+        positions.reads.send(PlayPosition{QString::fromUtf8(title), QStringLiteral("Band"), elapsed, rate,
+                                          scheduler().monotonicSeconds()});
+    }
+    int shownLine() const { return bus.lyricsSubject.value() ? bus.lyricsSubject.value()->currentLineIndex.value_or(-1) : -1; }
+
     EventBus bus;
     ScriptedLyrics players;
+    ReadPositions positions;
     std::unique_ptr<LyricsService> service;
     std::vector<std::optional<LyricsInfo>> sent;
     platform::AnyCancellable recording;
@@ -396,4 +413,45 @@ TEST_F(LyricsServiceTest, TimedLyricsShowWithoutTheirTagsAndTheLineWhoseTimeHasC
     scheduler().advance(1.0);
     EXPECT_EQ(bus.lyricsSubject.value()->currentLineIndex, 1);
     EXPECT_EQ(fetches(), 1);
+}
+
+TEST_F(LyricsServiceTest, APositionReadAfterASeekShowsItsLineAtOnceForUntimedAndTimedLyrics) {
+    // The now-playing service publishes no seek (the track is the same); its polls read it.
+    LyricsService& s = makeService();
+    players.enqueue(numberedLines(40));  // one line per 6 s of a 240 s track
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 61));
+    s.start();
+    scheduler().drain();
+    ASSERT_EQ(shownLine(), 10);
+    scheduler().advance(0.5);
+    sent.clear();
+    read("Song", 3.0);  // sought back to the start
+    ASSERT_EQ(sent.size(), 1u);  // not at the next tick
+    EXPECT_EQ(shownLine(), 0);
+    read("Song", 3.2);
+    EXPECT_EQ(sent.size(), 1u);  // the same line: sent at the tick only
+    scheduler().advance(9.5);    // on from the read: 12.7 s
+    EXPECT_EQ(shownLine(), 2);
+    read("Song", 200.0, 0.0);  // sought forward while paused
+    EXPECT_EQ(shownLine(), 33);
+    scheduler().advance(10.0);
+    EXPECT_EQ(shownLine(), 33);
+    read("Other", 6.0);  // a read of a track not shown moves nothing
+    scheduler().advance(1.0);
+    EXPECT_EQ(shownLine(), 33);
+    // The track published again brings its own position.
+    bus.nowPlayingSubject.send(track("Song", "Band", 240, 7, 1.0));
+    scheduler().advance(1.0);
+    EXPECT_EQ(shownLine(), 1);
+
+    players.enqueue(QStringLiteral("[00:00.00] zero\n[00:10.00] ten\n[00:20.00] twenty\n[00:30.00] thirty"));
+    play(track("Timed", "Band", std::nullopt, 15));
+    ASSERT_EQ(shownLine(), 1);
+    read("Timed", 26.0);
+    EXPECT_EQ(shownLine(), 2);
+    read("Timed", 3.0);
+    EXPECT_EQ(shownLine(), 0);
+    scheduler().advance(7.0);
+    EXPECT_EQ(shownLine(), 1);
+    EXPECT_EQ(fetches(), 2);
 }

@@ -53,10 +53,15 @@ public:
         any = value;
         changed_.send();
     }
+    platform::AnyCancellable onPositionJump(std::function<void()> jumped) override {
+        return jumped_.subscribe([jumped = std::move(jumped)](const platform::Unit&) { jumped(); });
+    }
+    void jump() { jumped_.send(); }
     bool any = false;
 
 private:
     platform::PassthroughSubject<platform::Unit> changed_;
+    platform::PassthroughSubject<platform::Unit> jumped_;
 };
 
 class MediaRemoteServiceTest : public testsupport::QuillvexTest {
@@ -98,6 +103,8 @@ TEST_F(MediaRemoteServiceTest, ControlCenterPublishesATrackOnceAndClearsOnTheThi
     MediaRemoteService& s = makeService(MusicNowPlayingSource::controlCenter);
     int changes = 0;
     auto willChange = s.objectWillChange.sink([&changes] { ++changes; });
+    std::vector<double> positions;
+    auto reading = s.onPlayPosition([&positions](const PlayPosition& read) { positions.push_back(read.elapsed); });
     s.start();
     EXPECT_TRUE(log.contains(LogLevel::Info, "MediaRemoteService: Started monitoring (controlCenter)"));
     scheduler().drain();
@@ -119,15 +126,20 @@ TEST_F(MediaRemoteServiceTest, ControlCenterPublishesATrackOnceAndClearsOnTheThi
                                               "title=Song artist=Band bundle=mockplayer"));
     EXPECT_GT(changes, 0);
 
-    // The same track, only further along: nothing is published again.
+    // The same track, only further along or sought back: nothing is published again, but the
+    // lyrics get the position of every poll.
     helper.answerQueries(QByteArray(kSongByBand).replace("42.0", "43.0"));
     scheduler().advance(1.6);
     EXPECT_EQ(queries(), 3);
+    helper.answerQueries(QByteArray(kSongByBand).replace("42.0", "3.0"));
+    scheduler().advance(0.8);
     EXPECT_EQ(published.size(), 1u);
     EXPECT_EQ(log.count("MediaRemoteService: Updated - Song by Band"), 1);
+    EXPECT_EQ(positions, (std::vector<double>{42.0, 43.0, 43.0, 3.0}));
 
     // Paused: two misses keep it, the third clears; the decision line is not repeated within 3 s.
     helper.answerQueries(kPaused);
+    positions.clear();
     const QString clearing = "MediaRemoteService[controlCenter] MediaRemote: not playing; clearing";
     scheduler().advance(0.8);
     EXPECT_EQ(s.consecutiveMissCount(), 1);
@@ -147,6 +159,7 @@ TEST_F(MediaRemoteServiceTest, ControlCenterPublishesATrackOnceAndClearsOnTheThi
     EXPECT_EQ(log.count(clearing), 2);
     EXPECT_EQ(published.size(), 2u);  // with nothing shown, misses are not counted
     EXPECT_EQ(s.consecutiveMissCount(), 0);
+    EXPECT_TRUE(positions.empty());
 }
 
 TEST_F(MediaRemoteServiceTest, AHitBetweenMissesStartsTheCountAgain) {
@@ -601,4 +614,41 @@ TEST_F(MediaRemoteServiceTest, WithNoPlayerOnTheBusAndNothingShownTheTicksWaitAn
     EXPECT_FALSE(s.isPolling());
     scheduler().advance(2.0);
     EXPECT_EQ(queries(), 5);
+}
+
+TEST_F(MediaRemoteServiceTest, APlayersSeekIsPolledAtOnceAndABurstOfThemAtMostFourTimesASecond) {
+    FakePlayerPresence players;
+    players.any = true;
+    presence = &players;
+    helper.answerQueries(kSongByBand);
+    MediaRemoteService& s = makeService();
+    std::vector<double> positions;
+    auto reading = s.onPlayPosition([&positions](const PlayPosition& read) { positions.push_back(read.elapsed); });
+    s.start();  // the grid: 1.0, 2.0, ...
+    scheduler().drain();
+    scheduler().advance(0.5);
+    ASSERT_EQ(queries(), 1);
+
+    // Sought back at 0.5: read at once, not at 1.0.
+    helper.answerQueries(QByteArray(kSongByBand).replace("42.0", "3.0"));
+    players.jump();
+    scheduler().drain();
+    EXPECT_EQ(queries(), 2);
+    EXPECT_EQ(positions.back(), 3.0);
+    EXPECT_EQ(published.size(), 1u);  // the same track: nothing published
+
+    // A burst at 0.6: one poll, at 0.75.
+    scheduler().advance(0.1);
+    for (int i = 0; i < 5; ++i) players.jump();
+    scheduler().advance(0.14);
+    EXPECT_EQ(queries(), 2);
+    scheduler().advance(0.01);
+    EXPECT_EQ(queries(), 3);
+    scheduler().advance(0.2);  // 0.95
+    EXPECT_EQ(queries(), 3);
+
+    s.stop();
+    players.jump();
+    scheduler().advance(1.0);
+    EXPECT_EQ(queries(), 3);
 }

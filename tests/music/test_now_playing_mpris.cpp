@@ -2,9 +2,11 @@
 // bridge and the service: the desktop's now-playing source end to end, minus the application.
 
 #include "mpris_session.h"
+#include "music/lyrics_service.h"
 #include "music/media_remote_service.h"
 #include "music/nowplaying_helper/mpris_now_playing.h"
 #include "platform/process/posix_process_launcher.h"
+#include "platform/runtime/qt_scheduler.h"
 #include "support/fixtures.h"
 #include "support/loopback_http_server.h"
 #include "support/test_authority.h"
@@ -286,6 +288,60 @@ TEST_F(NowPlayingMprisTest, TheServicePublishesTransportsRecoversFromAKilledHelp
     EXPECT_EQ(log.count(clearing), 1);
     scheduler().advance(1.6);  // 3.2 s after the first
     EXPECT_EQ(log.count(clearing), 2);
+}
+
+// On the real event loop, through the real helper: a player sought back and forth shows the lyric
+// line whose time has come at its Seeked signal, though the track is not published again.
+TEST_F(NowPlayingMprisTest, TheLyricLineFollowsThePlayersSeeksBackAndForth) {
+    const QString lyrics = QStringLiteral("[00:00.00] zero\n[00:10.00] ten\n[00:20.00] twenty\n[00:30.00] thirty\n"
+                                          "[00:40.00] forty");
+    auto player = session->player(
+        "seeker", MprisSession::playing("Song", {"Band"}, {{"xesam:asText", lyrics},
+                                                          {"mpris:length", QVariant::fromValue<qlonglong>(60'000'000)}}));
+    ASSERT_TRUE(player);
+    // The mock's position stays where it was put: it is the position the line must follow.
+    ASSERT_TRUE(player->setProperty(kPlayerInterface, "Position", QVariant::fromValue<qlonglong>(15'000'000)));
+
+    platform::QtScheduler real;
+    EventBus realBus{real};
+    platform::QtDBusConnection connection(session->bus->address(), QStringLiteral("lyrics-seek-test"));
+    ASSERT_TRUE(connection.isConnected());
+    MprisPlayerPresence players(connection);
+    MediaRemoteService nowPlaying(realBus, real, &defaults(), std::make_unique<MediaRemoteBridge>(launcher, real, kHelper),
+                                  PlayerScripts(), &players);
+    LyricsService lyricsService(realBus, real, &nowPlaying, &nowPlaying);
+    QElapsedTimer sinceSeek;
+    int wanted = 1;
+    qint64 shownAfter = -1;
+    auto watching = realBus.lyricsSubject.sink([&](const std::optional<LyricsInfo>& info) {
+        if (shownAfter < 0 && info && info->currentLineIndex == wanted) shownAfter = sinceSeek.elapsed();
+    });
+    sinceSeek.start();
+    nowPlaying.start();
+    lyricsService.start();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return shownAfter >= 0; }, 15.0)) << log.texts().join('\n').toStdString();
+    const int publications = log.count("MediaRemoteService: Updated - Song by Band");
+
+    // Where the player goes, as a player announces it; then the line due there.
+    const auto shownLine = [&realBus] {
+        const std::optional<LyricsInfo>& info = realBus.lyricsSubject.value();
+        return info ? info->currentLineIndex.value_or(-1) : -1;
+    };
+    const std::pair<qlonglong, int> seeks[] = {{3'000'000, 0}, {35'000'000, 3}, {12'000'000, 1}};
+    for (const auto& [micros, line] : seeks) {
+        wanted = line;
+        shownAfter = -1;
+        ASSERT_TRUE(player->setProperty(kPlayerInterface, "Position", QVariant::fromValue(micros)));
+        sinceSeek.restart();
+        ASSERT_TRUE(player->emitSignal(kPlayerInterface, "Seeked", "x", {QVariant::fromValue(micros)}));
+        // Without the signal the next poll, a second later at most, would still find it.
+        EXPECT_TRUE(testsupport::spinUntil([&] { return shownAfter >= 0; }, 4.0))
+            << "seek to " << micros / 1'000'000 << " s: line " << shownLine() << " shown, not " << line;
+        std::cout << "[ figure ] Seeked to " << micros / 1'000'000 << " s, its line shown after " << shownAfter << " ms\n";
+    }
+    EXPECT_EQ(log.count("MediaRemoteService: Updated - Song by Band"), publications);  // the views saw no seek
+    lyricsService.stop();
+    nowPlaying.stop();
 }
 
 TEST_F(NowPlayingMprisTest, AHelperWithoutASessionBusFailsAtOnce) {
