@@ -13,7 +13,7 @@ namespace testsupport {
 // The table is read in one call: the kernel lists it whole under its lock then, while a read in
 // pieces (as a buffered QFile makes) loses or repeats lines when other processes lock and unlock
 // between them.
-int locksHeld(const QString& path) {
+int locksHeld(const QString& path, qint64 pid) {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
     const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
@@ -23,12 +23,12 @@ int locksHeld(const QString& path) {
     ::close(fd);
     if (length < 0) return -1;
     table.truncate(length);
-    const QByteArray pid = QByteArray::number(::getpid());
+    const QByteArray holder = QByteArray::number(pid > 0 ? pid : qint64(::getpid()));
     const QByteArray inode = ':' + QByteArray::number(static_cast<qulonglong>(info.st_ino));
     int count = 0;
     for (const QByteArray& line : table.split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 5 && fields[1] == "POSIX" && fields[4] == pid && fields[5].endsWith(inode)) ++count;
+        if (fields.size() > 5 && fields[1] == "POSIX" && fields[4] == holder && fields[5].endsWith(inode)) ++count;
     }
     return count;
 }

@@ -12,6 +12,7 @@
 #include <QProcess>
 
 #include "support/app_process.h"
+#include "support/held_locks.h"
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
 
@@ -118,7 +119,8 @@ protected:
 
 // A desktop notification reaches the overlay, and a user looking into the store
 // with the sqlite3 tool while the application records into it leaves it whole and every later
-// notification shown.
+// notification shown. The sender's application entry names the store's index as its icon: looking
+// the icon up must not open and close it here, which would drop the application's locks on it.
 TEST_F(EndToEndOnSessionBus, DesktopNotificationsAreReceivedPromptlyAndAnotherReaderLeavesTheStoreWhole) {
     const QString store = home.filePath(QStringLiteral("Library/Group Containers/group.com.apple.usernoted/db2/db"));
     auto sqlite = [&](const QString& sql) {
@@ -126,6 +128,11 @@ TEST_F(EndToEndOnSessionBus, DesktopNotificationsAreReceivedPromptlyAndAnotherRe
         EXPECT_EQ(testsupport::runTool(QStringLiteral("sqlite3"), {store, sql}, &output), 0) << output.toStdString();
         return output.trimmed();
     };
+    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral(".local/share/applications"))));
+    QFile entry(home.filePath(QStringLiteral(".local/share/applications/org.example.Mail.desktop")));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Mail\nIcon=" + QFile::encodeName(store) + "-shm\n");
+    entry.close();
 
     RunningApp app(home);
     ASSERT_TRUE(app.started());
@@ -141,6 +148,8 @@ TEST_F(EndToEndOnSessionBus, DesktopNotificationsAreReceivedPromptlyAndAnotherRe
     int from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'Dinner at 7?'",
                                  kAppStartTimeoutMs, recording);
     ASSERT_GE(from, 0) << app.transcript().toStdString();
+    ASSERT_GE(app.waitForPrefix("debug IslandView: Using ", kAppStartTimeoutMs, from), 0) << app.transcript().toStdString();
+    EXPECT_GT(testsupport::locksHeld(store + QStringLiteral("-shm"), app.pid()), 0);
     // The daemon served the call as usual.
     EXPECT_TRUE(daemon->calledMethods(QStringLiteral("/org/freedesktop/Notifications")).contains("Notify"));
 
