@@ -186,8 +186,15 @@ int64_t AppUpdater::packageByteLimit(const AppUpdateInfo& update) {
 }
 
 double AppUpdater::packageDeadline(const AppUpdateInfo& update, const AppUpdaterDeadlines& deadlines) {
-    const double rate = deadlines.packageMinimumBytesPerSecond > 0 ? deadlines.packageMinimumBytesPerSecond : 1.0;
-    return deadlines.packageFloorSeconds + static_cast<double>(packageByteLimit(update)) / rate;
+    const int64_t limit = packageByteLimit(update);
+    // The watch lets a download run while each window brings its minimum, so the largest accepted
+    // package may take that many windows: a slow link that keeps moving is never cut short.
+    if (deadlines.packageStallSeconds > 0 && deadlines.packageStallMinimumBytes > 0) {
+        const int64_t minimum = deadlines.packageStallMinimumBytes;
+        const int64_t windows = limit / minimum + (limit % minimum != 0 ? 1 : 0);
+        return deadlines.packageFloorSeconds + deadlines.packageStallSeconds * static_cast<double>(windows);
+    }
+    return deadlines.packageFloorSeconds + static_cast<double>(limit);  // no watch: a byte a second
 }
 
 void AppUpdater::continueInstall(const AppUpdateInfo& update, const QString& bundlePath, const QString& workingDirectory,

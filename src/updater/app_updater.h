@@ -38,10 +38,10 @@ QString updaterErrorDescription(UpdaterError error, const QString& detail = {});
 // how little a package download may bring before it counts as stalled.
 struct AppUpdaterDeadlines {
     double feedSeconds = 30.0;
-    // A package gets the floor plus its announced size (the largest accepted size when none is
-    // announced) at the slowest throughput still taken for a working connection.
+    // A package gets the floor plus the time its announced size (the largest accepted size when
+    // none is announced) takes at the stall watch's pace below: every download the watch lets run
+    // may finish, however poor the link.
     double packageFloorSeconds = 60.0;
-    double packageMinimumBytesPerSecond = 64.0 * 1024.0;
     // A download that brings fewer bytes than this in any such stretch has stopped: even the
     // poorest working link moves that much, while a server that drips stays far below it.
     double packageStallSeconds = 45.0;

@@ -28,19 +28,27 @@ platform::HttpTransfer FakeHttpClient::enqueue(const platform::HttpRequest& requ
     sent_.push_back(request);
     const uint64_t id = nextId_++;
     pending_.push_back(Request{request, std::move(destinationPath), std::move(completion), id});
+    if (keepDeadlines_ && request.deadlineSeconds > 0) {
+        scheduler_.after(request.deadlineSeconds, [this, id, alive = std::weak_ptr<char>(alive_)] {
+            if (alive.lock()) fail(id, platform::HttpError{platform::HttpError::Kind::Timeout, QStringLiteral("The request timed out."), {}});
+        });
+    }
     // A cancel answers the request with its error on the next scheduler step, as the network
     // client does.
     return platform::HttpTransfer([this, id, alive = std::weak_ptr<char>(alive_)](platform::HttpError error) {
         if (!alive.lock()) return;
         scheduler_.post([this, id, alive, error = std::move(error)] {
-            if (!alive.lock()) return;
-            const auto it = std::find_if(pending_.begin(), pending_.end(), [id](const Request& r) { return r.id == id; });
-            if (it == pending_.end()) return;
-            Completion completion = std::move(it->completion);
-            pending_.erase(it);
-            completion(platform::HttpResult::failure(error));
+            if (alive.lock()) fail(id, error);
         });
     });
+}
+
+void FakeHttpClient::fail(uint64_t id, const platform::HttpError& error) {
+    const auto it = std::find_if(pending_.begin(), pending_.end(), [id](const Request& r) { return r.id == id; });
+    if (it == pending_.end()) return;
+    Completion completion = std::move(it->completion);
+    pending_.erase(it);
+    completion(platform::HttpResult::failure(error));
 }
 
 void FakeHttpClient::progress(int64_t received) {

@@ -39,16 +39,22 @@ public:
     void respondError(platform::HttpError::Kind kind, const QString& description);
     // The oldest waiting request has received `received` body bytes so far.
     void progress(int64_t received);
+    // From now on a request still waiting when its deadline passes on the scheduler's clock fails
+    // as the network client's does.
+    void keepDeadlines() { keepDeadlines_ = true; }
 
 private:
     platform::HttpTransfer enqueue(const platform::HttpRequest& request, std::optional<QString> destinationPath,
                                    Completion completion);
+    // Answers the waiting request `id`, if it still waits, with `error`.
+    void fail(uint64_t id, const platform::HttpError& error);
 
     platform::Scheduler& scheduler_;
     platform::HttpSecurity security_;
     std::vector<platform::HttpRequest> sent_;
     std::deque<Request> pending_;
     uint64_t nextId_ = 1;
+    bool keepDeadlines_ = false;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 };
 

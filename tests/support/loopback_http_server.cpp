@@ -110,11 +110,11 @@ void LoopbackHttpServer::stream(QTcpSocket* socket, const Reply& reply) {
     for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
     socket->write(head + "\r\n");
     auto left = std::make_shared<qint64>(reply.streamBytes);
-    const QByteArray chunk(static_cast<qsizetype>(reply.streamChunk), '\0');
-    auto sendOne = [this, socket, left, chunk] {
+    const QByteArray zeros(static_cast<qsizetype>(reply.body.isEmpty() ? reply.streamChunk : 0), '\0');
+    auto sendOne = [this, socket, left, zeros, body = reply.body, chunk = reply.streamChunk] {
         if (*left <= 0 || socket->state() != QAbstractSocket::ConnectedState) return;
-        const qint64 size = std::min<qint64>(*left, chunk.size());
-        socket->write(chunk.constData(), size);
+        const qint64 size = std::min<qint64>(*left, chunk);
+        socket->write(body.isEmpty() ? zeros.constData() : body.constData() + (body.size() - *left), size);
         *left -= size;
         streamed_ += size;
     };

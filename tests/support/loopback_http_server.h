@@ -21,9 +21,10 @@ namespace testsupport {
 class LoopbackHttpServer {
 public:
     struct Reply {
-        // Stream: a 200 whose Content-Length says `streamBytes`, sent as zeros in chunks of
-        // `streamChunk` bytes, each as soon as the last has gone, or every `streamInterval`
-        // seconds when that is above 0; never held in memory whole.
+        // Stream: a 200 whose Content-Length says `streamBytes`, sent as zeros (or as `body`
+        // when it is not empty, its size then the length) in chunks of `streamChunk` bytes, each
+        // as soon as the last has gone, or every `streamInterval` seconds when that is above 0;
+        // zeros are never held in memory whole.
         enum class Action { Respond, Hang, Drop, Stream };
         int status = 200;
         QByteArray body;
@@ -55,6 +56,12 @@ public:
         reply.streamBytes = bytes;
         reply.streamChunk = chunk;
         reply.streamInterval = interval;
+        return reply;
+    }
+    // `body` at a steady pace: `chunk` bytes every `interval` seconds.
+    static Reply trickle(QByteArray body, qint64 chunk, double interval) {
+        Reply reply = stream(body.size(), chunk, interval);
+        reply.body = std::move(body);
         return reply;
     }
     static Reply redirect(const QString& to) {

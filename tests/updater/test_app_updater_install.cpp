@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -35,8 +36,9 @@ protected:
     // A check that finds the update (no alert), then the install up to the download.
     void offerAndInstall(const QString& sha256, const char* url = "https://u.example/files/Quillvex-1.4.0.zip",
                          const QString& version = "1.4.0", int64_t build = 27) {
-        QString json = QStringLiteral(R"({"version":"%1","build":%2,"downloadURL":"%3","sha256":"%4"})")
-                           .arg(version, QString::number(build), QString::fromLatin1(url), sha256);
+        QString json = QStringLiteral(R"({"version":"%1","build":%2,"downloadURL":"%3","sha256":"%4"%5})")
+                           .arg(version, QString::number(build), QString::fromLatin1(url), sha256,
+                                announcedSize ? QStringLiteral(R"(,"fileSizeBytes":%1)").arg(*announcedSize) : QString());
         json.replace(QLatin1String("\n"), QLatin1String("\\n"));
         updater().performCheck(false, false, false);
         http.respondOk(json.toUtf8());
@@ -73,6 +75,7 @@ protected:
 
     QTemporaryDir scratch;
     QByteArray package;
+    std::optional<qint64> announcedSize;  // the feed's fileSizeBytes
 };
 
 TEST_F(InstallTest, APackageIsDownloadedVerifiedExtractedAndHandedToTheScript) {
@@ -210,6 +213,50 @@ TEST_F(InstallTest, ADownloadThatStopsMovingFailsWithinAMinuteAndTheNextAttemptI
     EXPECT_EQ(application.terminateCount(), 1);
 }
 
+// A poor link (a phone's tether, a hotel network) brings an announced package at 2 KiB/s: it
+// takes minutes and installs. A download that only drips still ends within a minute.
+TEST_F(InstallTest, ASizedPackageOnASlowSteadyLinkInstallsAndADripStillFailsWithinAMinute) {
+    http.keepDeadlines();
+    // Random bytes do not compress: the package is as large as what it holds.
+    std::vector<quint32> noise(150 * 1024);
+    QRandomGenerator(7).fillRange(noise.data(), static_cast<qsizetype>(noise.size()));
+    std::vector<ZipEntry> entries = bundleEntries("Quillvex.app");
+    entries.push_back(ZipEntry::file("Quillvex.app/Contents/Resources/A/noise.bin",
+                                     QByteArray(reinterpret_cast<const char*>(noise.data()), 600 * 1024)));
+    package = packageBytes(entries);
+    announcedSize = package.size();
+    // 2 KiB each second for `seconds`, or until the whole package has come.
+    const auto steadily = [&](double seconds) {
+        int64_t received = 0;
+        for (double second = 0; second < seconds && received < package.size() && http.pendingCount() > 0; ++second) {
+            scheduler().advance(1);
+            if (http.pendingCount() > 0) http.progress(received = std::min<int64_t>(received + 2048, package.size()));
+        }
+        return received;
+    };
+
+    offerAndInstall(sha(package));
+    int64_t received = steadily(120);
+    ASSERT_EQ(updater().state().kind, Kind::downloading) << updater().statusDescription().toStdString();
+    const double dripFrom = scheduler().elapsed();
+    while (http.pendingCount() > 0 && scheduler().elapsed() - dripFrom < 600) {
+        scheduler().advance(2);
+        if (http.pendingCount() > 0) http.progress(++received);
+    }
+    EXPECT_LE(scheduler().elapsed() - dripFrom, 60.0);
+    expectFailedWith("The update package could not be downloaded.");
+
+    updater().installAvailableUpdate();
+    scheduler().drain();
+    const double from = scheduler().elapsed();
+    EXPECT_EQ(steadily(1e9), package.size());
+    EXPECT_GE(scheduler().elapsed() - from, 300.0);
+    ASSERT_EQ(updater().state().kind, Kind::downloading) << updater().statusDescription().toStdString();
+    download(package);
+    EXPECT_EQ(updater().state().kind, Kind::installing) << updater().statusDescription().toStdString();
+    EXPECT_EQ(application.terminateCount(), 1);
+}
+
 TEST_F(InstallTest, ADigestThatDiffersIsRefusedBeforeExtraction) {
     for (const QString& digest : {QString(64, QLatin1Char('0')), QString()}) {
         QDir(updaterDirectory()).removeRecursively();
@@ -307,17 +354,19 @@ TEST_F(InstallTest, TheUpdateAlertsInstallButtonInstalls) {
     scheduler().drain();
     ASSERT_EQ(http.sent().size(), 2u);
     EXPECT_EQ(http.sent()[1].url, QUrl("https://u.example/q.zip"));
-    // No size announced: the cap, and the time the cap takes at the slowest accepted throughput.
+    // No size announced: the cap, and a minute beyond the time the cap takes at the least a
+    // download must bring to keep going (8 KiB in each 45 s).
     EXPECT_EQ(http.sent()[1].maxBodyBytes, AppUpdater::maxPackageBytes);
-    EXPECT_EQ(http.sent()[1].deadlineSeconds, 60.0 + 16384.0);
+    EXPECT_EQ(http.sent()[1].deadlineSeconds, 60.0 + 131072 * 45.0);
 }
 
 TEST_F(InstallTest, TheAnnouncedSizeBoundsTheDownloadAndItsDeadlineWithinTheCap) {
     const std::pair<const char*, std::pair<int64_t, double>> cases[] = {
-        {R"(,"fileSizeBytes":6553600)", {6553600, 160.0}},
+        {R"(,"fileSizeBytes":6553600)", {6553600, 60.0 + 800 * 45.0}},
+        {R"(,"fileSizeBytes":8193)", {8193, 60.0 + 2 * 45.0}},
         {R"(,"fileSizeBytes":"0")", {0, 60.0}},
         {R"(,"fileSizeBytes":-5)", {0, 60.0}},
-        {R"(,"fileSizeBytes":9223372036854775807)", {AppUpdater::maxPackageBytes, 16444.0}},
+        {R"(,"fileSizeBytes":9223372036854775807)", {AppUpdater::maxPackageBytes, 60.0 + 131072 * 45.0}},
     };
     for (const auto& [size, expected] : cases) {
         SCOPED_TRACE(size);

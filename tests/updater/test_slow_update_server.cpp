@@ -1,7 +1,8 @@
 // The updater against a loopback server that sends a byte now and then, on the real event loop:
 // the idle timeout never runs out, so only a deadline for the whole transfer, or a package
 // download that brings too little, ends the check or the download. The deadlines and the stall
-// window are shortened; the server's pace is far below them.
+// window are shortened; the server's pace is far below them, or, for a slow but steady link,
+// well above what the stall window asks.
 #include "updater/app_updater.h"
 
 #include "package_builder.h"
@@ -15,6 +16,7 @@
 #include "support/loopback_http_server.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -75,10 +77,14 @@ protected:
         scheduler().drain();
     }
 
-    AppUpdaterDeadlines deadlines{.feedSeconds = 1.5, .packageFloorSeconds = 1.5, .packageMinimumBytesPerSecond = 1e9};
+    // The stall watch runs on virtual time here, which these tests do not move, unless a test puts
+    // the updater on the event loop; its minimum is so high that the deadline is the floor and
+    // one window.
+    AppUpdaterDeadlines deadlines{.feedSeconds = 1.5, .packageFloorSeconds = 1.5, .packageStallSeconds = 1.0,
+                                  .packageStallMinimumBytes = int64_t{1} << 30};
     // The updater's own timers on the event loop instead of virtual time.
     std::optional<platform::QtScheduler> realClock;
-    enum class Serve { Drip, Whole, Longer };
+    enum class Serve { Drip, Whole, Longer, Steady };
     Serve feedMode = Serve::Whole;
     Serve packageMode = Serve::Whole;
     QString announcedSize;
@@ -91,6 +97,8 @@ protected:
         if (path == "/Quillvex-1.4.0.zip") {
             if (packageMode == Serve::Drip) return drip;
             if (packageMode == Serve::Longer) return LoopbackHttpServer::ok(package + QByteArray(64 << 10, 'x'));
+            // The package in twenty parts, one every tenth of a second.
+            if (packageMode == Serve::Steady) return LoopbackHttpServer::trickle(package, package.size() / 20 + 1, 0.1);
             return LoopbackHttpServer::ok(package);
         }
         return LoopbackHttpServer::status(404);
@@ -163,6 +171,30 @@ TEST_F(SlowUpdateServerTest, ADrippingPackageWithoutASizeStopsWithinTheStallWind
     updater().installAvailableUpdate();
     ASSERT_TRUE(spin([&] { return application.terminateCount() == 1 || updater().isInstalling() == false; }));
     EXPECT_EQ(updater().state().kind, Kind::installing) << updater().statusDescription().toStdString();
+}
+
+// A poor but steady link brings an announced package over several stall windows, well past the
+// floor of its deadline, and it installs; a drip of it is still ended by the stall watch.
+TEST_F(SlowUpdateServerTest, AnAnnouncedPackageOnASlowSteadyLinkInstallsWhileADripStopsWithinTheStallWindow) {
+    realClock.emplace();
+    announcedSize = QStringLiteral(R"(,"fileSizeBytes":%1)").arg(package.size());
+    // Moving means an eighth of the package in each second; the server sends half of it a second.
+    deadlines = AppUpdaterDeadlines{.feedSeconds = 30, .packageFloorSeconds = 0.5, .packageStallSeconds = 1.0,
+                                    .packageStallMinimumBytes = package.size() / 8};
+    packageMode = Serve::Drip;
+    updater().performCheck(false, false, false);
+    ASSERT_TRUE(spin([&] { return updater().state().kind == Kind::updateAvailable; })) << updater().statusDescription().toStdString();
+    updater().installAvailableUpdate();
+    ASSERT_TRUE(spin([&] { return updater().state().kind == Kind::failed; })) << updater().statusDescription().toStdString();
+    expectFailed("The update package could not be downloaded.");
+
+    packageMode = Serve::Steady;
+    QElapsedTimer took;
+    took.start();
+    updater().installAvailableUpdate();
+    ASSERT_TRUE(spin([&] { return application.terminateCount() == 1 || !updater().isInstalling(); }, 30));
+    EXPECT_EQ(updater().state().kind, Kind::installing) << updater().statusDescription().toStdString();
+    EXPECT_GE(took.elapsed(), 1500);  // three times the floor: only a bound that counts the pace let it finish
 }
 
 TEST_F(SlowUpdateServerTest, APackageLongerThanAnnouncedIsRefusedAsADownloadFailure) {

@@ -1,5 +1,6 @@
 #include "platform/http/qt_http_client.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -9,6 +10,7 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -168,15 +170,25 @@ HttpTransfer QtHttpClient::start(const HttpRequest& request, const QString* dest
     QObject* context = context_.get();
     QObject::connect(reply, &QNetworkReply::readyRead, context, [transfer] { take(*transfer); });
     if (request.deadlineSeconds > 0) {
-        // Owned by the reply, so it never fires once the reply is gone.
+        // Owned by the reply, so it never fires once the reply is gone. A timer holds at most
+        // about 24 days, less than a large download may take on a poor link: a longer deadline
+        // is reached in steps.
         auto* deadline = new QTimer(reply);
         deadline->setSingleShot(true);
-        QObject::connect(deadline, &QTimer::timeout, context, [transfer] {
-            if (!transfer->reply->isFinished()) {
-                fail(*transfer, HttpError::Kind::Timeout, QStringLiteral("The request timed out."));
+        constexpr double longest = 1e15;  // milliseconds: tens of thousands of years
+        const QDeadlineTimer end(static_cast<qint64>(std::ceil(std::min(request.deadlineSeconds * 1000.0, longest))));
+        const auto armUntil = [deadline](const QDeadlineTimer& until) {
+            deadline->start(static_cast<int>(std::clamp<qint64>(until.remainingTime(), 1, std::numeric_limits<int>::max())));
+        };
+        QObject::connect(deadline, &QTimer::timeout, context, [transfer, end, armUntil] {
+            if (transfer->reply->isFinished()) return;
+            if (!end.hasExpired()) {
+                armUntil(end);
+                return;
             }
+            fail(*transfer, HttpError::Kind::Timeout, QStringLiteral("The request timed out."));
         });
-        deadline->start(timeoutMilliseconds(request.deadlineSeconds));
+        armUntil(end);
     }
     QObject::connect(reply, &QNetworkReply::redirected, context, [this, transfer](const QUrl& target) {
         // The reply already names the target here, so the address it leaves is kept by us.
