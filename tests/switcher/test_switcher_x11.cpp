@@ -9,6 +9,7 @@
 #include "support/fake_screens.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
+#include "support/window_manager.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -49,9 +50,7 @@ protected:
         server = testsupport::PrivateXServer::start(QStringLiteral("1024x768x24"), &setUpError).release();
         if (!server) return;
         display = server->exportDisplay().release();
-        wm = ServiceProcess::start(openbox, {QStringLiteral("--sm-disable")}, {}, -1, &setUpError).release();
-        // The window manager is up once it names itself on the root window (EWMH check window).
-        waitFor([] { return wmUp(); });
+        wm = testsupport::startOpenbox(&setUpError).release();
         // One entry names and draws Alpha; Beta has none and keeps its window's name.
         QDir(dataHome->path()).mkpath(QStringLiteral("applications"));
         QImage icon(16, 16, QImage::Format_ARGB32);
@@ -95,12 +94,6 @@ protected:
         if (!server || !wm || !alpha || !beta) QUILLVEX_SERVICE_MISSING("no X server with a window manager: " << setUpError.toStdString());
     }
 
-    static bool wmUp() {
-        QString out;
-        return testsupport::runTool(QStringLiteral("/usr/bin/xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")},
-                                    &out) == 0 &&
-               out.contains(QStringLiteral("window id"));
-    }
     static ServiceProcess* window(const QStringList& args) {
         return ServiceProcess::start(QStringLiteral(SWITCHER_TEST_WINDOW), args, {}, -1, &setUpError).release();
     }

@@ -5,6 +5,7 @@
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
+#include "support/window_manager.h"
 #include "window_shapes.h"
 
 #include <QDeadlineTimer>
@@ -197,7 +198,7 @@ std::unique_ptr<testsupport::DBusMock> startPlayingSong(testsupport::PrivateBus&
         error);
 }
 
-// A program the test starts and stops (a window manager, a terminal), killed with the test.
+// A program the test starts and stops (a terminal), killed with the test.
 std::unique_ptr<QProcess> startProgram(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
     testsupport::dieWithTest(*process);
@@ -487,8 +488,8 @@ TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMov
     auto display = x->exportDisplay();
     auto bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
     ASSERT_TRUE(bus) << error.toStdString();
-    auto windowManager = startProgram(QStringLiteral("openbox"), {});
-    ASSERT_TRUE(windowManager);
+    auto windowManager = testsupport::startOpenbox(&error);
+    ASSERT_TRUE(windowManager) << error.toStdString();
     auto terminal = startProgram(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("238x20+0+0"),
                                                            QStringLiteral("-bg"), QStringLiteral("white"),
                                                            QStringLiteral("-title"), QStringLiteral("t")});
@@ -588,10 +589,9 @@ TEST(NotchEndToEnd, OnAPlainDesktopThePanelIsShapedToWhatItDrawsAndAnAbsoluteMov
 
     ASSERT_TRUE(app.signal(SIGTERM));
     ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
-    for (auto* program : {terminal.get(), windowManager.get()}) {
-        program->kill();
-        program->waitForFinished(5000);
-    }
+    terminal->kill();
+    terminal->waitForFinished(5000);
+    windowManager->stop();
 }
 
 TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus) {

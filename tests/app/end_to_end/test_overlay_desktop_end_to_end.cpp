@@ -5,6 +5,7 @@
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
+#include "support/window_manager.h"
 #include "window_shapes.h"
 
 #include <QDeadlineTimer>
@@ -247,7 +248,8 @@ protected:
         bus_ = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
         ASSERT_TRUE(bus_) << error.toStdString();
         busEnv_ = bus_->exportAddress();
-        wm_ = testsupport::ServiceProcess::start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, {}, -1, &error);
+        // Tests read openbox's desktops from their first step.
+        wm_ = testsupport::startOpenbox(&error);
         ASSERT_TRUE(wm_) << error.toStdString();
         dunst_ = testsupport::ServiceProcess::start(QStringLiteral("dunst"), {}, {}, -1, &error);
         ASSERT_TRUE(dunst_) << error.toStdString();
