@@ -7,6 +7,7 @@
 #include "detection/notification_record_decoder.h"
 #include "detection/property_list.h"
 #include "platform/files/file_access_probe.h"
+#include "support/held_locks.h"
 #include "support/service_fixtures.h"
 
 #include <QCoreApplication>
@@ -100,29 +101,6 @@ long threadCpuTicks(const QByteArray& name) {
     return -1;
 }
 
-// The POSIX locks this process holds on the file at `path`, as /proc/locks lists them. The table
-// is read in one call: the kernel lists it whole under its lock then, while a read in pieces (as a
-// buffered QFile makes) loses or repeats lines when other processes lock and unlock between them.
-int locksHeld(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return -1;
-    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    QByteArray table(1 << 20, Qt::Uninitialized);
-    const ssize_t length = ::read(fd, table.data(), static_cast<size_t>(table.size()));
-    ::close(fd);
-    if (length < 0) return -1;
-    table.truncate(length);
-    const QByteArray pid = QByteArray::number(::getpid());
-    const QByteArray inode = ':' + QByteArray::number(static_cast<qulonglong>(info.st_ino));
-    int count = 0;
-    for (const QByteArray& line : table.split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 5 && fields[1] == "POSIX" && fields[4] == pid && fields[5].endsWith(inode)) ++count;
-    }
-    return count;
-}
-
 // Closing any descriptor of a file drops the process's locks on it: the access probe must not
 // take those of the open store away, or another process deletes its log under it.
 TEST(NotificationStoreWriter, ProbingTheOpenStoreForReadingKeepsItsLocks) {
@@ -130,23 +108,23 @@ TEST(NotificationStoreWriter, ProbingTheOpenStoreForReadingKeepsItsLocks) {
     const QString path = home.filePath(QStringLiteral("db"));
     platform::NotificationStoreWriter writer(path, 100);
     ASSERT_TRUE(writer.appendRecord(QStringLiteral("x"), "d"));
-    const int held = locksHeld(path);
+    const int held = testsupport::locksHeld(path);
     ASSERT_GT(held, 0);
     auto& probe = platform::FileAccessProbe::system();
     EXPECT_EQ(probe.openForReading(path), std::nullopt);
-    EXPECT_EQ(locksHeld(path), held);
+    EXPECT_EQ(testsupport::locksHeld(path), held);
     EXPECT_EQ(probe.openForReading(home.filePath(QStringLiteral("missing"))), "No such file or directory");
     // Nor may another writer opening it, nor a sender that names the store, its log or its index as
     // its picture.
     {
         platform::NotificationStoreWriter second(path, 100);
         EXPECT_TRUE(second.isOpen());
-        EXPECT_EQ(locksHeld(path), held);
+        EXPECT_EQ(testsupport::locksHeld(path), held);
     }
     for (const QString& file : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")}) {
-        const int before = locksHeld(file);
+        const int before = testsupport::locksHeld(file);
         EXPECT_TRUE(platform::resolveSenderIcon({{platform::IconSource::Kind::file, file, {}, {}}}).isEmpty());
-        EXPECT_EQ(locksHeld(file), before) << file.toStdString();
+        EXPECT_EQ(testsupport::locksHeld(file), before) << file.toStdString();
     }
 }
 
