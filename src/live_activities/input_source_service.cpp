@@ -34,6 +34,8 @@ void InputSourceService::settled() {
     if (!isRunning_ || isStarted_) return;
     isStarted_ = true;
     lastSourceID_ = currentSourceID();
+    const auto source = sources_.currentSource();
+    startModeUnheard_ = source && source->modeUnheard;
     Log::shared().info(QStringLiteral("InputSourceService: Started (current: ") +
                        lastSourceID_.value_or(QStringLiteral("unknown")) + QStringLiteral(")"));
 }
@@ -68,9 +70,15 @@ void InputSourceService::quietCheck() {
 }
 
 void InputSourceService::announceCurrent() {
-    const std::optional<QString> newID = currentSourceID();
+    const auto source = sources_.currentSource();
+    const std::optional<QString> newID = source ? source->id : std::nullopt;
     if (newID == lastSourceID_) return;
+    // The engine started from, its mode unheard then, telling the mode it stands in (as it does
+    // on focus or re-selection): the user was in that mode all along, so no switch to announce.
+    const bool standing = std::exchange(startModeUnheard_, false) && source && source->modeRestated && newID &&
+                          lastSourceID_ && newID->startsWith(*lastSourceID_ + QLatin1Char('.'));
     lastSourceID_ = newID;
+    if (standing) return;
     const QString name = currentSourceName();
     scheduler_.post(lifetime_.wrap([this, newID, name] {
         if (!isRunning_) return;

@@ -5,9 +5,10 @@
 // before announces nothing.
 //
 // The source it starts from is the one the sources settled on (an input method framework's engine
-// and mode, once it answered), and the start line waits for it. Changes are announced once the
-// sources have been quiet for `quietDelay`: one switch, whose engine and mode a framework tells in
-// separate signals, is one announcement, and a flood of changes is one once it is over.
+// and mode, once it answered), and the start line waits for it. Where that engine's mode is not
+// known yet, the mode it later tells as the one it stands in is no switch. Changes are announced
+// once the sources have been quiet for `quietDelay`: one switch, whose engine and mode a framework
+// tells in separate signals, is one announcement, and a flood of changes is one once it is over.
 
 #include "core/event_bus.h"
 #include "platform/input_source/input_sources.h"
@@ -55,6 +56,8 @@ private:
     bool isRunning_ = false;
     bool isStarted_ = false;
     std::optional<QString> lastSourceID_;
+    // The source started from is an engine whose mode was unheard, and nothing changed since.
+    bool startModeUnheard_ = false;
     // The last change notice (monotonic microseconds), and the check that waits for quiet.
     int64_t lastNoticeMicros_ = 0;
     std::optional<platform::WorkItem> quietCheck_;

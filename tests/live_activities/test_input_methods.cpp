@@ -61,11 +61,13 @@ struct Announcements {
 }  // namespace
 
 TEST(InputMethodEngines, JapaneseKanaAndKatakanaEnginesGiveTheirGlyphsAndEverythingElseAbc) {
+    // An input method whose mode is unheard is the engine alone: not hiragana, whatever its label.
     const InputMethodEngine anthy{"ibus", "anthy", "Anthy", "ja", QStringLiteral("あ"), ""};
-    EXPECT_EQ(platform::inputSourceFor(anthy).id, QStringLiteral("ibus:anthy.Japanese"));
+    EXPECT_EQ(platform::inputSourceFor(anthy).id, QStringLiteral("ibus:anthy"));
+    EXPECT_TRUE(platform::inputSourceFor(anthy).modeUnheard);
     EXPECT_EQ(platform::inputSourceFor(anthy).localizedName, QStringLiteral("Anthy"));
-    EXPECT_EQ(glyphOf(anthy), QStringLiteral("あ"));
-    EXPECT_EQ(glyphOf({"fcitx5", "mozc", "Mozc", "ja", "", ""}), QStringLiteral("あ"));
+    EXPECT_EQ(glyphOf({"fcitx5", "mozc", "Mozc", "ja", "", ""}), "abc");
+    EXPECT_FALSE(platform::inputSourceFor({"ibus", "xkb:jp::jpn", "Japanese", "ja", "", ""}).modeUnheard);
     // Katakana by its label, or by its name.
     EXPECT_EQ(glyphOf({"ibus", "kana-input", "Kana", "ja", QStringLiteral("ア"), ""}), QStringLiteral("ア"));
     EXPECT_EQ(glyphOf({"fcitx5", "skk-katakana", "SKK", "ja", "", ""}), QStringLiteral("ア"));
@@ -140,7 +142,7 @@ TEST(InputMethodModes, TheModeOfAJapaneseEngineDecidesItsIdentifierAndName) {
     EXPECT_EQ(ids.size(), 5);
 
     // A label that names no Japanese mode, or a mode of another language, leaves the engine's own.
-    EXPECT_EQ(source(QStringLiteral("拼")).id, QStringLiteral("fcitx5:anthy.Japanese"));
+    EXPECT_EQ(source(QStringLiteral("拼")).id, QStringLiteral("fcitx5:anthy"));
     EXPECT_EQ(source("").localizedName, QStringLiteral("Anthy"));
     const InputMethodEngine pinyin{"fcitx5", "pinyin", "Pinyin", "zh_CN", QStringLiteral("拼"), ""};
     EXPECT_EQ(platform::inputSourceFor(pinyin, platform::InputMethodMode{"A", "English"}).id, QStringLiteral("fcitx5:pinyin"));
@@ -336,6 +338,38 @@ TEST_F(IBusInputMethodTest, AnthysInputModesAreAnnouncedAsTheEnginePublishesThem
     service.stop();
 }
 
+// Anthy already in katakana when the service starts: IBus tells no bystander the mode in use, so
+// it is unheard, not hiragana; Anthy re-selected (nothing changes) tells katakana, which is where
+// the user stood; the user's next change is announced with its mode. On the real clock.
+TEST_F(IBusInputMethodTest, AModeInUseBeforeTheStartIsNoSwitchWhenTheEngineTellsIt) {
+    platform::QtScheduler realTime;
+    ASSERT_NO_FATAL_FAILURE(focusATextField());
+    ASSERT_TRUE(switchTo("anthy"));
+    {
+        // Another watcher follows the user into katakana: Latin, wide Latin, hiragana, katakana.
+        DesktopInputSources before(noKeyboard(), sessionBus->connection(), realTime);
+        const auto observing = before.observeSelectionChanges([] {});
+        ASSERT_TRUE(pump([&] { return before.ibus().isSettled(); }));
+        for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+        ASSERT_TRUE(pump([&] { return before.ibus().mode() && before.ibus().mode()->label == QStringLiteral("ア"); }));
+    }
+    DesktopInputSources sources(noKeyboard(), sessionBus->connection(), realTime);
+    EventBus bus(realTime);
+    InputSourceService service(bus, realTime, sources);
+    Announcements seen(bus);
+    service.start();
+    ASSERT_TRUE(pump([&] { return service.isStarted(); }));
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: ibus:anthy)")));
+
+    ASSERT_TRUE(switchTo("anthy"));
+    ASSERT_TRUE(pump([&] { return service.lastSourceID() == QStringLiteral("ibus:anthy.Japanese.Katakana"); }))
+        << service.lastSourceID().value_or("none").toStdString();
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return !seen.sources.empty(); }));
+    EXPECT_EQ(seen.sources.front().id, QStringLiteral("ibus:anthy.Japanese.HalfWidthKatakana"));
+    service.stop();
+}
+
 // Signals of two senders keep no order between them: the new engine's RegisterProperties may come
 // before the daemon's GlobalEngineChanged, the daemon already switched; its UpdateProperty, sent as
 // it is made, comes before. A stand-in daemon on a
@@ -425,7 +459,66 @@ TEST(Fcitx5EngineWatchTest, TheModeComesFromThePanelsListingAsFromItsUpdates) {
     EXPECT_GE(panel("UpdateProperty", QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Hiragana:menu,label=あ")), 1);
     EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("あ"), "Hiragana"}));
     EXPECT_EQ(changes, 2);
+    EXPECT_FALSE(watch.isModeRestated());
+
+    // A new input context takes the focus on the US keyboard and is switched to Anthy at once,
+    // while the question that the focus raised is out: Anthy is asked for at its answer, well
+    // within the time the service waits for quiet, not at the next poll.
+    QString current = QStringLiteral("keyboard-us");
+    bus.onCall(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"),
+               [&](const platform::DBusCall&) { return platform::DBusReply{platform::DBusReply::Status::ok, {current}, {}, {}}; });
+    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"),
+              {QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"},
+                            QVariantList{"keyboard-us", "Keyboard - English (US)", "", "input-keyboard", "en", "en"}}});
+    panel("RegisterProperties", QStringList{QStringLiteral("/Fcitx/im:Keyboard - English (US):input-keyboard::menu,label=en")});
+    current = QStringLiteral("anthy");
+    panel("UpdateProperty", QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Hiragana:menu,label=あ"));
+    clock.scheduler.advance(0.1);
+    ASSERT_TRUE(watch.engine().has_value());
+    EXPECT_EQ(watch.engine()->name, QStringLiteral("anthy"));
     watch.stop();
+}
+
+// Where the desktop hosts tray items, Fcitx5 has not answered until its tray menu was read: the
+// mode it shows is where the user stands from the start, not a change heard after it.
+TEST(Fcitx5EngineWatchTest, ItAnswersOnceTheTrayMenuWasReadOrCouldNotBe) {
+    testsupport::ScopedVirtualScheduler clock;
+    testsupport::FakeDBusConnection bus;
+    bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral(":1.5"));
+    bus.reply(QStringLiteral("org.freedesktop.DBus.NameHasOwner"), {true});
+    bus.reply(QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), {42u});
+    bus.onCall(QStringLiteral("org.freedesktop.DBus.Properties.Get"), [](const platform::DBusCall& call) {
+        const QVariant value = call.arguments.value(1) == QLatin1String("Menu")
+                                   ? QVariant::fromValue(QDBusObjectPath(QStringLiteral("/MenuBar")))
+                                   : QVariant(QStringList{QStringLiteral(":1.5/StatusNotifierItem")});
+        return platform::DBusReply{platform::DBusReply::Status::ok, {value}, {}, {}};
+    });
+    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"), {QStringLiteral("anthy")});
+    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"),
+              {QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"}}});
+    const auto item = [](int id, const QVariantMap& properties) { return QVariant(QVariantList{id, properties, QVariantList()}); };
+    const QVariantList layout{0, QVariantMap(),
+                              QVariantList{item(1, {{"label", "Anthy"}, {"toggle-type", "radio"}, {"toggle-state", 1}}),
+                                           item(2, {{"label", QStringLiteral("ア - Katakana")}, {"children-display", "submenu"}})}};
+    bus.silence(QStringLiteral("com.canonical.dbusmenu.GetLayout"));
+
+    // A menu that never answers is waited for no longer than its question's timeout.
+    std::optional<platform::Fcitx5EngineWatch> watch;
+    watch.emplace(bus, clock.scheduler);
+    watch->start([] {});
+    clock.scheduler.advance(0.1);
+    ASSERT_TRUE(watch->engine().has_value());
+    EXPECT_FALSE(watch->hasAnswered());
+    clock.scheduler.advance(platform::Fcitx5TrayMenu::callTimeout.count() / 1000.0);
+    EXPECT_TRUE(watch->hasAnswered());
+
+    bus.reply(QStringLiteral("com.canonical.dbusmenu.GetLayout"), {1u, layout});
+    watch.emplace(bus, clock.scheduler);
+    std::optional<platform::InputMethodMode> modeAtAnswer;
+    watch->start([] {}, [&] { modeAtAnswer = watch->mode(); });
+    clock.scheduler.advance(0.1);
+    EXPECT_EQ(modeAtAnswer, (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
+    EXPECT_TRUE(watch->isModeRestated());
 }
 
 namespace {
@@ -503,11 +596,12 @@ TEST_F(Fcitx5InputMethodTest, TheFocusedInputMethodsSwitchesAreAnnounced) {
 
     ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("anthy")}).ok());
     ASSERT_TRUE(pump([&] { return seen.sources.size() == 1; }));
-    EXPECT_EQ(seen.sources[0].id, QStringLiteral("fcitx5:anthy.Japanese"));
-    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (fcitx5:anthy.Japanese)")));
+    // No panel tells Anthy's mode: the engine alone.
+    EXPECT_EQ(seen.sources[0].id, QStringLiteral("fcitx5:anthy"));
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (fcitx5:anthy)")));
     ASSERT_TRUE(controller("Toggle").ok());
     ASSERT_TRUE(pump([&] { return seen.sources.size() == 2; }));
-    EXPECT_EQ(seen.glyphs(), (QStringList{QStringLiteral("あ"), "abc"}));
+    EXPECT_EQ(seen.sources[1].id, QStringLiteral("fcitx5:keyboard-us"));
 
     // Nobody listening: no more questions to the daemon.
     service.stop();
@@ -520,7 +614,7 @@ namespace {
 // mode is announced as Fcitx5 shows it to its panel, the one place the mode comes from.
 class Fcitx5ModeTest : public Fcitx5InputMethodTest {
 protected:
-    void driveAnthysModes() {
+    void driveAnthysModes(const char* startLine) {
         DesktopInputSources sources(noKeyboard(), sessionBus->connection(), scheduler());
         EventBus bus(scheduler());
         InputSourceService service(bus, scheduler(), sources);
@@ -556,7 +650,24 @@ protected:
         ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("keyboard-us")}).ok());
         ASSERT_TRUE(reaches("fcitx5:keyboard-us"));
         EXPECT_EQ(sources.fcitx5().mode(), std::nullopt);
+
+        // Left in katakana, then started afresh: it starts where it stands as far as it was
+        // shown (`startLine`), announces nothing of its own, and the user's next change.
+        ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("anthy")}).ok());
+        ASSERT_TRUE(reaches("fcitx5:anthy.Japanese"));
+        ASSERT_NO_FATAL_FAILURE(pressControl('.', 60));
+        ASSERT_TRUE(reaches("fcitx5:anthy.Japanese.Katakana"));
         service.stop();
+        DesktopInputSources fresh(noKeyboard(), sessionBus->connection(), scheduler());
+        InputSourceService restarted(bus, scheduler(), fresh);
+        const size_t before = seen.sources.size();
+        restarted.start();
+        ASSERT_TRUE(pump([&] { return restarted.isStarted(); }));
+        EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: %1)").arg(QLatin1String(startLine))));
+        ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+        ASSERT_TRUE(pump([&] { return seen.sources.size() > before; }));
+        EXPECT_EQ(seen.sources[before].id, QStringLiteral("fcitx5:anthy.Japanese.HalfWidthKatakana"));
+        restarted.stop();
     }
 };
 
@@ -571,7 +682,8 @@ TEST_F(Fcitx5ModeTest, AnthysModesAreAnnouncedFromThePanelBroadcast) {
                             {QStringLiteral("org.kde.impanel"), doNotQueue}},
                            std::chrono::seconds(5))
                     .ok());
-    driveAnthysModes();
+    // The panel is shown the mode only as it changes or an input context takes the focus.
+    driveAnthysModes("fcitx5:anthy");
 }
 
 // A desktop that hosts tray items (a StatusNotifierWatcher, as Xfce's or LXQt's panel runs): Fcitx5's
@@ -588,5 +700,5 @@ TEST_F(Fcitx5ModeTest, AnthysModesAreAnnouncedFromTheTrayMenu) {
     ASSERT_TRUE(host->addMethod(watcher, "RegisterStatusNotifierItem", "s", "",
                                 "self.props['org.kde.StatusNotifierWatcher']['RegisteredStatusNotifierItems'] = [args[0]]; "
                                 "self.EmitSignal('org.kde.StatusNotifierWatcher', 'StatusNotifierItemRegistered', 's', [args[0]])"));
-    driveAnthysModes();
+    driveAnthysModes("fcitx5:anthy.Japanese.Katakana");
 }

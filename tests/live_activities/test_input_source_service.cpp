@@ -62,6 +62,48 @@ TEST_F(InputSourceServiceTest, ASwitchPublishesTheSourceThenTheEventAndTheSameSo
     sources.select(FakeInputSources::source(QStringLiteral("com.example.inputmethod.Japanese"), QStringLiteral("Other")));
     scheduler().advance(InputSourceService::quietDelay);
     EXPECT_EQ(seen.size(), 2u);
+
+    // Notices that keep coming put the check off: a source passed through on the way is not announced.
+    sources.select(FakeInputSources::source(QStringLiteral("us"), QStringLiteral("English (US)")));
+    scheduler().advance(0.15);
+    sources.select(FakeInputSources::source(QStringLiteral("de"), QStringLiteral("German")));
+    scheduler().advance(0.15);
+    EXPECT_EQ(seen.size(), 2u);
+    scheduler().advance(0.05);
+    EXPECT_EQ(seen, (std::vector<std::string>{"source com.example.inputmethod.Japanese Hiragana", "event inputSource",
+                                              "source de German", "event inputSource"}));
+}
+
+TEST_F(InputSourceServiceTest, AnEngineStartedInAModeNotYetHeardTakesTheModeItTellsAsWhereItStood) {
+    platform::InputSource anthy{QStringLiteral("ibus:anthy"), QStringLiteral("Anthy"), true, false};
+    const auto inMode = [](const char* suffix, const char* mode, bool restated) {
+        return platform::InputSource{QStringLiteral("ibus:anthy") + QLatin1String(suffix),
+                                     QStringLiteral("Anthy (%1)").arg(QLatin1String(mode)), false, restated};
+    };
+    sources.current = anthy;
+    service.start();
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: ibus:anthy)")));
+    // The engine registering its properties again (re-selected, focused) tells katakana: no switch.
+    sources.select(inMode(".Japanese.Katakana", "Katakana", true));
+    scheduler().advance(InputSourceService::quietDelay);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(service.lastSourceID(), QStringLiteral("ibus:anthy.Japanese.Katakana"));
+    // The user's next change is announced with its mode, and so is any after, however told.
+    sources.select(inMode(".Japanese", "Hiragana", false));
+    scheduler().advance(InputSourceService::quietDelay);
+    sources.select(inMode(".Japanese.Katakana", "Katakana", true));
+    scheduler().advance(InputSourceService::quietDelay);
+    EXPECT_EQ(seen, (std::vector<std::string>{"source ibus:anthy.Japanese Anthy (Hiragana)", "event inputSource",
+                                              "source ibus:anthy.Japanese.Katakana Anthy (Katakana)", "event inputSource"}));
+
+    // Started unheard, the first mode heard as a change is the user's switch.
+    service.stop();
+    InputSourceService second(bus, scheduler(), sources);
+    sources.current = anthy;
+    second.start();
+    sources.select(inMode(".Roman", "Latin", false));
+    scheduler().advance(InputSourceService::quietDelay);
+    EXPECT_EQ(seen.size(), 6u);
 }
 
 TEST_F(InputSourceServiceTest, AnUnreadableIdentifierIsPublishedEmptyOnceAndAMissingNameIsAQuestionMark) {

@@ -16,8 +16,16 @@ DesktopInputSources::~DesktopInputSources() {
 }
 
 std::optional<InputSource> DesktopInputSources::currentSource() {
-    if (const auto& engine = fcitx5_.engine()) return inputSourceFor(*engine, fcitx5_.mode());
-    if (const auto& engine = ibus_.engine()) return inputSourceFor(*engine, ibus_.mode());
+    if (const auto& engine = fcitx5_.engine()) {
+        InputSource source = inputSourceFor(*engine, fcitx5_.mode());
+        source.modeRestated = fcitx5_.isModeRestated();
+        return source;
+    }
+    if (const auto& engine = ibus_.engine()) {
+        InputSource source = inputSourceFor(*engine, ibus_.mode());
+        source.modeRestated = ibus_.isModeRestated();
+        return source;
+    }
     return keyboard_->currentSource();
 }
 

@@ -44,11 +44,13 @@ void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void(
         answeredHandler_ = std::move(answered);
         if (!present_) return;
         answered_ = false;
+        pollAnswered_ = false;
         timer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
         return poll();
     }
     running_ = true;
     answered_ = false;
+    pollAnswered_ = false;
     changed_ = std::move(changed);
     answeredHandler_ = std::move(answered);
     ownerWatch_ = sessionBus_.watchNameOwner(kFcitxName, lifetime_.wrap([this](const QString& owner) {
@@ -58,13 +60,13 @@ void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void(
     kimpanelUpdates_ = sessionBus_.subscribe(
         DBusMatch{kFcitxName, kKimpanelPath, kKimpanel, QStringLiteral("UpdateProperty"), QString()},
         lifetime_.wrap([this](const DBusSignal& signal) {
-            if (auto status = kimpanelInputMethod(signal.arguments.value(0).toString())) statusHeard(std::move(*status));
+            if (auto status = kimpanelInputMethod(signal.arguments.value(0).toString())) statusHeard(std::move(*status), false);
         }));
     kimpanelRegistrations_ = sessionBus_.subscribe(
         DBusMatch{kFcitxName, kKimpanelPath, kKimpanel, QStringLiteral("RegisterProperties"), QString()},
         lifetime_.wrap([this](const DBusSignal& signal) {
             for (const QString& property : signal.arguments.value(0).toStringList())
-                if (auto status = kimpanelInputMethod(property)) statusHeard(std::move(*status));
+                if (auto status = kimpanelInputMethod(property)) statusHeard(std::move(*status), true);
         }));
     presence_ = sessionBus_.callAsync(
         DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
@@ -81,10 +83,18 @@ void Fcitx5EngineWatch::pause() {
     paused_ = true;
     timer_.invalidate();
     call_.cancel();
+    pollAgain_ = false;
 }
 
 void Fcitx5EngineWatch::answer() {
-    if (running_ && !std::exchange(answered_, true) && answeredHandler_) answeredHandler_();
+    pollAnswered_ = true;
+    reportAnswered();
+}
+
+void Fcitx5EngineWatch::reportAnswered() {
+    // Where Fcitx5 runs, its tray menu's mode is part of where it stands.
+    if (!running_ || !pollAnswered_ || (present_ && !trayKnown_)) return;
+    if (!std::exchange(answered_, true) && answeredHandler_) answeredHandler_();
 }
 
 void Fcitx5EngineWatch::stop() {
@@ -92,12 +102,16 @@ void Fcitx5EngineWatch::stop() {
     paused_ = false;
     present_ = false;
     answered_ = false;
+    pollAnswered_ = false;
+    trayKnown_ = false;
+    pollAgain_ = false;
     answeredHandler_ = nullptr;
     ownerWatch_.cancel();
     presence_.cancel();
     kimpanelUpdates_.cancel();
     kimpanelRegistrations_.cancel();
     status_.reset();
+    statusRestated_ = false;
     tray_.stop();
     timer_.invalidate();
     call_.cancel();
@@ -110,9 +124,16 @@ void Fcitx5EngineWatch::stop() {
 void Fcitx5EngineWatch::appeared() {
     settled_ = false;
     present_ = true;
-    tray_.start(kFcitxName, lifetime_.wrap([this](const InputMethodStatus& status) { statusHeard(status); }));
+    trayKnown_ = false;
+    tray_.start(
+        kFcitxName, lifetime_.wrap([this](const InputMethodStatus& status, bool first) { statusHeard(status, first); }),
+        lifetime_.wrap([this] {
+            trayKnown_ = true;
+            reportAnswered();
+        }));
     if (paused_) return;
     answered_ = false;
+    pollAnswered_ = false;
     timer_ = scheduler_.every(pollInterval, lifetime_.wrap([this] { poll(); }));
     poll();
 }
@@ -124,7 +145,9 @@ void Fcitx5EngineWatch::gone() {
     const bool had = engine_.has_value();
     engine_.reset();
     status_.reset();
+    statusRestated_ = false;
     tray_.stop();
+    pollAgain_ = false;
     settled_ = false;
     const bool wasPresent = std::exchange(present_, false);
     if (had && changed_) changed_();
@@ -136,10 +159,12 @@ std::optional<InputMethodMode> Fcitx5EngineWatch::mode() const {
     return status_->mode;
 }
 
-void Fcitx5EngineWatch::statusHeard(InputMethodStatus status) {
+void Fcitx5EngineWatch::statusHeard(InputMethodStatus status, bool restated) {
     if (!running_) return;
     const std::optional<InputMethodMode> before = mode();
     status_ = std::move(status);
+    statusRestated_ = restated;
+    if (call_.isActive()) pollAgain_ = true;
     // Another input method than the one polled last: the switch is heard before the next poll.
     if (!engine_ || engine_->longName != status_->name) {
         if (timer_.isValid()) poll();
@@ -157,8 +182,10 @@ void Fcitx5EngineWatch::poll() {
                                       if (!running_ || generation != generation_) return;
                                       // Empty until some input context has had the focus.
                                       const QString uniqueName = reply.ok() ? reply.value().toString() : QString();
-                                      if (uniqueName.isEmpty() || (engine_ && engine_->name == uniqueName)) return answer();
-                                      describe(uniqueName);
+                                      if (!uniqueName.isEmpty() && (!engine_ || engine_->name != uniqueName))
+                                          return describe(uniqueName);
+                                      answer();
+                                      pollAgainIfAsked();
                                   }));
 }
 
@@ -178,7 +205,13 @@ void Fcitx5EngineWatch::describe(const QString& uniqueName) {
             engine_ = std::move(engine);
             if (announce && changed_) changed_();
             answer();
+            pollAgainIfAsked();
         }));
+}
+
+void Fcitx5EngineWatch::pollAgainIfAsked() {
+    // A switch shown meanwhile is read now, not at the next tick: one switch is one announcement.
+    if (running_ && timer_.isValid() && !call_.isActive() && std::exchange(pollAgain_, false)) poll();
 }
 
 }  // namespace platform

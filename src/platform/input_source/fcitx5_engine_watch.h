@@ -40,9 +40,13 @@ public:
     const std::optional<InputMethodEngine>& engine() const { return engine_; }
     // The engine's mode, when a panel was last shown one for this engine.
     std::optional<InputMethodMode> mode() const;
+    // Whether that mode was last shown as where Fcitx5 stands (a panel's listing as an input
+    // context takes the focus, the tray menu's first read), rather than as a change.
+    bool isModeRestated() const { return statusRestated_; }
     bool isPolling() const { return timer_.isValid(); }
-    // Whether it is known if Fcitx5 runs and, where it does, its input method: false from
-    // start() (also from Fcitx5 appearing, and from a start() after pause()) until the poll answered.
+    // Whether it is known if Fcitx5 runs and, where it does, its input method and the mode its
+    // tray menu shows: false from start() (also from Fcitx5 appearing, and from a start() after
+    // pause()) until the poll answered and the tray menu was read or found missing.
     bool hasAnswered() const { return answered_; }
 
     // `changed` runs after each switch, and when Fcitx5 goes away while it had an input method.
@@ -63,8 +67,11 @@ private:
     void gone();
     void poll();
     void describe(const QString& uniqueName);
-    void statusHeard(InputMethodStatus status);
+    void pollAgainIfAsked();
+    void statusHeard(InputMethodStatus status, bool restated);
+    // The poll answered (or Fcitx5 is away).
     void answer();
+    void reportAnswered();
 
     DBusConnection& sessionBus_;
     Scheduler& scheduler_;
@@ -74,11 +81,16 @@ private:
     bool paused_ = false;
     bool present_ = false;
     bool answered_ = false;
+    bool pollAnswered_ = false;
+    bool trayKnown_ = false;
+    // A panel spoke while a question was out: its answer may be older than what the panel showed.
+    bool pollAgain_ = false;
     bool settled_ = false;
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;
     // The last input method a panel was shown.
     std::optional<InputMethodStatus> status_;
+    bool statusRestated_ = false;
     Fcitx5TrayMenu tray_;
     RepeatingTimer timer_;
     AnyCancellable ownerWatch_;

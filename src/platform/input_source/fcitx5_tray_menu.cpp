@@ -29,18 +29,24 @@ Fcitx5TrayMenu::Fcitx5TrayMenu(DBusConnection& sessionBus) : sessionBus_(session
 
 Fcitx5TrayMenu::~Fcitx5TrayMenu() { stop(); }
 
-void Fcitx5TrayMenu::start(const QString& fcitxOwner, std::function<void(const InputMethodStatus&)> heard) {
+void Fcitx5TrayMenu::start(const QString& fcitxOwner, std::function<void(const InputMethodStatus&, bool)> heard,
+                           std::function<void()> known) {
     stop();
     heard_ = std::move(heard);
+    known_ = std::move(known);
     registrations_ = sessionBus_.subscribe(
         DBusMatch{kWatcherName, kWatcherPath, kWatcherName, QStringLiteral("StatusNotifierItemRegistered"), QString()},
-        lifetime_.wrap([this](const DBusSignal& signal) { consider(signal.arguments.value(0).toString()); }));
+        lifetime_.wrap([this](const DBusSignal& signal) { consider(signal.arguments.value(0).toString(), false); }));
     knowFcitxProcess(fcitxOwner);
 }
 
 void Fcitx5TrayMenu::stop() {
     ++generation_;
     heard_ = nullptr;
+    known_ = nullptr;
+    listedPending_ = 0;
+    itemFound_ = false;
+    firstRead_ = false;
     fcitxProcess_ = 0;
     service_.clear();
     menuPath_.clear();
@@ -55,7 +61,8 @@ void Fcitx5TrayMenu::knowFcitxProcess(const QString& fcitxOwner) {
     const uint64_t generation = generation_;
     calls_.insert(sessionBus_.callAsync(processOf(fcitxOwner), callTimeout,
                                         lifetime_.wrap([this, generation](const DBusReply& reply) {
-                                            if (generation != generation_ || !reply.ok()) return;
+                                            if (generation != generation_) return;
+                                            if (!reply.ok()) return firstReadKnown();
                                             fcitxProcess_ = reply.value().toUInt();
                                             listItems();
                                         })));
@@ -66,23 +73,41 @@ void Fcitx5TrayMenu::listItems() {
     calls_.insert(sessionBus_.propertyAsync(kWatcherName, kWatcherPath, kWatcherName,
                                             QStringLiteral("RegisteredStatusNotifierItems"), callTimeout,
                                             lifetime_.wrap([this, generation](const DBusReply& reply) {
-                                                if (generation != generation_ || !reply.ok()) return;
-                                                for (const QString& item : reply.value().toStringList()) consider(item);
+                                                if (generation != generation_) return;
+                                                const QStringList items = reply.ok() ? reply.value().toStringList() : QStringList();
+                                                if (items.isEmpty()) return firstReadKnown();
+                                                listedPending_ = static_cast<int>(items.size());
+                                                for (const QString& item : items) consider(item, true);
                                             })));
 }
 
 // An item is named "<service>" or "<service><object path>" (watchers differ).
-void Fcitx5TrayMenu::consider(const QString& item) {
-    if (fcitxProcess_ == 0 || isFollowing() || item.isEmpty()) return;
+void Fcitx5TrayMenu::consider(const QString& item, bool listed) {
+    if (fcitxProcess_ == 0 || isFollowing() || item.isEmpty()) {
+        if (listed) listedConsidered();
+        return;
+    }
     const qsizetype slash = item.indexOf(QLatin1Char('/'));
     const QString service = slash < 0 ? item : item.left(slash);
     const QString itemPath = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
     const uint64_t generation = generation_;
     calls_.insert(sessionBus_.callAsync(processOf(service), callTimeout,
-                                        lifetime_.wrap([this, generation, service, itemPath](const DBusReply& reply) {
-                                            if (generation != generation_ || !reply.ok() || isFollowing()) return;
-                                            if (reply.value().toUInt() == fcitxProcess_) follow(service, itemPath);
+                                        lifetime_.wrap([this, generation, service, itemPath, listed](const DBusReply& reply) {
+                                            if (generation != generation_) return;
+                                            if (reply.ok() && !itemFound_ && reply.value().toUInt() == fcitxProcess_) {
+                                                itemFound_ = true;
+                                                follow(service, itemPath);
+                                            }
+                                            if (listed) listedConsidered();
                                         })));
+}
+
+void Fcitx5TrayMenu::listedConsidered() {
+    if (--listedPending_ <= 0 && !itemFound_) firstReadKnown();
+}
+
+void Fcitx5TrayMenu::firstReadKnown() {
+    if (auto known = std::exchange(known_, nullptr)) known();
 }
 
 void Fcitx5TrayMenu::follow(const QString& service, const QString& itemPath) {
@@ -90,7 +115,11 @@ void Fcitx5TrayMenu::follow(const QString& service, const QString& itemPath) {
     calls_.insert(sessionBus_.propertyAsync(
         service, itemPath, kItem, QStringLiteral("Menu"), callTimeout,
         lifetime_.wrap([this, generation, service](const DBusReply& reply) {
-            if (generation != generation_ || !reply.ok() || isFollowing()) return;
+            if (generation != generation_ || isFollowing()) return;
+            if (!reply.ok()) {
+                itemFound_ = false;
+                return firstReadKnown();
+            }
             service_ = service;
             menuPath_ = pathText(reply.value());
             layoutUpdates_ = sessionBus_.subscribe(DBusMatch{service_, menuPath_, kMenu, QStringLiteral("LayoutUpdated"), QString()},
@@ -115,8 +144,11 @@ void Fcitx5TrayMenu::readLayout() {
             layoutRead_ = AnyCancellable();
             if (generation != generation_) return;
             // GetLayout answers (revision, layout).
+            const bool first = !std::exchange(firstRead_, true);
             if (reply.ok())
-                if (auto status = trayMenuInputMethod(reply.value(1)); status && heard_) heard_(*status);
+                if (auto status = trayMenuInputMethod(reply.value(1)); status && heard_) heard_(*status, first);
+            if (generation != generation_) return;
+            if (first) firstReadKnown();
             if (layoutStale_ && generation == generation_) readLayout();
         }));
 }

@@ -88,6 +88,7 @@ void IBusEngineWatch::drop() {
     ibusBus_.reset();
     engine_.reset();
     mode_.reset();
+    modeRestated_ = false;
     modeSinceSwitch_ = false;
     modeUnannounced_ = false;
     registeredInstanceRead_ = false;
@@ -128,7 +129,7 @@ void IBusEngineWatch::connectTo(const QString& address) {
     propertyUpdates_ = ibusBus_->subscribe(
         DBusMatch{QString(), QString(), kEngine, QStringLiteral("UpdateProperty"), QString(), true},
         lifetime_.wrap([this](const DBusSignal& signal) {
-            if (engineProperties(signal.arguments, true) && signal.sender + signal.path != lastRegistered_)
+            if (engineProperties(signal.arguments, true, false) && signal.sender + signal.path != lastRegistered_)
                 unregisteredModeAt_ = scheduler_.monotonicSeconds();
         }));
     propertyRegistrations_ = ibusBus_->subscribe(
@@ -138,14 +139,14 @@ void IBusEngineWatch::connectTo(const QString& address) {
             const QVariantList properties = signal.arguments.value(0).toList().value(2).toList();
             const QString instance = signal.sender + signal.path;
             if (instance == lastRegistered_) {
-                engineProperties(properties, true);  // the active engine registering again, on focus
+                engineProperties(properties, true, true);  // the active engine registering again, on focus
                 return;
             }
             // A new engine instance registers as the daemon switches to it, and its signal may
             // overtake the daemon's GlobalEngineChanged: the daemon, already switched, says whose
             // mode this is, and the mode is announced with that answer.
             lastRegistered_ = instance;
-            if (!engineProperties(properties, false)) return;
+            if (!engineProperties(properties, false, true)) return;
             registeredInstanceRead_ = true;
             registrationRead_ = engineReads_ + 1;  // the next read sent, whether or not one is out
             readEngine(true);
@@ -193,7 +194,7 @@ void IBusEngineWatch::engineAnswered(const DBusReply& reply, bool announce, uint
     answer();
 }
 
-bool IBusEngineWatch::engineProperties(const QVariantList& properties, bool announce) {
+bool IBusEngineWatch::engineProperties(const QVariantList& properties, bool announce, bool registered) {
     if (!running_) return false;
     bool carried = false;
     for (const QVariant& property : properties) {
@@ -201,8 +202,12 @@ bool IBusEngineWatch::engineProperties(const QVariantList& properties, bool anno
         if (!mode) continue;
         carried = true;
         modeSinceSwitch_ = true;
+        // A registration tells where the engine stands even when the mode was heard already; an
+        // update that changes nothing is no change.
+        if (registered) modeRestated_ = true;
         if (mode == mode_) continue;
         mode_ = std::move(mode);
+        modeRestated_ = registered;
         if (!announce) modeUnannounced_ = true;
         else if (settled_ && engine_ && changed_) changed_();
     }

@@ -40,6 +40,10 @@ public:
     const std::optional<InputMethodEngine>& engine() const { return engine_; }
     // The engine's mode, once it published one since it became the engine.
     const std::optional<InputMethodMode>& mode() const { return mode_; }
+    // Whether the mode was last heard as the engine registered its properties (as it does when
+    // it is focused, or made anew by a switch even to the engine in use): where it stands,
+    // rather than a change of it.
+    bool isModeRestated() const { return modeRestated_; }
     // Whether IBus's bus is connected and its first answer is in.
     bool isSettled() const { return settled_; }
     // Whether it is known if IBus runs and, where it does, its engine: false from start() (and
@@ -75,7 +79,7 @@ private:
     void answer();
     // True when the properties carried an input mode; `announce` false leaves a change to the
     // engine read that follows.
-    bool engineProperties(const QVariantList& properties, bool announce);
+    bool engineProperties(const QVariantList& properties, bool announce, bool registered);
     void drop();
 
     DBusConnection& sessionBus_;
@@ -89,6 +93,7 @@ private:
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;
     std::optional<InputMethodMode> mode_;
+    bool modeRestated_ = false;
     // Whether the engine published a mode since the last switch began.
     bool modeSinceSwitch_ = false;
     // A mode heard but left for the engine read that follows.

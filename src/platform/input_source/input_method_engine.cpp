@@ -39,6 +39,7 @@ InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<
         const QString modeName = mode->name.isEmpty() ? inputModeName(*kind) : mode->name;
         return InputSource{id + modeSuffix(*kind), name + QStringLiteral(" (") + modeName + QLatin1Char(')')};
     }
+    bool modeUnheard = false;
     if (japanese) {
         const bool katakana = isKatakana(engine.symbol) ||
                               engine.name.contains(QLatin1String("katakana"), Qt::CaseInsensitive) ||
@@ -46,11 +47,13 @@ InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<
         const bool kanaLayout = engine.layoutVariant.startsWith(QLatin1String("kana")) ||
                                 engine.name.contains(QLatin1String("-kana")) || engine.name.contains(QLatin1String(":kana"));
         if (katakana) id += QStringLiteral(".Japanese.Katakana");
-        else if (!isKeyboardLayout(engine) || kanaLayout) id += QStringLiteral(".Japanese");
+        else if (isKeyboardLayout(engine) && kanaLayout) id += QStringLiteral(".Japanese");
+        else if (!isKeyboardLayout(engine)) modeUnheard = true;
     }
     InputSource source;
     source.id = id;
     source.localizedName = name;
+    source.modeUnheard = modeUnheard;
     return source;
 }
 

@@ -20,14 +20,15 @@ struct InputMethodEngine {
 };
 
 // The engine as an input source. The identifier is the framework and the engine's name
-// ("ibus:anthy"); a Japanese engine that types kana gets ".Japanese" after it, and one that types
-// katakana ".Japanese.Katakana", the way the system's own Japanese input modes are named. A
-// keyboard-layout engine types kana only for a kana layout; any other layout (even a Japanese
-// one) types Latin letters. The name is the engine's display name.
+// ("ibus:anthy"); a Japanese engine that only types katakana gets ".Japanese.Katakana" after it,
+// the way the system's own Japanese input modes are named, and a kana keyboard layout
+// ".Japanese"; any other layout (even a Japanese one) types Latin letters. The name is the
+// engine's display name.
 //
-// Where the framework tells a Japanese engine's mode, the mode decides instead: hiragana
-// ".Japanese", katakana ".Japanese.Katakana" (half width ".Japanese.HalfWidthKatakana"), Latin
-// ".Roman" (wide ".FullWidthRoman"), and the name carries the mode: "Anthy (Katakana)".
+// A Japanese input method's mode decides where the framework tells it: hiragana ".Japanese",
+// katakana ".Japanese.Katakana" (half width ".Japanese.HalfWidthKatakana"), Latin ".Roman" (wide
+// ".FullWidthRoman"), and the name carries the mode: "Anthy (Katakana)". Until it is told the
+// mode is unheard, not guessed: such an engine may have started in any of them.
 InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode = std::nullopt);
 
 }  // namespace platform

@@ -14,6 +14,12 @@ namespace platform {
 struct InputSource {
     std::optional<QString> id;
     std::optional<QString> localizedName;
+    // An input method engine with modes whose current one has not been heard: `id` names the
+    // engine alone, and each mode's identifier extends it ("ibus:anthy", "ibus:anthy.Roman").
+    bool modeUnheard = false;
+    // The mode was last told as the one in use (the engine or a panel listing where it stands),
+    // not as a change of it.
+    bool modeRestated = false;
 };
 
 // The keyboard input sources. Handlers run on the main thread.
