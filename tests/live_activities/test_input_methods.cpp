@@ -596,9 +596,11 @@ TEST_F(Fcitx5InputMethodTest, TheFocusedInputMethodsSwitchesAreAnnounced) {
 
     ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("anthy")}).ok());
     ASSERT_TRUE(pump([&] { return seen.sources.size() == 1; }));
-    // No panel tells Anthy's mode: the engine alone.
-    EXPECT_EQ(seen.sources[0].id, QStringLiteral("fcitx5:anthy"));
-    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (fcitx5:anthy)")));
+    // Neither a panel nor a tray host will ever tell Anthy's mode: it counts as typing kana.
+    EXPECT_FALSE(sources.fcitx5().canTellMode());
+    EXPECT_EQ(seen.sources[0].id, QStringLiteral("fcitx5:anthy.Japanese"));
+    EXPECT_EQ(seen.glyphs(), QStringList{QStringLiteral("あ")});
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Changed to Anthy (fcitx5:anthy.Japanese)")));
     ASSERT_TRUE(controller("Toggle").ok());
     ASSERT_TRUE(pump([&] { return seen.sources.size() == 2; }));
     EXPECT_EQ(seen.sources[1].id, QStringLiteral("fcitx5:keyboard-us"));

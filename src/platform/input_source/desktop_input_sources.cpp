@@ -17,7 +17,7 @@ DesktopInputSources::~DesktopInputSources() {
 
 std::optional<InputSource> DesktopInputSources::currentSource() {
     if (const auto& engine = fcitx5_.engine()) {
-        InputSource source = inputSourceFor(*engine, fcitx5_.mode());
+        InputSource source = inputSourceFor(*engine, fcitx5_.mode(), fcitx5_.canTellMode());
         source.modeRestated = fcitx5_.isModeRestated();
         return source;
     }

@@ -12,6 +12,13 @@ const QString kController = QStringLiteral("org.fcitx.Fcitx.Controller1");
 
 const QString kKimpanelPath = QStringLiteral("/kimpanel");
 const QString kKimpanel = QStringLiteral("org.kde.kimpanel.inputmethod");
+// The name a kimpanel panel owns; Fcitx5 broadcasts over kimpanel only while it is taken.
+const QString kPanelName = QStringLiteral("org.kde.impanel");
+
+DBusCall nameHasOwner(const QString& name) {
+    return DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                    QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {name}};
+}
 
 DBusCall controllerCall(const QString& method) { return DBusCall{kFcitxName, kControllerPath, kController, method, {}}; }
 
@@ -68,10 +75,21 @@ void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void(
             for (const QString& property : signal.arguments.value(0).toStringList())
                 if (auto status = kimpanelInputMethod(property)) statusHeard(std::move(*status), true);
         }));
+    panelOwnerWatch_ = sessionBus_.watchNameOwner(kPanelName, lifetime_.wrap([this](const QString& owner) {
+        panelPresent_ = !owner.isEmpty();
+        panelKnown_ = true;
+        reportAnswered();
+    }));
+    panelPresence_ = sessionBus_.callAsync(nameHasOwner(kPanelName), callTimeout,
+                                           lifetime_.wrap([this](const DBusReply& reply) {
+                                               // A change heard meanwhile is newer than this answer.
+                                               if (!running_ || panelKnown_) return;
+                                               panelPresent_ = reply.ok() && reply.value().toBool();
+                                               panelKnown_ = true;
+                                               reportAnswered();
+                                           }));
     presence_ = sessionBus_.callAsync(
-        DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {kFcitxName}},
-        callTimeout, lifetime_.wrap([this](const DBusReply& reply) {
+        nameHasOwner(kFcitxName), callTimeout, lifetime_.wrap([this](const DBusReply& reply) {
             if (!running_ || present_) return;
             if (reply.ok() && reply.value().toBool()) appeared();
             else answer();
@@ -93,7 +111,7 @@ void Fcitx5EngineWatch::answer() {
 
 void Fcitx5EngineWatch::reportAnswered() {
     // Where Fcitx5 runs, its tray menu's mode is part of where it stands.
-    if (!running_ || !pollAnswered_ || (present_ && !trayKnown_)) return;
+    if (!running_ || !pollAnswered_ || (present_ && (!trayKnown_ || !panelKnown_))) return;
     if (!std::exchange(answered_, true) && answeredHandler_) answeredHandler_();
 }
 
@@ -104,8 +122,12 @@ void Fcitx5EngineWatch::stop() {
     answered_ = false;
     pollAnswered_ = false;
     trayKnown_ = false;
+    panelKnown_ = false;
+    panelPresent_ = false;
     pollAgain_ = false;
     answeredHandler_ = nullptr;
+    panelOwnerWatch_.cancel();
+    panelPresence_.cancel();
     ownerWatch_.cancel();
     presence_.cancel();
     kimpanelUpdates_.cancel();

@@ -23,8 +23,8 @@ namespace platform {
 // The engine's mode (Anthy's hiragana, katakana, direct input) Fcitx5 tells only its panels: while
 // a kimpanel panel owns org.kde.impanel (Plasma's does), it broadcasts the current input method
 // and its mode as the "/Fcitx/im" property on the session bus, which anyone may hear; where the
-// desktop hosts tray items, its tray menu names the mode. Without either the mode stays unknown
-// and the engine alone is the source. Main thread only.
+// desktop hosts tray items, its tray menu names the mode. Without either nothing will ever tell
+// the mode (canTellMode()). Main thread only.
 class Fcitx5EngineWatch {
 public:
     static constexpr double pollInterval = 0.5;
@@ -43,10 +43,14 @@ public:
     // Whether that mode was last shown as where Fcitx5 stands (a panel's listing as an input
     // context takes the focus, the tray menu's first read), rather than as a change.
     bool isModeRestated() const { return statusRestated_; }
+    // Whether anything shows Fcitx5's modes where we can hear them: a kimpanel panel, or the tray
+    // menu being followed.
+    bool canTellMode() const { return panelPresent_ || tray_.isFollowing(); }
     bool isPolling() const { return timer_.isValid(); }
     // Whether it is known if Fcitx5 runs and, where it does, its input method and the mode its
     // tray menu shows: false from start() (also from Fcitx5 appearing, and from a start() after
-    // pause()) until the poll answered and the tray menu was read or found missing.
+    // pause()) until the poll answered, the tray menu was read or found missing, and whether a
+    // kimpanel panel runs is known.
     bool hasAnswered() const { return answered_; }
 
     // `changed` runs after each switch, and when Fcitx5 goes away while it had an input method.
@@ -83,6 +87,8 @@ private:
     bool answered_ = false;
     bool pollAnswered_ = false;
     bool trayKnown_ = false;
+    bool panelKnown_ = false;
+    bool panelPresent_ = false;
     // A panel spoke while a question was out: its answer may be older than what the panel showed.
     bool pollAgain_ = false;
     bool settled_ = false;
@@ -98,6 +104,8 @@ private:
     AnyCancellable call_;
     AnyCancellable kimpanelUpdates_;
     AnyCancellable kimpanelRegistrations_;
+    AnyCancellable panelOwnerWatch_;
+    AnyCancellable panelPresence_;
     Lifetime lifetime_;
 };
 

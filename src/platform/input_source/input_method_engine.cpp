@@ -30,7 +30,7 @@ QString modeSuffix(InputModeKind kind) {
 
 }  // namespace
 
-InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode) {
+InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode, bool modeTellable) {
     QString id = engine.framework + QLatin1Char(':') + engine.name;
     const QString name = engine.longName.isEmpty() ? engine.name : engine.longName;
     const bool japanese = engine.language == QLatin1String("ja") || engine.language.startsWith(QLatin1String("ja_"));
@@ -48,6 +48,7 @@ InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<
                                 engine.name.contains(QLatin1String("-kana")) || engine.name.contains(QLatin1String(":kana"));
         if (katakana) id += QStringLiteral(".Japanese.Katakana");
         else if (isKeyboardLayout(engine) && kanaLayout) id += QStringLiteral(".Japanese");
+        else if (!isKeyboardLayout(engine) && !modeTellable) id += QStringLiteral(".Japanese");
         else if (!isKeyboardLayout(engine)) modeUnheard = true;
     }
     InputSource source;

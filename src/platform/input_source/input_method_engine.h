@@ -28,7 +28,10 @@ struct InputMethodEngine {
 // A Japanese input method's mode decides where the framework tells it: hiragana ".Japanese",
 // katakana ".Japanese.Katakana" (half width ".Japanese.HalfWidthKatakana"), Latin ".Roman" (wide
 // ".FullWidthRoman"), and the name carries the mode: "Anthy (Katakana)". Until it is told the
-// mode is unheard, not guessed: such an engine may have started in any of them.
-InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode = std::nullopt);
+// mode is unheard, not guessed: such an engine may have started in any of them. Where nothing can
+// ever tell it (`modeTellable` false: Fcitx5 with neither a panel nor a tray host), the engine
+// counts as typing kana (".Japanese"), the mode such engines start in.
+InputSource inputSourceFor(const InputMethodEngine& engine, const std::optional<InputMethodMode>& mode = std::nullopt,
+                           bool modeTellable = true);
 
 }  // namespace platform
