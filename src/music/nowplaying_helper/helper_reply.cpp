@@ -94,19 +94,16 @@ QString clippedAtLineEnd(const QString& text, qsizetype limit) {
 
 QByteArray HelperLyricsReply::encode() const {
     QByteArray out = found ? QByteArrayLiteral("{\"found\":true") : QByteArrayLiteral("{\"found\":false");
-    const auto addText = [&out](const char* key, const std::optional<QString>& value) {
-        if (!value || value->isEmpty()) return;
+    const auto addText = [&out](const char* key, const QString& value) {
+        if (value.isEmpty()) return;
         out += ",\"";
         out += key;
         out += "\":";
-        out += helper_reply::jsonString(format::clipped(*value, HelperQueryReply::kMaxTextLength));
+        out += helper_reply::jsonString(value);
     };
-    addText("title", title);
-    addText("artist", artist);
-    if (lyrics && !lyrics->isEmpty()) {
-        out += ",\"lyrics\":";
-        out += helper_reply::jsonString(clippedAtLineEnd(*lyrics, kMaxLyricsLength));
-    }
+    addText("title", format::clipped(title.value_or(QString()), HelperQueryReply::kMaxTextLength));
+    addText("artist", format::clipped(artist.value_or(QString()), HelperQueryReply::kMaxTextLength));
+    addText("lyrics", clippedAtLineEnd(lyrics.value_or(QString()), kMaxLyricsLength));
     out += '}';
     return out;
 }
