@@ -2,6 +2,7 @@
 
 #include "platform/workspace/desktop_entries.h"
 #include "support/fake_process.h"
+#include "support/fixtures.h"
 #include "support/service_fixtures.h"
 #include "support/virtual_scheduler.h"
 
@@ -236,6 +237,19 @@ TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalled
         serveXSettings(named);
         EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList({"breeze", "Gnomish"}));
     }
+
+    // A theme whose index changes is read again: Fancy now lists a larger folder first.
+    QIcon::setThemeName(QStringLiteral("Fancy"));
+    EXPECT_EQ(mailIcon(), QColor(Qt::blue));
+    const QString fancy = icons() + QStringLiteral("/Fancy");
+    ASSERT_TRUE(QDir().mkpath(fancy + QStringLiteral("/64x64/apps")));
+    QImage larger(64, 64, QImage::Format_ARGB32);
+    larger.fill(Qt::magenta);
+    ASSERT_TRUE(larger.save(fancy + QStringLiteral("/64x64/apps/mail-message-new.png")));
+    ASSERT_TRUE(testsupport::writeFile(fancy + QStringLiteral("/index.theme"),
+                                       "[Icon Theme]\nName=Fancy\nInherits=hicolor\nDirectories=48x48/apps,64x64/apps\n\n"
+                                       "[48x48/apps]\nSize=48\nType=Fixed\n\n[64x64/apps]\nSize=64\nType=Fixed\n"));
+    EXPECT_EQ(mailIcon(), QColor(Qt::magenta));
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include "platform/files/regular_file.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -80,21 +82,45 @@ QStringList searchPaths() {
     return paths;
 }
 
-// The best file for `name` in `theme` and its parents, depth first as the specification walks them.
+// The index of `theme` in the first of `bases` that has one. Large themes' indexes run to hundreds
+// of KiB and every lookup walks them, so each is read and parsed once, and again only when its
+// file changes.
+std::optional<ThemeIndex> themeIndex(const QString& theme, const QStringList& bases) {
+    struct Cached {
+        QDateTime modified;
+        qint64 size = 0;
+        std::optional<ThemeIndex> index;
+    };
+    static std::mutex mutex;
+    static std::map<QString, Cached> cache;
+    for (const QString& base : bases) {
+        const QString path = base + QLatin1Char('/') + theme + QStringLiteral("/index.theme");
+        const QFileInfo info(path);
+        if (!info.isFile()) continue;
+        {
+            std::lock_guard lock(mutex);
+            const auto hit = cache.find(path);
+            if (hit != cache.end() && hit->second.modified == info.lastModified() && hit->second.size == info.size())
+                return hit->second.index;
+        }
+        const std::optional<QByteArray> bytes = readRegularFile(path, kMaxIndexBytes);
+        std::optional<ThemeIndex> index = bytes ? std::optional(parseIndex(*bytes)) : std::nullopt;
+        std::lock_guard lock(mutex);
+        cache[path] = Cached{info.lastModified(), info.size(), index};
+        return index;
+    }
+    return std::nullopt;
+}
+
+// The best file for `name` in `theme` and the themes it inherits, depth first: a theme before its parents.
 std::optional<ThemedIconFile> findInTheme(const QString& theme, const QString& name, const QStringList& bases,
                                           std::set<QString>& visited) {
     if (theme.isEmpty() || theme.contains(QLatin1Char('/')) || theme.startsWith(QLatin1Char('.')) ||
         !visited.insert(theme).second)
         return std::nullopt;
-    std::optional<QByteArray> indexBytes;
-    for (const QString& base : bases) {
-        const QString index = base + QLatin1Char('/') + theme + QStringLiteral("/index.theme");
-        if (!QFileInfo(index).isFile()) continue;
-        indexBytes = readRegularFile(index, kMaxIndexBytes);
-        break;
-    }
-    if (!indexBytes) return std::nullopt;
-    const ThemeIndex index = parseIndex(*indexBytes);
+    const std::optional<ThemeIndex> found = themeIndex(theme, bases);
+    if (!found) return std::nullopt;
+    const ThemeIndex& index = *found;
     std::optional<ThemedIconFile> best;
     for (const ThemeFolder& folder : index.folders) {
         if (best && best->size >= folder.size) continue;
