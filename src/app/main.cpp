@@ -4,6 +4,7 @@
 #include "app/signal_quit.h"
 #include "core/app_icon_helper.h"
 #include "core/log.h"
+#include "core/qt_translation.h"
 #include "core/ui_fonts.h"
 #include "drop/bluetooth_device_chooser.h"
 #include "permissions/notification_database_locations.h"
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     // Japanese texts keep the weight of the Latin ones they stand beside.
     QApplication::setFont(UiFonts::withJapaneseFallback(QApplication::font()));
+    // Qt's own messages (a network error the updater shows, a dialog's buttons) speak the
+    // application's language, not the system's.
+    QtTranslation qtTranslation;
 
     // Every notification of an application asks for the same icon: look it up once.
     AppIconHelper::setRemembering(true);
