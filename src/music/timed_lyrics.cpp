@@ -53,6 +53,19 @@ bool isHeaderLine(QStringView line) {
     return true;
 }
 
+// "[offset:+250]" (also "-250", "250"): milliseconds by which every line comes earlier (later
+// when negative). None for any other line, or a value that is no whole number.
+std::optional<qint64> offsetMs(QStringView line) {
+    static const QLatin1String key("[offset:");
+    if (!line.startsWith(key, Qt::CaseInsensitive) || !line.endsWith(QLatin1Char(']'))) return std::nullopt;
+    const QStringView value = line.mid(key.size(), line.size() - key.size() - 1).trimmed();
+    const bool negative = value.startsWith(QLatin1Char('-'));
+    qsizetype pos = negative || value.startsWith(QLatin1Char('+')) ? 1 : 0;
+    const std::optional<qint64> millis = digits(value, pos, 9);
+    if (!millis || pos != value.size()) return std::nullopt;
+    return negative ? -*millis : *millis;
+}
+
 // The words of a timed line without the times of its single words ("<00:08.00>word"): they time
 // each word for singing along, and the line is shown whole. Other angle brackets are words.
 QString withoutWordTimes(QStringView words) {
@@ -88,6 +101,7 @@ std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines) {
     std::vector<Sung> sung;
     bool anyTag = false;
     int order = 0;
+    qint64 earlierMs = 0;
     for (const QString& raw : lines) {
         const QStringView line = QStringView(raw).trimmed();
         std::vector<qint64> starts;
@@ -105,8 +119,9 @@ std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines) {
             pos = close + 1;
         }
         if (starts.empty()) {
-            if (isHeaderLine(line)) continue;
-            return std::nullopt;
+            if (!isHeaderLine(line)) return std::nullopt;
+            if (const std::optional<qint64> offset = offsetMs(line)) earlierMs = *offset;
+            continue;
         }
         anyTag = true;
         const QString words = withoutWordTimes(line.mid(pos));
@@ -121,7 +136,7 @@ std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines) {
     timed.startsMs.reserve(sung.size());
     for (Sung& line : sung) {
         timed.lines.append(std::move(line.words));
-        timed.startsMs.push_back(line.startMs);
+        timed.startsMs.push_back(line.startMs - earlierMs);
     }
     return timed;
 }

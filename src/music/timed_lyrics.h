@@ -19,6 +19,8 @@ struct TimedLyrics {
 // time tags; tag-only lines of the header ("[ar:Band]") are no lyric lines. A line with several
 // tags is sung at each of their times; one whose words are empty only marks time. Anything else
 // (an untagged line, a tag that starts with a digit but is no time) means the text is not timed.
+// The header's "[offset:+250]" moves every line that many milliseconds earlier (later when
+// negative); a start moved before the track's beginning is shown from it.
 std::optional<TimedLyrics> parseTimedLyrics(const QStringList& lines);
 
 // The last line whose start has come at `seconds`; the first before any, or with no position.

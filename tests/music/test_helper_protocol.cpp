@@ -3,6 +3,7 @@
 #include "music/media_remote_snapshot.h"
 #include "music/nowplaying_helper/helper_reply.h"
 #include "music/nowplaying_helper/now_playing_helper.h"
+#include "music/nowplaying_helper/seek_timeline.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -189,6 +190,23 @@ TEST(HelperProtocol, LyricsAndPlayerSettingsNameThePlayerLastAndRefuseMalformedL
     EXPECT_EQ(snapshot.shuffle, false);
     EXPECT_EQ(snapshot.loopStatus, QStringLiteral("Track"));
     EXPECT_EQ(MediaRemoteSnapshot::fromReply(parse("{\"isPlaying\":true,\"shuffle\":\"yes\"}")).shuffle, std::nullopt);
+}
+
+TEST(HelperSeekTimeline, AnUnreadablePositionFollowsTheLastSeekAtTheRatesReadAndOnlyInItsTrack) {
+    SeekTimeline seeks;
+    EXPECT_EQ(seeks.position(":1.5", "song", std::nullopt, 1.0, 0), std::nullopt);
+    seeks.seeked(":1.5", 37.0, 1000);
+    EXPECT_EQ(seeks.position(":1.6", "song", std::nullopt, 1.0, 1000), std::nullopt);  // another player's
+    EXPECT_EQ(seeks.position(":1.5", "song", std::nullopt, 1.0, 1500), 37.5);
+    EXPECT_EQ(seeks.position(":1.5", "song", -1.0, 0.0, 3500), 39.5);  // played on, now paused
+    EXPECT_EQ(seeks.position(":1.5", "song", std::nullopt, 2.0, 9500), 39.5);
+    EXPECT_EQ(seeks.position(":1.5", "song", std::nullopt, 2.0, 10000), 40.5);
+    EXPECT_EQ(seeks.position(":1.5", "next", std::nullopt, 1.0, 11000), std::nullopt);
+    EXPECT_EQ(seeks.position(":1.5", "song", std::nullopt, 1.0, 12000), std::nullopt);
+    // A position the player tells wins, and ends the seek's timeline.
+    seeks.seeked(":1.5", 10.0, 12000);
+    EXPECT_EQ(seeks.position(":1.5", "song", 20.0, 1.0, 13000), 20.0);
+    EXPECT_EQ(seeks.position(":1.5", "song", std::nullopt, 1.0, 14000), std::nullopt);
 }
 
 TEST(MediaRemoteSnapshotReading, NothingPlayingFallsBackToNowPlayingAndSaysNil) {

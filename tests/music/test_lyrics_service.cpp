@@ -132,7 +132,7 @@ TEST(LyricsLines, KeepsNonBlankLinesAsTheyAreAndSplitsOnlyAtLineFeeds) {
 TEST(LyricsTimedLines, TakesTheTagsOffOrdersTheLinesByTimeAndLeavesAnyOtherTextUntimed) {
     const auto timed = [](const char* text) { return parseTimedLyrics(LyricsService::splitLines(QString::fromUtf8(text))); };
     // Header lines are no lyric lines; a line with two tags is sung twice; a tag alone marks time.
-    const auto lyrics = timed("[ar:Band]\n[ti:Song]\n[length:03:30]\n[offset:-250]\n[00:12.00][01:30.5] chorus \r\n"
+    const auto lyrics = timed("[ar:Band]\n[ti:Song]\n[length:03:30]\n[by:Someone]\n[00:12.00][01:30.5] chorus \r\n"
                               "[00:01.00]  one\n[00:05.123]two\n[00:20.00]\n[1:40]end\n[999999:59.999]far");
     ASSERT_TRUE(lyrics);
     EXPECT_EQ(lyrics->lines, (QStringList{"one", "two", "chorus", "chorus", "end", "far"}));
@@ -163,6 +163,19 @@ TEST(LyricsTimedLines, TakesTheTagsOffOrdersTheLinesByTimeAndLeavesAnyOtherTextU
     EXPECT_EQ(timedLineIndex(starts, std::nullopt), 0);
     // Lines of the first second are followed too.
     EXPECT_EQ(timedLineIndex({0, 400, 900}, 0.5), 1);
+}
+
+TEST(LyricsTimedLines, TheHeadersOffsetShowsEveryLineEarlierWhenPositiveAndLaterWhenNegative) {
+    const auto starts = [](const char* offset) {
+        const auto timed = parseTimedLyrics(LyricsService::splitLines(
+            QString::fromUtf8(offset) + QStringLiteral("\n[00:01.00] one\n[00:10.00] ten")));
+        return timed ? timed->startsMs : std::vector<qint64>{};
+    };
+    EXPECT_EQ(starts("[offset:+3000]"), (std::vector<qint64>{-2000, 7000}));
+    EXPECT_EQ(timedLineIndex(starts("[offset:+3000]"), 7.0), 1);
+    EXPECT_EQ(starts("[offset:-500]"), (std::vector<qint64>{1500, 10500}));
+    EXPECT_EQ(starts("[Offset: 250 ]"), (std::vector<qint64>{750, 9750}));
+    EXPECT_EQ(starts("[offset:soon]"), (std::vector<qint64>{1000, 10000}));
 }
 
 TEST_F(LyricsServiceTest, FetchesOncePerTrackAndPublishesTheCurrentLineEverySecond) {

@@ -2,6 +2,7 @@
 
 #include "platform/files/regular_file.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusError>
 #include <QDBusMetaType>
@@ -10,6 +11,8 @@
 #include <QUrl>
 
 #include <array>
+#include <cmath>
+#include <functional>
 
 static_assert(ArtworkFetcher::Limits{}.maxBytes == MprisNowPlaying::kMaxArtworkBytes,
               "a web cover must fit a reply as a local one does");
@@ -83,6 +86,25 @@ bool isTimeout(const QDBusMessage& reply) {
            name == QLatin1String("org.freedesktop.DBus.Error.TimedOut");
 }
 
+// The bus hands signals to slots only.
+class SeekListener final : public QObject {
+    Q_OBJECT
+public:
+    explicit SeekListener(std::function<void(const QDBusMessage&)> heard) : heard_(std::move(heard)) {}
+
+public Q_SLOTS:
+    void seeked(const QDBusMessage& message) { heard_(message); }
+
+private:
+    std::function<void(const QDBusMessage&)> heard_;
+};
+
+// The track a timeline belongs to.
+QString trackKey(const HelperQueryReply& reply) {
+    return reply.title.value_or(QString()) + u'\n' + reply.artist.value_or(QString()) + u'\n' +
+           reply.album.value_or(QString()) + u'\n' + QString::number(reply.duration.value_or(-1));
+}
+
 }  // namespace
 
 MprisNowPlaying::MprisNowPlaying(QDBusConnection bus, int budgetMs, ArtworkFetcher* webCovers)
@@ -90,12 +112,25 @@ MprisNowPlaying::MprisNowPlaying(QDBusConnection bus, int budgetMs, ArtworkFetch
       budgetMs_(budgetMs),
       webCovers_(webCovers),
       watcher_(kPrefix.chopped(1) + u'*', bus_, QDBusServiceWatcher::WatchForOwnerChange) {
+    clock_.start();
     QObject::connect(&watcher_, &QDBusServiceWatcher::serviceOwnerChanged,
-                     [this](const QString& name, const QString&, const QString& newOwner) { ownerChanged(name, newOwner); });
+                     [this](const QString& name, const QString& oldOwner, const QString& newOwner) {
+                         ownerChanged(name, oldOwner, newOwner);
+                     });
+    seekListener_ = std::make_unique<SeekListener>([this](const QDBusMessage& message) {
+        if (const std::optional<double> micros = numberOf(message.arguments().value(0))) {
+            seeks_.seeked(message.service(), *micros / 1e6, clock_.elapsed());
+        }
+    });
+    bus_.connect(QString(), kObjectPath, kPlayerInterface, QStringLiteral("Seeked"), seekListener_.get(),
+                 SLOT(seeked(QDBusMessage)));
 }
 
-void MprisNowPlaying::ownerChanged(const QString& busName, const QString& newOwner) {
+MprisNowPlaying::~MprisNowPlaying() = default;
+
+void MprisNowPlaying::ownerChanged(const QString& busName, const QString& oldOwner, const QString& newOwner) {
     identities_.remove(busName);
+    seeks_.forget(oldOwner);
     if (!names_ || !busName.startsWith(kPrefix)) return;
     names_->removeAll(busName);
     if (!newOwner.isEmpty()) {
@@ -114,13 +149,14 @@ MprisNowPlaying::Outcome MprisNowPlaying::call(const QDBusMessage& message, cons
 }
 
 std::optional<QVariantMap> MprisNowPlaying::getAll(const QString& busName, const QString& interface,
-                                                   const QDeadlineTimer& deadline, Outcome& outcome) {
+                                                   const QDeadlineTimer& deadline, Outcome& outcome, QString* owner) {
     QDBusMessage message = QDBusMessage::createMethodCall(busName, kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                           QStringLiteral("GetAll"));
     message << interface;
     QDBusMessage reply;
     outcome = call(message, deadline, reply);
     if (outcome != Outcome::ok || reply.arguments().isEmpty()) return std::nullopt;
+    if (owner) *owner = reply.service();
     return toMap(reply.arguments().constFirst());
 }
 
@@ -181,13 +217,14 @@ std::optional<MprisNowPlaying::Player> MprisNowPlaying::choosePlayer(const QDead
     std::optional<Player> first;
     for (const QString& name : names) {
         Outcome each = Outcome::ok;
-        std::optional<QVariantMap> properties = getAll(name, kPlayerInterface, deadline, each);
+        QString owner;
+        std::optional<QVariantMap> properties = getAll(name, kPlayerInterface, deadline, each, &owner);
         if (each == Outcome::timedOut) {
             outcome = each;
             return std::nullopt;
         }
         if (!properties) continue;  // gone since the listing, or no player interface
-        Player player{name, std::move(*properties)};
+        Player player{name, owner, std::move(*properties)};
         const QString status = player.properties.value(QStringLiteral("PlaybackStatus")).toString();
         if (status == QLatin1String("Playing")) return player;
         if (status == QLatin1String("Paused") && !firstPaused) firstPaused = player;
@@ -213,13 +250,13 @@ std::optional<HelperQueryReply> MprisNowPlaying::query() {
     if (!artists.isEmpty()) reply.artist = artists;
     reply.album = nonEmptyText(metadata.value(QStringLiteral("xesam:album")));
     reply.duration = microsToSeconds(metadata.value(QStringLiteral("mpris:length")));
-    reply.elapsedTime = microsToSeconds(properties.value(QStringLiteral("Position")));
     // Players keep their rate while paused; what matters here is whether it advances.
     if (reply.isPlaying) {
         reply.playbackRate = numberOf(properties.value(QStringLiteral("Rate")));
     } else {
         reply.playbackRate = 0.0;
     }
+    reply.elapsedTime = positionOf(*player, reply);
     if (const QVariant shuffle = properties.value(QStringLiteral("Shuffle")); shuffle.typeId() == QMetaType::Bool) {
         reply.shuffle = shuffle.toBool();
     }
@@ -242,6 +279,15 @@ std::optional<HelperQueryReply> MprisNowPlaying::query() {
     reply.bundleIdentifier = identityOf(player->busName, deadline, rootOutcome);
     if (rootOutcome == Outcome::timedOut) return std::nullopt;
     return reply;
+}
+
+std::optional<double> MprisNowPlaying::positionOf(const Player& player, const HelperQueryReply& reply) {
+    // A Seeked the player sent before it answered is queued by now (a sender's messages keep
+    // their order): it counts for this answer.
+    QCoreApplication::sendPostedEvents(seekListener_.get(), QEvent::MetaCall);
+    const double rate = reply.playbackRate.value_or(1.0);  // the application's reading of a missing rate
+    return seeks_.position(player.owner, trackKey(reply), microsToSeconds(player.properties.value(QStringLiteral("Position"))),
+                           rate, clock_.elapsed());
 }
 
 std::optional<HelperLyricsReply> MprisNowPlaying::lyrics(const QString& player) {
@@ -300,3 +346,5 @@ bool MprisNowPlaying::sendCommand(uint32_t command) {
                                                QString::fromLatin1(methods[command])),
                 deadline, reply) == Outcome::ok;
 }
+
+#include "mpris_now_playing.moc"

@@ -2,16 +2,19 @@
 
 #include "music/nowplaying_helper/artwork_fetcher.h"
 #include "music/nowplaying_helper/now_playing_helper.h"
+#include "music/nowplaying_helper/seek_timeline.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QHash>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
+#include <memory>
 #include <optional>
 
 // The desktop's now-playing source: MPRIS players on the session bus. The player asked is the
@@ -23,6 +26,8 @@
 // The players on the bus are listed once; from then on the bus's announcements of players coming
 // and going (delivered by the event loop) keep the list, and each player's identity is kept while
 // the same owner holds its name. With no player a query then asks the bus nothing.
+//
+// A player whose Position cannot be read is placed by its last Seeked signal (SeekTimeline).
 class MprisNowPlaying final : public NowPlayingHelperSource {
 public:
     // Covers larger than this are not sent; their base64 form stays well inside the 1 MiB line
@@ -31,6 +36,7 @@ public:
 
     // `webCovers` nullptr: covers at http(s) addresses are left out.
     explicit MprisNowPlaying(QDBusConnection bus, int budgetMs = 2000, ArtworkFetcher* webCovers = nullptr);
+    ~MprisNowPlaying() override;
 
     std::optional<HelperQueryReply> query() override;
     bool sendCommand(uint32_t command) override;
@@ -41,6 +47,7 @@ public:
 private:
     struct Player {
         QString busName;
+        QString owner;           // the unique name that answered
         QVariantMap properties;  // of org.mpris.MediaPlayer2.Player
     };
     enum class Outcome { ok, failed, timedOut };
@@ -53,10 +60,12 @@ private:
     QStringList playerNames(const QDeadlineTimer& deadline, Outcome& outcome);
     bool setProperty(const QString& player, const QString& name, const QVariant& value);
     Outcome call(const QDBusMessage& message, const QDeadlineTimer& deadline, QDBusMessage& reply);
+    // `owner`, when given, gets the unique name that answered.
     std::optional<QVariantMap> getAll(const QString& busName, const QString& interface, const QDeadlineTimer& deadline,
-                                      Outcome& outcome);
+                                      Outcome& outcome, QString* owner = nullptr);
+    std::optional<double> positionOf(const Player& player, const HelperQueryReply& reply);
 
-    void ownerChanged(const QString& busName, const QString& newOwner);
+    void ownerChanged(const QString& busName, const QString& oldOwner, const QString& newOwner);
 
     QDBusConnection bus_;
     int budgetMs_;
@@ -64,4 +73,7 @@ private:
     QDBusServiceWatcher watcher_;
     std::optional<QStringList> names_;          // sorted; none until first listed
     QHash<QString, QString> identities_;        // by bus name, for its current owner
+    SeekTimeline seeks_;
+    QElapsedTimer clock_;
+    std::unique_ptr<QObject> seekListener_;
 };
