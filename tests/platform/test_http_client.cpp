@@ -6,6 +6,7 @@
 #include "support/test_authority.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkReply>
 #include <QTemporaryDir>
@@ -99,6 +100,14 @@ TEST_F(HttpClientTest, AnEndlessBodyStopsAtTheCapAndATrickleAtTheDeadline) {
     const HttpResult trickle = fetch(client, request);
     ASSERT_FALSE(trickle.ok());
     EXPECT_EQ(trickle.error->kind, HttpError::Kind::Timeout);
+    // A deadline longer than a timer holds is reached in steps (here of 40 ms), and not before.
+    platform::QtHttpClient stepped{HttpSecurity{.allowLoopbackHttp = true, .caCertificates = {}}, 40};
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    const HttpResult stepwise = fetch(stepped, request);
+    ASSERT_FALSE(stepwise.ok());
+    EXPECT_EQ(stepwise.error->kind, HttpError::Kind::Timeout);
+    EXPECT_GE(sinceStart.elapsed(), 300);
 
     // A redirect that leaves http(s) is not followed: the request fails on its 302.
     const HttpResult toFile = get("/to-file");

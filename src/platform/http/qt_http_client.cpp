@@ -106,8 +106,9 @@ HttpResult finish(Transfer& transfer) {
 
 }  // namespace
 
-QtHttpClient::QtHttpClient(HttpSecurity security)
+QtHttpClient::QtHttpClient(HttpSecurity security, int longestStepMs)
     : security_(std::move(security)),
+      longestStepMs_(std::max(1, longestStepMs)),
       manager_(std::make_unique<QNetworkAccessManager>()),
       context_(std::make_unique<QObject>()) {
     manager_->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
@@ -175,10 +176,10 @@ HttpTransfer QtHttpClient::start(const HttpRequest& request, const QString* dest
         // is reached in steps.
         auto* deadline = new QTimer(reply);
         deadline->setSingleShot(true);
-        constexpr double longest = 1e15;  // milliseconds: tens of thousands of years
-        const QDeadlineTimer end(static_cast<qint64>(std::ceil(std::min(request.deadlineSeconds * 1000.0, longest))));
-        const auto armUntil = [deadline](const QDeadlineTimer& until) {
-            deadline->start(static_cast<int>(std::clamp<qint64>(until.remainingTime(), 1, std::numeric_limits<int>::max())));
+        constexpr double latest = 1e15;  // milliseconds: tens of thousands of years
+        const QDeadlineTimer end(static_cast<qint64>(std::ceil(std::min(request.deadlineSeconds * 1000.0, latest))));
+        const auto armUntil = [deadline, longest = longestStepMs_](const QDeadlineTimer& until) {
+            deadline->start(static_cast<int>(std::clamp<qint64>(until.remainingTime(), 1, longest)));
         };
         QObject::connect(deadline, &QTimer::timeout, context, [transfer, end, armUntil] {
             if (transfer->reply->isFinished()) return;

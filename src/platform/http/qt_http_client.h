@@ -2,6 +2,7 @@
 
 #include "platform/http/http_client.h"
 
+#include <limits>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -12,7 +13,9 @@ namespace platform {
 // HttpClient over Qt's network access manager, on the thread that made it (the main thread).
 class QtHttpClient final : public HttpClient {
 public:
-    explicit QtHttpClient(HttpSecurity security = {});
+    // A deadline is reached in timer steps of at most `longestStepMs`: a Qt timer holds no more
+    // than about 24.8 days. Tests take shorter steps.
+    explicit QtHttpClient(HttpSecurity security = {}, int longestStepMs = std::numeric_limits<int>::max());
     ~QtHttpClient() override;
     QtHttpClient(const QtHttpClient&) = delete;
     QtHttpClient& operator=(const QtHttpClient&) = delete;
@@ -25,6 +28,7 @@ private:
     void completeLater(Completion completion, HttpResult result);
 
     HttpSecurity security_;
+    int longestStepMs_;
     std::unique_ptr<QNetworkAccessManager> manager_;
     // Every connection and deferred completion hangs off this object; it goes first, so nothing
     // reaches a caller once the client is gone.
