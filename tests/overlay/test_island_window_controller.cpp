@@ -153,6 +153,23 @@ TEST_F(IslandWindowControllerTest, FirstVisibleStateGrowsOutOfTheNotchInOneAnima
     EXPECT_EQ(main().frame(), QRectF(588, 908, 336, 42));
 }
 
+// A show runs to its end as it began: a visible state that finds the window off screen in the
+// middle of it (taken away by hand here) neither restarts it from the strip nor retargets it.
+TEST_F(IslandWindowControllerTest, AShowArrivingWhileAShowAnimatesLeavesThatShowAlone) {
+    start();
+    publish(overlay(true, IslandMode::expanded, 1));
+    scheduler().advance(0.2);
+    main().orderOut();
+    AnimationRecorder recorder;
+    publish(overlay(true, IslandMode::stacked, 3));
+    EXPECT_TRUE(recorder.entries().empty());
+    EXPECT_EQ(main().frameAnimator().lastAnimation()->to, expandedEnd());
+    EXPECT_FALSE(main().isOrderedIn());
+    scheduler().advance(0.22);
+    EXPECT_FALSE(controller->isShowAnimating());
+    EXPECT_EQ(main().frame(), expandedEnd());
+}
+
 TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnce) {
     start();
     publish(overlay(true, IslandMode::expanded, 1));
