@@ -23,6 +23,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <map>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +251,39 @@ QList<int> blackPixelsOfRow(int y, int left, int right) {
     return black;
 }
 
+// The white pixels inside the black band the panel draws (x 410 to 1030, rows 6 to 25): an
+// activity's symbol, where an empty view leaves the band black.
+int whitePixelsInTheBand() {
+    QString pixels;
+    testsupport::runTool(QStringLiteral("import"),
+                         {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                          QStringLiteral("620x20+410+6"), QStringLiteral("txt:-")},
+                         &pixels);
+    static const QRegularExpression pixel(QStringLiteral("^(\\d+),(\\d+): \\((\\d+),(\\d+),(\\d+)"),
+                                          QRegularExpression::MultilineOption);
+    std::map<int, std::pair<int, int>> band;  // row: first and last black x
+    std::map<int, QList<int>> white;
+    for (auto it = pixel.globalMatch(pixels); it.hasNext();) {
+        const auto m = it.next();
+        const int x = m.captured(1).toInt();
+        const int y = m.captured(2).toInt();
+        const int r = m.captured(3).toInt(), g = m.captured(4).toInt(), b = m.captured(5).toInt();
+        if (r < 24 && g < 24 && b < 24) {
+            auto [at, fresh] = band.try_emplace(y, x, x);
+            if (!fresh) at->second = {std::min(at->second.first, x), std::max(at->second.second, x)};
+        } else if (r > 200 && g > 200 && b > 200) {
+            white[y] << x;
+        }
+    }
+    int inside = 0;
+    for (const auto& [y, xs] : white) {
+        const auto row = band.find(y);
+        if (row == band.end()) continue;
+        for (int x : xs) inside += x > row->second.first && x < row->second.second;
+    }
+    return inside;
+}
+
 // Whether a bounding shape cuts the window: without one it is drawn whole.
 bool isShaped(uint32_t window) {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -305,9 +339,10 @@ private:
 TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTakesTheNotchAndGivesItBack) {
     QString error;
     if (!testsupport::dbusmockAvailable()) QUILLVEX_SERVICE_MISSING("python3-dbusmock is not installed");
-    if (QStandardPaths::findExecutable(QStringLiteral("xwininfo")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QUILLVEX_SERVICE_MISSING("xwininfo or xdotool is not installed");
+    for (const char* tool : {"xwininfo", "xdotool", "import"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QUILLVEX_SERVICE_MISSING(std::string(tool) + " is not installed");
+    }
     auto x = testsupport::PrivateXServer::start(QStringLiteral("1440x900x24"), &error);
     ASSERT_TRUE(x) << error.toStdString();
     auto display = x->exportDisplay();
@@ -315,6 +350,8 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
     ASSERT_TRUE(bus) << error.toStdString();
     auto daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
     ASSERT_TRUE(daemon) << error.toStdString();
+    auto saver = testsupport::DBusMock::startScreenSaver(*bus, &error);
+    ASSERT_TRUE(saver) << error.toStdString();
     ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("500")}), 0);
     WindowBeneath beneath(QRect(0, 0, 1440, 400));
 
@@ -455,6 +492,17 @@ TEST(NotchEndToEnd, MusicShowsThePanelAtTheNotchHoverOpensItAndANotificationTake
                          << describeWindowsTitled(QStringLiteral("Settings")).toStdString()
                          << app.threadStates().toStdString();
     EXPECT_FALSE(app.finish(1000)) << app.transcript().toStdString();
+
+    // The screen locks: the band shows the padlock of the activity's own view.
+    ASSERT_TRUE(saver->call(QStringLiteral("SetActive"), {true}, QStringLiteral("org.freedesktop.ScreenSaver")).ok());
+    ASSERT_GE(app.waitForLine("info LiveActivityManager: Showing screenLock activity (persistent until unlock)",
+                              kAppStartTimeoutMs, closed),
+              0)
+        << app.transcript().toStdString();
+    int padlock = 0;
+    for (QDeadlineTimer deadline(10000); (padlock = whitePixelsInTheBand()) == 0 && !deadline.hasExpired(); app.pump())
+        QThread::msleep(50);
+    EXPECT_GT(padlock, 0) << "the band drew no symbol";
 
     // Shutdown stops the notch features in their order: the hover detector, the now-playing
     // service, the system-event services, then the held ones.
