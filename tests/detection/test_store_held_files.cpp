@@ -4,6 +4,7 @@
 
 #include "core/app_icon_helper.h"
 #include "detection/sqlite_connection.h"
+#include "detection/sqlite_statement.h"
 #include "platform/files/regular_file.h"
 #include "platform/notification_store/notification_store_writer.h"
 #include "platform/workspace/linux_workspace.h"
@@ -13,11 +14,14 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <map>
+
+#include <sqlite3.h>
 #include <memory>
 
 #include <unistd.h>
@@ -110,6 +114,43 @@ TEST_F(StoreHeldFilesTest, AThemeIconLinkedToTheStoreLeavesItsLocksAsDoesTheRead
         EXPECT_FALSE(platform::readRegularFile(file, 1 << 20)) << file.toStdString();
     }
     expectLocksKept(QStringLiteral("the reader alone"));
+}
+
+// Another program that wrote the store with a rollback journal and was killed inside a
+// transaction leaves a hot journal beside it: the first read through our layer asks whether anyone
+// still holds the store, rolls the transaction back and reads the store as it was before.
+TEST_F(StoreHeldFilesTest, AStoreLeftWithAHotJournalIsReadAsItWasBeforeTheLostTransaction) {
+    const QString left = home_.filePath(QStringLiteral("left"));
+    ASSERT_TRUE(platform::NotificationStoreWriter(left, 100).appendRecord(QStringLiteral("x"), "kept"));
+    QProcess other;
+    testsupport::dieWithTest(other);
+    other.start(QStringLiteral("sqlite3"), {left});
+    ASSERT_TRUE(other.waitForStarted(5000)) << "sqlite3 is not installed";
+    // A small page cache spills the transaction's pages into the store before any commit.
+    other.write("PRAGMA journal_mode=DELETE; PRAGMA cache_size=2; BEGIN;"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200)"
+                " INSERT INTO record(app_id, data) SELECT 1, randomblob(2000) FROM n;"
+                "SELECT 'written';\n");
+    QByteArray output;
+    while (!output.contains("written") && other.waitForReadyRead(10000)) output += other.readAllStandardOutput();
+    ASSERT_TRUE(output.contains("written")) << output.constData() << other.readAllStandardError().constData();
+    other.kill();
+    other.waitForFinished(5000);
+    ASSERT_TRUE(QFileInfo::exists(left + QStringLiteral("-journal")));
+
+    const SqliteConnection reader = SqliteConnection::openReadOnly(left);
+    ASSERT_TRUE(reader.isOpen()) << reader.errorMessage().toStdString();
+    {
+        // Read-only, it cannot roll back: it says so rather than reading the half-written store.
+        SqliteStatement count(reader, QStringLiteral("SELECT count(*) FROM record"));
+        EXPECT_NE(count.step(), SQLITE_ROW);
+    }
+    platform::NotificationStoreWriter writer(left, 100);
+    ASSERT_TRUE(writer.isOpen()) << writer.error().toStdString();
+    SqliteStatement count(reader, QStringLiteral("SELECT count(*) FROM record"));
+    ASSERT_EQ(count.step(), SQLITE_ROW) << reader.errorMessage().toStdString();
+    EXPECT_EQ(count.columnInt64(0), 1);
+    EXPECT_FALSE(QFileInfo::exists(left + QStringLiteral("-journal")));
 }
 
 }  // namespace
