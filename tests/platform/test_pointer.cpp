@@ -253,6 +253,27 @@ TEST_F(XdndDragTest, AFileDragIsReadWhileItRunsAndNotAfterTheDrop) {
     stopSource(*source);
 }
 
+// The server's pointer as the notch reads it: a move with the left button held is a drag (of a
+// file, say), a move with no button held is none.
+TEST_F(XdndDragTest, TheServersPointerTellsAMoveFromADragByTheHeldButton) {
+    const auto source = platform::PolledPointerMonitor::x11Source(x->display().toLocal8Bit());
+    ASSERT_TRUE(source);
+    // Each move follows the button change over the same connection: once the server reports the
+    // pointer there, it has taken the change.
+    const auto kindAfter = [&](const QStringList& steps, QPoint pixel) {
+        EXPECT_EQ(xdotool(steps), 0);
+        std::optional<platform::PointerSample> sample;
+        EXPECT_TRUE(waitFor([&] { return (sample = source()) && sample->pixel == pixel; }));
+        return sample ? std::optional(platform::pointerEventKind(sample->buttons)) : std::nullopt;
+    };
+    EXPECT_EQ(kindAfter({"mousemove", "300", "300"}, {300, 300}), PointerEventKind::mouseMoved);
+    EXPECT_EQ(kindAfter({"mousedown", "1", "mousemove", "320", "300"}, {320, 300}), PointerEventKind::leftMouseDragged);
+    EXPECT_EQ(kindAfter({"mouseup", "1", "mousemove", "340", "300"}, {340, 300}), PointerEventKind::mouseMoved);
+    EXPECT_EQ(kindAfter({"mousedown", "3", "mousemove", "360", "300"}, {360, 300}), PointerEventKind::rightMouseDragged);
+    EXPECT_EQ(xdotool({"mouseup", "3"}), 0);
+    EXPECT_FALSE(platform::PolledPointerMonitor::x11Source(":nonexistent.9"));
+}
+
 // Every motion the server makes is heard where it records: a program's absolute XTest motion and
 // a warp (xdotool's mousemove) as well as a device's. Raw motion, the fallback, hears XTest only.
 TEST_F(XdndDragTest, TheMotionWatchHearsEveryPointerMovementTheServerMakes) {

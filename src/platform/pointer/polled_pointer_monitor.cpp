@@ -58,18 +58,22 @@ std::optional<PointerSample> sampleX11(xcb_connection_t* connection, xcb_window_
 
 }  // namespace
 
+PolledPointerMonitor::SampleSource PolledPointerMonitor::x11Source(const QByteArray& display) {
+    xcb_connection_t* connection = display.isEmpty() ? nullptr : xcb_connect(display.constData(), nullptr);
+    if (connection && !xcb_connection_has_error(connection)) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        std::shared_ptr<xcb_connection_t> shared(connection, xcb_disconnect);
+        return [shared, root] { return sampleX11(shared.get(), root); };
+    }
+    if (connection) xcb_disconnect(connection);
+    return {};
+}
+
 PolledPointerMonitor::SampleSource PolledPointerMonitor::systemSource() {
     if (qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
         // A connection of its own: replies on Qt's connection would wake Qt's event reader
         // thread 60 times a second.
-        const QByteArray display = qgetenv("DISPLAY");
-        xcb_connection_t* connection = display.isEmpty() ? nullptr : xcb_connect(display.constData(), nullptr);
-        if (connection && !xcb_connection_has_error(connection)) {
-            const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-            std::shared_ptr<xcb_connection_t> shared(connection, xcb_disconnect);
-            return [shared, root] { return sampleX11(shared.get(), root); };
-        }
-        if (connection) xcb_disconnect(connection);
+        if (SampleSource x11 = x11Source(qgetenv("DISPLAY"))) return x11;
     }
     return []() -> std::optional<PointerSample> {
         if (!qGuiApp) return std::nullopt;

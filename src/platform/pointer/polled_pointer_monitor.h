@@ -14,6 +14,7 @@
 #include "platform/runtime/reactive.h"
 #include "platform/screens/screens.h"
 
+#include <QByteArray>
 #include <QPoint>
 
 #include <functional>
@@ -83,6 +84,9 @@ public:
 
     // The default sample source and motion watch.
     static SampleSource systemSource();
+    // The X server's pointer and buttons at `display`, over a connection of its own; empty when
+    // the server cannot be reached.
+    static SampleSource x11Source(const QByteArray& display);
     static MotionWatch systemMotionWatch();
 
 private:
