@@ -230,6 +230,22 @@ TEST(DesktopNotificationRecorder, WithoutABusItSaysSoAndStillCreatesTheStore) {
     EXPECT_TRUE(status->reason.startsWith(QStringLiteral("no session bus"))) << status->reason.toStdString();
 }
 
+TEST(DesktopNotificationRecorder, ABusThatRefusesMonitoringIsReportedAsNotRecording) {
+    QString error;
+    auto bus = testsupport::PrivateBus::startRefusingMonitors(&error);
+    if (!bus) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    QTemporaryDir home;
+    platform::DesktopNotificationRecorder::Options options;
+    options.storePath = home.path() + QStringLiteral("/s/db");
+    options.busAddress = bus->address();
+    platform::DesktopNotificationRecorder recorder(options);
+    std::optional<platform::DesktopNotificationRecorder::Status> status;
+    recorder.start([&](const auto& s) { status = s; });
+    ASSERT_TRUE(spinUntil([&] { return status.has_value(); }));
+    EXPECT_FALSE(status->recording);
+    EXPECT_TRUE(status->reason.startsWith(QStringLiteral("monitoring refused: "))) << status->reason.toStdString();
+}
+
 // One bus and one notification daemon for the suite; each test records into a fresh store.
 class RecorderOnBus : public ::testing::Test {
 protected:

@@ -34,6 +34,15 @@ struct Answer {
     QStringList paths;
 };
 
+// Opens the panel, every answer kept in `answer`.
+void begin(DialogOpenPanel& panel, const OpenPanelRequest& request, const std::shared_ptr<Answer>& answer) {
+    panel.begin(request, [answer](OpenPanelResponse response, const QStringList& paths) {
+        ++answer->calls;
+        answer->response = response;
+        answer->paths = paths;
+    });
+}
+
 }  // namespace
 
 TEST(OpenPanelTest, AStartFolderThatDoesNotExistOpensTheHomeFolder) {
@@ -58,11 +67,7 @@ TEST(OpenPanelTest, TheDialogIsModelessAndAnswersOnceWithTheChosenFile) {
     request.directory = dir.path();
     request.nameFilters = {QStringLiteral("Applications (*.desktop)")};
     auto answer = std::make_shared<Answer>();
-    panel.begin(request, [answer](OpenPanelResponse response, const QStringList& paths) {
-        ++answer->calls;
-        answer->response = response;
-        answer->paths = paths;
-    });
+    begin(panel, request, answer);
     // begin() has returned with the panel up and nothing answered.
     QFileDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
@@ -84,11 +89,7 @@ TEST(OpenPanelTest, TheDialogIsModelessAndAnswersOnceWithTheChosenFile) {
 
     // Dismissed: a cancel with nothing chosen.
     request.directory = QStringLiteral("/no/such/folder");
-    panel.begin(request, [answer](OpenPanelResponse response, const QStringList& paths) {
-        ++answer->calls;
-        answer->response = response;
-        answer->paths = paths;
-    });
+    begin(panel, request, answer);
     dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(QDir(dialog->directory()).absolutePath(), QDir::homePath());
@@ -96,5 +97,32 @@ TEST(OpenPanelTest, TheDialogIsModelessAndAnswersOnceWithTheChosenFile) {
     EXPECT_EQ(answer->calls, 2);
     EXPECT_EQ(answer->response, OpenPanelResponse::cancel);
     EXPECT_TRUE(answer->paths.isEmpty());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A folder picker answers with a folder, never with a file.
+TEST(OpenPanelTest, AFolderPickerAcceptsFoldersOnly) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("notes.txt"));
+    const QString folder = dir.filePath(QStringLiteral("Shelf"));
+    ASSERT_TRUE(testsupport::writeFile(file, "x"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    DialogOpenPanel panel;
+    OpenPanelRequest request;
+    request.canChooseDirectories = true;
+    request.canChooseFiles = false;
+    request.directory = dir.path();
+    auto answer = std::make_shared<Answer>();
+    begin(panel, request, answer);
+    QFileDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(file);
+    static_cast<QDialog*>(dialog)->accept();
+    EXPECT_EQ(answer->calls, 0) << answer->paths.join(u' ').toStdString();
+    dialog->selectFile(folder);
+    static_cast<QDialog*>(dialog)->accept();
+    EXPECT_EQ(answer->calls, 1);
+    EXPECT_EQ(answer->response, OpenPanelResponse::ok);
+    EXPECT_EQ(answer->paths, QStringList({folder}));
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -219,6 +219,13 @@ std::unique_ptr<PrivateBus> PrivateBus::start(Kind kind, QString* error) {
     return bus;
 }
 
+std::unique_ptr<PrivateBus> PrivateBus::startRefusingMonitors(QString* error) {
+    std::unique_ptr<PrivateBus> bus(new PrivateBus);
+    bus->refusesMonitors_ = true;
+    if (!bus->launch({}, error)) return nullptr;
+    return bus;
+}
+
 bool PrivateBus::restart(QString* error) {
     connection_.reset();
     process_.reset();
@@ -229,8 +236,9 @@ bool PrivateBus::restart(QString* error) {
 
 bool PrivateBus::launch(const QStringList& listen, QString* error) {
     const QString config = QStringLiteral(QUILLVEX_TEST_SUPPORT_DIR) +
-                           (kind_ == Kind::session ? QStringLiteral("/test-bus.conf")
-                                                   : QStringLiteral("/private-system-bus.conf"));
+                           (refusesMonitors_          ? QStringLiteral("/no-monitors-bus.conf")
+                            : kind_ == Kind::session ? QStringLiteral("/test-bus.conf")
+                                                     : QStringLiteral("/private-system-bus.conf"));
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         setError(error, QStringLiteral("pipe failed"));

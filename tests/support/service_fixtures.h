@@ -96,6 +96,8 @@ class PrivateBus {
 public:
     enum class Kind { session, system };
     static std::unique_ptr<PrivateBus> start(Kind kind, QString* error = nullptr);
+    // A session bus whose policy refuses to make any connection a monitor.
+    static std::unique_ptr<PrivateBus> startRefusingMonitors(QString* error = nullptr);
     ~PrivateBus();
 
     Kind kind() const { return kind_; }
@@ -114,6 +116,7 @@ private:
     PrivateBus() = default;
     bool launch(const QStringList& listen, QString* error);
     Kind kind_ = Kind::session;
+    bool refusesMonitors_ = false;
     QString address_;
     QTemporaryDir dir_;
     std::unique_ptr<ServiceProcess> process_;

@@ -151,6 +151,11 @@ TEST_F(AppSwitcherViewTest, ClickActivatesOnlyTheApplicationStillBehindTheEntry)
     send(view, QEvent::MouseButtonPress, view.itemFrame(0).center());
     send(view, QEvent::MouseButtonRelease, QPointF(390, 150));
     EXPECT_EQ(workspace.activations.size(), 1u);
+    // Nor over no item when the pressed one is the only one.
+    publish({entry(1, QStringLiteral("A"), std::nullopt)});
+    send(view, QEvent::MouseButtonPress, view.itemFrame(0).center());
+    send(view, QEvent::MouseButtonRelease, QPointF(390, 150));
+    EXPECT_EQ(workspace.activations.size(), 1u);
 }
 
 TEST_F(AppSwitcherViewTest, ManyItemsScrollSideways) {
