@@ -5,7 +5,9 @@
 
 #include "core/event_bus.h"
 #include "live_activities/input_source_activity_view.h"
+#include "live_activities/input_source_service.h"
 #include "live_activities/live_test_helpers.h"
+#include "platform/input_source/desktop_input_sources.h"
 #include "platform/input_source/xkb_input_sources.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
@@ -31,8 +33,22 @@ struct Announcements {
         for (const InputSourceInfo& info : sources) out << InputSourceActivityView::displayName(info.id);
         return out;
     }
+    QString lastID() const { return sources.empty() ? QString() : sources.back().id; }
     std::vector<InputSourceInfo> sources;
     platform::CancellableSet subscriptions;
+};
+
+// The service on the desktop's input method frameworks, started, and what it announces.
+struct AnnouncingService {
+    AnnouncingService(platform::DBusConnection& sessionBus, platform::Scheduler& scheduler)
+        : sources(noKeyboard(), sessionBus, scheduler), bus(scheduler), service(bus, scheduler, sources), seen(bus) {
+        service.start();
+    }
+    ~AnnouncingService() { service.stop(); }
+    platform::DesktopInputSources sources;
+    EventBus bus;
+    InputSourceService service;
+    Announcements seen;
 };
 
 // A private session bus and HOME for one framework's daemon. The daemons' engines are Python

@@ -1,309 +1,34 @@
-// The input-source service with Fcitx5: its engine watch on a scripted bus, and the real Fcitx5
-// on a private session bus, switched the way a user's tools switch it.
+// The input-source service with the real Fcitx5 on a private session bus, switched the way a
+// user's tools switch it; its engine watch on a scripted bus is in test_fcitx5_engine_watch.cpp.
 
 #include "input_method_daemon_test.h"
 #include "live_activities/input_source_service.h"
 #include "platform/input_source/desktop_input_sources.h"
 #include "platform/input_source/fcitx5_engine_watch.h"
-#include "platform/input_source/input_method_mode.h"
 #include "platform/runtime/qt_scheduler.h"
-#include "support/fake_dbus_connection.h"
 
 #include <QDBusObjectPath>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QThread>
 #include <QThreadPool>
 
-#include <functional>
-#include <optional>
-#include <utility>
+#include <memory>
 
 using platform::DesktopInputSources;
 using testsupport::ServiceProcess;
-
-// Fcitx5 lists every status to its panel again when another input context takes the focus: the
-// input method's mode is read from that list as from a single update.
-TEST(Fcitx5EngineWatchTest, TheModeComesFromThePanelsListingAsFromItsUpdates) {
-    testsupport::ScopedVirtualScheduler clock;
-    testsupport::FakeDBusConnection bus;
-    bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral(":1.5"));
-    bus.reply(QStringLiteral("org.freedesktop.DBus.NameHasOwner"), {true});
-    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"), {QStringLiteral("anthy")});
-    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"),
-              {QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"}}});
-    platform::Fcitx5EngineWatch watch(bus, clock.scheduler);
-    int changes = 0;
-    watch.start([&] { ++changes; });
-    clock.scheduler.advance(0.1);
-    ASSERT_TRUE(watch.engine().has_value());
-    ASSERT_EQ(watch.engine()->longName, QStringLiteral("Anthy"));
-
-    const auto panel = [&](const char* member, const QVariant& argument) {
-        return bus.emitSignal({QStringLiteral(":1.5"), QStringLiteral("/kimpanel"),
-                               QStringLiteral("org.kde.kimpanel.inputmethod"), QString::fromLatin1(member), {argument}});
-    };
-    EXPECT_GE(panel("RegisterProperties",
-                    QStringList{QStringLiteral("/Fcitx/keyboard:Keyboard:input-keyboard::menu"),
-                                QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Half width katakana:menu,label=ｱ")}),
-              1);
-    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("ｱ"), "Half width katakana"}));
-    EXPECT_EQ(changes, 1);
-    EXPECT_GE(panel("UpdateProperty", QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Hiragana:menu,label=あ")), 1);
-    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("あ"), "Hiragana"}));
-    EXPECT_EQ(changes, 2);
-    EXPECT_FALSE(watch.isModeRestated());
-
-    // A new input context takes the focus on the US keyboard and is switched to Anthy at once,
-    // while the question that the focus raised is out: Anthy is asked for at its answer, well
-    // within the time the service waits for quiet, not at the next poll.
-    QString current = QStringLiteral("keyboard-us");
-    bus.onCall(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"),
-               [&](const platform::DBusCall&) { return platform::DBusReply{platform::DBusReply::Status::ok, {current}, {}, {}}; });
-    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"),
-              {QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"},
-                            QVariantList{"keyboard-us", "Keyboard - English (US)", "", "input-keyboard", "en", "en"}}});
-    panel("RegisterProperties", QStringList{QStringLiteral("/Fcitx/im:Keyboard - English (US):input-keyboard::menu,label=en")});
-    current = QStringLiteral("anthy");
-    panel("UpdateProperty", QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Hiragana:menu,label=あ"));
-    clock.scheduler.advance(0.1);
-    ASSERT_TRUE(watch.engine().has_value());
-    EXPECT_EQ(watch.engine()->name, QStringLiteral("anthy"));
-    watch.stop();
-}
-
-// Where the desktop hosts tray items, Fcitx5 has not answered until its tray menu was read: the
-// mode it shows is where the user stands from the start, not a change heard after it.
-TEST(Fcitx5EngineWatchTest, ItAnswersOnceTheTrayMenuWasReadOrCouldNotBe) {
-    testsupport::ScopedVirtualScheduler clock;
-    testsupport::FakeDBusConnection bus;
-    bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral(":1.5"));
-    bus.reply(QStringLiteral("org.freedesktop.DBus.NameHasOwner"), {true});
-    bus.reply(QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), {42u});
-    bus.onCall(QStringLiteral("org.freedesktop.DBus.Properties.Get"), [](const platform::DBusCall& call) {
-        const QVariant value = call.arguments.value(1) == QLatin1String("Menu")
-                                   ? QVariant::fromValue(QDBusObjectPath(QStringLiteral("/MenuBar")))
-                                   : QVariant(QStringList{QStringLiteral(":1.5/StatusNotifierItem")});
-        return platform::DBusReply{platform::DBusReply::Status::ok, {value}, {}, {}};
-    });
-    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"), {QStringLiteral("anthy")});
-    bus.reply(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"),
-              {QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"}}});
-    const auto item = [](int id, const QVariantMap& properties) { return QVariant(QVariantList{id, properties, QVariantList()}); };
-    const QVariantList layout{0, QVariantMap(),
-                              QVariantList{item(1, {{"label", "Anthy"}, {"toggle-type", "radio"}, {"toggle-state", 1}}),
-                                           item(2, {{"label", QStringLiteral("ア - Katakana")}, {"children-display", "submenu"}})}};
-    bus.silence(QStringLiteral("com.canonical.dbusmenu.GetLayout"));
-
-    // A menu that never answers is waited for no longer than its question's timeout.
-    std::optional<platform::Fcitx5EngineWatch> watch;
-    watch.emplace(bus, clock.scheduler);
-    watch->start([] {});
-    clock.scheduler.advance(0.1);
-    ASSERT_TRUE(watch->engine().has_value());
-    EXPECT_FALSE(watch->hasAnswered());
-    clock.scheduler.advance(platform::Fcitx5TrayMenu::callTimeout.count() / 1000.0);
-    EXPECT_TRUE(watch->hasAnswered());
-
-    bus.reply(QStringLiteral("com.canonical.dbusmenu.GetLayout"), {1u, layout});
-    watch.emplace(bus, clock.scheduler);
-    std::optional<platform::InputMethodMode> modeAtAnswer;
-    watch->start([] {}, [&] { modeAtAnswer = watch->mode(); });
-    clock.scheduler.advance(0.1);
-    EXPECT_EQ(modeAtAnswer, (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
-    EXPECT_TRUE(watch->isModeRestated());
-}
-
-namespace {
-
-using platform::DBusReply;
-
-const QString kFcitx5Owner = QStringLiteral(":1.5");
-
-DBusReply answer(const QVariant& value) { return DBusReply{DBusReply::Status::ok, {value}, {}, {}}; }
-
-// Fcitx5 on a scripted bus, with the US keyboard and Anthy. CurrentInputMethod names `current` as
-// it stands when asked; `whileAsked`, once set, runs after the controller question it names was
-// asked and before its answer comes back.
-struct ScriptedFcitx5 {
-    explicit ScriptedFcitx5(testsupport::FakeDBusConnection& bus) {
-        bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), kFcitx5Owner);
-        bus.reply(QStringLiteral("org.freedesktop.DBus.NameHasOwner"), {true});
-        bus.onCall(QStringLiteral("org.fcitx.Fcitx.Controller1.CurrentInputMethod"), [this](const platform::DBusCall& call) {
-            asked(call.method);
-            return answer(current);
-        });
-        bus.onCall(QStringLiteral("org.fcitx.Fcitx.Controller1.AvailableInputMethods"), [this](const platform::DBusCall& call) {
-            asked(call.method);
-            return answer(QVariantList{QVariantList{"anthy", "Anthy", "", "fcitx-anthy", QStringLiteral("あ"), "ja"},
-                                       QVariantList{"keyboard-us", "Keyboard - English (US)", "", "input-keyboard", "en", "en"}});
-        });
-    }
-    void asked(const QString& method) {
-        if (whileAsked && whileAsked->first == method)
-            platform::Scheduler::shared().post(std::exchange(whileAsked, std::nullopt)->second);
-    }
-
-    QString current;
-    std::optional<std::pair<QString, std::function<void()>>> whileAsked;
-};
-
-}  // namespace
-
-// Before any input context had the focus Fcitx5 names no input method, and after a pause it
-// names the one it named before: each is where it stands, so the start waits no longer.
-TEST(Fcitx5EngineWatchTest, NoInputMethodYetOrTheSameAfterAPauseIsAnAnswer) {
-    testsupport::ScopedVirtualScheduler clock;
-    testsupport::FakeDBusConnection bus;
-    ScriptedFcitx5 fcitx(bus);
-    platform::Fcitx5EngineWatch watch(bus, clock.scheduler);
-    int answers = 0;
-    watch.start([] {}, [&] { ++answers; });
-    clock.scheduler.advance(0.1);
-    EXPECT_EQ(watch.engine(), std::nullopt);
-    EXPECT_TRUE(watch.hasAnswered());
-    EXPECT_EQ(answers, 1);
-
-    fcitx.current = QStringLiteral("anthy");
-    clock.scheduler.advance(platform::Fcitx5EngineWatch::pollInterval);
-    ASSERT_TRUE(watch.engine().has_value());
-    watch.pause();
-    watch.start([] {}, [&] { ++answers; });
-    EXPECT_FALSE(watch.hasAnswered());
-    clock.scheduler.advance(0.1);
-    EXPECT_TRUE(watch.hasAnswered());
-    EXPECT_EQ(answers, 2);
-}
-
-// A panel that shows a switch while Fcitx5 is being asked, about where it stood or about the
-// input method it named: that answer may be older than the switch, so Fcitx5 is asked again as
-// soon as it is in, well within the time the service waits for quiet, not at the next poll.
-TEST(Fcitx5EngineWatchTest, ASwitchShownWhileFcitx5IsAskedIsAskedAboutAtOnce) {
-    testsupport::ScopedVirtualScheduler clock;
-    testsupport::FakeDBusConnection bus;
-    ScriptedFcitx5 fcitx(bus);
-    fcitx.current = QStringLiteral("keyboard-us");
-    platform::Fcitx5EngineWatch watch(bus, clock.scheduler);
-    int changes = 0;
-    watch.start([&] { ++changes; });
-    clock.scheduler.advance(0.1);
-    ASSERT_EQ(watch.engine().value_or(platform::InputMethodEngine{}).name, QStringLiteral("keyboard-us"));
-
-    // The user switches to Anthy once the question is on its way, and the panel shows it.
-    const auto switchWhile = [&](const char* question, const char* property) {
-        fcitx.whileAsked.emplace(QString::fromLatin1(question), [&, property = QString::fromUtf8(property)] {
-            fcitx.current = QStringLiteral("anthy");
-            bus.emitSignal({kFcitx5Owner, QStringLiteral("/kimpanel"), QStringLiteral("org.kde.kimpanel.inputmethod"),
-                            QStringLiteral("UpdateProperty"), {property}});
-        });
-    };
-    const auto nameAtOnce = [&] {
-        clock.scheduler.advance(0.05);
-        return watch.engine().value_or(platform::InputMethodEngine{}).name;
-    };
-    // The poll's answer names the US keyboard, the engine known.
-    switchWhile("CurrentInputMethod", "/Fcitx/im:Anthy:fcitx-anthy:Hiragana:menu,label=あ");
-    clock.scheduler.advance(platform::Fcitx5EngineWatch::pollInterval - 0.1);
-    EXPECT_EQ(nameAtOnce(), QStringLiteral("anthy"));
-    EXPECT_EQ(changes, 1);
-    // The US keyboard, chosen meanwhile, is being described.
-    fcitx.current = QStringLiteral("keyboard-us");
-    switchWhile("AvailableInputMethods", "/Fcitx/im:Anthy:fcitx-anthy:Katakana:menu,label=ア");
-    clock.scheduler.advance(platform::Fcitx5EngineWatch::pollInterval - 0.05);
-    EXPECT_EQ(nameAtOnce(), QStringLiteral("anthy"));
-    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
-}
-
-// Fcitx5's tray item lives on a connection of its own, listed by the watcher among other
-// programs' items, or registered after the listing. Only the menu of Fcitx5's process is read;
-// its first read is where Fcitx5 stands and comes before the menu counts as known; a layout that
-// checks no input method is passed over; changes announced while a read is out are read once it
-// is in.
-TEST(Fcitx5EngineWatchTest, OnlyFcitx5sTrayMenuIsReadAndALayoutWithoutAnInputMethodIsPassedOver) {
-    testsupport::ScopedVirtualScheduler clock;
-    testsupport::FakeDBusConnection bus;
-    const QString trayConnection = QStringLiteral(":1.8");
-    bus.setOwner(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral(":1.2"));
-    bus.onCall(QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), [&](const platform::DBusCall& call) {
-        const QString name = call.arguments.value(0).toString();
-        return answer(name == kFcitx5Owner || name == trayConnection ? 42u : 7u);
-    });
-    QStringList listed;
-    bus.onCall(QStringLiteral("org.freedesktop.DBus.Properties.Get"), [&](const platform::DBusCall& call) {
-        const QVariant value = call.arguments.value(1) != QLatin1String("Menu")
-                                   ? QVariant(listed)
-                                   : QVariant::fromValue(QDBusObjectPath(call.service == trayConnection ? "/MenuBar" : "/Other"));
-        return answer(value);
-    });
-    const auto item = [](int id, const QVariantMap& properties) { return QVariant(QVariantList{id, properties, QVariantList()}); };
-    const auto menu = [&](const char* inputMethod, const char* mode) {
-        QVariantList items{item(1, {{"label", "Keyboard - English (US)"}, {"toggle-type", "radio"}, {"toggle-state", 0}})};
-        if (inputMethod) items << item(2, {{"label", inputMethod}, {"toggle-type", "radio"}, {"toggle-state", 1}});
-        items << item(3, {{"label", QString::fromUtf8(mode)}, {"children-display", "submenu"}});
-        return QVariantList{0, QVariantMap(), items};
-    };
-    QVariantList layout = menu("Anthy", "ア - Katakana");
-    QStringList menusRead;
-    bus.onCall(QStringLiteral("com.canonical.dbusmenu.GetLayout"), [&](const platform::DBusCall& call) {
-        menusRead << call.path;
-        const QVariantList shown = call.path == QLatin1String("/MenuBar") ? layout : menu("Other", "A - Latin");
-        return DBusReply{DBusReply::Status::ok, {1u, shown}, {}, {}};
-    });
-    QStringList seen;
-    platform::Fcitx5TrayMenu tray(bus);
-    const auto follow = [&] {
-        tray.start(
-            kFcitx5Owner,
-            [&](const platform::InputMethodStatus& status, bool first) {
-                seen << status.name + QLatin1Char(' ') + (status.mode ? status.mode->label : QString()) + (first ? " first" : "");
-            },
-            [&] { seen << "known"; });
-    };
-    const auto layoutUpdated = [&] {
-        bus.emitSignal({trayConnection, QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
-                        QStringLiteral("LayoutUpdated"), {2u, 0}});
-    };
-
-    // No item yet, or another program's alone: known at once; Fcitx5's, registered later, is followed.
-    const QString other = QStringLiteral(":1.7/org/ayatana/NotificationItem/other");
-    for (const QStringList& items : {QStringList(), QStringList{other}}) {
-        listed = items;
-        seen.clear();
-        follow();
-        clock.scheduler.advance(0.1);
-        EXPECT_EQ(seen, QStringList{"known"});
-    }
-    bus.emitSignal({QStringLiteral(":1.2"), QStringLiteral("/StatusNotifierWatcher"), QStringLiteral("org.kde.StatusNotifierWatcher"),
-                    QStringLiteral("StatusNotifierItemRegistered"), {trayConnection + QStringLiteral("/StatusNotifierItem")}});
-    clock.scheduler.advance(0.1);
-    EXPECT_EQ(seen, (QStringList{"known", QStringLiteral("Anthy ア first")}));
-
-    // Another program's item listed first, Fcitx5's second.
-    listed = QStringList{other, trayConnection};
-    seen.clear();
-    menusRead.clear();
-    follow();
-    clock.scheduler.advance(0.1);
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("Anthy ア first"), "known"}));
-    EXPECT_EQ(menusRead, QStringList{"/MenuBar"});
-
-    layout = menu(nullptr, "A - Latin");
-    layoutUpdated();
-    clock.scheduler.advance(0.1);
-    EXPECT_EQ(seen.size(), 2);
-    layout = menu("Anthy", "あ - Hiragana");
-    layoutUpdated();
-    layout = menu("Anthy", "A - Latin");
-    layoutUpdated();
-    clock.scheduler.advance(0.1);
-    EXPECT_EQ(seen.mid(2), (QStringList{QStringLiteral("Anthy あ"), "Anthy A"}));
-    EXPECT_EQ(menusRead.size(), 4);
-}
 
 namespace {
 
 class Fcitx5InputMethodTest : public InputMethodDaemonTest {
 protected:
     void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(prepare());
+        ASSERT_NO_FATAL_FAILURE(startFcitx5());
+    }
+    void prepare() {
         if (!QFile::exists(QStringLiteral("/usr/bin/fcitx5"))) QUILLVEX_SERVICE_MISSING("fcitx5 is not installed");
         ASSERT_NO_FATAL_FAILURE(startBus());
         // Two input methods in the one group: the US keyboard and Anthy.
@@ -313,8 +38,11 @@ protected:
                                            "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=keyboard-us\n"
                                            "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n"
                                            "[Groups/0/Items/1]\nName=anthy\nLayout=\n[GroupOrder]\n0=Default\n"));
+    }
+    // `arguments` {"-r"}: the new Fcitx5 takes over from the one running, which then exits.
+    void startFcitx5(const QStringList& arguments = {}) {
         QString error;
-        daemon = ServiceProcess::start(QStringLiteral("/usr/bin/fcitx5"), {}, logPath("fcitx5.log"), -1, &error);
+        daemon = ServiceProcess::start(QStringLiteral("/usr/bin/fcitx5"), arguments, logPath("fcitx5.log"), -1, &error);
         ASSERT_TRUE(daemon) << error.toStdString();
         ASSERT_TRUE(sessionBus->waitForName(QStringLiteral("org.fcitx.Fcitx5"), std::chrono::seconds(20)));
         ASSERT_TRUE(sessionBus->waitForName(QStringLiteral("org.freedesktop.IBus"), std::chrono::seconds(20)));
@@ -353,7 +81,23 @@ protected:
                                   std::chrono::seconds(5))
                             .ok());
     }
+    // A StatusNotifierWatcher, as Xfce's or LXQt's panel runs: the desktop hosts tray items.
+    void startTrayHost() {
+        QString error;
+        const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+        trayHost = testsupport::DBusMock::startPlain(*sessionBus, watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, &error);
+        ASSERT_TRUE(trayHost) << error.toStdString();
+        ASSERT_TRUE(trayHost->addProperties(watcher, {{"IsStatusNotifierHostRegistered", true},
+                                                      {"ProtocolVersion", 0},
+                                                      {"RegisteredStatusNotifierItems", QStringList()}}));
+        ASSERT_TRUE(trayHost->addMethod(watcher, "RegisterStatusNotifierHost", "s", "", ""));
+        ASSERT_TRUE(trayHost->addMethod(
+            watcher, "RegisterStatusNotifierItem", "s", "",
+            "self.props['org.kde.StatusNotifierWatcher']['RegisteredStatusNotifierItems'] = [args[0]]; "
+            "self.EmitSignal('org.kde.StatusNotifierWatcher', 'StatusNotifierItemRegistered', 's', [args[0]])"));
+    }
     QString inputContext;
+    std::unique_ptr<testsupport::DBusMock> trayHost;
     // The real clock: the poll's timer must really run.
     platform::QtScheduler realTime;
 };
@@ -386,6 +130,128 @@ TEST_F(Fcitx5InputMethodTest, TheFocusedInputMethodsSwitchesAreAnnounced) {
     // Nobody listening: no more questions to the daemon.
     service.stop();
     EXPECT_FALSE(sources.fcitx5().isPolling());
+}
+
+namespace {
+
+// A desktop's login: Fcitx5 on an X display, and a GTK text field that reaches it through
+// Fcitx5's GTK module (its own D-Bus front end) and is given the focus by hand (there is no window
+// manager). The parameter: whether the desktop hosts tray items.
+class Fcitx5AtLoginTest : public Fcitx5InputMethodTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        if (!QFile::exists(QStringLiteral("/usr/lib/x86_64-linux-gnu/gtk-3.0/3.0.0/immodules/im-fcitx5.so")))
+            QUILLVEX_SERVICE_MISSING("Fcitx5's GTK 3 module is not installed");
+        ASSERT_NO_FATAL_FAILURE(prepare());
+        QString error;
+        xServer = testsupport::PrivateXServer::start(QStringLiteral("1280x800x24"), &error);
+        ASSERT_TRUE(xServer) << error.toStdString();
+        display = xServer->exportDisplay();
+        env.set("GTK_IM_MODULE", "fcitx");
+        env.set("NO_AT_BRIDGE", "1");
+    }
+    // `focused`: the window takes the focus as it opens; else only focusField() gives it.
+    void openTextField(bool focused) {
+        QString error;
+        textField = ServiceProcess::start(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import gi, sys; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk\n"
+                            "window = Gtk.Window(title='quillvex-field'); field = Gtk.Entry(); window.add(field)\n"
+                            "field.connect('focus-in-event', lambda *a: print('focused', flush=True))\n"
+                            "window.show_all()\n"
+                            "if sys.argv[1] == 'focused': window.present()\n"
+                            "Gtk.main()\n"),
+             QLatin1String(focused ? "focused" : "unfocused")},
+            logPath("field.log"), -1, &error);
+        ASSERT_TRUE(textField) << error.toStdString();
+    }
+    bool fieldFocused() const {
+        QFile log(logPath("field.log"));
+        return log.open(QIODevice::ReadOnly) && log.read(4096).contains("focused\n");
+    }
+    // Once Fcitx5 has put the field's input context in the X display's focus group (the GTK module
+    // names the display apart, and naming it unfocuses the context), the field takes the focus.
+    void focusField() {
+        static const QRegularExpression inGroup(QStringLiteral("Group \\[x11:[^\\n]*\\n  IC "));
+        ASSERT_TRUE(pump([&] { return inGroup.match(controller("DebugInfo").value().toString()).hasMatch(); }));
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("/usr/bin/xdotool"),
+                                       {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^quillvex-field$"),
+                                        QStringLiteral("windowfocus"), QStringLiteral("--sync")}),
+                  0);
+    }
+    // `fcitx5-remote -s anthy` the moment Fcitx5 names the input method the field took with the
+    // focus: asked in a loop of this thread's own, so the watch cannot ask in between.
+    void switchToAnthyOnceFocused() {
+        QElapsedTimer waited;
+        waited.start();
+        QString name;
+        while ((name = controller("CurrentInputMethod").value().toString()).isEmpty() && waited.elapsed() < 20000)
+            QThread::msleep(1);
+        ASSERT_EQ(name, QStringLiteral("keyboard-us"));
+        ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("anthy")}).ok());
+    }
+
+    std::unique_ptr<testsupport::PrivateXServer> xServer;
+    std::unique_ptr<testsupport::ScopedEnvironment> display;
+    std::unique_ptr<ServiceProcess> textField;
+};
+
+}  // namespace
+
+// The application starts before any text field has the focus; the first one focused is switched
+// to Anthy at once. The input method it took with the focus is where Fcitx5 stood: the switch is
+// announced, and the focus alone announces nothing. With a tray host, Anthy's mode may follow its
+// engine. On the real clock.
+TEST_P(Fcitx5AtLoginTest, TheFirstFieldFocusedAndSwitchedAtOnceAnnouncesTheSwitch) {
+    if (GetParam()) {
+        ASSERT_NO_FATAL_FAILURE(startTrayHost());
+    }
+    ASSERT_NO_FATAL_FAILURE(startFcitx5());
+    AnnouncingService watched(sessionBus->connection(), realTime);
+    const Announcements& seen = watched.seen;
+    ASSERT_TRUE(pump([&] { return watched.service.isStarted() && watched.sources.fcitx5().canTellMode() == GetParam(); }));
+    EXPECT_TRUE(log.contains(QStringLiteral("InputSourceService: Started (current: unknown)")));
+
+    ASSERT_NO_FATAL_FAILURE(openTextField(false));
+    ASSERT_NO_FATAL_FAILURE(focusField());
+    ASSERT_NO_FATAL_FAILURE(switchToAnthyOnceFocused());
+    ASSERT_TRUE(pump([&] { return seen.lastID() == QLatin1String("fcitx5:anthy.Japanese"); })) << seen.lastID().toStdString();
+    for (const InputSourceInfo& source : seen.sources) EXPECT_TRUE(source.id.startsWith(QLatin1String("fcitx5:anthy")));
+    ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("keyboard-us")}).ok());
+    ASSERT_TRUE(pump([&] { return seen.lastID() == QLatin1String("fcitx5:keyboard-us"); })) << seen.lastID().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(TrayHost, Fcitx5AtLoginTest, ::testing::Bool());
+
+// Fcitx5 starts after the application, the field already focused, and later restarts under it
+// (`fcitx5 -r`); each time the field is focused anew and switched to Anthy at once, and each
+// switch is announced. On the real clock.
+TEST_F(Fcitx5AtLoginTest, ASwitchAtOnceAfterFcitx5StartsOrRestartsIsAnnounced) {
+    AnnouncingService watched(sessionBus->connection(), realTime);
+    const Announcements& seen = watched.seen;
+    ASSERT_NO_FATAL_FAILURE(openTextField(true));
+    ASSERT_TRUE(pump([&] { return watched.service.isStarted() && fieldFocused(); }));
+    const auto reaches = [&](const char* id) {
+        return pump([&] { return seen.lastID() == QLatin1String(id); }) ? ::testing::AssertionSuccess()
+                                                                       : ::testing::AssertionFailure() << seen.lastID().toStdString();
+    };
+
+    ASSERT_NO_FATAL_FAILURE(startFcitx5());
+    ASSERT_NO_FATAL_FAILURE(switchToAnthyOnceFocused());
+    ASSERT_TRUE(reaches("fcitx5:anthy.Japanese"));
+    ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("keyboard-us")}).ok());
+    ASSERT_TRUE(reaches("fcitx5:keyboard-us"));
+
+    std::unique_ptr<ServiceProcess> replaced = std::move(daemon);
+    ASSERT_NO_FATAL_FAILURE(startFcitx5({QStringLiteral("-r")}));
+    replaced->wait(std::chrono::seconds(20));
+    ASSERT_FALSE(replaced->isRunning());
+    const size_t before = seen.sources.size();
+    ASSERT_NO_FATAL_FAILURE(switchToAnthyOnceFocused());
+    ASSERT_TRUE(reaches("fcitx5:anthy.Japanese"));
+    // Fcitx5 away for a moment may have shown the keyboard (none here) in between.
+    for (size_t i = before; i + 1 < seen.sources.size(); ++i) EXPECT_EQ(seen.sources[i].id, QString());
 }
 
 namespace {
@@ -469,16 +335,6 @@ TEST_F(Fcitx5ModeTest, AnthysModesAreAnnouncedFromThePanelBroadcast) {
 // A desktop that hosts tray items (a StatusNotifierWatcher, as Xfce's or LXQt's panel runs): Fcitx5's
 // tray menu names each mode.
 TEST_F(Fcitx5ModeTest, AnthysModesAreAnnouncedFromTheTrayMenu) {
-    QString error;
-    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    auto host = testsupport::DBusMock::startPlain(*sessionBus, watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, &error);
-    ASSERT_TRUE(host) << error.toStdString();
-    ASSERT_TRUE(host->addProperties(watcher, {{"IsStatusNotifierHostRegistered", true},
-                                              {"ProtocolVersion", 0},
-                                              {"RegisteredStatusNotifierItems", QStringList()}}));
-    ASSERT_TRUE(host->addMethod(watcher, "RegisterStatusNotifierHost", "s", "", ""));
-    ASSERT_TRUE(host->addMethod(watcher, "RegisterStatusNotifierItem", "s", "",
-                                "self.props['org.kde.StatusNotifierWatcher']['RegisteredStatusNotifierItems'] = [args[0]]; "
-                                "self.EmitSignal('org.kde.StatusNotifierWatcher', 'StatusNotifierItemRegistered', 's', [args[0]])"));
+    ASSERT_NO_FATAL_FAILURE(startTrayHost());
     driveAnthysModes("fcitx5:anthy.Japanese.Katakana");
 }

@@ -1,7 +1,7 @@
 // The input-source service with the desktop's input method frameworks: the identifiers the
 // engines get, from which the activity's glyph comes, and the real IBus daemon (with Anthy) on a
 // private session bus, switched the way a user's tools switch it. Fcitx5's are in
-// test_fcitx5_input_methods.cpp.
+// test_fcitx5_engine_watch.cpp and test_fcitx5_input_methods.cpp.
 
 #include "input_method_daemon_test.h"
 #include "live_activities/input_source_service.h"

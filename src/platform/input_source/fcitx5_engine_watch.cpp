@@ -9,6 +9,7 @@ namespace {
 const QString kFcitxName = QStringLiteral("org.fcitx.Fcitx5");
 const QString kControllerPath = QStringLiteral("/controller");
 const QString kController = QStringLiteral("org.fcitx.Fcitx.Controller1");
+const QString kInputContext = QStringLiteral("org.fcitx.Fcitx.InputContext1");
 
 const QString kKimpanelPath = QStringLiteral("/kimpanel");
 const QString kKimpanel = QStringLiteral("org.kde.kimpanel.inputmethod");
@@ -75,6 +76,14 @@ void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void(
             for (const QString& property : signal.arguments.value(0).toStringList())
                 if (auto status = kimpanelInputMethod(property)) statusHeard(std::move(*status), true);
         }));
+    // Sent to each input context's owner; any connection of Fcitx5's (its portal's too) sends them.
+    inputContextSwitches_ = sessionBus_.subscribe(
+        DBusMatch{QString(), QString(), kInputContext, QStringLiteral("CurrentIM"), QString(), true},
+        lifetime_.wrap([this](const DBusSignal& signal) {
+            if (paused_ || !present_) return;
+            shown(signal.arguments.value(1).toString());
+            if (!call_.isActive() && !shown_.empty()) describe(shown_.front());
+        }));
     panelOwnerWatch_ = sessionBus_.watchNameOwner(kPanelName, lifetime_.wrap([this](const QString& owner) {
         panelPresent_ = !owner.isEmpty();
         panelKnown_ = true;
@@ -102,6 +111,7 @@ void Fcitx5EngineWatch::pause() {
     timer_.invalidate();
     call_.cancel();
     pollAgain_ = false;
+    shown_.clear();
 }
 
 void Fcitx5EngineWatch::answer() {
@@ -132,6 +142,8 @@ void Fcitx5EngineWatch::stop() {
     presence_.cancel();
     kimpanelUpdates_.cancel();
     kimpanelRegistrations_.cancel();
+    inputContextSwitches_.cancel();
+    shown_.clear();
     status_.reset();
     statusRestated_ = false;
     tray_.stop();
@@ -170,6 +182,7 @@ void Fcitx5EngineWatch::gone() {
     statusRestated_ = false;
     tray_.stop();
     pollAgain_ = false;
+    shown_.clear();
     settled_ = false;
     const bool wasPresent = std::exchange(present_, false);
     if (had && changed_) changed_();
@@ -203,12 +216,20 @@ void Fcitx5EngineWatch::poll() {
                                       call_ = AnyCancellable();
                                       if (!running_ || generation != generation_) return;
                                       // Empty until some input context has had the focus.
-                                      const QString uniqueName = reply.ok() ? reply.value().toString() : QString();
-                                      if (!uniqueName.isEmpty() && (!engine_ || engine_->name != uniqueName))
-                                          return describe(uniqueName);
-                                      answer();
-                                      pollAgainIfAsked();
+                                      if (reply.ok()) shown(reply.value().toString());
+                                      takeShown();
                                   }));
+}
+
+void Fcitx5EngineWatch::shown(const QString& uniqueName) {
+    const QString last = !shown_.empty() ? shown_.back() : engine_ ? engine_->name : QString();
+    if (!uniqueName.isEmpty() && uniqueName != last) shown_.push_back(uniqueName);
+}
+
+void Fcitx5EngineWatch::takeShown() {
+    if (!shown_.empty()) return describe(shown_.front());
+    answer();
+    pollAgainIfAsked();
 }
 
 void Fcitx5EngineWatch::describe(const QString& uniqueName) {
@@ -222,12 +243,13 @@ void Fcitx5EngineWatch::describe(const QString& uniqueName) {
             engine.framework = QStringLiteral("fcitx5");
             engine.name = uniqueName;
             if (reply.ok()) engine = engineFromAvailable(reply.value(), uniqueName).value_or(engine);
+            if (!shown_.empty() && shown_.front() == uniqueName) shown_.pop_front();
+            // The first input method after Fcitx5 appeared is where it stands; each after it a switch.
             const bool announce = settled_;
             settled_ = true;
             engine_ = std::move(engine);
             if (announce && changed_) changed_();
-            answer();
-            pollAgainIfAsked();
+            takeShown();
         }));
 }
 

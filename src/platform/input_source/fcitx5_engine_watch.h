@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -19,6 +20,12 @@ namespace platform {
 // while Fcitx5 is on the bus its controller's CurrentInputMethod (the input method of the input
 // context focused last) is asked every `pollInterval`, one call at a time; a new one is described
 // from AvailableInputMethods.
+//
+// Fcitx5's own D-Bus front end (which its GTK and Qt modules use) does tell the owner of an input
+// context the input method it takes as it gets the focus and at each switch. Where the bus lets a
+// bystander eavesdrop (dbus-daemon's session bus does), those are heard in Fcitx5's own order,
+// before any poll that asks after them: the first input context focused, or focused anew after
+// Fcitx5 (re)started, stands where it got the focus even when it is switched at once.
 //
 // The engine's mode (Anthy's hiragana, katakana, direct input) Fcitx5 tells only its panels: while
 // a kimpanel panel owns org.kde.impanel (Plasma's does), it broadcasts the current input method
@@ -71,6 +78,10 @@ private:
     void gone();
     void poll();
     void describe(const QString& uniqueName);
+    // An input method Fcitx5 named, by a poll's answer or as an input context took it.
+    void shown(const QString& uniqueName);
+    // Describes the oldest input method shown and not yet taken in, else the poll has answered.
+    void takeShown();
     void pollAgainIfAsked();
     void statusHeard(InputMethodStatus status, bool restated);
     // The poll answered (or Fcitx5 is away).
@@ -92,6 +103,8 @@ private:
     // A panel spoke while a question was out: its answer may be older than what the panel showed.
     bool pollAgain_ = false;
     bool settled_ = false;
+    // Input methods shown since the engine, oldest first; described one at a time.
+    std::deque<QString> shown_;
     uint64_t generation_ = 0;
     std::optional<InputMethodEngine> engine_;
     // The last input method a panel was shown.
@@ -104,6 +117,7 @@ private:
     AnyCancellable call_;
     AnyCancellable kimpanelUpdates_;
     AnyCancellable kimpanelRegistrations_;
+    AnyCancellable inputContextSwitches_;
     AnyCancellable panelOwnerWatch_;
     AnyCancellable panelPresence_;
     Lifetime lifetime_;
