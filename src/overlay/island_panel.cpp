@@ -27,7 +27,6 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
                   Qt::NoDropShadowWindowHint),
       screensOverride_(screens),
-      scheduler_(scheduler),
       frame_(contentRect, scheduler),
       alpha_(1.0, scheduler) {
     // Without a window manager in the way a frame above the screen's top edge is kept as set.
@@ -60,7 +59,6 @@ IslandPanel::IslandPanel(const QRectF& contentRect, platform::Screens* screens, 
 
 IslandPanel::~IslandPanel() {
     compositorWatch_.cancel();
-    swipeEnd_.cancel();
     if (auto* outlined = dynamic_cast<platform::OutlinedView*>(content_.data())) outlined->setOnOutlineChange({});
     std::erase(livePanels(), this);
 }
@@ -245,13 +243,13 @@ bool IslandPanel::eventFilter(QObject* watched, QEvent* event) {
     // Before the content draws a frame, so the shape goes out with it; the paint under way draws
     // what it uncovers.
     if (watched == content_ && event->type() == QEvent::Paint && shapeDirty_) reshape();
-    if (watched == content_ && event->type() == QEvent::Wheel) noteWheelStep();
+    if (watched == content_ && event->type() == QEvent::Wheel) wheeledSinceShown_ = true;
     return QWidget::eventFilter(watched, event);
 }
 
 void IslandPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    swipeEnd_.cancel();
+    wheeledSinceShown_ = false;
     // The native window may be new; it starts unshaped.
     shapeKeeper_.forget();
     applyShape();
@@ -261,29 +259,10 @@ void IslandPanel::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     heldInput_.reset();
     // The desktop gets the pointer back at once, not at the next reshape, unless a swipe runs on.
-    const bool swiping = lastWheelStep_ && scheduler_.monotonicMicros() - *lastWheelStep_ < kSwipeGap * 1e6;
-    if (swiping) {
-        shapeKeeper_.lingerOver();
-        noteWheelStep();
-    } else {
-        shapeKeeper_.hidden();
-    }
+    if (!shapeKeeper_.isLingering()) shapeKeeper_.hidden();
 }
 
-void IslandPanel::wheelEvent(QWheelEvent* event) {
-    event->accept();
-    if (!isVisible()) noteWheelStep();
-}
-
-void IslandPanel::noteWheelStep() {
-    lastWheelStep_ = scheduler_.monotonicMicros();
-    if (isVisible()) return;
-    // Off screen, the swipe ends once its steps stop coming.
-    swipeEnd_.cancel();
-    swipeEnd_ = scheduler_.after(kSwipeGap, lifetime_.wrap([this] {
-        if (!isVisible()) shapeKeeper_.hidden();
-    }));
-}
+void IslandPanel::wheelEvent(QWheelEvent* event) { event->accept(); }
 
 void IslandPanel::setLevel(int level) {
     level_ = level;
@@ -298,6 +277,9 @@ void IslandPanel::orderFront() {
 }
 
 void IslandPanel::orderOut() {
+    // Where a swipe may run on, an input-only window takes the card's place before the card goes,
+    // so no step falls between; the server's times of the steps, not when they are read, end it.
+    if (isVisible() && wheeledSinceShown_) shapeKeeper_.lingerOver();
     // Hiding asks for a redraw of what the window showed, which a window taken off the screen never
     // needs: it would only wake the event loop once more.
     setUpdatesEnabled(false);

@@ -59,6 +59,7 @@ public:
 
     // Shows the panel above every panel of its level or lower, without activating anything.
     void orderFront();
+    // Off the screen; after a wheel step, an input-only window keeps where it stood until the swipe ends.
     void orderOut();
     // Ordered in (shown), whatever its alpha.
     bool isOrderedIn() const { return isVisible(); }
@@ -116,17 +117,12 @@ private:
     StagedContent* stagedContent() const;
     void restackByLevel();
     void raiseWithInput();
-    // A swipe goes on while its wheel steps come less than this far apart (seconds): after a hide
-    // its rest still lands where the card stood, not on what lies below.
-    static constexpr double kSwipeGap = 0.3;
-    void noteWheelStep();
     QRect qtRect(const QRectF& frame) const;
 
     platform::Screens* screensOverride_;
-    platform::Scheduler& scheduler_;
-    std::optional<int64_t> lastWheelStep_;  // monotonic microseconds
-    platform::WorkItem swipeEnd_;
-    platform::Lifetime lifetime_;
+    // A wheel step reached the content since the window was shown: a swipe may run on as it goes,
+    // and its rest lands where the card stood, not on what lies below.
+    bool wheeledSinceShown_ = false;
     platform::Animated<QRectF> frame_;
     platform::Animated<double> alpha_;
     int level_ = screenSaverLevel;

@@ -7,6 +7,11 @@
 #include <memory>
 #include <numbers>
 
+#ifdef QUILLVEX_TEST_SEAMS
+#include <QThread>
+#include <QtGlobal>
+#endif
+
 namespace platform {
 
 namespace {
@@ -23,6 +28,17 @@ struct Transaction {
     double latestEnd = -kInfinity;
     int valueCount = 0;
 };
+
+#ifdef QUILLVEX_TEST_SEAMS
+// A test build stands in for a slow machine: each frame then holds the main thread for at least
+// QUILLVEX_TEST_FRAME_MS milliseconds, as drawing on a slow laptop does.
+void holdTheFrameForTests() {
+    static const int ms = qEnvironmentVariableIntValue("QUILLVEX_TEST_FRAME_MS");
+    if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
+}
+#else
+void holdTheFrameForTests() {}
+#endif
 
 Transaction* currentTransaction = nullptr;
 std::vector<AnimationRecorder*> recorders;
@@ -381,6 +397,7 @@ private:
             }
         }
         firing_ = false;
+        holdTheFrameForTests();
         if (!entries_.empty()) schedule();
         stopWhenIdle();  // may end this clock: nothing may follow
     }

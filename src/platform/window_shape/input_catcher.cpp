@@ -34,7 +34,14 @@ public:
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "xcb_generic_event_t") return false;
         const auto* event = static_cast<const xcb_ge_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) != XCB_GE_GENERIC || event->extension != xinput_) return false;
+        const uint8_t type = event->response_type & 0x7f;
+        if (type == XCB_PROPERTY_NOTIFY) {
+            for (InputCatcher* catcher : catchers()) {
+                if (catcher->handleServerTime(message)) return true;
+            }
+            return false;
+        }
+        if (type != XCB_GE_GENERIC || event->extension != xinput_) return false;
         for (InputCatcher* catcher : catchers()) {
             if (catcher->handle(message, xinput_)) return true;
         }
@@ -117,6 +124,7 @@ InputCatcher::InputCatcher(QWidget& window) : window_(&window), c_(catcherConnec
 }
 
 InputCatcher::~InputCatcher() {
+    askAgain_.cancel();
     std::erase(catchers(), this);
     if (c_ && id_ && qGuiApp) {
         xcb_destroy_window(c_, id_);
@@ -136,11 +144,12 @@ void InputCatcher::cover(const QRegion& pixels) {
     if (!id_) {
         id_ = xcb_generate_id(c_);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-        const uint32_t overrideRedirect = 1;
+        // Its own property changes come back stamped with the server's time (askServerTime).
+        const uint32_t values[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
         xcb_create_window(c_, 0, id_, root, static_cast<int16_t>(geometry.x()), static_cast<int16_t>(geometry.y()),
                           static_cast<uint16_t>(std::max(1, geometry.width())),
                           static_cast<uint16_t>(std::max(1, geometry.height())), 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                          XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+                          XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
         struct {
             xcb_input_event_mask_t head;
             uint32_t mask;
@@ -160,6 +169,7 @@ void InputCatcher::cover(const QRegion& pixels) {
         geometry_ = geometry;
     }
     lingering_ = false;
+    askAgain_.cancel();
     if (pixels != shape_) {
         std::vector<xcb_rectangle_t> rects;
         for (const QRect& r : pixels) {
@@ -190,6 +200,31 @@ void InputCatcher::linger() {
     if (under_) moveUnder(nullptr, {}, {});
     grabber_ = nullptr;
     buttons_ = {};
+    askServerTime();
+}
+
+void InputCatcher::askServerTime() {
+    if (!c_ || !id_ || timeAsked_) return;
+    timeAsked_ = true;
+    // Appending nothing changes nothing, yet the server reports the change.
+    xcb_change_property(c_, XCB_PROP_MODE_APPEND, id_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(c_);
+}
+
+bool InputCatcher::handleServerTime(const void* message) {
+    const auto* event = static_cast<const xcb_property_notify_event_t*>(message);
+    if (!id_ || event->window != id_) return false;
+    timeAsked_ = false;
+    if (!lingering_) return true;
+    // Signed: a step stamped after the answer counts as just now.
+    const int32_t quiet = lastStep_ ? static_cast<int32_t>(event->time - *lastStep_) : kSwipeGapMs;
+    if (quiet >= kSwipeGapMs) {
+        withdraw();
+        return true;
+    }
+    const double wait = (kSwipeGapMs - std::max(quiet, 0)) / 1000.0;
+    askAgain_ = Scheduler::shared().after(wait, [this] { askServerTime(); });
+    return true;
 }
 
 void InputCatcher::withdraw() {
@@ -200,6 +235,7 @@ void InputCatcher::withdraw() {
     }
     mapped_ = false;
     lingering_ = false;
+    askAgain_.cancel();
     // Unmapped, the catcher hears of no leave: the widgets are told here.
     if (under_) moveUnder(nullptr, {}, {});
     grabber_ = nullptr;
@@ -258,7 +294,14 @@ void InputCatcher::sendWheel(int button, QPointF point, QPointF global, int sour
 
 bool InputCatcher::handle(const void* message, uint8_t extension) {
     const auto* generic = static_cast<const xcb_ge_generic_event_t*>(message);
-    if (!id_ || !window_ || generic->extension != extension) return false;
+    if (!window_ || generic->extension != extension) return false;
+    if (generic->event_type == XCB_INPUT_BUTTON_PRESS) {
+        // Emulated from a smooth scroll too: those are what the desktop would get.
+        const auto* press = static_cast<const xcb_input_button_press_event_t*>(message);
+        const bool ours = (id_ && press->event == id_) || press->event == window_->internalWinId();
+        if (ours && press->detail >= 4 && press->detail <= 7) lastStep_ = press->time;
+    }
+    if (!id_) return false;
     const qreal ratio = window_->devicePixelRatioF();
     switch (generic->event_type) {
     case XCB_INPUT_ENTER:

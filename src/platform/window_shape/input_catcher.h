@@ -12,7 +12,10 @@
 #include <QRegion>
 #include <QWidget>
 
+#include "platform/runtime/dispatch.h"
+
 #include <cstdint>
+#include <optional>
 
 struct xcb_connection_t;
 
@@ -32,18 +35,30 @@ public:
     void restack();
     // The window left the screen: so does the catcher.
     void withdraw();
-    // The window left the screen in the middle of a swipe: the catcher stays where it was, handing
-    // the window (not its widgets) only the wheel steps, until withdrawn, covered anew or clicked.
+    // The window leaves the screen in the middle of a swipe: the catcher stays where it was, handing
+    // the window (not its widgets) only the wheel steps, until the swipe ends, it is withdrawn,
+    // covered anew or clicked. The swipe ends once the server has seen no step over the window or
+    // the catcher for kSwipeGapMs, by the steps' own times: however late the application reads
+    // them, a step the server saw in time keeps the catcher.
     void linger();
     bool isLingering() const { return lingering_; }
     // The catcher's X window, 0 until it takes input somewhere.
     uint32_t id() const { return id_; }
 
+    // A swipe goes on while its wheel steps come less than this far apart (server milliseconds).
+    static constexpr int32_t kSwipeGapMs = 300;
+
     // An XInput2 pointer event (`extension` the XInput opcode) sent to the catcher, turned into
-    // the window's widgets' events. False for an event of any other window.
+    // the window's widgets' events, or a wheel step over the window, noted. False for an event the
+    // catcher does not take.
     bool handle(const void* event, uint8_t extension);
+    // A property event: the server's answer to askServerTime(). False for any other.
+    bool handleServerTime(const void* event);
 
 private:
+    // The server stamps its answer with its time, after every event it sent before: every step of
+    // the swipe it has seen so far comes first.
+    void askServerTime();
     QWidget* widgetAt(QPointF point) const;
     void moveUnder(QWidget* widget, QPointF point, QPointF global);
     void sendMouse(int type, QPointF point, QPointF global, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
@@ -59,6 +74,9 @@ private:
     QPointer<QWidget> under_;    // the widget the pointer is in
     QPointer<QWidget> grabber_;  // the widget a held button's motion goes to
     Qt::MouseButtons buttons_;
+    std::optional<uint32_t> lastStep_;  // server time of the newest wheel step over the window or the catcher
+    bool timeAsked_ = false;
+    WorkItem askAgain_;
 };
 
 }  // namespace platform

@@ -104,18 +104,20 @@ void WindowShapeKeeper::hidden() {
 }
 
 void WindowShapeKeeper::lingerOver() {
-    if (!window_ || shownInput_.isEmpty()) return;
+    if (!catcher_ || shownInput_.isEmpty()) return;
     // With a compositor the window took its input itself: the catcher starts here.
-    if (!catcher_) catcher_ = std::make_unique<InputCatcher>(*window_);
     if (!catcher_->isLingering()) catcher_->cover(shownInput_);
     catcher_->linger();
 }
 
+bool WindowShapeKeeper::isLingering() const { return catcher_ && catcher_->isLingering(); }
+
 QRegion WindowShapeKeeper::apply(QWidget& window, const QRegion& drawn, const QRegion& input, bool callerRepaints) {
     if (window_ != &window) {
         forget();
-        catcher_.reset();
         window_ = &window;
+        // From the start, as it notes the wheel steps over the window that may start a swipe.
+        catcher_ = std::make_unique<InputCatcher>(window);
     }
     const bool cut = cutsToDrawn();
     const std::optional<QRegion> bounding = cut ? std::optional(drawn) : std::nullopt;
@@ -140,9 +142,8 @@ QRegion WindowShapeKeeper::apply(QWidget& window, const QRegion& drawn, const QR
     }
     if (window.isVisible()) shownInput_ = input;
     const bool beyondCut = cut && window.isVisible() && !(input - drawn).isEmpty();
-    if (beyondCut && !catcher_) catcher_ = std::make_unique<InputCatcher>(window);
     // A lingering catcher outlives the window's changes off screen.
-    if (catcher_ && (beyondCut || !catcher_->isLingering())) catcher_->cover(beyondCut ? input : QRegion());
+    if (window.isVisible() || !catcher_->isLingering()) catcher_->cover(beyondCut ? input : QRegion());
     return uncovered;
 }
 

@@ -73,9 +73,12 @@ public:
     void raised();
     // The window left the screen: so does what takes its input beyond its cut.
     void hidden();
-    // The window left the screen while a swipe over it goes on: an input-only window stays over
-    // where it took input, handing it the wheel steps, until hidden() or the next apply() on screen.
+    // The window leaves the screen while a swipe over it may go on: an input-only window stays
+    // over where it took input, handing it the wheel steps, until the swipe ends (by the server's
+    // clock), hidden() or the next apply() on screen. Called before the window goes, so no step
+    // falls between the two.
     void lingerOver();
+    bool isLingering() const;
 
 private:
     QPointer<QWidget> window_;

@@ -46,6 +46,17 @@ int clickAt(int x, int y, int button = 1) {
                     QString::number(button)});
 }
 
+// Moves the pointer to (x, y) with a real motion at the end, then scrolls up `steps` wheel steps
+// a tenth of a second apart. One xdotool sends them all: a program started per step may take
+// longer than the gap that ends a swipe.
+int swipeUpAt(int x, int y, int steps) {
+    const int moved = xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1),
+                               QStringLiteral("mousemove_relative"), QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")});
+    if (moved != 0) return moved;
+    return xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(steps), QStringLiteral("--delay"),
+                    QStringLiteral("100"), QStringLiteral("4")});
+}
+
 // Polls `done` every 50 ms for up to `timeoutMs`, reading the application's log meanwhile.
 bool waitUntil(AppProcess& app, const std::function<bool()>& done, int timeoutMs = 10000) {
     QDeadlineTimer deadline(timeoutMs);
@@ -259,7 +270,8 @@ protected:
 
     // Starts the application with these settings, only the desktop entries of its own home, and
     // waits until it watches for notifications.
-    void startApp(const QByteArray& settings, const std::function<void(const QString& dataHome)>& install = {}) {
+    void startApp(const QByteArray& settings, const std::function<void(const QString& dataHome)>& install = {},
+                  const QProcessEnvironment& extra = {}) {
         QDir().mkpath(home_.filePath(QStringLiteral(".config/Quillvex")));
         QFile file(home_.filePath(QStringLiteral(".config/Quillvex/com.varnock.Quillvex.json")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -271,6 +283,7 @@ protected:
         env.insert(QStringLiteral("DISPLAY"), x_->display());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("XDG_DATA_DIRS"), home_.filePath(QStringLiteral(".local/share")));
+        env.insert(extra);
         app_ = std::make_unique<AppProcess>(QStringLiteral(QUILLVEX_EXECUTABLE), env);
         ASSERT_TRUE(app_->started());
         ready_ = app_->waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
@@ -418,14 +431,8 @@ TEST_F(OverlayDesktopTest, TheWholeCardTakesTheSwipeThatSendsItAwayAndTheNotchBe
         ASSERT_NO_FATAL_FAILURE(
             notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
         overlay = e2e::topWindowAt(kSplitPillAtRest.center());
-        ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(kCardY + 1),
-                           QStringLiteral("mousemove_relative"), QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")}),
-                  0);
-        // Six steps a tenth of a second apart, the swipe outlasting the hide. One xdotool sends
-        // them all: a program started per step may take longer than the gap that ends a swipe.
-        ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("6"), QStringLiteral("--delay"),
-                           QStringLiteral("100"), QStringLiteral("4")}),
-                  0);
+        // Six steps, the swipe outlasting the hide.
+        ASSERT_EQ(swipeUpAt(x, kCardY, 6), 0);
         ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
         EXPECT_FALSE(server.isMapped(overlay));
         EXPECT_EQ(server.currentDesktop(), 0) << x;
@@ -443,6 +450,24 @@ TEST_F(OverlayDesktopTest, TheWholeCardTakesTheSwipeThatSendsItAwayAndTheNotchBe
     ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
     ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
     EXPECT_TRUE(waitUntil(*app_, [&] { return server.currentDesktop() == 3; })) << server.currentDesktop();
+}
+
+// A slow machine, made here by frames that each hold the application longer than the swipe's
+// steps are apart: the application reads the steps long after the server saw them, and the rest
+// of the swipe that sent the card away still lands on the overlay. Once the swipe has ended, the
+// desktop's wheel turns openbox's workspace by one step: the first of them to reach it.
+TEST_F(OverlayDesktopTest, OnASlowMachineTheRestOfTheSwipeThatSentTheCardAwayNeverReachesTheDesktop) {
+    QProcessEnvironment slow;
+    slow.insert(QStringLiteral("QUILLVEX_TEST_FRAME_MS"), QStringLiteral("500"));
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, slow));
+    XServerView server;
+    ASSERT_NO_FATAL_FAILURE(
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
+    ASSERT_EQ(swipeUpAt(kCardX, kCardY, 25), 0);
+    ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
+    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
+    ASSERT_TRUE(waitUntil(*app_, [&] { return server.currentDesktop() != 0; }));
+    EXPECT_EQ(server.currentDesktop(), 3);
 }
 
 // The desktop has no compositor: the overlay's window exists only where the split pill's two
