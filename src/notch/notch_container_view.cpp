@@ -159,30 +159,46 @@ void NotchContainerView::setTopSafeAreaInset(double inset) {
     applyInputRegion();
 }
 
-QRegion NotchContainerView::inputRegion() const {
+QRegion NotchContainerView::inputRegion() const { return inputRegion(currentOutline()); }
+
+QRegion NotchContainerView::drawnRegion() const { return drawnRegion(currentOutline()); }
+
+std::optional<QPainterPath> NotchContainerView::currentOutline() const {
+    const auto* outlined = dynamic_cast<const NotchOutlinedView*>(current_.view.data());
+    if (!outlined) return std::nullopt;
+    return outlined->drawnOutline();
+}
+
+bool NotchContainerView::takesInputOnItsBand() const {
+    return current_.content == NotchContent::miniPlayer || current_.content == NotchContent::liveActivity;
+}
+
+QRegion NotchContainerView::inputRegion(const std::optional<QPainterPath>& outline) const {
     QWidget* view = current_.view.data();
     if (!view) return {};
     QRegion region(view->geometry());
-    const bool band = current_.content == NotchContent::miniPlayer || current_.content == NotchContent::liveActivity;
-    if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view); outlined && band) {
+    if (outline && takesInputOnItsBand()) {
         // A band redraws far more often (level bars, artwork) than its outline moves.
-        const QPainterPath outline = outlined->drawnOutline().translated(view->pos());
-        if (outline != lastOutline_) {
-            lastOutline_ = outline;
-            lastOutlineRegion_ = platform::pixelsCovered(outline);
+        const QPainterPath placed = outline->translated(view->pos());
+        if (placed != lastOutline_) {
+            lastOutline_ = placed;
+            lastOutlineRegion_ = platform::pixelsCovered(placed);
         }
         region = lastOutlineRegion_;
     }
     return region & rect();
 }
 
-QRegion NotchContainerView::drawnRegion() const {
+QRegion NotchContainerView::drawnRegion(const std::optional<QPainterPath>& currentOutline) const {
     QRegion region;
     const auto add = [&](const Slot& slot, bool current) {
         QWidget* view = slot.view.data();
         if (!view || view->isHidden()) return;
         QPainterPath outline;
-        if (const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view)) {
+        const auto* outlined = dynamic_cast<const NotchOutlinedView*>(view);
+        if (current && currentOutline) {
+            outline = *currentOutline;
+        } else if (outlined) {
             outline = outlined->drawnOutline();
         } else {
             outline.addRect(QRectF(QPointF(0, 0), view->size()));
@@ -217,11 +233,13 @@ void NotchContainerView::applyInputRegion() {
     if (host == this) return;  // not in a panel (yet)
     const QPoint origin = mapTo(host, QPoint(0, 0));
     const qreal ratio = host->devicePixelRatioF();
-    const QRegion input = platform::toDevicePixels(inputRegion().translated(origin), ratio);
+    const bool cut = platform::WindowShapeKeeper::cutsToDrawn();
+    // Read once for both shapes: a band that moves computes its outline from the clock at each
+    // read, and two reads a moment apart would set an input-only window over it for the frame.
+    const std::optional<QPainterPath> outline = cut || takesInputOnItsBand() ? currentOutline() : std::nullopt;
+    const QRegion input = platform::toDevicePixels(inputRegion(outline).translated(origin), ratio);
     // Where transparency is honoured the window keeps its full size, as the input shape alone decides clicks.
-    const QRegion drawn = platform::WindowShapeKeeper::cutsToDrawn()
-                              ? platform::toDevicePixels(drawnRegion().translated(origin), ratio)
-                              : QRegion();
+    const QRegion drawn = cut ? platform::toDevicePixels(drawnRegion(outline).translated(origin), ratio) : QRegion();
     shape_.apply(*host, drawn, input);
 }
 

@@ -127,6 +127,11 @@ private:
     void placeChild(QWidget* view, NotchContent content) const;
     void finishRemoval(QWidget* view);
     void applyInputRegion();
+    // The current child's outline, read now; none when it declares none.
+    std::optional<QPainterPath> currentOutline() const;
+    bool takesInputOnItsBand() const;
+    QRegion inputRegion(const std::optional<QPainterPath>& outline) const;
+    QRegion drawnRegion(const std::optional<QPainterPath>& currentOutline) const;
     static void discard(QWidget* view);
 
     EventBus& bus_;

@@ -1,6 +1,7 @@
 #include "music/audio_visualizer.h"
 #include "notch/mini_player_view.h"
 #include "notch/notch_container_view.h"
+#include "support/fake_compositor.h"
 #include "support/fixtures.h"
 #include "support/golden_image.h"
 
@@ -21,6 +22,18 @@ class WhiteCard : public NotchPlaceholderView {
 public:
     using NotchPlaceholderView::NotchPlaceholderView;
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), Qt::white); }
+};
+
+// A band that counts the reads of its outline.
+struct Outlined : QWidget, NotchOutlinedView {
+    using QWidget::QWidget;
+    QPainterPath drawnOutline() const override {
+        ++reads;
+        QPainterPath path;
+        path.addRect(10, 0, 100, 32);
+        return path;
+    }
+    mutable int reads = 0;
 };
 
 // Plain named widgets stand in for every mode's view, so the test sees what was made and when.
@@ -50,6 +63,16 @@ protected:
         view->resize(620, 200);
         return view;
     }
+    // The container in a shown window of the panel's size, showing `band` as the mini player.
+    std::unique_ptr<NotchContainerView> showBand(QWidget& host, QPointer<Outlined>& band) {
+        factory.miniPlayer = [&band](QWidget* parent) -> QWidget* { return band = new Outlined(parent); };
+        host.resize(620, 200);
+        auto view = makeContainer();
+        view->setParent(&host);
+        host.show();
+        send(NotchMode::miniPlayer);
+        return view;
+    }
     void send(const NotchMode& mode) { bus.notchModeSubject.send(mode); }
     static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     static QString shownName(const NotchContainerView& view) {
@@ -66,25 +89,10 @@ protected:
 }  // namespace
 
 TEST_F(NotchContainerTest, OnlyARepaintOfTheWholeBandOrANewSizeReadsItsOutlineAgain) {
-    struct Outlined : QWidget, NotchOutlinedView {
-        using QWidget::QWidget;
-        QPainterPath drawnOutline() const override {
-            ++reads;
-            QPainterPath path;
-            path.addRect(10, 0, 100, 32);
-            return path;
-        }
-        mutable int reads = 0;
-    };
-    QPointer<Outlined> band;
-    factory.miniPlayer = [&](QWidget* parent) -> QWidget* { return band = new Outlined(parent); };
     factory.expanded = [&](QWidget* parent) -> QWidget* { return new Outlined(parent); };
     QWidget host;
-    host.resize(620, 200);
-    auto view = makeContainer();
-    view->setParent(&host);
-    host.show();
-    send(NotchMode::miniPlayer);
+    QPointer<Outlined> band;
+    auto view = showBand(host, band);
     ASSERT_TRUE(band);
     const auto paint = [&](const QRect& area) {
         QPaintEvent event(area);
@@ -103,6 +111,21 @@ TEST_F(NotchContainerTest, OnlyARepaintOfTheWholeBandOrANewSizeReadsItsOutlineAg
     send(NotchMode::expanded);
     EXPECT_EQ(view->inputRegion(), QRegion(0, 0, 620, 200));
     EXPECT_EQ(view->drawnRegion(), QRegion(10, 0, 100, 32));
+}
+
+// Without a compositor, where the band takes input and where it draws come from one read of its
+// outline: a moving band computes it from the clock at each read, and of two reads a moment apart
+// the later may draw less than the first takes, which sets an input-only window over the band.
+TEST_F(NotchContainerTest, WithoutACompositorOneReadOfTheBandsOutlineShapesBothItsInputAndItsDrawing) {
+    const testsupport::FakeCompositor noCompositor(false);
+    QWidget host;
+    QPointer<Outlined> band;
+    auto view = showBand(host, band);
+    ASSERT_TRUE(band);
+    const int reads = band->reads;
+    QPaintEvent event(band->rect());
+    QCoreApplication::sendEvent(band, &event);
+    EXPECT_EQ(band->reads, reads + 1);
 }
 
 // The open surfaces of fixed size sit centred in the panel and take input only where they are: a
