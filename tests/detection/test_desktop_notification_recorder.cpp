@@ -9,6 +9,7 @@
 #include "platform/files/file_access_probe.h"
 #include "support/held_locks.h"
 #include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -338,14 +339,14 @@ TEST_F(RecorderOnBus, RecordsEachNotifyAsTheDecoderReadsItWhileTheDaemonKeepsAns
 // A picture read on a thread of its own wakes the recorder as it ends; once its notification is
 // written, the recorder sleeps until the next one comes rather than spinning on that wake-up.
 TEST_F(RecorderOnBus, AfterAPictureReadTheRecorderSleepsUntilTheNextNotification) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
     startRecorder();
-    const QString picture = home.filePath(QStringLiteral("picture.png"));
-    QImage image(8, 8, QImage::Format_ARGB32);
-    image.fill(Qt::blue);
-    ASSERT_TRUE(image.save(picture));
-    const QString link = home.filePath(QStringLiteral("link.png"));  // read by a child, on a thread
-    ASSERT_TRUE(QFile::link(picture, link));
-    const QVariantMap hints{{QStringLiteral("image-path"), link}};
+    // Read by a child, on a thread, until the notification's second is over.
+    const QVariantMap hints{{QStringLiteral("image-path"), mount->stuckFile()}};
     ASSERT_TRUE(notify(QStringLiteral("App"), QStringLiteral("first"), {}, hints).ok());
     ASSERT_TRUE(spinUntil([&] { return recordedCount() == 1; }));
 

@@ -98,8 +98,10 @@ TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
     EXPECT_FALSE(canceller.isCancelled());
     canceller.cancel();
     EXPECT_TRUE(canceller.isCancelled());
-    EXPECT_FALSE(platform::readRegularFile(dir.filePath(QStringLiteral("to-small")), 12, &canceller));
-    EXPECT_EQ(platform::readRegularFile(small, 12, &canceller), QByteArray("twelve bytes"));  // local: in place
+    // Local, and a link that stays on this machine's own file systems: in place.
+    EXPECT_EQ(platform::readRegularFile(small, 12, &canceller), QByteArray("twelve bytes"));
+    EXPECT_EQ(platform::readRegularFile(dir.filePath(QStringLiteral("to-small")), 12, &canceller), QByteArray("twelve bytes"));
+    EXPECT_TRUE(platform::readsInPlace(dir.filePath(QStringLiteral("folder/to-small"))));
     Q_UNUSED(large);
 }
 
@@ -121,6 +123,9 @@ TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMo
                                                 std::chrono::steady_clock::now() + 10s);
     };
     for (int i = 0; i <= platform::kMaxChildFileReads; ++i) ASSERT_EQ(readSmall(), QByteArray("twelve bytes")) << i;
+    // A link leading onto the mount is read by a child, never followed here.
+    ASSERT_TRUE(QFile::link(mount->stuckFile(), dir.filePath(QStringLiteral("to-stuck.png"))));
+    EXPECT_FALSE(platform::readsInPlace(dir.filePath(QStringLiteral("to-stuck.png"))));
     EXPECT_EQ(platform::childFileReadsLeftBehind(), 0);
 
     // Each stuck read is given up once the server has it.

@@ -21,6 +21,9 @@ class Stuck(fuse.Fuse):
         print('ready', flush=True)
     def getattr(self, path):
         st = fuse.Stat()
+        if path == '/hung' or path.startswith('/hung/'):
+            print('stat', flush=True)
+            threading.Event().wait()
         if path == '/':
             st.st_mode = stat.S_IFDIR | 0o755
             st.st_nlink = 2
@@ -74,6 +77,8 @@ std::unique_ptr<StuckFuseMount> StuckFuseMount::start(QString* error, bool* noFu
 StuckFuseMount::~StuckFuseMount() { stop(); }
 
 bool StuckFuseMount::waitForRead(int timeoutMs) { return waitForLine("read", timeoutMs); }
+
+bool StuckFuseMount::waitForStat(int timeoutMs) { return waitForLine("stat", timeoutMs); }
 
 bool StuckFuseMount::waitForLine(const QByteArray& line, int timeoutMs) {
     QElapsedTimer clock;

@@ -27,8 +27,13 @@ public:
     QString stuckFile(const QString& name = QStringLiteral("icon.png")) const {
         return folder_.filePath(QStringLiteral("mount/") + name);
     }
-    // Waits at most `timeoutMs` for the server to receive a read of that file.
+    // A folder that never answers even whether it exists, as a whole server that stopped would
+    // not: everything under it hangs as soon as it is looked at.
+    QString hungFolder() const { return folder_.filePath(QStringLiteral("mount/hung")); }
+    // Waits at most `timeoutMs` for the server to receive a read of that file, or a look at that
+    // folder.
     bool waitForRead(int timeoutMs = 10000);
+    bool waitForStat(int timeoutMs = 10000);
     qint64 serverPid() const { return server_.processId(); }
     // Ends the server and unmounts; idempotent.
     void stop();

@@ -1,6 +1,7 @@
 #include "platform/files/child_file_read.h"
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <mutex>
@@ -69,8 +70,19 @@ bool waitReadable(int fd, Clock::time_point deadline, const FileReadCanceller* c
     }
 }
 
+bool writeAll(const char* bytes, ssize_t n) {
+    for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(STDOUT_FILENO, bytes + done, static_cast<size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        done += w;
+    }
+    return true;
+}
+
 // Between fork and _exit only async-signal-safe calls: the other threads' locks stay taken here.
-[[noreturn]] void readInChild(const char* path, qint64 maxBytes, int out, pid_t parent, int openMax) {
+// Readies the child to write to `out` as its standard output, holding nothing else of ours.
+void becomeChild(int out, pid_t parent, int openMax) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(2);
     if (::dup2(out, STDOUT_FILENO) < 0) ::_exit(2);
@@ -82,6 +94,9 @@ bool waitReadable(int fd, Clock::time_point deadline, const FileReadCanceller* c
     if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
 #endif
         for (int fd = 3; fd < openMax; ++fd) ::close(fd);
+}
+
+[[noreturn]] void readInChild(const char* path, qint64 maxBytes) {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     struct stat info {};
     if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) ::_exit(1);
@@ -91,15 +106,21 @@ bool waitReadable(int fd, Clock::time_point deadline, const FileReadCanceller* c
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ::_exit(1);
         if (n == 0) break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(STDOUT_FILENO, buffer + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) ::_exit(1);
-            done += w;
-        }
+        if (!writeAll(buffer, n)) ::_exit(1);
         left -= n;
     }
     if (::close(fd) != 0) ::_exit(1);
+    ::_exit(0);
+}
+
+// Writes the index of the first of `paths` that is a file or a link, as four bytes; none: nothing.
+[[noreturn]] void probeInChild(const std::vector<QByteArray>& paths) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        struct stat info {};
+        if (::lstat(paths[i].constData(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) continue;
+        const uint32_t index = static_cast<uint32_t>(i);
+        ::_exit(writeAll(reinterpret_cast<const char*>(&index), sizeof index) ? 0 : 1);
+    }
     ::_exit(0);
 }
 
@@ -127,8 +148,13 @@ int childFileReadsLeftBehind() {
     return static_cast<int>(leftBehind.size());
 }
 
-std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, Clock::time_point deadline,
-                                                 const FileReadCanceller* canceller) {
+namespace {
+
+// Runs `action` in a child (see readRegularFileInChild) and collects up to maxBytes + 1 bytes of
+// what it writes; none when it did not end well by the deadline.
+template <typename Action>
+std::optional<QByteArray> runInChild(qint64 maxBytes, Clock::time_point deadline, const FileReadCanceller* canceller,
+                                     const Action& action) {
     if ((canceller && canceller->isCancelled()) || Clock::now() >= deadline) return std::nullopt;
     if (!takePlace()) return std::nullopt;
     int fds[2];
@@ -143,7 +169,11 @@ std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 
     pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
-    if (pid == 0) readInChild(path.constData(), maxBytes, fds[1], parent, openMax);
+    if (pid == 0) {
+        becomeChild(fds[1], parent, openMax);
+        action();
+        ::_exit(2);
+    }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ::close(fds[1]);
     if (pid < 0) {
@@ -183,9 +213,31 @@ std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 
         return std::nullopt;
     }
     leavePlace(std::nullopt);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.isEmpty() || bytes.size() > maxBytes)
-        return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.size() > maxBytes) return std::nullopt;
     return bytes;
+}
+
+}  // namespace
+
+std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes, Clock::time_point deadline,
+                                                 const FileReadCanceller* canceller) {
+    std::optional<QByteArray> bytes =
+        runInChild(maxBytes, deadline, canceller, [&path, maxBytes] { readInChild(path.constData(), maxBytes); });
+    if (!bytes || bytes->isEmpty()) return std::nullopt;
+    return bytes;
+}
+
+std::optional<ChildProbe> firstFileInChild(const std::vector<QByteArray>& paths, Clock::time_point deadline,
+                                           const FileReadCanceller* canceller) {
+    const std::optional<QByteArray> bytes = runInChild(4, deadline, canceller, [&paths] { probeInChild(paths); });
+    if (!bytes) return std::nullopt;
+    ChildProbe probe;
+    uint32_t index = 0;
+    if (bytes->size() == sizeof index) {
+        std::memcpy(&index, bytes->constData(), sizeof index);
+        if (index < paths.size()) probe.index = static_cast<size_t>(index);
+    }
+    return probe;
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -40,6 +41,18 @@ inline constexpr int kMaxChildFileReads = 8;
 std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 maxBytes,
                                                  std::chrono::steady_clock::time_point deadline,
                                                  const FileReadCanceller* canceller = nullptr);
+
+// What a child found looking at files by name: the index of the first that is a file or a link,
+// none when none is.
+struct ChildProbe {
+    std::optional<size_t> index;
+};
+// The first of `paths` that is a regular file or a symbolic link (not followed), looked at by a
+// child process on the terms of readRegularFileInChild: none when the child did not answer by the
+// deadline (or had no place), else what it found.
+std::optional<ChildProbe> firstFileInChild(const std::vector<QByteArray>& paths,
+                                           std::chrono::steady_clock::time_point deadline,
+                                           const FileReadCanceller* canceller = nullptr);
 
 // Children killed at their deadline and not yet gone; they are reaped as they go.
 int childFileReadsLeftBehind();

@@ -83,6 +83,8 @@ bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo) {
     return rooted;
 }
 
+QByteArray mountTable() { return ownMountInfo(); }
+
 bool isOnLocalFileSystem(const QString& path) { return isOnLocalFileSystem(path, ownMountInfo()); }
 
 }  // namespace platform

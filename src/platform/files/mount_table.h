@@ -11,5 +11,7 @@ namespace platform {
 bool isOnLocalFileSystem(const QString& path);
 // The same against the text of a mount table in the form of /proc/self/mountinfo.
 bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo);
+// This process's mount table (/proc/self/mountinfo), read afresh: for several paths asked at once.
+QByteArray mountTable();
 
 }  // namespace platform

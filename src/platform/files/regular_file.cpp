@@ -73,6 +73,64 @@ bool canOpenWithoutLinks() {
     return answer;
 }
 
+
+// Opens the file at `path`, with no link on the way, for reading, unless an SQLite connection of
+// ours holds it: it is first opened as a bare path, whose close drops no lock, and told by its
+// device and inode. -1 with errno set (EACCES for a held file).
+int openLocal(const QByteArray& path) {
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const int probe = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how));
+    if (probe < 0) return -1;
+    struct stat info {};
+    const bool ok = ::fstat(probe, &info) == 0;
+    ::close(probe);
+    if (!ok) return -1;
+    {
+        std::lock_guard lock(heldMutex);
+        if (held.contains({info.st_dev, info.st_ino})) {
+            errno = EACCES;
+            return -1;
+        }
+    }
+    return openWithoutLinks(path);
+}
+
+// `path` with every symbolic link on the way replaced by what it names, each step taken only on
+// this machine's own file systems: none when the way leads onto another (only a child may go
+// there) or the links loop. A part that is missing ends the walk: the open fails there.
+std::optional<QByteArray> resolvedLocally(const QByteArray& path, const QByteArray& mounts) {
+    QByteArray done;
+    QList<QByteArray> rest = path.split('/');
+    int links = 0;
+    while (!rest.isEmpty()) {
+        const QByteArray part = rest.takeFirst();
+        if (part.isEmpty() || part == ".") continue;
+        if (part == "..") {
+            done.truncate(std::max<qsizetype>(done.lastIndexOf('/'), 0));
+            continue;
+        }
+        const QByteArray next = done + '/' + part;
+        if (!isOnLocalFileSystem(QFile::decodeName(next), mounts)) return std::nullopt;
+        struct stat info {};
+        if (::lstat(next.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            done = next;
+            if (!S_ISDIR(info.st_mode) && !rest.isEmpty()) break;
+            continue;
+        }
+        if (++links > 40) return std::nullopt;
+        char target[4096];
+        const ssize_t n = ::readlink(next.constData(), target, sizeof target);
+        if (n <= 0 || n >= ssize_t(sizeof target)) return std::nullopt;
+        const QByteArray to(target, n);
+        if (to.startsWith('/')) done.clear();
+        rest = to.split('/') + rest;
+    }
+    for (const QByteArray& part : rest) done += '/' + part;
+    return done.isEmpty() ? QByteArray("/") : done;
+}
+
 }  // namespace
 
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, const FileReadCanceller* canceller,
@@ -80,12 +138,19 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
     if (path.isEmpty()) return std::nullopt;
     const QString clean = absoluteClean(path);
     const QByteArray encoded = QFile::encodeName(clean);
-    if (isOnLocalFileSystem(clean)) {
-        // A child's descriptors are its own: only here would a close drop our locks.
-        if (isHeldAt(encoded)) return std::nullopt;
-        const int fd = openWithoutLinks(encoded);
+    const QByteArray mounts = mountTable();
+    if (isOnLocalFileSystem(clean, mounts)) {
+        int fd = openLocal(encoded);
+        int error = errno;
+        // A link is followed here while it stays on this machine's own file systems.
+        if (fd < 0 && error == ELOOP) {
+            if (const std::optional<QByteArray> resolved = resolvedLocally(encoded, mounts)) {
+                fd = openLocal(*resolved);
+                error = fd < 0 && errno == ELOOP ? EACCES : errno;  // changed under us: left alone
+            }
+        }
         if (fd >= 0) return readOpened(fd, maxBytes);
-        if (!needsChild(errno)) return std::nullopt;
+        if (!needsChild(error)) return std::nullopt;
     }
     return readRegularFileInChild(
         encoded, maxBytes,
@@ -94,17 +159,10 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
 
 bool readsInPlace(const QString& path) {
     if (path.isEmpty()) return true;
+    const QByteArray mounts = mountTable();
     const QString clean = absoluteClean(path);
-    if (!isOnLocalFileSystem(clean) || !canOpenWithoutLinks()) return false;
-    // Each folder on the way and the file itself, as openWithoutLinks walks them.
-    const QByteArray encoded = QFile::encodeName(clean);
-    for (qsizetype end = 1; end <= encoded.size(); ++end) {
-        if (end < encoded.size() && encoded[end] != '/') continue;
-        struct stat info {};
-        if (::lstat(encoded.left(end).constData(), &info) != 0) return true;
-        if (S_ISLNK(info.st_mode)) return false;
-    }
-    return true;
+    if (!isOnLocalFileSystem(clean, mounts) || !canOpenWithoutLinks()) return false;
+    return resolvedLocally(QFile::encodeName(clean), mounts).has_value();
 }
 
 bool isHeldByDatabase(const QString& path) {

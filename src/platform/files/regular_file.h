@@ -20,18 +20,20 @@ inline constexpr int kFileReadTimeoutMs = 1000;
 // but a regular file (a pipe there never blocks the caller: it is opened non-blocking), is empty,
 // or holds more than `maxBytes`.
 //
-// A file on a network or FUSE file system, or reached through a symbolic link (which may lead to
-// one), is read by a child process given kFileReadTimeoutMs (see readRegularFileInChild): a read
-// such a file system never answers cannot be interrupted, and must not hold up the caller's thread
-// or the application's exit. Local files are read here. `deadline` (by default kFileReadTimeoutMs
-// from now) bounds the child.
+// A file on a network or FUSE file system, or reached through a symbolic link that leads onto one,
+// is read by a child process given kFileReadTimeoutMs (see readRegularFileInChild): a read such a
+// file system never answers cannot be interrupted, and must not hold up the caller's thread or the
+// application's exit. Local files are read here, links followed here step by step while they stay
+// on this machine's own file systems; a file an SQLite connection of ours holds is refused, by the
+// device and inode the links end on, before it is opened. `deadline` (by default
+// kFileReadTimeoutMs from now) bounds the child.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes,
                                           const FileReadCanceller* canceller = nullptr,
                                           std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 // Whether readRegularFile reads `path` here rather than in a child process: on a local file
-// system with no symbolic link on the way (or missing, which fails here at once). Decided without
-// opening the file.
+// system, every link on the way leading to another place on one (or missing, which fails here at
+// once). Decided without opening the file, and without looking at anything on another file system.
 bool readsInPlace(const QString& path);
 
 // A file an SQLite connection of this process keeps open (by device and inode) while `held`:
