@@ -19,6 +19,7 @@
 #include "platform/workspace/desktop_icon_theme.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <optional>
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
 
     // Every notification of an application asks for the same icon: look it up once.
     AppIconHelper::setRemembering(true);
+    QIcon::setThemeSearchPaths(platform::DesktopIconTheme::searchPaths());
     // Qt's generic platform theme searches hicolor alone, which lacks most names notifications give.
     platform::DesktopIconTheme::follow(platform::Scheduler::shared(), platform::ProcessLauncher::system(),
                                        [](const QString&) {

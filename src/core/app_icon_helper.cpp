@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "platform/symbols/symbols.h"
 #include "platform/workspace/desktop_entries.h"
+#include "platform/workspace/icon_lookup.h"
 #include "platform/workspace/workspace.h"
 
 #include <QDir>
@@ -84,7 +85,10 @@ std::optional<QImage> remembered(std::map<QString, std::optional<QImage>> IconMe
         const auto found = (m.*table).find(key);
         if (found != (m.*table).end()) return found->second;
     }
+    const quint64 pending = platform::IconLookup::pendingAnswers();
     std::optional<QImage> icon = lookUp();
+    // An answer given while an icon was still being looked up is not the last word.
+    if (platform::IconLookup::pendingAnswers() != pending) return icon;
     std::lock_guard lock(m.mutex);
     if (m.on) (m.*table)[key] = icon;
     return icon;
@@ -241,7 +245,10 @@ std::optional<QImage> AppIconHelper::getIconForName(const QString& name) {
 std::optional<QImage> AppIconHelper::getIconForThemedName(const QString& name) {
     // A path would be read here, on the caller's (main) thread: only plain names are looked up.
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) return std::nullopt;
-    return imageOf(platform::DesktopEntries::icon(name));
+    // The remembered picture itself, so that every notification naming it hands on the same image.
+    QImage image = platform::IconLookup::shared().find(name).image;
+    if (image.isNull()) return std::nullopt;
+    return image;
 }
 
 QImage AppIconHelper::getDefaultNotificationIcon() {

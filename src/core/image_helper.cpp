@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <deque>
+#include <mutex>
 
 QSizeF ImageHelper::reducedSize(const QSizeF& size, double maxSize) {
     const double w = size.width(), h = size.height();
@@ -19,11 +21,37 @@ QSizeF ImageHelper::reducedSize(const QSizeF& size, double maxSize) {
     return QSizeF(w * scale, h * scale);
 }
 
+namespace {
+
+// The last images encoded, by the image's own key: every notification of an application hands on
+// the same remembered icon, which is then encoded once.
+struct EncodedImage {
+    qint64 key = 0;
+    double maxSize = 0;
+    QByteArray bytes;
+};
+std::mutex encodedMutex;
+std::deque<EncodedImage> encoded;
+constexpr size_t kEncodedKept = 16;
+
+}  // namespace
+
 std::optional<QByteArray> ImageHelper::pngData(const QImage& image, double maxSize) {
     Log& log = Log::shared();
     const QSizeF input = image.deviceIndependentSize();
     const QSizeF reduced = reducedSize(input, maxSize);
     const double w = reduced.width(), h = reduced.height();
+    const auto logged = [&](const QByteArray& bytes) {
+        log.debug(QStringLiteral("ImageHelper: Optimized image ") + format::size(input.width(), input.height()) +
+                  QStringLiteral(" → ") + format::size(w, h) + QStringLiteral(", data: ") +
+                  QString::number(bytes.size()) + QStringLiteral(" bytes"));
+        return bytes;
+    };
+    if (!image.isNull()) {
+        std::lock_guard lock(encodedMutex);
+        for (const EncodedImage& e : encoded)
+            if (e.key == image.cacheKey() && e.maxSize == maxSize) return logged(e.bytes);
+    }
 
     // One pixel per point, the fraction dropped. Nothing to draw into counts as a failed bitmap.
     const bool drawable = !image.isNull() && w >= 1 && h >= 1 && w <= INT_MAX && h <= INT_MAX;
@@ -52,10 +80,12 @@ std::optional<QByteArray> ImageHelper::pngData(const QImage& image, double maxSi
         return std::nullopt;
     }
 
-    log.debug(QStringLiteral("ImageHelper: Optimized image ") + format::size(input.width(), input.height()) +
-              QStringLiteral(" → ") + format::size(w, h) + QStringLiteral(", data: ") + QString::number(bytes.size()) +
-              QStringLiteral(" bytes"));
-    return bytes;
+    {
+        std::lock_guard lock(encodedMutex);
+        encoded.push_front({image.cacheKey(), maxSize, bytes});
+        if (encoded.size() > kEncodedKept) encoded.pop_back();
+    }
+    return logged(bytes);
 }
 
 std::optional<QByteArray> ImageHelper::appIconPNGData(const std::optional<QString>& appName,

@@ -10,6 +10,7 @@
 #include "detection/sqlite_connection.h"
 #include "detection/sqlite_statement.h"
 #include "permissions/notification_database_locations.h"
+#include "platform/workspace/icon_lookup.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -46,9 +47,15 @@ NotificationDatabaseDetector::NotificationDatabaseDetector(EventBus& bus, platfo
       workspace_(workspace),
       userDirectories_(userDirectories),
       fileAccess_(fileAccess),
-      fileWatcher_(fileWatcher) {}
+      fileWatcher_(fileWatcher) {
+    // An icon found wakes the notifications that wait for theirs.
+    iconListener_ = platform::IconLookup::shared().addListener(
+        [this, wake = lifetime_.wrap([this] { releaseHeld(); })] { scheduler_.post(wake); });
+}
 
-NotificationDatabaseDetector::~NotificationDatabaseDetector() = default;
+NotificationDatabaseDetector::~NotificationDatabaseDetector() {
+    platform::IconLookup::shared().removeListener(iconListener_);
+}
 
 // MARK: Location and schema
 
@@ -341,6 +348,35 @@ void NotificationDatabaseDetector::processLegacyNotification(const std::optional
 
 void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleId, const std::optional<QString>& message,
                                            const NotificationRecordDecoder::SenderIcon& senderIcon) {
+    held_.push_back({bundleId, message, senderIcon, scheduler_.monotonicSeconds()});
+    releaseHeld();
+}
+
+void NotificationDatabaseDetector::releaseHeld() {
+    heldTimer_.cancel();
+    std::weak_ptr<char> alive = alive_;
+    while (!held_.empty()) {
+        // A timer may fire a little before its time, which still counts as come.
+        const double now = scheduler_.monotonicSeconds() + kTimerSlack;
+        // The first goes on without what is still being looked up once its time is over, or once
+        // the next has waited behind it long enough.
+        const bool last = now >= held_.front().arrived + kIconWait ||
+                          (held_.size() > 1 && now >= held_[1].arrived + kHeldBehindIcon);
+        std::optional<NotificationSignal> signal;
+        if (!resolve(held_.front(), last, &signal)) break;
+        held_.pop_front();
+        if (!signal) continue;
+        bus_.signalSubject.send(*signal);
+        if (alive.expired()) return;  // a subscriber destroyed this detector
+    }
+    if (held_.empty()) return;
+    double due = held_.front().arrived + kIconWait;
+    if (held_.size() > 1) due = std::min(due, held_[1].arrived + kHeldBehindIcon);
+    heldTimer_ = scheduler_.after(due - scheduler_.monotonicSeconds(), lifetime_.wrap([this] { releaseHeld(); }));
+}
+
+bool NotificationDatabaseDetector::resolve(const Held& held, bool last, std::optional<NotificationSignal>* signal) {
+    const std::optional<QString>& bundleId = held.bundleId;
     std::optional<QString> appName;
     if (bundleId && !bundleId->isEmpty()) {
         auto running = workspace_.runningApplicationsWithBundleIdentifier(*bundleId);
@@ -351,18 +387,15 @@ void NotificationDatabaseDetector::publish(const std::optional<QString>& bundleI
             if (!components.isEmpty()) appName = components.last();
         }
     }
-    if (appName && namesNotificationCenter(*appName)) return;  // silently
+    if (appName && namesNotificationCenter(*appName)) return true;  // silently
 
+    const quint64 pending = platform::IconLookup::pendingAnswers();
     auto icon = ImageHelper::appIconPNGData(appName, bundleId);
-    if (!icon) icon = ImageHelper::senderIconPNGData(senderIcon.themedName, senderIcon.png);
-    bus_.signalSubject.send(NotificationSignal{
-        QUuid::createUuid(),
-        wallClockNow(scheduler_),
-        SignalConfidence::strong,
-        appName,
-        message,
-        icon,
-        bundleId,
+    if (!icon) icon = ImageHelper::senderIconPNGData(held.senderIcon.themedName, held.senderIcon.png);
+    if (!last && platform::IconLookup::pendingAnswers() != pending) return false;
+    *signal = NotificationSignal{
+        QUuid::createUuid(), wallClockNow(scheduler_), SignalConfidence::strong, appName, held.message, icon, bundleId,
         false,
-    });
+    };
+    return true;
 }

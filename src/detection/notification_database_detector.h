@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -69,9 +70,25 @@ private:
 
     void processSequoiaNotification(const std::optional<QString>& bundleId, const std::optional<QByteArray>& data);
     void processLegacyNotification(const std::optional<QString>& title, const std::optional<QString>& bundleId);
-    // `senderIcon` stands in when no installed application's icon is found.
+    // `senderIcon` stands in when no installed application's icon is found. Published in the
+    // order they came: one whose icon is still being looked up (see IconLookup) waits for it, at
+    // most kIconWait, and less once a later one waited kHeldBehindIcon behind it.
     void publish(const std::optional<QString>& bundleId, const std::optional<QString>& message,
                  const NotificationRecordDecoder::SenderIcon& senderIcon = {});
+    struct Held {
+        std::optional<QString> bundleId;
+        std::optional<QString> message;
+        NotificationRecordDecoder::SenderIcon senderIcon;
+        double arrived = 0;  // monotonic seconds
+    };
+    // As pictures are waited for when notifications are recorded.
+    static constexpr double kIconWait = 1.0;
+    static constexpr double kHeldBehindIcon = 0.1;
+    static constexpr double kTimerSlack = 0.001;
+    void releaseHeld();
+    // The signal for `held` (none when it is dropped); false while an icon is being looked up and
+    // `last` does not say to go on without it.
+    bool resolve(const Held& held, bool last, std::optional<NotificationSignal>* signal);
 
     EventBus& bus_;
     platform::Scheduler& scheduler_;
@@ -83,6 +100,9 @@ private:
     // Both go with the detector, so neither can reach a dead one; destruction logs nothing (the
     // "Stopped" line belongs to stop()). The watch owns the event-only descriptor.
     platform::RepeatingTimer timer_;
+    std::deque<Held> held_;
+    platform::WorkItem heldTimer_;
+    int iconListener_ = 0;
     std::unique_ptr<platform::FileEventSource> fileMonitor_;
     std::optional<QString> dbPath_;
     std::vector<QueryCandidate> queryCandidatesCache_;

@@ -3,7 +3,6 @@
 #include "core/app_icon_helper.h"
 #include "core/app_settings.h"
 #include "core/format.h"
-#include "core/image_helper.h"
 #include "core/l10n.h"
 #include "core/log.h"
 #include "core/runtime_diagnostics.h"
@@ -15,6 +14,7 @@
 #include "platform/animation/frame_paint.h"
 #include "platform/window_shape/blur_behind.h"
 #include "platform/window_shape/compositor.h"
+#include "platform/workspace/icon_lookup.h"
 
 #include <QEnterEvent>
 #include <QFontMetricsF>
@@ -30,12 +30,6 @@
 namespace {
 
 constexpr double kMarqueeSpacing = 30;
-
-// The size in points, as the log lines print it.
-QString sizeText(const QImage& image) {
-    const QSizeF points = image.deviceIndependentSize();
-    return format::size(points.width(), points.height());
-}
 
 bool isPresent(const std::optional<QString>& text) { return text && !text->isEmpty(); }
 
@@ -84,6 +78,8 @@ IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& sche
     // A stored setting change redraws every instance at once.
     subscriptions_.insert(defaults_.didChange().sink([this](const QString&) { rebuild(); }));
     subscriptions_.insert(bus_.overlayDismissSubject.sink([this] { shrink(); }));
+    iconListener_ = platform::IconLookup::shared().addListener(
+        [this, found = lifetime_.wrap([this] { iconFound(); })] { scheduler_.post(found); });
     // Delivers the current state first, as every later one.
     subscriptions_.insert(bus_.overlayStateSubject.sink([this](const OverlayState& s) { receiveState(s); }));
 }
@@ -91,6 +87,7 @@ IslandView::IslandView(QWidget* parent, EventBus& bus, platform::Scheduler& sche
 IslandView::~IslandView() { stop(); }
 
 void IslandView::stop() {
+    platform::IconLookup::shared().removeListener(iconListener_);
     compositorWatch_.cancel();
     subscriptions_.cancelAll();
     pendingHiddenStateWorkItem_.cancel();
@@ -160,76 +157,6 @@ void IslandView::shrink() {
         contentScaleY_.set(shrunkScale);
     }, {}, scheduler_);
 }
-
-// MARK: icon
-
-void IslandView::updateCachedIcon() {
-    Log& log = Log::shared();
-    if (cachedIcon_ && cachedIconSourceHint_ == state_.sourceHint) return;
-
-    auto adopt = [this](const QImage& image, std::optional<QString> key) {
-        cachedIcon_ = image;
-        cachedIconSourceHint_ = std::move(key);
-        cachedIconIsDefault_ = false;
-        updateAccentColor(image);
-    };
-
-    // A small picture of the notification's own still beats the bell when nothing better is found.
-    std::optional<QImage> smallImage;
-    if (state_.appIconData) {
-        const std::optional<QImage> image = ImageHelper::image(*state_.appIconData);
-        if (image) {
-            const QSizeF points = image->deviceIndependentSize();
-            if (points.width() >= 128 && points.height() >= 128) {
-                log.debug(QStringLiteral("IslandView: Using high-res icon from notification data (size: ") +
-                          sizeText(*image) + QStringLiteral(")"));
-                adopt(*image, state_.sourceHint);
-                return;
-            }
-            log.debug(QStringLiteral("IslandView: Notification icon too small (size: ") + sizeText(*image) +
-                      QStringLiteral("), trying to get higher resolution"));
-            smallImage = image;
-        } else {
-            log.warning(QStringLiteral("IslandView: Failed to create image from notification data (") +
-                        QString::number(state_.appIconData->size()) + QStringLiteral(" bytes)"));
-        }
-    } else {
-        log.debug(QStringLiteral("IslandView: No icon data in notification"));
-    }
-
-    if (isPresent(state_.bundleId)) {
-        if (std::optional<QImage> icon = AppIconHelper::getIcon(std::nullopt, state_.bundleId)) {
-            log.debug(QStringLiteral("IslandView: Using high-res icon from AppIconHelper for bundle ID '") +
-                      *state_.bundleId + QStringLiteral("' (size: ") + sizeText(*icon) + QStringLiteral(")"));
-            adopt(*icon, state_.sourceHint);
-            return;
-        }
-    }
-
-    if (state_.sourceHint) {
-        const QString& hint = *state_.sourceHint;
-        if (std::optional<QImage> icon = AppIconHelper::getIcon(hint, std::nullopt)) {
-            log.debug(QStringLiteral("IslandView: Using high-res icon from AppIconHelper for '") + hint +
-                      QStringLiteral("' (size: ") + sizeText(*icon) + QStringLiteral(")"));
-            adopt(*icon, hint);
-            return;
-        }
-        log.warning(QStringLiteral("IslandView: Failed to get icon for app '") + hint + QStringLiteral("'"));
-    }
-
-    if (smallImage) {
-        adopt(*smallImage, state_.sourceHint);
-        return;
-    }
-
-    log.debug(QStringLiteral("IslandView: Using default notification icon"));
-    cachedIcon_ = AppIconHelper::getDefaultNotificationIcon();
-    cachedIconSourceHint_ = std::nullopt;
-    cachedIconIsDefault_ = true;
-    accentColor_ = std::nullopt;
-}
-
-void IslandView::updateAccentColor(const QImage& image) { accentColor_ = AppIconHelper::dominantColor(image); }
 
 // MARK: click
 

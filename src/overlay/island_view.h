@@ -40,6 +40,8 @@ public:
     static constexpr double renderPadding = IslandMetrics::renderPadding;
     static constexpr double shrunkScale = 0.35;
     static constexpr double hiddenStateDelay = 0.55;
+    // How long the icon waits for a lookup still under way before it is resolved without it.
+    static constexpr double iconWait = 1.0;
 
     explicit IslandView(QWidget* parent = nullptr, EventBus& bus = EventBus::shared(),
                         platform::Scheduler& scheduler = platform::Scheduler::shared(),
@@ -137,6 +139,8 @@ private:
     void receiveState(const OverlayState& state);
     void shrink();
     void updateCachedIcon();
+    // A lookup the cached icon waited for ended.
+    void iconFound();
     void updateAccentColor(const QImage& image);
     void openSourceApp();
     void trackGlow(std::optional<QPointF> widgetPoint);
@@ -214,6 +218,10 @@ private:
     std::optional<QString> cachedIconSourceHint_;
     std::optional<QColor> accentColor_;
     bool cachedIconIsDefault_ = false;
+    bool iconPending_ = false;
+    bool givingUp_ = false;
+    platform::WorkItem iconGiveUp_;
+    int iconListener_ = 0;
     bool isHovering_ = false;
     platform::Animated<double> contentScaleY_;
     platform::Animated<double> contentScaleX_;

@@ -5,9 +5,16 @@
 #include "core/app_icon_helper.h"
 #include "core/image_helper.h"
 
+#include "platform/workspace/icon_lookup.h"
+#include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
+
 #include <QFile>
+#include <QIcon>
 
 #include <random>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -331,6 +338,64 @@ TEST_F(DatabaseRecordsTest, TheSendersIconStandsInForAMissingApplicationIcon) {
     EXPECT_EQ(centre(2), QColor(200, 30, 30));    // the installed application's own icon wins
     EXPECT_FALSE(received[3].appIconData);
     EXPECT_EQ(centre(4), QColor(20, 60, 200));
+}
+
+// A notification whose sender's icon is still being looked up waits for it, in order: it goes once
+// the icon is found, else without it once its second is over, or once a later one waited a tenth
+// of a second behind it.
+TEST_F(DatabaseRecordsTest, ANotificationWaitsForItsIconBeingLookedUpButNoLongerThanItsTime) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    platform::IconLookup& lookup = platform::IconLookup::shared();
+    lookup.setAwaitAnswers(std::nullopt);
+    QTemporaryDir noApplications;
+    const QString previousRoot = AppIconHelper::setRoot(noApplications.path());
+    const QStringList previousPaths = QIcon::themeSearchPaths();
+    const QString hicolor = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/hicolor/64x64/apps");
+    QDir().mkpath(hicolor);
+    testsupport::solidIcon(QColor(20, 200, 40), 64).pixmap(64).save(hicolor + QStringLiteral("/records-late-icon.png"));
+    auto named = [](const QString& bundleId, const char* icon) {
+        std::vector<std::pair<QString, PropertyList>> entries =
+            notificationstore::notificationRecord(bundleId, bundleId).entries();
+        entries.emplace_back(QStringLiteral("icon"), dict({{"name", text(icon)}}));
+        return PropertyList::makeDictionary(std::move(entries));
+    };
+    store();
+    auto detector = startedDetector();
+    postRecord("org.example.Late", named("org.example.Late", "records-late-icon"));
+    watcher.fire(walPath());
+    EXPECT_TRUE(received.empty()) << "sent before its icon was found";
+    ASSERT_TRUE(lookup.waitUntilIdle(20s));
+    scheduler().drain();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_TRUE(received[0].appIconData);
+
+    // Every lookup now walks a folder that never answers.
+    QIcon::setThemeSearchPaths(QStringList{mount->hungFolder()} + previousPaths);
+    postRecord("org.example.Stuck", named("org.example.Stuck", "records-stuck-icon"));
+    watcher.fire(walPath());
+    scheduler().advance(0.05);
+    postRecord("org.example.After", named("org.example.After", "records-late-icon"));
+    watcher.fire(walPath());
+    EXPECT_EQ(received.size(), 1u);
+    scheduler().advance(0.09);
+    EXPECT_EQ(received.size(), 1u);
+    scheduler().advance(0.02);
+    ASSERT_EQ(messages(), (QStringList{"org.example.Late", "org.example.Stuck"}));
+    EXPECT_FALSE(received[1].appIconData);
+    scheduler().advance(0.85);
+    EXPECT_EQ(received.size(), 2u);
+    scheduler().advance(0.1);
+    EXPECT_EQ(messages(), (QStringList{"org.example.Late", "org.example.Stuck", "org.example.After"}));
+
+    mount->stop();
+    EXPECT_TRUE(lookup.waitUntilIdle(20s));
+    QIcon::setThemeSearchPaths(previousPaths);
+    AppIconHelper::setRoot(previousRoot);
+    lookup.setAwaitAnswers(20s);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 #include "drawn_pixels.h"
 #include "test_island_view_fixture.h"
 
+#include "platform/workspace/icon_lookup.h"
+
 #include <QApplication>
 #include <QEnterEvent>
 #include <QMouseEvent>
@@ -239,6 +241,41 @@ TEST_F(IslandViewTest, IconFallsThroughUndecodableImagesToTheDefaultAndKeepsASma
     EXPECT_EQ(v.cachedIcon()->size(), QSize(127, 200));
     EXPECT_EQ(v.cachedIconSourceHint(), "Other");
     EXPECT_TRUE(v.accentColor());
+}
+
+// An application's icon still being looked up shows once it is found; meanwhile no icon is drawn,
+// neither the last application's nor the bell.
+TEST_F(IslandViewTest, AnIconStillBeingLookedUpShowsOnceFoundAndNoOtherMeanwhile) {
+    const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/hicolor/128x128/apps");
+    QDir().mkpath(folder);
+    ASSERT_TRUE(testsupport::solidIcon(QColor(30, 200, 30), 128).pixmap(128).save(folder + QStringLiteral("/view-later.png")));
+    workspace.applicationPaths[QStringLiteral("org.example.Later")] = QStringLiteral("/apps/later.desktop");
+    workspace.fileIconNames[QStringLiteral("/apps/later.desktop")] = QStringLiteral("view-later");
+    platform::IconLookup& lookup = platform::IconLookup::shared();
+    lookup.setAwaitAnswers(std::nullopt);
+    IslandView& v = view();
+    OverlayState s = visible(QStringLiteral("One"), QStringLiteral("Paint"));
+    s.appIconData = png(128, 128, QColor(20, 40, 220));
+    send(s);
+
+    s = visible(QStringLiteral("Two"), QStringLiteral("Later"));
+    s.bundleId = QStringLiteral("org.example.Later");
+    send(s);
+    ASSERT_TRUE(v.cachedIcon());
+    EXPECT_TRUE(v.cachedIcon()->isNull());
+    EXPECT_FALSE(v.layout().icon.isDefault);
+    EXPECT_FALSE(v.accentColor());
+    EXPECT_FALSE(log.contains(QStringLiteral("IslandView: Using default notification icon")));
+
+    ASSERT_TRUE(lookup.waitUntilIdle(std::chrono::seconds(20)));
+    scheduler().drain();
+    lookup.setAwaitAnswers(std::chrono::seconds(20));
+    EXPECT_TRUE(log.contains(QStringLiteral(
+        "IslandView: Using high-res icon from AppIconHelper for bundle ID 'org.example.Later' (size: (128.0, 128.0))")));
+    ASSERT_TRUE(v.cachedIcon());
+    EXPECT_EQ(v.cachedIcon()->pixelColor(64, 64), QColor(30, 200, 30));
+    EXPECT_EQ(v.layout().icon.image.pixelColor(64, 64), QColor(30, 200, 30));
+    EXPECT_EQ(v.cachedIconSourceHint(), "Later");
 }
 
 TEST_F(IslandViewTest, IconCacheIsKeyedBySourceHintAlone) {

@@ -1,5 +1,7 @@
 #include "support/fake_workspace.h"
 
+#include "platform/workspace/desktop_entries.h"
+
 #include <QPixmap>
 
 namespace testsupport {
@@ -35,6 +37,8 @@ std::optional<QString> FakeWorkspace::urlForApplicationWithBundleIdentifier(cons
 
 QIcon FakeWorkspace::iconForFile(const QString& path) const {
     iconRequests.push_back(path);
+    if (const auto named = fileIconNames.find(path); named != fileIconNames.end())
+        return platform::DesktopEntries::icon(named->second);
     const auto it = fileIcons.find(path);
     return it == fileIcons.end() ? defaultFileIcon : it->second;
 }

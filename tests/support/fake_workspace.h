@@ -38,6 +38,8 @@ public:
     std::map<QString, QString> applicationPaths;
     // Path -> icon; other paths get `defaultFileIcon`.
     std::map<QString, QIcon> fileIcons;
+    // Path -> the icon name its entry gives, looked up as the desktop's workspace does.
+    std::map<QString, QString> fileIconNames;
     QIcon defaultFileIcon;
     // What launches report.
     std::set<QString> launchableBundleIdentifiers;

@@ -1,3 +1,5 @@
+#include "platform/workspace/icon_lookup.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -60,5 +62,10 @@ int main(int argc, char** argv) {
     }
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // Icons are still looked up on threads of their own, but a lookup's caller sees its outcome
+    // at once, and a change of the icon folders at the next lookup; the tests of the waiting turn
+    // this off.
+    platform::IconLookup::shared().setAwaitAnswers(std::chrono::seconds(20));
+    platform::IconLookup::shared().setRecheckInterval(std::chrono::milliseconds(0));
     return RUN_ALL_TESTS();
 }

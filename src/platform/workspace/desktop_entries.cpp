@@ -2,7 +2,7 @@
 
 #include "platform/files/regular_file.h"
 #include "platform/process/child_process.h"
-#include "platform/workspace/icon_files.h"
+#include "platform/workspace/icon_lookup.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -185,44 +185,12 @@ std::optional<DesktopEntry> DesktopEntries::resolve(const QString& identifier) {
     return std::nullopt;
 }
 
-namespace {
-
-QIcon iconOf(const QImage& image) { return image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)); }
-
-}  // namespace
-
 QIcon DesktopEntries::icon(const QString& iconField) {
     // Every file is read through readRegularFile and decoded from memory, never opened by name
     // (by QIcon): an entry may name any file, the notification store's included.
     if (iconField.isEmpty() || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return {};
-    if (QFileInfo(iconField).isAbsolute()) return iconOf(readIconFile(iconField));
-    if (const std::optional<ThemedIconFile> themed = themedIconFile(iconField)) {
-        const QIcon found = iconOf(readIconFile(themed->path, themed->size > 0 ? themed->size : 256));
-        if (!found.isNull()) return found;
-    }
-    // The theme's search paths are fixed when it is first used; the data folders are read now.
-    QString name = iconField;
-    for (const char* extension : {".png", ".svg", ".xpm"}) {
-        if (name.endsWith(QLatin1String(extension))) name.chop(4);
-    }
-    // Largest first: the first picture found is the one shown.
-    static const char* const sizes[] = {"512x512", "256x256", "128x128", "96x96", "64x64", "48x48",
-                                        "32x32",   "24x24",   "22x22",   "16x16", "scalable"};
-    for (const QString& root : dataDirectories()) {
-        QStringList candidates;
-        for (const char* size : sizes) {
-            const QString folder = root + QStringLiteral("/icons/hicolor/") + QLatin1String(size) + QStringLiteral("/apps/");
-            candidates << folder + name + QStringLiteral(".png") << folder + name + QStringLiteral(".svg");
-        }
-        for (const char* extension : {".png", ".svg", ".xpm"})
-            candidates << root + QStringLiteral("/pixmaps/") + name + QLatin1String(extension);
-        for (const QString& candidate : candidates) {
-            if (!QFileInfo(candidate).isFile()) continue;
-            const QIcon found = iconOf(readIconFile(candidate));
-            if (!found.isNull()) return found;
-        }
-    }
-    return {};
+    const IconLookup::Answer answer = IconLookup::shared().find(iconField);
+    return answer.image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(answer.image));
 }
 
 QStringList DesktopEntries::commandLine(const DesktopEntry& entry) {

@@ -55,8 +55,9 @@ public:
     // The [Desktop Entry] of one file; absent for hidden, non-application or nameless entries.
     // Only a regular file is read, and only its first 256 KiB.
     static std::optional<DesktopEntry> parse(const QString& path, const QString& id);
-    // The icon an entry's Icon names: an absolute file, else the icon theme, else the hicolor
-    // icons and pixmaps of the data folders as they are now. Null when none is found.
+    // The icon an entry's Icon names: an absolute file, else the icon theme, else the pixmaps and
+    // hicolor icons of the data folders as they are now (see themedIconFile). Null when none is
+    // found, and while the lookup is still under way (see IconLookup): never waits for a file.
     static QIcon icon(const QString& iconField);
     // The program and arguments of the entry's Exec, unquoted, with no file or URL in place of
     // the field codes. Empty when Exec is empty or malformed.

@@ -1,8 +1,13 @@
 #include "platform/workspace/desktop_icon_theme.h"
 
+#include "platform/files/child_file_read.h"
+#include "platform/files/regular_file.h"
 #include "platform/process/child_process.h"
 #include "platform/runtime/dispatch.h"
+#include "platform/workspace/desktop_entries.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QStandardPaths>
@@ -132,13 +137,30 @@ std::optional<QString> DesktopIconTheme::gnomeIconTheme(ProcessLauncher& launche
     return variantString(result.standardOutput);
 }
 
-bool DesktopIconTheme::installed(const std::optional<QString>& theme, const QStringList& searchPaths) {
+bool DesktopIconTheme::installed(const std::optional<QString>& theme, const QStringList& searchPaths, bool localOnly) {
     if (!theme || !plausibleName(*theme) || theme->compare(QLatin1String("hicolor"), Qt::CaseInsensitive) == 0)
         return false;
+    std::vector<QByteArray> elsewhere;
     for (const QString& folder : searchPaths) {
-        if (QFileInfo(folder + QLatin1Char('/') + *theme + QStringLiteral("/index.theme")).isFile()) return true;
+        const QString index = folder + QLatin1Char('/') + *theme + QStringLiteral("/index.theme");
+        if (!readsInPlace(index)) {
+            if (!localOnly) elsewhere.push_back(QFile::encodeName(index));
+            continue;
+        }
+        if (QFileInfo(index).isFile()) return true;
     }
-    return false;
+    // Looked at by a child, which may be left behind where a file system never answers.
+    if (elsewhere.empty()) return false;
+    const std::optional<ChildProbe> probe =
+        firstFileInChild(elsewhere, std::chrono::steady_clock::now() + std::chrono::milliseconds(kFileReadTimeoutMs));
+    return probe && probe->index;
+}
+
+QStringList DesktopIconTheme::searchPaths() {
+    QStringList paths{QDir::homePath() + QStringLiteral("/.icons")};
+    for (const QString& root : DesktopEntries::dataDirectories()) paths << root + QStringLiteral("/icons");
+    paths << QStringLiteral(":/icons");
+    return paths;
 }
 
 void DesktopIconTheme::follow(Scheduler& scheduler, ProcessLauncher& launcher,
@@ -149,10 +171,21 @@ void DesktopIconTheme::follow(Scheduler& scheduler, ProcessLauncher& launcher,
         QIcon::setThemeName(theme);
         if (changed) changed(theme);
     };
-    if (const auto named = xsettingsIconTheme(sources.display); installed(named, searchPaths)) return use(*named);
-    if (installed(QIcon::themeName(), searchPaths)) return;
+    // Folders on a file system that may never answer (or reached through a link to one) are
+    // looked into by a worker alone.
+    QStringList local;
+    for (const QString& path : searchPaths)
+        if (readsInPlace(path)) local << path;
+    const std::optional<QString> named = xsettingsIconTheme(sources.display);
+    if (installed(named, local, true)) return use(*named);
+    if (named && local.size() < searchPaths.size()) {
+        scheduler.global([&scheduler, searchPaths, use, theme = *named] {
+            if (installed(theme, searchPaths)) scheduler.post([use, theme] { use(theme); });
+        });
+    }
+    if (installed(QIcon::themeName(), local, true)) return;
     for (const QString& fallback : {QStringLiteral("Adwaita"), QStringLiteral("breeze")}) {
-        if (installed(fallback, searchPaths)) {
+        if (installed(fallback, local, true)) {
             use(fallback);
             break;
         }

@@ -25,7 +25,8 @@ public:
         std::optional<QString> gsettings;
     };
 
-    // On the main thread: the theme XSETTINGS names, else the one Qt's platform theme chose (KDE's
+    // On the main thread: the theme XSETTINGS names (looked for on a network or FUSE file system
+    // by a worker only, which sets it when found), else the one Qt's platform theme chose (KDE's
     // and GNOME's read the desktop's setting), else the GNOME setting, else Adwaita or breeze,
     // whichever is installed first; each only when installed. QIcon takes the X server's answer
     // or the installed default at once, so the first notifications find their icons; the GNOME
@@ -42,9 +43,14 @@ public:
     // org.gnome.desktop.interface icon-theme as the gsettings program prints it; none without the
     // schema.
     static std::optional<QString> gnomeIconTheme(ProcessLauncher& launcher, const QString& gsettings);
+    // Where icon themes are installed: ~/.icons, then each data folder's icons, as the environment
+    // names them, without looking at any (Qt's own list is made by looking at each, on the main
+    // thread, where a folder on a file system that never answers would hold it for good).
+    static QStringList searchPaths();
     // Whether a theme of this name other than hicolor is installed in one of the folders (it has an
     // index.theme there).
-    static bool installed(const std::optional<QString>& theme, const QStringList& searchPaths);
+    // `localOnly`: on this machine's own file systems only, no link leading elsewhere followed.
+    static bool installed(const std::optional<QString>& theme, const QStringList& searchPaths, bool localOnly = false);
 };
 
 }  // namespace platform

@@ -1,32 +1,71 @@
 #pragma once
 
+#include <QByteArray>
+#include <QColor>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace platform {
 
 // Icon files are read up to this many bytes; a larger one is not an icon.
 inline constexpr qint64 kMaxIconFileBytes = 4 * 1024 * 1024;
 
+// The pixel size icons are looked up at: what the island takes for a sharp icon (it draws one at
+// most 44 points wide, and a record keeps 128 pixels), so its largest drawing on a screen of up to
+// three device pixels per point needs nothing larger.
+inline constexpr int kIconLookupPixels = 128;
+
 // The picture in the icon file at `path`, read through readRegularFile and decoded from memory:
 // no file is ever opened by name here (an SQLite connection of this process may hold it, and a
-// link or a slow file system is read in a child). A drawing (SVG) comes at `side` pixels on its
-// longer edge. Null when the file cannot be read, is no picture, or declares more than 4096
+// file system that may never answer is read in a child). A drawing (SVG) comes at `side` pixels
+// on its longer edge. Null when the file cannot be read, is no picture, or declares more than 4096
 // pixels a side.
-QImage readIconFile(const QString& path, int side = 256);
+QImage readIconFile(const QString& path, int side = kIconLookupPixels);
 
-// A file of the icon theme and the size its folder holds icons at.
+// A one-colour ("-symbolic") icon drawn in `colour`, its shape kept, as desktops recolour them to
+// the text they stand beside.
+QImage recoloured(const QImage& image, const QColor& colour);
+bool isSymbolicIcon(const QString& name);
+
+// Where icons are looked for: the icon theme and the folders beside it.
+struct IconFolders {
+    QString theme;               // the current theme (hicolor when none)
+    QStringList bases;           // the theme search paths, the data folders' icons folders included
+    QStringList unthemed;        // pixmaps folders: icons looked up by their whole name only
+    QStringList dataDirectories;  // for hicolor icons installed where no hicolor index lies
+};
+// The folders as Qt's icon settings and the environment name them now. Touches no file.
+IconFolders iconFolders();
+
+// A file of the icon theme and the pixel size its folder holds icons at (0 when unknown). A drawing
+// (SVG) is drawn at the size asked for, whatever its folder.
 struct ThemedIconFile {
     QString path;
     int size = 0;
 };
 
-// The largest file the current icon theme holds for `name`, else the themes it inherits, else
-// hicolor; else the same for the name without its last dash-separated part; else the fallback
-// folders. Files are only looked at (never opened); each theme's index.theme is read through
-// readRegularFile. None when no theme holds the name.
-std::optional<ThemedIconFile> themedIconFile(const QString& name);
+// The file for `name` at `pixels` as the freedesktop icon theme lookup picks it: in the theme,
+// then the themes it inherits, then hicolor, a folder of that size first, else the folder whose
+// size is nearest; else a file of that whole name in the pixmaps folders; only then the same for
+// the name without its last dash-separated part, and so on. Files are only looked at (never
+// opened; a link is not followed); each theme's index.theme is read through readRegularFile. None
+// when no folder holds the name.
+std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels = kIconLookupPixels,
+                                             const IconFolders& folders = iconFolders());
+
+// Every folder a lookup in `folders` may look into (a theme's own folders only where the theme
+// is). Looks at them: where the lookups run.
+std::vector<QByteArray> iconFolderPaths(const IconFolders& folders);
+// The last change of each of `paths` and of an index.theme in it (-1: missing): equal stamps mean
+// no lookup's answer changed since.
+using IconFolderStamps = std::vector<std::pair<QByteArray, qint64>>;
+IconFolderStamps iconFolderStamps(const std::vector<QByteArray>& paths);
+
+// How many times a theme's index.theme was read since the process started.
+int themeIndexReads();
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/process/child_process.h"
 #include "platform/shell/main_bundle.h"
+#include "platform/workspace/icon_lookup.h"
 #include "platform/workspace/x11_clients.h"
 
 #include <QApplication>
@@ -61,7 +62,15 @@ void LinuxWorkspace::track(const X11Client& client, bool withIcon) const {
     tracked.client = client;
     tracked.client.icon = ownIcon;
     tracked.entry = desktopEntries_.match(client.desktopHint, client.wmClass, client.wmInstance);
+    resolveIcon(tracked);
+}
+
+void LinuxWorkspace::resolveIcon(TrackedWindow& tracked) const {
+    const quint64 pending = IconLookup::pendingAnswers();
     tracked.icon = tracked.entry ? entryIcon(tracked.entry->icon) : QIcon();
+    // The entry's icon is still being looked up: the window's own stands in until the next listing.
+    tracked.iconPending = IconLookup::pendingAnswers() != pending;
+    const QImage& ownIcon = tracked.client.icon;
     if (tracked.icon.isNull() && !ownIcon.isNull() && hasGui()) tracked.icon = QIcon(QPixmap::fromImage(ownIcon));
 }
 
@@ -117,7 +126,8 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
     for (uint32_t window : windowOrder_) {
         const auto found = windows_.find(window);
         if (found == windows_.end()) continue;
-        const TrackedWindow& tracked = found->second;
+        TrackedWindow& tracked = found->second;
+        if (tracked.iconPending) resolveIcon(tracked);
         const X11Client& client = tracked.client;
         if (client.pid <= 0) continue;
         const bool ordinary = client.normal && !client.skipTaskbar;

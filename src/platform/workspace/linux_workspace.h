@@ -58,6 +58,7 @@ private:
         X11Client client;
         std::optional<DesktopEntry> entry;
         QIcon icon;
+        bool iconPending = false;  // the entry's icon was still being looked up
     };
 
     RunningApplication self() const;
@@ -65,6 +66,7 @@ private:
     // Brings the tracked windows up to date: reads only the windows that came or changed since.
     void refreshWindows() const;
     void track(const X11Client& client, bool withIcon) const;
+    void resolveIcon(TrackedWindow& tracked) const;
     // The topmost tracked window that `belongs`, preferring ordinary ones; 0 when none.
     uint32_t topmostWindow(const std::function<bool(const TrackedWindow&)>& belongs) const;
     // Asks the window manager to activate the topmost window of `entry`; false when none is open.

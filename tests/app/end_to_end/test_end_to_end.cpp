@@ -264,6 +264,32 @@ TEST_F(EndToEndOnSessionBus, AnIconOnAHungMountHoldsUpNeitherLaterNotificationsN
     EXPECT_EQ(app.lastLine(), "info Application terminating") << app.transcript().toStdString();
 }
 
+// The icon theme folder in ~/.icons on a mount that never answers (a home on sshfs that stopped):
+// the application starts, a notification naming a themed icon comes without it, the next one
+// comes as usual, and SIGTERM ends the application while the lookup still waits.
+TEST_F(EndToEndOnSessionBus, AnIconThemeFolderThatNeverAnswersHoldsUpNeitherNotificationsNorTheQuit) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    ASSERT_TRUE(QFile::link(mount->hungFolder(), home.filePath(QStringLiteral(".icons"))));
+    RunningApp app(home);
+    ASSERT_TRUE(app.started());
+    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    ASSERT_GE(ready, 0) << app.threadStates().toStdString() << app.transcript().toStdString();
+    notifySend(*bus, QStringLiteral("Themed"), QStringLiteral("Body"), QStringLiteral("mail-message-new"));
+    ASSERT_TRUE(mount->waitForStat());
+    notifySend(*bus, QStringLiteral("After it"), QStringLiteral("Body"));
+    int from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'Themed'", kAppStartTimeoutMs, ready);
+    ASSERT_GE(from, 0) << app.transcript().toStdString();
+    from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'After it'", kAppStartTimeoutMs, from);
+    ASSERT_GE(from, 0) << app.transcript().toStdString();
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.threadStates().toStdString() << app.transcript().toStdString();
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
 // A burst of calls that the bus has passed on when SIGTERM comes is in the store, every one,
 // when the application has ended. The application is stopped while the burst comes, so that all
 // of it still waits for it when the quit begins, as on a busy machine.

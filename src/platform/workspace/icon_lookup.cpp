@@ -1,0 +1,241 @@
+#include "platform/workspace/icon_lookup.h"
+
+#include "platform/workspace/icon_files.h"
+#include "platform/workspace/icon_folder_watch.h"
+
+#include <QFileInfo>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include <pthread.h>
+
+namespace platform {
+
+namespace {
+
+thread_local quint64 pendingOnThisThread = 0;
+
+// The island draws on a dark card in white.
+const QColor kSymbolicColour = Qt::white;
+
+bool sameFolders(const IconFolders& a, const IconFolders& b) {
+    return a.theme == b.theme && a.bases == b.bases && a.unthemed == b.unthemed && a.dataDirectories == b.dataDirectories;
+}
+
+QImage lookUp(const QString& field, const IconFolders& folders) {
+    QString file = field;
+    if (!QFileInfo(field).isAbsolute()) {
+        const std::optional<ThemedIconFile> themed = themedIconFile(field, kIconLookupPixels, folders);
+        if (!themed) return {};
+        file = themed->path;
+    }
+    const QImage image = readIconFile(file, kIconLookupPixels);
+    return isSymbolicIcon(file) ? recoloured(image, kSymbolicColour) : image;
+}
+
+}  // namespace
+
+struct IconLookup::State_ {
+    std::mutex mutex;
+    std::condition_variable idle;
+    IconFolders folders;
+    bool hasFolders = false;
+    // Bumped whenever the answers are forgotten: a lookup begun before keeps its answer to itself.
+    quint64 generation = 0;
+    std::map<QString, std::optional<QImage>> answers;
+    std::deque<QString> queue;
+    std::set<QString> queued;
+    int threads = 0;
+    int idleThreads = 0;
+    std::condition_variable work_;
+    // The watch on the folders for the current generation, once made, and when the folders it
+    // does not watch were last looked at.
+    std::shared_ptr<IconFolderWatch> watch;
+    bool checkQueued = false;
+    std::chrono::steady_clock::time_point lastCheck;
+    std::chrono::milliseconds recheck = kRecheckInterval;
+    std::optional<std::chrono::milliseconds> await;
+    std::map<int, std::function<void()>> listeners;
+    int nextListener = 0;
+    // Held while listeners are called, so one removed is never called after.
+    std::mutex announcing;
+
+    // Under `mutex`.
+    void forgetLocked() {
+        ++generation;
+        answers.clear();
+        watch.reset();
+    }
+
+    // Under `mutex`: a thread for the queue: one waiting for work, else a new one while there are
+    // places.
+    void startThread(const std::shared_ptr<State_>& self) {
+        if (idleThreads > 0) {
+            work_.notify_one();
+            return;
+        }
+        if (threads >= kMaxLookupThreads) return;
+        try {
+            std::thread([self] { self->work(); }).detach();
+            ++threads;
+        } catch (const std::system_error&) {
+            // Left in the queue for a thread that ends.
+        }
+    }
+
+    void announce() {
+        std::lock_guard calling(announcing);
+        std::vector<std::function<void()>> toCall;
+        {
+            std::lock_guard lock(mutex);
+            for (const auto& [id, listener] : listeners) toCall.push_back(listener);
+        }
+        for (const auto& listener : toCall) listener();
+    }
+
+    // A thread waits this long for more work before it ends.
+    static constexpr std::chrono::seconds kLinger{10};
+
+    void work() {
+        pthread_setname_np(pthread_self(), "icon-lookup");
+        std::unique_lock lock(mutex);
+        for (;;) {
+            if (queue.empty()) {
+                ++idleThreads;
+                idle.notify_all();
+                const bool more = work_.wait_for(lock, kLinger, [this] { return !queue.empty(); });
+                --idleThreads;
+                if (!more) break;
+            }
+            const QString field = queue.front();
+            queue.pop_front();
+            const quint64 started = generation;
+            const IconFolders at = folders;
+            const bool check = field.isNull();
+            std::shared_ptr<IconFolderWatch> watched = watch;
+            lock.unlock();
+            // The folders are watched from before the first lookup that looks into them.
+            std::shared_ptr<IconFolderWatch> made;
+            if (!check && !watched) made = std::make_shared<IconFolderWatch>(at);
+            const bool changed = check && watched && watched->changedOnDisk();
+            std::optional<QImage> image;
+            if (!check) {
+                const QImage found = lookUp(field, at);
+                if (!found.isNull()) image = found;
+            }
+            lock.lock();
+            if (check) {
+                checkQueued = false;
+                lastCheck = std::chrono::steady_clock::now();
+                if (changed && started == generation) forgetLocked();
+            } else {
+                queued.erase(field);
+                if (started == generation) {
+                    if (made && !watch) watch = made;
+                    answers[field] = image;
+                }
+            }
+            idle.notify_all();
+            if (!check || changed) {
+                lock.unlock();
+                announce();
+                lock.lock();
+            }
+        }
+        --threads;
+        idle.notify_all();
+    }
+};
+
+IconLookup::IconLookup() : state_(std::make_shared<State_>()) {}
+IconLookup::~IconLookup() = default;
+
+IconLookup& IconLookup::shared() {
+    static IconLookup* const instance = new IconLookup;
+    return *instance;
+}
+
+IconLookup::Answer IconLookup::find(const QString& field) {
+    if (field.isEmpty()) return {};
+    const IconFolders folders = iconFolders();
+    State_& s = *state_;
+    std::unique_lock lock(s.mutex);
+    if (!s.hasFolders || !sameFolders(folders, s.folders)) {
+        s.folders = folders;
+        s.hasFolders = true;
+        s.forgetLocked();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + s.await.value_or(std::chrono::milliseconds(0));
+    bool checked = false;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (s.watch && s.watch->changed()) s.forgetLocked();
+        const auto hit = s.answers.find(field);
+        if (hit != s.answers.end()) {
+            if (s.watch && s.watch->looksOnDisk() && !s.checkQueued && !checked && now - s.lastCheck >= s.recheck) {
+                checked = true;
+                s.checkQueued = true;
+                s.queue.push_back(QString());
+                s.startThread(state_);
+                if (s.await) {
+                    s.idle.wait_until(lock, deadline, [&s] { return !s.checkQueued; });
+                    continue;
+                }
+            }
+            if (!hit->second) return {};
+            return {State::found, *hit->second};
+        }
+        if (s.queued.insert(field).second) {
+            s.queue.push_back(field);
+            s.startThread(state_);
+        }
+        if (s.await && s.idle.wait_until(lock, deadline, [&] { return s.answers.count(field) > 0; })) continue;
+        ++pendingOnThisThread;
+        return {State::pending, {}};
+    }
+}
+
+int IconLookup::addListener(std::function<void()> listener) {
+    std::lock_guard lock(state_->mutex);
+    const int id = ++state_->nextListener;
+    state_->listeners.emplace(id, std::move(listener));
+    return id;
+}
+
+void IconLookup::removeListener(int id) {
+    std::lock_guard calling(state_->announcing);
+    std::lock_guard lock(state_->mutex);
+    state_->listeners.erase(id);
+}
+
+quint64 IconLookup::pendingAnswers() { return pendingOnThisThread; }
+
+void IconLookup::setRecheckInterval(std::chrono::milliseconds interval) {
+    std::lock_guard lock(state_->mutex);
+    state_->recheck = interval;
+}
+
+bool IconLookup::waitUntilIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(state_->mutex);
+    return state_->idle.wait_for(lock, timeout,
+                                 [this] { return state_->threads == state_->idleThreads && state_->queue.empty(); });
+}
+
+void IconLookup::setAwaitAnswers(std::optional<std::chrono::milliseconds> timeout) {
+    std::lock_guard lock(state_->mutex);
+    state_->await = timeout;
+}
+
+void IconLookup::forget() {
+    std::lock_guard lock(state_->mutex);
+    state_->forgetLocked();
+}
+
+}  // namespace platform

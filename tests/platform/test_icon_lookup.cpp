@@ -1,0 +1,174 @@
+// Icons looked up in a private icon theme: the file nearest the size drawn, whole names before
+// shortened ones, one-colour icons in the island's text colour, each index read once, and lookups
+// that never hold up their caller, even on a file system that never answers.
+
+#include "detection/icon_fixtures.h"
+#include "platform/workspace/desktop_entries.h"
+#include "platform/workspace/icon_files.h"
+#include "platform/workspace/icon_lookup.h"
+#include "support/fixtures.h"
+#include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using platform::IconLookup;
+
+QByteArray png(const QColor& colour, int side) { return icontest::encoded(icontest::solid(side, side, colour)); }
+
+// A 64-unit square drawing in one colour.
+QByteArray svg(const char* fill) {
+    return QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'><rect width='64' height='64' "
+                      "fill='") +
+           fill + "'/></svg>";
+}
+
+// Data folders of their own holding the theme "Sized" (inheriting hicolor) and pixmaps.
+class IconThemeLookupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_.set("XDG_DATA_HOME", QFile::encodeName(data_.filePath(QStringLiteral("home"))));
+        env_.set("XDG_DATA_DIRS", QFile::encodeName(data_.path()));
+        savedPaths_ = QIcon::themeSearchPaths();
+        savedTheme_ = QIcon::themeName();
+        QIcon::setThemeSearchPaths({icons()});
+        QIcon::setThemeName(QStringLiteral("Sized"));
+        index(QStringLiteral("Sized"),
+              "[Icon Theme]\nName=Sized\nInherits=hicolor\nDirectories=64x64/apps,128x128/apps,256x256/apps,"
+              "scalable/apps,symbolic/apps\n\n[64x64/apps]\nSize=64\nType=Fixed\n\n[128x128/apps]\nSize=128\n"
+              "Type=Fixed\n\n[256x256/apps]\nSize=256\nType=Fixed\n\n[scalable/apps]\nSize=64\nMinSize=16\n"
+              "MaxSize=512\nType=Scalable\n\n[symbolic/apps]\nSize=16\nMinSize=16\nMaxSize=512\nType=Scalable\n");
+        index(QStringLiteral("hicolor"),
+              "[Icon Theme]\nName=hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+    }
+    void TearDown() override {
+        QIcon::setThemeSearchPaths(savedPaths_);
+        QIcon::setThemeName(savedTheme_);
+    }
+
+    QString icons() const { return data_.filePath(QStringLiteral("icons")); }
+    void index(const QString& theme, const QByteArray& text) {
+        ASSERT_TRUE(testsupport::writeFile(icons() + u'/' + theme + QStringLiteral("/index.theme"), text));
+    }
+    void put(const QString& relative, const QByteArray& bytes) {
+        ASSERT_TRUE(testsupport::writeFile(data_.filePath(relative), bytes));
+    }
+    static QColor centre(const QImage& image) { return image.pixelColor(image.width() / 2, image.height() / 2); }
+
+    QTemporaryDir data_;
+    testsupport::ScopedEnvironment env_;
+    QStringList savedPaths_;
+    QString savedTheme_;
+};
+
+TEST_F(IconThemeLookupTest, TheFileNearestTheSizeDrawnIsTakenAndADrawingIsDrawnAtThatSize) {
+    put(QStringLiteral("icons/Sized/64x64/apps/app-a.png"), png(Qt::red, 64));
+    put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
+    put(QStringLiteral("icons/Sized/256x256/apps/app-a.png"), png(Qt::blue, 256));
+    const QIcon a = platform::DesktopEntries::icon(QStringLiteral("app-a"));
+    EXPECT_EQ(centre(a.pixmap(128).toImage()), QColor(Qt::green));
+    EXPECT_EQ(a.availableSizes(), QList<QSize>{QSize(128, 128)});
+
+    // A drawing whose folder holds any size from 16 to 512 is drawn at the size asked, not 512.
+    put(QStringLiteral("icons/Sized/scalable/apps/app-b.svg"), svg("#ff0000"));
+    put(QStringLiteral("icons/Sized/256x256/apps/app-b.png"), png(Qt::blue, 256));
+    const QImage b = platform::readIconFile(platform::themedIconFile(QStringLiteral("app-b"))->path);
+    EXPECT_EQ(b.size(), QSize(128, 128));
+    EXPECT_EQ(centre(b), QColor(Qt::red));
+
+    // Without an exact folder, the nearest: 64 is nearer 128 than 256 is.
+    put(QStringLiteral("icons/Sized/64x64/apps/app-c.png"), png(Qt::red, 64));
+    put(QStringLiteral("icons/Sized/256x256/apps/app-c.png"), png(Qt::blue, 256));
+    EXPECT_TRUE(platform::themedIconFile(QStringLiteral("app-c"))->path.contains(QStringLiteral("/64x64/")));
+}
+
+TEST_F(IconThemeLookupTest, AWholeNameInThePixmapsComesBeforeAShortenedThemedOneAndSymbolicIconsAreDrawnWhite) {
+    put(QStringLiteral("icons/hicolor/48x48/apps/xterm.png"), png(Qt::black, 48));
+    put(QStringLiteral("pixmaps/xterm-color_48x48.png"), png(Qt::yellow, 48));
+    EXPECT_EQ(platform::themedIconFile(QStringLiteral("xterm-color_48x48"))->path,
+              data_.filePath(QStringLiteral("pixmaps/xterm-color_48x48.png")));
+    // Shortened only where no whole name is found anywhere.
+    EXPECT_EQ(platform::themedIconFile(QStringLiteral("xterm-mono"))->path,
+              icons() + QStringLiteral("/hicolor/48x48/apps/xterm.png"));
+
+    // A one-colour icon comes in the island's text colour, keeping its shape; a coloured one as it is.
+    put(QStringLiteral("icons/Sized/symbolic/apps/mail-unread-symbolic.svg"),
+        "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16'><circle cx='8' cy='8' r='6' fill='#2e3436'/></svg>");
+    const QImage symbolic = platform::DesktopEntries::icon(QStringLiteral("mail-unread-symbolic")).pixmap(128).toImage();
+    EXPECT_EQ(centre(symbolic), QColor(Qt::white));
+    EXPECT_EQ(symbolic.pixelColor(1, 1).alpha(), 0);
+    put(QStringLiteral("icons/Sized/128x128/apps/mail-read.png"), png(Qt::darkGray, 128));
+    const QIcon coloured = platform::DesktopEntries::icon(QStringLiteral("mail-read-symbolic"));
+    EXPECT_EQ(centre(coloured.pixmap(128).toImage()), QColor(Qt::darkGray));
+}
+
+TEST_F(IconThemeLookupTest, EachIndexIsReadOnceAndAgainOnlyWhenItChangesAndANewIconIsFound) {
+    put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
+    const int before = platform::themeIndexReads();
+    for (const char* name : {"app-a", "app-x", "app-y", "app-a"}) platform::themedIconFile(QString::fromLatin1(name));
+    EXPECT_EQ(platform::themeIndexReads() - before, 2) << "Sized and hicolor, once each";
+    index(QStringLiteral("hicolor"), "[Icon Theme]\nName=hicolor\nDirectories=\n");
+    platform::themedIconFile(QStringLiteral("app-a"));
+    platform::themedIconFile(QStringLiteral("app-x"));
+    EXPECT_EQ(platform::themeIndexReads() - before, 3);
+
+    // A lookup remembered as missing is looked up again once an icon came into a theme's folder.
+    EXPECT_TRUE(platform::DesktopEntries::icon(QStringLiteral("app-later")).isNull());
+    put(QStringLiteral("icons/Sized/128x128/apps/app-later.png"), png(Qt::blue, 128));
+    EXPECT_EQ(centre(platform::DesktopEntries::icon(QStringLiteral("app-later")).pixmap(128).toImage()),
+              QColor(Qt::blue));
+}
+
+// The callers of a lookup waiting for its answer, as the application's do.
+class UnawaitedLookups {
+public:
+    UnawaitedLookups() { IconLookup::shared().setAwaitAnswers(std::nullopt); }
+    ~UnawaitedLookups() { IconLookup::shared().setAwaitAnswers(20s); }
+};
+
+TEST_F(IconThemeLookupTest, AThemeFolderThatNeverAnswersHoldsUpNoCallerAndLookupsEndOnceItGoes) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    UnawaitedLookups unawaited;
+    put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
+    QIcon::setThemeSearchPaths({mount->hungFolder(), icons()});
+
+    // More names than lookups may wait at once: every caller is answered at once.
+    auto answers = std::async(std::launch::async, [] {
+        std::vector<IconLookup::State> states;
+        for (int i = 0; i < IconLookup::kMaxLookupThreads + 4; ++i)
+            states.push_back(IconLookup::shared().find(i ? QStringLiteral("app-%1").arg(i) : QStringLiteral("app-a")).state);
+        return states;
+    });
+    const bool answered = answers.wait_for(10s) == std::future_status::ready;
+    EXPECT_TRUE(mount->waitForStat());
+    if (answered) {
+        for (const IconLookup::State state : answers.get()) EXPECT_EQ(state, IconLookup::State::pending);
+    }
+    EXPECT_TRUE(answered) << "a caller waited for the hung folder";
+
+    // Once the file system goes, the lookups end and the icons are found.
+    std::promise<void> ended;
+    std::once_flag once;
+    const int listener = IconLookup::shared().addListener([&] { std::call_once(once, [&] { ended.set_value(); }); });
+    mount->stop();
+    EXPECT_EQ(ended.get_future().wait_for(20s), std::future_status::ready);
+    IconLookup::shared().removeListener(listener);
+    ASSERT_TRUE(IconLookup::shared().waitUntilIdle(20s));
+    EXPECT_EQ(IconLookup::shared().find(QStringLiteral("app-a")).state, IconLookup::State::found);
+}
+
+}  // namespace
