@@ -372,7 +372,9 @@ void NotificationDatabaseDetector::releaseHeld() {
     if (held_.empty()) return;
     double due = held_.front().arrived + kIconWait;
     if (held_.size() > 1) due = std::min(due, held_[1].arrived + kHeldBehindIcon);
-    heldTimer_ = scheduler_.after(due - scheduler_.monotonicSeconds(), lifetime_.wrap([this] { releaseHeld(); }));
+    // Never sooner than the slack: a wake-up that finds nothing to release waits at least that.
+    heldTimer_ = scheduler_.after(std::max(due - scheduler_.monotonicSeconds(), kTimerSlack),
+                                  lifetime_.wrap([this] { releaseHeld(); }));
 }
 
 bool NotificationDatabaseDetector::resolve(const Held& held, bool last, std::optional<NotificationSignal>* signal) {

@@ -4,6 +4,9 @@
 #include <QList>
 #include <QSet>
 
+#include <mutex>
+#include <vector>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -63,22 +66,47 @@ QByteArray ownMountInfo() {
 
 }  // namespace
 
-bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo) {
-    const QByteArray target = QFile::encodeName(path);
-    if (!target.startsWith('/')) return false;
-    bool rooted = false;
+namespace {
+
+struct Mount {
+    QByteArray point;
+    bool local = false;  // false too for a line that cannot be read: nothing under it is trusted
+};
+
+// The mounts of a table, in its order; the last table's are kept, as the same table is asked
+// about many paths in a row.
+std::vector<Mount> mountsOf(const QByteArray& mountInfo) {
+    static std::mutex mutex;
+    static QByteArray lastInfo;
+    static std::vector<Mount> last;
+    std::lock_guard lock(mutex);
+    if (mountInfo == lastInfo && !last.empty()) return last;
+    std::vector<Mount> mounts;
     // "36 35 98:0 /root /mnt/point rw,noatime master:1 - ext4 /dev/sda1 rw": the mount point is
     // the fifth field, the type the first after the lone "-".
     for (const QByteArray& line : mountInfo.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.size() < 7) continue;
-        const QByteArray mountPoint = unescaped(fields.at(4));
-        if (!contains(mountPoint, target)) continue;
         const qsizetype separator = fields.indexOf("-", 6);
-        if (separator < 0 || separator + 1 >= fields.size()) return false;
+        mounts.push_back({unescaped(fields.at(4)),
+                          separator >= 0 && separator + 1 < fields.size() && localTypes().contains(fields.at(separator + 1))});
+    }
+    lastInfo = mountInfo;
+    last = mounts;
+    return mounts;
+}
+
+}  // namespace
+
+bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo) {
+    const QByteArray target = QFile::encodeName(path);
+    if (!target.startsWith('/')) return false;
+    bool rooted = false;
+    for (const Mount& mount : mountsOf(mountInfo)) {
+        if (!contains(mount.point, target)) continue;
         // Every mount over a folder on the way counts, also one hidden under a later mount.
-        if (!localTypes().contains(fields.at(separator + 1))) return false;
-        rooted = rooted || mountPoint == "/";
+        if (!mount.local) return false;
+        rooted = rooted || mount.point == "/";
     }
     return rooted;
 }

@@ -441,7 +441,9 @@ std::vector<QByteArray> iconFolderPaths(const IconFolders& folders) {
         for (const QString& base : folders.bases) {
             const QString root = base + QLatin1Char('/') + theme;
             if (!add(root)) continue;
-            for (const ThemeFolder& folder : index.folders) add(root + QLatin1Char('/') + folder.name);
+            for (const ThemeFolder& folder : index.folders) {
+                paths.push_back(QFile::encodeName(root + QLatin1Char('/') + folder.name));
+            }
         }
     }
     for (const QString& folder : folders.unthemed) add(folder);

@@ -58,6 +58,7 @@ struct IconLookup::State_ {
     // The watch on the folders for the current generation, once made, and when the folders it
     // does not watch were last looked at.
     std::shared_ptr<IconFolderWatch> watch;
+    quint64 watching = 0;  // the generation (+ 1) whose watch a thread is making
     bool checkQueued = false;
     std::chrono::steady_clock::time_point lastCheck;
     std::chrono::milliseconds recheck = kRecheckInterval;
@@ -120,10 +121,13 @@ struct IconLookup::State_ {
             const IconFolders at = folders;
             const bool check = field.isNull();
             std::shared_ptr<IconFolderWatch> watched = watch;
+            const quint64 alreadyWatching = watching;
+            if (!check && !watched && alreadyWatching != started + 1) watching = started + 1;
             lock.unlock();
-            // The folders are watched from before the first lookup that looks into them.
+            // The folders are watched from before the first lookup that looks into them (one
+            // thread makes the watch of a generation).
             std::shared_ptr<IconFolderWatch> made;
-            if (!check && !watched) made = std::make_shared<IconFolderWatch>(at);
+            if (!check && !watched && alreadyWatching != started + 1) made = std::make_shared<IconFolderWatch>(at);
             const bool changed = check && watched && watched->changedOnDisk();
             std::optional<QImage> image;
             if (!check) {
