@@ -1,4 +1,5 @@
 #include "core/app_icon_helper.h"
+#include "platform/workspace/icon_lookup.h"
 #include "support/fake_workspace.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
@@ -199,6 +200,22 @@ TEST_F(AppIconHelperTest, ARememberingHelperLooksEachApplicationUpOnceUntilAnEnt
     AppIconHelper::getIcon(QStringLiteral("Mail"), std::nullopt);
     AppIconHelper::getIcon(QStringLiteral("Mail"), std::nullopt);
     EXPECT_EQ(workspace.runningApplicationsReads, 6);
+
+    AppIconHelper::setRemembering(true);
+    // An answer given while the entry's icon was still being looked up is not remembered.
+    testsupport::ScopedEnvironment data;
+    data.set("XDG_DATA_HOME", QFile::encodeName(rootPath()));
+    const QString icons = rootPath() + QStringLiteral("/icons/hicolor/128x128/apps");
+    QDir().mkpath(icons);
+    solidIcon(yellow, 128).pixmap(128).save(icons + QStringLiteral("/remembered-later.png"));
+    workspace.applicationPaths[QStringLiteral("org.example.Later")] = QStringLiteral("/apps/later.desktop");
+    workspace.fileIconNames[QStringLiteral("/apps/later.desktop")] = QStringLiteral("remembered-later");
+    platform::IconLookup::shared().setAwaitAnswers(std::nullopt);
+    EXPECT_NE(centreOf(AppIconHelper::getIcon(std::nullopt, QStringLiteral("org.example.Later"))), yellow);
+    ASSERT_TRUE(platform::IconLookup::shared().waitUntilIdle(std::chrono::seconds(20)));
+    platform::IconLookup::shared().setAwaitAnswers(std::chrono::seconds(20));
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(std::nullopt, QStringLiteral("org.example.Later"))), yellow);
+    AppIconHelper::setRemembering(false);
 }
 
 TEST_F(AppIconHelperTest, ASendersThemedNameIsLookedUpButNeverAPath) {

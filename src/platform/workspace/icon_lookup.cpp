@@ -58,7 +58,9 @@ struct IconLookup::State_ {
     // The watch on the folders for the current generation, once made, and when the folders it
     // does not watch were last looked at.
     std::shared_ptr<IconFolderWatch> watch;
-    quint64 watching = 0;  // the generation (+ 1) whose watch a thread is making
+    quint64 watching = 0;  // the generation (+ 1) whose watch is queued or being made
+    std::weak_ptr<State_> self_;
+    static QString watchJob() { return QStringLiteral("\n"); }
     bool checkQueued = false;
     std::chrono::steady_clock::time_point lastCheck;
     std::chrono::milliseconds recheck = kRecheckInterval;
@@ -120,17 +122,20 @@ struct IconLookup::State_ {
             const quint64 started = generation;
             const IconFolders at = folders;
             const bool check = field.isNull();
+            const bool makeWatch = field == watchJob();
             std::shared_ptr<IconFolderWatch> watched = watch;
-            const quint64 alreadyWatching = watching;
-            if (!check && !watched && alreadyWatching != started + 1) watching = started + 1;
+            // A generation's folders are watched from its first lookup on, by a thread beside it.
+            if (!check && !makeWatch && !watched && watching != started + 1) {
+                watching = started + 1;
+                queue.push_front(watchJob());
+                startThread(self_.lock());
+            }
             lock.unlock();
-            // The folders are watched from before the first lookup that looks into them (one
-            // thread makes the watch of a generation).
             std::shared_ptr<IconFolderWatch> made;
-            if (!check && !watched && alreadyWatching != started + 1) made = std::make_shared<IconFolderWatch>(at);
+            if (makeWatch) made = std::make_shared<IconFolderWatch>(at);
             const bool changed = check && watched && watched->changedOnDisk();
             std::optional<QImage> image;
-            if (!check) {
+            if (!check && !makeWatch) {
                 const QImage found = lookUp(field, at);
                 if (!found.isNull()) image = found;
             }
@@ -139,12 +144,16 @@ struct IconLookup::State_ {
                 checkQueued = false;
                 lastCheck = std::chrono::steady_clock::now();
                 if (changed && started == generation) forgetLocked();
+            } else if (makeWatch) {
+                if (started == generation && !watch) watch = made;
+                if (watching == started + 1) watching = 0;
             } else {
                 queued.erase(field);
-                if (started == generation) {
-                    if (made && !watch) watch = made;
-                    answers[field] = image;
-                }
+                if (started == generation) answers[field] = image;
+            }
+            if (makeWatch) {
+                idle.notify_all();
+                continue;
             }
             idle.notify_all();
             if (!check || changed) {
@@ -158,7 +167,7 @@ struct IconLookup::State_ {
     }
 };
 
-IconLookup::IconLookup() : state_(std::make_shared<State_>()) {}
+IconLookup::IconLookup() : state_(std::make_shared<State_>()) { state_->self_ = state_; }
 IconLookup::~IconLookup() = default;
 
 IconLookup& IconLookup::shared() {
@@ -200,7 +209,11 @@ IconLookup::Answer IconLookup::find(const QString& field) {
             s.queue.push_back(field);
             s.startThread(state_);
         }
-        if (s.await && s.idle.wait_until(lock, deadline, [&] { return s.answers.count(field) > 0; })) continue;
+        // Awaited, the folders' watch is awaited too: a change right after is then seen.
+        if (s.await && s.idle.wait_until(lock, deadline, [&] {
+                return s.answers.count(field) > 0 && (s.watch || s.watching != s.generation + 1);
+            }))
+            continue;
         ++pendingOnThisThread;
         return {State::pending, {}};
     }
