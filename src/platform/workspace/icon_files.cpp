@@ -386,10 +386,9 @@ IconFolders iconFolders() {
     for (const QString& root : folders.dataDirectories) bases << root + QStringLiteral("/icons");
     bases.removeDuplicates();
     folders.bases = bases;
+    // Qt's own fallback list is made anew at each call by looking at folders: the data folders'
+    // pixmaps are the desktop's.
     for (const QString& root : folders.dataDirectories) folders.unthemed << root + QStringLiteral("/pixmaps");
-    for (const QString& path : QIcon::fallbackSearchPaths())
-        if (!path.startsWith(QLatin1Char(':'))) folders.unthemed << path;
-    folders.unthemed.removeDuplicates();
     return folders;
 }
 

@@ -35,10 +35,10 @@ bool isSymbolicIcon(const QString& name);
 struct IconFolders {
     QString theme;               // the current theme (hicolor when none)
     QStringList bases;           // the theme search paths, the data folders' icons folders included
-    QStringList unthemed;        // pixmaps folders: icons looked up by their whole name only
+    QStringList unthemed;        // the data folders' pixmaps: icons looked up by their whole name only
     QStringList dataDirectories;  // for hicolor icons installed where no hicolor index lies
 };
-// The folders as Qt's icon settings and the environment name them now. Touches no file.
+// The folders as Qt's theme settings and the environment name them now. Touches no file.
 IconFolders iconFolders();
 
 // A file of the icon theme and the pixel size its folder holds icons at (0 when unknown). A drawing
