@@ -55,8 +55,14 @@ BENCHMARK(BM_LoopbackRequestToBus)->Unit(benchmark::kMicrosecond);
 // Holds the completion of each request; the benchmark answers it when it chooses.
 class HeldHttpClient final : public platform::HttpClient {
 public:
-    void get(const platform::HttpRequest&, Completion completion) override { pending = std::move(completion); }
-    void download(const platform::HttpRequest&, const QString&, Completion completion) override { pending = std::move(completion); }
+    platform::HttpTransfer get(const platform::HttpRequest&, Completion completion) override {
+        pending = std::move(completion);
+        return {};
+    }
+    platform::HttpTransfer download(const platform::HttpRequest&, const QString&, Completion completion) override {
+        pending = std::move(completion);
+        return {};
+    }
     Completion pending;
 };
 
