@@ -5,11 +5,13 @@
 #include "detection/icon_fixtures.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/icon_files.h"
+#include "platform/workspace/icon_folder_contents.h"
 #include "platform/workspace/icon_lookup.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
 
+#include <QDir>
 #include <QIcon>
 #include <QImage>
 #include <QTemporaryDir>
@@ -127,6 +129,28 @@ TEST_F(IconThemeLookupTest, EachIndexIsReadOnceAndAgainOnlyWhenItChangesAndANewI
     put(QStringLiteral("icons/Sized/128x128/apps/app-later.png"), png(Qt::blue, 128));
     EXPECT_EQ(centre(platform::DesktopEntries::icon(QStringLiteral("app-later")).pixmap(128).toImage()),
               QColor(Qt::blue));
+}
+
+TEST_F(IconThemeLookupTest, EachFolderIsReadOnceForEveryNameTriedAndALargeOneIsAskedNameByName) {
+    // Too many to keep: asked for the name itself.
+    for (int i = 0; i <= platform::IconFolderContents::kMaxListed; ++i)
+        put(QStringLiteral("icons/Sized/64x64/apps/filler-%1.png").arg(i), "x");
+    put(QStringLiteral("icons/Sized/64x64/apps/app-large.png"), png(Qt::red, 64));
+    // A link counts; a folder of the name does not.
+    ASSERT_TRUE(QDir().mkpath(icons() + QStringLiteral("/Sized/128x128/apps/app-folder.png")));
+    put(QStringLiteral("icons/Sized/256x256/apps/app-folder.png"), png(Qt::blue, 256));
+    ASSERT_TRUE(QFile::link(icons() + QStringLiteral("/Sized/64x64/apps/app-large.png"),
+                            icons() + QStringLiteral("/Sized/128x128/apps/app-linked.png")));
+
+    const int before = platform::IconFolderContents::folderReads();
+    EXPECT_EQ(IconLookup::shared().find(QStringLiteral("app-missing-name")).state, IconLookup::State::missing);
+    const int reads = platform::IconFolderContents::folderReads() - before;
+    EXPECT_GT(reads, 0);
+    for (const char* name : {"app-large", "app-folder", "app-linked"})
+        EXPECT_EQ(IconLookup::shared().find(QString::fromLatin1(name)).state, IconLookup::State::found) << name;
+    EXPECT_EQ(platform::IconFolderContents::folderReads() - before, reads) << "the folders were read again";
+    EXPECT_EQ(centre(IconLookup::shared().find(QStringLiteral("app-large")).image), QColor(Qt::red));
+    EXPECT_EQ(centre(IconLookup::shared().find(QStringLiteral("app-folder")).image), QColor(Qt::blue));
 }
 
 // The callers of a lookup waiting for its answer, as the application's do.

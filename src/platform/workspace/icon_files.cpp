@@ -3,6 +3,8 @@
 #include "platform/files/child_file_read.h"
 #include "platform/files/regular_file.h"
 #include "platform/workspace/desktop_entries.h"
+#include "platform/workspace/icon_folder_contents.h"
+#include "platform/workspace/icon_theme_index.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -11,12 +13,15 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include <sys/stat.h>
 
@@ -31,86 +36,10 @@ constexpr const char* kExtensions[] = {".png", ".svg", ".xpm"};
 
 std::atomic<int> indexReads{0};
 
-// A folder of a theme as its index describes it (the freedesktop icon theme rules).
-struct ThemeFolder {
-    QString name;
-    enum class Type { fixed, scalable, threshold };
-    Type type = Type::threshold;
-    int size = 0, minSize = 0, maxSize = 0, threshold = 2, scale = 1;
+using SharedIndex = std::shared_ptr<const ThemeIndex>;
 
-    bool matches(int pixels) const {
-        if (scale != 1) return false;
-        switch (type) {
-        case Type::fixed: return size == pixels;
-        case Type::scalable: return minSize <= pixels && pixels <= maxSize;
-        case Type::threshold: return size - threshold <= pixels && pixels <= size + threshold;
-        }
-        return false;
-    }
-    int distance(int pixels) const {
-        const auto outside = [&](int low, int high) {
-            return pixels < low * scale ? low * scale - pixels : pixels > high * scale ? pixels - high * scale : 0;
-        };
-        switch (type) {
-        case Type::fixed: return std::abs(size * scale - pixels);
-        case Type::scalable: return outside(minSize, maxSize);
-        case Type::threshold: return outside(size - threshold, size + threshold);
-        }
-        return INT_MAX;
-    }
-};
-
-struct ThemeIndex {
-    QStringList inherits;
-    std::vector<ThemeFolder> folders;
-};
-
-ThemeIndex parseIndex(const QByteArray& bytes) {
-    ThemeIndex index;
-    QStringList listed;
-    std::map<QString, ThemeFolder> details;
-    std::set<QString> sized;
-    QString section;
-    for (const QByteArray& raw : bytes.split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            section = line.mid(1, line.size() - 2);
-            continue;
-        }
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0 || line.startsWith(QLatin1Char('#'))) continue;
-        const QString key = line.left(eq).trimmed();
-        const QString value = line.mid(eq + 1).trimmed();
-        if (section == QLatin1String("Icon Theme")) {
-            if (key == QLatin1String("Inherits")) index.inherits = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
-            else if (key == QLatin1String("Directories")) listed = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
-            continue;
-        }
-        ThemeFolder& d = details[section];
-        if (key == QLatin1String("Size")) d.size = value.toInt();
-        else if (key == QLatin1String("MinSize")) d.minSize = value.toInt(), sized.insert(section + u'<');
-        else if (key == QLatin1String("MaxSize")) d.maxSize = value.toInt(), sized.insert(section + u'>');
-        else if (key == QLatin1String("Threshold")) d.threshold = value.toInt();
-        else if (key == QLatin1String("Scale")) d.scale = std::max(1, value.toInt());
-        else if (key == QLatin1String("Type")) {
-            d.type = value == QLatin1String("Fixed")      ? ThemeFolder::Type::fixed
-                     : value == QLatin1String("Scalable") ? ThemeFolder::Type::scalable
-                                                          : ThemeFolder::Type::threshold;
-        }
-    }
-    for (QString& name : index.inherits) name = name.trimmed();
-    for (const QString& entry : listed) {
-        const QString name = entry.trimmed();
-        const auto found = details.find(name);
-        if (found == details.end() || found->second.size <= 0) continue;
-        ThemeFolder folder = found->second;
-        folder.name = name;
-        // MinSize and MaxSize default to Size.
-        if (!sized.count(name + u'<')) folder.minSize = folder.size;
-        if (!sized.count(name + u'>')) folder.maxSize = folder.size;
-        index.folders.push_back(folder);
-    }
-    return index;
+SharedIndex parsed(const std::optional<QByteArray>& bytes) {
+    return bytes ? std::make_shared<const ThemeIndex>(parseThemeIndex(*bytes)) : nullptr;
 }
 
 qint64 modified(const QByteArray& path, bool* exists = nullptr) {
@@ -118,12 +47,6 @@ qint64 modified(const QByteArray& path, bool* exists = nullptr) {
     const bool found = ::lstat(path.constData(), &info) == 0;
     if (exists) *exists = found;
     return found ? qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec : -1;
-}
-
-// Whether a file (or a link, looked at but not followed: it may lead anywhere) is at `path`.
-bool isFileAt(const QByteArray& path) {
-    struct stat info {};
-    return ::lstat(path.constData(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode));
 }
 
 // Whether folders are reached on this machine's own file systems (see readsInPlace), asked once
@@ -147,7 +70,7 @@ std::set<QString> unanswering;
 
 // Indexes on another file system, by path (none: not there, or no answer).
 std::mutex remoteMutex;
-std::map<QString, std::optional<ThemeIndex>> remote;
+std::map<QString, SharedIndex> remote;
 
 bool indexedElsewhere(const QString& index) {
     std::lock_guard lock(remoteMutex);
@@ -160,13 +83,14 @@ std::chrono::steady_clock::time_point childDeadline() {
 }
 
 // The index of `theme` in the first of `bases` that has one. Large themes' indexes run to hundreds
-// of KiB and every lookup walks them, so each is read and parsed once, and again only when its
-// file changes. One on another file system is read by a child, once (its changes go unseen).
-std::optional<ThemeIndex> themeIndex(const QString& theme, const QStringList& bases, Reach& reach) {
+// of KiB and every lookup walks them, so each is read and parsed once (lookups that want it
+// meanwhile wait for it), and again only when its file changes. One on another file system is read
+// by a child, once (its changes go unseen). None when no base has one.
+SharedIndex themeIndex(const QString& theme, const QStringList& bases, Reach& reach) {
     struct Cached {
         qint64 modified = 0;
         qint64 size = 0;
-        std::optional<ThemeIndex> index;
+        SharedIndex index;
     };
     static std::mutex mutex;
     static std::map<QString, Cached> cache;
@@ -197,7 +121,7 @@ std::optional<ThemeIndex> themeIndex(const QString& theme, const QStringList& ba
                 ++indexReads;
                 bytes = readRegularFile(path, kMaxIndexBytes, nullptr, childDeadline());
             }
-            std::optional<ThemeIndex> index = bytes ? std::optional(parseIndex(*bytes)) : std::nullopt;
+            SharedIndex index = parsed(bytes);
             std::lock_guard lock(remoteMutex);
             remote[path] = index;
             if (index) return index;
@@ -206,20 +130,18 @@ std::optional<ThemeIndex> themeIndex(const QString& theme, const QStringList& ba
         struct stat info {};
         if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
         const qint64 stamp = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-        {
-            std::lock_guard lock(mutex);
-            const auto hit = cache.find(path);
-            if (hit != cache.end() && hit->second.modified == stamp && hit->second.size == info.st_size)
-                return hit->second.index;
-        }
-        ++indexReads;
-        const std::optional<QByteArray> bytes = readRegularFile(path, kMaxIndexBytes);
-        std::optional<ThemeIndex> index = bytes ? std::optional(parseIndex(*bytes)) : std::nullopt;
+        // Held while a local index is read and parsed: the lookup and the watch that start together
+        // want the same one.
         std::lock_guard lock(mutex);
+        const auto hit = cache.find(path);
+        if (hit != cache.end() && hit->second.modified == stamp && hit->second.size == info.st_size)
+            return hit->second.index;
+        ++indexReads;
+        SharedIndex index = parsed(readRegularFile(path, kMaxIndexBytes));
         cache[path] = Cached{stamp, qint64(info.st_size), index};
         return index;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 bool plausibleTheme(const QString& theme) {
@@ -227,14 +149,14 @@ bool plausibleTheme(const QString& theme) {
 }
 
 // The themes a lookup walks, in order: the theme, the themes it inherits depth first, hicolor.
-std::vector<std::pair<QString, ThemeIndex>> themeChain(const IconFolders& folders, Reach& reach) {
-    std::vector<std::pair<QString, ThemeIndex>> chain;
+std::vector<std::pair<QString, SharedIndex>> themeChain(const IconFolders& folders, Reach& reach) {
+    std::vector<std::pair<QString, SharedIndex>> chain;
     std::set<QString> visited;
     const auto walk = [&](const auto& self, const QString& theme) -> void {
         if (!plausibleTheme(theme) || !visited.insert(theme).second) return;
-        const std::optional<ThemeIndex> index = themeIndex(theme, folders.bases, reach);
+        const SharedIndex index = themeIndex(theme, folders.bases, reach);
         if (!index) return;
-        chain.emplace_back(theme, *index);
+        chain.emplace_back(theme, index);
         for (const QString& parent : index->inherits) self(self, parent);
     };
     walk(walk, folders.theme);
@@ -258,15 +180,41 @@ std::optional<size_t> firstFileElsewhere(const std::vector<QByteArray>& paths, c
     return std::nullopt;
 }
 
+// `name` with each of the extensions of kExtensions.
+using FileNames = std::array<std::string, std::size(kExtensions)>;
+FileNames fileNames(const QString& name) {
+    const std::string stem = QFile::encodeName(name).toStdString();
+    FileNames names;
+    for (size_t i = 0; i < names.size(); ++i) names[i] = stem + kExtensions[i];
+    return names;
+}
+
+// The path of the first of `names` (of the first `count`) that the folder at `path` holds.
+std::optional<QString> fileIn(IconFolderContents& contents, const std::string& path, const FileNames& names,
+                              size_t count = std::size(kExtensions)) {
+    const std::shared_ptr<const IconFolderContents::Folder> folder = contents.folder(path);
+    for (size_t i = 0; i < count && folder->exists(); ++i)
+        if (folder->holds(names[i])) return QFile::decodeName(QByteArray::fromStdString(path + '/' + names[i]));
+    return std::nullopt;
+}
+
 // The file for `name` in one theme: a folder matching the size, else the nearest.
 std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex& index, const QString& name,
-                                          int pixels, const QStringList& allBases, Reach& reach) {
-    QStringList bases, elsewhere;
+                                          int pixels, const QStringList& allBases, Reach& reach,
+                                          IconFolderContents& contents) {
+    QStringList elsewhere;
+    std::vector<std::string> roots;
     for (const QString& base : allBases) {
         const QString root = base + QLatin1Char('/') + theme;
-        if (reach.local(root)) bases << base;
-        else if (indexedElsewhere(root + QStringLiteral("/index.theme"))) elsewhere << root;
+        if (reach.local(root)) {
+            std::string path = QFile::encodeName(root).toStdString();
+            if (contents.folder(path)->exists()) roots.push_back(path + '/');
+        } else if (indexedElsewhere(root + QStringLiteral("/index.theme"))) {
+            elsewhere << root;
+        }
     }
+    const FileNames names = fileNames(name);
+    std::string path;
     std::optional<ThemedIconFile> nearest;
     int nearestDistance = INT_MAX;
     for (const bool exact : {true, false}) {
@@ -274,18 +222,15 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
             if (exact != folder.matches(pixels)) continue;
             const int distance = exact ? 0 : folder.distance(pixels);
             if (!exact && distance >= nearestDistance) continue;
-            for (const QString& base : bases) {
-                const QByteArray stem = QFile::encodeName(base + QLatin1Char('/') + theme + QLatin1Char('/') + folder.name +
-                                                          QLatin1Char('/') + name);
-                for (const char* extension : kExtensions) {
-                    if (!isFileAt(stem + extension)) continue;
-                    const ThemedIconFile file{QFile::decodeName(stem + extension), folder.size * folder.scale};
-                    if (exact) return file;
-                    nearest = file;
-                    nearestDistance = distance;
-                    break;
-                }
-                if (nearestDistance == distance) break;
+            for (const std::string& root : roots) {
+                path.assign(root).append(folder.name.constData(), size_t(folder.name.size()));
+                const std::optional<QString> found = fileIn(contents, path, names);
+                if (!found) continue;
+                const ThemedIconFile file{*found, folder.size * folder.scale};
+                if (exact) return file;
+                nearest = file;
+                nearestDistance = distance;
+                break;
             }
         }
     }
@@ -301,7 +246,7 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
     for (const ThemeFolder* folder : order) {
         for (const QString& root : elsewhere) {
             for (const char* extension : kExtensions) {
-                candidates.push_back(QFile::encodeName(root + QLatin1Char('/') + folder->name + QLatin1Char('/') + name) +
+                candidates.push_back(QFile::encodeName(root) + '/' + folder->name + '/' + QFile::encodeName(name) +
                                      extension);
                 sizes.push_back(folder->size * folder->scale);
             }
@@ -314,19 +259,18 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
 
 // hicolor icons under a data folder that holds no hicolor index: the usual size folders, nearest first.
 std::optional<ThemedIconFile> findUnindexed(const QString& name, int pixels, const QStringList& dataDirectories,
-                                            Reach& reach) {
+                                            Reach& reach, IconFolderContents& contents) {
     static const int sizes[] = {16, 22, 24, 32, 48, 64, 96, 128, 192, 256, 512};
     std::vector<int> order(std::begin(sizes), std::end(sizes));
     std::stable_sort(order.begin(), order.end(),
                      [pixels](int a, int b) { return std::abs(a - pixels) < std::abs(b - pixels); });
+    const FileNames names = fileNames(name);
     for (const QString& root : dataDirectories) {
         const QString hicolor = root + QStringLiteral("/icons/hicolor/");
         if (!reach.local(hicolor)) continue;
         const auto at = [&](const QString& folder) -> std::optional<ThemedIconFile> {
-            for (const char* extension : {".png", ".svg"}) {
-                const QByteArray file = QFile::encodeName(hicolor + folder + QStringLiteral("/apps/") + name) + extension;
-                if (isFileAt(file)) return ThemedIconFile{QFile::decodeName(file), pixels};
-            }
+            const std::string apps = QFile::encodeName(hicolor + folder + QStringLiteral("/apps")).toStdString();
+            if (std::optional<QString> found = fileIn(contents, apps, names, 2)) return ThemedIconFile{*found, pixels};
             return std::nullopt;
         };
         if (auto found = at(QStringLiteral("%1x%1").arg(order.front()))) return found;
@@ -392,34 +336,39 @@ IconFolders iconFolders() {
     return folders;
 }
 
-std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels, const IconFolders& folders) {
+std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels, const IconFolders& folders,
+                                             IconFolderContents* known) {
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.'))) return std::nullopt;
     QString whole = name;
     for (const char* extension : kExtensions)
         if (whole.endsWith(QLatin1String(extension))) whole.chop(4);
+    IconFolderContents ownContents;
+    IconFolderContents& contents = known ? *known : ownContents;
     Reach reach;
     const auto chain = themeChain(folders, reach);
     const auto inThemes = [&](const QString& stripped) -> std::optional<ThemedIconFile> {
         for (const auto& [theme, index] : chain)
-            if (auto found = findInTheme(theme, index, stripped, pixels, folders.bases, reach)) return found;
+            if (auto found = findInTheme(theme, *index, stripped, pixels, folders.bases, reach, contents)) return found;
         return std::nullopt;
     };
     if (auto found = inThemes(whole)) return found;
     // A name found whole anywhere comes before a shorter one found in a theme.
     std::vector<QByteArray> elsewhere;
+    const FileNames names = fileNames(whole);
     for (const QString& folder : folders.unthemed) {
-        for (const char* extension : kExtensions) {
-            const QByteArray file = QFile::encodeName(folder + QLatin1Char('/') + whole) + extension;
-            if (!reach.local(folder)) elsewhere.push_back(file);
-            else if (isFileAt(file)) return ThemedIconFile{QFile::decodeName(file), 0};
+        const std::string path = QFile::encodeName(folder).toStdString();
+        if (reach.local(folder)) {
+            if (std::optional<QString> found = fileIn(contents, path, names)) return ThemedIconFile{*found, 0};
+            continue;
         }
+        for (const std::string& file : names) elsewhere.push_back(QByteArray::fromStdString(path + '/' + file));
     }
     QStringList elsewhereFolders;
     for (const QString& folder : folders.unthemed)
         if (!reach.local(folder)) elsewhereFolders << folder;
     if (const std::optional<size_t> found = firstFileElsewhere(elsewhere, elsewhereFolders))
         return ThemedIconFile{QFile::decodeName(elsewhere[*found]), 0};
-    if (auto found = findUnindexed(whole, pixels, folders.dataDirectories, reach)) return found;
+    if (auto found = findUnindexed(whole, pixels, folders.dataDirectories, reach, contents)) return found;
     for (qsizetype dash = whole.lastIndexOf(QLatin1Char('-')); dash > 0; dash = whole.lastIndexOf(QLatin1Char('-'), dash - 1)) {
         if (auto found = inThemes(whole.left(dash))) return found;
     }
@@ -440,9 +389,8 @@ std::vector<QByteArray> iconFolderPaths(const IconFolders& folders) {
         for (const QString& base : folders.bases) {
             const QString root = base + QLatin1Char('/') + theme;
             if (!add(root)) continue;
-            for (const ThemeFolder& folder : index.folders) {
-                paths.push_back(QFile::encodeName(root + QLatin1Char('/') + folder.name));
-            }
+            const QByteArray encoded = QFile::encodeName(root) + '/';
+            for (const ThemeFolder& folder : index->folders) paths.push_back(encoded + folder.name);
         }
     }
     for (const QString& folder : folders.unthemed) add(folder);

@@ -11,6 +11,8 @@
 
 namespace platform {
 
+class IconFolderContents;
+
 // Icon files are read up to this many bytes; a larger one is not an icon.
 inline constexpr qint64 kMaxIconFileBytes = 4 * 1024 * 1024;
 
@@ -52,10 +54,12 @@ struct ThemedIconFile {
 // then the themes it inherits, then hicolor, a folder of that size first, else the folder whose
 // size is nearest; else a file of that whole name in the pixmaps folders; only then the same for
 // the name without its last dash-separated part, and so on. Files are only looked at (never
-// opened; a link is not followed); each theme's index.theme is read through readRegularFile. None
-// when no folder holds the name.
+// opened; a link is not followed), through `contents` when given (what earlier lookups read of
+// the folders, while they are unchanged); each theme's index.theme is read through
+// readRegularFile. None when no folder holds the name.
 std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels = kIconLookupPixels,
-                                             const IconFolders& folders = iconFolders());
+                                             const IconFolders& folders = iconFolders(),
+                                             IconFolderContents* contents = nullptr);
 
 // Every folder a lookup in `folders` may look into (a theme's own folders only where the theme
 // is). Looks at them: where the lookups run.

@@ -1,6 +1,7 @@
 #include "platform/workspace/icon_lookup.h"
 
 #include "platform/workspace/icon_files.h"
+#include "platform/workspace/icon_folder_contents.h"
 #include "platform/workspace/icon_folder_watch.h"
 
 #include <QFileInfo>
@@ -29,10 +30,10 @@ bool sameFolders(const IconFolders& a, const IconFolders& b) {
     return a.theme == b.theme && a.bases == b.bases && a.unthemed == b.unthemed && a.dataDirectories == b.dataDirectories;
 }
 
-QImage lookUp(const QString& field, const IconFolders& folders) {
+QImage lookUp(const QString& field, const IconFolders& folders, IconFolderContents& contents) {
     QString file = field;
     if (!QFileInfo(field).isAbsolute()) {
-        const std::optional<ThemedIconFile> themed = themedIconFile(field, kIconLookupPixels, folders);
+        const std::optional<ThemedIconFile> themed = themedIconFile(field, kIconLookupPixels, folders, &contents);
         if (!themed) return {};
         file = themed->path;
     }
@@ -50,6 +51,8 @@ struct IconLookup::State_ {
     // Bumped whenever the answers are forgotten: a lookup begun before keeps its answer to itself.
     quint64 generation = 0;
     std::map<QString, std::optional<QImage>> answers;
+    // What the generation's lookups read of its folders.
+    std::shared_ptr<IconFolderContents> contents = std::make_shared<IconFolderContents>();
     std::deque<QString> queue;
     std::set<QString> queued;
     int threads = 0;
@@ -74,6 +77,7 @@ struct IconLookup::State_ {
     void forgetLocked() {
         ++generation;
         answers.clear();
+        contents = std::make_shared<IconFolderContents>();
         watch.reset();
     }
 
@@ -121,6 +125,7 @@ struct IconLookup::State_ {
             queue.pop_front();
             const quint64 started = generation;
             const IconFolders at = folders;
+            const std::shared_ptr<IconFolderContents> known = contents;
             const bool check = field.isNull();
             const bool makeWatch = field == watchJob();
             std::shared_ptr<IconFolderWatch> watched = watch;
@@ -136,7 +141,7 @@ struct IconLookup::State_ {
             const bool changed = check && watched && watched->changedOnDisk();
             std::optional<QImage> image;
             if (!check && !makeWatch) {
-                const QImage found = lookUp(field, at);
+                const QImage found = lookUp(field, at, *known);
                 if (!found.isNull()) image = found;
             }
             lock.lock();

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace platform {
+
+// What the icon folders lookups look into hold, each folder read once. A theme may list thousands
+// of folders and a lookup looks into each of them for every name it tries (the name, then the name
+// shortened at each dash): a small folder's listing is kept, so that every later name is answered
+// from memory; a large one (an application folder of thousands of icons) is looked at name by
+// name, which costs less than reading it whole. Valid while the folders do not change: whoever
+// watches them makes a new one when they do. Looks only at the paths it is given (callers keep
+// those on another file system to a child). Any thread.
+class IconFolderContents {
+public:
+    // A folder of more entries than this is looked at name by name.
+    static constexpr int kMaxListed = 512;
+
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+    };
+    using Names = std::unordered_set<std::string, Hash, std::equal_to<>>;
+
+    class Folder {
+    public:
+        // Whether it is a folder (a link to one counts).
+        bool exists() const { return kind_ != Kind::missing; }
+        // Whether it holds a file, or a symbolic link (not followed: it may lead anywhere), named
+        // `file`.
+        bool holds(std::string_view file) const;
+        bool listed() const { return kind_ == Kind::listed; }
+
+    private:
+        friend class IconFolderContents;
+        enum class Kind { missing, listed, large } kind_ = Kind::missing;
+        std::string path_;
+        Names files_;  // listed: its files' and links' names
+        void read(int fd);
+    };
+
+    // `path` looked into (at the first call for it).
+    std::shared_ptr<const Folder> folder(std::string_view path);
+
+    // How many folders were opened since the process started (tests).
+    static int folderReads();
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::shared_ptr<const Folder>, Hash, std::equal_to<>> folders_;
+};
+
+}  // namespace platform
