@@ -137,8 +137,8 @@ struct Desk {
         if (prepare) prepare(*this);
         home.sessionBus = bus->address();
         QProcessEnvironment env = appbench::applicationEnvironment(home, x->display());
-        // X cursors come from ~/.icons too, read by the X library on the main thread whichever
-        // build runs: kept to the system's, so a theme folder that never answers is the icons' alone.
+        // X cursors come from ~/.icons too, which an earlier build has the X library read on its
+        // main thread: kept to the system's, so a theme folder that never answers is the icons' alone.
         env.insert(QStringLiteral("XCURSOR_PATH"), QStringLiteral("/usr/share/icons:/usr/share/pixmaps"));
         if (qEnvironmentVariableIsSet("QUILLVEX_BENCH_LOG_LEVEL"))
             env.insert(QStringLiteral("QUILLVEX_LOG_LEVEL"), qEnvironmentVariable("QUILLVEX_BENCH_LOG_LEVEL"));

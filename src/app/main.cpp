@@ -16,6 +16,7 @@
 #include "platform/shell/desktop_application.h"
 #include "platform/shell/reopen_channel.h"
 #include "platform/storage/defaults.h"
+#include "platform/workspace/cursor_folders.h"
 #include "platform/workspace/desktop_icon_theme.h"
 
 #include <QApplication>
@@ -24,6 +25,8 @@
 #include <optional>
 
 int main(int argc, char** argv) {
+    // A cursor folder on a file system that stopped answering must not freeze the first window.
+    platform::keepCursorFoldersLocal();
     // Windows are drawn without shared memory with the X server: with it, Qt waits for the server
     // (a round trip) before every paint into an area it sent before, which an animation does each
     // frame. Without it each frame sends only the area it changed, into a server-side copy of the

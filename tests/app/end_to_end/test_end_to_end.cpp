@@ -274,15 +274,29 @@ TEST_F(EndToEndOnSessionBus, AnIconThemeFolderThatNeverAnswersHoldsUpNeitherNoti
     if (noFuse) GTEST_SKIP() << error.toStdString();
     if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
     ASSERT_TRUE(QFile::link(mount->hungFolder(), home.filePath(QStringLiteral(".icons"))));
-    RunningApp app(home);
+    // On X11, where windows take their cursors from ~/.icons too.
+    auto x = testsupport::PrivateXServer::start(QStringLiteral("1280x800x24"), &error);
+    ASSERT_TRUE(x) << error.toStdString();
+    QProcessEnvironment env = home.environment();
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    testsupport::AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
     ASSERT_TRUE(app.started());
     const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
     ASSERT_GE(ready, 0) << app.threadStates().toStdString() << app.transcript().toStdString();
     notifySend(*bus, QStringLiteral("Themed"), QStringLiteral("Body"), QStringLiteral("mail-message-new"));
     ASSERT_TRUE(mount->waitForStat());
-    notifySend(*bus, QStringLiteral("After it"), QStringLiteral("Body"));
     int from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'Themed'", kAppStartTimeoutMs, ready);
     ASSERT_GE(from, 0) << app.transcript().toStdString();
+    // The settings window's first cursor must not look there.
+    {
+        RunningApp second(home);
+        ASSERT_TRUE(second.started());
+        ASSERT_TRUE(second.finish(kAppStartTimeoutMs));
+    }
+    from = app.waitForLine("info AppDelegate: Settings window created", kAppStartTimeoutMs, from);
+    ASSERT_GE(from, 0) << app.transcript().toStdString();
+    notifySend(*bus, QStringLiteral("After it"), QStringLiteral("Body"));
     from = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'After it'", kAppStartTimeoutMs, from);
     ASSERT_GE(from, 0) << app.transcript().toStdString();
     ASSERT_TRUE(app.signal(SIGTERM));
