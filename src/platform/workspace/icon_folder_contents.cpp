@@ -70,7 +70,13 @@ std::shared_ptr<const IconFolderContents::Folder> IconFolderContents::folder(std
     if (fd >= 0) {
         ++reads;
         made->kind_ = Folder::Kind::listed;
-        made->read(fd);
+        // A folder whose own size already tells of thousands of entries (a theme's application
+        // icons) is not read: a file system lists it in full to hand out its first entries.
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_size > kLargeBytes)
+            made->kind_ = Folder::Kind::large;
+        else
+            made->read(fd);
         ::close(fd);
     }
     std::string key = made->path_;

@@ -20,6 +20,9 @@ class IconFolderContents {
 public:
     // A folder of more entries than this is looked at name by name.
     static constexpr int kMaxListed = 512;
+    // A folder whose own size says it holds far more (some 1,500 to 3,000 names, as file systems
+    // count) is looked at name by name without reading it.
+    static constexpr long kLargeBytes = 64 * 1024;
 
     struct Hash {
         using is_transparent = void;
