@@ -51,7 +51,10 @@ TEST(IslandPlacement, EndFramesHangBelowTheNotchOrMenuBarAndBelowTallerNotchMode
               QRectF(593, 765, 326, 42));
     EXPECT_EQ(P::framesForDisplay(kNotched, 326, 42, anchor, NotchMode::liveActivity(LiveActivityType::volume)).endFrame,
               QRectF(593, 908, 326, 42));  // the notch inset is already lower than 32
+    // Below the panels of the glance (200 tall), the drop zone (180) and the switcher (160).
     EXPECT_EQ(P::framesForDisplay(kNotched, 326, 42, anchor, NotchMode::glance).endFrame.y(), 982 - 200 - 42);
+    EXPECT_EQ(P::framesForDisplay(kNotched, 326, 42, anchor, NotchMode::drop).endFrame.y(), 982 - 180 - 42);
+    EXPECT_EQ(P::framesForDisplay(kNotched, 326, 42, anchor, NotchMode::switcher).endFrame.y(), 982 - 160 - 42);
     EXPECT_EQ(P::framesForDisplay(kExternal, 326, 42, anchor, NotchMode::idle).endFrame, QRectF(2309, 1013, 326, 42));
     // Halves round away from zero.
     EXPECT_EQ(P::framesForDisplay(kExternal, 325, 42, anchor, NotchMode::idle).endFrame.x(), 2310.0);

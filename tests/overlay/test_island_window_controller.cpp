@@ -170,6 +170,34 @@ TEST_F(IslandWindowControllerTest, AShowArrivingWhileAShowAnimatesLeavesThatShow
     EXPECT_EQ(main().frame(), expandedEnd());
 }
 
+// A show that finds the card shown already where it belongs leaves it alone; one that finds it shown
+// elsewhere (put there by hand here) brings it to its place.
+TEST_F(IslandWindowControllerTest, AShowMovesACardShownElsewhereAndLeavesOneInPlace) {
+    start();
+    const auto showHidden = [this](const QRectF& at) {
+        publish(overlay(true, IslandMode::expanded, 1));
+        scheduler().advance(1.0);
+        publish(overlay(false, IslandMode::expanded, 1));
+        scheduler().advance(1.0);
+        ASSERT_EQ(controller->activePresentation(), IslandWindowController::Presentation::hidden);
+        main().orderFront();
+        main().setAlphaValue(1);
+        main().setFrame(at);
+    };
+    showHidden(expandedEnd());
+    {
+        AnimationRecorder recorder;
+        publish(overlay(true, IslandMode::expanded, 2));
+        EXPECT_TRUE(recorder.entries().empty());
+        EXPECT_FALSE(controller->isShowAnimating());
+    }
+    showHidden(expandedEnd().translated(0, -30));
+    publish(overlay(true, IslandMode::expanded, 3));
+    EXPECT_TRUE(controller->isShowAnimating());
+    scheduler().advance(1.0);
+    EXPECT_EQ(main().frame(), expandedEnd());
+}
+
 TEST_F(IslandWindowControllerTest, HideCollapsesFadesThenClearsTheHiddenStateOnce) {
     start();
     publish(overlay(true, IslandMode::expanded, 1));
