@@ -131,6 +131,25 @@ TEST_F(IconThemeLookupTest, EachIndexIsReadOnceAndAgainOnlyWhenItChangesAndANewI
               QColor(Qt::blue));
 }
 
+// hicolor icons an application installed under a data folder without hicolor's index are found at
+// each usual size, and one installed there later is found once it is there.
+TEST_F(IconThemeLookupTest, AnUnindexedHicolorIsLookedThroughAndWatchedAtEveryUsualSize) {
+    const int sizes[] = {16, 22, 24, 32, 48, 64, 96, 128, 192, 256, 512};
+    const auto folder = [](int size) { return QStringLiteral("home/icons/hicolor/%1x%1/apps/").arg(size); };
+    for (int size : sizes) put(folder(size) + QStringLiteral("at-%1.png").arg(size), png(Qt::red, 16));
+    for (int size : sizes) {
+        const auto found = platform::themedIconFile(QStringLiteral("at-%1").arg(size));
+        ASSERT_TRUE(found) << size;
+        EXPECT_TRUE(found->path.endsWith(folder(size) + QStringLiteral("at-%1.png").arg(size))) << size;
+    }
+    for (int size : sizes) {
+        const QString name = QStringLiteral("late-%1").arg(size);
+        EXPECT_TRUE(platform::DesktopEntries::icon(name).isNull()) << size;
+        put(folder(size) + name + QStringLiteral(".png"), png(Qt::red, 16));
+        EXPECT_FALSE(platform::DesktopEntries::icon(name).isNull()) << size;
+    }
+}
+
 TEST_F(IconThemeLookupTest, EachFolderIsReadOnceForEveryNameTriedAndALargeOneIsAskedNameByName) {
     // Too many to keep: asked for the name itself.
     for (int i = 0; i <= platform::IconFolderContents::kMaxListed; ++i)
