@@ -136,6 +136,11 @@ public:
         for (auto it = std::rbegin(modifiers); it != std::rend(modifiers); ++it) send(XCB_KEY_RELEASE, *it);
         sync();
     }
+    // Holds or lets go of one key.
+    void hold(uint32_t sym, bool down) {
+        send(down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, sym);
+        sync();
+    }
     // Key presses the focused window received so far, by keycode.
     std::vector<uint8_t> focusedWindowPresses() {
         while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
@@ -271,4 +276,19 @@ TEST_F(X11HotkeyTest, TurningTheSettingOffClosesTheConnection) {
     EXPECT_TRUE(monitor->isConnected());
     keyboard->chord({XK_Super_L}, XK_Right);
     EXPECT_EQ(skipsAfterWaiting(1), 1);
+}
+
+// Super already held when listening begins (the setting turned on meanwhile) counts with the
+// Right tapped after it.
+TEST_F(X11HotkeyTest, AModifierHeldBeforeListeningBeganCountsWithTheKeyTappedAfter) {
+    defaults().set(AppSettings::enableMusicHotkeysKey, false);
+    scheduler().drain();
+    keyboard->hold(XK_Super_L, true);
+    defaults().set(AppSettings::enableMusicHotkeysKey, true);
+    scheduler().drain();
+    ASSERT_TRUE(monitor->isConnected());
+    keyboard->chord({}, XK_Right);
+    keyboard->hold(XK_Super_L, false);
+    EXPECT_EQ(skipsAfterWaiting(1), 1);
+    EXPECT_EQ(helper.requests.count("cmd:4"), 1);
 }

@@ -107,6 +107,24 @@ TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
 
 // Readers at work and readers stuck on a hung mount share the places: a read that ends gives its
 // place back, a stuck one keeps it until its file system goes.
+// A child asked which of some paths is a file answers with the first, or that none is: an answer
+// either way, never taken for a file system that did not answer.
+TEST(ChildFileRead, AProbeAnswersWithTheFirstFileOrThatNoneIs) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("b")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere")), dir.filePath(QStringLiteral("c"))));
+    const auto path = [&dir](const char* name) { return QFile::encodeName(dir.filePath(QString::fromLatin1(name))); };
+    const auto deadline = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
+    const std::optional<platform::ChildProbe> found = platform::firstFileInChild({path("a"), path("c"), path("b")}, deadline());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->index, 1u) << "a link counts, not followed";
+    const std::optional<platform::ChildProbe> none = platform::firstFileInChild({path("a"), dir.path().toUtf8()}, deadline());
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->index);
+}
+
 TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {
     QString error;
     bool noFuse = false;
