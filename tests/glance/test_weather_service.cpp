@@ -94,6 +94,13 @@ TEST_F(WeatherServiceTest, FirstLocationLogsAndSendsOneRequestThenPublishesTheWe
     EXPECT_TRUE(log.contains(platform::LogLevel::Debug, "WeatherService: Updated weather - 21.5°C, Partly cloudy"));
 }
 
+// A move east or west counts as one north or south does: a degree of longitude on the equator, and
+// less nearer a pole.
+TEST(LocationDistance, MovesEastAndWestCountAsTheGreatCircleSays) {
+    EXPECT_NEAR((Location{0, 0}.distance({0, 1})), 111195.0, 1.0);
+    EXPECT_NEAR((Location{60, 10}.distance({60, 11})), 55597.0, 1.0);
+}
+
 TEST_F(WeatherServiceTest, OnlyAMoveOfMoreThanAKilometreFetchesButEveryLocationIsKept) {
     service.start();
     const Location home{0, 139.69171};

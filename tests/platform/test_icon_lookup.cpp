@@ -7,6 +7,7 @@
 #include "platform/workspace/icon_files.h"
 #include "platform/workspace/icon_folder_contents.h"
 #include "platform/workspace/icon_lookup.h"
+#include "platform/workspace/icon_theme_index.h"
 #include "support/fixtures.h"
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
@@ -149,6 +150,19 @@ TEST_F(IconThemeLookupTest, AnUnindexedHicolorIsLookedThroughAndWatchedAtEveryUs
         put(folder(size) + name + QStringLiteral(".png"), png(Qt::red, 16));
         EXPECT_FALSE(platform::DesktopEntries::icon(name).isNull()) << size;
     }
+}
+
+// A folder of doubled pixels never matches, but one whose range takes the size in is nearest of all.
+TEST(IconThemeFolder, AScaledFolderIsAsFarAsItsRangeLiesFromTheSize) {
+    platform::ThemeFolder folder;
+    folder.type = platform::ThemeFolder::Type::scalable;
+    folder.minSize = 16;
+    folder.maxSize = 256;
+    folder.scale = 2;
+    EXPECT_FALSE(folder.matches(128));
+    EXPECT_EQ(folder.distance(128), 0);
+    EXPECT_EQ(folder.distance(16), 16);
+    EXPECT_EQ(folder.distance(600), 88);
 }
 
 // A theme's icon-theme.cache answers in place of its folders while none of them changed after it;
