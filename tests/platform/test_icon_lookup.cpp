@@ -191,22 +191,11 @@ TEST_F(IconThemeLookupTest, AThemesCacheAnswersForItsFoldersUntilOneChangesAndAD
 
     QFile file(cache);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    QByteArray bytes = file.readAll();
-    ASSERT_TRUE(file.resize(bytes.size() - 8));
+    const QByteArray whole = file.readAll();
+    ASSERT_TRUE(file.resize(whole.size() - 8));
     file.close();
     EXPECT_EQ(lookUp("app-a", &reads), QStringLiteral("/Sized/128x128/apps/app-a.png"));
     EXPECT_GT(reads, 1);
-    // Whole, but every bucket of its names leads outside it.
-    const auto card = [&bytes](int at) {
-        return quint32(uchar(bytes[at])) << 24 | quint32(uchar(bytes[at + 1])) << 16 | quint32(uchar(bytes[at + 2])) << 8 |
-               uchar(bytes[at + 3]);
-    };
-    const int hash = int(card(4));
-    for (quint32 b = 0; b < card(hash); ++b) bytes.replace(hash + 4 + 4 * int(b), 4, QByteArray("\x7f\xff\xff\x00", 4));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-    file.close();
-    EXPECT_EQ(lookUp("app-a", &reads), QStringLiteral("/Sized/128x128/apps/app-a.png"));
 
     ASSERT_EQ(QProcess::execute(QStringLiteral("gtk-update-icon-cache"),
                                 {QStringLiteral("--force"), QStringLiteral("--quiet"), icons() + QStringLiteral("/Sized")}),
