@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QIcon>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -163,45 +162,6 @@ TEST(IconThemeFolder, AScaledFolderIsAsFarAsItsRangeLiesFromTheSize) {
     EXPECT_EQ(folder.distance(128), 0);
     EXPECT_EQ(folder.distance(16), 16);
     EXPECT_EQ(folder.distance(600), 88);
-}
-
-// A theme's icon-theme.cache answers in place of its folders while none of them changed after it;
-// one cut short, or older than a folder, is passed over and the folders are read.
-TEST_F(IconThemeLookupTest, AThemesCacheAnswersForItsFoldersUntilOneChangesAndADamagedOneIsPassedOver) {
-    put(QStringLiteral("icons/Sized/64x64/apps/app-a.png"), png(Qt::red, 64));
-    put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
-    put(QStringLiteral("icons/Sized/scalable/apps/app-s.svg"), svg("#ff0000"));
-    put(QStringLiteral("icons/Sized/64x64/apps/app-n.png"), png(Qt::red, 64));
-    const QString cache = icons() + QStringLiteral("/Sized/icon-theme.cache");
-    ASSERT_EQ(QProcess::execute(QStringLiteral("gtk-update-icon-cache"),
-                                {QStringLiteral("--force"), QStringLiteral("--quiet"), icons() + QStringLiteral("/Sized")}),
-              0);
-    const auto lookUp = [this](const char* name, int* reads) {
-        const int before = platform::IconFolderContents::folderReads();
-        const auto found = platform::themedIconFile(QString::fromLatin1(name));
-        *reads = platform::IconFolderContents::folderReads() - before;
-        return found ? found->path.mid(icons().size()) : QString();
-    };
-    int reads = 0;
-    EXPECT_EQ(lookUp("app-a", &reads), QStringLiteral("/Sized/128x128/apps/app-a.png"));
-    EXPECT_EQ(reads, 1) << "the theme's own folder, not the icons'";
-    EXPECT_EQ(lookUp("app-s", &reads), QStringLiteral("/Sized/scalable/apps/app-s.svg"));
-    EXPECT_EQ(lookUp("app-n", &reads), QStringLiteral("/Sized/64x64/apps/app-n.png"));
-    EXPECT_EQ(reads, 1);
-
-    QFile file(cache);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    const QByteArray whole = file.readAll();
-    ASSERT_TRUE(file.resize(whole.size() - 8));
-    file.close();
-    EXPECT_EQ(lookUp("app-a", &reads), QStringLiteral("/Sized/128x128/apps/app-a.png"));
-    EXPECT_GT(reads, 1);
-
-    ASSERT_EQ(QProcess::execute(QStringLiteral("gtk-update-icon-cache"),
-                                {QStringLiteral("--force"), QStringLiteral("--quiet"), icons() + QStringLiteral("/Sized")}),
-              0);
-    put(QStringLiteral("icons/Sized/128x128/apps/app-n.png"), png(Qt::green, 128));
-    EXPECT_EQ(lookUp("app-n", &reads), QStringLiteral("/Sized/128x128/apps/app-n.png"));
 }
 
 TEST_F(IconThemeLookupTest, EachFolderIsReadOnceForEveryNameTriedAndALargeOneIsAskedNameByName) {

@@ -4,7 +4,6 @@
 #include "platform/files/regular_file.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/icon_folder_contents.h"
-#include "platform/workspace/icon_theme_cache.h"
 #include "platform/workspace/icon_theme_index.h"
 
 #include <QBuffer>
@@ -199,35 +198,22 @@ std::optional<QString> fileIn(IconFolderContents& contents, const std::string& p
     return std::nullopt;
 }
 
-// The same, as the theme's cache tells it.
-std::optional<QString> fileInCache(const IconThemeCache& cache, const std::string& path, const QByteArray& folder,
-                                   const std::string& stem, const FileNames& names) {
-    const int kinds = cache.kinds(stem, std::string_view(folder.constData(), size_t(folder.size())));
-    for (size_t i = 0; i < names.size(); ++i)
-        if (kinds & (1 << i)) return QFile::decodeName(QByteArray::fromStdString(path + '/' + names[i]));
-    return std::nullopt;
-}
-
 // The file for `name` in one theme: a folder matching the size, else the nearest.
 std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex& index, const QString& name,
                                           int pixels, const QStringList& allBases, Reach& reach,
                                           IconFolderContents& contents) {
     QStringList elsewhere;
     std::vector<std::string> roots;
-    std::vector<std::shared_ptr<const IconThemeCache>> caches;
     for (const QString& base : allBases) {
         const QString root = base + QLatin1Char('/') + theme;
         if (reach.local(root)) {
             std::string path = QFile::encodeName(root).toStdString();
-            if (!contents.folder(path)->exists()) continue;
-            roots.push_back(path + '/');
-            caches.push_back(contents.themeCache(roots.back(), index));
+            if (contents.folder(path)->exists()) roots.push_back(path + '/');
         } else if (indexedElsewhere(root + QStringLiteral("/index.theme"))) {
             elsewhere << root;
         }
     }
     const FileNames names = fileNames(name);
-    const std::string stem = QFile::encodeName(name).toStdString();
     std::string path;
     std::optional<ThemedIconFile> nearest;
     int nearestDistance = INT_MAX;
@@ -236,10 +222,9 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
             if (exact != folder.matches(pixels)) continue;
             const int distance = exact ? 0 : folder.distance(pixels);
             if (!exact && distance >= nearestDistance) continue;
-            for (size_t r = 0; r < roots.size(); ++r) {
-                path.assign(roots[r]).append(folder.name.constData(), size_t(folder.name.size()));
-                const std::optional<QString> found =
-                    caches[r] ? fileInCache(*caches[r], path, folder.name, stem, names) : fileIn(contents, path, names);
+            for (const std::string& root : roots) {
+                path.assign(root).append(folder.name.constData(), size_t(folder.name.size()));
+                const std::optional<QString> found = fileIn(contents, path, names);
                 if (!found) continue;
                 const ThemedIconFile file{*found, folder.size * folder.scale};
                 if (exact) return file;

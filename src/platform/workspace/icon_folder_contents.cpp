@@ -1,11 +1,5 @@
 #include "platform/workspace/icon_folder_contents.h"
 
-#include "platform/files/regular_file.h"
-#include "platform/workspace/icon_theme_cache.h"
-#include "platform/workspace/icon_theme_index.h"
-
-#include <QFile>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,31 +15,6 @@ namespace {
 std::atomic<int> reads{0};
 
 bool isFileOrLink(mode_t mode) { return S_ISREG(mode) || S_ISLNK(mode); }
-
-// The largest themes' caches run to a few MiB.
-constexpr qint64 kMaxCacheBytes = 32 * 1024 * 1024;
-
-bool newer(const struct stat& a, const struct stat& b) {
-    return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
-}
-
-// The cache at `root`, unless a folder it describes changed after it was written.
-std::shared_ptr<const IconThemeCache> validCache(const std::string& root, const ThemeIndex& index) {
-    const std::string path = root + "icon-theme.cache";
-    struct stat cache {};
-    struct stat folder {};
-    if (::stat(path.c_str(), &cache) != 0 || !S_ISREG(cache.st_mode)) return nullptr;
-    if (::stat(root.c_str(), &folder) != 0 || newer(folder, cache)) return nullptr;
-    std::string inside = root;
-    for (const ThemeFolder& each : index.folders) {
-        inside.resize(root.size());
-        inside.append(each.name.constData(), size_t(each.name.size()));
-        if (::stat(inside.c_str(), &folder) == 0 && newer(folder, cache)) return nullptr;
-    }
-    const std::optional<QByteArray> bytes = readRegularFile(QFile::decodeName(QByteArray::fromStdString(path)), kMaxCacheBytes);
-    std::optional<IconThemeCache> parsed = bytes ? IconThemeCache::parse(*bytes) : std::nullopt;
-    return parsed ? std::make_shared<const IconThemeCache>(std::move(*parsed)) : nullptr;
-}
 
 }  // namespace
 
@@ -113,16 +82,6 @@ std::shared_ptr<const IconFolderContents::Folder> IconFolderContents::folder(std
     std::string key = made->path_;
     std::lock_guard lock(mutex_);
     return folders_.emplace(std::move(key), std::move(made)).first->second;
-}
-
-std::shared_ptr<const IconThemeCache> IconFolderContents::themeCache(const std::string& root, const ThemeIndex& index) {
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto hit = caches_.find(root); hit != caches_.end()) return hit->second;
-    }
-    std::shared_ptr<const IconThemeCache> made = validCache(root, index);
-    std::lock_guard lock(mutex_);
-    return caches_.emplace(root, std::move(made)).first->second;
 }
 
 int IconFolderContents::folderReads() { return reads; }

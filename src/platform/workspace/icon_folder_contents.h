@@ -9,9 +9,6 @@
 
 namespace platform {
 
-class IconThemeCache;
-struct ThemeIndex;
-
 // What the icon folders lookups look into hold, each folder read once. A theme may list thousands
 // of folders and a lookup looks into each of them for every name it tries (the name, then the name
 // shortened at each dash): a small folder's listing is kept, so that every later name is answered
@@ -52,10 +49,6 @@ public:
 
     // `path` looked into (at the first call for it).
     std::shared_ptr<const Folder> folder(std::string_view path);
-    // The icon-theme.cache of the theme folder `root` (ending in '/'), read at the first call for
-    // it, when it is no older than that folder and each folder of `index` in it; else null, and the
-    // folders are looked into.
-    std::shared_ptr<const IconThemeCache> themeCache(const std::string& root, const ThemeIndex& index);
 
     // How many folders were opened since the process started (tests).
     static int folderReads();
@@ -63,7 +56,6 @@ public:
 private:
     std::mutex mutex_;
     std::unordered_map<std::string, std::shared_ptr<const Folder>, Hash, std::equal_to<>> folders_;
-    std::unordered_map<std::string, std::shared_ptr<const IconThemeCache>> caches_;
 };
 
 }  // namespace platform
