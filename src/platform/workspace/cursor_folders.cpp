@@ -15,25 +15,25 @@ namespace {
 // The X cursor library's folders when XCURSOR_PATH is not set, as Debian builds it.
 constexpr char kDefaultFolders[] = "~/.icons:/usr/share/icons:/usr/share/pixmaps";
 
-}  // namespace
-
-QByteArray localCursorFolders(const QByteArray& path, const QString& home,
-                              const std::function<bool(const QString&)>& local) {
+// The folders of `path` (':'-separated, a leading '~' standing for home) on this machine's own
+// file systems, in their order and spelling.
+QByteArray localFolders(const QByteArray& path) {
+    const QString home = QDir::homePath();
     QByteArrayList kept;
     for (const QByteArray& folder : path.split(':')) {
         if (folder.isEmpty()) continue;
         const QString name = QFile::decodeName(folder);
-        if (local(name.startsWith(QLatin1Char('~')) ? home + name.mid(1) : name)) kept << folder;
+        if (readsInPlace(name.startsWith(QLatin1Char('~')) ? home + name.mid(1) : name)) kept << folder;
     }
     return kept.join(':');
 }
 
+}  // namespace
+
 void keepCursorFoldersLocal() {
     const bool wasSet = qEnvironmentVariableIsSet("XCURSOR_PATH");
     const QByteArray given = wasSet ? qgetenv("XCURSOR_PATH") : QByteArray(kDefaultFolders);
-    const QByteArray kept = localCursorFolders(given, QDir::homePath(), [](const QString& folder) {
-        return readsInPlace(folder);
-    });
+    const QByteArray kept = localFolders(given);
     if (kept == given) return;
     // The library keeps the value it reads the first time (a pointer into the environment), so the
     // text stays for the life of the process.

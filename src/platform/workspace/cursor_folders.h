@@ -1,10 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
-#include <functional>
-
 namespace platform {
 
 // The X library reads cursors on the thread that draws, from the folders of XCURSOR_PATH or of
@@ -13,10 +8,5 @@ namespace platform {
 // before the first window, this gives the library only the folders on this machine's own file
 // systems; programs started from here still get the environment as it was.
 void keepCursorFoldersLocal();
-
-// The folders of `path` (':'-separated, a leading '~' standing for `home`) that `local` accepts,
-// in their order and spelling.
-QByteArray localCursorFolders(const QByteArray& path, const QString& home,
-                              const std::function<bool(const QString&)>& local);
 
 }  // namespace platform
