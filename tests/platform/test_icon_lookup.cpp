@@ -164,6 +164,18 @@ TEST(IconThemeFolder, AScaledFolderIsAsFarAsItsRangeLiesFromTheSize) {
     EXPECT_EQ(folder.distance(600), 88);
 }
 
+// A folder is looked into only for the size its section gives: one without (or with none above
+// zero) holds nothing a lookup could pick, and a listed folder without a section is no folder.
+TEST(IconThemeFolder, FoldersWithoutASizeAreLeftOut) {
+    const platform::ThemeIndex index = platform::parseThemeIndex(
+        "[Icon Theme]\nDirectories=48x48/apps, sizeless,zero,unlisted-section,scalable/apps\n\n[48x48/apps]\nSize=48\n\n"
+        "[sizeless]\nType=Scalable\nMinSize=16\nMaxSize=512\n\n[zero]\nSize=0\n\n[scalable/apps]\nSize=64\n"
+        "Type=Scalable\nMaxSize=256\n");
+    std::vector<std::string> names;
+    for (const platform::ThemeFolder& folder : index.folders) names.push_back(folder.name.toStdString());
+    EXPECT_EQ(names, std::vector<std::string>({"48x48/apps", "scalable/apps"}));
+}
+
 TEST_F(IconThemeLookupTest, EachFolderIsReadOnceForEveryNameTriedAndALargeOneIsAskedNameByName) {
     // Too many to keep: asked for the name itself.
     for (int i = 0; i <= platform::IconFolderContents::kMaxListed; ++i)
