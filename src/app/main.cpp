@@ -48,11 +48,12 @@ int main(int argc, char** argv) {
     AppIconHelper::setRemembering(true);
     QIcon::setThemeSearchPaths(platform::DesktopIconTheme::searchPaths());
     // Qt's generic platform theme searches hicolor alone, which lacks most names notifications give.
-    platform::DesktopIconTheme::follow(platform::Scheduler::shared(), platform::ProcessLauncher::system(),
-                                       [](const QString&) {
-                                           AppIconHelper::setRemembering(false);  // forgets answers of the old theme
-                                           AppIconHelper::setRemembering(true);
-                                       });
+    // The desktop's theme is followed for as long as the application runs.
+    const platform::AnyCancellable iconTheme = platform::DesktopIconTheme::follow(
+        platform::Scheduler::shared(), platform::ProcessLauncher::system(), [](const QString&) {
+            AppIconHelper::setRemembering(false);  // forgets answers of the old theme
+            AppIconHelper::setRemembering(true);
+        });
 
     platform::DesktopApplication application;
     platform::Application::setShared(&application);

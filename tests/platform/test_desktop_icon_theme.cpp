@@ -2,7 +2,9 @@
 
 #include "platform/workspace/desktop_entries.h"
 #include "support/fake_process.h"
+#include "platform/runtime/qt_scheduler.h"
 #include "support/fixtures.h"
+#include "support/loopback_http_server.h"
 #include "support/service_fixtures.h"
 #include "support/virtual_scheduler.h"
 
@@ -116,9 +118,12 @@ protected:
         index.write("[Icon Theme]\nName=" + name.toUtf8() +
                     "\nInherits=hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
         if (!colour.isValid()) return;
+        icon(name, QStringLiteral("mail-message-new"), colour);
+    }
+    void icon(const QString& theme, const QString& name, const QColor& colour) {
         QImage image(48, 48, QImage::Format_ARGB32);
         image.fill(colour);
-        ASSERT_TRUE(image.save(folder + QStringLiteral("/48x48/apps/mail-message-new.png")));
+        ASSERT_TRUE(image.save(icons() + u'/' + theme + QStringLiteral("/48x48/apps/") + name + QStringLiteral(".png")));
     }
     // The colour the data folders' icon lookup draws mail-message-new in; invalid when none is found.
     static QColor mailIcon() {
@@ -127,21 +132,43 @@ protected:
     }
 
     // Makes a window of ours the XSETTINGS manager of screen 0, naming `iconTheme`.
-    void serveXSettings(const QByteArray& iconTheme) {
+    void serveXSettings(const QByteArray& iconTheme) { publish(xsettings({{"Net/IconThemeName", iconTheme}})); }
+    // Sets the manager's settings to `value`, as a manager does: on its first publication (or the
+    // first after quitManager) a new window takes the selection and announces it on the root window.
+    void publish(const QByteArray& value) {
         if (!c_) {
             c_ = xcb_connect(nullptr, nullptr);
             ASSERT_FALSE(xcb_connection_has_error(c_));
-            xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        }
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        const bool starting = !manager_;
+        if (starting) {
             manager_ = xcb_generate_id(c_);
             xcb_create_window(c_, XCB_COPY_FROM_PARENT, manager_, screen->root, 0, 0, 1, 1, 0,
                               XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
         }
         const xcb_atom_t property = atom("_XSETTINGS_SETTINGS");
-        const QByteArray value = xsettings({{"Net/IconThemeName", iconTheme}});
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, manager_, property, property, 8, uint32_t(value.size()),
                             value.constData());
-        xcb_set_selection_owner(c_, manager_, atom("_XSETTINGS_S0"), XCB_CURRENT_TIME);
+        if (starting) {
+            xcb_set_selection_owner(c_, manager_, atom("_XSETTINGS_S0"), XCB_CURRENT_TIME);
+            xcb_client_message_event_t announce{};
+            announce.response_type = XCB_CLIENT_MESSAGE;
+            announce.format = 32;
+            announce.window = screen->root;
+            announce.type = atom("MANAGER");
+            announce.data.data32[0] = XCB_CURRENT_TIME;
+            announce.data.data32[1] = atom("_XSETTINGS_S0");
+            announce.data.data32[2] = manager_;
+            xcb_send_event(c_, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&announce));
+        }
         std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));  // a round trip: all is done
+    }
+    // The manager ends: its window goes, and the selection with it.
+    void quitManager() {
+        xcb_destroy_window(c_, manager_);
+        manager_ = 0;
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
     }
     xcb_atom_t atom(const QByteArray& name) {
         auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(name.size()), name.constData()), nullptr);
@@ -250,6 +277,43 @@ TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalled
                                        "[Icon Theme]\nName=Fancy\nInherits=hicolor\nDirectories=48x48/apps,64x64/apps\n\n"
                                        "[48x48/apps]\nSize=48\nType=Fixed\n\n[64x64/apps]\nSize=64\nType=Fixed\n"));
     EXPECT_EQ(mailIcon(), QColor(Qt::magenta));
+}
+
+// The desktop's manager names another theme while the application runs, then quits and another
+// starts: each theme it names is taken as it comes, on the event loop, and icons come from it.
+TEST_F(DesktopIconThemeTest, EachThemeTheXSettingsManagerNamesLaterIsTakenAndItsIconsFound) {
+    icon(QStringLiteral("Gnomish"), QStringLiteral("gnomish-only"), Qt::green);
+    serveXSettings("Fancy");
+    platform::QtScheduler scheduler;
+    testsupport::FakeProcessLauncher unused;
+    DesktopIconTheme::Sources sources;
+    sources.gsettings = QString();
+    QStringList changes;
+    const platform::AnyCancellable following =
+        DesktopIconTheme::follow(scheduler, unused, [&changes](const QString& theme) { changes << theme; }, sources);
+    EXPECT_EQ(changes, QStringList({"Fancy"}));
+    EXPECT_TRUE(platform::DesktopEntries::icon(QStringLiteral("gnomish-only")).isNull());
+    const auto taken = [&changes](const QString& theme) {
+        return testsupport::spinUntil([&] { return !changes.isEmpty() && changes.back() == theme; });
+    };
+
+    serveXSettings("Gnomish");
+    ASSERT_TRUE(taken(QStringLiteral("Gnomish"))) << changes.join(u',').toStdString();
+    EXPECT_EQ(mailIcon(), QColor(Qt::green));
+    EXPECT_FALSE(platform::DesktopEntries::icon(QStringLiteral("gnomish-only")).isNull()) << "the missing answer stayed";
+
+    // Settings that cannot be read, or that name a theme not installed, keep the theme.
+    publish("\x05 not settings");
+    serveXSettings("Missing");
+    serveXSettings("breeze");
+    ASSERT_TRUE(taken(QStringLiteral("breeze")));
+    EXPECT_EQ(changes, QStringList({"Fancy", "Gnomish", "breeze"}));
+
+    quitManager();
+    serveXSettings("Fancy");
+    ASSERT_TRUE(taken(QStringLiteral("Fancy")));
+    EXPECT_EQ(mailIcon(), QColor(Qt::blue));
+    EXPECT_TRUE(unused.runs().empty());
 }
 
 }  // namespace

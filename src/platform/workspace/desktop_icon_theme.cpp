@@ -5,14 +5,13 @@
 #include "platform/process/child_process.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/workspace/desktop_entries.h"
+#include "platform/workspace/xsettings_watch.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QStandardPaths>
-
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -22,17 +21,8 @@ namespace platform {
 
 namespace {
 
-// A settings manager's property is a few KiB; more is not one.
-constexpr uint32_t kXSettingsLimitWords = 64 * 1024 / 4;
 constexpr double kGsettingsTimeoutSeconds = 2.0;
-
-xcb_atom_t internAtom(xcb_connection_t* c, const QByteArray& name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.constData()), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-}
+const QByteArray kIconThemeSetting = QByteArrayLiteral("Net/IconThemeName");
 
 // A theme name is one folder name.
 bool plausibleName(const QString& theme) {
@@ -105,30 +95,6 @@ std::optional<QString> DesktopIconTheme::xsettingsString(const QByteArray& data,
     return std::nullopt;
 }
 
-std::optional<QString> DesktopIconTheme::xsettingsIconTheme(const QByteArray& display) {
-    int screen = 0;
-    xcb_connection_t* c = xcb_connect(display.isEmpty() ? nullptr : display.constData(), &screen);
-    const std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> owned(c, xcb_disconnect);
-    if (xcb_connection_has_error(c)) return std::nullopt;
-    const xcb_atom_t selection = internAtom(c, "_XSETTINGS_S" + QByteArray::number(screen));
-    const xcb_atom_t property = internAtom(c, "_XSETTINGS_SETTINGS");
-    if (selection == XCB_ATOM_NONE || property == XCB_ATOM_NONE) return std::nullopt;
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
-    const xcb_window_t manager = owner ? owner->owner : xcb_window_t{XCB_NONE};
-    std::free(owner);
-    if (manager == XCB_NONE) return std::nullopt;
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, manager, property, property, 0, kXSettingsLimitWords), nullptr);
-    if (!reply) return std::nullopt;
-    std::optional<QString> theme;
-    if (reply->format == 8 && reply->bytes_after == 0) {
-        const QByteArray data(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
-        theme = xsettingsString(data, "Net/IconThemeName");
-    }
-    std::free(reply);
-    return theme;
-}
-
 std::optional<QString> DesktopIconTheme::gnomeIconTheme(ProcessLauncher& launcher, const QString& gsettings) {
     const ProcessResult result = launcher.run(
         ProcessSpec{gsettings, {QStringLiteral("get"), QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("icon-theme")}, {}, {}},
@@ -163,42 +129,106 @@ QStringList DesktopIconTheme::searchPaths() {
     return paths;
 }
 
-void DesktopIconTheme::follow(Scheduler& scheduler, ProcessLauncher& launcher,
-                              std::function<void(const QString&)> changed, const Sources& sources) {
-    const QStringList searchPaths = QIcon::themeSearchPaths();
-    const auto use = [changed](const QString& theme) {
-        if (theme == QIcon::themeName()) return;
-        QIcon::setThemeName(theme);
-        if (changed) changed(theme);
-    };
-    // Folders on a file system that may never answer (or reached through a link to one) are
-    // looked into by a worker alone.
+namespace {
+
+// The search paths readRegularFile reads in place: folders on a file system that may never
+// answer (or reached through a link to one) are looked into by a worker alone.
+QStringList localFolders(const QStringList& searchPaths) {
     QStringList local;
     for (const QString& path : searchPaths)
         if (readsInPlace(path)) local << path;
-    const std::optional<QString> named = xsettingsIconTheme(sources.display);
-    if (installed(named, local, true)) return use(*named);
-    if (named && local.size() < searchPaths.size()) {
-        scheduler.global([&scheduler, searchPaths, use, theme = *named] {
-            if (installed(theme, searchPaths)) scheduler.post([use, theme] { use(theme); });
-        });
+    return local;
+}
+
+// Sets QIcon's theme from what the desktop names, now and as the XSETTINGS manager names others.
+// Main thread, but for the workers' look at folders.
+class ThemeFollower : public std::enable_shared_from_this<ThemeFollower> {
+public:
+    ThemeFollower(Scheduler& scheduler, std::function<void(const QString&)> changed)
+        : scheduler_(scheduler), changed_(std::move(changed)), searchPaths_(QIcon::themeSearchPaths()) {}
+
+    const QStringList& searchPaths() const { return searchPaths_; }
+
+    void use(const QString& theme) {
+        if (theme == QIcon::themeName()) return;
+        QIcon::setThemeName(theme);
+        if (changed_) changed_(theme);
     }
-    if (installed(QIcon::themeName(), local, true)) return;
+    // `theme` when the worker that found it answers, unless the manager named another meanwhile.
+    std::function<void(const QString&)> useLater() {
+        return [self = shared_from_this(), named = named_](const QString& theme) {
+            self->scheduler_.post([self, named, theme] {
+                if (self->named_ == named) self->use(theme);
+            });
+        };
+    }
+    // The theme the manager names: at once when installed on this machine's own file systems, else
+    // once a worker found it elsewhere. Whether it was taken at once.
+    bool takeNamed(const QStringList& local) {
+        if (DesktopIconTheme::installed(named_, local, true)) {
+            use(*named_);
+            return true;
+        }
+        if (named_ && local.size() < searchPaths_.size()) {
+            scheduler_.global([searchPaths = searchPaths_, theme = *named_, later = useLater()] {
+                if (DesktopIconTheme::installed(theme, searchPaths)) later(theme);
+            });
+        }
+        return false;
+    }
+
+    // Reads the manager's settings and follows them from now on; whether it names a theme taken at once.
+    bool watch(const QByteArray& display, const QStringList& local) {
+        watch_ = XSettingsWatch::connect(display);
+        if (!watch_) return false;
+        named_ = DesktopIconTheme::xsettingsString(watch_->settings(), kIconThemeSetting);
+        const bool taken = takeNamed(local);
+        watch_->follow([this] { settingsChanged(); });
+        return taken;
+    }
+    void stopWatching() { watch_.reset(); }
+
+private:
+    void settingsChanged() {
+        // Gone or unreadable settings, or others than the theme changing, keep the theme.
+        const std::optional<QString> named = DesktopIconTheme::xsettingsString(watch_->settings(), kIconThemeSetting);
+        if (!named || named == named_) return;
+        named_ = named;
+        takeNamed(localFolders(searchPaths_));
+    }
+
+    Scheduler& scheduler_;
+    std::function<void(const QString&)> changed_;
+    const QStringList searchPaths_;
+    std::optional<QString> named_;  // by the manager, last
+    std::unique_ptr<XSettingsWatch> watch_;
+};
+
+}  // namespace
+
+AnyCancellable DesktopIconTheme::follow(Scheduler& scheduler, ProcessLauncher& launcher,
+                                        std::function<void(const QString&)> changed, const Sources& sources) {
+    const auto follower = std::make_shared<ThemeFollower>(scheduler, std::move(changed));
+    AnyCancellable following([follower] { follower->stopWatching(); });
+    const QStringList local = localFolders(follower->searchPaths());
+    if (follower->watch(sources.display, local)) return following;
+    if (installed(QIcon::themeName(), local, true)) return following;
     for (const QString& fallback : {QStringLiteral("Adwaita"), QStringLiteral("breeze")}) {
         if (installed(fallback, local, true)) {
-            use(fallback);
+            follower->use(fallback);
             break;
         }
     }
-    if (sources.gsettings && sources.gsettings->isEmpty()) return;
-    scheduler.global([&scheduler, &launcher, searchPaths, use, gsettings = sources.gsettings] {
+    if (sources.gsettings && sources.gsettings->isEmpty()) return following;
+    scheduler.global([&launcher, searchPaths = follower->searchPaths(), later = follower->useLater(),
+                      gsettings = sources.gsettings] {
         // Looked up here: a PATH walk touches the disk.
         const QString program = gsettings ? *gsettings : QStandardPaths::findExecutable(QStringLiteral("gsettings"));
         if (program.isEmpty()) return;
         const std::optional<QString> gnome = gnomeIconTheme(launcher, program);
-        if (!installed(gnome, searchPaths)) return;
-        scheduler.post([use, theme = *gnome] { use(theme); });
+        if (installed(gnome, searchPaths)) later(*gnome);
     });
+    return following;
 }
 
 }  // namespace platform

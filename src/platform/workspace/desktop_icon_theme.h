@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/runtime/reactive.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -30,13 +32,13 @@ public:
     // and GNOME's read the desktop's setting), else the GNOME setting, else Adwaita or breeze,
     // whichever is installed first; each only when installed. QIcon takes the X server's answer
     // or the installed default at once, so the first notifications find their icons; the GNOME
-    // setting, which takes running gsettings, follows from a worker. `changed` runs on the main
-    // thread after each change of QIcon's theme.
-    static void follow(Scheduler& scheduler, ProcessLauncher& launcher, std::function<void(const QString&)> changed,
-                       const Sources& sources = {});
+    // setting, which takes running gsettings, follows from a worker. Until the returned handle is
+    // cancelled, each theme the XSETTINGS manager names later (a new manager included) is taken
+    // the same way, and an answer a worker gives after it names another is dropped. `changed`
+    // runs on the main thread after each change of QIcon's theme.
+    static AnyCancellable follow(Scheduler& scheduler, ProcessLauncher& launcher,
+                                 std::function<void(const QString&)> changed, const Sources& sources = {});
 
-    // Net/IconThemeName of the XSETTINGS manager of the display's default screen.
-    static std::optional<QString> xsettingsIconTheme(const QByteArray& display);
     // The string setting `name` of an _XSETTINGS_SETTINGS property value; none when absent, not a
     // string, or the data is malformed.
     static std::optional<QString> xsettingsString(const QByteArray& data, const QByteArray& name);
