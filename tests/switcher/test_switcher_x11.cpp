@@ -13,7 +13,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QImage>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -314,6 +316,41 @@ TEST_F(SwitcherX11Test, InstanceNamesSkipTaskbarWindowsAndIconsUpTo256PixelsFoll
     zeta.reset();
     EXPECT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 4u; }, this));
     QFile::remove(entry.fileName());
+}
+
+// An entry that names its icon in the icon theme: once the desktop's theme changes, the
+// application is drawn from the new one.
+TEST_F(SwitcherX11Test, AnEntrysThemedIconFollowsTheIconTheme) {
+    const QString icons = dataHome->path() + QStringLiteral("/icons/");
+    for (const auto& [theme, colour] : {std::pair{"Light", Qt::yellow}, {"Dark", Qt::magenta}}) {
+        const QString folder = icons + QLatin1String(theme);
+        ASSERT_TRUE(testsupport::writeFile(folder + QStringLiteral("/index.theme"),
+                                           "[Icon Theme]\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n"));
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/48x48/apps")));
+        QImage image(48, 48, QImage::Format_ARGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save(folder + QStringLiteral("/48x48/apps/theta-app.png")));
+    }
+    ASSERT_TRUE(testsupport::writeFile(dataHome->path() + QStringLiteral("/applications/org.example.Theta.desktop"),
+                                       "[Desktop Entry]\nType=Application\nName=Theta\nIcon=theta-app\nExec=theta\n"));
+    const QString savedTheme = QIcon::themeName();
+    QIcon::setThemeName(QStringLiteral("Light"));
+    std::unique_ptr<ServiceProcess> theta(
+        window({QStringLiteral("Theta"), QStringLiteral("--desktop"), QStringLiteral("org.example.Theta")}));
+    platform::LinuxWorkspace workspace;
+    const auto iconColour = [&] {
+        const auto apps = workspace.runningApplications();
+        const RunningApplication* app = find(apps, theta->pid());
+        return app && app->icon ? app->icon->pixmap(2).toImage().pixelColor(0, 0) : QColor();
+    };
+    EXPECT_TRUE(waitFor([&] { return iconColour() == QColor(Qt::yellow); }, this)) << iconColour().name().toStdString();
+    QIcon::setThemeName(QStringLiteral("Dark"));
+    EXPECT_EQ(iconColour().name(), QColor(Qt::magenta).name()) << "drawn from the old theme";
+    QIcon::setThemeName(savedTheme);
+
+    theta.reset();
+    EXPECT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 4u; }, this));
+    QFile::remove(dataHome->path() + QStringLiteral("/applications/org.example.Theta.desktop"));
 }
 
 // A display that cannot be reached gives no window list at all, never one that fails later.

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QIcon>
 #include <QImage>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -67,6 +68,7 @@ void LinuxWorkspace::track(const X11Client& client, bool withIcon) const {
 
 void LinuxWorkspace::resolveIcon(TrackedWindow& tracked) const {
     const quint64 pending = IconLookup::pendingAnswers();
+    tracked.iconTheme = QIcon::themeName();
     tracked.icon = tracked.entry ? entryIcon(tracked.entry->icon) : QIcon();
     // The entry's icon is still being looked up: the window's own stands in until the next listing.
     tracked.iconPending = IconLookup::pendingAnswers() != pending;
@@ -127,7 +129,8 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
         const auto found = windows_.find(window);
         if (found == windows_.end()) continue;
         TrackedWindow& tracked = found->second;
-        if (tracked.iconPending) resolveIcon(tracked);
+        // A window keeps its entry's icon until the desktop's icon theme changes.
+        if (tracked.iconPending || tracked.iconTheme != QIcon::themeName()) resolveIcon(tracked);
         const X11Client& client = tracked.client;
         if (client.pid <= 0) continue;
         const bool ordinary = client.normal && !client.skipTaskbar;

@@ -59,6 +59,7 @@ private:
         std::optional<DesktopEntry> entry;
         QIcon icon;
         bool iconPending = false;  // the entry's icon was still being looked up
+        QString iconTheme;         // the icon theme it was looked up in
     };
 
     RunningApplication self() const;
