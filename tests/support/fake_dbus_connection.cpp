@@ -28,6 +28,11 @@ DBusReply FakeDBusConnection::answer(const platform::DBusCall& call, bool* silen
     *silent = false;
     if (!connected_) return {};
     auto it = handlers_.find(key(call));
+    if (it == handlers_.end() && key(call) == QLatin1String("org.freedesktop.DBus.GetNameOwner")) {
+        const auto owner = owners_.find(call.arguments.value(0).toString());
+        if (owner != owners_.end()) return {DBusReply::Status::ok, {owner->second}, {}, {}};
+        return {DBusReply::Status::error, {}, QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"), {}};
+    }
     if (it == handlers_.end())
         return {DBusReply::Status::error, {}, QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), key(call)};
     if (!it->second) {
@@ -69,6 +74,12 @@ platform::AnyCancellable FakeDBusConnection::subscribe(const platform::DBusMatch
     auto subscription = std::make_shared<Subscription>(Subscription{match, std::move(handler)});
     subscriptions_.push_back(subscription);
     std::weak_ptr<Subscription> weak = subscription;
+    if (match.eavesdrop && match.eavesdropRefused && !eavesdropRefusal_.isEmpty()) {
+        // Answered later, as the bus answers AddMatch.
+        platform::Scheduler::shared().post([weak, error = eavesdropRefusal_, refused = match.eavesdropRefused] {
+            if (auto s = weak.lock(); s && s->handler) refused(error);
+        });
+    }
     return platform::AnyCancellable([weak] {
         if (auto s = weak.lock()) s->handler = nullptr;
     });

@@ -29,8 +29,11 @@ public:
     void reply(const QString& interfaceDotMethod, QVariantList values);
     // Never answers "interface.method": callers get timedOut after their timeout.
     void silence(const QString& interfaceDotMethod);
-    // Owner of a well-known name, so subscriptions by name match signals from it.
+    // Owner of a well-known name, so subscriptions by name match signals from it; GetNameOwner
+    // answers with it unless given a handler.
     void setOwner(const QString& name, const QString& uniqueName);
+    // Refuses every eavesdropping match from now on with `errorName`, as dbus-broker does.
+    void refuseEavesdropping(const QString& errorName) { eavesdropRefusal_ = errorName; }
 
     // Delivers `signal` to every live matching subscription; returns how many got it.
     int emitSignal(const platform::DBusSignal& signal);
@@ -50,6 +53,7 @@ private:
     bool connected_ = true;
     std::map<QString, CallHandler> handlers_;
     std::map<QString, QString> owners_;
+    QString eavesdropRefusal_;
     std::vector<platform::DBusCall> calls_;
     std::vector<Timeout> timeouts_;
     std::vector<std::shared_ptr<Subscription>> subscriptions_;

@@ -23,6 +23,8 @@ namespace {
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
+// The bus answers AddMatch at once; one that does not within this has refused it.
+constexpr int kAddMatchTimeoutMs = 10000;
 
 QVariant plainValue(const QVariant& value);
 
@@ -150,6 +152,7 @@ class DBusSignalReceiver : public QObject {
 public:
     explicit DBusSignalReceiver(DBusConnection::SignalHandler handler) : handler_(std::move(handler)) {}
     void deactivate() { handler_ = nullptr; }
+    bool isActive() const { return static_cast<bool>(handler_); }
 
 public Q_SLOTS:
     void receive(const QDBusMessage& message) {
@@ -266,7 +269,16 @@ AnyCancellable QtDBusConnection::subscribe(const DBusMatch& match, SignalHandler
     // connection to this one only under an eavesdropping rule, which Qt's dispatch then serves
     // like any other.
     const QString eavesdropRule = match.eavesdrop ? eavesdropRuleFor(match) : QString();
-    if (!eavesdropRule.isEmpty()) state_->connection.send(busMessage(QStringLiteral("AddMatch"), eavesdropRule));
+    if (!eavesdropRule.isEmpty()) {
+        // Owned by the receiver: a subscription dropped before the answer hears no refusal.
+        auto* added = new QDBusPendingCallWatcher(
+            state_->connection.asyncCall(busMessage(QStringLiteral("AddMatch"), eavesdropRule), kAddMatchTimeoutMs), receiver);
+        QObject::connect(added, &QDBusPendingCallWatcher::finished, receiver,
+                         [receiver, refused = match.eavesdropRefused](QDBusPendingCallWatcher* watcher) {
+                             watcher->deleteLater();
+                             if (watcher->isError() && receiver->isActive() && refused) refused(watcher->error().name());
+                         });
+    }
     std::weak_ptr<State> weak = state_;
     QPointer<DBusSignalReceiver> guard(receiver);
     return AnyCancellable([weak, guard, match, argumentMatch, eavesdropRule] {
@@ -338,10 +350,18 @@ AnyCancellable DBusConnection::subscribePropertiesChanged(
                      });
 }
 
+// NameOwnerChanged as the bus itself sends it: (name, old owner, new owner), all strings.
+static bool isOwnerChange(const DBusSignal& signal) {
+    if (signal.sender != kBusService || signal.arguments.size() != 3) return false;
+    for (const QVariant& argument : signal.arguments)
+        if (argument.metaType() != QMetaType::fromType<QString>()) return false;
+    return true;
+}
+
 AnyCancellable DBusConnection::watchNameOwner(const QString& name, std::function<void(const QString&)> handler) {
     return subscribe({kBusService, kBusPath, kBusService, QStringLiteral("NameOwnerChanged"), name},
                      [name, handler = std::move(handler)](const DBusSignal& signal) {
-                         if (signal.arguments.size() < 3 || signal.arguments.at(0).toString() != name) return;
+                         if (!isOwnerChange(signal) || signal.arguments.at(0).toString() != name) return;
                          handler(signal.arguments.at(2).toString());
                      });
 }
@@ -354,7 +374,7 @@ AnyCancellable DBusConnection::watchNameNamespace(const QString& space,
                                                   std::function<void(const QString&, const QString&)> handler) {
     return subscribe({kBusService, kBusPath, kBusService, QStringLiteral("NameOwnerChanged"), {}},
                      [space, handler = std::move(handler)](const DBusSignal& signal) {
-                         if (signal.arguments.size() < 3) return;
+                         if (!isOwnerChange(signal)) return;
                          const QString name = signal.arguments.at(0).toString();
                          if (inNameSpace(name, space)) handler(name, signal.arguments.at(2).toString());
                      });

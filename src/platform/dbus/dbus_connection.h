@@ -53,6 +53,10 @@ struct DBusMatch {
     // Also signals sent to another connection, which a bus hands on only to an eavesdropping match
     // (where the bus allows it).
     bool eavesdrop = false;
+    // Runs once, on the main thread, with the bus's error when it refuses the eavesdropping match
+    // (dbus-broker refuses every one): the subscription then hears only what is sent to everyone
+    // or to us.
+    std::function<void(const QString& errorName)> eavesdropRefused = nullptr;
 };
 
 struct DBusSignal {
