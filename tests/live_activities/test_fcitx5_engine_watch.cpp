@@ -6,6 +6,7 @@
 #include "platform/input_source/input_method_mode.h"
 #include "support/fake_dbus_connection.h"
 #include "support/fixtures.h"
+#include "support/log_capture.h"
 
 #include <QDBusObjectPath>
 
@@ -217,13 +218,16 @@ TEST(Fcitx5EngineWatchTest, TheInputMethodsInputContextsTakeAreTakenInFcitx5sOrd
     int changes = 0;
     watch.start([&] { ++changes; });
     clock.advance(0.1);
+    QString fcitxOwner = kFcitx5Owner;
     const auto took = [&](const char* inputMethod) {
         fcitx.current = QString::fromLatin1(inputMethod);
-        fcitx.bus.emitSignal({kFcitx5Owner, QStringLiteral("/org/freedesktop/portal/inputcontext/1"),
+        fcitx.bus.emitSignal({fcitxOwner, QStringLiteral("/org/freedesktop/portal/inputcontext/1"),
                               QStringLiteral("org.fcitx.Fcitx.InputContext1"), QStringLiteral("CurrentIM"),
                               {QString(), fcitx.current, QString()}});
     };
     const auto owner = [&](const QString& from, const QString& to) {
+        fcitxOwner = to;
+        fcitx.bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), to);
         fcitx.bus.emitSignal({QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                               QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
                               {QStringLiteral("org.fcitx.Fcitx5"), from, to}});
@@ -245,6 +249,68 @@ TEST(Fcitx5EngineWatchTest, TheInputMethodsInputContextsTakeAreTakenInFcitx5sOrd
     clock.advance(0.1);
     EXPECT_EQ(fcitx.engineName(), QStringLiteral("keyboard-us"));
     EXPECT_EQ(changes, 2);  // the switch, and Fcitx5 going with its engine: none since
+}
+
+// Anyone may send a signal named CurrentIM, and Fcitx5's name may change hands: only the
+// connection that owns the name now, as the bus itself tells, names an input method, and only one
+// Fcitx5 offers, by a name of a plausible length, in arguments of the signal's own types.
+TEST(Fcitx5EngineWatchTest, OnlyFcitx5sOwnWordOnAnInputMethodItOffersCounts) {
+    ScriptedFcitx5 fcitx;
+    auto& watch = fcitx.watch;
+    auto& clock = fcitx.clock.scheduler;
+    int changes = 0;
+    watch.start([&] { ++changes; });
+    fcitx.current = QStringLiteral("keyboard-us");
+    clock.advance(0.1);
+    ASSERT_EQ(fcitx.engineName(), QStringLiteral("keyboard-us"));
+    const auto told = [&](const QString& sender, const QVariantList& arguments) {
+        fcitx.bus.setOwner(QStringLiteral("org.fcitx.Fcitx5"), sender);  // past whatever the bus would filter
+        fcitx.bus.emitSignal({sender, QStringLiteral("/inputcontext/1"), QStringLiteral("org.fcitx.Fcitx.InputContext1"),
+                              QStringLiteral("CurrentIM"), arguments});
+        clock.advance(0.01);  // well within a poll's interval: only the signal can have moved it
+        return fcitx.engineName();
+    };
+    const auto ownerChanged = [&](const QString& sender, const QString& to) {
+        fcitx.bus.emitSignal({sender, QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+                              QStringLiteral("NameOwnerChanged"), {QStringLiteral("org.fcitx.Fcitx5"), kFcitx5Owner, to}});
+    };
+    const QString anthy = QStringLiteral("anthy");
+    EXPECT_EQ(told(QStringLiteral(":1.66"), {QString(), anthy, QString()}), "keyboard-us");
+    EXPECT_EQ(told(kFcitx5Owner, {1, 2, 3}), "keyboard-us");
+    EXPECT_EQ(told(kFcitx5Owner, {QString(), anthy}), "keyboard-us");
+    EXPECT_EQ(told(kFcitx5Owner, {QString(), anthy, 3}), "keyboard-us");
+    EXPECT_EQ(told(kFcitx5Owner, {QString(), QStringLiteral("fake-im"), QString()}), "keyboard-us");
+    EXPECT_EQ(told(kFcitx5Owner, {QString(), QString(1 << 20, QLatin1Char('a')), QString()}), "keyboard-us");
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(told(kFcitx5Owner, {QString(), anthy, QString()}), anthy);
+    EXPECT_EQ(changes, 1);
+
+    // Only the bus says who owns the name now; a Fcitx5 just started names no input method yet.
+    ownerChanged(kFcitx5Owner, QStringLiteral(":1.66"));
+    clock.advance(0.01);
+    EXPECT_EQ(fcitx.engineName(), anthy);
+    fcitx.current.clear();
+    ownerChanged(QStringLiteral("org.freedesktop.DBus"), QStringLiteral(":1.9"));
+    clock.advance(0.01);
+    EXPECT_EQ(watch.engine(), std::nullopt);
+    EXPECT_EQ(told(kFcitx5Owner, {QString(), anthy, QString()}), QString());
+    EXPECT_EQ(told(QStringLiteral(":1.9"), {QString(), anthy, QString()}), anthy);
+}
+
+// A bus that lets nobody overhear (dbus-broker) says so once, however often the watch starts.
+TEST(Fcitx5EngineWatchTest, ABusThatRefusesOverhearingIsLoggedOnce) {
+    testsupport::LogCapture log;
+    ScriptedFcitx5 fcitx;
+    fcitx.bus.refuseEavesdropping(QStringLiteral("org.freedesktop.DBus.Error.MatchRuleInvalid"));
+    for (int i = 0; i < 2; ++i) {
+        fcitx.watch.start([] {});
+        fcitx.clock.scheduler.advance(0.1);
+        fcitx.watch.stop();
+    }
+    EXPECT_EQ(log.matching(QStringLiteral("Fcitx5: ")),
+              QStringList{QStringLiteral("Fcitx5: The session bus refused to let the input method a text field takes be "
+                                         "overheard (org.freedesktop.DBus.Error.MatchRuleInvalid): switches are known "
+                                         "from Fcitx5's answers alone")});
 }
 
 // Fcitx5's tray item lives on a connection of its own, listed by the watcher among other

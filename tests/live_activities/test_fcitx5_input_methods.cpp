@@ -7,6 +7,8 @@
 #include "platform/input_source/fcitx5_engine_watch.h"
 #include "platform/runtime/qt_scheduler.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,6 +132,60 @@ TEST_F(Fcitx5InputMethodTest, TheFocusedInputMethodsSwitchesAreAnnounced) {
     // Nobody listening: no more questions to the daemon.
     service.stop();
     EXPECT_FALSE(sources.fcitx5().isPolling());
+}
+
+// Anyone on the session bus may send a signal named as Fcitx5's, to everyone or to us alone, and
+// claim Fcitx5's name changed hands: only Fcitx5's own word moves the input method, and nothing
+// another client sent reaches the log.
+TEST_F(Fcitx5InputMethodTest, AnotherClientsSignalsMoveNothing) {
+    AnnouncingService watched(sessionBus->connection(), realTime);
+    QStringList engines;  // the engine at each change the sources tell
+    const auto observing = watched.sources.observeSelectionChanges([&] {
+        engines << watched.sources.fcitx5().engine().value_or(platform::InputMethodEngine{}).name;
+    });
+    const Announcements& seen = watched.seen;
+    ASSERT_TRUE(pump([&] { return watched.sources.fcitx5().isPolling(); }));
+    ASSERT_NO_FATAL_FAILURE(focusAnInputContext());
+    ASSERT_TRUE(pump([&] { return watched.sources.fcitx5().engine().has_value(); }));
+    ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("anthy")}).ok());
+    ASSERT_TRUE(pump([&] { return seen.lastID() == QLatin1String("fcitx5:anthy.Japanese"); })) << seen.lastID().toStdString();
+
+    QDBusConnection intruder = QDBusConnection::connectToBus(sessionBus->address(), QStringLiteral("quillvex-test-intruder"));
+    ASSERT_TRUE(intruder.isConnected());
+    const QString us = sessionBus->connection().uniqueName();
+    const auto send = [&](const QString& to, const QString& path, const char* interface, const char* member,
+                          const QVariantList& arguments) {
+        QDBusMessage message = to.isEmpty() ? QDBusMessage::createSignal(path, QLatin1String(interface), QLatin1String(member))
+                                            : QDBusMessage::createTargetedSignal(to, path, QLatin1String(interface),
+                                                                                 QLatin1String(member));
+        message.setArguments(arguments);
+        return intruder.send(message);
+    };
+    const QString context = QStringLiteral("/org/freedesktop/portal/inputcontext/1");
+    const char* fcitxContext = "org.fcitx.Fcitx.InputContext1";
+    EXPECT_TRUE(send({}, context, fcitxContext, "CurrentIM", {"Keyboard - English (US)", "keyboard-us", "en"}));
+    EXPECT_TRUE(send(us, context, fcitxContext, "CurrentIM", {"Keyboard - German", "keyboard-de", "de"}));
+    EXPECT_TRUE(send({}, context, fcitxContext, "CurrentIM", {1, 2, 3}));
+    EXPECT_TRUE(send({}, context, fcitxContext, "CurrentIM", {"", "fake-im", ""}));
+    EXPECT_TRUE(send({}, context, fcitxContext, "CurrentIM", {"", QString(1 << 20, QLatin1Char('x')), ""}));
+    EXPECT_TRUE(send({}, QStringLiteral("/kimpanel"), "org.kde.kimpanel.inputmethod", "UpdateProperty",
+                     {QStringLiteral("/Fcitx/im:Anthy:fcitx-anthy:Katakana:menu,label=ア")}));
+    EXPECT_TRUE(send(us, QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus", "NameOwnerChanged",
+                     {"org.fcitx.Fcitx5", "", intruder.baseService()}));
+    EXPECT_TRUE(send(us, context, fcitxContext, "CurrentIM", {"Keyboard - French", "keyboard-fr", "fr"}));
+    // Once the bus has answered the intruder, it has passed on all it sent before.
+    ASSERT_EQ(intruder.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                           QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")))
+                  .type(),
+              QDBusMessage::ReplyMessage);
+
+    ASSERT_TRUE(controller("SetCurrentIM", {QStringLiteral("keyboard-us")}).ok());
+    ASSERT_TRUE(pump([&] { return seen.lastID() == QLatin1String("fcitx5:keyboard-us"); })) << seen.lastID().toStdString();
+    EXPECT_EQ(engines.join(QLatin1Char(' ')).left(200), QStringLiteral("anthy keyboard-us"));
+    ASSERT_EQ(seen.sources.size(), 2u);
+    for (const QString& line : log.texts()) EXPECT_LT(line.size(), 1000) << line.left(200).toStdString();
+    EXPECT_EQ(log.matching(QStringLiteral("Fcitx5: ")), QStringList());  // dbus-daemon lets us overhear
+    QDBusConnection::disconnectFromBus(QStringLiteral("quillvex-test-intruder"));
 }
 
 namespace {

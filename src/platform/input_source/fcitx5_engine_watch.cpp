@@ -1,5 +1,7 @@
 #include "platform/input_source/fcitx5_engine_watch.h"
 
+#include "platform/logging/log_backend.h"
+
 #include <utility>
 
 namespace platform {
@@ -16,9 +18,17 @@ const QString kKimpanel = QStringLiteral("org.kde.kimpanel.inputmethod");
 // The name a kimpanel panel owns; Fcitx5 broadcasts over kimpanel only while it is taken.
 const QString kPanelName = QStringLiteral("org.kde.impanel");
 
-DBusCall nameHasOwner(const QString& name) {
+DBusCall busCall(const char* method, const QString& name) {
     return DBusCall{QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                    QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"), {name}};
+                    QStringLiteral("org.freedesktop.DBus"), QString::fromLatin1(method), {name}};
+}
+
+// The input method a CurrentIM signal names: its arguments are (name, unique name, language).
+QString switchedTo(const QVariantList& arguments) {
+    if (arguments.size() != 3) return {};
+    for (const QVariant& argument : arguments)
+        if (!inputMethodText(argument)) return {};
+    return arguments.at(1).toString();
 }
 
 DBusCall controllerCall(const QString& method) { return DBusCall{kFcitxName, kControllerPath, kController, method, {}}; }
@@ -34,12 +44,16 @@ std::optional<InputMethodEngine> Fcitx5EngineWatch::engineFromAvailable(const QV
     for (const QVariant& entry : available.toList()) {
         const QVariantList fields = entry.toList();
         if (fields.size() < 6 || fields.at(0).toString() != uniqueName) continue;
+        const auto longName = inputMethodText(fields.at(1));
+        const auto symbol = inputMethodText(fields.at(4));
+        const auto language = inputMethodText(fields.at(5));
+        if (!inputMethodText(fields.at(0)) || !longName || !symbol || !language) return std::nullopt;
         InputMethodEngine engine;
         engine.framework = QStringLiteral("fcitx5");
         engine.name = uniqueName;
-        engine.longName = fields.at(1).toString();
-        engine.symbol = fields.at(4).toString();
-        engine.language = fields.at(5).toString();
+        engine.longName = *longName;
+        engine.symbol = *symbol;
+        engine.language = *language;
         return engine;
     }
     return std::nullopt;
@@ -62,34 +76,35 @@ void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void(
     changed_ = std::move(changed);
     answeredHandler_ = std::move(answered);
     ownerWatch_ = sessionBus_.watchNameOwner(kFcitxName, lifetime_.wrap([this](const QString& owner) {
+        ownerHeard_ = true;
         gone();
-        if (!owner.isEmpty()) appeared();
+        if (!owner.isEmpty()) appeared(owner);
     }));
+    // Matched by Fcitx5's name, the bus passes on only what its owner sends.
     kimpanelUpdates_ = sessionBus_.subscribe(
         DBusMatch{kFcitxName, kKimpanelPath, kKimpanel, QStringLiteral("UpdateProperty"), QString()},
         lifetime_.wrap([this](const DBusSignal& signal) {
-            if (auto status = kimpanelInputMethod(signal.arguments.value(0).toString())) statusHeard(std::move(*status), false);
+            if (signal.arguments.size() != 1 || signal.arguments.at(0).metaType() != QMetaType::fromType<QString>()) return;
+            if (auto status = kimpanelInputMethod(signal.arguments.at(0).toString())) statusHeard(std::move(*status), false);
         }));
     kimpanelRegistrations_ = sessionBus_.subscribe(
         DBusMatch{kFcitxName, kKimpanelPath, kKimpanel, QStringLiteral("RegisterProperties"), QString()},
         lifetime_.wrap([this](const DBusSignal& signal) {
-            for (const QString& property : signal.arguments.value(0).toStringList())
+            if (signal.arguments.size() != 1 || signal.arguments.at(0).metaType() != QMetaType::fromType<QStringList>()) return;
+            for (const QString& property : signal.arguments.at(0).toStringList())
                 if (auto status = kimpanelInputMethod(property)) statusHeard(std::move(*status), true);
         }));
-    // Sent to each input context's owner; any connection of Fcitx5's (its portal's too) sends them.
-    inputContextSwitches_ = sessionBus_.subscribe(
-        DBusMatch{QString(), QString(), kInputContext, QStringLiteral("CurrentIM"), QString(), true},
-        lifetime_.wrap([this](const DBusSignal& signal) {
-            if (paused_ || !present_) return;
-            shown(signal.arguments.value(1).toString());
-            if (!call_.isActive() && !shown_.empty()) describe(shown_.front());
-        }));
+    // Sent to each input context's owner.
+    DBusMatch switches{kFcitxName, QString(), kInputContext, QStringLiteral("CurrentIM"), QString(), true};
+    switches.eavesdropRefused = lifetime_.wrap([this](const QString& error) { overhearingRefused(error); });
+    inputContextSwitches_ =
+        sessionBus_.subscribe(switches, lifetime_.wrap([this](const DBusSignal& signal) { inputContextSwitched(signal); }));
     panelOwnerWatch_ = sessionBus_.watchNameOwner(kPanelName, lifetime_.wrap([this](const QString& owner) {
         panelPresent_ = !owner.isEmpty();
         panelKnown_ = true;
         reportAnswered();
     }));
-    panelPresence_ = sessionBus_.callAsync(nameHasOwner(kPanelName), callTimeout,
+    panelPresence_ = sessionBus_.callAsync(busCall("NameHasOwner", kPanelName), callTimeout,
                                            lifetime_.wrap([this](const DBusReply& reply) {
                                                // A change heard meanwhile is newer than this answer.
                                                if (!running_ || panelKnown_) return;
@@ -98,11 +113,27 @@ void Fcitx5EngineWatch::start(std::function<void()> changed, std::function<void(
                                                reportAnswered();
                                            }));
     presence_ = sessionBus_.callAsync(
-        nameHasOwner(kFcitxName), callTimeout, lifetime_.wrap([this](const DBusReply& reply) {
-            if (!running_ || present_) return;
-            if (reply.ok() && reply.value().toBool()) appeared();
+        busCall("GetNameOwner", kFcitxName), callTimeout, lifetime_.wrap([this](const DBusReply& reply) {
+            if (!running_ || ownerHeard_) return;
+            const QString owner = reply.ok() ? reply.value().toString() : QString();
+            if (!owner.isEmpty()) appeared(owner);
             else answer();
         }));
+}
+
+void Fcitx5EngineWatch::inputContextSwitched(const DBusSignal& signal) {
+    if (paused_ || !present_ || signal.sender != owner_) return;
+    shown(switchedTo(signal.arguments));
+    if (!call_.isActive() && !shown_.empty()) describe(shown_.front());
+}
+
+void Fcitx5EngineWatch::overhearingRefused(const QString& error) {
+    if (!running_ || std::exchange(refusalLogged_, true)) return;
+    LogBackend& log = LogBackend::shared();
+    if (log.isEnabled(LogLevel::Info))
+        log.write(LogLevel::Info, QStringLiteral("Fcitx5: The session bus refused to let the input method a text field takes "
+                                                 "be overheard (%1): switches are known from Fcitx5's answers alone")
+                                      .arg(error.left(maxInputMethodText)));
 }
 
 void Fcitx5EngineWatch::pause() {
@@ -129,6 +160,8 @@ void Fcitx5EngineWatch::stop() {
     running_ = false;
     paused_ = false;
     present_ = false;
+    owner_.clear();
+    ownerHeard_ = false;
     answered_ = false;
     pollAnswered_ = false;
     trayKnown_ = false;
@@ -155,12 +188,13 @@ void Fcitx5EngineWatch::stop() {
     changed_ = nullptr;
 }
 
-void Fcitx5EngineWatch::appeared() {
+void Fcitx5EngineWatch::appeared(const QString& owner) {
     settled_ = false;
     present_ = true;
+    owner_ = owner;
     trayKnown_ = false;
     tray_.start(
-        kFcitxName, lifetime_.wrap([this](const InputMethodStatus& status, bool first) { statusHeard(status, first); }),
+        owner_, lifetime_.wrap([this](const InputMethodStatus& status, bool first) { statusHeard(status, first); }),
         lifetime_.wrap([this] {
             trayKnown_ = true;
             reportAnswered();
@@ -185,6 +219,7 @@ void Fcitx5EngineWatch::gone() {
     shown_.clear();
     settled_ = false;
     const bool wasPresent = std::exchange(present_, false);
+    owner_.clear();
     if (had && changed_) changed_();
     if (wasPresent) answer();
 }
@@ -216,7 +251,7 @@ void Fcitx5EngineWatch::poll() {
                                       call_ = AnyCancellable();
                                       if (!running_ || generation != generation_) return;
                                       // Empty until some input context has had the focus.
-                                      if (reply.ok()) shown(reply.value().toString());
+                                      if (reply.ok()) shown(inputMethodText(reply.value()).value_or(QString()));
                                       takeShown();
                                   }));
 }
@@ -239,11 +274,11 @@ void Fcitx5EngineWatch::describe(const QString& uniqueName) {
         lifetime_.wrap([this, generation, uniqueName](const DBusReply& reply) {
             call_ = AnyCancellable();
             if (!running_ || generation != generation_) return;
-            InputMethodEngine engine;
-            engine.framework = QStringLiteral("fcitx5");
-            engine.name = uniqueName;
-            if (reply.ok()) engine = engineFromAvailable(reply.value(), uniqueName).value_or(engine);
             if (!shown_.empty() && shown_.front() == uniqueName) shown_.pop_front();
+            // Only an input method Fcitx5 offers is taken; one it could not be asked about is
+            // asked about again at the next poll.
+            std::optional<InputMethodEngine> engine = reply.ok() ? engineFromAvailable(reply.value(), uniqueName) : std::nullopt;
+            if (!engine) return takeShown();
             // The first input method after Fcitx5 appeared is where it stands; each after it a switch.
             const bool announce = settled_;
             settled_ = true;

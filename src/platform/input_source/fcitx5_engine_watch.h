@@ -25,7 +25,10 @@ namespace platform {
 // context the input method it takes as it gets the focus and at each switch. Where the bus lets a
 // bystander eavesdrop (dbus-daemon's session bus does), those are heard in Fcitx5's own order,
 // before any poll that asks after them: the first input context focused, or focused anew after
-// Fcitx5 (re)started, stands where it got the focus even when it is switched at once.
+// Fcitx5 (re)started, stands where it got the focus even when it is switched at once. Anyone may
+// send a signal of that name: one counts only from the connection that owns Fcitx5's name, and
+// names an input method Fcitx5 offers. Where the bus refuses (dbus-broker does), that is logged
+// once and the poll alone tells the switches.
 //
 // The engine's mode (Anthy's hiragana, katakana, direct input) Fcitx5 tells only its panels: while
 // a kimpanel panel owns org.kde.impanel (Plasma's does), it broadcasts the current input method
@@ -74,8 +77,10 @@ public:
     static std::optional<InputMethodEngine> engineFromAvailable(const QVariant& available, const QString& uniqueName);
 
 private:
-    void appeared();
+    void appeared(const QString& owner);
     void gone();
+    void inputContextSwitched(const DBusSignal& signal);
+    void overhearingRefused(const QString& error);
     void poll();
     void describe(const QString& uniqueName);
     // An input method Fcitx5 named, by a poll's answer or as an input context took it.
@@ -95,6 +100,11 @@ private:
     bool running_ = false;
     bool paused_ = false;
     bool present_ = false;
+    // The unique name of Fcitx5's connection while it is present.
+    QString owner_;
+    // An owner change was heard since start(): newer than the answer to the question asked there.
+    bool ownerHeard_ = false;
+    bool refusalLogged_ = false;
     bool answered_ = false;
     bool pollAnswered_ = false;
     bool trayKnown_ = false;

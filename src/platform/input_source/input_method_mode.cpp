@@ -21,6 +21,13 @@ QString ibusText(const QVariant& value) {
 
 }  // namespace
 
+std::optional<QString> inputMethodText(const QVariant& value) {
+    if (value.metaType() != QMetaType::fromType<QString>()) return std::nullopt;
+    QString text = value.toString();
+    if (text.size() > maxInputMethodText) return std::nullopt;
+    return text;
+}
+
 std::optional<InputModeKind> inputModeKind(const QString& label) {
     // Engines mark a half-width or Latin mode with a leading underscore ("_A", "_ｱ").
     QString text = label.trimmed();
@@ -50,7 +57,8 @@ QString inputModeName(InputModeKind kind) {
 
 std::optional<InputMethodStatus> kimpanelInputMethod(const QString& property) {
     static const QString key = QStringLiteral("/Fcitx/im:");
-    if (!property.startsWith(key)) return std::nullopt;
+    // Its name, icon, mode and label, each a text of its own.
+    if (!property.startsWith(key) || property.size() > key.size() + 5 * maxInputMethodText) return std::nullopt;
     // The name may hold a colon; the icon, mode and hint hold none: split from the end.
     QStringList fields = property.mid(key.size()).split(QLatin1Char(':'));
     if (fields.size() < 4) return std::nullopt;
@@ -62,6 +70,8 @@ std::optional<InputMethodStatus> kimpanelInputMethod(const QString& property) {
     QString label;
     for (const QString& part : hint.split(QLatin1Char(',')))
         if (part.startsWith(QLatin1String("label="))) label = part.mid(6);
+    for (const QString& text : {im.name, mode, label})
+        if (text.size() > maxInputMethodText) return std::nullopt;
     // A mode has a name; an input method without modes shows only its own label ("en").
     if (!mode.isEmpty()) im.mode = InputMethodMode{label, mode};
     return im;
@@ -76,7 +86,9 @@ std::optional<InputMethodStatus> trayMenuInputMethod(const QVariant& layout) {
         const QVariantList item = child.toList();
         if (item.size() < 3) continue;
         const QVariantMap properties = item.at(1).toMap();
-        const QString label = properties.value(QStringLiteral("label")).toString();
+        const std::optional<QString> text = inputMethodText(properties.value(QStringLiteral("label"), QString()));
+        if (!text) continue;
+        const QString& label = *text;
         if (properties.value(QStringLiteral("toggle-type")).toString() == QLatin1String("radio")) {
             if (properties.value(QStringLiteral("toggle-state")).toInt() == 1 && !status) status = InputMethodStatus{label, {}};
             continue;
@@ -94,7 +106,7 @@ std::optional<InputMethodMode> ibusInputMode(const QVariant& property) {
     if (fields.size() < 12 || fields.at(0).toString() != QLatin1String("IBusProperty")) return std::nullopt;
     if (fields.at(2).toString() != QLatin1String("InputMode")) return std::nullopt;
     const QString symbol = ibusText(fields.at(11));
-    if (symbol.isEmpty()) return std::nullopt;
+    if (symbol.isEmpty() || symbol.size() > maxInputMethodText) return std::nullopt;
     InputMethodMode mode{symbol, QString()};
     if (const auto kind = inputModeKind(symbol)) mode.name = inputModeName(*kind);
     return mode;

@@ -7,6 +7,13 @@
 
 namespace platform {
 
+// The longest identifier, display name or label taken from a framework. Theirs are a few dozen
+// characters: a longer one is not theirs, and is never passed on (nor logged).
+constexpr qsizetype maxInputMethodText = 255;
+
+// `value` as such a text: a string of at most maxInputMethodText; none for anything else.
+std::optional<QString> inputMethodText(const QVariant& value);
+
 // What a Japanese engine types in its current mode, read from the short label the framework
 // shows for the mode ("あ", "ア", "_ｱ", "A", "Ａ").
 enum class InputModeKind { hiragana, katakana, halfWidthKatakana, latin, wideLatin };
