@@ -140,6 +140,31 @@ TEST(InputMethodModes, ModesAsTheFrameworksBroadcastThem) {
     EXPECT_EQ(platform::ibusInputMode(QStringLiteral("InputMode")), std::nullopt);
 }
 
+// What a framework tells goes on into the input source's name and the log: a text longer than
+// any framework's own, or of another type, is no input method, mode or label of theirs.
+TEST(InputMethodModes, OversizedOrMistypedTextsAreNoFrameworksOwn) {
+    const QString huge(platform::maxInputMethodText + 1, QLatin1Char('a'));
+    EXPECT_EQ(platform::kimpanelInputMethod("/Fcitx/im:" + huge + ":fcitx-anthy:Hiragana:menu,label=あ"), std::nullopt);
+    EXPECT_EQ(platform::kimpanelInputMethod("/Fcitx/im:Anthy:fcitx-anthy:" + huge + ":menu,label=あ"), std::nullopt);
+    EXPECT_EQ(platform::ibusInputMode(ibusProperty("InputMode", QString(platform::maxInputMethodText + 1, QChar(0x3042)))),
+              std::nullopt);
+    const auto item = [](const QVariant& label, const char* toggle) {
+        return QVariant(QVariantList{1, QVariantMap{{"label", label}, {"toggle-type", toggle}, {"toggle-state", 1}}, QVariantList()});
+    };
+    for (const QVariant& label : {QVariant(huge), QVariant(7)})
+        EXPECT_EQ(platform::trayMenuInputMethod(QVariantList{0, QVariantMap(), QVariantList{item(label, "radio")}}), std::nullopt);
+
+    QVariantList anthy{"IBusEngineDesc", QVariantMap(), "anthy", "Anthy", "", "ja", "", "", "", "", 99u, "", QStringLiteral("あ")};
+    for (const QVariant& name : {QVariant(huge), QVariant(2)}) {
+        anthy[3] = name;
+        EXPECT_EQ(platform::IBusEngineWatch::engineFromDescription(anthy), std::nullopt);
+    }
+    for (const QVariant& name : {QVariant(huge), QVariant(2)})
+        EXPECT_EQ(platform::Fcitx5EngineWatch::engineFromAvailable(
+                      QVariantList{QVariantList{"anthy", name, "", "fcitx-anthy", QStringLiteral("あ"), "ja", true}}, "anthy"),
+                  std::nullopt);
+}
+
 namespace {
 
 class IBusInputMethodTest : public InputMethodDaemonTest {

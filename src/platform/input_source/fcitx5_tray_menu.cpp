@@ -36,7 +36,10 @@ void Fcitx5TrayMenu::start(const QString& fcitxOwner, std::function<void(const I
     known_ = std::move(known);
     registrations_ = sessionBus_.subscribe(
         DBusMatch{kWatcherName, kWatcherPath, kWatcherName, QStringLiteral("StatusNotifierItemRegistered"), QString()},
-        lifetime_.wrap([this](const DBusSignal& signal) { consider(signal.arguments.value(0).toString(), false); }));
+        lifetime_.wrap([this](const DBusSignal& signal) {
+            if (signal.arguments.size() != 1 || signal.arguments.at(0).metaType() != QMetaType::fromType<QString>()) return;
+            consider(signal.arguments.at(0).toString(), false);
+        }));
     knowFcitxProcess(fcitxOwner);
 }
 

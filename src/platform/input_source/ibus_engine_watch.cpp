@@ -34,18 +34,15 @@ QString IBusEngineWatch::runIBusAddress() {
 }
 
 std::optional<InputMethodEngine> IBusEngineWatch::engineFromDescription(const QVariant& description) {
-    QVariant value = description;
-    const QVariantList fields = value.toList();
+    const QVariantList fields = description.toList();
     if (fields.size() < 13 || fields.at(0).toString() != QLatin1String("IBusEngineDesc")) return std::nullopt;
-    InputMethodEngine engine;
-    engine.framework = QStringLiteral("ibus");
-    engine.name = fields.at(2).toString();
-    engine.longName = fields.at(3).toString();
-    engine.language = fields.at(5).toString();
-    engine.symbol = fields.at(12).toString();
-    if (fields.size() > 14) engine.layoutVariant = fields.at(14).toString();
-    if (engine.name.isEmpty()) return std::nullopt;
-    return engine;
+    const auto name = inputMethodText(fields.at(2));
+    const auto longName = inputMethodText(fields.at(3));
+    const auto language = inputMethodText(fields.at(5));
+    const auto symbol = inputMethodText(fields.at(12));
+    const auto layoutVariant = fields.size() > 14 ? inputMethodText(fields.at(14)) : QString();
+    if (!name || name->isEmpty() || !longName || !language || !symbol || !layoutVariant) return std::nullopt;
+    return InputMethodEngine{QStringLiteral("ibus"), *name, *longName, *language, *symbol, *layoutVariant};
 }
 
 void IBusEngineWatch::start(std::function<void()> changed, std::function<void()> answered) {
@@ -114,8 +111,8 @@ void IBusEngineWatch::connectTo(const QString& address) {
     auto bus = std::make_unique<QtDBusConnection>(address, QStringLiteral("quillvex-ibus-%1").arg(++connections));
     if (!bus->isConnected()) return answer();
     ibusBus_ = std::move(bus);
-    // The daemon is the only sender on its own bus: no sender to match.
-    engineSignal_ = ibusBus_->subscribe(DBusMatch{QString(), kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
+    // Every client of IBus's bus could send one: only the daemon's own counts.
+    engineSignal_ = ibusBus_->subscribe(DBusMatch{kIBusName, kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
                                             lifetime_.wrap([this](const DBusSignal&) {
                                                 // A mode registered just before, or published by a new
                                                 // instance just before, is this switch's own.
