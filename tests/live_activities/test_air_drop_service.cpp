@@ -311,7 +311,9 @@ TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBusNotices) {
     folders.downloads = root.path();
     testsupport::FakeDirectoryWatcher watcher;
     platform::DirectoryMetadataSearch search{watcher, &scheduler};
-    platform::BusSignalNotificationCenter center(bus->address(), &scheduler);
+    platform::BusSignalNotificationCenter center({QStringLiteral("com.example.Sharing.Started"),
+                                                  QStringLiteral("com.example.AirDrop.TransferComplete")},
+                                                 bus->address(), &scheduler);
     QStringList names;
     auto observation = center.observeAll([&](const QString& name) { names << name; });
     ASSERT_TRUE(observation.isActive());
@@ -333,8 +335,28 @@ TEST_F(BusNoticesTest, TheServiceTakesACompletedAirDropFromTheBusNotices) {
     EXPECT_TRUE(names.isEmpty());
     EXPECT_EQ(airdrops, 1);
 
-    platform::BusSignalNotificationCenter noBus(QStringLiteral("unix:path=/nonexistent/bus"), &scheduler);
+    platform::BusSignalNotificationCenter noBus({QStringLiteral("com.example.AirDrop.TransferComplete")},
+                                                QStringLiteral("unix:path=/nonexistent/bus"), &scheduler);
     EXPECT_FALSE(noBus.observeAll([](const QString&) {}).isActive());
+}
+
+// A signal is a notice only under a name the center was given: the bus is asked for those alone,
+// and no name at all asks it for nothing.
+TEST_F(BusNoticesTest, OnlyTheNamedNoticesAreAskedOfTheBus) {
+    platform::BusSignalNotificationCenter center({QStringLiteral("com.example.AirDrop.TransferComplete")}, bus->address(),
+                                                 &scheduler);
+    QStringList names;
+    auto observation = center.observeAll([&](const QString& name) { names << name; });
+    ASSERT_TRUE(observation.isActive());
+    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("Started"));
+    emitSignal(QStringLiteral("com.example.Sharing"), QStringLiteral("TransferComplete"));
+    // From the one sender, in order: once this is in, the two before it were passed over.
+    emitSignal(QStringLiteral("com.example.AirDrop"), QStringLiteral("TransferComplete"));
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler, [&] { return !names.isEmpty(); }));
+    EXPECT_EQ(names, QStringList{QStringLiteral("com.example.AirDrop.TransferComplete")});
+
+    platform::BusSignalNotificationCenter nothing({}, bus->address(), &scheduler);
+    EXPECT_FALSE(nothing.observeAll([](const QString&) {}).isActive());
 }
 
 // --- files pushed over Bluetooth ---------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace platform {
 
@@ -44,8 +45,9 @@ void onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar* interfa
     });
 }
 
-// On the observation's thread: connect, subscribe to every signal, tell the starter, then serve.
-void run(std::shared_ptr<Observation> observation, const QByteArray& address, std::promise<bool> ready) {
+// On the observation's thread: connect, subscribe to the notices, tell the starter, then serve.
+void run(std::shared_ptr<Observation> observation, const QByteArray& address, const QStringList& notices,
+         std::promise<bool> ready) {
     pthread_setname_np(pthread_self(), "bus-notices");
     g_main_context_push_thread_default(observation->context);
     GError* error = nullptr;
@@ -60,12 +62,19 @@ void run(std::shared_ptr<Observation> observation, const QByteArray& address, st
         g_main_context_pop_thread_default(observation->context);
         return;
     }
-    auto* holder = new std::shared_ptr<Observation>(observation);
-    const guint subscription = g_dbus_connection_signal_subscribe(
-        connection, nullptr, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onSignal, holder,
-        [](gpointer data) { delete static_cast<std::shared_ptr<Observation>*>(data); });
+    std::vector<guint> subscriptions;
+    for (const QString& notice : notices) {
+        const qsizetype dot = notice.lastIndexOf(QLatin1Char('.'));
+        if (dot <= 0) continue;
+        const QByteArray interface = notice.left(dot).toUtf8();
+        const QByteArray member = notice.mid(dot + 1).toUtf8();
+        subscriptions.push_back(g_dbus_connection_signal_subscribe(
+            connection, nullptr, interface.constData(), member.constData(), nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            onSignal, new std::shared_ptr<Observation>(observation),
+            [](gpointer data) { delete static_cast<std::shared_ptr<Observation>*>(data); }));
+    }
     // The bus handles this connection's messages in order: once this answer is back, the match
-    // rule sent by the subscription is in place.
+    // rules sent by the subscriptions are in place.
     GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                   "org.freedesktop.DBus", "GetId", nullptr, nullptr,
                                                   G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr, &error);
@@ -75,7 +84,7 @@ void run(std::shared_ptr<Observation> observation, const QByteArray& address, st
 
     g_main_loop_run(observation->loop);
 
-    g_dbus_connection_signal_unsubscribe(connection, subscription);
+    for (const guint subscription : subscriptions) g_dbus_connection_signal_unsubscribe(connection, subscription);
     g_dbus_connection_close_sync(connection, nullptr, nullptr);
     g_object_unref(connection);
     // Let the unsubscription's clean-up (which frees the holder) run before the context goes.
@@ -87,16 +96,19 @@ void run(std::shared_ptr<Observation> observation, const QByteArray& address, st
 }  // namespace
 
 DistributedNotificationCenter& DistributedNotificationCenter::shared() {
-    static BusSignalNotificationCenter instance;
+    // No program on a Linux desktop posts a notice the application acts on (its AirDrop notices
+    // are the system's own): no signal is worth a wake-up.
+    static BusSignalNotificationCenter instance{QStringList()};
     return instance;
 }
 
-BusSignalNotificationCenter::BusSignalNotificationCenter(QString busAddress, Scheduler* scheduler)
-    : busAddress_(std::move(busAddress)), scheduler_(scheduler) {}
+BusSignalNotificationCenter::BusSignalNotificationCenter(QStringList notices, QString busAddress, Scheduler* scheduler)
+    : notices_(std::move(notices)), busAddress_(std::move(busAddress)), scheduler_(scheduler) {}
 
 AnyCancellable BusSignalNotificationCenter::observeAll(Observer observer) {
+    if (notices_.isEmpty() || !observer) return {};
     const QString address = busAddress_.isEmpty() ? sessionBusAddress() : busAddress_;
-    if (address.isEmpty() || !observer) return {};
+    if (address.isEmpty()) return {};
     auto observation = std::make_shared<Observation>();
     observation->observer = std::move(observer);
     observation->scheduler = scheduler_ ? scheduler_ : &Scheduler::shared();
@@ -104,7 +116,7 @@ AnyCancellable BusSignalNotificationCenter::observeAll(Observer observer) {
     observation->loop = g_main_loop_new(observation->context, FALSE);
     std::promise<bool> ready;
     std::future<bool> isReady = ready.get_future();
-    observation->thread = std::thread(run, observation, address.toUtf8(), std::move(ready));
+    observation->thread = std::thread(run, observation, address.toUtf8(), notices_, std::move(ready));
     // A bus that does not answer in time still gets its thread: cancelling ends it either way.
     if (isReady.wait_for(kReadyTimeout) == std::future_status::ready && !isReady.get()) {
         observation->thread.join();

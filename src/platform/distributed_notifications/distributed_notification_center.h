@@ -6,6 +6,7 @@
 #include "platform/runtime/reactive.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -26,19 +27,21 @@ public:
     [[nodiscard]] virtual AnyCancellable observeAll(Observer observer) = 0;
 };
 
-// Every signal broadcast on a D-Bus bus is a notice named "<interface>.<member>". Each observation
-// has its own connection, served by a thread of its own: the bus library on the main thread
-// dispatches a signal only to a subscription that names its interface or member.
+// The signals a D-Bus bus broadcasts under the given names ("<interface>.<member>") are the
+// desktop's notices; the bus is asked for those alone, so other programs' signals wake nothing of
+// ours. Each observation has its own connection, served by a thread of its own: the bus library
+// on the main thread dispatches a signal only to a subscription that names its interface or member.
 class BusSignalNotificationCenter final : public DistributedNotificationCenter {
 public:
     // An empty address is the session bus; no scheduler is the shared one at each observation.
-    explicit BusSignalNotificationCenter(QString busAddress = {}, Scheduler* scheduler = nullptr);
+    explicit BusSignalNotificationCenter(QStringList notices, QString busAddress = {}, Scheduler* scheduler = nullptr);
 
-    // Waits (at most a couple of seconds) until the bus has taken the subscription, so a signal
-    // sent after this returns is seen.
+    // Waits (at most a couple of seconds) until the bus has taken the subscriptions, so a signal
+    // sent after this returns is seen. Inactive without notices to observe.
     [[nodiscard]] AnyCancellable observeAll(Observer observer) override;
 
 private:
+    QStringList notices_;
     QString busAddress_;
     Scheduler* scheduler_;
 };

@@ -171,6 +171,34 @@ TEST_F(EndToEndOnSessionBus, DesktopNotificationsAreReceivedPromptlyAndAnotherRe
     EXPECT_EQ(sqlite(QStringLiteral("SELECT count(*) FROM record;")), "5");
 }
 
+// Each signal the bus passes on wakes the application: every signal rule its connections hold names
+// an interface or a member, none asks for every signal on the bus.
+TEST_F(EndToEndOnSessionBus, TheApplicationAsksTheBusOnlyForSignalsItNames) {
+    RunningApp app(home);
+    ASSERT_TRUE(app.started());
+    ASSERT_GE(app.waitForLine("info Notch features started successfully", kAppStartTimeoutMs), 0) << app.transcript().toStdString();
+    const auto busCall = [&](const char* interface, const char* method, const QVariantList& arguments) {
+        return bus->connection().call({QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QString::fromLatin1(interface), QString::fromLatin1(method), arguments},
+                                      std::chrono::seconds(5));
+    };
+    const platform::DBusReply rules = busCall("org.freedesktop.DBus.Debug.Stats", "GetAllMatchRules", {});
+    ASSERT_TRUE(rules.ok()) << rules.errorMessage.toStdString();
+    int connections = 0;
+    const QVariantMap byConnection = rules.value().toMap();
+    for (auto it = byConnection.begin(); it != byConnection.end(); ++it) {
+        if (busCall("org.freedesktop.DBus", "GetConnectionUnixProcessID", {it.key()}).value().toLongLong() != app.pid()) continue;
+        ++connections;
+        for (const QString& rule : it.value().toStringList()) {
+            const bool named = rule.contains(QLatin1String("interface=")) || rule.contains(QLatin1String("member="));
+            EXPECT_TRUE(named || !rule.contains(QLatin1String("type='signal'"))) << it.key().toStdString() << ": " << rule.toStdString();
+        }
+    }
+    EXPECT_GT(connections, 0);
+    ASSERT_TRUE(app.signal(SIGTERM));
+    ASSERT_TRUE(app.finish(kAppStartTimeoutMs)) << app.transcript().toStdString();
+}
+
 // On a session whose settings name no icon theme (no XSETTINGS manager, no GNOME setting), a themed
 // name that hicolor lacks is found in the installed default theme.
 TEST_F(EndToEndOnSessionBus, AThemedIconNameIsFoundInTheInstalledDefaultThemeWhenTheDesktopNamesNone) {
