@@ -215,9 +215,11 @@ QRegion IslandPanel::reshape() {
     QRegion region;
     if (content_ && alpha_.value() > 0) region = drawnPixels(ratio);
     shape_ = region;
-    // The whole frame, transparent parts too, takes the pointer while the window shows.
+    // The whole frame, transparent parts too, takes the pointer while the window shows. A hide under
+    // way keeps it until the window is ordered out, faded or not: alpha is read off the clock, and a
+    // frame that runs late finds it 0 before the hide's end has run.
     QRegion input;
-    if (isVisible() && alpha_.value() > 0) {
+    if (isVisible() && (alpha_.value() > 0 || heldInput_)) {
         input = cardRect_;
         if (heldInput_) input += heldInput_->translated(-geometry().topLeft());
         input = platform::toDevicePixels(input & rect(), ratio);
@@ -258,6 +260,7 @@ void IslandPanel::showEvent(QShowEvent* event) {
 void IslandPanel::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     heldInput_.reset();
+    input_ = QRegion();
     // The desktop gets the pointer back at once, not at the next reshape, unless a swipe runs on.
     if (!shapeKeeper_.isLingering()) shapeKeeper_.hidden();
 }

@@ -75,10 +75,10 @@ public:
     // bounding box); none while the window shows all of itself.
     std::optional<QRegion> shownArea() override;
     // Where a staged window takes pointer input, in its device pixels: its frame, and where the
-    // frame stood at holdInput(); empty while it is off screen or fully transparent.
+    // frame stood at holdInput(); empty while it is off screen, or fully transparent with no input held.
     const QRegion& inputArea();
-    // Until ordered out, the place the frame stands now keeps taking input: a card going away
-    // still takes the rest of the swipe that sent it.
+    // Until ordered out, the place the frame stands now keeps taking input, and so does the frame
+    // at any alpha: a card going away still takes the rest of the swipe that sent it.
     void holdInput();
 
     // The screen holding the largest part of the frame; none when it lies on no screen.

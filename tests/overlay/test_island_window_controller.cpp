@@ -251,8 +251,9 @@ TEST_F(IslandWindowControllerTest, TheWindowHoldsItsCardAndTheRoomOfItsMotionsWh
             EXPECT_TRUE(main().geometry().contains(card())) << t;
             EXPECT_EQ(main().windowOpacity(), 1.0);
             EXPECT_EQ(main().shape(), main().alphaValue() > 0 ? QRegion(main().cardRect()) : QRegion()) << t;
-            EXPECT_EQ(main().inputArea().translated(main().pos()), main().alphaValue() > 0 ? QRegion(card()) + held : QRegion())
-                << t;
+            // A hide under way (a place held) keeps the input, also once faded out.
+            const bool takesInput = main().isOrderedIn() && (main().alphaValue() > 0 || !held.isEmpty());
+            EXPECT_EQ(main().inputArea().translated(main().pos()), takesInput ? QRegion(card()) + held : QRegion()) << t;
         }
     };
     publish(overlay(true, IslandMode::expanded, 1));

@@ -36,8 +36,15 @@ void holdTheFrameForTests() {
     static const int ms = qEnvironmentVariableIntValue("QUILLVEX_TEST_FRAME_MS");
     if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
 }
+// ... or a busy one, whose late timers run in the order they fell due: each animation's completion
+// then runs QUILLVEX_TEST_COMPLETION_MS milliseconds after its end, behind every frame due meanwhile.
+double completionDelayForTests() {
+    static const int ms = qEnvironmentVariableIntValue("QUILLVEX_TEST_COMPLETION_MS");
+    return ms > 0 ? ms / 1000.0 : 0.0;
+}
 #else
 void holdTheFrameForTests() {}
+double completionDelayForTests() { return 0.0; }
 #endif
 
 Transaction* currentTransaction = nullptr;
@@ -157,7 +164,7 @@ void withAnimation(const Animation& animation, const std::function<void()>& chan
         end = std::max(start, transaction.latestEnd);
     }
     if (!std::isfinite(end)) return;  // runs forever
-    scheduler.after(end - scheduler.monotonicSeconds(), [completion = std::move(completion)] {
+    scheduler.after(end - scheduler.monotonicSeconds() + completionDelayForTests(), [completion = std::move(completion)] {
         const FrameScope frame;  // may start the next animation
         completion();
     });

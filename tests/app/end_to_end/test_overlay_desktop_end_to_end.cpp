@@ -339,6 +339,24 @@ TEST_F(OverlayDesktopTest, OnASlowMachineTheRestOfTheSwipeThatSentTheCardAwayNev
     EXPECT_EQ(step.reachedDesktop(), 1);
 }
 
+// A busy machine runs its late timers in the order they fell due: here every animation's
+// completion runs behind whatever frames fall due in the 0.15 s after its end. Frames that find
+// the card faded out while its hide has not ended leave it the input it held, so the rest of the
+// swipe that sent it away still lands on the overlay.
+TEST_F(OverlayDesktopTest, FramesBetweenTheFadesEndAndTheEndOfTheHideLeaveTheRestOfTheSwipeOnTheOverlay) {
+    QProcessEnvironment late;
+    late.insert(QStringLiteral("QUILLVEX_TEST_COMPLETION_MS"), QStringLiteral("150"));
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, late));
+    XServerView server;
+    const auto swipe = tellingSwipe(720, 12, [&] {
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
+    });
+    ASSERT_FALSE(HasFailure());
+    if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
+    ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
+    EXPECT_EQ(swipe->reachedDesktop(), 0);
+}
+
 // The desktop has no compositor: the overlay's window exists only where the split pill's two
 // capsules are drawn, round ends and all, so neither the notch between them nor the corners show black.
 TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
