@@ -14,6 +14,7 @@
 #include "platform/animation/frame_paint.h"
 #include "platform/window_shape/blur_behind.h"
 #include "platform/window_shape/compositor.h"
+#include "platform/window_shape/input_catcher.h"
 #include "platform/workspace/icon_lookup.h"
 
 #include <QEnterEvent>
@@ -133,6 +134,7 @@ void IslandView::receiveState(const OverlayState& s) {
     }
 
     const bool wasVisible = state_.isVisible;
+    if (swipeDismissed_) cardSinceSwipeDismissed_ = true;
     pendingHiddenStateWorkItem_.cancel();
     pendingHiddenStateWorkItem_ = platform::WorkItem();
     if (!wasVisible) {
@@ -210,6 +212,7 @@ void IslandView::rebuild() {
     updateGeometry();
     update();
     updateBlurRegion();
+    updateHover();
     outlineChanged();
 }
 
@@ -274,6 +277,7 @@ void IslandView::setPlacement(const QRect& placement) {
     if (placement_ == placement) return;
     const QRect before = this->placement();
     placement_ = placement;
+    updateHover();
     updateVisibleSteps();
     platform::paintInFrame(*this, QRegion(before) | placement);
     updateBlurRegion();
@@ -715,20 +719,28 @@ void IslandView::trackGlow(std::optional<QPointF> widgetPoint) {
 
 void IslandView::enterEvent(QEnterEvent* event) {
     QWidget::enterEvent(event);
-    isHovering_ = frameRect().contains(event->position());
+    pointer_ = event->globalPosition();
+    updateHover();
     trackGlow(event->position());
 }
 
 void IslandView::leaveEvent(QEvent* event) {
     QWidget::leaveEvent(event);
-    isHovering_ = false;
+    pointer_.reset();
+    updateHover();
     trackGlow(std::nullopt);
 }
 
 void IslandView::mouseMoveEvent(QMouseEvent* event) {
-    isHovering_ = frameRect().contains(event->position());
+    pointer_ = event->globalPosition();
+    updateHover();
     trackGlow(event->position());
     QWidget::mouseMoveEvent(event);
+}
+
+void IslandView::updateHover() {
+    // A card that grows under a pointer at rest is hovered without a motion.
+    isHovering_ = pointer_ && frameRect().contains(mapFromGlobal(*pointer_));
 }
 
 void IslandView::mousePressEvent(QMouseEvent* event) {
@@ -744,7 +756,19 @@ void IslandView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void IslandView::wheelEvent(QWheelEvent* event) {
-    const ScrollDismissView layer{isHovering_, [this] { bus_.overlayDismissSubject.send(); }};
+    // The steps of one swipe come less than the gap apart by the server's clock. What remains of a
+    // swipe that sent a card away only goes on sending that card away: a card that came since
+    // (while the last one still went) is left for a swipe of its own.
+    const auto at = static_cast<uint32_t>(event->timestamp());
+    if (!lastWheelStep_ || at - *lastWheelStep_ >= platform::InputCatcher::kSwipeGapMs) {
+        swipeDismissed_ = false;
+        cardSinceSwipeDismissed_ = false;
+    }
+    lastWheelStep_ = at;
+    const ScrollDismissView layer{isHovering_ && !cardSinceSwipeDismissed_, [this] {
+                                      swipeDismissed_ = true;
+                                      bus_.overlayDismissSubject.send();
+                                  }};
     if (layer.scrollWheel(*event)) {
         event->accept();
     } else {

@@ -144,6 +144,8 @@ private:
     void updateAccentColor(const QImage& image);
     void openSourceApp();
     void trackGlow(std::optional<QPointF> widgetPoint);
+    // Hovering: the pointer lies on the card's frame, which may also grow or shrink under it.
+    void updateHover();
 
     // Re-evaluates the layout for the current state and settings and brings the marquees in line.
     void rebuild();
@@ -223,6 +225,13 @@ private:
     platform::WorkItem iconGiveUp_;
     int iconListener_ = 0;
     bool isHovering_ = false;
+    // Where the pointer is while over the view, in global coordinates.
+    std::optional<QPointF> pointer_;
+    // The swipe under way, by the server's times of its steps: when its last step came, whether
+    // it sent a card away, and whether a card came since (the rest of that swipe is not for it).
+    std::optional<uint32_t> lastWheelStep_;
+    bool swipeDismissed_ = false;
+    bool cardSinceSwipeDismissed_ = false;
     platform::Animated<double> contentScaleY_;
     platform::Animated<double> contentScaleX_;
 

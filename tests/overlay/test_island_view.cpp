@@ -317,12 +317,17 @@ protected:
         QApplication::sendEvent(&view(), &press);
         QApplication::sendEvent(&view(), &release);
     }
-    // Whether the view kept the event (true) or passed it on.
-    bool wheel(int angleY, bool inverted) {
+    // Whether the view kept the event (true) or passed it on; `time` is the server's, in ms.
+    bool wheel(int angleY, bool inverted, quint64 time = 0) {
         const QPointF c = centre();
         QWheelEvent event(c, c, QPoint(), QPoint(0, angleY), Qt::NoButton, Qt::NoModifier, Qt::ScrollUpdate, inverted);
+        event.setTimestamp(time);
         QApplication::sendEvent(&view(), &event);
         return event.isAccepted();
+    }
+    void enterAt(QPointF point) {
+        QEnterEvent enter(point, point, point);
+        QApplication::sendEvent(&view(), &enter);
     }
 };
 
@@ -387,6 +392,44 @@ TEST_F(IslandViewInputTest, UpwardScrollOverTheOverlayDismissesAndTheRestPassesO
     QApplication::sendEvent(&view(), &leave);
     EXPECT_FALSE(wheel(120, false));
     EXPECT_EQ(dismissals, 2);
+}
+
+// A swipe is its steps less than 0.3 s apart by the server's clock. What remains of one that sent
+// a card away goes on sending that card away, never one that came meanwhile (while the last still
+// went): that one goes with a swipe of its own.
+TEST_F(IslandViewInputTest, TheRestOfASwipeThatSentACardAwayLeavesACardThatCameMeanwhile) {
+    int dismissals = 0;
+    const auto counting = bus.overlayDismissSubject.sink([&dismissals] { ++dismissals; });
+    send(visible(QStringLiteral("One")));
+    enterAt(centre());
+    EXPECT_TRUE(wheel(120, false, 1000));
+    EXPECT_TRUE(wheel(120, false, 1100));
+    EXPECT_EQ(dismissals, 2);
+
+    send(hidden(QStringLiteral("One")));
+    send(visible(QStringLiteral("Two")));
+    EXPECT_FALSE(wheel(120, false, 1399));
+    EXPECT_FALSE(wheel(120, false, 1698));
+    EXPECT_EQ(dismissals, 2);
+    EXPECT_TRUE(wheel(120, false, 1998));
+    EXPECT_EQ(dismissals, 3);
+}
+
+// The card grows out of its strip, and shrinks into it, under a pointer that may rest: it is
+// hovered, and takes a swipe, while its frame lies under the pointer.
+TEST_F(IslandViewInputTest, ACardGrowingUnderAPointerAtRestIsHovered) {
+    send(visible(QStringLiteral("Hi")));
+    const double x = centre().x();
+    const QPointF rest(x, view().height() - 4);
+    const QRect strip(0, 0, view().width(), 4);
+    view().setPlacement(strip);
+    enterAt(rest);
+    EXPECT_FALSE(view().isHovering());
+    view().setPlacement(view().rect());
+    EXPECT_TRUE(view().isHovering());
+    EXPECT_TRUE(wheel(120, false));
+    view().setPlacement(strip);
+    EXPECT_FALSE(view().isHovering());
 }
 
 TEST_F(IslandViewTest, SettingsAreReadAtEachChange) {

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -134,13 +135,19 @@ InputCatcher::~InputCatcher() {
 
 void InputCatcher::cover(const QRegion& pixels) {
     if (!c_ || !window_) return;
-    if (pixels.isEmpty()) {
+    requested_ = pixels;
+    const bool wasLingering = std::exchange(lingering_, false);
+    const qreal ratio = window_->devicePixelRatioF();
+    const QRect logical = window_->geometry();
+    const QRect windowRect(QPointF(logical.topLeft() * ratio).toPoint(), QSizeF(logical.size() * ratio).toSize());
+    // The rest of a swipe that sent the window's last card away still lands where that card was.
+    QRegion area = pixels.translated(windowRect.topLeft());
+    if (swipeArea_) area += *swipeArea_;
+    if (area.isEmpty()) {
         withdraw();
         return;
     }
-    const qreal ratio = window_->devicePixelRatioF();
-    const QRect logical = window_->geometry();
-    const QRect geometry(QPointF(logical.topLeft() * ratio).toPoint(), QSizeF(logical.size() * ratio).toSize());
+    const QRect geometry = windowRect.united(area.boundingRect());
     if (!id_) {
         id_ = xcb_generate_id(c_);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
@@ -168,23 +175,30 @@ void InputCatcher::cover(const QRegion& pixels) {
                              values);
         geometry_ = geometry;
     }
-    lingering_ = false;
-    askAgain_.cancel();
-    if (pixels != shape_) {
+    windowOffset_ = windowRect.topLeft() - geometry_.topLeft();
+    if (!swipeArea_) askAgain_.cancel();
+    const QRegion shape = area.translated(-geometry_.topLeft());
+    if (shape != shape_) {
         std::vector<xcb_rectangle_t> rects;
-        for (const QRect& r : pixels) {
+        for (const QRect& r : shape) {
             rects.push_back({static_cast<int16_t>(r.x()), static_cast<int16_t>(r.y()), static_cast<uint16_t>(r.width()),
                              static_cast<uint16_t>(r.height())});
         }
         // An input-only window has no bounding shape to draw: its input shape is all there is.
         xcb_shape_rectangles(c_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_YX_BANDED, id_, 0, 0,
                              static_cast<uint32_t>(rects.size()), rects.data());
-        shape_ = pixels;
+        shape_ = shape;
     }
     if (!mapped_) {
         restack();
         xcb_map_window(c_, id_);
         mapped_ = true;
+    }
+    // The window is back under a pointer that stayed on the catcher: no crossing tells its widgets,
+    // which heard it leave as the linger began.
+    if (wasLingering && pointerInside_ && area.contains(pointer_)) {
+        const QPointF point = QPointF(pointer_ - windowRect.topLeft()) / ratio;
+        moveUnder(widgetAt(point), point, QPointF(pointer_) / ratio);
     }
 }
 
@@ -197,6 +211,7 @@ void InputCatcher::restack() {
 void InputCatcher::linger() {
     if (!mapped_) return;
     lingering_ = true;
+    swipeArea_ = shape_.translated(geometry_.topLeft());
     if (under_) moveUnder(nullptr, {}, {});
     grabber_ = nullptr;
     buttons_ = {};
@@ -215,11 +230,17 @@ bool InputCatcher::handleServerTime(const void* message) {
     const auto* event = static_cast<const xcb_property_notify_event_t*>(message);
     if (!id_ || event->window != id_) return false;
     timeAsked_ = false;
-    if (!lingering_) return true;
+    if (!swipeArea_) return true;
     // Signed: a step stamped after the answer counts as just now.
     const int32_t quiet = lastStep_ ? static_cast<int32_t>(event->time - *lastStep_) : kSwipeGapMs;
     if (quiet >= kSwipeGapMs) {
-        withdraw();
+        // The swipe has ended: the catcher takes what the window asks of it, or leaves.
+        swipeArea_.reset();
+        if (lingering_) {
+            withdraw();
+        } else {
+            cover(requested_);
+        }
         return true;
     }
     const double wait = (kSwipeGapMs - std::max(quiet, 0)) / 1000.0;
@@ -235,11 +256,17 @@ void InputCatcher::withdraw() {
     }
     mapped_ = false;
     lingering_ = false;
+    swipeArea_.reset();
+    pointerInside_ = false;
     askAgain_.cancel();
     // Unmapped, the catcher hears of no leave: the widgets are told here.
     if (under_) moveUnder(nullptr, {}, {});
     grabber_ = nullptr;
     buttons_ = {};
+}
+
+QPointF InputCatcher::inWindow(int32_t x, int32_t y) const {
+    return (QPointF(fromFixed(x), fromFixed(y)) - QPointF(windowOffset_)) / window_->devicePixelRatioF();
 }
 
 QWidget* InputCatcher::widgetAt(QPointF point) const {
@@ -280,13 +307,16 @@ void InputCatcher::sendMouse(int type, QPointF point, QPointF global, Qt::MouseB
     }
 }
 
-void InputCatcher::sendWheel(int button, QPointF point, QPointF global, int sourceDevice, Qt::KeyboardModifiers modifiers) {
+void InputCatcher::sendWheel(int button, QPointF point, QPointF global, int sourceDevice, Qt::KeyboardModifiers modifiers,
+                             uint32_t time) {
     // One notch a press, as Qt reads the buttons of a wheel without smooth scrolling.
     static const QPoint notches[] = {{0, 120}, {0, -120}, {120, 0}, {-120, 0}};
     const QPoint angle = notches[button - 4];
     for (QWidget* w = widgetAt(point); w; w = w->isWindow() ? nullptr : w->parentWidget()) {
         QWheelEvent event(w->mapFrom(window_.data(), point), global, QPoint(), angle, buttons_, modifiers, Qt::NoScrollPhase,
                           false, Qt::MouseEventNotSynthesized, deviceWithId(sourceDevice));
+        // The server's time, as Qt gives its own: it tells the steps of one swipe.
+        event.setTimestamp(time);
         QCoreApplication::sendEvent(w, &event);
         if (event.isAccepted()) break;
     }
@@ -308,8 +338,10 @@ bool InputCatcher::handle(const void* message, uint8_t extension) {
     case XCB_INPUT_LEAVE: {
         const auto* crossing = static_cast<const xcb_input_enter_event_t*>(message);
         if (crossing->event != id_) return false;
+        pointerInside_ = generic->event_type == XCB_INPUT_ENTER;
+        pointer_ = QPoint(static_cast<int>(fromFixed(crossing->root_x)), static_cast<int>(fromFixed(crossing->root_y)));
         if (lingering_) return true;
-        const QPointF point(fromFixed(crossing->event_x) / ratio, fromFixed(crossing->event_y) / ratio);
+        const QPointF point = inWindow(crossing->event_x, crossing->event_y);
         const QPointF global(fromFixed(crossing->root_x) / ratio, fromFixed(crossing->root_y) / ratio);
         // A button held over the catcher keeps the pointer's events here until it is let go.
         if (generic->event_type == XCB_INPUT_LEAVE && grabber_) return true;
@@ -321,10 +353,11 @@ bool InputCatcher::handle(const void* message, uint8_t extension) {
     case XCB_INPUT_BUTTON_RELEASE: {
         const auto* device = static_cast<const xcb_input_button_press_event_t*>(message);
         if (device->event != id_) return false;
-        const QPointF point(fromFixed(device->event_x) / ratio, fromFixed(device->event_y) / ratio);
+        pointer_ = QPoint(static_cast<int>(fromFixed(device->root_x)), static_cast<int>(fromFixed(device->root_y)));
+        const QPointF point = inWindow(device->event_x, device->event_y);
         const QPointF global(fromFixed(device->root_x) / ratio, fromFixed(device->root_y) / ratio);
         const Qt::KeyboardModifiers modifiers = modifiersOf(device->mods.effective);
-        const bool inside = QRectF(QPointF(0, 0), QSizeF(geometry_.size()) / ratio).contains(point);
+        const bool inside = QRectF(QPointF(-windowOffset_) / ratio, QSizeF(geometry_.size()) / ratio).contains(point);
         if (generic->event_type == XCB_INPUT_MOTION && !lingering_) {
             if (!grabber_) moveUnder(inside ? widgetAt(point) : nullptr, point, global);
             sendMouse(QEvent::MouseMove, point, global, Qt::NoButton, modifiers);
@@ -336,6 +369,7 @@ bool InputCatcher::handle(const void* message, uint8_t extension) {
             if (generic->event_type == XCB_INPUT_BUTTON_PRESS && detail >= 4 && detail <= 7) {
                 QWheelEvent event(point, global, QPoint(), QPoint(), buttons_, modifiers, Qt::NoScrollPhase, false,
                                   Qt::MouseEventNotSynthesized, deviceWithId(device->sourceid));
+                event.setTimestamp(device->time);
                 QCoreApplication::sendEvent(window_.data(), &event);
             } else if (generic->event_type == XCB_INPUT_BUTTON_PRESS) {
                 withdraw();
@@ -343,7 +377,8 @@ bool InputCatcher::handle(const void* message, uint8_t extension) {
             return true;
         }
         if (detail >= 4 && detail <= 7) {
-            if (generic->event_type == XCB_INPUT_BUTTON_PRESS) sendWheel(static_cast<int>(detail), point, global, device->sourceid, modifiers);
+            if (generic->event_type == XCB_INPUT_BUTTON_PRESS)
+                sendWheel(static_cast<int>(detail), point, global, device->sourceid, modifiers, device->time);
             return true;
         }
         const Qt::MouseButton button = buttonOf(detail);

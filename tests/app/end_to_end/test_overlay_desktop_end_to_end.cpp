@@ -51,15 +51,18 @@ int clickAt(int x, int y, int button = 1) {
                     QString::number(button)});
 }
 
-// Moves the pointer to (x, y) with a real motion at the end, then scrolls up `steps` wheel steps
-// a tenth of a second apart. One xdotool sends them all: a program started per step may take
-// longer than the gap that ends a swipe.
-int swipeUpAt(int x, int y, int steps) {
-    const int moved = xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1),
-                               QStringLiteral("mousemove_relative"), QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")});
-    if (moved != 0) return moved;
-    return xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(steps), QStringLiteral("--delay"),
-                    QStringLiteral("100"), QStringLiteral("4")});
+// Moves the pointer to (x, y) with a real motion at the end (a bare move is a warp).
+int pointAt(int x, int y) {
+    return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1), QStringLiteral("mousemove_relative"),
+                    QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")});
+}
+
+// Starts scrolling up `steps` wheel steps a tenth of a second apart where the pointer is. One
+// xdotool sends them all: a program started per step may take longer than the gap that ends a swipe.
+std::unique_ptr<testsupport::ServiceProcess> startSwipeUp(int steps) {
+    return testsupport::ServiceProcess::start(QStringLiteral("xdotool"),
+                                              {QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(steps),
+                                               QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("4")});
 }
 
 // Polls `done` every 50 ms for up to `timeoutMs`, reading the application's log meanwhile.
@@ -126,11 +129,18 @@ protected:
         ASSERT_GE(ready_, 0) << app_->transcript().toStdString();
     }
 
-    // Posts a notification and waits until the overlay's card has grown to `atRest`: its spring
-    // overshoots on the way and matches that rectangle whole only at rest.
+    // Posts a notification and waits until the overlay's card has grown to `atRest`.
     void notify(const QStringList& arguments, const QRect& atRest) {
+        ASSERT_NO_FATAL_FAILURE(post(arguments));
+        ASSERT_NO_FATAL_FAILURE(waitForCard(atRest));
+    }
+    void post(const QStringList& arguments) {
         QString output;
         ASSERT_EQ(testsupport::runTool(QStringLiteral("notify-send"), arguments, &output), 0) << output.toStdString();
+    }
+    // Waits until the application shows the next notification and its card has grown to `atRest`:
+    // its spring overshoots on the way and matches that rectangle whole only at rest.
+    void waitForCard(const QRect& atRest) {
         shown_ = app_->waitForPrefix("debug IslandQueue: Emitting state - visible: true", kAppStartTimeoutMs, shown_ + 1);
         ASSERT_GE(shown_, 0) << app_->transcript().toStdString();
         uint32_t overlay = 0;
@@ -141,14 +151,17 @@ protected:
             *app_, overlay,
             [&](const e2e::WindowShapes& s) { return s.bounding.boundingRect() == atRest && s.clicks().boundingRect() == atRest; },
             &shapes))
-            << e2e::describe(shapes).toStdString();
+            << e2e::describe(shapes).toStdString() << "\n" << app_->transcript().toStdString();
     }
 
-    // Runs `prepare` (which puts a card up), then swipes up at (x, kCardY) with `steps` wheel steps
-    // a tenth of a second apart; again, at most kSwipeRuns times, while the X server's times show
-    // that the driver paused in the swipe as long as ends one. The steps of the run that tells,
-    // each step dealt with by the server; nullptr when none told (or at a failure).
-    std::unique_ptr<e2e::WheelSteps> tellingSwipe(int x, int steps, const std::function<void()>& prepare) {
+    // Runs `prepare` (which puts a card up), then swipes up at (x, y) with `steps` wheel steps a
+    // tenth of a second apart, running `during` (given the steps seen so far) while they go on;
+    // again, at most kSwipeRuns times, while the X server's times show that the driver paused in
+    // the swipe as long as ends one. The steps of the run that tells, each dealt with by the
+    // server; nullptr when none told (or at a failure).
+    std::unique_ptr<e2e::WheelSteps> tellingSwipe(int x, int steps, const std::function<void()>& prepare,
+                                                  const std::function<void(e2e::WheelSteps&)>& during = {},
+                                                  int y = kCardY) {
         XServerView server;
         for (int run = 1; run <= kSwipeRuns; ++run) {
             prepare();
@@ -158,15 +171,18 @@ protected:
                 ADD_FAILURE() << "the X server reports no wheel steps";
                 return nullptr;
             }
-            if (swipeUpAt(x, kCardY, steps) != 0 || !witness->waitFor(*app_, static_cast<size_t>(steps))) {
+            auto driver = pointAt(x, y) == 0 ? startSwipeUp(steps) : nullptr;
+            if (driver && during) during(*witness);
+            if (HasFatalFailure()) return nullptr;
+            if (!driver || driver->wait(std::chrono::seconds(30)) != 0 || !witness->waitFor(*app_, static_cast<size_t>(steps))) {
                 ADD_FAILURE() << "the swipe's " << steps << " steps did not reach the X server";
                 return nullptr;
             }
             if (!witness->driverPaused()) return witness;
             std::cout << "[ NOT TELLING ] run " << run << ": the driver paused " << witness->longestPause()
                       << " ms between two wheel steps, which ends a swipe\n";
-            // The overlay and what takes the swipe's rest are gone before the next run.
-            if (!waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) {
+            // What takes the swipe's rest is gone before the next run (a card the run left up stays).
+            if (!waitUntil(*app_, [&] { return server.windowUnderPointer() == 0 || e2e::topWindowAt(QPoint(x, y)) != 0; })) {
                 ADD_FAILURE() << app_->transcript().toStdString();
                 return nullptr;
             }
@@ -357,6 +373,59 @@ TEST_F(OverlayDesktopTest, FramesBetweenTheFadesEndAndTheEndOfTheHideLeaveTheRes
     EXPECT_EQ(swipe->reachedDesktop(), 0);
 }
 
+// Under a notch, a notification that comes as a swipe sends the card before it away, while that
+// card still goes, shows once it has gone: the rest of that swipe is not for it. The pointer
+// resting where the swipe left it, the new card takes a click and then a swipe of its own.
+TEST_F(OverlayDesktopTest, ACardArrivingAsASwipeSendsTheLastAwayShowsAndTakesAClickAndASwipeOfItsOwn) {
+    QProcessEnvironment notched;
+    notched.insert(QStringLiteral("QUILLVEX_SIMULATED_NOTCH"), QStringLiteral("200x32"));
+    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, notched));
+    XServerView server;
+    // The split pill hangs below the notch: x 535 to 905, y 35 to 71.
+    const QRect atRest(535, 35, 370, 36);
+    const QPoint pointer(kCardX, 52);
+    const auto swipe = tellingSwipe(
+        pointer.x(), 15,
+        [&] {
+            // A card a run that told nothing left up goes first.
+            if (e2e::topWindowAt(pointer) != 0) {
+                ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
+                ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; }));
+            }
+            ASSERT_NO_FATAL_FAILURE(
+                notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, atRest));
+        },
+        [&](e2e::WheelSteps& steps) {
+            // Right after the first step has sent the card away.
+            ASSERT_TRUE(steps.waitFor(*app_, 1));
+            ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Calendar"), QStringLiteral("Standup")}));
+        },
+        pointer.y());
+    ASSERT_FALSE(HasFailure());
+    if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
+    ASSERT_NO_FATAL_FAILURE(waitForCard(atRest));
+    EXPECT_EQ(swipe->reachedDesktop(), 0);
+
+    const int clicked = static_cast<int>(app_->lines().size());
+    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("1")}), 0);
+    EXPECT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                kAppStartTimeoutMs, clicked),
+              clicked)
+        << app_->transcript().toStdString();
+
+    // Once the first swipe has ended by the server's clock.
+    ASSERT_TRUE(waitUntil(*app_, [&] {
+        return static_cast<int32_t>(server.serverTime() - swipe->times().back()) >= static_cast<int32_t>(e2e::WheelSteps::kSwipeGapMs);
+    }));
+    const uint32_t overlay = e2e::topWindowAt(atRest.center());
+    e2e::WheelSteps own;
+    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
+    ASSERT_TRUE(own.waitFor(*app_, 1));
+    EXPECT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
+    EXPECT_FALSE(server.isMapped(overlay));
+    EXPECT_EQ(own.reachedDesktop(), 0);
+}
+
 // The desktop has no compositor: the overlay's window exists only where the split pill's two
 // capsules are drawn, round ends and all, so neither the notch between them nor the corners show black.
 TEST_F(OverlayDesktopTest, WithoutACompositorTheWindowIsCutToTheTwoPills) {
@@ -434,3 +503,4 @@ TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {
 }
 
 }  // namespace
+

@@ -77,6 +77,26 @@ public:
         std::free(reply);
         return child;
     }
+    // The X server's time now, in its milliseconds: the time it stamps on a property change of
+    // ours (appending nothing still counts as one). 0 when it sent none.
+    uint32_t serverTime() {
+        if (!timeWindow_) {
+            timeWindow_ = xcb_generate_id(c_);
+            const uint32_t values[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+            xcb_create_window(c_, 0, timeWindow_, root_, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
+                              XCB_CW_EVENT_MASK, values);
+        }
+        xcb_change_property(c_, XCB_PROP_MODE_APPEND, timeWindow_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+        xcb_flush(c_);
+        while (xcb_generic_event_t* event = xcb_wait_for_event(c_)) {
+            const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            const bool ours = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && change->window == timeWindow_;
+            const uint32_t time = change->time;
+            std::free(event);
+            if (ours) return time;
+        }
+        return 0;
+    }
     uint32_t activeWindow() {
         const auto values = cardinals(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
         return values.empty() ? 0 : values.front();
@@ -115,6 +135,7 @@ public:
 private:
     xcb_connection_t* c_;
     xcb_window_t root_ = 0;
+    xcb_window_t timeWindow_ = 0;
 };
 
 // What the X server records with RECORD between construction and stop(), for the clients and of
