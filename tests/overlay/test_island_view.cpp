@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFile>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QThreadPool>
@@ -276,6 +277,41 @@ TEST_F(IslandViewTest, AnIconStillBeingLookedUpShowsOnceFoundAndNoOtherMeanwhile
     EXPECT_EQ(v.cachedIcon()->pixelColor(64, 64), QColor(30, 200, 30));
     EXPECT_EQ(v.layout().icon.image.pixelColor(64, 64), QColor(30, 200, 30));
     EXPECT_EQ(v.cachedIconSourceHint(), "Later");
+}
+
+// Looked up by the bundle alone or by the name alone, an icon still being found leaves the card
+// without one meanwhile: the bell it may not end with shows no sooner.
+TEST_F(IslandViewTest, AnIconLookedUpByItsBundleOrItsNameAloneShowsNoBellMeanwhile) {
+    const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/hicolor/128x128/apps");
+    QDir().mkpath(folder);
+    for (const char* name : {"view-by-bundle", "view-by-name"})
+        ASSERT_TRUE(testsupport::solidIcon(QColor(30, 200, 30), 128).pixmap(128).save(folder + QLatin1Char('/') + name + ".png"));
+    workspace.applicationPaths[QStringLiteral("org.example.Later")] = QStringLiteral("/apps/later.desktop");
+    workspace.fileIconNames[QStringLiteral("/apps/later.desktop")] = QStringLiteral("view-by-bundle");
+    const QString entries = AppIconHelper::root() + qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/applications");
+    QDir().mkpath(entries);
+    QFile entry(entries + QStringLiteral("/Notes.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Notes\nIcon=view-by-name\n");
+    entry.close();
+    workspace.fileIconNames[entry.fileName()] = QStringLiteral("view-by-name");
+    platform::IconLookup& lookup = platform::IconLookup::shared();
+    lookup.setAwaitAnswers(std::nullopt);
+    IslandView& v = view();
+
+    OverlayState byBundle = visible(QStringLiteral("One"));
+    byBundle.bundleId = QStringLiteral("org.example.Later");
+    for (const OverlayState& s : {byBundle, visible(QStringLiteral("Two"), QStringLiteral("Notes"))}) {
+        send(s);
+        ASSERT_TRUE(v.cachedIcon()) << s.message->toStdString();
+        EXPECT_TRUE(v.cachedIcon()->isNull()) << s.message->toStdString();
+        EXPECT_FALSE(v.layout().icon.isDefault) << s.message->toStdString();
+    }
+    EXPECT_FALSE(log.contains(QStringLiteral("IslandView: Using default notification icon")));
+    ASSERT_TRUE(lookup.waitUntilIdle(std::chrono::seconds(20)));
+    scheduler().drain();
+    lookup.setAwaitAnswers(std::chrono::seconds(20));
+    EXPECT_EQ(v.cachedIcon()->pixelColor(64, 64), QColor(30, 200, 30));
 }
 
 TEST_F(IslandViewTest, IconCacheIsKeyedBySourceHintAlone) {

@@ -77,6 +77,18 @@ TEST_F(MarqueeTextTest, NewWideTextDuringAPassRunsOnlyTheNewLoop) {
     EXPECT_FALSE(m->isAnimating());
 }
 
+// Its view says it is on screen at each rebuild: a line already there goes on with its pass, not
+// measured again nor started over.
+TEST_F(MarqueeTextTest, ToldAgainThatItIsOnScreenTheLineGoesOnWithItsPass) {
+    auto m = shown(k27, 200);
+    at(3.0);
+    m->setAvailableWidth(400);
+    m->appear();
+    EXPECT_EQ(m->containerWidth(), 200);
+    at(6.5);
+    EXPECT_NEAR(m->offset(), -150, 1e-6);
+}
+
 TEST_F(MarqueeTextTest, LeavingTheScreenEndsTheLoopAndComingBackMeasuresAgain) {
     auto m = shown(k27, 200);
     m->setAvailableWidth(400);  // not noticed until the next measurement
