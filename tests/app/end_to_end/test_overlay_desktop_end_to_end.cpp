@@ -44,17 +44,16 @@ int xdotool(const QStringList& arguments, QString* output = nullptr) {
 }
 
 // Moves the pointer to (x, y) with a real motion at the end (a bare move is a warp, which sends
-// the window under it no motion), then presses `button` once.
-int clickAt(int x, int y, int button = 1) {
-    return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1), QStringLiteral("mousemove_relative"),
-                    QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("click"),
-                    QString::number(button)});
-}
-
-// Moves the pointer to (x, y) with a real motion at the end (a bare move is a warp).
+// the window under it no motion).
 int pointAt(int x, int y) {
     return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y + 1), QStringLiteral("mousemove_relative"),
                     QStringLiteral("--"), QStringLiteral("0"), QStringLiteral("-1")});
+}
+
+// Points at (x, y), then presses `button` once.
+int clickAt(int x, int y, int button = 1) {
+    const int moved = pointAt(x, y);
+    return moved != 0 ? moved : xdotool({QStringLiteral("click"), QString::number(button)});
 }
 
 // Starts scrolling up `steps` wheel steps a tenth of a second apart where the pointer is. One
@@ -496,11 +495,10 @@ TEST_F(OverlayDesktopTest, TheGlassCardAsksTheCompositorToBlurBehindItsShape) {
                             static_cast<int>(v[i + 3]));
         bounds = region.boundingRect();
         return bounds.size() == QSize(400, 80);
-    });
+    }, kAppStartTimeoutMs);
     ASSERT_TRUE(found) << bounds.width() << "x" << bounds.height() << "\n" << app_->transcript().toStdString();
     EXPECT_EQ(bounds.translated(window.topLeft()).center().x(), 720 - 1);
     EXPECT_TRUE(window.contains(bounds.translated(window.topLeft())));
 }
 
 }  // namespace
-

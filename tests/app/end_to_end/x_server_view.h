@@ -65,11 +65,6 @@ public:
         std::free(reply);
         return mapped;
     }
-    // openbox's workspace, which its wheel over the bare desktop switches.
-    int currentDesktop() {
-        const auto values = cardinals(root_, "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL);
-        return values.empty() ? -1 : static_cast<int>(values.front());
-    }
     // The top-level window the pointer is in, input-only ones too; 0 over the bare desktop.
     uint32_t windowUnderPointer() {
         auto* reply = xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr);
