@@ -189,6 +189,23 @@ protected:
         return nullptr;
     }
 
+    // Puts the split pill up and swipes it away at (x, kCardY) with `steps` steps, as
+    // tellingSwipe() does; the steps of the run that told, once the overlay has gone from under
+    // the pointer. The card's window in `overlay`.
+    std::unique_ptr<e2e::WheelSteps> swipeCardAway(int x, int steps, uint32_t* overlay = nullptr) {
+        auto swipe = tellingSwipe(x, steps, [&] {
+            ASSERT_NO_FATAL_FAILURE(
+                notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
+            if (overlay) *overlay = e2e::topWindowAt(kSplitPillAtRest.center());
+        });
+        XServerView server;
+        if (swipe && !waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) {
+            ADD_FAILURE() << app_->transcript().toStdString();
+            return nullptr;
+        }
+        return swipe;
+    }
+
     static int dunstCount(const QString& which) {
         QString out;
         if (testsupport::runTool(QStringLiteral("dunstctl"), {QStringLiteral("count"), which}, &out) != 0) return -1;
@@ -304,14 +321,9 @@ TEST_F(OverlayDesktopTest, TheWholeCardTakesTheSwipeThatSendsItAwayAndTheNotchBe
     for (const int x : {kCardX, 720}) {
         uint32_t overlay = 0;
         // Six steps, the swipe outlasting the hide.
-        const auto swipe = tellingSwipe(x, 6, [&] {
-            ASSERT_NO_FATAL_FAILURE(
-                notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
-            overlay = e2e::topWindowAt(kSplitPillAtRest.center());
-        });
+        const auto swipe = swipeCardAway(x, 6, &overlay);
         ASSERT_FALSE(HasFailure());
         if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
-        ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
         EXPECT_FALSE(server.isMapped(overlay));
         EXPECT_EQ(swipe->reachedDesktop(), 0) << x;
     }
@@ -340,13 +352,9 @@ TEST_F(OverlayDesktopTest, OnASlowMachineTheRestOfTheSwipeThatSentTheCardAwayNev
     QProcessEnvironment slow;
     slow.insert(QStringLiteral("QUILLVEX_TEST_FRAME_MS"), QStringLiteral("500"));
     ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, slow));
-    XServerView server;
-    const auto swipe = tellingSwipe(kCardX, 25, [&] {
-        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
-    });
+    const auto swipe = swipeCardAway(kCardX, 25);
     ASSERT_FALSE(HasFailure());
     if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
-    ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
     EXPECT_EQ(swipe->reachedDesktop(), 0);
     e2e::WheelSteps step;
     ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
@@ -362,13 +370,9 @@ TEST_F(OverlayDesktopTest, FramesBetweenTheFadesEndAndTheEndOfTheHideLeaveTheRes
     QProcessEnvironment late;
     late.insert(QStringLiteral("QUILLVEX_TEST_COMPLETION_MS"), QStringLiteral("150"));
     ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, late));
-    XServerView server;
-    const auto swipe = tellingSwipe(720, 12, [&] {
-        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
-    });
+    const auto swipe = swipeCardAway(720, 12);
     ASSERT_FALSE(HasFailure());
     if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
-    ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
     EXPECT_EQ(swipe->reachedDesktop(), 0);
 }
 
