@@ -130,10 +130,17 @@ void X11XdndPasteboard::disconnect() {
     hasFileUrls_.reset();
 }
 
+// A Qt source hands its drag's data only to a request made at the time it last sent a drop target,
+// which is no time at all while the pointer is over none: the owner's time holds while the pointer
+// stays where the drag began (the source's own window), no time once it is over no drop target.
+// Both are asked; a source that checks no time answers both alike.
 void X11XdndPasteboard::beginSession(uint32_t timestamp) {
     sessionActive_ = true;
     hasFileUrls_.reset();
     xcb_convert_selection(connection_, window_, selectionAtom_, uriListAtom_, propertyAtom_, timestamp);
+    if (timestamp != XCB_CURRENT_TIME) {
+        xcb_convert_selection(connection_, window_, selectionAtom_, uriListAtom_, propertyAtom_, XCB_CURRENT_TIME);
+    }
     xcb_flush(connection_);
 }
 
@@ -141,14 +148,13 @@ void X11XdndPasteboard::readConversion(uint32_t property) {
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection_, xcb_get_property(connection_, 1, window_, property, XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxPayloadLongs),
         nullptr));
-    if (!reply || reply->format != 8 || reply->type != uriListAtom_) {
-        // Another type (an incremental transfer among them) is no list of files we read.
-        hasFileUrls_ = false;
-        return;
+    // Another type (an incremental transfer among them) is no list of files we read.
+    bool files = false;
+    if (reply && reply->format == 8 && reply->type == uriListAtom_) {
+        const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
+        files = uriListHasFileUrl(QByteArray(data, xcb_get_property_value_length(reply.get())));
     }
-    const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-    const int length = xcb_get_property_value_length(reply.get());
-    hasFileUrls_ = uriListHasFileUrl(QByteArray(data, length));
+    hasFileUrls_ = files || hasFileUrls_.value_or(false);
 }
 
 void X11XdndPasteboard::readPendingEvents() {
@@ -168,8 +174,10 @@ void X11XdndPasteboard::readPendingEvents() {
         } else if (type == XCB_SELECTION_NOTIFY) {
             auto* notify = reinterpret_cast<xcb_selection_notify_event_t*>(raw);
             if (notify->requestor != window_ || notify->selection != selectionAtom_) continue;
+            // One answer that offers files is enough: the other was made at a time the source
+            // did not take.
             if (notify->property == XCB_ATOM_NONE) {
-                hasFileUrls_ = false;  // the source offers no URI list
+                hasFileUrls_ = hasFileUrls_.value_or(false);  // no URI list, or not at that time
             } else {
                 readConversion(notify->property);
             }
