@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -111,13 +112,19 @@ void LoopbackHttpServer::stream(QTcpSocket* socket, const Reply& reply) {
     socket->write(head + "\r\n");
     auto left = std::make_shared<qint64>(reply.streamBytes);
     const QByteArray zeros(static_cast<qsizetype>(reply.body.isEmpty() ? reply.streamChunk : 0), '\0');
-    auto sendOne = [this, socket, left, zeros, body = reply.body, chunk = reply.streamChunk] {
-        if (*left <= 0 || socket->state() != QAbstractSocket::ConnectedState) return;
+    auto sendOne = [this, socket = QPointer<QTcpSocket>(socket), left, zeros, body = reply.body,
+                    chunk = reply.streamChunk] {
+        if (*left <= 0 || !socket || socket->state() != QAbstractSocket::ConnectedState) return;
         const qint64 size = std::min<qint64>(*left, chunk);
         socket->write(body.isEmpty() ? zeros.constData() : body.constData() + (body.size() - *left), size);
         *left -= size;
         streamed_ += size;
     };
+    if (reply.streamPaced) {
+        nextChunk_ = sendOne;
+        sendOne();
+        return;
+    }
     if (reply.streamInterval > 0) {
         auto* timer = new QTimer(socket);  // ends with the connection
         QObject::connect(timer, &QTimer::timeout, socket, sendOne);

@@ -23,8 +23,9 @@ public:
     struct Reply {
         // Stream: a 200 whose Content-Length says `streamBytes`, sent as zeros (or as `body`
         // when it is not empty, its size then the length) in chunks of `streamChunk` bytes, each
-        // as soon as the last has gone, or every `streamInterval` seconds when that is above 0;
-        // zeros are never held in memory whole.
+        // as soon as the last has gone, or every `streamInterval` seconds when that is above 0,
+        // or, `streamPaced`, the first at once and each next at sendNextChunk(); zeros are never
+        // held in memory whole.
         enum class Action { Respond, Hang, Drop, Stream };
         int status = 200;
         QByteArray body;
@@ -33,6 +34,7 @@ public:
         qint64 streamBytes = 0;
         qint64 streamChunk = 64 * 1024;
         double streamInterval = 0;
+        bool streamPaced = false;
     };
     using Handler = std::function<Reply(const QString& path)>;
 
@@ -47,6 +49,10 @@ public:
     const QStringList& requests() const { return requests_; }
     // Body bytes streamed so far, over all Stream replies.
     qint64 streamed() const { return streamed_; }
+    // Sends the next chunk of the latest paced stream, if its connection is still open.
+    void sendNextChunk() {
+        if (nextChunk_) nextChunk_();
+    }
 
     static Reply ok(QByteArray body) { return Reply{200, std::move(body), {}, Reply::Action::Respond}; }
     static Reply status(int code, QByteArray body = {}) { return Reply{code, std::move(body), {}, Reply::Action::Respond}; }
@@ -56,6 +62,13 @@ public:
         reply.streamBytes = bytes;
         reply.streamChunk = chunk;
         reply.streamInterval = interval;
+        return reply;
+    }
+    // `bytes` zeros in chunks of `chunk`, each next one when the test asks: a client reports each
+    // chunk apart however busy the machine is.
+    static Reply paced(qint64 bytes, qint64 chunk) {
+        Reply reply = stream(bytes, chunk);
+        reply.streamPaced = true;
         return reply;
     }
     // `body` at a steady pace: `chunk` bytes every `interval` seconds.
@@ -79,6 +92,7 @@ private:
     QStringList requests_;
     qint64 streamed_ = 0;
     std::map<QTcpSocket*, QByteArray> buffers_;
+    std::function<void()> nextChunk_;
 };
 
 // Runs the Qt event loop until `done` holds or `seconds` of real time passed; returns `done()`.
