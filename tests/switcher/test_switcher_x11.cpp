@@ -353,6 +353,34 @@ TEST_F(SwitcherX11Test, AnEntrysThemedIconFollowsTheIconTheme) {
     QFile::remove(dataHome->path() + QStringLiteral("/applications/org.example.Theta.desktop"));
 }
 
+// A window may name its application's entry itself (GTK's application id, or KDE's desktop file
+// with or without its suffix): that entry names it and gives its id, though its class leads to none.
+TEST_F(SwitcherX11Test, AWindowsOwnHintNamesItsApplication) {
+    QFile entry(dataHome->path() + QStringLiteral("/applications/org.example.Kappa.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Kappa Notes\nExec=kappa\n");
+    entry.close();
+    std::unique_ptr<ServiceProcess> gtk(window({QStringLiteral("Iota"), QStringLiteral("--gtk-id"), QStringLiteral("org.example.Kappa")}));
+    std::unique_ptr<ServiceProcess> kde(
+        window({QStringLiteral("Lambda"), QStringLiteral("--desktop"), QStringLiteral("org.example.Kappa.desktop")}));
+    platform::LinuxWorkspace workspace;
+    const auto listed = [&](qint64 pid) -> std::optional<RunningApplication> {
+        const auto apps = workspace.runningApplications();
+        const RunningApplication* app = find(apps, pid);
+        return app ? std::optional(*app) : std::nullopt;
+    };
+    ASSERT_TRUE(waitFor([&] { return listed(gtk->pid()) && listed(kde->pid()); }, this));
+    for (const qint64 pid : {gtk->pid(), kde->pid()}) {
+        EXPECT_EQ(listed(pid)->bundleIdentifier, QStringLiteral("org.example.Kappa"));
+        EXPECT_EQ(listed(pid)->localizedName, QStringLiteral("Kappa Notes"));
+    }
+
+    gtk.reset();
+    kde.reset();
+    EXPECT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 4u; }, this));
+    QFile::remove(entry.fileName());
+}
+
 // A display that cannot be reached gives no window list at all, never one that fails later.
 TEST(SwitcherX11, ADisplayThatCannotBeReachedIsRefused) {
     for (const char* display : {":4711", "not a display"}) {

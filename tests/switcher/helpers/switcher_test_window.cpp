@@ -1,6 +1,6 @@
 // Another application for the switcher's X11 tests: top-level windows (one unless told) with the
 // hints real programs set, running until it is killed or the server goes away.
-// switcher_test_window NAME [--desktop ID] [--tool] [--skip-taskbar] [--no-pid] [--windows N]
+// switcher_test_window NAME [--desktop ID] [--gtk-id ID] [--tool] [--skip-taskbar] [--no-pid] [--windows N]
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -27,12 +27,14 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     const std::string name = argv[1];
     std::string desktop;
+    std::string gtkId;
     bool tool = false;
     bool skipTaskbar = false;
     bool pid = true;
     int windows = 1;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--desktop") && i + 1 < argc) desktop = argv[++i];
+        else if (!std::strcmp(argv[i], "--gtk-id") && i + 1 < argc) gtkId = argv[++i];
         else if (!std::strcmp(argv[i], "--tool")) tool = true;
         else if (!std::strcmp(argv[i], "--skip-taskbar")) skipTaskbar = true;
         else if (!std::strcmp(argv[i], "--no-pid")) pid = false;
@@ -65,6 +67,10 @@ int main(int argc, char** argv) {
         if (!desktop.empty()) {
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(c, "_KDE_NET_WM_DESKTOP_FILE"), ew.UTF8_STRING, 8,
                                 desktop.size(), desktop.data());
+        }
+        if (!gtkId.empty()) {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(c, "_GTK_APPLICATION_ID"), ew.UTF8_STRING, 8,
+                                gtkId.size(), gtkId.data());
         }
         if (tool) {
             xcb_atom_t type = ew._NET_WM_WINDOW_TYPE_UTILITY;
