@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -268,6 +269,68 @@ TEST_F(XdndDragTest, AFileDragIsReadWhileItRunsAndNotAfterTheDrop) {
     drop();
 
     stopSource(*source);
+}
+
+// A source that refuses the requests (as a Qt source does while they carry another time than the
+// one it last sent a drop target) is asked again at the next look, until it answers. The source
+// here is a window of the test's own that takes the selection and answers as told.
+TEST_F(XdndDragTest, ASourceThatRefusedIsAskedAgainAtTheNextLook) {
+    platform::X11XdndPasteboard pasteboard(x->display().toLocal8Bit());
+    ASSERT_TRUE(pasteboard.start());
+    xcb_connection_t* c = xcb_connect(x->display().toLocal8Bit().constData(), nullptr);
+    const auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return found;
+    };
+    const xcb_atom_t selection = atom("XdndSelection");
+    const xcb_atom_t uriList = atom("text/uri-list");
+    const xcb_window_t owner = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, owner, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1,
+                      1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(c, owner, selection, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    int refused = 0;
+    const auto serve = [&](bool answer) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+                const auto* request = reinterpret_cast<xcb_selection_request_event_t*>(event);
+                xcb_selection_notify_event_t notify{};
+                notify.response_type = XCB_SELECTION_NOTIFY;
+                notify.time = request->time;
+                notify.requestor = request->requestor;
+                notify.selection = request->selection;
+                notify.target = request->target;
+                if (answer && request->target == uriList) {
+                    const QByteArray list = "file:///etc/hostname\r\n";
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, uriList, 8,
+                                        static_cast<uint32_t>(list.size()), list.constData());
+                    notify.property = request->property;
+                } else {
+                    ++refused;
+                }
+                xcb_send_event(c, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&notify));
+            }
+            std::free(event);
+        }
+        xcb_flush(c);
+    };
+
+    EXPECT_TRUE(waitFor([&] {
+        serve(false);
+        return refused == 2;  // at the owner's time and at none
+    }));
+    EXPECT_TRUE(waitFor([&] {
+        serve(true);
+        return pasteboard.canReadFileURLs();
+    }));
+    EXPECT_EQ(refused, 2);
+    xcb_destroy_window(c, owner);
+    xcb_flush(c);
+    EXPECT_TRUE(waitFor([&] { return !pasteboard.isSessionActive(); }));
+    xcb_disconnect(c);
 }
 
 // The server's pointer as the notch reads it: a move with the left button held is a drag (of a

@@ -127,20 +127,29 @@ void X11XdndPasteboard::disconnect() {
     if (connection_) xcb_disconnect(connection_);
     connection_ = nullptr;
     sessionActive_ = false;
+    answersDue_ = 0;
     hasFileUrls_.reset();
+}
+
+void X11XdndPasteboard::beginSession(uint32_t timestamp) {
+    sessionActive_ = true;
+    hasFileUrls_.reset();
+    ownerTime_ = timestamp;
+    askForUriList();
 }
 
 // A Qt source hands its drag's data only to a request made at the time it last sent a drop target,
 // which is no time at all while the pointer is over none: the owner's time holds while the pointer
 // stays where the drag began (the source's own window), no time once it is over no drop target.
 // Both are asked; a source that checks no time answers both alike.
-void X11XdndPasteboard::beginSession(uint32_t timestamp) {
-    sessionActive_ = true;
-    hasFileUrls_.reset();
-    xcb_convert_selection(connection_, window_, selectionAtom_, uriListAtom_, propertyAtom_, timestamp);
-    if (timestamp != XCB_CURRENT_TIME) {
-        xcb_convert_selection(connection_, window_, selectionAtom_, uriListAtom_, propertyAtom_, XCB_CURRENT_TIME);
-    }
+void X11XdndPasteboard::askForUriList() {
+    const auto ask = [this](uint32_t time) {
+        xcb_convert_selection(connection_, window_, selectionAtom_, uriListAtom_, propertyAtom_, time);
+        ++answersDue_;
+    };
+    onlyRefused_ = true;
+    ask(ownerTime_);
+    if (ownerTime_ != XCB_CURRENT_TIME) ask(XCB_CURRENT_TIME);
     xcb_flush(connection_);
 }
 
@@ -174,11 +183,13 @@ void X11XdndPasteboard::readPendingEvents() {
         } else if (type == XCB_SELECTION_NOTIFY) {
             auto* notify = reinterpret_cast<xcb_selection_notify_event_t*>(raw);
             if (notify->requestor != window_ || notify->selection != selectionAtom_) continue;
+            if (answersDue_ > 0) --answersDue_;
             // One answer that offers files is enough: the other was made at a time the source
             // did not take.
             if (notify->property == XCB_ATOM_NONE) {
                 hasFileUrls_ = hasFileUrls_.value_or(false);  // no URI list, or not at that time
             } else {
+                onlyRefused_ = false;
                 readConversion(notify->property);
             }
         } else if (type == XCB_GE_GENERIC) {
@@ -200,6 +211,9 @@ void X11XdndPasteboard::readPendingEvents() {
 bool X11XdndPasteboard::canReadFileURLs() {
     if (!start()) return false;
     readPendingEvents();
+    // Refused every time so far: the source may have moved on to where it answers (a busy source
+    // still working through the gesture, a pointer now over no drop target).
+    if (sessionActive_ && onlyRefused_ && answersDue_ == 0) askForUriList();
     return sessionActive_ && hasFileUrls_.value_or(false);
 }
 

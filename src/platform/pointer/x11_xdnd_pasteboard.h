@@ -4,8 +4,9 @@
 // its data to whoever converts that selection, drop target or not. On a connection of its own
 // this watches the selection's owner (XFixes) and the release of any mouse button (XInput2 raw
 // events, delivered whoever grabs the pointer): a new owner starts a session and its data is
-// asked for as text/uri-list at once; a button release or the owner going away ends it. A source
-// keeps the selection after its drag, so an owner alone never counts.
+// asked for as text/uri-list at once, and again at each later look while the source has refused
+// every request; a button release or the owner going away ends it. A source keeps the selection
+// after its drag, so an owner alone never counts.
 
 #include "platform/pointer/drag_pasteboard.h"
 
@@ -47,6 +48,7 @@ public:
 private:
     void disconnect();
     void beginSession(uint32_t timestamp);
+    void askForUriList();
     void readConversion(uint32_t property);
 
     QByteArray display_;
@@ -61,6 +63,9 @@ private:
     uint8_t xfixesEventBase_ = 0;
     uint8_t xinputOpcode_ = 0;
     bool sessionActive_ = false;
+    uint32_t ownerTime_ = 0;     // when the session's owner took the selection
+    int answersDue_ = 0;         // requests made and not answered yet, of any session
+    bool onlyRefused_ = false;   // every answer of the session so far was a refusal
     std::optional<bool> hasFileUrls_;
 };
 
