@@ -202,11 +202,18 @@ protected:
         source->setProcessEnvironment(env);
         testsupport::dieWithTest(*source);
         source->start(QStringLiteral(QUILLVEX_DRAG_SOURCE), items);
-        QDeadlineTimer deadline(kEventWaitMs);
-        while (!source->readAllStandardOutput().contains("ready") && !deadline.hasExpired()) {
-            source->waitForReadyRead(100);
-        }
+        saidBySource(*source, "ready");
         return source;
+    }
+
+    // Reads the source's output until it holds `word`.
+    static bool saidBySource(QProcess& source, const QByteArray& word) {
+        QByteArray said;
+        QDeadlineTimer deadline(kEventWaitMs);
+        while (!(said += source.readAllStandardOutput()).contains(word) && !deadline.hasExpired()) {
+            source.waitForReadyRead(100);
+        }
+        return said.contains(word);
     }
 
     // Polls `done` while the pasteboard's connection is served, up to `ms`: a bound for a failure
@@ -259,6 +266,8 @@ TEST_F(XdndDragTest, AFileDragIsReadWhileItRunsAndNotAfterTheDrop) {
     ASSERT_TRUE(pressAndDrag());
     EXPECT_TRUE(waitFor([&] { return pasteboard.canReadFileURLs(); }));
     drop();
+    // Until its drag has ended the source holds the pointer, and a press would be the drag's.
+    ASSERT_TRUE(saidBySource(*source, "finished"));
 
     // Taken after the pointer left its window for none that takes drops, the source refuses a
     // request made at the time it took the selection.
