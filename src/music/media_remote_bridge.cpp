@@ -110,7 +110,8 @@ void MediaRemoteBridge::launchHelperLocked() {
     std::unique_ptr<platform::ChildProcess> child = launcher_.start(spec, &error);
     if (!child) {
         setSummary(QStringLiteral("MediaRemoteHelper: launch failed: ") + error);
-        Log::shared().error(QStringLiteral("MediaRemoteBridge: failed to launch helper: ") + error);
+        std::lock_guard launching(launchingMutex_);
+        if (!launchCancelled_) Log::shared().error(QStringLiteral("MediaRemoteBridge: failed to launch helper: ") + error);
         return;
     }
     helperProcess_ = std::move(child);
@@ -122,34 +123,32 @@ void MediaRemoteBridge::launchHelperLocked() {
         launching_ = helperProcess_.get();
     }
     const std::optional<QByteArray> line = readLine(kReadyTimeout);
+    const bool ready = line && line->trimmed() == "READY";
     bool cancelled = false;
     {
+        // Told under the lock the exit's cancel takes: what a launch that ended first says comes
+        // before the application's last line, and one the application's end stopped failed at
+        // nothing and says nothing.
         std::lock_guard launching(launchingMutex_);
         launching_ = nullptr;
         cancelled = launchCancelled_;
+        if (!cancelled && ready) {
+            isReady_ = true;
+            const QString pid = QString::number(helperProcess_->pid());
+            setSummary(QStringLiteral("MediaRemoteHelper: ready (pid=") + pid + QLatin1Char(')'));
+            Log::shared().info(QStringLiteral("MediaRemoteBridge: helper ready (pid=") + pid + QLatin1Char(')'));
+        } else if (!cancelled) {
+            setSummary(QStringLiteral("MediaRemoteHelper: failed to receive READY signal"));
+            Log::shared().error(QStringLiteral("MediaRemoteBridge: helper did not send READY (got: ") +
+                                (line ? quoted(*line) : QStringLiteral("nil")) + QLatin1Char(')'));
+        }
     }
-    if (cancelled) {
-        // The application is ending and stopped the helper itself: nothing failed.
-        helperProcess_->kill();
-        helperProcess_->wait(0.5);
-        helperProcess_.reset();
-        return;
-    }
-    if (line && line->trimmed() == "READY") {
-        isReady_ = true;
-        const QString pid = QString::number(helperProcess_->pid());
-        setSummary(QStringLiteral("MediaRemoteHelper: ready (pid=") + pid + QLatin1Char(')'));
-        Log::shared().info(QStringLiteral("MediaRemoteBridge: helper ready (pid=") + pid + QLatin1Char(')'));
-    } else {
-        setSummary(QStringLiteral("MediaRemoteHelper: failed to receive READY signal"));
-        Log::shared().error(QStringLiteral("MediaRemoteBridge: helper did not send READY (got: ") +
-                            (line ? quoted(*line) : QStringLiteral("nil")) + QLatin1Char(')'));
-        // Kept alive, a helper stuck before its greeting would never be replaced; gone, it is
-        // started again at a later request, no sooner than the relaunch interval allows.
-        helperProcess_->kill();
-        helperProcess_->wait(0.5);
-        helperProcess_.reset();
-    }
+    if (ready && !cancelled) return;
+    // Kept alive, a helper stuck before its greeting would never be replaced; gone, it is started
+    // again at a later request, no sooner than the relaunch interval allows.
+    helperProcess_->kill();
+    helperProcess_->wait(0.5);
+    helperProcess_.reset();
 }
 
 void MediaRemoteBridge::shutdown() {
