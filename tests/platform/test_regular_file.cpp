@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -123,6 +125,41 @@ TEST(ChildFileRead, AProbeAnswersWithTheFirstFileOrThatNoneIs) {
     const std::optional<platform::ChildProbe> none = platform::firstFileInChild({path("a"), dir.path().toUtf8()}, deadline());
     ASSERT_TRUE(none);
     EXPECT_FALSE(none->index);
+}
+
+// A child lists the files of a kind under each place and reads them: in subfolders too, through a
+// link to a file but never into a linked folder, leaving out empty files and those over the limit;
+// a place that is such a file itself comes with no path below it. More than the whole may hold is
+// no answer.
+TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
+    QTemporaryDir dir;
+    const auto put = [&dir](const char* name, const QByteArray& bytes) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return QFile::encodeName(path);
+    };
+    const QByteArray apps = QFile::encodeName(dir.filePath(QStringLiteral("apps")));
+    put("apps/a.desktop", "A");
+    put("apps/sub/deeper/b.desktop", "BB");
+    put("apps/c.txt", "C");
+    put("apps/empty.desktop", "");
+    put("apps/large.desktop", "0123456789+");
+    const QByteArray other = put("other/d.desktop", "D");
+    ASSERT_EQ(::symlink(other.constData(), (apps + "/linked.desktop").constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(dir.filePath(QStringLiteral("other"))).constData(), (apps + "/folder").constData()), 0);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+
+    const auto found = platform::filesInChild({apps, other, apps + "/missing"}, ".desktop", 10, 1 << 20, deadline);
+    ASSERT_TRUE(found);
+    std::map<std::pair<size_t, QByteArray>, QByteArray> files;
+    for (const platform::ChildFile& file : *found) files[{file.root, file.relative}] = file.bytes;
+    const std::map<std::pair<size_t, QByteArray>, QByteArray> expected{
+        {{0, "a.desktop"}, "A"}, {{0, "sub/deeper/b.desktop"}, "BB"}, {{0, "linked.desktop"}, "D"}, {{1, ""}, "D"}};
+    EXPECT_EQ(files, expected);
+    EXPECT_FALSE(platform::filesInChild({apps}, ".desktop", 10, 8, deadline));
 }
 
 TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {

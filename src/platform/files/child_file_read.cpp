@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -20,8 +21,9 @@ namespace platform {
 
 namespace {
 
+// Never destroyed, as none of these statics: a reader may still wait while the process ends.
 std::mutex leftBehindMutex;
-std::vector<pid_t> leftBehind;
+std::vector<pid_t>& leftBehind = *new std::vector<pid_t>;
 // Children reading now (under leftBehindMutex): each may turn out stuck.
 int reading = 0;
 
@@ -120,6 +122,105 @@ void becomeChild(int out, pid_t parent, int openMax) {
         if (::lstat(paths[i].constData(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) continue;
         const uint32_t index = static_cast<uint32_t>(i);
         ::_exit(writeAll(reinterpret_cast<const char*>(&index), sizeof index) ? 0 : 1);
+    }
+    ::_exit(0);
+}
+
+// filesInChild's records: the root's index, the relative path's length and the path; then chunks
+// of the file, each its length and bytes; then 0 for a whole file, or kLeftOut for one left out.
+constexpr uint32_t kLeftOut = 0xffffffff;
+constexpr int kMaxListingDepth = 8;
+
+bool writeWord(uint32_t word) { return writeAll(reinterpret_cast<const char*>(&word), sizeof word); }
+
+// Writes the file open at `fd` as a record, unless it is no regular file; false once the output is gone.
+bool writeFileRecord(uint32_t root, const char* relative, size_t length, int fd, qint64 maxBytes) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
+    if (!writeWord(root) || !writeWord(static_cast<uint32_t>(length)) || !writeAll(relative, static_cast<ssize_t>(length)))
+        return false;
+    char buffer[16384];
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return writeWord(n == 0 && total > 0 ? 0 : kLeftOut);
+        total += n;
+        if (total > maxBytes) return writeWord(kLeftOut);
+        if (!writeWord(static_cast<uint32_t>(n)) || !writeAll(buffer, n)) return false;
+    }
+}
+
+bool endsWith(const char* text, size_t length, const char* suffix, size_t suffixLength) {
+    return length >= suffixLength && std::memcmp(text + length - suffixLength, suffix, suffixLength) == 0;
+}
+
+struct ChildListing {
+    uint32_t root = 0;
+    const char* suffix = "";
+    size_t suffixLength = 0;
+    qint64 maxFileBytes = 0;
+    char relative[4096] = {};
+};
+
+// Writes a record for each file of the listing's kind in the folder open at `folder` and its
+// subfolders; `length`: of the folder's own relative path. False once the output is gone.
+bool listInChild(ChildListing& listing, int folder, size_t length, int depth) {
+    alignas(dirent64) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::getdents64(folder, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return true;
+        for (ssize_t offset = 0; offset < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            const char* name = entry->d_name;
+            const size_t nameLength = std::strlen(name);
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+            if (length + nameLength + 2 > sizeof listing.relative) continue;
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat info {};
+                if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+            }
+            std::memcpy(listing.relative + length, name, nameLength);
+            bool written = true;
+            if (type == DT_DIR && depth < kMaxListingDepth) {
+                const int sub = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (sub < 0) continue;
+                listing.relative[length + nameLength] = '/';
+                written = listInChild(listing, sub, length + nameLength + 1, depth + 1);
+                ::close(sub);
+            } else if ((type == DT_REG || type == DT_LNK) &&
+                       endsWith(name, nameLength, listing.suffix, listing.suffixLength)) {
+                const int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+                if (fd < 0) continue;
+                written = writeFileRecord(listing.root, listing.relative, length + nameLength, fd, listing.maxFileBytes);
+                ::close(fd);
+            }
+            if (!written) return false;
+        }
+    }
+}
+
+[[noreturn]] void listRootsInChild(const std::vector<QByteArray>& roots, const char* suffix, qint64 maxFileBytes) {
+    ChildListing listing;
+    listing.suffix = suffix;
+    listing.suffixLength = std::strlen(suffix);
+    listing.maxFileBytes = maxFileBytes;
+    for (size_t i = 0; i < roots.size(); ++i) {
+        const int fd = ::open(roots[i].constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat info {};
+        listing.root = static_cast<uint32_t>(i);
+        bool written = true;
+        if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
+            written = listInChild(listing, fd, 0, 0);
+        else if (endsWith(roots[i].constData(), static_cast<size_t>(roots[i].size()), suffix, listing.suffixLength))
+            written = writeFileRecord(listing.root, "", 0, fd, maxFileBytes);
+        ::close(fd);
+        if (!written) ::_exit(1);
     }
     ::_exit(0);
 }
@@ -225,6 +326,41 @@ std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 
         runInChild(maxBytes, deadline, canceller, [&path, maxBytes] { readInChild(path.constData(), maxBytes); });
     if (!bytes || bytes->isEmpty()) return std::nullopt;
     return bytes;
+}
+
+std::optional<std::vector<ChildFile>> filesInChild(const std::vector<QByteArray>& roots, const char* suffix,
+                                                   qint64 maxFileBytes, qint64 maxTotalBytes, Clock::time_point deadline,
+                                                   const FileReadCanceller* canceller) {
+    const std::optional<QByteArray> bytes = runInChild(maxTotalBytes, deadline, canceller, [&] {
+        listRootsInChild(roots, suffix, maxFileBytes);
+    });
+    if (!bytes) return std::nullopt;
+    std::vector<ChildFile> files;
+    qsizetype at = 0;
+    const auto word = [&](uint32_t* value) {
+        if (bytes->size() - at < qsizetype(sizeof *value)) return false;
+        std::memcpy(value, bytes->constData() + at, sizeof *value);
+        at += sizeof *value;
+        return true;
+    };
+    while (at < bytes->size()) {
+        uint32_t root = 0, length = 0;
+        // A record cut short: the child did not end well.
+        if (!word(&root) || !word(&length) || root >= roots.size() || length > bytes->size() - at) return std::nullopt;
+        ChildFile file{root, bytes->mid(at, length), {}};
+        at += length;
+        for (uint32_t chunk = 0;;) {
+            if (!word(&chunk)) return std::nullopt;
+            if (chunk == 0 || chunk == kLeftOut) {
+                if (chunk == 0) files.push_back(std::move(file));
+                break;
+            }
+            if (chunk > bytes->size() - at) return std::nullopt;
+            file.bytes.append(bytes->constData() + at, chunk);
+            at += chunk;
+        }
+    }
+    return files;
 }
 
 std::optional<ChildProbe> firstFileInChild(const std::vector<QByteArray>& paths, Clock::time_point deadline,

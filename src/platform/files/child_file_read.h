@@ -54,6 +54,24 @@ std::optional<ChildProbe> firstFileInChild(const std::vector<QByteArray>& paths,
                                            std::chrono::steady_clock::time_point deadline,
                                            const FileReadCanceller* canceller = nullptr);
 
+// A file a child found: under which of the roots it was asked about, where below it ("" for a root
+// that is the file itself), and its bytes.
+struct ChildFile {
+    size_t root = 0;
+    QByteArray relative;
+    QByteArray bytes;
+};
+// The regular files whose names end in `suffix` under each of `roots` (in their subfolders too,
+// to a depth of eight; a link to a folder is not entered, a link to a file is read), and each root
+// that is such a file itself, looked at and read by a child process on the terms of
+// readRegularFileInChild: none when the child did not answer by the deadline (or had no place),
+// or wrote more than `maxTotalBytes`. Empty files and files of more than `maxFileBytes` are left
+// out.
+std::optional<std::vector<ChildFile>> filesInChild(const std::vector<QByteArray>& roots, const char* suffix,
+                                                   qint64 maxFileBytes, qint64 maxTotalBytes,
+                                                   std::chrono::steady_clock::time_point deadline,
+                                                   const FileReadCanceller* canceller = nullptr);
+
 // Children killed at their deadline and not yet gone; they are reaped as they go.
 int childFileReadsLeftBehind();
 

@@ -5,7 +5,6 @@
 #include <QSet>
 
 #include <mutex>
-#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,7 +17,7 @@ namespace {
 // else (nfs, cifs, smb3, 9p, ceph, fuse.*, fuseblk, autofs, ...) may wait on another program or
 // machine for ever.
 const QSet<QByteArray>& localTypes() {
-    static const QSet<QByteArray> types{
+    static const QSet<QByteArray>& types = *new QSet<QByteArray>{
         "ext2",  "ext3",    "ext4",    "xfs",      "btrfs",  "f2fs",    "jfs",     "reiserfs", "bcachefs", "nilfs2",
         "zfs",   "vfat",    "msdos",   "exfat",    "ntfs3",  "hfs",     "hfsplus", "udf",      "iso9660",  "squashfs",
         "erofs", "cramfs",  "romfs",   "tmpfs",    "ramfs",  "devtmpfs", "proc",   "sysfs",    "overlay",  "rootfs",
@@ -66,44 +65,39 @@ QByteArray ownMountInfo() {
 
 }  // namespace
 
-namespace {
+MountTable MountTable::current() { return MountTable(ownMountInfo()); }
 
-struct Mount {
-    QByteArray point;
-    bool local = false;  // false too for a line that cannot be read: nothing under it is trusted
-};
-
-// The mounts of a table, in its order; the last table's are kept, as the same table is asked
-// about many paths in a row.
-std::vector<Mount> mountsOf(const QByteArray& mountInfo) {
+MountTable::MountTable(const QByteArray& mountInfo) {
+    // The same table is read again for every lookup: the last one's parse is kept (never
+    // destroyed: a lookup may still run while the process ends).
     static std::mutex mutex;
-    static QByteArray lastInfo;
-    static std::vector<Mount> last;
+    static QByteArray& lastInfo = *new QByteArray;
+    static std::shared_ptr<const std::vector<Mount>>& last = *new std::shared_ptr<const std::vector<Mount>>;
     std::lock_guard lock(mutex);
-    if (mountInfo == lastInfo && !last.empty()) return last;
-    std::vector<Mount> mounts;
+    if (last && mountInfo == lastInfo) {
+        mounts_ = last;
+        return;
+    }
+    auto mounts = std::make_shared<std::vector<Mount>>();
     // "36 35 98:0 /root /mnt/point rw,noatime master:1 - ext4 /dev/sda1 rw": the mount point is
     // the fifth field, the type the first after the lone "-".
     for (const QByteArray& line : mountInfo.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.size() < 7) continue;
         const qsizetype separator = fields.indexOf("-", 6);
-        mounts.push_back({unescaped(fields.at(4)),
-                          separator >= 0 && separator + 1 < fields.size() && localTypes().contains(fields.at(separator + 1))});
+        mounts->push_back({unescaped(fields.at(4)),
+                           separator >= 0 && separator + 1 < fields.size() && localTypes().contains(fields.at(separator + 1))});
     }
     lastInfo = mountInfo;
     last = mounts;
-    return mounts;
+    mounts_ = std::move(mounts);
 }
 
-}  // namespace
-
-bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo) {
-    const QByteArray target = QFile::encodeName(path);
-    if (!target.startsWith('/')) return false;
+bool MountTable::isLocal(const QByteArray& path) const {
+    if (!path.startsWith('/')) return false;
     bool rooted = false;
-    for (const Mount& mount : mountsOf(mountInfo)) {
-        if (!contains(mount.point, target)) continue;
+    for (const Mount& mount : *mounts_) {
+        if (!contains(mount.point, path)) continue;
         // Every mount over a folder on the way counts, also one hidden under a later mount.
         if (!mount.local) return false;
         rooted = rooted || mount.point == "/";
@@ -111,8 +105,17 @@ bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo) {
     return rooted;
 }
 
-QByteArray mountTable() { return ownMountInfo(); }
+std::vector<QByteArray> MountTable::foreignInside(const QByteArray& path) const {
+    std::vector<QByteArray> inside;
+    for (const Mount& mount : *mounts_)
+        if (!mount.local && mount.point.size() > path.size() && contains(path, mount.point)) inside.push_back(mount.point);
+    return inside;
+}
 
-bool isOnLocalFileSystem(const QString& path) { return isOnLocalFileSystem(path, ownMountInfo()); }
+bool isOnLocalFileSystem(const QString& path, const QByteArray& mountInfo) {
+    return MountTable(mountInfo).isLocal(QFile::encodeName(path));
+}
+
+bool isOnLocalFileSystem(const QString& path) { return MountTable::current().isLocal(QFile::encodeName(path)); }
 
 }  // namespace platform
