@@ -205,6 +205,36 @@ public:
     ~UnawaitedLookups() { IconLookup::shared().setAwaitAnswers(20s); }
 };
 
+// A size folder of a theme here that leads onto a file system that never answers, through a link
+// or under the mount point it lies beneath, is looked into by a child alone: every lookup ends,
+// and the theme's other folders still answer.
+TEST_F(IconThemeLookupTest, ASizeFolderThatNeverAnswersIsLeftToAChildAndTheThemesOtherFoldersAnswer) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse, icons() + QStringLiteral("/Under/mount"));
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    UnawaitedLookups unawaited;
+    ASSERT_TRUE(QFile::link(mount->hungFolder(), icons() + QStringLiteral("/Sized/64x64")));
+    put(QStringLiteral("icons/Sized/256x256/apps/app-there.png"), png(Qt::blue, 256));
+    index(QStringLiteral("Under"), "[Icon Theme]\nName=Under\nDirectories=mount/hung/apps,local/apps\n\n"
+                                   "[mount/hung/apps]\nSize=128\nType=Fixed\n\n[local/apps]\nSize=64\nType=Fixed\n");
+    put(QStringLiteral("icons/Under/local/apps/app-there.png"), png(Qt::red, 64));
+    // None while a lookup still waits.
+    const auto settled = [](const QString& name) -> std::optional<IconLookup::State> {
+        IconLookup::shared().find(name);
+        if (!IconLookup::shared().waitUntilIdle(20s)) return std::nullopt;
+        return IconLookup::shared().find(name).state;
+    };
+    for (const QString& theme : {QStringLiteral("Sized"), QStringLiteral("Under")}) {
+        SCOPED_TRACE(theme.toStdString());
+        QIcon::setThemeName(theme);
+        ASSERT_EQ(settled(QStringLiteral("app-nowhere")), IconLookup::State::missing);
+        ASSERT_EQ(settled(QStringLiteral("app-there")), IconLookup::State::found);
+    }
+    EXPECT_TRUE(mount->waitForStat()) << "the hung folder was not looked into";
+}
+
 TEST_F(IconThemeLookupTest, AThemeFolderThatNeverAnswersHoldsUpNoCallerAndLookupsEndOnceItGoes) {
     QString error;
     bool noFuse = false;

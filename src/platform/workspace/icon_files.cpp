@@ -1,12 +1,14 @@
 #include "platform/workspace/icon_files.h"
 
 #include "platform/files/child_file_read.h"
+#include "platform/files/local_reach.h"
 #include "platform/files/regular_file.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/icon_folder_contents.h"
 #include "platform/workspace/icon_theme_index.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QIcon>
 #include <QImageReader>
@@ -42,35 +44,46 @@ SharedIndex parsed(const std::optional<QByteArray>& bytes) {
     return bytes ? std::make_shared<const ThemeIndex>(parseThemeIndex(*bytes)) : nullptr;
 }
 
-qint64 modified(const QByteArray& path, bool* exists = nullptr) {
-    struct stat info {};
-    const bool found = ::lstat(path.constData(), &info) == 0;
-    if (exists) *exists = found;
-    return found ? qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec : -1;
+// The last change of what `path` names (a link itself, not what it leads to), -1 where it is
+// missing or lies on another file system (or a step to it does).
+qint64 modified(const LocalReach& reach, const QByteArray& path) {
+    const std::optional<struct stat> info = reach.status(path, false);
+    return info ? qint64(info->st_mtim.tv_sec) * 1000000000 + info->st_mtim.tv_nsec : -1;
 }
 
-// Whether folders are reached on this machine's own file systems (see readsInPlace), asked once
-// per folder and lookup. Nothing on another file system is looked at here: a child looks there.
+// Where folders lie, as one read of the mount table tells for a whole lookup. A folder that lies
+// on this machine's own file systems, every step to it too (see LocalReach::inPlace), is looked
+// into here, at the path its links lead to; nothing on another file system is looked at here: a
+// child looks there.
 class Reach {
 public:
-    bool local(const QString& path) {
-        const auto [it, added] = memo_.try_emplace(path, false);
-        if (added) it->second = readsInPlace(path);
+    // The link-free path of the folder `path` where it is reached here; asked once per folder and
+    // lookup.
+    std::optional<QByteArray> local(const QString& path) {
+        const auto [it, added] = memo_.try_emplace(path);
+        if (added) {
+            const QByteArray clean = QFile::encodeName(QDir::cleanPath(path));
+            if (clean.startsWith('/') && canOpenWithoutLinks() && here_.mounts().isLocal(clean))
+                it->second = here_.resolved(clean);
+        }
         return it->second;
     }
+    const LocalReach& here() const { return here_; }
 
 private:
-    std::map<QString, bool> memo_;
+    LocalReach here_;
+    std::map<QString, std::optional<QByteArray>> memo_;
 };
 
 // Folders on another file system whose child did not answer: not asked again, so that a file
 // system that stopped costs one child left behind, not one per lookup.
+// Never destroyed, as none of these statics: a lookup may still wait while the process ends.
 std::mutex unansweringMutex;
-std::set<QString> unanswering;
+std::set<QString>& unanswering = *new std::set<QString>;
 
 // Indexes on another file system, by path (none: not there, or no answer).
 std::mutex remoteMutex;
-std::map<QString, SharedIndex> remote;
+std::map<QString, SharedIndex>& remote = *new std::map<QString, SharedIndex>;
 
 bool indexedElsewhere(const QString& index) {
     std::lock_guard lock(remoteMutex);
@@ -93,10 +106,13 @@ SharedIndex themeIndex(const QString& theme, const QStringList& bases, Reach& re
         SharedIndex index;
     };
     static std::mutex mutex;
-    static std::map<QString, Cached> cache;
+    static std::map<QString, Cached>& cache = *new std::map<QString, Cached>;
     for (const QString& base : bases) {
         const QString path = base + QLatin1Char('/') + theme + QStringLiteral("/index.theme");
-        if (!reach.local(base + QLatin1Char('/') + theme)) {
+        const std::optional<QByteArray> root = reach.local(base + QLatin1Char('/') + theme);
+        errno = 0;
+        const std::optional<struct stat> info = root ? reach.here().status(*root + "/index.theme") : std::nullopt;
+        if (!root || (!info && errno == EXDEV)) {
             {
                 std::lock_guard lock(remoteMutex);
                 if (const auto hit = remote.find(path); hit != remote.end()) {
@@ -127,18 +143,17 @@ SharedIndex themeIndex(const QString& theme, const QStringList& bases, Reach& re
             if (index) return index;
             continue;
         }
-        struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        const qint64 stamp = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        if (!info || !S_ISREG(info->st_mode)) continue;
+        const qint64 stamp = qint64(info->st_mtim.tv_sec) * 1000000000 + info->st_mtim.tv_nsec;
         // Held while a local index is read and parsed: the lookup and the watch that start together
         // want the same one.
         std::lock_guard lock(mutex);
         const auto hit = cache.find(path);
-        if (hit != cache.end() && hit->second.modified == stamp && hit->second.size == info.st_size)
+        if (hit != cache.end() && hit->second.modified == stamp && hit->second.size == info->st_size)
             return hit->second.index;
         ++indexReads;
         SharedIndex index = parsed(readRegularFile(path, kMaxIndexBytes));
-        cache[path] = Cached{stamp, qint64(info.st_size), index};
+        cache[path] = Cached{stamp, qint64(info->st_size), index};
         return index;
     }
     return nullptr;
@@ -164,19 +179,27 @@ std::vector<std::pair<QString, SharedIndex>> themeChain(const IconFolders& folde
     return chain;
 }
 
-// The first of `paths` (in `folders`, on another file system) that is a file or a link, looked at
-// by a child.
-std::optional<size_t> firstFileElsewhere(const std::vector<QByteArray>& paths, const QStringList& folders) {
-    if (paths.empty()) return std::nullopt;
+// A file a child may find, in a folder on another file system (or reached through one).
+struct Candidate {
+    QByteArray path;
+    QString folder;  // whose child, when it does not answer, is not asked again
+    int size = 0;
+};
+
+// The first of `candidates` that is a file or a link, looked at by one child; folders that did not
+// answer before are left out.
+std::optional<Candidate> firstFileElsewhere(std::vector<Candidate> candidates) {
     {
         std::lock_guard lock(unansweringMutex);
-        for (const QString& folder : folders)
-            if (unanswering.count(folder)) return std::nullopt;
+        std::erase_if(candidates, [](const Candidate& candidate) { return unanswering.count(candidate.folder) > 0; });
     }
+    if (candidates.empty()) return std::nullopt;
+    std::vector<QByteArray> paths;
+    for (const Candidate& candidate : candidates) paths.push_back(candidate.path);
     const std::optional<ChildProbe> probe = firstFileInChild(paths, childDeadline());
-    if (probe) return probe->index;
+    if (probe) return probe->index ? std::optional<Candidate>(candidates[*probe->index]) : std::nullopt;
     std::lock_guard lock(unansweringMutex);
-    for (const QString& folder : folders) unanswering.insert(folder);
+    for (const Candidate& candidate : candidates) unanswering.insert(candidate.folder);
     return std::nullopt;
 }
 
@@ -189,44 +212,58 @@ FileNames fileNames(const QString& name) {
     return names;
 }
 
-// The path of the first of `names` (of the first `count`) that the folder at `path` holds.
-std::optional<QString> fileIn(IconFolderContents& contents, const std::string& path, const FileNames& names,
-                              size_t count = std::size(kExtensions)) {
-    const std::shared_ptr<const IconFolderContents::Folder> folder = contents.folder(path);
+// Which of `names` (of the first `count`) the folder reached here at the link-free `here` holds
+// first. `elsewhere`: set when the folder lies on another file system.
+std::optional<size_t> fileIn(IconFolderContents& contents, const Reach& reach, std::string_view here,
+                             const FileNames& names, size_t count = std::size(kExtensions), bool* elsewhere = nullptr) {
+    const std::shared_ptr<const IconFolderContents::Folder> folder = contents.folder(here, reach.here());
+    if (elsewhere) *elsewhere = folder->elsewhere();
     for (size_t i = 0; i < count && folder->exists(); ++i)
-        if (folder->holds(names[i])) return QFile::decodeName(QByteArray::fromStdString(path + '/' + names[i]));
+        if (folder->holds(names[i])) return i;
     return std::nullopt;
 }
 
-// The file for `name` in one theme: a folder matching the size, else the nearest.
+// The file `name` in the folder spelled `folder`.
+QString pathIn(const QString& folder, const std::string& name) {
+    return folder + QLatin1Char('/') + QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+// The file for `name` in one theme: a folder matching the size, else the nearest. Folders looked
+// into here come first; those on another file system (the theme's own folder there, or one of its
+// folders leading there) are looked into by one child after, nearest first.
 std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex& index, const QString& name,
                                           int pixels, const QStringList& allBases, Reach& reach,
                                           IconFolderContents& contents) {
-    QStringList elsewhere;
-    std::vector<std::string> roots;
+    QStringList rootsElsewhere;
+    // Each as spelled (for the file found), and as reached here.
+    std::vector<std::pair<QString, std::string>> roots;
     for (const QString& base : allBases) {
         const QString root = base + QLatin1Char('/') + theme;
-        if (reach.local(root)) {
-            std::string path = QFile::encodeName(root).toStdString();
-            if (contents.folder(path)->exists()) roots.push_back(path + '/');
+        if (const std::optional<QByteArray> here = reach.local(root)) {
+            if (contents.folder(here->toStdString(), reach.here())->exists())
+                roots.emplace_back(root + QLatin1Char('/'), here->toStdString() + '/');
         } else if (indexedElsewhere(root + QStringLiteral("/index.theme"))) {
-            elsewhere << root;
+            rootsElsewhere << root;
         }
     }
     const FileNames names = fileNames(name);
-    std::string path;
+    std::string here;
     std::optional<ThemedIconFile> nearest;
     int nearestDistance = INT_MAX;
+    std::set<std::pair<const ThemeFolder*, size_t>> foldersElsewhere;
     for (const bool exact : {true, false}) {
         for (const ThemeFolder& folder : index.folders) {
             if (exact != folder.matches(pixels)) continue;
             const int distance = exact ? 0 : folder.distance(pixels);
             if (!exact && distance >= nearestDistance) continue;
-            for (const std::string& root : roots) {
-                path.assign(root).append(folder.name.constData(), size_t(folder.name.size()));
-                const std::optional<QString> found = fileIn(contents, path, names);
+            for (size_t r = 0; r < roots.size(); ++r) {
+                here.assign(roots[r].second).append(folder.name.constData(), size_t(folder.name.size()));
+                bool elsewhere = false;
+                const std::optional<size_t> found = fileIn(contents, reach, here, names, names.size(), &elsewhere);
+                if (elsewhere) foldersElsewhere.emplace(&folder, r);
                 if (!found) continue;
-                const ThemedIconFile file{*found, folder.size * folder.scale};
+                const ThemedIconFile file{pathIn(roots[r].first + QFile::decodeName(folder.name), names[*found]),
+                                          folder.size * folder.scale};
                 if (exact) return file;
                 nearest = file;
                 nearestDistance = distance;
@@ -234,26 +271,25 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
             }
         }
     }
-    if (nearest || elsewhere.isEmpty()) return nearest;
-    // The theme's folders on another file system, nearest first, looked at by one child.
+    if (nearest || (rootsElsewhere.isEmpty() && foldersElsewhere.empty())) return nearest;
     std::vector<const ThemeFolder*> order;
     for (const ThemeFolder& folder : index.folders) order.push_back(&folder);
     std::stable_sort(order.begin(), order.end(), [pixels](const ThemeFolder* a, const ThemeFolder* b) {
         return (a->matches(pixels) ? 0 : a->distance(pixels)) < (b->matches(pixels) ? 0 : b->distance(pixels));
     });
-    std::vector<QByteArray> candidates;
-    std::vector<int> sizes;
+    std::vector<Candidate> candidates;
+    const QByteArray file = QFile::encodeName(name);
+    const auto add = [&](const QString& folder, const ThemeFolder& at) {
+        for (const char* extension : kExtensions)
+            candidates.push_back({QFile::encodeName(folder) + '/' + file + extension, folder, at.size * at.scale});
+    };
     for (const ThemeFolder* folder : order) {
-        for (const QString& root : elsewhere) {
-            for (const char* extension : kExtensions) {
-                candidates.push_back(QFile::encodeName(root) + '/' + folder->name + '/' + QFile::encodeName(name) +
-                                     extension);
-                sizes.push_back(folder->size * folder->scale);
-            }
-        }
+        for (size_t r = 0; r < roots.size(); ++r)
+            if (foldersElsewhere.count({folder, r})) add(roots[r].first + QFile::decodeName(folder->name), *folder);
+        for (const QString& root : rootsElsewhere) add(root + QLatin1Char('/') + QFile::decodeName(folder->name), *folder);
     }
-    if (const std::optional<size_t> found = firstFileElsewhere(candidates, elsewhere))
-        return ThemedIconFile{QFile::decodeName(candidates[*found]), sizes[*found]};
+    if (const std::optional<Candidate> found = firstFileElsewhere(std::move(candidates)))
+        return ThemedIconFile{QFile::decodeName(found->path), found->size};
     return std::nullopt;
 }
 
@@ -267,10 +303,12 @@ std::optional<ThemedIconFile> findUnindexed(const QString& name, int pixels, con
     const FileNames names = fileNames(name);
     for (const QString& root : dataDirectories) {
         const QString hicolor = root + QStringLiteral("/icons/hicolor/");
-        if (!reach.local(hicolor)) continue;
+        const std::optional<QByteArray> here = reach.local(hicolor);
+        if (!here) continue;
         const auto at = [&](const QString& folder) -> std::optional<ThemedIconFile> {
-            const std::string apps = QFile::encodeName(hicolor + folder + QStringLiteral("/apps")).toStdString();
-            if (std::optional<QString> found = fileIn(contents, apps, names, 2)) return ThemedIconFile{*found, pixels};
+            const std::string apps = (*here + '/' + QFile::encodeName(folder) + "/apps").toStdString();
+            if (const std::optional<size_t> found = fileIn(contents, reach, apps, names, 2))
+                return ThemedIconFile{pathIn(hicolor + folder + QStringLiteral("/apps"), names[*found]), pixels};
             return std::nullopt;
         };
         if (auto found = at(QStringLiteral("%1x%1").arg(order.front()))) return found;
@@ -353,21 +391,19 @@ std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels, co
     };
     if (auto found = inThemes(whole)) return found;
     // A name found whole anywhere comes before a shorter one found in a theme.
-    std::vector<QByteArray> elsewhere;
+    std::vector<Candidate> elsewhere;
     const FileNames names = fileNames(whole);
     for (const QString& folder : folders.unthemed) {
-        const std::string path = QFile::encodeName(folder).toStdString();
-        if (reach.local(folder)) {
-            if (std::optional<QString> found = fileIn(contents, path, names)) return ThemedIconFile{*found, 0};
+        if (const std::optional<QByteArray> here = reach.local(folder)) {
+            if (const std::optional<size_t> found = fileIn(contents, reach, here->toStdString(), names))
+                return ThemedIconFile{pathIn(folder, names[*found]), 0};
             continue;
         }
-        for (const std::string& file : names) elsewhere.push_back(QByteArray::fromStdString(path + '/' + file));
+        for (const std::string& file : names)
+            elsewhere.push_back({QFile::encodeName(folder) + '/' + QByteArray::fromStdString(file), folder, 0});
     }
-    QStringList elsewhereFolders;
-    for (const QString& folder : folders.unthemed)
-        if (!reach.local(folder)) elsewhereFolders << folder;
-    if (const std::optional<size_t> found = firstFileElsewhere(elsewhere, elsewhereFolders))
-        return ThemedIconFile{QFile::decodeName(elsewhere[*found]), 0};
+    if (const std::optional<Candidate> found = firstFileElsewhere(std::move(elsewhere)))
+        return ThemedIconFile{QFile::decodeName(found->path), 0};
     if (auto found = findUnindexed(whole, pixels, folders.dataDirectories, reach, contents)) return found;
     for (qsizetype dash = whole.lastIndexOf(QLatin1Char('-')); dash > 0; dash = whole.lastIndexOf(QLatin1Char('-'), dash - 1)) {
         if (auto found = inThemes(whole.left(dash))) return found;
@@ -378,19 +414,22 @@ std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels, co
 std::vector<QByteArray> iconFolderPaths(const IconFolders& folders) {
     std::vector<QByteArray> paths;
     Reach reach;
-    // Folders on another file system are not looked at (their changes go unseen).
-    const auto add = [&paths, &reach](const QString& path) {
-        if (!reach.local(path)) return false;
-        paths.push_back(QFile::encodeName(path));
-        return modified(paths.back()) >= 0;
+    // Each at the path its links lead to; folders on another file system are not looked at (their
+    // changes go unseen). The path of a folder that is there.
+    const auto add = [&paths, &reach](const QString& path) -> std::optional<QByteArray> {
+        const std::optional<QByteArray> here = reach.local(path);
+        if (!here) return std::nullopt;
+        paths.push_back(*here);
+        if (modified(reach.here(), *here) < 0) return std::nullopt;
+        return here;
     };
     for (const QString& base : folders.bases) add(base);
     for (const auto& [theme, index] : themeChain(folders, reach)) {
         for (const QString& base : folders.bases) {
-            const QString root = base + QLatin1Char('/') + theme;
-            if (!add(root)) continue;
-            const QByteArray encoded = QFile::encodeName(root) + '/';
-            for (const ThemeFolder& folder : index->folders) paths.push_back(encoded + folder.name);
+            const std::optional<QByteArray> root = add(base + QLatin1Char('/') + theme);
+            if (!root) continue;
+            // Any of them may lead elsewhere: the watch tells.
+            for (const ThemeFolder& folder : index->folders) paths.push_back(*root + '/' + folder.name);
         }
     }
     for (const QString& folder : folders.unthemed) add(folder);
@@ -405,11 +444,12 @@ std::vector<QByteArray> iconFolderPaths(const IconFolders& folders) {
 }
 
 IconFolderStamps iconFolderStamps(const std::vector<QByteArray>& paths) {
+    const LocalReach reach;
     IconFolderStamps stamps;
     for (const QByteArray& path : paths) {
-        stamps.emplace_back(path, modified(path));
+        stamps.emplace_back(path, modified(reach, path));
         // A theme's index changes in place.
-        stamps.emplace_back(path + "/index.theme", modified(path + "/index.theme"));
+        stamps.emplace_back(path + "/index.theme", modified(reach, path + "/index.theme"));
     }
     return stamps;
 }

@@ -56,16 +56,18 @@ struct ThemedIconFile {
 // the name without its last dash-separated part, and so on. Files are only looked at (never
 // opened; a link is not followed), through `contents` when given (what earlier lookups read of
 // the folders, while they are unchanged); each theme's index.theme is read through
-// readRegularFile. None when no folder holds the name.
+// readRegularFile. A folder that lies on another file system, or a step to which does, is looked
+// into by a child, after the folders here. None when no folder holds the name.
 std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels = kIconLookupPixels,
                                              const IconFolders& folders = iconFolders(),
                                              IconFolderContents* contents = nullptr);
 
 // Every folder a lookup in `folders` may look into (a theme's own folders only where the theme
-// is). Looks at them: where the lookups run.
+// is), each at the path its links lead to; none on another file system, though a theme's folder
+// may still lead onto one (see LocalReach). Looks at them: where the lookups run.
 std::vector<QByteArray> iconFolderPaths(const IconFolders& folders);
-// The last change of each of `paths` and of an index.theme in it (-1: missing): equal stamps mean
-// no lookup's answer changed since.
+// The last change of each of `paths` and of an index.theme in it (-1: missing, or on another file
+// system): equal stamps mean no lookup's answer changed since.
 using IconFolderStamps = std::vector<std::pair<QByteArray, qint64>>;
 IconFolderStamps iconFolderStamps(const std::vector<QByteArray>& paths);
 

@@ -1,10 +1,13 @@
 #include "platform/workspace/icon_folder_contents.h"
 
+#include "platform/files/local_reach.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -18,29 +21,31 @@ bool isFileOrLink(mode_t mode) { return S_ISREG(mode) || S_ISLNK(mode); }
 
 }  // namespace
 
+IconFolderContents::Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool IconFolderContents::Folder::isForeign(std::string_view name) const {
+    return std::any_of(foreign_.begin(), foreign_.end(), [name](const QByteArray& point) {
+        return std::string_view(point.constData(), size_t(point.size())) == name;
+    });
+}
+
 // Entries are read straight from the kernel, a buffer at a time: a folder of a large theme is
 // usually empty, and opening it is most of what looking into it costs.
 void IconFolderContents::Folder::read(int fd) {
-    alignas(dirent64) char buffer[16384];
     int entries = 0;
-    for (;;) {
-        const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) return;
-        if (n < 0) break;
-        for (ssize_t offset = 0; offset < n && entries <= kMaxListed;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            ++entries;
-            bool file = entry->d_type == DT_REG || entry->d_type == DT_LNK;
-            if (entry->d_type == DT_UNKNOWN) {
-                struct stat info {};
-                file = ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && isFileOrLink(info.st_mode);
-            }
-            if (file) files_.emplace(entry->d_name);
+    const bool whole = forEachEntry(fd, [&](const char* name, unsigned char type) {
+        if (++entries > kMaxListed) return false;
+        bool file = type == DT_REG || type == DT_LNK;
+        if (type == DT_UNKNOWN && !isForeign(name)) {
+            struct stat info {};
+            file = ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && isFileOrLink(info.st_mode);
         }
-        if (entries > kMaxListed) break;
-    }
+        if (file) files_.emplace(name);
+        return true;
+    });
+    if (whole && entries <= kMaxListed) return;
     // Too large to keep, or unreadable: asked name by name.
     kind_ = Kind::large;
     files_.clear();
@@ -48,28 +53,38 @@ void IconFolderContents::Folder::read(int fd) {
 
 bool IconFolderContents::Folder::holds(std::string_view file) const {
     switch (kind_) {
-    case Kind::missing: return false;
+    case Kind::missing:
+    case Kind::elsewhere: return false;
     case Kind::listed: return files_.find(file) != files_.end();
     case Kind::large: break;
     }
-    std::string path = path_;
-    path.append(1, '/').append(file);
+    if (fd_ < 0 || isForeign(file)) return false;
+    const std::string name(file);
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && isFileOrLink(info.st_mode);
+    return ::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && isFileOrLink(info.st_mode);
 }
 
-std::shared_ptr<const IconFolderContents::Folder> IconFolderContents::folder(std::string_view path) {
+std::shared_ptr<const IconFolderContents::Folder> IconFolderContents::folder(std::string_view path,
+                                                                             const LocalReach& reach) {
     {
         std::lock_guard lock(mutex_);
         if (const auto hit = folders_.find(path); hit != folders_.end()) return hit->second;
     }
     auto made = std::make_shared<Folder>();
-    made->path_ = path;
+    const QByteArray encoded(path.data(), qsizetype(path.size()));
     // O_DIRECTORY: anything else fails before it is opened (a pipe never blocks here).
-    const int fd = ::open(made->path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QByteArray reached;
+    const int fd = reach.open(encoded, O_RDONLY | O_DIRECTORY, &reached);
+    if (fd < 0 && errno == EXDEV) made->kind_ = Folder::Kind::elsewhere;
     if (fd >= 0) {
         ++reads;
         made->kind_ = Folder::Kind::listed;
+        while (reached.size() > 1 && reached.endsWith('/')) reached.chop(1);
+        const QByteArray below = reached.endsWith('/') ? reached : reached + '/';
+        for (const QByteArray& point : reach.mounts().foreignInside(reached)) {
+            const QByteArray name = point.mid(below.size());
+            if (!name.contains('/')) made->foreign_.push_back(name);
+        }
         // A folder whose own size already tells of thousands of entries (a theme's application
         // icons) is not read: a file system lists it in full to hand out its first entries.
         struct stat info {};
@@ -77,9 +92,12 @@ std::shared_ptr<const IconFolderContents::Folder> IconFolderContents::folder(std
             made->kind_ = Folder::Kind::large;
         else
             made->read(fd);
-        ::close(fd);
+        if (made->kind_ == Folder::Kind::large)
+            made->fd_ = fd;
+        else
+            ::close(fd);
     }
-    std::string key = made->path_;
+    std::string key(path);
     std::lock_guard lock(mutex_);
     return folders_.emplace(std::move(key), std::move(made)).first->second;
 }
