@@ -6,7 +6,6 @@
 #include "platform/workspace/icon_lookup.h"
 #include "platform/workspace/workspace.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
@@ -208,30 +207,29 @@ std::optional<QImage> AppIconHelper::getIconForName(const QString& name) {
 
     // An application's entry is named by its id: the name itself, or the name with ".desktop".
     // The folders applications are installed in: each data folder's "applications", most
-    // important first; listed at their top level only.
-    const QStringList folders = platform::DesktopEntries::directories();
+    // important first; listed at their top level only, and where one lies on a file system that
+    // may never answer, as a child listed it. An unreadable folder lists nothing.
+    std::vector<std::pair<QString, QStringList>> folders;
+    for (const QString& folder : platform::DesktopEntries::directories())
+        folders.emplace_back(underRoot(folder), platform::DesktopEntries::folderNames(underRoot(folder)));
     // A name with a slash would reach out of the folders.
     const QString fileName = name.endsWith(QLatin1String(".desktop")) ? name : name + QStringLiteral(".desktop");
-    for (const QString& folder : name.contains(QLatin1Char('/')) ? QStringList() : folders) {
-        const QString path = underRoot(folder + QLatin1Char('/') + fileName);
-        if (QFileInfo::exists(path)) {
+    for (const auto& [folder, entries] : name.contains(QLatin1Char('/')) ? decltype(folders)() : folders) {
+        if (entries.contains(fileName)) {
+            const QString path = folder + QLatin1Char('/') + fileName;
             log.debug(QStringLiteral("AppIconHelper: Found app at path ") + path);
             return iconOfFile(path);
         }
     }
 
-    for (const QString& folder : folders) {
-        const QDir dir(underRoot(folder));
-        // An unreadable folder lists nothing. Sorted, since the file system lists in no set order.
-        const QStringList entries =
-            dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const auto& [folder, entries] : folders) {
         for (const QString& entry : entries) {
             const QFileInfo info(entry);
             // A bare ".desktop" is a hidden name without an extension, not an entry.
             if (info.suffix() != QLatin1String("desktop") || info.completeBaseName().isEmpty()) continue;
             const QString entryName = info.completeBaseName().toLower();
             if (entryName.contains(lower) || lower.contains(entryName)) {
-                const QString path = dir.filePath(entry);
+                const QString path = folder + QLatin1Char('/') + entry;
                 log.debug(QStringLiteral("AppIconHelper: Found via directory search at ") + path);
                 return iconOfFile(path);
             }

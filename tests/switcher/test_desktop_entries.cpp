@@ -1,9 +1,11 @@
 #include "platform/workspace/desktop_entries.h"
+#include "platform/workspace/desktop_entries_elsewhere.h"
 
 #include "core/app_icon_helper.h"
 #include "platform/process/posix_process_launcher.h"
 #include "platform/workspace/linux_workspace.h"
 #include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,10 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 void write(const QString& path, const QByteArray& text) {
     QDir().mkpath(QFileInfo(path).path());
@@ -93,6 +99,50 @@ TEST(DesktopEntries, MatchesByHintThenInstanceThenStartupClassThenIdAndSkipsHidd
 
 // On Linux an application is its desktop entry: what a notification or a player names resolves to
 // it, its icon comes from the data folders' hicolor icons, and opening it runs its own command.
+// Applications folders on another file system, or reached through a link leading onto one, hold
+// up no caller: a child reads them off the caller's thread, an entry there that answers joins the
+// others once read, and one that never answers is left out.
+TEST(DesktopEntries, FoldersOnAnotherFileSystemAreReadByAChildAndOneThatNeverAnswersHoldsUpNoCaller) {
+    // Made first: the mounts go before the folders linking to them.
+    QTemporaryDir home, hung, system;
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    // Another, as its server serves one look into a folder at a time: the hung one would hold up
+    // the answering one beside it.
+    auto answering = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (!answering) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    ASSERT_TRUE(QFile::link(mount->hungFolder(), hung.filePath(QStringLiteral("applications"))));
+    write(answering->backingFolder() + "/applications/org.example.Remote.desktop",
+          "[Desktop Entry]\nType=Application\nName=Remote\n");
+    write(answering->backingFolder() + "/Linked.desktop", "[Desktop Entry]\nType=Application\nName=Linked\n");
+    QDir().mkpath(home.filePath(QStringLiteral("applications")));
+    ASSERT_TRUE(QFile::link(answering->answeringFolder() + "/Linked.desktop",
+                            home.filePath(QStringLiteral("applications/linked.desktop"))));
+    write(system.path() + "/applications/org.example.Local.desktop", "[Desktop Entry]\nType=Application\nName=Local\n");
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", home.path().toUtf8());
+    env.set("XDG_DATA_DIRS", (hung.path() + u':' + answering->answeringFolder() + u':' + system.path()).toUtf8());
+
+    auto local = std::async(std::launch::async, [] {
+        return platform::DesktopEntries().resolve(QStringLiteral("org.example.Local")).has_value();
+    });
+    const bool answered = local.wait_for(10s) == std::future_status::ready;
+    if (!answered) mount->stop();  // lets the caller go
+    ASSERT_TRUE(answered) << "a caller waited for the hung folder";
+    EXPECT_TRUE(local.get());
+    ASSERT_TRUE(platform::EntriesElsewhere::shared().waitUntilIdle(20s));
+    EXPECT_TRUE(mount->waitForStat()) << "the hung folder was not looked into";
+    platform::DesktopEntries entries;
+    for (const char* id : {"org.example.Remote", "linked"}) {
+        const auto entry = entries.resolve(QString::fromLatin1(id));
+        ASSERT_TRUE(entry) << id;
+        EXPECT_EQ(platform::DesktopEntries::parse(entry->path, QString())->name, entry->name) << id;
+    }
+}
+
 TEST(DesktopEntries, ApplicationsResolveToTheirEntryIconAndLaunch) {
     QTemporaryDir home, system, out;
     testsupport::ScopedEnvironment env;

@@ -1,11 +1,12 @@
 #include "platform/workspace/desktop_entries.h"
 
+#include "platform/files/local_reach.h"
 #include "platform/files/regular_file.h"
 #include "platform/process/child_process.h"
+#include "platform/workspace/desktop_entries_elsewhere.h"
 #include "platform/workspace/icon_lookup.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -13,7 +14,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <set>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -35,6 +43,50 @@ bool namedLoosely(const DesktopEntry& e, const QString& wmClass, const QString& 
     return sameText(e.id, wmClass) || sameText(e.id, wmInstance) || sameText(last, wmClass) || sameText(last, wmInstance);
 }
 
+// Entries are a few hundred bytes; a huge file is not one, and a pipe or device never is.
+constexpr qint64 kEntryLimit = 256 * 1024;
+// How deep below an applications folder entries are looked for.
+constexpr int kMaxDepth = 8;
+
+bool isEntryFile(const char* name) {
+    const size_t length = std::strlen(name);
+    return length >= 8 && std::strcmp(name + length - 8, ".desktop") == 0;
+}
+
+// The entry files in the folder open at `fd` (reached here at `reached`) and its subfolders, each
+// given to `found` with its path below the folder and its bytes. Nothing that lies on another file
+// system is looked at: a subfolder there is not entered, and a link to a file there is added to
+// `elsewhere` (its spelling under `spelled`), for a child to read.
+void readHere(const LocalReach& reach, int fd, const QByteArray& reached, const QByteArray& spelled,
+              const QByteArray& relative, int depth, const std::function<void(const QByteArray&, QByteArray)>& found,
+              std::vector<QByteArray>* elsewhere) {
+    forEachEntry(fd, [&](const char* name, unsigned char type) {
+        const QByteArray here = reached + '/' + name;
+        // A mount point of another file system is not even looked at.
+        if (!reach.mounts().isLocal(here)) return true;
+        if (type == DT_UNKNOWN) {
+            struct stat info {};
+            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return true;
+            type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            // A link to a folder is not entered.
+            const int sub = depth < kMaxDepth ? ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+            if (sub < 0) return true;
+            readHere(reach, sub, here, spelled, relative + name + '/', depth + 1, found, elsewhere);
+            ::close(sub);
+        } else if ((type == DT_REG || type == DT_LNK) && isEntryFile(name)) {
+            if (type == DT_LNK && !reach.inPlace(QFile::decodeName(here))) {
+                elsewhere->push_back(spelled + '/' + relative + name);
+                return true;
+            }
+            if (std::optional<QByteArray> bytes = readRegularFile(QFile::decodeName(here), kEntryLimit))
+                found(relative + name, std::move(*bytes));
+        }
+        return true;
+    });
+}
+
 }  // namespace
 
 QStringList DesktopEntries::dataDirectories() {
@@ -54,13 +106,16 @@ QStringList DesktopEntries::directories() {
 }
 
 std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QString& id) {
-    // Entries are a few hundred bytes; a huge file is not one, and a pipe or device never is.
-    constexpr qint64 kLimit = 256 * 1024;
-    if (!QFileInfo(path).isFile()) return std::nullopt;
-    // Any file may be named so, the notification store's included.
-    const std::optional<QByteArray> read = readRegularFile(path, kLimit);
+    // Any file may be named so, the notification store's included. One that lies on another file
+    // system is never read on the caller's thread: it is known as a child read it, or not at all.
+    const std::optional<QByteArray> read = LocalReach().inPlace(path) ? readRegularFile(path, kEntryLimit)
+                                                                      : EntriesElsewhere::shared().read(QFile::encodeName(
+                                                                            QFileInfo(path).absoluteFilePath()));
     if (!read) return std::nullopt;
-    const QByteArray& bytes = *read;
+    return parse(*read, path, id);
+}
+
+std::optional<DesktopEntry> DesktopEntries::parse(const QByteArray& bytes, const QString& path, const QString& id) {
     DesktopEntry entry;
     entry.id = id;
     entry.path = QFileInfo(path).absoluteFilePath();
@@ -94,9 +149,42 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QSt
 DesktopEntries::Stamps DesktopEntries::directoryStamps(const QString& root) {
     QString base = root;
     while (base.endsWith(QLatin1Char('/'))) base.chop(1);
+    const LocalReach reach;
     Stamps stamps;
-    for (const QString& dir : directories()) stamps.emplace_back(dir, QFileInfo(base + dir).lastModified());
+    for (const QString& dir : directories()) {
+        // Looked at only where it lies on this machine's own file systems: the others change unseen.
+        const std::optional<struct stat> info = reach.status(QFile::encodeName(base + dir));
+        // In UTC: asked at every notification, and local time would look up the time zone each time.
+        stamps.emplace_back(dir, info ? QDateTime::fromMSecsSinceEpoch(qint64(info->st_mtim.tv_sec) * 1000 +
+                                                                            info->st_mtim.tv_nsec / 1000000,
+                                                                        Qt::UTC)
+                                      : QDateTime());
+    }
+    // Entries read elsewhere come when a child's read ends.
+    stamps.emplace_back(QString(),
+                        QDateTime::fromMSecsSinceEpoch(qint64(EntriesElsewhere::shared().generation()), Qt::UTC));
     return stamps;
+}
+
+QStringList DesktopEntries::folderNames(const QString& folder) {
+    QStringList names;
+    const LocalReach reach;
+    const QByteArray path = QFile::encodeName(folder);
+    const int fd = reach.open(path, O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        forEachEntry(fd, [&names](const char* name, unsigned char) {
+            names << QFile::decodeName(name);
+            return true;
+        });
+        ::close(fd);
+    } else if (errno == EXDEV) {
+        if (const auto found = EntriesElsewhere::shared().files({path})) {
+            for (const EntriesElsewhere::File& file : found->front())
+                if (!file.relative.contains('/')) names << QFile::decodeName(file.relative);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool DesktopEntries::settled(const Stamps& stamps) {
@@ -118,15 +206,33 @@ void DesktopEntries::refreshIfChanged() {
     loaded_ = true;
     entries_.clear();
     std::set<QString> seen;
-    for (const auto& [dir, stamp] : stamps_) {
-        QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            QString id = QDir(dir).relativeFilePath(path);
-            id.chop(8);
-            id.replace(QLatin1Char('/'), QLatin1Char('-'));
-            if (!seen.insert(id).second) continue;
-            if (auto entry = parse(path, id)) entries_.push_back(std::move(*entry));
+    const auto add = [&](const QString& dir, const QByteArray& relative, const QByteArray& bytes) {
+        QString id = QFile::decodeName(relative);
+        id.chop(8);
+        id.replace(QLatin1Char('/'), QLatin1Char('-'));
+        if (!seen.insert(id).second) return;
+        if (auto entry = parse(bytes, dir + QLatin1Char('/') + QFile::decodeName(relative), id))
+            entries_.push_back(std::move(*entry));
+    };
+    const LocalReach reach;
+    for (const QString& dir : directories()) {
+        const QByteArray spelled = QFile::encodeName(dir);
+        QByteArray reached;
+        const int fd = reach.open(spelled, O_RDONLY | O_DIRECTORY, &reached);
+        if (fd < 0 && errno != EXDEV) continue;
+        std::vector<QByteArray> elsewhere;
+        if (fd >= 0) {
+            readHere(reach, fd, reached, spelled, {}, 0,
+                     [&](const QByteArray& relative, const QByteArray& bytes) { add(dir, relative, bytes); }, &elsewhere);
+            ::close(fd);
+        } else {
+            elsewhere.push_back(spelled);
+        }
+        const auto found = EntriesElsewhere::shared().files(elsewhere);
+        for (size_t i = 0; found && i < elsewhere.size(); ++i) {
+            const QByteArray below = elsewhere[i].mid(spelled.size() + 1);
+            for (const EntriesElsewhere::File& file : (*found)[i])
+                add(dir, file.relative.isEmpty() ? below : file.relative, file.bytes);
         }
     }
 }
@@ -277,7 +383,9 @@ bool DesktopEntries::launch(const DesktopEntry& entry, ProcessLauncher& launcher
     ProcessSpec spec;
     spec.program = program;
     spec.arguments = command.mid(1);
-    if (QFileInfo(entry.workingDirectory).isDir()) spec.workingDirectory = entry.workingDirectory;
+    const std::optional<struct stat> folder =
+        entry.workingDirectory.isEmpty() ? std::nullopt : LocalReach().status(QFile::encodeName(entry.workingDirectory));
+    if (folder && S_ISDIR(folder->st_mode)) spec.workingDirectory = entry.workingDirectory;
     return launcher.startDetached(spec).has_value();
 }
 

@@ -27,7 +27,10 @@ struct DesktopEntry {
 };
 
 // The `.desktop` files under $XDG_DATA_HOME and $XDG_DATA_DIRS, read again whenever one of those
-// folders changed. An earlier folder hides a later entry with the same id.
+// folders changed. An earlier folder hides a later entry with the same id. Folders and files are
+// looked at here only where they lie on this machine's own file systems (see LocalReach); those on
+// a network or FUSE file system, or behind a link that leads onto one, are read by a child process
+// off the caller's thread (see EntriesElsewhere), and join the entries once it has read them.
 class DesktopEntries {
 public:
     // A window's entry: by its desktop hint, then the entry whose id, else whose StartupWMClass,
@@ -44,17 +47,24 @@ public:
 
     // The data folders, most important first: $XDG_DATA_HOME, then $XDG_DATA_DIRS.
     static QStringList dataDirectories();
-    // Each applications folder with its last change: equal stamps mean no entry was added,
-    // removed or renamed at their top level since.
+    // Each applications folder with its last change (one on another file system goes unseen), and
+    // last a stamp of the entries read elsewhere: equal stamps mean no entry was added, removed or
+    // renamed at their top level since.
     using Stamps = std::vector<std::pair<QString, QDateTime>>;
     static Stamps directoryStamps(const QString& root = QStringLiteral("/"));
     // Whether a later change is sure to change these stamps: none was made in the last moments.
     static bool settled(const Stamps& stamps);
 
     static QStringList directories();
+    // The names at the top level of the applications folder `folder`, sorted: read here where it
+    // lies on this machine's own file systems (no entry is looked at), else its entries as a child
+    // read them (none while it reads).
+    static QStringList folderNames(const QString& folder);
     // The [Desktop Entry] of one file; absent for hidden, non-application or nameless entries.
-    // Only a regular file is read, and only its first 256 KiB.
+    // Only a regular file is read, and only its first 256 KiB; one on another file system only as
+    // a child read it for the entries.
     static std::optional<DesktopEntry> parse(const QString& path, const QString& id);
+    static std::optional<DesktopEntry> parse(const QByteArray& bytes, const QString& path, const QString& id);
     // The icon an entry's Icon names: an absolute file, else the icon theme, else the pixmaps and
     // hicolor icons of the data folders as they are now (see themedIconFile). Null when none is
     // found, and while the lookup is still under way (see IconLookup): never waits for a file.

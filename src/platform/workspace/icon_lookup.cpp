@@ -239,6 +239,10 @@ void IconLookup::removeListener(int id) {
 
 quint64 IconLookup::pendingAnswers() { return pendingOnThisThread; }
 
+void IconLookup::notePending() { ++pendingOnThisThread; }
+
+void IconLookup::notifyListeners() { state_->announce(); }
+
 void IconLookup::setRecheckInterval(std::chrono::milliseconds interval) {
     std::lock_guard lock(state_->mutex);
     state_->recheck = interval;

@@ -41,6 +41,11 @@ public:
     // How many times find() answered pending on the calling thread: a caller that saw it grow
     // during its work knows its answer is not final.
     static quint64 pendingAnswers();
+    // Other work an icon's answer waits for, done off the caller's thread (application entries a
+    // child reads): the calling thread's answer counts as pending, and notifyListeners() tells
+    // when that work ended. Any thread.
+    static void notePending();
+    void notifyListeners();
 
     // Tests: the folders checked at every find(); find() waiting up to `timeout` for its answer
     // (and for a check of the folders) rather than answering pending; a wait until no lookup is

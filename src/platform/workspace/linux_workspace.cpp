@@ -1,5 +1,6 @@
 #include "platform/workspace/linux_workspace.h"
 
+#include "platform/files/local_reach.h"
 #include "platform/process/child_process.h"
 #include "platform/shell/main_bundle.h"
 #include "platform/workspace/icon_lookup.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImage>
@@ -210,8 +212,10 @@ QIcon LinuxWorkspace::iconForFile(const QString& path) const {
     // file's icon, would open the file here, and it may be one an SQLite connection of ours holds.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
-        const QStringList names = QFileInfo(path).isDir() ? QStringList{QStringLiteral("folder")}
-                                                          : QStringList{type.iconName(), type.genericIconName()};
+        // Looked at only where it lies on this machine's own file systems.
+        const std::optional<struct stat> info = LocalReach().status(QFile::encodeName(QFileInfo(path).absoluteFilePath()));
+        const QStringList names = info && S_ISDIR(info->st_mode) ? QStringList{QStringLiteral("folder")}
+                                                                 : QStringList{type.iconName(), type.genericIconName()};
         for (const QString& name : names) {
             const QIcon icon = DesktopEntries::icon(name);
             if (!icon.isNull()) return icon;
