@@ -151,6 +151,19 @@ TEST_F(IconThemeLookupTest, AnUnindexedHicolorIsLookedThroughAndWatchedAtEveryUs
     }
 }
 
+// hicolor's drawings there are found, and one installed later is seen.
+TEST_F(IconThemeLookupTest, ADrawingInstalledLaterInAnUnindexedHicolorIsFound) {
+    put(QStringLiteral("home/icons/hicolor/scalable/apps/other.svg"), svg("#00ff00"));
+    EXPECT_TRUE(platform::DesktopEntries::icon(QStringLiteral("late-drawing")).isNull());
+    put(QStringLiteral("home/icons/hicolor/scalable/apps/late-drawing.svg"), svg("#ff0000"));
+    EXPECT_FALSE(platform::DesktopEntries::icon(QStringLiteral("late-drawing")).isNull());
+}
+
+TEST_F(IconThemeLookupTest, ANameNoFolderHoldsIsMissingOnceEveryUnindexedSizeWasLookedInto) {
+    put(QStringLiteral("home/icons/hicolor/512x512/apps/other.png"), png(Qt::red, 16));
+    EXPECT_FALSE(platform::themedIconFile(QStringLiteral("app-nowhere")));
+}
+
 // A folder of doubled pixels never matches, but one whose range takes the size in is nearest of all.
 TEST(IconThemeFolder, AScaledFolderIsAsFarAsItsRangeLiesFromTheSize) {
     platform::ThemeFolder folder;
@@ -204,6 +217,25 @@ public:
     UnawaitedLookups() { IconLookup::shared().setAwaitAnswers(std::nullopt); }
     ~UnawaitedLookups() { IconLookup::shared().setAwaitAnswers(20s); }
 };
+
+// A theme on another file system that answers: a child finds its icon, at the path the theme gives.
+TEST_F(IconThemeLookupTest, AThemeOnAnotherFileSystemHasItsIconFoundByAChild) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    ASSERT_TRUE(testsupport::writeFile(mount->backingFolder() + QStringLiteral("/Remote/index.theme"),
+                                       "[Icon Theme]\nName=Remote\nDirectories=32x32/apps\n\n[32x32/apps]\nSize=32\nType=Fixed\n"));
+    ASSERT_TRUE(testsupport::writeFile(mount->backingFolder() + QStringLiteral("/Remote/32x32/apps/app-remote.png"),
+                                       png(Qt::red, 32)));
+    QIcon::setThemeSearchPaths({mount->answeringFolder(), icons()});
+    QIcon::setThemeName(QStringLiteral("Remote"));
+    const auto found = platform::themedIconFile(QStringLiteral("app-remote"));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, mount->answeringFolder() + QStringLiteral("/Remote/32x32/apps/app-remote.png"));
+    EXPECT_EQ(found->size, 32);
+}
 
 // A size folder of a theme here that leads onto a file system that never answers, through a link
 // or under the mount point it lies beneath, is looked into by a child alone: every lookup ends,

@@ -162,6 +162,21 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     EXPECT_FALSE(platform::filesInChild({apps}, ".desktop", 10, 8, deadline));
 }
 
+// A link whose ".." steps climb to the root and then lead down onto another file system is not
+// followed here.
+TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAChild) {
+    QString error;
+    bool noFuse = false;
+    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
+    if (noFuse) GTEST_SKIP() << error.toStdString();
+    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    QTemporaryDir dir;
+    const QByteArray target = QByteArray("../").repeated(dir.path().count(u'/') + 2) + QFile::encodeName(mount->stuckFile()).mid(1);
+    const QString link = dir.filePath(QStringLiteral("climbs.png"));
+    ASSERT_EQ(::symlink(target.constData(), QFile::encodeName(link).constData()), 0);
+    EXPECT_FALSE(platform::readsInPlace(link));
+}
+
 TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {
     QString error;
     bool noFuse = false;
