@@ -5,8 +5,10 @@
 #include <QSet>
 
 #include <mutex>
+#include <optional>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace platform {
@@ -48,10 +50,10 @@ bool contains(const QByteArray& mountPoint, const QByteArray& path) {
     return path.startsWith(mountPoint) && (path.size() == mountPoint.size() || path.at(mountPoint.size()) == '/');
 }
 
-QByteArray ownMountInfo() {
+// The table the mount table file open at `fd` gives from its start.
+QByteArray mountInfoAt(int fd) {
     QByteArray text;
-    const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return text;
+    if (::lseek(fd, 0, SEEK_SET) != 0) return text;
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -59,13 +61,25 @@ QByteArray ownMountInfo() {
         if (n <= 0 || text.size() > 4 * 1024 * 1024) break;
         text.append(buffer, n);
     }
-    ::close(fd);
     return text;
 }
 
 }  // namespace
 
-MountTable MountTable::current() { return MountTable(ownMountInfo()); }
+MountTable MountTable::current() {
+    // Kept open, the table tells its reader of every mount and unmount since its last look (it
+    // polls with priority): it is read and parsed again only then, not at every ask, which comes
+    // for each notification. Never closed nor destroyed: a lookup may still run as the process ends.
+    static std::mutex mutex;
+    static int fd = -1;
+    static std::optional<MountTable>& last = *new std::optional<MountTable>;
+    std::lock_guard lock(mutex);
+    if (fd < 0) fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return MountTable(QByteArray());
+    pollfd changes{fd, POLLPRI, 0};
+    if (!last || (::poll(&changes, 1, 0) > 0 && (changes.revents & (POLLPRI | POLLERR)))) last = MountTable(mountInfoAt(fd));
+    return *last;
+}
 
 MountTable::MountTable(const QByteArray& mountInfo) {
     // The same table is read again for every lookup: the last one's parse is kept (never

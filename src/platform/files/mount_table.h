@@ -11,7 +11,7 @@ namespace platform {
 // The mounts of a table in the form of /proc/self/mountinfo, parsed for many paths at once.
 class MountTable {
 public:
-    // This process's own table, read afresh (never kept open).
+    // This process's own table as it stands now (read again only after a mount or unmount).
     static MountTable current();
     explicit MountTable(const QByteArray& mountInfo);
 
