@@ -64,6 +64,19 @@ IconMemory& memory() {
     return instance;
 }
 
+// Forgets every answer once the applications folders changed their stamps. Asked once per
+// lookup: a lookup that tries the bundle identifier and then the name asks both tables.
+void forgetIfFoldersChanged() {
+    IconMemory& m = memory();
+    std::lock_guard lock(m.mutex);
+    if (!m.on) return;
+    platform::DesktopEntries::Stamps stamps = platform::DesktopEntries::directoryStamps(AppIconHelper::root());
+    if (stamps == m.stamps) return;
+    m.stamps = std::move(stamps);
+    m.byBundle.clear();
+    m.byName.clear();
+}
+
 // The remembered answer for `key`, else `lookUp`'s, remembered from then on.
 template <typename LookUp>
 std::optional<QImage> remembered(std::map<QString, std::optional<QImage>> IconMemory::*table, const QString& key,
@@ -74,12 +87,6 @@ std::optional<QImage> remembered(std::map<QString, std::optional<QImage>> IconMe
         if (!m.on) {
             lock.unlock();
             return lookUp();
-        }
-        platform::DesktopEntries::Stamps stamps = platform::DesktopEntries::directoryStamps(AppIconHelper::root());
-        if (stamps != m.stamps) {
-            m.stamps = std::move(stamps);
-            m.byBundle.clear();
-            m.byName.clear();
         }
         const auto found = (m.*table).find(key);
         if (found != (m.*table).end()) return found->second;
@@ -151,6 +158,7 @@ std::optional<QImage> AppIconHelper::getIcon(const std::optional<QString>& appNa
     Log& log = Log::shared();
     log.debug(QStringLiteral("AppIconHelper: Searching icon for app '") + appName.value_or(QStringLiteral("nil")) +
               QStringLiteral("' bundleId '") + bundleId.value_or(QStringLiteral("nil")) + QLatin1Char('\''));
+    forgetIfFoldersChanged();
 
     if (bundleId && !bundleId->isEmpty()) {
         const std::optional<QImage> icon =

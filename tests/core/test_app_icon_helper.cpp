@@ -218,6 +218,19 @@ TEST_F(AppIconHelperTest, ARememberingHelperLooksEachApplicationUpOnceUntilAnEnt
     AppIconHelper::setRemembering(false);
 }
 
+// The applications folders are asked for their stamps through a handle kept open: a folder that
+// went and came back is the new one, whatever the handle of the old still says.
+TEST_F(AppIconHelperTest, AnApplicationsFolderRemovedAndMadeAgainIsLookedAtAgain) {
+    AppIconHelper::setRemembering(true);
+    install(QStringLiteral("/usr/share/applications/org.example.Notes.desktop"), green);
+    EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt).has_value());
+    ASSERT_TRUE(QDir(rootPath() + QStringLiteral("/usr/share/applications")).removeRecursively());
+    EXPECT_FALSE(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt).has_value());
+    install(QStringLiteral("/usr/share/applications/org.example.Weather.desktop"), blue);
+    EXPECT_EQ(centreOf(AppIconHelper::getIcon(QStringLiteral("Weather"), std::nullopt)), blue);
+    AppIconHelper::setRemembering(false);
+}
+
 TEST_F(AppIconHelperTest, ASendersThemedNameIsLookedUpButNeverAPath) {
     testsupport::ScopedEnvironment data;
     data.set("XDG_DATA_HOME", QFile::encodeName(rootPath()));

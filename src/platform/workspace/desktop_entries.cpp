@@ -13,9 +13,12 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <set>
 
 #include <dirent.h>
@@ -87,6 +90,32 @@ void readHere(const LocalReach& reach, int fd, const QByteArray& reached, const 
     });
 }
 
+// The status of the applications folder at `path`, asked for each notification. The folder is
+// reached once through LocalReach and then asked through the handle kept, one call each time; it
+// is reached anew once it went, and at least every kReachAgain, so a folder put in its place (or
+// a link put on the way to it) is followed.
+std::optional<struct stat> folderStatus(const QByteArray& path) {
+    constexpr auto kReachAgain = std::chrono::seconds(2);
+    struct Kept {
+        int fd = -1;
+        std::chrono::steady_clock::time_point reached;
+    };
+    // Never destroyed: a lookup may still run as the process ends.
+    static std::mutex mutex;
+    static std::map<QByteArray, Kept>& kept = *new std::map<QByteArray, Kept>;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex);
+    Kept& folder = kept[path];
+    struct stat info {};
+    if (folder.fd >= 0 && now - folder.reached < kReachAgain && ::fstat(folder.fd, &info) == 0 && info.st_nlink > 0)
+        return info;
+    if (folder.fd >= 0) ::close(folder.fd);
+    folder.fd = LocalReach().open(path, O_PATH | O_DIRECTORY);
+    folder.reached = now;
+    if (folder.fd < 0 || ::fstat(folder.fd, &info) != 0) return std::nullopt;
+    return info;
+}
+
 }  // namespace
 
 QStringList DesktopEntries::dataDirectories() {
@@ -149,11 +178,10 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QByteArray& bytes, const
 DesktopEntries::Stamps DesktopEntries::directoryStamps(const QString& root) {
     QString base = root;
     while (base.endsWith(QLatin1Char('/'))) base.chop(1);
-    const LocalReach reach;
     Stamps stamps;
     for (const QString& dir : directories()) {
         // Looked at only where it lies on this machine's own file systems: the others change unseen.
-        const std::optional<struct stat> info = reach.status(QFile::encodeName(base + dir));
+        const std::optional<struct stat> info = folderStatus(QFile::encodeName(base + dir));
         // In UTC: asked at every notification, and local time would look up the time zone each time.
         stamps.emplace_back(dir, info ? QDateTime::fromMSecsSinceEpoch(qint64(info->st_mtim.tv_sec) * 1000 +
                                                                             info->st_mtim.tv_nsec / 1000000,
