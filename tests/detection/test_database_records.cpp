@@ -344,11 +344,8 @@ TEST_F(DatabaseRecordsTest, TheSendersIconStandsInForAMissingApplicationIcon) {
 // the icon is found, else without it once its second is over, or once a later one waited a tenth
 // of a second behind it.
 TEST_F(DatabaseRecordsTest, ANotificationWaitsForItsIconBeingLookedUpButNoLongerThanItsTime) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     platform::IconLookup& lookup = platform::IconLookup::shared();
     lookup.setAwaitAnswers(std::nullopt);
     QTemporaryDir noApplications;

@@ -339,11 +339,8 @@ TEST_F(RecorderOnBus, RecordsEachNotifyAsTheDecoderReadsItWhileTheDaemonKeepsAns
 // A picture read on a thread of its own wakes the recorder as it ends; once its notification is
 // written, the recorder sleeps until the next one comes rather than spinning on that wake-up.
 TEST_F(RecorderOnBus, AfterAPictureReadTheRecorderSleepsUntilTheNextNotification) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     startRecorder();
     // Read by a child, on a thread, until the notification's second is over.
     const QVariantMap hints{{QStringLiteral("image-path"), mount->stuckFile()}};

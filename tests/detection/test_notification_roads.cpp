@@ -296,11 +296,8 @@ TEST_F(NotificationRoadsTest, APortalNotificationPassedOnByItsBackendIsRecordedO
 // icon: the notification and every later one are recorded, and the recorder stops at once even
 // while such a read waits, so the application can quit.
 TEST_F(NotificationRoadsTest, AnIconFileThatNeverFinishesReadingHoldsUpNeitherLaterNotificationsNorTheStop) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     startRecorder();
     QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-stuck"));
     auto send = [&](const QDBusMessage& call) {
@@ -361,11 +358,8 @@ TEST_F(NotificationRoadsTest, AnIconFileThatNeverFinishesReadingHoldsUpNeitherLa
 TEST_F(NotificationRoadsTest, PicturesThatNeverComeHoldUpNoOtherNotificationAndTheirReadersStayBounded) {
     using Clock = std::chrono::steady_clock;
     const auto pictureWait = std::chrono::milliseconds(platform::ArrivingNotifications::kPictureWait);
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     startRecorder();
     QDBusConnection own = QDBusConnection::connectToBus(bus->address(), QStringLiteral("roads-five"));
     auto send = [&](const QString& title, const QVariantMap& hints) {

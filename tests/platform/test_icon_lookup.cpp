@@ -220,11 +220,8 @@ public:
 
 // A theme on another file system that answers: a child finds its icon, at the path the theme gives.
 TEST_F(IconThemeLookupTest, AThemeOnAnotherFileSystemHasItsIconFoundByAChild) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     ASSERT_TRUE(testsupport::writeFile(mount->backingFolder() + QStringLiteral("/Remote/index.theme"),
                                        "[Icon Theme]\nName=Remote\nDirectories=32x32/apps\n\n[32x32/apps]\nSize=32\nType=Fixed\n"));
     ASSERT_TRUE(testsupport::writeFile(mount->backingFolder() + QStringLiteral("/Remote/32x32/apps/app-remote.png"),
@@ -241,11 +238,8 @@ TEST_F(IconThemeLookupTest, AThemeOnAnotherFileSystemHasItsIconFoundByAChild) {
 // or under the mount point it lies beneath, is looked into by a child alone: every lookup ends,
 // and the theme's other folders still answer.
 TEST_F(IconThemeLookupTest, ASizeFolderThatNeverAnswersIsLeftToAChildAndTheThemesOtherFoldersAnswer) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse, icons() + QStringLiteral("/Under/mount"));
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount, icons() + QStringLiteral("/Under/mount"));
     UnawaitedLookups unawaited;
     ASSERT_TRUE(QFile::link(mount->hungFolder(), icons() + QStringLiteral("/Sized/64x64")));
     put(QStringLiteral("icons/Sized/256x256/apps/app-there.png"), png(Qt::blue, 256));
@@ -268,11 +262,8 @@ TEST_F(IconThemeLookupTest, ASizeFolderThatNeverAnswersIsLeftToAChildAndTheTheme
 }
 
 TEST_F(IconThemeLookupTest, AThemeFolderThatNeverAnswersHoldsUpNoCallerAndLookupsEndOnceItGoes) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     UnawaitedLookups unawaited;
     put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
     QIcon::setThemeSearchPaths({mount->hungFolder(), icons()});

@@ -61,11 +61,8 @@ TEST(MountTable, ThisProcesssOwnTableKeepsOneDescriptorAndHearsOfEachMount) {
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(platform::isOnLocalFileSystem(QStringLiteral("/proc/self/status")));
     EXPECT_EQ(mountInfoDescriptors(), 1);
 
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     EXPECT_FALSE(platform::isOnLocalFileSystem(mount->stuckFile()));
     EXPECT_EQ(mountInfoDescriptors(), 1);
 }
@@ -173,11 +170,8 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
 // A link whose ".." steps climb to the root and then lead down onto another file system is not
 // followed here.
 TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAChild) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     QTemporaryDir dir;
     const QByteArray target = QByteArray("../").repeated(dir.path().count(u'/') + 2) + QFile::encodeName(mount->stuckFile()).mid(1);
     const QString link = dir.filePath(QStringLiteral("climbs.png"));
@@ -186,11 +180,8 @@ TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAC
 }
 
 TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("small")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -6,9 +6,13 @@
 // server (the kernel then fails the reads still waiting) and unmounts lazily, so nothing stays
 // stuck.
 
+#include "support/service_fixtures.h"
+
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -55,3 +59,14 @@ private:
 };
 
 }  // namespace testsupport
+
+// In a test's body: mounts a StuckFuseMount into `mount` (given start's `point`, if any); the test
+// skips where the machine offers no FUSE, and reports the service missing where it could not mount.
+#define QUILLVEX_MOUNT_STUCK_FUSE(mount, ...)                                                              \
+    do {                                                                                                  \
+        QString fuseError_;                                                                               \
+        bool noFuse_ = false;                                                                             \
+        mount = ::testsupport::StuckFuseMount::start(&fuseError_, &noFuse_ __VA_OPT__(, ) __VA_ARGS__); \
+        if (noFuse_) GTEST_SKIP() << fuseError_.toStdString();                                            \
+        if (!mount) QUILLVEX_SERVICE_MISSING(fuseError_.toStdString());                                   \
+    } while (false)

@@ -105,15 +105,11 @@ TEST(DesktopEntries, MatchesByHintThenInstanceThenStartupClassThenIdAndSkipsHidd
 TEST(DesktopEntries, FoldersOnAnotherFileSystemAreReadByAChildAndOneThatNeverAnswersHoldsUpNoCaller) {
     // Made first: the mounts go before the folders linking to them.
     QTemporaryDir home, hung, system;
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount, answering;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     // Another, as its server serves one look into a folder at a time: the hung one would hold up
     // the answering one beside it.
-    auto answering = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (!answering) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    QUILLVEX_MOUNT_STUCK_FUSE(answering);
     ASSERT_TRUE(QFile::link(mount->hungFolder(), hung.filePath(QStringLiteral("applications"))));
     write(answering->backingFolder() + "/applications/org.example.Remote.desktop",
           "[Desktop Entry]\nType=Application\nName=Remote\n");

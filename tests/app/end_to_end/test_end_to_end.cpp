@@ -248,11 +248,8 @@ TEST_F(EndToEndOnSessionBus, AThemedIconNameIsFoundInTheInstalledDefaultThemeWhe
 TEST_F(EndToEndOnSessionBus, AnIconOnAHungMountHoldsUpNeitherLaterNotificationsNorTheQuit) {
     RunningApp app(home);
     // Made after the application, so that it is taken down first should the application hang.
-    QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     auto sendWithPicture = [&](const QString& summary, const QString& picture) {
         testsupport::ScopedEnvironment env;
         env.set("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
@@ -297,10 +294,8 @@ TEST_F(EndToEndOnSessionBus, AnIconOnAHungMountHoldsUpNeitherLaterNotificationsN
 // comes as usual, and SIGTERM ends the application while the lookup still waits.
 TEST_F(EndToEndOnSessionBus, AnIconThemeFolderThatNeverAnswersHoldsUpNeitherNotificationsNorTheQuit) {
     QString error;
-    bool noFuse = false;
-    auto mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-    if (noFuse) GTEST_SKIP() << error.toStdString();
-    if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
     ASSERT_TRUE(QFile::link(mount->hungFolder(), home.filePath(QStringLiteral(".icons"))));
     // On X11, where windows take their cursors from ~/.icons too.
     auto x = testsupport::PrivateXServer::start(QStringLiteral("1280x800x24"), &error);

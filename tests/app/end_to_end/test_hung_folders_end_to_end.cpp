@@ -23,10 +23,7 @@ class HungFoldersEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         QString error;
-        bool noFuse = false;
-        mount = testsupport::StuckFuseMount::start(&error, &noFuse);
-        if (noFuse) GTEST_SKIP() << error.toStdString();
-        if (!mount) QUILLVEX_SERVICE_MISSING(error.toStdString());
+        QUILLVEX_MOUNT_STUCK_FUSE(mount);
         bus = testsupport::PrivateBus::start(testsupport::PrivateBus::Kind::session, &error);
         ASSERT_TRUE(bus) << error.toStdString();
         daemon = testsupport::DBusMock::startNotificationDaemon(*bus, &error);
