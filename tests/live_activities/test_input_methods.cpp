@@ -387,4 +387,11 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("mozc"); }));
     EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
     watch.stop();
+    EXPECT_EQ(watch.engine(), std::nullopt);
+
+    // Started again, as when the feature is turned back on, it follows the daemon anew.
+    watch.start([&] { ++changes; });
+    ASSERT_TRUE(pump([&] { return watch.isSettled(); }));
+    EXPECT_EQ(watch.engine().value_or(platform::InputMethodEngine{}).name, QStringLiteral("mozc"));
+    watch.stop();
 }

@@ -468,6 +468,26 @@ TEST_F(IslandViewInputTest, ACardGrowingUnderAPointerAtRestIsHovered) {
     EXPECT_FALSE(view().isHovering());
 }
 
+// The card styles lay out their title in another font beside the application's name: the title
+// is measured anew and its scroll starts again from its beginning when the name comes or goes.
+TEST_F(IslandViewTest, ACardsTitleScrollsFromItsBeginningAgainWhenTheApplicationsNameComesOrGoes) {
+    setStyle(QStringLiteral("notchSheet"));
+    setShowAppName(false);
+    IslandView& v = view();
+    send(visible(QStringLiteral("A title far too long for the card it stands in, so that it scrolls along its row")));
+    v.resize(v.sizeHint());
+    v.show();
+    const MarqueeText* title = v.marquee(QStringLiteral("title"));
+    ASSERT_TRUE(title);
+    for (int frame = 0; frame < 400 && title->offset() > -10; ++frame) at(scheduler().elapsed() + 0.05);
+    ASSERT_LE(title->offset(), -10);
+
+    setShowAppName(true);
+    title = v.marquee(QStringLiteral("title"));
+    ASSERT_TRUE(title);
+    EXPECT_EQ(title->offset(), 0);
+}
+
 TEST_F(IslandViewTest, SettingsAreReadAtEachChange) {
     IslandView& v = view();
     send(visible(std::nullopt));
@@ -486,6 +506,30 @@ TEST_F(IslandViewTest, SettingsAreReadAtEachChange) {
 
 namespace overlaytest {
 namespace {
+
+// The glass card's highlight moves with the clock: the card at rest is drawn again frame after frame.
+TEST_F(IslandViewTest, TheGlassCardAtRestIsDrawnAgainAsItsHighlightMoves) {
+    struct PaintCount : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } spy;
+    setStyle(QStringLiteral("liquidGlass"));
+    IslandView& v = view();
+    send(visible(QStringLiteral("Hi")));
+    v.resize(v.sizeHint());
+    v.show();
+    at(2);
+    QCoreApplication::processEvents();
+    v.installEventFilter(&spy);
+    for (int frame = 0; frame < 10; ++frame) {
+        at(scheduler().elapsed() + 0.1);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GE(spy.paints, 5);
+}
 
 TEST_F(IslandViewTest, OnlyTheGlassCardAsksForABlurBehindItFollowingItsShapeAndScale) {
     EXPECT_TRUE(view().blurRegion().isEmpty());
