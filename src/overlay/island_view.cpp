@@ -765,6 +765,10 @@ void IslandView::wheelEvent(QWheelEvent* event) {
         cardSinceSwipeDismissed_ = false;
     }
     lastWheelStep_ = at;
+    // The step lands where the pointer is, which a card that came under it at rest may have heard
+    // of from no crossing: the catcher's and the window's own cross on their way in.
+    pointer_ = event->globalPosition();
+    updateHover();
     const ScrollDismissView layer{isHovering_ && !cardSinceSwipeDismissed_, [this] {
                                       swipeDismissed_ = true;
                                       bus_.overlayDismissSubject.send();

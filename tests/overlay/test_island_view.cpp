@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -353,9 +354,10 @@ protected:
         QApplication::sendEvent(&view(), &press);
         QApplication::sendEvent(&view(), &release);
     }
-    // Whether the view kept the event (true) or passed it on; `time` is the server's, in ms.
-    bool wheel(int angleY, bool inverted, quint64 time = 0) {
-        const QPointF c = centre();
+    // Whether the view kept the event (true) or passed it on; `time` is the server's, in ms. The
+    // pointer is at `at`, by default the card's centre.
+    bool wheel(int angleY, bool inverted, quint64 time = 0, std::optional<QPointF> at = std::nullopt) {
+        const QPointF c = at.value_or(centre());
         QWheelEvent event(c, c, QPoint(), QPoint(0, angleY), Qt::NoButton, Qt::NoModifier, Qt::ScrollUpdate, inverted);
         event.setTimestamp(time);
         QApplication::sendEvent(&view(), &event);
@@ -410,7 +412,9 @@ TEST_F(IslandViewInputTest, UpwardScrollOverTheOverlayDismissesAndTheRestPassesO
     int dismissals = 0;
     const auto counting = bus.overlayDismissSubject.sink([&dismissals] { ++dismissals; });
     send(visible(QStringLiteral("Hi")));
-    EXPECT_FALSE(wheel(120, false));  // not hovering
+    // Beside the card, in the window's clear part.
+    const QPointF beside = view().frameRect().bottomRight() + QPointF(4, 4);
+    EXPECT_FALSE(wheel(120, false, 0, beside));  // not hovering
 
     QEnterEvent enter(centre(), centre(), centre());
     QApplication::sendEvent(&view(), &enter);
@@ -426,8 +430,24 @@ TEST_F(IslandViewInputTest, UpwardScrollOverTheOverlayDismissesAndTheRestPassesO
 
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&view(), &leave);
-    EXPECT_FALSE(wheel(120, false));
+    EXPECT_FALSE(wheel(120, false, 0, beside));
     EXPECT_EQ(dismissals, 2);
+}
+
+// The catcher's crossings and the window's own may leave a card that came under a pointer at rest
+// with a leave heard last: a step that lands on the card still sends it away, as it tells where the
+// pointer is (a touchpad's swipe moves no pointer).
+TEST_F(IslandViewInputTest, AStepOnACardThatHeardThePointerLeaveLastSendsItAway) {
+    int dismissals = 0;
+    const auto counting = bus.overlayDismissSubject.sink([&dismissals] { ++dismissals; });
+    send(visible(QStringLiteral("Hi")));
+    enterAt(centre());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&view(), &leave);
+    EXPECT_FALSE(view().isHovering());
+    EXPECT_TRUE(wheel(120, false));
+    EXPECT_EQ(dismissals, 1);
+    EXPECT_TRUE(view().isHovering());
 }
 
 // A swipe is its steps less than 0.3 s apart by the server's clock. What remains of one that sent
@@ -463,7 +483,7 @@ TEST_F(IslandViewInputTest, ACardGrowingUnderAPointerAtRestIsHovered) {
     EXPECT_FALSE(view().isHovering());
     view().setPlacement(view().rect());
     EXPECT_TRUE(view().isHovering());
-    EXPECT_TRUE(wheel(120, false));
+    EXPECT_TRUE(wheel(120, false, 0, rest));
     view().setPlacement(strip);
     EXPECT_FALSE(view().isHovering());
 }
