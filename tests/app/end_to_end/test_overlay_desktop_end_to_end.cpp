@@ -1,11 +1,12 @@
 // The overlay on a Linux desktop: the built application on a private X server with openbox,
 // dunst serving notifications on a private session bus, and xterm as the application that posts
-// them. Clicks and scrolls are made through XTest (xdotool); every wait ends as soon as what it
-// waits for arrives.
+// them. Clicks and scrolls are made through XTest, the steps of a swipe paced by the server itself;
+// every wait ends as soon as what it waits for arrives.
 
 #include "support/app_process.h"
 #include "support/service_fixtures.h"
 #include "support/window_manager.h"
+#include "paced_wheel.h"
 #include "window_shapes.h"
 #include "wheel_steps.h"
 #include "x_server_view.h"
@@ -28,7 +29,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -56,14 +56,6 @@ int clickAt(int x, int y, int button = 1) {
     return moved != 0 ? moved : xdotool({QStringLiteral("click"), QString::number(button)});
 }
 
-// Starts scrolling up `steps` wheel steps a tenth of a second apart where the pointer is. One
-// xdotool sends them all: a program started per step may take longer than the gap that ends a swipe.
-std::unique_ptr<testsupport::ServiceProcess> startSwipeUp(int steps) {
-    return testsupport::ServiceProcess::start(QStringLiteral("xdotool"),
-                                              {QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(steps),
-                                               QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("4")});
-}
-
 // Polls `done` every 50 ms for up to `timeoutMs`, reading the application's log meanwhile.
 bool waitUntil(AppProcess& app, const std::function<bool()>& done, int timeoutMs = 10000) {
     QDeadlineTimer deadline(timeoutMs);
@@ -80,8 +72,13 @@ const QRect kSplitPillAtRest(535, 3, 370, 36);
 constexpr int kCardX = 560;
 constexpr int kCardY = 20;
 const QByteArray kSplitPill = R"({"overlayDisplayTimeout": 30, "enableNotchFeatures": false})";
-// How many times a swipe runs at most while the test's driver keeps pausing in it.
-constexpr int kSwipeRuns = 5;
+// Under a simulated 200 x 32 notch the split pill hangs below it: x 535 to 905, y 35 to 71.
+const QRect kNotchedAtRest(535, 35, 370, 36);
+// Within half a second of the last card's expansion a new card comes at peek size, x 595 to 845.
+const QList<QRect> kNotchedNewCardAtRest{kNotchedAtRest, QRect(595, 35, 250, 36)};
+// Where either takes the pointer.
+constexpr int kNotchedX = 620;
+constexpr int kNotchedY = 52;
 
 class OverlayDesktopTest : public ::testing::Test {
 protected:
@@ -104,6 +101,7 @@ protected:
         ASSERT_TRUE(dunst_) << error.toStdString();
         ASSERT_TRUE(bus_->waitForName(QStringLiteral("org.freedesktop.Notifications")));
         ASSERT_EQ(xdotool({QStringLiteral("mousemove"), QStringLiteral("100"), QStringLiteral("700")}), 0);
+        wheel_ = std::make_unique<e2e::PacedWheel>();
     }
 
     // Starts the application with these settings, only the desktop entries of its own home, and
@@ -126,6 +124,14 @@ protected:
         ASSERT_TRUE(app_->started());
         ready_ = app_->waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
         ASSERT_GE(ready_, 0) << app_->transcript().toStdString();
+    }
+
+    // Starts the application under a notch with the pointer resting where its cards come.
+    void startNotched() {
+        QProcessEnvironment notched;
+        notched.insert(QStringLiteral("QUILLVEX_SIMULATED_NOTCH"), QStringLiteral("200x32"));
+        ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, notched));
+        ASSERT_EQ(pointAt(kNotchedX, kNotchedY), 0);
     }
 
     // Posts a notification and waits until the overlay's card has grown to `atRest`.
@@ -159,57 +165,44 @@ protected:
             << e2e::describe(shapes).toStdString() << "\n" << app_->transcript().toStdString();
     }
 
-    // Runs `prepare` (which puts a card up), then swipes up at (x, y) with `steps` wheel steps a
-    // tenth of a second apart, running `during` (given the steps seen so far) while they go on;
-    // again, at most kSwipeRuns times, while the X server's times show that the driver paused in
-    // the swipe as long as ends one. The steps of the run that tells, each dealt with by the
-    // server; nullptr when none told (or at a failure).
-    std::unique_ptr<e2e::WheelSteps> tellingSwipe(int x, int steps, const std::function<void()>& prepare,
-                                                  const std::function<void(e2e::WheelSteps&)>& during = {},
-                                                  int y = kCardY) {
-        XServerView server;
-        for (int run = 1; run <= kSwipeRuns; ++run) {
-            prepare();
-            if (HasFatalFailure()) return nullptr;
-            auto witness = std::make_unique<e2e::WheelSteps>();
-            if (!witness->listening()) {
-                ADD_FAILURE() << "the X server reports no wheel steps";
-                return nullptr;
-            }
-            auto driver = pointAt(x, y) == 0 ? startSwipeUp(steps) : nullptr;
-            if (driver && during) during(*witness);
-            if (HasFatalFailure()) return nullptr;
-            if (!driver || driver->wait(std::chrono::seconds(30)) != 0 || !witness->waitFor(*app_, static_cast<size_t>(steps))) {
-                ADD_FAILURE() << "the swipe's " << steps << " steps did not reach the X server";
-                return nullptr;
-            }
-            if (!witness->driverPaused()) return witness;
-            std::cout << "[ NOT TELLING ] run " << run << ": the driver paused " << witness->longestPause()
-                      << " ms between two wheel steps, which ends a swipe\n";
-            // What takes the swipe's rest is gone before the next run (a card the run left up stays).
-            if (!waitUntil(*app_, [&] { return server.windowUnderPointer() == 0 || e2e::topWindowAt(QPoint(x, y)) != 0; })) {
-                ADD_FAILURE() << app_->transcript().toStdString();
-                return nullptr;
-            }
-        }
-        return nullptr;
-    }
-
-    // Puts the split pill up and swipes it away at (x, kCardY) with `steps` steps, as
-    // tellingSwipe() does; the steps of the run that told, once the overlay has gone from under
-    // the pointer. The card's window in `overlay`.
-    std::unique_ptr<e2e::WheelSteps> swipeCardAway(int x, int steps, uint32_t* overlay = nullptr) {
-        auto swipe = tellingSwipe(x, steps, [&] {
-            ASSERT_NO_FATAL_FAILURE(
-                notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
-            if (overlay) *overlay = e2e::topWindowAt(kSplitPillAtRest.center());
-        });
-        XServerView server;
-        if (swipe && !waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) {
-            ADD_FAILURE() << app_->transcript().toStdString();
+    // Swipes up where the pointer rests with `steps` wheel steps the server spaces a tenth of a
+    // second apart, the first `delayMs` from now, running `during` (given the steps seen so far)
+    // while they go on. The steps, once the server has dealt with each; nullptr at a failure.
+    std::unique_ptr<e2e::WheelSteps> swipe(int steps, const std::function<void(e2e::WheelSteps&)>& during = {},
+                                           uint32_t delayMs = 0) {
+        auto witness = std::make_unique<e2e::WheelSteps>();
+        if (!witness->listening() || !wheel_->ok()) {
+            ADD_FAILURE() << "the X server reports no wheel steps or takes none through XTest";
             return nullptr;
         }
-        return swipe;
+        wheel_->steps(steps, delayMs);
+        if (during) during(*witness);
+        if (HasFatalFailure()) return nullptr;
+        if (!witness->waitFor(*app_, static_cast<size_t>(steps))) {
+            ADD_FAILURE() << "the swipe's " << steps << " steps did not reach the X server";
+            return nullptr;
+        }
+        return witness;
+    }
+
+    // Puts the split pill up under the pointer resting at (x, kCardY) and swipes it away with
+    // `steps` steps; the steps, once the swipe has ended and the overlay has gone from under the
+    // pointer. The card's window in `overlay`.
+    std::unique_ptr<e2e::WheelSteps> swipeCardAway(int x, int steps, uint32_t* overlay = nullptr) {
+        if (pointAt(x, kCardY) != 0) {
+            ADD_FAILURE() << "xdotool did not move the pointer";
+            return nullptr;
+        }
+        notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest);
+        if (HasFatalFailure()) return nullptr;
+        if (overlay) *overlay = e2e::topWindowAt(kSplitPillAtRest.center());
+        auto swiped = swipe(steps);
+        XServerView server;
+        if (swiped && !waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) {
+            ADD_FAILURE() << swiped->describe().toStdString() << app_->transcript().toStdString();
+            return nullptr;
+        }
+        return swiped;
     }
 
     static int dunstCount(const QString& which) {
@@ -230,6 +223,7 @@ protected:
     std::unique_ptr<AppProcess> app_;
     int ready_ = -1;
     int shown_ = -1;
+    std::unique_ptr<e2e::PacedWheel> wheel_;
 };
 
 
@@ -327,11 +321,11 @@ TEST_F(OverlayDesktopTest, TheWholeCardTakesTheSwipeThatSendsItAwayAndTheNotchBe
     for (const int x : {kCardX, 720}) {
         uint32_t overlay = 0;
         // Six steps, the swipe outlasting the hide.
-        const auto swipe = swipeCardAway(x, 6, &overlay);
-        ASSERT_FALSE(HasFailure());
-        if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
+        const auto swiped = swipeCardAway(x, 6, &overlay);
+        ASSERT_TRUE(swiped);
         EXPECT_FALSE(server.isMapped(overlay));
-        EXPECT_EQ(swipe->reachedDesktop(), 0) << x;
+        EXPECT_FALSE(swiped->landedOnDesktop(0)) << x;
+        EXPECT_EQ(swiped->strayed(), 0) << x << "\n" << swiped->describe().toStdString();
     }
     ASSERT_NO_FATAL_FAILURE(
         notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kSplitPillAtRest));
@@ -358,10 +352,10 @@ TEST_F(OverlayDesktopTest, OnASlowMachineTheRestOfTheSwipeThatSentTheCardAwayNev
     QProcessEnvironment slow;
     slow.insert(QStringLiteral("QUILLVEX_TEST_FRAME_MS"), QStringLiteral("500"));
     ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, slow));
-    const auto swipe = swipeCardAway(kCardX, 25);
-    ASSERT_FALSE(HasFailure());
-    if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
-    EXPECT_EQ(swipe->reachedDesktop(), 0);
+    const auto swiped = swipeCardAway(kCardX, 25);
+    ASSERT_TRUE(swiped);
+    EXPECT_FALSE(swiped->landedOnDesktop(0));
+    EXPECT_EQ(swiped->strayed(), 0) << swiped->describe().toStdString();
     e2e::WheelSteps step;
     ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
     ASSERT_TRUE(step.waitFor(*app_, 1));
@@ -376,50 +370,32 @@ TEST_F(OverlayDesktopTest, FramesBetweenTheFadesEndAndTheEndOfTheHideLeaveTheRes
     QProcessEnvironment late;
     late.insert(QStringLiteral("QUILLVEX_TEST_COMPLETION_MS"), QStringLiteral("150"));
     ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, late));
-    const auto swipe = swipeCardAway(720, 12);
-    ASSERT_FALSE(HasFailure());
-    if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
-    EXPECT_EQ(swipe->reachedDesktop(), 0);
+    const auto swiped = swipeCardAway(720, 12);
+    ASSERT_TRUE(swiped);
+    EXPECT_FALSE(swiped->landedOnDesktop(0));
+    EXPECT_EQ(swiped->strayed(), 0) << swiped->describe().toStdString();
 }
 
 // Under a notch, a notification that comes as a swipe sends the card before it away, while that
-// card still goes, shows once it has gone: the rest of that swipe is not for it. The pointer
-// resting where the swipe left it, the new card takes a click and then a swipe of its own.
+// card still goes, shows once it has gone: the rest of that swipe is not for it. The pointer,
+// resting where it was before the first card came, the new card takes a click and then a swipe of
+// its own.
 TEST_F(OverlayDesktopTest, ACardArrivingAsASwipeSendsTheLastAwayShowsAndTakesAClickAndASwipeOfItsOwn) {
-    QProcessEnvironment notched;
-    notched.insert(QStringLiteral("QUILLVEX_SIMULATED_NOTCH"), QStringLiteral("200x32"));
-    ASSERT_NO_FATAL_FAILURE(startApp(kSplitPill, {}, notched));
+    ASSERT_NO_FATAL_FAILURE(startNotched());
     XServerView server;
-    // The split pill hangs below the notch: x 535 to 905, y 35 to 71.
-    const QRect atRest(535, 35, 370, 36);
-    // Within half a second of the last card's expansion the new card comes at peek size, x 595
-    // to 845; the pointer is where either takes it.
-    const QList<QRect> newCardAtRest{atRest, QRect(595, 35, 250, 36)};
-    const QPoint pointer(620, 52);
-    const auto swipe = tellingSwipe(
-        pointer.x(), 15,
-        [&] {
-            // A card a run that told nothing left up goes first.
-            if (e2e::topWindowAt(pointer) != 0) {
-                ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
-                ASSERT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; }));
-            }
-            ASSERT_NO_FATAL_FAILURE(
-                notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, atRest));
-        },
-        [&](e2e::WheelSteps& steps) {
-            // Right after the first step has sent the card away.
-            ASSERT_TRUE(steps.waitFor(*app_, 1));
-            ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Calendar"), QStringLiteral("Standup")}));
-        },
-        pointer.y());
-    ASSERT_FALSE(HasFailure());
-    if (!swipe) GTEST_SKIP() << "the driver paused in every swipe";
-    ASSERT_NO_FATAL_FAILURE(waitForCard(newCardAtRest));
-    EXPECT_EQ(swipe->reachedDesktop(), 0);
+    ASSERT_NO_FATAL_FAILURE(notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kNotchedAtRest));
+    const auto swiped = swipe(15, [&](e2e::WheelSteps& steps) {
+        // Right after the first step has sent the card away.
+        ASSERT_TRUE(steps.waitFor(*app_, 1));
+        ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Calendar"), QStringLiteral("Standup")}));
+    });
+    ASSERT_TRUE(swiped);
+    ASSERT_NO_FATAL_FAILURE(waitForCard(kNotchedNewCardAtRest)) << swiped->describe().toStdString();
+    EXPECT_FALSE(swiped->landedOnDesktop(0));
+    EXPECT_EQ(swiped->strayed(), 0) << swiped->describe().toStdString();
 
     const int clicked = static_cast<int>(app_->lines().size());
-    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("1")}), 0);
+    wheel_->click();
     EXPECT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
                                 kAppStartTimeoutMs, clicked),
               clicked)
@@ -427,15 +403,50 @@ TEST_F(OverlayDesktopTest, ACardArrivingAsASwipeSendsTheLastAwayShowsAndTakesACl
 
     // Once the first swipe has ended by the server's clock.
     ASSERT_TRUE(waitUntil(*app_, [&] {
-        return static_cast<int32_t>(server.serverTime() - swipe->times().back()) >= static_cast<int32_t>(e2e::WheelSteps::kSwipeGapMs);
+        return static_cast<int32_t>(server.serverTime() - swiped->times().back()) >= static_cast<int32_t>(e2e::WheelSteps::kSwipeGapMs);
     }));
-    const uint32_t overlay = e2e::topWindowAt(atRest.center());
-    e2e::WheelSteps own;
-    ASSERT_EQ(xdotool({QStringLiteral("click"), QStringLiteral("4")}), 0);
-    ASSERT_TRUE(own.waitFor(*app_, 1));
+    const uint32_t overlay = e2e::topWindowAt(kNotchedAtRest.center());
+    const auto own = swipe(1);
+    ASSERT_TRUE(own);
     EXPECT_TRUE(waitUntil(*app_, [&] { return server.windowUnderPointer() == 0; })) << app_->transcript().toStdString();
     EXPECT_FALSE(server.isMapped(overlay));
-    EXPECT_EQ(own.reachedDesktop(), 0);
+    EXPECT_EQ(own->reachedDesktop(), 0);
+}
+
+// A swipe sends a card away; another notification comes as it runs, under the pointer that has
+// rested on the card's place all along, and shows once the first card has gone. It takes a click,
+// and a swipe of its own sends it away too, with no motion before: a touchpad's swipe moves no pointer.
+TEST_F(OverlayDesktopTest, ACardThatCameUnderAPointerAtRestDuringASwipeGoesWithTheNextSwipe) {
+    ASSERT_NO_FATAL_FAILURE(startNotched());
+    XServerView server;
+    ASSERT_NO_FATAL_FAILURE(notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kNotchedAtRest));
+    QDeadlineTimer posted;
+    const auto first = swipe(3, [&](e2e::WheelSteps& steps) {
+        // A tenth of a second after the first step.
+        ASSERT_TRUE(steps.waitFor(*app_, 2));
+        ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Calendar"), QStringLiteral("Standup")}));
+        posted.setRemainingTime(700);
+    });
+    ASSERT_TRUE(first);
+    ASSERT_NO_FATAL_FAILURE(waitForCard(kNotchedNewCardAtRest)) << first->describe().toStdString();
+    const uint32_t overlay = e2e::topWindowAt(kNotchedAtRest.center());
+    ASSERT_NE(overlay, 0u);
+    const int clicked = static_cast<int>(app_->lines().size());
+    wheel_->click();
+    EXPECT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                kAppStartTimeoutMs, clicked),
+              clicked)
+        << app_->transcript().toStdString();
+
+    // 0.7 s after the post, or once the new card is up and clicked.
+    const auto second = swipe(3, {}, static_cast<uint32_t>(std::max<qint64>(posted.remainingTime(), 0)));
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(waitUntil(*app_, [&] { return !server.isMapped(overlay); }))
+        << second->describe().toStdString() << app_->transcript().toStdString();
+    EXPECT_FALSE(first->landedOnDesktop(0));
+    EXPECT_EQ(first->strayed(), 0) << first->describe().toStdString();
+    EXPECT_FALSE(second->landedOnDesktop(0)) << second->describe().toStdString();
+    EXPECT_EQ(second->strayed(), 0) << second->describe().toStdString();
 }
 
 // The desktop has no compositor: the overlay's window exists only where the split pill's two

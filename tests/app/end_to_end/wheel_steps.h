@@ -1,10 +1,10 @@
 #pragma once
 
 // The wheel steps a test drives, by the X server's own account: when the server saw each one (the
-// XInput2 raw events on the root carry its time), and how many reached the bare desktop, whose
-// wheel turns openbox's workspace (the presses the server delivered on the root, recorded). The
-// application ends a swipe once the server has seen no step for 0.3 s: a run in which the test's
-// driver paused that long between two steps ended its swipe there, and tells nothing of the rest.
+// XInput2 raw events on the root carry its time), and which reached the bare desktop, whose wheel
+// turns openbox's workspace (the presses the server delivered on the root, recorded, carry the
+// same time). A swipe is its steps less than 0.3 s apart by those times: however the machine
+// paused, each step is judged as a step of the swipe it belongs to.
 
 #include "support/app_process.h"
 #include "x_server_view.h"
@@ -15,9 +15,12 @@
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
+#include <QString>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 namespace e2e {
@@ -68,30 +71,64 @@ public:
     }
 
     const std::vector<uint32_t>& times() const { return times_; }
-    // The longest time between two steps that followed each other, in the server's milliseconds.
-    uint32_t longestPause() const {
-        uint32_t longest = 0;
-        for (size_t i = 1; i < times_.size(); ++i) longest = std::max(longest, times_[i] - times_[i - 1]);
-        return longest;
-    }
-    bool driverPaused() const { return longestPause() >= kSwipeGapMs; }
 
     // Ends the recording: how many steps the server delivered on the root; -1 when it did not record.
     int reachedDesktop() {
+        if (!stop()) return -1;
+        return static_cast<int>(onDesktop_.size());
+    }
+    // Ends the recording: how many steps reached the desktop though a step less than kSwipeGapMs
+    // before them belonged to a swipe that began elsewhere (on the overlay): such a swipe stays
+    // there to its end, however long. A step after a pause begins a swipe of its own. -1 when it
+    // did not record.
+    int strayed() {
+        if (!stop()) return -1;
+        int strayed = 0;
+        bool beganOnDesktop = true;
+        for (size_t i = 0; i < times_.size(); ++i) {
+            const bool desktop = reached(i);
+            if (i == 0 || times_[i] - times_[i - 1] >= kSwipeGapMs) {
+                beganOnDesktop = desktop;
+            } else if (desktop && !beganOnDesktop) {
+                ++strayed;
+            }
+        }
+        return strayed;
+    }
+    // Ends the recording: whether the server delivered step `step` (from 0) on the root.
+    bool landedOnDesktop(size_t step) { return stop() && step < times_.size() && reached(step); }
+    // Each step by the server's account, for a failure's message: the time since the one before,
+    // and where it landed.
+    QString describe() {
+        stop();
+        QString text;
+        for (size_t i = 0; i < times_.size(); ++i) {
+            text += QStringLiteral("step %1: +%2 ms, %3\n")
+                        .arg(i + 1)
+                        .arg(i == 0 ? 0 : times_[i] - times_[i - 1])
+                        .arg(reached(i) ? QStringLiteral("desktop") : QStringLiteral("elsewhere"));
+        }
+        return text;
+    }
+
+private:
+    // The server's times of the steps it delivered on the root, once the recording has ended.
+    bool stop() {
+        if (stopped_) return recorded_;
+        stopped_ = true;
         QByteArray data;
-        if (!delivered_.stop(&data)) return -1;
-        int reached = 0;
+        recorded_ = delivered_.stop(&data);
         // Core events, 32 bytes each.
         for (qsizetype at = 0; at + 32 <= data.size(); at += 32) {
             const auto* press = reinterpret_cast<const xcb_button_press_event_t*>(data.constData() + at);
             if ((press->response_type & 0x7f) == XCB_BUTTON_PRESS && press->event == root_ && press->detail >= 4 &&
                 press->detail <= 7)
-                ++reached;
+                onDesktop_.insert(press->time);
         }
-        return reached;
+        return recorded_;
     }
+    bool reached(size_t step) const { return onDesktop_.count(times_[step]) != 0; }
 
-private:
     static xcb_record_range_t pressesOnly() {
         xcb_record_range_t range{};
         range.delivered_events.first = XCB_BUTTON_PRESS;
@@ -105,6 +142,9 @@ private:
     uint8_t xinput_ = 0;
     bool listening_ = false;
     std::vector<uint32_t> times_;
+    bool stopped_ = false;
+    bool recorded_ = false;
+    std::multiset<uint32_t> onDesktop_;
 };
 
 }  // namespace e2e
