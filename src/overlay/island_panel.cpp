@@ -265,7 +265,11 @@ void IslandPanel::hideEvent(QHideEvent* event) {
     if (!shapeKeeper_.isLingering()) shapeKeeper_.hidden();
 }
 
-void IslandPanel::wheelEvent(QWheelEvent* event) { event->accept(); }
+void IslandPanel::wheelEvent(QWheelEvent* event) {
+    if (auto* staged = stagedContent(); staged && !isVisible())
+        staged->wheelStepWhileAway(static_cast<uint32_t>(event->timestamp()));
+    event->accept();
+}
 
 void IslandPanel::setLevel(int level) {
     level_ = level;

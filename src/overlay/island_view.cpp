@@ -755,16 +755,19 @@ void IslandView::mouseReleaseEvent(QMouseEvent* event) {
     if (click) openSourceApp();
 }
 
-void IslandView::wheelEvent(QWheelEvent* event) {
-    // The steps of one swipe come less than the gap apart by the server's clock. What remains of a
-    // swipe that sent a card away only goes on sending that card away: a card that came since
-    // (while the last one still went) is left for a swipe of its own.
-    const auto at = static_cast<uint32_t>(event->timestamp());
+void IslandView::continueSwipe(uint32_t at) {
     if (!lastWheelStep_ || at - *lastWheelStep_ >= platform::InputCatcher::kSwipeGapMs) {
         swipeDismissed_ = false;
         cardSinceSwipeDismissed_ = false;
     }
     lastWheelStep_ = at;
+}
+
+void IslandView::wheelEvent(QWheelEvent* event) {
+    // The steps of one swipe come less than the gap apart by the server's clock. What remains of a
+    // swipe that sent a card away only goes on sending that card away: a card that came since
+    // (while the last one still went) is left for a swipe of its own.
+    continueSwipe(static_cast<uint32_t>(event->timestamp()));
     // The step lands where the pointer is, which a card that came under it at rest may have heard
     // of from no crossing: the catcher's and the window's own cross on their way in.
     pointer_ = event->globalPosition();

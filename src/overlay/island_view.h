@@ -115,6 +115,7 @@ public:
     void setPlacement(const QRect& placement) override;
     QSizeF frameSize() const override { return layout_.frameSize; }
     bool drawsNothing() const override { return clippedAwayAt(contentScaleY_.value()); }
+    void wheelStepWhileAway(uint32_t time) override { continueSwipe(time); }
 
     OverlayStyle style() const;
     OverlayTint tint() const;
@@ -143,6 +144,8 @@ private:
     void iconFound();
     void updateAccentColor(const QImage& image);
     void openSourceApp();
+    // A wheel step at the server's time `at`: the swipe under way goes on, or a new one begins.
+    void continueSwipe(uint32_t at);
     void trackGlow(std::optional<QPointF> widgetPoint);
     // Hovering: the pointer lies on the card's frame, which may also grow or shrink under it.
     void updateHover();

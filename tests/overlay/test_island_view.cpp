@@ -1,6 +1,7 @@
 #include "drawn_pixels.h"
 #include "test_island_view_fixture.h"
 
+#include "overlay/island_panel.h"
 #include "platform/workspace/icon_lookup.h"
 
 #include <QApplication>
@@ -431,6 +432,38 @@ TEST_F(IslandViewInputTest, UpwardScrollOverTheOverlayDismissesAndTheRestPassesO
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&view(), &leave);
     EXPECT_FALSE(wheel(120, false, 0, beside));
+    EXPECT_EQ(dismissals, 2);
+}
+
+// The steps of a swipe that go on over the panel's place while it is off screen reach the panel
+// alone; a card that comes back during them still counts the swipe as the one that sent the last away.
+TEST_F(IslandViewInputTest, StepsWhileThePanelIsAwayKeepTheSwipeThatSentTheLastCardAway) {
+    int dismissals = 0;
+    const auto counting = bus.overlayDismissSubject.sink([&dismissals] { ++dismissals; });
+    IslandPanel panel(QRectF(0, 0, 320, 36), nullptr, scheduler());
+    panel.setStaged(true);
+    auto* content = new IslandView(nullptr, bus, scheduler(), defaults(), workspace);
+    panel.setContentView(content);
+    send(visible(QStringLiteral("One")));
+    content->resize(content->sizeHint());
+    const QPointF c = content->frameRect().center();
+    const QPointF global = content->mapToGlobal(c);
+    const auto step = [c, global](QWidget& target, quint64 time) {
+        QWheelEvent event(c, global, QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::ScrollUpdate, false);
+        event.setTimestamp(time);
+        QApplication::sendEvent(&target, &event);
+    };
+    step(*content, 1000);
+    EXPECT_EQ(dismissals, 1);
+
+    send(hidden(QStringLiteral("One")));
+    step(panel, 1250);
+    step(panel, 1500);
+    send(visible(QStringLiteral("Two")));
+    step(panel, 1750);
+    step(*content, 2000);
+    EXPECT_EQ(dismissals, 1);
+    step(*content, 2300);
     EXPECT_EQ(dismissals, 2);
 }
 

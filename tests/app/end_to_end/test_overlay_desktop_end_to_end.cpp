@@ -413,6 +413,38 @@ TEST_F(OverlayDesktopTest, ACardArrivingAsASwipeSendsTheLastAwayShowsAndTakesACl
     EXPECT_EQ(own->reachedDesktop(), 0);
 }
 
+// A card that comes once the one a swipe sent away has left the screen, while the swipe still runs
+// over its place, stays through the rest of that swipe too, and takes a click meanwhile.
+TEST_F(OverlayDesktopTest, ACardThatComesAfterTheSwipedCardHasGoneStaysThroughTheRestOfTheSwipe) {
+    ASSERT_NO_FATAL_FAILURE(startNotched());
+    XServerView server;
+    ASSERT_NO_FATAL_FAILURE(notify({QStringLiteral("-a"), QStringLiteral("Mail"), QStringLiteral("Lunch at noon")}, kNotchedAtRest));
+    const uint32_t overlay = e2e::topWindowAt(kNotchedAtRest.center());
+    const auto swiped = swipe(20, [&](e2e::WheelSteps& steps) {
+        ASSERT_TRUE(steps.waitFor(*app_, 1));
+        ASSERT_TRUE(waitUntil(*app_, [&] { return !server.isMapped(overlay); }));
+        // Well after the gone card's place began to take the swipe alone.
+        const uint32_t gone = server.serverTime();
+        ASSERT_TRUE(waitUntil(*app_, [&] { return server.serverTime() - gone >= 400; }));
+        ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Calendar"), QStringLiteral("Standup")}));
+    });
+    ASSERT_TRUE(swiped);
+    EXPECT_FALSE(swiped->landedOnDesktop(0));
+    EXPECT_EQ(swiped->strayed(), 0) << swiped->describe().toStdString();
+    // The click comes after every step: once the application has taken it, it has taken them all.
+    const int clicked = static_cast<int>(app_->lines().size());
+    wheel_->click();
+    ASSERT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                kAppStartTimeoutMs, clicked),
+              clicked)
+        << swiped->describe().toStdString() << app_->transcript().toStdString();
+    // Still up, the card stacks the next notification.
+    ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Notes"), QStringLiteral("Buy milk")}));
+    const int next = app_->waitForPrefix("debug IslandQueue: Emitting state - visible: true", kAppStartTimeoutMs, clicked);
+    ASSERT_GE(next, 0) << app_->transcript().toStdString();
+    EXPECT_TRUE(app_->lines().at(next).contains(QStringLiteral("count: 2"))) << app_->transcript().toStdString();
+}
+
 // A swipe sends a card away; another notification comes as it runs, under the pointer that has
 // rested on the card's place all along, and shows once the first card has gone. It takes a click,
 // and a swipe of its own sends it away too, with no motion before: a touchpad's swipe moves no pointer.
