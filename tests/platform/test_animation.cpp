@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <cstdlib>
 
 using platform::Animated;
 using platform::Animation;
@@ -66,6 +67,28 @@ TEST_F(AnimationTest, TimingCurveIsSampledOnTheSchedulerClockAndCompletesOnTime)
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(v.value(), 100.0);
     EXPECT_FALSE(v.isAnimating());
+}
+
+// A test build stands in for a busy machine: each completion runs QUILLVEX_TEST_COMPLETION_MS
+// after its animation's end. The setting is read once, so the test runs in a process of its own.
+TEST(AnimationTestSeams, ABusyMachinesCompletionsRunLateWhileTheValueEndsOnTime) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("QUILLVEX_TEST_COMPLETION_MS", "150");
+            const bool late = [] {
+                VirtualScheduler clock;
+                Animated<double> v(0.0, clock);
+                int completions = 0;
+                withAnimation(Animation::linear(0.2), [&] { v.set(1.0); }, [&] { ++completions; }, clock);
+                clock.advance(0.2);
+                const bool endedOnTime = v.value() == 1.0 && completions == 0;
+                clock.advance(0.15);
+                return endedOnTime && completions == 1;
+            }();
+            std::exit(late ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(AnimationTest, InterruptionStartsFromTheValueOnShowKeepsEachCompletionOnItsOwnClockAndColoursInterpolate) {
