@@ -4,6 +4,7 @@
 #include "platform/files/child_file_read.h"
 #include "platform/files/mount_table.h"
 #include "platform/files/regular_file.h"
+#include "support/fixtures.h"
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
 
@@ -112,8 +113,6 @@ TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
     Q_UNUSED(large);
 }
 
-// Readers at work and readers stuck on a hung mount share the places: a read that ends gives its
-// place back, a stuck one keeps it until its file system goes.
 // A child asked which of some paths is a file answers with the first, or that none is: an answer
 // either way, never taken for a file system that did not answer.
 TEST(ChildFileRead, AProbeAnswersWithTheFirstFileOrThatNoneIs) {
@@ -167,6 +166,21 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     EXPECT_FALSE(platform::filesInChild({apps}, ".desktop", 10, 8, deadline));
 }
 
+// What a child writes comes whole however much more it is than a pipe holds: the child waits for
+// the reader rather than give up once the pipe is full.
+TEST(ChildFileRead, OutputLargerThanAPipeHoldsComesWhole) {
+    QTemporaryDir dir;
+    const QByteArray bytes = QByteArray("0123456789abcdef").repeated(1 << 16);
+    const QString path = dir.filePath(QStringLiteral("large.desktop"));
+    ASSERT_TRUE(testsupport::writeFile(path, bytes));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    EXPECT_EQ(platform::readRegularFileInChild(QFile::encodeName(path), bytes.size(), deadline), bytes);
+    const auto listed = platform::filesInChild({QFile::encodeName(dir.path())}, ".desktop", bytes.size(), 2 * bytes.size(), deadline);
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_EQ(listed->front().bytes, bytes);
+}
+
 // A link whose ".." steps climb to the root and then lead down onto another file system is not
 // followed here.
 TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAChild) {
@@ -179,6 +193,8 @@ TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAC
     EXPECT_FALSE(platform::readsInPlace(link));
 }
 
+// Readers at work and readers stuck on a hung mount share the places: a read that ends gives its
+// place back, a stuck one keeps it until its file system goes.
 TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {
     std::unique_ptr<testsupport::StuckFuseMount> mount;
     QUILLVEX_MOUNT_STUCK_FUSE(mount);
