@@ -6,6 +6,7 @@
 #include "support/fixtures.h"
 #include "support/loopback_http_server.h"
 #include "support/service_fixtures.h"
+#include "support/stuck_fuse_mount.h"
 #include "support/virtual_scheduler.h"
 
 #include <QDir>
@@ -81,6 +82,23 @@ TEST(DesktopIconTheme, XSettingsStringsAreReadInEitherByteOrderAndMalformedDataG
     QByteArray unknownOrder = xsettings({{name, "Papirus"}});
     unknownOrder[0] = 2;
     EXPECT_FALSE(DesktopIconTheme::xsettingsString(unknownOrder, name));
+}
+
+// gsettings' answer is read up to 4 KiB, far more than a theme's name takes: an answer of exactly
+// that size is read, one a byte longer is cut short and read as none.
+TEST(DesktopIconTheme, AGsettingsAnswerIsReadUpToItsLimit) {
+    testsupport::FakeProcessLauncher launcher;
+    QByteArray answer = QByteArray(4096 - 9, ' ') + "'Gnomish'";
+    launcher.onRun = [&answer](const platform::ProcessSpec&, double) {
+        platform::ProcessResult result;
+        result.status = platform::ProcessResult::Status::Exited;
+        result.exitCode = 0;
+        result.standardOutput = answer;
+        return result;
+    };
+    EXPECT_EQ(DesktopIconTheme::gnomeIconTheme(launcher, QStringLiteral("/usr/bin/gsettings")), QStringLiteral("Gnomish"));
+    answer.prepend(' ');
+    EXPECT_FALSE(DesktopIconTheme::gnomeIconTheme(launcher, QStringLiteral("/usr/bin/gsettings")));
 }
 
 // A private X server, data folders holding a few tiny themes that each draw mail-message-new in
@@ -277,6 +295,18 @@ TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalled
                                        "[Icon Theme]\nName=Fancy\nInherits=hicolor\nDirectories=48x48/apps,64x64/apps\n\n"
                                        "[48x48/apps]\nSize=48\nType=Fixed\n\n[64x64/apps]\nSize=64\nType=Fixed\n"));
     EXPECT_EQ(mailIcon(), QColor(Qt::magenta));
+}
+
+// A theme the manager names that only another file system holds is looked for there by a worker,
+// and taken once found, after the installed default stood in.
+TEST_F(DesktopIconThemeTest, AThemeTheXSettingsManagerNamesOnAnotherFileSystemIsTakenOnceFoundThere) {
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
+    ASSERT_TRUE(testsupport::writeFile(mount->backingFolder() + QStringLiteral("/Remote/index.theme"),
+                                       "[Icon Theme]\nName=Remote\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n"));
+    QIcon::setThemeSearchPaths({mount->answeringFolder(), icons()});
+    serveXSettings("Remote");
+    EXPECT_EQ(follow(std::nullopt), QStringList({"Adwaita", "Remote"}));
 }
 
 // The desktop's manager names another theme while the application runs, then quits and another

@@ -6,6 +6,7 @@
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/icon_files.h"
 #include "platform/workspace/icon_folder_contents.h"
+#include "platform/workspace/icon_folder_watch.h"
 #include "platform/workspace/icon_lookup.h"
 #include "platform/workspace/icon_theme_index.h"
 #include "support/fixtures.h"
@@ -162,6 +163,16 @@ TEST_F(IconThemeLookupTest, ADrawingInstalledLaterInAnUnindexedHicolorIsFound) {
 TEST_F(IconThemeLookupTest, ANameNoFolderHoldsIsMissingOnceEveryUnindexedSizeWasLookedInto) {
     put(QStringLiteral("home/icons/hicolor/512x512/apps/other.png"), png(Qt::red, 16));
     EXPECT_FALSE(platform::themedIconFile(QStringLiteral("app-nowhere")));
+}
+
+// A folder the kernel does not watch, as one missing when the watch was made, is looked at on
+// disk instead: its coming is a change.
+TEST_F(IconThemeLookupTest, AFolderMissingWhenWatchedIsLookedAtOnDiskAndItsComingIsAChange) {
+    const platform::IconFolderWatch watch(platform::iconFolders());
+    ASSERT_TRUE(watch.looksOnDisk());
+    EXPECT_FALSE(watch.changedOnDisk());
+    ASSERT_TRUE(QDir().mkpath(data_.filePath(QStringLiteral("home/icons/hicolor"))));
+    EXPECT_TRUE(watch.changedOnDisk());
 }
 
 // A folder of doubled pixels never matches, but one whose range takes the size in is nearest of all.

@@ -2,8 +2,10 @@
 // file system that never answers in a child process that can be left behind.
 
 #include "platform/files/child_file_read.h"
+#include "platform/files/local_reach.h"
 #include "platform/files/mount_table.h"
 #include "platform/files/regular_file.h"
+#include "support/fixtures.h"
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
 
@@ -15,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,8 +116,6 @@ TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
     Q_UNUSED(large);
 }
 
-// Readers at work and readers stuck on a hung mount share the places: a read that ends gives its
-// place back, a stuck one keeps it until its file system goes.
 // A child asked which of some paths is a file answers with the first, or that none is: an answer
 // either way, never taken for a file system that did not answer.
 TEST(ChildFileRead, AProbeAnswersWithTheFirstFileOrThatNoneIs) {
@@ -167,6 +169,63 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     EXPECT_FALSE(platform::filesInChild({apps}, ".desktop", 10, 8, deadline));
 }
 
+// A path that a link on this machine's own file systems leads through is opened where the link
+// leads, and that is the path told.
+TEST(LocalReach, APathThroughALocalLinkIsOpenedWhereTheLinkLeadsAndThatPathIsTold) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(testsupport::writeFile(dir.filePath(QStringLiteral("real/file")), "x"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("real")), dir.filePath(QStringLiteral("link"))));
+    QByteArray reached;
+    const int fd = platform::LocalReach().open(QFile::encodeName(dir.filePath(QStringLiteral("link/file"))), O_RDONLY, &reached);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(reached, QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath() + QStringLiteral("/real/file")));
+}
+
+// What a child writes comes whole however much more it is than a pipe holds: the child waits for
+// the reader rather than give up once the pipe is full.
+TEST(ChildFileRead, OutputLargerThanAPipeHoldsComesWhole) {
+    QTemporaryDir dir;
+    const QByteArray bytes = QByteArray("0123456789abcdef").repeated(1 << 16);
+    const QString path = dir.filePath(QStringLiteral("large.desktop"));
+    ASSERT_TRUE(testsupport::writeFile(path, bytes));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    EXPECT_EQ(platform::readRegularFileInChild(QFile::encodeName(path), bytes.size(), deadline), bytes);
+    const auto listed = platform::filesInChild({QFile::encodeName(dir.path())}, ".desktop", bytes.size(), 2 * bytes.size(), deadline);
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_EQ(listed->front().bytes, bytes);
+}
+
+// A read that finds no descriptor left for its pipe gives its place back: reads go on once there
+// are descriptors again.
+TEST(ChildFileRead, AReadThatCannotMakeItsPipeGivesItsPlaceBack) {
+    QTemporaryDir dir;
+    const QString small = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(testsupport::writeFile(small, "twelve bytes"));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // In a process of its own: the limit on descriptors is the whole process's.
+    EXPECT_EXIT(
+        {
+            const auto read = [&small] {
+                return platform::readRegularFileInChild(QFile::encodeName(small), 12, std::chrono::steady_clock::now() + 10s);
+            };
+            rlimit limit{};
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+            const rlim_t usual = limit.rlim_cur;
+            limit.rlim_cur = 0;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+            bool none = true;
+            for (int i = 0; i < platform::kMaxChildFileReads; ++i) none = !read() && none;
+            limit.rlim_cur = usual;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+            const bool readAgain = read() == QByteArray("twelve bytes");
+            dir.remove();
+            std::_Exit(none && readAgain ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 // A link whose ".." steps climb to the root and then lead down onto another file system is not
 // followed here.
 TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAChild) {
@@ -179,6 +238,8 @@ TEST(RegularFile, ALinkThatClimbsToTheRootAndDownOntoAnotherFileSystemIsLeftToAC
     EXPECT_FALSE(platform::readsInPlace(link));
 }
 
+// Readers at work and readers stuck on a hung mount share the places: a read that ends gives its
+// place back, a stuck one keeps it until its file system goes.
 TEST(ChildFileRead, ReadsThatEndGiveTheirPlaceBackAndStuckOnesKeepItUntilTheirMountGoes) {
     std::unique_ptr<testsupport::StuckFuseMount> mount;
     QUILLVEX_MOUNT_STUCK_FUSE(mount);

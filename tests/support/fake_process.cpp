@@ -92,7 +92,8 @@ std::unique_ptr<platform::ChildProcess> FakeProcessLauncher::start(const platfor
     return std::make_unique<FakeChildProcess>(child);
 }
 
-platform::ProcessResult FakeProcessLauncher::run(const platform::ProcessSpec& spec, double timeoutSeconds, std::size_t) {
+platform::ProcessResult FakeProcessLauncher::run(const platform::ProcessSpec& spec, double timeoutSeconds,
+                                                 std::size_t outputLimit) {
     runs_.push_back({spec, timeoutSeconds});
     platform::ProcessResult result;
     if (auto failure = failureFor(spec.program)) {
@@ -100,9 +101,18 @@ platform::ProcessResult FakeProcessLauncher::run(const platform::ProcessSpec& sp
         result.errorText = *failure;
         return result;
     }
-    if (onRun) return onRun(spec, timeoutSeconds);
-    result.status = platform::ProcessResult::Status::Exited;
-    result.exitCode = 0;
+    if (!onRun) {
+        result.status = platform::ProcessResult::Status::Exited;
+        result.exitCode = 0;
+        return result;
+    }
+    result = onRun(spec, timeoutSeconds);
+    // Kept up to the limit, as a real run keeps them.
+    for (QByteArray* stream : {&result.standardOutput, &result.standardError}) {
+        if (static_cast<std::size_t>(stream->size()) <= outputLimit) continue;
+        stream->truncate(static_cast<qsizetype>(outputLimit));
+        result.outputTruncated = true;
+    }
     return result;
 }
 

@@ -72,7 +72,8 @@ public:
     void failStart(const QString& program, const QString& errorText) { startFailures_[program] = errorText; }
     // Called with each new fake child before start() returns it (emit a greeting, set onLine).
     std::function<void(FakeChild&)> onStart;
-    // Answers run(); by default a run exits 0 with no output.
+    // Answers run(), its streams cut at the run's output limit as a real run's are; by default a
+    // run exits 0 with no output.
     std::function<platform::ProcessResult(const platform::ProcessSpec&, double timeoutSeconds)> onRun;
 
     const std::vector<std::shared_ptr<FakeChild>>& children() const { return children_; }

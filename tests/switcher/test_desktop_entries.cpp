@@ -16,10 +16,33 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// While set, folders are listed as a file system that tells no entry's type lists them.
+std::atomic<bool> entryTypesUntold{false};
+
+}  // namespace
+
+// This executable's own getdents64, which the code under test calls in place of the C library's:
+// the kernel's listing, its entries' types dropped while entryTypesUntold is set.
+extern "C" ssize_t getdents64(int fd, void* buffer, size_t length) noexcept {
+    const auto n = static_cast<ssize_t>(::syscall(SYS_getdents64, fd, buffer, length));
+    for (ssize_t at = 0; entryTypesUntold && at < n;) {
+        auto* entry = reinterpret_cast<dirent64*>(static_cast<char*>(buffer) + at);
+        entry->d_type = DT_UNKNOWN;
+        at += entry->d_reclen;
+    }
+    return n;
+}
 
 namespace {
 
@@ -95,6 +118,43 @@ TEST(DesktopEntries, MatchesByHintThenInstanceThenStartupClassThenIdAndSkipsHidd
     ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
     ASSERT_EQ(QFileInfo(folder).lastModified(), stamp);
     EXPECT_TRUE(entries.match(QString(), QStringLiteral("Late"), QString()));
+}
+
+// An entry is read up to a size no entry comes near: one of exactly that size is read, a file one
+// byte larger is no entry.
+TEST(DesktopEntries, AnEntryOfTheSizeLimitIsReadAndALargerFileIsNot) {
+    QTemporaryDir home, system;
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", home.path().toUtf8());
+    env.set("XDG_DATA_DIRS", system.path().toUtf8());
+    const auto entry = [](qsizetype size) {
+        QByteArray text = "[Desktop Entry]\nType=Application\nName=Padded\n#";
+        return text + QByteArray(size - text.size() - 1, 'x') + '\n';
+    };
+    constexpr qsizetype kLimit = 256 * 1024;
+    write(home.path() + "/applications/at-limit.desktop", entry(kLimit));
+    write(home.path() + "/applications/over-limit.desktop", entry(kLimit + 1));
+    platform::DesktopEntries entries;
+    EXPECT_TRUE(entries.resolve(QStringLiteral("at-limit")));
+    EXPECT_FALSE(entries.resolve(QStringLiteral("over-limit")));
+}
+
+// Where the file system tells no entry's type, each entry is looked at for it: entries and the
+// subfolders holding them are found all the same.
+TEST(DesktopEntries, EntriesAndSubfoldersAreFoundWhereTheFileSystemTellsNoTypes) {
+    QTemporaryDir home, system;
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", home.path().toUtf8());
+    env.set("XDG_DATA_DIRS", system.path().toUtf8());
+    write(home.path() + "/applications/plain.desktop", "[Desktop Entry]\nType=Application\nName=Plain\n");
+    write(home.path() + "/applications/vendor/nested.desktop", "[Desktop Entry]\nType=Application\nName=Nested\n");
+    entryTypesUntold = true;
+    platform::DesktopEntries entries;
+    const bool plain = entries.resolve(QStringLiteral("plain")).has_value();
+    const bool nested = entries.resolve(QStringLiteral("vendor-nested")).has_value();
+    entryTypesUntold = false;
+    EXPECT_TRUE(plain);
+    EXPECT_TRUE(nested);
 }
 
 // On Linux an application is its desktop entry: what a notification or a player names resolves to

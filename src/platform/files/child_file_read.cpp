@@ -259,10 +259,13 @@ std::optional<QByteArray> runInChild(qint64 maxBytes, Clock::time_point deadline
     if ((canceller && canceller->isCancelled()) || Clock::now() >= deadline) return std::nullopt;
     if (!takePlace()) return std::nullopt;
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         leavePlace(std::nullopt);
         return std::nullopt;
     }
+    // The reader's end alone: the child's writes wait for the reader rather than fail once the
+    // pipe is full.
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
     const int openMax = static_cast<int>(std::clamp<long>(::sysconf(_SC_OPEN_MAX), 1024, 65536));
     // No handler of ours may run in the child.
     sigset_t all, previous;

@@ -61,8 +61,8 @@ public:
     // read them (none while it reads).
     static QStringList folderNames(const QString& folder);
     // The [Desktop Entry] of one file; absent for hidden, non-application or nameless entries.
-    // Only a regular file is read, and only its first 256 KiB; one on another file system only as
-    // a child read it for the entries.
+    // Only a regular file of at most 256 KiB is read; one on another file system only as a child
+    // read it for the entries.
     static std::optional<DesktopEntry> parse(const QString& path, const QString& id);
     static std::optional<DesktopEntry> parse(const QByteArray& bytes, const QString& path, const QString& id);
     // The icon an entry's Icon names: an absolute file, else the icon theme, else the pixmaps and
