@@ -62,8 +62,11 @@ protected:
         if (!file.open(QIODevice::ReadOnly)) return -1;
         return file.read(64 << 20).count("Get /org/freedesktop/IBus org.freedesktop.IBus.GlobalEngine");
     }
-    platform::IBusEngineWatch::AddressLookup address() const {
-        return [address = sessionBus->address()] { return address; };
+    // The stand-in serves the engines itself, as their component.
+    platform::IBusEngineWatch::Lookup ibus() const {
+        return [address = sessionBus->address()] {
+            return platform::IBusEngineWatch::Found{address, {{"xkb:us::eng", kIBus}, {"anthy", kIBus}, {"kkc", kIBus}}};
+        };
     }
 
     platform::QtScheduler realTime;
@@ -74,7 +77,7 @@ protected:
 }  // namespace
 
 TEST_F(InputMethodFloodTest, AFloodOfSwitchNoticesIsReadOneQuestionAtATime) {
-    platform::IBusEngineWatch watch(sessionBus->connection(), realTime, address());
+    platform::IBusEngineWatch watch(sessionBus->connection(), realTime, ibus());
     int changes = 0;
     watch.start([&] { ++changes; });
     ASSERT_TRUE(pump([&] { return watch.isSettled(); }));
@@ -93,7 +96,7 @@ TEST_F(InputMethodFloodTest, AFloodOfSwitchNoticesIsReadOneQuestionAtATime) {
 
 TEST_F(InputMethodFloodTest, AFloodOfAlternatingModesIsAnnouncedOnceItIsOver) {
     platform::DesktopInputSources sources(std::make_unique<platform::XkbInputSources>(QByteArrayLiteral(":9999")),
-                                          sessionBus->connection(), realTime, address());
+                                          sessionBus->connection(), realTime, ibus());
     EventBus bus(realTime);
     InputSourceService service(bus, realTime, sources);
     service.start();

@@ -17,6 +17,8 @@
 
 #include <memory>
 
+#include <signal.h>
+
 using platform::DesktopInputSources;
 using platform::InputMethodEngine;
 using testsupport::ServiceProcess;
@@ -216,6 +218,27 @@ protected:
         for (const unsigned state : {control, control | release})
             ASSERT_TRUE(inputContextCall("ProcessKeyEvent", {keyval, xKeycode - 8, state}).ok());
     }
+    // A client of IBus's bus of its own sends an engine's `member` (UpdateProperty or
+    // RegisterProperties) from /Engine/9, naming the mode `symbol`; the daemon has read it when
+    // this returns.
+    static bool forge(const char* member, const QString& symbol) {
+        static const char* const forger = R"(
+import sys
+from gi.repository import Gio, GLib
+address, member, symbol = sys.argv[1:4]
+bus = Gio.DBusConnection.new_for_address_sync(address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+                                              Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+text = lambda s: GLib.Variant('(sa{sv}sv)', ('IBusText', {}, s, GLib.Variant('(sa{sv}av)', ('IBusAttrList', {}, []))))
+mode = GLib.Variant('(sa{sv}suvsvbbuvv)', ('IBusProperty', {}, 'InputMode', 3, text('Input mode'), '', text(''), True, True, 0,
+                                           GLib.Variant('(sa{sv}av)', ('IBusPropList', {}, [])), text(symbol)))
+value = mode if member == 'UpdateProperty' else GLib.Variant('(sa{sv}av)', ('IBusPropList', {}, [mode]))
+bus.emit_signal(None, '/org/freedesktop/IBus/Engine/9', 'org.freedesktop.IBus.Engine', member, GLib.Variant('(v)', (value,)))
+bus.call_sync('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'GetId', None, None, 0, -1, None)
+)";
+        return testsupport::runTool(QStringLiteral("/usr/bin/python3"),
+                                    {QStringLiteral("-c"), QString::fromLatin1(forger), platform::IBusEngineWatch::runIBusAddress(),
+                                     QString::fromLatin1(member), symbol}) == 0;
+    }
     std::unique_ptr<platform::QtDBusConnection> ibusClient;
     QString inputContext;
 };
@@ -298,6 +321,44 @@ TEST_F(IBusInputMethodTest, AnthysInputModesAreAnnouncedAsTheEnginePublishesThem
     service.stop();
 }
 
+// Another client of IBus's bus names a mode as Anthy would, by an update and by registering an
+// instance of its own: only the connection of the engine's component is heard, so the next mode
+// told is Anthy's own, also from Anthy's component started anew. On the real clock.
+TEST_F(IBusInputMethodTest, OnlyTheEngineInUseIsHeardNamingItsMode) {
+    platform::QtScheduler realTime;
+    platform::IBusEngineWatch watch(sessionBus->connection(), realTime);
+    QStringList told;  // the mode at each change told
+    watch.start([&] { told << (watch.mode() ? watch.mode()->label : QString()); });
+    ASSERT_TRUE(pump([&] { return watch.isSettled(); })) << "IBus's bus was not reached";
+    ASSERT_NO_FATAL_FAILURE(focusATextField());
+    ASSERT_TRUE(switchTo("anthy"));
+    ASSERT_TRUE(pump([&] { return told.endsWith(QStringLiteral("_A")); })) << told.join(' ').toStdString();
+
+    told.clear();
+    ASSERT_TRUE(forge("UpdateProperty", QStringLiteral("ア")));
+    ASSERT_TRUE(forge("RegisterProperties", QStringLiteral("あ")));
+    ASSERT_NO_FATAL_FAILURE(pressControl(',', 59));
+    ASSERT_TRUE(pump([&] { return !told.empty(); }));
+    EXPECT_EQ(told, QStringList{QStringLiteral("Ａ")});
+
+    // Anthy's component ends; the daemon starts it anew, on a connection of its own.
+    ASSERT_TRUE(switchTo("xkb:us::eng"));
+    pid_t anthy = 0;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(daemon->pid()));
+    ASSERT_TRUE(children.open(QIODevice::ReadOnly));
+    for (const QByteArray& child : children.readAll().split(' ')) {
+        QFile command(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(child.trimmed())));
+        if (command.open(QIODevice::ReadOnly) && command.readAll().contains("anthy")) anthy = child.trimmed().toInt();
+    }
+    ASSERT_GT(anthy, 0);
+    ASSERT_EQ(::kill(anthy, SIGTERM), 0);
+    ASSERT_TRUE(pump([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(anthy)); }));
+    told.clear();
+    ASSERT_TRUE(switchTo("anthy"));
+    ASSERT_TRUE(pump([&] { return told.endsWith(QStringLiteral("_A")); })) << told.join(' ').toStdString();
+    watch.stop();
+}
+
 // Anthy already in katakana when the service starts: IBus tells no bystander the mode in use, so
 // it is unheard, not hiragana; Anthy re-selected (nothing changes) tells katakana, which is where
 // the user stood; the user's next change is announced with its mode. On the real clock.
@@ -341,30 +402,40 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     const QString ibus = QStringLiteral("org.freedesktop.IBus");
     auto daemon = testsupport::DBusMock::startPlain(*sessionBus, ibus, QStringLiteral("/org/freedesktop/IBus"), ibus, &error);
     ASSERT_TRUE(daemon) << error.toStdString();
-    // Python helpers for the daemon's values: IBusText, IBusEngineDesc and an IBusPropList.
+    // Python helpers for the daemon's values: IBusText, IBusEngineDesc and an engine's InputMode
+    // IBusProperty (given `text`: a lambda in a method's code sees none of the code's names); then
+    // the object of the engine args[0].
     const QString values = QStringLiteral(
         "text = lambda s: dbus.Struct(('IBusText', dbus.Dictionary({}, signature='sv'), s, "
         "dbus.Struct(('IBusAttrList', dbus.Dictionary({}, signature='sv'), dbus.Array([], signature='v')), variant_level=1)), variant_level=1); "
         "desc = lambda name, lang, symbol: dbus.Struct(('IBusEngineDesc', dbus.Dictionary({}, signature='sv'), name, name.title(), '', lang, "
-        "'', '', '', 'us', dbus.UInt32(0), '', symbol, '', ''), variant_level=1); ");
+        "'', '', '', 'us', dbus.UInt32(0), '', symbol, '', ''), variant_level=1); "
+        "prop = lambda text, symbol: dbus.Struct(('IBusProperty', dbus.Dictionary({}, signature='sv'), 'InputMode', dbus.UInt32(0), "
+        "text('Input mode'), '', text(''), True, True, dbus.UInt32(0), dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), "
+        "dbus.Array([], signature='v')), variant_level=1), text(symbol)), variant_level=1); ");
+    const QString engine = QStringLiteral("path = '/org/freedesktop/IBus/Engine/' + args[0]; "
+                                          "objects.get(path) or self.AddObject(path, 'org.freedesktop.IBus.Engine', {}, []); ");
     ASSERT_TRUE(daemon->addMethod(ibus, "SwitchTo", "ss", "",
                                   values + "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
                                            "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
     ASSERT_TRUE(daemon->addMethod(
         ibus, "RegisterModeThenSwitchTo", "sssb", "",
-        values + "path = '/org/freedesktop/IBus/Engine/' + args[0]; "
-                 "objects.get(path) or self.AddObject(path, 'org.freedesktop.IBus.Engine', {}, []); "
-                 "prop = dbus.Struct(('IBusProperty', dbus.Dictionary({}, signature='sv'), 'InputMode', dbus.UInt32(0), text('Input mode'), "
-                 "'', text(''), True, True, dbus.UInt32(0), dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), "
-                 "dbus.Array([], signature='v')), variant_level=1), text(args[2])), variant_level=1); "
-                 "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
-                 "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [prop]) if args[3] else "
+        values + engine + "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
+                 "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [prop(text, args[2])]) if args[3] else "
                  "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'RegisterProperties', 'v', "
-                 "[dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), dbus.Array([prop], signature='v')), variant_level=1)]); "
+                 "[dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), dbus.Array([prop(text, args[2])], signature='v')), variant_level=1)]); "
                  "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
+    // Publish(engine, symbol): the engine names a mode, no switch.
+    ASSERT_TRUE(daemon->addMethod(ibus, "Publish", "ss", "",
+                                  values + engine + "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [prop(text, args[1])])"));
     ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("xkb:us::eng"), QStringLiteral("en")}, ibus).ok());
 
-    platform::IBusEngineWatch watch(sessionBus->connection(), scheduler(), [address = sessionBus->address()] { return address; });
+    // The stand-in serves Anthy's and Mozc's engines itself, as their component; the layouts'
+    // component is not running.
+    const QString layouts = QStringLiteral("org.freedesktop.IBus.Simple");
+    platform::IBusEngineWatch watch(sessionBus->connection(), scheduler(), [address = sessionBus->address(), ibus, layouts] {
+        return platform::IBusEngineWatch::Found{address, {{"xkb:us::eng", layouts}, {"kkc", layouts}, {"anthy", ibus}, {"mozc", ibus}}};
+    });
     int changes = 0;
     watch.start([&] { ++changes; });
     ASSERT_TRUE(pump([&] { return watch.isSettled(); }));
@@ -380,6 +451,13 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("kkc"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);
     EXPECT_EQ(changes, 2);
+    // Anthy's component, no longer in use, names a mode: it is neither kkc's nor the next engine's,
+    // which is of another component.
+    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("anthy"), QStringLiteral("ア")}, ibus).ok());
+    ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("xkb:us::eng"), QStringLiteral("en")}, ibus).ok());
+    ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("xkb:us::eng"); }));
+    EXPECT_EQ(watch.mode(), std::nullopt);
+    EXPECT_EQ(changes, 3);
 
     // An engine that publishes its mode as it is made, before the daemon switches to it: the mode
     // is the new engine's too.

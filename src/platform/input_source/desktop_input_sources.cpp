@@ -6,8 +6,8 @@
 namespace platform {
 
 DesktopInputSources::DesktopInputSources(std::unique_ptr<InputSources> keyboard, DBusConnection& sessionBus,
-                                         Scheduler& scheduler, IBusEngineWatch::AddressLookup ibusAddress)
-    : keyboard_(std::move(keyboard)), ibus_(sessionBus, scheduler, std::move(ibusAddress)), fcitx5_(sessionBus, scheduler) {}
+                                         Scheduler& scheduler, IBusEngineWatch::Lookup ibusLookup)
+    : keyboard_(std::move(keyboard)), ibus_(sessionBus, scheduler, std::move(ibusLookup)), fcitx5_(sessionBus, scheduler) {}
 
 DesktopInputSources::~DesktopInputSources() {
     lifetime_.reset();

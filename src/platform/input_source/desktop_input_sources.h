@@ -18,7 +18,7 @@ namespace platform {
 class DesktopInputSources final : public InputSources {
 public:
     DesktopInputSources(std::unique_ptr<InputSources> keyboard, DBusConnection& sessionBus = DBusConnection::session(),
-                        Scheduler& scheduler = Scheduler::shared(), IBusEngineWatch::AddressLookup ibusAddress = {});
+                        Scheduler& scheduler = Scheduler::shared(), IBusEngineWatch::Lookup ibusLookup = {});
     ~DesktopInputSources() override;
     DesktopInputSources(const DesktopInputSources&) = delete;
     DesktopInputSources& operator=(const DesktopInputSources&) = delete;

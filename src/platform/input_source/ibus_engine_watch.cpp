@@ -1,9 +1,12 @@
 #include "platform/input_source/ibus_engine_watch.h"
 
+#include "platform/logging/log_backend.h"
 #include "platform/process/child_process.h"
 
+#include <QSet>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -15,10 +18,26 @@ const QString kIBusName = QStringLiteral("org.freedesktop.IBus");
 const QString kIBusPath = QStringLiteral("/org/freedesktop/IBus");
 const QString kEngine = QStringLiteral("org.freedesktop.IBus.Engine");
 
+IBusEngineWatch::Found findIBus() {
+    IBusEngineWatch::Found found{IBusEngineWatch::runIBusAddress(), {}};
+    if (!found.address.isEmpty()) found.components = runIBusReadCache();
+    return found;
+}
+
+// The properties an engine's signal carries: UpdateProperty's IBusProperty, or RegisterProperties'
+// IBusPropList ("IBusPropList", attachments, properties).
+QVariantList propertiesIn(const DBusSignal& signal, bool registered) {
+    return registered ? signal.arguments.value(0).toList().value(2).toList() : signal.arguments;
+}
+
+bool namesMode(const QVariantList& properties) {
+    return std::any_of(properties.cbegin(), properties.cend(), [](const QVariant& p) { return ibusInputMode(p).has_value(); });
+}
+
 }  // namespace
 
-IBusEngineWatch::IBusEngineWatch(DBusConnection& sessionBus, Scheduler& scheduler, AddressLookup address)
-    : sessionBus_(sessionBus), scheduler_(scheduler), address_(address ? std::move(address) : AddressLookup(runIBusAddress)) {}
+IBusEngineWatch::IBusEngineWatch(DBusConnection& sessionBus, Scheduler& scheduler, Lookup lookup)
+    : sessionBus_(sessionBus), scheduler_(scheduler), lookup_(lookup ? std::move(lookup) : Lookup(findIBus)) {}
 
 IBusEngineWatch::~IBusEngineWatch() { stop(); }
 
@@ -80,8 +99,10 @@ void IBusEngineWatch::drop() {
     readAgain_ = false;
     announceAgain_ = false;
     unregisteredModeAt_.reset();
-    propertyUpdates_.cancel();
-    propertyRegistrations_.cancel();
+    componentSignals_.clear();
+    held_.reset();
+    activeComponent_.clear();
+    components_.clear();
     ibusBus_.reset();
     engine_.reset();
     mode_.reset();
@@ -96,59 +117,93 @@ void IBusEngineWatch::drop() {
 void IBusEngineWatch::discover() {
     answered_ = false;
     const uint64_t generation = ++generation_;
-    auto done = lifetime_.wrap([this, generation](const QString& address) {
-        if (running_ && generation == generation_) connectTo(address);
+    auto done = lifetime_.wrap([this, generation](const Found& found) {
+        if (running_ && generation == generation_) connectTo(found);
     });
-    scheduler_.global([lookup = address_, done, &scheduler = scheduler_]() mutable {
-        const QString address = lookup();
-        scheduler.post([done, address]() mutable { done(address); });
+    scheduler_.global([lookup = lookup_, done, &scheduler = scheduler_]() mutable {
+        Found found = lookup();
+        scheduler.post([done, found = std::move(found)]() mutable { done(found); });
     });
 }
 
-void IBusEngineWatch::connectTo(const QString& address) {
-    if (address.isEmpty()) return answer();
+void IBusEngineWatch::connectTo(const Found& found) {
+    if (found.address.isEmpty()) return answer();
     static std::atomic<int> connections{0};
-    auto bus = std::make_unique<QtDBusConnection>(address, QStringLiteral("quillvex-ibus-%1").arg(++connections));
+    auto bus = std::make_unique<QtDBusConnection>(found.address, QStringLiteral("quillvex-ibus-%1").arg(++connections));
     if (!bus->isConnected()) return answer();
     ibusBus_ = std::move(bus);
+    components_ = found.components;
     // Every client of IBus's bus could send one: only the daemon's own counts.
     engineSignal_ = ibusBus_->subscribe(DBusMatch{kIBusName, kIBusPath, kIBusName, QStringLiteral("GlobalEngineChanged"), QString()},
-                                            lifetime_.wrap([this](const DBusSignal&) {
-                                                // A mode registered just before, or published by a new
-                                                // instance just before, is this switch's own.
-                                                const bool early = unregisteredModeAt_ &&
-                                                                   scheduler_.monotonicSeconds() - *unregisteredModeAt_ <= earlyModeWindow;
-                                                if (!registeredInstanceRead_ && !early) modeSinceSwitch_ = false;
-                                                unregisteredModeAt_.reset();
-                                                readEngine(true);
-                                            }));
-    // Engines are separate connections of their own paths; their signals go to the daemon.
-    propertyUpdates_ = ibusBus_->subscribe(
-        DBusMatch{QString(), QString(), kEngine, QStringLiteral("UpdateProperty"), QString(), true},
-        lifetime_.wrap([this](const DBusSignal& signal) {
-            if (engineProperties(signal.arguments, true, false) && signal.sender + signal.path != lastRegistered_)
-                unregisteredModeAt_ = scheduler_.monotonicSeconds();
-        }));
-    propertyRegistrations_ = ibusBus_->subscribe(
-        DBusMatch{QString(), QString(), kEngine, QStringLiteral("RegisterProperties"), QString(), true},
-        lifetime_.wrap([this](const DBusSignal& signal) {
-            // An IBusPropList: ("IBusPropList", attachments, properties).
-            const QVariantList properties = signal.arguments.value(0).toList().value(2).toList();
-            const QString instance = signal.sender + signal.path;
-            if (instance == lastRegistered_) {
-                engineProperties(properties, true, true);  // the active engine registering again, on focus
-                return;
-            }
-            // A new engine instance registers as the daemon switches to it, and its signal may
-            // overtake the daemon's GlobalEngineChanged: the daemon, already switched, says whose
-            // mode this is, and the mode is announced with that answer.
-            lastRegistered_ = instance;
-            if (!engineProperties(properties, false, true)) return;
-            registeredInstanceRead_ = true;
-            registrationRead_ = engineReads_ + 1;  // the next read sent, whether or not one is out
-            readEngine(true);
-        }));
+                                        lifetime_.wrap([this](const DBusSignal& signal) { engineSwitched(signal); }));
+    // Engines are objects on their component's connection; their signals go to the daemon.
+    if (components_.isEmpty()) {
+        LogBackend& log = LogBackend::shared();
+        if (log.isEnabled(LogLevel::Info))
+            log.write(LogLevel::Info, QStringLiteral("IBus: No registry cache tells which component serves each engine: "
+                                                     "engines' input modes go unheard"));
+    }
+    for (const QString& component : QSet<QString>(components_.cbegin(), components_.cend())) {
+        for (const bool registered : {false, true}) {
+            const QString member = registered ? QStringLiteral("RegisterProperties") : QStringLiteral("UpdateProperty");
+            componentSignals_.push_back(ibusBus_->subscribe(DBusMatch{component, QString(), kEngine, member, QString(), true},
+                                                            lifetime_.wrap([this, component, registered](const DBusSignal& signal) {
+                                                                engineSignal(component, signal, registered);
+                                                            })));
+        }
+    }
     readEngine(false);
+}
+
+void IBusEngineWatch::engineSwitched(const DBusSignal& signal) {
+    const std::optional<QString> name = signal.arguments.size() == 1 ? inputMethodText(signal.arguments.at(0)) : std::nullopt;
+    activeComponent_ = name ? components_.value(*name) : QString();
+    // A mode the new engine's component published just before is the new engine's, made as the
+    // daemon switched to it.
+    if (const std::optional<Held> held = std::exchange(held_, std::nullopt);
+        held && !activeComponent_.isEmpty() && held->component == activeComponent_ &&
+        scheduler_.monotonicSeconds() - held->at <= earlyModeWindow) {
+        if (held->registered) propertiesRegistered(held->signal);
+        else propertyUpdated(held->signal, false);
+    }
+    // A mode registered just before, or published by a new instance just before, is this
+    // switch's own.
+    const bool early = unregisteredModeAt_ && scheduler_.monotonicSeconds() - *unregisteredModeAt_ <= earlyModeWindow;
+    if (!registeredInstanceRead_ && !early) modeSinceSwitch_ = false;
+    unregisteredModeAt_.reset();
+    readEngine(true);
+}
+
+void IBusEngineWatch::engineSignal(const QString& component, const DBusSignal& signal, bool registered) {
+    if (signal.arguments.size() != 1) return;
+    if (component == activeComponent_) {
+        if (registered) propertiesRegistered(signal);
+        else propertyUpdated(signal, true);
+        return;
+    }
+    if (namesMode(propertiesIn(signal, registered))) held_ = Held{component, signal, registered, scheduler_.monotonicSeconds()};
+}
+
+void IBusEngineWatch::propertyUpdated(const DBusSignal& signal, bool announce) {
+    if (engineProperties(propertiesIn(signal, false), announce, false) && signal.sender + signal.path != lastRegistered_)
+        unregisteredModeAt_ = scheduler_.monotonicSeconds();
+}
+
+void IBusEngineWatch::propertiesRegistered(const DBusSignal& signal) {
+    const QVariantList properties = propertiesIn(signal, true);
+    const QString instance = signal.sender + signal.path;
+    if (instance == lastRegistered_) {
+        engineProperties(properties, true, true);  // the active engine registering again, on focus
+        return;
+    }
+    // A new engine instance registers as the daemon switches to it, and its signal may overtake
+    // the daemon's GlobalEngineChanged: the daemon, already switched, says whose mode this is,
+    // and the mode is announced with that answer.
+    lastRegistered_ = instance;
+    if (!engineProperties(properties, false, true)) return;
+    registeredInstanceRead_ = true;
+    registrationRead_ = engineReads_ + 1;  // the next read sent, whether or not one is out
+    readEngine(true);
 }
 
 void IBusEngineWatch::readEngine(bool announce) {
@@ -178,6 +233,8 @@ void IBusEngineWatch::engineAnswered(const DBusReply& reply, bool announce, uint
     std::optional<InputMethodEngine> engine = reply.ok() ? engineFromDescription(reply.value()) : std::nullopt;
     const bool wasSettled = settled_;
     settled_ = true;
+    // The last answer asked for names the engine whose component is heard.
+    if (!readAgain_) activeComponent_ = engine ? components_.value(engine->name) : QString();
     if (read >= registrationRead_) registeredInstanceRead_ = false;
     const bool modeUnannounced = std::exchange(modeUnannounced_, false);
     if (engine == engine_) {

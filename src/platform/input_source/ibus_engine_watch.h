@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dbus/dbus_connection.h"
+#include "platform/input_source/ibus_components.h"
 #include "platform/input_source/input_method_engine.h"
 #include "platform/runtime/dispatch.h"
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -20,18 +22,27 @@ namespace platform {
 //
 // An engine publishes its mode as its "InputMode" property (ibus-anthy, ibus-mozc), sent through
 // the daemon to the focused input context only. An eavesdropping match on IBus's bus hears the
-// engine's RegisterProperties and UpdateProperty without taking the panel's place. Main thread only.
+// engine's RegisterProperties and UpdateProperty without taking the panel's place. Any client of
+// that bus could send them: each match names a component (whose connection makes its engines), so
+// the bus hands on only what the owner of that name sends, and only the component of the engine in
+// use counts, or of the engine the daemon is switching to. Main thread only.
 class IBusEngineWatch {
 public:
-    // Blocking: runs off the main thread. The address, empty when there is no daemon.
-    using AddressLookup = std::function<QString()>;
+    // IBus as found: its bus's address, empty when there is no daemon, and the component that
+    // serves each engine.
+    struct Found {
+        QString address;
+        IBusComponents components;
+    };
+    // Blocking: runs off the main thread.
+    using Lookup = std::function<Found()>;
 
     static constexpr DBusConnection::Timeout callTimeout{1000};
     static constexpr double addressTimeout = 2.0;
 
-    // An empty `address` runs `ibus address`.
+    // An empty `lookup` runs `ibus address`, then reads IBus's registry cache.
     explicit IBusEngineWatch(DBusConnection& sessionBus = DBusConnection::session(),
-                             Scheduler& scheduler = Scheduler::shared(), AddressLookup address = {});
+                             Scheduler& scheduler = Scheduler::shared(), Lookup lookup = {});
     ~IBusEngineWatch();
     IBusEngineWatch(const IBusEngineWatch&) = delete;
     IBusEngineWatch& operator=(const IBusEngineWatch&) = delete;
@@ -72,7 +83,12 @@ public:
 
 private:
     void discover();
-    void connectTo(const QString& address);
+    void connectTo(const Found& found);
+    void engineSwitched(const DBusSignal& signal);
+    // RegisterProperties or UpdateProperty from the connection that owns `component`'s name.
+    void engineSignal(const QString& component, const DBusSignal& signal, bool registered);
+    void propertiesRegistered(const DBusSignal& signal);
+    void propertyUpdated(const DBusSignal& signal, bool announce);
     // Reads the engine, or asks for one more read once the read out answers.
     void readEngine(bool announce);
     void engineAnswered(const DBusReply& reply, bool announce, uint64_t read);
@@ -84,7 +100,7 @@ private:
 
     DBusConnection& sessionBus_;
     Scheduler& scheduler_;
-    AddressLookup address_;
+    Lookup lookup_;
     std::function<void()> changed_;
     std::function<void()> answeredHandler_;
     bool running_ = false;
@@ -104,10 +120,21 @@ private:
     bool registeredInstanceRead_ = false;
     uint64_t registrationRead_ = 0;  // the read that answers for that registration
     std::unique_ptr<DBusConnection> ibusBus_;
+    IBusComponents components_;
+    // The component of the engine in use, or of the one the daemon announced last.
+    QString activeComponent_;
+    // The last signal naming a mode from another component, kept until the daemon announces an
+    // engine: it is that engine's when the engine is the component's.
+    struct Held {
+        QString component;
+        DBusSignal signal;
+        bool registered = false;
+        double at = 0;  // monotonic seconds
+    };
+    std::optional<Held> held_;
     AnyCancellable ownerWatch_;
     AnyCancellable engineSignal_;
-    AnyCancellable propertyUpdates_;
-    AnyCancellable propertyRegistrations_;
+    std::vector<AnyCancellable> componentSignals_;
     // When a mode was last heard from an instance that had not registered (monotonic seconds).
     std::optional<double> unregisteredModeAt_;
     // The read in flight, and whether another was asked for meanwhile (announced or not).
