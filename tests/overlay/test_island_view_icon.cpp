@@ -3,10 +3,16 @@
 
 #include "test_island_view_fixture.h"
 
+#include "platform/workspace/desktop_icon_theme.h"
 #include "platform/workspace/icon_lookup.h"
+#include "support/fake_process.h"
+#include "support/loopback_http_server.h"
+#include "support/service_fixtures.h"
+#include "support/xsettings_manager.h"
 
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 
 namespace overlaytest {
 namespace {
@@ -136,6 +142,84 @@ TEST_F(IslandViewTest, IconCacheIsKeyedBySourceHintAlone) {
     EXPECT_TRUE(log.contains(QStringLiteral(
         "IslandView: Using high-res icon from AppIconHelper for bundle ID 'com.example.notes' (size: (256.0, 256.0))")));
     EXPECT_GT(v.accentColor()->green(), 150);
+}
+
+// The desktop switches its icon theme while a card is up, and a card of the same application comes
+// 0.35 s later: the card on screen is drawn from the new theme at once, and so is the next.
+class IslandViewIconThemeTest : public IslandViewTest {
+protected:
+    void SetUp() override {
+        savedPaths_ = QIcon::themeSearchPaths();
+        savedTheme_ = QIcon::themeName();
+        QString error;
+        x_ = testsupport::PrivateXServer::start(QStringLiteral("640x480x24"), &error);
+        if (!x_) QUILLVEX_SERVICE_MISSING("no X server: " << error.toStdString());
+        display_ = x_->exportDisplay();
+        // Two themes that draw the application's icon each in its own colour.
+        const QString icons = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/");
+        for (const auto& [theme, colour] : {std::pair{"Light", Qt::yellow}, {"Dark", Qt::magenta}}) {
+            const QString folder = icons + QLatin1String(theme);
+            ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/128x128/apps")));
+            ASSERT_TRUE(testsupport::writeFile(
+                folder + QStringLiteral("/index.theme"),
+                "[Icon Theme]\nDirectories=128x128/apps\n\n[128x128/apps]\nSize=128\nType=Fixed\n"));
+            ASSERT_TRUE(testsupport::solidIcon(colour, 128).pixmap(128).save(
+                folder + QStringLiteral("/128x128/apps/theta-app.png")));
+        }
+        workspace.applicationPaths[QStringLiteral("org.example.Theta")] = QStringLiteral("/apps/theta.desktop");
+        workspace.fileIconNames[QStringLiteral("/apps/theta.desktop")] = QStringLiteral("theta-app");
+        QIcon::setThemeSearchPaths(platform::DesktopIconTheme::searchPaths());
+    }
+    void TearDown() override {
+        following_.cancel();
+        QIcon::setThemeSearchPaths(savedPaths_);
+        QIcon::setThemeName(savedTheme_);
+    }
+
+    // The manager names `theme`; true once it is the one icons come from.
+    bool switchTo(const QByteArray& theme) {
+        manager_.serveIconTheme(theme);
+        if (!following_.isActive()) {
+            platform::DesktopIconTheme::Sources sources;
+            sources.gsettings = QString();
+            following_ = platform::DesktopIconTheme::follow(scheduler(), launcher_, {}, sources);
+        }
+        return testsupport::spinUntil([&] { return QIcon::themeName() == QString::fromUtf8(theme); });
+    }
+    // The colour of the icon the card shows, once every lookup's end has reached the view.
+    std::string shownColour() {
+        EXPECT_TRUE(platform::IconLookup::shared().waitUntilIdle(std::chrono::seconds(20)));
+        scheduler().drain();
+        const QImage& image = view().layout().icon.image;
+        if (image.isNull()) return "none";
+        return image.pixelColor(image.width() / 2, image.height() / 2).name().toStdString();
+    }
+    OverlayState theta(const QString& message, IslandMode mode) {
+        OverlayState s = visible(message, QStringLiteral("Theta"), mode);
+        s.bundleId = QStringLiteral("org.example.Theta");
+        return s;
+    }
+
+    std::unique_ptr<testsupport::PrivateXServer> x_;
+    std::unique_ptr<testsupport::ScopedEnvironment> display_;
+    testsupport::XSettingsManager manager_;
+    testsupport::FakeProcessLauncher launcher_;
+    platform::AnyCancellable following_;
+    QStringList savedPaths_;
+    QString savedTheme_;
+};
+
+TEST_F(IslandViewIconThemeTest, AThemeChangeReachesTheCardOnScreenAndTheOnesStackedAfter) {
+    ASSERT_TRUE(switchTo("Light"));
+    view();  // up before the first card, as the overlay's views are
+    send(theta(QStringLiteral("One"), IslandMode::expanded));
+    EXPECT_EQ(shownColour(), QColor(Qt::yellow).name().toStdString());
+
+    ASSERT_TRUE(switchTo("Dark"));
+    EXPECT_EQ(shownColour(), QColor(Qt::magenta).name().toStdString()) << "the card on screen";
+    at(scheduler().elapsed() + 0.35);
+    send(theta(QStringLiteral("Two"), IslandMode::stacked));
+    EXPECT_EQ(shownColour(), QColor(Qt::magenta).name().toStdString()) << "the card stacked after";
 }
 
 }  // namespace
