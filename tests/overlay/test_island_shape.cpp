@@ -9,6 +9,8 @@
 #include "platform/window_shape/window_shape.h"
 #include "support/fake_compositor.h"
 
+#include <cmath>
+
 namespace overlaytest {
 namespace {
 
@@ -78,6 +80,30 @@ TEST_F(IslandShapeTest, TheGlassCardsShadowsAreDrawnOnlyWhileACompositorShowsThe
     compositor.set(false);
     EXPECT_TRUE((drawnPixels(rendered(view())) - card).isEmpty());
     EXPECT_TRUE((drawnPixels(rendered(view())) ^ shape(1)).isEmpty());
+}
+
+// The card is clipped to its frame, and scaled the clip scales with it: shrunk in a window larger
+// than its frame, the glass card's shadows, which reach the frame's edges, draw no pixel whose
+// centre lies beyond the scaled frame.
+TEST_F(IslandShapeTest, AShrunkCardDrawsNothingBeyondItsScaledFrame) {
+    compositor.set(true);
+    showStyle(QStringLiteral("liquidGlass"));
+    view().resize(view().sizeHint() + QSize(80, 80));
+    bus.overlayDismissSubject.send();
+    at(scheduler().elapsed() + 3.0);
+    const double scale = IslandView::shrunkScale;
+    ASSERT_EQ(view().contentScaleY().value(), scale);
+    // Scaled about its top centre.
+    const QRectF frame = view().frameRect();
+    const QRectF scaled(frame.center().x() - frame.width() * scale / 2, frame.top(), frame.width() * scale,
+                        frame.height() * scale);
+    const QRect centresInside(QPoint(int(std::ceil(scaled.left() - 0.5)), int(std::ceil(scaled.top() - 0.5))),
+                              QPoint(int(std::floor(scaled.right() - 0.5)), int(std::floor(scaled.bottom() - 0.5))));
+    const QRegion drawn = drawnPixels(rendered(view()));
+    ASSERT_FALSE(drawn.isEmpty());
+    const QRect beyond = (drawn - centresInside).boundingRect();
+    EXPECT_TRUE(beyond.isEmpty()) << "drawn beyond it within " << beyond.width() << "x" << beyond.height() << "+"
+                                  << beyond.x() << "+" << beyond.y();
 }
 
 }  // namespace
