@@ -8,8 +8,14 @@
 #include "platform/window_shape/input_region.h"
 #include "platform/window_shape/window_shape.h"
 #include "support/fake_compositor.h"
+#include "support/service_fixtures.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <cmath>
+#include <string>
 
 namespace overlaytest {
 namespace {
@@ -104,6 +110,42 @@ TEST_F(IslandShapeTest, AShrunkCardDrawsNothingBeyondItsScaledFrame) {
     const QRect beyond = (drawn - centresInside).boundingRect();
     EXPECT_TRUE(beyond.isEmpty()) << "drawn beyond it within " << beyond.width() << "x" << beyond.height() << "+"
                                   << beyond.x() << "+" << beyond.y();
+}
+
+// Without a compositor the panel's window is cut to its card, a point to spare around it left
+// out. Shown again in a new native window (Qt makes one where it must, as when a window's flags
+// change), which starts whole, it is cut again.
+TEST(IslandPanelShape, APanelShownInANewNativeWindowIsCutToItsCardAgain) {
+    QString error;
+    const auto x = testsupport::PrivateXServer::start(QStringLiteral("1024x768x24"), &error);
+    if (!x) QUILLVEX_SERVICE_MISSING("no X server: " << error.toStdString());
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), x->display());
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    QProcess host;
+    host.setProcessEnvironment(env);
+    testsupport::dieWithTest(host);
+    host.start(QStringLiteral(QUILLVEX_PANEL_HOST));
+    // "window ID WxH shape X,Y,W,H ...", after each show.
+    const auto shown = [&host] {
+        for (QDeadlineTimer deadline(20000); !host.canReadLine() && !deadline.hasExpired();) host.waitForReadyRead(100);
+        return QString::fromUtf8(host.readLine()).trimmed().split(u' ');
+    };
+    const QStringList first = shown();
+    ASSERT_EQ(first.value(0).toStdString(), "window") << host.readAllStandardError().toStdString();
+    EXPECT_EQ(first.mid(2).join(u' ').toStdString(), "202x42 shape 1,1,200,40");
+
+    host.write("again\n");
+    const QStringList again = shown();
+    ASSERT_EQ(again.value(0).toStdString(), "window") << host.readAllStandardError().toStdString();
+    EXPECT_NE(again.value(1), first.value(1)) << "a new native window";
+    EXPECT_EQ(again.mid(2).join(u' ').toStdString(), first.mid(2).join(u' ').toStdString());
+    host.closeWriteChannel();
+    EXPECT_TRUE(host.waitForFinished(10000));
 }
 
 }  // namespace
