@@ -120,14 +120,8 @@ TEST(IslandPanelShape, APanelShownInANewNativeWindowIsCutToItsCardAgain) {
     const auto x = testsupport::PrivateXServer::start(QStringLiteral("1024x768x24"), &error);
     if (!x) QUILLVEX_SERVICE_MISSING("no X server: " << error.toStdString());
     QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), x->display());
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
     QProcess host;
-    host.setProcessEnvironment(env);
+    host.setProcessEnvironment(testsupport::xcbProgramEnvironment(x->display(), home.path()));
     testsupport::dieWithTest(host);
     host.start(QStringLiteral(QUILLVEX_PANEL_HOST));
     // "window ID WxH shape X,Y,W,H ...", after each show.
