@@ -140,7 +140,8 @@ private:
     void receiveState(const OverlayState& state);
     void shrink();
     void updateCachedIcon();
-    // A lookup the cached icon waited for ended.
+    // A lookup ended, or the icon theme changed: an icon waited for, or one of the old theme, is
+    // resolved again.
     void iconFound();
     void updateAccentColor(const QImage& image);
     void openSourceApp();
@@ -223,6 +224,7 @@ private:
     std::optional<QString> cachedIconSourceHint_;
     std::optional<QColor> accentColor_;
     bool cachedIconIsDefault_ = false;
+    QString cachedIconTheme_;  // the icon theme it was resolved in
     bool iconPending_ = false;
     bool givingUp_ = false;
     platform::WorkItem iconGiveUp_;

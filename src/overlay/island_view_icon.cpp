@@ -1,5 +1,6 @@
 // The island's icon: the notification's own picture when it is sharp enough, else the posting
-// application's, else the bell; resolved again only when the application changes.
+// application's, else the bell; resolved again only when the application or the desktop's icon
+// theme changes.
 
 #include "overlay/island_view.h"
 
@@ -8,6 +9,8 @@
 #include "core/image_helper.h"
 #include "core/log.h"
 #include "platform/workspace/icon_lookup.h"
+
+#include <QIcon>
 
 #include <utility>
 
@@ -25,7 +28,10 @@ bool isPresent(const std::optional<QString>& text) { return text && !text->isEmp
 
 void IslandView::updateCachedIcon() {
     Log& log = Log::shared();
-    if (cachedIcon_ && cachedIconSourceHint_ == state_.sourceHint && !iconPending_) return;
+    if (cachedIcon_ && cachedIconSourceHint_ == state_.sourceHint && cachedIconTheme_ == QIcon::themeName() &&
+        !iconPending_)
+        return;
+    cachedIconTheme_ = QIcon::themeName();
     const bool retrying = std::exchange(iconPending_, false);
     if (!retrying) iconGiveUp_.cancel();
     // An icon still being looked up shows once it is found (iconFound); meanwhile the card shows
@@ -120,7 +126,8 @@ void IslandView::updateCachedIcon() {
 }
 
 void IslandView::iconFound() {
-    if (!iconPending_) return;
+    // The card on screen follows a new theme at once, as the rest of the desktop does.
+    if (!iconPending_ && cachedIconTheme_ == QIcon::themeName()) return;
     updateCachedIcon();
     rebuild();
 }

@@ -191,13 +191,7 @@ struct StatusItemHost {
     // False when no X server could be started.
     bool start(const QStringList& arguments = {}) {
         if (!x) return false;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), x->display());
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(testsupport::xcbProgramEnvironment(x->display(), home.path()));
         testsupport::dieWithTest(process);
         process.start(QStringLiteral(QUILLVEX_STATUS_ITEM_HOST), arguments);
         return true;

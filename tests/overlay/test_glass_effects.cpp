@@ -1,3 +1,4 @@
+#include "overlay/glass_blur.h"
 #include "overlay/glass_hover_glow.h"
 #include "overlay/glass_specular_highlight.h"
 
@@ -61,6 +62,31 @@ TEST(HoverGlowTest, DrawsOnlyBetweenEnterAndExitAroundThePointer) {
     glow.trackPointer(QPointF(20, 20));
     glow.trackPointer(std::nullopt);
     EXPECT_FALSE(glow.isHovering);
+}
+
+// A shape is drawn into the picture its blur starts from with smooth edges: with no blur to soften
+// them, a blurred fill and a shadow of what a caller draws are the shape as a plain antialiased fill
+// draws it, not a jagged one.
+TEST(GlassBlurTest, TheShapeABlurStartsFromHasSmoothEdges) {
+    QPainterPath disc;
+    disc.addEllipse(QRectF(4, 4, 24, 24));
+    const QImage plain = render(QSize(32, 32), [&disc](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(disc, Qt::black);
+    });
+    const QImage fill = render(QSize(32, 32), [&disc](QPainter& p) { glass::paintBlurredFill(p, disc, Qt::black, 0); });
+    const QImage shadow = render(QSize(32, 32), [&disc](QPainter& p) {
+        glass::paintShadowOf(p, disc.boundingRect(), [&disc](QPainter& q) { q.fillPath(disc, Qt::black); }, Qt::black, 0,
+                             QPointF());
+    });
+    for (const auto& [name, image] : {std::pair{"fill", &fill}, {"shadow", &shadow}}) {
+        int worst = 0;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x)
+                worst = std::max(worst, std::abs(qAlpha(image->pixel(x, y)) - qAlpha(plain.pixel(x, y))));
+        }
+        EXPECT_LE(worst, 1) << name;
+    }
 }
 
 }  // namespace

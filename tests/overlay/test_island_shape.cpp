@@ -8,6 +8,14 @@
 #include "platform/window_shape/input_region.h"
 #include "platform/window_shape/window_shape.h"
 #include "support/fake_compositor.h"
+#include "support/service_fixtures.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <string>
 
 namespace overlaytest {
 namespace {
@@ -78,6 +86,60 @@ TEST_F(IslandShapeTest, TheGlassCardsShadowsAreDrawnOnlyWhileACompositorShowsThe
     compositor.set(false);
     EXPECT_TRUE((drawnPixels(rendered(view())) - card).isEmpty());
     EXPECT_TRUE((drawnPixels(rendered(view())) ^ shape(1)).isEmpty());
+}
+
+// The card is clipped to its frame, and scaled the clip scales with it: shrunk in a window larger
+// than its frame, the glass card's shadows, which reach the frame's edges, draw no pixel whose
+// centre lies beyond the scaled frame.
+TEST_F(IslandShapeTest, AShrunkCardDrawsNothingBeyondItsScaledFrame) {
+    compositor.set(true);
+    showStyle(QStringLiteral("liquidGlass"));
+    view().resize(view().sizeHint() + QSize(80, 80));
+    bus.overlayDismissSubject.send();
+    at(scheduler().elapsed() + 3.0);
+    const double scale = IslandView::shrunkScale;
+    ASSERT_EQ(view().contentScaleY().value(), scale);
+    // Scaled about its top centre.
+    const QRectF frame = view().frameRect();
+    const QRectF scaled(frame.center().x() - frame.width() * scale / 2, frame.top(), frame.width() * scale,
+                        frame.height() * scale);
+    const QRect centresInside(QPoint(int(std::ceil(scaled.left() - 0.5)), int(std::ceil(scaled.top() - 0.5))),
+                              QPoint(int(std::floor(scaled.right() - 0.5)), int(std::floor(scaled.bottom() - 0.5))));
+    const QRegion drawn = drawnPixels(rendered(view()));
+    ASSERT_FALSE(drawn.isEmpty());
+    const QRect beyond = (drawn - centresInside).boundingRect();
+    EXPECT_TRUE(beyond.isEmpty()) << "drawn beyond it within " << beyond.width() << "x" << beyond.height() << "+"
+                                  << beyond.x() << "+" << beyond.y();
+}
+
+// Without a compositor the panel's window is cut to its card, a point to spare around it left
+// out. Shown again in a new native window (Qt makes one where it must, as when a window's flags
+// change), which starts whole, it is cut again.
+TEST(IslandPanelShape, APanelShownInANewNativeWindowIsCutToItsCardAgain) {
+    QString error;
+    const auto x = testsupport::PrivateXServer::start(QStringLiteral("1024x768x24"), &error);
+    if (!x) QUILLVEX_SERVICE_MISSING("no X server: " << error.toStdString());
+    QTemporaryDir home;
+    QProcess host;
+    host.setProcessEnvironment(testsupport::xcbProgramEnvironment(x->display(), home.path()));
+    testsupport::dieWithTest(host);
+    host.start(QStringLiteral(QUILLVEX_PANEL_HOST));
+    // "window ID WxH shape X,Y,W,H ...", after each show.
+    const auto shown = [&host] {
+        for (QDeadlineTimer deadline(20000); !host.canReadLine() && !deadline.hasExpired();) host.waitForReadyRead(100);
+        return QString::fromUtf8(host.readLine()).trimmed().split(u' ');
+    };
+    const QStringList first = shown();
+    ASSERT_EQ(first.value(0).toStdString(), "window") << host.readAllStandardError().toStdString();
+    EXPECT_EQ(first.mid(2).join(u' ').toStdString(), "202x42 shape 1,1,200,40");
+
+    host.write("again\n");
+    const QStringList again = shown();
+    ASSERT_EQ(again.value(0).toStdString(), "window") << host.readAllStandardError().toStdString();
+    EXPECT_NE(again.value(1), first.value(1)) << "a new native window";
+    EXPECT_EQ(again.mid(2).join(u' ').toStdString(), first.mid(2).join(u' ').toStdString());
+    host.closeWriteChannel();
+    EXPECT_TRUE(host.waitForFinished(10000));
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QEnterEvent>
-#include <QFile>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QThreadPool>
@@ -215,131 +214,6 @@ TEST_F(IslandViewTest, AScrollingRowIsRedrawnWhenItReachesAnotherPixelAndOnlyThe
     EXPECT_LE(spy.offsets.size(), 1 + frames.size() / 2 + 1);
     EXPECT_GE(spy.offsets.size(), 1 + frames.size() / 2 - 1);
     EXPECT_EQ(woken + 1, static_cast<int>(spy.offsets.size()));
-}
-
-TEST_F(IslandViewTest, IconFallsThroughUndecodableImagesToTheDefaultAndKeepsASmallOneOverTheBell) {
-    IslandView& v = view();
-    OverlayState s = visible(QStringLiteral("Hi"), QStringLiteral("Chat"));
-    s.appIconData = QByteArray("0123456789");
-    s.bundleId = QStringLiteral("com.example.chat");
-    send(s);
-    EXPECT_TRUE(log.contains(LogLevel::Warning,
-                             QStringLiteral("IslandView: Failed to create image from notification data (10 bytes)")));
-    EXPECT_TRUE(log.contains(QStringLiteral("AppIconHelper: Searching icon for bundle ID 'com.example.chat'")));
-    EXPECT_TRUE(log.contains(LogLevel::Warning, QStringLiteral("IslandView: Failed to get icon for app 'Chat'")));
-    EXPECT_TRUE(log.contains(QStringLiteral("IslandView: Using default notification icon")));
-    EXPECT_TRUE(v.layout().icon.isDefault);
-    EXPECT_FALSE(v.accentColor());
-
-    send(hidden(std::nullopt));
-    at(1.0);
-    s = visible(QStringLiteral("Hi"), QStringLiteral("Other"));
-    s.appIconData = png(127, 200);
-    send(s);
-    EXPECT_TRUE(log.contains(LogLevel::Debug, QStringLiteral("IslandView: Notification icon too small (size: (127.0, "
-                                                             "200.0)), trying to get higher resolution")));
-    // Nothing better is found: the notification's own small picture, not the bell.
-    EXPECT_FALSE(v.layout().icon.isDefault);
-    ASSERT_TRUE(v.cachedIcon());
-    EXPECT_EQ(v.cachedIcon()->size(), QSize(127, 200));
-    EXPECT_EQ(v.cachedIconSourceHint(), "Other");
-    EXPECT_TRUE(v.accentColor());
-}
-
-// An application's icon still being looked up shows once it is found; meanwhile no icon is drawn,
-// neither the last application's nor the bell.
-TEST_F(IslandViewTest, AnIconStillBeingLookedUpShowsOnceFoundAndNoOtherMeanwhile) {
-    const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/hicolor/128x128/apps");
-    QDir().mkpath(folder);
-    ASSERT_TRUE(testsupport::solidIcon(QColor(30, 200, 30), 128).pixmap(128).save(folder + QStringLiteral("/view-later.png")));
-    workspace.applicationPaths[QStringLiteral("org.example.Later")] = QStringLiteral("/apps/later.desktop");
-    workspace.fileIconNames[QStringLiteral("/apps/later.desktop")] = QStringLiteral("view-later");
-    platform::IconLookup& lookup = platform::IconLookup::shared();
-    lookup.setAwaitAnswers(std::nullopt);
-    IslandView& v = view();
-    OverlayState s = visible(QStringLiteral("One"), QStringLiteral("Paint"));
-    s.appIconData = png(128, 128, QColor(20, 40, 220));
-    send(s);
-
-    s = visible(QStringLiteral("Two"), QStringLiteral("Later"));
-    s.bundleId = QStringLiteral("org.example.Later");
-    send(s);
-    ASSERT_TRUE(v.cachedIcon());
-    EXPECT_TRUE(v.cachedIcon()->isNull());
-    EXPECT_FALSE(v.layout().icon.isDefault);
-    EXPECT_FALSE(v.accentColor());
-    EXPECT_FALSE(log.contains(QStringLiteral("IslandView: Using default notification icon")));
-
-    ASSERT_TRUE(lookup.waitUntilIdle(std::chrono::seconds(20)));
-    scheduler().drain();
-    lookup.setAwaitAnswers(std::chrono::seconds(20));
-    EXPECT_TRUE(log.contains(QStringLiteral(
-        "IslandView: Using high-res icon from AppIconHelper for bundle ID 'org.example.Later' (size: (128.0, 128.0))")));
-    ASSERT_TRUE(v.cachedIcon());
-    EXPECT_EQ(v.cachedIcon()->pixelColor(64, 64), QColor(30, 200, 30));
-    EXPECT_EQ(v.layout().icon.image.pixelColor(64, 64), QColor(30, 200, 30));
-    EXPECT_EQ(v.cachedIconSourceHint(), "Later");
-}
-
-// Looked up by the bundle alone or by the name alone, an icon still being found leaves the card
-// without one meanwhile: the bell it may not end with shows no sooner.
-TEST_F(IslandViewTest, AnIconLookedUpByItsBundleOrItsNameAloneShowsNoBellMeanwhile) {
-    const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/icons/hicolor/128x128/apps");
-    QDir().mkpath(folder);
-    for (const char* name : {"view-by-bundle", "view-by-name"})
-        ASSERT_TRUE(testsupport::solidIcon(QColor(30, 200, 30), 128).pixmap(128).save(folder + QLatin1Char('/') + name + ".png"));
-    workspace.applicationPaths[QStringLiteral("org.example.Later")] = QStringLiteral("/apps/later.desktop");
-    workspace.fileIconNames[QStringLiteral("/apps/later.desktop")] = QStringLiteral("view-by-bundle");
-    const QString entries = AppIconHelper::root() + qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/applications");
-    QDir().mkpath(entries);
-    QFile entry(entries + QStringLiteral("/Notes.desktop"));
-    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-    entry.write("[Desktop Entry]\nType=Application\nName=Notes\nIcon=view-by-name\n");
-    entry.close();
-    workspace.fileIconNames[entry.fileName()] = QStringLiteral("view-by-name");
-    platform::IconLookup& lookup = platform::IconLookup::shared();
-    lookup.setAwaitAnswers(std::nullopt);
-    IslandView& v = view();
-
-    OverlayState byBundle = visible(QStringLiteral("One"));
-    byBundle.bundleId = QStringLiteral("org.example.Later");
-    for (const OverlayState& s : {byBundle, visible(QStringLiteral("Two"), QStringLiteral("Notes"))}) {
-        send(s);
-        ASSERT_TRUE(v.cachedIcon()) << s.message->toStdString();
-        EXPECT_TRUE(v.cachedIcon()->isNull()) << s.message->toStdString();
-        EXPECT_FALSE(v.layout().icon.isDefault) << s.message->toStdString();
-    }
-    EXPECT_FALSE(log.contains(QStringLiteral("IslandView: Using default notification icon")));
-    ASSERT_TRUE(lookup.waitUntilIdle(std::chrono::seconds(20)));
-    scheduler().drain();
-    lookup.setAwaitAnswers(std::chrono::seconds(20));
-    EXPECT_EQ(v.cachedIcon()->pixelColor(64, 64), QColor(30, 200, 30));
-}
-
-TEST_F(IslandViewTest, IconCacheIsKeyedBySourceHintAlone) {
-    IslandView& v = view();
-    OverlayState s = visible(QStringLiteral("One"), QStringLiteral("Paint"));
-    s.appIconData = png(128, 128, QColor(20, 40, 220));
-    send(s);
-    EXPECT_TRUE(log.contains(QStringLiteral("IslandView: Using high-res icon from notification data (size: (128.0, 128.0))")));
-    ASSERT_TRUE(v.accentColor());
-    EXPECT_GT(v.accentColor()->blue(), 200);
-
-    log.clear();
-    s.appIconData = png(256, 256, QColor(220, 40, 20));
-    send(s);  // same application: icon and accent stay, nothing is looked up
-    EXPECT_TRUE(log.matching(QStringLiteral("IslandView:")).isEmpty());
-    EXPECT_EQ(v.cachedIcon()->size(), QSize(128, 128));
-
-    // Another application: looked up by its (non-empty) bundle identifier.
-    workspace.addApplication(42, QStringLiteral("com.example.notes"), QStringLiteral("Notes"),
-                             testsupport::solidIcon(QColor(30, 200, 30), 256));
-    s = visible(QStringLiteral("Hi"), QStringLiteral("Notes"));
-    s.bundleId = QStringLiteral("com.example.notes");
-    send(s);
-    EXPECT_TRUE(log.contains(QStringLiteral(
-        "IslandView: Using high-res icon from AppIconHelper for bundle ID 'com.example.notes' (size: (256.0, 256.0))")));
-    EXPECT_GT(v.accentColor()->green(), 150);
 }
 
 class IslandViewInputTest : public IslandViewTest {

@@ -8,6 +8,7 @@
 #include "support/service_fixtures.h"
 #include "support/stuck_fuse_mount.h"
 #include "support/virtual_scheduler.h"
+#include "support/xsettings_manager.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,53 +19,17 @@
 
 #include <gtest/gtest.h>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-
 namespace {
 
 using platform::DesktopIconTheme;
 
-// An _XSETTINGS_SETTINGS value: an integer, a colour, then the string settings given.
-QByteArray xsettings(const std::vector<std::pair<QByteArray, QByteArray>>& strings, bool bigEndian = false) {
-    QByteArray data;
-    const auto card = [&](quint32 value, int size) {
-        for (int i = 0; i < size; ++i) {
-            const int shift = bigEndian ? 8 * (size - 1 - i) : 8 * i;
-            data.append(char((value >> shift) & 0xff));
-        }
-    };
-    const auto pad = [&] {
-        while (data.size() % 4) data.append('\0');
-    };
-    const auto header = [&](char type, const QByteArray& name) {
-        data.append(type).append('\0');
-        card(quint32(name.size()), 2);
-        data.append(name);
-        pad();
-        card(7, 4);  // last-change serial
-    };
-    data.append(char(bigEndian ? 1 : 0)).append(QByteArray(3, '\0'));
-    card(1, 4);  // serial
-    card(quint32(strings.size() + 2), 4);
-    header(0, "Net/DoubleClickTime");
-    card(400, 4);
-    header(2, "Gtk/Colour");
-    card(1, 2), card(2, 2), card(3, 2), card(4, 2);
-    for (const auto& [name, value] : strings) {
-        header(1, name);
-        card(quint32(value.size()), 4);
-        data.append(value);
-        pad();
-    }
-    return data;
-}
+using testsupport::XSettingsManager;
 
 TEST(DesktopIconTheme, XSettingsStringsAreReadInEitherByteOrderAndMalformedDataGivesNone) {
     const QByteArray name = "Net/IconThemeName";
     for (const bool bigEndian : {false, true}) {
-        const QByteArray data = xsettings({{"Net/ThemeName", "Adwaita-dark"}, {name, "Papirus"}}, bigEndian);
+        const QByteArray data =
+            XSettingsManager::settings({{"Net/ThemeName", "Adwaita-dark"}, {name, "Papirus"}}, bigEndian);
         EXPECT_EQ(DesktopIconTheme::xsettingsString(data, name), QStringLiteral("Papirus")) << bigEndian;
         EXPECT_EQ(DesktopIconTheme::xsettingsString(data, "Net/ThemeName"), QStringLiteral("Adwaita-dark"));
         EXPECT_FALSE(DesktopIconTheme::xsettingsString(data, "Net/DoubleClickTime")) << "an integer is no name";
@@ -73,13 +38,13 @@ TEST(DesktopIconTheme, XSettingsStringsAreReadInEitherByteOrderAndMalformedDataG
         for (qsizetype size = 0; size < data.size(); ++size)
             EXPECT_FALSE(DesktopIconTheme::xsettingsString(data.left(size), name)) << size;
     }
-    QByteArray lying = xsettings({{name, "Papirus"}});
+    QByteArray lying = XSettingsManager::settings({{name, "Papirus"}});
     qToLittleEndian<quint32>(0x7fffffff, lying.data() + lying.size() - 12);  // the string's length
     EXPECT_FALSE(DesktopIconTheme::xsettingsString(lying, name));
-    QByteArray unknownType = xsettings({{name, "Papirus"}});
+    QByteArray unknownType = XSettingsManager::settings({{name, "Papirus"}});
     unknownType[12] = 5;
     EXPECT_FALSE(DesktopIconTheme::xsettingsString(unknownType, name));
-    QByteArray unknownOrder = xsettings({{name, "Papirus"}});
+    QByteArray unknownOrder = XSettingsManager::settings({{name, "Papirus"}});
     unknownOrder[0] = 2;
     EXPECT_FALSE(DesktopIconTheme::xsettingsString(unknownOrder, name));
 }
@@ -149,52 +114,6 @@ protected:
         return icon.isNull() ? QColor() : icon.pixmap(48, 48).toImage().pixelColor(24, 24);
     }
 
-    // Makes a window of ours the XSETTINGS manager of screen 0, naming `iconTheme`.
-    void serveXSettings(const QByteArray& iconTheme) { publish(xsettings({{"Net/IconThemeName", iconTheme}})); }
-    // Sets the manager's settings to `value`, as a manager does: on its first publication (or the
-    // first after quitManager) a new window takes the selection and announces it on the root window.
-    void publish(const QByteArray& value) {
-        if (!c_) {
-            c_ = xcb_connect(nullptr, nullptr);
-            ASSERT_FALSE(xcb_connection_has_error(c_));
-        }
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        const bool starting = !manager_;
-        if (starting) {
-            manager_ = xcb_generate_id(c_);
-            xcb_create_window(c_, XCB_COPY_FROM_PARENT, manager_, screen->root, 0, 0, 1, 1, 0,
-                              XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-        }
-        const xcb_atom_t property = atom("_XSETTINGS_SETTINGS");
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, manager_, property, property, 8, uint32_t(value.size()),
-                            value.constData());
-        if (starting) {
-            xcb_set_selection_owner(c_, manager_, atom("_XSETTINGS_S0"), XCB_CURRENT_TIME);
-            xcb_client_message_event_t announce{};
-            announce.response_type = XCB_CLIENT_MESSAGE;
-            announce.format = 32;
-            announce.window = screen->root;
-            announce.type = atom("MANAGER");
-            announce.data.data32[0] = XCB_CURRENT_TIME;
-            announce.data.data32[1] = atom("_XSETTINGS_S0");
-            announce.data.data32[2] = manager_;
-            xcb_send_event(c_, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&announce));
-        }
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));  // a round trip: all is done
-    }
-    // The manager ends: its window goes, and the selection with it.
-    void quitManager() {
-        xcb_destroy_window(c_, manager_);
-        manager_ = 0;
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-    }
-    xcb_atom_t atom(const QByteArray& name) {
-        auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(name.size()), name.constData()), nullptr);
-        const xcb_atom_t value = reply ? reply->atom : 0;
-        std::free(reply);
-        return value;
-    }
-
     // Follows the desktop's theme with gsettings answering `gnome` (none: failing as without the
     // schema); the themes it changed to, in order.
     QStringList follow(const std::optional<QByteArray>& gnome) {
@@ -227,13 +146,7 @@ protected:
     QString savedTheme_;
     platform::VirtualScheduler scheduler_;
     size_t gsettingsRuns_ = 0;
-    xcb_connection_t* c_ = nullptr;
-    xcb_window_t manager_ = 0;
-
-public:
-    ~DesktopIconThemeTest() override {
-        if (c_) xcb_disconnect(c_);
-    }
+    XSettingsManager manager_;
 };
 
 TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalledDefaultNeverHicolorAlone) {
@@ -271,7 +184,7 @@ TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalled
     EXPECT_EQ(gsettingsRuns_, 4u);
 
     // The XSETTINGS manager's theme comes first of all, and the GNOME setting is not asked.
-    serveXSettings("Fancy");
+    manager_.serveIconTheme("Fancy");
     EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList({"Fancy"}));
     EXPECT_EQ(mailIcon(), QColor(Qt::blue));
     EXPECT_EQ(gsettingsRuns_, 4u);
@@ -279,7 +192,7 @@ TEST_F(DesktopIconThemeTest, ThemedNamesComeFromTheDesktopsThemeElseTheInstalled
     for (const QByteArray& named : {QByteArray("Missing"), QByteArray("../icons/Gnomish"), QByteArray("hicolor")}) {
         SCOPED_TRACE(named.toStdString());
         QIcon::setThemeName(QStringLiteral("hicolor"));
-        serveXSettings(named);
+        manager_.serveIconTheme(named);
         EXPECT_EQ(follow(QByteArray("'Gnomish'\n")), QStringList({"breeze", "Gnomish"}));
     }
 
@@ -305,7 +218,7 @@ TEST_F(DesktopIconThemeTest, AThemeTheXSettingsManagerNamesOnAnotherFileSystemIs
     ASSERT_TRUE(testsupport::writeFile(mount->backingFolder() + QStringLiteral("/Remote/index.theme"),
                                        "[Icon Theme]\nName=Remote\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n"));
     QIcon::setThemeSearchPaths({mount->answeringFolder(), icons()});
-    serveXSettings("Remote");
+    manager_.serveIconTheme("Remote");
     EXPECT_EQ(follow(std::nullopt), QStringList({"Adwaita", "Remote"}));
 }
 
@@ -313,7 +226,7 @@ TEST_F(DesktopIconThemeTest, AThemeTheXSettingsManagerNamesOnAnotherFileSystemIs
 // starts: each theme it names is taken as it comes, on the event loop, and icons come from it.
 TEST_F(DesktopIconThemeTest, EachThemeTheXSettingsManagerNamesLaterIsTakenAndItsIconsFound) {
     icon(QStringLiteral("Gnomish"), QStringLiteral("gnomish-only"), Qt::green);
-    serveXSettings("Fancy");
+    manager_.serveIconTheme("Fancy");
     platform::QtScheduler scheduler;
     testsupport::FakeProcessLauncher unused;
     DesktopIconTheme::Sources sources;
@@ -327,20 +240,20 @@ TEST_F(DesktopIconThemeTest, EachThemeTheXSettingsManagerNamesLaterIsTakenAndIts
         return testsupport::spinUntil([&] { return !changes.isEmpty() && changes.back() == theme; });
     };
 
-    serveXSettings("Gnomish");
+    manager_.serveIconTheme("Gnomish");
     ASSERT_TRUE(taken(QStringLiteral("Gnomish"))) << changes.join(u',').toStdString();
     EXPECT_EQ(mailIcon(), QColor(Qt::green));
     EXPECT_FALSE(platform::DesktopEntries::icon(QStringLiteral("gnomish-only")).isNull()) << "the missing answer stayed";
 
     // Settings that cannot be read, or that name a theme not installed, keep the theme.
-    publish("\x05 not settings");
-    serveXSettings("Missing");
-    serveXSettings("breeze");
+    manager_.publish("\x05 not settings");
+    manager_.serveIconTheme("Missing");
+    manager_.serveIconTheme("breeze");
     ASSERT_TRUE(taken(QStringLiteral("breeze")));
     EXPECT_EQ(changes, QStringList({"Fancy", "Gnomish", "breeze"}));
 
-    quitManager();
-    serveXSettings("Fancy");
+    manager_.quit();
+    manager_.serveIconTheme("Fancy");
     ASSERT_TRUE(taken(QStringLiteral("Fancy")));
     EXPECT_EQ(mailIcon(), QColor(Qt::blue));
     EXPECT_TRUE(unused.runs().empty());

@@ -589,6 +589,16 @@ void dieWithTest(QProcess& process) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
+QProcessEnvironment xcbProgramEnvironment(const QString& display, const QString& home) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    return env;
+}
+
 // --- tools ----------------------------------------------------------------------------------
 
 int runTool(const QString& program, const QStringList& arguments, QString* output, std::chrono::milliseconds timeout) {

@@ -261,4 +261,8 @@ void reportMissingService(const char* file, int line, const ::testing::Message& 
 // Makes a QProcess child die with the test process, even a crashed one (call before start()).
 void dieWithTest(QProcess& process);
 
+// The environment of a Qt program of ours shown on the private X server `display` (":N"): the xcb
+// platform, `home` as its home and runtime folder, and no session bus.
+QProcessEnvironment xcbProgramEnvironment(const QString& display, const QString& home);
+
 }  // namespace testsupport

@@ -453,6 +453,33 @@ TEST_F(SwitcherX11Test, ClickingAnEntryActivatesThatApplicationAndTheServiceFoll
     service.stop();
 }
 
+// A program alone in a sandbox's process namespace gives its window process id 1: that window
+// coming forward is an application switch like any other.
+TEST_F(SwitcherX11Test, AWindowOfProcessOneIsFollowedWhenItComesForward) {
+    std::unique_ptr<ServiceProcess> mu(window({QStringLiteral("Mu"), QStringLiteral("--pid"), QStringLiteral("1")}));
+    ASSERT_TRUE(mu) << setUpError.toStdString();
+    uint32_t muWindow = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const auto x = platform::X11Clients::connect();
+        for (const auto& client : x ? x->clients(false) : std::vector<platform::X11Client>()) {
+            if (client.pid == 1) muWindow = client.window;
+        }
+        return muWindow != 0;
+    }));
+    platform::LinuxWorkspace workspace;
+    ASSERT_TRUE(workspace.activateApplication(beta->pid(), true));
+    ASSERT_TRUE(waitFor([&] { return activePid() == beta->pid(); }, this));
+    std::vector<qint64> activated;
+    const platform::AnyCancellable watching =
+        workspace.observeActivations([&](const RunningApplication& app) { activated.push_back(app.processIdentifier); });
+    const auto x = platform::X11Clients::connect();
+    ASSERT_TRUE(x && x->requestActivation(muWindow));
+    EXPECT_TRUE(waitFor([&] { return !activated.empty() && activated.back() == 1; }, this));
+
+    mu.reset();
+    EXPECT_TRUE(waitFor([&] { return workspace.runningApplications().size() == 4u; }, this));
+}
+
 TEST_F(SwitcherX11Test, OpeningAnApplicationWhoseWindowIsOpenActivatesItAndStartsNothing) {
     testsupport::FakeProcessLauncher launcher;
     platform::LinuxWorkspace workspace({}, launcher);

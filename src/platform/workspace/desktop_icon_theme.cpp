@@ -5,6 +5,7 @@
 #include "platform/process/child_process.h"
 #include "platform/runtime/dispatch.h"
 #include "platform/workspace/desktop_entries.h"
+#include "platform/workspace/icon_lookup.h"
 #include "platform/workspace/xsettings_watch.h"
 
 #include <QDir>
@@ -153,6 +154,8 @@ public:
         if (theme == QIcon::themeName()) return;
         QIcon::setThemeName(theme);
         if (changed_) changed_(theme);
+        // Icons found in the old theme are stale: whoever holds one hears of it as of a lookup's end.
+        IconLookup::shared().notifyListeners();
     }
     // `theme` when the worker that found it answers, unless the manager named another meanwhile.
     std::function<void(const QString&)> useLater() {

@@ -35,7 +35,7 @@ public:
     // setting, which takes running gsettings, follows from a worker. Until the returned handle is
     // cancelled, each theme the XSETTINGS manager names later (a new manager included) is taken
     // the same way, and an answer a worker gives after it names another is dropped. `changed`
-    // runs on the main thread after each change of QIcon's theme.
+    // runs on the main thread after each change of QIcon's theme, and then IconLookup's listeners.
     static AnyCancellable follow(Scheduler& scheduler, ProcessLauncher& launcher,
                                  std::function<void(const QString&)> changed, const Sources& sources = {});
 

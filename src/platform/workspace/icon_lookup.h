@@ -34,8 +34,8 @@ public:
 
     // `field`: an icon name, or an absolute file. Any thread; answers at once.
     Answer find(const QString& field);
-    // `listener` runs on a lookup's thread each time a lookup ended (or the folders changed), until
-    // the id is removed.
+    // `listener` runs on a lookup's thread each time a lookup ended (or the folders changed), and
+    // on the main thread when the icon theme changed, until the id is removed.
     int addListener(std::function<void()> listener);
     void removeListener(int id);
     // How many times find() answered pending on the calling thread: a caller that saw it grow

@@ -1,6 +1,7 @@
 // Another application for the switcher's X11 tests: top-level windows (one unless told) with the
 // hints real programs set, running until it is killed or the server goes away.
-// switcher_test_window NAME [--desktop ID] [--gtk-id ID] [--tool] [--skip-taskbar] [--no-pid] [--windows N]
+// switcher_test_window NAME [--desktop ID] [--gtk-id ID] [--tool] [--skip-taskbar] [--no-pid | --pid PID]
+//                      [--windows N]
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     bool tool = false;
     bool skipTaskbar = false;
     bool pid = true;
+    uint32_t claimed = static_cast<uint32_t>(getpid());
     int windows = 1;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--desktop") && i + 1 < argc) desktop = argv[++i];
@@ -38,6 +40,7 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--tool")) tool = true;
         else if (!std::strcmp(argv[i], "--skip-taskbar")) skipTaskbar = true;
         else if (!std::strcmp(argv[i], "--no-pid")) pid = false;
+        else if (!std::strcmp(argv[i], "--pid") && i + 1 < argc) claimed = static_cast<uint32_t>(std::atol(argv[++i]));
         else if (!std::strcmp(argv[i], "--windows") && i + 1 < argc) windows = std::atoi(argv[++i]);
     }
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -63,7 +66,7 @@ int main(int argc, char** argv) {
         // Accepts focus (ICCCM input hint).
         const uint32_t hints[9] = {1, 1, 0, 0, 0, 0, 0, 0, 0};
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, 9, hints);
-        if (pid) xcb_ewmh_set_wm_pid(&ew, w, static_cast<uint32_t>(getpid()));
+        if (pid) xcb_ewmh_set_wm_pid(&ew, w, claimed);
         if (!desktop.empty()) {
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(c, "_KDE_NET_WM_DESKTOP_FILE"), ew.UTF8_STRING, 8,
                                 desktop.size(), desktop.data());
