@@ -5,6 +5,7 @@
 #include "detection/icon_fixtures.h"
 #include "platform/files/child_file_read.h"
 #include "platform/files/local_reach.h"
+#include "platform/files/mount_table.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/icon_files.h"
 #include "platform/workspace/icon_folder_contents.h"
@@ -307,7 +308,9 @@ protected:
         QIcon::setThemeName(QStringLiteral("Under"));
         ASSERT_EQ(IconLookup::shared().find(name).state, IconLookup::State::missing);
         ASSERT_TRUE(mount.waitForStat());
+        const quint64 seen = platform::MountTable::changes();
         ASSERT_EQ(testsupport::runTool(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), point()}), 0);
+        ASSERT_TRUE(platform::MountTable::waitForChange(seen, 20s));
     }
 };
 

@@ -2,6 +2,7 @@
 #include "platform/workspace/desktop_entries_elsewhere.h"
 
 #include "core/app_icon_helper.h"
+#include "platform/files/mount_table.h"
 #include "platform/process/posix_process_launcher.h"
 #include "platform/workspace/linux_workspace.h"
 #include "support/service_fixtures.h"
@@ -158,9 +159,11 @@ TEST(DesktopEntries, EntriesOnAMountAreReadAnewOnceAnotherIsMountedThere) {
     };
     ASSERT_TRUE(resolved("org.example.Before"));
 
+    const quint64 seen = platform::MountTable::changes();
     ASSERT_EQ(testsupport::runTool(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), point}), 0);
     QUILLVEX_MOUNT_STUCK_FUSE(second, point);
     write(second->backingFolder() + "/applications/org.example.After.desktop", "[Desktop Entry]\nType=Application\nName=A\n");
+    ASSERT_TRUE(platform::MountTable::waitForChange(seen, 20s));
     EXPECT_TRUE(resolved("org.example.After"));
     EXPECT_FALSE(entries.resolve(QStringLiteral("org.example.Before")));
 }

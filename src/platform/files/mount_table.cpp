@@ -4,11 +4,16 @@
 #include <QList>
 #include <QSet>
 
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -101,25 +106,53 @@ struct Kept {
     int fd = -1;
     std::optional<MountTable> table;
     QByteArray text;  // the table's
-    bool stale = false;
-    quint64 changes = 0;
     quint64 foreignChanges = 0;
-
-    // Under `mutex`: whether it can be read, taking the kernel's word of a change.
-    bool heard() {
-        if (fd < 0) fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
-        pollfd changed{fd, POLLPRI, 0};
-        if (::poll(&changed, 1, 0) > 0 && (changed.revents & (POLLPRI | POLLERR))) {
-            stale = true;
-            ++changes;
-        }
-        return true;
-    }
 };
 
 Kept& kept() {
     static Kept& instance = *new Kept;
+    return instance;
+}
+
+// Hears of each change of this process's mount table on a thread of its own, from the first ask
+// on, through a descriptor of its own (of the shorter list of mounts, which tells of the same
+// changes): each open file is told of a change apart, so the table's reader hears of it too.
+// Never destroyed: the thread waits for as long as the process runs.
+struct Watch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<quint64> count{0};
+
+    Watch() {
+        // Opened before the first ask is answered: every change after it is heard.
+        const int fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        try {
+            std::thread([this, fd] { listen(fd); }).detach();
+        } catch (const std::system_error&) {
+            ::close(fd);
+        }
+    }
+
+    void listen(int fd) {
+        pthread_setname_np(pthread_self(), "mount-watch");
+        for (;;) {
+            pollfd table{fd, POLLPRI, 0};
+            const int ready = ::poll(&table, 1, -1);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready < 0 || (table.revents & POLLNVAL)) return;
+            if (!(table.revents & (POLLPRI | POLLERR))) continue;
+            {
+                std::lock_guard lock(mutex);
+                ++count;
+            }
+            changed.notify_all();
+        }
+    }
+};
+
+Watch& watch() {
+    static Watch& instance = *new Watch;
     return instance;
 }
 
@@ -128,8 +161,10 @@ Kept& kept() {
 MountTable MountTable::current() {
     Kept& k = kept();
     std::lock_guard lock(k.mutex);
-    if (!k.heard()) return MountTable(QByteArray());
-    if (!k.table || k.stale) {
+    if (k.fd < 0) k.fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (k.fd < 0) return MountTable(QByteArray());
+    pollfd changed{k.fd, POLLPRI, 0};
+    if (!k.table || (::poll(&changed, 1, 0) > 0 && (changed.revents & (POLLPRI | POLLERR)))) {
         QByteArray text = mountInfoAt(k.fd);
         MountTable read(text);
         // A gone mount's id is given to the next: a table the kernel told of a change in that
@@ -138,16 +173,16 @@ MountTable MountTable::current() {
         read.foreignChanges_ = k.foreignChanges;
         k.table = std::move(read);
         k.text = std::move(text);
-        k.stale = false;
     }
     return *k.table;
 }
 
-quint64 MountTable::changes() {
-    Kept& k = kept();
-    std::lock_guard lock(k.mutex);
-    k.heard();
-    return k.changes;
+quint64 MountTable::changes() { return watch().count.load(std::memory_order_acquire); }
+
+bool MountTable::waitForChange(quint64 seen, std::chrono::milliseconds timeout) {
+    Watch& w = watch();
+    std::unique_lock lock(w.mutex);
+    return w.changed.wait_for(lock, timeout, [&w, seen] { return w.count > seen; });
 }
 
 MountTable::MountTable(const QByteArray& mountInfo) {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -34,9 +35,11 @@ public:
     // given as text.
     quint64 foreignChanges() const { return foreignChanges_; }
 
-    // How many times the kernel told of a change of this process's mount table since it was first
-    // asked: one look at the table kept open, which is not read.
+    // How many times this process's mount table changed since it was first asked, as a thread of
+    // its own hears from the kernel: asking costs one read of memory, for every notification.
     static quint64 changes();
+    // Tests: waits until changes() passes `seen`.
+    static bool waitForChange(quint64 seen, std::chrono::milliseconds timeout);
 
 private:
     struct Parsed;

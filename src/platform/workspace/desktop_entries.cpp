@@ -189,10 +189,9 @@ DesktopEntries::Stamps DesktopEntries::directoryStamps(const QString& root) {
                                       : QDateTime());
     }
     // Entries read elsewhere come when a child's read ends; a mount or unmount may bring or take
-    // any folder's.
-    stamps.emplace_back(QString(),
-                        QDateTime::fromMSecsSinceEpoch(qint64(EntriesElsewhere::shared().generation()), Qt::UTC));
-    stamps.emplace_back(QString(), QDateTime::fromMSecsSinceEpoch(qint64(MountTable::changes()), Qt::UTC));
+    // any folder's. Both only grow: their sum changes with either.
+    const quint64 elsewhere = EntriesElsewhere::shared().generation() + MountTable::changes();
+    stamps.emplace_back(QString(), QDateTime::fromMSecsSinceEpoch(qint64(elsewhere), Qt::UTC));
     return stamps;
 }
 

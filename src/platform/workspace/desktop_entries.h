@@ -49,7 +49,7 @@ public:
     // The data folders, most important first: $XDG_DATA_HOME, then $XDG_DATA_DIRS.
     static QStringList dataDirectories();
     // Each applications folder with its last change (one on another file system goes unseen), and
-    // last stamps of the entries read elsewhere and of the mount table: equal stamps mean no entry
+    // last a stamp of the entries read elsewhere and of the mount table: equal stamps mean no entry
     // was added, removed or renamed at their top level since.
     using Stamps = std::vector<std::pair<QString, QDateTime>>;
     static Stamps directoryStamps(const QString& root = QStringLiteral("/"));
