@@ -3,6 +3,9 @@
 // that never hold up their caller, even on a file system that never answers.
 
 #include "detection/icon_fixtures.h"
+#include "platform/files/child_file_read.h"
+#include "platform/files/local_reach.h"
+#include "platform/files/mount_table.h"
 #include "platform/workspace/desktop_entries.h"
 #include "platform/workspace/icon_files.h"
 #include "platform/workspace/icon_folder_contents.h"
@@ -302,6 +305,72 @@ TEST_F(IconThemeLookupTest, AThemeFolderThatNeverAnswersHoldsUpNoCallerAndLookup
     IconLookup::shared().removeListener(listener);
     ASSERT_TRUE(IconLookup::shared().waitUntilIdle(20s));
     EXPECT_EQ(IconLookup::shared().find(QStringLiteral("app-a")).state, IconLookup::State::found);
+}
+
+// The theme "Under", whose folders below Under/mount lie on a FUSE mount there that stops
+// answering once a child looks into "hung".
+class MountGoneLookupTest : public IconThemeLookupTest {
+protected:
+    QString point() const { return icons() + QStringLiteral("/Under/mount"); }
+    // The theme's folders are listed in `folders`; `name` is asked while a child is stuck there,
+    // then the mount is unmounted (lazily: the child still holds it).
+    void askThenUnmount(const QByteArray& folders, const QString& name, testsupport::StuckFuseMount& mount) {
+        index(QStringLiteral("Under"), "[Icon Theme]\nName=Under\n" + folders);
+        QIcon::setThemeName(QStringLiteral("Under"));
+        ASSERT_EQ(IconLookup::shared().find(name).state, IconLookup::State::missing);
+        ASSERT_TRUE(mount.waitForStat());
+        const quint64 seen = platform::MountTable::changes();
+        ASSERT_EQ(testsupport::runTool(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), point()}), 0);
+        ASSERT_TRUE(platform::MountTable::waitForChange(seen, 20s));
+    }
+};
+
+// A size folder then holding icons: a name asked before and one never asked are found, in the
+// folder itself, no more by a child.
+TEST_F(MountGoneLookupTest, ASizeFolderWhoseStuckMountWentHasItsIconsFound) {
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount, point());
+    ASSERT_NO_FATAL_FAILURE(askThenUnmount("Directories=mount/hung/apps\n\n[mount/hung/apps]\nSize=128\nType=Fixed\n",
+                                           QStringLiteral("app-before"), *mount));
+    for (const char* name : {"app-before", "app-never-asked"})
+        put(QStringLiteral("icons/Under/mount/hung/apps/%1.png").arg(QLatin1String(name)), png(Qt::red, 128));
+    const int reads = platform::IconFolderContents::folderReads();
+    for (const char* name : {"app-before", "app-never-asked"})
+        EXPECT_EQ(IconLookup::shared().find(QString::fromLatin1(name)).state, IconLookup::State::found) << name;
+    EXPECT_GT(platform::IconFolderContents::folderReads(), reads) << "the folders were not looked into here anew";
+}
+
+// Folders whose child did not answer are asked again once another file system is mounted there.
+TEST_F(MountGoneLookupTest, FoldersWhoseChildDidNotAnswerAreAskedAgainOnceAnotherFileSystemIsMountedThere) {
+    std::unique_ptr<testsupport::StuckFuseMount> stopped, remounted;
+    QUILLVEX_MOUNT_STUCK_FUSE(stopped, point());
+    // The child looks into the nearest size first: the answering folder, then the hung one.
+    ASSERT_NO_FATAL_FAILURE(askThenUnmount("Directories=mount/mirror/apps,mount/hung/apps\n\n[mount/mirror/apps]\nSize=128\n"
+                                           "Type=Fixed\n\n[mount/hung/apps]\nSize=64\nType=Fixed\n",
+                                           QStringLiteral("app-remote"), *stopped));
+    QUILLVEX_MOUNT_STUCK_FUSE(remounted, point());
+    ASSERT_TRUE(testsupport::writeFile(remounted->backingFolder() + QStringLiteral("/apps/app-remote.png"), png(Qt::red, 128)));
+    EXPECT_EQ(IconLookup::shared().find(QStringLiteral("app-remote")).state, IconLookup::State::found);
+}
+
+// The kernel's views hold no icons nor entries: a folder leading into one is not looked into, here
+// or by a child.
+TEST(KernelViews, AFolderLeadingIntoOneHoldsNothing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc"), dir.filePath(QStringLiteral("applications"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/sys/class"), dir.filePath(QStringLiteral("icons"))));
+    EXPECT_TRUE(platform::DesktopEntries::folderNames(dir.filePath(QStringLiteral("applications"))).isEmpty());
+    platform::IconFolderContents contents;
+    const platform::LocalReach reach;
+    for (const char* folder : {"/proc", "/sys/class"})
+        EXPECT_FALSE(contents.folder(folder, reach)->exists()) << folder;
+    EXPECT_FALSE(contents.folder(QFile::encodeName(dir.filePath(QStringLiteral("icons"))).toStdString(), reach)->exists());
+    // A child told of a place elsewhere that leads there lists nothing (/proc holds a "status" of
+    // each process and thread).
+    const auto listed = platform::filesInChild({QFile::encodeName(dir.filePath(QStringLiteral("applications")))}, "status",
+                                               64 * 1024, 1024 * 1024, std::chrono::steady_clock::now() + 20s);
+    ASSERT_TRUE(listed);
+    EXPECT_TRUE(listed->empty());
 }
 
 }  // namespace

@@ -51,6 +51,23 @@ TEST(MountTable, OnlyPathsWhoseEveryMountIsOfALocalTypeAreLocal) {
     EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw shared:1\n"));
 }
 
+// The kernel's views hold nothing, nor does an automount point until something is mounted on it.
+TEST(MountTable, PathsOnTheKernelsViewsOrUnderAnUncoveredAutomountAreVirtual) {
+    const QByteArray table =
+        "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+        "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
+        "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+        "31 23 0:28 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw\n"
+        "50 27 0:50 / /home rw,relatime - autofs auto.home rw\n"
+        "51 50 0:51 / /home/alice rw,relatime - nfs4 server:/alice rw\n";
+    const platform::MountTable mounts(table);
+    for (const char* path : {"/proc", "/proc/self/status", "/sys/fs/cgroup/cpu", "/home/bob/.local", "/home"})
+        EXPECT_TRUE(mounts.isVirtual(path)) << path;
+    for (const char* path : {"/", "/usr/share/icons", "/home/alice/.local/share", "/processes"})
+        EXPECT_FALSE(mounts.isVirtual(path)) << path;
+    EXPECT_FALSE(mounts.isLocal("/home/alice/.local/share")) << "a child still reads a share mounted there";
+}
+
 // Asked for every file another program names: the table is kept open to hear of mounts, one
 // descriptor however often it is asked, and a file system mounted since it was read counts.
 TEST(MountTable, ThisProcesssOwnTableKeepsOneDescriptorAndHearsOfEachMount) {

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -45,9 +47,17 @@ void usePrivateHome(const QString& root) {
     if (qEnvironmentVariableIsEmpty("LSAN_OPTIONS")) qputenv("LSAN_OPTIONS", QUILLVEX_LSAN_OPTIONS);
 }
 
+// Every test process mounts in a namespace of its own, where the machine lets it: a FUSE mount
+// another test makes or takes down meanwhile is no change of this one's mount table, which icon
+// and entry lookups follow. Before any thread starts: a namespace is a thread's own.
+void usePrivateMounts() {
+    if (::unshare(CLONE_NEWNS) == 0) ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    usePrivateMounts();
     // Tests never need a display; CTest sets this too, but a hand-run binary should work as well.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A death test's child runs this binary again: it keeps the folders of the run that started it.

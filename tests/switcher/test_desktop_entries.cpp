@@ -2,6 +2,7 @@
 #include "platform/workspace/desktop_entries_elsewhere.h"
 
 #include "core/app_icon_helper.h"
+#include "platform/files/mount_table.h"
 #include "platform/process/posix_process_launcher.h"
 #include "platform/workspace/linux_workspace.h"
 #include "support/service_fixtures.h"
@@ -197,6 +198,34 @@ TEST(DesktopEntries, FoldersOnAnotherFileSystemAreReadByAChildAndOneThatNeverAns
         ASSERT_TRUE(entry) << id;
         EXPECT_EQ(platform::DesktopEntries::parse(entry->path, QString())->name, entry->name) << id;
     }
+}
+
+// Entries read by a child on a mount are read anew once another file system is mounted there.
+TEST(DesktopEntries, EntriesOnAMountAreReadAnewOnceAnotherIsMountedThere) {
+    QTemporaryDir home, folder;
+    const QString point = folder.filePath(QStringLiteral("share"));
+    std::unique_ptr<testsupport::StuckFuseMount> first, second;
+    QUILLVEX_MOUNT_STUCK_FUSE(first, point);
+    write(first->backingFolder() + "/applications/org.example.Before.desktop", "[Desktop Entry]\nType=Application\nName=B\n");
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", home.path().toUtf8());
+    env.set("XDG_DATA_DIRS", QFile::encodeName(first->answeringFolder()));
+    platform::DesktopEntries entries;
+    // The first ask begins the child's read.
+    const auto resolved = [&entries](const char* id) {
+        entries.resolve(QString::fromLatin1(id));
+        EXPECT_TRUE(platform::EntriesElsewhere::shared().waitUntilIdle(20s));
+        return entries.resolve(QString::fromLatin1(id)).has_value();
+    };
+    ASSERT_TRUE(resolved("org.example.Before"));
+
+    const quint64 seen = platform::MountTable::changes();
+    ASSERT_EQ(testsupport::runTool(QStringLiteral("fusermount"), {QStringLiteral("-u"), QStringLiteral("-z"), point}), 0);
+    QUILLVEX_MOUNT_STUCK_FUSE(second, point);
+    write(second->backingFolder() + "/applications/org.example.After.desktop", "[Desktop Entry]\nType=Application\nName=A\n");
+    ASSERT_TRUE(platform::MountTable::waitForChange(seen, 20s));
+    EXPECT_TRUE(resolved("org.example.After"));
+    EXPECT_FALSE(entries.resolve(QStringLiteral("org.example.Before")));
 }
 
 TEST(DesktopEntries, ApplicationsResolveToTheirEntryIconAndLaunch) {

@@ -1,5 +1,7 @@
 #include "platform/files/child_file_read.h"
 
+#include "platform/files/mount_table.h"
+
 #include <algorithm>
 #include <cstring>
 #include <chrono>
@@ -133,11 +135,27 @@ constexpr int kMaxListingDepth = 8;
 
 bool writeWord(uint32_t word) { return writeAll(reinterpret_cast<const char*>(&word), sizeof word); }
 
-// Writes the file open at `fd` as a record, unless it is no regular file; false once the output is gone.
-bool writeFileRecord(uint32_t root, const char* relative, size_t length, int fd, qint64 maxBytes) {
+struct ChildListing {
+    uint32_t root = 0;
+    const char* suffix = "";
+    size_t suffixLength = 0;
+    qint64 maxFileBytes = 0;
+    // The kernel's views (see MountTable::isVirtual), by device: nothing there is listed or read.
+    const dev_t* views = nullptr;
+    size_t viewCount = 0;
+    char relative[4096] = {};
+
+    bool inView(const struct stat& info) const {
+        return std::find(views, views + viewCount, info.st_dev) != views + viewCount;
+    }
+};
+
+// Writes the file open at `fd` as a record, unless it is no regular file or lies on a kernel's
+// view; false once the output is gone.
+bool writeFileRecord(const ChildListing& listing, const char* relative, size_t length, int fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
-    if (!writeWord(root) || !writeWord(static_cast<uint32_t>(length)) || !writeAll(relative, static_cast<ssize_t>(length)))
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || listing.inView(info)) return true;
+    if (!writeWord(listing.root) || !writeWord(static_cast<uint32_t>(length)) || !writeAll(relative, static_cast<ssize_t>(length)))
         return false;
     char buffer[16384];
     qint64 total = 0;
@@ -146,7 +164,7 @@ bool writeFileRecord(uint32_t root, const char* relative, size_t length, int fd,
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return writeWord(n == 0 && total > 0 ? 0 : kLeftOut);
         total += n;
-        if (total > maxBytes) return writeWord(kLeftOut);
+        if (total > listing.maxFileBytes) return writeWord(kLeftOut);
         if (!writeWord(static_cast<uint32_t>(n)) || !writeAll(buffer, n)) return false;
     }
 }
@@ -154,14 +172,6 @@ bool writeFileRecord(uint32_t root, const char* relative, size_t length, int fd,
 bool endsWith(const char* text, size_t length, const char* suffix, size_t suffixLength) {
     return length >= suffixLength && std::memcmp(text + length - suffixLength, suffix, suffixLength) == 0;
 }
-
-struct ChildListing {
-    uint32_t root = 0;
-    const char* suffix = "";
-    size_t suffixLength = 0;
-    qint64 maxFileBytes = 0;
-    char relative[4096] = {};
-};
 
 // Writes a record for each file of the listing's kind in the folder open at `folder` and its
 // subfolders; `length`: of the folder's own relative path. False once the output is gone.
@@ -189,14 +199,16 @@ bool listInChild(ChildListing& listing, int folder, size_t length, int depth) {
             if (type == DT_DIR && depth < kMaxListingDepth) {
                 const int sub = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (sub < 0) continue;
+                struct stat info {};
                 listing.relative[length + nameLength] = '/';
-                written = listInChild(listing, sub, length + nameLength + 1, depth + 1);
+                if (::fstat(sub, &info) == 0 && !listing.inView(info))
+                    written = listInChild(listing, sub, length + nameLength + 1, depth + 1);
                 ::close(sub);
             } else if ((type == DT_REG || type == DT_LNK) &&
                        endsWith(name, nameLength, listing.suffix, listing.suffixLength)) {
                 const int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
                 if (fd < 0) continue;
-                written = writeFileRecord(listing.root, listing.relative, length + nameLength, fd, listing.maxFileBytes);
+                written = writeFileRecord(listing, listing.relative, length + nameLength, fd);
                 ::close(fd);
             }
             if (!written) return false;
@@ -204,21 +216,25 @@ bool listInChild(ChildListing& listing, int folder, size_t length, int depth) {
     }
 }
 
-[[noreturn]] void listRootsInChild(const std::vector<QByteArray>& roots, const char* suffix, qint64 maxFileBytes) {
+[[noreturn]] void listRootsInChild(const std::vector<QByteArray>& roots, const char* suffix, qint64 maxFileBytes,
+                                   const std::vector<dev_t>& views) {
     ChildListing listing;
     listing.suffix = suffix;
     listing.suffixLength = std::strlen(suffix);
     listing.maxFileBytes = maxFileBytes;
+    listing.views = views.data();
+    listing.viewCount = views.size();
     for (size_t i = 0; i < roots.size(); ++i) {
         const int fd = ::open(roots[i].constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd < 0) continue;
         struct stat info {};
         listing.root = static_cast<uint32_t>(i);
         bool written = true;
-        if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
-            written = listInChild(listing, fd, 0, 0);
-        else if (endsWith(roots[i].constData(), static_cast<size_t>(roots[i].size()), suffix, listing.suffixLength))
-            written = writeFileRecord(listing.root, "", 0, fd, maxFileBytes);
+        if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+            if (!listing.inView(info)) written = listInChild(listing, fd, 0, 0);
+        } else if (endsWith(roots[i].constData(), static_cast<size_t>(roots[i].size()), suffix, listing.suffixLength)) {
+            written = writeFileRecord(listing, "", 0, fd);
+        }
         ::close(fd);
         if (!written) ::_exit(1);
     }
@@ -334,8 +350,10 @@ std::optional<QByteArray> readRegularFileInChild(const QByteArray& path, qint64 
 std::optional<std::vector<ChildFile>> filesInChild(const std::vector<QByteArray>& roots, const char* suffix,
                                                    qint64 maxFileBytes, qint64 maxTotalBytes, Clock::time_point deadline,
                                                    const FileReadCanceller* canceller) {
+    // The child cannot ask the mount table: it is told the views' devices.
+    const std::vector<dev_t> views = MountTable::current().virtualDevices();
     const std::optional<QByteArray> bytes = runInChild(maxTotalBytes, deadline, canceller, [&] {
-        listRootsInChild(roots, suffix, maxFileBytes);
+        listRootsInChild(roots, suffix, maxFileBytes, views);
     });
     if (!bytes) return std::nullopt;
     std::vector<ChildFile> files;

@@ -66,7 +66,8 @@ struct ChildFile {
 // that is such a file itself, looked at and read by a child process on the terms of
 // readRegularFileInChild: none when the child did not answer by the deadline (or had no place),
 // or wrote more than `maxTotalBytes`. Empty files and files of more than `maxFileBytes` are left
-// out.
+// out, and so is everything on the kernel's views (see MountTable::isVirtual), which the child
+// does not even list.
 std::optional<std::vector<ChildFile>> filesInChild(const std::vector<QByteArray>& roots, const char* suffix,
                                                    qint64 maxFileBytes, qint64 maxTotalBytes,
                                                    std::chrono::steady_clock::time_point deadline,

@@ -92,7 +92,13 @@ int LocalReach::open(const QByteArray& path, int flags, QByteArray* reached) con
         errno = EXDEV;
         return -1;
     }
+    // The kernel's views hold nothing: not even a walk into them begins.
+    const auto nothing = [] {
+        errno = ENOENT;
+        return -1;
+    };
     // Where no link lies on the way, the mount table alone tells where each step lies.
+    if (plain(path) && mounts_.isVirtual(path)) return nothing();
     if (plain(path) && mounts_.isLocal(path)) {
         const int fd = openWithoutLinks(path, flags);
         if (fd >= 0 || errno != ELOOP) {
@@ -105,6 +111,7 @@ int LocalReach::open(const QByteArray& path, int flags, QByteArray* reached) con
         errno = EXDEV;
         return -1;
     }
+    if (mounts_.isVirtual(*way)) return nothing();
     const int fd = openWithoutLinks(*way, flags);
     if (reached) *reached = *way;
     // A link that came since: left alone.

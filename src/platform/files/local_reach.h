@@ -34,8 +34,9 @@ public:
 
     // Opens `path` (absolute) with `flags` (O_NOFOLLOW: a link at its end is opened itself, which
     // takes O_PATH), reaching it as resolved() does and opening no link on the way. -1 with errno
-    // EXDEV when the way leads onto another file system (nothing there was looked at), else with
-    // the open's own error. `reached`: the path opened, every link on the way followed.
+    // EXDEV when the way leads onto another file system (nothing there was looked at), ENOENT when
+    // it leads into one of the kernel's views (see MountTable::isVirtual: they hold nothing), else
+    // with the open's own error. `reached`: the path opened, every link on the way followed.
     int open(const QByteArray& path, int flags, QByteArray* reached = nullptr) const;
     // The status of what `path` names (`followLast`: a link at its end followed), reached as open()
     // reaches it; errno EXDEV where that lies elsewhere.

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -19,15 +22,29 @@ public:
     // own (a disk, memory, /proc): false for network and FUSE file systems, whose reads may never
     // return, and for any type not known to be local.
     bool isLocal(const QByteArray& path) const;
+    // Whether `path` lies on one of the kernel's own views (proc, sysfs, cgroup, debugfs and the
+    // like), or under an automount point nothing is mounted on yet: no application's file lies
+    // there, and a walk through one may take seconds (or mount a server's share).
+    bool isVirtual(const QByteArray& path) const;
     // The mount points strictly under the folder `path` whose file systems are not local.
     std::vector<QByteArray> foreignInside(const QByteArray& path) const;
+    // The devices of the places isVirtual() tells of, for a child process to tell them by.
+    const std::vector<dev_t>& virtualDevices() const;
+    // Grows with each change this process saw of its mounts that are not local (one came, went or
+    // was mounted anew): what was learned of places on them holds while it stays. 0 for a table
+    // given as text.
+    quint64 foreignChanges() const { return foreignChanges_; }
+
+    // How many times this process's mount table changed since it was first asked, as a thread of
+    // its own hears from the kernel: asking costs one read of memory, for every notification.
+    static quint64 changes();
+    // Tests: waits until changes() passes `seen`.
+    static bool waitForChange(quint64 seen, std::chrono::milliseconds timeout);
 
 private:
-    struct Mount {
-        QByteArray point;
-        bool local = false;  // false too for a line that cannot be read: nothing under it is trusted
-    };
-    std::shared_ptr<const std::vector<Mount>> mounts_;
+    struct Parsed;
+    std::shared_ptr<const Parsed> parsed_;
+    quint64 foreignChanges_ = 0;
 };
 
 // Whether every file system on the way to the absolute, cleaned `path` is one of this machine's

@@ -65,8 +65,8 @@ void readHere(const LocalReach& reach, int fd, const QByteArray& reached, const 
               std::vector<QByteArray>* elsewhere) {
     forEachEntry(fd, [&](const char* name, unsigned char type) {
         const QByteArray here = reached + '/' + name;
-        // A mount point of another file system is not even looked at.
-        if (!reach.mounts().isLocal(here)) return true;
+        // A mount point of another file system, or of a kernel's view, is not even looked at.
+        if (!reach.mounts().isLocal(here) || reach.mounts().isVirtual(here)) return true;
         if (type == DT_UNKNOWN) {
             struct stat info {};
             if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return true;
@@ -188,9 +188,10 @@ DesktopEntries::Stamps DesktopEntries::directoryStamps(const QString& root) {
                                                                         Qt::UTC)
                                       : QDateTime());
     }
-    // Entries read elsewhere come when a child's read ends.
-    stamps.emplace_back(QString(),
-                        QDateTime::fromMSecsSinceEpoch(qint64(EntriesElsewhere::shared().generation()), Qt::UTC));
+    // Entries read elsewhere come when a child's read ends; a mount or unmount may bring or take
+    // any folder's. Both only grow: their sum changes with either.
+    const quint64 elsewhere = EntriesElsewhere::shared().generation() + MountTable::changes();
+    stamps.emplace_back(QString(), QDateTime::fromMSecsSinceEpoch(qint64(elsewhere), Qt::UTC));
     return stamps;
 }
 

@@ -30,7 +30,8 @@ struct DesktopEntry {
 // folders changed. An earlier folder hides a later entry with the same id. Folders and files are
 // looked at here only where they lie on this machine's own file systems (see LocalReach); those on
 // a network or FUSE file system, or behind a link that leads onto one, are read by a child process
-// off the caller's thread (see EntriesElsewhere), and join the entries once it has read them.
+// off the caller's thread (see EntriesElsewhere), and join the entries once it has read them. The
+// kernel's views (/proc, /sys and the like) hold none: nothing there is looked at.
 class DesktopEntries {
 public:
     // A window's entry: by its desktop hint, then the entry whose id, else whose StartupWMClass,
@@ -48,8 +49,8 @@ public:
     // The data folders, most important first: $XDG_DATA_HOME, then $XDG_DATA_DIRS.
     static QStringList dataDirectories();
     // Each applications folder with its last change (one on another file system goes unseen), and
-    // last a stamp of the entries read elsewhere: equal stamps mean no entry was added, removed or
-    // renamed at their top level since.
+    // last a stamp of the entries read elsewhere and of the mount table: equal stamps mean no entry
+    // was added, removed or renamed at their top level since.
     using Stamps = std::vector<std::pair<QString, QDateTime>>;
     static Stamps directoryStamps(const QString& root = QStringLiteral("/"));
     // Whether a later change is sure to change these stamps: none was made in the last moments.

@@ -1,6 +1,7 @@
 #include "platform/workspace/desktop_entries_elsewhere.h"
 
 #include "platform/files/child_file_read.h"
+#include "platform/files/mount_table.h"
 #include "platform/workspace/icon_lookup.h"
 
 #include <QDir>
@@ -42,13 +43,14 @@ QByteArray clean(const QByteArray& path) { return QFile::encodeName(QDir::cleanP
 struct EntriesElsewhere::State {
     std::mutex mutex;
     std::condition_variable idle;
-    // By set of places, once read: none when the child did not answer.
-    std::map<QByteArray, std::optional<Found>> done;
+    // By set of places, once read, with the mounts elsewhere the read saw (see
+    // MountTable::foreignChanges): none when the child did not answer.
+    std::map<QByteArray, std::pair<quint64, std::optional<Found>>> done;
     std::set<QByteArray> reading;
     std::map<QByteArray, QByteArray> byPath;
     quint64 generation = 0;
 
-    void read(const QByteArray& key, const std::vector<QByteArray>& places) {
+    void read(const QByteArray& key, const std::vector<QByteArray>& places, quint64 mounts) {
         pthread_setname_np(pthread_self(), "entries-elsewhere");
         std::optional<std::vector<ChildFile>> files =
             filesInChild(places, ".desktop", kMaxEntryBytes, kMaxListingBytes,
@@ -64,7 +66,7 @@ struct EntriesElsewhere::State {
                     (*found)[file.root].push_back({std::move(file.relative), std::move(file.bytes)});
                 }
             }
-            done[key] = std::move(found);
+            done[key] = {mounts, std::move(found)};
             reading.erase(key);
             ++generation;
         }
@@ -86,20 +88,23 @@ std::optional<std::vector<std::vector<EntriesElsewhere::File>>> EntriesElsewhere
     const std::vector<QByteArray>& places) {
     if (places.empty()) return Found{};
     const QByteArray key = keyOf(places);
+    const quint64 mounts = MountTable::current().foreignChanges();
     State& s = *state_;
     std::lock_guard lock(s.mutex);
-    if (const auto hit = s.done.find(key); hit != s.done.end()) {
-        if (hit->second) return hit->second;
-        return std::nullopt;
+    const auto hit = s.done.find(key);
+    const bool known = hit != s.done.end();
+    // A read stands until the next ends; one made before a mount elsewhere came or went is made
+    // anew (a place that did not answer is asked again).
+    if ((!known || hit->second.first != mounts) && s.reading.insert(key).second) {
+        // The caller that begins the first read waits for it as for an icon; later ones go on without it.
+        if (!known) IconLookup::notePending();
+        try {
+            std::thread([state = state_, key, places, mounts] { state->read(key, places, mounts); }).detach();
+        } catch (const std::system_error&) {
+            s.reading.erase(key);  // asked again next time
+        }
     }
-    if (!s.reading.insert(key).second) return std::nullopt;
-    // The caller that begins it waits for it as for an icon; later ones go on without it.
-    IconLookup::notePending();
-    try {
-        std::thread([state = state_, key, places] { state->read(key, places); }).detach();
-    } catch (const std::system_error&) {
-        s.reading.erase(key);  // asked again next time
-    }
+    if (known) return hit->second.second;
     return std::nullopt;
 }
 

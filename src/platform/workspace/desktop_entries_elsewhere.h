@@ -12,8 +12,9 @@ namespace platform {
 // Application entries this process may not look at itself: in a folder on a network or FUSE file
 // system, or behind a link that leads onto one, where an answer may never come. A child process
 // lists and reads them, on a thread of its own, once for each set of places (their later changes
-// go unseen); a set whose child did not answer within a few seconds is not asked again, so a file
-// system that stopped costs one child left behind. Process-wide; any thread.
+// go unseen until a mount that is not local comes or goes, when they are read anew, the last read
+// standing meanwhile); a set whose child did not answer within a few seconds is not asked again
+// until then, so a file system that stopped costs one child left behind. Process-wide; any thread.
 class EntriesElsewhere {
 public:
     static EntriesElsewhere& shared();

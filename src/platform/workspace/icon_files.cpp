@@ -63,32 +63,55 @@ public:
         const auto [it, added] = memo_.try_emplace(path);
         if (added) {
             const QByteArray clean = QFile::encodeName(QDir::cleanPath(path));
-            if (clean.startsWith('/') && canOpenWithoutLinks() && here_.mounts().isLocal(clean))
+            const MountTable& mounts = here_.mounts();
+            // A kernel's view is reached here, where opening it fails at once: no child looks there.
+            if (clean.startsWith('/') && canOpenWithoutLinks() && mounts.isVirtual(clean))
+                it->second = clean;
+            else if (clean.startsWith('/') && canOpenWithoutLinks() && mounts.isLocal(clean))
                 it->second = here_.resolved(clean);
         }
         return it->second;
     }
     const LocalReach& here() const { return here_; }
+    // Which mounts elsewhere the lookup sees (see MountTable::foreignChanges).
+    quint64 mountsElsewhere() const { return here_.mounts().foreignChanges(); }
 
 private:
     LocalReach here_;
     std::map<QString, std::optional<QByteArray>> memo_;
 };
 
-// Folders on another file system whose child did not answer: not asked again, so that a file
-// system that stopped costs one child left behind, not one per lookup.
-// Never destroyed, as none of these statics: a lookup may still wait while the process ends.
-std::mutex unansweringMutex;
-std::set<QString>& unanswering = *new std::set<QString>;
+// What was learned of places on another file system, by path: it holds while the mounts there
+// stay as they were when the lookup that learned it began (one that came or went may answer now,
+// or hold other files). Never destroyed, as none of these statics: a lookup may still wait while
+// the process ends.
+template <typename Value>
+class LearnedElsewhere {
+public:
+    std::optional<Value> find(const QString& path, const Reach& reach) {
+        std::lock_guard lock(mutex_);
+        const auto hit = learned_.find(path);
+        if (hit == learned_.end() || hit->second.first != reach.mountsElsewhere()) return std::nullopt;
+        return hit->second.second;
+    }
+    void learn(const QString& path, const Reach& reach, Value value) {
+        std::lock_guard lock(mutex_);
+        learned_.insert_or_assign(path, std::pair(reach.mountsElsewhere(), std::move(value)));
+    }
 
-// Indexes on another file system, by path (none: not there, or no answer).
-std::mutex remoteMutex;
-std::map<QString, SharedIndex>& remote = *new std::map<QString, SharedIndex>;
+private:
+    std::mutex mutex_;
+    std::map<QString, std::pair<quint64, Value>> learned_;
+};
 
-bool indexedElsewhere(const QString& index) {
-    std::lock_guard lock(remoteMutex);
-    const auto hit = remote.find(index);
-    return hit != remote.end() && hit->second;
+// Folders whose child did not answer: not asked again, so that a file system that stopped costs
+// one child left behind, not one per lookup.
+LearnedElsewhere<bool>& unanswering = *new LearnedElsewhere<bool>;
+// Indexes, by path (none: not there, or no answer).
+LearnedElsewhere<SharedIndex>& remote = *new LearnedElsewhere<SharedIndex>;
+
+bool indexedElsewhere(const QString& index, const Reach& reach) {
+    return remote.find(index, reach).value_or(nullptr) != nullptr;
 }
 
 std::chrono::steady_clock::time_point childDeadline() {
@@ -113,23 +136,16 @@ SharedIndex themeIndex(const QString& theme, const QStringList& bases, Reach& re
         errno = 0;
         const std::optional<struct stat> info = root ? reach.here().status(*root + "/index.theme") : std::nullopt;
         if (!root || (!info && errno == EXDEV)) {
-            {
-                std::lock_guard lock(remoteMutex);
-                if (const auto hit = remote.find(path); hit != remote.end()) {
-                    if (hit->second) return hit->second;
-                    continue;
-                }
+            if (const std::optional<SharedIndex> known = remote.find(path, reach)) {
+                if (*known) return *known;
+                continue;
             }
-            {
-                std::lock_guard lock(unansweringMutex);
-                if (unanswering.count(base)) continue;
-            }
+            if (unanswering.find(base, reach).has_value()) continue;
             // Whether it is there, apart from whether it can be read: a base that does not answer
             // is not asked again.
             const std::optional<ChildProbe> there = firstFileInChild({QFile::encodeName(path)}, childDeadline());
             if (!there) {
-                std::lock_guard lock(unansweringMutex);
-                unanswering.insert(base);
+                unanswering.learn(base, reach, true);
                 continue;
             }
             std::optional<QByteArray> bytes;
@@ -138,8 +154,7 @@ SharedIndex themeIndex(const QString& theme, const QStringList& bases, Reach& re
                 bytes = readRegularFile(path, kMaxIndexBytes, nullptr, childDeadline());
             }
             SharedIndex index = parsed(bytes);
-            std::lock_guard lock(remoteMutex);
-            remote[path] = index;
+            remote.learn(path, reach, index);
             if (index) return index;
             continue;
         }
@@ -188,18 +203,15 @@ struct Candidate {
 
 // The first of `candidates` that is a file or a link, looked at by one child; folders that did not
 // answer before are left out.
-std::optional<Candidate> firstFileElsewhere(std::vector<Candidate> candidates) {
-    {
-        std::lock_guard lock(unansweringMutex);
-        std::erase_if(candidates, [](const Candidate& candidate) { return unanswering.count(candidate.folder) > 0; });
-    }
+std::optional<Candidate> firstFileElsewhere(std::vector<Candidate> candidates, const Reach& reach) {
+    std::erase_if(candidates,
+                  [&reach](const Candidate& candidate) { return unanswering.find(candidate.folder, reach).has_value(); });
     if (candidates.empty()) return std::nullopt;
     std::vector<QByteArray> paths;
     for (const Candidate& candidate : candidates) paths.push_back(candidate.path);
     const std::optional<ChildProbe> probe = firstFileInChild(paths, childDeadline());
     if (probe) return probe->index ? std::optional<Candidate>(candidates[*probe->index]) : std::nullopt;
-    std::lock_guard lock(unansweringMutex);
-    for (const Candidate& candidate : candidates) unanswering.insert(candidate.folder);
+    for (const Candidate& candidate : candidates) unanswering.learn(candidate.folder, reach, true);
     return std::nullopt;
 }
 
@@ -242,7 +254,7 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
         if (const std::optional<QByteArray> here = reach.local(root)) {
             if (contents.folder(here->toStdString(), reach.here())->exists())
                 roots.emplace_back(root + QLatin1Char('/'), here->toStdString() + '/');
-        } else if (indexedElsewhere(root + QStringLiteral("/index.theme"))) {
+        } else if (indexedElsewhere(root + QStringLiteral("/index.theme"), reach)) {
             rootsElsewhere << root;
         }
     }
@@ -288,7 +300,7 @@ std::optional<ThemedIconFile> findInTheme(const QString& theme, const ThemeIndex
             if (foldersElsewhere.count({folder, r})) add(roots[r].first + QFile::decodeName(folder->name), *folder);
         for (const QString& root : rootsElsewhere) add(root + QLatin1Char('/') + QFile::decodeName(folder->name), *folder);
     }
-    if (const std::optional<Candidate> found = firstFileElsewhere(std::move(candidates)))
+    if (const std::optional<Candidate> found = firstFileElsewhere(std::move(candidates), reach))
         return ThemedIconFile{QFile::decodeName(found->path), found->size};
     return std::nullopt;
 }
@@ -402,7 +414,7 @@ std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels, co
         for (const std::string& file : names)
             elsewhere.push_back({QFile::encodeName(folder) + '/' + QByteArray::fromStdString(file), folder, 0});
     }
-    if (const std::optional<Candidate> found = firstFileElsewhere(std::move(elsewhere)))
+    if (const std::optional<Candidate> found = firstFileElsewhere(std::move(elsewhere), reach))
         return ThemedIconFile{QFile::decodeName(found->path), 0};
     if (auto found = findUnindexed(whole, pixels, folders.dataDirectories, reach, contents)) return found;
     for (qsizetype dash = whole.lastIndexOf(QLatin1Char('-')); dash > 0; dash = whole.lastIndexOf(QLatin1Char('-'), dash - 1)) {

@@ -57,7 +57,9 @@ struct ThemedIconFile {
 // opened; a link is not followed), through `contents` when given (what earlier lookups read of
 // the folders, while they are unchanged); each theme's index.theme is read through
 // readRegularFile. A folder that lies on another file system, or a step to which does, is looked
-// into by a child, after the folders here. None when no folder holds the name.
+// into by a child, after the folders here (one whose child did not answer is asked again only
+// once a mount there came or went); one on the kernel's views holds nothing. None when no folder
+// holds the name.
 std::optional<ThemedIconFile> themedIconFile(const QString& name, int pixels = kIconLookupPixels,
                                              const IconFolders& folders = iconFolders(),
                                              IconFolderContents* contents = nullptr);

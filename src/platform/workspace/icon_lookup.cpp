@@ -1,5 +1,6 @@
 #include "platform/workspace/icon_lookup.h"
 
+#include "platform/files/mount_table.h"
 #include "platform/workspace/icon_files.h"
 #include "platform/workspace/icon_folder_contents.h"
 #include "platform/workspace/icon_folder_watch.h"
@@ -48,6 +49,7 @@ struct IconLookup::State_ {
     std::condition_variable idle;
     IconFolders folders;
     bool hasFolders = false;
+    quint64 mounts = 0;  // the mount table's changes the answers saw
     // Bumped whenever the answers are forgotten: a lookup begun before keeps its answer to itself.
     quint64 generation = 0;
     std::map<QString, std::optional<QImage>> answers;
@@ -79,6 +81,19 @@ struct IconLookup::State_ {
         answers.clear();
         contents = std::make_shared<IconFolderContents>();
         watch.reset();
+    }
+
+    // Under `mutex`: after a mount or unmount, where the folders lie and what they hold is learned
+    // anew, and every name that found nothing is looked up again; an icon found stays a good picture.
+    void forgetFoldersLocked(const std::shared_ptr<State_>& self) {
+        auto found = std::move(answers);
+        forgetLocked();
+        std::erase_if(found, [](const auto& answer) { return !answer.second; });
+        answers = std::move(found);
+        // Names it found may be all that is asked: the folders are watched anew now, not at a lookup.
+        watching = generation + 1;
+        queue.push_front(watchJob());
+        startThread(self);
     }
 
     // Under `mutex`: a thread for the queue: one waiting for work, else a new one while there are
@@ -183,12 +198,18 @@ IconLookup& IconLookup::shared() {
 IconLookup::Answer IconLookup::find(const QString& field) {
     if (field.isEmpty()) return {};
     const IconFolders folders = iconFolders();
+    // A mount or unmount changes what the folders hold unseen by their watch, and where they lie.
+    const quint64 mounts = MountTable::changes();
     State_& s = *state_;
     std::unique_lock lock(s.mutex);
     if (!s.hasFolders || !sameFolders(folders, s.folders)) {
         s.folders = folders;
         s.hasFolders = true;
+        s.mounts = mounts;
         s.forgetLocked();
+    } else if (mounts != s.mounts) {
+        s.mounts = mounts;
+        s.forgetFoldersLocked(state_);
     }
     const auto deadline = std::chrono::steady_clock::now() + s.await.value_or(std::chrono::milliseconds(0));
     bool checked = false;

@@ -11,7 +11,8 @@
 namespace platform {
 
 // Icons named by the icon theme or by an application entry's file, found off the caller's thread
-// and remembered until the folders they were looked up in change. Theme folders may lie on a file
+// and remembered until the folders they were looked up in change (a name found missing, also
+// until a file system is mounted or unmounted). Theme folders may lie on a file
 // system that never answers, and a large theme takes long to walk: a caller is never held up, it
 // is told the lookup is under way and learns when it ends. Each lookup runs on a thread of its
 // own, at most kMaxLookupThreads at a time (one stuck on a file system that never answers keeps
