@@ -185,6 +185,15 @@ protected:
         return witness;
     }
 
+    // Clicks where the pointer rests; the index of the line that says the card took the click
+    // (with nothing to open, it shows the notification list), else -1.
+    int clickTheCard() {
+        const int from = static_cast<int>(app_->lines().size());
+        wheel_->click();
+        return app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
+                                 kAppStartTimeoutMs, from);
+    }
+
     // Puts the split pill up under the pointer resting at (x, kCardY) and swipes it away with
     // `steps` steps; the steps, once the swipe has ended and the overlay has gone from under the
     // pointer. The card's window in `overlay`.
@@ -394,12 +403,8 @@ TEST_F(OverlayDesktopTest, ACardArrivingAsASwipeSendsTheLastAwayShowsAndTakesACl
     EXPECT_FALSE(swiped->landedOnDesktop(0));
     EXPECT_EQ(swiped->strayed(), 0) << swiped->describe().toStdString();
 
-    const int clicked = static_cast<int>(app_->lines().size());
-    wheel_->click();
-    EXPECT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
-                                kAppStartTimeoutMs, clicked),
-              clicked)
-        << app_->transcript().toStdString();
+    const int clicked = clickTheCard();
+    EXPECT_GE(clicked, 0) << app_->transcript().toStdString();
 
     // Once the first swipe has ended by the server's clock.
     ASSERT_TRUE(waitUntil(*app_, [&] {
@@ -432,11 +437,8 @@ TEST_F(OverlayDesktopTest, ACardThatComesAfterTheSwipedCardHasGoneStaysThroughTh
     EXPECT_FALSE(swiped->landedOnDesktop(0));
     EXPECT_EQ(swiped->strayed(), 0) << swiped->describe().toStdString();
     // The click comes after every step: once the application has taken it, it has taken them all.
-    const int clicked = static_cast<int>(app_->lines().size());
-    wheel_->click();
-    ASSERT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
-                                kAppStartTimeoutMs, clicked),
-              clicked)
+    const int clicked = clickTheCard();
+    ASSERT_GE(clicked, 0)
         << swiped->describe().toStdString() << app_->transcript().toStdString();
     // Still up, the card stacks the next notification.
     ASSERT_NO_FATAL_FAILURE(post({QStringLiteral("-a"), QStringLiteral("Notes"), QStringLiteral("Buy milk")}));
@@ -463,12 +465,8 @@ TEST_F(OverlayDesktopTest, ACardThatCameUnderAPointerAtRestDuringASwipeGoesWithT
     ASSERT_NO_FATAL_FAILURE(waitForCard(kNotchedNewCardAtRest)) << first->describe().toStdString();
     const uint32_t overlay = e2e::topWindowAt(kNotchedAtRest.center());
     ASSERT_NE(overlay, 0u);
-    const int clicked = static_cast<int>(app_->lines().size());
-    wheel_->click();
-    EXPECT_GE(app_->waitForLine("debug IslandView: Could not open source app, opening Notification Center",
-                                kAppStartTimeoutMs, clicked),
-              clicked)
-        << app_->transcript().toStdString();
+    const int clicked = clickTheCard();
+    EXPECT_GE(clicked, 0) << app_->transcript().toStdString();
 
     // 0.7 s after the post, or once the new card is up and clicked.
     const auto second = swipe(3, {}, static_cast<uint32_t>(std::max<qint64>(posted.remainingTime(), 0)));
