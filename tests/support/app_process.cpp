@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <csignal>
 
 namespace testsupport {
@@ -79,6 +80,13 @@ int AppProcess::waitForLine(const QString& exact, int timeoutMs, int from) {
 
 int AppProcess::waitForPrefix(const QString& prefix, int timeoutMs, int from) {
     return waitForLine([&prefix](const QString& line) { return line.startsWith(prefix); }, timeoutMs, from);
+}
+
+int AppProcess::waitUntilWatching(int timeoutMs) {
+    const int recording =
+        waitForPrefix(QStringLiteral("info DesktopNotificationRecorder: Recording desktop notifications into '"), timeoutMs);
+    const int monitoring = waitForLine(QStringLiteral("info Monitoring started successfully"), timeoutMs);
+    return recording < 0 || monitoring < 0 ? -1 : std::max(recording, monitoring);
 }
 
 void AppProcess::pump() {

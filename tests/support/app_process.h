@@ -57,6 +57,10 @@ public:
     int waitForLine(const std::function<bool(const QString&)>& match, int timeoutMs, int from = 0);
     int waitForLine(const QString& exact, int timeoutMs, int from = 0);
     int waitForPrefix(const QString& prefix, int timeoutMs, int from = 0);
+    // Once the application both records the desktop's notifications and watches the store it
+    // records them in, which it tells in two lines of either order (the recorder's bus comes up
+    // on its own): the later's index; -1 when either never came.
+    int waitUntilWatching(int timeoutMs);
     // Reads what has arrived, without waiting.
     void pump();
 

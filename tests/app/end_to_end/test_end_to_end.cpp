@@ -228,7 +228,7 @@ TEST_F(EndToEndOnSessionBus, AThemedIconNameIsFoundInTheInstalledDefaultThemeWhe
 
     testsupport::AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
     ASSERT_TRUE(app.started());
-    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    const int ready = app.waitUntilWatching(kAppStartTimeoutMs);
     ASSERT_GE(ready, 0) << app.transcript().toStdString();
     notifySend(*bus, QStringLiteral("New mail"), QStringLiteral("From Ann"), QStringLiteral("mail-message-new"));
     const int received = app.waitForPrefix("info IslandQueue: Received signal - app: 'Mail', message: 'New mail'",
@@ -305,7 +305,7 @@ TEST_F(EndToEndOnSessionBus, AnIconThemeFolderThatNeverAnswersHoldsUpNeitherNoti
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     testsupport::AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
     ASSERT_TRUE(app.started());
-    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    const int ready = app.waitUntilWatching(kAppStartTimeoutMs);
     ASSERT_GE(ready, 0) << app.threadStates().toStdString() << app.transcript().toStdString();
     notifySend(*bus, QStringLiteral("Themed"), QStringLiteral("Body"), QStringLiteral("mail-message-new"));
     ASSERT_TRUE(mount->waitForStat());

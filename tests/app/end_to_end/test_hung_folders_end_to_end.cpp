@@ -55,7 +55,7 @@ protected:
         env.insert(QStringLiteral("XDG_DATA_DIRS"), data());
         testsupport::AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
         ASSERT_TRUE(app.started());
-        int from = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+        int from = app.waitUntilWatching(kAppStartTimeoutMs);
         ASSERT_GE(from, 0) << app.transcript().toStdString();
         notify(QStringLiteral("First"), icon);
         ASSERT_TRUE(mount->waitForStat()) << app.transcript().toStdString();

@@ -669,7 +669,7 @@ TEST(OverlayEndToEnd, TheOverlayTakesClicksOnlyOnItsCardAndAClickAsksForNoFocus)
     env.insert(QStringLiteral("XDG_DATA_DIRS"), home.filePath(QStringLiteral(".local/share")));
     AppProcess app(QStringLiteral(QUILLVEX_EXECUTABLE), env);
     ASSERT_TRUE(app.started());
-    const int ready = app.waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+    const int ready = app.waitUntilWatching(kAppStartTimeoutMs);
     ASSERT_GE(ready, 0) << app.transcript().toStdString();
     {
         testsupport::ScopedEnvironment sendEnv;

@@ -122,7 +122,7 @@ protected:
         env.insert(extra);
         app_ = std::make_unique<AppProcess>(QStringLiteral(QUILLVEX_EXECUTABLE), env);
         ASSERT_TRUE(app_->started());
-        ready_ = app_->waitForLine("info Monitoring started successfully", kAppStartTimeoutMs);
+        ready_ = app_->waitUntilWatching(kAppStartTimeoutMs);
         ASSERT_GE(ready_, 0) << app_->transcript().toStdString();
     }
 
