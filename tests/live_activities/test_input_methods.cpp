@@ -403,7 +403,8 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     auto daemon = testsupport::DBusMock::startPlain(*sessionBus, ibus, QStringLiteral("/org/freedesktop/IBus"), ibus, &error);
     ASSERT_TRUE(daemon) << error.toStdString();
     // Python helpers for the daemon's values: IBusText, IBusEngineDesc and an engine's InputMode
-    // IBusProperty (given `text`: a lambda in a method's code sees none of the code's names); then
+    // IBusProperty (given `text`: a lambda in a method's code sees none of the code's names), and
+    // an engine's signal naming one (UpdateProperty when `update`, else RegisterProperties); then
     // the object of the engine args[0].
     const QString values = QStringLiteral(
         "text = lambda s: dbus.Struct(('IBusText', dbus.Dictionary({}, signature='sv'), s, "
@@ -412,7 +413,10 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
         "'', '', '', 'us', dbus.UInt32(0), '', symbol, '', ''), variant_level=1); "
         "prop = lambda text, symbol: dbus.Struct(('IBusProperty', dbus.Dictionary({}, signature='sv'), 'InputMode', dbus.UInt32(0), "
         "text('Input mode'), '', text(''), True, True, dbus.UInt32(0), dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), "
-        "dbus.Array([], signature='v')), variant_level=1), text(symbol)), variant_level=1); ");
+        "dbus.Array([], signature='v')), variant_level=1), text(symbol)), variant_level=1); "
+        "emit = lambda engine, update, p: engine.EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [p]) if update else "
+        "engine.EmitSignal('org.freedesktop.IBus.Engine', 'RegisterProperties', 'v', "
+        "[dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), dbus.Array([p], signature='v')), variant_level=1)]); ");
     const QString engine = QStringLiteral("path = '/org/freedesktop/IBus/Engine/' + args[0]; "
                                           "objects.get(path) or self.AddObject(path, 'org.freedesktop.IBus.Engine', {}, []); ");
     ASSERT_TRUE(daemon->addMethod(ibus, "SwitchTo", "ss", "",
@@ -421,20 +425,17 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(daemon->addMethod(
         ibus, "RegisterModeThenSwitchTo", "sssb", "",
         values + engine + "self.props['org.freedesktop.IBus']['GlobalEngine'] = desc(args[0], args[1], ''); "
-                 "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [prop(text, args[2])]) if args[3] else "
-                 "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'RegisterProperties', 'v', "
-                 "[dbus.Struct(('IBusPropList', dbus.Dictionary({}, signature='sv'), dbus.Array([prop(text, args[2])], signature='v')), variant_level=1)]); "
+                 "emit(objects[path], args[3], prop(text, args[2])); "
                  "self.EmitSignal('org.freedesktop.IBus', 'GlobalEngineChanged', 's', [args[0]])"));
-    // Publish(engine, symbol): the engine names a mode, no switch.
-    ASSERT_TRUE(daemon->addMethod(ibus, "Publish", "ss", "",
-                                  values + engine + "objects[path].EmitSignal('org.freedesktop.IBus.Engine', 'UpdateProperty', 'v', [prop(text, args[1])])"));
+    // Publish(engine, symbol, update): the engine names a mode, no switch.
+    ASSERT_TRUE(daemon->addMethod(ibus, "Publish", "ssb", "", values + engine + "emit(objects[path], args[2], prop(text, args[1]))"));
     ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("xkb:us::eng"), QStringLiteral("en")}, ibus).ok());
 
-    // The stand-in serves Anthy's and Mozc's engines itself, as their component; the layouts'
+    // The stand-in serves Anthy's, Mozc's and SKK's engines itself, as their component; the layouts'
     // component is not running.
     const QString layouts = QStringLiteral("org.freedesktop.IBus.Simple");
     platform::IBusEngineWatch watch(sessionBus->connection(), scheduler(), [address = sessionBus->address(), ibus, layouts] {
-        return platform::IBusEngineWatch::Found{address, {{"xkb:us::eng", layouts}, {"kkc", layouts}, {"anthy", ibus}, {"mozc", ibus}}};
+        return platform::IBusEngineWatch::Found{address, {{"xkb:us::eng", layouts}, {"kkc", layouts}, {"anthy", ibus}, {"mozc", ibus}, {"skk", ibus}}};
     });
     int changes = 0;
     watch.start([&] { ++changes; });
@@ -446,30 +447,47 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     EXPECT_EQ(watch.mode(), (platform::InputMethodMode{"_A", "Latin"}));
     EXPECT_EQ(changes, 1);
 
-    // The next engine, which publishes no mode, does not inherit Anthy's.
+    // Anthy's instance registers again, as when a text field is focused, in another mode: that
+    // is where it stands now.
+    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("anthy"), QStringLiteral("あ"), false}, ibus).ok());
+    ASSERT_TRUE(pump([&] { return changes == 2; }));
+    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("あ"), "Hiragana"}));
+
+    // The next engine, which publishes no mode, does not inherit Anthy's, not even the one Anthy's
+    // own instance named just before the switch.
+    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("anthy"), QStringLiteral("ア"), true}, ibus).ok());
     ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("kkc"), QStringLiteral("ja")}, ibus).ok());
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("kkc"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(changes, 4);
     // Anthy's component, no longer in use, names a mode: it is neither kkc's nor the next engine's,
     // which is of another component.
-    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("anthy"), QStringLiteral("ア")}, ibus).ok());
+    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("anthy"), QStringLiteral("ア"), true}, ibus).ok());
     ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("xkb:us::eng"), QStringLiteral("en")}, ibus).ok());
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("xkb:us::eng"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);
-    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(changes, 5);
 
     // An engine that publishes its mode as it is made, before the daemon switches to it: the mode
     // is the new engine's too.
     ASSERT_TRUE(daemon->call("RegisterModeThenSwitchTo", {QStringLiteral("mozc"), QStringLiteral("ja"), QStringLiteral("ア"), true}, ibus).ok());
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("mozc"); }));
     EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("ア"), "Katakana"}));
+    // So is the mode of an engine of the same component made anew, named as long before the switch
+    // as counts (from a whole second, so the clock's seconds subtract exactly).
+    scheduler().advance(static_cast<double>(1'000'000 - scheduler().monotonicMicros() % 1'000'000) / 1e6);
+    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("skk"), QStringLiteral("あ"), true}, ibus).ok());
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return watch.mode() && watch.mode()->label == QStringLiteral("あ"); }));
+    scheduler().advance(platform::IBusEngineWatch::earlyModeWindow);
+    ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("skk"), QStringLiteral("ja")}, ibus).ok());
+    ASSERT_TRUE(testsupport::pumpUntil(scheduler(), [&] { return watch.engine() && watch.engine()->name == QLatin1String("skk"); }));
+    EXPECT_EQ(watch.mode(), (platform::InputMethodMode{QStringLiteral("あ"), "Hiragana"}));
     watch.stop();
     EXPECT_EQ(watch.engine(), std::nullopt);
 
     // Started again, as when the feature is turned back on, it follows the daemon anew.
     watch.start([&] { ++changes; });
     ASSERT_TRUE(pump([&] { return watch.isSettled(); }));
-    EXPECT_EQ(watch.engine().value_or(platform::InputMethodEngine{}).name, QStringLiteral("mozc"));
+    EXPECT_EQ(watch.engine().value_or(platform::InputMethodEngine{}).name, QStringLiteral("skk"));
     watch.stop();
 }
