@@ -151,10 +151,10 @@ TEST(ChildFileRead, AProbeAnswersWithTheFirstFileOrThatNoneIs) {
     EXPECT_FALSE(none->index);
 }
 
-// A child lists the files of a kind under each place and reads them: in subfolders too, through a
-// link to a file but never into a linked folder, leaving out empty files and those over the limit;
-// a place that is such a file itself comes with no path below it. More than the whole may hold is
-// no answer.
+// A child lists the files of a kind under each place and reads them: in subfolders up to eight deep,
+// through a link to a file but never into a linked folder nor onto a kernel's view, leaving out
+// empty files and those over the limit; a place that is such a file itself comes with no path below
+// it. More than the whole may hold is no answer.
 TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     QTemporaryDir dir;
     const auto put = [&dir](const char* name, const QByteArray& bytes) {
@@ -171,6 +171,10 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     put("apps/c.txt", "C");
     put("apps/empty.desktop", "");
     put("apps/large.desktop", "0123456789+");
+    put("apps/1/2/3/4/5/6/7/8/e.desktop", "E");
+    put("apps/1/2/3/4/5/6/7/8/9/f.desktop", "F");
+    // A file of /proc within the limit.
+    ASSERT_EQ(::symlink("/proc/sys/kernel/ostype", (apps + "/kernel.desktop").constData()), 0);
     const QByteArray other = put("other/d.desktop", "D");
     ASSERT_EQ(::symlink(other.constData(), (apps + "/linked.desktop").constData()), 0);
     ASSERT_EQ(::symlink(QFile::encodeName(dir.filePath(QStringLiteral("other"))).constData(), (apps + "/folder").constData()), 0);
@@ -181,7 +185,8 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     std::map<std::pair<size_t, QByteArray>, QByteArray> files;
     for (const platform::ChildFile& file : *found) files[{file.root, file.relative}] = file.bytes;
     const std::map<std::pair<size_t, QByteArray>, QByteArray> expected{
-        {{0, "a.desktop"}, "A"}, {{0, "sub/deeper/b.desktop"}, "BB"}, {{0, "linked.desktop"}, "D"}, {{1, ""}, "D"}};
+        {{0, "a.desktop"}, "A"}, {{0, "sub/deeper/b.desktop"}, "BB"}, {{0, "1/2/3/4/5/6/7/8/e.desktop"}, "E"},
+        {{0, "linked.desktop"}, "D"}, {{1, ""}, "D"}};
     EXPECT_EQ(files, expected);
     EXPECT_FALSE(platform::filesInChild({apps}, ".desktop", 10, 8, deadline));
 }
