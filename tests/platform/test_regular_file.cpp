@@ -18,12 +18,16 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -49,6 +53,7 @@ TEST(MountTable, OnlyPathsWhoseEveryMountIsOfALocalTypeAreLocal) {
     EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "22 27 0:21 / /proc rw - proc proc rw\n"));
     EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw - newfs /dev/vda rw\n"));
     EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw shared:1\n"));
+    EXPECT_FALSE(platform::isOnLocalFileSystem(QStringLiteral("/a"), "27 1 254:0 / / rw shared:1 -\n"));
 }
 
 // The kernel's views hold nothing, nor does an automount point until something is mounted on it.
@@ -68,8 +73,29 @@ TEST(MountTable, PathsOnTheKernelsViewsOrUnderAnUncoveredAutomountAreVirtual) {
     EXPECT_FALSE(mounts.isLocal("/home/alice/.local/share")) << "a child still reads a share mounted there";
 }
 
+int interrupted[2] = {-1, -1};
+void onInterrupt(int) { [[maybe_unused]] const auto n = ::write(interrupted[1], "!", 1); }
+
+// The thread that hears of mount changes, once it sleeps: it sleeps nowhere but in its wait.
+std::optional<pid_t> sleepingMountWatch() {
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm"))), stat(tasks.filePath(task + QStringLiteral("/stat")));
+            if (!comm.open(QIODevice::ReadOnly) || comm.readAll() != "mount-watch\n" || !stat.open(QIODevice::ReadOnly)) continue;
+            const QByteArray fields = stat.readAll();
+            if (fields.mid(fields.lastIndexOf(')') + 2, 1) == "S") return task.toInt();
+        }
+        std::this_thread::sleep_for(1ms);
+    } while (clock.elapsed() < 10000);
+    return std::nullopt;
+}
+
 // Asked for every file another program names: the table is kept open to hear of mounts, one
-// descriptor however often it is asked, and a file system mounted since it was read counts.
+// descriptor however often it is asked, and a file system mounted since it was read counts. The
+// watch hears of it too, also after a signal's handler ran on its thread while it waited.
 TEST(MountTable, ThisProcesssOwnTableKeepsOneDescriptorAndHearsOfEachMount) {
     const auto mountInfoDescriptors = [] {
         int open = 0;
@@ -82,10 +108,28 @@ TEST(MountTable, ThisProcesssOwnTableKeepsOneDescriptorAndHearsOfEachMount) {
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(platform::isOnLocalFileSystem(QStringLiteral("/proc/self/status")));
     EXPECT_EQ(mountInfoDescriptors(), 1);
 
+    // A handled signal breaks the watch's wait; the errno it leaves behind must not make the next
+    // wake-up look like one more break.
+    ASSERT_EQ(::pipe2(interrupted, O_CLOEXEC), 0);
+    struct sigaction action {}, previous {};
+    action.sa_handler = onInterrupt;
+    ::sigaction(SIGUSR1, &action, &previous);
+    platform::MountTable::changes();
+    const std::optional<pid_t> watch = sleepingMountWatch();
+    ASSERT_TRUE(watch);
+    ASSERT_EQ(::tgkill(::getpid(), *watch, SIGUSR1), 0);
+    pollfd handled{interrupted[0], POLLIN, 0};
+    const int ready = ::poll(&handled, 1, 10000);
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    for (int& fd : interrupted) ::close(std::exchange(fd, -1));
+    ASSERT_EQ(ready, 1);
+    const quint64 seen = platform::MountTable::changes();
+
     std::unique_ptr<testsupport::StuckFuseMount> mount;
     QUILLVEX_MOUNT_STUCK_FUSE(mount);
     EXPECT_FALSE(platform::isOnLocalFileSystem(mount->stuckFile()));
     EXPECT_EQ(mountInfoDescriptors(), 1);
+    EXPECT_TRUE(platform::MountTable::waitForChange(seen, 20s));
 }
 
 TEST(RegularFile, FilesBehindLinksAreReadByAChildWithTheSameLimitsAsInPlace) {
@@ -151,10 +195,10 @@ TEST(ChildFileRead, AProbeAnswersWithTheFirstFileOrThatNoneIs) {
     EXPECT_FALSE(none->index);
 }
 
-// A child lists the files of a kind under each place and reads them: in subfolders too, through a
-// link to a file but never into a linked folder, leaving out empty files and those over the limit;
-// a place that is such a file itself comes with no path below it. More than the whole may hold is
-// no answer.
+// A child lists the files of a kind under each place and reads them: in subfolders up to eight deep,
+// through a link to a file but never into a linked folder nor onto a kernel's view, leaving out
+// empty files and those over the limit; a place that is such a file itself comes with no path below
+// it. More than the whole may hold is no answer.
 TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     QTemporaryDir dir;
     const auto put = [&dir](const char* name, const QByteArray& bytes) {
@@ -171,6 +215,10 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     put("apps/c.txt", "C");
     put("apps/empty.desktop", "");
     put("apps/large.desktop", "0123456789+");
+    put("apps/1/2/3/4/5/6/7/8/e.desktop", "E");
+    put("apps/1/2/3/4/5/6/7/8/9/f.desktop", "F");
+    // A file of /proc within the limit.
+    ASSERT_EQ(::symlink("/proc/sys/kernel/ostype", (apps + "/kernel.desktop").constData()), 0);
     const QByteArray other = put("other/d.desktop", "D");
     ASSERT_EQ(::symlink(other.constData(), (apps + "/linked.desktop").constData()), 0);
     ASSERT_EQ(::symlink(QFile::encodeName(dir.filePath(QStringLiteral("other"))).constData(), (apps + "/folder").constData()), 0);
@@ -181,7 +229,8 @@ TEST(ChildFileRead, AChildListsAndReadsTheFilesOfAKindUnderEachPlace) {
     std::map<std::pair<size_t, QByteArray>, QByteArray> files;
     for (const platform::ChildFile& file : *found) files[{file.root, file.relative}] = file.bytes;
     const std::map<std::pair<size_t, QByteArray>, QByteArray> expected{
-        {{0, "a.desktop"}, "A"}, {{0, "sub/deeper/b.desktop"}, "BB"}, {{0, "linked.desktop"}, "D"}, {{1, ""}, "D"}};
+        {{0, "a.desktop"}, "A"}, {{0, "sub/deeper/b.desktop"}, "BB"}, {{0, "1/2/3/4/5/6/7/8/e.desktop"}, "E"},
+        {{0, "linked.desktop"}, "D"}, {{1, ""}, "D"}};
     EXPECT_EQ(files, expected);
     EXPECT_FALSE(platform::filesInChild({apps}, ".desktop", 10, 8, deadline));
 }
