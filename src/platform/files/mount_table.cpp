@@ -186,16 +186,6 @@ bool MountTable::waitForChange(quint64 seen, std::chrono::milliseconds timeout) 
 }
 
 MountTable::MountTable(const QByteArray& mountInfo) {
-    // The same table is read again for every lookup: the last one's parse is kept (never
-    // destroyed: a lookup may still run while the process ends).
-    static std::mutex mutex;
-    static QByteArray& lastInfo = *new QByteArray;
-    static std::shared_ptr<const Parsed>& last = *new std::shared_ptr<const Parsed>;
-    std::lock_guard lock(mutex);
-    if (last && mountInfo == lastInfo) {
-        parsed_ = last;
-        return;
-    }
     auto parsed = std::make_shared<Parsed>();
     // "36 35 98:0 /root /mnt/point rw,noatime master:1 - ext4 /dev/sda1 rw": the device is the
     // third field, the mount point the fifth, the type the first after the lone "-".
@@ -214,8 +204,6 @@ MountTable::MountTable(const QByteArray& mountInfo) {
         if (!mount.local) parsed->foreign += fields.at(0) + ' ' + fields.at(4) + '\n';
         parsed->mounts.push_back(std::move(mount));
     }
-    lastInfo = mountInfo;
-    last = parsed;
     parsed_ = std::move(parsed);
 }
 
