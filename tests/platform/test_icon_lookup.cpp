@@ -23,7 +23,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <future>
+
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -223,6 +230,34 @@ TEST_F(IconThemeLookupTest, EachFolderIsReadOnceForEveryNameTriedAndALargeOneIsA
     EXPECT_EQ(platform::IconFolderContents::folderReads() - before, reads) << "the folders were read again";
     EXPECT_EQ(centre(IconLookup::shared().find(QStringLiteral("app-large")).image), QColor(Qt::red));
     EXPECT_EQ(centre(IconLookup::shared().find(QStringLiteral("app-folder")).image), QColor(Qt::blue));
+}
+
+// Makes this process a sandbox that refuses openat2, as some do: no path then opens without
+// following its links.
+bool refuseOpenat2() {
+    sock_filter refuse[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(refuse)), refuse};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0 &&
+           !platform::canOpenWithoutLinks();
+}
+
+// Where no path opens without following its links, no folder is looked into here: a child finds a
+// theme's icon all the same.
+TEST_F(IconThemeLookupTest, WhereNoPathOpensWithoutItsLinksAChildFindsAThemesIcon) {
+    put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
+    const auto foundThere = [] {
+        const auto found = platform::themedIconFile(QStringLiteral("app-a"));
+        return found && found->path.endsWith(QStringLiteral("/Sized/128x128/apps/app-a.png"));
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // In a process of its own: whether paths open so is asked once a process.
+    EXPECT_EXIT(std::_Exit(refuseOpenat2() && foundThere() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 // The callers of a lookup waiting for its answer, as the application's do.
