@@ -342,6 +342,25 @@ TEST_F(IconThemeLookupTest, AThemeFolderThatNeverAnswersHoldsUpNoCallerAndLookup
     EXPECT_EQ(IconLookup::shared().find(QStringLiteral("app-a")).state, IconLookup::State::found);
 }
 
+// After a mount or unmount the folders' watch is made anew once, beside the lookups: making it
+// looks for the theme's index on a folder that never answers through a child left behind there,
+// so one more child stays behind, not one for each lookup.
+TEST_F(IconThemeLookupTest, AMountChangeHasTheFoldersWatchedAnewOnce) {
+    std::unique_ptr<testsupport::StuckFuseMount> mount, another;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
+    QIcon::setThemeSearchPaths({mount->hungFolder(), icons()});
+    // Asked by its path: its lookup looks into no theme.
+    const QString file = data_.filePath(QStringLiteral("pixmaps/app-a.png"));
+    EXPECT_EQ(IconLookup::shared().find(file).state, IconLookup::State::missing);
+    const quint64 seen = platform::MountTable::changes();
+    QUILLVEX_MOUNT_STUCK_FUSE(another);
+    ASSERT_TRUE(platform::MountTable::waitForChange(seen, 20s));
+    const int behind = platform::childFileReadsLeftBehind();
+    EXPECT_EQ(IconLookup::shared().find(file).state, IconLookup::State::missing);
+    ASSERT_TRUE(IconLookup::shared().waitUntilIdle(20s));
+    EXPECT_LE(platform::childFileReadsLeftBehind() - behind, 1) << "the watch was made more than once";
+}
+
 // The theme "Under", whose folders below Under/mount lie on a FUSE mount there that stops
 // answering once a child looks into "hung".
 class MountGoneLookupTest : public IconThemeLookupTest {
