@@ -23,7 +23,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <future>
+
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -225,6 +232,34 @@ TEST_F(IconThemeLookupTest, EachFolderIsReadOnceForEveryNameTriedAndALargeOneIsA
     EXPECT_EQ(centre(IconLookup::shared().find(QStringLiteral("app-folder")).image), QColor(Qt::blue));
 }
 
+// Makes this process a sandbox that refuses openat2, as some do: no path then opens without
+// following its links.
+bool refuseOpenat2() {
+    sock_filter refuse[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(refuse)), refuse};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0 &&
+           !platform::canOpenWithoutLinks();
+}
+
+// Where no path opens without following its links, no folder is looked into here: a child finds a
+// theme's icon all the same.
+TEST_F(IconThemeLookupTest, WhereNoPathOpensWithoutItsLinksAChildFindsAThemesIcon) {
+    put(QStringLiteral("icons/Sized/128x128/apps/app-a.png"), png(Qt::green, 128));
+    const auto foundThere = [] {
+        const auto found = platform::themedIconFile(QStringLiteral("app-a"));
+        return found && found->path.endsWith(QStringLiteral("/Sized/128x128/apps/app-a.png"));
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // In a process of its own: whether paths open so is asked once a process.
+    EXPECT_EXIT(std::_Exit(refuseOpenat2() && foundThere() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+}
+
 // The callers of a lookup waiting for its answer, as the application's do.
 class UnawaitedLookups {
 public:
@@ -305,6 +340,25 @@ TEST_F(IconThemeLookupTest, AThemeFolderThatNeverAnswersHoldsUpNoCallerAndLookup
     IconLookup::shared().removeListener(listener);
     ASSERT_TRUE(IconLookup::shared().waitUntilIdle(20s));
     EXPECT_EQ(IconLookup::shared().find(QStringLiteral("app-a")).state, IconLookup::State::found);
+}
+
+// After a mount or unmount the folders' watch is made anew once, beside the lookups: making it
+// looks for the theme's index on a folder that never answers through a child left behind there,
+// so one more child stays behind, not one for each lookup.
+TEST_F(IconThemeLookupTest, AMountChangeHasTheFoldersWatchedAnewOnce) {
+    std::unique_ptr<testsupport::StuckFuseMount> mount, another;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount);
+    QIcon::setThemeSearchPaths({mount->hungFolder(), icons()});
+    // Asked by its path: its lookup looks into no theme.
+    const QString file = data_.filePath(QStringLiteral("pixmaps/app-a.png"));
+    EXPECT_EQ(IconLookup::shared().find(file).state, IconLookup::State::missing);
+    const quint64 seen = platform::MountTable::changes();
+    QUILLVEX_MOUNT_STUCK_FUSE(another);
+    ASSERT_TRUE(platform::MountTable::waitForChange(seen, 20s));
+    const int behind = platform::childFileReadsLeftBehind();
+    EXPECT_EQ(IconLookup::shared().find(file).state, IconLookup::State::missing);
+    ASSERT_TRUE(IconLookup::shared().waitUntilIdle(20s));
+    EXPECT_LE(platform::childFileReadsLeftBehind() - behind, 1) << "the watch was made more than once";
 }
 
 // The theme "Under", whose folders below Under/mount lie on a FUSE mount there that stops

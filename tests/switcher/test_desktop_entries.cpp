@@ -22,6 +22,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -198,6 +199,28 @@ TEST(DesktopEntries, FoldersOnAnotherFileSystemAreReadByAChildAndOneThatNeverAns
         ASSERT_TRUE(entry) << id;
         EXPECT_EQ(platform::DesktopEntries::parse(entry->path, QString())->name, entry->name) << id;
     }
+}
+
+// A file system mounted inside an applications folder here is not even looked at: one whose server
+// stopped holds up no caller.
+TEST(DesktopEntries, AMountInsideAnApplicationsFolderWhoseServerStoppedHoldsUpNoCaller) {
+    QTemporaryDir home, system;
+    std::unique_ptr<testsupport::StuckFuseMount> mount;
+    QUILLVEX_MOUNT_STUCK_FUSE(mount, home.filePath(QStringLiteral("applications/mounted")));
+    write(home.path() + "/applications/org.example.Local.desktop", "[Desktop Entry]\nType=Application\nName=Local\n");
+    testsupport::ScopedEnvironment env;
+    env.set("XDG_DATA_HOME", home.path().toUtf8());
+    env.set("XDG_DATA_DIRS", system.path().toUtf8());
+    // Every ask of the mount, even opening its root, now waits.
+    ASSERT_EQ(::kill(static_cast<pid_t>(mount->serverPid()), SIGSTOP), 0);
+
+    auto local = std::async(std::launch::async, [] {
+        return platform::DesktopEntries().resolve(QStringLiteral("org.example.Local")).has_value();
+    });
+    const bool answered = local.wait_for(10s) == std::future_status::ready;
+    mount->stop();  // lets a waiting caller go
+    ASSERT_TRUE(answered) << "a caller waited for the mount";
+    EXPECT_TRUE(local.get());
 }
 
 // Entries read by a child on a mount are read anew once another file system is mounted there.
