@@ -460,9 +460,9 @@ TEST_F(InputMethodDaemonTest, AModeRegisteredBeforeTheEngineSwitchIsAnnouncedBel
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("kkc"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);
     EXPECT_EQ(changes, 4);
-    // Anthy's component, no longer in use, names a mode: it is neither kkc's nor the next engine's,
-    // which is of another component.
-    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("anthy"), QStringLiteral("ア"), true}, ibus).ok());
+    // Anthy's component, no longer in use, names a mode from an engine of it that never registered:
+    // it is neither kkc's nor the next engine's, which is of another component.
+    ASSERT_TRUE(daemon->call("Publish", {QStringLiteral("mozc"), QStringLiteral("ア"), true}, ibus).ok());
     ASSERT_TRUE(daemon->call("SwitchTo", {QStringLiteral("xkb:us::eng"), QStringLiteral("en")}, ibus).ok());
     ASSERT_TRUE(pump([&] { return watch.engine() && watch.engine()->name == QLatin1String("xkb:us::eng"); }));
     EXPECT_EQ(watch.mode(), std::nullopt);

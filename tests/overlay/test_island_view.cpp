@@ -339,6 +339,10 @@ TEST_F(IslandViewInputTest, StepsWhileThePanelIsAwayKeepTheSwipeThatSentTheLastC
     EXPECT_EQ(dismissals, 1);
     step(*content, 2300);
     EXPECT_EQ(dismissals, 2);
+
+    // A panel away with content of another kind has no swipe to keep.
+    panel.setContentView(new QWidget);
+    step(panel, 2400);
 }
 
 // The catcher's crossings and the window's own may leave a card that came under a pointer at rest
