@@ -65,10 +65,10 @@ public:
             const QByteArray clean = QFile::encodeName(QDir::cleanPath(path));
             const MountTable& mounts = here_.mounts();
             // A kernel's view is reached here, where opening it fails at once: no child looks there.
-            if (clean.startsWith('/') && canOpenWithoutLinks() && mounts.isVirtual(clean))
-                it->second = clean;
-            else if (clean.startsWith('/') && canOpenWithoutLinks() && mounts.isLocal(clean))
-                it->second = here_.resolved(clean);
+            if (clean.startsWith('/') && canOpenWithoutLinks()) {
+                if (mounts.isVirtual(clean)) it->second = clean;
+                else if (mounts.isLocal(clean)) it->second = here_.resolved(clean);
+            }
         }
         return it->second;
     }
